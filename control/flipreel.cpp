@@ -1,0 +1,151 @@
+// Construction, events, getters and the frame queries.
+#include "control/flipreel.h"
+
+#include <algorithm>
+
+#include "host/numbers.h"
+
+namespace flipreel {
+
+Flipreel::Flipreel(Host& host)
+    : host_(host),
+      Timer1_(host, "Timer1"),
+      shpBorder_(host, "shpBorder"),
+      imgGif_(host, "imgGif"),
+      imgBackGround_(host, "imgBackGround"),
+      imgBuffer_(host, "imgBuffer"),
+      shpBackGround_(host, "shpBackGround") {
+  // The elements as they stand in the control's design, bottom layer first.
+  shpBackGround_.setWidth(3075);
+  shpBackGround_.setHeight(1950);
+  shpBackGround_.setBackStyle(1);
+  shpBackGround_.setBorderStyle(0);
+  shpBackGround_.setBackColor(kColorButtonFace);
+  shpBackGround_.setBorderColor(0);
+
+  Image& frame0 = imgBuffer_(0);
+  frame0.setWidth(3075);
+  frame0.setHeight(1950);
+  frame0.setVisible(false);
+
+  imgBackGround_.setWidth(3055);
+  imgBackGround_.setHeight(1930);
+  imgBackGround_.setVisible(false);
+  imgBackGround_.setStretch(false);
+
+  imgGif_.setWidth(3075);
+  imgGif_.setHeight(1950);
+  imgGif_.setStretch(false);
+
+  shpBorder_.setWidth(3075);
+  shpBorder_.setHeight(1950);
+  shpBorder_.setBackStyle(0);
+  shpBorder_.setBorderStyle(0);
+  shpBorder_.setBackColor(kColorButtonFace);
+  shpBorder_.setBorderColor(0);
+
+  Timer1_.setEnabled(false);
+  Timer1_.setInterval(0);
+
+  host_.Attach(this);
+}
+
+Flipreel::~Flipreel() {
+  host_.Attach(nullptr);
+}
+
+void Flipreel::AddListener(FlipreelEvents* listener) {
+  if (listener && std::find(listeners_.begin(), listeners_.end(), listener) == listeners_.end())
+    listeners_.push_back(listener);
+}
+
+void Flipreel::RemoveListener(FlipreelEvents* listener) {
+  auto it = std::find(listeners_.begin(), listeners_.end(), listener);
+  if (it == listeners_.end()) return;
+  if (raising_ > 0) {
+    *it = nullptr;  // compacted once the dispatch in progress has ended
+  } else {
+    listeners_.erase(it);
+  }
+}
+
+// Delivers an event to every listener. A failing handler does not stop the
+// control: the failure goes to the host and the other listeners still hear
+// of the event, as with any event source whose clients are out of its hands.
+void Flipreel::RaiseEvent(std::string_view event,
+                          const std::function<void(FlipreelEvents&)>& call) {
+  ++raising_;
+  const size_t count = listeners_.size();  // listeners added now hear the next event
+  for (size_t i = 0; i < count; ++i) {
+    FlipreelEvents* listener = listeners_[i];
+    if (!listener) continue;
+    try {
+      call(*listener);
+    } catch (const std::exception& e) {
+      host_.EventHandlerFailed(event, e.what());
+    }
+  }
+  if (--raising_ == 0) std::erase(listeners_, nullptr);
+}
+
+bool Flipreel::Playing() const {
+  return host_.UserMode() ? Timer1_.enabled() : state_.Playing;
+}
+
+int16_t Flipreel::CurrentFrame() const {
+  return CheckedInt16(state_.FrameIndex);
+}
+
+float Flipreel::FrameWidth(int16_t& frame) const {
+  return static_cast<float>(imgBuffer_(frame).width() / double{host_.TwipsPerPixelX()});
+}
+
+float Flipreel::FrameHeight(int16_t& frame) const {
+  return static_cast<float>(imgBuffer_(frame).height() / double{host_.TwipsPerPixelY()});
+}
+
+float Flipreel::FrameLeft(int16_t& frame) const {
+  return static_cast<float>(imgBuffer_(frame).left() / double{host_.TwipsPerPixelX()});
+}
+
+float Flipreel::FrameTop(int16_t& frame) const {
+  return static_cast<float>(imgBuffer_(frame).top() / double{host_.TwipsPerPixelY()});
+}
+
+Picture Flipreel::GetFrame(int16_t& frame) const {
+  return imgBuffer_(frame).picture();
+}
+
+void Flipreel::ShowAbout() {
+  flipreel::Raise(err::kNoSuchMember, "ShowAbout: the About box is not part of this build");
+}
+
+void Flipreel::OnTimer() {
+  if (!state_.FramesLoaded) return;
+  RaiseEvent("Frame", [](FlipreelEvents& l) { l.Frame(); });
+  AdvanceFrame();
+}
+
+void Flipreel::OnAsyncReadProgress(AsyncProp& prop) {
+  RaiseEvent("AsyncReadProgress", [&](FlipreelEvents& l) { l.AsyncReadProgress(prop); });
+}
+
+void Flipreel::OnHitTest(float& x, float& y, int16_t& hit_result) {
+  RaiseEvent("HitTest", [&](FlipreelEvents& l) { l.HitTest(x, y, hit_result); });
+}
+
+std::span<const EventInfo> FlipreelEventTable() {
+  static constexpr EventInfo kEvents[] = {
+      {1, "Frame", "", ""},
+      {2, "ReadFinished", "", ""},
+      {3, "PlayFinished", "", "Occurs when playing is finished (as per Autorewind value)."},
+      {4, "AsyncReadComplete", "AsyncProp",
+       "Occurs when the gif contol has completed an asynchronous read request.\n\n"},
+      {5, "AsyncReadProgress", "AsyncProp",
+       "Occurs when more data is available as a result of an AsyncRead method.\n\n"},
+      {6, "HitTest", "X As Single, Y As Single, HitResult As Integer", ""},
+  };
+  return kEvents;
+}
+
+}  // namespace flipreel

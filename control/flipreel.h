@@ -1,0 +1,233 @@
+// The Flipreel control: an embeddable player of animated GIF images.
+//
+// The control is written only against the host services in host/. It owns
+// its six elements (Timer1, shpBorder, imgGif, imgBackGround, the imgBuffer
+// array and shpBackGround) and its state record; the host observes the
+// elements, drives the timer and delivers resizes, downloads and hit tests.
+//
+// Every member runs on the host's user-interface thread. A host error raised
+// inside a member ends it at that point and reaches the caller; the steps done
+// before stay done. Only the frame split, reading a file into Buffer and the
+// download request and completion trap errors, as their comments say.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "control/events.h"
+#include "host/elements.h"
+#include "host/host.h"
+#include "host/property_bag.h"
+#include "host/variant.h"
+
+namespace flipreel {
+
+// Values of the Sequence enumeration.
+enum SequenceValue : int32_t {
+  kSequenceNormal = 0,
+  kSequenceReverse = 1,
+  kSequenceRandom = 2,
+  kSequencePingPong = 3,  // "Ping Pong"
+};
+// Values of the BackStyle and BorderStyle enumerations.
+enum BackStyleValue : int32_t { kBackStyleTransparent = 0, kBackStyleOpaque = 1 };
+enum BorderStyleValue : int32_t { kBorderStyleTransparent = 0, kBorderStyleSolid = 1 };
+
+// The state record, in declaration order. All zero, False or empty until the
+// host initialises or restores the control.
+struct FlipreelState {
+  bool FramesLoaded = false;
+  bool PingPongForward = false;
+  bool PingPongBackward = false;
+  int16_t MaxFrameTop = 0;
+  int16_t MaxFrameLeft = 0;
+  int16_t RandomFrame = 0;
+  int32_t ElementCounter = 0;
+  int32_t FileNumber = 0;
+  int32_t FrameIndex = 0;
+  int32_t LoopCount = 0;
+  int32_t LastFrame = 0;
+  int16_t Sequence = 0;
+  int16_t FrameRate = 0;
+  int16_t AutoRewind = 0;
+  bool Playing = false;
+  bool Stretch = false;
+  bool AutoSize = false;
+  bool AutoStart = false;
+  Text FlipreelFile;
+  Text GifFromURL;
+  int16_t Frames = 0;
+  int16_t CurrentFrame = 0;
+  Text Buffer;  // the whole GIF file, one character per byte
+  Text ServerUserName;
+  Text ServerPassword;
+};
+
+// How a member is reached by name.
+enum class CallKind : uint8_t {
+  kGet,     // read a property
+  kLet,     // assign a value to a property
+  kSet,     // assign an object reference to a property
+  kMethod,  // call a method
+};
+
+struct MemberInfo {
+  enum class Kind : uint8_t { kProperty, kObjectProperty, kMethod };
+  std::string_view name;
+  Kind kind;
+  int32_t dispid;
+  std::string_view type;         // the value's or the result's type
+  std::string_view parameters;   // for methods
+  std::string_view description;  // the type library's description
+};
+
+inline constexpr std::string_view kFlipreelProgId = "FlipreelControl.Flipreel";
+inline constexpr std::string_view kFlipreelLibraryDescription = "Flipreel Control 1.2";
+inline constexpr int32_t kDispidShowAbout = -552;
+
+class Flipreel : public HostedControl {
+ public:
+  explicit Flipreel(Host& host);
+  ~Flipreel() override;
+  Flipreel(const Flipreel&) = delete;
+  Flipreel& operator=(const Flipreel&) = delete;
+
+  // --- events ---------------------------------------------------------------
+  void AddListener(FlipreelEvents* listener);
+  void RemoveListener(FlipreelEvents* listener);
+
+  // --- life cycle, raised by the host ---------------------------------------
+  void InitProperties();
+  void ReadProperties(const PropertyBag& bag);
+  void WriteProperties(PropertyBag& bag) const;
+
+  // --- properties and methods, in the interface's order ---------------------
+  Text FlipreelFile() const { return state_.FlipreelFile; }
+  void SetFlipreelFile(const Text& value);
+  int16_t FrameRate() const { return state_.FrameRate; }
+  void SetFrameRate(int16_t value);
+  void ShowAbout();
+  bool AutoSize() const { return state_.AutoSize; }
+  void SetAutoSize(bool value);
+  int32_t Sequence() const { return state_.Sequence; }
+  void SetSequence(int32_t value);
+  bool Stretch() const { return state_.Stretch; }
+  void SetStretch(bool value);
+  int32_t BorderColor() const { return shpBorder_.borderColor(); }
+  void SetBorderColor(int32_t color);
+  void StartAnimation();
+  void StopAnimation();
+  int16_t AutoRewind() const { return state_.AutoRewind; }
+  void SetAutoRewind(int16_t value);
+  bool Playing() const;
+  void SetPlaying(bool value);
+  bool AutoStart() const { return state_.AutoStart; }
+  void SetAutoStart(bool value);
+  int32_t BackColor() const { return shpBackGround_.backColor(); }
+  void SetBackColor(int32_t color);
+  int32_t BackStyle() const { return shpBackGround_.backStyle(); }
+  void SetBackStyle(int32_t value);
+  void RemoveGif();
+  float FrameHeight(int16_t& frame) const;
+  float FrameWidth(int16_t& frame) const;
+  float FrameLeft(int16_t& frame) const;
+  float FrameTop(int16_t& frame) const;
+  Picture GetFrame(int16_t& frame) const;
+  Picture BackGroundGraphic() const { return imgBackGround_.picture(); }
+  void SetBackGroundGraphic(const Picture& picture);
+  int32_t BorderStyle() const { return shpBackGround_.borderStyle(); }
+  void SetBorderStyle(int32_t value);
+  int16_t Frames() const { return state_.Frames; }
+  void SetFrames(int16_t ignored);
+  int16_t CurrentFrame() const;
+  void SetCurrentFrame(int16_t value);
+  Text GifFromURL() const { return state_.GifFromURL; }
+  void SetGifFromURL(const Text& value);
+  Text ServerUserName() const { return state_.ServerUserName; }
+  void SetServerUserName(const Text& value);
+  Text ServerPassword() const { return state_.ServerPassword; }
+  void SetServerPassword(const Text& value);
+  void CancelAsyncRead(const Variant& property = Variant::Missing());
+
+  // --- by-name access ---------------------------------------------------------
+  // Converts the arguments to the member's types first (type mismatch 13,
+  // overflow 6), then runs the member. Unknown names are error 438, a wrong
+  // number of arguments or a wrong kind of call error 450. Names match
+  // without regard to letter case.
+  Variant Invoke(std::string_view name, CallKind kind, std::span<Variant> args = {});
+  static std::span<const MemberInfo> Members();
+
+  // --- the host's events ------------------------------------------------------
+  void OnTimer() override;
+  void OnResize() override;
+  void OnAsyncReadProgress(AsyncProp& prop) override;
+  void OnAsyncReadComplete(AsyncProp& prop) override;
+  void OnHitTest(float& x, float& y, int16_t& hit_result) override;
+
+  // --- elements and state, for hosts that draw them and for tests -------------
+  Host& host() const { return host_; }
+  const Timer& Timer1() const { return Timer1_; }
+  const Shape& shpBorder() const { return shpBorder_; }
+  const Image& imgGif() const { return imgGif_; }
+  const Image& imgBackGround() const { return imgBackGround_; }
+  ImageArray& imgBuffer() { return imgBuffer_; }
+  const ImageArray& imgBuffer() const { return imgBuffer_; }
+  const Shape& shpBackGround() const { return shpBackGround_; }
+  const FlipreelState& state() const { return state_; }
+  // Direct access to the state record, for tests that set up play state.
+  FlipreelState& mutable_state() { return state_; }
+  // Returns a copy of Buffer.
+  Text GetBuffer() const { return state_.Buffer; }
+
+ private:
+  // Loading and splitting.
+  bool LoadGif(const Text& path);
+  bool ShowLoadedGif();  // LoadGif after the read: split, show frame 0, arm
+  void ReadFileToBuffer(const Text& path);
+  bool SplitFrames(const Text& data, ImageArray& frames);
+  void ResetDownloadSettings();
+
+  // Animation.
+  void AdvanceFrame();
+  void Show(int32_t index);
+  void FitBefore();
+  void FitAfter();
+  void CountPass();
+  void Rearm();
+  void DrawRandomFrame();
+
+  // Layout.
+  void ArrangeDisplay();
+  void PlaceByBorder();
+  void SizeShapesToImgGif();
+  float BorderInset() const { return BorderStyle() != 0 ? 10.0f : 0.0f; }
+
+  // Persistence.
+  void StretchSizing();
+  void FrameRateCheck();
+
+  // Download.
+  Text BuildAddress(const Text& url) const;
+
+  void Notify(std::string_view property) { host_.NotifyPropertyChanged(property); }
+  void RaiseEvent(std::string_view event, const std::function<void(FlipreelEvents&)>& call);
+
+  Host& host_;
+  FlipreelState state_;
+
+  Timer Timer1_;
+  Shape shpBorder_;
+  Image imgGif_;
+  Image imgBackGround_;
+  ImageArray imgBuffer_;
+  Shape shpBackGround_;
+
+  std::vector<FlipreelEvents*> listeners_;
+  int raising_ = 0;  // depth of event dispatch; removals wait until it is 0
+};
+
+}  // namespace flipreel

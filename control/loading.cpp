@@ -1,0 +1,245 @@
+// Loading a GIF: reading the file into Buffer, cutting Buffer into
+// single-frame files and loading each into the frame store imgBuffer.
+#include <new>
+
+#include "control/flipreel.h"
+#include "host/numbers.h"
+
+namespace flipreel {
+
+namespace {
+
+constexpr char16_t kNone[] = u"(None)";
+constexpr char16_t kGif[] = u"Gif";
+// A block terminator followed by the introducer and label of a Graphic Control
+// Extension: where every frame of the file begins.
+constexpr char16_t kFrameSignatureChars[] = {0x00, 0x21, 0xF9};
+constexpr std::u16string_view kFrameSignature(kFrameSignatureChars, 3);
+
+// The byte a character of Buffer stands for.
+int32_t ByteAt(TextView chunk, size_t offset) {
+  if (offset >= chunk.size()) Raise(err::kInvalidCall);  // the chunk is too short
+  const char16_t c = chunk[offset];
+  return c <= 0xFF ? c : '?';
+}
+
+// How the split reacts to a host error in one of its steps.
+enum class TrapMode {
+  kEnding,    // end the split with a message
+  kSkipping,  // skip the failing step and go on with the next
+};
+
+// Runs one step of the split. In the ending mode an error passes to the
+// split's handler; in the skipping mode it is dropped and the split goes on.
+template <typename Fn>
+void Step(TrapMode mode, Fn&& step) {
+  if (mode == TrapMode::kEnding) {
+    step();
+    return;
+  }
+  try {
+    step();
+  } catch (const HostError&) {
+  } catch (const std::bad_alloc&) {
+  }
+}
+
+}  // namespace
+
+void Flipreel::SetFlipreelFile(const Text& value) {
+  if (value == kGif) {
+    // Only records that the GIF is now held in Buffer.
+    state_.FlipreelFile = value;
+    Notify("FlipreelFile");
+    return;
+  }
+  if (value == kNone) {
+    // Clears the GIF without touching any file.
+    state_.Buffer.clear();
+    Notify("Buffer");
+    ShowLoadedGif();
+    state_.FlipreelFile = kNone;
+    Notify("FlipreelFile");
+  } else {
+    state_.FlipreelFile = value;
+    Notify("FlipreelFile");
+    state_.FramesLoaded = false;
+    if (!LoadGif(value)) {
+      state_.FlipreelFile = kNone;
+      Notify("FlipreelFile");
+    }
+  }
+  ResetDownloadSettings();
+}
+
+// A file always replaces a download, and the credentials are forgotten.
+void Flipreel::ResetDownloadSettings() {
+  state_.GifFromURL = kNone;
+  Notify("GifFromURL");
+  state_.ServerPassword.clear();
+  Notify("ServerPassword");
+  state_.ServerUserName.clear();
+  Notify("ServerUserName");
+}
+
+// Reads the whole file into Buffer. Failures are absorbed: the control is
+// then cleared, and the caller's split fails on the empty Buffer.
+void Flipreel::ReadFileToBuffer(const Text& path) {
+  state_.FileNumber = host_.FreeFile();
+  const int32_t file = state_.FileNumber;
+  bool open = false;
+  try {
+    host_.Open(file, path, FileAccess::kRead);
+    open = true;
+    const int64_t length = host_.Length(file);
+    state_.Buffer = BytesToText(host_.ReadAll(file));
+    open = false;
+    host_.Close(file);
+    SetFlipreelFile(kGif);
+    Notify("Buffer");
+    // An empty file is removed (a path that names no file reads as empty).
+    if (length == 0 && host_.FileExists(path)) host_.Kill(path);
+    return;
+  } catch (const HostError&) {
+  } catch (const std::bad_alloc&) {
+  }
+  if (open) {
+    try {
+      host_.Close(file);
+    } catch (const HostError&) {
+    }
+  }
+  SetFlipreelFile(kNone);
+}
+
+bool Flipreel::LoadGif(const Text& path) {
+  ReadFileToBuffer(path);
+  return ShowLoadedGif();
+}
+
+bool Flipreel::ShowLoadedGif() {
+  imgGif_.setPicture(Picture());
+  Timer1_.setEnabled(false);
+  state_.FrameIndex = 0;
+  state_.LastFrame = 0;
+  // Nothing can change Buffer while the split runs, so it reads Buffer itself
+  // rather than a copy.
+  if (SplitFrames(state_.Buffer, imgBuffer_)) {
+    state_.FramesLoaded = true;
+    const float inset = BorderInset();
+    imgGif_.setLeft(imgBuffer_(0).left() + inset);
+    imgGif_.setTop(imgBuffer_(0).top() + inset);
+    imgGif_.setPicture(imgBuffer_(0).picture());
+    state_.FrameIndex = 0;
+    // The first frame's delay sets the pace; the others stay in their Tag.
+    SetFrameRate(CheckedInt16(Variant(imgBuffer_(0).tag()).ToLong()));
+    SetFrames(CheckedInt16(int64_t{state_.LastFrame} + 1));
+    if (AutoSize()) ArrangeDisplay();
+    Timer1_.setInterval(FrameRate());
+    Timer1_.setEnabled(host_.UserMode() && AutoStart());
+    return true;
+  }
+  imgGif_.setPicture(Picture());
+  SetFrames(0);
+  SetFrameRate(0);
+  if (AutoSize()) ArrangeDisplay();
+  return false;
+}
+
+// Cuts the GIF at every frame signature into a small GIF file of its own
+// (the header block plus that frame's bytes), has the host decode it and puts
+// frame i into imgBuffer(i) at the frame's offset with its delay as Tag.
+//
+// A fresh control (only element 0 loaded) ends the split with a message at
+// the first error. Once elements of an earlier file have been removed, a
+// failing step is skipped and the split goes on.
+bool Flipreel::SplitFrames(const Text& data, ImageArray& frames) {
+  state_.FramesLoaded = false;
+  state_.LastFrame = 0;
+  if (data.empty()) return false;
+
+  TrapMode mode = TrapMode::kEnding;
+  try {
+    const int32_t count = frames.Count();
+    for (int32_t i = 1; i <= count - 1; ++i) {
+      mode = TrapMode::kSkipping;
+      Step(mode, [&] { frames.Unload(CheckedInt16(i)); });
+    }
+
+    const TextView f(data);
+    const size_t first = f.find(kFrameSignature);
+    if (first == TextView::npos || f.substr(0, 3) != u"GIF") return false;
+    std::string header;
+    AppendTextBytes(f.substr(0, first + 2), header);  // up to and including 00 21
+
+    const Text scratch = host_.PrivateFolder() + u"/temp.gif";
+    const float tppx = host_.TwipsPerPixelX();
+    const float tppy = host_.TwipsPerPixelY();
+    int16_t n = 0;
+    int32_t delay = 0, left = 0, top = 0;
+    std::string file_bytes;
+
+    // Writes, loads and deletes the single-frame file of one chunk (which
+    // starts at the extension's label F9) and places it in element n - 1.
+    auto load_frame = [&](TextView chunk) {
+      Step(mode, [&] { state_.FileNumber = host_.FreeFile(); });
+      Step(mode, [&] { host_.Open(state_.FileNumber, scratch, FileAccess::kWrite); });
+      Step(mode, [&] {
+        file_bytes = header;
+        AppendTextBytes(chunk, file_bytes);
+        host_.Write(state_.FileNumber, file_bytes);
+      });
+      Step(mode, [&] { host_.Close(state_.FileNumber); });
+      Step(mode, [&] { delay = (ByteAt(chunk, 3) + 256 * ByteAt(chunk, 4)) * 10; });
+      if (n > 1) {
+        Step(mode, [&] { left = ByteAt(chunk, 8) + 256 * ByteAt(chunk, 9); });
+        Step(mode, [&] { top = ByteAt(chunk, 10) + 256 * ByteAt(chunk, 11); });
+        Step(mode, [&] { frames.Load(n - 1); });
+        Step(mode, [&] {
+          frames(n - 1).setLeft(
+              static_cast<float>(frames(0).left() + static_cast<double>(left) * tppx));
+        });
+        Step(mode, [&] {
+          frames(n - 1).setTop(
+              static_cast<float>(frames(0).top() + static_cast<double>(top) * tppy));
+        });
+      }
+      Step(mode, [&] { frames(n - 1).setTag(FormatLong(delay)); });
+      Step(mode, [&] { frames(n - 1).setPicture(host_.LoadPicture(scratch)); });
+      Step(mode, [&] { host_.Kill(scratch); });
+    };
+
+    size_t start = first + 3;  // the block-size byte after the first label F9
+    for (;;) {
+      Step(mode, [&] { n = CheckedInt16(int32_t{n} + 1); });
+      const size_t next = f.find(kFrameSignature, start);
+      if (next == TextView::npos) break;
+      load_frame(f.substr(start - 1, next + 2 - (start - 1)));  // F9 .. the next 00 21
+      start = next + 3;
+    }
+    // The last frame runs to two bytes before the end of the data, leaving out
+    // the image's block terminator and the trailer of a well-formed file.
+    if (start + 1 < f.size()) load_frame(f.substr(start - 1, f.size() - 2 - (start - 1)));
+
+    state_.LastFrame = frames.Count() - 1;
+    state_.FramesLoaded = true;
+    return true;
+  } catch (const HostError& e) {
+    host_.MsgBox(u"Error No. " + FormatLong(e.number()) + u" : when reading file", kMsgCritical,
+                 u"Flipreel Control");
+  } catch (const std::bad_alloc&) {
+    host_.MsgBox(u"Error No. " + FormatLong(err::kOutOfMemory) + u" : when reading file",
+                 kMsgCritical, u"Flipreel Control");
+  }
+  state_.FramesLoaded = false;
+  return false;
+}
+
+void Flipreel::RemoveGif() {
+  state_.Buffer.clear();
+  const int32_t last = state_.LastFrame;
+  for (int32_t i = 0; i <= last; ++i) imgBuffer_(CheckedInt16(i)).setPicture(Picture());
+  imgGif_.setPicture(Picture());
+}
+
+}  // namespace flipreel

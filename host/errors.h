@@ -1,0 +1,61 @@
+// Host errors: the one way the host and the control report failure.
+#pragma once
+
+#include <cstdint>
+#include <stdexcept>
+#include <string>
+
+namespace flipreel {
+
+// Error numbers of the host. They follow the numbering that containers of this
+// kind of control have always used, so that client code written against other
+// hosts recognises them.
+namespace err {
+inline constexpr int32_t kInvalidCall = 5;                // invalid procedure call or argument
+inline constexpr int32_t kOverflow = 6;                   // overflow
+inline constexpr int32_t kOutOfMemory = 7;                // out of memory
+inline constexpr int32_t kSubscriptOutOfRange = 9;        // subscript out of range
+inline constexpr int32_t kTypeMismatch = 13;              // type mismatch
+inline constexpr int32_t kBadFileNameOrNumber = 52;       // bad file name or number
+inline constexpr int32_t kFileNotFound = 53;              // file not found
+inline constexpr int32_t kFileAlreadyOpen = 55;           // file already open
+inline constexpr int32_t kDeviceIo = 57;                  // device I/O error
+inline constexpr int32_t kTooManyFiles = 67;              // too many files
+inline constexpr int32_t kPermissionDenied = 70;          // permission denied
+inline constexpr int32_t kPathFileAccess = 75;            // path/file access error
+inline constexpr int32_t kPathNotFound = 76;              // path not found
+inline constexpr int32_t kElementMissing = 340;           // control array element doesn't exist
+inline constexpr int32_t kAlreadyLoaded = 360;            // object already loaded
+inline constexpr int32_t kCantUnloadDesignElement = 362;  // element created at design time
+inline constexpr int32_t kInvalidPropertyValue = 380;     // invalid property value
+inline constexpr int32_t kNoSuchMember = 438;             // object doesn't support this member
+inline constexpr int32_t kWrongArguments = 450;           // wrong number of arguments
+inline constexpr int32_t kInvalidPicture = 481;           // invalid picture
+inline constexpr int32_t kDownloadFailed = 31001;         // a download did not complete
+inline constexpr int32_t kDialogCancelled = 2001;         // file dialog cancelled
+}  // namespace err
+
+// The standard description of a host error number ("Overflow", "Type mismatch", ...).
+std::string ErrorDescription(int32_t number);
+
+class HostError : public std::runtime_error {
+ public:
+  explicit HostError(int32_t number) : HostError(number, ErrorDescription(number)) {}
+  HostError(int32_t number, const std::string& description)
+      : std::runtime_error(description), number_(number) {}
+
+  int32_t number() const { return number_; }
+  std::string description() const { return what(); }
+
+ private:
+  int32_t number_;
+};
+
+[[noreturn]] inline void Raise(int32_t number) {
+  throw HostError(number);
+}
+[[noreturn]] inline void Raise(int32_t number, const std::string& description) {
+  throw HostError(number, description);
+}
+
+}  // namespace flipreel

@@ -1,0 +1,206 @@
+#include "host/files.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+
+namespace flipreel {
+
+namespace {
+
+[[noreturn]] void RaiseErrno(int e) {
+  switch (e) {
+    case ENOENT:
+      Raise(err::kFileNotFound);
+    case ENOTDIR:
+      Raise(err::kPathNotFound);
+    case EACCES:
+    case EPERM:
+    case EROFS:
+      Raise(err::kPermissionDenied);
+    case EISDIR:
+      Raise(err::kPathFileAccess);
+    case EMFILE:
+    case ENFILE:
+      Raise(err::kTooManyFiles);
+    case ENOSPC:
+      Raise(err::kDeviceIo, "Disk full");
+    default:
+      Raise(err::kDeviceIo);
+  }
+}
+
+bool WriteAll(int fd, const char* data, size_t size) {
+  while (size > 0) {
+    const ssize_t n = ::write(fd, data, size);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    data += n;
+    size -= static_cast<size_t>(n);
+  }
+  return true;
+}
+
+std::string ReadFd(int fd, int64_t length) {
+  std::string bytes;
+  bytes.resize(static_cast<size_t>(length));
+  size_t got = 0;
+  while (got < bytes.size()) {
+    const ssize_t n = ::pread(fd, bytes.data() + got, bytes.size() - got, static_cast<off_t>(got));
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      RaiseErrno(errno);
+    }
+    if (n == 0) break;  // the file shrank under us
+    got += static_cast<size_t>(n);
+  }
+  bytes.resize(got);
+  return bytes;
+}
+
+}  // namespace
+
+FileTable::~FileTable() {
+  CloseAll();
+}
+
+FileTable::OpenFile& FileTable::Get(int32_t file_number) {
+  if (file_number < 1 || file_number > 255 || !files_[file_number].open)
+    Raise(err::kBadFileNameOrNumber);
+  return files_[file_number];
+}
+
+int32_t FileTable::FreeFile() const {
+  for (int32_t n = 1; n <= 255; ++n)
+    if (!files_[n].open) return n;
+  Raise(err::kTooManyFiles);
+}
+
+void FileTable::Open(int32_t file_number, const std::string& path, FileAccess access) {
+  if (file_number < 1 || file_number > 255) Raise(err::kBadFileNameOrNumber);
+  if (files_[file_number].open) Raise(err::kFileAlreadyOpen);
+  if (path.empty()) Raise(err::kBadFileNameOrNumber);
+  int fd = -1;
+  if (access == FileAccess::kRead) {
+    fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0 && errno != ENOENT) RaiseErrno(errno);
+    if (fd >= 0) {
+      struct stat st {};
+      if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        Raise(err::kPathFileAccess);
+      }
+    }
+  } else {
+    fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    if (fd < 0) RaiseErrno(errno);
+  }
+  files_[file_number] = OpenFile{true, fd, access};
+}
+
+int64_t FileTable::Length(int32_t file_number) {
+  OpenFile& f = Get(file_number);
+  if (f.fd < 0) return 0;
+  struct stat st {};
+  if (::fstat(f.fd, &st) != 0) RaiseErrno(errno);
+  return st.st_size;
+}
+
+std::string FileTable::ReadAll(int32_t file_number) {
+  OpenFile& f = Get(file_number);
+  if (f.access != FileAccess::kRead) Raise(err::kBadFileNameOrNumber);
+  if (f.fd < 0) return {};
+  return ReadFd(f.fd, Length(file_number));
+}
+
+void FileTable::Write(int32_t file_number, std::string_view bytes) {
+  OpenFile& f = Get(file_number);
+  if (f.access != FileAccess::kWrite) Raise(err::kBadFileNameOrNumber);
+  if (!WriteAll(f.fd, bytes.data(), bytes.size())) RaiseErrno(errno);
+}
+
+void FileTable::Close(int32_t file_number) {
+  OpenFile& f = Get(file_number);
+  const int fd = f.fd;
+  f = OpenFile{};
+  if (fd >= 0 && ::close(fd) != 0 && errno != EINTR) RaiseErrno(errno);
+}
+
+void FileTable::CloseAll() {
+  for (auto& f : files_) {
+    if (f.open && f.fd >= 0) ::close(f.fd);
+    f = OpenFile{};
+  }
+}
+
+void FileTable::Kill(const std::string& path) {
+  struct stat st {};
+  if (::lstat(path.c_str(), &st) != 0) RaiseErrno(errno);
+  if (S_ISDIR(st.st_mode)) Raise(err::kFileNotFound);
+  if (::unlink(path.c_str()) != 0) RaiseErrno(errno);
+}
+
+bool FileTable::Exists(const std::string& path) {
+  struct stat st {};
+  return !path.empty() && ::stat(path.c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
+}
+
+std::string FileTable::ReadWholeFile(const std::string& path) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) RaiseErrno(errno);
+  struct Closer {
+    int fd;
+    ~Closer() { ::close(fd); }
+  } closer{fd};
+  struct stat st {};
+  if (::fstat(fd, &st) != 0) RaiseErrno(errno);
+  if (!S_ISREG(st.st_mode)) Raise(err::kPathFileAccess);
+  return ReadFd(fd, st.st_size);
+}
+
+PrivateFolder::~PrivateFolder() {
+  if (path_.empty()) return;
+  std::error_code ec;
+  std::filesystem::remove_all(path_, ec);
+}
+
+const std::string& PrivateFolder::path() {
+  if (!path_.empty()) return path_;
+  std::string base;
+  for (const char* var : {"XDG_RUNTIME_DIR", "TMPDIR"}) {
+    const char* v = std::getenv(var);
+    if (v && *v && ::access(v, W_OK | X_OK) == 0) {
+      base = v;
+      break;
+    }
+  }
+  if (base.empty()) base = "/tmp";
+  std::string templ = base + "/flipreel-XXXXXX";
+  if (!::mkdtemp(templ.data())) Raise(err::kPathFileAccess);  // mkdtemp makes it 0700
+  path_ = templ;
+  return path_;
+}
+
+void RandomGenerator::Seed(double clock_seconds) {
+  // Fold the clock reading's bits into the middle of the state, keeping the
+  // low byte, so that re-seeding at the same instant still moves on.
+  uint64_t bits = 0;
+  std::memcpy(&bits, &clock_seconds, sizeof bits);
+  const uint32_t high = static_cast<uint32_t>(bits >> 32);
+  const uint32_t folded = ((high >> 16) ^ high ^ static_cast<uint32_t>(bits)) & 0xFFFF;
+  state_ = (state_ & 0xFF) | (folded << 8);
+}
+
+float RandomGenerator::Next() {
+  state_ = (state_ * 0x43FD43FDu + 0xC39EC3u) & 0xFFFFFFu;
+  return static_cast<float>(state_) / 16777216.0f;
+}
+
+}  // namespace flipreel

@@ -1,0 +1,29 @@
+// Decoding of the first image of a GIF file into a picture.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+
+#include "host/picture.h"
+
+namespace flipreel {
+
+// Largest image we agree to decode, in pixels (8192 x 8192).
+inline constexpr int64_t kMaxPicturePixels = int64_t{1} << 26;
+
+bool LooksLikeGif(std::span<const uint8_t> bytes);
+
+// Decodes the first image of a GIF into an indexed picture the size of that
+// image's own descriptor, with its local colour table (or the global one),
+// de-interlaced, and the transparent index of the Graphic Control Extension
+// before it as alpha 0.
+//
+// Besides whole files it accepts the single-frame files the frame split cuts:
+// no trailer, anything after the first image, and for the last frame of a file
+// the image data's final block terminator missing. Anything else that does not
+// decode completely, and any image larger than kMaxPicturePixels or larger than
+// its data could possibly encode, is the invalid-picture error (481).
+Picture DecodeGif(std::span<const uint8_t> bytes);
+
+}  // namespace flipreel

@@ -1,0 +1,105 @@
+#include "host/headless_host.h"
+
+#include <algorithm>
+
+#include "host/gif_decoder.h"
+
+namespace flipreel {
+
+HeadlessHost::HeadlessHost() = default;
+HeadlessHost::~HeadlessHost() = default;
+
+void HeadlessHost::ElementChanged(const Element& element, ElementProperty what) {
+  if (element.kind() != ElementKind::kTimer) return;
+  timer_ = static_cast<const Timer*>(&element);
+  if (what == ElementProperty::kEnabled || what == ElementProperty::kInterval) Rearm();
+}
+
+void HeadlessHost::Rearm() {
+  // Switching the timer on or setting its interval starts a fresh interval.
+  due_ms_ =
+      (timer_ && timer_->enabled() && timer_->interval() > 0) ? now_ms_ + timer_->interval() : -1;
+}
+
+void HeadlessHost::Advance(int64_t ms) {
+  const int64_t end = now_ms_ + std::max<int64_t>(ms, 0);
+  while (due_ms_ >= 0 && due_ms_ <= end) {
+    now_ms_ = due_ms_;
+    const int64_t fired_at = due_ms_;
+    if (control_) control_->OnTimer();
+    // A tick handler that neither stopped nor re-armed the timer gets the
+    // next interval counted from this tick.
+    if (due_ms_ == fired_at) Rearm();
+  }
+  now_ms_ = end;
+}
+
+bool HeadlessHost::DeliverTick() {
+  if (!timer_ || !timer_->enabled()) return false;
+  const int64_t before = due_ms_;
+  if (control_) control_->OnTimer();
+  if (due_ms_ == before) Rearm();
+  return true;
+}
+
+void HeadlessHost::Size(float width, float height) {
+  if (width < 0 || height < 0) Raise(err::kInvalidPropertyValue);
+  if (width == width_ && height == height_) return;
+  width_ = width;
+  height_ = height;
+  if (control_) control_->OnResize();
+}
+
+Picture HeadlessHost::LoadPicture(TextView path) {
+  if (path.empty()) return Picture();
+  const std::string bytes = FileTable::ReadWholeFile(TextToUtf8(path));
+  return DecodeGif(std::span(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()));
+}
+
+int32_t HeadlessHost::MsgBox(TextView text, int16_t style, TextView title) {
+  messages_.push_back(Message{Text(text), style, Text(title)});
+  return 1;
+}
+
+void HeadlessHost::Open(int32_t file_number, TextView path, FileAccess access) {
+  files_.Open(file_number, TextToUtf8(path), access);
+}
+
+void HeadlessHost::Randomize() {
+  random_.Seed(static_cast<double>(now_ms_ % 86400000) / 1000.0);
+}
+
+float HeadlessHost::Rnd() {
+  return random_source_ ? random_source_() : random_.Next();
+}
+
+void HeadlessHost::AsyncRead(TextView target, int32_t async_type, TextView property_name) {
+  if (fail_next_request_) {
+    HostError e = *fail_next_request_;
+    fail_next_request_.reset();
+    throw e;
+  }
+  CancelAsyncRead(property_name);
+  pending_.push_back(PendingRead{Text(target), async_type, Text(property_name)});
+}
+
+void HeadlessHost::CancelAsyncRead(TextView property_name) {
+  std::erase_if(pending_, [&](const PendingRead& r) { return r.property_name == property_name; });
+}
+
+void HeadlessHost::ReportProgress(TextView property_name, AsyncProp prop) {
+  prop.PropertyName = Text(property_name);
+  if (control_) control_->OnAsyncReadProgress(prop);
+}
+
+void HeadlessHost::CompleteRead(TextView property_name, AsyncProp prop) {
+  CancelAsyncRead(property_name);
+  prop.PropertyName = Text(property_name);
+  if (control_) control_->OnAsyncReadComplete(prop);
+}
+
+void HeadlessHost::EventHandlerFailed(std::string_view event, const std::string& what) {
+  handler_failures_.push_back(std::string(event) + ": " + what);
+}
+
+}  // namespace flipreel

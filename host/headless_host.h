@@ -1,0 +1,126 @@
+// The headless host: complete and deterministic. A virtual clock that the
+// caller advances drives the timer; notices, message boxes, resizes and
+// failed event handlers are recorded; random numbers can be injected. Used by
+// the tests, the command-line tool and the fuzzers.
+#pragma once
+
+#include <deque>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "host/files.h"
+#include "host/host.h"
+
+namespace flipreel {
+
+class HeadlessHost : public Host {
+ public:
+  struct Message {
+    Text text;
+    int16_t style;
+    Text title;
+  };
+
+  HeadlessHost();
+  ~HeadlessHost() override;
+
+  // --- settings -----------------------------------------------------------
+  void SetUserMode(bool run_time) { user_mode_ = run_time; }
+  void SetTwipsPerPixel(float x, float y) { tppx_ = x, tppy_ = y; }
+  // Replaces the generator: Rnd() returns what the function returns.
+  void SetRandomSource(std::function<float()> source) { random_source_ = std::move(source); }
+  // Resizes the surface as a user would; the control hears of a real change.
+  void ResizeSurface(float width, float height) { Size(width, height); }
+
+  // --- the virtual clock ----------------------------------------------------
+  int64_t Now() const { return now_ms_; }
+  // Moves the clock on by ms, firing every tick that falls due on the way.
+  void Advance(int64_t ms);
+  // Delivers one tick now if the timer is enabled, whatever its interval.
+  bool DeliverTick();
+  const Timer* timer() const { return timer_; }
+
+  // --- what the control did -------------------------------------------------
+  std::vector<std::string>& notices() { return notices_; }
+  std::vector<Message>& messages() { return messages_; }
+  std::vector<std::string>& handler_failures() { return handler_failures_; }
+  int refreshes() const { return refreshes_; }
+  int16_t surface_back_style() const { return surface_back_style_; }
+  int32_t surface_back_color() const { return surface_back_color_; }
+
+  // --- asynchronous reads ---------------------------------------------------
+  struct PendingRead {
+    Text target;
+    int32_t type;
+    Text property_name;
+  };
+  // Reads requested and not yet completed or cancelled, oldest first.
+  const std::vector<PendingRead>& pending_reads() const { return pending_; }
+  // Makes AsyncRead fail at the request with this error (once).
+  void FailNextReadRequest(HostError error) { fail_next_request_ = std::move(error); }
+  // Completes the oldest pending read under the property name, as the host's
+  // download would: progress reports, then the completion.
+  void CompleteRead(TextView property_name, AsyncProp prop);
+  void ReportProgress(TextView property_name, AsyncProp prop);
+
+  // --- Host -----------------------------------------------------------------
+  void Attach(HostedControl* control) override { control_ = control; }
+  bool UserMode() const override { return user_mode_; }
+  float TwipsPerPixelX() const override { return tppx_; }
+  float TwipsPerPixelY() const override { return tppy_; }
+  void ElementChanged(const Element& element, ElementProperty what) override;
+  float SurfaceWidth() const override { return width_; }
+  float SurfaceHeight() const override { return height_; }
+  void Size(float width, float height) override;
+  void SetSurfaceBackColor(int32_t color) override { surface_back_color_ = color; }
+  void SetSurfaceBackStyle(int16_t style) override { surface_back_style_ = style; }
+  void Refresh() override { ++refreshes_; }
+  void NotifyPropertyChanged(std::string_view name) override { notices_.emplace_back(name); }
+  Picture LoadPicture(TextView path) override;
+  int32_t MsgBox(TextView text, int16_t style, TextView title) override;
+  int32_t FreeFile() override { return files_.FreeFile(); }
+  void Open(int32_t file_number, TextView path, FileAccess access) override;
+  int64_t Length(int32_t file_number) override { return files_.Length(file_number); }
+  std::string ReadAll(int32_t file_number) override { return files_.ReadAll(file_number); }
+  void Write(int32_t file_number, std::string_view bytes) override {
+    files_.Write(file_number, bytes);
+  }
+  void Close(int32_t file_number) override { files_.Close(file_number); }
+  void Kill(TextView path) override { FileTable::Kill(TextToUtf8(path)); }
+  bool FileExists(TextView path) override { return FileTable::Exists(TextToUtf8(path)); }
+  Text PrivateFolder() override { return Utf8ToText(folder_.path()); }
+  void Randomize() override;
+  float Rnd() override;
+  void AsyncRead(TextView target, int32_t async_type, TextView property_name) override;
+  void CancelAsyncRead(TextView property_name) override;
+  void EventHandlerFailed(std::string_view event, const std::string& what) override;
+
+ private:
+  void Rearm();
+
+  HostedControl* control_ = nullptr;
+  bool user_mode_ = true;
+  float tppx_ = 15, tppy_ = 15;
+  float width_ = 3075, height_ = 1950;
+  int32_t surface_back_color_ = kColorButtonFace;
+  int16_t surface_back_style_ = 1;
+  int refreshes_ = 0;
+
+  int64_t now_ms_ = 0;
+  const Timer* timer_ = nullptr;
+  int64_t due_ms_ = -1;  // next tick, -1 when none is due
+
+  std::vector<std::string> notices_;
+  std::vector<Message> messages_;
+  std::vector<std::string> handler_failures_;
+  FileTable files_;
+  flipreel::PrivateFolder folder_;
+  RandomGenerator random_;
+  std::function<float()> random_source_;
+  std::vector<PendingRead> pending_;
+  std::optional<HostError> fail_next_request_;
+};
+
+}  // namespace flipreel

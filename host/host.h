@@ -1,0 +1,142 @@
+// The host container services: everything a control reaches outside itself.
+//
+// A Host is the site of one control. The control owns its elements and calls
+// the host for ambient values, its own surface, pictures, files, message
+// boxes, property-change notices, random numbers and downloads. The host calls
+// back into the control through HostedControl for timer ticks, resizes,
+// download progress and completion, and hit tests. Every operation either
+// succeeds or throws HostError with the host's error number.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "host/elements.h"
+#include "host/errors.h"
+#include "host/picture.h"
+#include "host/text.h"
+#include "host/variant.h"
+
+namespace flipreel {
+
+// Message box styles (icons); the buttons are always OK.
+inline constexpr int16_t kMsgCritical = 16;
+inline constexpr int16_t kMsgExclamation = 48;
+inline constexpr int16_t kMsgInformation = 64;
+
+// System colours have the top bit set and their index in the low byte.
+inline constexpr int32_t SystemColor(int index) {
+  return static_cast<int32_t>(0x80000000u | index);
+}
+inline constexpr int32_t kColorWindowBackground = SystemColor(5);
+inline constexpr int32_t kColorButtonFace = SystemColor(15);
+inline constexpr bool IsSystemColor(int32_t c) {
+  return (static_cast<uint32_t>(c) >> 31) != 0;
+}
+
+// Asynchronous read kinds.
+inline constexpr int32_t kAsyncTypeFile = 1;
+
+// Status of an asynchronous read, as carried by AsyncProp.
+enum class AsyncStatus : int32_t {
+  kConnecting = 1,
+  kDownloading = 2,
+  kCompleted = 3,
+  kFailed = 4,
+};
+
+// The record of an asynchronous read that the host hands to the control with
+// each progress report and with the completion.
+struct AsyncProp {
+  Text PropertyName;
+  int32_t AsyncType = kAsyncTypeFile;
+  Text Target;  // the address that was fetched
+  int64_t BytesRead = 0;
+  int64_t BytesMax = 0;  // 0 when the size is not known
+  AsyncStatus Status = AsyncStatus::kConnecting;
+  Text StatusText;
+  // The path of the local file that holds the bytes. When the read failed,
+  // reading the value raises the failure instead.
+  Text ValuePath;
+  std::optional<HostError> Failure;
+
+  Variant Value() const {
+    if (Failure) throw *Failure;
+    return Variant(ValuePath);
+  }
+};
+
+// What the host calls on the control it hosts.
+class HostedControl {
+ public:
+  virtual ~HostedControl() = default;
+  virtual void OnTimer() = 0;
+  virtual void OnResize() = 0;
+  virtual void OnAsyncReadProgress(AsyncProp& prop) = 0;
+  virtual void OnAsyncReadComplete(AsyncProp& prop) = 0;
+  virtual void OnHitTest(float& x, float& y, int16_t& hit_result) = 0;
+};
+
+enum class FileAccess : uint8_t {
+  kRead,   // the file's bytes; a path that names no file reads as an empty file
+  kWrite,  // created or truncated
+};
+
+class Host : public ElementSite {
+ public:
+  ~Host() override = default;
+
+  // The control this host sites; events go there. Null detaches.
+  virtual void Attach(HostedControl* control) = 0;
+
+  // Ambient: False in a designer, True at run time.
+  virtual bool UserMode() const = 0;
+
+  // The control's own surface, in twips. Size() delivers OnResize to the
+  // control, synchronously, only when the size really changes.
+  virtual float SurfaceWidth() const = 0;
+  virtual float SurfaceHeight() const = 0;
+  virtual void Size(float width, float height) = 0;
+  virtual void SetSurfaceBackColor(int32_t color) = 0;
+  virtual void SetSurfaceBackStyle(int16_t style) = 0;  // 0 transparent, 1 opaque
+  virtual void Refresh() = 0;                           // repaint request
+
+  virtual void NotifyPropertyChanged(std::string_view name) = 0;
+
+  // Pictures. An empty path gives the empty picture; a file that cannot be
+  // decoded is error 481.
+  virtual Picture LoadPicture(TextView path) = 0;
+
+  // Message boxes: modal; returns the button pressed (1 for OK).
+  virtual int32_t MsgBox(TextView text, int16_t style, TextView title) = 0;
+
+  // Files opened for byte access under a file number.
+  virtual int32_t FreeFile() = 0;
+  virtual void Open(int32_t file_number, TextView path, FileAccess access) = 0;
+  virtual int64_t Length(int32_t file_number) = 0;
+  virtual std::string ReadAll(int32_t file_number) = 0;
+  virtual void Write(int32_t file_number, std::string_view bytes) = 0;
+  virtual void Close(int32_t file_number) = 0;
+  virtual void Kill(TextView path) = 0;
+  virtual bool FileExists(TextView path) = 0;
+  // A folder of this host's own, created on first use with owner-only access
+  // and removed with the host; nothing else shares it.
+  virtual Text PrivateFolder() = 0;
+
+  // Random numbers: re-seed from the clock, then values in [0, 1).
+  virtual void Randomize() = 0;
+  virtual float Rnd() = 0;
+
+  // Asynchronous reads into a local file; the result arrives later through
+  // OnAsyncReadProgress / OnAsyncReadComplete. A new read under a property
+  // name replaces a pending one; a cancelled read reports nothing.
+  virtual void AsyncRead(TextView target, int32_t async_type, TextView property_name) = 0;
+  virtual void CancelAsyncRead(TextView property_name) = 0;
+
+  // An event handler of the control's client failed; the control goes on.
+  virtual void EventHandlerFailed(std::string_view event, const std::string& what) = 0;
+};
+
+}  // namespace flipreel

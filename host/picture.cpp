@@ -1,0 +1,63 @@
+#include "host/picture.h"
+
+#include <algorithm>
+#include <stdexcept>
+
+namespace flipreel {
+
+std::shared_ptr<const PictureData> PictureData::Indexed(int width, int height,
+                                                        std::vector<uint8_t> indices,
+                                                        const Palette& palette) {
+  if (width < 0 || height < 0 || indices.size() != static_cast<size_t>(width) * height)
+    throw std::invalid_argument("indexed picture: size does not match its pixels");
+  auto p = std::shared_ptr<PictureData>(new PictureData);
+  p->width_ = width;
+  p->height_ = height;
+  p->format_ = Format::kIndexed8;
+  p->indices_ = std::move(indices);
+  p->palette_ = palette;
+  return p;
+}
+
+std::shared_ptr<const PictureData> PictureData::Argb(int width, int height,
+                                                     std::vector<uint32_t> pixels) {
+  if (width < 0 || height < 0 || pixels.size() != static_cast<size_t>(width) * height)
+    throw std::invalid_argument("ARGB picture: size does not match its pixels");
+  auto p = std::shared_ptr<PictureData>(new PictureData);
+  p->width_ = width;
+  p->height_ = height;
+  p->format_ = Format::kArgb32;
+  p->argb_ = std::move(pixels);
+  return p;
+}
+
+uint32_t PictureData::PixelArgb(int x, int y) const {
+  const size_t i = static_cast<size_t>(y) * width_ + x;
+  return format_ == Format::kIndexed8 ? palette_[indices_[i]] : argb_[i];
+}
+
+void PictureData::CopyArgb(uint32_t* dst, int stride) const {
+  for (int y = 0; y < height_; ++y) {
+    uint32_t* row = dst + static_cast<size_t>(y) * stride;
+    const size_t base = static_cast<size_t>(y) * width_;
+    if (format_ == Format::kIndexed8) {
+      for (int x = 0; x < width_; ++x) row[x] = palette_[indices_[base + x]];
+    } else {
+      std::copy_n(argb_.data() + base, width_, row);
+    }
+  }
+}
+
+size_t PictureData::StorageBytes() const {
+  return format_ == Format::kIndexed8 ? indices_.size() + sizeof(Palette)
+                                      : argb_.size() * sizeof(uint32_t);
+}
+
+Picture Picture::Solid(int width, int height, uint32_t argb) {
+  PictureData::Palette palette{};
+  palette[0] = argb;
+  return Picture(PictureData::Indexed(
+      width, height, std::vector<uint8_t>(static_cast<size_t>(width) * height, 0), palette));
+}
+
+}  // namespace flipreel

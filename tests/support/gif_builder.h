@@ -1,0 +1,48 @@
+// Builds GIF files byte by byte for tests, so that every field is known.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace testgif {
+
+struct Frame {
+  bool gce = true;       // write a Graphic Control Extension before the image
+  int delay_cs = 10;     // delay, hundredths of a second
+  int transparent = -1;  // transparent colour index, -1 for none
+  int disposal = 0;
+  int left = 0, top = 0, width = 1, height = 1;
+  bool interlace = false;
+  std::vector<uint32_t> local_palette;  // 0xRRGGBB; empty: use the global table
+  std::vector<uint8_t> pixels;          // width*height indices, row by row; empty: all 0
+  std::string raw_after_gce;            // bytes written between the extension and the image
+};
+
+struct Gif {
+  std::string version = "89a";
+  int width = 1, height = 1;
+  std::vector<uint32_t> global_palette = {0x000000, 0xFFFFFF};  // size padded to 2^n
+  bool netscape_loop = false;  // a NETSCAPE2.0 application extension after the header
+  std::vector<Frame> frames;
+  bool trailer = true;
+};
+
+// The whole file.
+std::string Build(const Gif& gif);
+
+// The pieces, for tests that assemble files by hand.
+std::string Header(const Gif& gif);  // signature, screen descriptor, global table, NETSCAPE
+std::string GraphicControlExtension(const Frame& frame);
+// Image descriptor, local table and image data (LZW minimum code size byte,
+// data sub-blocks and the block terminator).
+std::string Image(const Frame& frame);
+// LZW data for the indices: minimum code size byte, sub-blocks, terminator.
+// Codes stay 9 bits wide (a clear code every 250 pixels), which every decoder
+// must accept.
+std::string ImageData(const std::vector<uint8_t>& indices);
+
+// Pixels in display order from interlaced row order and back.
+std::vector<uint8_t> Interlace(const std::vector<uint8_t>& rows, int width, int height);
+
+}  // namespace testgif
