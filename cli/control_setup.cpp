@@ -1,0 +1,95 @@
+#include "cli/control_setup.h"
+
+#include <fstream>
+#include <new>
+
+namespace flipreel::cli {
+
+namespace {
+
+bool StartsWithNoCase(const std::string& s, std::string_view prefix) {
+  return s.size() >= prefix.size() &&
+         EqualsNoCase(std::string_view(s).substr(0, prefix.size()), prefix);
+}
+
+// A saved form is a JSON object: its first byte after white space is '{'.
+bool LooksLikeSavedForm(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return false;
+  char c = 0;
+  for (int i = 0; i < 4096 && in.get(c); ++i) {
+    if (c == ' ' || c == '\t' || c == '\r' || c == '\n') continue;
+    return c == '{';
+  }
+  return false;
+}
+
+// Runs one assignment; the first host error ends the set-up.
+template <typename Fn>
+bool Step(SetupResult& result, Fn&& step) {
+  try {
+    step();
+    return true;
+  } catch (const HostError& e) {
+    result.error = e;
+  } catch (const std::bad_alloc&) {
+    result.error = HostError(err::kOutOfMemory);
+  }
+  return false;
+}
+
+bool ApplyBeforeLoad(Flipreel& control, const SetupOptions& options, SetupResult& result) {
+  return (!options.border || Step(result, [&] { control.SetBorderStyle(kBorderStyleSolid); })) &&
+         (!options.autosize || Step(result, [&] { control.SetAutoSize(true); })) &&
+         (!options.stretch || Step(result, [&] { control.SetStretch(true); })) &&
+         (!options.no_autostart || Step(result, [&] { control.SetAutoStart(false); }));
+}
+
+bool ApplyAfterLoad(Flipreel& control, const SetupOptions& options, SetupResult& result) {
+  return (!options.sequence || Step(result, [&] { control.SetSequence(*options.sequence); })) &&
+         (!options.auto_rewind ||
+          Step(result, [&] { control.SetAutoRewind(*options.auto_rewind); }));
+}
+
+}  // namespace
+
+InputKind ClassifyInput(const std::string& input) {
+  for (std::string_view prefix : {"http://", "https://", "file://", "www."})
+    if (StartsWithNoCase(input, prefix)) return InputKind::kUrl;
+  return LooksLikeSavedForm(input) ? InputKind::kSavedForm : InputKind::kGifFile;
+}
+
+SetupResult SetUpControl(Flipreel& control, Host& host, const std::string& input,
+                         const SetupOptions& options) {
+  SetupResult result;
+  result.kind = ClassifyInput(input);
+  switch (result.kind) {
+    case InputKind::kGifFile:
+      if (!Step(result, [&] { control.InitProperties(); })) break;
+      if (!ApplyBeforeLoad(control, options, result)) break;
+      if (!Step(result, [&] { control.SetFlipreelFile(Utf8ToText(input)); })) break;
+      ApplyAfterLoad(control, options, result);
+      break;
+    case InputKind::kSavedForm:
+      result.error = HostError(err::kInvalidCall, input + ": saved forms are not read yet");
+      break;
+    case InputKind::kUrl:
+      if (!Step(result, [&] { control.InitProperties(); })) break;
+      if (!ApplyBeforeLoad(control, options, result)) break;
+      if (!options.user.empty() &&
+          !Step(result, [&] { control.SetServerUserName(Utf8ToText(options.user)); }))
+        break;
+      if (!options.password.empty() &&
+          !Step(result, [&] { control.SetServerPassword(Utf8ToText(options.password)); }))
+        break;
+      if (!Step(result, [&] { control.SetGifFromURL(Utf8ToText(input)); })) break;
+      if (options.wait_for_download &&
+          !Step(result, [&] { options.wait_for_download(control, host); }))
+        break;
+      ApplyAfterLoad(control, options, result);
+      break;
+  }
+  return result;
+}
+
+}  // namespace flipreel::cli

@@ -1,0 +1,75 @@
+// Setting a control up from what a user names on the command line: a GIF
+// file, a saved form, or an address to download. Shared by every command of
+// the tool, whatever host it runs the control on.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+
+#include "control/flipreel.h"
+#include "host/errors.h"
+#include "host/host.h"
+
+namespace flipreel::cli {
+
+enum class InputKind : uint8_t {
+  kGifFile,    // any path that is not a saved form (the control judges the bytes)
+  kSavedForm,  // a file whose content is a saved form, whatever its name
+  kUrl,        // http://, https://, file:// or www.
+};
+
+// Looks at the input: an address by its prefix, a saved form by its content
+// (a JSON object after optional white space); everything else is a file for
+// the control to load, including paths that do not exist or cannot be read.
+InputKind ClassifyInput(const std::string& input);
+
+struct SetupOptions {
+  // Set before the GIF is loaded (for a saved form: after it is restored).
+  bool border = false;        // BorderStyle 1
+  bool autosize = false;      // AutoSize True
+  bool stretch = false;       // Stretch True
+  bool no_autostart = false;  // AutoStart False
+  // Assigned after the load (for a saved form: after it is restored).
+  std::optional<int32_t> sequence;
+  std::optional<int16_t> auto_rewind;
+
+  // Saved forms: the name of the control to restore; empty takes the form's
+  // first control of the Flipreel class.
+  std::string control_name;
+
+  // Addresses: the credentials, assigned before GifFromURL.
+  std::string user;
+  std::string password;
+  // Called after GifFromURL has been assigned, to let the host finish the
+  // download (deliver progress and completion) before the options that
+  // follow a load are applied. Without it the read is left pending.
+  std::function<void(Flipreel&, Host&)> wait_for_download;
+};
+
+struct SetupResult {
+  InputKind kind = InputKind::kGifFile;
+  // The first host error raised by an assignment or by the restore; the set-up
+  // stops there and the control keeps what was done before it. For a saved
+  // form the description names the file, the control and the key.
+  std::optional<HostError> error;
+  // Name of the restored control, for saved forms.
+  std::string control_name;
+};
+
+// Sets a control up on its host, in this order:
+//   GIF file:   InitProperties; BorderStyle, AutoSize, Stretch, AutoStart as
+//               asked; FlipreelFile = the path; Sequence, AutoRewind.
+//   Saved form: ReadProperties from the form's bag; then BorderStyle,
+//               AutoSize, Stretch, AutoStart, Sequence, AutoRewind as asked.
+//   Address:    InitProperties; BorderStyle, AutoSize, Stretch, AutoStart;
+//               ServerUserName, ServerPassword (when given); GifFromURL = the
+//               address; wait_for_download; Sequence, AutoRewind.
+// The host's UserMode (run time or designer) is the caller's to set before.
+// A form that cannot be read and running out of memory are reported as host
+// errors too; nothing else escapes.
+SetupResult SetUpControl(Flipreel& control, Host& host, const std::string& input,
+                         const SetupOptions& options);
+
+}  // namespace flipreel::cli
