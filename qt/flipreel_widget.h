@@ -1,0 +1,266 @@
+// FlipreelWidget: the Flipreel control as a Qt widget.
+//
+// The widget owns a Flipreel control and the QtHost it is sited on, and
+// paints the control's elements bottom to top: shpBackGround, imgBackGround,
+// imgGif, shpBorder (the frame store imgBuffer is never shown). Every
+// property, method and event of the control is reachable from Qt: one
+// Q_PROPERTY per property under the control's own name, slots and invokable
+// methods for the methods, signals for the events.
+//
+// Errors. Qt properties and slots cannot throw, so a host error raised by a
+// member called through the widget is kept as lastError() (cleared at the
+// start of every such call) and announced with ErrorRaised; the member stops
+// where the error arose, as it does for any caller. Errors the control raises
+// inside a timer tick, a resize or a download report, where there is no
+// caller, are announced the same way and logged with qWarning. C++ clients
+// that prefer exceptions call control() directly.
+//
+// Hit testing. A mouse press asks the control's HitTest event whether the
+// point belongs to the control. The result starts as 3 (hit) where the
+// control paints a non-transparent pixel and 0 (outside) elsewhere; a client
+// may change it with SetHitResult while handling HitTest. For 0 (outside) and
+// 1 (transparent) the press, and the moves and release that follow it, go to
+// the widget below the control, as if the control were not there.
+#pragma once
+
+#include <QImage>
+#include <QPixmap>
+#include <QPointer>
+#include <QString>
+#include <QWidget>
+#include <array>
+#include <memory>
+
+#include "control/events.h"
+#include "control/flipreel.h"
+#include "qt/element_painter.h"
+#include "qt/picture_cache.h"
+#include "qt/qt_host.h"
+
+namespace flipreel {
+
+// A host error as Qt clients see it. Number 0 means no error.
+struct FlipreelError {
+  int number = 0;
+  QString description;
+  explicit operator bool() const { return number != 0; }
+};
+
+// The record of an asynchronous read, as the AsyncReadProgress and
+// AsyncReadComplete signals carry it.
+struct FlipreelAsyncProp {
+  Q_GADGET
+  Q_PROPERTY(QString PropertyName MEMBER PropertyName)
+  Q_PROPERTY(int AsyncType MEMBER AsyncType)
+  Q_PROPERTY(QString Target MEMBER Target)
+  Q_PROPERTY(qint64 BytesRead MEMBER BytesRead)
+  Q_PROPERTY(qint64 BytesMax MEMBER BytesMax)
+  Q_PROPERTY(int Status MEMBER Status)
+  Q_PROPERTY(QString StatusText MEMBER StatusText)
+  Q_PROPERTY(QString Value MEMBER Value)
+  Q_PROPERTY(int ErrorNumber MEMBER ErrorNumber)
+  Q_PROPERTY(QString ErrorDescription MEMBER ErrorDescription)
+ public:
+  QString PropertyName;
+  int AsyncType = 0;
+  QString Target;
+  qint64 BytesRead = 0;
+  qint64 BytesMax = 0;
+  int Status = 0;  // 1 connecting, 2 downloading, 3 completed, 4 failed
+  QString StatusText;
+  QString Value;  // the local file's path; empty when the read failed
+  int ErrorNumber = 0;
+  QString ErrorDescription;
+
+  static FlipreelAsyncProp From(const AsyncProp& prop);
+};
+
+class FlipreelWidget : public QWidget, private QtSurface {
+  Q_OBJECT
+  Q_PROPERTY(QString FlipreelFile READ FlipreelFile WRITE SetFlipreelFile)
+  Q_PROPERTY(int FrameRate READ FrameRate WRITE SetFrameRate)
+  Q_PROPERTY(bool AutoSize READ AutoSize WRITE SetAutoSize)
+  Q_PROPERTY(int Sequence READ Sequence WRITE SetSequence)
+  Q_PROPERTY(bool Stretch READ Stretch WRITE SetStretch)
+  Q_PROPERTY(int BorderColor READ BorderColor WRITE SetBorderColor)
+  Q_PROPERTY(int AutoRewind READ AutoRewind WRITE SetAutoRewind)
+  Q_PROPERTY(bool Playing READ Playing WRITE SetPlaying)
+  Q_PROPERTY(bool AutoStart READ AutoStart WRITE SetAutoStart)
+  Q_PROPERTY(int BackColor READ BackColor WRITE SetBackColor)
+  Q_PROPERTY(int BackStyle READ BackStyle WRITE SetBackStyle)
+  Q_PROPERTY(QImage BackGroundGraphic READ BackGroundGraphic WRITE SetBackGroundGraphic)
+  Q_PROPERTY(int BorderStyle READ BorderStyle WRITE SetBorderStyle)
+  Q_PROPERTY(int Frames READ Frames WRITE SetFrames)
+  Q_PROPERTY(int CurrentFrame READ CurrentFrame WRITE SetCurrentFrame)
+  Q_PROPERTY(QString GifFromURL READ GifFromURL WRITE SetGifFromURL)
+  Q_PROPERTY(QString ServerUserName READ ServerUserName WRITE SetServerUserName)
+  Q_PROPERTY(QString ServerPassword READ ServerPassword WRITE SetServerPassword)
+  // The widget's own settings.
+  Q_PROPERTY(bool UserMode READ UserMode WRITE SetUserMode)
+  Q_PROPERTY(qint64 PaintCacheBudget READ PaintCacheBudget WRITE SetPaintCacheBudget)
+
+ public:
+  // Values of the control's enumerations.
+  enum SequenceValues { Normal = 0, Reverse = 1, Random = 2, PingPong = 3 };
+  Q_ENUM(SequenceValues)
+  enum StyleValues { Transparent = 0, Opaque = 1, Solid = 1 };
+  Q_ENUM(StyleValues)
+
+  // A new control (its properties initialised), at run time. Designers call
+  // SetUserMode(false) before they change anything.
+  explicit FlipreelWidget(QWidget* parent = nullptr);
+  ~FlipreelWidget() override;
+
+  // --- properties -------------------------------------------------------------
+  QString FlipreelFile() const;
+  void SetFlipreelFile(const QString& value);
+  int FrameRate() const;
+  void SetFrameRate(int value);
+  bool AutoSize() const;
+  void SetAutoSize(bool value);
+  int Sequence() const;
+  void SetSequence(int value);
+  bool Stretch() const;
+  void SetStretch(bool value);
+  int BorderColor() const;
+  void SetBorderColor(int color);
+  int AutoRewind() const;
+  void SetAutoRewind(int value);
+  bool Playing() const;
+  void SetPlaying(bool value);
+  bool AutoStart() const;
+  void SetAutoStart(bool value);
+  int BackColor() const;
+  void SetBackColor(int color);
+  int BackStyle() const;
+  void SetBackStyle(int value);
+  QImage BackGroundGraphic() const;
+  void SetBackGroundGraphic(const QImage& image);
+  void SetBackGroundGraphic(const QPixmap& pixmap);
+  int BorderStyle() const;
+  void SetBorderStyle(int value);
+  int Frames() const;
+  void SetFrames(int value);
+  int CurrentFrame() const;
+  void SetCurrentFrame(int value);
+  QString GifFromURL() const;
+  void SetGifFromURL(const QString& value);
+  QString ServerUserName() const;
+  void SetServerUserName(const QString& value);
+  QString ServerPassword() const;
+  void SetServerPassword(const QString& value);
+
+  // --- frame queries (pixels; a missing frame is error 340) -------------------
+  Q_INVOKABLE float FrameWidth(int frame);
+  Q_INVOKABLE float FrameHeight(int frame);
+  Q_INVOKABLE float FrameLeft(int frame);
+  Q_INVOKABLE float FrameTop(int frame);
+  // The frame's picture, ready to paint; a null image for the empty picture.
+  Q_INVOKABLE QImage GetFrame(int frame);
+
+  // --- the widget's own -------------------------------------------------------
+  bool UserMode() const;
+  void SetUserMode(bool run_time);
+  // Bytes of paint-ready frame copies kept per widget (default 64 MB).
+  qint64 PaintCacheBudget() const;
+  void SetPaintCacheBudget(qint64 bytes);
+  FlipreelError lastError() const { return last_error_; }
+  // Valid only while a HitTest signal is being handled.
+  void SetHitResult(int result);
+  int HitResult() const;
+
+  // Saved state through a property bag: what a form saves and restores.
+  void ReadProperties(const PropertyBag& bag);
+  void WriteProperties(PropertyBag& bag);
+
+  // Direct access for C++ clients, hosts and tests (members throw HostError).
+  Flipreel& control() { return *control_; }
+  const Flipreel& control() const { return *control_; }
+  QtHost& host() { return *host_; }
+  PictureCache& pictureCache() { return cache_; }
+  TwipScale scale() const;
+
+  QSize sizeHint() const override;
+  // Paints the elements that touch clip (widget pixels) onto painter.
+  void PaintElements(QPainter& painter, const QRect& clip);
+
+ public slots:
+  void StartAnimation();
+  void StopAnimation();
+  void RemoveGif();
+  void CancelAsyncRead();
+  void ShowAbout();
+
+ signals:
+  // The control's events.
+  void Frame();
+  void ReadFinished();
+  void PlayFinished();
+  void AsyncReadComplete(const flipreel::FlipreelAsyncProp& prop);
+  void AsyncReadProgress(const flipreel::FlipreelAsyncProp& prop);
+  // X and Y in twips from the control's top left corner. Handled through a
+  // direct connection, a client may call SetHitResult.
+  void HitTest(float X, float Y, int HitResult);
+  // The control announced a property change (the form is now modified).
+  void PropertyChanged(const QString& name);
+  // A host error: from a call through the widget, or from a host event.
+  void ErrorRaised(int number, const QString& description);
+
+ protected:
+  void paintEvent(QPaintEvent* event) override;
+  void resizeEvent(QResizeEvent* event) override;
+  void showEvent(QShowEvent* event) override;
+  void changeEvent(QEvent* event) override;
+  void mousePressEvent(QMouseEvent* event) override;
+  void mouseDoubleClickEvent(QMouseEvent* event) override;
+  void mouseMoveEvent(QMouseEvent* event) override;
+  void mouseReleaseEvent(QMouseEvent* event) override;
+
+ private:
+  // QtSurface
+  void ElementChanged(const Element& element, ElementProperty what) override;
+  void SurfaceBackChanged() override;
+  void RefreshRequested() override;
+  void PropertyNotified(std::string_view name) override;
+  void HostEventFailed(std::string_view event, const HostError& error) override;
+
+  class EventRelay;
+  // How each painted element looked when last painted, to repaint only what
+  // changed: the old and the new rectangle of an element that changed.
+  struct Look {
+    QRect rect;
+    const PictureData* picture = nullptr;
+    bool visible = false, stretch = false;
+    int16_t back_style = 0, border_style = 0;
+    int32_t back_color = 0, border_color = 0;
+    bool operator==(const Look&) const = default;
+  };
+  enum PaintedElement { kBackShape, kBackImage, kGifImage, kBorderShape, kPaintedCount };
+  Look LookOf(PaintedElement which) const;
+  void RefreshLooks();
+  void UpdateOpaqueness();
+
+  // Runs a member for a Qt client: clears lastError, keeps the error raised.
+  template <typename Fn>
+  auto Call(Fn&& fn) -> decltype(fn());
+  void Fail(const HostError& error);
+
+  // Hit testing and passing mouse events to the widget below.
+  bool PaintsAt(QPoint pos);
+  bool AskHitTest(QPointF pos);
+  QWidget* WidgetBelow(QPointF global_pos);
+  void Forward(QMouseEvent* event);
+
+  PictureCache cache_;
+  std::array<Look, kPaintedCount> looks_{};
+  FlipreelError last_error_;
+  int16_t* hit_result_ = nullptr;
+  QPointer<QWidget> forward_to_;
+  std::unique_ptr<EventRelay> relay_;
+  std::unique_ptr<QtHost> host_;
+  std::unique_ptr<Flipreel> control_;
+};
+
+}  // namespace flipreel
+
+Q_DECLARE_METATYPE(flipreel::FlipreelAsyncProp)

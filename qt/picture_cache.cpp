@@ -1,0 +1,144 @@
+#include "qt/picture_cache.h"
+
+#include <algorithm>
+#include <array>
+#include <new>
+
+namespace flipreel {
+
+QImage ToPaintImage(const PictureData& data) {
+  const int w = data.width(), h = data.height();
+  if (w <= 0 || h <= 0) return QImage();
+  QImage image(w, h, QImage::Format_ARGB32_Premultiplied);
+  if (image.isNull()) return image;  // no memory for it
+  QRgb opaque = 0xFF000000u;         // stays all ones in alpha while every pixel is opaque
+  if (data.format() == PictureData::Format::kIndexed8) {
+    std::array<QRgb, 256> colors;
+    for (size_t i = 0; i < colors.size(); ++i) colors[i] = qPremultiply(data.palette()[i]);
+    const uint8_t* src = data.indices();
+    for (int y = 0; y < h; ++y) {
+      auto* row = reinterpret_cast<QRgb*>(image.scanLine(y));
+      for (int x = 0; x < w; ++x) {
+        const QRgb c = colors[*src++];
+        opaque &= c;
+        row[x] = c;
+      }
+    }
+  } else {
+    const uint32_t* src = data.argb();
+    for (int y = 0; y < h; ++y) {
+      auto* row = reinterpret_cast<QRgb*>(image.scanLine(y));
+      for (int x = 0; x < w; ++x) {
+        const QRgb c = qPremultiply(*src++);
+        opaque &= c;
+        row[x] = c;
+      }
+    }
+  }
+  // Opaque pictures paint faster without blending; the pixels are the same.
+  if ((opaque & 0xFF000000u) == 0xFF000000u) image.reinterpretAsFormat(QImage::Format_RGB32);
+  return image;
+}
+
+Picture PictureFromImage(const QImage& image) {
+  if (image.isNull()) return Picture();
+  const QImage argb = image.convertToFormat(QImage::Format_ARGB32);
+  if (argb.isNull()) throw std::bad_alloc();
+  const int w = argb.width(), h = argb.height();
+  std::vector<uint32_t> pixels(static_cast<size_t>(w) * h);
+  for (int y = 0; y < h; ++y) {
+    const auto* row = reinterpret_cast<const QRgb*>(argb.constScanLine(y));
+    std::copy_n(row, w, pixels.begin() + static_cast<ptrdiff_t>(y) * w);
+  }
+  return Picture(PictureData::Argb(w, h, std::move(pixels)));
+}
+
+void PictureCache::SetBudget(size_t bytes) {
+  budget_ = bytes;
+  DropExpired();
+  // Drops the largest copies first; what remains is kept.
+  while (kept_bytes_ > budget_ && !kept_.empty()) {
+    auto largest = std::max_element(kept_.begin(), kept_.end(), [](const auto& a, const auto& b) {
+      return a.second.image.sizeInBytes() < b.second.image.sizeInBytes();
+    });
+    kept_bytes_ -= static_cast<size_t>(largest->second.image.sizeInBytes());
+    kept_.erase(largest);
+  }
+}
+
+void PictureCache::Clear() {
+  kept_.clear();
+  aside_.clear();
+  kept_bytes_ = 0;
+  stale_ = false;
+}
+
+// An entry is valid while its picture lives: only then can no other picture
+// have taken its address.
+const QImage* PictureCache::Find(const Picture& picture) {
+  if (stale_) DropExpired();
+  const PictureData* key = picture.data();
+  if (auto it = kept_.find(key); it != kept_.end()) {
+    if (!it->second.picture.expired()) return &it->second.image;
+    kept_bytes_ -= static_cast<size_t>(it->second.image.sizeInBytes());
+    kept_.erase(it);
+  }
+  for (auto it = aside_.begin(); it != aside_.end(); ++it) {
+    if (it->first != key) continue;
+    if (!it->second.picture.expired()) return &it->second.image;
+    aside_.erase(it);
+    break;
+  }
+  return nullptr;
+}
+
+void PictureCache::DropExpired() {
+  stale_ = false;
+  for (auto it = kept_.begin(); it != kept_.end();) {
+    if (it->second.picture.expired()) {
+      kept_bytes_ -= static_cast<size_t>(it->second.image.sizeInBytes());
+      it = kept_.erase(it);
+    } else {
+      ++it;
+    }
+  }
+  std::erase_if(aside_, [](const auto& e) { return e.second.picture.expired(); });
+}
+
+bool PictureCache::Keep(const Picture& picture, QImage image) {
+  const auto bytes = static_cast<size_t>(image.sizeInBytes());
+  if (kept_bytes_ + bytes > budget_) {
+    DropExpired();
+    if (kept_bytes_ + bytes > budget_) return false;
+  }
+  kept_bytes_ += bytes;
+  kept_[picture.data()] = Entry{picture.shared(), std::move(image)};
+  return true;
+}
+
+void PictureCache::Prepare(const Picture& picture) {
+  if (picture.IsEmpty() || Find(picture)) return;
+  const size_t bytes = size_t{4} * picture.width() * picture.height();
+  if (kept_bytes_ + bytes > budget_) {
+    DropExpired();
+    if (kept_bytes_ + bytes > budget_) return;  // converted when shown
+  }
+  QImage image = ToPaintImage(*picture.data());
+  ++conversions_;
+  if (!image.isNull()) Keep(picture, std::move(image));
+}
+
+const QImage& PictureCache::Get(const Picture& picture) {
+  static const QImage kNone;
+  if (picture.IsEmpty()) return kNone;
+  if (const QImage* found = Find(picture)) return *found;
+  QImage image = ToPaintImage(*picture.data());
+  ++conversions_;
+  if (image.isNull()) return kNone;
+  if (Keep(picture, image)) return kept_.at(picture.data()).image;
+  aside_.emplace_back(picture.data(), Entry{picture.shared(), std::move(image)});
+  if (aside_.size() > kAsideCount) aside_.pop_front();
+  return aside_.back().second.image;
+}
+
+}  // namespace flipreel

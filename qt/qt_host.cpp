@@ -1,0 +1,245 @@
+#include "qt/qt_host.h"
+
+#include <QImage>
+#include <QMessageBox>
+#include <QTime>
+#include <QWidget>
+#include <QtGlobal>
+#include <cmath>
+#include <new>
+
+#include "host/gif_decoder.h"
+#include "qt/picture_cache.h"
+
+namespace flipreel {
+
+namespace {
+
+// The control's size when it is created, in twips.
+constexpr float kInitialWidth = 3075;
+constexpr float kInitialHeight = 1950;
+
+int ToPixels(float twips, float tpp) {
+  return static_cast<int>(std::lround(static_cast<double>(twips) / tpp));
+}
+
+}  // namespace
+
+int32_t ShowMessageBox(const MessageBoxRequest& request, QWidget* parent) {
+  QMessageBox::Icon icon = QMessageBox::NoIcon;
+  switch (request.style) {
+    case kMsgCritical:
+      icon = QMessageBox::Critical;
+      break;
+    case kMsgExclamation:
+      icon = QMessageBox::Warning;
+      break;
+    case kMsgInformation:
+      icon = QMessageBox::Information;
+      break;
+    default:
+      break;
+  }
+  QMessageBox box(icon, request.title, request.text, QMessageBox::Ok, parent);
+  box.exec();
+  return 1;
+}
+
+QtHost::QtHost(QWidget& widget, QtSurface& surface)
+    : widget_(widget), surface_(surface), reader_(MakeDefaultAsyncReader(*this)) {
+  qtimer_.setTimerType(Qt::PreciseTimer);
+  QObject::connect(&qtimer_, &QTimer::timeout, [this] { OnQTimer(); });
+  surface_px_ =
+      QSize(ToPixels(kInitialWidth, TwipsPerPixelX()), ToPixels(kInitialHeight, TwipsPerPixelY()));
+  widget_.resize(surface_px_);
+}
+
+QtHost::~QtHost() {
+  qtimer_.stop();
+}
+
+// Twips per pixel follow the screen the widget is on: 1440 / logical DPI.
+float QtHost::TwipsPerPixelX() const {
+  const int dpi = widget_.logicalDpiX();
+  return dpi > 0 ? 1440.0f / static_cast<float>(dpi) : 15.0f;
+}
+
+float QtHost::TwipsPerPixelY() const {
+  const int dpi = widget_.logicalDpiY();
+  return dpi > 0 ? 1440.0f / static_cast<float>(dpi) : 15.0f;
+}
+
+void QtHost::ElementChanged(const Element& element, ElementProperty what) {
+  if (element.kind() == ElementKind::kTimer) {
+    timer_ = static_cast<const Timer*>(&element);
+    if (what == ElementProperty::kEnabled || what == ElementProperty::kInterval) Rearm();
+    return;
+  }
+  surface_.ElementChanged(element, what);
+}
+
+// Switching the timer on or setting its interval starts a fresh interval; an
+// interval of 0 never ticks.
+void QtHost::Rearm() {
+  if (!manual_ticks_ && timer_ && timer_->enabled() && timer_->interval() > 0) {
+    qtimer_.start(timer_->interval());
+  } else {
+    qtimer_.stop();
+  }
+}
+
+void QtHost::SetManualTicks(bool manual) {
+  manual_ticks_ = manual;
+  Rearm();
+}
+
+void QtHost::OnQTimer() {
+  // A tick that neither stops nor re-arms the timer leaves the QTimer running
+  // with its interval counted from this tick.
+  RunHostEvent("Timer1", [this] {
+    ++ticks_delivered_;
+    control_->OnTimer();
+  });
+}
+
+bool QtHost::DeliverTick() {
+  if (!timer_ || !timer_->enabled()) return false;
+  ++ticks_delivered_;
+  if (control_) control_->OnTimer();
+  return true;
+}
+
+template <typename Fn>
+void QtHost::RunHostEvent(std::string_view event, Fn&& fn) {
+  if (!control_) return;
+  try {
+    fn();
+  } catch (const HostError& e) {
+    surface_.HostEventFailed(event, e);
+  } catch (const std::bad_alloc&) {
+    surface_.HostEventFailed(event, HostError(err::kOutOfMemory));
+  } catch (const std::exception& e) {
+    // Nothing may escape into the event loop.
+    surface_.HostEventFailed(event, HostError(err::kInvalidCall, e.what()));
+  }
+}
+
+float QtHost::SurfaceWidth() const {
+  return static_cast<float>(surface_px_.width() * double{TwipsPerPixelX()});
+}
+
+float QtHost::SurfaceHeight() const {
+  return static_cast<float>(surface_px_.height() * double{TwipsPerPixelY()});
+}
+
+// Sizes are compared in whole pixels: a size that rounds to the pixels the
+// control already has is no change, which is what ends the resize handler's
+// recursion through ArrangeDisplay.
+void QtHost::Size(float width, float height) {
+  if (!(width >= 0) || !(height >= 0) || !std::isfinite(width) || !std::isfinite(height))
+    Raise(err::kInvalidPropertyValue);
+  const double w = std::round(static_cast<double>(width) / TwipsPerPixelX());
+  const double h = std::round(static_cast<double>(height) / TwipsPerPixelY());
+  if (w > QWIDGETSIZE_MAX || h > QWIDGETSIZE_MAX) Raise(err::kInvalidPropertyValue);
+  const QSize wanted(static_cast<int>(w), static_cast<int>(h));
+  if (wanted == surface_px_) return;
+  // Recorded first, so that the resize event the widget sends on the way is
+  // not taken for a resize from outside.
+  surface_px_ = wanted;
+  widget_.resize(wanted);
+  // The widget may hold to its minimum or maximum size.
+  surface_px_ = widget_.size();
+  if (control_) control_->OnResize();
+}
+
+void QtHost::WidgetResized() {
+  if (widget_.size() == surface_px_) return;
+  surface_px_ = widget_.size();
+  RunHostEvent("Resize", [this] { control_->OnResize(); });
+}
+
+void QtHost::SetSurfaceBackColor(int32_t color) {
+  surface_back_color_ = color;
+  surface_.SurfaceBackChanged();
+}
+
+void QtHost::SetSurfaceBackStyle(int16_t style) {
+  surface_back_style_ = style;
+  surface_.SurfaceBackChanged();
+}
+
+void QtHost::Refresh() {
+  surface_.RefreshRequested();
+}
+
+void QtHost::NotifyPropertyChanged(std::string_view name) {
+  surface_.PropertyNotified(name);
+}
+
+// GIF files decode with our own loader, so that frames stay 8-bit indexed;
+// every other format Qt can read comes in as 32-bit pixels.
+Picture QtHost::LoadPicture(TextView path) {
+  if (path.empty()) return Picture();
+  const std::string bytes = FileTable::ReadWholeFile(TextToUtf8(path));
+  const std::span<const uint8_t> data(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
+  if (LooksLikeGif(data)) return DecodeGif(data);
+  QImage image;
+  if (!image.loadFromData(data.data(), static_cast<int>(std::min<size_t>(data.size(), INT_MAX))) ||
+      image.isNull())
+    Raise(err::kInvalidPicture);
+  if (int64_t{image.width()} * image.height() > kMaxPicturePixels) Raise(err::kInvalidPicture);
+  return PictureFromImage(image);
+}
+
+int32_t QtHost::MsgBox(TextView text, int16_t style, TextView title) {
+  const MessageBoxRequest request{QString::fromStdU16String(Text(text)), style,
+                                  QString::fromStdU16String(Text(title))};
+  if (message_box_) return message_box_(request);
+  return ShowMessageBox(request, &widget_);
+}
+
+void QtHost::Open(int32_t file_number, TextView path, FileAccess access) {
+  files_.Open(file_number, TextToUtf8(path), access);
+}
+
+void QtHost::Kill(TextView path) {
+  FileTable::Kill(TextToUtf8(path));
+}
+
+bool QtHost::FileExists(TextView path) {
+  return FileTable::Exists(TextToUtf8(path));
+}
+
+Text QtHost::PrivateFolder() {
+  return Utf8ToText(folder_.path());
+}
+
+// Seeded from the wall clock: seconds since midnight.
+void QtHost::Randomize() {
+  random_.Seed(QTime::currentTime().msecsSinceStartOfDay() / 1000.0);
+}
+
+void QtHost::AsyncRead(TextView target, int32_t async_type, TextView property_name) {
+  if (!reader_)
+    Raise(err::kDownloadFailed, "Downloads are not available: this build has no downloader");
+  reader_->Read(Text(target), async_type, Text(property_name));
+}
+
+void QtHost::CancelAsyncRead(TextView property_name) {
+  if (reader_) reader_->Cancel(Text(property_name));
+}
+
+void QtHost::DeliverAsyncReadProgress(AsyncProp& prop) {
+  RunHostEvent("AsyncReadProgress", [&] { control_->OnAsyncReadProgress(prop); });
+}
+
+void QtHost::DeliverAsyncReadComplete(AsyncProp& prop) {
+  RunHostEvent("AsyncReadComplete", [&] { control_->OnAsyncReadComplete(prop); });
+}
+
+void QtHost::EventHandlerFailed(std::string_view event, const std::string& what) {
+  qWarning("Flipreel: a handler of the %.*s event failed: %s", static_cast<int>(event.size()),
+           event.data(), what.c_str());
+}
+
+}  // namespace flipreel

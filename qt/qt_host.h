@@ -1,0 +1,180 @@
+// The Qt host: the container services for one Flipreel control sited on a
+// QWidget. The widget's size is the control's size (twips = pixels x twips
+// per pixel, 1440 / the widget's logical DPI); Timer1 is a precise QTimer;
+// message boxes are QMessageBox; files, the private folder and random
+// numbers are the shared building blocks of host/files.h; pictures decode
+// with the GIF loader or QImage. Everything runs on the GUI thread.
+//
+// The host does no painting itself: it forwards every element change, the
+// surface's background and repaint requests to a QtSurface (FlipreelWidget).
+#pragma once
+
+#include <QSize>
+#include <QString>
+#include <QTimer>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string_view>
+
+#include "host/files.h"
+#include "host/host.h"
+
+class QWidget;
+
+namespace flipreel {
+
+class QtHost;
+
+// A message box as the control asks for it; the buttons are always OK.
+struct MessageBoxRequest {
+  QString text;
+  int16_t style = kMsgInformation;  // kMsgCritical, kMsgExclamation or kMsgInformation
+  QString title;
+};
+
+// Shows (or, in tests, records) a message box and returns the button pressed,
+// 1 for OK.
+using MessageBoxHandler = std::function<int32_t(const MessageBoxRequest&)>;
+
+// The default handler: a modal QMessageBox with the style's icon over parent.
+int32_t ShowMessageBox(const MessageBoxRequest& request, QWidget* parent);
+
+// The downloader of a QtHost: fetches an address into a local file.
+class AsyncReadService {
+ public:
+  virtual ~AsyncReadService() = default;
+  // Starts a read of target under property_name, replacing a pending read of
+  // that name. Progress and completion are delivered later from the event
+  // loop, never from inside Read, through QtHost::DeliverAsyncReadProgress
+  // and QtHost::DeliverAsyncReadComplete. Throws HostError when the request
+  // cannot be made.
+  virtual void Read(const Text& target, int32_t async_type, const Text& property_name) = 0;
+  // Cancels the read of that name; a cancelled read reports nothing more.
+  virtual void Cancel(const Text& property_name) = 0;
+};
+
+// The downloader every new QtHost starts with; null when this build has none,
+// in which case AsyncRead fails with a clear error.
+std::unique_ptr<AsyncReadService> MakeDefaultAsyncReader(QtHost& host);
+
+// What the surface widget hears from its host.
+class QtSurface {
+ public:
+  virtual ~QtSurface() = default;
+  virtual void ElementChanged(const Element& element, ElementProperty what) = 0;
+  virtual void SurfaceBackChanged() = 0;  // background colour or style
+  virtual void RefreshRequested() = 0;
+  virtual void PropertyNotified(std::string_view name) = 0;
+  // The control failed inside a host event (a tick, a resize, a download
+  // report): there is no caller to hand the error to.
+  virtual void HostEventFailed(std::string_view event, const HostError& error) = 0;
+};
+
+class QtHost final : public Host {
+ public:
+  // widget is the control's surface; surface hears of changes. The widget
+  // takes the control's initial size, 3075 x 1950 twips.
+  QtHost(QWidget& widget, QtSurface& surface);
+  ~QtHost() override;
+  QtHost(const QtHost&) = delete;
+  QtHost& operator=(const QtHost&) = delete;
+
+  // --- settings ---------------------------------------------------------------
+  // Ambient UserMode: True (run time) unless a designer says otherwise.
+  void SetUserMode(bool run_time) { user_mode_ = run_time; }
+  // Null restores the default, a modal QMessageBox.
+  void SetMessageBoxHandler(MessageBoxHandler handler) { message_box_ = std::move(handler); }
+  void SetAsyncReader(std::unique_ptr<AsyncReadService> reader) { reader_ = std::move(reader); }
+  AsyncReadService* async_reader() const { return reader_.get(); }
+  // With manual ticks the QTimer stays off and only DeliverTick drives the
+  // control: rendering tick by tick, and tests.
+  void SetManualTicks(bool manual);
+  bool manual_ticks() const { return manual_ticks_; }
+
+  // --- ticks --------------------------------------------------------------------
+  // Delivers one tick now if Timer1 is enabled, whatever its interval. Errors
+  // of the tick reach the caller.
+  bool DeliverTick();
+  const Timer* timer() const { return timer_; }
+  bool timer_running() const { return qtimer_.isActive(); }
+  int timer_interval_ms() const { return qtimer_.interval(); }
+  int ticks_delivered() const { return ticks_delivered_; }
+
+  // --- for the surface ----------------------------------------------------------
+  HostedControl* control() const { return control_; }
+  QWidget& widget() const { return widget_; }
+  int16_t surface_back_style() const { return surface_back_style_; }
+  int32_t surface_back_color() const { return surface_back_color_; }
+  // The size the control has, in pixels.
+  QSize surface_pixels() const { return surface_px_; }
+  // The widget was resized by someone else (a user, a layout, the window
+  // system): the control hears of it once, if the size really changed.
+  void WidgetResized();
+
+  // --- for the downloader -------------------------------------------------------
+  // Hand a read's progress and completion to the control; errors the control
+  // raises go to the surface.
+  void DeliverAsyncReadProgress(AsyncProp& prop);
+  void DeliverAsyncReadComplete(AsyncProp& prop);
+
+  // --- Host -------------------------------------------------------------------
+  void Attach(HostedControl* control) override { control_ = control; }
+  bool UserMode() const override { return user_mode_; }
+  float TwipsPerPixelX() const override;
+  float TwipsPerPixelY() const override;
+  void ElementChanged(const Element& element, ElementProperty what) override;
+  float SurfaceWidth() const override;
+  float SurfaceHeight() const override;
+  void Size(float width, float height) override;
+  void SetSurfaceBackColor(int32_t color) override;
+  void SetSurfaceBackStyle(int16_t style) override;
+  void Refresh() override;
+  void NotifyPropertyChanged(std::string_view name) override;
+  Picture LoadPicture(TextView path) override;
+  int32_t MsgBox(TextView text, int16_t style, TextView title) override;
+  int32_t FreeFile() override { return files_.FreeFile(); }
+  void Open(int32_t file_number, TextView path, FileAccess access) override;
+  int64_t Length(int32_t file_number) override { return files_.Length(file_number); }
+  std::string ReadAll(int32_t file_number) override { return files_.ReadAll(file_number); }
+  void Write(int32_t file_number, std::string_view bytes) override {
+    files_.Write(file_number, bytes);
+  }
+  void Close(int32_t file_number) override { files_.Close(file_number); }
+  void Kill(TextView path) override;
+  bool FileExists(TextView path) override;
+  Text PrivateFolder() override;
+  void Randomize() override;
+  float Rnd() override { return random_.Next(); }
+  void AsyncRead(TextView target, int32_t async_type, TextView property_name) override;
+  void CancelAsyncRead(TextView property_name) override;
+  void EventHandlerFailed(std::string_view event, const std::string& what) override;
+
+ private:
+  void Rearm();
+  void OnQTimer();
+  // Runs a host event on the control, handing any error to the surface.
+  template <typename Fn>
+  void RunHostEvent(std::string_view event, Fn&& fn);
+
+  QWidget& widget_;
+  QtSurface& surface_;
+  HostedControl* control_ = nullptr;
+  bool user_mode_ = true;
+  QSize surface_px_;
+  int32_t surface_back_color_ = kColorButtonFace;
+  int16_t surface_back_style_ = 1;
+
+  QTimer qtimer_;
+  const Timer* timer_ = nullptr;
+  bool manual_ticks_ = false;
+  int ticks_delivered_ = 0;
+
+  MessageBoxHandler message_box_;
+  std::unique_ptr<AsyncReadService> reader_;
+  FileTable files_;
+  flipreel::PrivateFolder folder_;
+  RandomGenerator random_;
+};
+
+}  // namespace flipreel
