@@ -20,6 +20,22 @@ const Variant kBlack(int32_t{0});
 const Variant kWindowBackground(kColorWindowBackground);
 const Variant kNoPicture(Picture{});
 
+// Reads one key and hands its value to apply, which converts it to its field's
+// type and stores it. A host error of the conversion or of the element taking
+// the value ends the restore there, naming the key.
+template <typename Apply>
+void Restore(const PropertyBag& bag, std::string_view key, const Variant& default_value,
+             Apply&& apply) {
+  const Variant value = bag.ReadProperty(key, default_value);
+  try {
+    apply(value);
+  } catch (const PropertyValueError&) {
+    throw;
+  } catch (const HostError& e) {
+    throw PropertyValueError(e, key);
+  }
+}
+
 }  // namespace
 
 void Flipreel::InitProperties() {
@@ -40,31 +56,42 @@ void Flipreel::InitProperties() {
 }
 
 void Flipreel::ReadProperties(const PropertyBag& bag) {
-  shpBackGround_.setBorderStyle(bag.ReadProperty("BorderStyle", kZero).ToInteger());
-  shpBorder_.setBorderStyle(bag.ReadProperty("BorderStyle", kZero).ToInteger());
-  shpBackGround_.setBackColor(bag.ReadProperty("BackColor", kWindowBackground).ToLong());
-  host_.SetSurfaceBackColor(bag.ReadProperty("BackColor", kWindowBackground).ToLong());
-  shpBackGround_.setBackStyle(bag.ReadProperty("BackStyle", kOne).ToInteger());
-  shpBackGround_.setBorderColor(bag.ReadProperty("BorderColor", kBlack).ToLong());
-  shpBorder_.setBorderColor(bag.ReadProperty("BorderColor", kBlack).ToLong());
+  Restore(bag, "BorderStyle", kZero,
+          [&](const Variant& v) { shpBackGround_.setBorderStyle(v.ToInteger()); });
+  Restore(bag, "BorderStyle", kZero,
+          [&](const Variant& v) { shpBorder_.setBorderStyle(v.ToInteger()); });
+  Restore(bag, "BackColor", kWindowBackground,
+          [&](const Variant& v) { shpBackGround_.setBackColor(v.ToLong()); });
+  Restore(bag, "BackColor", kWindowBackground,
+          [&](const Variant& v) { host_.SetSurfaceBackColor(v.ToLong()); });
+  Restore(bag, "BackStyle", kOne,
+          [&](const Variant& v) { shpBackGround_.setBackStyle(v.ToInteger()); });
+  Restore(bag, "BorderColor", kBlack,
+          [&](const Variant& v) { shpBackGround_.setBorderColor(v.ToLong()); });
+  Restore(bag, "BorderColor", kBlack,
+          [&](const Variant& v) { shpBorder_.setBorderColor(v.ToLong()); });
 
-  state_.Sequence = bag.ReadProperty("Sequence", kZero).ToInteger();
-  state_.Stretch = bag.ReadProperty("Stretch", kFalseValue).ToBoolean();
-  state_.FlipreelFile = bag.ReadProperty("FlipreelFile", kNoneText).ToText();
-  state_.FrameRate = bag.ReadProperty("FrameRate", kZero).ToInteger();
-  state_.AutoRewind = bag.ReadProperty("AutoRewind", kZero).ToInteger();
-  state_.Playing = bag.ReadProperty("Playing", kFalseValue).ToBoolean();
-  state_.AutoSize = bag.ReadProperty("AutoSize", kFalseValue).ToBoolean();
-  state_.AutoStart = bag.ReadProperty("AutoStart", kTrueValue).ToBoolean();
-  state_.Frames = bag.ReadProperty("Frames", kZero).ToInteger();
-  state_.CurrentFrame = bag.ReadProperty("CurrentFrame", kZero).ToInteger();
+  FlipreelState& s = state_;
+  Restore(bag, "Sequence", kZero, [&](const Variant& v) { s.Sequence = v.ToInteger(); });
+  Restore(bag, "Stretch", kFalseValue, [&](const Variant& v) { s.Stretch = v.ToBoolean(); });
+  Restore(bag, "FlipreelFile", kNoneText, [&](const Variant& v) { s.FlipreelFile = v.ToText(); });
+  Restore(bag, "FrameRate", kZero, [&](const Variant& v) { s.FrameRate = v.ToInteger(); });
+  Restore(bag, "AutoRewind", kZero, [&](const Variant& v) { s.AutoRewind = v.ToInteger(); });
+  Restore(bag, "Playing", kFalseValue, [&](const Variant& v) { s.Playing = v.ToBoolean(); });
+  Restore(bag, "AutoSize", kFalseValue, [&](const Variant& v) { s.AutoSize = v.ToBoolean(); });
+  Restore(bag, "AutoStart", kTrueValue, [&](const Variant& v) { s.AutoStart = v.ToBoolean(); });
+  Restore(bag, "Frames", kZero, [&](const Variant& v) { s.Frames = v.ToInteger(); });
+  Restore(bag, "CurrentFrame", kZero, [&](const Variant& v) { s.CurrentFrame = v.ToInteger(); });
   // A byte array turns back into text two bytes a character, low byte first;
   // the default 0 gives the text "0".
-  state_.Buffer = bag.ReadProperty("Buffer", kZero).ToText();
-  state_.GifFromURL = bag.ReadProperty("GifFromURL", kNoneText).ToText();
-  imgBackGround_.setPicture(bag.ReadProperty("BackGroundGraphic", kNoPicture).ToPicture());
-  state_.ServerUserName = bag.ReadProperty("ServerUserName", kEmptyText).ToText();
-  state_.ServerPassword = bag.ReadProperty("ServerPassword", kEmptyText).ToText();
+  Restore(bag, "Buffer", kZero, [&](const Variant& v) { s.Buffer = v.ToText(); });
+  Restore(bag, "GifFromURL", kNoneText, [&](const Variant& v) { s.GifFromURL = v.ToText(); });
+  Restore(bag, "BackGroundGraphic", kNoPicture,
+          [&](const Variant& v) { imgBackGround_.setPicture(v.ToPicture()); });
+  Restore(bag, "ServerUserName", kEmptyText,
+          [&](const Variant& v) { s.ServerUserName = v.ToText(); });
+  Restore(bag, "ServerPassword", kEmptyText,
+          [&](const Variant& v) { s.ServerPassword = v.ToText(); });
 
   const float inset = BorderStyle() != 0 ? 10.0f : 0.0f;
   imgBackGround_.setLeft(inset);

@@ -6,15 +6,10 @@
 
 namespace flipreel {
 
-std::vector<PropertyBag::Entry>::iterator PropertyBag::Locate(std::string_view key) {
-  return std::find_if(entries_.begin(), entries_.end(),
-                      [&](const Entry& e) { return EqualsNoCase(e.key, key); });
-}
-
 const Variant* PropertyBag::Find(std::string_view key) const {
-  auto it = std::find_if(entries_.begin(), entries_.end(),
+  auto it = std::find_if(entries_.rbegin(), entries_.rend(),
                          [&](const Entry& e) { return EqualsNoCase(e.key, key); });
-  return it == entries_.end() ? nullptr : &it->value;
+  return it == entries_.rend() ? nullptr : &it->value;
 }
 
 Variant PropertyBag::ReadProperty(std::string_view key, const Variant& default_value) const {
@@ -24,21 +19,28 @@ Variant PropertyBag::ReadProperty(std::string_view key, const Variant& default_v
 
 void PropertyBag::WriteProperty(std::string_view key, const Variant& value,
                                 const Variant& default_value) {
-  if (skip_defaults_ && value.SameValue(default_value)) {
-    auto it = Locate(key);
-    if (it != entries_.end()) entries_.erase(it);
+  if (!skip_defaults_) {
+    Append(key, value);
     return;
   }
-  Set(key, value);
+  auto same_key = [&](const Entry& e) { return EqualsNoCase(e.key, key); };
+  if (value.SameValue(default_value)) {
+    std::erase_if(entries_, same_key);
+    return;
+  }
+  auto it = std::find_if(entries_.begin(), entries_.end(), same_key);
+  if (it == entries_.end()) {
+    Append(key, value);
+    return;
+  }
+  it->value = value;
+  // Later entries under the key (a loaded bag may hold several) would
+  // otherwise shadow the value just written.
+  entries_.erase(std::remove_if(std::next(it), entries_.end(), same_key), entries_.end());
 }
 
-void PropertyBag::Set(std::string_view key, Variant value) {
-  auto it = Locate(key);
-  if (it != entries_.end()) {
-    it->value = std::move(value);
-  } else {
-    entries_.push_back(Entry{std::string(key), std::move(value)});
-  }
+void PropertyBag::Append(std::string_view key, Variant value) {
+  entries_.push_back(Entry{std::string(key), std::move(value)});
 }
 
 }  // namespace flipreel

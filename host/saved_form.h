@@ -1,0 +1,84 @@
+// Saved forms: the property bags of one or more controls in a file that users
+// can keep, version and hand to a program. The file is JSON; docs/saved-forms.md
+// describes it.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "host/errors.h"
+#include "host/property_bag.h"
+
+namespace flipreel {
+
+inline constexpr std::string_view kSavedFormFormat = "Flipreel saved form";
+inline constexpr int kSavedFormVersion = 1;
+
+struct SavedControl {
+  std::string class_name;  // the control's programmatic identifier
+  std::string name;        // unique within the form, matched without regard to case
+  PropertyBag bag;
+};
+
+struct SavedForm {
+  std::vector<SavedControl> controls;
+
+  // The control of that name (without regard to case), or null.
+  const SavedControl* Find(std::string_view name) const;
+  SavedControl* Find(std::string_view name);
+};
+
+struct SavedFormLimits {
+  int64_t max_file_bytes = int64_t{256} << 20;
+  int max_nesting = 16;  // JSON objects and arrays inside one another
+};
+
+// A saved form that cannot be read, written or restored. It is a host error
+// (380 for damaged content, 481 for a picture that does not decode, the file
+// errors 53, 70, 75, 57 for the file itself, or the error a restore raised)
+// whose description names the file, the control and the key where they are
+// known: `form.json: control "Flipreel1", key "Sequence": Type mismatch`.
+class SavedFormError : public HostError {
+ public:
+  SavedFormError(int32_t number, std::string file, std::string control, std::string key,
+                 std::string problem);
+  const std::string& file() const { return file_; }
+  const std::string& control() const { return control_; }  // empty when not known
+  const std::string& key() const { return key_; }          // empty when not known
+  const std::string& problem() const { return problem_; }
+
+ private:
+  std::string file_, control_, key_, problem_;
+};
+
+// Reads a whole form, checking everything the file says before anything is
+// handed out: on a SavedFormError no bag of the file has been used.
+SavedForm ReadSavedForm(const std::string& path, const SavedFormLimits& limits = {});
+// The same from the file's text; file is the name used in messages.
+SavedForm ParseSavedForm(std::string_view json, const std::string& file,
+                         const SavedFormLimits& limits = {});
+
+// Writes the form atomically: a temporary file in the same folder, flushed to
+// the disk, then renamed over the old file, so that a crash while saving
+// leaves either the old form or the new one. An existing file keeps its
+// permissions. A value that cannot be saved (a picture too large for GIF and
+// for raw storage) is a SavedFormError and nothing is written.
+void WriteSavedForm(const std::string& path, const SavedForm& form);
+std::string SerializeSavedForm(const SavedForm& form, const std::string& file = "form");
+
+// Runs restore (usually a control's ReadProperties) on a control's bag and
+// turns a host error it raises into a SavedFormError that names the file, the
+// control and, when the error came from a saved value, its key. What restore
+// did before the error stays done.
+void RestoreSavedControl(const std::string& file, const SavedControl& control,
+                         const std::function<void(const PropertyBag&)>& restore);
+
+// Base64 (RFC 4648, with padding, no line breaks). Decoding is strict: false
+// for any character outside the alphabet, a wrong length or bad padding.
+std::string EncodeBase64(std::string_view bytes);
+bool DecodeBase64(std::string_view text, std::string& bytes);
+
+}  // namespace flipreel
