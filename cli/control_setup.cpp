@@ -3,6 +3,8 @@
 #include <fstream>
 #include <new>
 
+#include "host/saved_form.h"
+
 namespace flipreel::cli {
 
 namespace {
@@ -19,9 +21,35 @@ bool LooksLikeSavedForm(const std::string& path) {
   char c = 0;
   for (int i = 0; i < 4096 && in.get(c); ++i) {
     if (c == ' ' || c == '\t' || c == '\r' || c == '\n') continue;
+    if (i == 0 && c == '\xEF') {  // a UTF-8 byte order mark
+      char bom[2] = {};
+      if (in.read(bom, 2) && bom[0] == '\xBB' && bom[1] == '\xBF') continue;
+      return false;
+    }
     return c == '{';
   }
   return false;
+}
+
+// The control of the form that the options name, or its first control of our
+// class.
+const SavedControl& ChooseControl(const SavedForm& form, const std::string& file,
+                                  const std::string& name) {
+  if (!name.empty()) {
+    const SavedControl* c = form.Find(name);
+    if (!c)
+      throw SavedFormError(err::kInvalidPropertyValue, file, "", "",
+                           "the form holds no control named \"" + name + "\"");
+    if (!EqualsNoCase(c->class_name, kFlipreelProgId))
+      throw SavedFormError(
+          err::kInvalidPropertyValue, file, c->name, "",
+          "the control is a " + c->class_name + ", not a " + std::string(kFlipreelProgId));
+    return *c;
+  }
+  for (const SavedControl& c : form.controls)
+    if (EqualsNoCase(c.class_name, kFlipreelProgId)) return c;
+  throw SavedFormError(err::kInvalidPropertyValue, file, "", "",
+                       "the form holds no " + std::string(kFlipreelProgId) + " control");
 }
 
 // Runs one assignment; the first host error ends the set-up.
@@ -71,7 +99,16 @@ SetupResult SetUpControl(Flipreel& control, Host& host, const std::string& input
       ApplyAfterLoad(control, options, result);
       break;
     case InputKind::kSavedForm:
-      result.error = HostError(err::kInvalidCall, input + ": saved forms are not read yet");
+      if (!Step(result, [&] {
+            const SavedForm form = ReadSavedForm(input);
+            const SavedControl& saved = ChooseControl(form, input, options.control_name);
+            result.control_name = saved.name;
+            RestoreSavedControl(input, saved,
+                                [&](const PropertyBag& bag) { control.ReadProperties(bag); });
+          }))
+        break;
+      if (!ApplyBeforeLoad(control, options, result)) break;
+      ApplyAfterLoad(control, options, result);
       break;
     case InputKind::kUrl:
       if (!Step(result, [&] { control.InitProperties(); })) break;

@@ -16,6 +16,8 @@ int main(int argc, char** argv) {
     return app.exit(e);
   } catch (const CLI::CallForAllHelp& e) {
     return app.exit(e);
+  } catch (const CLI::RuntimeError& e) {
+    return e.get_exit_code();  // a command that ran and failed; it has said why
   } catch (const CLI::ParseError& e) {
     app.exit(e);
     return flipreel::cli::kExitUsage;

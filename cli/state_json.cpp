@@ -1,0 +1,126 @@
+#include "cli/state_json.h"
+
+#include <cmath>
+
+namespace flipreel::cli {
+
+namespace {
+
+// Whole numbers print as integers, others as they are.
+Json Number(double v) {
+  if (std::isfinite(v) && v == std::floor(v) && std::fabs(v) < 9.0e15)
+    return Json(static_cast<int64_t>(v));
+  return Json(v);
+}
+
+Json Delay(const Text& tag) {
+  const std::optional<double> n = ParseNumber(tag);
+  return n ? Number(*n) : Json(nullptr);
+}
+
+std::string Plain(const Json& v) {
+  return v.is_string() ? v.get<std::string>() : v.dump();
+}
+
+}  // namespace
+
+std::optional<int32_t> ShownElement(const Flipreel& control) {
+  const Picture& shown = control.imgGif().picture();
+  if (shown.IsEmpty()) return std::nullopt;
+  const ImageArray& frames = control.imgBuffer();
+  for (int32_t i = 0; i <= frames.UBound(); ++i)
+    if (frames.Exists(i) && frames(i).picture() == shown) return i;
+  return std::nullopt;
+}
+
+Json StateJson(const Flipreel& control, const std::vector<HeadlessHost::Message>& messages,
+               const std::optional<HostError>& error) {
+  const FlipreelState& s = control.state();
+  Json j;
+  j["FlipreelFile"] = TextToUtf8(control.FlipreelFile());
+  j["FramesLoaded"] = s.FramesLoaded;
+  j["LastFrame"] = s.LastFrame;
+  j["Frames"] = control.Frames();
+  j["FrameRate"] = control.FrameRate();
+  Json frames = Json::array();
+  if (s.FramesLoaded) {
+    for (int32_t i = 0; i <= s.LastFrame; ++i) {
+      int16_t index = static_cast<int16_t>(i);
+      Json f;
+      f["index"] = i;
+      f["delay"] = Delay(control.imgBuffer()(i).tag());
+      f["left"] = Number(control.FrameLeft(index));
+      f["top"] = Number(control.FrameTop(index));
+      f["width"] = Number(control.FrameWidth(index));
+      f["height"] = Number(control.FrameHeight(index));
+      frames.push_back(std::move(f));
+    }
+  }
+  j["frames"] = std::move(frames);
+  Json shown = Json::array();
+  for (const HeadlessHost::Message& m : messages)
+    shown.push_back(
+        Json{{"text", TextToUtf8(m.text)}, {"style", m.style}, {"title", TextToUtf8(m.title)}});
+  j["messages"] = std::move(shown);
+  if (error) {
+    j["error"] = Json{{"number", error->number()}, {"description", error->description()}};
+  } else {
+    j["error"] = nullptr;
+  }
+  return j;
+}
+
+Json TickJson(int tick, const std::vector<std::string>& events, const Flipreel& control) {
+  Json j;
+  j["tick"] = tick;
+  j["events"] = events;
+  const std::optional<int32_t> shown = ShownElement(control);
+  j["picture"] = shown ? Json(*shown) : Json(nullptr);
+  j["left"] = Number(control.imgGif().left());
+  j["top"] = Number(control.imgGif().top());
+  j["visible"] = control.imgGif().visible();
+  j["FrameIndex"] = control.state().FrameIndex;
+  j["LoopCount"] = control.state().LoopCount;
+  j["timer"] = control.Timer1().enabled();
+  return j;
+}
+
+void PrintState(std::ostream& out, const std::string& input, const Json& state) {
+  out << input << ": ";
+  if (state["FramesLoaded"].get<bool>()) {
+    const size_t count = state["frames"].size();
+    out << count << (count == 1 ? " frame" : " frames") << ", FrameRate "
+        << state["FrameRate"].dump() << " ms, Frames " << state["Frames"].dump();
+  } else {
+    out << "no frames loaded";
+  }
+  out << ", FlipreelFile " << state["FlipreelFile"].dump() << "\n";
+  for (const Json& f : state["frames"])
+    out << "  frame " << f["index"].dump() << ": delay " << f["delay"].dump() << " ms, "
+        << f["width"].dump() << " x " << f["height"].dump() << " pixels at " << f["left"].dump()
+        << ", " << f["top"].dump() << "\n";
+  for (const Json& m : state["messages"])
+    out << "  message box (style " << m["style"].dump() << ", title " << m["title"].dump()
+        << "): " << Plain(m["text"]) << "\n";
+  if (!state["error"].is_null())
+    out << "  error " << state["error"]["number"].dump() << ": "
+        << Plain(state["error"]["description"]) << "\n";
+}
+
+void PrintTick(std::ostream& out, const Json& tick) {
+  out << "tick " << tick["tick"].dump() << ":";
+  for (const Json& e : tick["events"]) out << " " << Plain(e);
+  if (tick["events"].empty()) out << " (no events)";
+  out << " -> ";
+  if (tick["picture"].is_null()) {
+    out << "no picture";
+  } else {
+    out << "frame " << tick["picture"].dump();
+  }
+  out << " at " << tick["left"].dump() << ", " << tick["top"].dump() << " twips"
+      << (tick["visible"].get<bool>() ? "" : " (hidden)") << ", FrameIndex "
+      << tick["FrameIndex"].dump() << ", LoopCount " << tick["LoopCount"].dump() << ", timer "
+      << (tick["timer"].get<bool>() ? "on" : "off") << "\n";
+}
+
+}  // namespace flipreel::cli

@@ -1,0 +1,56 @@
+// The control's state as the tool prints it: the JSON of `info` and
+// `simulate`, whose keys are a contract with the programs that read them,
+// and the readable summaries printed without --json.
+#pragma once
+
+#include <optional>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "control/flipreel.h"
+#include "host/errors.h"
+#include "host/headless_host.h"
+
+namespace flipreel::cli {
+
+using Json = nlohmann::ordered_json;
+
+// FlipreelFile, FramesLoaded, LastFrame, Frames, FrameRate, frames (one
+// object per element 0..LastFrame when FramesLoaded: index, delay, left, top,
+// width, height, in pixels), messages (text, style, title) and error (null,
+// or number and description).
+Json StateJson(const Flipreel& control, const std::vector<HeadlessHost::Message>& messages,
+               const std::optional<HostError>& error);
+
+// One tick of a simulation: tick (from 1), events, picture (the imgBuffer
+// element whose picture imgGif shows, or null), left and top (imgGif's, in
+// twips), visible, FrameIndex, LoopCount, timer.
+Json TickJson(int tick, const std::vector<std::string>& events, const Flipreel& control);
+
+// The index of the imgBuffer element whose picture imgGif shows (the same
+// picture, not an equal one), or no value for the empty picture.
+std::optional<int32_t> ShownElement(const Flipreel& control);
+
+// Readable forms of the same.
+void PrintState(std::ostream& out, const std::string& input, const Json& state);
+void PrintTick(std::ostream& out, const Json& tick);
+
+// Records the names of the events a control raises, in order.
+class EventRecorder : public FlipreelEvents {
+ public:
+  std::vector<std::string> Take() { return std::exchange(names_, {}); }
+  void Frame() override { names_.emplace_back("Frame"); }
+  void ReadFinished() override { names_.emplace_back("ReadFinished"); }
+  void PlayFinished() override { names_.emplace_back("PlayFinished"); }
+  void AsyncReadComplete(AsyncProp&) override { names_.emplace_back("AsyncReadComplete"); }
+  void AsyncReadProgress(AsyncProp&) override { names_.emplace_back("AsyncReadProgress"); }
+  void HitTest(float&, float&, int16_t&) override { names_.emplace_back("HitTest"); }
+
+ private:
+  std::vector<std::string> names_;
+};
+
+}  // namespace flipreel::cli
