@@ -65,6 +65,20 @@ std::string ReadFd(int fd, int64_t length) {
   return bytes;
 }
 
+// Opens a regular file for reading; anything else is a path/file access
+// error. Opening does not wait: a named pipe without a writer would otherwise
+// block the caller for good.
+int OpenRegularForReading(const std::string& path) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return -1;
+  struct stat st {};
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    ::close(fd);
+    Raise(err::kPathFileAccess);
+  }
+  return fd;
+}
+
 }  // namespace
 
 FileTable::~FileTable() {
@@ -89,15 +103,8 @@ void FileTable::Open(int32_t file_number, const std::string& path, FileAccess ac
   if (path.empty()) Raise(err::kBadFileNameOrNumber);
   int fd = -1;
   if (access == FileAccess::kRead) {
-    fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    fd = OpenRegularForReading(path);
     if (fd < 0 && errno != ENOENT) RaiseErrno(errno);
-    if (fd >= 0) {
-      struct stat st {};
-      if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        ::close(fd);
-        Raise(err::kPathFileAccess);
-      }
-    }
   } else {
     fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
     if (fd < 0) RaiseErrno(errno);
@@ -153,7 +160,7 @@ bool FileTable::Exists(const std::string& path) {
 }
 
 std::string FileTable::ReadWholeFile(const std::string& path) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  const int fd = OpenRegularForReading(path);
   if (fd < 0) RaiseErrno(errno);
   struct Closer {
     int fd;
@@ -161,7 +168,6 @@ std::string FileTable::ReadWholeFile(const std::string& path) {
   } closer{fd};
   struct stat st {};
   if (::fstat(fd, &st) != 0) RaiseErrno(errno);
-  if (!S_ISREG(st.st_mode)) Raise(err::kPathFileAccess);
   return ReadFd(fd, st.st_size);
 }
 

@@ -1,0 +1,380 @@
+// Loading through FlipreelFile: the three kinds of value, what is announced
+// and in which order, files that are not animations, the two ways the split
+// reacts to a frame that cannot be decoded, RemoveGif, bad paths and the
+// scratch file.
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <string>
+
+#include "tests/loading/loading_support.h"
+
+using namespace flipreel;
+using loadingtest::Animation;
+using loadingtest::Loaded;
+
+namespace {
+
+using Notices = std::vector<std::string>;
+
+const Notices kResetDownload = {"GifFromURL", "ServerPassword", "ServerUserName"};
+
+Notices Concat(std::initializer_list<Notices> parts) {
+  Notices all;
+  for (const Notices& p : parts) all.insert(all.end(), p.begin(), p.end());
+  return all;
+}
+
+// A frame whose descriptor promises 10 x 10 pixels while its data holds one
+// pixel and the end code: no picture loader can decode it.
+std::string UndecodableFrame() {
+  testgif::Frame f;
+  std::string image = testgif::Image(f);
+  image[5] = 10;  // width
+  image[7] = 10;  // height
+  return testgif::GraphicControlExtension(f) + image;
+}
+
+// Three frames of which the second cannot be decoded.
+std::string WithUndecodableSecondFrame() {
+  const testgif::Gif gif = Animation(3);
+  return testgif::Header(gif) + testgif::GraphicControlExtension(gif.frames[0]) +
+         testgif::Image(gif.frames[0]) + UndecodableFrame() +
+         testgif::GraphicControlExtension(gif.frames[2]) + testgif::Image(gif.frames[2]) + ";";
+}
+
+// Runs a block in another current directory.
+class InDirectory {
+ public:
+  explicit InDirectory(const std::string& path) : saved_(std::filesystem::current_path()) {
+    std::filesystem::current_path(path);
+  }
+  ~InDirectory() { std::filesystem::current_path(saved_); }
+
+ private:
+  std::filesystem::path saved_;
+};
+
+}  // namespace
+
+TEST(Load, AnnouncesInOrder) {
+  testfiles::TempDir dir;
+  const std::string good = dir.Write("good.gif", testgif::Build(Animation(2)));
+  const std::string still = dir.Write("still.gif", "GIF89a not an animation");
+  const std::string folder = dir.path();
+  const Notices read = {"FlipreelFile", "FlipreelFile", "Buffer"};  // path, "Gif", Buffer
+  struct Row {
+    const char* name;
+    std::string path;
+    Notices expected;
+  };
+  const Row rows[] = {
+      {"a GIF", good, Concat({read, {"FrameRate", "Frames"}, kResetDownload})},
+      {"not an animation", still,
+       Concat({read, {"Frames", "FrameRate", "FlipreelFile"}, kResetDownload})},
+      // A folder cannot be read: the read clears the control through the
+      // "(None)" assignment, and the load then fails on the empty Buffer.
+      {"a folder", folder,
+       Concat({{"FlipreelFile", "Buffer", "Frames", "FrameRate", "FlipreelFile"},
+               kResetDownload,
+               {"Frames", "FrameRate", "FlipreelFile"},
+               kResetDownload})},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    Loaded l;
+    l.host.notices().clear();
+    l.Load(row.path);
+    EXPECT_EQ(l.host.notices(), row.expected);
+  }
+}
+
+TEST(Load, AfterASuccessfulLoad) {
+  testfiles::TempDir dir;
+  const std::string file = testgif::Build(Animation(3));
+  const std::string path = dir.Write("a.gif", file);
+  Loaded l;
+  l.control.SetGifFromURL(u"(None)");
+  l.control.SetServerUserName(u"user");
+  l.control.SetServerPassword(u"secret");
+  l.Load(path);
+  EXPECT_EQ(l.control.FlipreelFile(), u"Gif");
+  EXPECT_EQ(l.control.GetBuffer(), BytesToText(file));
+  EXPECT_EQ(l.control.GifFromURL(), u"(None)");
+  EXPECT_EQ(l.control.ServerUserName(), u"");
+  EXPECT_EQ(l.control.ServerPassword(), u"");
+  EXPECT_EQ(l.control.state().FrameIndex, 0);
+  EXPECT_TRUE(l.control.Timer1().enabled());  // run time with AutoStart
+  EXPECT_EQ(l.control.Timer1().interval(), 50);
+  EXPECT_TRUE(testfiles::Exists(path));  // the file itself is left alone
+}
+
+TEST(Load, DesignTimeDoesNotStartTheTimer) {
+  testfiles::TempDir dir;
+  Loaded l;
+  l.host.SetUserMode(false);
+  l.Load(dir.Write("a.gif", testgif::Build(Animation(3))));
+  EXPECT_TRUE(l.control.state().FramesLoaded);
+  EXPECT_FALSE(l.control.Timer1().enabled());
+}
+
+// Files the split rejects leave the control blank; an empty file is deleted.
+TEST(Load, FilesThatAreNotAnimations) {
+  testgif::Gif still = Animation(1);
+  still.frames[0].gce = false;
+  std::string lower_case = testgif::Build(Animation(2));
+  lower_case[0] = 'g';
+  static constexpr char kPng[] = "\x89PNG\r\n\x1a\n\x00\x21\xF9\x04 with a signature";
+  struct Row {
+    const char* name;
+    std::string bytes;
+  };
+  const Row rows[] = {
+      {"still GIF without an extension", testgif::Build(still)},
+      {"not a GIF", std::string(kPng, sizeof kPng - 1)},
+      {"lower-case signature", lower_case},
+      {"empty", ""},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    testfiles::TempDir dir;
+    const std::string path = dir.Write("x.gif", row.bytes);
+    Loaded l;
+    l.Load(dir.Write("good.gif", testgif::Build(Animation(3))));  // something to blank
+    l.Load(path);
+    EXPECT_EQ(l.control.FlipreelFile(), u"(None)");
+    EXPECT_EQ(l.control.Frames(), 0);
+    EXPECT_EQ(l.control.FrameRate(), 0);
+    EXPECT_FALSE(l.control.state().FramesLoaded);
+    EXPECT_TRUE(l.control.imgGif().picture().IsEmpty());
+    EXPECT_FALSE(l.control.Timer1().enabled());
+    EXPECT_TRUE(l.host.messages().empty());
+    EXPECT_EQ(testfiles::Exists(path), !row.bytes.empty());
+  }
+}
+
+TEST(Load, FirstFrameDelay) {
+  struct Row {
+    int delay_cs;
+    int16_t frame_rate;
+  };
+  for (const Row& row : {Row{0, 0}, Row{1, 10}, Row{3276, 32760}}) {
+    SCOPED_TRACE(row.delay_cs);
+    testgif::Gif gif = Animation(2);
+    gif.frames[0].delay_cs = row.delay_cs;
+    testfiles::TempDir dir;
+    Loaded l;
+    l.Load(dir.Write("d.gif", testgif::Build(gif)));
+    EXPECT_EQ(l.control.FrameRate(), row.frame_rate);
+    EXPECT_EQ(l.frame(0).tag(), FormatLong(row.delay_cs * 10));
+  }
+}
+
+// A first frame longer than 32767 ms overflows FrameRate: the assignment
+// fails after frame 0 is shown, and what follows in the load never runs.
+TEST(Load, FirstFrameDelayOverflow) {
+  for (int delay_cs : {3277, 65535}) {
+    SCOPED_TRACE(delay_cs);
+    testgif::Gif gif = Animation(2);
+    gif.frames[0].delay_cs = delay_cs;
+    testfiles::TempDir dir;
+    Loaded l;
+    l.Load(dir.Write("first.gif", testgif::Build(Animation(4))));
+    ASSERT_EQ(l.control.Frames(), 4);
+    l.host.notices().clear();
+    try {
+      l.Load(dir.Write("slow.gif", testgif::Build(gif)));
+      ADD_FAILURE() << "no error";
+    } catch (const HostError& e) {
+      EXPECT_EQ(e.number(), err::kOverflow);
+    }
+    const FlipreelState& s = l.control.state();
+    EXPECT_TRUE(s.FramesLoaded);
+    EXPECT_EQ(s.LastFrame, 1);
+    EXPECT_TRUE(l.control.imgGif().picture() == l.frame(0).picture());
+    EXPECT_EQ(l.control.FrameRate(), 50);  // the earlier file's
+    EXPECT_EQ(l.control.Frames(), 4);
+    EXPECT_FALSE(l.control.Timer1().enabled());
+    EXPECT_EQ(l.control.FlipreelFile(), u"Gif");
+    EXPECT_EQ(l.host.notices(), (Notices{"FlipreelFile", "FlipreelFile", "Buffer"}));
+    EXPECT_TRUE(l.host.messages().empty());
+  }
+}
+
+// A fresh control ends the split at the first frame it cannot load and says
+// so; a control that held a multi-frame file skips the frame silently.
+TEST(Load, UndecodableFrameEndsAFreshSplit) {
+  testfiles::TempDir dir;
+  Loaded l;
+  l.Load(dir.Write("bad.gif", WithUndecodableSecondFrame()));
+  ASSERT_EQ(l.host.messages().size(), 1u);
+  EXPECT_EQ(l.host.messages()[0].text, u"Error No. 481 : when reading file");
+  EXPECT_EQ(l.host.messages()[0].style, 16);
+  EXPECT_EQ(l.host.messages()[0].title, u"Flipreel Control");
+  const FlipreelState& s = l.control.state();
+  EXPECT_FALSE(s.FramesLoaded);
+  EXPECT_EQ(s.LastFrame, 0);
+  EXPECT_EQ(l.control.imgBuffer().Count(), 2);  // the element made for frame 2 stays
+  EXPECT_EQ(l.control.FlipreelFile(), u"(None)");
+  EXPECT_EQ(l.control.Frames(), 0);
+  EXPECT_EQ(l.control.FrameRate(), 0);
+  EXPECT_TRUE(l.control.imgGif().picture().IsEmpty());
+  EXPECT_FALSE(l.control.Timer1().enabled());
+}
+
+TEST(Load, UndecodableFrameIsSkippedAfterAMultiFrameFile) {
+  testfiles::TempDir dir;
+  Loaded l;
+  l.Load(dir.Write("first.gif", testgif::Build(Animation(5))));
+  l.Load(dir.Write("bad.gif", WithUndecodableSecondFrame()));
+  EXPECT_TRUE(l.host.messages().empty());
+  const FlipreelState& s = l.control.state();
+  EXPECT_TRUE(s.FramesLoaded);
+  EXPECT_EQ(s.LastFrame, 2);
+  EXPECT_EQ(l.control.imgBuffer().Count(), 3);  // the earlier file's 1..4 removed
+  EXPECT_EQ(l.control.Frames(), 3);
+  EXPECT_EQ(l.control.FlipreelFile(), u"Gif");
+  // The skipped frame keeps the picture its new element copied from element 0.
+  EXPECT_TRUE(l.frame(1).picture() == l.frame(0).picture());
+  EXPECT_EQ(l.frame(1).tag(), u"100");
+  EXPECT_EQ(l.frame(2).picture().width(), 4);
+  EXPECT_TRUE(l.control.Timer1().enabled());
+}
+
+TEST(Load, RemoveGifDuringPlay) {
+  struct Recorder : FlipreelEvents {
+    int frames = 0;
+    void Frame() override { ++frames; }
+  } recorder;
+  testfiles::TempDir dir;
+  Loaded l;
+  l.control.AddListener(&recorder);
+  l.Load(dir.Write("a.gif", testgif::Build(Animation(4))));
+  l.host.Advance(120);
+  ASSERT_EQ(recorder.frames, 2);
+  l.host.notices().clear();
+  l.control.RemoveGif();
+
+  EXPECT_TRUE(l.host.notices().empty());
+  EXPECT_TRUE(l.control.GetBuffer().empty());
+  EXPECT_TRUE(l.control.imgGif().picture().IsEmpty());
+  for (int i = 0; i < 4; ++i) EXPECT_TRUE(l.frame(i).picture().IsEmpty());
+  EXPECT_EQ(l.control.Frames(), 4);
+  EXPECT_EQ(l.control.FrameRate(), 50);
+  EXPECT_EQ(l.control.FlipreelFile(), u"Gif");
+  EXPECT_EQ(l.frame(3).tag(), u"200");
+  EXPECT_TRUE(l.control.state().FramesLoaded);
+  EXPECT_TRUE(l.control.Timer1().enabled());
+  l.host.Advance(100);
+  EXPECT_EQ(recorder.frames, 4);  // still ticking, over blank frames
+  EXPECT_TRUE(l.control.imgGif().picture().IsEmpty());
+  l.control.RemoveListener(&recorder);
+}
+
+TEST(Load, GifMarkerOnlyRecordsIt) {
+  testfiles::TempDir dir;
+  Loaded l;
+  l.Load(dir.Write("a.gif", testgif::Build(Animation(2))));
+  l.control.SetServerUserName(u"user");
+  const Text buffer = l.control.GetBuffer();
+  l.host.notices().clear();
+  l.control.SetFlipreelFile(u"Gif");
+  EXPECT_EQ(l.host.notices(), Notices{"FlipreelFile"});
+  EXPECT_EQ(l.control.GetBuffer(), buffer);
+  EXPECT_EQ(l.control.ServerUserName(), u"user");
+  EXPECT_TRUE(l.control.state().FramesLoaded);
+}
+
+TEST(Load, NoneMarkerClearsWithoutTouchingFiles) {
+  testfiles::TempDir dir;
+  // An empty file named like the marker in the current directory: read as a
+  // path it would be deleted.
+  dir.Write("(None)", "");
+  InDirectory in(dir.path());
+  Loaded l;
+  l.Load(dir.Write("a.gif", testgif::Build(Animation(2))));
+  l.host.notices().clear();
+  const size_t loads = l.host.loads.size();
+  l.control.SetFlipreelFile(u"(None)");
+  EXPECT_EQ(l.host.notices(),
+            Concat({{"Buffer", "Frames", "FrameRate", "FlipreelFile"}, kResetDownload}));
+  EXPECT_TRUE(testfiles::Exists(dir.path() + "/(None)"));
+  EXPECT_EQ(l.host.loads.size(), loads);
+  EXPECT_TRUE(l.control.GetBuffer().empty());
+  EXPECT_EQ(l.control.FlipreelFile(), u"(None)");
+  EXPECT_TRUE(l.control.imgGif().picture().IsEmpty());
+  EXPECT_FALSE(l.control.state().FramesLoaded);
+  EXPECT_EQ(l.control.Frames(), 0);
+  EXPECT_FALSE(l.control.Timer1().enabled());
+}
+
+// Paths that cannot be read clear the control quietly; nothing is created.
+TEST(Load, BadPaths) {
+  testfiles::TempDir dir;
+  const std::string regular = dir.Write("file.gif", testgif::Build(Animation(2)));
+  const std::string fifo = dir.path() + "/pipe.gif";
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  struct Row {
+    const char* name;
+    std::string path;
+  };
+  const Row rows[] = {
+      {"missing file", dir.path() + "/missing.gif"},
+      {"missing folder", dir.path() + "/nowhere/missing.gif"},
+      {"folder", dir.path()},
+      {"below a file", regular + "/x.gif"},
+      {"named pipe", fifo},  // must not wait for a writer
+      {"device", "/dev/zero"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    Loaded l;
+    l.Load(regular);
+    l.Load(row.path);
+    EXPECT_EQ(l.control.FlipreelFile(), u"(None)");
+    EXPECT_TRUE(l.control.GetBuffer().empty());
+    EXPECT_FALSE(l.control.state().FramesLoaded);
+    EXPECT_EQ(l.control.Frames(), 0);
+    EXPECT_TRUE(l.host.messages().empty());
+  }
+  EXPECT_FALSE(testfiles::Exists(dir.path() + "/missing.gif"));
+  EXPECT_TRUE(testfiles::Exists(regular));
+}
+
+TEST(Load, UnreadableFile) {
+  if (::geteuid() == 0) GTEST_SKIP() << "permissions do not bind the superuser";
+  testfiles::TempDir dir;
+  const std::string path = dir.Write("locked.gif", testgif::Build(Animation(2)));
+  ASSERT_EQ(::chmod(path.c_str(), 0), 0);
+  Loaded l;
+  l.Load(path);
+  EXPECT_EQ(l.control.FlipreelFile(), u"(None)");
+  EXPECT_TRUE(l.host.messages().empty());
+}
+
+// Frame files go to a folder of the host's own, never the current directory,
+// and are gone once a load succeeds.
+TEST(Load, ScratchFile) {
+  testfiles::TempDir work;
+  InDirectory in(work.path());
+  const std::string path = work.Write("a.gif", testgif::Build(Animation(3)));
+  Loaded one, two;
+  one.Load(path);
+  two.Load(path);
+  ASSERT_EQ(one.host.loads.size(), 3u);
+  const std::filesystem::path scratch(one.host.loads[0].path);
+  EXPECT_EQ(scratch.filename().string(), "temp.gif");
+  EXPECT_EQ(scratch.parent_path().string(), TextToUtf8(one.host.PrivateFolder()));
+  EXPECT_NE(scratch.parent_path().string(), work.path());
+  EXPECT_NE(one.host.PrivateFolder(), two.host.PrivateFolder());
+  for (const auto& load : one.host.loads) EXPECT_EQ(load.path, scratch.string());
+  EXPECT_TRUE(std::filesystem::is_empty(scratch.parent_path()));
+  EXPECT_EQ(
+      std::filesystem::status(scratch.parent_path()).permissions() & std::filesystem::perms::all,
+      std::filesystem::perms::owner_all);
+  std::vector<std::string> left;
+  for (const auto& entry : std::filesystem::directory_iterator(work.path()))
+    left.push_back(entry.path().filename().string());
+  EXPECT_EQ(left, std::vector<std::string>{"a.gif"});
+}

@@ -1,0 +1,71 @@
+// Helpers shared by the loading tests: a headless host that keeps a copy of
+// every frame file the control hands to the picture loader, and a control on
+// it set up as a new control at run time.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "control/flipreel.h"
+#include "host/headless_host.h"
+#include "tests/support/gif_builder.h"
+#include "tests/support/test_files.h"
+
+namespace loadingtest {
+
+class RecordingHost : public flipreel::HeadlessHost {
+ public:
+  struct Load {
+    std::string path;
+    std::string bytes;
+  };
+  std::vector<Load> loads;
+  // When false, each load answers a distinct 1 x 1 picture instead of
+  // decoding, for tests about the cut rather than the pixels.
+  bool decode = true;
+
+  flipreel::Picture LoadPicture(flipreel::TextView path) override {
+    const std::string p = flipreel::TextToUtf8(path);
+    loads.push_back({p, testfiles::ReadFile(p)});
+    if (!decode) return flipreel::Picture::Solid(1, 1, 0xFF000000u | loads.size());
+    return HeadlessHost::LoadPicture(path);
+  }
+};
+
+struct Loaded {
+  RecordingHost host;
+  flipreel::Flipreel control{host};
+  Loaded() { control.InitProperties(); }
+  void Load(const std::string& path) { control.SetFlipreelFile(flipreel::Utf8ToText(path)); }
+  const flipreel::Image& frame(int i) const { return control.imgBuffer()(i); }
+};
+
+inline std::string ByteString(std::initializer_list<int> values) {
+  std::string s;
+  for (int v : values) s.push_back(static_cast<char>(v));
+  return s;
+}
+
+// A 2-colour GIF89a with a NETSCAPE2.0 loop extension and the given frames,
+// each w x h at (left, top) with a chequered pattern of its own.
+inline testgif::Gif Animation(int frames, int w = 4, int h = 3) {
+  testgif::Gif gif;
+  gif.width = 16;
+  gif.height = 12;
+  gif.netscape_loop = true;
+  for (int i = 0; i < frames; ++i) {
+    testgif::Frame f;
+    f.delay_cs = 5 * (i + 1);
+    f.left = i;
+    f.top = 2 * i;
+    f.width = w;
+    f.height = h;
+    for (int p = 0; p < w * h; ++p) f.pixels.push_back(static_cast<uint8_t>((p + i) % 2));
+    gif.frames.push_back(f);
+  }
+  return gif;
+}
+
+}  // namespace loadingtest
