@@ -386,10 +386,11 @@ Json EntryJson(const PropertyBag::Entry& entry, const std::string& file,
       j["type"] = "Bytes";
       j["value"] = EncodeBase64(AsChars(v.AsBytes()));
       break;
-    case Variant::Type::kPicture:
-      for (auto& [name, value] : PictureJson(v.AsPicture(), file, control, entry.key).items())
-        j[name] = value;
+    case Variant::Type::kPicture: {
+      const Json picture = PictureJson(v.AsPicture(), file, control, entry.key);
+      for (const auto& [name, value] : picture.items()) j[name] = value;
       break;
+    }
   }
   return j;
 }
