@@ -143,19 +143,25 @@ void QtHost::Size(float width, float height) {
   if (w > QWIDGETSIZE_MAX || h > QWIDGETSIZE_MAX) Raise(err::kInvalidPropertyValue);
   const QSize wanted(static_cast<int>(w), static_cast<int>(h));
   if (wanted == surface_px_) return;
+  const QSize before = surface_px_;
   // Recorded first, so that the resize event the widget sends on the way is
   // not taken for a resize from outside.
   surface_px_ = wanted;
   widget_.resize(wanted);
   // The widget may hold to its minimum or maximum size.
   surface_px_ = widget_.size();
-  if (control_) control_->OnResize();
+  if (surface_px_ == before || !control_) return;
+  ++resizes_delivered_;
+  control_->OnResize();
 }
 
 void QtHost::WidgetResized() {
   if (widget_.size() == surface_px_) return;
   surface_px_ = widget_.size();
-  RunHostEvent("Resize", [this] { control_->OnResize(); });
+  RunHostEvent("Resize", [this] {
+    ++resizes_delivered_;
+    control_->OnResize();
+  });
 }
 
 void QtHost::SetSurfaceBackColor(int32_t color) {

@@ -108,6 +108,8 @@ class QtHost final : public Host {
   int32_t surface_back_color() const { return surface_back_color_; }
   // The size the control has, in pixels.
   QSize surface_pixels() const { return surface_px_; }
+  // Resize notifications the control has had, for tests.
+  int resizes_delivered() const { return resizes_delivered_; }
   // The widget was resized by someone else (a user, a layout, the window
   // system): the control hears of it once, if the size really changed.
   void WidgetResized();
@@ -169,6 +171,7 @@ class QtHost final : public Host {
   const Timer* timer_ = nullptr;
   bool manual_ticks_ = false;
   int ticks_delivered_ = 0;
+  int resizes_delivered_ = 0;
 
   MessageBoxHandler message_box_;
   std::unique_ptr<AsyncReadService> reader_;

@@ -1,0 +1,380 @@
+// The Qt host and the widget's Qt interface: timer, resizes, message boxes,
+// errors, hit tests, repainting and the paint-ready frame cache.
+#include <gtest/gtest.h>
+
+#include <QMessageBox>
+#include <QPaintEvent>
+#include <QSignalSpy>
+#include <QTest>
+#include <QTimer>
+#include <functional>
+
+#include "host/property_bag.h"
+#include "qt/colors.h"
+#include "tests/qt/qt_test_support.h"
+
+using namespace flipreel;
+using namespace qttest;
+
+namespace {
+
+TEST(QtHost, TimerTicksAtFrameRateAndStopsForIntervalZero) {
+  GifFile file(FourFrames());  // delays of 10 hundredths: FrameRate 100
+  FlipreelWidget w;
+  w.SetFlipreelFile(file.qpath());
+  EXPECT_TRUE(w.host().timer_running());
+  EXPECT_EQ(w.host().timer_interval_ms(), 100);
+
+  w.SetFrameRate(20);
+  QSignalSpy frames(&w, &FlipreelWidget::Frame);
+  EXPECT_TRUE(frames.wait(2000));
+  EXPECT_EQ(w.host().timer_interval_ms(), 20);
+
+  w.SetFrameRate(0);  // an interval of 0 never ticks
+  EXPECT_FALSE(w.host().timer_running());
+  EXPECT_TRUE(w.Playing());
+  w.StopAnimation();
+  w.SetFrameRate(30);
+  EXPECT_FALSE(w.host().timer_running());
+  EXPECT_FALSE(w.Playing());
+}
+
+TEST(QtHost, ResizesReachTheControlOnlyOnARealChange) {
+  FlipreelWidget w;
+  w.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&w));
+  QtHost& host = w.host();
+  const int before = host.resizes_delivered();
+
+  w.resize(300, 200);  // as a user or a layout would
+  QCoreApplication::processEvents();
+  EXPECT_EQ(host.resizes_delivered(), before + 1);
+  EXPECT_FLOAT_EQ(host.SurfaceWidth(), 4500);
+  EXPECT_FLOAT_EQ(host.SurfaceHeight(), 3000);
+
+  host.Size(4505, 2995);  // rounds to the same pixels: no change
+  EXPECT_EQ(host.resizes_delivered(), before + 1);
+  host.Size(3000, 1500);
+  EXPECT_EQ(host.resizes_delivered(), before + 2);
+  EXPECT_EQ(w.size(), QSize(200, 100));
+  QCoreApplication::processEvents();
+  EXPECT_EQ(host.resizes_delivered(), before + 2);
+
+  // The resize handler lays the shapes out for the new size.
+  w.SetBorderStyle(1);
+  w.resize(120, 80);
+  QCoreApplication::processEvents();
+  EXPECT_FLOAT_EQ(w.control().shpBorder().width(), 1800);
+  const QImage s = Shot(w);
+  EXPECT_EQ(At(s, 119, 79), At(s, 0, 0));  // the outline follows the new size
+}
+
+TEST(QtHost, MessageBoxesGoToTheHandler) {
+  // A GIF whose frame does not decode: the split tells the user.
+  GifFile file(FourFrames());
+  const std::string bytes = testfiles::ReadFile(file.path);
+  testfiles::TempDir dir;
+  const std::string broken = dir.Write("broken.gif", bytes.substr(0, 80));
+
+  FlipreelWidget w;
+  std::vector<MessageBoxRequest> boxes;
+  w.host().SetMessageBoxHandler([&](const MessageBoxRequest& r) {
+    boxes.push_back(r);
+    return 1;
+  });
+  w.SetFlipreelFile(QString::fromStdString(broken));
+  ASSERT_EQ(boxes.size(), 1u);
+  EXPECT_EQ(boxes[0].text, "Error No. 481 : when reading file");
+  EXPECT_EQ(boxes[0].style, kMsgCritical);
+  EXPECT_EQ(boxes[0].title, "Flipreel Control");
+  EXPECT_EQ(w.FlipreelFile(), "(None)");
+}
+
+TEST(QtHost, DefaultMessageBoxHasTheIconOfItsStyle) {
+  struct Row {
+    int16_t style;
+    QMessageBox::Icon icon;
+  };
+  for (const Row& row :
+       {Row{kMsgCritical, QMessageBox::Critical}, Row{kMsgExclamation, QMessageBox::Warning},
+        Row{kMsgInformation, QMessageBox::Information}}) {
+    QMessageBox::Icon seen = QMessageBox::NoIcon;
+    QString title, text;
+    QTimer::singleShot(0, [&] {
+      auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+      ASSERT_NE(box, nullptr);
+      seen = box->icon();
+      title = box->windowTitle();
+      text = box->text();
+      box->accept();
+    });
+    EXPECT_EQ(ShowMessageBox({"Image Download complete", row.style, "Flipreel Control"}, nullptr),
+              1);
+    EXPECT_EQ(seen, row.icon);
+    EXPECT_EQ(title, "Flipreel Control");
+    EXPECT_EQ(text, "Image Download complete");
+  }
+}
+
+TEST(QtHost, LoadPictureDecodesGifsAndOtherFormats) {
+  testfiles::TempDir dir;
+  QImage png(3, 2, QImage::Format_ARGB32);
+  png.fill(QColor(10, 20, 30));
+  const std::string png_path = dir.path() + "/p.png";
+  ASSERT_TRUE(png.save(QString::fromStdString(png_path)));
+  GifFile gif(FourFrames());
+  const std::string junk = dir.Write("junk.png", "not a picture");
+
+  FlipreelWidget w;
+  QtHost& host = w.host();
+  const Picture from_png = host.LoadPicture(Utf8ToText(png_path));
+  EXPECT_EQ(from_png.width(), 3);
+  EXPECT_EQ(from_png.data()->PixelArgb(1, 1), 0xFF0A141Eu);
+  const Picture from_gif = host.LoadPicture(Utf8ToText(gif.path));
+  EXPECT_EQ(from_gif.data()->format(), PictureData::Format::kIndexed8);  // kept compact
+  EXPECT_TRUE(host.LoadPicture(u"").IsEmpty());
+  try {
+    host.LoadPicture(Utf8ToText(junk));
+    ADD_FAILURE() << "junk decoded";
+  } catch (const HostError& e) {
+    EXPECT_EQ(e.number(), err::kInvalidPicture);
+  }
+  try {
+    host.LoadPicture(Utf8ToText(dir.path() + "/missing.png"));
+    ADD_FAILURE() << "a missing file decoded";
+  } catch (const HostError& e) {
+    EXPECT_EQ(e.number(), err::kFileNotFound);
+  }
+}
+
+TEST(QtHost, DownloadsGoToTheReaderThatIsPluggedIn) {
+  struct Recorder : AsyncReadService {
+    std::vector<std::string> calls;
+    void Read(const Text& target, int32_t, const Text& name) override {
+      calls.push_back("read " + TextToUtf8(name) + " " + TextToUtf8(target));
+    }
+    void Cancel(const Text& name) override { calls.push_back("cancel " + TextToUtf8(name)); }
+  };
+  FlipreelWidget w;
+  auto reader = std::make_unique<Recorder>();
+  Recorder& r = *reader;
+  w.host().SetAsyncReader(std::move(reader));
+  w.SetGifFromURL("http://example.invalid/a.gif");
+  w.CancelAsyncRead();
+  ASSERT_EQ(r.calls.size(), 2u);
+  EXPECT_EQ(r.calls[0], "read GifFromURL http://:@example.invalid/a.gif");
+  EXPECT_EQ(r.calls[1], "cancel GifFromURL");
+
+  // Without a reader, the request fails and the control says so.
+  std::vector<MessageBoxRequest> boxes;
+  w.host().SetMessageBoxHandler([&](const MessageBoxRequest& b) {
+    boxes.push_back(b);
+    return 1;
+  });
+  w.host().SetAsyncReader(nullptr);
+  w.SetGifFromURL("http://example.invalid/b.gif");
+  ASSERT_EQ(boxes.size(), 1u);
+  EXPECT_EQ(boxes[0].title, "Download Failed");
+  EXPECT_TRUE(boxes[0].text.startsWith("Error No:31001 ")) << boxes[0].text.toStdString();
+}
+
+TEST(FlipreelWidgetInterface, ErrorsBecomeLastErrorAndASignal) {
+  struct Row {
+    const char* what;
+    std::function<void(FlipreelWidget&)> call;
+    int number;
+  };
+  const std::vector<Row> rows = {
+      {"FrameRate beyond 16 bits", [](FlipreelWidget& w) { w.SetFrameRate(40000); }, 6},
+      {"Sequence beyond 16 bits", [](FlipreelWidget& w) { w.SetSequence(1 << 20); }, 6},
+      {"frame that does not exist", [](FlipreelWidget& w) { w.FrameWidth(3); }, 340},
+      {"BackStyle the shape refuses", [](FlipreelWidget& w) { w.SetBackStyle(2); }, 380},
+      {"negative cache budget", [](FlipreelWidget& w) { w.SetPaintCacheBudget(-1); }, 380},
+      {"hit result outside HitTest", [](FlipreelWidget& w) { w.SetHitResult(3); }, 5},
+      {"property set by name", [](FlipreelWidget& w) { w.setProperty("AutoRewind", 99999); }, 6},
+  };
+  for (const Row& row : rows) {
+    FlipreelWidget w;
+    QSignalSpy raised(&w, &FlipreelWidget::ErrorRaised);
+    row.call(w);
+    EXPECT_EQ(w.lastError().number, row.number) << row.what;
+    EXPECT_FALSE(w.lastError().description.isEmpty()) << row.what;
+    ASSERT_EQ(raised.count(), 1) << row.what;
+    EXPECT_EQ(raised[0][0].toInt(), row.number) << row.what;
+    w.SetFrameRate(50);  // the next call that succeeds clears it
+    EXPECT_FALSE(w.lastError()) << row.what;
+  }
+}
+
+TEST(FlipreelWidgetInterface, PropertiesAndEventsAreReachableByName) {
+  GifFile file(FourFrames());
+  FlipreelWidget w;
+  w.host().SetManualTicks(true);
+  QSignalSpy changed(&w, &FlipreelWidget::PropertyChanged);
+  QSignalSpy frame(&w, &FlipreelWidget::Frame);
+  QSignalSpy finished(&w, &FlipreelWidget::PlayFinished);
+  ASSERT_TRUE(w.setProperty("FlipreelFile", file.qpath()));
+  EXPECT_EQ(w.property("FlipreelFile").toString(), "Gif");
+  EXPECT_EQ(w.property("Frames").toInt(), 4);
+  EXPECT_EQ(w.property("FrameRate").toInt(), 100);
+  w.setProperty("AutoRewind", 1);
+  EXPECT_FALSE(changed.isEmpty());
+  EXPECT_EQ(changed.last()[0].toString(), "AutoRewind");
+  EXPECT_FLOAT_EQ(w.FrameLeft(2), 4);
+  EXPECT_FLOAT_EQ(w.FrameHeight(3), 6);
+  EXPECT_EQ(w.GetFrame(1).pixel(0, 0) | 0xFF000000u, Rgb(kGreen));
+
+  for (int t = 0; t < 5; ++t) w.host().DeliverTick();
+  EXPECT_EQ(frame.count(), 5);
+  EXPECT_EQ(finished.count(), 1);
+  EXPECT_FALSE(w.Playing());
+  ASSERT_TRUE(QMetaObject::invokeMethod(&w, "StartAnimation"));
+  EXPECT_TRUE(w.Playing());
+}
+
+// A widget that records the presses it gets.
+class PressRecorder : public QWidget {
+ public:
+  using QWidget::QWidget;
+  std::vector<QPoint> presses;
+
+ protected:
+  void mousePressEvent(QMouseEvent* e) override { presses.push_back(e->position().toPoint()); }
+};
+
+TEST(FlipreelWidgetInterface, ClicksOutsideTheHitAreaPassToTheWidgetBelow) {
+  testgif::Frame frame = Block(0, 0, 10, 6, kRed, kBlack);
+  frame.transparent = kBlack;
+  GifFile file(GifOf(10, 6, {frame}));
+
+  QWidget form;
+  form.resize(120, 80);
+  PressRecorder below(&form);
+  below.setGeometry(0, 0, 120, 80);
+  FlipreelWidget w(&form);
+  // A restored control at run time has a transparent surface; BackStyle 0
+  // leaves only the picture's opaque pixels.
+  PropertyBag bag;
+  bag.WriteProperty("BackStyle", Variant(int16_t{0}), Variant(int16_t{1}));
+  w.ReadProperties(bag);
+  w.SetFlipreelFile(file.qpath());
+  w.move(10, 10);
+  form.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&form));
+
+  std::vector<std::pair<float, float>> asked;
+  std::vector<int> preset;
+  int answer = -1;
+  QObject::connect(&w, &FlipreelWidget::HitTest, [&](float x, float y, int result) {
+    asked.emplace_back(x, y);
+    preset.push_back(result);
+    if (answer >= 0) w.SetHitResult(answer);
+  });
+
+  QTest::mouseClick(&w, Qt::LeftButton, {}, QPoint(2, 2));  // opaque red
+  EXPECT_TRUE(below.presses.empty());
+  QTest::mouseClick(&w, Qt::LeftButton, {}, QPoint(8, 2));  // transparent pixel
+  ASSERT_EQ(below.presses.size(), 1u);
+  EXPECT_EQ(below.presses[0], QPoint(18, 12));                // in the lower widget's coordinates
+  QTest::mouseClick(&w, Qt::LeftButton, {}, QPoint(50, 50));  // nothing painted there
+  EXPECT_EQ(below.presses.size(), 2u);
+  answer = 0;  // the client says outside, even over the picture
+  QTest::mouseClick(&w, Qt::LeftButton, {}, QPoint(2, 2));
+  EXPECT_EQ(below.presses.size(), 3u);
+
+  ASSERT_EQ(asked.size(), 4u);
+  EXPECT_FLOAT_EQ(asked[0].first, 30);  // twips
+  EXPECT_FLOAT_EQ(asked[0].second, 30);
+  EXPECT_EQ(preset, (std::vector<int>{3, 0, 0, 3}));
+}
+
+// A widget that records the rectangles it paints.
+class PaintRecorder : public FlipreelWidget {
+ public:
+  using FlipreelWidget::FlipreelWidget;
+  std::vector<QRect> painted;
+
+ protected:
+  void paintEvent(QPaintEvent* e) override {
+    painted.push_back(e->rect());
+    FlipreelWidget::paintEvent(e);
+  }
+};
+
+TEST(FlipreelWidgetPainting, TicksRepaintOnlyWhatChangedAndNothingWhileHidden) {
+  GifFile file(FourFrames());
+  PaintRecorder w;
+  w.host().SetManualTicks(true);
+  w.SetFlipreelFile(file.qpath());
+  w.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&w));
+  QCoreApplication::processEvents();
+  w.painted.clear();
+
+  w.host().DeliverTick();  // shows frame 0 again: nothing changes on screen
+  QCoreApplication::processEvents();
+  EXPECT_TRUE(w.painted.empty());
+
+  w.host().DeliverTick();  // frame 0 at (0, 0) gives way to frame 1 at (2, 1)
+  QCoreApplication::processEvents();
+  ASSERT_FALSE(w.painted.empty());
+  for (const QRect& r : w.painted) EXPECT_TRUE(QRect(0, 0, 12, 7).contains(r)) << r.width();
+
+  w.hide();
+  w.painted.clear();
+  const int64_t conversions = w.pictureCache().conversions();
+  for (int t = 0; t < 8; ++t) w.host().DeliverTick();
+  QCoreApplication::processEvents();
+  EXPECT_TRUE(w.painted.empty());
+  EXPECT_EQ(w.pictureCache().conversions(), conversions);
+}
+
+TEST(PictureCache, KeepsCopiesWithinTheBudgetAndConvertsTheRestWhenShown) {
+  const Picture a = Picture::Solid(10, 10, 0xFFFF0000);
+  const Picture b = Picture::Solid(10, 10, 0xFF00FF00);
+  Picture c = Picture::Solid(10, 10, 0x00000000);
+  PictureCache cache(2 * 400);  // room for two 10 x 10 copies
+  cache.Prepare(a);
+  cache.Prepare(b);
+  cache.Prepare(c);
+  EXPECT_EQ(cache.kept_count(), 2u);
+  EXPECT_EQ(cache.conversions(), 2);
+  EXPECT_EQ(cache.Get(a).pixel(3, 3), 0xFFFF0000u);
+  EXPECT_EQ(cache.Get(a).format(), QImage::Format_RGB32);  // opaque
+  EXPECT_EQ(cache.conversions(), 2);
+
+  EXPECT_EQ(cache.Get(c).format(), QImage::Format_ARGB32_Premultiplied);
+  EXPECT_EQ(cache.Get(c).pixel(0, 0), 0u);
+  EXPECT_EQ(cache.conversions(), 3);  // converted once when shown, then kept aside
+  EXPECT_LE(cache.kept_bytes(), cache.budget());
+
+  {
+    Picture gone = Picture::Solid(10, 10, 0xFF0000FF);
+    cache.Get(gone);
+  }
+  cache.SetBudget(400);
+  EXPECT_EQ(cache.kept_count(), 1u);
+  cache.MarkStale();
+  cache.Prepare(Picture::Solid(5, 5, 0xFF000000));  // freed pictures make room
+  EXPECT_LE(cache.kept_bytes(), 400u);
+}
+
+TEST(Colors, ControlColourValuesResolveAgainstThePalette) {
+  QPalette pal;
+  pal.setColor(QPalette::Base, QColor(1, 2, 3));
+  pal.setColor(QPalette::Button, QColor(4, 5, 6));
+  pal.setColor(QPalette::WindowText, QColor(7, 8, 9));
+  struct Row {
+    uint32_t value;
+    QColor expected;
+  };
+  for (const Row& row : {Row{0x000000FF, QColor(255, 0, 0)}, Row{0x00FF0000, QColor(0, 0, 255)},
+                         Row{0x80000005, QColor(1, 2, 3)}, Row{0x8000000F, QColor(4, 5, 6)},
+                         Row{0x80000008, QColor(7, 8, 9)}, Row{0x800000FF, QColor(0, 0, 0)}}) {
+    EXPECT_EQ(ResolveColor(static_cast<int32_t>(row.value), pal), row.expected)
+        << std::hex << row.value;
+  }
+  EXPECT_EQ(ColorValue(QColor(0x11, 0x22, 0x33)), 0x00332211);
+}
+
+}  // namespace

@@ -1,0 +1,79 @@
+// Helpers of the Qt tests: GIFs with known colours, widgets set up on them,
+// and what the widget shows as pixels.
+#pragma once
+
+#include <QImage>
+#include <QPainter>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "qt/flipreel_widget.h"
+#include "tests/support/gif_builder.h"
+#include "tests/support/test_files.h"
+
+namespace qttest {
+
+// Palette indices of the test GIFs, and their colours.
+enum Index : uint8_t { kBlack, kWhite, kRed, kGreen, kBlue, kYellow, kCyan, kMagenta };
+inline const std::vector<uint32_t> kPalette = {0x000000, 0xFFFFFF, 0xFF0000, 0x00FF00,
+                                               0x0000FF, 0xFFFF00, 0x00FFFF, 0xFF00FF};
+inline QRgb Rgb(Index i) {
+  return 0xFF000000u | kPalette[i];
+}
+// Colour values of the control (red in the low byte).
+inline int ColorValueOf(Index i) {
+  const uint32_t c = kPalette[i];
+  return static_cast<int>(((c >> 16) & 0xFF) | (c & 0xFF00) | ((c & 0xFF) << 16));
+}
+
+// A frame of one colour, or split in a left and a right half.
+inline testgif::Frame Block(int left, int top, int width, int height, Index left_half,
+                            Index right_half, int delay_cs = 10) {
+  testgif::Frame f;
+  f.left = left;
+  f.top = top;
+  f.width = width;
+  f.height = height;
+  f.delay_cs = delay_cs;
+  for (int y = 0; y < height; ++y)
+    for (int x = 0; x < width; ++x) f.pixels.push_back(x < width / 2 ? left_half : right_half);
+  return f;
+}
+
+inline testgif::Gif GifOf(int width, int height, std::vector<testgif::Frame> frames) {
+  testgif::Gif gif;
+  gif.width = width;
+  gif.height = height;
+  gif.global_palette = kPalette;
+  gif.netscape_loop = true;  // frames are found after a block terminator
+  gif.frames = std::move(frames);
+  return gif;
+}
+
+// Four frames of 10 x 6 pixels, each of its own colours, at growing offsets.
+inline testgif::Gif FourFrames() {
+  return GifOf(20, 12,
+               {Block(0, 0, 10, 6, kRed, kBlue), Block(2, 1, 10, 6, kGreen, kYellow),
+                Block(4, 2, 10, 6, kCyan, kMagenta), Block(6, 3, 10, 6, kWhite, kRed)});
+}
+
+// What the widget shows, as opaque pixels.
+inline QImage Shot(flipreel::FlipreelWidget& w) {
+  return w.grab().toImage().convertToFormat(QImage::Format_RGB32);
+}
+
+inline QRgb At(const QImage& image, int x, int y) {
+  return image.pixel(x, y) | 0xFF000000u;
+}
+
+// A GIF written to a temporary folder.
+struct GifFile {
+  testfiles::TempDir dir;
+  std::string path;
+  explicit GifFile(const testgif::Gif& gif, const std::string& name = "test.gif")
+      : path(dir.Write(name, testgif::Build(gif))) {}
+  QString qpath() const { return QString::fromStdString(path); }
+};
+
+}  // namespace qttest

@@ -1,0 +1,236 @@
+// What FlipreelWidget shows, pixel by pixel, on Qt's offscreen platform
+// (96 DPI: 15 twips per pixel).
+#include <gtest/gtest.h>
+
+#include "control/flipreel.h"
+#include "host/headless_host.h"
+#include "tests/qt/qt_test_support.h"
+
+using namespace flipreel;
+using namespace qttest;
+
+namespace {
+
+QRgb ButtonFace(const QWidget& w) {
+  return w.palette().color(QPalette::Active, QPalette::Button).rgb();
+}
+
+// A widget driven tick by tick, with a GIF loaded the way the tool does it:
+// layout options first, then the file.
+struct Loaded {
+  GifFile file;
+  FlipreelWidget w;
+  explicit Loaded(const testgif::Gif& gif, bool border = false, bool autosize = false,
+                  bool stretch = false)
+      : file(gif) {
+    w.host().SetManualTicks(true);
+    if (border) w.SetBorderStyle(1);
+    if (autosize) w.SetAutoSize(true);
+    if (stretch) w.SetStretch(true);
+    w.SetFlipreelFile(file.qpath());
+  }
+};
+
+TEST(WidgetPaint, FirstFrameAtTheTopLeftAndLaterFramesAtTheirOffsets) {
+  Loaded l(FourFrames());
+  ASSERT_FALSE(l.w.lastError()) << l.w.lastError().description.toStdString();
+  ASSERT_EQ(l.w.size(), QSize(205, 130));  // 3075 x 1950 twips
+  QImage s = Shot(l.w);
+  EXPECT_EQ(At(s, 0, 0), Rgb(kRed));
+  EXPECT_EQ(At(s, 4, 5), Rgb(kRed));
+  EXPECT_EQ(At(s, 5, 0), Rgb(kBlue));
+  EXPECT_EQ(At(s, 9, 5), Rgb(kBlue));
+  EXPECT_EQ(At(s, 10, 0), ButtonFace(l.w));
+  EXPECT_EQ(At(s, 0, 6), ButtonFace(l.w));
+
+  // The first tick shows frame 0 again, the second frame 1 at (2, 1).
+  l.w.host().DeliverTick();
+  l.w.host().DeliverTick();
+  s = Shot(l.w);
+  EXPECT_EQ(At(s, 1, 1), ButtonFace(l.w));
+  EXPECT_EQ(At(s, 2, 0), ButtonFace(l.w));
+  EXPECT_EQ(At(s, 2, 1), Rgb(kGreen));
+  EXPECT_EQ(At(s, 11, 6), Rgb(kYellow));
+  EXPECT_EQ(At(s, 12, 6), ButtonFace(l.w));
+}
+
+TEST(WidgetPaint, BorderInsetsTheFrameAndOutlinesTheControlInBorderColor) {
+  GifFile file(FourFrames());
+  FlipreelWidget w;
+  w.SetBorderStyle(1);
+  w.SetBorderColor(ColorValueOf(kMagenta));
+  w.SetFlipreelFile(file.qpath());
+  const QImage s = Shot(w);
+  // 10 twips in: the frame starts at pixel 1.
+  EXPECT_EQ(At(s, 1, 1), Rgb(kRed));
+  EXPECT_EQ(At(s, 10, 6), Rgb(kBlue));
+  EXPECT_EQ(At(s, 11, 1), ButtonFace(w));
+  for (int x = 0; x < 205; ++x) {
+    ASSERT_EQ(At(s, x, 0), Rgb(kMagenta)) << x;
+    ASSERT_EQ(At(s, x, 129), Rgb(kMagenta)) << x;
+  }
+  for (int y = 0; y < 130; ++y) {
+    ASSERT_EQ(At(s, 0, y), Rgb(kMagenta)) << y;
+    ASSERT_EQ(At(s, 204, y), Rgb(kMagenta)) << y;
+  }
+  EXPECT_EQ(At(s, 1, 128), ButtonFace(w));
+  EXPECT_EQ(At(s, 203, 100), ButtonFace(w));
+}
+
+TEST(WidgetPaint, BorderStylesDrawSolidOrBrokenOutlines) {
+  struct Row {
+    int style;
+    bool solid;
+  };
+  for (const Row& row :
+       {Row{1, true}, Row{2, false}, Row{3, false}, Row{4, false}, Row{5, false}, Row{6, true}}) {
+    FlipreelWidget w;
+    w.SetBorderColor(ColorValueOf(kBlue));
+    w.SetBorderStyle(row.style);
+    ASSERT_FALSE(w.lastError());
+    const QImage s = Shot(w);
+    int on = 0;
+    for (int x = 0; x < s.width(); ++x) on += At(s, x, 0) == Rgb(kBlue);
+    if (row.solid) {
+      EXPECT_EQ(on, s.width()) << "style " << row.style;
+    } else {
+      EXPECT_GT(on, 0) << "style " << row.style;
+      EXPECT_LT(on, s.width()) << "style " << row.style;
+    }
+  }
+}
+
+TEST(WidgetPaint, BackColorFillsTheControlWithRgbOrSystemColours) {
+  FlipreelWidget probe;
+  const QPalette& pal = probe.palette();
+  struct Row {
+    int32_t value;
+    QRgb expected;
+  };
+  for (const Row& row : {Row{ColorValueOf(kYellow), Rgb(kYellow)}, Row{0x00336699, 0xFF996633},
+                         Row{SystemColor(5), pal.color(QPalette::Base).rgb()},
+                         Row{SystemColor(15), pal.color(QPalette::Button).rgb()},
+                         Row{SystemColor(8), pal.color(QPalette::WindowText).rgb()}}) {
+    FlipreelWidget w;
+    w.SetBackColor(row.value);
+    EXPECT_EQ(w.BackColor(), row.value);
+    EXPECT_EQ(At(Shot(w), 100, 60), row.expected) << std::hex << row.value;
+  }
+}
+
+TEST(WidgetPaint, BackgroundPictureShowsOnlyOverAnOpaqueBackground) {
+  FlipreelWidget w;
+  QImage picture(30, 20, QImage::Format_RGB32);
+  picture.fill(QColor(0, 255, 255));
+  w.SetBackGroundGraphic(picture);
+  EXPECT_EQ(At(Shot(w), 20, 10), Rgb(kCyan));
+  EXPECT_EQ(At(Shot(w), 40, 10), ButtonFace(w));
+
+  w.SetBackStyle(0);
+  EXPECT_NE(At(Shot(w), 20, 10), Rgb(kCyan));
+  w.SetBackStyle(1);  // back without setting the picture again
+  EXPECT_EQ(At(Shot(w), 20, 10), Rgb(kCyan));
+  EXPECT_EQ(w.BackGroundGraphic().pixel(5, 5) | 0xFF000000u, Rgb(kCyan));
+}
+
+TEST(WidgetPaint, TransparentPixelsShowWhatLiesBelow) {
+  testgif::Frame frame = Block(0, 0, 10, 6, kRed, kBlack);
+  frame.transparent = kBlack;
+  GifFile file(GifOf(10, 6, {frame}));
+  FlipreelWidget w;
+  w.SetBackColor(ColorValueOf(kGreen));
+  w.SetFlipreelFile(file.qpath());
+  QImage s = Shot(w);
+  EXPECT_EQ(At(s, 2, 2), Rgb(kRed));
+  EXPECT_EQ(At(s, 7, 2), Rgb(kGreen));
+
+  // Over the background picture, the picture shows through.
+  QImage picture(40, 40, QImage::Format_RGB32);
+  picture.fill(QColor(255, 255, 0));
+  w.SetBackGroundGraphic(picture);
+  s = Shot(w);
+  EXPECT_EQ(At(s, 2, 2), Rgb(kRed));
+  EXPECT_EQ(At(s, 7, 2), Rgb(kYellow));
+}
+
+TEST(WidgetPaint, StretchScalesTheFrameToTheControl) {
+  testgif::Frame quad;
+  quad.width = 2;
+  quad.height = 2;
+  quad.pixels = {kRed, kBlue, kGreen, kYellow};
+  Loaded l(GifOf(2, 2, {quad}), /*border=*/false, /*autosize=*/false, /*stretch=*/true);
+  const QImage s = Shot(l.w);
+  EXPECT_EQ(At(s, 0, 0), Rgb(kRed));
+  EXPECT_EQ(At(s, 100, 63), Rgb(kRed));
+  EXPECT_EQ(At(s, 104, 66), Rgb(kYellow));
+  EXPECT_EQ(At(s, 150, 30), Rgb(kBlue));
+  EXPECT_EQ(At(s, 50, 100), Rgb(kGreen));
+  EXPECT_EQ(At(s, 204, 129), Rgb(kYellow));
+}
+
+TEST(WidgetPaint, AutoSizeSizesTheWidgetToTheFramesPlusTheBorder) {
+  struct Row {
+    bool border;
+    QSize expected;  // first frame 10 x 6 plus the largest offsets (6, 3)
+  };
+  for (const Row& row : {Row{false, QSize(16, 9)}, Row{true, QSize(18, 11)}}) {
+    Loaded l(FourFrames(), row.border, /*autosize=*/true);
+    ASSERT_FALSE(l.w.lastError()) << l.w.lastError().description.toStdString();
+    EXPECT_EQ(l.w.size(), row.expected) << "border " << row.border;
+    EXPECT_EQ(l.w.sizeHint(), row.expected);
+    EXPECT_FLOAT_EQ(l.w.host().SurfaceWidth(), row.expected.width() * 15.0f);
+  }
+}
+
+// The widget plays exactly what the control plays on the headless host.
+TEST(WidgetPaint, PlayedSequenceMatchesTheHeadlessHostTickByTick) {
+  struct Row {
+    int sequence;
+    int auto_rewind;
+    bool border;
+  };
+  const testgif::Gif gif = FourFrames();
+  GifFile file(gif);
+  auto shown = [](const Flipreel& c) {
+    for (int32_t i = 0; i <= c.state().LastFrame; ++i)
+      if (c.imgBuffer()(i).picture() == c.imgGif().picture()) return i;
+    return -1;
+  };
+  for (const Row& row : {Row{0, 1, false}, Row{1, 1, true}, Row{3, 0, false}, Row{3, 2, true}}) {
+    HeadlessHost headless;
+    Flipreel reference(headless);
+    reference.InitProperties();
+    FlipreelWidget w;
+    w.host().SetManualTicks(true);
+    if (row.border) {
+      reference.SetBorderStyle(1);
+      w.SetBorderStyle(1);
+    }
+    reference.SetFlipreelFile(Utf8ToText(file.path));
+    w.SetFlipreelFile(file.qpath());
+    reference.SetSequence(row.sequence);
+    w.SetSequence(row.sequence);
+    reference.SetAutoRewind(static_cast<int16_t>(row.auto_rewind));
+    w.SetAutoRewind(row.auto_rewind);
+    for (int tick = 1; tick <= 20; ++tick) {
+      const std::string where =
+          "sequence " + std::to_string(row.sequence) + " tick " + std::to_string(tick);
+      ASSERT_EQ(headless.DeliverTick(), w.host().DeliverTick()) << where;
+      const Flipreel& c = w.control();
+      ASSERT_EQ(shown(c), shown(reference)) << where;
+      ASSERT_EQ(c.imgGif().left(), reference.imgGif().left()) << where;
+      ASSERT_EQ(c.imgGif().top(), reference.imgGif().top()) << where;
+      ASSERT_EQ(c.CurrentFrame(), reference.CurrentFrame()) << where;
+      ASSERT_EQ(c.Timer1().enabled(), reference.Timer1().enabled()) << where;
+      // And on screen: the shown frame's left colour at its place.
+      const int index = shown(reference);
+      ASSERT_GE(index, 0) << where;
+      const QImage s = Shot(w);
+      const int x = static_cast<int>(std::lround(reference.imgGif().left() / 15.0));
+      const int y = static_cast<int>(std::lround(reference.imgGif().top() / 15.0));
+      ASSERT_EQ(At(s, x, y), Rgb(static_cast<Index>(gif.frames[index].pixels[0]))) << where;
+    }
+  }
+}
+
+}  // namespace
