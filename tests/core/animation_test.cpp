@@ -1,0 +1,573 @@
+// The animation engine on the headless host's virtual clock: the four
+// sequences, passes and the finish, and the members that steer play.
+#include <gtest/gtest.h>
+
+#include <deque>
+
+#include "tests/core/core_fixture.h"
+
+namespace coretest {
+namespace {
+
+using Strings = std::vector<std::string>;
+constexpr int16_t kInterval = 100;
+
+// Starts play at run time the way a host would, and leaves the state a
+// run-time Sequence assignment leaves (FrameIndex 2 before the assignment).
+void StartPlay(Rig& rig, int32_t sequence, int16_t auto_rewind, int32_t border = 0) {
+  Flipreel& c = rig.c;
+  if (border != 0) c.SetBorderStyle(border);
+  c.SetFrameRate(kInterval);
+  c.SetAutoRewind(auto_rewind);
+  c.StartAnimation();
+  c.mutable_state().FrameIndex = std::min(2, c.state().LastFrame);
+  c.SetSequence(sequence);
+  rig.host.Clear();
+  rig.events.entries.clear();
+}
+
+// One tick on the clock, seen as a user would: "p@q" for frame p's picture at
+// frame q's position (-1: none), then " finish" when PlayFinished came.
+std::string Tick(Rig& rig) {
+  const size_t first = rig.events.entries.size();
+  rig.host.Advance(kInterval);
+  std::string seen = std::to_string(rig.ShownPicture()) + "@" + std::to_string(rig.ShownPosition());
+  Strings names;
+  for (size_t i = first; i < rig.events.entries.size(); ++i)
+    names.push_back(rig.events.entries[i].name);
+  if (names == Strings{"Frame", "PlayFinished"}) return seen + " finish";
+  if (names != Strings{"Frame"}) return seen + " events?" + std::to_string(names.size());
+  return seen;
+}
+
+struct SequenceCase {
+  const char* what;
+  int32_t sequence;
+  int16_t auto_rewind;
+  Strings ticks;                    // what each tick shows
+  std::vector<int16_t> in_handler;  // CurrentFrame read inside each Frame handler
+  int32_t frame_index_after;
+  bool playing_after;
+  std::vector<FrameSpec> frames = kFourFrames;
+  std::vector<float> random = {};
+  int32_t border = 0;
+};
+
+TEST(Sequences, OnTheVirtualClock) {
+  const std::vector<FrameSpec> one_frame = {kFourFrames[0]};
+  const SequenceCase cases[] = {
+      {"Normal, one pass",
+       kSequenceNormal,
+       1,
+       {"0@0", "1@1", "2@2", "3@3", "3@3 finish"},
+       {0, 1, 2, 3, 0},
+       0,
+       false},
+      {"Reverse, one pass",
+       kSequenceReverse,
+       1,
+       {"3@3", "2@2", "1@1", "0@0", "0@0 finish"},
+       {3, 2, 1, 0, 3},
+       3,
+       false},
+      {"Ping Pong, one pass: the bottom turn puts frame 0 where frame 1 stood",
+       kSequencePingPong,
+       1,
+       {"0@0", "1@1", "2@2", "3@3", "2@2", "1@1", "0@1", "0@1 finish"},
+       {0, 1, 2, 3, 2, 1, 0, 0},
+       0,
+       false},
+      {"Normal, two passes",
+       kSequenceNormal,
+       2,
+       {"0@0", "1@1", "2@2", "3@3", "0@0", "1@1", "2@2", "3@3", "3@3 finish"},
+       {0, 1, 2, 3, 0, 1, 2, 3, 0},
+       0,
+       false},
+      {"Normal for ever",
+       kSequenceNormal,
+       0,
+       {"0@0", "1@1", "2@2", "3@3", "0@0", "1@1", "2@2", "3@3", "0@0"},
+       {0, 1, 2, 3, 0, 1, 2, 3, 0},
+       1,
+       true},
+      {"Reverse for ever",
+       kSequenceReverse,
+       0,
+       {"3@3", "2@2", "1@1", "0@0", "3@3", "2@2", "1@1", "0@0", "3@3"},
+       {3, 2, 1, 0, 3, 2, 1, 0, 3},
+       2,
+       true},
+      {"Ping Pong for ever: cycles of 2 x LastFrame + 1 ticks, the turn changes nothing",
+       kSequencePingPong,
+       0,
+       {"0@0", "1@1", "2@2", "3@3", "2@2", "1@1", "1@1", "0@0", "1@1", "2@2", "3@3", "2@2", "1@1",
+        "1@1", "0@0"},
+       {0, 1, 2, 3, 2, 1, 0, 0, 1, 2, 3, 2, 1, 0, 0},
+       1,
+       true},
+      {"Random shows only 0..LastFrame - 1 and never finishes",
+       kSequenceRandom,
+       1,
+       {"0@0", "1@1", "2@2", "2@2", "1@1", "0@0"},
+       {2, 0, 1, 2, 2, 1},
+       0,
+       true,
+       kFourFrames,
+       {0.0f, 0.34f, 0.67f, 0.9999999f, 0.5f, 0.1f}},
+      {"Random with one frame",
+       kSequenceRandom,
+       1,
+       {"0@0", "0@0"},
+       {0, 0},
+       0,
+       true,
+       one_frame,
+       {0.9f, 0.5f}},
+      {"negative AutoRewind finishes on the first tick",
+       kSequenceNormal,
+       -1,
+       {"-1@0 finish"},
+       {0},
+       0,
+       false},
+      {"Sequence 5 raises Frame and changes nothing",
+       5,
+       1,
+       {"-1@0", "-1@0", "-1@0"},
+       {2, 2, 2},
+       2,
+       true},
+      {"one frame, Normal: a pass every tick",
+       kSequenceNormal,
+       3,
+       {"0@0", "0@0", "0@0", "0@0 finish"},
+       {0, 0, 0, 0},
+       0,
+       false,
+       one_frame},
+      {"one frame, Reverse",
+       kSequenceReverse,
+       3,
+       {"0@0", "0@0", "0@0", "0@0 finish"},
+       {0, 0, 0, 0},
+       0,
+       false,
+       one_frame},
+      {"one frame, Ping Pong",
+       kSequencePingPong,
+       3,
+       {"0@0", "0@0", "0@0", "0@0 finish"},
+       {0, 0, 0, 0},
+       0,
+       false,
+       one_frame},
+      {"Normal inside a border",
+       kSequenceNormal,
+       1,
+       {"0@0", "1@1", "2@2", "3@3", "3@3 finish"},
+       {0, 1, 2, 3, 0},
+       0,
+       false,
+       kFourFrames,
+       {},
+       1},
+      {"Ping Pong inside a border",
+       kSequencePingPong,
+       1,
+       {"0@0", "1@1", "2@2", "3@3", "2@2", "1@1", "0@1", "0@1 finish"},
+       {0, 1, 2, 3, 2, 1, 0, 0},
+       0,
+       false,
+       kFourFrames,
+       {},
+       1},
+  };
+  for (const SequenceCase& t : cases) {
+    SCOPED_TRACE(t.what);
+    Rig rig;
+    rig.LoadFrames(t.frames);
+    std::deque<float> random(t.random.begin(), t.random.end());
+    rig.host.SetRandomSource([&] {
+      EXPECT_FALSE(random.empty());
+      if (random.empty()) return 0.0f;
+      const float r = random.front();
+      random.pop_front();
+      return r;
+    });
+    StartPlay(rig, t.sequence, t.auto_rewind, t.border);
+    Strings seen;
+    for (size_t i = 0; i < t.ticks.size(); ++i) seen.push_back(Tick(rig));
+    EXPECT_EQ(seen, t.ticks);
+    std::vector<int16_t> in_handler;
+    for (const EventLog::Entry& e : rig.events.entries)
+      if (e.name == "Frame") in_handler.push_back(e.current_frame);
+    EXPECT_EQ(in_handler, t.in_handler);
+    EXPECT_EQ(rig.c.state().FrameIndex, t.frame_index_after);
+    EXPECT_EQ(rig.c.CurrentFrame(), t.frame_index_after);
+    EXPECT_EQ(rig.c.Playing(), t.playing_after);
+    if (!t.playing_after) {
+      EXPECT_EQ(rig.c.state().LoopCount, 0);
+      // A finished control stays quiet.
+      const size_t events = rig.events.entries.size();
+      rig.host.Advance(10 * kInterval);
+      EXPECT_EQ(rig.events.entries.size(), events);
+    }
+  }
+}
+
+TEST(Sequences, NothingHappensWhileNoFramesAreLoaded) {
+  Rig rig;
+  rig.c.SetFrameRate(kInterval);
+  rig.c.StartAnimation();
+  rig.host.Clear();
+  rig.host.Advance(5 * kInterval);
+  EXPECT_TRUE(rig.events.entries.empty());
+  EXPECT_TRUE(rig.host.trace.empty());
+  EXPECT_TRUE(rig.c.Playing());
+}
+
+TEST(Sequences, ReverseEnteredAtFrameZeroWrapsAndShowsImgGif) {
+  // Sequence chosen in a designer leaves FrameIndex at 0, as a load does.
+  Rig rig(false);
+  rig.LoadFrames(kFourFrames);
+  rig.c.SetSequence(kSequenceReverse);
+  EXPECT_EQ(rig.c.state().FrameIndex, 0);
+  rig.host.SetUserMode(true);
+  rig.c.SetAutoRewind(1);
+  rig.c.SetFrameRate(kInterval);
+  rig.c.StartAnimation();
+  rig.host.Clear();
+  EXPECT_EQ(Tick(rig), "0@0");
+  EXPECT_EQ(std::count(rig.host.trace.begin(), rig.host.trace.end(), "imgGif.Visible=1"), 1);
+  EXPECT_EQ(rig.c.state().FrameIndex, 3);
+  EXPECT_EQ(Tick(rig), "0@0 finish");
+}
+
+TEST(PlayMembers, StartAnimationWhilePlayingClearsThePassesAndKeepsTheTimer) {
+  Rig rig;
+  rig.LoadFrames(kFourFrames);
+  StartPlay(rig, kSequenceNormal, 2);
+  for (int i = 0; i < 4; ++i) Tick(rig);
+  ASSERT_EQ(rig.c.state().LoopCount, 1);
+  rig.host.Advance(kInterval / 2);
+  rig.host.Clear();
+  rig.c.StartAnimation();
+  EXPECT_EQ(rig.c.state().LoopCount, 0);
+  EXPECT_TRUE(rig.host.trace.empty());  // the timer is neither stopped nor re-armed
+  rig.host.Advance(kInterval / 2);      // so the running interval still ends on time
+  EXPECT_EQ(rig.ShownPicture(), 0);
+  // Two more full passes before the finish.
+  Strings seen;
+  for (int i = 0; i < 8; ++i) seen.push_back(Tick(rig));
+  EXPECT_EQ(seen.back(), "3@3 finish");
+}
+
+TEST(PlayMembers, StopAnimation) {
+  Rig rig;
+  rig.LoadFrames(kFourFrames);
+  {
+    SCOPED_TRACE("while stopped it does nothing");
+    rig.c.StopAnimation();
+    EXPECT_TRUE(rig.host.trace.empty());
+  }
+  StartPlay(rig, kSequenceNormal, 0);
+  Tick(rig);
+  {
+    SCOPED_TRACE("from a Frame handler: that tick's step still runs, the next tick never comes");
+    rig.events.on_frame = [&] { rig.c.StopAnimation(); };
+    EXPECT_EQ(Tick(rig), "1@1");
+    EXPECT_FALSE(rig.c.Playing());
+    rig.events.on_frame = nullptr;
+    rig.host.Advance(10 * kInterval);
+    EXPECT_EQ(rig.events.entries.size(), 2u);
+  }
+  {
+    SCOPED_TRACE("StartAnimation resumes where play stopped");
+    rig.c.StartAnimation();
+    EXPECT_EQ(Tick(rig), "2@2");
+  }
+}
+
+TEST(PlayMembers, PlayingInADesignerAndAtRunTime) {
+  {
+    SCOPED_TRACE("designer: only stores and announces; the getter reads the stored value");
+    Rig rig(false);
+    rig.LoadFrames(kFourFrames);
+    rig.c.SetPlaying(true);
+    EXPECT_EQ(rig.host.trace, Strings{"notice Playing"});
+    EXPECT_TRUE(rig.c.Playing());
+    EXPECT_FALSE(rig.c.Timer1().enabled());
+  }
+  {
+    SCOPED_TRACE("run time: the getter reads the timer, never the stored value");
+    Rig rig(true);
+    rig.c.SetPlaying(true);
+    EXPECT_EQ(rig.host.trace, (Strings{"notice Playing", "Timer1.Enabled=1"}));
+    rig.c.StopAnimation();
+    EXPECT_FALSE(rig.c.Playing());
+    EXPECT_TRUE(rig.c.state().Playing);
+    rig.c.SetPlaying(false);
+    rig.c.StartAnimation();
+    EXPECT_TRUE(rig.c.Playing());
+    EXPECT_FALSE(rig.c.state().Playing);
+  }
+}
+
+// The play setters: what each stores, announces and does to the timer.
+struct PlaySetterCase {
+  const char* what;
+  bool run_time;
+  std::function<void(Flipreel&)> act;
+  int32_t error;
+  Strings trace;
+  int32_t frame_index_after;  // FrameIndex stood at 2 with LastFrame 3
+};
+
+TEST(PlayMembers, SettersAnnounceAndSteerTheTimer) {
+  const PlaySetterCase cases[] = {
+      {"FrameRate goes to the timer in a designer too",
+       false,
+       [](Flipreel& c) { c.SetFrameRate(40); },
+       0,
+       {"notice FrameRate", "Timer1.Interval=40"},
+       2},
+      {"Sequence at run time restarts a running timer",
+       true,
+       [](Flipreel& c) { c.SetSequence(kSequenceReverse); },
+       0,
+       {"notice Sequence", "Timer1.Enabled=0", "Timer1.Interval=100", "Timer1.Enabled=1"},
+       3},
+      {"Sequence Normal at run time goes back to frame 0",
+       true,
+       [](Flipreel& c) { c.SetSequence(kSequenceNormal); },
+       0,
+       {"notice Sequence", "Timer1.Enabled=0", "Timer1.Interval=100", "Timer1.Enabled=1"},
+       0},
+      {"Sequence Random keeps the frame",
+       true,
+       [](Flipreel& c) { c.SetSequence(kSequenceRandom); },
+       0,
+       {"notice Sequence", "Timer1.Enabled=0", "Timer1.Interval=100", "Timer1.Enabled=1"},
+       2},
+      {"Sequence in a designer moves neither the frame nor the timer",
+       false,
+       [](Flipreel& c) { c.SetSequence(kSequenceNormal); },
+       0,
+       {"notice Sequence"},
+       2},
+      {"Sequence beyond 16 bits stores and announces nothing",
+       true,
+       [](Flipreel& c) { c.SetSequence(32768); },
+       6,
+       {},
+       2},
+      {"AutoRewind", true, [](Flipreel& c) { c.SetAutoRewind(-3); }, 0, {"notice AutoRewind"}, 2},
+      {"AutoStart", true, [](Flipreel& c) { c.SetAutoStart(true); }, 0, {"notice AutoStart"}, 2},
+      {"Frames ignores its argument",
+       true,
+       [](Flipreel& c) { c.SetFrames(99); },
+       0,
+       {"notice Frames"},
+       2},
+      {"CurrentFrame is only stored",
+       true,
+       [](Flipreel& c) { c.SetCurrentFrame(1); },
+       0,
+       {"notice CurrentFrame"},
+       2},
+  };
+  for (const PlaySetterCase& t : cases) {
+    SCOPED_TRACE(t.what);
+    Rig rig(t.run_time);
+    rig.LoadFrames(kFourFrames);
+    rig.c.SetFrameRate(kInterval);
+    rig.c.SetSequence(kSequencePingPong);
+    rig.c.mutable_state().FrameIndex = 2;
+    rig.c.mutable_state().LoopCount = 1;
+    rig.c.StartAnimation();
+    rig.c.mutable_state().LoopCount = 1;
+    rig.host.Clear();
+    const FlipreelState before = rig.c.state();
+    EXPECT_EQ(ErrorOf([&] { t.act(rig.c); }), t.error);
+    EXPECT_EQ(rig.host.trace, t.trace);
+    EXPECT_EQ(rig.c.state().FrameIndex, t.frame_index_after);
+    EXPECT_EQ(rig.c.state().LoopCount, 1);  // no setter touches the pass count
+    if (t.error) {
+      EXPECT_EQ(rig.c.state().Sequence, before.Sequence);
+      EXPECT_EQ(rig.c.state().PingPongForward, before.PingPongForward);
+    }
+  }
+}
+
+TEST(PlayMembers, SequenceSetsThePingPongFlags) {
+  Rig rig;
+  rig.c.SetSequence(kSequencePingPong);
+  EXPECT_TRUE(rig.c.state().PingPongForward);
+  rig.c.mutable_state().PingPongBackward = true;
+  rig.c.SetSequence(kSequencePingPong);
+  EXPECT_TRUE(rig.c.state().PingPongForward);
+  EXPECT_FALSE(rig.c.state().PingPongBackward);
+  rig.c.SetSequence(kSequenceRandom);
+  EXPECT_FALSE(rig.c.state().PingPongForward);
+  EXPECT_FALSE(rig.c.state().PingPongBackward);
+}
+
+TEST(PlayMembers, FramesCountsFromLastFrame) {
+  for (const auto& [last_frame, frames] : {std::pair{0, 0}, {1, 2}, {3, 4}}) {
+    Rig rig;
+    rig.c.mutable_state().LastFrame = last_frame;
+    rig.c.SetFrames(123);
+    EXPECT_EQ(rig.c.Frames(), frames) << "LastFrame " << last_frame;
+  }
+}
+
+// What one step does to the host, in order, on each kind of path: Show
+// (position, then picture), the fit before or after it, and the re-arm.
+struct StepCase {
+  const char* what;
+  int32_t sequence;
+  bool stretch;
+  int16_t auto_rewind;
+  int32_t frame_index;
+  bool going_down;  // Ping Pong
+  Strings trace;
+};
+
+TEST(Steps, EachPathInOrder) {
+  // kFourFrames: frame 1 stands at (150, 75), frame 3 at (45, 150).
+  const StepCase cases[] = {
+      {"Normal step, fit after",
+       kSequenceNormal,
+       true,
+       0,
+       1,
+       false,
+       {"imgGif.Left=150", "imgGif.Top=75", "imgGif.Picture", "imgGif.Height=1950",
+        "imgGif.Width=3075", "Timer1.Interval=100"}},
+      {"Normal wrap, fit before",
+       kSequenceNormal,
+       true,
+       0,
+       3,
+       false,
+       {"imgGif.Stretch=1", "imgGif.Height=1950", "imgGif.Width=3075", "imgGif.Left=45",
+        "imgGif.Top=150", "imgGif.Picture", "Timer1.Interval=100"}},
+      {"Reverse step",
+       kSequenceReverse,
+       false,
+       0,
+       1,
+       false,
+       {"imgGif.Stretch=0", "imgGif.Left=150", "imgGif.Top=75", "imgGif.Picture",
+        "Timer1.Interval=100"}},
+      {"Reverse wrap",
+       kSequenceReverse,
+       false,
+       0,
+       0,
+       false,
+       {"imgGif.Stretch=0", "imgGif.Visible=1", "imgGif.Left=0", "imgGif.Top=0", "imgGif.Picture",
+        "Timer1.Interval=100"}},
+      {"Random",
+       kSequenceRandom,
+       false,
+       0,
+       0,
+       false,
+       {"imgGif.Left=150", "imgGif.Top=75", "imgGif.Picture", "imgGif.Stretch=0",
+        "Timer1.Interval=100"}},
+      {"Ping Pong up",
+       kSequencePingPong,
+       false,
+       0,
+       1,
+       false,
+       {"imgGif.Left=150", "imgGif.Top=75", "imgGif.Picture", "imgGif.Stretch=0",
+        "Timer1.Interval=100"}},
+      {"Ping Pong top turn shows the last frame at once",
+       kSequencePingPong,
+       false,
+       0,
+       3,
+       false,
+       {"imgGif.Stretch=0", "imgGif.Left=45", "imgGif.Top=150", "imgGif.Picture",
+        "Timer1.Interval=100"}},
+      {"Ping Pong bottom turn: the picture only",
+       kSequencePingPong,
+       false,
+       1,
+       0,
+       true,
+       {"imgGif.Picture"}},
+      {"Ping Pong bottom turn playing for ever: nothing", kSequencePingPong, false, 0, 0, true, {}},
+      {"finish: the timer stops", kSequenceNormal, false, -1, 1, false, {"Timer1.Enabled=0"}},
+  };
+  for (const StepCase& t : cases) {
+    SCOPED_TRACE(t.what);
+    Rig rig;
+    rig.LoadFrames(kFourFrames);
+    rig.host.SetRandomSource([] { return 0.4f; });  // frame 1 of 3
+    if (t.stretch) rig.c.SetStretch(true);
+    StartPlay(rig, t.sequence, t.auto_rewind);
+    rig.c.mutable_state().FrameIndex = t.frame_index;
+    rig.c.mutable_state().PingPongForward = t.sequence == kSequencePingPong && !t.going_down;
+    rig.c.mutable_state().PingPongBackward = t.going_down;
+    rig.host.Advance(kInterval);
+    EXPECT_EQ(rig.host.trace, t.trace);
+  }
+}
+
+// Where the step puts imgGif and how it fits it to the control, with Stretch
+// and AutoSize, through the paths that fit before (wraps, Reverse) and after
+// (Normal steps) the frame is shown.
+struct FitCase {
+  const char* what;
+  bool stretch, auto_size;
+  int32_t sequence;
+  int ticks;
+  float control_w, control_h;
+  float gif_w, gif_h;
+  bool gif_stretch;
+  int32_t border = 0;
+};
+
+TEST(Fit, StretchAndAutoSize) {
+  // kFourFrames: 1500 x 900, 1350 x 750, 1200 x 600 and 1050 x 450 twips;
+  // the largest offsets are 300 and 150.
+  const FitCase cases[] = {
+      {"neither: imgGif takes the picture's size", false, false, kSequenceNormal, 2, 3075, 1950,
+       1350, 750, false},
+      {"neither, on the wrap", false, false, kSequenceNormal, 4, 3075, 1950, 1050, 450, false},
+      {"Stretch: imgGif scaled to the control (fit after)", true, false, kSequenceNormal, 2, 3075,
+       1950, 3075, 1950, true},
+      {"Stretch on the Reverse path (fit before)", true, false, kSequenceReverse, 2, 3075, 1950,
+       3075, 1950, true},
+      {"AutoSize: the control takes frame 0 plus the offsets", false, true, kSequenceNormal, 2,
+       1800, 1050, 1350, 750, false},
+      {"AutoSize on the Reverse path", false, true, kSequenceReverse, 2, 1800, 1050, 1200, 600,
+       false},
+      {"AutoSize with a border", false, true, kSequenceNormal, 2, 1830, 1080, 1350, 750, false, 1},
+      {"AutoSize wins over Stretch at the first resize", true, true, kSequenceNormal, 2, 1800, 1050,
+       1350, 750, false},
+  };
+  for (const FitCase& t : cases) {
+    SCOPED_TRACE(t.what);
+    Rig rig;
+    rig.LoadFrames(kFourFrames);
+    if (t.auto_size) rig.c.SetAutoSize(true);
+    if (t.stretch) rig.c.SetStretch(true);
+    StartPlay(rig, t.sequence, 0, t.border);
+    for (int i = 0; i < t.ticks; ++i) Tick(rig);
+    EXPECT_EQ(rig.host.SurfaceWidth(), t.control_w);
+    EXPECT_EQ(rig.host.SurfaceHeight(), t.control_h);
+    EXPECT_EQ(rig.c.imgGif().width(), t.gif_w);
+    EXPECT_EQ(rig.c.imgGif().height(), t.gif_h);
+    EXPECT_EQ(rig.c.imgGif().stretch(), t.gif_stretch);
+    EXPECT_EQ(rig.c.Stretch(), t.stretch && !t.auto_size);
+    EXPECT_GE(rig.ShownPosition(), 0);  // at the frame's offset, inside any border
+  }
+}
+
+}  // namespace
+}  // namespace coretest

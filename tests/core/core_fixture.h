@@ -1,0 +1,210 @@
+// Shared set-up for the core suite: a headless host that writes down what the
+// control does to it, a control with an event recorder, and frames put into
+// imgBuffer directly, as a load would leave them.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <initializer_list>
+#include <string>
+#include <vector>
+
+#include "control/flipreel.h"
+#include "host/headless_host.h"
+
+namespace coretest {
+
+using namespace flipreel;
+
+// The host's record, in order, of every element change (with the new value),
+// every announcement, every size request, every repaint request and every
+// change of the surface colour.
+class TracingHost : public HeadlessHost {
+ public:
+  std::vector<std::string> trace;
+
+  void ElementChanged(const Element& element, ElementProperty what) override {
+    HeadlessHost::ElementChanged(element, what);
+    trace.push_back(DescribeChange(element, what));
+  }
+  void NotifyPropertyChanged(std::string_view name) override {
+    HeadlessHost::NotifyPropertyChanged(name);
+    trace.push_back("notice " + std::string(name));
+  }
+  void Size(float width, float height) override {
+    const bool real = width != SurfaceWidth() || height != SurfaceHeight();
+    trace.push_back("Size " + Num(width) + "x" + Num(height) + (real ? " resize" : ""));
+    HeadlessHost::Size(width, height);
+  }
+  void Refresh() override {
+    HeadlessHost::Refresh();
+    trace.push_back("Refresh");
+  }
+  void SetSurfaceBackColor(int32_t color) override {
+    HeadlessHost::SetSurfaceBackColor(color);
+    trace.push_back("surface.BackColor=" + Num(color));
+  }
+
+  // Forgets what happened so far (the trace and the announcements).
+  void Clear() {
+    trace.clear();
+    notices().clear();
+  }
+
+  static std::string Num(double v) {
+    char buf[32];
+    std::snprintf(buf, sizeof buf, "%.9g", v);
+    return buf;
+  }
+
+ private:
+  static std::string DescribeChange(const Element& e, ElementProperty what) {
+    std::string name = e.name();
+    if (e.index() >= 0) name += "(" + std::to_string(e.index()) + ")";
+    const auto* image = dynamic_cast<const Image*>(&e);
+    const auto* shape = dynamic_cast<const Shape*>(&e);
+    const auto* timer = dynamic_cast<const Timer*>(&e);
+    auto geometry = [&](const char* prop, float img, float shp) {
+      return name + "." + prop + "=" + Num(image ? img : shp);
+    };
+    switch (what) {
+      case ElementProperty::kPicture:
+        return name + ".Picture";
+      case ElementProperty::kLeft:
+        return geometry("Left", image ? image->left() : 0, shape ? shape->left() : 0);
+      case ElementProperty::kTop:
+        return geometry("Top", image ? image->top() : 0, shape ? shape->top() : 0);
+      case ElementProperty::kWidth:
+        return geometry("Width", image ? image->width() : 0, shape ? shape->width() : 0);
+      case ElementProperty::kHeight:
+        return geometry("Height", image ? image->height() : 0, shape ? shape->height() : 0);
+      case ElementProperty::kStretch:
+        return name + ".Stretch=" + Num(image->stretch());
+      case ElementProperty::kVisible:
+        return name + ".Visible=" + Num(image ? image->visible() : shape->visible());
+      case ElementProperty::kTag:
+        return name + ".Tag";
+      case ElementProperty::kBackStyle:
+        return name + ".BackStyle=" + Num(shape->backStyle());
+      case ElementProperty::kBackColor:
+        return name + ".BackColor=" + Num(shape->backColor());
+      case ElementProperty::kBorderStyle:
+        return name + ".BorderStyle=" + Num(shape->borderStyle());
+      case ElementProperty::kBorderColor:
+        return name + ".BorderColor=" + Num(shape->borderColor());
+      case ElementProperty::kEnabled:
+        return name + ".Enabled=" + Num(timer->enabled());
+      case ElementProperty::kInterval:
+        return name + ".Interval=" + Num(timer->interval());
+      case ElementProperty::kLoaded:
+        return name + " loaded";
+      case ElementProperty::kUnloaded:
+        return name + " unloaded";
+    }
+    return name + ".?";
+  }
+};
+
+// Events in the order they came, with what the control reported while each
+// one was being raised.
+struct EventLog : FlipreelEvents {
+  struct Entry {
+    std::string name;
+    int16_t current_frame;
+  };
+  explicit EventLog(Flipreel& control) : control_(control) {}
+  std::vector<Entry> entries;
+  std::function<void()> on_frame;  // runs inside the Frame handler
+
+  void Frame() override {
+    entries.push_back({"Frame", control_.CurrentFrame()});
+    if (on_frame) on_frame();
+  }
+  void PlayFinished() override { entries.push_back({"PlayFinished", control_.CurrentFrame()}); }
+  std::vector<std::string> Names() const {
+    std::vector<std::string> names;
+    for (const Entry& e : entries) names.push_back(e.name);
+    return names;
+  }
+
+ private:
+  Flipreel& control_;
+};
+
+// One frame as a load places it: a picture of w x h pixels at an offset in
+// twips.
+struct FrameSpec {
+  int width_px;
+  int height_px;
+  float left = 0;
+  float top = 0;
+};
+
+// Four frames of different sizes, each at its own offset.
+inline const std::vector<FrameSpec> kFourFrames = {
+    {100, 60, 0, 0}, {90, 50, 150, 75}, {80, 40, 300, 30}, {70, 30, 45, 150}};
+
+struct Rig {
+  explicit Rig(bool run_time = true) {
+    host.SetUserMode(run_time);
+    c.AddListener(&events);
+    host.Clear();  // the elements as designed are not part of any test's record
+  }
+
+  // Fills imgBuffer(0..n-1) with the frames and leaves the state a successful
+  // load leaves: LastFrame n - 1, FramesLoaded True, FrameIndex 0. The trace
+  // and the announcements start empty afterwards.
+  void LoadFrames(const std::vector<FrameSpec>& frames) {
+    for (size_t i = 0; i < frames.size(); ++i) {
+      const int32_t index = static_cast<int32_t>(i);
+      if (index > 0) c.imgBuffer().Load(index);
+      Image& element = c.imgBuffer()(index);
+      element.setPicture(Picture::Solid(frames[i].width_px, frames[i].height_px,
+                                        static_cast<uint32_t>(0xFF000000u | (i * 0x252525u))));
+      element.setLeft(frames[i].left);
+      element.setTop(frames[i].top);
+      element.setTag(u"100");
+    }
+    c.mutable_state().LastFrame = static_cast<int32_t>(frames.size()) - 1;
+    c.mutable_state().FramesLoaded = true;
+    host.Clear();
+  }
+
+  // The frame whose picture imgGif shows, or -1.
+  int ShownPicture() const {
+    for (int32_t i = 0; i <= c.state().LastFrame; ++i)
+      if (!c.imgGif().picture().IsEmpty() && c.imgBuffer()(i).picture() == c.imgGif().picture())
+        return i;
+    return -1;
+  }
+
+  // The frame whose position (plus the border inset) imgGif stands at, or -1.
+  int ShownPosition() const {
+    const float inset = c.BorderStyle() != 0 ? 10.0f : 0.0f;
+    for (int32_t i = 0; i <= c.state().LastFrame; ++i) {
+      const Image& frame = c.imgBuffer()(i);
+      if (c.imgGif().left() == frame.left() + inset && c.imgGif().top() == frame.top() + inset)
+        return i;
+    }
+    return -1;
+  }
+
+  TracingHost host;
+  Flipreel c{host};
+  EventLog events{c};
+};
+
+// Runs a statement that must fail with a host error and returns its number
+// (0 when it did not fail).
+template <typename F>
+int32_t ErrorOf(F&& f) {
+  try {
+    f();
+  } catch (const HostError& e) {
+    return e.number();
+  }
+  return 0;
+}
+
+}  // namespace coretest

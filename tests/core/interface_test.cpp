@@ -1,0 +1,209 @@
+// The control's public interface: getters, frame queries, the member table
+// reached by name with the host's conversions, and event delivery.
+#include <gtest/gtest.h>
+
+#include "tests/core/core_fixture.h"
+
+namespace coretest {
+namespace {
+
+TEST(Getters, ReadTheShapesAndTheStateRecord) {
+  Rig rig;
+  Flipreel& c = rig.c;
+  // A new control: every field zero before its initialisation, the shapes
+  // as designed.
+  EXPECT_EQ(c.FlipreelFile(), u"");
+  EXPECT_EQ(c.FrameRate(), 0);
+  EXPECT_EQ(c.Sequence(), 0);
+  EXPECT_EQ(c.BorderColor(), 0);
+  EXPECT_EQ(c.BackColor(), kColorButtonFace);
+  EXPECT_EQ(c.BackStyle(), kBackStyleOpaque);
+  EXPECT_EQ(c.BorderStyle(), kBorderStyleTransparent);
+  EXPECT_TRUE(c.BackGroundGraphic().IsEmpty());
+
+  c.SetBorderColor(0x0000FF);
+  c.SetBackColor(kColorWindowBackground);
+  c.SetBackStyle(kBackStyleTransparent);
+  c.SetBorderStyle(3);  // a dotted outline: any shape style is kept as given
+  c.SetSequence(kSequencePingPong);
+  EXPECT_EQ(c.BorderColor(), c.shpBorder().borderColor());
+  EXPECT_EQ(c.BorderColor(), 0x0000FF);
+  EXPECT_EQ(c.BackColor(), c.shpBackGround().backColor());
+  EXPECT_EQ(c.BackStyle(), c.shpBackGround().backStyle());
+  EXPECT_EQ(c.BorderStyle(), 3);
+  EXPECT_EQ(c.shpBorder().borderStyle(), 3);
+  // Sequence comes back as a 32-bit value; its enumeration name has a space.
+  Variant sequence = c.Invoke("Sequence", CallKind::kGet);
+  EXPECT_EQ(sequence.type(), Variant::Type::kLong);
+  EXPECT_EQ(sequence.ToLong(), 3);
+
+  // CurrentFrame reads FrameIndex, never the value assigned to it.
+  c.mutable_state().FrameIndex = 2;
+  c.SetCurrentFrame(7);
+  EXPECT_EQ(c.CurrentFrame(), 2);
+  EXPECT_EQ(c.state().CurrentFrame, 7);
+}
+
+// Frame queries answer in pixels with the host's own conversion, and fail
+// with error 340 for an element that does not exist.
+struct FrameQueryCase {
+  const char* what;
+  bool loaded;  // three frames put into imgBuffer, or a new control
+  float tppx, tppy;
+  int16_t frame;
+  int32_t error;  // 0: answers
+  float width = 0, height = 0, left = 0, top = 0;
+};
+
+TEST(FrameQueries, AnswerInPixelsOrFailForMissingElements) {
+  const FrameQueryCase cases[] = {
+      {"before any load frame 0 is element 0 as designed", false, 15, 15, 0, 0, 205, 130, 0, 0},
+      {"before any load frame 1 is missing", false, 15, 15, 1, 340},
+      {"negative before any load", false, 15, 15, -1, 340},
+      {"first frame", true, 15, 15, 0, 0, 100, 60, 0, 0},
+      {"last frame", true, 15, 15, 2, 0, 80, 40, 20, 2},
+      {"other twips per pixel", true, 12, 10, 2, 0, 80, 40, 25, 3},
+      {"fractional pixels", true, 15, 15, 1, 0, 90, 50, 160.0f / 15, 5},
+      {"above LastFrame", true, 15, 15, 3, 340},
+      {"negative", true, 15, 15, -32768, 340},
+  };
+  for (const FrameQueryCase& t : cases) {
+    SCOPED_TRACE(t.what);
+    Rig rig;
+    Flipreel& c = rig.c;
+    rig.host.SetTwipsPerPixel(t.tppx, t.tppy);
+    if (t.loaded) {
+      // Pictures are sized with the host's conversion when they are set.
+      rig.LoadFrames({{100, 60, 0, 0}, {90, 50, 160, 75}, {80, 40, 300, 30}});
+    }
+    int16_t frame = t.frame;
+    if (t.error) {
+      EXPECT_EQ(ErrorOf([&] { c.FrameWidth(frame); }), t.error);
+      EXPECT_EQ(ErrorOf([&] { c.FrameHeight(frame); }), t.error);
+      EXPECT_EQ(ErrorOf([&] { c.FrameLeft(frame); }), t.error);
+      EXPECT_EQ(ErrorOf([&] { c.FrameTop(frame); }), t.error);
+      EXPECT_EQ(ErrorOf([&] { c.GetFrame(frame); }), t.error);
+      EXPECT_EQ(frame, t.frame);
+      continue;
+    }
+    EXPECT_FLOAT_EQ(c.FrameWidth(frame), t.width);
+    EXPECT_FLOAT_EQ(c.FrameHeight(frame), t.height);
+    EXPECT_FLOAT_EQ(c.FrameLeft(frame), t.left);
+    EXPECT_FLOAT_EQ(c.FrameTop(frame), t.top);
+    // The frame's own picture, shared rather than copied.
+    EXPECT_EQ(c.GetFrame(frame), c.imgBuffer()(frame).picture());
+    EXPECT_EQ(c.GetFrame(frame).IsEmpty(), !t.loaded);
+    EXPECT_EQ(frame, t.frame);  // taken by reference, never changed
+    // By name the answer is a single-precision number in a variant.
+    Variant arg(t.frame);
+    Variant width = c.Invoke("FrameWidth", CallKind::kMethod, std::span(&arg, 1));
+    EXPECT_EQ(width.type(), Variant::Type::kSingle);
+    EXPECT_FLOAT_EQ(width.ToSingle(), t.width);
+  }
+}
+
+TEST(Members, TableInTheInterfaceOrder) {
+  const std::vector<std::string_view> expected = {
+      "FlipreelFile",      "FrameRate",      "ShowAbout",      "AutoSize",      "Sequence",
+      "Stretch",           "BorderColor",    "StartAnimation", "StopAnimation", "AutoRewind",
+      "Playing",           "AutoStart",      "BackColor",      "BackStyle",     "RemoveGif",
+      "FrameHeight",       "FrameWidth",     "FrameLeft",      "FrameTop",      "GetFrame",
+      "BackGroundGraphic", "BorderStyle",    "Frames",         "CurrentFrame",  "GifFromURL",
+      "ServerUserName",    "ServerPassword", "CancelAsyncRead"};
+  std::vector<std::string_view> names;
+  for (const MemberInfo& m : Flipreel::Members()) names.push_back(m.name);
+  EXPECT_EQ(names, expected);
+  EXPECT_EQ(Flipreel::Members()[2].dispid, kDispidShowAbout);
+  EXPECT_EQ(Flipreel::Members()[20].kind, MemberInfo::Kind::kObjectProperty);
+}
+
+// Arguments are converted to the member's type before the member runs: a bad
+// one is refused with the host's error, and nothing changes or is announced.
+struct ConversionCase {
+  const char* name;  // any letter case
+  CallKind kind;
+  Variant argument;
+  int32_t error;          // 0: accepted
+  int32_t read_back = 0;  // the getter afterwards, when accepted
+};
+
+TEST(Members, ConvertArgumentsBeforeTheMemberRuns) {
+  const ConversionCase cases[] = {
+      {"FrameRate", CallKind::kLet, Variant(Text(u"250")), 0, 250},
+      {"framerate", CallKind::kLet, Variant(Text(u" 12 ")), 0, 12},
+      {"FRAMERATE", CallKind::kLet, Variant(2.5), 0, 2},  // halves to even
+      {"FrameRate", CallKind::kLet, Variant(Text(u"12x")), 13},
+      {"FrameRate", CallKind::kLet, Variant(Text(u"")), 13},
+      {"FrameRate", CallKind::kLet, Variant(int32_t{32768}), 6},
+      {"FrameRate", CallKind::kLet, Variant(32767.5), 6},
+      {"AutoRewind", CallKind::kLet, Variant(Text(u"many")), 13},
+      {"AutoRewind", CallKind::kLet, Variant(int32_t{-40000}), 6},
+      {"CurrentFrame", CallKind::kLet, Variant(int32_t{40000}), 6},
+      {"Frames", CallKind::kLet, Variant(Text(u"four")), 13},
+      {"Sequence", CallKind::kLet, Variant(int32_t{32768}), 6},
+      {"Sequence", CallKind::kLet, Variant(Text(u"Ping Pong")), 13},
+      {"BackStyle", CallKind::kLet, Variant(int32_t{65536}), 6},
+      {"BorderStyle", CallKind::kLet, Variant(int32_t{-32769}), 6},
+      {"AutoSize", CallKind::kLet, Variant(Text(u"yes")), 13},
+      {"BorderColor", CallKind::kLet, Variant(Text(u"&H80000005")), 0, kColorWindowBackground},
+      {"NoSuchMember", CallKind::kLet, Variant(int16_t{1}), 438},
+  };
+  for (const ConversionCase& t : cases) {
+    SCOPED_TRACE(std::string(t.name) + " <- " + t.argument.Describe());
+    Rig rig;
+    rig.host.Clear();
+    const FlipreelState before = rig.c.state();
+    Variant arg = t.argument;
+    const int32_t error = ErrorOf([&] { rig.c.Invoke(t.name, t.kind, std::span(&arg, 1)); });
+    EXPECT_EQ(error, t.error);
+    if (t.error) {
+      EXPECT_TRUE(rig.host.trace.empty());
+      EXPECT_EQ(rig.c.state().FrameRate, before.FrameRate);
+      EXPECT_EQ(rig.c.state().AutoRewind, before.AutoRewind);
+      EXPECT_EQ(rig.c.state().Sequence, before.Sequence);
+      EXPECT_EQ(rig.c.state().CurrentFrame, before.CurrentFrame);
+      EXPECT_EQ(rig.c.BackStyle(), kBackStyleOpaque);
+      EXPECT_EQ(rig.c.BorderStyle(), kBorderStyleTransparent);
+    } else {
+      EXPECT_EQ(rig.c.Invoke(t.name, CallKind::kGet).ToLong(), t.read_back);
+    }
+  }
+}
+
+TEST(Members, FrameQueryArgumentsAreConvertedToo) {
+  Rig rig;
+  Variant text(Text(u"first"));
+  Variant big(int32_t{70000});
+  Variant number(Text(u"0"));
+  EXPECT_EQ(ErrorOf([&] { rig.c.Invoke("FrameTop", CallKind::kMethod, std::span(&text, 1)); }), 13);
+  EXPECT_EQ(ErrorOf([&] { rig.c.Invoke("GetFrame", CallKind::kMethod, std::span(&big, 1)); }), 6);
+  EXPECT_FLOAT_EQ(rig.c.Invoke("frameheight", CallKind::kMethod, std::span(&number, 1)).ToSingle(),
+                  130);
+}
+
+TEST(Events, DeliveredSynchronouslyToEveryListenerInOrder) {
+  Rig rig;
+  rig.LoadFrames(kFourFrames);
+  EventLog second(rig.c);
+  rig.c.AddListener(&second);
+  std::vector<std::string> order;
+  rig.events.on_frame = [&] {
+    order.push_back("first");
+    // The step has not run yet: imgGif still shows nothing.
+    EXPECT_EQ(rig.ShownPicture(), -1);
+  };
+  second.on_frame = [&] { order.push_back("second"); };
+  rig.c.StartAnimation();
+  ASSERT_TRUE(rig.host.DeliverTick());
+  EXPECT_EQ(order, (std::vector<std::string>{"first", "second"}));
+  EXPECT_EQ(rig.ShownPicture(), 0);
+
+  // A listener that goes away no longer hears anything; the other still does.
+  rig.c.RemoveListener(&rig.events);
+  ASSERT_TRUE(rig.host.DeliverTick());
+  EXPECT_EQ(order.size(), 3u);
+  EXPECT_EQ(second.entries.size(), 2u);
+}
+
+}  // namespace
+}  // namespace coretest

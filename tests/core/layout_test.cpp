@@ -1,0 +1,382 @@
+// Layout and display: ArrangeDisplay, the resize handler and the display
+// properties, with the exact order of what each setter does to the elements.
+#include <gtest/gtest.h>
+
+#include <functional>
+
+#include "tests/core/core_fixture.h"
+
+namespace coretest {
+namespace {
+
+using Trace = std::vector<std::string>;
+
+// A first frame of 1500 x 900 twips; the largest offsets are 300 across
+// (frame 1) and 150 down (frame 2). Frame 3 reaches beyond the box and is
+// clipped; only frame 0's size counts.
+const std::vector<FrameSpec> kOffsetFrames = {
+    {100, 60, 0, 0}, {100, 60, 300, 0}, {50, 30, 150, 150}, {200, 200, 0, 75}};
+
+struct Size2 {
+  float width, height;
+  friend bool operator==(const Size2&, const Size2&) = default;
+  friend std::ostream& operator<<(std::ostream& os, const Size2& s) {
+    return os << s.width << " x " << s.height;
+  }
+};
+template <typename E>
+Size2 SizeOf(const E& e) {
+  return {e.width(), e.height()};
+}
+Size2 SurfaceOf(const HeadlessHost& h) {
+  return {h.SurfaceWidth(), h.SurfaceHeight()};
+}
+
+// ArrangeDisplay through both of its usual callers: AutoSize switched on in
+// a designer, and a resize at run time with AutoSize on.
+struct ArrangeCase {
+  const char* what;
+  bool frames;  // kOffsetFrames, or a new control
+  int32_t border;
+  Size2 control;     // the control and both shapes
+  Size2 background;  // imgBackGround: no border allowance
+  float inset;       // imgBackGround's (and in a designer imgGif's) position
+};
+
+TEST(ArrangeDisplay, SizesTheControlToTheFirstFramePlusTheLargestOffsets) {
+  const ArrangeCase cases[] = {
+      {"new control", false, 0, {3075, 1950}, {3075, 1950}, 0},
+      {"new control, border", false, 1, {3105, 1980}, {3075, 1950}, 10},
+      {"frames with offsets", true, 0, {1800, 1050}, {1800, 1050}, 0},
+      {"frames with offsets, border", true, 1, {1830, 1080}, {1800, 1050}, 10},
+  };
+  for (const ArrangeCase& t : cases) {
+    for (const bool run_time : {false, true}) {
+      SCOPED_TRACE(std::string(t.what) + (run_time ? ", resized at run time" : ", designer"));
+      Rig rig(run_time);
+      if (t.frames) rig.LoadFrames(kOffsetFrames);
+      rig.c.SetBorderStyle(t.border);
+      rig.c.SetAutoSize(true);
+      if (run_time) {
+        // At run time switching AutoSize on waits for the next resize.
+        EXPECT_EQ(SurfaceOf(rig.host), (Size2{3075, 1950}));
+        rig.host.ResizeSurface(5000, 4000);
+      }
+      EXPECT_EQ(SurfaceOf(rig.host), t.control);
+      EXPECT_EQ(SizeOf(rig.c.shpBackGround()), t.control);
+      EXPECT_EQ(SizeOf(rig.c.shpBorder()), t.control);
+      EXPECT_EQ(SizeOf(rig.c.imgBackGround()), t.background);
+      EXPECT_EQ(rig.c.imgBackGround().left(), t.inset);
+      EXPECT_EQ(rig.c.imgBackGround().top(), t.inset);
+      EXPECT_EQ(rig.c.state().MaxFrameLeft, t.frames ? 300 : 0);
+      EXPECT_EQ(rig.c.state().MaxFrameTop, t.frames ? 150 : 0);
+      if (!run_time) {
+        // A designer shows frame 0 at once, at its size and offset.
+        EXPECT_EQ(rig.c.imgGif().picture(), rig.c.imgBuffer()(0).picture());
+        EXPECT_EQ(SizeOf(rig.c.imgGif()), SizeOf(rig.c.imgBuffer()(0)));
+        EXPECT_EQ(rig.c.imgGif().left(), t.inset);
+        EXPECT_EQ(rig.c.imgGif().top(), t.inset);
+      }
+    }
+  }
+}
+
+// The sums go through decimal text: 7 significant digits for the first
+// frame's size, halves to even for the offsets, overflow from 32767.5 on.
+struct NumericCase {
+  const char* what;
+  Size2 first;         // imgBuffer(0)'s size in twips
+  float left, top;     // frame 1's offset in twips
+  int32_t error;       // 0: sized
+  Size2 control = {};  // when sized
+};
+
+TEST(ArrangeDisplay, NumericForms) {
+  const NumericCase cases[] = {
+      {"whole twips pass unchanged", {1500, 900}, 300, 150, 0, {1800, 1050}},
+      {"seven significant digits", {12345678, 1234567.5f}, 0, 0, 0, {12345680, 1234568}},
+      {"offsets round halves to even", {1500, 900}, 300.5f, 151.5f, 0, {1800, 1052}},
+      {"small halves to even", {1500, 900}, 2.5f, 3.5f, 0, {1502, 904}},
+      {"largest offset that fits", {1500, 900}, 32766.5f, 0, 0, {34266, 900}},
+      {"left of 32767.5 overflows", {1500, 900}, 32767.5f, 0, 6},
+      {"top of 32767.5 overflows", {1500, 900}, 0, 32767.5f, 6},
+  };
+  for (const NumericCase& t : cases) {
+    SCOPED_TRACE(t.what);
+    Rig rig;
+    rig.LoadFrames({{100, 60}, {100, 60}});
+    Image& first = rig.c.imgBuffer()(0);
+    first.setWidth(t.first.width);
+    first.setHeight(t.first.height);
+    rig.c.imgBuffer()(1).setLeft(t.left);
+    rig.c.imgBuffer()(1).setTop(t.top);
+    rig.c.SetAutoSize(true);  // at run time: Stretch off, no sizing yet
+    const Size2 before = SurfaceOf(rig.host);
+    const Size2 shape_before = SizeOf(rig.c.shpBackGround());
+    const Size2 background_before = SizeOf(rig.c.imgBackGround());
+    // Setting BorderStyle while AutoSize is on runs ArrangeDisplay.
+    EXPECT_EQ(ErrorOf([&] { rig.c.SetBorderStyle(0); }), t.error);
+    if (t.error) {
+      EXPECT_EQ(SurfaceOf(rig.host), before);
+      EXPECT_EQ(SizeOf(rig.c.shpBackGround()), shape_before);
+      EXPECT_EQ(SizeOf(rig.c.imgBackGround()), background_before);
+    } else {
+      EXPECT_EQ(SurfaceOf(rig.host), t.control);
+      EXPECT_EQ(SizeOf(rig.c.shpBorder()), t.control);
+      EXPECT_EQ(SizeOf(rig.c.imgBackGround()), t.control);
+    }
+  }
+}
+
+TEST(AutoSizeAndStretch, Interplay) {
+  {
+    SCOPED_TRACE("switching AutoSize off also switches Stretch off");
+    Rig rig;
+    rig.c.SetStretch(true);
+    rig.c.SetAutoSize(false);
+    EXPECT_FALSE(rig.c.Stretch());
+    EXPECT_FALSE(rig.c.imgGif().stretch());
+  }
+  {
+    SCOPED_TRACE("Stretch under AutoSize lasts until the next resize");
+    Rig rig;
+    rig.LoadFrames(kOffsetFrames);
+    rig.c.SetAutoSize(true);
+    rig.c.SetStretch(true);
+    EXPECT_TRUE(rig.c.Stretch());
+    EXPECT_TRUE(rig.c.imgGif().stretch());
+    EXPECT_EQ(SizeOf(rig.c.imgGif()), (Size2{3075, 1950}));
+    rig.host.Clear();
+    rig.host.ResizeSurface(4000, 3000);
+    EXPECT_FALSE(rig.c.Stretch());
+    EXPECT_FALSE(rig.c.imgGif().stretch());
+    EXPECT_EQ(SurfaceOf(rig.host), (Size2{1800, 1050}));
+    EXPECT_EQ(rig.host.notices().front(), "Stretch");
+  }
+  {
+    SCOPED_TRACE("a resize with Stretch on scales imgGif to the control");
+    Rig rig;
+    rig.c.SetStretch(true);
+    rig.host.ResizeSurface(4000, 3000);
+    EXPECT_TRUE(rig.c.imgGif().stretch());
+    EXPECT_EQ(SizeOf(rig.c.imgGif()), (Size2{4000, 3000}));
+    EXPECT_EQ(SizeOf(rig.c.shpBorder()), (Size2{4000, 3000}));
+    EXPECT_EQ(SizeOf(rig.c.imgBackGround()), (Size2{4000, 3000}));
+  }
+}
+
+// Placing by border: imgBackGround moves at once; imgGif moves only in a
+// designer, at run time it waits for the next animation step.
+TEST(PlaceByBorder, DesignerAndRunTime) {
+  struct Case {
+    const char* what;
+    bool run_time;
+    std::function<void(Flipreel&)> act;
+    float gif_left, gif_top, background;
+  };
+  const Picture picture = Picture::Solid(10, 10, 0xFF00FF00u);
+  const Case cases[] = {
+      {"designer, border on", false, [](Flipreel& c) { c.SetBorderStyle(1); }, 10, 10, 10},
+      {"designer, border on and off", false,
+       [](Flipreel& c) {
+         c.SetBorderStyle(1);
+         c.SetBorderStyle(0);
+       },
+       0, 0, 0},
+      {"run time, border on", true, [](Flipreel& c) { c.SetBorderStyle(1); }, 150, 75, 10},
+      {"designer, picture over a border", false,
+       [&](Flipreel& c) {
+         c.SetBorderStyle(1);
+         c.SetBackGroundGraphic(picture);
+       },
+       10, 10, 10},
+  };
+  for (const Case& t : cases) {
+    SCOPED_TRACE(t.what);
+    Rig rig(t.run_time);
+    rig.LoadFrames(kFourFrames);
+    if (t.run_time) {
+      // Two steps leave imgGif on frame 1, at (150, 75).
+      rig.c.SetFrameRate(100);
+      rig.c.StartAnimation();
+      rig.host.Advance(200);
+      ASSERT_EQ(rig.ShownPicture(), 1);
+    }
+    t.act(rig.c);
+    EXPECT_EQ(rig.c.imgGif().left(), t.gif_left);
+    EXPECT_EQ(rig.c.imgGif().top(), t.gif_top);
+    EXPECT_EQ(rig.c.imgBackGround().left(), t.background);
+    EXPECT_EQ(rig.c.imgBackGround().top(), t.background);
+    if (t.run_time) {
+      rig.host.Advance(100);  // frame 2 at (300, 30), inside the border
+      EXPECT_EQ(rig.c.imgGif().left(), 310);
+      EXPECT_EQ(rig.c.imgGif().top(), 40);
+    }
+  }
+}
+
+TEST(BackStyle, BackgroundPictureShowsOnlyOverAnOpaqueBackground) {
+  Rig rig;
+  Flipreel& c = rig.c;
+  const Picture picture = Picture::Solid(40, 20, 0xFFFF0000u);
+  c.SetBackGroundGraphic(picture);
+  EXPECT_TRUE(c.imgBackGround().visible());
+  EXPECT_EQ(c.BackGroundGraphic(), picture);  // the same picture, not a copy
+  EXPECT_EQ(SizeOf(c.imgBackGround()), (Size2{600, 300}));
+  c.SetBackStyle(kBackStyleTransparent);
+  EXPECT_FALSE(c.imgBackGround().visible());
+  EXPECT_EQ(c.BackGroundGraphic(), picture);
+  c.SetBackStyle(kBackStyleOpaque);
+  EXPECT_TRUE(c.imgBackGround().visible());
+  c.SetBackStyle(kBackStyleTransparent);
+  c.SetBackGroundGraphic(Picture::Solid(5, 5, 0xFF0000FFu));
+  EXPECT_FALSE(c.imgBackGround().visible());
+}
+
+// What each display setter does to the host, in order. A bad style value is
+// refused before anything changes.
+struct SetterCase {
+  const char* what;
+  bool run_time;
+  std::function<void(Flipreel&)> act;
+  int32_t error;
+  Trace trace;
+};
+
+TEST(DisplaySetters, ChangeElementsAndAnnounceInOrder) {
+  const Trace kStretchOff = {
+      "notice Stretch",          "imgGif.Stretch=0",          "imgGif.Height=1950",
+      "imgGif.Width=3075",       "shpBackGround.Height=1950", "shpBackGround.Width=3075",
+      "shpBorder.Height=1950",   "shpBorder.Width=3075",      "imgBackGround.Height=1950",
+      "imgBackGround.Width=3075"};
+  auto with = [](Trace a, const Trace& b) {
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+  };
+  const SetterCase cases[] = {
+      {"BackColor",
+       true,
+       [](Flipreel& c) { c.SetBackColor(255); },
+       0,
+       {"shpBackGround.BackColor=255", "surface.BackColor=255", "notice BackColor"}},
+      {"BorderColor",
+       true,
+       [](Flipreel& c) { c.SetBorderColor(255); },
+       0,
+       {"shpBackGround.BorderColor=255", "shpBorder.BorderColor=255", "notice BorderColor"}},
+      {"BackStyle",
+       true,
+       [](Flipreel& c) { c.SetBackStyle(0); },
+       0,
+       {"shpBackGround.BackStyle=0", "notice BackStyle", "imgBackGround.Visible=0"}},
+      {"BorderStyle at run time",
+       true,
+       [](Flipreel& c) { c.SetBorderStyle(1); },
+       0,
+       {"shpBackGround.BorderStyle=1", "shpBorder.BorderStyle=1", "notice BorderStyle",
+        "imgBackGround.Left=10", "imgBackGround.Top=10"}},
+      {"BorderStyle in a designer",
+       false,
+       [](Flipreel& c) { c.SetBorderStyle(1); },
+       0,
+       {"shpBackGround.BorderStyle=1", "shpBorder.BorderStyle=1", "notice BorderStyle",
+        "imgGif.Left=10", "imgGif.Top=10", "imgBackGround.Left=10", "imgBackGround.Top=10"}},
+      {"BackGroundGraphic",
+       true,
+       [](Flipreel& c) { c.SetBackGroundGraphic(Picture::Solid(2, 2, 0)); },
+       0,
+       {"imgBackGround.Picture", "notice BackGroundGraphic", "imgBackGround.Left=0",
+        "imgBackGround.Top=0", "imgBackGround.Visible=1"}},
+      {"Stretch",
+       true,
+       [](Flipreel& c) { c.SetStretch(true); },
+       0,
+       {"notice Stretch", "imgGif.Stretch=1", "imgGif.Height=1950", "imgGif.Width=3075",
+        "shpBackGround.Height=1950", "shpBackGround.Width=3075", "shpBorder.Height=1950",
+        "shpBorder.Width=3075", "imgBackGround.Height=1950", "imgBackGround.Width=3075"}},
+      {"AutoSize on at run time", true, [](Flipreel& c) { c.SetAutoSize(true); }, 0,
+       with(with({"notice AutoSize"}, kStretchOff), {"imgGif.Stretch=0"})},
+      {"AutoSize off in a designer", false, [](Flipreel& c) { c.SetAutoSize(false); }, 0,
+       with(with({"notice AutoSize"}, kStretchOff), {"imgGif.Stretch=0"})},
+      {"AutoSize on in a designer", false, [](Flipreel& c) { c.SetAutoSize(true); }, 0,
+       with(with(with({"notice AutoSize"}, kStretchOff), {"imgGif.Stretch=0"}),
+            {"Size 3075x1950", "shpBackGround.Height=1950", "shpBackGround.Width=3075",
+             "shpBorder.Height=1950", "shpBorder.Width=3075", "imgBackGround.Height=1950",
+             "imgBackGround.Width=3075", "imgGif.Left=0", "imgGif.Top=0", "imgGif.Picture",
+             "imgGif.Height=1950", "imgGif.Width=3075"})},
+      {"BackStyle beyond 16 bits", true, [](Flipreel& c) { c.SetBackStyle(40000); }, 6, {}},
+      {"BorderStyle beyond 16 bits", true, [](Flipreel& c) { c.SetBorderStyle(-40000); }, 6, {}},
+      {"BackStyle the shape refuses", true, [](Flipreel& c) { c.SetBackStyle(2); }, 380, {}},
+      {"BorderStyle the shape refuses", true, [](Flipreel& c) { c.SetBorderStyle(7); }, 380, {}},
+  };
+  for (const SetterCase& t : cases) {
+    SCOPED_TRACE(t.what);
+    Rig rig(t.run_time);
+    rig.host.Clear();
+    EXPECT_EQ(ErrorOf([&] { t.act(rig.c); }), t.error);
+    EXPECT_EQ(rig.host.trace, t.trace);
+  }
+}
+
+TEST(DisplaySetters, AutoSizeInADesignerAnnouncesStretchAgainOnTheResize) {
+  Rig rig(false);
+  rig.c.SetBorderStyle(1);
+  rig.host.Clear();
+  rig.c.SetAutoSize(true);
+  EXPECT_EQ(rig.host.notices(), (std::vector<std::string>{"AutoSize", "Stretch", "Stretch"}));
+}
+
+// The resize handler: a repaint request first; with AutoSize on, Stretch
+// off and ArrangeDisplay, whose size change brings the notification back
+// once more; the inner pass finds the size right and the recursion ends.
+TEST(ResizeHandler, ReentranceEndsAfterOneInnerPass) {
+  Rig rig;
+  rig.LoadFrames(kOffsetFrames);
+  rig.c.SetAutoSize(true);
+  rig.host.Clear();
+  rig.host.ResizeSurface(5000, 4000);
+  Trace outline;
+  for (const std::string& line : rig.host.trace)
+    if (line.starts_with("Size") || line == "Refresh" || line.starts_with("notice"))
+      outline.push_back(line);
+  EXPECT_EQ(outline,
+            (Trace{"Size 5000x4000 resize", "Refresh", "notice Stretch", "Size 1800x1050 resize",
+                   "Refresh", "notice Stretch", "Size 1800x1050", "Refresh", "Refresh"}));
+  EXPECT_EQ(SurfaceOf(rig.host), (Size2{1800, 1050}));
+  EXPECT_EQ(SizeOf(rig.c.shpBackGround()), (Size2{1800, 1050}));
+  EXPECT_EQ(SizeOf(rig.c.imgBackGround()), (Size2{1800, 1050}));
+}
+
+TEST(ResizeHandler, WithoutAutoSize) {
+  struct Case {
+    const char* what;
+    bool stretch;
+    Trace trace;
+  };
+  const Case cases[] = {
+      {"Stretch off: the shapes and the background follow the control",
+       false,
+       {"Size 4000x3000 resize", "Refresh", "imgBackGround.Height=3000", "imgBackGround.Width=4000",
+        "shpBackGround.Height=3000", "shpBackGround.Width=4000", "shpBorder.Height=3000",
+        "shpBorder.Width=4000"}},
+      {"Stretch on: imgGif is scaled to the control first",
+       true,
+       {"Size 4000x3000 resize", "Refresh", "imgGif.Width=4000", "imgGif.Height=3000",
+        "shpBackGround.Height=3000", "shpBackGround.Width=4000", "shpBorder.Height=3000",
+        "shpBorder.Width=4000", "imgBackGround.Height=3000", "imgBackGround.Width=4000",
+        "imgGif.Stretch=1", "imgBackGround.Height=3000", "imgBackGround.Width=4000",
+        "shpBackGround.Height=3000", "shpBackGround.Width=4000", "shpBorder.Height=3000",
+        "shpBorder.Width=4000"}},
+  };
+  for (const Case& t : cases) {
+    SCOPED_TRACE(t.what);
+    Rig rig;
+    if (t.stretch) rig.c.SetStretch(true);
+    rig.host.Clear();
+    rig.host.ResizeSurface(4000, 3000);
+    EXPECT_EQ(rig.host.trace, t.trace);
+  }
+}
+
+}  // namespace
+}  // namespace coretest
