@@ -1,0 +1,112 @@
+// Ticks per second of a loaded control on the headless host, for Normal and
+// Ping Pong, with and without AutoSize, measured next to a peer that does
+// only what a tick must do: copy one picture reference and two coordinates
+// onto an image element and re-arm the timer. The ratios to that peer are
+// printed after the run.
+#include <benchmark/benchmark.h>
+
+#include <cstdio>
+#include <map>
+#include <string>
+
+#include "control/flipreel.h"
+#include "host/headless_host.h"
+
+namespace {
+
+using namespace flipreel;
+
+constexpr int kFrames = 12;
+constexpr const char* kPeer = "CopyFrameByHand";
+
+// The frames a twelve-frame GIF of 100 x 60 pixels would leave in imgBuffer,
+// each at its own offset.
+void PutFrames(Flipreel& c) {
+  for (int i = 0; i < kFrames; ++i) {
+    if (i > 0) c.imgBuffer().Load(i);
+    Image& frame = c.imgBuffer()(i);
+    frame.setPicture(Picture::Solid(100, 60, 0xFF000000u | static_cast<uint32_t>(i)));
+    frame.setLeft(static_cast<float>(15 * i));
+    frame.setTop(static_cast<float>(30 * (i % 3)));
+  }
+  c.mutable_state().LastFrame = kFrames - 1;
+  c.mutable_state().FramesLoaded = true;
+}
+
+void Tick(benchmark::State& state, int32_t sequence, bool auto_size) {
+  HeadlessHost host;
+  Flipreel c(host);
+  c.InitProperties();
+  PutFrames(c);
+  c.SetFrameRate(100);
+  c.SetAutoRewind(0);  // never finishes
+  if (auto_size) c.SetAutoSize(true);
+  c.StartAnimation();
+  c.SetSequence(sequence);
+  for (auto _ : state) {
+    host.DeliverTick();
+    benchmark::DoNotOptimize(c.state().FrameIndex);
+  }
+  state.SetItemsProcessed(state.iterations());
+}
+
+// The floor: the copies a tick cannot avoid, on the same host's elements.
+void CopyFrameByHand(benchmark::State& state) {
+  HeadlessHost host;
+  Flipreel c(host);
+  PutFrames(c);
+  Image target(host, "target");
+  Timer timer(host, "timer");
+  timer.setEnabled(true);
+  int index = 0;
+  for (auto _ : state) {
+    const Image& frame = c.imgBuffer()(index);
+    target.setLeft(frame.left());
+    target.setTop(frame.top());
+    target.setPicture(frame.picture());
+    timer.setInterval(100);
+    index = index + 1 < kFrames ? index + 1 : 0;
+  }
+  state.SetItemsProcessed(state.iterations());
+}
+
+// Console output as usual, plus the time per iteration of every run kept for
+// the ratios.
+class RatioReporter : public benchmark::ConsoleReporter {
+ public:
+  void ReportRuns(const std::vector<Run>& runs) override {
+    ConsoleReporter::ReportRuns(runs);
+    for (const Run& run : runs)
+      if (run.run_type == Run::RT_Iteration)
+        times_[run.benchmark_name()] = run.GetAdjustedCPUTime();
+  }
+  void PrintRatios() const {
+    const auto peer = times_.find(kPeer);
+    if (peer == times_.end() || peer->second <= 0) return;
+    std::printf("\nTime per tick relative to %s (%.1f ns):\n", kPeer, peer->second);
+    for (const auto& [name, time] : times_)
+      if (name != kPeer)
+        std::printf("  %-28s %6.1fx  (%.0f ticks/s)\n", name.c_str(), time / peer->second,
+                    1e9 / time);
+  }
+
+ private:
+  std::map<std::string, double> times_;
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  benchmark::RegisterBenchmark(kPeer, CopyFrameByHand);
+  benchmark::RegisterBenchmark("Tick/Normal", Tick, kSequenceNormal, false);
+  benchmark::RegisterBenchmark("Tick/PingPong", Tick, kSequencePingPong, false);
+  benchmark::RegisterBenchmark("Tick/Normal/AutoSize", Tick, kSequenceNormal, true);
+  benchmark::RegisterBenchmark("Tick/PingPong/AutoSize", Tick, kSequencePingPong, true);
+  benchmark::Initialize(&argc, argv);
+  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+  RatioReporter reporter;
+  benchmark::RunSpecifiedBenchmarks(&reporter);
+  reporter.PrintRatios();
+  benchmark::Shutdown();
+  return 0;
+}
