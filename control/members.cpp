@@ -144,7 +144,7 @@ const std::array<Binding, 28>& Bindings() {
           1, 1),
       Method(
           {"FrameTop", Kind::kMethod, 19, "Variant", "Frame As Integer",
-           " Returns the distance between the top edge of a frame and the top edge of\r\ngif "
+           " Returns the distance between the top edge of a frame and the top edge of\ngif "
            "logical "
            "screen(pixels)."},
           [](Flipreel& c, std::span<Variant> a) { return FrameQuery(c, a, &Flipreel::FrameTop); },
