@@ -162,7 +162,7 @@ void RunSimulate(const CommonOptions& o, int tick_count, std::ostream& out, std:
     out << state.dump(2) << "\n";
     return;
   }
-  PrintState(out, o.input, state);
+  PrintState(out, o.input, state, /*with_frames=*/false);
   for (const Json& tick : ticks) PrintTick(out, tick);
 }
 

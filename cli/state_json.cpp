@@ -85,7 +85,7 @@ Json TickJson(int tick, const std::vector<std::string>& events, const Flipreel& 
   return j;
 }
 
-void PrintState(std::ostream& out, const std::string& input, const Json& state) {
+void PrintState(std::ostream& out, const std::string& input, const Json& state, bool with_frames) {
   out << input << ": ";
   if (state["FramesLoaded"].get<bool>()) {
     const size_t count = state["frames"].size();
@@ -95,7 +95,7 @@ void PrintState(std::ostream& out, const std::string& input, const Json& state) 
     out << "no frames loaded";
   }
   out << ", FlipreelFile " << state["FlipreelFile"].dump() << "\n";
-  for (const Json& f : state["frames"])
+  for (const Json& f : with_frames ? state["frames"] : Json::array())
     out << "  frame " << f["index"].dump() << ": delay " << f["delay"].dump() << " ms, "
         << f["width"].dump() << " x " << f["height"].dump() << " pixels at " << f["left"].dump()
         << ", " << f["top"].dump() << "\n";

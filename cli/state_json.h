@@ -34,8 +34,9 @@ Json TickJson(int tick, const std::vector<std::string>& events, const Flipreel& 
 // picture, not an equal one), or no value for the empty picture.
 std::optional<int32_t> ShownElement(const Flipreel& control);
 
-// Readable forms of the same.
-void PrintState(std::ostream& out, const std::string& input, const Json& state);
+// Readable forms of the same; the frames are listed when with_frames.
+void PrintState(std::ostream& out, const std::string& input, const Json& state,
+                bool with_frames = true);
 void PrintTick(std::ostream& out, const Json& tick);
 
 // Records the names of the events a control raises, in order.

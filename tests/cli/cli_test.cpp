@@ -1,0 +1,292 @@
+// The flipreel tool's info, simulate and pack commands: their JSON contract on
+// GIFs built byte by byte, bad input, saved forms in place of GIFs, and exit
+// statuses.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <nlohmann/json.hpp>
+#include <sstream>
+
+#include "cli/commands.h"
+#include "cli/control_setup.h"
+#include "tests/support/gif_builder.h"
+#include "tests/support/test_files.h"
+
+using Json = nlohmann::ordered_json;
+using flipreel::cli::InputKind;
+
+namespace {
+
+struct Result {
+  int status = -1;
+  std::string out, err;
+  Json json() const { return Json::parse(out); }
+};
+
+// Runs the tool's headless commands in this process, as main() does.
+Result RunTool(std::vector<std::string> args) {
+  std::ostringstream out, err;
+  CLI::App app{"flipreel"};
+  app.require_subcommand(1);
+  flipreel::cli::AddHeadlessCommands(app, out, err);
+  std::vector<const char*> argv{"flipreel"};
+  for (const std::string& a : args) argv.push_back(a.c_str());
+  Result r;
+  try {
+    app.parse(static_cast<int>(argv.size()), argv.data());
+    r.status = flipreel::cli::kExitRan;
+  } catch (const CLI::RuntimeError& e) {
+    r.status = e.get_exit_code();
+  } catch (const CLI::ParseError& e) {
+    app.exit(e, out, err);
+    r.status = flipreel::cli::kExitUsage;
+  }
+  r.out = out.str();
+  r.err = err.str();
+  return r;
+}
+
+// Three frames of 3x2, 4x2 and 5x2 pixels, delays 10, 20 and 30 hundredths,
+// frames 2 and 3 placed 2, 1 and 4, 2 pixels in.
+std::string ThreeFrames(int first_delay_cs = 10) {
+  testgif::Gif gif;
+  gif.width = 8;
+  gif.height = 4;
+  gif.global_palette = {0xFFFFFF, 0x000000};  // ends in 00: the first extension is found
+  for (int i = 0; i < 3; ++i) {
+    testgif::Frame f;
+    f.delay_cs = i == 0 ? first_delay_cs : 10 * (i + 1);
+    f.left = 2 * i;
+    f.top = i;
+    f.width = 3 + i;
+    f.height = 2;
+    gif.frames.push_back(f);
+  }
+  return testgif::Build(gif);
+}
+
+std::vector<std::string> Keys(const Json& object) {
+  std::vector<std::string> keys;
+  for (const auto& item : object.items()) keys.push_back(item.key());
+  return keys;
+}
+
+}  // namespace
+
+TEST(Info, JsonContract) {
+  testfiles::TempDir dir;
+  const Result r = RunTool({"info", dir.Write("three.gif", ThreeFrames()), "--json"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.err, "");
+  const Json j = r.json();
+  EXPECT_EQ(Keys(j),
+            (std::vector<std::string>{"FlipreelFile", "FramesLoaded", "LastFrame", "Frames",
+                                      "FrameRate", "frames", "messages", "error"}));
+  EXPECT_EQ(j["FlipreelFile"], "Gif");
+  EXPECT_EQ(j["FramesLoaded"], true);
+  EXPECT_EQ(j["LastFrame"], 2);
+  EXPECT_EQ(j["Frames"], 3);
+  EXPECT_EQ(j["FrameRate"], 100);
+  ASSERT_EQ(j["frames"].size(), 3u);
+  EXPECT_EQ(j["frames"][2], Json::parse(R"({"index": 2, "delay": 300, "left": 4, "top": 2,
+                                            "width": 5, "height": 2})"));
+  EXPECT_EQ(j["messages"], Json::array());
+  EXPECT_TRUE(j["error"].is_null());
+}
+
+TEST(Info, BadInputGivesTheControlsStateAndALineOnStderr) {
+  testfiles::TempDir dir;
+  const std::string gif = ThreeFrames();
+  struct Row {
+    std::string path;
+    std::string reason;
+    size_t messages;
+  };
+  const Row rows[] = {
+      {dir.path() + "/missing.gif", "no such file", 0},
+      {dir.Write("text.gif", "hello, not a picture"), "is not a GIF file", 0},
+      {dir.path(), "is a folder", 0},
+      {dir.Write("empty.gif", ""), "is empty", 0},
+      // The last frame's image data is cut short: the split's message.
+      {dir.Write("truncated.gif", gif.substr(0, gif.size() - 6)), "the control loaded no frames",
+       1},
+      {dir.Write("header.gif", gif.substr(0, 20)), "the control loaded no frames", 0},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.path);
+    const Result r = RunTool({"info", row.path, "--json"});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_NE(r.err.find(row.path + ": " + row.reason), std::string::npos) << r.err;
+    const Json j = r.json();
+    EXPECT_EQ(j["FlipreelFile"], "(None)");
+    EXPECT_EQ(j["FramesLoaded"], false);
+    EXPECT_EQ(j["frames"], Json::array());
+    EXPECT_TRUE(j["error"].is_null());
+    ASSERT_EQ(j["messages"].size(), row.messages);
+    if (row.messages) {
+      EXPECT_EQ(j["messages"][0], Json::parse(R"({"text": "Error No. 481 : when reading file",
+                                                 "style": 16, "title": "Flipreel Control"})"));
+    }
+  }
+}
+
+TEST(Info, FirstDelayOverflowIsTheAssignmentsError) {
+  testfiles::TempDir dir;
+  const Result r = RunTool({"info", dir.Write("slow.gif", ThreeFrames(3277)), "--json"});
+  EXPECT_EQ(r.status, 0);
+  const Json j = r.json();
+  EXPECT_EQ(j["error"], Json::parse(R"({"number": 6, "description": "Overflow"})"));
+  EXPECT_EQ(j["FramesLoaded"], true);
+  EXPECT_NE(r.err.find("error 6: Overflow"), std::string::npos) << r.err;
+}
+
+TEST(Simulate, TicksUntilPlayFinishes) {
+  testfiles::TempDir dir;
+  const std::string path = dir.Write("three.gif", ThreeFrames());
+  const Result r = RunTool({"simulate", path, "--ticks", "10", "--autorewind", "1", "--json"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  const Json ticks = r.json()["ticks"];
+  ASSERT_EQ(ticks.size(), 4u);  // the timer stops after the fourth
+  EXPECT_EQ(Keys(ticks[0]),
+            (std::vector<std::string>{"tick", "events", "picture", "left", "top", "visible",
+                                      "FrameIndex", "LoopCount", "timer"}));
+  const Json expected = Json::parse(R"([
+    {"tick": 1, "events": ["Frame"], "picture": 0, "left": 0, "top": 0, "visible": true,
+     "FrameIndex": 1, "LoopCount": 0, "timer": true},
+    {"tick": 2, "events": ["Frame"], "picture": 1, "left": 30, "top": 15, "visible": true,
+     "FrameIndex": 2, "LoopCount": 0, "timer": true},
+    {"tick": 3, "events": ["Frame"], "picture": 2, "left": 60, "top": 30, "visible": true,
+     "FrameIndex": 0, "LoopCount": 1, "timer": true},
+    {"tick": 4, "events": ["Frame", "PlayFinished"], "picture": 2, "left": 60, "top": 30,
+     "visible": true, "FrameIndex": 0, "LoopCount": 0, "timer": false}])");
+  EXPECT_EQ(ticks, expected);
+
+  const Json bordered = RunTool({"simulate", path, "--ticks", "1", "--border", "--json"}).json();
+  EXPECT_EQ(bordered["ticks"][0]["left"], 10);
+  EXPECT_EQ(RunTool({"simulate", path, "--ticks", "5", "--design-time", "--json"}).json()["ticks"],
+            Json::array());  // the timer never starts in a designer
+}
+
+// A GIF packed into a form and restored gives what the GIF gives, at run time
+// and in a designer, with the same settings given to pack or to simulate.
+TEST(Pack, FormPlaysLikeItsGif) {
+  testfiles::TempDir dir;
+  const std::string gif = dir.Write("three.gif", ThreeFrames());
+  const std::vector<std::vector<std::string>> settings = {{},
+                                                          {"--sequence", "1", "--autorewind", "2"},
+                                                          {"--border", "--autosize"},
+                                                          {"--stretch", "--sequence", "3"},
+                                                          {"--sequence", "2"}};
+  int n = 0;
+  for (const auto& options : settings) {
+    const std::string form = dir.path() + "/form" + std::to_string(++n) + ".json";
+    std::vector<std::string> pack = {"pack", gif, "-o", form};
+    pack.insert(pack.end(), options.begin(), options.end());
+    ASSERT_EQ(RunTool(pack).status, 0);
+    for (const char* mode : {"--json", "--design-time"}) {
+      SCOPED_TRACE(form + " " + mode);
+      std::vector<std::string> from_gif = {"simulate", gif, "--ticks", "12", "--json", mode};
+      from_gif.insert(from_gif.end(), options.begin(), options.end());
+      EXPECT_EQ(RunTool({"simulate", form, "--ticks", "12", "--json", mode}).out,
+                RunTool(from_gif).out);
+      EXPECT_EQ(RunTool({"info", form, "--json", mode}).out,
+                RunTool({"info", gif, "--json", mode}).out);
+    }
+  }
+}
+
+TEST(Pack, KeepsOtherFilesAndControls) {
+  testfiles::TempDir dir;
+  const std::string gif = dir.Write("three.gif", ThreeFrames());
+  const std::string other = dir.Write("notes.txt", "my notes");
+  Result r = RunTool({"pack", gif, "-o", other});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("not a saved form"), std::string::npos) << r.err;
+  EXPECT_EQ(testfiles::ReadFile(other), "my notes");
+
+  const std::string form = dir.path() + "/form.json";
+  r = RunTool({"pack", dir.path() + "/missing.gif", "-o", form});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_FALSE(testfiles::Exists(form));
+
+  ASSERT_EQ(RunTool({"pack", gif, "-o", form}).status, 0);
+  ASSERT_EQ(RunTool({"pack", gif, "-o", form, "--sequence", "1"}).status, 0);
+  ASSERT_EQ(RunTool({"pack", gif, "-o", form, "--name", "flipreel1", "--autorewind", "5"}).status,
+            0);
+  const Json saved = Json::parse(testfiles::ReadFile(form));
+  ASSERT_EQ(saved["controls"].size(), 2u);
+  EXPECT_EQ(saved["controls"][0]["name"], "Flipreel1");
+  EXPECT_EQ(saved["controls"][1]["name"], "Flipreel2");
+  EXPECT_EQ(RunTool({"info", form, "--control", "FLIPREEL2", "--json"}).json()["FramesLoaded"],
+            true);
+  const Json first = RunTool({"simulate", form, "--ticks", "100", "--json"}).json();
+  EXPECT_EQ(first["ticks"].back()["events"].back(), "PlayFinished");  // AutoRewind 5 was saved
+}
+
+TEST(Info, DamagedFormNamesFileControlAndKey) {
+  testfiles::TempDir dir;
+  const std::string form = dir.Write("form.gif", R"({"format": "Flipreel saved form",
+    "version": 1, "controls": [{"class": "FlipreelControl.Flipreel", "name": "Intro",
+    "properties": [{"key": "AutoSize", "type": "Text", "value": "very"}]}]})");
+  const Result r = RunTool({"info", form, "--json"});
+  EXPECT_EQ(r.status, 0);
+  const Json error = r.json()["error"];
+  EXPECT_EQ(error["number"], 13);
+  EXPECT_EQ(error["description"], form + ": control \"Intro\", key \"AutoSize\": Type mismatch");
+  EXPECT_NE(r.err.find(error["description"].get<std::string>()), std::string::npos);
+
+  const Result broken = RunTool({"info", dir.Write("broken.json", "{\"format\": "), "--json"});
+  EXPECT_EQ(broken.status, 0);
+  EXPECT_EQ(broken.json()["error"]["number"], 380);
+}
+
+TEST(ClassifyInput, ByPrefixAndByContent) {
+  testfiles::TempDir dir;
+  const struct {
+    std::string input;
+    InputKind kind;
+  } rows[] = {
+      {"http://example.invalid/a.gif", InputKind::kUrl},
+      {"HTTPS://example.invalid/a.gif", InputKind::kUrl},
+      {"file:///tmp/a.gif", InputKind::kUrl},
+      {"www.example.invalid/a.gif", InputKind::kUrl},
+      {dir.Write("form.gif", " \n{\"format\": 1}"), InputKind::kSavedForm},
+      {dir.Write("bom.txt", "\xEF\xBB\xBF{}"), InputKind::kSavedForm},
+      {dir.Write("a.json", ThreeFrames()), InputKind::kGifFile},
+      {dir.path() + "/missing.json", InputKind::kGifFile},
+      {dir.path(), InputKind::kGifFile},
+  };
+  for (const auto& row : rows)
+    EXPECT_EQ(flipreel::cli::ClassifyInput(row.input), row.kind) << row.input;
+}
+
+TEST(Tool, ExitStatus) {
+  testfiles::TempDir dir;
+  const std::string gif = dir.Write("three.gif", ThreeFrames());
+  const std::string missing = dir.path() + "/missing.gif";
+  const struct {
+    std::string args;
+    int status;
+  } rows[] = {
+      {"", 2},
+      {"bogus", 2},
+      {"info", 2},
+      {"info " + gif + " --frobnicate", 2},
+      {"simulate " + gif, 2},
+      {"simulate " + gif + " --ticks -1", 2},
+      {"simulate " + gif + " --ticks many", 2},
+      {"simulate " + gif + " --ticks 3 --sequence 4", 2},
+      {"simulate " + gif + " --ticks 3 --autorewind 40000", 2},
+      {"pack " + gif, 2},
+      {"info " + gif, 0},
+      {"info " + missing, 0},
+      {"simulate " + gif + " --ticks 3", 0},
+      {"pack " + missing + " -o " + dir.path() + "/f.json", 1},
+  };
+  for (const auto& row : rows) {
+    const int raw =
+        std::system((std::string(FLIPREEL_TOOL) + " " + row.args + " >/dev/null 2>&1").c_str());
+    ASSERT_TRUE(WIFEXITED(raw)) << row.args;
+    EXPECT_EQ(WEXITSTATUS(raw), row.status) << row.args;
+  }
+}
