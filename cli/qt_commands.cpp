@@ -1,7 +1,386 @@
+// play and render: the commands that show the control in a Qt widget.
+#include <QApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QEvent>
+#include <QFileInfo>
+#include <QImage>
+#include <QPainter>
+#include <QSaveFile>
+#include <QShortcut>
+#include <QVBoxLayout>
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <functional>
+#include <iostream>
+#include <memory>
+#include <optional>
+
 #include "cli/commands.h"
+#include "cli/control_setup.h"
+#include "qt/colors.h"
+#include "qt/flipreel_widget.h"
 
 namespace flipreel::cli {
 
-void AddQtCommands(CLI::App& /*app*/, int& /*argc*/, char** /*argv*/) {}
+namespace {
+
+constexpr int kExitFailed = 1;
+constexpr int kMaxTicks = 10000;
+constexpr int kDownloadTimeoutMs = 60000;
+// The largest contact sheet we write, in pixels each way.
+constexpr int kMaxSheetSide = 32767;
+
+struct ViewOptions {
+  std::string input;
+  std::optional<int> sequence;
+  std::optional<int> auto_rewind;
+  std::optional<int> rate;
+  std::optional<std::string> background;
+  std::string control_name;
+  std::string user;
+  std::string password;
+  SetupOptions setup;
+};
+
+struct PlayOptions {
+  ViewOptions view;
+  bool exit_on_finish = false;
+};
+
+struct RenderOptions {
+  ViewOptions view;
+  std::string output;
+  std::optional<int> ticks;
+  std::optional<int> columns;
+  std::string frames_dir;
+};
+
+[[noreturn]] void Fail(const std::string& command, const std::string& line) {
+  std::cerr << "flipreel " << command << ": " << line << "\n";
+  throw CLI::RuntimeError(kExitFailed);
+}
+
+// A colour as the user writes it: a control colour value (decimal or &H
+// hexadecimal, &H8000000F for the button face), #RRGGBB, or a colour name.
+std::optional<int32_t> ParseColor(const std::string& text) {
+  if (const std::optional<double> n = ParseNumber(Utf8ToText(text))) {
+    double v = *n;
+    if (v != std::floor(v) || v < INT32_MIN || v > UINT32_MAX) return std::nullopt;
+    if (v > INT32_MAX) v -= 4294967296.0;  // &H80000000 and above written unsigned
+    return static_cast<int32_t>(v);
+  }
+  const QColor color = QColor::fromString(QString::fromStdString(text));
+  if (!color.isValid()) return std::nullopt;
+  return ColorValue(color);
+}
+
+void AddViewOptions(CLI::App& sub, ViewOptions& o) {
+  sub.add_option("input", o.input, "GIF file, saved form, or address")->required();
+  sub.add_option("--sequence", o.sequence, "0 Normal, 1 Reverse, 2 Random, 3 Ping Pong")
+      ->check(CLI::Range(0, 3));
+  sub.add_option("--autorewind", o.auto_rewind, "passes to play; 0 plays for ever")
+      ->check(CLI::Range(-32768, 32767));
+  sub.add_option("--rate", o.rate, "FrameRate in milliseconds (default: the first frame's delay)")
+      ->check(CLI::Range(0, 32767));
+  sub.add_flag("--autosize", o.setup.autosize, "AutoSize True: the control takes the GIF's size");
+  sub.add_flag("--stretch", o.setup.stretch, "Stretch True: the GIF is scaled to the control");
+  sub.add_flag("--border", o.setup.border, "BorderStyle 1");
+  sub.add_option("--background", o.background,
+                 "BackColor: #RRGGBB, a colour name, or a colour value such as &H8000000F");
+  sub.add_option("--control", o.control_name,
+                 "saved forms: the control to restore (default: the first Flipreel)");
+  sub.add_option("--user", o.user, "addresses: ServerUserName");
+  sub.add_option("--password", o.password, "addresses: ServerPassword");
+}
+
+// Prepares the Qt application: render always draws offscreen; play needs a
+// display and says so when there is none.
+std::unique_ptr<QApplication> MakeApplication(const std::string& command, bool offscreen, int& argc,
+                                              char** argv) {
+  if (QCoreApplication::instance()) return nullptr;  // run in-process by a test
+  if (offscreen) {
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+  } else if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
+    if (qEnvironmentVariableIsEmpty("DISPLAY") && qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY"))
+      Fail(command,
+           "no display is available (DISPLAY and WAYLAND_DISPLAY are not set); use "
+           "\"flipreel render INPUT -o OUT.png\" to render what the control shows into a picture");
+    // A display that cannot be opened falls back to offscreen, which is
+    // told below, rather than ending the program.
+    qputenv("QT_QPA_PLATFORM", qEnvironmentVariableIsEmpty("DISPLAY") ? "wayland;xcb;offscreen"
+                                                                      : "xcb;wayland;offscreen");
+  }
+  auto app = std::make_unique<QApplication>(argc, argv);
+  if (!offscreen && (QGuiApplication::platformName() == "offscreen" ||
+                     QGuiApplication::platformName() == "minimal"))
+    Fail(command,
+         "no display could be opened; use \"flipreel render INPUT -o OUT.png\" to render what "
+         "the control shows into a picture");
+  return app;
+}
+
+// Waits until a download that the set-up started has been handed to the
+// control, or a message box has said why not, so that the options after the
+// load apply to the downloaded GIF.
+void WaitForDownload(FlipreelWidget& w, const std::function<bool()>& told) {
+  bool finished = false;
+  const QMetaObject::Connection done =
+      QObject::connect(&w, &FlipreelWidget::ReadFinished, [&] { finished = true; });
+  QElapsedTimer clock;
+  clock.start();
+  while (!finished && !told() && clock.elapsed() < kDownloadTimeoutMs)
+    QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 100);
+  QObject::disconnect(done);
+}
+
+// Why the control has nothing to show, in plain words where the file says it.
+std::string WhyNothingLoaded(const std::string& input, InputKind kind, bool told) {
+  if (kind == InputKind::kUrl)
+    return told ? "the download gave no GIF" : "the download did not complete";
+  const QFileInfo file(QString::fromStdString(input));
+  if (!file.exists()) return "no such file";
+  if (file.isDir()) return "is a folder, not a GIF file";
+  if (!file.isReadable()) return "cannot be read";
+  if (file.size() == 0) return "is empty";
+  return kind == InputKind::kSavedForm ? "the saved control holds no GIF it can show"
+                                       : "the control found no frames in it";
+}
+
+// Loads the input into the widget's control as the options say; what went
+// wrong is told on stderr. False when the control has nothing to show.
+bool SetUp(const std::string& command, FlipreelWidget& w, ViewOptions& o) {
+  std::optional<int32_t> back_color;
+  if (o.background) {
+    back_color = ParseColor(*o.background);
+    if (!back_color) Fail(command, "--background: \"" + *o.background + "\" is not a colour");
+  }
+  std::vector<MessageBoxRequest> boxes;
+  // Boxes of the set-up go to the terminal; later ones are shown as usual.
+  w.host().SetMessageBoxHandler([&](const MessageBoxRequest& box) {
+    boxes.push_back(box);
+    return 1;
+  });
+  o.setup.control_name = o.control_name;
+  o.setup.user = o.user;
+  o.setup.password = o.password;
+  if (o.sequence) o.setup.sequence = *o.sequence;
+  if (o.auto_rewind) o.setup.auto_rewind = static_cast<int16_t>(*o.auto_rewind);
+  o.setup.wait_for_download = [&](Flipreel&, Host&) {
+    WaitForDownload(w, [&] { return !boxes.empty(); });
+  };
+
+  const SetupResult result = SetUpControl(w.control(), w.host(), o.input, o.setup);
+  w.host().SetMessageBoxHandler(nullptr);
+
+  const std::string prefix = "flipreel " + command + ": ";
+  for (const MessageBoxRequest& box : boxes)
+    std::cerr << prefix << box.title.toStdString() << ": " << box.text.toStdString() << "\n";
+  if (result.error) {
+    const std::string where = result.kind == InputKind::kSavedForm ? "" : o.input + ": ";
+    std::cerr << prefix << where << "error " << result.error->number() << ": "
+              << result.error->description() << "\n";
+  }
+  if (!w.control().state().FramesLoaded) {
+    std::cerr << prefix << o.input << ": " << WhyNothingLoaded(o.input, result.kind, boxes.empty())
+              << "\n";
+    return false;
+  }
+  if (o.rate) w.SetFrameRate(*o.rate);
+  if (back_color) w.SetBackColor(*back_color);
+  if (w.lastError()) {
+    std::cerr << prefix << "error " << w.lastError().number << ": "
+              << w.lastError().description.toStdString() << "\n";
+  }
+  return true;
+}
+
+// Without AutoSize the control keeps its own size, usually too small for the
+// GIF: the window opens large enough for every frame at its offset.
+void FitToFrames(FlipreelWidget& w) {
+  if (w.AutoSize()) return;
+  const Flipreel& c = w.control();
+  const float inset = c.BorderStyle() != 0 ? 30.0f : 0.0f;
+  float right = 0, bottom = 0;
+  for (int32_t i = 0; i <= c.state().LastFrame; ++i) {
+    if (!c.imgBuffer().Exists(i)) continue;
+    const Image& frame = c.imgBuffer()(i);
+    right = std::max(right, frame.left() + frame.width());
+    bottom = std::max(bottom, frame.top() + frame.height());
+  }
+  if (right <= 0 || bottom <= 0) return;
+  try {
+    w.host().Size(right + inset, bottom + inset);
+  } catch (const HostError&) {
+    // The control keeps its size; the window shows what fits.
+  }
+}
+
+void RunPlay(PlayOptions& p, int& argc, char** argv) {
+  const std::unique_ptr<QApplication> app = MakeApplication("play", false, argc, argv);
+  QWidget window;
+  window.setWindowTitle(QString::fromStdString("flipreel - " + p.view.input));
+  auto* w = new FlipreelWidget(&window);
+  if (!SetUp("play", *w, p.view)) throw CLI::RuntimeError(kExitFailed);
+  FitToFrames(*w);
+  if (w->AutoSize()) {
+    // The control sizes itself; the window follows it.
+    struct Follow : QObject {
+      QWidget* window;
+      explicit Follow(QWidget* win) : QObject(win), window(win) {}
+      bool eventFilter(QObject* watched, QEvent* e) override {
+        if (e->type() == QEvent::Resize) window->resize(static_cast<QWidget*>(watched)->size());
+        return false;
+      }
+    };
+    w->installEventFilter(new Follow(&window));
+    window.resize(w->size());
+  } else {
+    // The window's size is the control's: a user's resize reaches it.
+    auto* layout = new QVBoxLayout(&window);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addWidget(w);
+    window.resize(w->size());
+  }
+  auto* escape = new QShortcut(QKeySequence(Qt::Key_Escape), &window);
+  QObject::connect(escape, &QShortcut::activated, &window, &QWidget::close);
+  if (p.exit_on_finish)
+    QObject::connect(w, &FlipreelWidget::PlayFinished, &window, &QWidget::close);
+  if (!w->Playing()) w->StartAnimation();
+  window.show();
+  if (app) {
+    app->exec();
+  } else {
+    // Run inside an application that already exists: until the window closes.
+    QEventLoop loop;
+    struct CloseWatch : QObject {
+      QEventLoop* loop;
+      explicit CloseWatch(QEventLoop* l) : loop(l) {}
+      bool eventFilter(QObject*, QEvent* e) override {
+        if (e->type() == QEvent::Close) loop->quit();
+        return false;
+      }
+    } watch(&loop);
+    window.installEventFilter(&watch);
+    loop.exec();
+  }
+}
+
+// Writes a PNG atomically: a temporary file renamed over the path.
+void SavePng(const QImage& image, const QString& path) {
+  QSaveFile file(path);
+  if (!file.open(QIODevice::WriteOnly) || !image.save(&file, "PNG") || !file.commit())
+    Fail("render", path.toStdString() + ": cannot be written: " + file.errorString().toStdString());
+}
+
+// What the widget shows, over the window colour a form would show behind a
+// transparent control.
+QImage Snapshot(FlipreelWidget& w) {
+  QImage image(w.size(), QImage::Format_ARGB32_Premultiplied);
+  image.fill(w.palette().color(QPalette::Window));
+  w.render(&image, QPoint(), QRegion(), QWidget::DrawChildren);
+  return image;
+}
+
+QImage ContactSheet(const std::vector<QImage>& cells, int columns, const QFont& font) {
+  constexpr int kGap = 6;
+  const int caption = QFontMetrics(font).height() + 2;
+  int cell_w = 1, cell_h = 1;
+  for (const QImage& c : cells) {
+    cell_w = std::max(cell_w, c.width());
+    cell_h = std::max(cell_h, c.height());
+  }
+  const int count = static_cast<int>(cells.size());
+  const int rows = (count + columns - 1) / columns;
+  const int64_t width = int64_t{columns} * (cell_w + kGap) + kGap;
+  const int64_t height = int64_t{rows} * (cell_h + caption + kGap) + kGap;
+  if (width > kMaxSheetSide || height > kMaxSheetSide)
+    Fail("render", "the contact sheet would be " + std::to_string(width) + " x " +
+                       std::to_string(height) + " pixels; use fewer --ticks or --columns");
+  QImage sheet(static_cast<int>(width), static_cast<int>(height), QImage::Format_RGB32);
+  if (sheet.isNull()) Fail("render", "not enough memory for the contact sheet");
+  sheet.fill(QColor(0xD8, 0xD8, 0xD8));
+  QPainter painter(&sheet);
+  painter.setFont(font);
+  painter.setPen(QColor(0x30, 0x30, 0x30));
+  for (int i = 0; i < count; ++i) {
+    const int x = kGap + (i % columns) * (cell_w + kGap);
+    const int y = kGap + (i / columns) * (cell_h + caption + kGap);
+    painter.drawImage(x, y, cells[i]);
+    painter.drawText(QRect(x, y + cell_h, cell_w, caption), Qt::AlignLeft | Qt::AlignBottom,
+                     QStringLiteral("tick %1").arg(i + 1));
+  }
+  return sheet;
+}
+
+void RunRender(RenderOptions& r, int& argc, char** argv) {
+  const std::unique_ptr<QApplication> app = MakeApplication("render", true, argc, argv);
+  FlipreelWidget w;
+  w.host().SetManualTicks(true);  // ticks come one by one, as fast as they render
+  if (!SetUp("render", w, r.view)) throw CLI::RuntimeError(kExitFailed);
+  FitToFrames(w);
+  if (!w.Playing()) w.StartAnimation();
+  w.host().SetMessageBoxHandler([](const MessageBoxRequest& box) {
+    std::cerr << "flipreel render: " << box.title.toStdString() << ": " << box.text.toStdString()
+              << "\n";
+    return 1;
+  });
+
+  const int ticks = r.ticks.value_or(std::max(1, w.control().state().LastFrame + 1));
+  const int columns = std::min(r.columns.value_or(std::min(ticks, 8)), ticks);
+  const QString frames_dir = QString::fromStdString(r.frames_dir);
+  if (!frames_dir.isEmpty() && !QDir().mkpath(frames_dir))
+    Fail("render", r.frames_dir + ": the folder cannot be made");
+
+  std::vector<QImage> cells;
+  int finished_at = 0;
+  QObject::connect(&w, &FlipreelWidget::PlayFinished, [&] { finished_at = int(cells.size()) + 1; });
+  for (int t = 1; t <= ticks; ++t) {
+    try {
+      w.host().DeliverTick();
+    } catch (const HostError& e) {
+      Fail("render", "tick " + std::to_string(t) + ": error " + std::to_string(e.number()) + ": " +
+                         e.description());
+    }
+    cells.push_back(Snapshot(w));
+    if (!frames_dir.isEmpty())
+      SavePng(cells.back(),
+              QDir(frames_dir).filePath(QStringLiteral("tick-%1.png").arg(t, 4, 10, QChar('0'))));
+  }
+  QFont font = QApplication::font();
+  font.setPixelSize(11);
+  SavePng(ContactSheet(cells, columns, font), QString::fromStdString(r.output));
+  std::cout << r.output << ": " << ticks << " ticks, " << columns << " columns, cells of "
+            << cells.front().width() << " x " << cells.front().height() << " pixels";
+  if (finished_at) std::cout << "; play finished at tick " << finished_at;
+  std::cout << "\n";
+}
+
+}  // namespace
+
+void AddQtCommands(CLI::App& app, int& argc, char** argv) {
+  {
+    auto p = std::make_shared<PlayOptions>();
+    CLI::App* sub = app.add_subcommand("play", "Play a GIF or a saved form in a window");
+    AddViewOptions(*sub, p->view);
+    sub->add_flag("--exit-on-finish", p->exit_on_finish, "close the window when play finishes");
+    sub->footer("The window closes on Escape.");
+    sub->callback([p, &argc, argv] { RunPlay(*p, argc, argv); });
+  }
+  {
+    auto r = std::make_shared<RenderOptions>();
+    CLI::App* sub = app.add_subcommand(
+        "render", "Render what the control shows after each tick into a contact-sheet PNG");
+    AddViewOptions(*sub, r->view);
+    sub->add_option("-o,--output", r->output, "the contact sheet to write (PNG)")->required();
+    sub->add_option("--ticks", r->ticks, "ticks to deliver (default: one per frame)")
+        ->check(CLI::Range(1, kMaxTicks));
+    sub->add_option("--columns", r->columns, "cells per row (default: up to 8)")
+        ->check(CLI::Range(1, kMaxTicks));
+    sub->add_option("--frames", r->frames_dir, "also write one PNG per tick into this folder");
+    sub->callback([r, &argc, argv] { RunRender(*r, argc, argv); });
+  }
+}
 
 }  // namespace flipreel::cli

@@ -5,8 +5,6 @@
 #include <QPaintEvent>
 #include <QPainter>
 #include <QtGlobal>
-#include <new>
-#include <type_traits>
 
 #include "host/numbers.h"
 #include "qt/colors.h"
@@ -88,20 +86,6 @@ FlipreelWidget::~FlipreelWidget() {
 }
 
 // --- errors -------------------------------------------------------------------
-
-template <typename Fn>
-auto FlipreelWidget::Call(Fn&& fn) -> decltype(fn()) {
-  using Result = decltype(fn());
-  last_error_ = {};
-  try {
-    return fn();
-  } catch (const HostError& e) {
-    Fail(e);
-  } catch (const std::bad_alloc&) {
-    Fail(HostError(err::kOutOfMemory));
-  }
-  if constexpr (!std::is_void_v<Result>) return Result{};
-}
 
 void FlipreelWidget::Fail(const HostError& error) {
   last_error_ = FlipreelError{error.number(), QString::fromStdString(error.description())};

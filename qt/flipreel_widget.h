@@ -30,6 +30,8 @@
 #include <QWidget>
 #include <array>
 #include <memory>
+#include <new>
+#include <type_traits>
 
 #include "control/events.h"
 #include "control/flipreel.h"
@@ -173,6 +175,16 @@ class FlipreelWidget : public QWidget, private QtSurface {
   void ReadProperties(const PropertyBag& bag);
   void WriteProperties(PropertyBag& bag);
 
+  // Saved-form files (JSON files of controls' bags). LoadForm restores this
+  // control from the form's control of that name, or from its first Flipreel
+  // control when the name is empty. SaveForm writes this control into the
+  // form under that name, replacing a control of that name or adding one to
+  // a form that exists; the file is written atomically, and a file that is
+  // not a saved form is never overwritten. False, with lastError(), when the
+  // form cannot be read, restored or written.
+  bool LoadForm(const QString& path, const QString& control_name = {});
+  bool SaveForm(const QString& path, const QString& control_name);
+
   // Direct access for C++ clients, hosts and tests (members throw HostError).
   Flipreel& control() { return *control_; }
   const Flipreel& control() const { return *control_; }
@@ -260,6 +272,22 @@ class FlipreelWidget : public QWidget, private QtSurface {
   std::unique_ptr<QtHost> host_;
   std::unique_ptr<Flipreel> control_;
 };
+
+// A host error (or running out of memory) ends the member and becomes
+// lastError; the steps done before stay done.
+template <typename Fn>
+auto FlipreelWidget::Call(Fn&& fn) -> decltype(fn()) {
+  using Result = decltype(fn());
+  last_error_ = {};
+  try {
+    return fn();
+  } catch (const HostError& e) {
+    Fail(e);
+  } catch (const std::bad_alloc&) {
+    Fail(HostError(err::kOutOfMemory));
+  }
+  if constexpr (!std::is_void_v<Result>) return Result{};
+}
 
 }  // namespace flipreel
 

@@ -378,3 +378,39 @@ TEST(Colors, ControlColourValuesResolveAgainstThePalette) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(FlipreelWidgetForms, SavesAndRestoresThroughASavedFormFile) {
+  GifFile gif(FourFrames());
+  testfiles::TempDir dir;
+  const QString form = QString::fromStdString(dir.path() + "/form.json");
+  {
+    FlipreelWidget w;
+    w.SetBorderStyle(1);
+    w.SetFlipreelFile(gif.qpath());
+    w.SetSequence(3);
+    w.SetBackColor(ColorValueOf(kGreen));
+    ASSERT_TRUE(w.SaveForm(form, "Reel")) << w.lastError().description.toStdString();
+  }
+  FlipreelWidget w;
+  w.host().SetManualTicks(true);
+  ASSERT_TRUE(w.LoadForm(form)) << w.lastError().description.toStdString();
+  EXPECT_EQ(w.Frames(), 4);
+  EXPECT_EQ(w.Sequence(), 3);
+  EXPECT_EQ(w.BorderStyle(), 1);
+  const QImage s = Shot(w);
+  EXPECT_EQ(At(s, 1, 1), Rgb(kRed));
+  EXPECT_EQ(At(s, 50, 50), Rgb(kGreen));
+
+  // What cannot be read or must not be overwritten is refused.
+  const std::string notes = dir.Write("notes.txt", "not a form");
+  EXPECT_FALSE(w.SaveForm(QString::fromStdString(notes), "Reel"));
+  EXPECT_EQ(testfiles::ReadFile(notes), "not a form");
+  EXPECT_FALSE(w.LoadForm(form, "Nobody"));
+  EXPECT_EQ(w.lastError().number, 380);
+  EXPECT_FALSE(w.LoadForm(QString::fromStdString(dir.path() + "/missing.json")));
+  EXPECT_NE(w.lastError().number, 0);
+}
+
+}  // namespace
