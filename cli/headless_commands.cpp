@@ -226,8 +226,9 @@ void RunPack(const PackOptions& p, std::ostream& out, std::ostream& err) {
   } catch (const HostError& e) {
     NotWritten(err, "error " + std::to_string(e.number()) + ": " + e.description());
   }
-  out << p.output << ": control \"" << name << "\" holds " << o.input << " ("
-      << session.control->state().LastFrame + 1 << " frames)\n";
+  const int32_t frames = session.control->state().LastFrame + 1;
+  out << p.output << ": control \"" << name << "\" holds " << o.input << " (" << frames
+      << (frames == 1 ? " frame)\n" : " frames)\n");
 }
 
 }  // namespace

@@ -39,36 +39,22 @@ TEST(ReadProperties, EmptyBagRestoresEveryDefault) {
   Restored r(true);
   r.control.ReadProperties(PropertyBag());
   const Flipreel& c = r.control;
-  const FlipreelState& s = c.state();
-  EXPECT_EQ(c.BorderStyle(), 0);
+  // Saved again into a bag that skips defaults, only Buffer (never equal to
+  // its default) is left: every saved property came back as its default.
+  PropertyBag again(/*skip_defaults=*/true);
+  c.WriteProperties(again);
+  ASSERT_EQ(again.entries().size(), 1u);
+  EXPECT_EQ(again.entries()[0].key, "Buffer");
+  EXPECT_EQ(c.GetBuffer(), u"0");
   EXPECT_EQ(c.shpBorder().borderStyle(), 0);
-  EXPECT_EQ(c.BackColor(), kWindow);
+  EXPECT_EQ(c.shpBorder().borderColor(), 0);
   EXPECT_EQ(r.host.surface_back_color(), kWindow);
-  EXPECT_EQ(c.BackStyle(), 1);
-  EXPECT_EQ(c.shpBackGround().borderColor(), 0);
-  EXPECT_EQ(c.BorderColor(), 0);
-  EXPECT_EQ(s.Sequence, 0);
-  EXPECT_FALSE(s.Stretch);
-  EXPECT_EQ(s.FlipreelFile, u"(None)");
-  EXPECT_EQ(s.FrameRate, 0);
-  EXPECT_EQ(s.AutoRewind, 0);
-  EXPECT_FALSE(s.Playing);
-  EXPECT_FALSE(s.AutoSize);
-  EXPECT_TRUE(s.AutoStart);
-  EXPECT_EQ(s.Frames, 0);
-  EXPECT_EQ(s.CurrentFrame, 0);
-  EXPECT_EQ(s.Buffer, u"0");
-  EXPECT_EQ(s.GifFromURL, u"(None)");
-  EXPECT_TRUE(c.BackGroundGraphic().IsEmpty());
-  EXPECT_EQ(s.ServerUserName, u"");
-  EXPECT_EQ(s.ServerPassword, u"");
   EXPECT_EQ(c.imgBackGround().left(), 0);
   EXPECT_EQ(c.imgBackGround().top(), 0);
   EXPECT_TRUE(c.imgBackGround().visible());
-  EXPECT_FALSE(s.PingPongForward);
+  EXPECT_FALSE(c.state().PingPongForward);
   EXPECT_TRUE(c.imgGif().picture().IsEmpty());
   EXPECT_FALSE(c.Timer1().enabled());
-  EXPECT_FALSE(s.FramesLoaded);
   EXPECT_EQ(r.host.surface_back_style(), 0);  // transparent at run time
   EXPECT_TRUE(r.host.messages().empty());     // "0" holds no GIF: not an error
 }
