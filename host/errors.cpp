@@ -46,6 +46,20 @@ std::string ErrorDescription(int32_t number) {
       return "Invalid picture";
     case err::kDownloadFailed:
       return "Download failed";
+    case err::kAddressNotSupported:
+      return "Address not supported";
+    case err::kCannotConnect:
+      return "Cannot connect to the server";
+    case err::kServerError:
+      return "The server answered with an error";
+    case err::kAccessDenied:
+      return "Access denied by the server";
+    case err::kDownloadTimedOut:
+      return "Download timed out";
+    case err::kDownloadTooLarge:
+      return "Download too large";
+    case err::kTooManyRedirects:
+      return "Too many redirects";
     case err::kDialogCancelled:
       return "Cancel was selected";
     default:

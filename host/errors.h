@@ -33,6 +33,14 @@ inline constexpr int32_t kWrongArguments = 450;           // wrong number of arg
 inline constexpr int32_t kInvalidPicture = 481;           // invalid picture
 inline constexpr int32_t kDownloadFailed = 31001;         // a download did not complete
 inline constexpr int32_t kDialogCancelled = 2001;         // file dialog cancelled
+// The other download failures (host/download.h says when each is raised).
+inline constexpr int32_t kAddressNotSupported = 31002;  // the read request was refused
+inline constexpr int32_t kCannotConnect = 31003;        // no connection to the server
+inline constexpr int32_t kServerError = 31004;          // the server answered an error status
+inline constexpr int32_t kAccessDenied = 31005;         // the server wants other credentials
+inline constexpr int32_t kDownloadTimedOut = 31006;     // no data, or the whole read too long
+inline constexpr int32_t kDownloadTooLarge = 31007;     // more bytes than the host accepts
+inline constexpr int32_t kTooManyRedirects = 31008;     // more redirects than the host follows
 }  // namespace err
 
 // The standard description of a host error number ("Overflow", "Type mismatch", ...).

@@ -1,7 +1,9 @@
 #include "host/headless_host.h"
 
 #include <algorithm>
+#include <filesystem>
 
+#include "host/downloader.h"
 #include "host/gif_decoder.h"
 
 namespace flipreel {
@@ -80,11 +82,93 @@ void HeadlessHost::AsyncRead(TextView target, int32_t async_type, TextView prope
     throw e;
   }
   CancelAsyncRead(property_name);
+  if (downloader_) {
+    if (async_type != kAsyncTypeFile)
+      Raise(err::kInvalidCall, "Only reads into a file are supported");
+    const DownloadAddress address = ParseDownloadAddress(TextToUtf8(target));
+    std::string path = folder_.path() + "/download-" + std::to_string(++download_serial_);
+    const uint64_t id = downloader_->Start(address, path, download_limits_);
+    downloads_.push_back(
+        Download{id, Text(property_name), Utf8ToText(address.Target()), std::move(path)});
+  }
   pending_.push_back(PendingRead{Text(target), async_type, Text(property_name)});
 }
 
 void HeadlessHost::CancelAsyncRead(TextView property_name) {
   std::erase_if(pending_, [&](const PendingRead& r) { return r.property_name == property_name; });
+  std::erase_if(downloads_, [&](const Download& d) {
+    if (d.property_name != property_name) return false;
+    downloader_->Cancel(d.id);
+    return true;
+  });
+}
+
+void HeadlessHost::EnableDownloads(const DownloadLimits& limits) {
+  download_limits_ = limits;
+  if (!downloader_) downloader_ = std::make_unique<Downloader>();
+}
+
+int HeadlessHost::ProcessEvents() {
+  if (!downloader_) return 0;
+  int delivered = 0;
+  for (Downloader::Event& event : downloader_->TakeEvents()) {
+    // Looked up per event: a handler may have cancelled or replaced the read.
+    const auto it = std::find_if(downloads_.begin(), downloads_.end(),
+                                 [&](const Download& d) { return d.id == event.id; });
+    if (it == downloads_.end()) {
+      std::error_code ec;
+      if (!event.file.empty()) std::filesystem::remove(event.file, ec);
+      continue;
+    }
+    AsyncProp prop;
+    prop.PropertyName = it->property_name;
+    prop.AsyncType = kAsyncTypeFile;
+    prop.Target = it->target;
+    prop.BytesRead = event.bytes_read;
+    prop.BytesMax = event.bytes_max;
+    ++delivered;
+    if (!event.finished) {
+      prop.Status = AsyncStatus::kDownloading;
+      prop.StatusText = u"Downloading";
+      if (control_) control_->OnAsyncReadProgress(prop);
+      continue;
+    }
+    const std::string path = it->path;
+    downloads_.erase(it);
+    std::erase_if(pending_,
+                  [&](const PendingRead& r) { return r.property_name == prop.PropertyName; });
+    if (event.failure) {
+      prop.Status = AsyncStatus::kFailed;
+      prop.StatusText = Utf8ToText(event.failure->description());
+      prop.Failure = std::move(event.failure);
+    } else {
+      prop.Status = AsyncStatus::kCompleted;
+      prop.StatusText = u"Completed";
+      prop.ValuePath = Utf8ToText(path);
+    }
+    // The file is the host's: it goes once the control has handled it.
+    struct RemoveAfter {
+      const std::string& path;
+      ~RemoveAfter() {
+        std::error_code ec;
+        std::filesystem::remove(path, ec);
+      }
+    } remove_after{path};
+    if (control_) control_->OnAsyncReadComplete(prop);
+  }
+  return delivered;
+}
+
+bool HeadlessHost::WaitForReads(std::chrono::milliseconds timeout) {
+  const auto deadline = std::chrono::steady_clock::now() + timeout;
+  for (;;) {
+    ProcessEvents();
+    if (downloads_.empty()) return true;
+    const auto left =
+        std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    if (left.count() <= 0) return false;
+    downloader_->WaitForEvents(left);
+  }
 }
 
 void HeadlessHost::ReportProgress(TextView property_name, AsyncProp prop) {

@@ -4,16 +4,20 @@
 // the tests, the command-line tool and the fuzzers.
 #pragma once
 
+#include <chrono>
 #include <deque>
 #include <functional>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "host/download.h"
 #include "host/files.h"
 #include "host/host.h"
 
 namespace flipreel {
+
+class Downloader;
 
 class HeadlessHost : public Host {
  public:
@@ -64,6 +68,19 @@ class HeadlessHost : public Host {
   // download would: progress reports, then the completion.
   void CompleteRead(TextView property_name, AsyncProp prop);
   void ReportProgress(TextView property_name, AsyncProp prop);
+
+  // Real downloads. Once enabled, AsyncRead fetches the address (http, https,
+  // file and local paths; host/download.h) on a worker thread into a file in
+  // PrivateFolder(). Progress and completion wait in a queue until
+  // ProcessEvents() delivers them; the file is deleted once the completion
+  // has been handled. Until then reads only wait for CompleteRead.
+  void EnableDownloads(const DownloadLimits& limits = {});
+  // Delivers the progress reports and completions that have arrived, in
+  // order; returns how many.
+  int ProcessEvents();
+  // Delivers events as they arrive until no download is pending or the time
+  // is up; true when none is pending.
+  bool WaitForReads(std::chrono::milliseconds timeout);
 
   // --- Host -----------------------------------------------------------------
   void Attach(HostedControl* control) override { control_ = control; }
@@ -121,6 +138,18 @@ class HeadlessHost : public Host {
   std::function<float()> random_source_;
   std::vector<PendingRead> pending_;
   std::optional<HostError> fail_next_request_;
+
+  struct Download {
+    uint64_t id;
+    Text property_name;
+    Text target;  // the address without user information
+    std::string path;
+  };
+  DownloadLimits download_limits_;
+  std::vector<Download> downloads_;
+  uint64_t download_serial_ = 0;
+  // Declared after folder_ so that it stops, and removes its files, first.
+  std::unique_ptr<Downloader> downloader_;
 };
 
 }  // namespace flipreel

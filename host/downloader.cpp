@@ -1,0 +1,419 @@
+#include "host/downloader.h"
+
+#include <curl/curl.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <condition_variable>
+#include <deque>
+#include <map>
+#include <mutex>
+#include <set>
+#include <thread>
+
+namespace flipreel {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+struct EasyDeleter {
+  void operator()(CURL* easy) const { curl_easy_cleanup(easy); }
+};
+struct UrlDeleter {
+  void operator()(CURLU* url) const { curl_url_cleanup(url); }
+};
+
+// A file address for the transfer library: every byte of the path escaped
+// except the unreserved characters and "/".
+std::string FileUrlFor(const std::string& path) {
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  std::string url = "file://";
+  for (const char ch : path) {
+    const auto c = static_cast<unsigned char>(ch);
+    if (std::isalnum(c) || c == '/' || c == '-' || c == '.' || c == '_' || c == '~') {
+      url.push_back(ch);
+    } else {
+      url.push_back('%');
+      url.push_back(kHex[c >> 4]);
+      url.push_back(kHex[c & 15]);
+    }
+  }
+  return url;
+}
+
+ConnectProblem ProblemFromErrno(long os_errno) {
+  switch (os_errno) {
+    case ECONNREFUSED:
+      return ConnectProblem::kRefused;
+    case ENETUNREACH:
+    case EHOSTUNREACH:
+    case ENETDOWN:
+    case EHOSTDOWN:
+      return ConnectProblem::kUnreachable;
+    default:
+      return ConnectProblem::kOther;
+  }
+}
+
+bool WriteAll(int fd, const char* data, size_t size) {
+  while (size > 0) {
+    const ssize_t n = ::write(fd, data, size);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    data += n;
+    size -= static_cast<size_t>(n);
+  }
+  return true;
+}
+
+void InitCurlOnce() {
+  static std::once_flag once;
+  std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+}
+
+}  // namespace
+
+struct Downloader::Impl {
+  struct Transfer {
+    uint64_t id = 0;
+    Impl* owner = nullptr;
+    std::unique_ptr<CURL, EasyDeleter> easy;
+    std::unique_ptr<CURLU, UrlDeleter> url;
+    bool local = false;
+    std::string local_path;  // the file read, for local addresses
+    int fd = -1;
+    std::string path;  // the file written
+    DownloadLimits limits;
+    int64_t bytes = 0;
+    Clock::time_point started;
+    Clock::time_point last_data;
+    std::optional<HostError> failure;  // decided while the bytes came in
+  };
+
+  Impl() : multi(curl_multi_init()) {
+    if (!multi) Raise(err::kOutOfMemory);
+    worker = std::thread([this] { Run(); });
+  }
+
+  ~Impl() {
+    {
+      std::lock_guard lock(mutex);
+      stopping = true;
+    }
+    curl_multi_wakeup(multi);
+    worker.join();
+    curl_multi_cleanup(multi);
+    // Completed reads nobody collected.
+    for (const auto& [id, path] : finished_paths) ::unlink(path.c_str());
+  }
+
+  // --- the worker thread ------------------------------------------------------
+
+  void Run() {
+    for (;;) {
+      std::vector<std::unique_ptr<Transfer>> starts;
+      std::vector<uint64_t> cancels;
+      bool stop = false;
+      {
+        std::lock_guard lock(mutex);
+        starts.swap(to_start);
+        cancels.swap(to_cancel);
+        stop = stopping;
+      }
+      for (auto& t : starts) {
+        t->started = t->last_data = Clock::now();
+        curl_multi_add_handle(multi, t->easy.get());
+        running.emplace(t->id, std::move(t));
+      }
+      for (const uint64_t id : cancels) {
+        Dispose(id, /*keep_file=*/false);
+        std::lock_guard lock(mutex);
+        cancelled.erase(id);
+      }
+      if (stop) {
+        while (!running.empty()) Dispose(running.begin()->first, /*keep_file=*/false);
+        return;
+      }
+
+      int still_running = 0;
+      curl_multi_perform(multi, &still_running);
+      int left = 0;
+      while (CURLMsg* msg = curl_multi_info_read(multi, &left)) {
+        if (msg->msg != CURLMSG_DONE) continue;
+        Transfer* t = nullptr;
+        curl_easy_getinfo(msg->easy_handle, CURLINFO_PRIVATE, &t);
+        Finish(t->id, msg->data.result);
+      }
+
+      // A transfer that goes quiet for too long ends here; the transfer
+      // library only watches the connection phase and the total time.
+      const auto now = Clock::now();
+      auto wait = std::chrono::milliseconds(1000);
+      std::vector<uint64_t> idle;
+      for (const auto& [id, t] : running) {
+        const auto deadline = t->last_data + t->limits.idle_timeout;
+        if (now >= deadline) {
+          idle.push_back(id);
+        } else {
+          wait = std::min(wait, std::chrono::ceil<std::chrono::milliseconds>(deadline - now));
+        }
+      }
+      for (const uint64_t id : idle) {
+        running[id]->failure = TimedOut(running[id]->limits, /*whole_read=*/false);
+        Finish(id, CURLE_OPERATION_TIMEDOUT);
+      }
+      curl_multi_poll(multi, nullptr, 0, static_cast<int>(wait.count()), nullptr);
+    }
+  }
+
+  static size_t OnData(char* data, size_t size, size_t count, void* user) {
+    auto* t = static_cast<Transfer*>(user);
+    const size_t length = size * count;
+    t->last_data = Clock::now();
+    if (!t->local) {
+      long status = 0;
+      curl_easy_getinfo(t->easy.get(), CURLINFO_RESPONSE_CODE, &status);
+      // The body of a redirect or of an authentication challenge that the
+      // transfer library answers itself is no part of the file. Any other
+      // error answer ends the read at once.
+      if (status >= 300) {
+        if (status < 400 || status == 401 || status == 407) return length;
+        t->failure = HttpStatusError(status);
+        return CURL_WRITEFUNC_ERROR;
+      }
+    }
+    if (t->bytes + static_cast<int64_t>(length) > t->limits.max_bytes) {
+      t->failure = TooLarge(t->limits);
+      return CURL_WRITEFUNC_ERROR;
+    }
+    if (!WriteAll(t->fd, data, length)) {
+      t->failure = CannotStore();
+      return CURL_WRITEFUNC_ERROR;
+    }
+    t->bytes += static_cast<int64_t>(length);
+    curl_off_t expected = -1;
+    curl_easy_getinfo(t->easy.get(), CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &expected);
+    t->owner->QueueProgress(t->id, t->bytes, expected > 0 ? expected : 0);
+    return length;
+  }
+
+  void QueueProgress(uint64_t id, int64_t bytes, int64_t expected) {
+    std::lock_guard lock(mutex);
+    if (cancelled.contains(id)) return;
+    if (!events.empty() && events.back().id == id && !events.back().finished) {
+      events.back().bytes_read = bytes;
+      events.back().bytes_max = expected;
+    } else {
+      events.push_back(Event{id, false, bytes, expected, std::nullopt, {}});
+    }
+    events_ready.notify_all();
+  }
+
+  std::optional<HostError> Outcome(Transfer& t, CURLcode code) {
+    if (t.failure) return t.failure;
+    CURL* easy = t.easy.get();
+    switch (code) {
+      case CURLE_OK:
+        break;
+      case CURLE_COULDNT_RESOLVE_HOST:
+      case CURLE_COULDNT_RESOLVE_PROXY:
+        return CannotConnect(ConnectProblem::kHostNotFound);
+      case CURLE_COULDNT_CONNECT: {
+        long os_errno = 0;
+        curl_easy_getinfo(easy, CURLINFO_OS_ERRNO, &os_errno);
+        return CannotConnect(ProblemFromErrno(os_errno));
+      }
+      case CURLE_OPERATION_TIMEDOUT:
+        return TimedOut(t.limits, Clock::now() - t.started >= t.limits.total_timeout);
+      case CURLE_TOO_MANY_REDIRECTS:
+        return TooManyRedirects(t.limits);
+      case CURLE_UNSUPPORTED_PROTOCOL:
+      case CURLE_URL_MALFORMAT:
+        return RedirectRefused();  // the first address was checked at the request
+      case CURLE_FILESIZE_EXCEEDED:
+        return TooLarge(t.limits);
+      case CURLE_PARTIAL_FILE:
+      case CURLE_RECV_ERROR:
+      case CURLE_SEND_ERROR:
+      case CURLE_GOT_NOTHING:
+        return ConnectionBroken();
+      case CURLE_FILE_COULDNT_READ_FILE:
+      case CURLE_READ_ERROR: {
+        struct stat st {};
+        if (t.local && ::stat(t.local_path.c_str(), &st) != 0 && errno == ENOENT)
+          return LocalFileMissing(t.local_path);
+        if (t.local) return LocalFileUnreadable(t.local_path);
+        return ConnectionBroken();
+      }
+      case CURLE_WRITE_ERROR:
+        return CannotStore();
+      default:
+        // The library's own texts name no address.
+        return TransferFailed(curl_easy_strerror(code));
+    }
+    if (t.local) {
+      // A folder reads as nothing rather than failing.
+      struct stat st {};
+      if (::stat(t.local_path.c_str(), &st) == 0 && S_ISDIR(st.st_mode))
+        return LocalFileUnreadable(t.local_path);
+      return std::nullopt;
+    }
+    long status = 0;
+    curl_easy_getinfo(easy, CURLINFO_RESPONSE_CODE, &status);
+    if (status >= 300) return HttpStatusError(status);
+    return std::nullopt;
+  }
+
+  // Ends a transfer the library has finished with (or that went quiet) and
+  // queues its finish unless it was cancelled meanwhile.
+  void Finish(uint64_t id, CURLcode code) {
+    auto it = running.find(id);
+    if (it == running.end()) return;
+    Transfer& t = *it->second;
+    std::optional<HostError> failure = Outcome(t, code);
+    if (::close(t.fd) != 0 && !failure) failure = CannotStore();
+    t.fd = -1;
+    if (failure) ::unlink(t.path.c_str());
+    curl_off_t expected = -1;
+    curl_easy_getinfo(t.easy.get(), CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &expected);
+    {
+      std::lock_guard lock(mutex);
+      if (cancelled.contains(id)) {
+        if (!failure) ::unlink(t.path.c_str());
+      } else {
+        if (!failure) finished_paths.emplace(id, t.path);
+        events.push_back(Event{id, true, t.bytes, expected > 0 ? expected : t.bytes, failure,
+                               failure ? std::string() : t.path});
+        events_ready.notify_all();
+      }
+    }
+    Dispose(id, /*keep_file=*/true);
+  }
+
+  // Forgets a transfer; an unfinished one loses its file.
+  void Dispose(uint64_t id, bool keep_file) {
+    auto it = running.find(id);
+    if (it == running.end()) return;
+    Transfer& t = *it->second;
+    curl_multi_remove_handle(multi, t.easy.get());
+    if (t.fd >= 0) ::close(t.fd);
+    if (!keep_file) ::unlink(t.path.c_str());
+    running.erase(it);
+  }
+
+  // --- shared with the user-interface thread ----------------------------------
+  std::mutex mutex;
+  std::condition_variable events_ready;
+  std::deque<Event> events;
+  std::map<uint64_t, std::string> finished_paths;  // completed, not yet collected
+  std::set<uint64_t> cancelled;                    // cancelled, not yet disposed of by the worker
+  std::vector<std::unique_ptr<Transfer>> to_start;
+  std::vector<uint64_t> to_cancel;
+  bool stopping = false;
+  uint64_t next_id = 0;
+
+  CURLM* multi;
+  std::map<uint64_t, std::unique_ptr<Transfer>> running;  // the worker's own
+  std::thread worker;
+};
+
+Downloader::Downloader() {
+  InitCurlOnce();
+  impl_ = std::make_unique<Impl>();
+}
+
+Downloader::~Downloader() = default;
+
+uint64_t Downloader::Start(const DownloadAddress& address, const std::string& file_path,
+                           const DownloadLimits& limits) {
+  auto t = std::make_unique<Impl::Transfer>();
+  t->owner = impl_.get();
+  t->limits = limits;
+  t->local = address.kind == DownloadAddress::Kind::kLocalFile;
+  t->local_path = address.local_path;
+  t->path = file_path;
+  t->easy.reset(curl_easy_init());
+  t->url.reset(curl_url());
+  if (!t->easy || !t->url) Raise(err::kOutOfMemory);
+
+  const std::string url = t->local ? FileUrlFor(address.local_path) : address.url;
+  if (const CURLUcode rc = curl_url_set(t->url.get(), CURLUPART_URL, url.c_str(),
+                                        CURLU_ALLOW_SPACE | CURLU_URLENCODE);
+      rc != CURLUE_OK) {
+    Raise(err::kAddressNotSupported,
+          ErrorDescription(err::kAddressNotSupported) + ": " + curl_url_strerror(rc));
+  }
+
+  CURL* easy = t->easy.get();
+  curl_easy_setopt(easy, CURLOPT_CURLU, t->url.get());
+  curl_easy_setopt(easy, CURLOPT_PRIVATE, t.get());
+  curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
+  curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http,https,file");
+  // Redirects stay on the network, and an https read stays on https.
+  curl_easy_setopt(easy, CURLOPT_REDIR_PROTOCOLS_STR, address.IsHttps() ? "https" : "http,https");
+  curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 1L);
+  curl_easy_setopt(easy, CURLOPT_MAXREDIRS, static_cast<long>(limits.max_redirects));
+  curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(limits.idle_timeout.count()));
+  curl_easy_setopt(easy, CURLOPT_TIMEOUT_MS, static_cast<long>(limits.total_timeout.count()));
+  curl_easy_setopt(easy, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(limits.max_bytes));
+  curl_easy_setopt(easy, CURLOPT_USERAGENT, "Flipreel/1.2");
+  curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, &Impl::OnData);
+  curl_easy_setopt(easy, CURLOPT_WRITEDATA, t.get());
+  if (!t->local && address.HasCredentials()) {
+    // Sent when the server asks; the library keeps them from other hosts
+    // that a redirect leads to.
+    curl_easy_setopt(easy, CURLOPT_USERNAME, address.user.c_str());
+    curl_easy_setopt(easy, CURLOPT_PASSWORD, address.password.c_str());
+    curl_easy_setopt(easy, CURLOPT_HTTPAUTH, CURLAUTH_ANY);
+  }
+
+  t->fd = ::open(file_path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+  if (t->fd < 0) throw CannotStore();
+
+  uint64_t id = 0;
+  {
+    std::lock_guard lock(impl_->mutex);
+    id = t->id = ++impl_->next_id;
+    impl_->to_start.push_back(std::move(t));
+  }
+  curl_multi_wakeup(impl_->multi);
+  return id;
+}
+
+void Downloader::Cancel(uint64_t id) {
+  {
+    std::lock_guard lock(impl_->mutex);
+    impl_->cancelled.insert(id);
+    std::erase_if(impl_->events, [&](const Event& e) { return e.id == id; });
+    if (auto it = impl_->finished_paths.find(id); it != impl_->finished_paths.end()) {
+      ::unlink(it->second.c_str());
+      impl_->finished_paths.erase(it);
+    }
+    impl_->to_cancel.push_back(id);
+  }
+  curl_multi_wakeup(impl_->multi);
+}
+
+std::vector<Downloader::Event> Downloader::TakeEvents() {
+  std::lock_guard lock(impl_->mutex);
+  std::vector<Event> out(std::make_move_iterator(impl_->events.begin()),
+                         std::make_move_iterator(impl_->events.end()));
+  impl_->events.clear();
+  for (const Event& e : out)
+    if (e.finished) impl_->finished_paths.erase(e.id);
+  return out;
+}
+
+bool Downloader::WaitForEvents(std::chrono::milliseconds timeout) {
+  std::unique_lock lock(impl_->mutex);
+  return impl_->events_ready.wait_for(lock, timeout, [&] { return !impl_->events.empty(); });
+}
+
+}  // namespace flipreel
