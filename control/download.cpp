@@ -1,5 +1,7 @@
 // Taking the GIF from an address: the host downloads it into a local file
 // and the control loads that file like any other.
+#include <new>
+
 #include "control/flipreel.h"
 #include "host/numbers.h"
 
@@ -63,13 +65,20 @@ void Flipreel::CancelAsyncRead(const Variant& /*property*/) {
 
 void Flipreel::OnAsyncReadComplete(AsyncProp& prop) {
   if (prop.PropertyName == kPropertyName) {
+    const auto report = [&](const HostError& e) {
+      host_.MsgBox(u"Error No: " + FormatLong(e.number()) + u" " + Utf8ToText(e.description()),
+                   kMsgExclamation, kControlTitle);
+    };
     try {
       const Text path = prop.Value().ToText();
       LoadGif(path);
       host_.MsgBox(u"Image Download complete", kMsgInformation, kControlTitle);
     } catch (const HostError& e) {
-      host_.MsgBox(u"Error No: " + FormatLong(e.number()) + u" " + Utf8ToText(e.description()),
-                   kMsgExclamation, kControlTitle);
+      report(e);
+      return;
+    } catch (const std::bad_alloc&) {
+      // A download too big to hold is reported like any other failed load.
+      report(HostError(err::kOutOfMemory));
       return;
     }
   }
