@@ -1,0 +1,36 @@
+// A host that really downloads, with what a test needs to watch it. The same
+// download tests run on every host that has a rig.
+#pragma once
+
+#include <chrono>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "host/download.h"
+#include "host/host.h"
+
+struct RigMessage {
+  flipreel::Text text;
+  int16_t style;
+  flipreel::Text title;
+};
+
+class DownloadRig {
+ public:
+  virtual ~DownloadRig() = default;
+  virtual flipreel::Host& host() = 0;
+  // For reads started afterwards.
+  virtual void SetLimits(const flipreel::DownloadLimits& limits) = 0;
+  // Delivers events until no read is pending; false when time ran out.
+  virtual bool WaitForReads(std::chrono::milliseconds timeout) = 0;
+  // Delivers whatever arrives during this time.
+  virtual void Pump(std::chrono::milliseconds time) = 0;
+  virtual std::vector<RigMessage> messages() const = 0;
+  virtual std::vector<std::string> notices() const = 0;
+  // Everything the host wrote down besides message boxes: failed handlers,
+  // errors of host events.
+  virtual std::vector<std::string> log() const = 0;
+};
+
+std::unique_ptr<DownloadRig> MakeRig();

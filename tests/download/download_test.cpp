@@ -1,0 +1,323 @@
+// Downloads from a real server on 127.0.0.1, through the control, on the host
+// the rig gives: what the control's clients and the user see.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "control/flipreel.h"
+#include "tests/download/download_rig.h"
+#include "tests/support/gif_builder.h"
+#include "tests/support/http_server.h"
+#include "tests/support/test_files.h"
+
+using namespace flipreel;
+using namespace std::chrono_literals;
+using testhttp::Route;
+
+namespace {
+
+constexpr char kPassword[] = "Pa55-w0rd";
+
+std::string ThreeFrames() {
+  testgif::Gif gif;
+  gif.width = gif.height = 16;
+  gif.netscape_loop = true;  // ends in 00, so the first frame is found too
+  for (int i = 0; i < 3; ++i) {
+    testgif::Frame f;
+    f.width = f.height = 16;
+    f.delay_cs = 5;
+    f.pixels.assign(256, static_cast<uint8_t>(i % 2));
+    gif.frames.push_back(f);
+  }
+  return testgif::Build(gif);
+}
+
+struct Heard {
+  std::string event;
+  AsyncProp prop;
+  bool file_existed = false;  // the value's file, while the event ran
+};
+
+struct Recorder : FlipreelEvents {
+  std::vector<Heard> heard;
+  void ReadFinished() override { heard.push_back({"ReadFinished", {}, false}); }
+  void AsyncReadProgress(AsyncProp& p) override { heard.push_back({"AsyncReadProgress", p}); }
+  void AsyncReadComplete(AsyncProp& p) override {
+    heard.push_back({"AsyncReadComplete", p, std::filesystem::exists(TextToUtf8(p.ValuePath))});
+  }
+  std::vector<std::string> Names(bool with_progress = true) const {
+    std::vector<std::string> out;
+    for (const auto& h : heard)
+      if (with_progress || h.event != "AsyncReadProgress") out.push_back(h.event);
+    return out;
+  }
+};
+
+class Download : public testing::Test {
+ protected:
+  Download() : rig_(MakeRig()), control_(rig_->host()) {
+    control_.AddListener(&events_);
+    control_.InitProperties();
+    server_.Serve("/anim.gif", Route{.body = ThreeFrames()});
+  }
+
+  // Assigns the address and waits for the read to end.
+  void Fetch(const std::string& address) {
+    control_.SetGifFromURL(Utf8ToText(address));
+    ASSERT_TRUE(rig_->WaitForReads(10s)) << "the read did not end";
+  }
+
+  std::vector<std::string> DownloadFiles() {
+    std::vector<std::string> out;
+    for (const auto& e :
+         std::filesystem::directory_iterator(TextToUtf8(rig_->host().PrivateFolder())))
+      if (e.path().filename().string().starts_with("download")) out.push_back(e.path());
+    return out;
+  }
+
+  // The password must not leak into anything a user or a log sees.
+  void ExpectPasswordNowhere() {
+    const Text password = Utf8ToText(kPassword);
+    for (const auto& m : rig_->messages()) EXPECT_EQ(m.text.find(password), Text::npos);
+    for (const auto& line : rig_->log()) EXPECT_EQ(line.find(kPassword), std::string::npos);
+    for (const auto& h : events_.heard) {
+      EXPECT_EQ(h.prop.Target.find(password), Text::npos);
+      EXPECT_EQ(h.prop.StatusText.find(password), Text::npos);
+    }
+  }
+
+  testhttp::HttpServer server_;
+  std::unique_ptr<DownloadRig> rig_;
+  Recorder events_;
+  Flipreel control_;
+};
+
+TEST_F(Download, CompletedReadLoadsTheGifAndAnnouncesIt) {
+  const std::string address = server_.Url("/anim.gif");
+  Fetch(address);
+
+  EXPECT_EQ(control_.FlipreelFile(), u"Gif");
+  EXPECT_EQ(control_.GifFromURL(), Utf8ToText(address));
+  EXPECT_EQ(control_.GetBuffer(), BytesToText(ThreeFrames()));
+  EXPECT_EQ(control_.state().LastFrame, 2);
+  ASSERT_EQ(rig_->messages().size(), 1u);
+  EXPECT_EQ(rig_->messages()[0].text, u"Image Download complete");
+  EXPECT_EQ(rig_->messages()[0].style, kMsgInformation);
+  EXPECT_EQ(rig_->messages()[0].title, u"Flipreel Control");
+  EXPECT_EQ(events_.Names(false), (std::vector<std::string>{"AsyncReadComplete", "ReadFinished"}));
+
+  const Heard& done = events_.heard[events_.heard.size() - 2];
+  EXPECT_EQ(done.prop.PropertyName, u"GifFromURL");
+  EXPECT_EQ(done.prop.Status, AsyncStatus::kCompleted);
+  EXPECT_TRUE(done.file_existed);
+  EXPECT_FALSE(std::filesystem::exists(TextToUtf8(done.prop.ValuePath)));  // deleted after
+  EXPECT_TRUE(DownloadFiles().empty());
+  // Empty credentials (":@") mean no authentication.
+  ASSERT_EQ(server_.requests().size(), 1u);
+  EXPECT_EQ(server_.requests()[0].authorization, "");
+}
+
+TEST_F(Download, ProgressArrivesInOrderBeforeTheCompletion) {
+  const std::string body = ThreeFrames();
+  server_.Serve("/slow.gif", Route{.body = body, .chunk_size = 100, .chunk_delay = 40ms});
+  Fetch(server_.Url("/slow.gif"));
+
+  std::vector<int64_t> read;
+  for (const auto& h : events_.heard) {
+    if (h.event != "AsyncReadProgress") break;
+    read.push_back(h.prop.BytesRead);
+    EXPECT_EQ(h.prop.BytesMax, static_cast<int64_t>(body.size()));
+    EXPECT_EQ(h.prop.PropertyName, u"GifFromURL");
+  }
+  ASSERT_GE(read.size(), 2u);
+  EXPECT_TRUE(std::is_sorted(read.begin(), read.end(), std::less_equal<>()));
+  EXPECT_EQ(read.back(), static_cast<int64_t>(body.size()));
+  EXPECT_EQ(events_.Names().size(), read.size() + 2);  // then complete, finished
+}
+
+TEST_F(Download, CredentialsAnswerTheServersChallenge) {
+  // ":" and "@" in a password pass unescaped.
+  server_.Serve("/private.gif", Route{.body = ThreeFrames(), .user = "ann", .password = "p@ss:w"});
+  control_.SetServerUserName(u"ann");
+  control_.SetServerPassword(u"p@ss:w");
+  Fetch(server_.Url("/private.gif"));
+
+  EXPECT_EQ(control_.FlipreelFile(), u"Gif");
+  EXPECT_EQ(server_.requests().back().authorization, "Basic " + testhttp::Base64("ann:p@ss:w"));
+
+  // A file assigned afterwards forgets the address and the credentials.
+  testfiles::TempDir dir;
+  control_.SetFlipreelFile(Utf8ToText(dir.Write("local.gif", ThreeFrames())));
+  EXPECT_EQ(control_.GifFromURL(), u"(None)");
+  EXPECT_EQ(control_.ServerUserName(), u"");
+  EXPECT_EQ(control_.ServerPassword(), u"");
+}
+
+TEST_F(Download, FailedReadsShowTheWarningAndRaiseNoEvent) {
+  struct Case {
+    const char* name;
+    std::string address;
+    int32_t number;
+    Route route;
+    DownloadLimits limits = {};
+  };
+  const std::string gif = ThreeFrames();
+  const testfiles::TempDir folder;
+  const Case cases[] = {
+      {"wrong credentials", "/private.gif", err::kAccessDenied,
+       Route{.body = gif, .user = "ann", .password = "other"}},
+      {"not found", "/missing.gif", err::kServerError, Route{.status = 404, .body = "no"}},
+      {"server error", "/broken.gif", err::kServerError, Route{.status = 500, .body = "oops"}},
+      {"refused connection",
+       "http://127.0.0.1:" + std::to_string(testhttp::HttpServer::UnusedPort()) + "/a.gif",
+       err::kCannotConnect, Route{}},
+      {"closed early", "/cut.gif", err::kDownloadFailed,
+       Route{.body = gif, .ending = Route::Ending::kCloseEarly}},
+      {"server hangs", "/hang.gif", err::kDownloadTimedOut,
+       Route{.body = gif, .ending = Route::Ending::kHang}, DownloadLimits{.idle_timeout = 300ms}},
+      {"too large", "/big.gif", err::kDownloadTooLarge, Route{.body = gif},
+       DownloadLimits{.max_bytes = 100}},
+      {"too large, size unannounced", "/big2.gif", err::kDownloadTooLarge,
+       Route{.body = gif, .send_length = false}, DownloadLimits{.max_bytes = 100}},
+      {"redirect loop", "/loop.gif", err::kTooManyRedirects,
+       Route{.status = 302, .location = "/loop.gif"}, DownloadLimits{.max_redirects = 3}},
+      {"missing local file", "file:///no/such/dir/a.gif", err::kFileNotFound, Route{}},
+      {"local folder", "file://" + folder.path(), err::kPathFileAccess, Route{}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    auto rig = MakeRig();
+    rig->SetLimits(c.limits);
+    Flipreel control(rig->host());
+    Recorder events;
+    control.AddListener(&events);
+    control.InitProperties();
+    control.SetServerUserName(u"ann");
+    control.SetServerPassword(Utf8ToText(kPassword));
+    std::string address = c.address;
+    if (address.starts_with("/")) {
+      server_.Serve(address, c.route);
+      address = server_.Url(address);
+    }
+    control.SetGifFromURL(Utf8ToText(address));
+    ASSERT_TRUE(rig->WaitForReads(10s));
+
+    ASSERT_EQ(rig->messages().size(), 1u);
+    const RigMessage box = rig->messages()[0];
+    const Text prefix = u"Error No: " + FormatLong(c.number) + u" ";
+    EXPECT_EQ(box.text.substr(0, prefix.size()), prefix) << TextToUtf8(box.text);
+    EXPECT_EQ(box.style, kMsgExclamation);
+    EXPECT_EQ(box.title, u"Flipreel Control");
+    EXPECT_EQ(box.text.find(Utf8ToText(kPassword)), Text::npos) << TextToUtf8(box.text);
+    EXPECT_EQ(events.Names(false), std::vector<std::string>{});
+    EXPECT_EQ(control.FlipreelFile(), u"(None)");
+    EXPECT_EQ(control.GifFromURL(), Utf8ToText(address));
+    EXPECT_TRUE(rig->log().empty());
+  }
+}
+
+TEST_F(Download, RefusedRequestResetsTheAddress) {
+  for (const char* address : {"gopher://example.com/a.gif", "C:\\pics\\a.gif"}) {
+    SCOPED_TRACE(address);
+    auto rig = MakeRig();
+    Flipreel control(rig->host());
+    control.InitProperties();
+    control.SetGifFromURL(Utf8ToText(address));
+
+    ASSERT_EQ(rig->messages().size(), 1u);
+    const Text prefix = u"Error No:" + FormatLong(err::kAddressNotSupported) + u" ";
+    EXPECT_EQ(rig->messages()[0].text.substr(0, prefix.size()), prefix);
+    EXPECT_EQ(rig->messages()[0].style, kMsgCritical);
+    EXPECT_EQ(rig->messages()[0].title, u"Download Failed");
+    EXPECT_EQ(control.GifFromURL(), u"(None)");
+    for (const auto& n : rig->notices()) EXPECT_NE(n, "GifFromURL");
+  }
+}
+
+TEST_F(Download, CancelledReadEndsQuietly) {
+  server_.Serve("/slow.gif", Route{.body = ThreeFrames(), .chunk_size = 50, .chunk_delay = 50ms});
+  for (bool with_argument : {false, true}) {
+    SCOPED_TRACE(with_argument);
+    control_.SetGifFromURL(Utf8ToText(server_.Url("/slow.gif")));
+    rig_->Pump(80ms);
+    control_.CancelAsyncRead(with_argument ? Variant(u"whatever") : Variant::Missing());
+    EXPECT_TRUE(rig_->WaitForReads(0ms));
+    rig_->Pump(400ms);
+    EXPECT_TRUE(rig_->messages().empty());
+    EXPECT_EQ(events_.Names(false), std::vector<std::string>{});
+    EXPECT_TRUE(DownloadFiles().empty());
+  }
+}
+
+TEST_F(Download, NewAddressReplacesThePendingRead) {
+  server_.Serve("/hang.gif", Route{.body = ThreeFrames(), .ending = Route::Ending::kHang});
+  control_.SetGifFromURL(Utf8ToText(server_.Url("/hang.gif")));
+  rig_->Pump(50ms);
+  Fetch(server_.Url("/anim.gif"));
+
+  EXPECT_EQ(rig_->messages().size(), 1u);
+  EXPECT_EQ(events_.Names(false), (std::vector<std::string>{"AsyncReadComplete", "ReadFinished"}));
+  EXPECT_EQ(control_.FlipreelFile(), u"Gif");
+}
+
+TEST_F(Download, RedirectsAreFollowedWithoutCarryingCredentialsAway) {
+  testhttp::HttpServer elsewhere;
+  elsewhere.Serve("/anim.gif", Route{.body = ThreeFrames()});
+  server_.Serve(
+      "/old.gif",
+      Route{
+          .status = 301, .user = "ann", .password = "pw", .location = elsewhere.Url("/anim.gif")});
+  control_.SetServerUserName(u"ann");
+  control_.SetServerPassword(u"pw");
+  Fetch(server_.Url("/old.gif"));
+
+  EXPECT_EQ(control_.FlipreelFile(), u"Gif");
+  ASSERT_FALSE(server_.requests().empty());
+  EXPECT_NE(server_.requests().back().authorization, "");
+  for (const auto& request : elsewhere.requests()) {
+    EXPECT_EQ(request.path, "/anim.gif");
+    EXPECT_EQ(request.authorization, "");
+  }
+}
+
+TEST_F(Download, LocalFilesAreCopiedNotTaken) {
+  testfiles::TempDir dir;
+  const std::string path = dir.Write("with space.gif", ThreeFrames());
+  for (const std::string& address : {"file://" + dir.path() + "/with%20space.gif", path}) {
+    SCOPED_TRACE(address);
+    Fetch(address);
+    EXPECT_EQ(control_.FlipreelFile(), u"Gif");
+    EXPECT_EQ(control_.GifFromURL(), Utf8ToText(address));
+    EXPECT_TRUE(testfiles::Exists(path));
+    EXPECT_TRUE(DownloadFiles().empty());
+  }
+  EXPECT_EQ(rig_->messages().size(), 2u);
+}
+
+TEST_F(Download, EmptyBodyCompletesWithABlankControl) {
+  server_.Serve("/empty.gif", Route{.body = ""});
+  Fetch(server_.Url("/empty.gif"));
+  EXPECT_EQ(control_.Frames(), 0);
+  EXPECT_TRUE(control_.imgGif().picture() == Picture());
+  EXPECT_TRUE(DownloadFiles().empty());  // the control deleted the empty file itself
+  ASSERT_EQ(rig_->messages().size(), 1u);
+  EXPECT_EQ(rig_->messages()[0].text, u"Image Download complete");
+  EXPECT_EQ(events_.Names(false), (std::vector<std::string>{"AsyncReadComplete", "ReadFinished"}));
+}
+
+TEST_F(Download, PasswordAppearsNowhere) {
+  server_.Serve("/private.gif", Route{.body = ThreeFrames(),
+                                      .user = "ann",
+                                      .password = kPassword,
+                                      .chunk_size = 200,
+                                      .chunk_delay = 10ms});
+  control_.SetServerUserName(u"ann");
+  control_.SetServerPassword(Utf8ToText(kPassword));
+  Fetch(server_.Url("/private.gif"));
+  EXPECT_EQ(control_.FlipreelFile(), u"Gif");
+  ASSERT_FALSE(events_.heard.empty());
+  EXPECT_EQ(events_.heard.front().prop.Target, Utf8ToText(server_.Url("/private.gif")));
+  ExpectPasswordNowhere();
+}
+
+}  // namespace

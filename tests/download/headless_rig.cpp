@@ -1,0 +1,40 @@
+// The download tests on the headless host, with libcurl.
+#include <thread>
+
+#include "host/headless_host.h"
+#include "tests/download/download_rig.h"
+
+namespace {
+
+class HeadlessRig final : public DownloadRig {
+ public:
+  HeadlessRig() { host_.EnableDownloads(); }
+  flipreel::Host& host() override { return host_; }
+  void SetLimits(const flipreel::DownloadLimits& limits) override { host_.EnableDownloads(limits); }
+  bool WaitForReads(std::chrono::milliseconds timeout) override {
+    return host_.WaitForReads(timeout);
+  }
+  void Pump(std::chrono::milliseconds time) override {
+    const auto end = std::chrono::steady_clock::now() + time;
+    while (std::chrono::steady_clock::now() < end) {
+      host_.ProcessEvents();
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+  }
+  std::vector<RigMessage> messages() const override {
+    std::vector<RigMessage> out;
+    for (const auto& m : host_.messages()) out.push_back({m.text, m.style, m.title});
+    return out;
+  }
+  std::vector<std::string> notices() const override { return host_.notices(); }
+  std::vector<std::string> log() const override { return host_.handler_failures(); }
+
+ private:
+  mutable flipreel::HeadlessHost host_;
+};
+
+}  // namespace
+
+std::unique_ptr<DownloadRig> MakeRig() {
+  return std::make_unique<HeadlessRig>();
+}

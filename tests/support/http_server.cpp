@@ -1,0 +1,254 @@
+#include "tests/support/http_server.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cctype>
+#include <stdexcept>
+
+namespace testhttp {
+
+namespace {
+
+sockaddr_in Loopback(int port) {
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_port = htons(static_cast<uint16_t>(port));
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  return addr;
+}
+
+int BoundSocket(int port) {
+  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) throw std::runtime_error("socket failed");
+  const int one = 1;
+  ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+  sockaddr_in addr = Loopback(port);
+  if (::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
+    ::close(fd);
+    throw std::runtime_error("bind failed");
+  }
+  return fd;
+}
+
+int PortOf(int fd) {
+  sockaddr_in addr{};
+  socklen_t len = sizeof addr;
+  ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
+  return ntohs(addr.sin_port);
+}
+
+bool SendAll(int fd, std::string_view bytes) {
+  while (!bytes.empty()) {
+    const ssize_t n = ::send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL);
+    if (n <= 0) return false;
+    bytes.remove_prefix(static_cast<size_t>(n));
+  }
+  return true;
+}
+
+std::string Lower(std::string s) {
+  for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return s;
+}
+
+std::string Reason(int status) {
+  switch (status) {
+    case 200:
+      return "OK";
+    case 301:
+      return "Moved Permanently";
+    case 302:
+      return "Found";
+    case 401:
+      return "Unauthorized";
+    case 403:
+      return "Forbidden";
+    case 404:
+      return "Not Found";
+    case 500:
+      return "Internal Server Error";
+    default:
+      return "Status";
+  }
+}
+
+}  // namespace
+
+std::string Base64(std::string_view bytes) {
+  static constexpr char kAlphabet[] =
+      "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+  std::string out;
+  size_t i = 0;
+  for (; i + 2 < bytes.size(); i += 3) {
+    const uint32_t v = static_cast<uint8_t>(bytes[i]) << 16 |
+                       static_cast<uint8_t>(bytes[i + 1]) << 8 | static_cast<uint8_t>(bytes[i + 2]);
+    for (int s : {18, 12, 6, 0}) out.push_back(kAlphabet[(v >> s) & 63]);
+  }
+  if (i < bytes.size()) {
+    uint32_t v = static_cast<uint8_t>(bytes[i]) << 16;
+    if (i + 1 < bytes.size()) v |= static_cast<uint8_t>(bytes[i + 1]) << 8;
+    out.push_back(kAlphabet[(v >> 18) & 63]);
+    out.push_back(kAlphabet[(v >> 12) & 63]);
+    out.push_back(i + 1 < bytes.size() ? kAlphabet[(v >> 6) & 63] : '=');
+    out.push_back('=');
+  }
+  return out;
+}
+
+HttpServer::HttpServer() {
+  listen_fd_ = BoundSocket(0);
+  if (::listen(listen_fd_, 16) != 0) throw std::runtime_error("listen failed");
+  port_ = PortOf(listen_fd_);
+  acceptor_ = std::thread([this] { AcceptLoop(); });
+}
+
+HttpServer::~HttpServer() {
+  {
+    std::lock_guard lock(mutex_);
+    stopping_ = true;
+    for (int fd : client_fds_) ::shutdown(fd, SHUT_RDWR);
+  }
+  stop_cv_.notify_all();
+  ::shutdown(listen_fd_, SHUT_RDWR);
+  acceptor_.join();
+  ::close(listen_fd_);
+  std::vector<std::thread> threads;
+  {
+    std::lock_guard lock(mutex_);
+    threads.swap(threads_);
+  }
+  for (auto& t : threads) t.join();
+}
+
+std::string HttpServer::Authority() const {
+  return "127.0.0.1:" + std::to_string(port_);
+}
+
+std::string HttpServer::Url(std::string_view path) const {
+  return "http://" + Authority() + std::string(path);
+}
+
+void HttpServer::Serve(const std::string& path, Route route) {
+  std::lock_guard lock(mutex_);
+  routes_[path] = std::move(route);
+}
+
+std::vector<HttpServer::Request> HttpServer::requests() const {
+  std::lock_guard lock(mutex_);
+  return requests_;
+}
+
+int HttpServer::UnusedPort() {
+  // Bound but not listening: connections to it are refused while it stays
+  // bound, and the port is unlikely to be reused at once after.
+  const int fd = BoundSocket(0);
+  const int port = PortOf(fd);
+  ::close(fd);
+  return port;
+}
+
+void HttpServer::AcceptLoop() {
+  for (;;) {
+    const int fd = ::accept4(listen_fd_, nullptr, nullptr, SOCK_CLOEXEC);
+    std::lock_guard lock(mutex_);
+    if (fd < 0 || stopping_) {
+      if (fd >= 0) ::close(fd);
+      if (stopping_) return;
+      continue;
+    }
+    client_fds_.push_back(fd);
+    threads_.emplace_back([this, fd] { Handle(fd); });
+  }
+}
+
+bool HttpServer::Pause(std::chrono::milliseconds delay) {
+  std::unique_lock lock(mutex_);
+  return !stop_cv_.wait_for(lock, delay, [&] { return stopping_; });
+}
+
+void HttpServer::Handle(int fd) {
+  std::string head;
+  char buffer[4096];
+  while (head.find("\r\n\r\n") == std::string::npos && head.size() < 65536) {
+    const ssize_t n = ::recv(fd, buffer, sizeof buffer, 0);
+    if (n <= 0) break;
+    head.append(buffer, static_cast<size_t>(n));
+  }
+
+  Request request;
+  const size_t line_end = head.find("\r\n");
+  const std::string line = head.substr(0, line_end);
+  const size_t sp1 = line.find(' ');
+  const size_t sp2 = line.find(' ', sp1 + 1);
+  if (sp1 != std::string::npos && sp2 != std::string::npos) {
+    request.method = line.substr(0, sp1);
+    request.path = line.substr(sp1 + 1, sp2 - sp1 - 1);
+  }
+  for (size_t pos = line_end; pos != std::string::npos && pos + 2 < head.size();) {
+    const size_t next = head.find("\r\n", pos + 2);
+    const std::string header = head.substr(pos + 2, next - pos - 2);
+    if (Lower(header.substr(0, 14)) == "authorization:") {
+      request.authorization = header.substr(14);
+      request.authorization.erase(0, request.authorization.find_first_not_of(' '));
+    }
+    pos = next;
+  }
+
+  if (request.method.empty()) {  // a connection that asked nothing
+    std::lock_guard lock(mutex_);
+    std::erase(client_fds_, fd);
+    ::close(fd);
+    return;
+  }
+
+  std::optional<Route> route;
+  {
+    std::lock_guard lock(mutex_);
+    requests_.push_back(request);
+    if (auto it = routes_.find(request.path); it != routes_.end()) route = it->second;
+  }
+  if (!route) {
+    route.emplace();
+    route->status = 404;
+    route->body = "not found";
+    route->content_type = "text/plain";
+  }
+
+  std::string extra;
+  if (route->user &&
+      request.authorization != "Basic " + Base64(*route->user + ":" + route->password)) {
+    route->status = 401;
+    route->body = "who are you?";
+    route->content_type = "text/plain";
+    route->ending = Route::Ending::kComplete;
+    route->chunk_size = 0;
+    extra = "WWW-Authenticate: Basic realm=\"test\"\r\n";
+  }
+  if (!route->location.empty()) extra += "Location: " + route->location + "\r\n";
+
+  const std::string& body = route->body;
+  std::string response = "HTTP/1.1 " + std::to_string(route->status) + " " + Reason(route->status) +
+                         "\r\nContent-Type: " + route->content_type + "\r\nConnection: close\r\n" +
+                         extra;
+  if (route->send_length) response += "Content-Length: " + std::to_string(body.size()) + "\r\n";
+  response += "\r\n";
+
+  const size_t sent_end = route->ending == Route::Ending::kComplete ? body.size() : body.size() / 2;
+  const size_t chunk = route->chunk_size ? route->chunk_size : std::max<size_t>(sent_end, 1);
+  bool ok = SendAll(fd, response);
+  for (size_t at = 0; ok && at < sent_end; at += chunk) {
+    if (at > 0 && !Pause(route->chunk_delay)) ok = false;
+    if (ok) ok = SendAll(fd, std::string_view(body).substr(at, std::min(chunk, sent_end - at)));
+  }
+  if (ok && route->ending == Route::Ending::kHang) Pause(std::chrono::hours(1));
+
+  std::lock_guard lock(mutex_);
+  std::erase(client_fds_, fd);
+  ::close(fd);
+}
+
+}  // namespace testhttp
