@@ -31,27 +31,6 @@ bool LooksLikeSavedForm(const std::string& path) {
   return false;
 }
 
-// The control of the form that the options name, or its first control of our
-// class.
-const SavedControl& ChooseControl(const SavedForm& form, const std::string& file,
-                                  const std::string& name) {
-  if (!name.empty()) {
-    const SavedControl* c = form.Find(name);
-    if (!c)
-      throw SavedFormError(err::kInvalidPropertyValue, file, "", "",
-                           "the form holds no control named \"" + name + "\"");
-    if (!EqualsNoCase(c->class_name, kFlipreelProgId))
-      throw SavedFormError(
-          err::kInvalidPropertyValue, file, c->name, "",
-          "the control is a " + c->class_name + ", not a " + std::string(kFlipreelProgId));
-    return *c;
-  }
-  for (const SavedControl& c : form.controls)
-    if (EqualsNoCase(c.class_name, kFlipreelProgId)) return c;
-  throw SavedFormError(err::kInvalidPropertyValue, file, "", "",
-                       "the form holds no " + std::string(kFlipreelProgId) + " control");
-}
-
 // Runs one assignment; the first host error ends the set-up.
 template <typename Fn>
 bool Step(SetupResult& result, Fn&& step) {
@@ -101,7 +80,8 @@ SetupResult SetUpControl(Flipreel& control, Host& host, const std::string& input
     case InputKind::kSavedForm:
       if (!Step(result, [&] {
             const SavedForm form = ReadSavedForm(input);
-            const SavedControl& saved = ChooseControl(form, input, options.control_name);
+            const SavedControl& saved =
+                ChooseControl(form, input, options.control_name, kFlipreelProgId);
             result.control_name = saved.name;
             RestoreSavedControl(input, saved,
                                 [&](const PropertyBag& bag) { control.ReadProperties(bag); });

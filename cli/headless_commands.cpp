@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <iostream>
 #include <memory>
@@ -20,6 +21,8 @@ namespace {
 
 constexpr int kExitNotWritten = 1;  // pack: the form was not written
 constexpr int kMaxTicks = 1000000;
+// The longest a download may take before it fails with a time-out.
+constexpr std::chrono::seconds kDownloadTimeout{60};
 
 // Why a path the user gave is not a GIF the control can read, in plain words,
 // before the control is given it (it deletes an empty file and says nothing
@@ -72,7 +75,18 @@ struct Session {
     const InputKind kind = ClassifyInput(options.input);
     std::optional<std::string> diagnosis;
     if (kind == InputKind::kGifFile) diagnosis = DiagnoseGifFile(options.input);
-    result = SetUpControl(*control, host, options.input, options.setup);
+    SetupOptions setup = options.setup;
+    if (kind == InputKind::kUrl) {
+      // Addresses are really fetched; the set-up waits until the read ends,
+      // which the limit makes certain.
+      DownloadLimits limits;
+      limits.total_timeout = kDownloadTimeout;
+      host.EnableDownloads(limits);
+      setup.wait_for_download = [this](Flipreel&, Host&) {
+        host.WaitForReads(kDownloadTimeout + std::chrono::seconds(5));
+      };
+    }
+    result = SetUpControl(*control, host, options.input, setup);
     events.Take();
 
     const std::string prefix = "flipreel " + command + ": ";
@@ -102,8 +116,14 @@ struct Session {
   ~Session() { control->RemoveListener(&events); }
 };
 
+void AddCredentialOptions(CLI::App& sub, SetupOptions& setup) {
+  sub.add_option("--user", setup.user, "addresses: ServerUserName");
+  sub.add_option("--password", setup.password, "addresses: ServerPassword");
+}
+
 void AddCommonOptions(CLI::App& sub, CommonOptions& o) {
   sub.add_option("input", o.input, "GIF file, saved form, or address")->required();
+  AddCredentialOptions(sub, o.setup);
   sub.add_flag("--json", o.json, "print JSON");
   sub.add_flag("--design-time", o.design_time, "run the control as in a designer (UserMode False)");
   sub.add_option("--control", o.control_name,
@@ -181,12 +201,11 @@ struct PackOptions {
 // file there that is not a saved form is never overwritten.
 SavedForm ExistingForm(const std::string& path, std::ostream& err) {
   struct stat st {};
-  if (::stat(path.c_str(), &st) != 0) return SavedForm();
-  if (S_ISREG(st.st_mode) && st.st_size == 0) return SavedForm();
-  if (!S_ISREG(st.st_mode) || ClassifyInput(path) != InputKind::kSavedForm)
+  const bool something_there = ::stat(path.c_str(), &st) == 0 && st.st_size > 0;
+  if (something_there && (!S_ISREG(st.st_mode) || ClassifyInput(path) != InputKind::kSavedForm))
     NotWritten(err, path + ": exists and is not a saved form; not overwritten");
   try {
-    return ReadSavedForm(path);
+    return ReadFormToUpdate(path);
   } catch (const HostError& e) {
     NotWritten(
         err, "error " + std::to_string(e.number()) + ": " + e.description() + "; not overwritten");
@@ -212,14 +231,11 @@ void RunPack(const PackOptions& p, std::ostream& out, std::ostream& err) {
   const std::string name = p.name.empty() ? FreeName(form) : p.name;
   SavedControl saved{std::string(kFlipreelProgId), name, PropertyBag(/*skip_defaults=*/true)};
   session.control->WriteProperties(saved.bag);
-  if (SavedControl* existing = form.Find(name)) {
-    if (!EqualsNoCase(existing->class_name, kFlipreelProgId))
-      NotWritten(err, p.output + ": its control \"" + existing->name + "\" is a " +
-                          existing->class_name + "; not overwritten");
-    saved.name = existing->name;
-    *existing = std::move(saved);
-  } else {
-    form.controls.push_back(std::move(saved));
+  try {
+    PutControl(form, p.output, std::move(saved));
+  } catch (const HostError& e) {
+    NotWritten(
+        err, "error " + std::to_string(e.number()) + ": " + e.description() + "; not overwritten");
   }
   try {
     WriteSavedForm(p.output, form);
@@ -263,6 +279,7 @@ void AddHeadlessCommands(CLI::App& app, std::ostream& out, std::ostream& err) {
     CLI::App* sub =
         app.add_subcommand("pack", "Load a GIF into a new control and save it in a saved form");
     sub->add_option("input", p->common.input, "GIF file, saved form, or address")->required();
+    AddCredentialOptions(*sub, p->common.setup);
     sub->add_option("-o,--output", p->output, "the saved form to write")->required();
     sub->add_option("--name", p->name, "the control's name in the form (default: Flipreel1, ...)");
     AddLayoutOptions(*sub, p->common);

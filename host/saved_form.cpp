@@ -616,6 +616,45 @@ void WriteSavedForm(const std::string& path, const SavedForm& form) {
   if (dir.get() >= 0) ::fsync(dir.get());
 }
 
+const SavedControl& ChooseControl(const SavedForm& form, const std::string& file,
+                                  std::string_view name, std::string_view class_name) {
+  const std::string wanted(class_name);
+  if (name.empty()) {
+    for (const SavedControl& c : form.controls)
+      if (EqualsNoCase(c.class_name, class_name)) return c;
+    throw SavedFormError(err::kInvalidPropertyValue, file, "", "",
+                         "the form holds no " + wanted + " control");
+  }
+  const SavedControl* c = form.Find(name);
+  if (!c)
+    throw SavedFormError(err::kInvalidPropertyValue, file, "", "",
+                         "the form holds no control named " + Quoted(name));
+  if (!EqualsNoCase(c->class_name, class_name))
+    throw SavedFormError(err::kInvalidPropertyValue, file, c->name, "",
+                         "the control is a " + c->class_name + ", not a " + wanted);
+  return *c;
+}
+
+void PutControl(SavedForm& form, const std::string& file, SavedControl control) {
+  SavedControl* existing = form.Find(control.name);
+  if (!existing) {
+    form.controls.push_back(std::move(control));
+    return;
+  }
+  if (!EqualsNoCase(existing->class_name, control.class_name))
+    throw SavedFormError(err::kInvalidPropertyValue, file, existing->name, "",
+                         "the form's control of that name is a " + existing->class_name);
+  control.name = existing->name;
+  *existing = std::move(control);
+}
+
+SavedForm ReadFormToUpdate(const std::string& path) {
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0 || (S_ISREG(st.st_mode) && st.st_size == 0))
+    return SavedForm();
+  return ReadSavedForm(path);
+}
+
 void RestoreSavedControl(const std::string& file, const SavedControl& control,
                          const std::function<void(const PropertyBag&)>& restore) {
   try {

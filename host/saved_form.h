@@ -69,6 +69,22 @@ SavedForm ParseSavedForm(std::string_view json, const std::string& file,
 void WriteSavedForm(const std::string& path, const SavedForm& form);
 std::string SerializeSavedForm(const SavedForm& form, const std::string& file = "form");
 
+// The control named name (without regard to case), or for an empty name the
+// form's first control of class_name. A SavedFormError naming the file when
+// there is none, or when the named control is of another class.
+const SavedControl& ChooseControl(const SavedForm& form, const std::string& file,
+                                  std::string_view name, std::string_view class_name);
+
+// Puts a control into the form in place of the control of the same name
+// (keeping that one's spelling of the name), or at the end. Replacing a
+// control of another class is a SavedFormError naming the file.
+void PutControl(SavedForm& form, const std::string& file, SavedControl control);
+
+// The form at path that controls are to be added to: a new, empty form when
+// there is no file there or an empty one; otherwise the file must read as a
+// saved form (ReadSavedForm's errors).
+SavedForm ReadFormToUpdate(const std::string& path);
+
 // Runs restore (usually a control's ReadProperties) on a control's bag and
 // turns a host error it raises into a SavedFormError that names the file, the
 // control and, when the error came from a saved value, its key. What restore
