@@ -172,7 +172,11 @@ bool Flipreel::SplitFrames(const Text& data, ImageArray& frames) {
     std::string header;
     AppendTextBytes(f.substr(0, first + 2), header);  // up to and including 00 21
 
-    const Text scratch = host_.PrivateFolder() + u"/temp.gif";
+    // The scratch file lives in the host's private folder, never in the
+    // current directory, so that it cannot clash with a file of the user's or
+    // with another control. A folder that cannot be made fails each step that
+    // uses the file, as a file that cannot be opened would.
+    const auto scratch = [&] { return host_.PrivateFolder() + u"/temp.gif"; };
     const float tppx = host_.TwipsPerPixelX();
     const float tppy = host_.TwipsPerPixelY();
     int16_t n = 0;
@@ -183,7 +187,7 @@ bool Flipreel::SplitFrames(const Text& data, ImageArray& frames) {
     // starts at the extension's label F9) and places it in element n - 1.
     auto load_frame = [&](TextView chunk) {
       Step(mode, [&] { state_.FileNumber = host_.FreeFile(); });
-      Step(mode, [&] { host_.Open(state_.FileNumber, scratch, FileAccess::kWrite); });
+      Step(mode, [&] { host_.Open(state_.FileNumber, scratch(), FileAccess::kWrite); });
       Step(mode, [&] {
         file_bytes = header;
         AppendTextBytes(chunk, file_bytes);
@@ -205,8 +209,8 @@ bool Flipreel::SplitFrames(const Text& data, ImageArray& frames) {
         });
       }
       Step(mode, [&] { frames(n - 1).setTag(FormatLong(delay)); });
-      Step(mode, [&] { frames(n - 1).setPicture(host_.LoadPicture(scratch)); });
-      Step(mode, [&] { host_.Kill(scratch); });
+      Step(mode, [&] { frames(n - 1).setPicture(host_.LoadPicture(scratch())); });
+      Step(mode, [&] { host_.Kill(scratch()); });
     };
 
     size_t start = first + 3;  // the block-size byte after the first label F9
@@ -238,7 +242,9 @@ bool Flipreel::SplitFrames(const Text& data, ImageArray& frames) {
 void Flipreel::RemoveGif() {
   state_.Buffer.clear();
   const int32_t last = state_.LastFrame;
-  for (int32_t i = 0; i <= last; ++i) imgBuffer_(CheckedInt16(i)).setPicture(Picture());
+  FlipreelState& s = state_;
+  for (s.ElementCounter = 0; s.ElementCounter <= last; ++s.ElementCounter)
+    imgBuffer_(CheckedInt16(s.ElementCounter)).setPicture(Picture());
   imgGif_.setPicture(Picture());
 }
 

@@ -83,6 +83,12 @@ void PutFrame(GifFileType* gif, const FrameImage& f) {
   } else {
     for (int y = 0; y < f.height; ++y) put_row(y);
   }
+  // The local table is written; giflib would lose its copy if the next image
+  // has none, so it is released here.
+  if (gif->Image.ColorMap) {
+    GifFreeMapObject(gif->Image.ColorMap);
+    gif->Image.ColorMap = nullptr;
+  }
 }
 
 // --- drawing helpers ---------------------------------------------------------

@@ -67,8 +67,9 @@ std::string ReadFd(int fd, int64_t length) {
 
 // Opens a regular file for reading; anything else is a path/file access
 // error. Opening does not wait: a named pipe without a writer would otherwise
-// block the caller for good.
-int OpenRegularForReading(const std::string& path) {
+// block the caller for good. Returns -1 with errno set when the path cannot be
+// opened, and the file's length in *length when asked for.
+int OpenRegularForReading(const std::string& path, int64_t* length = nullptr) {
   const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) return -1;
   struct stat st {};
@@ -76,6 +77,7 @@ int OpenRegularForReading(const std::string& path) {
     ::close(fd);
     Raise(err::kPathFileAccess);
   }
+  if (length) *length = st.st_size;
   return fd;
 }
 
@@ -148,10 +150,10 @@ void FileTable::CloseAll() {
 }
 
 void FileTable::Kill(const std::string& path) {
-  struct stat st {};
-  if (::lstat(path.c_str(), &st) != 0) RaiseErrno(errno);
-  if (S_ISDIR(st.st_mode)) Raise(err::kFileNotFound);
-  if (::unlink(path.c_str()) != 0) RaiseErrno(errno);
+  if (::unlink(path.c_str()) == 0) return;
+  // Kill removes files only; a folder is not found as a file.
+  if (errno == EISDIR) Raise(err::kFileNotFound);
+  RaiseErrno(errno);
 }
 
 bool FileTable::Exists(const std::string& path) {
@@ -160,15 +162,14 @@ bool FileTable::Exists(const std::string& path) {
 }
 
 std::string FileTable::ReadWholeFile(const std::string& path) {
-  const int fd = OpenRegularForReading(path);
+  int64_t length = 0;
+  const int fd = OpenRegularForReading(path, &length);
   if (fd < 0) RaiseErrno(errno);
   struct Closer {
     int fd;
     ~Closer() { ::close(fd); }
   } closer{fd};
-  struct stat st {};
-  if (::fstat(fd, &st) != 0) RaiseErrno(errno);
-  return ReadFd(fd, st.st_size);
+  return ReadFd(fd, length);
 }
 
 PrivateFolder::~PrivateFolder() {

@@ -2,6 +2,8 @@
 
 #include <gif_lib.h>
 
+#include <algorithm>
+#include <cstdint>
 #include <cstring>
 #include <memory>
 #include <vector>
@@ -21,13 +23,12 @@ struct MemoryReader {
 
 int ReadFromMemory(GifFileType* gif, GifByteType* out, int length) {
   auto* r = static_cast<MemoryReader*>(gif->UserData);
-  size_t want = length < 0 ? 0 : static_cast<size_t>(length);
-  size_t n = 0;
+  const size_t want = length < 0 ? 0 : static_cast<size_t>(length);
   const size_t avail = r->pos < r->size ? r->size - r->pos : 0;
   const size_t take = want < avail ? want : avail;
-  std::memcpy(out, r->data + r->pos, take);
+  if (take > 0) std::memcpy(out, r->data + r->pos, take);
   r->pos += take;
-  n = take;
+  size_t n = take;
   if (n < want && r->add_terminator && r->pos == r->size) {
     out[n++] = 0;
     r->pos = r->size + 1;  // only once
@@ -81,6 +82,18 @@ bool EndsBeforeFirstImageTerminator(std::span<const uint8_t> b) {
   return false;
 }
 
+// The most pixels that the LZW data in the given number of bytes can decode
+// to, so that a descriptor promising more is refused before its pixels are
+// allocated. Codes are at least one bit wide, and the k-th code after a clear
+// adds at most k pixels (a string one longer than the longest so far), never
+// more than the 4096 of a full code table.
+int64_t MostPixelsEncodable(size_t bytes) {
+  constexpr int64_t kLongest = 4096;
+  const int64_t codes = static_cast<int64_t>(std::min<size_t>(bytes, size_t{1} << 40)) * 8;
+  if (codes <= kLongest) return codes * (codes + 1) / 2;
+  return kLongest * (kLongest + 1) / 2 + (codes - kLongest) * kLongest;
+}
+
 }  // namespace
 
 bool LooksLikeGif(std::span<const uint8_t> bytes) {
@@ -118,10 +131,9 @@ Picture DecodeGif(std::span<const uint8_t> bytes) {
   const int width = desc.Width;
   const int height = desc.Height;
   const int64_t pixels = int64_t{width} * height;
-  const int64_t remaining = static_cast<int64_t>(bytes.size() - std::min(reader.pos, bytes.size()));
-  // A code of at least 3 bits yields at most 4097 pixels.
+  const size_t remaining = bytes.size() - std::min(reader.pos, bytes.size());
   if (width <= 0 || height <= 0 || pixels > kMaxPicturePixels ||
-      pixels > (remaining * 8 / 3 + 1) * 4097)
+      pixels > MostPixelsEncodable(remaining))
     Invalid();
 
   PictureData::Palette palette;
@@ -137,18 +149,21 @@ Picture DecodeGif(std::span<const uint8_t> bytes) {
   if (transparent >= 0) palette[transparent] &= 0x00FFFFFFu;
 
   std::vector<uint8_t> indices(static_cast<size_t>(pixels));
-  auto read_row = [&](int row) {
-    if (DGifGetLine(gif.get(), indices.data() + static_cast<size_t>(row) * width, width) ==
+  auto read_rows = [&](int row, int count) {
+    if (DGifGetLine(gif.get(), indices.data() + static_cast<size_t>(row) * width, width * count) ==
         GIF_ERROR)
       Invalid();
   };
   if (desc.Interlace) {
+    // Rows arrive in four passes: every 8th from 0, every 8th from 4, every
+    // 4th from 2, every 2nd from 1.
     static constexpr int kStart[] = {0, 4, 2, 1};
     static constexpr int kStep[] = {8, 8, 4, 2};
     for (int pass = 0; pass < 4; ++pass)
-      for (int row = kStart[pass]; row < height; row += kStep[pass]) read_row(row);
+      for (int row = kStart[pass]; row < height; row += kStep[pass]) read_rows(row, 1);
   } else {
-    for (int row = 0; row < height; ++row) read_row(row);
+    static_assert(kMaxPicturePixels <= INT32_MAX);
+    read_rows(0, height);  // the whole image in one call
   }
   return Picture(PictureData::Indexed(width, height, std::move(indices), palette));
 }
