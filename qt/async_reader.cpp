@@ -180,7 +180,7 @@ void AsyncReader::Read(const Text& target, int32_t async_type, const Text& prope
   });
   QObject::connect(read->reply, &QNetworkReply::metaDataChanged, read->manager, [this, serial] {
     State* r = Find(serial);
-    if (!r) return;
+    if (!r || r->failure) return;
     r->idle.start();
     const int status = HttpStatus(*r->reply);
     // Redirects and challenges are answered by the manager itself.
@@ -227,6 +227,7 @@ void AsyncReader::Cancel(const Text& property_name) {
 void AsyncReader::OnData(State& read) {
   read.idle.start();
   const QByteArray data = read.reply->readAll();
+  if (read.failure) return;
   // The body of a redirect or of an authentication challenge is no part of
   // the file.
   if (HttpStatus(*read.reply) >= 300) return;
@@ -248,10 +249,17 @@ void AsyncReader::OnData(State& read) {
 }
 
 void AsyncReader::Fail(State& read, HostError error) {
-  if (read.finished || read.failure) return;
-  read.failure = std::move(error);
-  if (read.reply) read.reply->abort();  // finishes the reply, which ends the read
-  if (State* still = Find(read.serial); still && !still->finished) OnFinished(*still);
+  if (read.finished) return;
+  if (!read.failure) read.failure = std::move(error);
+  // Aborted from the event loop: inside one of its own signals the reply may
+  // still be setting an error of its own. What arrives until then is ignored.
+  const uint64_t serial = read.serial;
+  QTimer::singleShot(0, &context_, [this, serial] {
+    State* r = Find(serial);
+    if (!r || r->finished) return;
+    r->reply->abort();  // finishes the reply, which ends the read
+    if (State* still = Find(serial); still && !still->finished) OnFinished(*still);
+  });
 }
 
 void AsyncReader::OnFinished(State& read) {
