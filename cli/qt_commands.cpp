@@ -183,7 +183,7 @@ bool SetUp(const std::string& command, FlipreelWidget& w, ViewOptions& o) {
               << result.error->description() << "\n";
   }
   if (!w.control().state().FramesLoaded) {
-    std::cerr << prefix << o.input << ": " << WhyNothingLoaded(o.input, result.kind, boxes.empty())
+    std::cerr << prefix << o.input << ": " << WhyNothingLoaded(o.input, result.kind, !boxes.empty())
               << "\n";
     return false;
   }
