@@ -211,7 +211,7 @@ struct Downloader::Impl {
       events.back().bytes_read = bytes;
       events.back().bytes_max = expected;
     } else {
-      events.push_back(Event{id, false, bytes, expected, std::nullopt, {}});
+      events.push_back(Queued{id, false, bytes, expected, 0, {}, {}});
     }
     events_ready.notify_all();
   }
@@ -289,8 +289,9 @@ struct Downloader::Impl {
         if (!failure) ::unlink(t.path.c_str());
       } else {
         if (!failure) finished_paths.emplace(id, t.path);
-        events.push_back(Event{id, true, t.bytes, expected > 0 ? expected : t.bytes, failure,
-                               failure ? std::string() : t.path});
+        events.push_back(Queued{
+            id, true, t.bytes, expected > 0 ? expected : t.bytes, failure ? failure->number() : 0,
+            failure ? failure->description() : std::string(), failure ? std::string() : t.path});
         events_ready.notify_all();
       }
     }
@@ -311,7 +312,18 @@ struct Downloader::Impl {
   // --- shared with the user-interface thread ----------------------------------
   std::mutex mutex;
   std::condition_variable events_ready;
-  std::deque<Event> events;
+  // An error is queued as its number and text: a HostError's message is
+  // shared between copies, which must then not live on two threads.
+  struct Queued {
+    uint64_t id;
+    bool finished;
+    int64_t bytes_read;
+    int64_t bytes_max;
+    int32_t failure_number;  // 0: none
+    std::string failure_description;
+    std::string file;
+  };
+  std::deque<Queued> events;
   std::map<uint64_t, std::string> finished_paths;  // completed, not yet collected
   std::set<uint64_t> cancelled;                    // cancelled, not yet disposed of by the worker
   std::vector<std::unique_ptr<Transfer>> to_start;
@@ -391,7 +403,7 @@ void Downloader::Cancel(uint64_t id) {
   {
     std::lock_guard lock(impl_->mutex);
     impl_->cancelled.insert(id);
-    std::erase_if(impl_->events, [&](const Event& e) { return e.id == id; });
+    std::erase_if(impl_->events, [&](const Impl::Queued& e) { return e.id == id; });
     if (auto it = impl_->finished_paths.find(id); it != impl_->finished_paths.end()) {
       ::unlink(it->second.c_str());
       impl_->finished_paths.erase(it);
@@ -403,8 +415,17 @@ void Downloader::Cancel(uint64_t id) {
 
 std::vector<Downloader::Event> Downloader::TakeEvents() {
   std::lock_guard lock(impl_->mutex);
-  std::vector<Event> out(std::make_move_iterator(impl_->events.begin()),
-                         std::make_move_iterator(impl_->events.end()));
+  std::vector<Event> out;
+  out.reserve(impl_->events.size());
+  for (Impl::Queued& q : impl_->events) {
+    Event& e = out.emplace_back();
+    e.id = q.id;
+    e.finished = q.finished;
+    e.bytes_read = q.bytes_read;
+    e.bytes_max = q.bytes_max;
+    if (q.failure_number != 0) e.failure.emplace(q.failure_number, q.failure_description);
+    e.file = std::move(q.file);
+  }
   impl_->events.clear();
   for (const Event& e : out)
     if (e.finished) impl_->finished_paths.erase(e.id);
