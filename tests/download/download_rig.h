@@ -1,5 +1,5 @@
-// A host that really downloads, with what a test needs to watch it. The same
-// download tests run on every host that has a rig.
+// A control on a host that really downloads, with what a test needs to watch
+// them. The same download tests run on every host that has a rig.
 #pragma once
 
 #include <chrono>
@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "control/flipreel.h"
 #include "host/download.h"
-#include "host/host.h"
 
 struct RigMessage {
   flipreel::Text text;
@@ -19,6 +19,8 @@ struct RigMessage {
 class DownloadRig {
  public:
   virtual ~DownloadRig() = default;
+  // A new control, initialised (InitProperties), at run time.
+  virtual flipreel::Flipreel& control() = 0;
   virtual flipreel::Host& host() = 0;
   // For reads started afterwards.
   virtual void SetLimits(const flipreel::DownloadLimits& limits) = 0;
@@ -29,7 +31,7 @@ class DownloadRig {
   virtual std::vector<RigMessage> messages() const = 0;
   virtual std::vector<std::string> notices() const = 0;
   // Everything the host wrote down besides message boxes: failed handlers,
-  // errors of host events.
+  // errors of host events, warnings.
   virtual std::vector<std::string> log() const = 0;
 };
 

@@ -8,7 +8,11 @@ namespace {
 
 class HeadlessRig final : public DownloadRig {
  public:
-  HeadlessRig() { host_.EnableDownloads(); }
+  HeadlessRig() {
+    host_.EnableDownloads();
+    control_.InitProperties();
+  }
+  flipreel::Flipreel& control() override { return control_; }
   flipreel::Host& host() override { return host_; }
   void SetLimits(const flipreel::DownloadLimits& limits) override { host_.EnableDownloads(limits); }
   bool WaitForReads(std::chrono::milliseconds timeout) override {
@@ -31,6 +35,7 @@ class HeadlessRig final : public DownloadRig {
 
  private:
   mutable flipreel::HeadlessHost host_;
+  flipreel::Flipreel control_{host_};
 };
 
 }  // namespace

@@ -1,24 +1,39 @@
-// The download tests on the Qt host, with QNetworkAccessManager. Message
-// boxes are recorded instead of shown.
+// The download tests on the Qt host, with QNetworkAccessManager, through the
+// widget users embed. Message boxes are recorded instead of shown.
 #include <QEventLoop>
 #include <QTimer>
-#include <QWidget>
 
 #include "qt/async_reader.h"
-#include "qt/qt_host.h"
+#include "qt/flipreel_widget.h"
 #include "tests/download/download_rig.h"
 
 namespace {
 
-class QtRig final : public DownloadRig, private flipreel::QtSurface {
+// Qt's own warnings go to the log of the rig that is alive.
+std::vector<std::string>* g_qt_log = nullptr;
+
+void RecordQtMessage(QtMsgType, const QMessageLogContext&, const QString& text) {
+  if (g_qt_log) g_qt_log->push_back(text.toStdString());
+}
+
+class QtRig final : public DownloadRig {
  public:
-  QtRig() : host_(widget_, *this) {
-    host_.SetMessageBoxHandler([this](const flipreel::MessageBoxRequest& box) {
+  QtRig() {
+    g_qt_log = &log_;
+    previous_handler_ = qInstallMessageHandler(RecordQtMessage);
+    widget_.host().SetMessageBoxHandler([this](const flipreel::MessageBoxRequest& box) {
       messages_.push_back({box.text.toStdU16String(), box.style, box.title.toStdU16String()});
       return 1;
     });
+    QObject::connect(&widget_, &flipreel::FlipreelWidget::PropertyChanged,
+                     [this](const QString& name) { notices_.push_back(name.toStdString()); });
   }
-  flipreel::Host& host() override { return host_; }
+  ~QtRig() override {
+    qInstallMessageHandler(previous_handler_);
+    g_qt_log = nullptr;
+  }
+  flipreel::Flipreel& control() override { return widget_.control(); }
+  flipreel::Host& host() override { return widget_.host(); }
   void SetLimits(const flipreel::DownloadLimits& limits) override { reader().SetLimits(limits); }
   bool WaitForReads(std::chrono::milliseconds timeout) override {
     return reader().WaitForReads(timeout);
@@ -34,21 +49,14 @@ class QtRig final : public DownloadRig, private flipreel::QtSurface {
 
  private:
   flipreel::AsyncReader& reader() {
-    return dynamic_cast<flipreel::AsyncReader&>(*host_.async_reader());
-  }
-  void ElementChanged(const flipreel::Element&, flipreel::ElementProperty) override {}
-  void SurfaceBackChanged() override {}
-  void RefreshRequested() override {}
-  void PropertyNotified(std::string_view name) override { notices_.emplace_back(name); }
-  void HostEventFailed(std::string_view event, const flipreel::HostError& error) override {
-    log_.push_back(std::string(event) + ": " + error.description());
+    return dynamic_cast<flipreel::AsyncReader&>(*widget_.host().async_reader());
   }
 
-  QWidget widget_;
-  flipreel::QtHost host_;
+  QtMessageHandler previous_handler_ = nullptr;
   std::vector<RigMessage> messages_;
   std::vector<std::string> notices_;
   std::vector<std::string> log_;
+  flipreel::FlipreelWidget widget_;
 };
 
 }  // namespace
