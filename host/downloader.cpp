@@ -15,6 +15,8 @@
 #include <set>
 #include <thread>
 
+#include "host/files.h"
+
 namespace flipreel {
 
 namespace {
@@ -58,19 +60,6 @@ ConnectProblem ProblemFromErrno(long os_errno) {
     default:
       return ConnectProblem::kOther;
   }
-}
-
-bool WriteAll(int fd, const char* data, size_t size) {
-  while (size > 0) {
-    const ssize_t n = ::write(fd, data, size);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    data += n;
-    size -= static_cast<size_t>(n);
-  }
-  return true;
 }
 
 void InitCurlOnce() {

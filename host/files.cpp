@@ -35,19 +35,6 @@ namespace {
   }
 }
 
-bool WriteAll(int fd, const char* data, size_t size) {
-  while (size > 0) {
-    const ssize_t n = ::write(fd, data, size);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    data += n;
-    size -= static_cast<size_t>(n);
-  }
-  return true;
-}
-
 std::string ReadFd(int fd, int64_t length) {
   std::string bytes;
   bytes.resize(static_cast<size_t>(length));
@@ -82,6 +69,19 @@ int OpenRegularForReading(const std::string& path, int64_t* length = nullptr) {
 }
 
 }  // namespace
+
+bool WriteAll(int fd, const char* data, size_t size) {
+  while (size > 0) {
+    const ssize_t n = ::write(fd, data, size);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    data += n;
+    size -= static_cast<size_t>(n);
+  }
+  return true;
+}
 
 FileTable::~FileTable() {
   CloseAll();

@@ -44,6 +44,10 @@ class FileTable {
   std::array<OpenFile, 256> files_{};
 };
 
+// Writes all bytes to a file descriptor, going on after interruptions and
+// short writes; false on any other failure (errno says why).
+bool WriteAll(int fd, const char* data, size_t size);
+
 // A folder of our own, created with owner-only access on first use and removed
 // with everything in it when the owner goes away.
 class PrivateFolder {
