@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <string>
 
 #include "control/flipreel.h"
@@ -16,15 +17,23 @@
 
 namespace {
 
-// A folder of the fuzzer's own for the input files.
-const std::string& InputFolder() {
-  static const std::string folder = [] {
+// A folder of the fuzzer's own for the input files, removed at exit.
+class InputFolder {
+ public:
+  InputFolder() {
     std::string templ = "/tmp/flipreel-fuzz-XXXXXX";
     if (!mkdtemp(templ.data())) std::abort();
-    return templ;
-  }();
-  return folder;
-}
+    path_ = templ;
+  }
+  ~InputFolder() {
+    std::error_code ec;
+    std::filesystem::remove_all(path_, ec);
+  }
+  const std::string& path() const { return path_; }
+
+ private:
+  std::string path_;
+};
 
 void WriteFile(const std::string& path, const uint8_t* data, size_t size) {
   std::FILE* file = std::fopen(path.c_str(), "wb");
@@ -46,7 +55,8 @@ const uint8_t kTwoFrames[] = {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  const std::string path = InputFolder() + "/input.gif";
+  static const InputFolder folder;
+  const std::string path = folder.path() + "/input.gif";
   flipreel::HeadlessHost host;
   flipreel::Flipreel control(host);
   control.InitProperties();
