@@ -1,5 +1,5 @@
 // Broken and hostile inputs: each must fail with the host's error (or, for the
-// control, its specified reaction) and never crash, hang or throw anything else.
+// control, its defined reaction) and never crash, hang or throw anything else.
 #include <filesystem>
 #include <span>
 #include <string>
@@ -35,7 +35,7 @@ std::string Descriptor(int w, int h, int packed = 0) {
 const std::string kData = ByteString({2, 2, 0x04, 0x0A, 0});
 
 // Loads bytes into a fresh control and checks that it ends in one of its
-// specified states: loaded, or cleared (with the split's message when the
+// defined states: loaded, or cleared (with the split's message when the
 // split started and failed).
 void LoadCleanly(const std::string& bytes) {
   testfiles::TempDir dir;
