@@ -5,6 +5,7 @@
 #include <QPaintEvent>
 #include <QPainter>
 #include <QtGlobal>
+#include <utility>
 
 #include "host/numbers.h"
 #include "qt/colors.h"
@@ -391,14 +392,23 @@ void FlipreelWidget::ElementChanged(const Element& element, ElementProperty what
   old = look;
   if (which == kBackShape) UpdateOpaqueness();
   if (!isVisible()) return;  // a hidden widget paints everything when shown
-  // Unchanged colours and styles with a new picture or place: only the old
-  // and the new rectangle need painting.
-  if (before == look.rect) {
-    update(look.rect);
+  // Only the old and the new rectangle need painting. A tick's changes are
+  // painted together when the tick ends.
+  if (host_->in_tick()) {
+    tick_dirty_ += before;
+    tick_dirty_ += look.rect;
   } else {
     update(before);
     update(look.rect);
   }
+}
+
+// Paints what the tick changed at once, rather than from a later pass of the
+// event loop: the frame appears on its tick, and the loop wakes once a frame.
+void FlipreelWidget::TickEnded() {
+  if (tick_dirty_.isEmpty()) return;
+  const QRegion dirty = std::exchange(tick_dirty_, QRegion());
+  if (isVisible()) repaint(dirty);
 }
 
 void FlipreelWidget::SurfaceBackChanged() {
@@ -414,19 +424,50 @@ void FlipreelWidget::PropertyNotified(std::string_view name) {
   emit PropertyChanged(QString::fromUtf8(name.data(), static_cast<qsizetype>(name.size())));
 }
 
+// Paints bottom to top, but leaves out what an opaque layer above hides: a
+// frame that covers the control is then the only thing drawn on a tick.
 void FlipreelWidget::PaintElements(QPainter& painter, const QRect& clip) {
   if (!control_) return;
   const QPalette& pal = palette();
-  if (host_->surface_back_style() == 1)
-    painter.fillRect(clip, ResolveColor(host_->surface_back_color(), pal));
   const TwipScale s = scale();
   const Flipreel& c = *control_;
-  if (ShapeRect(c.shpBackGround(), s).intersects(clip))
-    PaintShape(painter, c.shpBackGround(), s, pal);
-  if (ImagePaintRect(c.imgBackGround(), s).intersects(clip))
-    PaintImage(painter, c.imgBackGround(), s, cache_);
-  if (ImagePaintRect(c.imgGif(), s).intersects(clip)) PaintImage(painter, c.imgGif(), s, cache_);
-  if (ShapeRect(c.shpBorder(), s).intersects(clip)) PaintShape(painter, c.shpBorder(), s, pal);
+  const QRect back_shape = ShapeRect(c.shpBackGround(), s);
+  const QRect back_image = ImagePaintRect(c.imgBackGround(), s);
+  const QRect gif = ImagePaintRect(c.imgGif(), s);
+  const QRect border = ShapeRect(c.shpBorder(), s);
+
+  // What each layer leaves of the clip to the layers below it.
+  QRegion open(clip);
+  auto covers = [&](const Image& image, const QRect& r) {
+    return !r.isEmpty() && r.intersects(clip) && cache_.IsOpaque(image.picture());
+  };
+  const QRegion below_gif = covers(c.imgGif(), gif) ? open.subtracted(gif) : open;
+  const QRegion below_back_image =
+      covers(c.imgBackGround(), back_image) ? below_gif.subtracted(back_image) : below_gif;
+  const bool back_filled = c.shpBackGround().backStyle() == 1 && !back_shape.isEmpty();
+  const QRegion below_back_shape =
+      back_filled ? below_back_image.subtracted(back_shape) : below_back_image;
+
+  // Draws one layer within what the layers above leave open of it.
+  auto within = [&](const QRegion& region, const QRect& bounds, auto&& paint) {
+    if (!region.intersects(bounds)) return;
+    if (region == open) {
+      paint();
+      return;
+    }
+    painter.save();
+    painter.setClipRegion(region, Qt::IntersectClip);
+    paint();
+    painter.restore();
+  };
+  if (host_->surface_back_style() == 1) {
+    const QColor color = ResolveColor(host_->surface_back_color(), pal);
+    for (const QRect& r : below_back_shape) painter.fillRect(r, color);
+  }
+  within(below_back_image, back_shape, [&] { PaintShape(painter, c.shpBackGround(), s, pal); });
+  within(below_gif, back_image, [&] { PaintImage(painter, c.imgBackGround(), s, cache_); });
+  if (gif.intersects(clip)) PaintImage(painter, c.imgGif(), s, cache_);
+  if (border.intersects(clip)) PaintShape(painter, c.shpBorder(), s, pal);
 }
 
 void FlipreelWidget::paintEvent(QPaintEvent* event) {

@@ -26,6 +26,7 @@
 #include <QImage>
 #include <QPixmap>
 #include <QPointer>
+#include <QRegion>
 #include <QString>
 #include <QWidget>
 #include <array>
@@ -233,6 +234,7 @@ class FlipreelWidget : public QWidget, private QtSurface {
   void ElementChanged(const Element& element, ElementProperty what) override;
   void SurfaceBackChanged() override;
   void RefreshRequested() override;
+  void TickEnded() override;
   void PropertyNotified(std::string_view name) override;
   void HostEventFailed(std::string_view event, const HostError& error) override;
 
@@ -265,6 +267,7 @@ class FlipreelWidget : public QWidget, private QtSurface {
 
   PictureCache cache_;
   std::array<Look, kPaintedCount> looks_{};
+  QRegion tick_dirty_;  // what the tick being delivered has changed so far
   FlipreelError last_error_;
   int16_t* hit_result_ = nullptr;
   QPointer<QWidget> forward_to_;

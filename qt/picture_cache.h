@@ -41,6 +41,10 @@ class PictureCache {
   // The paint-ready copy, converted now when none is kept. A null image for
   // the empty picture and when memory for the copy cannot be had.
   const QImage& Get(const Picture& picture);
+  // Whether every pixel of the picture is opaque (converting it if need be).
+  bool IsOpaque(const Picture& picture) {
+    return !picture.IsEmpty() && Get(picture).format() == QImage::Format_RGB32;
+  }
   // Pictures may have gone away: their copies are dropped at the next use.
   void MarkStale() { stale_ = true; }
   void Clear();

@@ -80,12 +80,19 @@ void QtHost::ElementChanged(const Element& element, ElementProperty what) {
 
 // Switching the timer on or setting its interval starts a fresh interval; an
 // interval of 0 never ticks.
+//
+// The control re-arms the timer with the same interval on every step. Inside
+// a tick that keeps the running timer's schedule: the next interval then
+// counts from the tick's due time, as on the headless host, rather than from
+// the moment the step's work ends, which would slow every animation down by
+// its own processing time (and cost a timer restart per frame).
 void QtHost::Rearm() {
-  if (!manual_ticks_ && timer_ && timer_->enabled() && timer_->interval() > 0) {
-    qtimer_.start(timer_->interval());
-  } else {
+  if (manual_ticks_ || !timer_ || !timer_->enabled() || timer_->interval() <= 0) {
     qtimer_.stop();
+    return;
   }
+  if (in_tick_ && qtimer_.isActive() && qtimer_.interval() == timer_->interval()) return;
+  qtimer_.start(timer_->interval());
 }
 
 void QtHost::SetManualTicks(bool manual) {
@@ -95,17 +102,30 @@ void QtHost::SetManualTicks(bool manual) {
 
 void QtHost::OnQTimer() {
   // A tick that neither stops nor re-arms the timer leaves the QTimer running
-  // with its interval counted from this tick.
+  // on its schedule.
+  in_tick_ = true;
   RunHostEvent("Timer1", [this] {
     ++ticks_delivered_;
     control_->OnTimer();
   });
+  in_tick_ = false;
+  surface_.TickEnded();
 }
 
 bool QtHost::DeliverTick() {
   if (!timer_ || !timer_->enabled()) return false;
   ++ticks_delivered_;
-  if (control_) control_->OnTimer();
+  if (!control_) return true;
+  // The surface hears of the end of the tick even when the tick fails.
+  struct EndTick {
+    QtHost& host;
+    ~EndTick() {
+      host.in_tick_ = false;
+      host.surface_.TickEnded();
+    }
+  } end{*this};
+  in_tick_ = true;
+  control_->OnTimer();
   return true;
 }
 

@@ -65,6 +65,8 @@ class QtSurface {
   virtual void ElementChanged(const Element& element, ElementProperty what) = 0;
   virtual void SurfaceBackChanged() = 0;  // background colour or style
   virtual void RefreshRequested() = 0;
+  // A tick has been delivered: what it changed can be painted now.
+  virtual void TickEnded() = 0;
   virtual void PropertyNotified(std::string_view name) = 0;
   // The control failed inside a host event (a tick, a resize, a download
   // report): there is no caller to hand the error to.
@@ -100,6 +102,8 @@ class QtHost final : public Host {
   bool timer_running() const { return qtimer_.isActive(); }
   int timer_interval_ms() const { return qtimer_.interval(); }
   int ticks_delivered() const { return ticks_delivered_; }
+  // Whether a tick is being delivered to the control right now.
+  bool in_tick() const { return in_tick_; }
 
   // --- for the surface ----------------------------------------------------------
   HostedControl* control() const { return control_; }
@@ -170,6 +174,7 @@ class QtHost final : public Host {
   QTimer qtimer_;
   const Timer* timer_ = nullptr;
   bool manual_ticks_ = false;
+  bool in_tick_ = false;
   int ticks_delivered_ = 0;
   int resizes_delivered_ = 0;
 

@@ -1,0 +1,334 @@
+// FlipreelWidget next to QLabel + QMovie, in one run under one X server
+// (Xvfb): the CPU time of playing a 480 x 270, 25 frames-per-second GIF for
+// 10 s, the CPU time while the widget is hidden, and the resident memory
+// after loading a 1280 x 720, 200-frame GIF (QMovie with CacheAll).
+//
+// Each measurement runs in a child process of its own (this program with a
+// mode argument), so that one measurement's memory and caches do not reach
+// another; the parent generates the GIFs, runs the children one after the
+// other and prints the figures and their ratios.
+//
+//   xvfb-run -a -s "-screen 0 1920x1080x24" flipreel_qt_bench [--seconds S]
+//   flipreel_qt_bench write-gifs DIR        (the two GIFs, to look at)
+//   flipreel_qt_bench MODE FILE [SECONDS]   (one child: play-widget,
+//       hidden-widget, play-movie, play-floor, memory-widget, memory-movie)
+#include <malloc.h>
+#include <sys/resource.h>
+
+#include <QApplication>
+#include <QDir>
+#include <QEventLoop>
+#include <QFileInfo>
+#include <QImageReader>
+#include <QLabel>
+#include <QMovie>
+#include <QPainter>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <cmath>
+#include <cstdio>
+#include <fstream>
+#include <iostream>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "examples/example_gifs.h"
+#include "qt/flipreel_widget.h"
+
+namespace {
+
+using flipreel::FlipreelWidget;
+
+double CpuSeconds() {
+  rusage ru{};
+  getrusage(RUSAGE_SELF, &ru);
+  auto seconds = [](const timeval& t) { return t.tv_sec + t.tv_usec / 1e6; };
+  return seconds(ru.ru_utime) + seconds(ru.ru_stime);
+}
+
+// Resident memory in MB, after giving freed heap back to the system so that
+// both contenders are measured the same way.
+double ResidentMb() {
+  malloc_trim(0);
+  std::ifstream status("/proc/self/status");
+  std::string line;
+  while (std::getline(status, line)) {
+    if (line.rfind("VmRSS:", 0) == 0) return std::stod(line.substr(6)) / 1024.0;
+  }
+  return 0;
+}
+
+// Runs the event loop, sleeping while there is nothing to do.
+void RunEventsFor(int ms) {
+  QEventLoop loop;
+  QTimer::singleShot(ms, &loop, &QEventLoop::quit);
+  loop.exec();
+}
+
+// An animation of full frames: a diagonal gradient in 64 shades with a disc
+// and a bar moving over it, so that every frame differs everywhere a little
+// and compresses the way real footage does.
+gifexamples::AnimatedGif MakeAnimation(int width, int height, int frames, int delay_cs) {
+  gifexamples::AnimatedGif gif;
+  gif.width = width;
+  gif.height = height;
+  for (int i = 0; i < 256; ++i) {
+    const int shade = i % 64 * 4;
+    switch (i / 64) {
+      case 0:
+        gif.global_palette.push_back(uint32_t(shade) << 16 | uint32_t(64) << 8 | uint32_t(160));
+        break;
+      case 1:
+        gif.global_palette.push_back(uint32_t(255) << 16 | uint32_t(shade) << 8);
+        break;
+      case 2:
+        gif.global_palette.push_back(uint32_t(shade) << 8 | uint32_t(255 - shade));
+        break;
+      default:
+        gif.global_palette.push_back(uint32_t(shade) * 0x010101u);
+        break;
+    }
+  }
+  for (int f = 0; f < frames; ++f) {
+    gifexamples::FrameImage frame;
+    frame.width = width;
+    frame.height = height;
+    frame.delay_cs = delay_cs;
+    frame.disposal = 1;
+    frame.pixels.resize(static_cast<size_t>(width) * height);
+    const double t = static_cast<double>(f) / frames;
+    const int cx = static_cast<int>(width * (0.5 + 0.35 * std::cos(2 * M_PI * t)));
+    const int cy = static_cast<int>(height * (0.5 + 0.35 * std::sin(4 * M_PI * t)));
+    const int radius = height / 5;
+    const int bar = static_cast<int>(width * t);
+    for (int y = 0; y < height; ++y) {
+      for (int x = 0; x < width; ++x) {
+        int index = ((x + y + f * 3) * 64 / (width + height)) % 64;
+        const int dx = x - cx, dy = y - cy;
+        if (dx * dx + dy * dy < radius * radius)
+          index = 64 + (dx * dx + dy * dy) * 63 / (radius * radius);
+        if (std::abs(x - bar) < width / 40) index = 128 + y * 63 / height;
+        frame.pixels[static_cast<size_t>(y) * width + x] = static_cast<uint8_t>(index);
+      }
+    }
+    gif.frames.push_back(std::move(frame));
+  }
+  return gif;
+}
+
+// --- the children ----------------------------------------------------------------
+
+int PlayWidget(const QString& file, int seconds, bool hidden) {
+  FlipreelWidget w;
+  w.SetFlipreelFile(file);
+  w.resize(480, 270);  // the GIF's size, as the label has
+  if (w.lastError() || w.Frames() == 0) {
+    std::cerr << "the widget did not load " << file.toStdString() << "\n";
+    return 1;
+  }
+  int paints = 0, frames = 0;
+  struct PaintCounter : QObject {
+    int* count;
+    explicit PaintCounter(int* c) : count(c) {}
+    bool eventFilter(QObject*, QEvent* e) override {
+      if (e->type() == QEvent::Paint) ++*count;
+      return false;
+    }
+  } counter(&paints);
+  w.installEventFilter(&counter);
+  QObject::connect(&w, &FlipreelWidget::Frame, [&] { ++frames; });
+  w.show();
+  RunEventsFor(1000);  // shown, painted, playing
+  if (hidden) {
+    w.hide();
+    RunEventsFor(200);
+  }
+  paints = frames = 0;
+  const int64_t conversions = w.pictureCache().conversions();
+  const double cpu = CpuSeconds();
+  RunEventsFor(seconds * 1000);
+  std::printf("cpu=%.4f frames=%d paints=%d conversions=%lld width=%d height=%d\n",
+              CpuSeconds() - cpu, frames, paints,
+              static_cast<long long>(w.pictureCache().conversions() - conversions), w.width(),
+              w.height());
+  return 0;
+}
+
+int PlayMovie(const QString& file, int seconds) {
+  QLabel label;
+  QMovie movie(file);
+  if (!movie.isValid()) {
+    std::cerr << "QMovie cannot read " << file.toStdString() << "\n";
+    return 1;
+  }
+  int frames = 0;
+  QObject::connect(&movie, &QMovie::frameChanged, [&] { ++frames; });
+  label.setMovie(&movie);
+  movie.start();
+  label.resize(movie.currentPixmap().size());
+  label.show();
+  RunEventsFor(1000);
+  frames = 0;
+  const double cpu = CpuSeconds();
+  RunEventsFor(seconds * 1000);
+  std::printf("cpu=%.4f frames=%d width=%d height=%d\n", CpuSeconds() - cpu, frames, label.width(),
+              label.height());
+  return 0;
+}
+
+// The floor for any player that converts frames ahead: a bare widget that
+// draws pre-converted images on a precise timer, nothing else.
+int PlayFloor(const QString& file, int seconds) {
+  QImageReader reader(file);
+  std::vector<QImage> images;
+  int delay = 40;
+  for (QImage image; reader.read(&image);) {
+    if (images.empty() && reader.nextImageDelay() > 0) delay = reader.nextImageDelay();
+    images.push_back(image.convertToFormat(QImage::Format_RGB32));
+  }
+  if (images.empty()) return 1;
+  struct Bare : QWidget {
+    const std::vector<QImage>* images = nullptr;
+    size_t shown = 0;
+    void paintEvent(QPaintEvent*) override {
+      QPainter painter(this);
+      painter.drawImage(0, 0, (*images)[shown]);
+    }
+  } bare;
+  bare.images = &images;
+  bare.setAttribute(Qt::WA_OpaquePaintEvent);
+  bare.resize(images.front().size());
+  int frames = 0;
+  QTimer timer;
+  timer.setTimerType(Qt::PreciseTimer);
+  QObject::connect(&timer, &QTimer::timeout, [&] {
+    bare.shown = (bare.shown + 1) % images.size();
+    ++frames;
+    bare.repaint();
+  });
+  timer.start(delay);
+  bare.show();
+  RunEventsFor(1000);
+  frames = 0;
+  const double cpu = CpuSeconds();
+  RunEventsFor(seconds * 1000);
+  std::printf("cpu=%.4f frames=%d\n", CpuSeconds() - cpu, frames);
+  return 0;
+}
+
+int MemoryWidget(const QString& file) {
+  FlipreelWidget w;
+  w.show();
+  RunEventsFor(300);
+  const double before = ResidentMb();
+  w.SetFlipreelFile(file);
+  RunEventsFor(300);
+  const double after = ResidentMb();
+  std::printf("mb=%.1f frames=%d kept_mb=%.1f\n", after - before, w.Frames(),
+              w.pictureCache().kept_bytes() / 1048576.0);
+  return 0;
+}
+
+int MemoryMovie(const QString& file) {
+  QLabel label;
+  label.show();
+  RunEventsFor(300);
+  const double before = ResidentMb();
+  QMovie movie(file);
+  movie.setCacheMode(QMovie::CacheAll);
+  label.setMovie(&movie);
+  // CacheAll keeps every frame it has decoded: one pass through the file.
+  const int count = movie.frameCount();
+  for (int i = 0; i < count; ++i) movie.jumpToFrame(i);
+  RunEventsFor(300);
+  const double after = ResidentMb();
+  std::printf("mb=%.1f frames=%d\n", after - before, count);
+  return 0;
+}
+
+// --- the parent --------------------------------------------------------------------
+
+std::map<std::string, double> RunChild(const QStringList& args) {
+  QProcess child;
+  child.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+  child.start(QCoreApplication::applicationFilePath(), args);
+  if (!child.waitForFinished(10 * 60 * 1000) || child.exitCode() != 0) {
+    std::cerr << "flipreel_qt_bench: " << args.join(' ').toStdString() << " failed\n";
+    std::exit(1);
+  }
+  std::map<std::string, double> values;
+  for (const QString& pair :
+       QString::fromUtf8(child.readAllStandardOutput()).simplified().split(' ')) {
+    const QStringList kv = pair.split('=');
+    if (kv.size() == 2) values[kv[0].toStdString()] = kv[1].toDouble();
+  }
+  return values;
+}
+
+void WriteGifs(const QString& play, const QString& big) {
+  gifexamples::WriteGif(play.toStdString(), MakeAnimation(480, 270, 50, 4));
+  gifexamples::WriteGif(big.toStdString(), MakeAnimation(1280, 720, 200, 4));
+}
+
+int RunAll(int seconds) {
+  QTemporaryDir dir;
+  const QString play = dir.filePath("play-480x270-25fps.gif");
+  const QString big = dir.filePath("load-1280x720-200.gif");
+  WriteGifs(play, big);
+  std::printf("GIFs: 480 x 270 x 50 frames (%.1f MB), 1280 x 720 x 200 frames (%.1f MB)\n",
+              QFileInfo(play).size() / 1048576.0, QFileInfo(big).size() / 1048576.0);
+
+  const QString secs = QString::number(seconds);
+  auto widget = RunChild({"play-widget", play, secs});
+  auto movie = RunChild({"play-movie", play, secs});
+  auto floor = RunChild({"play-floor", play, secs});
+  auto hidden = RunChild({"hidden-widget", play, secs});
+  auto widget_mem = RunChild({"memory-widget", big});
+  auto movie_mem = RunChild({"memory-movie", big});
+
+  std::printf("\nPlaying 480 x 270 at 25 fps for %d s (CPU seconds of the process):\n", seconds);
+  std::printf("  FlipreelWidget        %7.3f s  (%d frames, %d paints, %d x %d)\n", widget["cpu"],
+              int(widget["frames"]), int(widget["paints"]), int(widget["width"]),
+              int(widget["height"]));
+  std::printf("  QLabel + QMovie       %7.3f s  (%d frames, %d x %d)\n", movie["cpu"],
+              int(movie["frames"]), int(movie["width"]), int(movie["height"]));
+  std::printf("  bare QWidget          %7.3f s  (%d frames: pre-converted images on a timer)\n",
+              floor["cpu"], int(floor["frames"]));
+  std::printf("  ratio to QMovie       %7.3f    (goal: at most 0.2; the bare widget: %.3f)\n",
+              widget["cpu"] / movie["cpu"], floor["cpu"] / movie["cpu"]);
+  std::printf("Hidden FlipreelWidget   %7.3f s  (%d ticks, %d paints, %d conversions)\n",
+              hidden["cpu"], int(hidden["frames"]), int(hidden["paints"]),
+              int(hidden["conversions"]));
+  std::printf("\nResident memory after loading 1280 x 720 x 200 frames:\n");
+  std::printf("  FlipreelWidget        %7.1f MB (%.1f MB of it paint-ready copies)\n",
+              widget_mem["mb"], widget_mem["kept_mb"]);
+  std::printf("  QMovie, CacheAll      %7.1f MB (%d frames)\n", movie_mem["mb"],
+              int(movie_mem["frames"]));
+  std::printf("  ratio                 %7.3f    (goal: at most 0.5)\n",
+              widget_mem["mb"] / movie_mem["mb"]);
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  QApplication app(argc, argv);
+  const QStringList args = app.arguments().mid(1);
+  const QString mode = args.value(0);
+  if (mode == "play-widget") return PlayWidget(args.value(1), args.value(2).toInt(), false);
+  if (mode == "hidden-widget") return PlayWidget(args.value(1), args.value(2).toInt(), true);
+  if (mode == "play-movie") return PlayMovie(args.value(1), args.value(2).toInt());
+  if (mode == "play-floor") return PlayFloor(args.value(1), args.value(2).toInt());
+  if (mode == "memory-widget") return MemoryWidget(args.value(1));
+  if (mode == "memory-movie") return MemoryMovie(args.value(1));
+  if (mode == "write-gifs") {  // the two GIFs, to look at or to profile with
+    const QDir dir(args.value(1, "."));
+    WriteGifs(dir.filePath("play-480x270-25fps.gif"), dir.filePath("load-1280x720-200.gif"));
+    return 0;
+  }
+  int seconds = 10;
+  if (mode == "--seconds") seconds = std::max(1, args.value(1).toInt());
+  return RunAll(seconds);
+}
