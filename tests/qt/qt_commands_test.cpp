@@ -1,0 +1,55 @@
+// The play and render commands of the flipreel tool.
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QProcess>
+
+#include "cli/commands.h"
+#include "tests/qt/qt_test_support.h"
+
+using namespace qttest;
+
+namespace {
+
+TEST(RenderCommand, DrawsEachTickIntoAContactSheetAndOnePngPerTick) {
+  GifFile gif(FourFrames());
+  testfiles::TempDir out;
+  const std::string sheet = out.path() + "/sheet.png";
+  const std::string frames = out.path() + "/ticks";
+  CLI::App app;
+  int argc = 1;
+  char name[] = "flipreel";
+  char* argv[] = {name, nullptr};
+  flipreel::cli::AddQtCommands(app, argc, argv);
+  std::vector<std::string> args = {"render", gif.path,    "-o", sheet,      "--ticks",
+                                   "4",      "--columns", "2",  "--frames", frames};
+  std::reverse(args.begin(), args.end());  // CLI11 takes them last first
+  app.parse(args);
+
+  // Without AutoSize the control opens large enough for every frame: 16 x 9.
+  const QImage image(QString::fromStdString(sheet));
+  ASSERT_FALSE(image.isNull());
+  EXPECT_EQ(image.width(), 2 * (16 + 6) + 6);
+  const QImage tick2(QString::fromStdString(frames + "/tick-0002.png"));
+  ASSERT_EQ(tick2.size(), QSize(16, 9));
+  EXPECT_EQ(At(tick2, 2, 1), Rgb(kGreen));  // frame 1 at its offset
+  EXPECT_EQ(QDir(QString::fromStdString(frames)).entryList(QDir::Files).size(), 4);
+}
+
+TEST(PlayCommand, WithoutADisplaySaysSoAndPointsToRender) {
+  GifFile gif(FourFrames());
+  QProcess tool;
+  QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+  env.remove("DISPLAY");
+  env.remove("WAYLAND_DISPLAY");
+  env.remove("QT_QPA_PLATFORM");
+  tool.setProcessEnvironment(env);
+  tool.start(FLIPREEL_TOOL, {"play", gif.qpath()});
+  ASSERT_TRUE(tool.waitForFinished(30000));
+  EXPECT_EQ(tool.exitCode(), 1);
+  const QString err = QString::fromUtf8(tool.readAllStandardError());
+  EXPECT_TRUE(err.contains("no display is available")) << err.toStdString();
+  EXPECT_TRUE(err.contains("flipreel render")) << err.toStdString();
+}
+
+}  // namespace
