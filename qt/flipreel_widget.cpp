@@ -367,7 +367,12 @@ void FlipreelWidget::ElementChanged(const Element& element, ElementProperty what
   if (element.index() >= 0) {
     // The frame store: frames become paint-ready as they load.
     if (what == ElementProperty::kPicture) {
-      cache_.Prepare(static_cast<const Image&>(element).picture());
+      const Picture& picture = static_cast<const Image&>(element).picture();
+      if (picture.IsEmpty()) {
+        cache_.MarkStale();  // a frame was cleared
+      } else {
+        cache_.Prepare(picture);
+      }
     } else if (what == ElementProperty::kUnloaded) {
       cache_.MarkStale();
     }

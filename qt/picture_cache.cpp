@@ -94,6 +94,7 @@ const QImage* PictureCache::Find(const Picture& picture) {
 
 void PictureCache::DropExpired() {
   stale_ = false;
+  full_ = false;
   for (auto it = kept_.begin(); it != kept_.end();) {
     if (it->second.picture.expired()) {
       kept_bytes_ -= static_cast<size_t>(it->second.image.sizeInBytes());
@@ -105,12 +106,21 @@ void PictureCache::DropExpired() {
   std::erase_if(aside_, [](const auto& e) { return e.second.picture.expired(); });
 }
 
+// Whether a copy of that many bytes fits the budget. Copies of pictures that
+// have gone away are looked for once after each change that may have freed
+// some, not on every frame of a large GIF that does not fit.
+bool PictureCache::Fits(size_t bytes) {
+  if (kept_bytes_ + bytes <= budget_) return true;
+  if (!full_) {
+    DropExpired();
+    full_ = true;
+  }
+  return kept_bytes_ + bytes <= budget_;
+}
+
 bool PictureCache::Keep(const Picture& picture, QImage image) {
   const auto bytes = static_cast<size_t>(image.sizeInBytes());
-  if (kept_bytes_ + bytes > budget_) {
-    DropExpired();
-    if (kept_bytes_ + bytes > budget_) return false;
-  }
+  if (!Fits(bytes)) return false;
   kept_bytes_ += bytes;
   kept_[picture.data()] = Entry{picture.shared(), std::move(image)};
   return true;
@@ -118,11 +128,7 @@ bool PictureCache::Keep(const Picture& picture, QImage image) {
 
 void PictureCache::Prepare(const Picture& picture) {
   if (picture.IsEmpty() || Find(picture)) return;
-  const size_t bytes = size_t{4} * picture.width() * picture.height();
-  if (kept_bytes_ + bytes > budget_) {
-    DropExpired();
-    if (kept_bytes_ + bytes > budget_) return;  // converted when shown
-  }
+  if (!Fits(size_t{4} * picture.width() * picture.height())) return;  // converted when shown
   QImage image = ToPaintImage(*picture.data());
   ++conversions_;
   if (!image.isNull()) Keep(picture, std::move(image));

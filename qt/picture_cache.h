@@ -46,7 +46,10 @@ class PictureCache {
     return !picture.IsEmpty() && Get(picture).format() == QImage::Format_RGB32;
   }
   // Pictures may have gone away: their copies are dropped at the next use.
-  void MarkStale() { stale_ = true; }
+  void MarkStale() {
+    stale_ = true;
+    full_ = false;
+  }
   void Clear();
 
  private:
@@ -55,6 +58,7 @@ class PictureCache {
     QImage image;
   };
   const QImage* Find(const Picture& picture);
+  bool Fits(size_t bytes);
   bool Keep(const Picture& picture, QImage image);
   void DropExpired();
 
@@ -62,6 +66,7 @@ class PictureCache {
   size_t kept_bytes_ = 0;
   int64_t conversions_ = 0;
   bool stale_ = false;
+  bool full_ = false;  // expired copies were dropped and the budget is still full
   std::unordered_map<const PictureData*, Entry> kept_;
   std::deque<std::pair<const PictureData*, Entry>> aside_;
 };
