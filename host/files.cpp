@@ -99,10 +99,32 @@ int32_t FileTable::FreeFile() const {
   Raise(err::kTooManyFiles);
 }
 
+bool FileTable::InMemoryFolder(const std::string& path) const {
+  return !memory_folder_.empty() && path.size() > memory_folder_.size() + 1 &&
+         path.compare(0, memory_folder_.size(), memory_folder_) == 0 &&
+         path[memory_folder_.size()] == '/' &&
+         path.find('/', memory_folder_.size() + 1) == std::string::npos;
+}
+
+std::string* FileTable::FindInMemory(const std::string& path) {
+  auto it = memory_files_.find(path);
+  return it == memory_files_.end() ? nullptr : &it->second;
+}
+
 void FileTable::Open(int32_t file_number, const std::string& path, FileAccess access) {
   if (file_number < 1 || file_number > 255) Raise(err::kBadFileNameOrNumber);
   if (files_[file_number].open) Raise(err::kFileAlreadyOpen);
   if (path.empty()) Raise(err::kBadFileNameOrNumber);
+  if (access == FileAccess::kWrite && InMemoryFolder(path)) {
+    std::string& bytes = memory_files_[path];
+    bytes.clear();
+    files_[file_number] = OpenFile{true, -1, access, &bytes};
+    return;
+  }
+  if (std::string* bytes = access == FileAccess::kRead ? FindInMemory(path) : nullptr) {
+    files_[file_number] = OpenFile{true, -1, access, bytes};
+    return;
+  }
   int fd = -1;
   if (access == FileAccess::kRead) {
     fd = OpenRegularForReading(path);
@@ -116,6 +138,7 @@ void FileTable::Open(int32_t file_number, const std::string& path, FileAccess ac
 
 int64_t FileTable::Length(int32_t file_number) {
   OpenFile& f = Get(file_number);
+  if (f.memory) return static_cast<int64_t>(f.memory->size());
   if (f.fd < 0) return 0;
   struct stat st {};
   if (::fstat(f.fd, &st) != 0) RaiseErrno(errno);
@@ -125,6 +148,7 @@ int64_t FileTable::Length(int32_t file_number) {
 std::string FileTable::ReadAll(int32_t file_number) {
   OpenFile& f = Get(file_number);
   if (f.access != FileAccess::kRead) Raise(err::kBadFileNameOrNumber);
+  if (f.memory) return *f.memory;
   if (f.fd < 0) return {};
   return ReadFd(f.fd, Length(file_number));
 }
@@ -132,6 +156,10 @@ std::string FileTable::ReadAll(int32_t file_number) {
 void FileTable::Write(int32_t file_number, std::string_view bytes) {
   OpenFile& f = Get(file_number);
   if (f.access != FileAccess::kWrite) Raise(err::kBadFileNameOrNumber);
+  if (f.memory) {
+    f.memory->append(bytes);
+    return;
+  }
   if (!WriteAll(f.fd, bytes.data(), bytes.size())) RaiseErrno(errno);
 }
 
@@ -150,18 +178,27 @@ void FileTable::CloseAll() {
 }
 
 void FileTable::Kill(const std::string& path) {
+  if (auto it = memory_files_.find(path); it != memory_files_.end()) {
+    // A file still open keeps its bytes until it is closed.
+    for (const OpenFile& f : files_)
+      if (f.memory == &it->second) Raise(err::kPathFileAccess);
+    memory_files_.erase(it);
+    return;
+  }
   if (::unlink(path.c_str()) == 0) return;
   // Kill removes files only; a folder is not found as a file.
   if (errno == EISDIR) Raise(err::kFileNotFound);
   RaiseErrno(errno);
 }
 
-bool FileTable::Exists(const std::string& path) {
+bool FileTable::Exists(const std::string& path) const {
+  if (memory_files_.count(path)) return true;
   struct stat st {};
   return !path.empty() && ::stat(path.c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
 }
 
-std::string FileTable::ReadWholeFile(const std::string& path) {
+std::string FileTable::ReadWholeFile(const std::string& path) const {
+  if (auto it = memory_files_.find(path); it != memory_files_.end()) return it->second;
   int64_t length = 0;
   const int fd = OpenRegularForReading(path, &length);
   if (fd < 0) RaiseErrno(errno);
@@ -170,6 +207,16 @@ std::string FileTable::ReadWholeFile(const std::string& path) {
     ~Closer() { ::close(fd); }
   } closer{fd};
   return ReadFd(fd, length);
+}
+
+void FileHost::Open(int32_t file_number, TextView path, FileAccess access) {
+  files_.Open(file_number, TextToUtf8(path), access);
+}
+
+const std::string& FileHost::PrivateFolderPath() {
+  const std::string& path = folder_.path();
+  files_.SetMemoryFolder(path);
+  return path;
 }
 
 PrivateFolder::~PrivateFolder() {

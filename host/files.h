@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 
 #include "host/host.h"
 
@@ -14,6 +15,12 @@ namespace flipreel {
 // Files opened for byte access under numbers 1..255. Failures raise the host's
 // file errors (52 bad file number, 53 file not found, 55 already open,
 // 57 device I/O, 67 too many files, 70 permission denied, 75 path/file access).
+//
+// Files written directly into the memory folder, when one is set, are kept in
+// memory rather than on disk; reading, deleting and testing such a path finds
+// them there first. The hosts point it at their private folder, which nothing
+// outside the host can reach, so the frame split's scratch file costs no
+// system calls. Files that others put into that folder stay ordinary files.
 class FileTable {
  public:
   FileTable() = default;
@@ -29,19 +36,25 @@ class FileTable {
   void Close(int32_t file_number);
   void CloseAll();
 
-  static void Kill(const std::string& path);
-  static bool Exists(const std::string& path);
+  void SetMemoryFolder(const std::string& folder) { memory_folder_ = folder; }
+  void Kill(const std::string& path);
+  bool Exists(const std::string& path) const;
   // A whole regular file, for picture loading (53 missing, 75 not a file).
-  static std::string ReadWholeFile(const std::string& path);
+  std::string ReadWholeFile(const std::string& path) const;
 
  private:
   struct OpenFile {
     bool open = false;
     int fd = -1;  // -1 for a missing path opened for reading: an empty file
     FileAccess access = FileAccess::kRead;
+    std::string* memory = nullptr;  // the bytes of a file kept in memory
   };
   OpenFile& Get(int32_t file_number);
+  bool InMemoryFolder(const std::string& path) const;
+  std::string* FindInMemory(const std::string& path);
   std::array<OpenFile, 256> files_{};
+  std::string memory_folder_;
+  std::unordered_map<std::string, std::string> memory_files_;
 };
 
 // Writes all bytes to a file descriptor, going on after interruptions and
@@ -71,6 +84,33 @@ class RandomGenerator {
 
  private:
   uint32_t state_ = 0x50000;
+};
+
+// The file services of a host: numbered files, the private folder (created on
+// first use, its scratch files kept in memory) and whole-file reads for
+// pictures. Real hosts derive from it.
+class FileHost : public Host {
+ public:
+  int32_t FreeFile() override { return files_.FreeFile(); }
+  void Open(int32_t file_number, TextView path, FileAccess access) override;
+  int64_t Length(int32_t file_number) override { return files_.Length(file_number); }
+  std::string ReadAll(int32_t file_number) override { return files_.ReadAll(file_number); }
+  void Write(int32_t file_number, std::string_view bytes) override {
+    files_.Write(file_number, bytes);
+  }
+  void Close(int32_t file_number) override { files_.Close(file_number); }
+  void Kill(TextView path) override { files_.Kill(TextToUtf8(path)); }
+  bool FileExists(TextView path) override { return files_.Exists(TextToUtf8(path)); }
+  Text PrivateFolder() override { return Utf8ToText(PrivateFolderPath()); }
+
+ protected:
+  const std::string& PrivateFolderPath();
+  std::string ReadWholeFile(TextView path) const { return files_.ReadWholeFile(TextToUtf8(path)); }
+
+ private:
+  // The folder outlives the table's files, so it is declared first.
+  flipreel::PrivateFolder folder_;
+  FileTable files_;
 };
 
 }  // namespace flipreel

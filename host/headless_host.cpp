@@ -54,17 +54,13 @@ void HeadlessHost::Size(float width, float height) {
 
 Picture HeadlessHost::LoadPicture(TextView path) {
   if (path.empty()) return Picture();
-  const std::string bytes = FileTable::ReadWholeFile(TextToUtf8(path));
+  const std::string bytes = ReadWholeFile(path);
   return DecodeGif(std::span(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()));
 }
 
 int32_t HeadlessHost::MsgBox(TextView text, int16_t style, TextView title) {
   messages_.push_back(Message{Text(text), style, Text(title)});
   return 1;
-}
-
-void HeadlessHost::Open(int32_t file_number, TextView path, FileAccess access) {
-  files_.Open(file_number, TextToUtf8(path), access);
 }
 
 void HeadlessHost::Randomize() {
@@ -86,7 +82,7 @@ void HeadlessHost::AsyncRead(TextView target, int32_t async_type, TextView prope
     if (async_type != kAsyncTypeFile)
       Raise(err::kInvalidCall, "Only reads into a file are supported");
     const DownloadAddress address = ParseDownloadAddress(TextToUtf8(target));
-    std::string path = folder_.path() + "/download-" + std::to_string(++download_serial_);
+    std::string path = PrivateFolderPath() + "/download-" + std::to_string(++download_serial_);
     const uint64_t id = downloader_->Start(address, path, download_limits_);
     downloads_.push_back(
         Download{id, Text(property_name), Utf8ToText(address.Target()), std::move(path)});

@@ -19,7 +19,7 @@ namespace flipreel {
 
 class Downloader;
 
-class HeadlessHost : public Host {
+class HeadlessHost : public FileHost {
  public:
   struct Message {
     Text text;
@@ -97,17 +97,6 @@ class HeadlessHost : public Host {
   void NotifyPropertyChanged(std::string_view name) override { notices_.emplace_back(name); }
   Picture LoadPicture(TextView path) override;
   int32_t MsgBox(TextView text, int16_t style, TextView title) override;
-  int32_t FreeFile() override { return files_.FreeFile(); }
-  void Open(int32_t file_number, TextView path, FileAccess access) override;
-  int64_t Length(int32_t file_number) override { return files_.Length(file_number); }
-  std::string ReadAll(int32_t file_number) override { return files_.ReadAll(file_number); }
-  void Write(int32_t file_number, std::string_view bytes) override {
-    files_.Write(file_number, bytes);
-  }
-  void Close(int32_t file_number) override { files_.Close(file_number); }
-  void Kill(TextView path) override { FileTable::Kill(TextToUtf8(path)); }
-  bool FileExists(TextView path) override { return FileTable::Exists(TextToUtf8(path)); }
-  Text PrivateFolder() override { return Utf8ToText(folder_.path()); }
   void Randomize() override;
   float Rnd() override;
   void AsyncRead(TextView target, int32_t async_type, TextView property_name) override;
@@ -132,8 +121,6 @@ class HeadlessHost : public Host {
   std::vector<std::string> notices_;
   std::vector<Message> messages_;
   std::vector<std::string> handler_failures_;
-  FileTable files_;
-  flipreel::PrivateFolder folder_;
   RandomGenerator random_;
   std::function<float()> random_source_;
   std::vector<PendingRead> pending_;
@@ -148,7 +135,8 @@ class HeadlessHost : public Host {
   DownloadLimits download_limits_;
   std::vector<Download> downloads_;
   uint64_t download_serial_ = 0;
-  // Declared after folder_ so that it stops, and removes its files, first.
+  // Goes before the private folder (a base member) so that it stops, and
+  // removes its files, first.
   std::unique_ptr<Downloader> downloader_;
 };
 

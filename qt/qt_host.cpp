@@ -206,7 +206,7 @@ void QtHost::NotifyPropertyChanged(std::string_view name) {
 // every other format Qt can read comes in as 32-bit pixels.
 Picture QtHost::LoadPicture(TextView path) {
   if (path.empty()) return Picture();
-  const std::string bytes = FileTable::ReadWholeFile(TextToUtf8(path));
+  const std::string bytes = ReadWholeFile(path);
   const std::span<const uint8_t> data(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
   if (LooksLikeGif(data)) return DecodeGif(data);
   QImage image;
@@ -222,22 +222,6 @@ int32_t QtHost::MsgBox(TextView text, int16_t style, TextView title) {
                                   QString::fromStdU16String(Text(title))};
   if (message_box_) return message_box_(request);
   return ShowMessageBox(request, &widget_);
-}
-
-void QtHost::Open(int32_t file_number, TextView path, FileAccess access) {
-  files_.Open(file_number, TextToUtf8(path), access);
-}
-
-void QtHost::Kill(TextView path) {
-  FileTable::Kill(TextToUtf8(path));
-}
-
-bool QtHost::FileExists(TextView path) {
-  return FileTable::Exists(TextToUtf8(path));
-}
-
-Text QtHost::PrivateFolder() {
-  return Utf8ToText(folder_.path());
 }
 
 // Seeded from the wall clock: seconds since midnight.

@@ -73,7 +73,7 @@ class QtSurface {
   virtual void HostEventFailed(std::string_view event, const HostError& error) = 0;
 };
 
-class QtHost final : public Host {
+class QtHost final : public FileHost {
  public:
   // widget is the control's surface; surface hears of changes. The widget
   // takes the control's initial size, 3075 x 1950 twips.
@@ -139,17 +139,6 @@ class QtHost final : public Host {
   void NotifyPropertyChanged(std::string_view name) override;
   Picture LoadPicture(TextView path) override;
   int32_t MsgBox(TextView text, int16_t style, TextView title) override;
-  int32_t FreeFile() override { return files_.FreeFile(); }
-  void Open(int32_t file_number, TextView path, FileAccess access) override;
-  int64_t Length(int32_t file_number) override { return files_.Length(file_number); }
-  std::string ReadAll(int32_t file_number) override { return files_.ReadAll(file_number); }
-  void Write(int32_t file_number, std::string_view bytes) override {
-    files_.Write(file_number, bytes);
-  }
-  void Close(int32_t file_number) override { files_.Close(file_number); }
-  void Kill(TextView path) override;
-  bool FileExists(TextView path) override;
-  Text PrivateFolder() override;
   void Randomize() override;
   float Rnd() override { return random_.Next(); }
   void AsyncRead(TextView target, int32_t async_type, TextView property_name) override;
@@ -180,8 +169,6 @@ class QtHost final : public Host {
 
   MessageBoxHandler message_box_;
   std::unique_ptr<AsyncReadService> reader_;
-  FileTable files_;
-  flipreel::PrivateFolder folder_;
   RandomGenerator random_;
 };
 

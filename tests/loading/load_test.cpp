@@ -369,6 +369,7 @@ TEST(Load, ScratchFile) {
   EXPECT_NE(scratch.parent_path().string(), work.path());
   EXPECT_NE(one.host.PrivateFolder(), two.host.PrivateFolder());
   for (const auto& load : one.host.loads) EXPECT_EQ(load.path, scratch.string());
+  EXPECT_FALSE(one.host.FileExists(Utf8ToText(scratch.string())));
   EXPECT_TRUE(std::filesystem::is_empty(scratch.parent_path()));
   EXPECT_EQ(
       std::filesystem::status(scratch.parent_path()).permissions() & std::filesystem::perms::all,

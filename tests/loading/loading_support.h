@@ -26,9 +26,13 @@ class RecordingHost : public flipreel::HeadlessHost {
   // decoding, for tests about the cut rather than the pixels.
   bool decode = true;
 
+  // The frame file is read through the host's own file services: it may be
+  // held in memory rather than on disk.
   flipreel::Picture LoadPicture(flipreel::TextView path) override {
-    const std::string p = flipreel::TextToUtf8(path);
-    loads.push_back({p, testfiles::ReadFile(p)});
+    const int32_t file = FreeFile();
+    Open(file, path, flipreel::FileAccess::kRead);
+    loads.push_back({flipreel::TextToUtf8(path), ReadAll(file)});
+    Close(file);
     if (!decode) return flipreel::Picture::Solid(1, 1, 0xFF000000u | loads.size());
     return HeadlessHost::LoadPicture(path);
   }
