@@ -7,6 +7,7 @@
 
 #include <cstdio>
 #include <initializer_list>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -194,6 +195,21 @@ struct Rig {
   Flipreel c{host};
   EventLog events{c};
 };
+
+// A record as one line, for comparing with the line a table row expects.
+inline std::string Joined(const std::vector<std::string>& items, const char* separator = ", ") {
+  std::string line;
+  for (size_t i = 0; i < items.size(); ++i) line += (i ? separator : "") + items[i];
+  return line;
+}
+
+// The space-separated words of a line.
+inline std::vector<std::string> Words(const std::string& line) {
+  std::istringstream in(line);
+  std::vector<std::string> words;
+  for (std::string word; in >> word;) words.push_back(word);
+  return words;
+}
 
 // Runs a statement that must fail with a host error and returns its number
 // (0 when it did not fail).
