@@ -1,31 +1,17 @@
 // The GIF picture loader: the picture of a file's first image, and the frame
 // files exactly as the split cuts them.
 #include <random>
-#include <span>
 #include <string>
 
 #include "examples/example_gifs.h"
-#include "host/gif_decoder.h"
 #include "tests/loading/loading_support.h"
 
 using namespace flipreel;
+using loadingtest::Decode;
+using loadingtest::DecodeError;
 using loadingtest::Loaded;
 
 namespace {
-
-Picture Decode(const std::string& bytes) {
-  return DecodeGif(std::span(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()));
-}
-
-// The error number DecodeGif raises, or 0 when it decodes.
-int32_t DecodeError(const std::string& bytes) {
-  try {
-    Decode(bytes);
-    return 0;
-  } catch (const HostError& e) {
-    return e.number();
-  }
-}
 
 uint32_t ExpectedArgb(const testgif::Gif& gif, const testgif::Frame& f, int x, int y) {
   const std::vector<uint32_t>& table =

@@ -1,14 +1,16 @@
 // Helpers shared by the loading tests: a headless host that keeps a copy of
-// every frame file the control hands to the picture loader, and a control on
-// it set up as a new control at run time.
+// every frame file the control hands to the picture loader, a control on it
+// set up as a new control at run time, and the picture loader called directly.
 #pragma once
 
 #include <gtest/gtest.h>
 
+#include <span>
 #include <string>
 #include <vector>
 
 #include "control/flipreel.h"
+#include "host/gif_decoder.h"
 #include "host/headless_host.h"
 #include "tests/support/gif_builder.h"
 #include "tests/support/test_files.h"
@@ -45,6 +47,31 @@ struct Loaded {
   void Load(const std::string& path) { control.SetFlipreelFile(flipreel::Utf8ToText(path)); }
   const flipreel::Image& frame(int i) const { return control.imgBuffer()(i); }
 };
+
+// The state of a control that holds no GIF.
+inline void ExpectBlank(const Loaded& l) {
+  EXPECT_EQ(l.control.FlipreelFile(), u"(None)");
+  EXPECT_FALSE(l.control.state().FramesLoaded);
+  EXPECT_EQ(l.control.Frames(), 0);
+  EXPECT_EQ(l.control.FrameRate(), 0);
+  EXPECT_TRUE(l.control.imgGif().picture().IsEmpty());
+  EXPECT_FALSE(l.control.Timer1().enabled());
+}
+
+inline flipreel::Picture Decode(const std::string& bytes) {
+  return flipreel::DecodeGif(
+      std::span(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()));
+}
+
+// The error number the picture loader raises, or 0 when it decodes.
+inline int32_t DecodeError(const std::string& bytes) {
+  try {
+    Decode(bytes);
+    return 0;
+  } catch (const flipreel::HostError& e) {
+    return e.number();
+  }
+}
 
 inline std::string ByteString(std::initializer_list<int> values) {
   std::string s;

@@ -24,6 +24,19 @@ std::vector<size_t> ExtensionOffsets(const testgif::Gif& gif) {
   return offsets;
 }
 
+// Three frames of which the second cannot be decoded: its descriptor promises
+// 10 x 10 pixels while its data holds one pixel and the end code.
+std::string WithUndecodableSecondFrame() {
+  const testgif::Gif gif = Animation(3);
+  testgif::Frame f;
+  std::string broken = testgif::Image(f);
+  broken[5] = 10;  // width
+  broken[7] = 10;  // height
+  return testgif::Header(gif) + testgif::GraphicControlExtension(gif.frames[0]) +
+         testgif::Image(gif.frames[0]) + testgif::GraphicControlExtension(f) + broken +
+         testgif::GraphicControlExtension(gif.frames[2]) + testgif::Image(gif.frames[2]) + ";";
+}
+
 }  // namespace
 
 TEST(Split, WorkedExample) {
@@ -117,8 +130,6 @@ TEST(Split, FrameCountFollowsTheSignatures) {
     EXPECT_EQ(l.control.Frames(), row.frames_property);
     EXPECT_EQ(l.control.FrameRate(), 50);
     EXPECT_EQ(l.control.imgBuffer().Count(), row.frames);
-    EXPECT_FALSE(l.control.imgGif().picture().IsEmpty());
-    EXPECT_TRUE(l.control.imgGif().picture() == l.frame(0).picture());
   }
 }
 
@@ -226,39 +237,65 @@ TEST(Split, LastChunkStopsTwoBytesBeforeTheEnd) {
   }
 }
 
-// On a fresh control the same short chunk ends the split with a message.
-TEST(Split, ShortChunkEndsAFreshSplit) {
-  const testgif::Gif gif = Animation(2);
-  const std::string file = testgif::Build(gif);
-  const size_t last_label = ExtensionOffsets(gif)[1] + 1;
-  testfiles::TempDir dir;
-  Loaded l;
-  l.host.decode = false;
-  l.Load(dir.Write("cut.gif", file.substr(0, last_label + 3)));
-  ASSERT_EQ(l.host.messages().size(), 1u);
-  EXPECT_EQ(l.host.messages()[0].text, u"Error No. 5 : when reading file");
-  EXPECT_EQ(l.host.loads.size(), 1u);
-  EXPECT_FALSE(l.control.state().FramesLoaded);
-  EXPECT_EQ(l.control.FlipreelFile(), u"(None)");
-}
-
-// The frame counter is 16 bits wide: with 32768 signatures it passes 32767 on
-// the search after the last one.
-TEST(Split, FrameCounterOverflowEndsTheSplit) {
-  testgif::Gif gif = Animation(0);
-  std::string file = testgif::Header(gif);
+// A fresh control ends the split at the first frame that fails, with a
+// message naming the error; the elements made so far stay.
+TEST(Split, FailureEndsTheSplitOfAFreshControlWithAMessage) {
+  const testgif::Gif two = Animation(2);
+  const std::string two_frames = testgif::Build(two);
+  const size_t last_label = ExtensionOffsets(two)[1] + 1;
+  // The frame counter is 16 bits wide: with 32768 signatures it passes 32767
+  // on the search after the last one.
+  std::string many = testgif::Header(two);
   testgif::Frame tiny;
   const std::string frame = testgif::GraphicControlExtension(tiny) + testgif::Image(tiny);
-  for (int i = 0; i < 32768; ++i) file += frame;
-  file += ";";
+  for (int i = 0; i < 32768; ++i) many += frame;
+  many += ";";
+  struct Row {
+    const char* name;
+    std::string data;
+    const char16_t* message;
+    int32_t elements;
+    bool decode = false;  // the picture loader decodes, or answers 1 x 1 pictures
+  };
+  const Row rows[] = {
+      {"chunk too short for its delay", two_frames.substr(0, last_label + 3),
+       u"Error No. 5 : when reading file", 1},
+      {"frame the picture loader refuses", WithUndecodableSecondFrame(),
+       u"Error No. 481 : when reading file", 2, true},
+      {"frame counter overflow", many, u"Error No. 6 : when reading file", 32767},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    testfiles::TempDir dir;
+    Loaded l;
+    l.host.decode = row.decode;
+    l.Load(dir.Write("cut.gif", row.data));
+    ASSERT_EQ(l.host.messages().size(), 1u);
+    EXPECT_EQ(l.host.messages()[0].text, row.message);
+    EXPECT_EQ(l.host.messages()[0].style, 16);
+    EXPECT_EQ(l.host.messages()[0].title, u"Flipreel Control");
+    loadingtest::ExpectBlank(l);
+    EXPECT_EQ(l.control.state().LastFrame, 0);
+    EXPECT_EQ(l.control.imgBuffer().Count(), row.elements);
+  }
+}
+
+// After a multi-frame file the split skips a frame that fails, silently.
+TEST(Split, FailureIsSkippedAfterAMultiFrameFile) {
   testfiles::TempDir dir;
   Loaded l;
-  l.host.decode = false;
-  l.Load(dir.Write("many.gif", file));
-  ASSERT_EQ(l.host.messages().size(), 1u);
-  EXPECT_EQ(l.host.messages()[0].text, u"Error No. 6 : when reading file");
-  EXPECT_FALSE(l.control.state().FramesLoaded);
-  EXPECT_EQ(l.control.state().LastFrame, 0);
-  EXPECT_EQ(l.control.imgBuffer().Count(), 32767);  // elements created so far stay
-  EXPECT_EQ(l.control.FlipreelFile(), u"(None)");
+  l.Load(dir.Write("first.gif", testgif::Build(Animation(5))));
+  l.Load(dir.Write("bad.gif", WithUndecodableSecondFrame()));
+  EXPECT_TRUE(l.host.messages().empty());
+  const FlipreelState& s = l.control.state();
+  EXPECT_TRUE(s.FramesLoaded);
+  EXPECT_EQ(s.LastFrame, 2);
+  EXPECT_EQ(l.control.imgBuffer().Count(), 3);  // the earlier file's 1..4 removed
+  EXPECT_EQ(l.control.Frames(), 3);
+  EXPECT_EQ(l.control.FlipreelFile(), u"Gif");
+  // The skipped frame keeps the picture its new element copied from element 0.
+  EXPECT_TRUE(l.frame(1).picture() == l.frame(0).picture());
+  EXPECT_EQ(l.frame(1).tag(), u"100");
+  EXPECT_EQ(l.frame(2).picture().width(), 4);
+  EXPECT_TRUE(l.control.Timer1().enabled());
 }
