@@ -4,64 +4,23 @@
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 
-#include <nlohmann/json.hpp>
-#include <sstream>
-
-#include "cli/commands.h"
 #include "cli/control_setup.h"
+#include "tests/cli/run_tool.h"
 #include "tests/support/gif_builder.h"
 #include "tests/support/test_files.h"
 
-using Json = nlohmann::ordered_json;
+using clitest::Json;
+using clitest::Result;
+using clitest::RunTool;
 using flipreel::cli::InputKind;
 
 namespace {
 
-struct Result {
-  int status = -1;
-  std::string out, err;
-  Json json() const { return Json::parse(out); }
-};
-
-// Runs the tool's headless commands in this process, as main() does.
-Result RunTool(std::vector<std::string> args) {
-  std::ostringstream out, err;
-  CLI::App app{"flipreel"};
-  app.require_subcommand(1);
-  flipreel::cli::AddHeadlessCommands(app, out, err);
-  std::vector<const char*> argv{"flipreel"};
-  for (const std::string& a : args) argv.push_back(a.c_str());
-  Result r;
-  try {
-    app.parse(static_cast<int>(argv.size()), argv.data());
-    r.status = flipreel::cli::kExitRan;
-  } catch (const CLI::RuntimeError& e) {
-    r.status = e.get_exit_code();
-  } catch (const CLI::ParseError& e) {
-    app.exit(e, out, err);
-    r.status = flipreel::cli::kExitUsage;
-  }
-  r.out = out.str();
-  r.err = err.str();
-  return r;
-}
-
-// Three frames of 3x2, 4x2 and 5x2 pixels, delays 10, 20 and 30 hundredths,
-// frames 2 and 3 placed 2, 1 and 4, 2 pixels in.
-std::string ThreeFrames(int first_delay_cs = 10) {
-  testgif::Gif gif;
-  gif.width = 8;
-  gif.height = 4;
-  gif.global_palette = {0xFFFFFF, 0x000000};  // ends in 00: the first extension is found
-  for (int i = 0; i < 3; ++i) {
-    testgif::Frame f;
-    f.delay_cs = i == 0 ? first_delay_cs : 10 * (i + 1);
-    f.left = 2 * i;
-    f.top = i;
-    f.width = 3 + i;
-    f.height = 2;
-    gif.frames.push_back(f);
-  }
+// Three frames of 4 x 3 pixels at (0, 0), (1, 2) and (2, 4), delays 5, 10
+// and 15 hundredths, the first one's delay given.
+std::string ThreeFrames(int first_delay_cs = 5) {
+  testgif::Gif gif = testgif::Animation(3);
+  gif.frames[0].delay_cs = first_delay_cs;
   return testgif::Build(gif);
 }
 
@@ -86,10 +45,10 @@ TEST(Info, JsonContract) {
   EXPECT_EQ(j["FramesLoaded"], true);
   EXPECT_EQ(j["LastFrame"], 2);
   EXPECT_EQ(j["Frames"], 3);
-  EXPECT_EQ(j["FrameRate"], 100);
+  EXPECT_EQ(j["FrameRate"], 50);
   ASSERT_EQ(j["frames"].size(), 3u);
-  EXPECT_EQ(j["frames"][2], Json::parse(R"({"index": 2, "delay": 300, "left": 4, "top": 2,
-                                            "width": 5, "height": 2})"));
+  EXPECT_EQ(j["frames"][2], Json::parse(R"({"index": 2, "delay": 150, "left": 2, "top": 4,
+                                            "width": 4, "height": 3})"));
   EXPECT_EQ(j["messages"], Json::array());
   EXPECT_TRUE(j["error"].is_null());
 }
@@ -153,11 +112,11 @@ TEST(Simulate, TicksUntilPlayFinishes) {
   const Json expected = Json::parse(R"([
     {"tick": 1, "events": ["Frame"], "picture": 0, "left": 0, "top": 0, "visible": true,
      "FrameIndex": 1, "LoopCount": 0, "timer": true},
-    {"tick": 2, "events": ["Frame"], "picture": 1, "left": 30, "top": 15, "visible": true,
+    {"tick": 2, "events": ["Frame"], "picture": 1, "left": 15, "top": 30, "visible": true,
      "FrameIndex": 2, "LoopCount": 0, "timer": true},
-    {"tick": 3, "events": ["Frame"], "picture": 2, "left": 60, "top": 30, "visible": true,
+    {"tick": 3, "events": ["Frame"], "picture": 2, "left": 30, "top": 60, "visible": true,
      "FrameIndex": 0, "LoopCount": 1, "timer": true},
-    {"tick": 4, "events": ["Frame", "PlayFinished"], "picture": 2, "left": 60, "top": 30,
+    {"tick": 4, "events": ["Frame", "PlayFinished"], "picture": 2, "left": 30, "top": 60,
      "visible": true, "FrameIndex": 0, "LoopCount": 0, "timer": false}])");
   EXPECT_EQ(ticks, expected);
 

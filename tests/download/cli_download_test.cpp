@@ -2,37 +2,17 @@
 // download awaited, the boxes in the JSON, and the password in no output.
 #include <gtest/gtest.h>
 
-#include <nlohmann/json.hpp>
-#include <sstream>
-
-#include "cli/commands.h"
+#include "tests/cli/run_tool.h"
 #include "tests/support/gif_builder.h"
 #include "tests/support/http_server.h"
 
 namespace {
 
-struct Output {
-  std::string out, err;
-};
-
-Output Info(const std::vector<std::string>& args) {
-  std::ostringstream out, err;
-  CLI::App app{"flipreel"};
-  app.require_subcommand(1);
-  flipreel::cli::AddHeadlessCommands(app, out, err);
-  std::vector<const char*> argv{"flipreel", "info", "--json"};
-  for (const std::string& a : args) argv.push_back(a.c_str());
-  app.parse(static_cast<int>(argv.size()), argv.data());
-  return {out.str(), err.str()};
-}
-
 TEST(InfoWithAnAddress, WaitsForTheDownloadAndListsItsBoxes) {
-  testgif::Gif gif;
-  gif.netscape_loop = true;
-  gif.frames.resize(2);
   testhttp::HttpServer server;
-  server.Serve("/a.gif",
-               testhttp::Route{.body = testgif::Build(gif), .user = "ann", .password = "Secr3t-x"});
+  server.Serve("/a.gif", testhttp::Route{.body = testgif::Build(testgif::Animation(2)),
+                                         .user = "ann",
+                                         .password = "Secr3t-x"});
   struct Case {
     const char* password;
     const char* file;
@@ -45,8 +25,10 @@ TEST(InfoWithAnAddress, WaitsForTheDownloadAndListsItsBoxes) {
                              "status 401",
                              48}}) {
     SCOPED_TRACE(c.password);
-    const Output o = Info({server.Url("/a.gif"), "--user", "ann", "--password", c.password});
-    const auto json = nlohmann::json::parse(o.out);
+    const clitest::Result o = clitest::RunTool(
+        {"info", "--json", server.Url("/a.gif"), "--user", "ann", "--password", c.password});
+    EXPECT_EQ(o.status, 0);
+    const clitest::Json json = o.json();
     EXPECT_EQ(json["FlipreelFile"], c.file);
     ASSERT_EQ(json["messages"].size(), 1u);
     EXPECT_EQ(json["messages"][0]["text"], c.box);

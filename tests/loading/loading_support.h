@@ -79,24 +79,6 @@ inline std::string ByteString(std::initializer_list<int> values) {
   return s;
 }
 
-// A 2-colour GIF89a with a NETSCAPE2.0 loop extension and the given frames,
-// each w x h at (left, top) with a chequered pattern of its own.
-inline testgif::Gif Animation(int frames, int w = 4, int h = 3) {
-  testgif::Gif gif;
-  gif.width = 16;
-  gif.height = 12;
-  gif.netscape_loop = true;
-  for (int i = 0; i < frames; ++i) {
-    testgif::Frame f;
-    f.delay_cs = 5 * (i + 1);
-    f.left = i;
-    f.top = 2 * i;
-    f.width = w;
-    f.height = h;
-    for (int p = 0; p < w * h; ++p) f.pixels.push_back(static_cast<uint8_t>((p + i) % 2));
-    gif.frames.push_back(f);
-  }
-  return gif;
-}
+using testgif::Animation;
 
 }  // namespace loadingtest

@@ -132,4 +132,22 @@ std::string Build(const Gif& gif) {
   return s;
 }
 
+Gif Animation(int frames, int w, int h) {
+  Gif gif;
+  gif.width = 16;
+  gif.height = 12;
+  gif.netscape_loop = true;
+  for (int i = 0; i < frames; ++i) {
+    Frame f;
+    f.delay_cs = 5 * (i + 1);
+    f.left = i;
+    f.top = 2 * i;
+    f.width = w;
+    f.height = h;
+    for (int p = 0; p < w * h; ++p) f.pixels.push_back(static_cast<uint8_t>((p + i) % 2));
+    gif.frames.push_back(f);
+  }
+  return gif;
+}
+
 }  // namespace testgif

@@ -31,6 +31,12 @@ struct Gif {
 // The whole file.
 std::string Build(const Gif& gif);
 
+// A 2-colour GIF89a with a NETSCAPE2.0 loop extension (whose terminator lets
+// the split find the first frame) on a 16 x 12 screen: frame i is w x h at
+// (i, 2i) pixels, waits 5 (i + 1) hundredths and has a chequered pattern of
+// its own.
+Gif Animation(int frames, int w = 4, int h = 3);
+
 // The pieces, for tests that assemble files by hand.
 std::string Header(const Gif& gif);  // signature, screen descriptor, global table, NETSCAPE
 std::string GraphicControlExtension(const Frame& frame);
