@@ -7,7 +7,10 @@
 
 #include <algorithm>
 #include <cctype>
+#include <map>
 #include <stdexcept>
+
+#include "host/saved_form.h"
 
 namespace testhttp {
 
@@ -56,48 +59,18 @@ std::string Lower(std::string s) {
 }
 
 std::string Reason(int status) {
-  switch (status) {
-    case 200:
-      return "OK";
-    case 301:
-      return "Moved Permanently";
-    case 302:
-      return "Found";
-    case 401:
-      return "Unauthorized";
-    case 403:
-      return "Forbidden";
-    case 404:
-      return "Not Found";
-    case 500:
-      return "Internal Server Error";
-    default:
-      return "Status";
-  }
+  static const std::map<int, const char*> kReasons = {{200, "OK"},
+                                                      {301, "Moved Permanently"},
+                                                      {302, "Found"},
+                                                      {401, "Unauthorized"},
+                                                      {403, "Forbidden"},
+                                                      {404, "Not Found"},
+                                                      {500, "Internal Server Error"}};
+  const auto it = kReasons.find(status);
+  return it == kReasons.end() ? "Status" : it->second;
 }
 
 }  // namespace
-
-std::string Base64(std::string_view bytes) {
-  static constexpr char kAlphabet[] =
-      "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-  std::string out;
-  size_t i = 0;
-  for (; i + 2 < bytes.size(); i += 3) {
-    const uint32_t v = static_cast<uint8_t>(bytes[i]) << 16 |
-                       static_cast<uint8_t>(bytes[i + 1]) << 8 | static_cast<uint8_t>(bytes[i + 2]);
-    for (int s : {18, 12, 6, 0}) out.push_back(kAlphabet[(v >> s) & 63]);
-  }
-  if (i < bytes.size()) {
-    uint32_t v = static_cast<uint8_t>(bytes[i]) << 16;
-    if (i + 1 < bytes.size()) v |= static_cast<uint8_t>(bytes[i + 1]) << 8;
-    out.push_back(kAlphabet[(v >> 18) & 63]);
-    out.push_back(kAlphabet[(v >> 12) & 63]);
-    out.push_back(i + 1 < bytes.size() ? kAlphabet[(v >> 6) & 63] : '=');
-    out.push_back('=');
-  }
-  return out;
-}
 
 HttpServer::HttpServer() {
   listen_fd_ = BoundSocket(0);
@@ -219,8 +192,8 @@ void HttpServer::Handle(int fd) {
   }
 
   std::string extra;
-  if (route->user &&
-      request.authorization != "Basic " + Base64(*route->user + ":" + route->password)) {
+  if (route->user && request.authorization !=
+                         "Basic " + flipreel::EncodeBase64(*route->user + ":" + route->password)) {
     route->status = 401;
     route->body = "who are you?";
     route->content_type = "text/plain";

@@ -80,6 +80,4 @@ class HttpServer {
   std::thread acceptor_;
 };
 
-std::string Base64(std::string_view bytes);
-
 }  // namespace testhttp
