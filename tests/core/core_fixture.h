@@ -13,6 +13,7 @@
 
 #include "control/flipreel.h"
 #include "host/headless_host.h"
+#include "tests/support/error_of.h"
 
 namespace coretest {
 
@@ -211,16 +212,6 @@ inline std::vector<std::string> Words(const std::string& line) {
   return words;
 }
 
-// Runs a statement that must fail with a host error and returns its number
-// (0 when it did not fail).
-template <typename F>
-int32_t ErrorOf(F&& f) {
-  try {
-    f();
-  } catch (const HostError& e) {
-    return e.number();
-  }
-  return 0;
-}
+using testsupport::ErrorOf;
 
 }  // namespace coretest

@@ -12,6 +12,7 @@
 #include "control/flipreel.h"
 #include "host/gif_decoder.h"
 #include "host/headless_host.h"
+#include "tests/support/error_of.h"
 #include "tests/support/gif_builder.h"
 #include "tests/support/test_files.h"
 
@@ -41,10 +42,13 @@ class RecordingHost : public flipreel::HeadlessHost {
 };
 
 struct Loaded {
+  testfiles::TempDir dir;  // for the files it loads
   RecordingHost host;
   flipreel::Flipreel control{host};
   Loaded() { control.InitProperties(); }
   void Load(const std::string& path) { control.SetFlipreelFile(flipreel::Utf8ToText(path)); }
+  // Writes the bytes to a file in dir and loads it.
+  void LoadBytes(const std::string& bytes) { Load(dir.Write("test.gif", bytes)); }
   const flipreel::Image& frame(int i) const { return control.imgBuffer()(i); }
 };
 
@@ -65,12 +69,7 @@ inline flipreel::Picture Decode(const std::string& bytes) {
 
 // The error number the picture loader raises, or 0 when it decodes.
 inline int32_t DecodeError(const std::string& bytes) {
-  try {
-    Decode(bytes);
-    return 0;
-  } catch (const flipreel::HostError& e) {
-    return e.number();
-  }
+  return testsupport::ErrorOf([&] { Decode(bytes); });
 }
 
 inline std::string ByteString(std::initializer_list<int> values) {

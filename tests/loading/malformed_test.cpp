@@ -28,10 +28,9 @@ const std::string kData = ByteString({2, 2, 0x04, 0x0A, 0});
 // defined states: loaded, or cleared (with the split's message when the
 // split started and failed).
 void LoadCleanly(const std::string& bytes) {
-  testfiles::TempDir dir;
   Loaded l;
   try {
-    l.Load(dir.Write("in.gif", bytes));
+    l.LoadBytes(bytes);
   } catch (const HostError& e) {
     // Only a first frame delay that overflows FrameRate reaches the caller.
     EXPECT_EQ(e.number(), err::kOverflow);
@@ -81,9 +80,8 @@ TEST(Malformed, HandMade) {
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
     EXPECT_EQ(DecodeError(row.bytes), err::kInvalidPicture);
-    testfiles::TempDir dir;
     Loaded l;
-    l.Load(dir.Write("bad.gif", row.bytes));
+    l.LoadBytes(row.bytes);
     loadingtest::ExpectBlank(l);
     if (row.split_message) {
       ASSERT_EQ(l.host.messages().size(), 1u);

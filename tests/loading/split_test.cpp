@@ -50,9 +50,8 @@ TEST(Split, WorkedExample) {
   ASSERT_EQ(file.substr(length - 2), ByteString({0x00, 0x3B}));
   const std::vector<size_t> ext = ExtensionOffsets(gif);
 
-  testfiles::TempDir dir;
   Loaded l;
-  l.Load(dir.Write("three.gif", file));
+  l.LoadBytes(file);
 
   const std::string header = file.substr(0, 39);
   EXPECT_EQ(header.substr(37), ByteString({0x00, 0x21}));
@@ -92,13 +91,12 @@ TEST(Split, PlacesFramesFromTheirImageOffsets) {
   gif.frames[1].top = 5;
   gif.frames[2].left = 0;
   gif.frames[2].top = 1000;
-  testfiles::TempDir dir;
   Loaded l;
   l.host.SetTwipsPerPixel(12, 20);
   l.control.SetBorderStyle(1);
   l.control.imgBuffer()(0).setLeft(30);
   l.control.imgBuffer()(0).setTop(45);
-  l.Load(dir.Write("placed.gif", testgif::Build(gif)));
+  l.LoadBytes(testgif::Build(gif));
 
   ASSERT_EQ(l.control.state().LastFrame, 2);
   EXPECT_EQ(l.frame(0).left(), 30);
@@ -122,9 +120,8 @@ TEST(Split, FrameCountFollowsTheSignatures) {
   };
   for (const Row& row : {Row{1, 0, 0}, Row{2, 1, 2}, Row{7, 6, 7}}) {
     SCOPED_TRACE(row.frames);
-    testfiles::TempDir dir;
     Loaded l;
-    l.Load(dir.Write("n.gif", testgif::Build(Animation(row.frames))));
+    l.LoadBytes(testgif::Build(Animation(row.frames)));
     EXPECT_TRUE(l.control.state().FramesLoaded);
     EXPECT_EQ(l.control.state().LastFrame, row.last_frame);
     EXPECT_EQ(l.control.Frames(), row.frames_property);
@@ -147,9 +144,8 @@ TEST(Split, FirstExtensionAfterANonZeroByteIsNotFound) {
   ASSERT_EQ(file.substr(18, 3), ByteString({0xFF, 0x21, 0xF9}));
   const std::vector<size_t> ext = ExtensionOffsets(gif);
 
-  testfiles::TempDir dir;
   Loaded l;
-  l.Load(dir.Write("hidden.gif", file));
+  l.LoadBytes(file);
 
   ASSERT_EQ(l.host.loads.size(), 2u);
   EXPECT_EQ(l.host.loads[0].bytes.substr(0, ext[1] + 1), file.substr(0, ext[1] + 1));
@@ -180,10 +176,9 @@ TEST(Split, SignatureInsideImageDataStartsAFrame) {
   const size_t inside = file.find(ByteString({0x00, 0x21, 0xF9}), ext[0] + 2);
   ASSERT_LT(inside, ext[1]);
 
-  testfiles::TempDir dir;
   Loaded l;
   l.host.decode = false;
-  l.Load(dir.Write("inside.gif", file));
+  l.LoadBytes(file);
 
   ASSERT_EQ(l.host.loads.size(), 3u);
   const std::string header = file.substr(0, ext[0] + 1);
@@ -220,12 +215,11 @@ TEST(Split, LastChunkStopsTwoBytesBeforeTheEnd) {
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
-    testfiles::TempDir dir;
     Loaded l;
     l.host.decode = false;
-    l.Load(dir.Write("before.gif", testgif::Build(Animation(3))));
+    l.LoadBytes(testgif::Build(Animation(3)));
     l.host.loads.clear();
-    l.Load(dir.Write("cut.gif", row.data));
+    l.LoadBytes(row.data);
     ASSERT_EQ(l.host.loads.size(), row.loads);
     if (!row.last_file.empty()) {
       EXPECT_EQ(l.host.loads.back().bytes, row.last_file);
@@ -266,10 +260,9 @@ TEST(Split, FailureEndsTheSplitOfAFreshControlWithAMessage) {
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
-    testfiles::TempDir dir;
     Loaded l;
     l.host.decode = row.decode;
-    l.Load(dir.Write("cut.gif", row.data));
+    l.LoadBytes(row.data);
     ASSERT_EQ(l.host.messages().size(), 1u);
     EXPECT_EQ(l.host.messages()[0].text, row.message);
     EXPECT_EQ(l.host.messages()[0].style, 16);
@@ -282,10 +275,9 @@ TEST(Split, FailureEndsTheSplitOfAFreshControlWithAMessage) {
 
 // After a multi-frame file the split skips a frame that fails, silently.
 TEST(Split, FailureIsSkippedAfterAMultiFrameFile) {
-  testfiles::TempDir dir;
   Loaded l;
-  l.Load(dir.Write("first.gif", testgif::Build(Animation(5))));
-  l.Load(dir.Write("bad.gif", WithUndecodableSecondFrame()));
+  l.LoadBytes(testgif::Build(Animation(5)));
+  l.LoadBytes(WithUndecodableSecondFrame());
   EXPECT_TRUE(l.host.messages().empty());
   const FlipreelState& s = l.control.state();
   EXPECT_TRUE(s.FramesLoaded);
