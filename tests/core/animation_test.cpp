@@ -165,52 +165,42 @@ TEST(PlayMembers, StartAnimationWhilePlayingClearsThePassesAndKeepsTheTimer) {
 TEST(PlayMembers, StopAnimation) {
   Rig rig;
   rig.LoadFrames(kFourFrames);
-  {
-    SCOPED_TRACE("while stopped it does nothing");
-    rig.c.StopAnimation();
-    EXPECT_TRUE(rig.host.trace.empty());
-  }
+  rig.c.StopAnimation();  // while stopped it does nothing
+  EXPECT_TRUE(rig.host.trace.empty());
   StartPlay(rig, kSequenceNormal, 0);
   Tick(rig);
-  {
-    SCOPED_TRACE("from a Frame handler: that tick's step still runs, the next tick never comes");
-    rig.events.on_frame = [&] { rig.c.StopAnimation(); };
-    EXPECT_EQ(Tick(rig), "1@1");
-    EXPECT_FALSE(rig.c.Playing());
-    rig.events.on_frame = nullptr;
-    rig.host.Advance(10 * kInterval);
-    EXPECT_EQ(rig.events.entries.size(), 2u);
-  }
-  {
-    SCOPED_TRACE("StartAnimation resumes where play stopped");
-    rig.c.StartAnimation();
-    EXPECT_EQ(Tick(rig), "2@2");
-  }
+  // From a Frame handler: that tick's step still runs, the next tick never
+  // comes.
+  rig.events.on_frame = [&] { rig.c.StopAnimation(); };
+  EXPECT_EQ(Tick(rig), "1@1");
+  EXPECT_FALSE(rig.c.Playing());
+  rig.events.on_frame = nullptr;
+  rig.host.Advance(10 * kInterval);
+  EXPECT_EQ(rig.events.entries.size(), 2u);
+  rig.c.StartAnimation();  // resumes where play stopped
+  EXPECT_EQ(Tick(rig), "2@2");
 }
 
+// In a designer Playing only stores and announces, and the getter reads the
+// stored value; at run time the getter reads the timer, never that value.
 TEST(PlayMembers, PlayingInADesignerAndAtRunTime) {
-  {
-    SCOPED_TRACE("designer: only stores and announces; the getter reads the stored value");
-    Rig rig(false);
-    rig.LoadFrames(kFourFrames);
-    rig.c.SetPlaying(true);
-    EXPECT_EQ(Joined(rig.host.trace), "notice Playing");
-    EXPECT_TRUE(rig.c.Playing());
-    EXPECT_FALSE(rig.c.Timer1().enabled());
-  }
-  {
-    SCOPED_TRACE("run time: the getter reads the timer, never the stored value");
-    Rig rig(true);
-    rig.c.SetPlaying(true);
-    EXPECT_EQ(Joined(rig.host.trace), "notice Playing, Timer1.Enabled=1");
-    rig.c.StopAnimation();
-    EXPECT_FALSE(rig.c.Playing());
-    EXPECT_TRUE(rig.c.state().Playing);
-    rig.c.SetPlaying(false);
-    rig.c.StartAnimation();
-    EXPECT_TRUE(rig.c.Playing());
-    EXPECT_FALSE(rig.c.state().Playing);
-  }
+  Rig designer(false);
+  designer.LoadFrames(kFourFrames);
+  designer.c.SetPlaying(true);
+  EXPECT_EQ(Joined(designer.host.trace), "notice Playing");
+  EXPECT_TRUE(designer.c.Playing());
+  EXPECT_FALSE(designer.c.Timer1().enabled());
+
+  Rig rig(true);
+  rig.c.SetPlaying(true);
+  EXPECT_EQ(Joined(rig.host.trace), "notice Playing, Timer1.Enabled=1");
+  rig.c.StopAnimation();
+  EXPECT_FALSE(rig.c.Playing());
+  EXPECT_TRUE(rig.c.state().Playing);
+  rig.c.SetPlaying(false);
+  rig.c.StartAnimation();
+  EXPECT_TRUE(rig.c.Playing());
+  EXPECT_FALSE(rig.c.state().Playing);
 }
 
 // The play setters: what each stores, announces and does to the timer.

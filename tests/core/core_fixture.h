@@ -124,11 +124,6 @@ struct EventLog : FlipreelEvents {
     if (on_frame) on_frame();
   }
   void PlayFinished() override { entries.push_back({"PlayFinished", control_.CurrentFrame()}); }
-  std::vector<std::string> Names() const {
-    std::vector<std::string> names;
-    for (const Entry& e : entries) names.push_back(e.name);
-    return names;
-  }
 
  private:
   Flipreel& control_;

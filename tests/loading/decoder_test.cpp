@@ -48,28 +48,18 @@ TEST(Decoder, FirstImageOfAFile) {
     const char* name;
     testgif::Frame frame;
   };
-  std::vector<Row> rows;
-  {
-    testgif::Frame f = Rows(5, 4, 2);
-    f.left = 3;  // the picture is the image's size, not the screen's
-    f.top = 2;
-    rows.push_back({"global table, offset image", f});
-  }
-  {
-    testgif::Frame f = Rows(6, 3, 4);
-    f.local_palette = local;
-    rows.push_back({"local table", f});
-  }
-  {
-    testgif::Frame f = Rows(6, 3, 2);
-    f.transparent = 1;
-    rows.push_back({"transparent index", f});
-  }
-  {
-    testgif::Frame f = Rows(3, 1, 2);
-    f.gce = false;
-    rows.push_back({"no extension", f});
-  }
+  auto frame = [](int width, int height, int colours, auto change) {
+    testgif::Frame f = Rows(width, height, colours);
+    change(f);
+    return f;
+  };
+  std::vector<Row> rows = {
+      // The picture is the image's size, not the screen's.
+      {"global table, offset image", frame(5, 4, 2, [](auto& f) { f.left = 3; })},
+      {"local table", frame(6, 3, 4, [&](auto& f) { f.local_palette = local; })},
+      {"transparent index", frame(6, 3, 2, [](auto& f) { f.transparent = 1; })},
+      {"no extension", frame(3, 1, 2, [](auto& f) { f.gce = false; })},
+  };
   for (int height : {1, 2, 5, 8, 13, 17}) {
     testgif::Frame f = Rows(7, height, 4);
     f.interlace = true;
