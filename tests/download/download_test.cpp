@@ -84,35 +84,22 @@ class Download : public testing::Test {
   Flipreel& control_;
 };
 
-TEST_F(Download, CompletedReadLoadsTheGifAndAnnouncesIt) {
-  const std::string address = server_.Url("/anim.gif");
+// A body that arrives in pieces: progress in order, then the completion,
+// which loads the GIF and tells the user.
+TEST_F(Download, CompletedReadReportsProgressLoadsTheGifAndAnnouncesIt) {
+  const std::string body = ThreeFrames();
+  server_.Serve("/slow.gif", Route{.body = body, .chunk_size = 100, .chunk_delay = 40ms});
+  const std::string address = server_.Url("/slow.gif");
   Fetch(address);
 
   EXPECT_EQ(control_.FlipreelFile(), u"Gif");
   EXPECT_EQ(control_.GifFromURL(), Utf8ToText(address));
-  EXPECT_EQ(control_.GetBuffer(), BytesToText(ThreeFrames()));
+  EXPECT_EQ(control_.GetBuffer(), BytesToText(body));
   EXPECT_EQ(control_.state().LastFrame, 2);
   ASSERT_EQ(rig_->messages().size(), 1u);
   EXPECT_EQ(rig_->messages()[0].text, u"Image Download complete");
   EXPECT_EQ(rig_->messages()[0].style, kMsgInformation);
   EXPECT_EQ(rig_->messages()[0].title, u"Flipreel Control");
-  EXPECT_EQ(events_.Names(false), (std::vector<std::string>{"AsyncReadComplete", "ReadFinished"}));
-
-  const Heard& done = events_.heard[events_.heard.size() - 2];
-  EXPECT_EQ(done.prop.PropertyName, u"GifFromURL");
-  EXPECT_EQ(done.prop.Status, AsyncStatus::kCompleted);
-  EXPECT_TRUE(done.file_existed);
-  EXPECT_FALSE(std::filesystem::exists(TextToUtf8(done.prop.ValuePath)));  // deleted after
-  EXPECT_TRUE(DownloadFiles().empty());
-  // Empty credentials (":@") mean no authentication.
-  ASSERT_EQ(server_.requests().size(), 1u);
-  EXPECT_EQ(server_.requests()[0].authorization, "");
-}
-
-TEST_F(Download, ProgressArrivesInOrderBeforeTheCompletion) {
-  const std::string body = ThreeFrames();
-  server_.Serve("/slow.gif", Route{.body = body, .chunk_size = 100, .chunk_delay = 40ms});
-  Fetch(server_.Url("/slow.gif"));
 
   std::vector<int64_t> read;
   for (const auto& h : events_.heard) {
@@ -125,6 +112,17 @@ TEST_F(Download, ProgressArrivesInOrderBeforeTheCompletion) {
   EXPECT_TRUE(std::is_sorted(read.begin(), read.end(), std::less_equal<>()));
   EXPECT_EQ(read.back(), static_cast<int64_t>(body.size()));
   EXPECT_EQ(events_.Names().size(), read.size() + 2);  // then complete, finished
+  EXPECT_EQ(events_.Names(false), (std::vector<std::string>{"AsyncReadComplete", "ReadFinished"}));
+
+  const Heard& done = events_.heard[events_.heard.size() - 2];
+  EXPECT_EQ(done.prop.PropertyName, u"GifFromURL");
+  EXPECT_EQ(done.prop.Status, AsyncStatus::kCompleted);
+  EXPECT_TRUE(done.file_existed);
+  EXPECT_FALSE(std::filesystem::exists(TextToUtf8(done.prop.ValuePath)));  // deleted after
+  EXPECT_TRUE(DownloadFiles().empty());
+  // Empty credentials (":@") mean no authentication.
+  ASSERT_EQ(server_.requests().size(), 1u);
+  EXPECT_EQ(server_.requests()[0].authorization, "");
 }
 
 TEST_F(Download, CredentialsAnswerTheChallengeAndAppearNowhere) {

@@ -18,8 +18,7 @@ std::vector<size_t> ExtensionOffsets(const testgif::Gif& gif) {
   size_t at = testgif::Header(gif).size();
   for (const testgif::Frame& f : gif.frames) {
     offsets.push_back(at);
-    at += testgif::GraphicControlExtension(f).size() + f.raw_after_gce.size() +
-          testgif::Image(f).size();
+    at += testgif::GraphicControlExtension(f).size() + testgif::Image(f).size();
   }
   return offsets;
 }

@@ -15,6 +15,13 @@ QRgb ButtonFace(const QWidget& w) {
   return w.palette().color(QPalette::Active, QPalette::Button).rgb();
 }
 
+// How many pixels of the line from (x, y), dx and dy a step, have the colour.
+int CountOnLine(const QImage& s, QRgb colour, int x, int y, int dx, int dy) {
+  int count = 0;
+  for (; x < s.width() && y < s.height(); x += dx, y += dy) count += At(s, x, y) == colour;
+  return count;
+}
+
 // A widget driven tick by tick, with a GIF loaded the way the tool does it:
 // layout options first, then the file.
 struct Loaded {
@@ -65,14 +72,10 @@ TEST(WidgetPaint, BorderInsetsTheFrameAndOutlinesTheControlInBorderColor) {
   EXPECT_EQ(At(s, 1, 1), Rgb(kRed));
   EXPECT_EQ(At(s, 10, 6), Rgb(kBlue));
   EXPECT_EQ(At(s, 11, 1), ButtonFace(w));
-  for (int x = 0; x < 205; ++x) {
-    ASSERT_EQ(At(s, x, 0), Rgb(kMagenta)) << x;
-    ASSERT_EQ(At(s, x, 129), Rgb(kMagenta)) << x;
-  }
-  for (int y = 0; y < 130; ++y) {
-    ASSERT_EQ(At(s, 0, y), Rgb(kMagenta)) << y;
-    ASSERT_EQ(At(s, 204, y), Rgb(kMagenta)) << y;
-  }
+  EXPECT_EQ(CountOnLine(s, Rgb(kMagenta), 0, 0, 1, 0), 205);
+  EXPECT_EQ(CountOnLine(s, Rgb(kMagenta), 0, 129, 1, 0), 205);
+  EXPECT_EQ(CountOnLine(s, Rgb(kMagenta), 0, 0, 0, 1), 130);
+  EXPECT_EQ(CountOnLine(s, Rgb(kMagenta), 204, 0, 0, 1), 130);
   EXPECT_EQ(At(s, 1, 128), ButtonFace(w));
   EXPECT_EQ(At(s, 203, 100), ButtonFace(w));
 }
@@ -89,8 +92,7 @@ TEST(WidgetPaint, BorderStylesDrawSolidOrBrokenOutlines) {
     w.SetBorderStyle(row.style);
     ASSERT_FALSE(w.lastError());
     const QImage s = Shot(w);
-    int on = 0;
-    for (int x = 0; x < s.width(); ++x) on += At(s, x, 0) == Rgb(kBlue);
+    const int on = CountOnLine(s, Rgb(kBlue), 0, 0, 1, 0);
     if (row.solid) {
       EXPECT_EQ(on, s.width()) << "style " << row.style;
     } else {
@@ -213,22 +215,21 @@ TEST(WidgetPaint, PlayedSequenceMatchesTheHeadlessHostTickByTick) {
     reference.SetAutoRewind(static_cast<int16_t>(row.auto_rewind));
     w.SetAutoRewind(row.auto_rewind);
     for (int tick = 1; tick <= 20; ++tick) {
-      const std::string where =
-          "sequence " + std::to_string(row.sequence) + " tick " + std::to_string(tick);
-      ASSERT_EQ(headless.DeliverTick(), w.host().DeliverTick()) << where;
+      SCOPED_TRACE(testing::Message() << "sequence " << row.sequence << " tick " << tick);
+      ASSERT_EQ(headless.DeliverTick(), w.host().DeliverTick());
       const Flipreel& c = w.control();
-      ASSERT_EQ(shown(c), shown(reference)) << where;
-      ASSERT_EQ(c.imgGif().left(), reference.imgGif().left()) << where;
-      ASSERT_EQ(c.imgGif().top(), reference.imgGif().top()) << where;
-      ASSERT_EQ(c.CurrentFrame(), reference.CurrentFrame()) << where;
-      ASSERT_EQ(c.Timer1().enabled(), reference.Timer1().enabled()) << where;
-      // And on screen: the shown frame's left colour at its place.
       const int index = shown(reference);
-      ASSERT_GE(index, 0) << where;
+      ASSERT_GE(index, 0);
+      ASSERT_EQ(shown(c), index);
+      ASSERT_EQ(c.imgGif().left(), reference.imgGif().left());
+      ASSERT_EQ(c.imgGif().top(), reference.imgGif().top());
+      ASSERT_EQ(c.CurrentFrame(), reference.CurrentFrame());
+      ASSERT_EQ(c.Timer1().enabled(), reference.Timer1().enabled());
+      // And on screen: the shown frame's left colour at its place.
       const QImage s = Shot(w);
       const int x = static_cast<int>(std::lround(reference.imgGif().left() / 15.0));
       const int y = static_cast<int>(std::lround(reference.imgGif().top() / 15.0));
-      ASSERT_EQ(At(s, x, y), Rgb(static_cast<Index>(gif.frames[index].pixels[0]))) << where;
+      ASSERT_EQ(At(s, x, y), Rgb(static_cast<Index>(gif.frames[index].pixels[0])));
     }
   }
 }

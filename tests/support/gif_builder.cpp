@@ -29,7 +29,7 @@ void PutTable(std::string& s, const std::vector<uint32_t>& colours, int bits) {
 }  // namespace
 
 std::string Header(const Gif& gif) {
-  std::string s = "GIF" + gif.version;
+  std::string s = "GIF89a";
   Put16(s, gif.width);
   Put16(s, gif.height);
   const bool has_global = !gif.global_palette.empty();
@@ -125,11 +125,9 @@ std::string Build(const Gif& gif) {
   std::string s = Header(gif);
   for (const Frame& f : gif.frames) {
     if (f.gce) s += GraphicControlExtension(f);
-    s += f.raw_after_gce;
     s += Image(f);
   }
-  if (gif.trailer) s.push_back(0x3B);
-  return s;
+  return s + ";";
 }
 
 Gif Animation(int frames, int w, int h) {

@@ -16,16 +16,14 @@ struct Frame {
   bool interlace = false;
   std::vector<uint32_t> local_palette;  // 0xRRGGBB; empty: use the global table
   std::vector<uint8_t> pixels;          // width*height indices, row by row; empty: all 0
-  std::string raw_after_gce;            // bytes written between the extension and the image
 };
 
+// A GIF89a file with a trailer.
 struct Gif {
-  std::string version = "89a";
   int width = 1, height = 1;
   std::vector<uint32_t> global_palette = {0x000000, 0xFFFFFF};  // size padded to 2^n
   bool netscape_loop = false;  // a NETSCAPE2.0 application extension after the header
   std::vector<Frame> frames;
-  bool trailer = true;
 };
 
 // The whole file.

@@ -97,12 +97,8 @@ HttpServer::~HttpServer() {
   for (auto& t : threads) t.join();
 }
 
-std::string HttpServer::Authority() const {
-  return "127.0.0.1:" + std::to_string(port_);
-}
-
 std::string HttpServer::Url(std::string_view path) const {
-  return "http://" + Authority() + std::string(path);
+  return "http://127.0.0.1:" + std::to_string(port_) + std::string(path);
 }
 
 void HttpServer::Serve(const std::string& path, Route route) {

@@ -53,8 +53,6 @@ class HttpServer {
   HttpServer(const HttpServer&) = delete;
   HttpServer& operator=(const HttpServer&) = delete;
 
-  int port() const { return port_; }
-  std::string Authority() const;                 // "127.0.0.1:port"
   std::string Url(std::string_view path) const;  // "http://127.0.0.1:port/path"
   // Paths without a route answer 404.
   void Serve(const std::string& path, Route route);
