@@ -41,9 +41,7 @@ TEST(EndToEnd, LoadsAndPlaysNormalOnceOnTheVirtualClock) {
   EXPECT_EQ(c.Frames(), 4);
   EXPECT_EQ(c.FrameRate(), 50);
   int16_t f = 3;
-  EXPECT_FLOAT_EQ(c.FrameLeft(f), 3);
   EXPECT_FLOAT_EQ(c.FrameTop(f), 6);
-  EXPECT_FLOAT_EQ(c.FrameWidth(f), 4);
   EXPECT_EQ(c.imgBuffer()(3).tag(), u"200");
   EXPECT_TRUE(c.Timer1().enabled());
   EXPECT_EQ(ShownIndex(c), 0);

@@ -109,25 +109,6 @@ TEST(Decoder, AcceptsOnlyTheMissingFinalTerminator) {
   ExpectPicture(Decode(file + "\x21\xF9 trailing bytes"), gif, f);
 }
 
-TEST(Decoder, RefusesHugeImagesBeforeDecoding) {
-  struct Row {
-    int width, height;
-  };
-  for (const Row& row : {Row{65535, 65535}, Row{8193, 8192}, Row{4000, 4000}, Row{1, 65535}}) {
-    SCOPED_TRACE(testing::Message() << row.width << "x" << row.height);
-    testgif::Gif gif;
-    testgif::Frame f;
-    gif.frames = {f};
-    std::string file = testgif::Build(gif);
-    const size_t descriptor = testgif::Header(gif).size() + 8;
-    file[descriptor + 5] = static_cast<char>(row.width & 0xFF);
-    file[descriptor + 6] = static_cast<char>(row.width >> 8);
-    file[descriptor + 7] = static_cast<char>(row.height & 0xFF);
-    file[descriptor + 8] = static_cast<char>(row.height >> 8);
-    EXPECT_EQ(DecodeError(file), err::kInvalidPicture);
-  }
-}
-
 // The example animations, encoded by giflib with codes of every width, come
 // through the control frame by frame as they were drawn.
 TEST(Decoder, ExamplesThroughTheControl) {

@@ -7,7 +7,6 @@
 
 #include <algorithm>
 #include <cctype>
-#include <map>
 #include <stdexcept>
 
 #include "host/saved_form.h"
@@ -56,18 +55,6 @@ bool SendAll(int fd, std::string_view bytes) {
 std::string Lower(std::string s) {
   for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
   return s;
-}
-
-std::string Reason(int status) {
-  static const std::map<int, const char*> kReasons = {{200, "OK"},
-                                                      {301, "Moved Permanently"},
-                                                      {302, "Found"},
-                                                      {401, "Unauthorized"},
-                                                      {403, "Forbidden"},
-                                                      {404, "Not Found"},
-                                                      {500, "Internal Server Error"}};
-  const auto it = kReasons.find(status);
-  return it == kReasons.end() ? "Status" : it->second;
 }
 
 }  // namespace
@@ -180,19 +167,13 @@ void HttpServer::Handle(int fd) {
     requests_.push_back(request);
     if (auto it = routes_.find(request.path); it != routes_.end()) route = it->second;
   }
-  if (!route) {
-    route.emplace();
-    route->status = 404;
-    route->body = "not found";
-    route->content_type = "text/plain";
-  }
+  if (!route) route = Route{.status = 404, .body = "not found"};
 
   std::string extra;
   if (route->user && request.authorization !=
                          "Basic " + flipreel::EncodeBase64(*route->user + ":" + route->password)) {
     route->status = 401;
     route->body = "who are you?";
-    route->content_type = "text/plain";
     route->ending = Route::Ending::kComplete;
     route->chunk_size = 0;
     extra = "WWW-Authenticate: Basic realm=\"test\"\r\n";
@@ -200,8 +181,10 @@ void HttpServer::Handle(int fd) {
   if (!route->location.empty()) extra += "Location: " + route->location + "\r\n";
 
   const std::string& body = route->body;
-  std::string response = "HTTP/1.1 " + std::to_string(route->status) + " " + Reason(route->status) +
-                         "\r\nContent-Type: " + route->content_type + "\r\nConnection: close\r\n" +
+  // Clients read the status code only; the reason phrase is the same for all.
+  std::string response = "HTTP/1.1 " + std::to_string(route->status) +
+                         " Status\r\nContent-Type: application/octet-stream\r\n"
+                         "Connection: close\r\n" +
                          extra;
   if (route->send_length) response += "Content-Length: " + std::to_string(body.size()) + "\r\n";
   response += "\r\n";

@@ -21,7 +21,6 @@ namespace testhttp {
 struct Route {
   int status = 200;
   std::string body{};
-  std::string content_type = "image/gif";
   // When set, a request without exactly these credentials (basic
   // authentication) gets 401 and a challenge instead.
   std::optional<std::string> user{};
