@@ -13,7 +13,7 @@
 
 #include "control/flipreel.h"
 #include "host/headless_host.h"
-#include "tests/support/error_of.h"
+#include "tests/support/checks.h"
 
 namespace coretest {
 
@@ -192,13 +192,6 @@ struct Rig {
   EventLog events{c};
 };
 
-// A record as one line, for comparing with the line a table row expects.
-inline std::string Joined(const std::vector<std::string>& items, const char* separator = ", ") {
-  std::string line;
-  for (size_t i = 0; i < items.size(); ++i) line += (i ? separator : "") + items[i];
-  return line;
-}
-
 // The space-separated words of a line.
 inline std::vector<std::string> Words(const std::string& line) {
   std::istringstream in(line);
@@ -208,5 +201,6 @@ inline std::vector<std::string> Words(const std::string& line) {
 }
 
 using testsupport::ErrorOf;
+using testsupport::Joined;
 
 }  // namespace coretest

@@ -15,15 +15,10 @@ using loadingtest::Loaded;
 
 namespace {
 
-using Notices = std::vector<std::string>;
+using testsupport::Joined;
 
-const Notices kResetDownload = {"GifFromURL", "ServerPassword", "ServerUserName"};
-
-Notices Concat(std::initializer_list<Notices> parts) {
-  Notices all;
-  for (const Notices& p : parts) all.insert(all.end(), p.begin(), p.end());
-  return all;
-}
+// What a load that succeeds or clears the control announces last.
+const std::string kResetDownload = "GifFromURL, ServerPassword, ServerUserName";
 
 // Runs a block in another current directory.
 class InDirectory {
@@ -41,33 +36,26 @@ class InDirectory {
 
 TEST(Load, AnnouncesInOrder) {
   testfiles::TempDir dir;
-  const std::string good = dir.Write("good.gif", testgif::Build(Animation(2)));
-  const std::string still = dir.Write("still.gif", "GIF89a not an animation");
-  const std::string folder = dir.path();
-  const Notices read = {"FlipreelFile", "FlipreelFile", "Buffer"};  // path, "Gif", Buffer
-  struct Row {
+  const std::string read = "FlipreelFile, FlipreelFile, Buffer, ";  // path, "Gif", Buffer
+  const std::string clear = "Frames, FrameRate, FlipreelFile, " + kResetDownload;
+  const struct {
     const char* name;
     std::string path;
-    Notices expected;
-  };
-  const Row rows[] = {
-      {"a GIF", good, Concat({read, {"FrameRate", "Frames"}, kResetDownload})},
-      {"not an animation", still,
-       Concat({read, {"Frames", "FrameRate", "FlipreelFile"}, kResetDownload})},
+    std::string expected;
+  } rows[] = {
+      {"a GIF", dir.Write("good.gif", testgif::Build(Animation(2))),
+       read + "FrameRate, Frames, " + kResetDownload},
+      {"not an animation", dir.Write("still.gif", "GIF89a not an animation"), read + clear},
       // A folder cannot be read: the read clears the control through the
       // "(None)" assignment, and the load then fails on the empty Buffer.
-      {"a folder", folder,
-       Concat({{"FlipreelFile", "Buffer", "Frames", "FrameRate", "FlipreelFile"},
-               kResetDownload,
-               {"Frames", "FrameRate", "FlipreelFile"},
-               kResetDownload})},
+      {"a folder", dir.path(), "FlipreelFile, Buffer, " + clear + ", " + clear},
   };
-  for (const Row& row : rows) {
+  for (const auto& row : rows) {
     SCOPED_TRACE(row.name);
     Loaded l;
     l.host.notices().clear();
     l.Load(row.path);
-    EXPECT_EQ(l.host.notices(), row.expected);
+    EXPECT_EQ(Joined(l.host.notices()), row.expected);
   }
 }
 
@@ -155,7 +143,7 @@ TEST(Load, FirstFrameDelay) {
     EXPECT_EQ(l.control.Frames(), 4);
     EXPECT_FALSE(l.control.Timer1().enabled());
     EXPECT_EQ(l.control.FlipreelFile(), u"Gif");
-    EXPECT_EQ(l.host.notices(), (Notices{"FlipreelFile", "FlipreelFile", "Buffer"}));
+    EXPECT_EQ(Joined(l.host.notices()), "FlipreelFile, FlipreelFile, Buffer");
     EXPECT_TRUE(l.host.messages().empty());
   }
 }
@@ -196,7 +184,7 @@ TEST(Load, GifMarkerOnlyRecordsIt) {
   const Text buffer = l.control.GetBuffer();
   l.host.notices().clear();
   l.control.SetFlipreelFile(u"Gif");
-  EXPECT_EQ(l.host.notices(), Notices{"FlipreelFile"});
+  EXPECT_EQ(Joined(l.host.notices()), "FlipreelFile");
   EXPECT_EQ(l.control.GetBuffer(), buffer);
   EXPECT_EQ(l.control.ServerUserName(), u"user");
   EXPECT_TRUE(l.control.state().FramesLoaded);
@@ -213,8 +201,7 @@ TEST(Load, NoneMarkerClearsWithoutTouchingFiles) {
   l.host.notices().clear();
   const size_t loads = l.host.loads.size();
   l.control.SetFlipreelFile(u"(None)");
-  EXPECT_EQ(l.host.notices(),
-            Concat({{"Buffer", "Frames", "FrameRate", "FlipreelFile"}, kResetDownload}));
+  EXPECT_EQ(Joined(l.host.notices()), "Buffer, Frames, FrameRate, FlipreelFile, " + kResetDownload);
   EXPECT_TRUE(testfiles::Exists(dir.path() + "/(None)"));
   EXPECT_EQ(l.host.loads.size(), loads);
   EXPECT_TRUE(l.control.GetBuffer().empty());

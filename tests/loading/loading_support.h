@@ -12,7 +12,7 @@
 #include "control/flipreel.h"
 #include "host/gif_decoder.h"
 #include "host/headless_host.h"
-#include "tests/support/error_of.h"
+#include "tests/support/checks.h"
 #include "tests/support/gif_builder.h"
 #include "tests/support/test_files.h"
 

@@ -12,7 +12,7 @@
 #include "host/property_bag.h"
 #include "qt/colors.h"
 #include "tests/qt/qt_test_support.h"
-#include "tests/support/error_of.h"
+#include "tests/support/checks.h"
 
 using namespace flipreel;
 using namespace qttest;
