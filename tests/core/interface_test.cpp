@@ -145,20 +145,14 @@ TEST(Members, ConvertArgumentsBeforeTheMemberRuns) {
     SCOPED_TRACE(std::string(t.name) + " <- " + t.argument.Describe());
     Rig rig;
     rig.host.Clear();
-    const FlipreelState before = rig.c.state();
     Variant arg = t.argument;
     Variant answer;
     const int32_t error =
         ErrorOf([&] { answer = rig.c.Invoke(t.name, t.kind, std::span(&arg, 1)); });
     EXPECT_EQ(error, t.error);
     if (t.error) {
+      // Every setter announces and every shape change is traced: nothing ran.
       EXPECT_TRUE(rig.host.trace.empty());
-      EXPECT_EQ(rig.c.state().FrameRate, before.FrameRate);
-      EXPECT_EQ(rig.c.state().AutoRewind, before.AutoRewind);
-      EXPECT_EQ(rig.c.state().Sequence, before.Sequence);
-      EXPECT_EQ(rig.c.state().CurrentFrame, before.CurrentFrame);
-      EXPECT_EQ(rig.c.BackStyle(), kBackStyleOpaque);
-      EXPECT_EQ(rig.c.BorderStyle(), kBorderStyleTransparent);
     } else if (t.kind == CallKind::kMethod) {
       EXPECT_EQ(answer.ToLong(), t.read_back);
     } else {

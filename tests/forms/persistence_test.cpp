@@ -60,8 +60,6 @@ TEST(ReadProperties, EmptyBagRestoresEveryDefault) {
   ASSERT_EQ(again.entries().size(), 1u);
   EXPECT_EQ(again.entries()[0].key, "Buffer");
   EXPECT_EQ(c.GetBuffer(), u"0");
-  EXPECT_EQ(c.shpBorder().borderStyle(), 0);
-  EXPECT_EQ(c.shpBorder().borderColor(), 0);
   EXPECT_EQ(r.host.surface_back_color(), kWindow);
   EXPECT_EQ(c.imgBackGround().left(), 0);
   EXPECT_EQ(c.imgBackGround().top(), 0);
