@@ -7,9 +7,7 @@
 #include "tests/loading/loading_support.h"
 
 using namespace flipreel;
-using loadingtest::Decode;
-using loadingtest::DecodeError;
-using loadingtest::Loaded;
+using namespace loadingtest;
 
 namespace {
 

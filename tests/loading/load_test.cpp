@@ -10,12 +10,9 @@
 #include "tests/loading/loading_support.h"
 
 using namespace flipreel;
-using loadingtest::Animation;
-using loadingtest::Loaded;
+using namespace loadingtest;
 
 namespace {
-
-using testsupport::Joined;
 
 // What a load that succeeds or clears the control announces last.
 const std::string kResetDownload = "GifFromURL, ServerPassword, ServerUserName";
@@ -106,7 +103,7 @@ TEST(Load, FilesThatAreNotAnimations) {
     l.LoadBytes(testgif::Build(Animation(3)));  // something to blank
     const std::string path = l.dir.Write("x.gif", row.bytes);
     l.Load(path);
-    loadingtest::ExpectBlank(l);
+    ExpectBlank(l);
     EXPECT_TRUE(l.host.messages().empty());
     EXPECT_EQ(testfiles::Exists(path), !row.bytes.empty());
   }
@@ -134,7 +131,7 @@ TEST(Load, FirstFrameDelay) {
       EXPECT_EQ(l.frame(0).tag(), FormatLong(row.delay_cs * 10));
       continue;
     }
-    EXPECT_EQ(testsupport::ErrorOf([&] { l.LoadBytes(bytes); }), err::kOverflow);
+    EXPECT_EQ(ErrorOf([&] { l.LoadBytes(bytes); }), err::kOverflow);
     const FlipreelState& s = l.control.state();
     EXPECT_TRUE(s.FramesLoaded);
     EXPECT_EQ(s.LastFrame, 1);
@@ -205,7 +202,7 @@ TEST(Load, NoneMarkerClearsWithoutTouchingFiles) {
   EXPECT_TRUE(testfiles::Exists(dir.path() + "/(None)"));
   EXPECT_EQ(l.host.loads.size(), loads);
   EXPECT_TRUE(l.control.GetBuffer().empty());
-  loadingtest::ExpectBlank(l);
+  ExpectBlank(l);
 }
 
 // Paths that cannot be read clear the control quietly; nothing is created.
@@ -232,7 +229,7 @@ TEST(Load, BadPaths) {
     Loaded l;
     l.Load(regular);
     l.Load(path);
-    loadingtest::ExpectBlank(l);
+    ExpectBlank(l);
     EXPECT_TRUE(l.control.GetBuffer().empty());
     EXPECT_TRUE(l.host.messages().empty());
   }

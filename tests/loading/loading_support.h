@@ -79,5 +79,7 @@ inline std::string ByteString(std::initializer_list<int> values) {
 }
 
 using testgif::Animation;
+using testsupport::ErrorOf;
+using testsupport::Joined;
 
 }  // namespace loadingtest

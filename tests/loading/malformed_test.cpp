@@ -6,9 +6,7 @@
 #include "tests/loading/loading_support.h"
 
 using namespace flipreel;
-using loadingtest::ByteString;
-using loadingtest::DecodeError;
-using loadingtest::Loaded;
+using namespace loadingtest;
 
 namespace {
 
@@ -82,7 +80,7 @@ TEST(Malformed, HandMade) {
     EXPECT_EQ(DecodeError(row.bytes), err::kInvalidPicture);
     Loaded l;
     l.LoadBytes(row.bytes);
-    loadingtest::ExpectBlank(l);
+    ExpectBlank(l);
     if (row.split_message) {
       ASSERT_EQ(l.host.messages().size(), 1u);
       EXPECT_EQ(l.host.messages()[0].text, u"Error No. 481 : when reading file");

@@ -5,9 +5,7 @@
 #include "tests/loading/loading_support.h"
 
 using namespace flipreel;
-using loadingtest::Animation;
-using loadingtest::ByteString;
-using loadingtest::Loaded;
+using namespace loadingtest;
 
 namespace {
 
@@ -253,7 +251,7 @@ TEST(Split, FailureEndsTheSplitOfAFreshControlWithAMessage) {
     EXPECT_EQ(l.host.messages()[0].text, row.message);
     EXPECT_EQ(l.host.messages()[0].style, 16);
     EXPECT_EQ(l.host.messages()[0].title, u"Flipreel Control");
-    loadingtest::ExpectBlank(l);
+    ExpectBlank(l);
     EXPECT_EQ(l.control.state().LastFrame, 0);
     EXPECT_EQ(l.control.imgBuffer().Count(), row.elements);
   }

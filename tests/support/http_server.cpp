@@ -136,22 +136,15 @@ void HttpServer::Handle(int fd) {
   }
 
   Request request;
-  const size_t line_end = head.find("\r\n");
-  const std::string line = head.substr(0, line_end);
-  const size_t sp1 = line.find(' ');
-  const size_t sp2 = line.find(' ', sp1 + 1);
-  if (sp1 != std::string::npos && sp2 != std::string::npos) {
-    request.method = line.substr(0, sp1);
-    request.path = line.substr(sp1 + 1, sp2 - sp1 - 1);
+  const size_t sp1 = head.find(' ');
+  const size_t sp2 = head.find(' ', sp1 + 1);
+  if (sp2 != std::string::npos && sp2 < head.find("\r\n")) {
+    request.method = head.substr(0, sp1);
+    request.path = head.substr(sp1 + 1, sp2 - sp1 - 1);
   }
-  for (size_t pos = line_end; pos != std::string::npos && pos + 2 < head.size();) {
-    const size_t next = head.find("\r\n", pos + 2);
-    const std::string header = head.substr(pos + 2, next - pos - 2);
-    if (Lower(header.substr(0, 14)) == "authorization:") {
-      request.authorization = header.substr(14);
-      request.authorization.erase(0, request.authorization.find_first_not_of(' '));
-    }
-    pos = next;
+  if (const size_t at = Lower(head).find("\r\nauthorization:"); at != std::string::npos) {
+    const size_t value = head.find_first_not_of(' ', at + 16);
+    request.authorization = head.substr(value, head.find("\r\n", value) - value);
   }
 
   if (request.method.empty()) {  // a connection that asked nothing
