@@ -9,12 +9,10 @@
 
 #include "control/flipreel.h"
 #include "host/download.h"
+#include "host/headless_host.h"
 
-struct RigMessage {
-  flipreel::Text text;
-  int16_t style;
-  flipreel::Text title;
-};
+// A message box the control asked for: text, style and title.
+using RigMessage = flipreel::HeadlessHost::Message;
 
 class DownloadRig {
  public:

@@ -141,13 +141,6 @@ TEST_F(Download, CredentialsAnswerTheChallengeAndAppearNowhere) {
   ASSERT_FALSE(events_.heard.empty());
   EXPECT_EQ(events_.heard.front().prop.Target, Utf8ToText(server_.Url("/private.gif")));
   ExpectPasswordNowhere(*rig_, events_);
-
-  // A file assigned afterwards forgets the address and the credentials.
-  testfiles::TempDir dir;
-  control_.SetFlipreelFile(Utf8ToText(dir.Write("local.gif", ThreeFrames())));
-  EXPECT_EQ(control_.GifFromURL(), u"(None)");
-  EXPECT_EQ(control_.ServerUserName(), u"");
-  EXPECT_EQ(control_.ServerPassword(), u"");
 }
 
 TEST_F(Download, FailedReadsShowTheWarningAndRaiseNoEvent) {

@@ -25,11 +25,7 @@ class HeadlessRig final : public DownloadRig {
       std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
   }
-  std::vector<RigMessage> messages() const override {
-    std::vector<RigMessage> out;
-    for (const auto& m : host_.messages()) out.push_back({m.text, m.style, m.title});
-    return out;
-  }
+  std::vector<RigMessage> messages() const override { return host_.messages(); }
   std::vector<std::string> notices() const override { return host_.notices(); }
   std::vector<std::string> log() const override { return host_.handler_failures(); }
 

@@ -64,7 +64,7 @@ TEST(Load, AfterASuccessfulLoad) {
     SCOPED_TRACE(run_time ? "run time" : "designer");
     Loaded l;
     l.host.SetUserMode(run_time);
-    l.control.SetGifFromURL(u"(None)");
+    l.control.SetGifFromURL(u"www.example.com/a.gif");  // forgotten by the load
     l.control.SetServerUserName(u"user");
     l.control.SetServerPassword(u"secret");
     l.Load(path);

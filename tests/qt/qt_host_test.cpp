@@ -364,9 +364,7 @@ TEST(FlipreelWidgetForms, SavesAndRestoresThroughASavedFormFile) {
   EXPECT_EQ(w.Frames(), 4);
   EXPECT_EQ(w.Sequence(), 3);
   EXPECT_EQ(w.BorderStyle(), 1);
-  const QImage s = Shot(w);
-  EXPECT_EQ(At(s, 1, 1), Rgb(kRed));
-  EXPECT_EQ(At(s, 50, 50), Rgb(kGreen));
+  ExpectSpots(Shot(w), {{1, 1, kRed}, {50, 50, kGreen}});
 
   // What cannot be read or must not be overwritten is refused.
   const std::string notes = dir.Write("notes.txt", "not a form");

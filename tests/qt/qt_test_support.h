@@ -67,6 +67,17 @@ inline QRgb At(const QImage& image, int x, int y) {
   return image.pixel(x, y) | 0xFF000000u;
 }
 
+// Checks the colours at some places of a shot.
+struct Spot {
+  Spot(int x, int y, QRgb colour) : x(x), y(y), colour(colour) {}
+  Spot(int x, int y, Index colour) : Spot(x, y, Rgb(colour)) {}
+  int x, y;
+  QRgb colour;
+};
+inline void ExpectSpots(const QImage& image, std::initializer_list<Spot> spots) {
+  for (const Spot& p : spots) EXPECT_EQ(At(image, p.x, p.y), p.colour) << p.x << "," << p.y;
+}
+
 // A GIF written to a temporary folder.
 struct GifFile {
   testfiles::TempDir dir;

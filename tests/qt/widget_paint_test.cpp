@@ -42,23 +42,15 @@ TEST(WidgetPaint, FirstFrameAtTheTopLeftAndLaterFramesAtTheirOffsets) {
   Loaded l(FourFrames());
   ASSERT_FALSE(l.w.lastError()) << l.w.lastError().description.toStdString();
   ASSERT_EQ(l.w.size(), QSize(205, 130));  // 3075 x 1950 twips
-  QImage s = Shot(l.w);
-  EXPECT_EQ(At(s, 0, 0), Rgb(kRed));
-  EXPECT_EQ(At(s, 4, 5), Rgb(kRed));
-  EXPECT_EQ(At(s, 5, 0), Rgb(kBlue));
-  EXPECT_EQ(At(s, 9, 5), Rgb(kBlue));
-  EXPECT_EQ(At(s, 10, 0), ButtonFace(l.w));
-  EXPECT_EQ(At(s, 0, 6), ButtonFace(l.w));
+  const QRgb face = ButtonFace(l.w);
+  ExpectSpots(Shot(l.w), {{0, 0, kRed}, {4, 5, kRed}, {5, 0, kBlue}, {9, 5, kBlue}});
+  ExpectSpots(Shot(l.w), {{10, 0, face}, {0, 6, face}});
 
   // The first tick shows frame 0 again, the second frame 1 at (2, 1).
   l.w.host().DeliverTick();
   l.w.host().DeliverTick();
-  s = Shot(l.w);
-  EXPECT_EQ(At(s, 1, 1), ButtonFace(l.w));
-  EXPECT_EQ(At(s, 2, 0), ButtonFace(l.w));
-  EXPECT_EQ(At(s, 2, 1), Rgb(kGreen));
-  EXPECT_EQ(At(s, 11, 6), Rgb(kYellow));
-  EXPECT_EQ(At(s, 12, 6), ButtonFace(l.w));
+  const QImage s = Shot(l.w);
+  ExpectSpots(s, {{1, 1, face}, {2, 0, face}, {2, 1, kGreen}, {11, 6, kYellow}, {12, 6, face}});
 }
 
 TEST(WidgetPaint, BorderInsetsTheFrameAndOutlinesTheControlInBorderColor) {
@@ -69,15 +61,12 @@ TEST(WidgetPaint, BorderInsetsTheFrameAndOutlinesTheControlInBorderColor) {
   w.SetFlipreelFile(file.qpath());
   QImage s = Shot(w);
   // 10 twips in: the frame starts at pixel 1.
-  EXPECT_EQ(At(s, 1, 1), Rgb(kRed));
-  EXPECT_EQ(At(s, 10, 6), Rgb(kBlue));
-  EXPECT_EQ(At(s, 11, 1), ButtonFace(w));
+  const QRgb face = ButtonFace(w);
+  ExpectSpots(s, {{1, 1, kRed}, {10, 6, kBlue}, {11, 1, face}, {1, 128, face}, {203, 100, face}});
   EXPECT_EQ(CountOnLine(s, Rgb(kMagenta), 0, 0, 1, 0), 205);
   EXPECT_EQ(CountOnLine(s, Rgb(kMagenta), 0, 129, 1, 0), 205);
   EXPECT_EQ(CountOnLine(s, Rgb(kMagenta), 0, 0, 0, 1), 130);
   EXPECT_EQ(CountOnLine(s, Rgb(kMagenta), 204, 0, 0, 1), 130);
-  EXPECT_EQ(At(s, 1, 128), ButtonFace(w));
-  EXPECT_EQ(At(s, 203, 100), ButtonFace(w));
 
   // Styles 2 to 5 draw broken outlines, 6 a solid one.
   for (const int style : {2, 3, 4, 5, 6}) {
@@ -117,17 +106,12 @@ TEST(WidgetPaint, TransparentPixelsAndTheBackgroundPicture) {
   FlipreelWidget w;
   w.SetBackColor(ColorValueOf(kGreen));
   w.SetFlipreelFile(file.qpath());
-  QImage s = Shot(w);
-  EXPECT_EQ(At(s, 2, 2), Rgb(kRed));
-  EXPECT_EQ(At(s, 7, 2), Rgb(kGreen));
+  ExpectSpots(Shot(w), {{2, 2, kRed}, {7, 2, kGreen}});
 
   QImage picture(30, 20, QImage::Format_RGB32);
   picture.fill(QColor(255, 255, 0));
   w.SetBackGroundGraphic(picture);
-  s = Shot(w);
-  EXPECT_EQ(At(s, 2, 2), Rgb(kRed));
-  EXPECT_EQ(At(s, 7, 2), Rgb(kYellow));
-  EXPECT_EQ(At(s, 40, 10), Rgb(kGreen));
+  ExpectSpots(Shot(w), {{2, 2, kRed}, {7, 2, kYellow}, {40, 10, kGreen}});
   w.SetBackStyle(0);
   EXPECT_NE(At(Shot(w), 20, 10), Rgb(kYellow));
   w.SetBackStyle(1);  // back without setting the picture again
@@ -142,12 +126,8 @@ TEST(WidgetPaint, StretchScalesTheFrameToTheControl) {
   quad.pixels = {kRed, kBlue, kGreen, kYellow};
   Loaded l(GifOf(2, 2, {quad}), /*border=*/false, /*autosize=*/false, /*stretch=*/true);
   const QImage s = Shot(l.w);
-  EXPECT_EQ(At(s, 0, 0), Rgb(kRed));
-  EXPECT_EQ(At(s, 100, 63), Rgb(kRed));
-  EXPECT_EQ(At(s, 104, 66), Rgb(kYellow));
-  EXPECT_EQ(At(s, 150, 30), Rgb(kBlue));
-  EXPECT_EQ(At(s, 50, 100), Rgb(kGreen));
-  EXPECT_EQ(At(s, 204, 129), Rgb(kYellow));
+  ExpectSpots(s, {{0, 0, kRed}, {100, 63, kRed}, {104, 66, kYellow}, {150, 30, kBlue}});
+  ExpectSpots(s, {{50, 100, kGreen}, {204, 129, kYellow}});
 }
 
 TEST(WidgetPaint, AutoSizeSizesTheWidgetToTheFramesPlusTheBorder) {

@@ -26,35 +26,6 @@ void PutTable(std::string& s, const std::vector<uint32_t>& colours, int bits) {
   }
 }
 
-}  // namespace
-
-std::string Header(const Gif& gif) {
-  std::string s = "GIF89a";
-  Put16(s, gif.width);
-  Put16(s, gif.height);
-  const bool has_global = !gif.global_palette.empty();
-  const int bits = has_global ? TableBits(gif.global_palette.size()) : 0;
-  s.push_back(static_cast<char>((has_global ? 0x80 : 0) | 0x70 | bits));  // packed fields
-  s.push_back(0);                                                         // background index
-  s.push_back(0);                                                         // aspect ratio
-  if (has_global) PutTable(s, gif.global_palette, bits);
-  if (gif.netscape_loop) {
-    s += "\x21\xFF\x0B";  // application extension, block size 11
-    s += "NETSCAPE2.0";
-    s += std::string("\x03\x01\x00\x00\x00", 5);  // loop sub-block: loop for ever; terminator
-  }
-  return s;
-}
-
-std::string GraphicControlExtension(const Frame& f) {
-  std::string s = "\x21\xF9\x04";  // introducer, label, block size 4
-  s.push_back(static_cast<char>(((f.disposal & 7) << 2) | (f.transparent >= 0 ? 1 : 0)));
-  Put16(s, f.delay_cs);
-  s.push_back(static_cast<char>(f.transparent >= 0 ? f.transparent : 0));
-  s.push_back(0);  // block terminator
-  return s;
-}
-
 std::string ImageData(const std::vector<uint8_t>& indices) {
   const int kMinCodeSize = 8;
   const int kClear = 256, kEnd = 257;
@@ -103,6 +74,35 @@ std::vector<uint8_t> Interlace(const std::vector<uint8_t>& rows, int width, int 
       out.insert(out.end(), rows.begin() + static_cast<long>(y) * width,
                  rows.begin() + static_cast<long>(y + 1) * width);
   return out;
+}
+
+}  // namespace
+
+std::string Header(const Gif& gif) {
+  std::string s = "GIF89a";
+  Put16(s, gif.width);
+  Put16(s, gif.height);
+  const bool has_global = !gif.global_palette.empty();
+  const int bits = has_global ? TableBits(gif.global_palette.size()) : 0;
+  s.push_back(static_cast<char>((has_global ? 0x80 : 0) | 0x70 | bits));  // packed fields
+  s.push_back(0);                                                         // background index
+  s.push_back(0);                                                         // aspect ratio
+  if (has_global) PutTable(s, gif.global_palette, bits);
+  if (gif.netscape_loop) {
+    s += "\x21\xFF\x0B";  // application extension, block size 11
+    s += "NETSCAPE2.0";
+    s += std::string("\x03\x01\x00\x00\x00", 5);  // loop sub-block: loop for ever; terminator
+  }
+  return s;
+}
+
+std::string GraphicControlExtension(const Frame& f) {
+  std::string s = "\x21\xF9\x04";  // introducer, label, block size 4
+  s.push_back(static_cast<char>(((f.disposal & 7) << 2) | (f.transparent >= 0 ? 1 : 0)));
+  Put16(s, f.delay_cs);
+  s.push_back(static_cast<char>(f.transparent >= 0 ? f.transparent : 0));
+  s.push_back(0);  // block terminator
+  return s;
 }
 
 std::string Image(const Frame& f) {

@@ -39,14 +39,8 @@ Gif Animation(int frames, int w = 4, int h = 3);
 std::string Header(const Gif& gif);  // signature, screen descriptor, global table, NETSCAPE
 std::string GraphicControlExtension(const Frame& frame);
 // Image descriptor, local table and image data (LZW minimum code size byte,
-// data sub-blocks and the block terminator).
+// data sub-blocks and the block terminator). The LZW codes stay 9 bits wide
+// (a clear code every 250 pixels), which every decoder must accept.
 std::string Image(const Frame& frame);
-// LZW data for the indices: minimum code size byte, sub-blocks, terminator.
-// Codes stay 9 bits wide (a clear code every 250 pixels), which every decoder
-// must accept.
-std::string ImageData(const std::vector<uint8_t>& indices);
-
-// Pixels in display order from interlaced row order and back.
-std::vector<uint8_t> Interlace(const std::vector<uint8_t>& rows, int width, int height);
 
 }  // namespace testgif
