@@ -17,13 +17,7 @@ using Trace = std::vector<std::string>;
 const std::vector<FrameSpec> kOffsetFrames = {
     {100, 60, 0, 0}, {100, 60, 300, 0}, {50, 30, 150, 150}, {200, 200, 0, 75}};
 
-struct Size2 {
-  float width, height;
-  friend bool operator==(const Size2&, const Size2&) = default;
-  friend std::ostream& operator<<(std::ostream& os, const Size2& s) {
-    return os << s.width << " x " << s.height;
-  }
-};
+using Size2 = std::pair<float, float>;  // width, height
 template <typename E>
 Size2 SizeOf(const E& e) {
   return {e.width(), e.height()};
@@ -105,9 +99,9 @@ TEST(ArrangeDisplay, NumericForms) {
     SCOPED_TRACE(t.what);
     Rig rig;
     rig.LoadFrames({{100, 60}, {100, 60}});
-    Image& first = rig.c.imgBuffer()(0);
-    first.setWidth(t.first.width);
-    first.setHeight(t.first.height);
+    const auto [width, height] = t.first;
+    rig.c.imgBuffer()(0).setWidth(width);
+    rig.c.imgBuffer()(0).setHeight(height);
     rig.c.imgBuffer()(1).setLeft(t.left);
     rig.c.imgBuffer()(1).setTop(t.top);
     rig.c.SetAutoSize(true);  // at run time: Stretch off, no sizing yet

@@ -41,12 +41,6 @@ PropertyBag GifBag(std::initializer_list<std::pair<const char*, Variant>> extra 
   return bag;
 }
 
-std::vector<std::string> Keys(const PropertyBag& bag) {
-  std::vector<std::string> keys;
-  for (const auto& e : bag.entries()) keys.push_back(e.key);
-  return keys;
-}
-
 }  // namespace
 
 TEST(ReadProperties, EmptyBagRestoresEveryDefault) {
@@ -79,7 +73,9 @@ TEST(WriteProperties, BagThatSkipsDefaultsKeepsOnlyWhatDiffers) {
   r.control.SetBackStyle(0);
   PropertyBag bag(true);
   r.control.WriteProperties(bag);
-  EXPECT_EQ(Keys(bag), (std::vector<std::string>{"AutoSize", "BackColor", "BackStyle", "Buffer"}));
+  std::vector<std::string> keys;
+  for (const auto& e : bag.entries()) keys.push_back(e.key);
+  EXPECT_EQ(keys, (std::vector<std::string>{"AutoSize", "BackColor", "BackStyle", "Buffer"}));
   // A control without a GIF saves Buffer "0" as two bytes.
   EXPECT_EQ(bag.ReadProperty("Buffer", Variant()).AsBytes(), (Bytes{0x30, 0x00}));
 }
