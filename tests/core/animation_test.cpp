@@ -126,23 +126,6 @@ TEST(Sequences, NothingHappensWhileNoFramesAreLoaded) {
   EXPECT_TRUE(rig.c.Playing());
 }
 
-TEST(Sequences, ReverseEnteredAtFrameZeroWrapsAndShowsImgGif) {
-  // Sequence chosen in a designer leaves FrameIndex at 0, as a load does.
-  Rig rig(false);
-  rig.LoadFrames(kFourFrames);
-  rig.c.SetSequence(kSequenceReverse);
-  EXPECT_EQ(rig.c.state().FrameIndex, 0);
-  rig.host.SetUserMode(true);
-  rig.c.SetAutoRewind(1);
-  rig.c.SetFrameRate(kInterval);
-  rig.c.StartAnimation();
-  rig.host.Clear();
-  EXPECT_EQ(Tick(rig), "0@0");
-  EXPECT_EQ(std::count(rig.host.trace.begin(), rig.host.trace.end(), "imgGif.Visible=1"), 1);
-  EXPECT_EQ(rig.c.state().FrameIndex, 3);
-  EXPECT_EQ(Tick(rig), "0@0!");
-}
-
 TEST(PlayMembers, StartAnimationWhilePlayingClearsThePassesAndKeepsTheTimer) {
   Rig rig;
   rig.LoadFrames(kFourFrames);
