@@ -7,7 +7,6 @@
 
 #include <cstdio>
 #include <initializer_list>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -191,14 +190,6 @@ struct Rig {
   Flipreel c{host};
   EventLog events{c};
 };
-
-// The space-separated words of a line.
-inline std::vector<std::string> Words(const std::string& line) {
-  std::istringstream in(line);
-  std::vector<std::string> words;
-  for (std::string word; in >> word;) words.push_back(word);
-  return words;
-}
 
 using testsupport::ErrorOf;
 using testsupport::Joined;
