@@ -5,14 +5,14 @@
 
 #include "control/flipreel.h"
 #include "host/headless_host.h"
+#include "tests/support/checks.h"
 #include "tests/support/gif_builder.h"
 
 using namespace flipreel;
 
 namespace {
 
-const int32_t kWindow = static_cast<int32_t>(0x80000005u);
-const int32_t kButtonFace = static_cast<int32_t>(0x8000000Fu);
+using testsupport::Joined;
 
 struct Restored {
   HeadlessHost host;
@@ -54,7 +54,7 @@ TEST(ReadProperties, EmptyBagRestoresEveryDefault) {
   ASSERT_EQ(again.entries().size(), 1u);
   EXPECT_EQ(again.entries()[0].key, "Buffer");
   EXPECT_EQ(c.GetBuffer(), u"0");
-  EXPECT_EQ(r.host.surface_back_color(), kWindow);
+  EXPECT_EQ(r.host.surface_back_color(), kColorWindowBackground);
   EXPECT_EQ(c.imgBackGround().left(), 0);
   EXPECT_EQ(c.imgBackGround().top(), 0);
   EXPECT_TRUE(c.imgBackGround().visible());
@@ -65,25 +65,23 @@ TEST(ReadProperties, EmptyBagRestoresEveryDefault) {
   EXPECT_TRUE(r.host.messages().empty());     // "0" holds no GIF: not an error
 }
 
-TEST(WriteProperties, BagThatSkipsDefaultsKeepsOnlyWhatDiffers) {
+// A bag that keeps everything gets 21 entries in order; one that skips
+// defaults keeps only what differs from them.
+TEST(WriteProperties, BagsThatKeepEverythingOrOnlyWhatDiffers) {
   Restored r(false);
   r.control.InitProperties();
   r.control.SetAutoSize(true);
-  r.control.SetBackColor(kButtonFace);  // what a new control's shape already has
-  r.control.SetBackStyle(0);
-  PropertyBag bag(true);
-  r.control.WriteProperties(bag);
-  std::vector<std::string> keys;
-  for (const auto& e : bag.entries()) keys.push_back(e.key);
-  EXPECT_EQ(keys, (std::vector<std::string>{"AutoSize", "BackColor", "BackStyle", "Buffer"}));
-  // A control without a GIF saves Buffer "0" as two bytes.
-  EXPECT_EQ(bag.ReadProperty("Buffer", Variant()).AsBytes(), (Bytes{0x30, 0x00}));
-}
-
-TEST(WriteProperties, BagThatKeepsEverythingGetsTheTwentyOneEntriesInOrder) {
-  Restored r(false);
-  r.control.InitProperties();
   r.control.SetBorderStyle(1);
+  r.control.SetBackColor(kColorButtonFace);  // what a new control's shape already has
+  r.control.SetBackStyle(0);
+  PropertyBag differs(/*skip_defaults=*/true);
+  r.control.WriteProperties(differs);
+  std::vector<std::string> keys;
+  for (const auto& e : differs.entries()) keys.push_back(e.key);
+  EXPECT_EQ(Joined(keys), "AutoSize, BorderStyle, BackColor, BackStyle, Buffer");
+  // A control without a GIF saves Buffer "0" as two bytes.
+  EXPECT_EQ(differs.ReadProperty("Buffer", Variant()).AsBytes(), (Bytes{0x30, 0x00}));
+
   PropertyBag bag;
   r.control.WriteProperties(bag);
   struct Row {
@@ -111,7 +109,7 @@ TEST(WriteProperties, BagThatKeepsEverythingGetsTheTwentyOneEntriesInOrder) {
     EXPECT_EQ(bag.entries()[i].value.type(), expected[i].type);
   }
   EXPECT_EQ(bag.ReadProperty("BorderStyle", Variant()).ToInteger(), 1);
-  EXPECT_EQ(bag.ReadProperty("BackColor", Variant()).ToLong(), kButtonFace);
+  EXPECT_EQ(bag.ReadProperty("BackColor", Variant()).ToLong(), kColorButtonFace);
 }
 
 // A saved control comes back from its bag, also with the keys in lower case,

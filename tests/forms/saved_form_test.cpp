@@ -28,10 +28,9 @@ Picture Argb(int width, int height, uint32_t (*pixel)(int x, int y)) {
   return Picture(PictureData::Argb(width, height, std::move(p)));
 }
 
-SavedForm OneControl(PropertyBag bag, std::string name = "Flipreel1") {
+SavedForm OneControl(PropertyBag bag) {
   SavedForm form;
-  form.controls.push_back(
-      SavedControl{"FlipreelControl.Flipreel", std::move(name), std::move(bag)});
+  form.controls.push_back(SavedControl{"FlipreelControl.Flipreel", "Flipreel1", std::move(bag)});
   return form;
 }
 
