@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 
+#include <filesystem>
+
 #include "cli/control_setup.h"
 #include "tests/cli/run_tool.h"
 #include "tests/support/gif_builder.h"
@@ -140,7 +142,7 @@ TEST(Pack, KeepsOtherFilesAndControls) {
   const std::string form = dir.path() + "/form.json";
   r = RunTool({"pack", dir.path() + "/missing.gif", "-o", form});
   EXPECT_EQ(r.status, 1);
-  EXPECT_FALSE(testfiles::Exists(form));
+  EXPECT_FALSE(std::filesystem::exists(form));
 
   ASSERT_EQ(RunTool({"pack", gif, "-o", form}).status, 0);
   ASSERT_EQ(RunTool({"pack", gif, "-o", form, "--sequence", "1"}).status, 0);

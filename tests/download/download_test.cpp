@@ -275,7 +275,7 @@ TEST_F(Download, LocalFilesAreCopiedNotTaken) {
     Fetch(address);
     EXPECT_EQ(control_.FlipreelFile(), u"Gif");
     EXPECT_EQ(control_.GifFromURL(), Utf8ToText(address));
-    EXPECT_TRUE(testfiles::Exists(path));
+    EXPECT_TRUE(std::filesystem::exists(path));
     EXPECT_TRUE(DownloadFiles().empty());
   }
   EXPECT_EQ(rig_->messages().size(), 2u);

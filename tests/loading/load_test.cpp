@@ -76,7 +76,7 @@ TEST(Load, AfterASuccessfulLoad) {
     EXPECT_EQ(l.control.state().FrameIndex, 0);
     EXPECT_EQ(l.control.Timer1().enabled(), run_time);  // with AutoStart
     EXPECT_EQ(l.control.Timer1().interval(), 50);
-    EXPECT_TRUE(testfiles::Exists(path));  // the file itself is left alone
+    EXPECT_TRUE(std::filesystem::exists(path));  // the file itself is left alone
   }
 }
 
@@ -105,7 +105,7 @@ TEST(Load, FilesThatAreNotAnimations) {
     l.Load(path);
     ExpectBlank(l);
     EXPECT_TRUE(l.host.messages().empty());
-    EXPECT_EQ(testfiles::Exists(path), !row.bytes.empty());
+    EXPECT_EQ(std::filesystem::exists(path), !row.bytes.empty());
   }
 }
 
@@ -199,7 +199,7 @@ TEST(Load, NoneMarkerClearsWithoutTouchingFiles) {
   const size_t loads = l.host.loads.size();
   l.control.SetFlipreelFile(u"(None)");
   EXPECT_EQ(Joined(l.host.notices()), "Buffer, Frames, FrameRate, FlipreelFile, " + kResetDownload);
-  EXPECT_TRUE(testfiles::Exists(dir.path() + "/(None)"));
+  EXPECT_TRUE(std::filesystem::exists(dir.path() + "/(None)"));
   EXPECT_EQ(l.host.loads.size(), loads);
   EXPECT_TRUE(l.control.GetBuffer().empty());
   ExpectBlank(l);
@@ -233,8 +233,8 @@ TEST(Load, BadPaths) {
     EXPECT_TRUE(l.control.GetBuffer().empty());
     EXPECT_TRUE(l.host.messages().empty());
   }
-  EXPECT_FALSE(testfiles::Exists(dir.path() + "/missing.gif"));
-  EXPECT_TRUE(testfiles::Exists(regular));
+  EXPECT_FALSE(std::filesystem::exists(dir.path() + "/missing.gif"));
+  EXPECT_TRUE(std::filesystem::exists(regular));
 }
 
 // Frame files go to a folder of the host's own, never the current directory,

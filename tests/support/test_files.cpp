@@ -35,8 +35,4 @@ std::string ReadFile(const std::string& path) {
   return ss.str();
 }
 
-bool Exists(const std::string& path) {
-  return std::filesystem::exists(path);
-}
-
 }  // namespace testfiles

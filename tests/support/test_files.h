@@ -21,6 +21,5 @@ class TempDir {
 };
 
 std::string ReadFile(const std::string& path);
-bool Exists(const std::string& path);
 
 }  // namespace testfiles
