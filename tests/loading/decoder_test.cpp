@@ -113,10 +113,9 @@ TEST(Decoder, ExamplesThroughTheControl) {
   for (const gifexamples::Example& example : gifexamples::Examples()) {
     SCOPED_TRACE(example.file_name);
     const gifexamples::AnimatedGif gif = example.make();
-    testfiles::TempDir dir;
-    const std::string path = dir.path() + "/" + example.file_name;
-    gifexamples::WriteGif(path, gif);
     Loaded l;
+    const std::string path = l.dir.path() + "/" + example.file_name;
+    gifexamples::WriteGif(path, gif);
     l.Load(path);
     ASSERT_TRUE(l.control.state().FramesLoaded);
     ASSERT_EQ(l.control.state().LastFrame + 1, static_cast<int32_t>(gif.frames.size()));

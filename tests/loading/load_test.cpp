@@ -174,29 +174,28 @@ TEST(Load, RemoveGifDuringPlay) {
   l.control.RemoveListener(&recorder);
 }
 
-TEST(Load, GifMarkerOnlyRecordsIt) {
+// The two markers are not paths: "Gif" is only recorded, "(None)" clears the
+// control without touching any file.
+TEST(Load, MarkersAreNotPaths) {
+  testfiles::TempDir dir;
+  // Files named like the markers in the current directory: read as paths, the
+  // empty one would be deleted.
+  dir.Write("(None)", "");
+  dir.Write("Gif", testgif::Build(Animation(3)));
+  InDirectory in(dir.path());
   Loaded l;
   l.LoadBytes(testgif::Build(Animation(2)));
   l.control.SetServerUserName(u"user");
   const Text buffer = l.control.GetBuffer();
+  const size_t loads = l.host.loads.size();
   l.host.notices().clear();
   l.control.SetFlipreelFile(u"Gif");
   EXPECT_EQ(Joined(l.host.notices()), "FlipreelFile");
   EXPECT_EQ(l.control.GetBuffer(), buffer);
   EXPECT_EQ(l.control.ServerUserName(), u"user");
   EXPECT_TRUE(l.control.state().FramesLoaded);
-}
 
-TEST(Load, NoneMarkerClearsWithoutTouchingFiles) {
-  testfiles::TempDir dir;
-  // An empty file named like the marker in the current directory: read as a
-  // path it would be deleted.
-  dir.Write("(None)", "");
-  InDirectory in(dir.path());
-  Loaded l;
-  l.Load(dir.Write("a.gif", testgif::Build(Animation(2))));
   l.host.notices().clear();
-  const size_t loads = l.host.loads.size();
   l.control.SetFlipreelFile(u"(None)");
   EXPECT_EQ(Joined(l.host.notices()), "Buffer, Frames, FrameRate, FlipreelFile, " + kResetDownload);
   EXPECT_TRUE(std::filesystem::exists(dir.path() + "/(None)"));
