@@ -80,35 +80,6 @@ TEST(Load, AfterASuccessfulLoad) {
   }
 }
 
-// Files the split rejects leave the control blank; an empty file is deleted.
-TEST(Load, FilesThatAreNotAnimations) {
-  testgif::Gif still = Animation(1);
-  still.frames[0].gce = false;
-  std::string lower_case = testgif::Build(Animation(2));
-  lower_case[0] = 'g';
-  static constexpr char kPng[] = "\x89PNG\r\n\x1a\n\x00\x21\xF9\x04 with a signature";
-  struct Row {
-    const char* name;
-    std::string bytes;
-  };
-  const Row rows[] = {
-      {"still GIF without an extension", testgif::Build(still)},
-      {"not a GIF", std::string(kPng, sizeof kPng - 1)},
-      {"lower-case signature", lower_case},
-      {"empty", ""},
-  };
-  for (const Row& row : rows) {
-    SCOPED_TRACE(row.name);
-    Loaded l;
-    l.LoadBytes(testgif::Build(Animation(3)));  // something to blank
-    const std::string path = l.dir.Write("x.gif", row.bytes);
-    l.Load(path);
-    ExpectBlank(l);
-    EXPECT_TRUE(l.host.messages().empty());
-    EXPECT_EQ(std::filesystem::exists(path), !row.bytes.empty());
-  }
-}
-
 // The first frame's delay becomes FrameRate. Beyond 32767 ms it overflows:
 // the assignment fails after frame 0 is shown, and what follows in the load
 // never runs.
@@ -204,35 +175,53 @@ TEST(Load, MarkersAreNotPaths) {
   ExpectBlank(l);
 }
 
-// Paths that cannot be read clear the control quietly; nothing is created.
-TEST(Load, BadPaths) {
+// Paths that cannot be read, and files the split rejects, leave the control
+// blank without a message; nothing is created, and only an empty file is
+// deleted.
+TEST(Load, WhatCannotBeShownLeavesTheControlBlank) {
   testfiles::TempDir dir;
   const std::string regular = dir.Write("file.gif", testgif::Build(Animation(2)));
   const std::string fifo = dir.path() + "/pipe.gif";
   ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
-  std::vector<std::pair<const char*, std::string>> rows = {
-      {"missing file", dir.path() + "/missing.gif"},
-      {"missing folder", dir.path() + "/nowhere/missing.gif"},
-      {"folder", dir.path()},
-      {"below a file", regular + "/x.gif"},
-      {"named pipe", fifo},  // must not wait for a writer
-      {"device", "/dev/zero"},
+  testgif::Gif still = Animation(1);
+  still.frames[0].gce = false;
+  std::string lower_case = testgif::Build(Animation(2));
+  lower_case[0] = 'g';
+  static constexpr char kPng[] = "\x89PNG\r\n\x1a\n\x00\x21\xF9\x04 with a signature";
+  struct Row {
+    const char* name;
+    std::string path;
+    bool read;  // Buffer holds the file's bytes
+    bool kept;  // the path exists afterwards
+  };
+  std::vector<Row> rows = {
+      {"missing file", dir.path() + "/missing.gif", false, false},
+      {"missing folder", dir.path() + "/nowhere/missing.gif", false, false},
+      {"folder", dir.path(), false, true},
+      {"below a file", regular + "/x.gif", false, false},
+      {"named pipe", fifo, false, true},  // must not wait for a writer
+      {"device", "/dev/zero", false, true},
+      {"still GIF without an extension", dir.Write("still.gif", testgif::Build(still)), true, true},
+      {"not a GIF", dir.Write("png.gif", std::string(kPng, sizeof kPng - 1)), true, true},
+      {"lower-case signature", dir.Write("lower.gif", lower_case), true, true},
+      {"empty", dir.Write("empty.gif", ""), true, false},
   };
   // Permissions do not bind the superuser.
   if (::geteuid() != 0) {
-    rows.emplace_back("unreadable", dir.Write("locked.gif", testgif::Build(Animation(2))));
-    ::chmod(rows.back().second.c_str(), 0);
+    rows.push_back({"unreadable", dir.Write("locked.gif", lower_case), false, true});
+    ::chmod(rows.back().path.c_str(), 0);
   }
-  for (const auto& [name, path] : rows) {
-    SCOPED_TRACE(name);
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
     Loaded l;
     l.Load(regular);
-    l.Load(path);
+    const Text before = row.read ? BytesToText(testfiles::ReadFile(row.path)) : Text();
+    l.Load(row.path);
     ExpectBlank(l);
-    EXPECT_TRUE(l.control.GetBuffer().empty());
+    EXPECT_EQ(l.control.GetBuffer(), before);
     EXPECT_TRUE(l.host.messages().empty());
+    EXPECT_EQ(std::filesystem::exists(row.path), row.kept);
   }
-  EXPECT_FALSE(std::filesystem::exists(dir.path() + "/missing.gif"));
   EXPECT_TRUE(std::filesystem::exists(regular));
 }
 
