@@ -99,9 +99,8 @@ class TracingHost : public HeadlessHost {
       case ElementProperty::kInterval:
         return name + ".Interval=" + Num(timer->interval());
       case ElementProperty::kLoaded:
-        return name + " loaded";
       case ElementProperty::kUnloaded:
-        return name + " unloaded";
+        return name + (what == ElementProperty::kLoaded ? " loaded" : " unloaded");
     }
     return name + ".?";
   }
