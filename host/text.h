@@ -23,6 +23,13 @@ void AppendTextBytes(TextView text, std::string& out);
 Text Utf8ToText(std::string_view utf8);
 std::string TextToUtf8(TextView text);
 
+// File names are bytes that need not be UTF-8. PathToText reads them as UTF-8
+// and carries each byte that is not part of a valid sequence as the lone
+// surrogate U+DC80 + byte; TextToPath turns those back into the same bytes, so
+// every name the system gives round-trips through a Text unchanged.
+Text PathToText(std::string_view path);
+std::string TextToPath(TextView text);
+
 // ASCII-only case folding, enough for property names and keys.
 bool EqualsNoCase(std::string_view a, std::string_view b);
 bool EqualsNoCase(TextView a, TextView b);
