@@ -1,5 +1,6 @@
 #include "host/text.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cmath>
 #include <cstdio>
@@ -78,6 +79,29 @@ std::string TextToPath(TextView text) {
     run = i + 1;
   }
   out += TextToUtf8(text.substr(run));
+  return out;
+}
+
+std::string PrintableUtf8(std::string_view bytes, size_t max_bytes) {
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  std::string out;
+  out.reserve(std::min(bytes.size(), max_bytes));
+  for (size_t i = 0; i < bytes.size();) {
+    if (out.size() >= max_bytes) {
+      out += "...";
+      break;
+    }
+    const auto c = static_cast<unsigned char>(bytes[i]);
+    const size_t len = ValidSequenceAt(bytes, i);
+    if (len == 0) {
+      out += "\xEF\xBF\xBD";  // U+FFFD
+    } else if (c < 0x20 || c == 0x7F) {
+      out += {'\\', 'x', kHex[c >> 4], kHex[c & 15]};
+    } else {
+      out.append(bytes.substr(i, len));
+    }
+    i += len == 0 ? 1 : len;
+  }
   return out;
 }
 
