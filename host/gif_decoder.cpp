@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <cstring>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "host/errors.h"
@@ -100,7 +101,20 @@ bool LooksLikeGif(std::span<const uint8_t> bytes) {
   return bytes.size() >= 6 && std::memcmp(bytes.data(), "GIF", 3) == 0;
 }
 
-Picture DecodeGif(std::span<const uint8_t> bytes) {
+Picture KeepReserved(Picture picture, std::shared_ptr<const void> reservation) {
+  if (picture.IsEmpty() || !reservation) return picture;
+  // A second owner of the same data whose deleter holds both the first owner
+  // and the reservation: when the last copy goes, both are released.
+  const PictureData* data = picture.data();
+  return Picture(std::shared_ptr<const PictureData>(
+      data, [owner = picture.shared(), reservation = std::move(reservation)](
+                const PictureData*) mutable {
+        owner.reset();
+        reservation.reset();
+      }));
+}
+
+Picture DecodeGif(std::span<const uint8_t> bytes, const MemoryBudget* budget) {
   if (!LooksLikeGif(bytes)) Invalid();
   MemoryReader reader{bytes.data(), bytes.size(), 0, EndsBeforeFirstImageTerminator(bytes)};
   int error = 0;
@@ -136,6 +150,12 @@ Picture DecodeGif(std::span<const uint8_t> bytes) {
       pixels > MostPixelsEncodable(remaining))
     Invalid();
 
+  std::shared_ptr<const void> reservation;
+  if (budget)
+    reservation = budget->Reserve(
+        pixels + static_cast<int64_t>(sizeof(PictureData::Palette)),
+        "a picture of " + std::to_string(width) + " x " + std::to_string(height) + " pixels");
+
   PictureData::Palette palette;
   palette.fill(0xFF000000u);
   const ColorMapObject* map = desc.ColorMap ? desc.ColorMap : gif->SColorMap;
@@ -165,7 +185,8 @@ Picture DecodeGif(std::span<const uint8_t> bytes) {
     static_assert(kMaxPicturePixels <= INT32_MAX);
     read_rows(0, height);  // the whole image in one call
   }
-  return Picture(PictureData::Indexed(width, height, std::move(indices), palette));
+  return KeepReserved(Picture(PictureData::Indexed(width, height, std::move(indices), palette)),
+                      std::move(reservation));
 }
 
 }  // namespace flipreel
