@@ -11,8 +11,8 @@
 #include <string_view>
 
 #include "control/flipreel.h"
-#include "host/download.h"
-#include "host/headless_host.h"
+#include "net/download.h"
+#include "headless/headless_host.h"
 
 namespace {
 
