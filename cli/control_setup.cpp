@@ -1,7 +1,11 @@
 #include "cli/control_setup.h"
 
-#include <fstream>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <new>
+#include <string_view>
 
 #include "saved_form/saved_form.h"
 
@@ -15,20 +19,20 @@ bool StartsWithNoCase(const std::string& s, std::string_view prefix) {
 }
 
 // A saved form is a JSON object: its first byte after white space is '{'.
+// Only a regular file is looked into, and opening it does not wait, so that
+// a named pipe given as input is refused rather than waited on for good.
 bool LooksLikeSavedForm(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return false;
-  char c = 0;
-  for (int i = 0; i < 4096 && in.get(c); ++i) {
-    if (c == ' ' || c == '\t' || c == '\r' || c == '\n') continue;
-    if (i == 0 && c == '\xEF') {  // a UTF-8 byte order mark
-      char bom[2] = {};
-      if (in.read(bom, 2) && bom[0] == '\xBB' && bom[1] == '\xBF') continue;
-      return false;
-    }
-    return c == '{';
-  }
-  return false;
+  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return false;
+  char head[4096];
+  struct stat st {};
+  ssize_t n = -1;
+  if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) n = ::read(fd, head, sizeof head);
+  ::close(fd);
+  std::string_view text(head, n > 0 ? static_cast<size_t>(n) : 0);
+  if (text.starts_with("\xEF\xBB\xBF")) text.remove_prefix(3);  // a UTF-8 byte order mark
+  const size_t first = text.find_first_not_of(" \t\r\n");
+  return first != std::string_view::npos && text[first] == '{';
 }
 
 // Runs one assignment; the first host error ends the set-up.
@@ -74,7 +78,7 @@ SetupResult SetUpControl(Flipreel& control, Host& host, const std::string& input
     case InputKind::kGifFile:
       if (!Step(result, [&] { control.InitProperties(); })) break;
       if (!ApplyBeforeLoad(control, options, result)) break;
-      if (!Step(result, [&] { control.SetFlipreelFile(Utf8ToText(input)); })) break;
+      if (!Step(result, [&] { control.SetFlipreelFile(PathToText(input)); })) break;
       ApplyAfterLoad(control, options, result);
       break;
     case InputKind::kSavedForm:
@@ -83,8 +87,9 @@ SetupResult SetUpControl(Flipreel& control, Host& host, const std::string& input
             const SavedControl& saved =
                 ChooseControl(form, input, options.control_name, kFlipreelProgId);
             result.control_name = saved.name;
-            RestoreSavedControl(input, saved,
-                                [&](const PropertyBag& bag) { control.ReadProperties(bag); });
+            RestoreSavedControl(
+                input, saved, [&](const PropertyBag& bag) { control.ReadProperties(bag); },
+                options.memory_budget);
           }))
         break;
       if (!ApplyBeforeLoad(control, options, result)) break;

@@ -41,7 +41,9 @@ struct Session {
     const InputKind kind = ClassifyInput(options.input);
     std::optional<std::string> diagnosis;
     if (kind == InputKind::kGifFile) diagnosis = DiagnoseGifFile(options.input);
+    host.memory_budget().SetLimit(options.MemoryBudgetBytes());
     SetupOptions setup = options.Setup();
+    setup.memory_budget = &host.memory_budget();
     if (kind == InputKind::kUrl) {
       // Addresses are really fetched; the set-up waits until the read ends,
       // which the limit makes certain.
@@ -57,7 +59,7 @@ struct Session {
 
     const std::string prefix = "flipreel " + command + ": ";
     auto report = [&](const std::string& line) {
-      err << prefix << line << "\n";
+      err << PrintableUtf8(prefix + line, 1000) << "\n";
       problem_reported = true;
     };
     if (diagnosis) report(options.input + ": " + *diagnosis);
@@ -92,7 +94,7 @@ void RunInfo(const CommonOptions& o, std::ostream& out, std::ostream& err) {
   Session session("info", o, err);
   const Json state = StateJson(*session.control, session.host.messages(), session.result.error);
   if (o.json) {
-    out << state.dump(2) << "\n";
+    out << state.dump(2, ' ', false, Json::error_handler_t::replace) << "\n";
   } else {
     PrintState(out, o.input, state);
   }
@@ -117,7 +119,7 @@ void RunSimulate(const CommonOptions& o, int tick_count, std::ostream& out, std:
       tick["error"] =
           Json{{"number", tick_error->number()}, {"description", tick_error->description()}};
       err << "flipreel simulate: tick " << t << ": error " << tick_error->number() << ": "
-          << tick_error->description() << "\n";
+          << PrintableUtf8(tick_error->description(), 1000) << "\n";
       if (!error) error = tick_error;
       ticks.push_back(std::move(tick));
       break;
@@ -127,7 +129,7 @@ void RunSimulate(const CommonOptions& o, int tick_count, std::ostream& out, std:
   Json state = StateJson(control, session.host.messages(), error);
   if (o.json) {
     state["ticks"] = std::move(ticks);
-    out << state.dump(2) << "\n";
+    out << state.dump(2, ' ', false, Json::error_handler_t::replace) << "\n";
     return;
   }
   PrintState(out, o.input, state, /*with_frames=*/false);
@@ -141,23 +143,18 @@ struct PackOptions {
 };
 
 [[noreturn]] void NotWritten(std::ostream& err, const std::string& line) {
-  err << "flipreel pack: " << line << "\n";
+  err << "flipreel pack: " << PrintableUtf8(line, 1000) << "\n";
   throw CLI::RuntimeError(kExitNotWritten);
 }
 
-// The form to add the control to: the existing one at path, or a new one. A
-// file there that is not a saved form is never overwritten.
-SavedForm ExistingForm(const std::string& path, std::ostream& err) {
+// A file at the output that is not a saved form is never overwritten, and
+// only a regular file is looked into (a named pipe would make us wait).
+void CheckOutput(const std::string& path, std::ostream& err) {
   struct stat st {};
-  const bool something_there = ::stat(path.c_str(), &st) == 0 && st.st_size > 0;
-  if (something_there && (!S_ISREG(st.st_mode) || ClassifyInput(path) != InputKind::kSavedForm))
+  if (::stat(path.c_str(), &st) != 0) return;
+  if (!S_ISREG(st.st_mode)) NotWritten(err, path + ": is not a regular file; not overwritten");
+  if (st.st_size > 0 && ClassifyInput(path) != InputKind::kSavedForm)
     NotWritten(err, path + ": exists and is not a saved form; not overwritten");
-  try {
-    return ReadFormToUpdate(path);
-  } catch (const HostError& e) {
-    NotWritten(
-        err, "error " + std::to_string(e.number()) + ": " + e.description() + "; not overwritten");
-  }
 }
 
 std::string FreeName(const SavedForm& form) {
@@ -175,23 +172,24 @@ void RunPack(const PackOptions& p, std::ostream& out, std::ostream& err) {
   if (session.problem_reported)
     NotWritten(err, p.output + " not written: " + o.input + " gave the control no GIF to save");
 
-  SavedForm form = ExistingForm(p.output, err);
-  const std::string name = p.name.empty() ? FreeName(form) : p.name;
-  SavedControl saved{std::string(kFlipreelProgId), name, PropertyBag(/*skip_defaults=*/true)};
+  CheckOutput(p.output, err);
+  SavedControl saved{std::string(kFlipreelProgId), p.name, PropertyBag(/*skip_defaults=*/true)};
   session.control->WriteProperties(saved.bag);
+  std::string name = p.name;
   try {
-    PutControl(form, p.output, std::move(saved));
+    // Read, changed and written under the form's lock, so that packs into
+    // one form at the same time all land.
+    UpdateSavedForm(p.output, [&](SavedForm& form) {
+      if (name.empty()) name = FreeName(form);
+      saved.name = name;
+      PutControl(form, p.output, std::move(saved));
+    });
   } catch (const HostError& e) {
     NotWritten(
         err, "error " + std::to_string(e.number()) + ": " + e.description() + "; not overwritten");
   }
-  try {
-    WriteSavedForm(p.output, form);
-  } catch (const HostError& e) {
-    NotWritten(err, "error " + std::to_string(e.number()) + ": " + e.description());
-  }
   const int32_t frames = session.control->state().LastFrame + 1;
-  out << p.output << ": control \"" << name << "\" holds " << o.input << " (" << frames
+  out << PrintableUtf8(p.output + ": control \"" + name + "\" holds " + o.input) << " (" << frames
       << (frames == 1 ? " frame)\n" : " frames)\n");
 }
 

@@ -17,21 +17,29 @@ struct InputOptions {
   std::optional<int> sequence;
   std::optional<int> auto_rewind;
   SetupOptions setup;  // the switches and the credentials go straight here
+  std::string password_file;
+  std::optional<int64_t> memory_budget_mb;
 
   // The set-up the options ask for, with the control's name, Sequence and
-  // AutoRewind filled in.
+  // AutoRewind filled in, and the password from where it was given: the
+  // terminal for "--password -", the first line of --password-file, or the
+  // FLIPREEL_PASSWORD environment variable when no option gives one. A
+  // password that cannot be read is a CLI::ValidationError.
   SetupOptions Setup() const;
+  // The budget for the host's pictures: --memory-budget, or the default.
+  int64_t MemoryBudgetBytes() const;
 };
 
 // The input (a GIF file, a saved form or an address), the credentials for an
-// address and the control to restore from a saved form.
+// address, the control to restore from a saved form and the memory budget.
 void AddInputOptions(CLI::App& sub, InputOptions& o);
 // How the control plays and lays out: --sequence, --autorewind, --border,
 // --autosize, --stretch.
 void AddPlayOptions(CLI::App& sub, InputOptions& o);
 
 // Why a path the user gave is not a GIF the control can read, in plain words
-// ("no such file", "is empty", ...); none when it starts like a GIF file.
+// ("no such file", "is empty", "is larger than ...", "ends inside its first
+// frame", ...); none when it looks like a GIF file the control can load.
 std::optional<std::string> DiagnoseGifFile(const std::string& path);
 
 }  // namespace flipreel::cli

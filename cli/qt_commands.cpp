@@ -51,7 +51,7 @@ struct RenderOptions {
 };
 
 [[noreturn]] void Fail(const std::string& command, const std::string& line) {
-  std::cerr << "flipreel " << command << ": " << line << "\n";
+  std::cerr << PrintableUtf8("flipreel " + command + ": " + line, 1000) << "\n";
   throw CLI::RuntimeError(kExitFailed);
 }
 
@@ -140,7 +140,9 @@ bool SetUp(const std::string& command, FlipreelWidget& w, ViewOptions& o) {
     boxes.push_back(box);
     return 1;
   });
+  w.host().memory_budget().SetLimit(o.MemoryBudgetBytes());
   SetupOptions setup = o.Setup();
+  setup.memory_budget = &w.host().memory_budget();
   setup.wait_for_download = [&](Flipreel&, Host&) {
     WaitForDownload(w, [&] { return !boxes.empty(); });
   };
@@ -149,24 +151,25 @@ bool SetUp(const std::string& command, FlipreelWidget& w, ViewOptions& o) {
   w.host().SetMessageBoxHandler(nullptr);
 
   const std::string prefix = "flipreel " + command + ": ";
+  const auto tell = [&](const std::string& line) {
+    std::cerr << PrintableUtf8(prefix + line, 1000) << "\n";
+  };
   for (const MessageBoxRequest& box : boxes)
-    std::cerr << prefix << box.title.toStdString() << ": " << box.text.toStdString() << "\n";
+    tell(box.title.toStdString() + ": " + box.text.toStdString());
   if (result.error) {
     const std::string where = result.kind == InputKind::kSavedForm ? "" : o.input + ": ";
-    std::cerr << prefix << where << "error " << result.error->number() << ": "
-              << result.error->description() << "\n";
+    tell(where + "error " + std::to_string(result.error->number()) + ": " +
+         result.error->description());
   }
   if (!w.control().state().FramesLoaded) {
-    std::cerr << prefix << o.input << ": " << WhyNothingLoaded(o.input, result.kind, !boxes.empty())
-              << "\n";
+    tell(o.input + ": " + WhyNothingLoaded(o.input, result.kind, !boxes.empty()));
     return false;
   }
   if (o.rate) w.SetFrameRate(*o.rate);
   if (back_color) w.SetBackColor(*back_color);
-  if (w.lastError()) {
-    std::cerr << prefix << "error " << w.lastError().number << ": "
-              << w.lastError().description.toStdString() << "\n";
-  }
+  if (w.lastError())
+    tell("error " + std::to_string(w.lastError().number) + ": " +
+         w.lastError().description.toStdString());
   return true;
 }
 
@@ -252,6 +255,7 @@ void SavePng(const QImage& image, const QString& path) {
 // transparent control.
 QImage Snapshot(FlipreelWidget& w) {
   QImage image(w.size(), QImage::Format_ARGB32_Premultiplied);
+  if (image.isNull()) Fail("render", "not enough memory for a picture of the control");
   image.fill(w.palette().color(QPalette::Window));
   w.render(&image, QPoint(), QRegion(), QWidget::DrawChildren);
   return image;
@@ -294,9 +298,20 @@ void RunRender(RenderOptions& r, int& argc, char** argv) {
   w.host().SetManualTicks(true);  // ticks come one by one, as fast as they render
   if (!SetUp("render", w, r.view)) throw CLI::RuntimeError(kExitFailed);
   FitToFrames(w);
+  // Each tick's picture of the control is as large as the control: a frame
+  // placed far out (at 65535, 65535) would make it gigabytes.
+  const int64_t cell_bytes = int64_t{w.width()} * w.height() * 4;
+  if (w.width() > kMaxSheetSide || w.height() > kMaxSheetSide ||
+      cell_bytes > w.host().memory_budget().limit())
+    Fail("render", "the control would be " + std::to_string(w.width()) + " x " +
+                       std::to_string(w.height()) + " pixels, too large to render (at most " +
+                       std::to_string(kMaxSheetSide) + " each way and " +
+                       Megabytes(w.host().memory_budget().limit()) + " a picture)");
   if (!w.Playing()) w.StartAnimation();
   w.host().SetMessageBoxHandler([](const MessageBoxRequest& box) {
-    std::cerr << "flipreel render: " << box.title.toStdString() << ": " << box.text.toStdString()
+    std::cerr << PrintableUtf8(
+                     "flipreel render: " + box.title.toStdString() + ": " + box.text.toStdString(),
+                     1000)
               << "\n";
     return 1;
   });
@@ -325,8 +340,9 @@ void RunRender(RenderOptions& r, int& argc, char** argv) {
   QFont font = QApplication::font();
   font.setPixelSize(11);
   SavePng(ContactSheet(cells, columns, font), QString::fromStdString(r.output));
-  std::cout << r.output << ": " << ticks << " ticks, " << columns << " columns, cells of "
-            << cells.front().width() << " x " << cells.front().height() << " pixels";
+  std::cout << PrintableUtf8(r.output) << ": " << ticks << " ticks, " << columns
+            << " columns, cells of " << cells.front().width() << " x " << cells.front().height()
+            << " pixels";
   if (finished_at) std::cout << "; play finished at tick " << finished_at;
   std::cout << "\n";
 }

@@ -107,8 +107,8 @@ Picture KeepReserved(Picture picture, std::shared_ptr<const void> reservation) {
   // and the reservation: when the last copy goes, both are released.
   const PictureData* data = picture.data();
   return Picture(std::shared_ptr<const PictureData>(
-      data, [owner = picture.shared(), reservation = std::move(reservation)](
-                const PictureData*) mutable {
+      data,
+      [owner = picture.shared(), reservation = std::move(reservation)](const PictureData*) mutable {
         owner.reset();
         reservation.reset();
       }));

@@ -31,9 +31,8 @@ std::shared_ptr<const void> MemoryBudget::Reserve(int64_t bytes, const std::stri
                                    " left of the memory budget of " + Megabytes(limit));
   } while (!state_->used.compare_exchange_weak(used, used + bytes));
   // The token is the state itself, kept alive by it and refunding on release.
-  return std::shared_ptr<const void>(state_.get(), [state = state_, bytes](const void*) {
-    state->used.fetch_sub(bytes);
-  });
+  return std::shared_ptr<const void>(
+      state_.get(), [state = state_, bytes](const void*) { state->used.fetch_sub(bytes); });
 }
 
 std::string Megabytes(int64_t bytes) {

@@ -36,6 +36,10 @@ namespace {
 }
 
 std::string ReadFd(int fd, int64_t length) {
+  if (length > kMaxGifFileBytes)
+    Raise(err::kOutOfMemory, ErrorDescription(err::kOutOfMemory) +
+                                 ": the file is larger than the " + Megabytes(kMaxGifFileBytes) +
+                                 " a GIF file may have");
   std::string bytes;
   bytes.resize(static_cast<size_t>(length));
   size_t got = 0;
@@ -130,8 +134,15 @@ void FileTable::Open(int32_t file_number, const std::string& path, FileAccess ac
     fd = OpenRegularForReading(path);
     if (fd < 0 && errno != ENOENT) RaiseErrno(errno);
   } else {
-    fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    // Not waiting for a reader either: a named pipe is refused, not written.
+    fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_NONBLOCK | O_CLOEXEC, 0666);
+    if (fd < 0 && errno == ENXIO) Raise(err::kPathFileAccess);  // a pipe with no reader
     if (fd < 0) RaiseErrno(errno);
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || ::ftruncate(fd, 0) != 0) {
+      ::close(fd);
+      Raise(err::kPathFileAccess);
+    }
   }
   files_[file_number] = OpenFile{true, fd, access};
 }
@@ -210,7 +221,7 @@ std::string FileTable::ReadWholeFile(const std::string& path) const {
 }
 
 void FileHost::Open(int32_t file_number, TextView path, FileAccess access) {
-  files_.Open(file_number, TextToUtf8(path), access);
+  files_.Open(file_number, TextToPath(path), access);
 }
 
 const std::string& FileHost::PrivateFolderPath() {
