@@ -26,6 +26,12 @@ struct CommonOptions : InputOptions {
   bool design_time = false;
 };
 
+// The split's message box names only the error's number; the host knows why.
+std::string WithReason(const std::string& box_text, const FileHost& host) {
+  if (box_text.rfind("Error No. ", 0) != 0 || !host.last_picture_error()) return box_text;
+  return box_text + "; " + host.last_picture_error()->description();
+}
+
 // A control set up on a headless host, with what went wrong told on err.
 struct Session {
   HeadlessHost host;
@@ -76,7 +82,8 @@ struct Session {
       line += kind == InputKind::kSavedForm
                   ? "the control \"" + result.control_name + "\" holds no GIF it can show"
                   : "the control loaded no frames from it";
-      if (!host.messages().empty()) line += " (" + TextToUtf8(host.messages().front().text) + ")";
+      if (!host.messages().empty())
+        line += " (" + WithReason(TextToUtf8(host.messages().front().text), host) + ")";
       report(line);
     }
   }

@@ -154,8 +154,13 @@ bool SetUp(const std::string& command, FlipreelWidget& w, ViewOptions& o) {
   const auto tell = [&](const std::string& line) {
     std::cerr << PrintableUtf8(prefix + line, 1000) << "\n";
   };
-  for (const MessageBoxRequest& box : boxes)
-    tell(box.title.toStdString() + ": " + box.text.toStdString());
+  for (const MessageBoxRequest& box : boxes) {
+    // The split's message names only the error's number; the host knows why.
+    std::string text = box.text.toStdString();
+    if (text.rfind("Error No. ", 0) == 0 && w.host().last_picture_error())
+      text += "; " + w.host().last_picture_error()->description();
+    tell(box.title.toStdString() + ": " + text);
+  }
   if (result.error) {
     const std::string where = result.kind == InputKind::kSavedForm ? "" : o.input + ": ";
     tell(where + "error " + std::to_string(result.error->number()) + ": " +

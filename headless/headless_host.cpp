@@ -54,9 +54,11 @@ void HeadlessHost::Size(float width, float height) {
 
 Picture HeadlessHost::LoadPicture(TextView path) {
   if (path.empty()) return Picture();
-  const std::string bytes = ReadWholeFile(path);
-  return DecodeGif(std::span(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()),
-                   &memory_budget());
+  return RememberingFailure([&] {
+    const std::string bytes = ReadWholeFile(path);
+    return DecodeGif(std::span(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()),
+                     &memory_budget());
+  });
 }
 
 int32_t HeadlessHost::MsgBox(TextView text, int16_t style, TextView title) {

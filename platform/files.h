@@ -4,6 +4,7 @@
 
 #include <array>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -109,13 +110,27 @@ class FileHost : public Host {
 
   // What the pictures this host decodes for its control may take together.
   MemoryBudget& memory_budget() { return budget_; }
+  // The error the last failed picture load raised. The control's own message
+  // names only its number; a host can tell the user why.
+  const std::optional<HostError>& last_picture_error() const { return last_picture_error_; }
 
  protected:
+  // Runs a picture load, remembering the error it raises.
+  template <typename Load>
+  Picture RememberingFailure(Load&& load) {
+    try {
+      return load();
+    } catch (const HostError& e) {
+      last_picture_error_ = e;
+      throw;
+    }
+  }
   const std::string& PrivateFolderPath();
   std::string ReadWholeFile(TextView path) const { return files_.ReadWholeFile(TextToPath(path)); }
 
  private:
   MemoryBudget budget_;
+  std::optional<HostError> last_picture_error_;
   // The folder outlives the table's files, so it is declared first.
   flipreel::PrivateFolder folder_;
   FileTable files_;

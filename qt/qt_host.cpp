@@ -209,6 +209,10 @@ void QtHost::NotifyPropertyChanged(std::string_view name) {
 // every other format Qt can read comes in as 32-bit pixels.
 Picture QtHost::LoadPicture(TextView path) {
   if (path.empty()) return Picture();
+  return RememberingFailure([&] { return DecodePicture(path); });
+}
+
+Picture QtHost::DecodePicture(TextView path) {
   const std::string bytes = ReadWholeFile(path);
   const std::span<const uint8_t> data(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
   if (LooksLikeGif(data)) return DecodeGif(data, &memory_budget());

@@ -146,6 +146,7 @@ class QtHost final : public FileHost {
   void EventHandlerFailed(std::string_view event, const std::string& what) override;
 
  private:
+  Picture DecodePicture(TextView path);  // GIF with our loader, the rest with Qt's
   void Rearm();
   void OnQTimer();
   // Runs a host event on the control, handing any error to the surface.
