@@ -142,11 +142,16 @@ void AddLayoutOptions(CLI::App& sub, CommonOptions& o) {
 
 void RunInfo(const CommonOptions& o, std::ostream& out, std::ostream& err) {
   Session session("info", o, err);
-  const Json state = StateJson(*session.control, session.host.messages(), session.result.error);
+  Json state = StateJson(*session.control, session.host.messages(), session.result.error);
+  // What the file says of itself, from the bytes the control holds.
+  const std::string bytes = TextToBytes(session.control->state().Buffer);
+  state["gif"] = GifJson(
+      ReadGifFacts(std::span(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size())));
   if (o.json) {
     out << state.dump(2) << "\n";
   } else {
     PrintState(out, o.input, state);
+    PrintGif(out, state["gif"]);
   }
 }
 

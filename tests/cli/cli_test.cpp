@@ -39,7 +39,57 @@ TEST(Info, JsonContract) {
       {"index": 0, "delay": 50, "left": 0, "top": 0, "width": 4, "height": 3},
       {"index": 1, "delay": 100, "left": 1, "top": 2, "width": 4, "height": 3},
       {"index": 2, "delay": 150, "left": 2, "top": 4, "width": 4, "height": 3}],
-    "messages": [], "error": null})"));
+    "messages": [], "error": null, "gif": {"version": "89a",
+      "screen": {"width": 16, "height": 12}, "global_colors": 2, "background": 0, "repeat": 0,
+      "images": [
+      {"index": 0, "left": 0, "top": 0, "width": 4, "height": 3, "delay": 50, "disposal": 0,
+       "transparent": null, "interlaced": false, "local_colors": 0},
+      {"index": 1, "left": 1, "top": 2, "width": 4, "height": 3, "delay": 100, "disposal": 0,
+       "transparent": null, "interlaced": false, "local_colors": 0},
+      {"index": 2, "left": 2, "top": 4, "width": 4, "height": 3, "delay": 150, "disposal": 0,
+       "transparent": null, "interlaced": false, "local_colors": 0}],
+      "problem": null}})"));
+}
+
+// The "gif" key reports the file's own fields, whatever the control makes of
+// them, as far as the block structure can be read.
+TEST(Info, WhatTheFileSaysOfItself) {
+  testgif::Gif gif = testgif::Animation(3);
+  gif.frames[1].disposal = 2;
+  gif.frames[1].transparent = 1;
+  gif.frames[1].interlace = true;
+  gif.frames[1].local_palette = {0xFF0000, 0x00FF00, 0x0000FF};  // padded to 4
+  gif.frames[2].gce = false;
+  std::string bytes = testgif::Build(gif);
+  bytes[bytes.find("NETSCAPE2.0") + 13] = 7;  // loop count 7 (low byte of the sub-block)
+  testfiles::TempDir dir;
+  const Json images =
+      RunTool({"info", dir.Write("a.gif", bytes), "--json"}).json()["gif"]["images"];
+  ASSERT_EQ(images.size(), 3u);
+  EXPECT_EQ(images[1], Json::parse(R"({"index": 1, "left": 1, "top": 2, "width": 4, "height": 3,
+    "delay": 100, "disposal": 2, "transparent": 1, "interlaced": true, "local_colors": 4})"));
+  EXPECT_EQ(images[2]["delay"], nullptr);  // no Graphic Control Extension
+  EXPECT_EQ(images[2]["disposal"], nullptr);
+
+  const struct {
+    std::string content;
+    Json repeat;
+    size_t images;
+    Json problem;
+  } rows[] = {
+      {bytes, 7, 3, nullptr},
+      // Cut inside the last image's data: its descriptor was read.
+      {bytes.substr(0, bytes.size() - 6), 7, 3, "the file ends before its trailer"},
+      {bytes.substr(0, 40), 7, 0, "the file ends before its trailer"},
+      {testgif::Build(testgif::Gif{.frames = {testgif::Frame{}}}), nullptr, 1, nullptr},
+  };
+  for (const auto& row : rows) {
+    const Json j = RunTool({"info", dir.Write("b.gif", row.content), "--json"}).json()["gif"];
+    EXPECT_EQ(j["repeat"], row.repeat);
+    EXPECT_EQ(j["images"].size(), row.images);
+    EXPECT_EQ(j["problem"], row.problem);
+  }
+  EXPECT_EQ(RunTool({"info", dir.Write("c.gif", "not a gif"), "--json"}).json()["gif"], nullptr);
 }
 
 TEST(Info, BadInputGivesTheControlsStateAndALineOnStderr) {
