@@ -126,9 +126,10 @@ void FlipreelWidgetPrivate::ElementChanged(const Element& element, ElementProper
 // Paints what the tick changed at once, rather than from a later pass of the
 // event loop: the frame appears on its tick, and the loop wakes once a frame.
 void FlipreelWidgetPrivate::TickEnded() {
-  if (tick_dirty_.isEmpty()) return;
-  const QRegion dirty = std::exchange(tick_dirty_, QRegion());
-  if (q_.isVisible()) q_.repaint(dirty);
+  if (!tick_dirty_.isEmpty()) {
+    const QRegion dirty = std::exchange(tick_dirty_, QRegion());
+    if (q_.isVisible()) q_.repaint(dirty);
+  }
   AnnounceChanges();
 }
 
