@@ -8,7 +8,7 @@
 #include <map>
 
 #include "control/flipreel.h"
-#include "host/saved_form.h"
+#include "saved_form/saved_form.h"
 #include "tests/qt/qt_test_support.h"
 
 // Values in failure messages as text.
