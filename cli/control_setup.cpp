@@ -4,7 +4,7 @@
 #include <new>
 
 #include "control/load_outcome.h"
-#include "host/saved_form.h"
+#include "saved_form/saved_form.h"
 
 namespace flipreel::cli {
 

@@ -1,21 +1,18 @@
 // info, simulate and pack: the commands that run the control on the headless
 // host.
-#include <fcntl.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
-#include <cerrno>
 #include <chrono>
-#include <cstring>
 #include <iostream>
 #include <memory>
 
 #include "cli/commands.h"
 #include "cli/control_setup.h"
 #include "cli/input.h"
+#include "cli/options.h"
 #include "cli/state_json.h"
 #include "control/load_outcome.h"
-#include "host/saved_form.h"
+#include "saved_form/saved_form.h"
 
 namespace flipreel::cli {
 
@@ -25,20 +22,9 @@ constexpr int kMaxTicks = 1000000;
 // The longest a download may take before it fails with a time-out.
 constexpr std::chrono::seconds kDownloadTimeout{60};
 
-struct CommonOptions {
-  std::string input;
+struct CommonOptions : InputOptions {
   bool json = false;
   bool design_time = false;
-  std::string control_name;
-  SetupOptions setup;
-  std::optional<int> sequence;
-  std::optional<int> auto_rewind;
-
-  void Finish() {
-    setup.control_name = control_name;
-    if (sequence) setup.sequence = *sequence;
-    if (auto_rewind) setup.auto_rewind = static_cast<int16_t>(*auto_rewind);
-  }
 };
 
 // A control set up on a headless host from one input, with what went wrong
@@ -57,7 +43,7 @@ struct Session {
     control = std::make_unique<Flipreel>(host);
     control->AddListener(&events);
     PreparedInput prepared = PrepareInput(input);
-    SetupOptions setup = options.setup;
+    SetupOptions setup = options.Setup();
     if (prepared.kind == InputKind::kUrl) {
       // Addresses are really fetched; the set-up waits until the read ends,
       // which the limit makes certain.
@@ -102,33 +88,10 @@ struct Session {
   ~Session() { control->RemoveListener(&events); }
 };
 
-void AddCredentialOptions(CLI::App& sub, SetupOptions& setup) {
-  sub.add_option("--user", setup.user, "addresses: ServerUserName");
-  sub.add_option("--password", setup.password, "addresses: ServerPassword");
-}
-
-// Everything but the input.
-void AddSharedOptions(CLI::App& sub, CommonOptions& o) {
-  AddCredentialOptions(sub, o.setup);
+void AddCommonOptions(CLI::App& sub, CommonOptions& o) {
+  AddInputOptions(sub, o);
   sub.add_flag("--json", o.json, "print JSON");
   sub.add_flag("--design-time", o.design_time, "run the control as in a designer (UserMode False)");
-  sub.add_option("--control", o.control_name,
-                 "saved forms: the control to restore (default: the first Flipreel)");
-}
-
-void AddCommonOptions(CLI::App& sub, CommonOptions& o) {
-  sub.add_option("input", o.input, "GIF file, saved form, or address; - reads stdin")->required();
-  AddSharedOptions(sub, o);
-}
-
-void AddLayoutOptions(CLI::App& sub, CommonOptions& o) {
-  sub.add_option("--sequence", o.sequence, "0 Normal, 1 Reverse, 2 Random, 3 Ping Pong")
-      ->check(WholeNumber(0, 3));
-  sub.add_option("--autorewind", o.auto_rewind, "passes to play; 0 plays for ever")
-      ->check(WholeNumber(-32768, 32767));
-  sub.add_flag("--border", o.setup.border, "BorderStyle 1");
-  sub.add_flag("--autosize", o.setup.autosize, "AutoSize True");
-  sub.add_flag("--stretch", o.setup.stretch, "Stretch True");
 }
 
 // The state after the set-up, what the file says of itself and which input
@@ -278,13 +241,14 @@ void AddHeadlessCommands(CLI::App& app, std::ostream& out, std::ostream& err) {
     auto inputs = std::make_shared<std::vector<std::string>>();
     CLI::App* sub =
         app.add_subcommand("info", "Load GIFs or saved forms and print the control's state");
-    sub->add_option("input", *inputs, "GIF files, saved forms, or addresses; - reads stdin")
+    sub->add_option("input", *inputs,
+                    "GIF files, saved forms, or addresses; - reads standard input")
         ->required();
-    AddSharedOptions(*sub, *o);
-    sub->callback([o, inputs, &out, &err] {
-      o->Finish();
-      RunInfo(*o, *inputs, out, err);
-    });
+    AddSourceOptions(*sub, *o);
+    sub->add_flag("--json", o->json, "print JSON");
+    sub->add_flag("--design-time", o->design_time,
+                  "run the control as in a designer (UserMode False)");
+    sub->callback([o, inputs, &out, &err] { RunInfo(*o, *inputs, out, err); });
   }
   {
     auto o = std::make_shared<CommonOptions>();
@@ -292,29 +256,24 @@ void AddHeadlessCommands(CLI::App& app, std::ostream& out, std::ostream& err) {
     CLI::App* sub = app.add_subcommand(
         "simulate", "Load a GIF or a saved form and deliver timer ticks, printing each");
     AddCommonOptions(*sub, *o);
-    AddLayoutOptions(*sub, *o);
+    AddPlayOptions(*sub, *o);
     sub->add_option("--ticks", *ticks, "ticks to deliver while the timer is on")
         ->required()
         ->check(WholeNumber(0, kMaxTicks));
-    sub->callback([o, ticks, &out, &err] {
-      o->Finish();
-      RunSimulate(*o, *ticks, out, err);
-    });
+    sub->callback([o, ticks, &out, &err] { RunSimulate(*o, *ticks, out, err); });
   }
   {
     auto p = std::make_shared<PackOptions>();
     CLI::App* sub =
         app.add_subcommand("pack", "Load a GIF into a new control and save it in a saved form");
-    sub->add_option("input", p->common.input, "GIF file, saved form, or address")->required();
-    AddCredentialOptions(*sub, p->common.setup);
-    sub->add_option("-o,--output", p->output, "the saved form to write")->required();
+    AddInputOptions(*sub, p->common);
+    sub->add_option("-o,--output", p->output,
+                    "the saved form to write; - writes a new form to stdout")
+        ->required();
     sub->add_option("--name", p->name, "the control's name in the form (default: Flipreel1, ...)");
-    AddLayoutOptions(*sub, p->common);
+    AddPlayOptions(*sub, p->common);
     sub->add_flag("--no-autostart", p->common.setup.no_autostart, "AutoStart False");
-    sub->callback([p, &out, &err] {
-      p->common.Finish();
-      RunPack(*p, out, err);
-    });
+    sub->callback([p, &out, &err] { RunPack(*p, out, err); });
   }
 }
 

@@ -21,30 +21,34 @@
 #include "cli/commands.h"
 #include "cli/control_setup.h"
 #include "cli/input.h"
+#include "cli/options.h"
 #include "control/load_outcome.h"
-#include "host/files.h"
+#include "platform/files.h"
 #include "qt/colors.h"
 #include "qt/flipreel_widget.h"
+#include "qt/flipreel_widget_p.h"
 
 namespace flipreel::cli {
 
 namespace {
 
 constexpr int kMaxTicks = 10000;
+
+// The tool drives the widget's control and host directly: it sets the
+// control up as the headless commands do, and delivers ticks one by one.
+QtHost& HostOf(FlipreelWidget& w) {
+  return FlipreelWidgetPrivate::get(w).host();
+}
+Flipreel& ControlOf(FlipreelWidget& w) {
+  return FlipreelWidgetPrivate::get(w).control();
+}
 constexpr int kDownloadTimeoutMs = 60000;
 // The largest contact sheet we write, in pixels each way.
 constexpr int kMaxSheetSide = 32767;
 
-struct ViewOptions {
-  std::string input;
-  std::optional<int> sequence;
-  std::optional<int> auto_rewind;
+struct ViewOptions : InputOptions {
   std::optional<int> rate;
   std::optional<std::string> background;
-  std::string control_name;
-  std::string user;
-  std::string password;
-  SetupOptions setup;
 };
 
 struct PlayOptions {
@@ -81,22 +85,12 @@ std::optional<int32_t> ParseColor(const std::string& text) {
 }
 
 void AddViewOptions(CLI::App& sub, ViewOptions& o) {
-  sub.add_option("input", o.input, "GIF file, saved form, or address")->required();
-  sub.add_option("--sequence", o.sequence, "0 Normal, 1 Reverse, 2 Random, 3 Ping Pong")
-      ->check(WholeNumber(0, 3));
-  sub.add_option("--autorewind", o.auto_rewind, "passes to play; 0 plays for ever")
-      ->check(WholeNumber(-32768, 32767));
+  AddInputOptions(sub, o);
+  AddPlayOptions(sub, o);
   sub.add_option("--rate", o.rate, "FrameRate in milliseconds (default: the first frame's delay)")
       ->check(WholeNumber(0, 32767));
-  sub.add_flag("--autosize", o.setup.autosize, "AutoSize True: the control takes the GIF's size");
-  sub.add_flag("--stretch", o.setup.stretch, "Stretch True: the GIF is scaled to the control");
-  sub.add_flag("--border", o.setup.border, "BorderStyle 1");
   sub.add_option("--background", o.background,
                  "BackColor: #RRGGBB, a colour name, or a colour value such as &H8000000F");
-  sub.add_option("--control", o.control_name,
-                 "saved forms: the control to restore (default: the first Flipreel)");
-  sub.add_option("--user", o.user, "addresses: ServerUserName");
-  sub.add_option("--password", o.password, "addresses: ServerPassword");
 }
 
 // Prepares the Qt application: render always draws offscreen; play needs a
@@ -160,23 +154,19 @@ bool SetUp(const std::string& command, FlipreelWidget& w, ViewOptions& o) {
   }
   std::vector<MessageBoxRequest> boxes;
   // Boxes of the set-up go to the terminal; later ones are shown as usual.
-  w.host().SetMessageBoxHandler([&](const MessageBoxRequest& box) {
+  HostOf(w).SetMessageBoxHandler([&](const MessageBoxRequest& box) {
     boxes.push_back(box);
     return 1;
   });
-  o.setup.control_name = o.control_name;
-  o.setup.user = o.user;
-  o.setup.password = o.password;
-  if (o.sequence) o.setup.sequence = *o.sequence;
-  if (o.auto_rewind) o.setup.auto_rewind = static_cast<int16_t>(*o.auto_rewind);
-  o.setup.wait_for_download = [&](Flipreel&, Host&) {
+  SetupOptions setup = o.Setup();
+  setup.wait_for_download = [&](Flipreel&, Host&) {
     WaitForDownload(w, [&] { return !boxes.empty(); });
   };
   PreparedInput prepared = PrepareInput(o.input);
-  if (prepared.kind != InputKind::kUrl) o.setup.content = std::move(prepared.bytes);
+  if (prepared.kind != InputKind::kUrl) setup.content = std::move(prepared.bytes);
 
-  const SetupResult result = SetUpControl(w.control(), w.host(), o.input, o.setup);
-  w.host().SetMessageBoxHandler(nullptr);
+  const SetupResult result = SetUpControl(ControlOf(w), HostOf(w), o.input, setup);
+  HostOf(w).SetMessageBoxHandler(nullptr);
 
   const std::string prefix = "flipreel " + command + ": ";
   std::vector<Text> texts;
@@ -194,7 +184,7 @@ bool SetUp(const std::string& command, FlipreelWidget& w, ViewOptions& o) {
               << result.error->description() << "\n";
     return false;
   }
-  if (LoadFailure(w.control(), result.error, texts)) {
+  if (LoadFailure(ControlOf(w), result.error, texts)) {
     std::cerr << prefix << o.input << ": "
               << (prepared.kind == InputKind::kUrl && boxes.empty()
                       ? "the download did not complete"
@@ -215,7 +205,7 @@ bool SetUp(const std::string& command, FlipreelWidget& w, ViewOptions& o) {
 // GIF: the window opens large enough for every frame at its offset.
 void FitToFrames(FlipreelWidget& w) {
   if (w.AutoSize()) return;
-  const Flipreel& c = w.control();
+  const Flipreel& c = ControlOf(w);
   const float inset = c.BorderStyle() != 0 ? 30.0f : 0.0f;
   float right = 0, bottom = 0;
   for (int32_t i = 0; i <= c.state().LastFrame; ++i) {
@@ -226,7 +216,7 @@ void FitToFrames(FlipreelWidget& w) {
   }
   if (right <= 0 || bottom <= 0) return;
   try {
-    w.host().Size(right + inset, bottom + inset);
+    HostOf(w).Size(right + inset, bottom + inset);
   } catch (const HostError&) {
     // The control keeps its size; the window shows what fits.
   }
@@ -358,17 +348,17 @@ void RunRender(RenderOptions& r, int& argc, char** argv) {
   const std::unique_ptr<QApplication> app = MakeApplication("render", true, argc, argv);
   const QByteArray format = OutputFormat(r.output);
   FlipreelWidget w;
-  w.host().SetManualTicks(true);  // ticks come one by one, as fast as they render
+  HostOf(w).SetManualTicks(true);  // ticks come one by one, as fast as they render
   if (!SetUp("render", w, r.view)) throw CLI::RuntimeError(kExitNotLoaded);
   FitToFrames(w);
   if (!w.Playing()) w.StartAnimation();
-  w.host().SetMessageBoxHandler([](const MessageBoxRequest& box) {
+  HostOf(w).SetMessageBoxHandler([](const MessageBoxRequest& box) {
     std::cerr << "flipreel render: " << box.title.toStdString() << ": " << box.text.toStdString()
               << "\n";
     return 1;
   });
 
-  const int ticks = r.ticks.value_or(std::max(1, w.control().state().LastFrame + 1));
+  const int ticks = r.ticks.value_or(std::max(1, ControlOf(w).state().LastFrame + 1));
   const int columns = std::min(r.columns.value_or(std::min(ticks, 8)), ticks);
   const QString frames_dir = QString::fromStdString(r.frames_dir);
   if (!frames_dir.isEmpty() && !QDir().mkpath(frames_dir))
@@ -379,7 +369,7 @@ void RunRender(RenderOptions& r, int& argc, char** argv) {
   QObject::connect(&w, &FlipreelWidget::PlayFinished, [&] { finished_at = int(cells.size()) + 1; });
   for (int t = 1; t <= ticks; ++t) {
     try {
-      w.host().DeliverTick();
+      HostOf(w).DeliverTick();
     } catch (const HostError& e) {
       Fail("render", "tick " + std::to_string(t) + ": error " + std::to_string(e.number()) + ": " +
                          e.description());

@@ -10,10 +10,10 @@
 
 #include <nlohmann/json.hpp>
 
-#include "cli/gif_facts.h"
 #include "control/flipreel.h"
+#include "gif/gif_facts.h"
+#include "headless/headless_host.h"
 #include "host/errors.h"
-#include "host/headless_host.h"
 
 namespace flipreel::cli {
 

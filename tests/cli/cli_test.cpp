@@ -324,9 +324,6 @@ TEST(Tool, ExitStatusAndUsageMessages) {
     EXPECT_NE(r.err.find(row.said), std::string::npos) << row.args << ": " << r.err;
   }
   EXPECT_EQ(testfiles::ReadFile(notes), "my notes");
-  const Result version = clitest::RunBinary("--version");
-  EXPECT_EQ(version.status, 0);
-  EXPECT_EQ(version.out.rfind("flipreel ", 0), 0u) << version.out;
 }
 
 // "-" reads the input from standard input, "-o -" writes to standard output;

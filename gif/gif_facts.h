@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-namespace flipreel::cli {
+namespace flipreel {
 
 struct GifImageFacts {
   int left = 0, top = 0, width = 0, height = 0;
@@ -40,4 +40,4 @@ struct GifFileFacts {
 // No value when the bytes do not begin with "GIF".
 std::optional<GifFileFacts> ReadGifFacts(std::span<const uint8_t> bytes);
 
-}  // namespace flipreel::cli
+}  // namespace flipreel

@@ -1,11 +1,11 @@
-#include "cli/gif_facts.h"
+#include "gif/gif_facts.h"
 
 #include <gif_lib.h>
 
 #include <cstring>
 #include <memory>
 
-namespace flipreel::cli {
+namespace flipreel {
 
 namespace {
 
@@ -137,4 +137,4 @@ std::optional<GifFileFacts> ReadGifFacts(std::span<const uint8_t> bytes) {
   return facts;
 }
 
-}  // namespace flipreel::cli
+}  // namespace flipreel

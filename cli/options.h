@@ -1,0 +1,40 @@
+// The options every command of the tool shares, defined once for the
+// commands on the headless host and those on the Qt host.
+#pragma once
+
+#include <CLI/CLI.hpp>
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "cli/control_setup.h"
+
+namespace flipreel::cli {
+
+struct InputOptions {
+  std::string input;
+  std::string control_name;
+  std::optional<int> sequence;
+  std::optional<int> auto_rewind;
+  SetupOptions setup;  // the switches and the credentials go straight here
+
+  // The set-up the options ask for, with the control's name, Sequence and
+  // AutoRewind filled in.
+  SetupOptions Setup() const;
+};
+
+// The input (a GIF file, a saved form, an address, or "-" for standard
+// input), the credentials for an address and the control to restore from a
+// saved form.
+void AddInputOptions(CLI::App& sub, InputOptions& o);
+// The same without the input, for a command that takes several.
+void AddSourceOptions(CLI::App& sub, InputOptions& o);
+// How the control plays and lays out: --sequence, --autorewind, --border,
+// --autosize, --stretch.
+void AddPlayOptions(CLI::App& sub, InputOptions& o);
+
+// An option that takes a whole number from min to max, saying which of the
+// three a value is not: a number, whole, or in the range.
+CLI::Validator WholeNumber(int64_t min, int64_t max);
+
+}  // namespace flipreel::cli
