@@ -26,6 +26,23 @@ std::string ThreeFrames(int first_delay_cs = 5) {
   return testgif::Build(gif);
 }
 
+// Runs the tool itself, with stdin fed from the given bytes: for what main()
+// does (usage, --version, exit statuses) and for standard input and output.
+// env goes before the tool's name (for example "env -u NAME").
+Result RunBinary(const std::string& args, const std::string& stdin_bytes = "",
+                 const std::string& env = "") {
+  testfiles::TempDir io;
+  const std::string in = io.Write("stdin", stdin_bytes);
+  const std::string command = env + " " + FLIPREEL_TOOL + " " + args + " <" + in + " >" +
+                              io.path() + "/stdout 2>" + io.path() + "/stderr";
+  const int raw = std::system(command.c_str());
+  Result r;
+  r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+  r.out = testfiles::ReadFile(io.path() + "/stdout");
+  r.err = testfiles::ReadFile(io.path() + "/stderr");
+  return r;
+}
+
 testgif::Gif OneImage() {
   testgif::Gif gif;
   gif.frames.resize(1);
@@ -152,8 +169,7 @@ TEST(Tool, InputThatDoesNotLoad) {
       EXPECT_EQ(j["messages"].size(), row.messages);
     }
 #ifdef FLIPREEL_WITH_QT
-    EXPECT_EQ(
-        clitest::RunBinary("render '" + row.input + "' -o " + dir.path() + "/sheet.png").status, 1);
+    EXPECT_EQ(RunBinary("render '" + row.input + "' -o " + dir.path() + "/sheet.png").status, 1);
     EXPECT_FALSE(std::filesystem::exists(dir.path() + "/sheet.png"));
 #endif
   }
@@ -319,7 +335,7 @@ TEST(Tool, ExitStatusAndUsageMessages) {
 #endif
   };
   for (const auto& row : rows) {
-    const Result r = clitest::RunBinary(row.args);
+    const Result r = RunBinary(row.args);
     EXPECT_EQ(r.status, row.status) << row.args;
     EXPECT_NE(r.err.find(row.said), std::string::npos) << row.args << ": " << r.err;
   }
@@ -331,20 +347,20 @@ TEST(Tool, ExitStatusAndUsageMessages) {
 TEST(Tool, StandardStreamsAndFormats) {
   testfiles::TempDir dir;
   const std::string gif = ThreeFrames();
-  Result r = clitest::RunBinary("info - --json", gif);
+  Result r = RunBinary("info - --json", gif);
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(r.json()["Frames"], 3);
-  EXPECT_EQ(clitest::RunBinary("info - --json", "").json()["error"]["number"], 481);
+  EXPECT_EQ(RunBinary("info - --json", "").json()["error"]["number"], 481);
 
-  const Result form = clitest::RunBinary("pack - -o -", gif);
+  const Result form = RunBinary("pack - -o -", gif);
   ASSERT_EQ(form.status, 0) << form.err;
-  r = clitest::RunBinary("simulate - --ticks 2 --json", form.out);  // a saved form on stdin
+  r = RunBinary("simulate - --ticks 2 --json", form.out);  // a saved form on stdin
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(r.json()["ticks"].size(), 2u);
 
 #ifdef FLIPREEL_WITH_QT
   const std::string path = dir.Write("three.gif", gif);
-  r = clitest::RunBinary("render - -o -", gif);
+  r = RunBinary("render - -o -", gif);
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(r.out.substr(0, 4), "\x89PNG");
   const struct {
@@ -354,7 +370,7 @@ TEST(Tool, StandardStreamsAndFormats) {
   for (const auto& f : formats) {
     const std::string out = dir.path() + "/" + f.name;
     // Without XDG_RUNTIME_DIR Qt would warn about it on every start.
-    r = clitest::RunBinary("render " + path + " -o " + out, "", "env -u XDG_RUNTIME_DIR");
+    r = RunBinary("render " + path + " -o " + out, "", "env -u XDG_RUNTIME_DIR");
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.err, "");
     EXPECT_EQ(testfiles::ReadFile(out).substr(0, f.magic.size()), f.magic) << f.name;

@@ -2,16 +2,12 @@
 // keeps what they wrote and the exit status main() would give.
 #pragma once
 
-#include <sys/wait.h>
-
-#include <cstdlib>
 #include <nlohmann/json.hpp>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "cli/commands.h"
-#include "tests/support/test_files.h"
 
 namespace clitest {
 
@@ -42,23 +38,6 @@ inline Result RunTool(const std::vector<std::string>& args) {
   }
   r.out = out.str();
   r.err = err.str();
-  return r;
-}
-
-// Runs the tool itself, with stdin fed from the given bytes: for what main()
-// does (usage, --version, exit statuses) and for standard input and output.
-// env goes before the tool's name (for example "env -u NAME").
-inline Result RunBinary(const std::string& args, const std::string& stdin_bytes = "",
-                        const std::string& env = "") {
-  testfiles::TempDir io;
-  const std::string in = io.Write("stdin", stdin_bytes);
-  const std::string command = env + " " + FLIPREEL_TOOL + " " + args + " <" + in + " >" +
-                              io.path() + "/stdout 2>" + io.path() + "/stderr";
-  const int raw = std::system(command.c_str());
-  Result r;
-  r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-  r.out = testfiles::ReadFile(io.path() + "/stdout");
-  r.err = testfiles::ReadFile(io.path() + "/stderr");
   return r;
 }
 
