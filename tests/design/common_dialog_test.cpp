@@ -5,7 +5,7 @@
 #include <string>
 
 #include "dialog/common_dialog.h"
-#include "host/scripted_file_dialog.h"
+#include "headless/scripted_file_dialog.h"
 #include "tests/support/checks.h"
 
 namespace {

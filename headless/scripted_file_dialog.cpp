@@ -1,4 +1,4 @@
-#include "host/scripted_file_dialog.h"
+#include "headless/scripted_file_dialog.h"
 
 #include <algorithm>
 

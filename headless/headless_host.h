@@ -11,10 +11,10 @@
 #include <string>
 #include <vector>
 
-#include "host/download.h"
-#include "host/files.h"
+#include "headless/scripted_file_dialog.h"
 #include "host/host.h"
-#include "host/scripted_file_dialog.h"
+#include "net/download.h"
+#include "platform/files.h"
 
 namespace flipreel {
 
@@ -71,7 +71,7 @@ class HeadlessHost : public FileHost {
   void ReportProgress(TextView property_name, AsyncProp prop);
 
   // Real downloads. Once enabled, AsyncRead fetches the address (http, https,
-  // file and local paths; host/download.h) on a worker thread into a file in
+  // file and local paths; net/download.h) on a worker thread into a file in
   // PrivateFolder(). Progress and completion wait in a queue until
   // ProcessEvents() delivers them; the file is deleted once the completion
   // has been handled. Until then reads only wait for CompleteRead.
