@@ -5,8 +5,8 @@
 #include <unistd.h>
 
 #include <new>
-#include <string_view>
 
+#include "control/load_outcome.h"
 #include "saved_form/saved_form.h"
 
 namespace flipreel::cli {
@@ -19,20 +19,10 @@ bool StartsWithNoCase(const std::string& s, std::string_view prefix) {
 }
 
 // A saved form is a JSON object: its first byte after white space is '{'.
-// Only a regular file is looked into, and opening it does not wait, so that
-// a named pipe given as input is refused rather than waited on for good.
-bool LooksLikeSavedForm(const std::string& path) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) return false;
-  char head[4096];
-  struct stat st {};
-  ssize_t n = -1;
-  if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) n = ::read(fd, head, sizeof head);
-  ::close(fd);
-  std::string_view text(head, n > 0 ? static_cast<size_t>(n) : 0);
-  if (text.starts_with("\xEF\xBB\xBF")) text.remove_prefix(3);  // a UTF-8 byte order mark
-  const size_t first = text.find_first_not_of(" \t\r\n");
-  return first != std::string_view::npos && text[first] == '{';
+bool LooksLikeSavedForm(std::string_view head) {
+  if (head.starts_with("\xEF\xBB\xBF")) head.remove_prefix(3);  // a UTF-8 byte order mark
+  const size_t first = head.find_first_not_of(" \t\r\n");
+  return first != std::string_view::npos && head[first] == '{';
 }
 
 // Runs one assignment; the first host error ends the set-up.
@@ -67,23 +57,42 @@ bool ApplyAfterLoad(Flipreel& control, const SetupOptions& options, SetupResult&
 InputKind ClassifyInput(const std::string& input) {
   for (std::string_view prefix : {"http://", "https://", "file://", "www."})
     if (StartsWithNoCase(input, prefix)) return InputKind::kUrl;
-  return LooksLikeSavedForm(input) ? InputKind::kSavedForm : InputKind::kGifFile;
+  // Only a regular file is looked into, and opening it does not wait: a
+  // named pipe without a writer would otherwise hold the tool for good.
+  char head[4096];
+  ssize_t n = -1;
+  const int fd = ::open(input.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  struct stat st {};
+  if (fd >= 0 && ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) n = ::read(fd, head, sizeof head);
+  if (fd >= 0) ::close(fd);
+  return ClassifyContent(std::string_view(head, n > 0 ? static_cast<size_t>(n) : 0));
+}
+
+InputKind ClassifyContent(std::string_view bytes) {
+  return LooksLikeSavedForm(bytes.substr(0, 4096)) ? InputKind::kSavedForm : InputKind::kGifFile;
 }
 
 SetupResult SetUpControl(Flipreel& control, Host& host, const std::string& input,
                          const SetupOptions& options) {
   SetupResult result;
-  result.kind = ClassifyInput(input);
+  result.kind = options.content ? ClassifyContent(*options.content) : ClassifyInput(input);
   switch (result.kind) {
     case InputKind::kGifFile:
       if (!Step(result, [&] { control.InitProperties(); })) break;
       if (!ApplyBeforeLoad(control, options, result)) break;
-      if (!Step(result, [&] { control.SetFlipreelFile(PathToText(input)); })) break;
+      if (!Step(result, [&] {
+            if (options.content)
+              LoadGifBytes(control, host, *options.content);
+            else
+              control.SetFlipreelFile(PathToText(input));
+          }))
+        break;
       ApplyAfterLoad(control, options, result);
       break;
     case InputKind::kSavedForm:
       if (!Step(result, [&] {
-            const SavedForm form = ReadSavedForm(input);
+            const SavedForm form =
+                options.content ? ParseSavedForm(*options.content, input) : ReadSavedForm(input);
             const SavedControl& saved =
                 ChooseControl(form, input, options.control_name, kFlipreelProgId);
             result.control_name = saved.name;

@@ -2,16 +2,12 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <termios.h>
 #include <unistd.h>
 
-#include <termios.h>
-
-#include <algorithm>
-#include <cerrno>
+#include <cmath>
 #include <cstdlib>
-#include <cstring>
 #include <iostream>
-#include <string_view>
 
 namespace flipreel::cli {
 
@@ -87,57 +83,57 @@ int64_t InputOptions::MemoryBudgetBytes() const {
 }
 
 void AddInputOptions(CLI::App& sub, InputOptions& o) {
-  sub.add_option("input", o.input, "GIF file, saved form, or address")->required();
+  sub.add_option("input", o.input, "GIF file, saved form, or address; - reads standard input")
+      ->required();
+  AddSourceOptions(sub, o);
+}
+
+void AddSourceOptions(CLI::App& sub, InputOptions& o) {
   sub.add_option("--control", o.control_name,
                  "saved forms: the control to restore (default: the first Flipreel)");
   sub.add_option("--user", o.setup.user, "addresses: ServerUserName");
   CLI::Option* password = sub.add_option(
       "--password", o.setup.password,
-      "addresses: ServerPassword; \"-\" asks for it on the terminal. Visible to every user "
-      "of the machine: prefer -, --password-file or FLIPREEL_PASSWORD");
+      "addresses: ServerPassword; - asks for it on the terminal. Seen by every user of the "
+      "machine when given here: prefer -, --password-file or FLIPREEL_PASSWORD");
   sub.add_option("--password-file", o.password_file,
                  "addresses: ServerPassword from the first line of this file")
       ->excludes(password);
   sub.add_option("--memory-budget", o.memory_budget_mb,
                  "the most memory, in MB, the control's decoded pictures may take together "
                  "(default: a quarter of the machine's memory, at most 2048)")
-      ->check(CLI::Range(int64_t{1}, int64_t{1} << 30));
+      ->check(WholeNumber(1, int64_t{1} << 30));
 }
 
 void AddPlayOptions(CLI::App& sub, InputOptions& o) {
   sub.add_option("--sequence", o.sequence, "0 Normal, 1 Reverse, 2 Random, 3 Ping Pong")
-      ->check(CLI::Range(0, 3));
+      ->check(WholeNumber(0, 3));
   sub.add_option("--autorewind", o.auto_rewind, "passes to play; 0 plays for ever")
-      ->check(CLI::Range(-32768, 32767));
+      ->check(WholeNumber(-32768, 32767));
   sub.add_flag("--border", o.setup.border, "BorderStyle 1");
   sub.add_flag("--autosize", o.setup.autosize, "AutoSize True: the control takes the GIF's size");
   sub.add_flag("--stretch", o.setup.stretch, "Stretch True: the GIF is scaled to the control");
 }
 
-std::optional<std::string> DiagnoseGifFile(const std::string& path) {
-  struct stat st {};
-  if (::stat(path.c_str(), &st) != 0)
-    return errno == ENOENT ? "no such file" : std::string(std::strerror(errno));
-  if (S_ISDIR(st.st_mode)) return "is a folder, not a GIF file";
-  if (!S_ISREG(st.st_mode)) return "is not a regular file";
-  if (st.st_size > kMaxGifFileBytes)
-    return "is larger than the " + Megabytes(kMaxGifFileBytes) + " a GIF file may have";
-  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) return "cannot be read: " + std::string(std::strerror(errno));
-  std::string head(static_cast<size_t>(std::min<off_t>(st.st_size, 65536)), '\0');
-  const ssize_t n = ::read(fd, head.data(), head.size());
-  ::close(fd);
-  if (n < 0) return "cannot be read: " + std::string(std::strerror(errno));
-  if (st.st_size == 0) return "is empty";
-  head.resize(static_cast<size_t>(n));
-  if (n < 3 || head.compare(0, 3, "GIF") != 0) return "is not a GIF file";
-  // The first frame starts at the first Graphic Control Extension after a
-  // block terminator (00 21 F9); its extension's four bytes and the image
-  // descriptor's ten must follow before the file can hold a frame.
-  const size_t first = head.find(std::string_view("\0\x21\xF9", 3));
-  if (first != std::string::npos && static_cast<off_t>(first + 3 + 6 + 10) > st.st_size)
-    return "ends inside its first frame";
-  return std::nullopt;
+CLI::Validator WholeNumber(int64_t min, int64_t max) {
+  return CLI::Validator(
+      [min, max](std::string& value) -> std::string {
+        double number = 0;
+        size_t used = 0;
+        try {
+          number = std::stod(value, &used);
+        } catch (const std::exception&) {
+          used = 0;
+        }
+        if (used == 0 || used != value.size() || !std::isfinite(number))
+          return "\"" + value + "\" is not a number";
+        if (number != std::floor(number)) return "\"" + value + "\" is not a whole number";
+        if (number < static_cast<double>(min) || number > static_cast<double>(max))
+          return value + " is not in the range " + std::to_string(min) + " to " +
+                 std::to_string(max);
+        return {};
+      },
+      "INT in [" + std::to_string(min) + " - " + std::to_string(max) + "]");
 }
 
 }  // namespace flipreel::cli
