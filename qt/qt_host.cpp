@@ -6,7 +6,6 @@
 #include <QWidget>
 #include <QtGlobal>
 #include <cmath>
-#include <new>
 
 #include "gif/gif_decoder.h"
 #include "qt/picture_cache.h"
@@ -69,6 +68,20 @@ float QtHost::TwipsPerPixelY() const {
   return dpi > 0 ? 1440.0f / static_cast<float>(dpi) : 15.0f;
 }
 
+void QtHost::Attach(HostedControl* control) {
+  control_ = control;
+  if (!control) {
+    timer_ = nullptr;
+    qtimer_.stop();
+  }
+}
+
+void QtHost::ElementDestroyed(const Element& element) {
+  if (&element != timer_) return;
+  timer_ = nullptr;
+  qtimer_.stop();
+}
+
 void QtHost::ElementChanged(const Element& element, ElementProperty what) {
   if (element.kind() == ElementKind::kTimer) {
     timer_ = static_cast<const Timer*>(&element);
@@ -104,17 +117,13 @@ void QtHost::OnQTimer() {
   // A tick that neither stops nor re-arms the timer leaves the QTimer running
   // on its schedule.
   in_tick_ = true;
-  RunHostEvent("Timer1", [this] {
-    ++ticks_delivered_;
-    control_->OnTimer();
-  });
+  RunHostEvent("Timer1", [this] { control_->OnTimer(); });
   in_tick_ = false;
   surface_.TickEnded();
 }
 
 bool QtHost::DeliverTick() {
   if (!timer_ || !timer_->enabled()) return false;
-  ++ticks_delivered_;
   if (!control_) return true;
   // The surface hears of the end of the tick even when the tick fails.
   struct EndTick {
@@ -133,11 +142,8 @@ template <typename Fn>
 void QtHost::RunHostEvent(std::string_view event, Fn&& fn) {
   if (!control_) return;
   try {
-    fn();
-  } catch (const HostError& e) {
-    surface_.HostEventFailed(event, e);
-  } catch (const std::bad_alloc&) {
-    surface_.HostEventFailed(event, HostError(err::kOutOfMemory));
+    if (std::optional<HostError> failed = Trap(std::forward<Fn>(fn)))
+      surface_.HostEventFailed(event, *failed);
   } catch (const std::exception& e) {
     // Nothing may escape into the event loop.
     surface_.HostEventFailed(event, HostError(err::kInvalidCall, e.what()));

@@ -101,7 +101,6 @@ class QtHost final : public FileHost {
   const Timer* timer() const { return timer_; }
   bool timer_running() const { return qtimer_.isActive(); }
   int timer_interval_ms() const { return qtimer_.interval(); }
-  int ticks_delivered() const { return ticks_delivered_; }
   // Whether a tick is being delivered to the control right now.
   bool in_tick() const { return in_tick_; }
 
@@ -125,11 +124,13 @@ class QtHost final : public FileHost {
   void DeliverAsyncReadComplete(AsyncProp& prop);
 
   // --- Host -------------------------------------------------------------------
-  void Attach(HostedControl* control) override { control_ = control; }
+  // Detaching also forgets the timer: the control's elements go with it.
+  void Attach(HostedControl* control) override;
   bool UserMode() const override { return user_mode_; }
   float TwipsPerPixelX() const override;
   float TwipsPerPixelY() const override;
   void ElementChanged(const Element& element, ElementProperty what) override;
+  void ElementDestroyed(const Element& element) override;
   float SurfaceWidth() const override;
   float SurfaceHeight() const override;
   void Size(float width, float height) override;
@@ -164,7 +165,6 @@ class QtHost final : public FileHost {
   const Timer* timer_ = nullptr;
   bool manual_ticks_ = false;
   bool in_tick_ = false;
-  int ticks_delivered_ = 0;
   int resizes_delivered_ = 0;
 
   MessageBoxHandler message_box_;
