@@ -57,6 +57,8 @@ QtHost::~QtHost() {
   qtimer_.stop();
 }
 
+// The timer is an element of the control: it goes with the control, which
+// detaches on its way out, and belongs to no other control.
 // Twips per pixel follow the screen the widget is on: 1440 / logical DPI.
 float QtHost::TwipsPerPixelX() const {
   const int dpi = widget_.logicalDpiX();
@@ -123,8 +125,7 @@ void QtHost::OnQTimer() {
 }
 
 bool QtHost::DeliverTick() {
-  if (!timer_ || !timer_->enabled()) return false;
-  if (!control_) return true;
+  if (!control_ || !timer_ || !timer_->enabled()) return false;
   // The surface hears of the end of the tick even when the tick fails.
   struct EndTick {
     QtHost& host;
@@ -148,6 +149,7 @@ void QtHost::RunHostEvent(std::string_view event, Fn&& fn) {
     // Nothing may escape into the event loop.
     surface_.HostEventFailed(event, HostError(err::kInvalidCall, e.what()));
   }
+  surface_.HostEventEnded();
 }
 
 float QtHost::SurfaceWidth() const {

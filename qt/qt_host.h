@@ -19,6 +19,7 @@
 
 #include "host/host.h"
 #include "platform/files.h"
+#include "qt/file_dialog.h"
 
 class QWidget;
 
@@ -67,6 +68,8 @@ class QtSurface {
   virtual void RefreshRequested() = 0;
   // A tick has been delivered: what it changed can be painted now.
   virtual void TickEnded() = 0;
+  // Another host event (a resize from outside, a download report) has ended.
+  virtual void HostEventEnded() = 0;
   virtual void PropertyNotified(std::string_view name) = 0;
   // The control failed inside a host event (a tick, a resize, a download
   // report): there is no caller to hand the error to.
@@ -98,6 +101,8 @@ class QtHost final : public FileHost {
   // Delivers one tick now if Timer1 is enabled, whatever its interval. Errors
   // of the tick reach the caller.
   bool DeliverTick();
+  // The control's timer once it has changed; null until then and after the
+  // control has gone.
   const Timer* timer() const { return timer_; }
   bool timer_running() const { return qtimer_.isActive(); }
   int timer_interval_ms() const { return qtimer_.interval(); }
@@ -145,11 +150,16 @@ class QtHost final : public FileHost {
   void AsyncRead(TextView target, int32_t async_type, TextView property_name) override;
   void CancelAsyncRead(TextView property_name) override;
   void EventHandlerFailed(std::string_view event, const std::string& what) override;
+  int32_t ShowOpenDialog(FileDialogRequest& request) override {
+    return file_dialog_.ShowOpenDialog(request);
+  }
+  int32_t DialogFailureCode() override { return file_dialog_.DialogFailureCode(); }
 
  private:
   void Rearm();
   void OnQTimer();
-  // Runs a host event on the control, handing any error to the surface.
+  // Runs a host event on the control, handing any error to the surface, and
+  // tells the surface when it has ended.
   template <typename Fn>
   void RunHostEvent(std::string_view event, Fn&& fn);
 
@@ -170,6 +180,7 @@ class QtHost final : public FileHost {
   MessageBoxHandler message_box_;
   std::unique_ptr<AsyncReadService> reader_;
   RandomGenerator random_;
+  QtFileDialog file_dialog_;
 };
 
 }  // namespace flipreel
