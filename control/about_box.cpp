@@ -32,7 +32,7 @@ std::vector<FormElement> AboutElements() {
                       u"Flipreel Control, version 1.2.02"));
   // Five spaces after the first word leave room for the sign Image2 draws.
   e.push_back(Element("Label2", K::kLabel, "Frame1", 960, 690, 3735, 255, 3,
-                      u"Copyright     2026 the Flipreel authors. All rights reserved."));
+                      u"Copyright     2026 the Flipreel authors."));
   e.push_back(Element("Label3", K::kLabel, "Frame1", 960, 1005, 3135, 255, 2,
                       u"Developed by the Flipreel project."));
   // The copyright sign, drawn in a serif font rather than stored as pixels.

@@ -114,6 +114,12 @@ class FormWindow : public QDialog {
   FormWindow(Form& form, QtFormService& service) : form_(&form), service_(service) {
     setWindowTitle(ToQString(form.caption()));
     setObjectName(QString::fromStdString(form.name()));
+    // The small font forms of this kind have always used, so that captions
+    // fit the element sizes the forms were laid out for.
+    QFont small = font();
+    small.setPointSizeF(8);
+    small.setStretch(QFont::SemiCondensed);
+    setFont(small);
     Build();
     Resize();
   }

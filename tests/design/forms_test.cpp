@@ -50,7 +50,7 @@ TEST(AboutBox, ElementTable) {
                 "Image1 image Frame1 360,680 285x210 tab -",
                 "Label1 label Frame1 960,360 4095x255 tab 4 \"Flipreel Control, version 1.2.02\"",
                 "Label2 label Frame1 960,690 3735x255 tab 3 \"Copyright     2026 the Flipreel "
-                "authors. All rights reserved.\"",
+                "authors.\"",
                 "Label3 label Frame1 960,1005 3135x255 tab 2 \"Developed by the Flipreel "
                 "project.\"",
                 "Image2 image Frame1 1680,690 8640x225 tab -",
