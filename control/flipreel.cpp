@@ -3,6 +3,7 @@
 
 #include <algorithm>
 
+#include "control/about_box.h"
 #include "host/numbers.h"
 
 namespace flipreel {
@@ -116,8 +117,11 @@ Picture Flipreel::GetFrame(int16_t& frame) const {
   return imgBuffer_(frame).picture();
 }
 
+// A fresh About box each time, shown modally and dropped when the modal loop
+// returns; a failure to show it is the error of this call.
 void Flipreel::ShowAbout() {
-  flipreel::Raise(err::kNoSuchMember, "ShowAbout: the About box is not part of this build");
+  frmAboutFlipreel about(host_);
+  about.Show(FormShow::kModal);
 }
 
 void Flipreel::OnTimer() {

@@ -134,4 +134,12 @@ void HeadlessHost::EventHandlerFailed(std::string_view event, const std::string&
   handler_failures_.push_back(std::string(event) + ": " + what);
 }
 
+std::unique_ptr<Host> HeadlessHost::CreateControlSite(Form&, const FormElement& element) {
+  auto site = std::make_unique<HeadlessHost>();
+  site->SetUserMode(user_mode_);
+  site->SetTwipsPerPixel(tppx_, tppy_);
+  site->Size(element.width, element.height);
+  return site;
+}
+
 }  // namespace flipreel

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "headless/recorded_forms.h"
 #include "headless/scripted_file_dialog.h"
 #include "host/host.h"
 #include "net/async_reads.h"
@@ -83,6 +84,8 @@ class HeadlessHost : public FileHost {
 
   // --- the file-open dialog: answers scripted by the caller -------------------
   ScriptedFileDialog& file_dialog() { return file_dialog_; }
+  // --- forms: recorded, and a user played through a handler -------------------
+  RecordedForms& forms() { return forms_; }
 
   // --- Host -----------------------------------------------------------------
   // Detaching also forgets the timer: the control's elements go with it.
@@ -110,6 +113,11 @@ class HeadlessHost : public FileHost {
     return file_dialog_.ShowOpenDialog(request);
   }
   int32_t DialogFailureCode() override { return file_dialog_.DialogFailureCode(); }
+  void ShowForm(Form& form, FormShow mode) override { forms_.Show(form, mode); }
+  void UnloadForm(Form& form) override { forms_.Unload(form); }
+  void FormResized(Form& form) override { forms_.Resized(form); }
+  // A headless host of its own, with this host's ambient settings.
+  std::unique_ptr<Host> CreateControlSite(Form& form, const FormElement& element) override;
 
  private:
   void Rearm();
@@ -136,6 +144,7 @@ class HeadlessHost : public FileHost {
   std::function<float()> random_source_;
   std::vector<PendingRead> pending_;
   ScriptedFileDialog file_dialog_;
+  RecordedForms forms_;
 
   void Deliver(AsyncProp& prop, bool finished);
 
