@@ -1,10 +1,4 @@
-// Base64 for the byte values of saved forms: the standard alphabet with
-// padding, and a strict decoder so that every text decodes from exactly one
-// encoding.
-#include <cstdint>
-#include <string>
-#include <string_view>
-
+// Base64 for the bytes and pictures of saved forms (RFC 4648).
 #include "saved_form/saved_form.h"
 
 namespace flipreel {

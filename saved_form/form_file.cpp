@@ -20,26 +20,8 @@ namespace flipreel {
 
 namespace {
 
-int32_t FileErrorNumber(int error) {
-  switch (error) {
-    case ENOENT:
-    case ENOTDIR:
-      return err::kFileNotFound;
-    case EACCES:
-    case EPERM:
-    case EROFS:
-      return err::kPermissionDenied;
-    case EIO:
-    case ENOSPC:
-    case EDQUOT:
-      return err::kDeviceIo;
-    default:
-      return err::kPathFileAccess;
-  }
-}
-
 [[noreturn]] void FailFile(const std::string& file, const std::string& doing, int error) {
-  throw SavedFormError(FileErrorNumber(error), file, "", "", doing + ": " + std::strerror(error));
+  throw SavedFormError(ErrnoErrorNumber(error), file, "", "", doing + ": " + std::strerror(error));
 }
 
 [[noreturn]] void NotARegularFile(const std::string& file, const struct stat& st) {
@@ -183,7 +165,7 @@ void WriteLocked(const std::string& path, const std::string& target, const Saved
     FailFile(path, doing, error);
   };
   if (::fchmod(fd.get(), mode) != 0) fail("cannot set the new file's permissions");
-  if (!WriteAll(fd.get(), text.data(), text.size())) fail("cannot write it");
+  if (!WriteAll(fd.get(), text)) fail("cannot write it");
   if (::fsync(fd.get()) != 0) fail("cannot flush it to the disk");
   if (temp.empty() && !NameTemporary(fd.get(), folder, base, temp))
     fail("cannot create a file in its folder");

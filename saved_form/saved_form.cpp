@@ -12,6 +12,7 @@
 #include "gif/gif_decoder.h"
 #include "gif/gif_encoder.h"
 #include "host/text.h"
+#include "platform/files.h"
 
 namespace flipreel {
 
@@ -46,15 +47,6 @@ bool IsWellFormedUtf16(TextView t) {
     }
   }
   return true;
-}
-
-std::string Utf16LeBytes(TextView t) {
-  std::string bytes(t.size() * 2, '\0');
-  for (size_t i = 0; i < t.size(); ++i) {
-    bytes[2 * i] = static_cast<char>(t[i] & 0xFF);
-    bytes[2 * i + 1] = static_cast<char>(t[i] >> 8);
-  }
-  return bytes;
 }
 
 std::string_view AsChars(const Bytes& b) {
@@ -306,11 +298,7 @@ class Reader {
       const std::string bytes = Base64(v);
       if (bytes.size() % 2)
         Fail(err::kInvalidPropertyValue, "UTF-16 text of an odd number of bytes");
-      Text text(bytes.size() / 2, u'\0');
-      for (size_t i = 0; i < text.size(); ++i)
-        text[i] = static_cast<char16_t>(static_cast<uint8_t>(bytes[2 * i]) |
-                                        (static_cast<uint8_t>(bytes[2 * i + 1]) << 8));
-      return Variant(std::move(text));
+      return Variant(BytePairsToText(Bytes(bytes.begin(), bytes.end())));
     }
     if (type == "Bytes") {
       if (!v.is_string()) wrong("a base64 string");
@@ -460,7 +448,7 @@ Json EntryJson(const PropertyBag::Entry& entry, const std::string& file, const s
         j["value"] = TextToUtf8(v.AsText());
       } else {
         j["encoding"] = "utf-16le-base64";
-        j["value"] = EncodeBase64(Utf16LeBytes(v.AsText()));
+        j["value"] = EncodeBase64(AsChars(TextToBytePairs(v.AsText())));
       }
       break;
     case Variant::Type::kBytes:
@@ -591,22 +579,21 @@ PropertyBag RestorableBag(const std::string& file, const SavedControl& control,
 void RestoreSavedControl(const std::string& file, const SavedControl& control,
                          const std::function<void(const PropertyBag&)>& restore,
                          const MemoryBudget* budget) {
-  try {
-    if (control.encoded_pictures.empty()) {
-      restore(control.bag);
-    } else {
-      restore(RestorableBag(file, control, budget));
+  // Decoding the pictures names the key itself (481 or 7).
+  const PropertyBag decoded =
+      control.encoded_pictures.empty() ? PropertyBag() : RestorableBag(file, control, budget);
+  const PropertyBag& bag = control.encoded_pictures.empty() ? control.bag : decoded;
+  std::string key;  // of the saved value the error came from
+  const std::optional<HostError> failed = Trap([&] {
+    try {
+      restore(bag);
+    } catch (const PropertyValueError& e) {
+      key = e.key();
+      throw;
     }
-  } catch (const SavedFormError&) {
-    throw;
-  } catch (const PropertyValueError& e) {
-    throw SavedFormError(e.number(), file, control.name, e.key(), e.description());
-  } catch (const HostError& e) {
-    throw SavedFormError(e.number(), file, control.name, "", e.description());
-  } catch (const std::bad_alloc&) {
-    throw SavedFormError(err::kOutOfMemory, file, control.name, "",
-                         ErrorDescription(err::kOutOfMemory));
-  }
+  });
+  if (failed)
+    throw SavedFormError(failed->number(), file, control.name, key, failed->description());
 }
 
 }  // namespace flipreel
