@@ -80,26 +80,34 @@ struct FlipreelAsyncProp {
 
 class FlipreelWidget : public QWidget, private QtSurface {
   Q_OBJECT
-  Q_PROPERTY(QString FlipreelFile READ FlipreelFile WRITE SetFlipreelFile)
-  Q_PROPERTY(int FrameRate READ FrameRate WRITE SetFrameRate)
-  Q_PROPERTY(bool AutoSize READ AutoSize WRITE SetAutoSize)
-  Q_PROPERTY(int Sequence READ Sequence WRITE SetSequence)
-  Q_PROPERTY(bool Stretch READ Stretch WRITE SetStretch)
-  Q_PROPERTY(int BorderColor READ BorderColor WRITE SetBorderColor)
-  Q_PROPERTY(int AutoRewind READ AutoRewind WRITE SetAutoRewind)
-  Q_PROPERTY(bool Playing READ Playing WRITE SetPlaying)
-  Q_PROPERTY(bool AutoStart READ AutoStart WRITE SetAutoStart)
-  Q_PROPERTY(int BackColor READ BackColor WRITE SetBackColor)
-  Q_PROPERTY(int BackStyle READ BackStyle WRITE SetBackStyle)
-  Q_PROPERTY(QImage BackGroundGraphic READ BackGroundGraphic WRITE SetBackGroundGraphic)
-  Q_PROPERTY(int BorderStyle READ BorderStyle WRITE SetBorderStyle)
-  Q_PROPERTY(int Frames READ Frames WRITE SetFrames)
-  Q_PROPERTY(int CurrentFrame READ CurrentFrame WRITE SetCurrentFrame)
-  Q_PROPERTY(QString GifFromURL READ GifFromURL WRITE SetGifFromURL)
-  Q_PROPERTY(QString ServerUserName READ ServerUserName WRITE SetServerUserName)
-  Q_PROPERTY(QString ServerPassword READ ServerPassword WRITE SetServerPassword)
-  // The widget's own settings.
-  Q_PROPERTY(bool UserMode READ UserMode WRITE SetUserMode)
+  Q_PROPERTY(QString FlipreelFile READ FlipreelFile WRITE SetFlipreelFile STORED false)
+  Q_PROPERTY(int FrameRate READ FrameRate WRITE SetFrameRate STORED false)
+  Q_PROPERTY(bool AutoSize READ AutoSize WRITE SetAutoSize STORED false)
+  Q_PROPERTY(int Sequence READ Sequence WRITE SetSequence STORED false)
+  Q_PROPERTY(bool Stretch READ Stretch WRITE SetStretch STORED false)
+  Q_PROPERTY(int BorderColor READ BorderColor WRITE SetBorderColor STORED false)
+  Q_PROPERTY(int AutoRewind READ AutoRewind WRITE SetAutoRewind STORED false)
+  Q_PROPERTY(bool Playing READ Playing WRITE SetPlaying STORED false)
+  Q_PROPERTY(bool AutoStart READ AutoStart WRITE SetAutoStart STORED false)
+  Q_PROPERTY(int BackColor READ BackColor WRITE SetBackColor STORED false)
+  Q_PROPERTY(int BackStyle READ BackStyle WRITE SetBackStyle STORED false)
+  Q_PROPERTY(
+      QImage BackGroundGraphic READ BackGroundGraphic WRITE SetBackGroundGraphic STORED false)
+  Q_PROPERTY(int BorderStyle READ BorderStyle WRITE SetBorderStyle STORED false)
+  Q_PROPERTY(int Frames READ Frames WRITE SetFrames STORED false)
+  Q_PROPERTY(int CurrentFrame READ CurrentFrame WRITE SetCurrentFrame STORED false)
+  Q_PROPERTY(QString GifFromURL READ GifFromURL WRITE SetGifFromURL STORED false)
+  Q_PROPERTY(QString ServerUserName READ ServerUserName WRITE SetServerUserName STORED false)
+  Q_PROPERTY(QString ServerPassword READ ServerPassword WRITE SetServerPassword STORED false)
+  // The widget's own settings. The properties above are not stored one by
+  // one in form files: SavedState carries them all, and restoring it runs
+  // the control's ReadProperties rather than each setter. UserMode is the
+  // host's ambient value, set by whoever creates the widget.
+  Q_PROPERTY(bool UserMode READ UserMode WRITE SetUserMode STORED false)
+  // The control's whole saved state as one text, the way form files (.ui)
+  // carry it; docs/designer.md describes it. The setter's name follows Qt's
+  // convention, which code generated from form files calls.
+  Q_PROPERTY(QString SavedState READ SavedState WRITE setSavedState DESIGNABLE false)
   Q_PROPERTY(qint64 PaintCacheBudget READ PaintCacheBudget WRITE SetPaintCacheBudget)
 
  public:
@@ -185,6 +193,12 @@ class FlipreelWidget : public QWidget, private QtSurface {
   // form cannot be read, restored or written.
   bool LoadForm(const QString& path, const QString& control_name = {});
   bool SaveForm(const QString& path, const QString& control_name);
+  // The saved state as a saved form holding this one control (its name is
+  // the widget's objectName, or "Flipreel1"). Setting it restores the control
+  // through ReadProperties; an empty text leaves the control as it is. An
+  // empty text is returned, with a warning, when the state cannot be saved.
+  QString SavedState() const;
+  void setSavedState(const QString& state);
 
   // Direct access for C++ clients, hosts and tests (members throw HostError).
   Flipreel& control() { return *control_; }
