@@ -15,7 +15,7 @@
 
 #include "qt/colors.h"
 #include "qt/element_painter.h"
-#include "qt/flipreel_widget.h"
+#include "qt/flipreel_widget_p.h"
 
 namespace flipreel {
 
@@ -54,12 +54,12 @@ class QtPageSite::WidgetObject : public LateBoundObject {
       : widget_(std::move(widget)), writer_(writer) {}
 
   Variant GetProperty(std::string_view name) override {
-    return Widget().control().Invoke(name, CallKind::kGet);
+    return FlipreelWidgetPrivate::get(Widget()).Invoke(name, CallKind::kGet);
   }
   void LetProperty(std::string_view name, const Variant& value) override {
     if (writer_) return writer_(Widget(), name, value);
     Variant arg = value;
-    Widget().control().Invoke(name, CallKind::kLet, std::span<Variant>(&arg, 1));
+    FlipreelWidgetPrivate::get(Widget()).Invoke(name, CallKind::kLet, std::span<Variant>(&arg, 1));
   }
 
  private:

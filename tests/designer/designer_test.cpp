@@ -22,7 +22,7 @@
 #include <QtDesigner/QExtensionManager>
 #include <memory>
 
-#include "qt/flipreel_widget.h"
+#include "qt/flipreel_widget_p.h"
 #include "qt/property_pages.h"
 #include "tests/qt/qt_test_support.h"
 
@@ -141,11 +141,11 @@ TEST(DesignerPlugin, EditsSavesAndRestoresTheControlWithItsGif) {
   EXPECT_TRUE(played->Playing());  // AutoStart: playing at once in the application
 
   app_form->show();
-  played->host().SetManualTicks(true);
-  ASSERT_TRUE(played->host().DeliverTick());  // the first tick shows frame 0 again
+  FlipreelWidgetPrivate::get(*played).host().SetManualTicks(true);
+  ASSERT_TRUE(FlipreelWidgetPrivate::get(*played).host().DeliverTick());  // the first tick shows frame 0 again
   QImage before = Shot(*played);
   for (int tick = 1; tick <= 3; ++tick) {
-    ASSERT_TRUE(played->host().DeliverTick());
+    ASSERT_TRUE(FlipreelWidgetPrivate::get(*played).host().DeliverTick());
     const QImage after = Shot(*played);
     EXPECT_NE(after, before) << "tick " << tick;
     before = after;

@@ -5,8 +5,8 @@
 #include <map>
 
 #include "control/flipreel.h"
-#include "host/headless_host.h"
-#include "host/headless_page_site.h"
+#include "headless/headless_host.h"
+#include "headless/page_site.h"
 #include "propertypage/general_page.h"
 #include "tests/support/checks.h"
 

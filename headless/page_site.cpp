@@ -1,4 +1,4 @@
-#include "host/headless_page_site.h"
+#include "headless/page_site.h"
 
 #include "host/errors.h"
 
