@@ -4,7 +4,7 @@
 
 namespace flipreel {
 
-LateBoundObject& HeadlessPageSite::SelectedControls(int32_t index) {
+Dispatch& HeadlessPageSite::SelectedControls(int32_t index) {
   if (index < 0 || index >= SelectedCount()) Raise(err::kSubscriptOutOfRange);
   return *selected_[index];
 }

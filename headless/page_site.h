@@ -12,13 +12,13 @@ namespace flipreel {
 
 class HeadlessPageSite : public PropertyPageSite {
  public:
-  explicit HeadlessPageSite(std::vector<LateBoundObject*> selected = {})
+  explicit HeadlessPageSite(std::vector<Dispatch*> selected = {})
       : selected_(std::move(selected)) {}
 
-  void Select(std::vector<LateBoundObject*> selected) { selected_ = std::move(selected); }
+  void Select(std::vector<Dispatch*> selected) { selected_ = std::move(selected); }
 
   int32_t SelectedCount() const override { return static_cast<int32_t>(selected_.size()); }
-  LateBoundObject& SelectedControls(int32_t index) override;
+  Dispatch& SelectedControls(int32_t index) override;
   bool Changed() const override { return changed_; }
   void SetChanged(bool changed) override { changed_ = changed; }
   // Signs, decimal points, exponents, &H and &O literals and surrounding
@@ -27,7 +27,7 @@ class HeadlessPageSite : public PropertyPageSite {
   bool IsNumeric(TextView text) const override;
 
  private:
-  std::vector<LateBoundObject*> selected_;
+  std::vector<Dispatch*> selected_;
   bool changed_ = false;
 };
 

@@ -12,19 +12,10 @@
 #include <cstdint>
 #include <string_view>
 
+#include "host/dispatch.h"
 #include "host/text.h"
-#include "host/variant.h"
 
 namespace flipreel {
-
-// A control as a property page sees it: properties by name.
-class LateBoundObject {
- public:
-  virtual ~LateBoundObject() = default;
-  // Unknown names are error 438; errors of the property reach the caller.
-  virtual Variant GetProperty(std::string_view name) = 0;
-  virtual void LetProperty(std::string_view name, const Variant& value) = 0;
-};
 
 class PropertyPageSite {
  public:
@@ -33,7 +24,7 @@ class PropertyPageSite {
   // The controls selected when the page was shown, in the designer's order.
   // An index outside 0 .. count - 1 is error 9.
   virtual int32_t SelectedCount() const = 0;
-  virtual LateBoundObject& SelectedControls(int32_t index) = 0;
+  virtual Dispatch& SelectedControls(int32_t index) = 0;
 
   // True once the page holds edits that are not applied: the host then
   // enables applying and later raises the page's ApplyChanges. The host sets

@@ -108,12 +108,8 @@ void GeneralPage::Initialize() {
 
 void GeneralPage::SelectionChanged() {
   PageElements& e = elements_;
-  auto text_of = [this](std::string_view name) {
-    return FirstSelected().GetProperty(name).ToText();
-  };
-  auto check_of = [this](std::string_view name) {
-    return CheckValue(FirstSelected().GetProperty(name));
-  };
+  auto text_of = [this](std::string_view name) { return Get(name).ToText(); };
+  auto check_of = [this](std::string_view name) { return CheckValue(Get(name)); };
   e.SetText(e["txtFlipreelFile"], text_of("FlipreelFile"));
   e.SetValue(e["chkAutoStart"], check_of("AutoStart"));
   e.SetText(e["txtCurrentFrame"], text_of("CurrentFrame"));
@@ -126,42 +122,47 @@ void GeneralPage::SelectionChanged() {
   // Sequence is read afresh for each comparison; a value outside 0..3 leaves
   // the buttons as they were.
   for (int32_t value = 0; value < 4; ++value) {
-    if (FirstSelected().GetProperty("Sequence").ToLong() != value) continue;
+    if (Get("Sequence").ToLong() != value) continue;
     for (int32_t i = 0; i < 4; ++i)
       e.SetValue(e[kSequenceOptions[i]], i == value ? int16_t{-1} : int16_t{0});
     break;
   }
 
-  const int32_t back_style = FirstSelected().GetProperty("BackStyle").ToLong();
+  const int32_t back_style = Get("BackStyle").ToLong();
   if (back_style == 0 || back_style == 1) e.SetText(e["cboBackstyle"], kBackStyleTexts[back_style]);
-  const int32_t border_style = FirstSelected().GetProperty("BorderStyle").ToLong();
+  const int32_t border_style = Get("BorderStyle").ToLong();
   if (border_style == 0 || border_style == 1)
     e.SetText(e["cboBorderstyle"], kBorderStyleTexts[border_style]);
 }
 
 void GeneralPage::ApplyChanges() {
   const PageElements& e = elements_;
-  auto write = [this](std::string_view name, const Variant& v) {
-    FirstSelected().LetProperty(name, v);
-  };
-  write("AutoStart", Checked(e["chkAutoStart"]));
-  write("CurrentFrame", Variant(e["txtCurrentFrame"].text));
-  write("AutoRewind", Variant(e["txtAutoRewind"].text));
-  write("Stretch", Checked(e["chkStretch"]));
-  write("AutoSize", Checked(e["chkAutosize"]));
-  write("FrameRate", Variant(e["txtFrameRate"].text));
-  write("Frames", Variant(e["txtFrames"].text));
-  write("FlipreelFile", Variant(e["txtFlipreelFile"].text));
+  Let("AutoStart", Checked(e["chkAutoStart"]));
+  Let("CurrentFrame", Variant(e["txtCurrentFrame"].text));
+  Let("AutoRewind", Variant(e["txtAutoRewind"].text));
+  Let("Stretch", Checked(e["chkStretch"]));
+  Let("AutoSize", Checked(e["chkAutosize"]));
+  Let("FrameRate", Variant(e["txtFrameRate"].text));
+  Let("Frames", Variant(e["txtFrames"].text));
+  Let("FlipreelFile", Variant(e["txtFlipreelFile"].text));
   for (int16_t value = 0; value < 4; ++value) {
     if (e[kSequenceOptions[value]].value == 0) continue;
-    write("Sequence", Variant(value));
+    Let("Sequence", Variant(value));
     break;
   }
   if (int16_t v = StyleValue(e["cboBackstyle"], kBackStyleTexts); v >= 0)
-    write("BackStyle", Variant(v));
+    Let("BackStyle", Variant(v));
   if (int16_t v = StyleValue(e["cboBorderstyle"], kBorderStyleTexts); v >= 0)
-    write("BorderStyle", Variant(v));
+    Let("BorderStyle", Variant(v));
   ClosePreview();
+}
+
+Variant GeneralPage::Get(std::string_view property) {
+  return site_.SelectedControls(0).Invoke(property, CallKind::kGet);
+}
+
+void GeneralPage::Let(std::string_view property, Variant value) {
+  site_.SelectedControls(0).Invoke(property, CallKind::kLet, std::span<Variant>(&value, 1));
 }
 
 void GeneralPage::OnEvent(PageElement& e, PageEvent event) {
@@ -193,7 +194,10 @@ void GeneralPage::NumericEntryChanged(PageElement& box) {
   MarkChanged();
 }
 
-void GeneralPage::Browse() {}
+// Browse needs the Preview form, which this build does not have yet.
+void GeneralPage::Browse() {
+  flipreel::Raise(err::kNoSuchMember, "Browse: the Preview form is not part of this build");
+}
 
 void GeneralPage::ClosePreview() {}
 

@@ -47,7 +47,9 @@ class GeneralPage {
   void Browse();
   void ClosePreview();
   void MarkChanged() { site_.SetChanged(true); }
-  LateBoundObject& FirstSelected() { return site_.SelectedControls(0); }
+  // Reads and writes by name on the first selected control.
+  Variant Get(std::string_view property);
+  void Let(std::string_view property, Variant value);
 
   PropertyPageSite& site_;
   PageElements elements_;

@@ -48,41 +48,32 @@ class PageCheckBox : public QCheckBox {
 
 // --- the site ------------------------------------------------------------------------
 
-class QtPageSite::WidgetObject : public LateBoundObject {
+// A selected widget's control, reached by name through the widget, which
+// keeps the error as its lastError and announces what changed.
+class QtPageSite::WidgetObject : public Dispatch {
  public:
-  WidgetObject(QPointer<FlipreelWidget> widget, const Writer& writer)
-      : widget_(std::move(widget)), writer_(writer) {}
+  explicit WidgetObject(FlipreelWidget* widget) : widget_(widget) {}
 
-  Variant GetProperty(std::string_view name) override {
-    return FlipreelWidgetPrivate::get(Widget()).Invoke(name, CallKind::kGet);
-  }
-  void LetProperty(std::string_view name, const Variant& value) override {
-    if (writer_) return writer_(Widget(), name, value);
-    Variant arg = value;
-    FlipreelWidgetPrivate::get(Widget()).Invoke(name, CallKind::kLet, std::span<Variant>(&arg, 1));
+  Variant Invoke(std::string_view name, CallKind kind, std::span<Variant> args) override {
+    // A control deleted while the page is open is an object that is gone.
+    if (!widget_) Raise(err::kInvalidCall, "The selected control no longer exists");
+    return FlipreelWidgetPrivate::get(*widget_).Invoke(name, kind, args);
   }
 
  private:
-  // A control deleted while the page is open is an object that is gone.
-  FlipreelWidget& Widget() {
-    if (!widget_) Raise(err::kInvalidCall, "The selected control no longer exists");
-    return *widget_;
-  }
   QPointer<FlipreelWidget> widget_;
-  const Writer& writer_;
 };
 
-QtPageSite::QtPageSite(QList<FlipreelWidget*> selected, Writer writer)
-    : writer_(std::move(writer)) {
+QtPageSite::QtPageSite(QList<FlipreelWidget*> selected) {
   for (FlipreelWidget* w : selected) {
     selected_.append(w);
-    objects_.push_back(std::make_unique<WidgetObject>(w, writer_));
+    objects_.push_back(std::make_unique<WidgetObject>(w));
   }
 }
 
 QtPageSite::~QtPageSite() = default;
 
-LateBoundObject& QtPageSite::SelectedControls(int32_t index) {
+Dispatch& QtPageSite::SelectedControls(int32_t index) {
   if (index < 0 || index >= SelectedCount()) Raise(err::kSubscriptOutOfRange);
   return *objects_[index];
 }
@@ -100,9 +91,9 @@ bool QtPageSite::IsNumeric(TextView text) const {
 // --- the dialog ----------------------------------------------------------------------
 
 PropertyPagesDialog::PropertyPagesDialog(QList<FlipreelWidget*> selected, QWidget* parent,
-                                         QtPageSite::Writer writer, ApplyRunner runner)
+                                         ApplyRunner runner)
     : QDialog(parent),
-      site_(std::make_unique<QtPageSite>(std::move(selected), std::move(writer))),
+      site_(std::make_unique<QtPageSite>(std::move(selected))),
       page_(std::make_unique<GeneralPage>(*site_)),
       runner_(std::move(runner)) {
   setWindowTitle(tr("Property Pages"));

@@ -33,17 +33,13 @@ class FlipreelWidget;
 class QtPageSite : public QObject, public PropertyPageSite {
   Q_OBJECT
  public:
-  // How a value reaches a selected control. The default runs the control's
-  // own by-name access; a designer can route writes through its undo stack.
-  using Writer = std::function<void(FlipreelWidget&, std::string_view, const Variant&)>;
-
-  explicit QtPageSite(QList<FlipreelWidget*> selected, Writer writer = {});
+  explicit QtPageSite(QList<FlipreelWidget*> selected);
   ~QtPageSite() override;
 
   const QList<QPointer<FlipreelWidget>>& selected() const { return selected_; }
 
   int32_t SelectedCount() const override { return static_cast<int32_t>(objects_.size()); }
-  LateBoundObject& SelectedControls(int32_t index) override;
+  Dispatch& SelectedControls(int32_t index) override;
   bool Changed() const override { return changed_; }
   void SetChanged(bool changed) override;
   bool IsNumeric(TextView text) const override;
@@ -53,7 +49,6 @@ class QtPageSite : public QObject, public PropertyPageSite {
 
  private:
   class WidgetObject;
-  Writer writer_;
   QList<QPointer<FlipreelWidget>> selected_;
   std::vector<std::unique_ptr<WidgetObject>> objects_;
   bool changed_ = false;
@@ -71,7 +66,7 @@ class PropertyPagesDialog : public QDialog {
   // The dialog for the selected widgets (the first one is edited). The page
   // is filled when the dialog is created.
   explicit PropertyPagesDialog(QList<FlipreelWidget*> selected, QWidget* parent = nullptr,
-                               QtPageSite::Writer writer = {}, ApplyRunner runner = {});
+                               ApplyRunner runner = {});
   ~PropertyPagesDialog() override;
 
   void SetErrorHandler(ErrorHandler handler) { error_handler_ = std::move(handler); }

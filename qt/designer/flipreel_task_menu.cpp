@@ -100,7 +100,7 @@ void FlipreelTaskMenu::ShowProperties() {
     }
     RecordStateChange(form, edited, before, edited->SavedState());
   };
-  PropertyPagesDialog dialog(selected, form ? form->core()->topLevel() : nullptr, {}, runner);
+  PropertyPagesDialog dialog(selected, form ? form->core()->topLevel() : nullptr, runner);
   dialog.exec();
 }
 

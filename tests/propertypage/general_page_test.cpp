@@ -19,26 +19,23 @@ using testsupport::Joined;
 
 // A selected control that writes down every read and write made by name.
 // It forwards to a real control, or keeps the values it is given.
-class TracedControl : public LateBoundObject {
+class TracedControl : public Dispatch {
  public:
   std::vector<std::string> trace;
   std::map<std::string, Variant> values;  // used without a real control
 
   explicit TracedControl(Flipreel* control = nullptr) : control_(control) {}
 
-  Variant GetProperty(std::string_view name) override {
-    trace.push_back("get " + std::string(name));
-    if (!control_) return values.at(std::string(name));
-    return control_->Invoke(name, CallKind::kGet);
-  }
-  void LetProperty(std::string_view name, const Variant& value) override {
-    trace.push_back("let " + std::string(name) + " " + value.Describe());
-    if (!control_) {
-      values[std::string(name)] = value;
-      return;
+  Variant Invoke(std::string_view name, CallKind kind, std::span<Variant> args) override {
+    const std::string key(name);
+    if (kind == CallKind::kGet) {
+      trace.push_back("get " + key);
+      return control_ ? control_->Invoke(name, kind) : values.at(key);
     }
-    Variant arg = value;
-    control_->Invoke(name, CallKind::kLet, std::span<Variant>(&arg, 1));
+    trace.push_back("let " + key + " " + args[0].Describe());
+    if (control_) return control_->Invoke(name, kind, args);
+    values[key] = args[0];
+    return Variant();
   }
   std::vector<std::string> Writes() const {
     std::vector<std::string> w;
@@ -66,9 +63,7 @@ struct Page {
   GeneralPage page{site};
   PageElements& e = page.elements();
 
-  explicit Page(std::vector<LateBoundObject*> selected) : site(std::move(selected)) {
-    page.Initialize();
-  }
+  explicit Page(std::vector<Dispatch*> selected) : site(std::move(selected)) { page.Initialize(); }
   Text TextOf(std::string_view name) const { return e[name].text; }
   int16_t ValueOf(std::string_view name) const { return e[name].value; }
   std::string SelectedOption() const {
