@@ -14,7 +14,7 @@
 
 #include "bench/bench_gifs.h"
 #include "control/flipreel.h"
-#include "host/headless_host.h"
+#include "headless/headless_host.h"
 
 namespace {
 

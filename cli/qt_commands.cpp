@@ -3,7 +3,6 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QEvent>
-#include <QFileInfo>
 #include <QImage>
 #include <QPainter>
 #include <QSaveFile>
@@ -19,6 +18,7 @@
 
 #include "cli/commands.h"
 #include "cli/control_setup.h"
+#include "cli/options.h"
 #include "qt/colors.h"
 #include "qt/flipreel_widget.h"
 
@@ -32,16 +32,9 @@ constexpr int kDownloadTimeoutMs = 60000;
 // The largest contact sheet we write, in pixels each way.
 constexpr int kMaxSheetSide = 32767;
 
-struct ViewOptions {
-  std::string input;
-  std::optional<int> sequence;
-  std::optional<int> auto_rewind;
+struct ViewOptions : InputOptions {
   std::optional<int> rate;
   std::optional<std::string> background;
-  std::string control_name;
-  std::string user;
-  std::string password;
-  SetupOptions setup;
 };
 
 struct PlayOptions {
@@ -77,22 +70,12 @@ std::optional<int32_t> ParseColor(const std::string& text) {
 }
 
 void AddViewOptions(CLI::App& sub, ViewOptions& o) {
-  sub.add_option("input", o.input, "GIF file, saved form, or address")->required();
-  sub.add_option("--sequence", o.sequence, "0 Normal, 1 Reverse, 2 Random, 3 Ping Pong")
-      ->check(CLI::Range(0, 3));
-  sub.add_option("--autorewind", o.auto_rewind, "passes to play; 0 plays for ever")
-      ->check(CLI::Range(-32768, 32767));
+  AddInputOptions(sub, o);
+  AddPlayOptions(sub, o);
   sub.add_option("--rate", o.rate, "FrameRate in milliseconds (default: the first frame's delay)")
       ->check(CLI::Range(0, 32767));
-  sub.add_flag("--autosize", o.setup.autosize, "AutoSize True: the control takes the GIF's size");
-  sub.add_flag("--stretch", o.setup.stretch, "Stretch True: the GIF is scaled to the control");
-  sub.add_flag("--border", o.setup.border, "BorderStyle 1");
   sub.add_option("--background", o.background,
                  "BackColor: #RRGGBB, a colour name, or a colour value such as &H8000000F");
-  sub.add_option("--control", o.control_name,
-                 "saved forms: the control to restore (default: the first Flipreel)");
-  sub.add_option("--user", o.user, "addresses: ServerUserName");
-  sub.add_option("--password", o.password, "addresses: ServerPassword");
 }
 
 // Prepares the Qt application: render always draws offscreen; play needs a
@@ -139,13 +122,8 @@ void WaitForDownload(FlipreelWidget& w, const std::function<bool()>& told) {
 std::string WhyNothingLoaded(const std::string& input, InputKind kind, bool told) {
   if (kind == InputKind::kUrl)
     return told ? "the download gave no GIF" : "the download did not complete";
-  const QFileInfo file(QString::fromStdString(input));
-  if (!file.exists()) return "no such file";
-  if (file.isDir()) return "is a folder, not a GIF file";
-  if (!file.isReadable()) return "cannot be read";
-  if (file.size() == 0) return "is empty";
-  return kind == InputKind::kSavedForm ? "the saved control holds no GIF it can show"
-                                       : "the control found no frames in it";
+  if (kind == InputKind::kSavedForm) return "the saved control holds no GIF it can show";
+  return DiagnoseGifFile(input).value_or("the control found no frames in it");
 }
 
 // Loads the input into the widget's control as the options say; what went
@@ -162,16 +140,12 @@ bool SetUp(const std::string& command, FlipreelWidget& w, ViewOptions& o) {
     boxes.push_back(box);
     return 1;
   });
-  o.setup.control_name = o.control_name;
-  o.setup.user = o.user;
-  o.setup.password = o.password;
-  if (o.sequence) o.setup.sequence = *o.sequence;
-  if (o.auto_rewind) o.setup.auto_rewind = static_cast<int16_t>(*o.auto_rewind);
-  o.setup.wait_for_download = [&](Flipreel&, Host&) {
+  SetupOptions setup = o.Setup();
+  setup.wait_for_download = [&](Flipreel&, Host&) {
     WaitForDownload(w, [&] { return !boxes.empty(); });
   };
 
-  const SetupResult result = SetUpControl(w.control(), w.host(), o.input, o.setup);
+  const SetupResult result = SetUpControl(w.control(), w.host(), o.input, setup);
   w.host().SetMessageBoxHandler(nullptr);
 
   const std::string prefix = "flipreel " + command + ": ";

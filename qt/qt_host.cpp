@@ -8,7 +8,7 @@
 #include <cmath>
 #include <new>
 
-#include "host/gif_decoder.h"
+#include "gif/gif_decoder.h"
 #include "qt/picture_cache.h"
 
 namespace flipreel {

@@ -2,7 +2,7 @@
 // QWidget. The widget's size is the control's size (twips = pixels x twips
 // per pixel, 1440 / the widget's logical DPI); Timer1 is a precise QTimer;
 // message boxes are QMessageBox; files, the private folder and random
-// numbers are the shared building blocks of host/files.h; pictures decode
+// numbers are the shared building blocks of platform/files.h; pictures decode
 // with the GIF loader or QImage. Everything runs on the GUI thread.
 //
 // The host does no painting itself: it forwards every element change, the
@@ -17,8 +17,8 @@
 #include <memory>
 #include <string_view>
 
-#include "host/files.h"
 #include "host/host.h"
+#include "platform/files.h"
 
 class QWidget;
 

@@ -1,8 +1,8 @@
 // Saving the widget's control to a saved-form file and restoring it.
 #include <sys/stat.h>
 
-#include "host/saved_form.h"
 #include "qt/flipreel_widget.h"
+#include "saved_form/saved_form.h"
 
 namespace flipreel {
 

@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "control/flipreel.h"
-#include "host/headless_host.h"
+#include "headless/headless_host.h"
 #include "tests/qt/qt_test_support.h"
 
 using namespace flipreel;

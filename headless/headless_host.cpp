@@ -1,10 +1,10 @@
-#include "host/headless_host.h"
+#include "headless/headless_host.h"
 
 #include <algorithm>
 #include <filesystem>
 
-#include "host/downloader.h"
-#include "host/gif_decoder.h"
+#include "gif/gif_decoder.h"
+#include "net/downloader.h"
 
 namespace flipreel {
 
