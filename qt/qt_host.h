@@ -17,6 +17,7 @@
 #include <memory>
 #include <string_view>
 
+#include "gif/ahead_decoder.h"
 #include "host/host.h"
 #include "platform/files.h"
 
@@ -138,6 +139,7 @@ class QtHost final : public FileHost {
   void Refresh() override;
   void NotifyPropertyChanged(std::string_view name) override;
   Picture LoadPicture(TextView path) override;
+  void ExpectFrameFiles(FrameFiles files) noexcept override { ahead_.Expect(std::move(files)); }
   int32_t MsgBox(TextView text, int16_t style, TextView title) override;
   void Randomize() override;
   float Rnd() override { return random_.Next(); }
@@ -170,6 +172,7 @@ class QtHost final : public FileHost {
   MessageBoxHandler message_box_;
   std::unique_ptr<AsyncReadService> reader_;
   RandomGenerator random_;
+  AheadDecoder ahead_;
 };
 
 }  // namespace flipreel
