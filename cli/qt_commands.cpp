@@ -21,6 +21,7 @@
 #include "cli/options.h"
 #include "qt/colors.h"
 #include "qt/flipreel_widget.h"
+#include "qt/flipreel_widget_p.h"
 
 namespace flipreel::cli {
 
@@ -28,6 +29,15 @@ namespace {
 
 constexpr int kExitFailed = 1;
 constexpr int kMaxTicks = 10000;
+
+// The tool drives the widget's control and host directly: it sets the
+// control up as the headless commands do, and delivers ticks one by one.
+QtHost& HostOf(FlipreelWidget& w) {
+  return FlipreelWidgetPrivate::get(w).host();
+}
+Flipreel& ControlOf(FlipreelWidget& w) {
+  return FlipreelWidgetPrivate::get(w).control();
+}
 constexpr int kDownloadTimeoutMs = 60000;
 // The largest contact sheet we write, in pixels each way.
 constexpr int kMaxSheetSide = 32767;
@@ -136,7 +146,7 @@ bool SetUp(const std::string& command, FlipreelWidget& w, ViewOptions& o) {
   }
   std::vector<MessageBoxRequest> boxes;
   // Boxes of the set-up go to the terminal; later ones are shown as usual.
-  w.host().SetMessageBoxHandler([&](const MessageBoxRequest& box) {
+  HostOf(w).SetMessageBoxHandler([&](const MessageBoxRequest& box) {
     boxes.push_back(box);
     return 1;
   });
@@ -145,8 +155,8 @@ bool SetUp(const std::string& command, FlipreelWidget& w, ViewOptions& o) {
     WaitForDownload(w, [&] { return !boxes.empty(); });
   };
 
-  const SetupResult result = SetUpControl(w.control(), w.host(), o.input, setup);
-  w.host().SetMessageBoxHandler(nullptr);
+  const SetupResult result = SetUpControl(ControlOf(w), HostOf(w), o.input, setup);
+  HostOf(w).SetMessageBoxHandler(nullptr);
 
   const std::string prefix = "flipreel " + command + ": ";
   for (const MessageBoxRequest& box : boxes)
@@ -156,7 +166,7 @@ bool SetUp(const std::string& command, FlipreelWidget& w, ViewOptions& o) {
     std::cerr << prefix << where << "error " << result.error->number() << ": "
               << result.error->description() << "\n";
   }
-  if (!w.control().state().FramesLoaded) {
+  if (!ControlOf(w).state().FramesLoaded) {
     std::cerr << prefix << o.input << ": " << WhyNothingLoaded(o.input, result.kind, !boxes.empty())
               << "\n";
     return false;
@@ -174,7 +184,7 @@ bool SetUp(const std::string& command, FlipreelWidget& w, ViewOptions& o) {
 // GIF: the window opens large enough for every frame at its offset.
 void FitToFrames(FlipreelWidget& w) {
   if (w.AutoSize()) return;
-  const Flipreel& c = w.control();
+  const Flipreel& c = ControlOf(w);
   const float inset = c.BorderStyle() != 0 ? 30.0f : 0.0f;
   float right = 0, bottom = 0;
   for (int32_t i = 0; i <= c.state().LastFrame; ++i) {
@@ -185,7 +195,7 @@ void FitToFrames(FlipreelWidget& w) {
   }
   if (right <= 0 || bottom <= 0) return;
   try {
-    w.host().Size(right + inset, bottom + inset);
+    HostOf(w).Size(right + inset, bottom + inset);
   } catch (const HostError&) {
     // The control keeps its size; the window shows what fits.
   }
@@ -291,17 +301,17 @@ QImage ContactSheet(const std::vector<QImage>& cells, int columns, const QFont& 
 void RunRender(RenderOptions& r, int& argc, char** argv) {
   const std::unique_ptr<QApplication> app = MakeApplication("render", true, argc, argv);
   FlipreelWidget w;
-  w.host().SetManualTicks(true);  // ticks come one by one, as fast as they render
+  HostOf(w).SetManualTicks(true);  // ticks come one by one, as fast as they render
   if (!SetUp("render", w, r.view)) throw CLI::RuntimeError(kExitFailed);
   FitToFrames(w);
   if (!w.Playing()) w.StartAnimation();
-  w.host().SetMessageBoxHandler([](const MessageBoxRequest& box) {
+  HostOf(w).SetMessageBoxHandler([](const MessageBoxRequest& box) {
     std::cerr << "flipreel render: " << box.title.toStdString() << ": " << box.text.toStdString()
               << "\n";
     return 1;
   });
 
-  const int ticks = r.ticks.value_or(std::max(1, w.control().state().LastFrame + 1));
+  const int ticks = r.ticks.value_or(std::max(1, ControlOf(w).state().LastFrame + 1));
   const int columns = std::min(r.columns.value_or(std::min(ticks, 8)), ticks);
   const QString frames_dir = QString::fromStdString(r.frames_dir);
   if (!frames_dir.isEmpty() && !QDir().mkpath(frames_dir))
@@ -312,7 +322,7 @@ void RunRender(RenderOptions& r, int& argc, char** argv) {
   QObject::connect(&w, &FlipreelWidget::PlayFinished, [&] { finished_at = int(cells.size()) + 1; });
   for (int t = 1; t <= ticks; ++t) {
     try {
-      w.host().DeliverTick();
+      HostOf(w).DeliverTick();
     } catch (const HostError& e) {
       Fail("render", "tick " + std::to_string(t) + ": error " + std::to_string(e.number()) + ": " +
                          e.description());

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "gif/ahead_decoder.h"
+#include "headless/scripted_file_dialog.h"
 #include "host/host.h"
 #include "net/download.h"
 #include "platform/files.h"
@@ -85,6 +86,9 @@ class HeadlessHost : public FileHost {
   // is up; true when none is pending.
   bool WaitForReads(std::chrono::milliseconds timeout);
 
+  // --- the file-open dialog: answers scripted by the caller -------------------
+  ScriptedFileDialog& file_dialog() { return file_dialog_; }
+
   // --- Host -----------------------------------------------------------------
   void Attach(HostedControl* control) override { control_ = control; }
   bool UserMode() const override { return user_mode_; }
@@ -106,6 +110,10 @@ class HeadlessHost : public FileHost {
   void AsyncRead(TextView target, int32_t async_type, TextView property_name) override;
   void CancelAsyncRead(TextView property_name) override;
   void EventHandlerFailed(std::string_view event, const std::string& what) override;
+  int32_t ShowOpenDialog(FileDialogRequest& request) override {
+    return file_dialog_.ShowOpenDialog(request);
+  }
+  int32_t DialogFailureCode() override { return file_dialog_.DialogFailureCode(); }
 
  private:
   void Rearm();
@@ -130,6 +138,7 @@ class HeadlessHost : public FileHost {
   std::function<float()> random_source_;
   std::vector<PendingRead> pending_;
   std::optional<HostError> fail_next_request_;
+  ScriptedFileDialog file_dialog_;
 
   struct Download {
     uint64_t id;
