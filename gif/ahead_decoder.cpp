@@ -58,7 +58,7 @@ struct AheadDecoder::Batch {
 
   // Decodes file i, which the caller has claimed, and records the outcome.
   void Run(size_t i) {
-    // One buffer per thread, reused from file to file.
+    // One buffer per thread, reused from file to file unless it is large.
     thread_local std::string file;
     Slot outcome;
     try {
@@ -70,6 +70,7 @@ struct AheadDecoder::Batch {
     } catch (...) {
       outcome.error = std::current_exception();
     }
+    if (file.capacity() > (size_t{4} << 20)) std::string().swap(file);
     std::lock_guard lock(mu);
     slots[i].picture = std::move(outcome.picture);
     slots[i].error = std::move(outcome.error);

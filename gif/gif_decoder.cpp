@@ -344,7 +344,14 @@ Picture DecodeGif(std::span<const uint8_t> bytes) {
   } else {
     // Rows arrive in four passes: every 8th from 0, every 8th from 4, every
     // 4th from 2, every 2nd from 1.
+    // The buffer for the passes is kept for the next interlaced image unless
+    // it is large.
     thread_local std::vector<uint8_t> passes;
+    struct Release {
+      ~Release() {
+        if (passes.capacity() > (size_t{4} << 20)) std::vector<uint8_t>().swap(passes);
+      }
+    } release;
     passes.resize(indices.size());
     lzw.Decode(in, min_code_size, passes.data(), passes.size());
     static constexpr int kStart[] = {0, 4, 2, 1};
