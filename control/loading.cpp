@@ -1,7 +1,6 @@
 // Loading a GIF: reading the file into Buffer, cutting Buffer into
 // single-frame files and loading each into the frame store imgBuffer.
 #include <memory>
-#include <new>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -39,11 +38,7 @@ void Step(TrapMode mode, Fn&& step) {
     step();
     return;
   }
-  try {
-    step();
-  } catch (const HostError&) {
-  } catch (const std::bad_alloc&) {
-  }
+  (void)Trap(std::forward<Fn>(step));
 }
 
 }  // namespace
@@ -90,7 +85,7 @@ void Flipreel::ReadFileToBuffer(const Text& path) {
   state_.FileNumber = host_.FreeFile();
   const int32_t file = state_.FileNumber;
   bool open = false;
-  try {
+  const std::optional<HostError> failed = Trap([&] {
     host_.Open(file, path, FileAccess::kRead);
     open = true;
     const int64_t length = host_.Length(file);
@@ -101,16 +96,9 @@ void Flipreel::ReadFileToBuffer(const Text& path) {
     Notify("Buffer");
     // An empty file is removed (a path that names no file reads as empty).
     if (length == 0 && host_.FileExists(path)) host_.Kill(path);
-    return;
-  } catch (const HostError&) {
-  } catch (const std::bad_alloc&) {
-  }
-  if (open) {
-    try {
-      host_.Close(file);
-    } catch (const HostError&) {
-    }
-  }
+  });
+  if (!failed) return;
+  if (open) (void)Trap([&] { host_.Close(file); });
   SetFlipreelFile(kNone);
 }
 
@@ -161,7 +149,8 @@ bool Flipreel::SplitFrames(const Text& data, ImageArray& frames) {
   if (data.empty()) return false;
 
   TrapMode mode = TrapMode::kEnding;
-  try {
+  bool split = false;
+  const std::optional<HostError> failed = Trap([&] {
     const int32_t count = frames.Count();
     for (int32_t i = 1; i <= count - 1; ++i) {
       mode = TrapMode::kSkipping;
@@ -176,7 +165,7 @@ bool Flipreel::SplitFrames(const Text& data, ImageArray& frames) {
     AppendTextBytes(data, *bytes);
     const std::string_view f(*bytes);
     const size_t first = f.find(kFrameSignature);
-    if (first == std::string_view::npos || f.substr(0, 3) != "GIF") return false;
+    if (first == std::string_view::npos || f.substr(0, 3) != "GIF") return;
     const size_t header_size = first + 2;  // up to and including 00 21
     const std::string_view header = f.substr(0, header_size);
 
@@ -256,14 +245,11 @@ bool Flipreel::SplitFrames(const Text& data, ImageArray& frames) {
 
     state_.LastFrame = frames.Count() - 1;
     state_.FramesLoaded = true;
-    return true;
-  } catch (const HostError& e) {
-    host_.MsgBox(u"Error No. " + FormatLong(e.number()) + u" : when reading file", kMsgCritical,
-                 u"Flipreel Control");
-  } catch (const std::bad_alloc&) {
-    host_.MsgBox(u"Error No. " + FormatLong(err::kOutOfMemory) + u" : when reading file",
-                 kMsgCritical, u"Flipreel Control");
-  }
+    split = true;
+  });
+  if (!failed) return split;
+  host_.MsgBox(u"Error No. " + FormatLong(failed->number()) + u" : when reading file", kMsgCritical,
+               u"Flipreel Control");
   state_.FramesLoaded = false;
   return false;
 }
