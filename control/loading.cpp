@@ -173,7 +173,7 @@ bool Flipreel::SplitFrames(const Text& data, ImageArray& frames) {
     // frame. The last one runs to two bytes before the end of the data,
     // leaving out the image's block terminator and the trailer of a
     // well-formed file, when there is anything left for it.
-    FrameFiles files{bytes, header_size, {}};
+    FrameFileList files{bytes, header_size, {}};
     size_t start = first + 3;  // the block-size byte after the first label F9
     for (size_t next; (next = f.find(kFrameSignature, start)) != std::string_view::npos;
          start = next + 3)

@@ -32,7 +32,7 @@ struct Slot {
 // by the pool's threads or by the host's thread when it needs one that no
 // thread has started.
 struct AheadDecoder::Batch {
-  explicit Batch(FrameFiles f) : files(std::move(f)), slots(files.chunks.size()) {}
+  explicit Batch(FrameFileList f) : files(std::move(f)), slots(files.chunks.size()) {}
 
   // The bytes of announced file i: the header, then its chunk.
   std::span<const uint8_t> Part(size_t offset, size_t length) const {
@@ -99,7 +99,7 @@ struct AheadDecoder::Batch {
     cancelled = true;
   }
 
-  const FrameFiles files;
+  const FrameFileList files;
   std::mutex mu;
   std::condition_variable done;
   std::vector<Slot> slots;
@@ -178,7 +178,7 @@ AheadDecoder::~AheadDecoder() {
   if (batch_) batch_->Cancel();
 }
 
-void AheadDecoder::Expect(FrameFiles files) noexcept {
+void AheadDecoder::Expect(FrameFileList files) noexcept {
   if (batch_) batch_->Cancel();
   batch_.reset();
   next_ = 0;

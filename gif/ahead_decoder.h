@@ -29,7 +29,7 @@ class AheadDecoder {
 
   // Starts decoding the files; decodes of an earlier announcement that have
   // not begun are dropped. An empty announcement only drops them.
-  void Expect(FrameFiles files) noexcept;
+  void Expect(FrameFileList files) noexcept;
 
   // The picture of a GIF file with these bytes: DecodeGif(bytes), from the
   // decodes ahead when the bytes are those of the next announced file (or of

@@ -106,7 +106,7 @@ class HeadlessHost : public FileHost {
   void Refresh() override { ++refreshes_; }
   void NotifyPropertyChanged(std::string_view name) override { notices_.emplace_back(name); }
   Picture LoadPicture(TextView path) override;
-  void ExpectFrameFiles(FrameFiles files) noexcept override { ahead_.Expect(std::move(files)); }
+  void ExpectFrameFiles(FrameFileList files) noexcept override { ahead_.Expect(std::move(files)); }
   int32_t MsgBox(TextView text, int16_t style, TextView title) override;
   void Randomize() override;
   float Rnd() override;

@@ -88,7 +88,7 @@ class HostedControl {
 // The single-frame GIF files a frame split is about to write and load, one
 // after the other: file i holds the first header_size bytes of *bytes
 // followed by the length bytes of *bytes at chunks[i].
-struct FrameFiles {
+struct FrameFileList {
   std::shared_ptr<const std::string> bytes;
   size_t header_size = 0;
   std::vector<std::pair<size_t, size_t>> chunks;  // offset and length
@@ -127,7 +127,7 @@ class Host : public ElementSite, public FileDialogService, public FormService {
   // decode them ahead; LoadPicture still answers exactly what it would
   // without the announcement. An empty announcement withdraws the last one.
   // Never raises.
-  virtual void ExpectFrameFiles(FrameFiles files) noexcept = 0;
+  virtual void ExpectFrameFiles(FrameFileList files) noexcept = 0;
 
   // Message boxes: modal; returns the button pressed (1 for OK).
   virtual int32_t MsgBox(TextView text, int16_t style, TextView title) = 0;

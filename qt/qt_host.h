@@ -146,7 +146,7 @@ class QtHost : public FileHost {
   void Refresh() override;
   void NotifyPropertyChanged(std::string_view name) override;
   Picture LoadPicture(TextView path) override;
-  void ExpectFrameFiles(FrameFiles files) noexcept override { ahead_.Expect(std::move(files)); }
+  void ExpectFrameFiles(FrameFileList files) noexcept override { ahead_.Expect(std::move(files)); }
   int32_t MsgBox(TextView text, int16_t style, TextView title) override;
   void Randomize() override;
   float Rnd() override { return random_.Next(); }

@@ -18,7 +18,7 @@ namespace {
 // A host that ignores the announcements: every file is decoded when loaded.
 class OneByOneHost : public HeadlessHost {
  public:
-  void ExpectFrameFiles(FrameFiles) noexcept override {}
+  void ExpectFrameFiles(FrameFileList) noexcept override {}
 };
 
 // Everything a program can see of a control after a load.
