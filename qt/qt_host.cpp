@@ -216,7 +216,7 @@ Picture QtHost::LoadPicture(TextView path) {
   if (path.empty()) return Picture();
   const std::string bytes = ReadWholeFile(path);
   const std::span<const uint8_t> data(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
-  if (LooksLikeGif(data)) return DecodeGif(data);
+  if (LooksLikeGif(data)) return ahead_.Decode(data);
   QImage image;
   if (!image.loadFromData(data.data(), static_cast<int>(std::min<size_t>(data.size(), INT_MAX))) ||
       image.isNull())

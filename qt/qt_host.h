@@ -17,6 +17,7 @@
 #include <memory>
 #include <string_view>
 
+#include "gif/ahead_decoder.h"
 #include "host/host.h"
 #include "platform/files.h"
 #include "qt/file_dialog.h"
@@ -154,6 +155,7 @@ class QtHost : public FileHost {
   void Refresh() override;
   void NotifyPropertyChanged(std::string_view name) override;
   Picture LoadPicture(TextView path) override;
+  void ExpectFrameFiles(FrameFileList files) noexcept override { ahead_.Expect(std::move(files)); }
   int32_t MsgBox(TextView text, int16_t style, TextView title) override;
   void Randomize() override;
   float Rnd() override { return random_.Next(); }
@@ -199,6 +201,7 @@ class QtHost : public FileHost {
   bool in_read_completion_ = false;
   std::unique_ptr<AsyncReadService> reader_;
   RandomGenerator random_;
+  AheadDecoder ahead_;
   QtFileDialog file_dialog_;
   QtFormService forms_;
 };
