@@ -2,11 +2,11 @@
 
 #include <algorithm>
 
-#include "gif/gif_decoder.h"
-
 namespace flipreel {
 
-HeadlessHost::HeadlessHost() = default;
+HeadlessHost::HeadlessHost() {
+  ahead_.SetBudget(memory_budget());
+}
 HeadlessHost::~HeadlessHost() = default;
 
 void HeadlessHost::Attach(HostedControl* control) {
@@ -73,8 +73,7 @@ Picture HeadlessHost::LoadPicture(TextView path) {
   if (path.empty()) return Picture();
   return RememberingFailure([&] {
     const std::string bytes = ReadWholeFile(path);
-    return DecodeGif(std::span(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()),
-                     &memory_budget());
+    return ahead_.Decode(std::span(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()));
   });
 }
 

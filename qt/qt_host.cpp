@@ -49,6 +49,7 @@ int32_t ShowMessageBox(const MessageBoxRequest& request, QWidget* parent) {
 
 QtHost::QtHost(QWidget& widget, QtSurface& surface)
     : widget_(widget), surface_(surface), reader_(MakeDefaultAsyncReader(*this)) {
+  ahead_.SetBudget(memory_budget());
   qtimer_.setTimerType(Qt::PreciseTimer);
   QObject::connect(&qtimer_, &QTimer::timeout, [this] { OnQTimer(); });
   surface_px_ =
@@ -223,7 +224,7 @@ Picture QtHost::LoadPicture(TextView path) {
 Picture QtHost::DecodePicture(TextView path) {
   const std::string bytes = ReadWholeFile(path);
   const std::span<const uint8_t> data(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
-  if (LooksLikeGif(data)) return DecodeGif(data, &memory_budget());
+  if (LooksLikeGif(data)) return ahead_.Decode(data);
   QByteArray raw = QByteArray::fromRawData(bytes.data(), static_cast<qsizetype>(bytes.size()));
   QBuffer buffer(&raw);
   buffer.open(QIODevice::ReadOnly);
@@ -244,7 +245,9 @@ Picture QtHost::DecodePicture(TextView path) {
 int32_t QtHost::MsgBox(TextView text, int16_t style, TextView title) {
   const MessageBoxRequest request{QString::fromStdU16String(Text(text)), style,
                                   QString::fromStdU16String(Text(title))};
+  surface_.MessageShown(request);
   if (message_box_) return message_box_(request);
+  if (!show_message_boxes_) return 1;
   return ShowMessageBox(request, &widget_);
 }
 
@@ -268,6 +271,11 @@ void QtHost::DeliverAsyncReadProgress(AsyncProp& prop) {
 }
 
 void QtHost::DeliverAsyncReadComplete(AsyncProp& prop) {
+  struct Delivering {
+    bool& flag;
+    explicit Delivering(bool& f) : flag(f) { flag = true; }
+    ~Delivering() { flag = false; }
+  } delivering{in_read_completion_};
   RunHostEvent("AsyncReadComplete", [&] { control_->OnAsyncReadComplete(prop); });
 }
 
