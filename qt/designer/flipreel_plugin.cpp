@@ -108,6 +108,9 @@ QString FlipreelDesignerPlugin::domXml() const {
              "  <customwidget>\n"
              "   <class>%1</class>\n"
              "   <propertyspecifications>\n%2"
+             // The saved state is data, not text for translators.
+             "    <stringpropertyspecification name=\"SavedState\" notr=\"true\" "
+             "type=\"multiline\"/>\n"
              "   </propertyspecifications>\n"
              "  </customwidget>\n"
              " </customwidgets>\n"
