@@ -3,6 +3,7 @@
 
 #include <CLI/CLI.hpp>
 #include <ostream>
+#include <string>
 
 namespace flipreel::cli {
 
@@ -20,6 +21,10 @@ inline constexpr int kExitNotWritten = 3;
 // (std::cout and std::cerr by default).
 void AddHeadlessCommands(CLI::App& app);
 void AddHeadlessCommands(CLI::App& app, std::ostream& out, std::ostream& err);
+
+// --version, components, and with the Qt library register and unregister.
+void AddComponentCommands(CLI::App& app, std::ostream& out, std::ostream& err);
+std::string VersionText();
 
 #ifdef FLIPREEL_WITH_QT
 // play, render: the Qt host.
