@@ -138,18 +138,4 @@ void Flipreel::OnHitTest(float& x, float& y, int16_t& hit_result) {
   RaiseEvent("HitTest", [&](FlipreelEvents& l) { l.HitTest(x, y, hit_result); });
 }
 
-std::span<const EventInfo> FlipreelEventTable() {
-  static constexpr EventInfo kEvents[] = {
-      {1, "Frame", "", ""},
-      {2, "ReadFinished", "", ""},
-      {3, "PlayFinished", "", "Occurs when playing is finished (as per Autorewind value)."},
-      {4, "AsyncReadComplete", "AsyncProp",
-       "Occurs when the gif contol has completed an asynchronous read request.\n\n"},
-      {5, "AsyncReadProgress", "AsyncProp",
-       "Occurs when more data is available as a result of an AsyncRead method.\n\n"},
-      {6, "HitTest", "X As Single, Y As Single, HitResult As Integer", ""},
-  };
-  return kEvents;
-}
-
 }  // namespace flipreel

@@ -1,7 +1,5 @@
 // Loading a GIF: reading the file into Buffer, cutting Buffer into
 // single-frame files and loading each into the frame store imgBuffer.
-#include <new>
-
 #include "control/flipreel.h"
 #include "host/numbers.h"
 
@@ -37,11 +35,7 @@ void Step(TrapMode mode, Fn&& step) {
     step();
     return;
   }
-  try {
-    step();
-  } catch (const HostError&) {
-  } catch (const std::bad_alloc&) {
-  }
+  (void)Trap(std::forward<Fn>(step));
 }
 
 }  // namespace
@@ -88,7 +82,7 @@ void Flipreel::ReadFileToBuffer(const Text& path) {
   state_.FileNumber = host_.FreeFile();
   const int32_t file = state_.FileNumber;
   bool open = false;
-  try {
+  const std::optional<HostError> failed = Trap([&] {
     host_.Open(file, path, FileAccess::kRead);
     open = true;
     const int64_t length = host_.Length(file);
@@ -99,16 +93,9 @@ void Flipreel::ReadFileToBuffer(const Text& path) {
     Notify("Buffer");
     // An empty file is removed (a path that names no file reads as empty).
     if (length == 0 && host_.FileExists(path)) host_.Kill(path);
-    return;
-  } catch (const HostError&) {
-  } catch (const std::bad_alloc&) {
-  }
-  if (open) {
-    try {
-      host_.Close(file);
-    } catch (const HostError&) {
-    }
-  }
+  });
+  if (!failed) return;
+  if (open) (void)Trap([&] { host_.Close(file); });
   SetFlipreelFile(kNone);
 }
 
@@ -159,7 +146,8 @@ bool Flipreel::SplitFrames(const Text& data, ImageArray& frames) {
   if (data.empty()) return false;
 
   TrapMode mode = TrapMode::kEnding;
-  try {
+  bool split = false;
+  const std::optional<HostError> failed = Trap([&] {
     const int32_t count = frames.Count();
     for (int32_t i = 1; i <= count - 1; ++i) {
       mode = TrapMode::kSkipping;
@@ -168,7 +156,7 @@ bool Flipreel::SplitFrames(const Text& data, ImageArray& frames) {
 
     const TextView f(data);
     const size_t first = f.find(kFrameSignature);
-    if (first == TextView::npos || f.substr(0, 3) != u"GIF") return false;
+    if (first == TextView::npos || f.substr(0, 3) != u"GIF") return;
     std::string header;
     AppendTextBytes(f.substr(0, first + 2), header);  // up to and including 00 21
 
@@ -227,14 +215,11 @@ bool Flipreel::SplitFrames(const Text& data, ImageArray& frames) {
 
     state_.LastFrame = frames.Count() - 1;
     state_.FramesLoaded = true;
-    return true;
-  } catch (const HostError& e) {
-    host_.MsgBox(u"Error No. " + FormatLong(e.number()) + u" : when reading file", kMsgCritical,
-                 u"Flipreel Control");
-  } catch (const std::bad_alloc&) {
-    host_.MsgBox(u"Error No. " + FormatLong(err::kOutOfMemory) + u" : when reading file",
-                 kMsgCritical, u"Flipreel Control");
-  }
+    split = true;
+  });
+  if (!failed) return split;
+  host_.MsgBox(u"Error No. " + FormatLong(failed->number()) + u" : when reading file", kMsgCritical,
+               u"Flipreel Control");
   state_.FramesLoaded = false;
   return false;
 }

@@ -30,6 +30,17 @@ constexpr EnumInfo kEnums[] = {
 // FlipreelFile is the property a host binds to a data field.
 constexpr PropertyFlags kPropertyFlags[] = {{"FlipreelFile", true, true, true}};
 
+constexpr EventInfo kEvents[] = {
+    {1, "Frame", "", ""},
+    {2, "ReadFinished", "", ""},
+    {3, "PlayFinished", "", "Occurs when playing is finished (as per Autorewind value)."},
+    {4, "AsyncReadComplete", "AsyncProp",
+     "Occurs when the gif contol has completed an asynchronous read request.\n\n"},
+    {5, "AsyncReadProgress", "AsyncProp",
+     "Occurs when more data is available as a result of an AsyncRead method.\n\n"},
+    {6, "HitTest", "X As Single, Y As Single, HitResult As Integer", ""},
+};
+
 constexpr std::string_view kPropertyPages[] = {"General", "Gif", "StandardColor",
                                                "StandardPicture"};
 
@@ -54,7 +65,7 @@ const TypeLibraryInfo& FlipreelTypeLibrary() {
       .property_flags = kPropertyFlags,
       .property_pages = kPropertyPages,
       .members = Flipreel::Members(),
-      .events = FlipreelEventTable(),
+      .events = kEvents,
   };
   return kLibrary;
 }

@@ -1,7 +1,7 @@
 // The control's type information: what designers, property editors and the
 // component server learn about Flipreel without creating one. The library's
 // identity, the enumerations with each value's name and description, the
-// dispatch and event interfaces (Flipreel::Members, FlipreelEventTable), the
+// dispatch interface (Flipreel::Members) and the event interface, the
 // property flags and the property pages the control names.
 #pragma once
 
@@ -10,7 +10,6 @@
 #include <span>
 #include <string_view>
 
-#include "control/events.h"
 #include "host/dispatch.h"
 
 namespace flipreel {
@@ -18,6 +17,14 @@ namespace flipreel {
 // The control's class identifier and that of its General property page.
 inline constexpr std::string_view kFlipreelClassId = "{9F68D828-7D6F-4C2E-A7F7-45E64A66639F}";
 inline constexpr std::string_view kGeneralPageClassId = "{AEEE6CDD-B27D-4E55-89F0-7C4E434D3C5A}";
+
+// An event of the event interface, with the index the control raises it by.
+struct EventInfo {
+  int32_t index;
+  std::string_view name;
+  std::string_view parameters;
+  std::string_view description;
+};
 
 struct EnumValueInfo {
   std::string_view name;  // "Ping Pong" keeps its space
@@ -56,7 +63,7 @@ struct TypeLibraryInfo {
   std::span<const PropertyFlags> property_flags;
   std::span<const std::string_view> property_pages;  // in the control's order
   std::span<const MemberInfo> members;
-  std::span<const EventInfo> events;
+  std::span<const EventInfo> events;  // in index order (FlipreelEvents' members)
 };
 
 const TypeLibraryInfo& FlipreelTypeLibrary();

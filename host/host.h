@@ -45,7 +45,6 @@ inline constexpr int32_t kAsyncTypeFile = 1;
 
 // Status of an asynchronous read, as carried by AsyncProp.
 enum class AsyncStatus : int32_t {
-  kConnecting = 1,
   kDownloading = 2,
   kCompleted = 3,
   kFailed = 4,
@@ -59,7 +58,7 @@ struct AsyncProp {
   Text Target;  // the address that was fetched
   int64_t BytesRead = 0;
   int64_t BytesMax = 0;  // 0 when the size is not known
-  AsyncStatus Status = AsyncStatus::kConnecting;
+  AsyncStatus Status = AsyncStatus::kDownloading;
   Text StatusText;
   // The path of the local file that holds the bytes. When the read failed,
   // reading the value raises the failure instead.

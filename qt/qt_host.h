@@ -130,11 +130,13 @@ class QtHost : public FileHost {
   void DeliverAsyncReadComplete(AsyncProp& prop);
 
   // --- Host -------------------------------------------------------------------
+  // Detaching also forgets the timer: the control's elements go with it.
   void Attach(HostedControl* control) override;
   bool UserMode() const override { return user_mode_; }
   float TwipsPerPixelX() const override;
   float TwipsPerPixelY() const override;
   void ElementChanged(const Element& element, ElementProperty what) override;
+  void ElementDestroyed(const Element& element) override;
   float SurfaceWidth() const override;
   float SurfaceHeight() const override;
   void Size(float width, float height) override;

@@ -121,12 +121,16 @@ void WriteAtomically(const fs::path& path, const std::string& text) {
   fs::rename(temporary, path);
 }
 
-// The Designer plugin beside the library (or in its designer/ folder).
+// The Designer plugin that goes with the library.
 fs::path FindDesignerPlugin(const LibraryState& state, const ComponentDescription& d) {
   if (d.designer_plugin.empty() || state.library_path.empty()) return {};
   const fs::path folder = fs::path(state.library_path).parent_path();
+  // Beside it, or in a plugins/designer folder of the build or install tree.
   for (const fs::path& candidate :
-       {folder / d.designer_plugin, folder / "designer" / d.designer_plugin}) {
+       {folder / d.designer_plugin, folder / "designer" / d.designer_plugin,
+        folder / "plugins/designer" / d.designer_plugin,
+        folder / "../plugins/designer" / d.designer_plugin,
+        folder / "qt6/plugins/designer" / d.designer_plugin}) {
     std::error_code ec;
     if (fs::is_regular_file(candidate, ec)) return fs::canonical(candidate, ec);
   }

@@ -107,10 +107,15 @@ TEST(ComponentServer, ToolRegistersListsAndUnregisters) {
   const auto list = nlohmann::json::parse(RunTool(home.path(), "components").out);
   ASSERT_EQ(list.size(), 2u);
   EXPECT_EQ(list[0]["prog_id"], "FlipreelControl.Flipreel");
-  EXPECT_EQ(list[0]["library"], std::filesystem::canonical(FLIPREEL_TOOL).string());
+  EXPECT_EQ(list[0]["library"], std::filesystem::canonical(FLIPREEL_QT_LIBRARY).string());
+  // The Designer plugin built beside the library is linked for the user's Designer.
+  const std::filesystem::path link = list[0]["designer_plugin_link"].get<std::string>();
+  EXPECT_EQ(link, home.path() + "/.designer/plugins/libflipreel_designer.so");
+  EXPECT_EQ(std::filesystem::canonical(link), std::filesystem::canonical(FLIPREEL_DESIGNER_PLUGIN));
   EXPECT_EQ(RunTool(home.path(), "unregister").status, 0);
   EXPECT_EQ(RunTool(home.path(), "components").out, "[]\n");
   EXPECT_FALSE(std::filesystem::exists(home.path() + "/.local/share/flipreel"));
+  EXPECT_FALSE(std::filesystem::is_symlink(std::filesystem::symlink_status(link)));
 }
 
 }  // namespace
