@@ -2,8 +2,6 @@
 
 #include <algorithm>
 
-#include "gif/gif_decoder.h"
-
 namespace flipreel {
 
 HeadlessHost::HeadlessHost() = default;
@@ -72,7 +70,7 @@ void HeadlessHost::Size(float width, float height) {
 Picture HeadlessHost::LoadPicture(TextView path) {
   if (path.empty()) return Picture();
   const std::string bytes = ReadWholeFile(path);
-  return DecodeGif(std::span(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()));
+  return ahead_.Decode(std::span(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()));
 }
 
 int32_t HeadlessHost::MsgBox(TextView text, int16_t style, TextView title) {
