@@ -4,6 +4,7 @@
 #include <CLI/CLI.hpp>
 #include <ostream>
 #include <string>
+#include <utility>
 
 namespace flipreel::cli {
 
@@ -26,8 +27,12 @@ void AddHeadlessCommands(CLI::App& app, std::ostream& out, std::ostream& err);
 void AddComponentCommands(CLI::App& app, std::ostream& out, std::ostream& err);
 std::string VersionText();
 
+// play, render: the Qt host, and what --help says of them.
+inline constexpr std::pair<const char*, const char*> kQtCommands[] = {
+    {"play", "Play a GIF or a saved form in a window"},
+    {"render", "Render what the control shows after each tick into a contact-sheet PNG"},
+};
 #ifdef FLIPREEL_WITH_QT
-// play, render: the Qt host.
 void AddQtCommands(CLI::App& app, int& argc, char** argv);
 #endif
 

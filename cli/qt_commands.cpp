@@ -397,7 +397,7 @@ void RunRender(RenderOptions& r, int& argc, char** argv) {
 void AddQtCommands(CLI::App& app, int& argc, char** argv) {
   {
     auto p = std::make_shared<PlayOptions>();
-    CLI::App* sub = app.add_subcommand("play", "Play a GIF or a saved form in a window");
+    CLI::App* sub = app.add_subcommand(kQtCommands[0].first, kQtCommands[0].second);
     AddViewOptions(*sub, p->view);
     sub->add_flag("--exit-on-finish", p->exit_on_finish, "close the window when play finishes");
     sub->footer("The window closes on Escape.");
@@ -405,8 +405,7 @@ void AddQtCommands(CLI::App& app, int& argc, char** argv) {
   }
   {
     auto r = std::make_shared<RenderOptions>();
-    CLI::App* sub = app.add_subcommand(
-        "render", "Render what the control shows after each tick into a contact-sheet PNG");
+    CLI::App* sub = app.add_subcommand(kQtCommands[1].first, kQtCommands[1].second);
     AddViewOptions(*sub, r->view);
     sub->add_option("-o,--output", r->output,
                     "the contact sheet to write; its extension chooses the format (PNG, JPEG, "

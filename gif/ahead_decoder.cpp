@@ -17,6 +17,8 @@ namespace flipreel {
 namespace {
 
 constexpr size_t kNone = static_cast<size_t>(-1);
+// Frame data below which a load is decoded file by file as it is loaded.
+constexpr size_t kSmallLoad = size_t{64} << 10;
 
 // The outcome of one announced file.
 struct Slot {
@@ -182,8 +184,12 @@ void AheadDecoder::Expect(FrameFileList files) noexcept {
   if (batch_) batch_->Cancel();
   batch_.reset();
   next_ = 0;
-  // A single file gains nothing from another thread.
+  // A single file, or a few small ones, gain nothing from another thread:
+  // waking one costs more than decoding them here.
   if (!files.bytes || files.chunks.size() < 2) return;
+  size_t bytes = 0;
+  for (const auto& [offset, length] : files.chunks) bytes += length;
+  if (bytes < kSmallLoad) return;
   try {
     auto batch = std::make_shared<Batch>(std::move(files));
     if (Pool::Instance().Add(batch)) batch_ = std::move(batch);
