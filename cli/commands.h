@@ -31,9 +31,13 @@ std::string VersionText();
 inline constexpr std::pair<const char*, const char*> kQtCommands[] = {
     {"play", "Play a GIF or a saved form in a window"},
     {"render", "Render what the control shows after each tick into a contact-sheet PNG"},
+    {"register", "Register the component server (the Qt library) for this user"},
+    {"unregister", "Remove what register made for this user"},
 };
 #ifdef FLIPREEL_WITH_QT
 void AddQtCommands(CLI::App& app, int& argc, char** argv);
+// register, unregister: the component server's entry points.
+void AddServerCommands(CLI::App& app, std::ostream& out, std::ostream& err);
 #endif
 
 }  // namespace flipreel::cli

@@ -1,44 +1,15 @@
-// The component commands: the version record, the components registered for
-// this user, and (with the Qt library, which is the component server)
-// registering and unregistering it.
-#include <iomanip>
+// The component commands: the version record and the components registered
+// for this user. Registering is a Qt command (cli/server_commands.cpp): the
+// component server is the Qt library.
 #include <nlohmann/json.hpp>
-#include <sstream>
 
 #include "cli/commands.h"
 #include "server/component_runtime.h"
 #include "server/version_record.h"
-#ifdef FLIPREEL_WITH_QT
-#include "qt/component_server.h"
-#endif
 
 namespace flipreel::cli {
 
-namespace {
-
-std::string Hex(int32_t code) {
-  std::ostringstream text;
-  text << "0x" << std::hex << std::uppercase << std::setw(8) << std::setfill('0')
-       << static_cast<uint32_t>(code);
-  return text.str();
-}
-
-#ifdef FLIPREEL_WITH_QT
-void AddServerCommand(CLI::App& app, const char* name, const char* help, int32_t (*entry)(),
-                      const char* done, std::ostream& out, std::ostream& err) {
-  app.add_subcommand(name, help)->callback([=, &out, &err] {
-    const int32_t result = entry();
-    if (result != component::kOk) {
-      err << "flipreel " << name << ": the component server answered " << Hex(result) << "\n";
-      throw CLI::RuntimeError(kExitNotWritten);
-    }
-    out << done << " " << FlipreelTypeLibrary().prog_id << " " << FlipreelTypeLibrary().class_id
-        << " for this user\n";
-  });
-}
-#endif
-
-}  // namespace
+namespace {}  // namespace
 
 std::string VersionText() {
   const VersionRecord& v = FlipreelVersionRecord();
@@ -66,14 +37,7 @@ void AddComponentCommands(CLI::App& app, std::ostream& out, std::ostream& err) {
                           {"designer_plugin_link", r.designer_link}});
         out << list.dump(2) << "\n";
       });
-#ifdef FLIPREEL_WITH_QT
-  AddServerCommand(app, "register", "Register the component server for this user",
-                   &DllRegisterServer, "registered", out, err);
-  AddServerCommand(app, "unregister", "Remove what register made for this user",
-                   &DllUnregisterServer, "unregistered", out, err);
-#else
   (void)err;
-#endif
 }
 
 }  // namespace flipreel::cli

@@ -30,6 +30,7 @@ int main(int argc, char** argv) {
   flipreel::cli::AddComponentCommands(app, std::cout, std::cerr);
 #ifdef FLIPREEL_WITH_QT
   flipreel::cli::AddQtCommands(app, argc, argv);
+  flipreel::cli::AddServerCommands(app, std::cout, std::cerr);
 #elif defined(FLIPREEL_HANDS_OVER_QT)
   if (argc >= 2 && flipreel::cli::IsQtCommand(argv[1]))
     return flipreel::cli::HandOverToQtTool(argv);
