@@ -34,7 +34,8 @@ struct Slot {
 // by the pool's threads or by the host's thread when it needs one that no
 // thread has started.
 struct AheadDecoder::Batch {
-  explicit Batch(FrameFileList f) : files(std::move(f)), slots(files.chunks.size()) {}
+  Batch(FrameFileList f, std::optional<MemoryBudget> b)
+      : files(std::move(f)), budget(std::move(b)), slots(files.chunks.size()) {}
 
   // The bytes of announced file i: the header, then its chunk.
   std::span<const uint8_t> Part(size_t offset, size_t length) const {
@@ -68,7 +69,8 @@ struct AheadDecoder::Batch {
       file.assign(files.bytes->data(), files.header_size);
       file.append(files.bytes->data() + offset, length);
       outcome.picture =
-          DecodeGif(std::span(reinterpret_cast<const uint8_t*>(file.data()), file.size()));
+          DecodeGif(std::span(reinterpret_cast<const uint8_t*>(file.data()), file.size()),
+                    budget ? &*budget : nullptr);
     } catch (...) {
       outcome.error = std::current_exception();
     }
@@ -102,6 +104,7 @@ struct AheadDecoder::Batch {
   }
 
   const FrameFileList files;
+  const std::optional<MemoryBudget> budget;
   std::mutex mu;
   std::condition_variable done;
   std::vector<Slot> slots;
@@ -191,7 +194,7 @@ void AheadDecoder::Expect(FrameFileList files) noexcept {
   for (const auto& [offset, length] : files.chunks) bytes += length;
   if (bytes < kSmallLoad) return;
   try {
-    auto batch = std::make_shared<Batch>(std::move(files));
+    auto batch = std::make_shared<Batch>(std::move(files), budget_);
     if (Pool::Instance().Add(batch)) batch_ = std::move(batch);
   } catch (const std::exception&) {
     // Without decodes ahead every file is decoded as it is loaded.
@@ -208,7 +211,7 @@ Picture AheadDecoder::Decode(std::span<const uint8_t> bytes) {
       return batch_->Take(i);
     }
   }
-  return DecodeGif(bytes);
+  return DecodeGif(bytes, budget_ ? &*budget_ : nullptr);
 }
 
 }  // namespace flipreel

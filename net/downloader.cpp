@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <condition_variable>
 #include <deque>
+#include <future>
 #include <map>
 #include <mutex>
 #include <set>
@@ -72,6 +73,7 @@ struct Downloader::Impl {
     std::unique_ptr<CURLU, UrlDeleter> url;
     bool local = false;
     std::string local_path;  // the file read, for local addresses
+    int local_fd = -1;       // that file, opened without waiting; read through /proc
     int fd = -1;
     std::string path;  // the file written
     DownloadLimits limits;
@@ -84,19 +86,34 @@ struct Downloader::Impl {
   explicit Impl(std::function<void()> wake)
       : on_events(std::move(wake)), multi(Curl().multi_init()) {
     if (!multi) Raise(err::kOutOfMemory);
-    worker = std::thread([this] { Run(); });
+    worker_done = worker_stopped.get_future();
+    worker = std::thread([this] {
+      Run();
+      worker_stopped.set_value();
+    });
   }
 
   ~Impl() {
+    Curl().multi_cleanup(multi);
+    // Completed reads nobody collected.
+    for (const auto& [id, path] : finished_paths) ::unlink(path.c_str());
+  }
+
+  // Asks the worker to stop and waits for it at most `patience`; true when it
+  // stopped. A worker that does not (a transfer stuck inside the transfer
+  // library) is left to finish on its own.
+  bool Stop(std::chrono::milliseconds patience) {
     {
       std::lock_guard lock(mutex);
       stopping = true;
     }
     Curl().multi_wakeup(multi);
+    if (worker_done.wait_for(patience) != std::future_status::ready) {
+      worker.detach();
+      return false;
+    }
     worker.join();
-    Curl().multi_cleanup(multi);
-    // Completed reads nobody collected.
-    for (const auto& [id, path] : finished_paths) ::unlink(path.c_str());
+    return true;
   }
 
   // --- the worker thread ------------------------------------------------------
@@ -114,8 +131,11 @@ struct Downloader::Impl {
       }
       for (auto& t : starts) {
         t->started = t->last_data = Clock::now();
-        Curl().multi_add_handle(multi, t->easy.get());
-        running.emplace(t->id, std::move(t));
+        const uint64_t id = t->id;
+        const bool refused = t->failure.has_value();  // a local file that cannot be read
+        if (!refused) Curl().multi_add_handle(multi, t->easy.get());
+        running.emplace(id, std::move(t));
+        if (refused) Finish(id, CURLE_OK);
       }
       for (const uint64_t id : cancels) {
         Dispose(id, /*keep_file=*/false);
@@ -296,6 +316,7 @@ struct Downloader::Impl {
     Transfer& t = *it->second;
     Curl().multi_remove_handle(multi, t.easy.get());
     if (t.fd >= 0) ::close(t.fd);
+    if (t.local_fd >= 0) ::close(t.local_fd);
     if (!keep_file) ::unlink(t.path.c_str());
     running.erase(it);
   }
@@ -326,6 +347,8 @@ struct Downloader::Impl {
   CURLM* multi;
   std::map<uint64_t, std::unique_ptr<Transfer>> running;  // the worker's own
   std::thread worker;
+  std::promise<void> worker_stopped;
+  std::future<void> worker_done;
 };
 
 Downloader::Downloader(std::function<void()> on_events) {
@@ -333,7 +356,11 @@ Downloader::Downloader(std::function<void()> on_events) {
   impl_ = std::make_unique<Impl>(std::move(on_events));
 }
 
-Downloader::~Downloader() = default;
+Downloader::~Downloader() {
+  // Shutting down never waits long on a transfer that is stuck: its worker
+  // and what the worker uses are then left to it.
+  if (!impl_->Stop(std::chrono::milliseconds(2000))) (void)impl_.release();
+}
 
 uint64_t Downloader::Start(const DownloadAddress& address, const std::string& file_path,
                            const DownloadLimits& limits) {
@@ -347,7 +374,25 @@ uint64_t Downloader::Start(const DownloadAddress& address, const std::string& fi
   t->url.reset(Curl().url());
   if (!t->easy || !t->url) Raise(err::kOutOfMemory);
 
-  const std::string url = t->local ? FileUrlFor(address.local_path) : address.url;
+  if (t->local) {
+    // The file is opened here, without waiting (a named pipe would hold the
+    // worker, and the engine's shutdown, for good), and must be a regular
+    // file; the transfer library then reads that very file through /proc,
+    // so it cannot be swapped for something else in between.
+    t->local_fd = ::open(address.local_path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    struct stat st {};
+    if (t->local_fd < 0) {
+      t->failure = errno == ENOENT ? LocalFileMissing(address.local_path)
+                                   : LocalFileUnreadable(address.local_path);
+    } else if (::fstat(t->local_fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+      t->failure = LocalFileUnreadable(address.local_path);
+    }
+  }
+  const std::string url = !t->local
+                              ? address.url
+                              : FileUrlFor(t->local_fd >= 0 && !t->failure
+                                               ? "/proc/self/fd/" + std::to_string(t->local_fd)
+                                               : address.local_path);
   if (const CURLUcode rc = Curl().url_set(t->url.get(), CURLUPART_URL, url.c_str(),
                                           CURLU_ALLOW_SPACE | CURLU_URLENCODE);
       rc != CURLUE_OK) {
@@ -369,6 +414,10 @@ uint64_t Downloader::Start(const DownloadAddress& address, const std::string& fi
   Curl().easy_setopt(easy, CURLOPT_TIMEOUT_MS, static_cast<long>(limits.total_timeout.count()));
   Curl().easy_setopt(easy, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(limits.max_bytes));
   Curl().easy_setopt(easy, CURLOPT_USERAGENT, "Flipreel/1.2");
+  // A body the server compressed is stored as it was before: every encoding
+  // the library knows is asked for and undone, and the size limit counts the
+  // bytes after that.
+  Curl().easy_setopt(easy, CURLOPT_ACCEPT_ENCODING, "");
   Curl().easy_setopt(easy, CURLOPT_WRITEFUNCTION, &Impl::OnData);
   Curl().easy_setopt(easy, CURLOPT_WRITEDATA, t.get());
   if (!t->local && address.HasCredentials()) {
