@@ -168,8 +168,10 @@ def run_tool(argv, timeout, memory_cap_mb, env, on_start=None):
     proc.returncode = os.waitstatus_to_exitcode(wait_status)
     for r in readers:
         r.join()
-    return Run(proc.returncode, time.monotonic() - start, usage.ru_maxrss / 1024,
-               b"".join(out), b"".join(err), timed_out, killed_for_memory)
+    run = Run(proc.returncode, time.monotonic() - start, usage.ru_maxrss / 1024,
+              b"".join(out), b"".join(err), timed_out, killed_for_memory)
+    run.timeout = timeout
+    return run
 
 
 class Case:
@@ -188,7 +190,7 @@ class Case:
 def judge(case, run, limits):
     problems = []
     if run.timed_out:
-        problems.append("did not end within %d s" % case.timeout)
+        problems.append("did not end within %.0f s" % run.timeout)
     if run.killed_for_memory:
         problems.append("passed %d MB of resident memory" % limits.cap_mb)
     elif run.rss_mb > limits.rss_mb:
@@ -345,6 +347,8 @@ def main():
                         help="the tool's memory budget; 0 leaves its default")
     parser.add_argument("--slack-mb", type=int, default=256,
                         help="resident memory allowed beyond the budget")
+    parser.add_argument("--slowness", type=float, default=1,
+                        help="how many times longer each case may take (sanitizer builds)")
     parser.add_argument("--only", help="run only cases whose name holds this text")
     args = parser.parse_args()
 
@@ -375,7 +379,7 @@ def main():
             argv = [args.tool] + case.args
             if args.budget_mb:
                 argv += ["--memory-budget", str(args.budget_mb)]
-            run = run_tool(argv, case.timeout, limits.cap_mb, env, case.on_start)
+            run = run_tool(argv, case.timeout * args.slowness, limits.cap_mb, env, case.on_start)
             problems = judge(case, run, limits)
             worst_time = max(worst_time, (run.seconds, case.name))
             worst_rss = max(worst_rss, (run.rss_mb, case.name))
