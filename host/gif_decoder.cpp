@@ -82,9 +82,9 @@ bool EndsBeforeFirstImageTerminator(std::span<const uint8_t> b) {
   return false;
 }
 
-// The most pixels that the LZW data in the given number of bytes can decode
-// to, so that a descriptor promising more is refused before its pixels are
-// allocated. Codes are at least one bit wide, and the k-th code after a clear
+}  // namespace
+
+// Codes are at least one bit wide, and the k-th code after a clear
 // adds at most k pixels (a string one longer than the longest so far), never
 // more than the 4096 of a full code table.
 int64_t MostPixelsEncodable(size_t bytes) {
@@ -93,8 +93,6 @@ int64_t MostPixelsEncodable(size_t bytes) {
   if (codes <= kLongest) return codes * (codes + 1) / 2;
   return kLongest * (kLongest + 1) / 2 + (codes - kLongest) * kLongest;
 }
-
-}  // namespace
 
 bool LooksLikeGif(std::span<const uint8_t> bytes) {
   return bytes.size() >= 6 && std::memcmp(bytes.data(), "GIF", 3) == 0;

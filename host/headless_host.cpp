@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <filesystem>
 
+#include "gif/gif_composer.h"
 #include "host/downloader.h"
 #include "host/gif_decoder.h"
 
@@ -56,6 +57,10 @@ Picture HeadlessHost::LoadPicture(TextView path) {
   if (path.empty()) return Picture();
   const std::string bytes = ReadWholeFile(path);
   return DecodeGif(std::span(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()));
+}
+
+ComposedAnimation HeadlessHost::LoadAnimation(std::string_view bytes) {
+  return ComposeGif(std::span(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()));
 }
 
 int32_t HeadlessHost::MsgBox(TextView text, int16_t style, TextView title) {

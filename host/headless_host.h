@@ -39,7 +39,7 @@ class HeadlessHost : public FileHost {
   void ResizeSurface(float width, float height) { Size(width, height); }
 
   // --- the virtual clock ----------------------------------------------------
-  int64_t Now() const { return now_ms_; }
+  int64_t Now() const override { return now_ms_; }
   // Moves the clock on by ms, firing every tick that falls due on the way.
   void Advance(int64_t ms);
   // Delivers one tick now if the timer is enabled, whatever its interval.
@@ -96,6 +96,7 @@ class HeadlessHost : public FileHost {
   void Refresh() override { ++refreshes_; }
   void NotifyPropertyChanged(std::string_view name) override { notices_.emplace_back(name); }
   Picture LoadPicture(TextView path) override;
+  ComposedAnimation LoadAnimation(std::string_view bytes) override;
   int32_t MsgBox(TextView text, int16_t style, TextView title) override;
   void Randomize() override;
   float Rnd() override;

@@ -13,6 +13,7 @@
 #include <string>
 #include <string_view>
 
+#include "host/animation.h"
 #include "host/elements.h"
 #include "host/errors.h"
 #include "host/picture.h"
@@ -108,6 +109,12 @@ class Host : public ElementSite {
   // Pictures. An empty path gives the empty picture; a file that cannot be
   // decoded is error 481.
   virtual Picture LoadPicture(TextView path) = 0;
+  // A whole animated GIF held in memory, every image composed on its logical
+  // screen (host/animation.h). Data that holds no frame is error 481.
+  virtual ComposedAnimation LoadAnimation(std::string_view bytes) = 0;
+
+  // A steady clock in milliseconds, for timing that must not drift.
+  virtual int64_t Now() const = 0;
 
   // Message boxes: modal; returns the button pressed (1 for OK).
   virtual int32_t MsgBox(TextView text, int16_t style, TextView title) = 0;

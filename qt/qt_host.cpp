@@ -8,6 +8,7 @@
 #include <cmath>
 #include <new>
 
+#include "gif/gif_composer.h"
 #include "host/gif_decoder.h"
 #include "qt/picture_cache.h"
 
@@ -48,6 +49,7 @@ int32_t ShowMessageBox(const MessageBoxRequest& request, QWidget* parent) {
 QtHost::QtHost(QWidget& widget, QtSurface& surface)
     : widget_(widget), surface_(surface), reader_(MakeDefaultAsyncReader(*this)) {
   qtimer_.setTimerType(Qt::PreciseTimer);
+  clock_.start();
   QObject::connect(&qtimer_, &QTimer::timeout, [this] { OnQTimer(); });
   surface_px_ =
       QSize(ToPixels(kInitialWidth, TwipsPerPixelX()), ToPixels(kInitialHeight, TwipsPerPixelY()));
@@ -215,6 +217,10 @@ Picture QtHost::LoadPicture(TextView path) {
     Raise(err::kInvalidPicture);
   if (int64_t{image.width()} * image.height() > kMaxPicturePixels) Raise(err::kInvalidPicture);
   return PictureFromImage(image);
+}
+
+ComposedAnimation QtHost::LoadAnimation(std::string_view bytes) {
+  return ComposeGif(std::span(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()));
 }
 
 int32_t QtHost::MsgBox(TextView text, int16_t style, TextView title) {

@@ -9,6 +9,7 @@
 // surface's background and repaint requests to a QtSurface (FlipreelWidget).
 #pragma once
 
+#include <QElapsedTimer>
 #include <QSize>
 #include <QString>
 #include <QTimer>
@@ -138,6 +139,8 @@ class QtHost final : public FileHost {
   void Refresh() override;
   void NotifyPropertyChanged(std::string_view name) override;
   Picture LoadPicture(TextView path) override;
+  ComposedAnimation LoadAnimation(std::string_view bytes) override;
+  int64_t Now() const override { return clock_.elapsed(); }
   int32_t MsgBox(TextView text, int16_t style, TextView title) override;
   void Randomize() override;
   float Rnd() override { return random_.Next(); }
@@ -161,6 +164,7 @@ class QtHost final : public FileHost {
   int16_t surface_back_style_ = 1;
 
   QTimer qtimer_;
+  QElapsedTimer clock_;
   const Timer* timer_ = nullptr;
   bool manual_ticks_ = false;
   bool in_tick_ = false;
