@@ -16,7 +16,7 @@
 
 #include "control/flipreel.h"
 #include "examples/example_gifs.h"
-#include "host/headless_host.h"
+#include "headless/headless_host.h"
 
 namespace {
 

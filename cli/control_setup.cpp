@@ -3,7 +3,7 @@
 #include <fstream>
 #include <new>
 
-#include "host/saved_form.h"
+#include "saved_form/saved_form.h"
 
 namespace flipreel::cli {
 

@@ -1,19 +1,16 @@
 // info, simulate and pack: the commands that run the control on the headless
 // host.
-#include <fcntl.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
-#include <cerrno>
 #include <chrono>
-#include <cstring>
 #include <iostream>
 #include <memory>
 
 #include "cli/commands.h"
 #include "cli/control_setup.h"
+#include "cli/options.h"
 #include "cli/state_json.h"
-#include "host/saved_form.h"
+#include "saved_form/saved_form.h"
 
 namespace flipreel::cli {
 
@@ -24,40 +21,9 @@ constexpr int kMaxTicks = 1000000;
 // The longest a download may take before it fails with a time-out.
 constexpr std::chrono::seconds kDownloadTimeout{60};
 
-// Why a path the user gave is not a GIF the control can read, in plain words,
-// before the control is given it (it deletes an empty file and says nothing
-// about a file it cannot read).
-std::optional<std::string> DiagnoseGifFile(const std::string& path) {
-  struct stat st {};
-  if (::stat(path.c_str(), &st) != 0)
-    return errno == ENOENT ? "no such file" : std::string(std::strerror(errno));
-  if (S_ISDIR(st.st_mode)) return "is a folder, not a GIF file";
-  if (!S_ISREG(st.st_mode)) return "is not a regular file";
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return "cannot be read: " + std::string(std::strerror(errno));
-  char head[3] = {};
-  const ssize_t n = ::read(fd, head, sizeof head);
-  ::close(fd);
-  if (n < 0) return "cannot be read: " + std::string(std::strerror(errno));
-  if (st.st_size == 0) return "is empty";
-  if (n < 3 || std::memcmp(head, "GIF", 3) != 0) return "is not a GIF file";
-  return std::nullopt;
-}
-
-struct CommonOptions {
-  std::string input;
+struct CommonOptions : InputOptions {
   bool json = false;
   bool design_time = false;
-  std::string control_name;
-  SetupOptions setup;
-  std::optional<int> sequence;
-  std::optional<int> auto_rewind;
-
-  void Finish() {
-    setup.control_name = control_name;
-    if (sequence) setup.sequence = *sequence;
-    if (auto_rewind) setup.auto_rewind = static_cast<int16_t>(*auto_rewind);
-  }
 };
 
 // A control set up on a headless host, with what went wrong told on err.
@@ -75,7 +41,7 @@ struct Session {
     const InputKind kind = ClassifyInput(options.input);
     std::optional<std::string> diagnosis;
     if (kind == InputKind::kGifFile) diagnosis = DiagnoseGifFile(options.input);
-    SetupOptions setup = options.setup;
+    SetupOptions setup = options.Setup();
     if (kind == InputKind::kUrl) {
       // Addresses are really fetched; the set-up waits until the read ends,
       // which the limit makes certain.
@@ -116,28 +82,10 @@ struct Session {
   ~Session() { control->RemoveListener(&events); }
 };
 
-void AddCredentialOptions(CLI::App& sub, SetupOptions& setup) {
-  sub.add_option("--user", setup.user, "addresses: ServerUserName");
-  sub.add_option("--password", setup.password, "addresses: ServerPassword");
-}
-
 void AddCommonOptions(CLI::App& sub, CommonOptions& o) {
-  sub.add_option("input", o.input, "GIF file, saved form, or address")->required();
-  AddCredentialOptions(sub, o.setup);
+  AddInputOptions(sub, o);
   sub.add_flag("--json", o.json, "print JSON");
   sub.add_flag("--design-time", o.design_time, "run the control as in a designer (UserMode False)");
-  sub.add_option("--control", o.control_name,
-                 "saved forms: the control to restore (default: the first Flipreel)");
-}
-
-void AddLayoutOptions(CLI::App& sub, CommonOptions& o) {
-  sub.add_option("--sequence", o.sequence, "0 Normal, 1 Reverse, 2 Random, 3 Ping Pong")
-      ->check(CLI::Range(0, 3));
-  sub.add_option("--autorewind", o.auto_rewind, "passes to play; 0 plays for ever")
-      ->check(CLI::Range(-32768, 32767));
-  sub.add_flag("--border", o.setup.border, "BorderStyle 1");
-  sub.add_flag("--autosize", o.setup.autosize, "AutoSize True");
-  sub.add_flag("--stretch", o.setup.stretch, "Stretch True");
 }
 
 void RunInfo(const CommonOptions& o, std::ostream& out, std::ostream& err) {
@@ -254,10 +202,7 @@ void AddHeadlessCommands(CLI::App& app, std::ostream& out, std::ostream& err) {
     auto o = std::make_shared<CommonOptions>();
     CLI::App* sub = app.add_subcommand("info", "Load a GIF or a saved form and print its state");
     AddCommonOptions(*sub, *o);
-    sub->callback([o, &out, &err] {
-      o->Finish();
-      RunInfo(*o, out, err);
-    });
+    sub->callback([o, &out, &err] { RunInfo(*o, out, err); });
   }
   {
     auto o = std::make_shared<CommonOptions>();
@@ -265,29 +210,22 @@ void AddHeadlessCommands(CLI::App& app, std::ostream& out, std::ostream& err) {
     CLI::App* sub = app.add_subcommand(
         "simulate", "Load a GIF or a saved form and deliver timer ticks, printing each");
     AddCommonOptions(*sub, *o);
-    AddLayoutOptions(*sub, *o);
+    AddPlayOptions(*sub, *o);
     sub->add_option("--ticks", *ticks, "ticks to deliver while the timer is on")
         ->required()
         ->check(CLI::Range(0, kMaxTicks));
-    sub->callback([o, ticks, &out, &err] {
-      o->Finish();
-      RunSimulate(*o, *ticks, out, err);
-    });
+    sub->callback([o, ticks, &out, &err] { RunSimulate(*o, *ticks, out, err); });
   }
   {
     auto p = std::make_shared<PackOptions>();
     CLI::App* sub =
         app.add_subcommand("pack", "Load a GIF into a new control and save it in a saved form");
-    sub->add_option("input", p->common.input, "GIF file, saved form, or address")->required();
-    AddCredentialOptions(*sub, p->common.setup);
+    AddInputOptions(*sub, p->common);
     sub->add_option("-o,--output", p->output, "the saved form to write")->required();
     sub->add_option("--name", p->name, "the control's name in the form (default: Flipreel1, ...)");
-    AddLayoutOptions(*sub, p->common);
+    AddPlayOptions(*sub, p->common);
     sub->add_flag("--no-autostart", p->common.setup.no_autostart, "AutoStart False");
-    sub->callback([p, &out, &err] {
-      p->common.Finish();
-      RunPack(*p, out, err);
-    });
+    sub->callback([p, &out, &err] { RunPack(*p, out, err); });
   }
 }
 

@@ -3,7 +3,6 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QEvent>
-#include <QFileInfo>
 #include <QImage>
 #include <QPainter>
 #include <QSaveFile>
@@ -19,8 +18,10 @@
 
 #include "cli/commands.h"
 #include "cli/control_setup.h"
+#include "cli/options.h"
 #include "qt/colors.h"
 #include "qt/flipreel_widget.h"
+#include "qt/flipreel_widget_p.h"
 
 namespace flipreel::cli {
 
@@ -28,20 +29,22 @@ namespace {
 
 constexpr int kExitFailed = 1;
 constexpr int kMaxTicks = 10000;
+
+// The tool drives the widget's control and host directly: it sets the
+// control up as the headless commands do, and delivers ticks one by one.
+QtHost& HostOf(FlipreelWidget& w) {
+  return FlipreelWidgetPrivate::get(w).host();
+}
+Flipreel& ControlOf(FlipreelWidget& w) {
+  return FlipreelWidgetPrivate::get(w).control();
+}
 constexpr int kDownloadTimeoutMs = 60000;
 // The largest contact sheet we write, in pixels each way.
 constexpr int kMaxSheetSide = 32767;
 
-struct ViewOptions {
-  std::string input;
-  std::optional<int> sequence;
-  std::optional<int> auto_rewind;
+struct ViewOptions : InputOptions {
   std::optional<int> rate;
   std::optional<std::string> background;
-  std::string control_name;
-  std::string user;
-  std::string password;
-  SetupOptions setup;
 };
 
 struct PlayOptions {
@@ -77,22 +80,12 @@ std::optional<int32_t> ParseColor(const std::string& text) {
 }
 
 void AddViewOptions(CLI::App& sub, ViewOptions& o) {
-  sub.add_option("input", o.input, "GIF file, saved form, or address")->required();
-  sub.add_option("--sequence", o.sequence, "0 Normal, 1 Reverse, 2 Random, 3 Ping Pong")
-      ->check(CLI::Range(0, 3));
-  sub.add_option("--autorewind", o.auto_rewind, "passes to play; 0 plays for ever")
-      ->check(CLI::Range(-32768, 32767));
+  AddInputOptions(sub, o);
+  AddPlayOptions(sub, o);
   sub.add_option("--rate", o.rate, "FrameRate in milliseconds (default: the first frame's delay)")
       ->check(CLI::Range(0, 32767));
-  sub.add_flag("--autosize", o.setup.autosize, "AutoSize True: the control takes the GIF's size");
-  sub.add_flag("--stretch", o.setup.stretch, "Stretch True: the GIF is scaled to the control");
-  sub.add_flag("--border", o.setup.border, "BorderStyle 1");
   sub.add_option("--background", o.background,
                  "BackColor: #RRGGBB, a colour name, or a colour value such as &H8000000F");
-  sub.add_option("--control", o.control_name,
-                 "saved forms: the control to restore (default: the first Flipreel)");
-  sub.add_option("--user", o.user, "addresses: ServerUserName");
-  sub.add_option("--password", o.password, "addresses: ServerPassword");
 }
 
 // Prepares the Qt application: render always draws offscreen; play needs a
@@ -139,13 +132,8 @@ void WaitForDownload(FlipreelWidget& w, const std::function<bool()>& told) {
 std::string WhyNothingLoaded(const std::string& input, InputKind kind, bool told) {
   if (kind == InputKind::kUrl)
     return told ? "the download gave no GIF" : "the download did not complete";
-  const QFileInfo file(QString::fromStdString(input));
-  if (!file.exists()) return "no such file";
-  if (file.isDir()) return "is a folder, not a GIF file";
-  if (!file.isReadable()) return "cannot be read";
-  if (file.size() == 0) return "is empty";
-  return kind == InputKind::kSavedForm ? "the saved control holds no GIF it can show"
-                                       : "the control found no frames in it";
+  if (kind == InputKind::kSavedForm) return "the saved control holds no GIF it can show";
+  return DiagnoseGifFile(input).value_or("the control found no frames in it");
 }
 
 // Loads the input into the widget's control as the options say; what went
@@ -158,21 +146,17 @@ bool SetUp(const std::string& command, FlipreelWidget& w, ViewOptions& o) {
   }
   std::vector<MessageBoxRequest> boxes;
   // Boxes of the set-up go to the terminal; later ones are shown as usual.
-  w.host().SetMessageBoxHandler([&](const MessageBoxRequest& box) {
+  HostOf(w).SetMessageBoxHandler([&](const MessageBoxRequest& box) {
     boxes.push_back(box);
     return 1;
   });
-  o.setup.control_name = o.control_name;
-  o.setup.user = o.user;
-  o.setup.password = o.password;
-  if (o.sequence) o.setup.sequence = *o.sequence;
-  if (o.auto_rewind) o.setup.auto_rewind = static_cast<int16_t>(*o.auto_rewind);
-  o.setup.wait_for_download = [&](Flipreel&, Host&) {
+  SetupOptions setup = o.Setup();
+  setup.wait_for_download = [&](Flipreel&, Host&) {
     WaitForDownload(w, [&] { return !boxes.empty(); });
   };
 
-  const SetupResult result = SetUpControl(w.control(), w.host(), o.input, o.setup);
-  w.host().SetMessageBoxHandler(nullptr);
+  const SetupResult result = SetUpControl(ControlOf(w), HostOf(w), o.input, setup);
+  HostOf(w).SetMessageBoxHandler(nullptr);
 
   const std::string prefix = "flipreel " + command + ": ";
   for (const MessageBoxRequest& box : boxes)
@@ -182,7 +166,7 @@ bool SetUp(const std::string& command, FlipreelWidget& w, ViewOptions& o) {
     std::cerr << prefix << where << "error " << result.error->number() << ": "
               << result.error->description() << "\n";
   }
-  if (!w.control().state().FramesLoaded) {
+  if (!ControlOf(w).state().FramesLoaded) {
     std::cerr << prefix << o.input << ": " << WhyNothingLoaded(o.input, result.kind, !boxes.empty())
               << "\n";
     return false;
@@ -200,7 +184,7 @@ bool SetUp(const std::string& command, FlipreelWidget& w, ViewOptions& o) {
 // GIF: the window opens large enough for every frame at its offset.
 void FitToFrames(FlipreelWidget& w) {
   if (w.AutoSize()) return;
-  const Flipreel& c = w.control();
+  const Flipreel& c = ControlOf(w);
   const float inset = c.BorderStyle() != 0 ? 30.0f : 0.0f;
   float right = 0, bottom = 0;
   for (int32_t i = 0; i <= c.state().LastFrame; ++i) {
@@ -211,7 +195,7 @@ void FitToFrames(FlipreelWidget& w) {
   }
   if (right <= 0 || bottom <= 0) return;
   try {
-    w.host().Size(right + inset, bottom + inset);
+    HostOf(w).Size(right + inset, bottom + inset);
   } catch (const HostError&) {
     // The control keeps its size; the window shows what fits.
   }
@@ -317,17 +301,17 @@ QImage ContactSheet(const std::vector<QImage>& cells, int columns, const QFont& 
 void RunRender(RenderOptions& r, int& argc, char** argv) {
   const std::unique_ptr<QApplication> app = MakeApplication("render", true, argc, argv);
   FlipreelWidget w;
-  w.host().SetManualTicks(true);  // ticks come one by one, as fast as they render
+  HostOf(w).SetManualTicks(true);  // ticks come one by one, as fast as they render
   if (!SetUp("render", w, r.view)) throw CLI::RuntimeError(kExitFailed);
   FitToFrames(w);
   if (!w.Playing()) w.StartAnimation();
-  w.host().SetMessageBoxHandler([](const MessageBoxRequest& box) {
+  HostOf(w).SetMessageBoxHandler([](const MessageBoxRequest& box) {
     std::cerr << "flipreel render: " << box.title.toStdString() << ": " << box.text.toStdString()
               << "\n";
     return 1;
   });
 
-  const int ticks = r.ticks.value_or(std::max(1, w.control().state().LastFrame + 1));
+  const int ticks = r.ticks.value_or(std::max(1, ControlOf(w).state().LastFrame + 1));
   const int columns = std::min(r.columns.value_or(std::min(ticks, 8)), ticks);
   const QString frames_dir = QString::fromStdString(r.frames_dir);
   if (!frames_dir.isEmpty() && !QDir().mkpath(frames_dir))
@@ -338,7 +322,7 @@ void RunRender(RenderOptions& r, int& argc, char** argv) {
   QObject::connect(&w, &FlipreelWidget::PlayFinished, [&] { finished_at = int(cells.size()) + 1; });
   for (int t = 1; t <= ticks; ++t) {
     try {
-      w.host().DeliverTick();
+      HostOf(w).DeliverTick();
     } catch (const HostError& e) {
       Fail("render", "tick " + std::to_string(t) + ": error " + std::to_string(e.number()) + ": " +
                          e.description());

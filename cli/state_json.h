@@ -11,8 +11,8 @@
 #include <nlohmann/json.hpp>
 
 #include "control/flipreel.h"
+#include "headless/headless_host.h"
 #include "host/errors.h"
-#include "host/headless_host.h"
 
 namespace flipreel::cli {
 

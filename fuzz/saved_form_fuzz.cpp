@@ -7,8 +7,8 @@
 #include <string_view>
 
 #include "control/flipreel.h"
-#include "host/headless_host.h"
-#include "host/saved_form.h"
+#include "headless/headless_host.h"
+#include "saved_form/saved_form.h"
 
 namespace {
 

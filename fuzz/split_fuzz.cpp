@@ -13,7 +13,7 @@
 #include <string>
 
 #include "control/flipreel.h"
-#include "host/headless_host.h"
+#include "headless/headless_host.h"
 
 namespace {
 

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "host/errors.h"
-#include "host/gif_decoder.h"
+#include "gif/gif_decoder.h"
 
 namespace flipreel {
 

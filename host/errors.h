@@ -33,7 +33,7 @@ inline constexpr int32_t kWrongArguments = 450;           // wrong number of arg
 inline constexpr int32_t kInvalidPicture = 481;           // invalid picture
 inline constexpr int32_t kDownloadFailed = 31001;         // a download did not complete
 inline constexpr int32_t kDialogCancelled = 2001;         // file dialog cancelled
-// The other download failures (host/download.h says when each is raised).
+// The other download failures (net/download.h says when each is raised).
 inline constexpr int32_t kAddressNotSupported = 31002;  // the read request was refused
 inline constexpr int32_t kCannotConnect = 31003;        // no connection to the server
 inline constexpr int32_t kServerError = 31004;          // the server answered an error status

@@ -1,5 +1,5 @@
 // The Qt host's downloader: QNetworkAccessManager fetches http, https and
-// file addresses (host/download.h says which and how) into files in the
+// file addresses (net/download.h says which and how) into files in the
 // host's private folder.
 //
 // Progress is reported as the bytes arrive; the completion is handed to the
@@ -17,7 +17,7 @@
 #include <memory>
 #include <vector>
 
-#include "host/download.h"
+#include "net/download.h"
 #include "qt/qt_host.h"
 
 namespace flipreel {

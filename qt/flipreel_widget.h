@@ -12,8 +12,14 @@
 // start of every such call) and announced with ErrorRaised; the member stops
 // where the error arose, as it does for any caller. Errors the control raises
 // inside a timer tick, a resize or a download report, where there is no
-// caller, are announced the same way and logged with qWarning. C++ clients
-// that prefer exceptions call control() directly.
+// caller, are announced the same way and logged with qWarning.
+//
+// Notices. Every property has a NOTIFY signal carrying the new value. It is
+// emitted once the call through the widget or the host event (a tick, a
+// resize, a download report) that changed the value has ended, whoever
+// changed it: the setter, the control itself (a load sets FrameRate and
+// Frames, a tick CurrentFrame) or a restore. PropertyChanged is the control's
+// own notice that the form is modified.
 //
 // Hit testing. A mouse press asks the control's HitTest event whether the
 // point belongs to the control. The result starts as 3 (hit) where the
@@ -25,20 +31,9 @@
 
 #include <QImage>
 #include <QPixmap>
-#include <QPointer>
-#include <QRegion>
 #include <QString>
 #include <QWidget>
-#include <array>
 #include <memory>
-#include <new>
-#include <type_traits>
-
-#include "control/events.h"
-#include "control/flipreel.h"
-#include "qt/element_painter.h"
-#include "qt/picture_cache.h"
-#include "qt/qt_host.h"
 
 namespace flipreel {
 
@@ -74,33 +69,38 @@ struct FlipreelAsyncProp {
   QString Value;  // the local file's path; empty when the read failed
   int ErrorNumber = 0;
   QString ErrorDescription;
-
-  static FlipreelAsyncProp From(const AsyncProp& prop);
 };
 
-class FlipreelWidget : public QWidget, private QtSurface {
+class FlipreelWidgetPrivate;
+
+class FlipreelWidget : public QWidget {
   Q_OBJECT
-  Q_PROPERTY(QString FlipreelFile READ FlipreelFile WRITE SetFlipreelFile)
-  Q_PROPERTY(int FrameRate READ FrameRate WRITE SetFrameRate)
-  Q_PROPERTY(bool AutoSize READ AutoSize WRITE SetAutoSize)
-  Q_PROPERTY(int Sequence READ Sequence WRITE SetSequence)
-  Q_PROPERTY(bool Stretch READ Stretch WRITE SetStretch)
-  Q_PROPERTY(int BorderColor READ BorderColor WRITE SetBorderColor)
-  Q_PROPERTY(int AutoRewind READ AutoRewind WRITE SetAutoRewind)
-  Q_PROPERTY(bool Playing READ Playing WRITE SetPlaying)
-  Q_PROPERTY(bool AutoStart READ AutoStart WRITE SetAutoStart)
-  Q_PROPERTY(int BackColor READ BackColor WRITE SetBackColor)
-  Q_PROPERTY(int BackStyle READ BackStyle WRITE SetBackStyle)
-  Q_PROPERTY(QImage BackGroundGraphic READ BackGroundGraphic WRITE SetBackGroundGraphic)
-  Q_PROPERTY(int BorderStyle READ BorderStyle WRITE SetBorderStyle)
-  Q_PROPERTY(int Frames READ Frames WRITE SetFrames)
-  Q_PROPERTY(int CurrentFrame READ CurrentFrame WRITE SetCurrentFrame)
-  Q_PROPERTY(QString GifFromURL READ GifFromURL WRITE SetGifFromURL)
-  Q_PROPERTY(QString ServerUserName READ ServerUserName WRITE SetServerUserName)
-  Q_PROPERTY(QString ServerPassword READ ServerPassword WRITE SetServerPassword)
+  Q_PROPERTY(
+      QString FlipreelFile READ FlipreelFile WRITE SetFlipreelFile NOTIFY FlipreelFileChanged)
+  Q_PROPERTY(int FrameRate READ FrameRate WRITE SetFrameRate NOTIFY FrameRateChanged)
+  Q_PROPERTY(bool AutoSize READ AutoSize WRITE SetAutoSize NOTIFY AutoSizeChanged)
+  Q_PROPERTY(int Sequence READ Sequence WRITE SetSequence NOTIFY SequenceChanged)
+  Q_PROPERTY(bool Stretch READ Stretch WRITE SetStretch NOTIFY StretchChanged)
+  Q_PROPERTY(int BorderColor READ BorderColor WRITE SetBorderColor NOTIFY BorderColorChanged)
+  Q_PROPERTY(int AutoRewind READ AutoRewind WRITE SetAutoRewind NOTIFY AutoRewindChanged)
+  Q_PROPERTY(bool Playing READ Playing WRITE SetPlaying NOTIFY PlayingChanged)
+  Q_PROPERTY(bool AutoStart READ AutoStart WRITE SetAutoStart NOTIFY AutoStartChanged)
+  Q_PROPERTY(int BackColor READ BackColor WRITE SetBackColor NOTIFY BackColorChanged)
+  Q_PROPERTY(int BackStyle READ BackStyle WRITE SetBackStyle NOTIFY BackStyleChanged)
+  Q_PROPERTY(QImage BackGroundGraphic READ BackGroundGraphic WRITE SetBackGroundGraphic NOTIFY
+                 BackGroundGraphicChanged)
+  Q_PROPERTY(int BorderStyle READ BorderStyle WRITE SetBorderStyle NOTIFY BorderStyleChanged)
+  Q_PROPERTY(int Frames READ Frames WRITE SetFrames NOTIFY FramesChanged)
+  Q_PROPERTY(int CurrentFrame READ CurrentFrame WRITE SetCurrentFrame NOTIFY CurrentFrameChanged)
+  Q_PROPERTY(QString GifFromURL READ GifFromURL WRITE SetGifFromURL NOTIFY GifFromURLChanged)
+  Q_PROPERTY(QString ServerUserName READ ServerUserName WRITE SetServerUserName NOTIFY
+                 ServerUserNameChanged)
+  Q_PROPERTY(QString ServerPassword READ ServerPassword WRITE SetServerPassword NOTIFY
+                 ServerPasswordChanged)
   // The widget's own settings.
-  Q_PROPERTY(bool UserMode READ UserMode WRITE SetUserMode)
-  Q_PROPERTY(qint64 PaintCacheBudget READ PaintCacheBudget WRITE SetPaintCacheBudget)
+  Q_PROPERTY(bool UserMode READ UserMode WRITE SetUserMode NOTIFY UserModeChanged)
+  Q_PROPERTY(qint64 PaintCacheBudget READ PaintCacheBudget WRITE SetPaintCacheBudget NOTIFY
+                 PaintCacheBudgetChanged)
 
  public:
   // Values of the control's enumerations.
@@ -167,14 +167,10 @@ class FlipreelWidget : public QWidget, private QtSurface {
   // Bytes of paint-ready frame copies kept per widget (default 64 MB).
   qint64 PaintCacheBudget() const;
   void SetPaintCacheBudget(qint64 bytes);
-  FlipreelError lastError() const { return last_error_; }
+  FlipreelError lastError() const;
   // Valid only while a HitTest signal is being handled.
   void SetHitResult(int result);
   int HitResult() const;
-
-  // Saved state through a property bag: what a form saves and restores.
-  void ReadProperties(const PropertyBag& bag);
-  void WriteProperties(PropertyBag& bag);
 
   // Saved-form files (JSON files of controls' bags). LoadForm restores this
   // control from the form's control of that name, or from its first Flipreel
@@ -185,13 +181,6 @@ class FlipreelWidget : public QWidget, private QtSurface {
   // form cannot be read, restored or written.
   bool LoadForm(const QString& path, const QString& control_name = {});
   bool SaveForm(const QString& path, const QString& control_name);
-
-  // Direct access for C++ clients, hosts and tests (members throw HostError).
-  Flipreel& control() { return *control_; }
-  const Flipreel& control() const { return *control_; }
-  QtHost& host() { return *host_; }
-  PictureCache& pictureCache() { return cache_; }
-  TwipScale scale() const;
 
   QSize sizeHint() const override;
   // Paints the elements that touch clip (widget pixels) onto painter.
@@ -219,6 +208,28 @@ class FlipreelWidget : public QWidget, private QtSurface {
   // A host error: from a call through the widget, or from a host event.
   void ErrorRaised(int number, const QString& description);
 
+  // The properties' NOTIFY signals.
+  void FlipreelFileChanged(const QString& value);
+  void FrameRateChanged(int value);
+  void AutoSizeChanged(bool value);
+  void SequenceChanged(int value);
+  void StretchChanged(bool value);
+  void BorderColorChanged(int value);
+  void AutoRewindChanged(int value);
+  void PlayingChanged(bool value);
+  void AutoStartChanged(bool value);
+  void BackColorChanged(int value);
+  void BackStyleChanged(int value);
+  void BackGroundGraphicChanged(const QImage& value);
+  void BorderStyleChanged(int value);
+  void FramesChanged(int value);
+  void CurrentFrameChanged(int value);
+  void GifFromURLChanged(const QString& value);
+  void ServerUserNameChanged(const QString& value);
+  void ServerPasswordChanged(const QString& value);
+  void UserModeChanged(bool value);
+  void PaintCacheBudgetChanged(qint64 value);
+
  protected:
   void paintEvent(QPaintEvent* event) override;
   void resizeEvent(QResizeEvent* event) override;
@@ -230,67 +241,9 @@ class FlipreelWidget : public QWidget, private QtSurface {
   void mouseReleaseEvent(QMouseEvent* event) override;
 
  private:
-  // QtSurface
-  void ElementChanged(const Element& element, ElementProperty what) override;
-  void SurfaceBackChanged() override;
-  void RefreshRequested() override;
-  void TickEnded() override;
-  void PropertyNotified(std::string_view name) override;
-  void HostEventFailed(std::string_view event, const HostError& error) override;
-
-  class EventRelay;
-  // How each painted element looked when last painted, to repaint only what
-  // changed: the old and the new rectangle of an element that changed.
-  struct Look {
-    QRect rect;
-    const PictureData* picture = nullptr;
-    bool visible = false, stretch = false;
-    int16_t back_style = 0, border_style = 0;
-    int32_t back_color = 0, border_color = 0;
-    bool operator==(const Look&) const = default;
-  };
-  enum PaintedElement { kBackShape, kBackImage, kGifImage, kBorderShape, kPaintedCount };
-  Look LookOf(PaintedElement which) const;
-  void RefreshLooks();
-  void UpdateOpaqueness();
-
-  // Runs a member for a Qt client: clears lastError, keeps the error raised.
-  template <typename Fn>
-  auto Call(Fn&& fn) -> decltype(fn());
-  void Fail(const HostError& error);
-
-  // Hit testing and passing mouse events to the widget below.
-  bool PaintsAt(QPoint pos);
-  bool AskHitTest(QPointF pos);
-  QWidget* WidgetBelow(QPointF global_pos);
-  void Forward(QMouseEvent* event);
-
-  PictureCache cache_;
-  std::array<Look, kPaintedCount> looks_{};
-  QRegion tick_dirty_;  // what the tick being delivered has changed so far
-  FlipreelError last_error_;
-  int16_t* hit_result_ = nullptr;
-  QPointer<QWidget> forward_to_;
-  std::unique_ptr<EventRelay> relay_;
-  std::unique_ptr<QtHost> host_;
-  std::unique_ptr<Flipreel> control_;
+  friend class FlipreelWidgetPrivate;
+  std::unique_ptr<FlipreelWidgetPrivate> d_;
 };
-
-// A host error (or running out of memory) ends the member and becomes
-// lastError; the steps done before stay done.
-template <typename Fn>
-auto FlipreelWidget::Call(Fn&& fn) -> decltype(fn()) {
-  using Result = decltype(fn());
-  last_error_ = {};
-  try {
-    return fn();
-  } catch (const HostError& e) {
-    Fail(e);
-  } catch (const std::bad_alloc&) {
-    Fail(HostError(err::kOutOfMemory));
-  }
-  if constexpr (!std::is_void_v<Result>) return Result{};
-}
 
 }  // namespace flipreel
 

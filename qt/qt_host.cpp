@@ -9,7 +9,7 @@
 #include <new>
 
 #include "gif/gif_composer.h"
-#include "host/gif_decoder.h"
+#include "gif/gif_decoder.h"
 #include "qt/picture_cache.h"
 
 namespace flipreel {
@@ -60,6 +60,14 @@ QtHost::~QtHost() {
   qtimer_.stop();
 }
 
+// The timer is an element of the control: it goes with the control, which
+// detaches on its way out, and belongs to no other control.
+void QtHost::Attach(HostedControl* control) {
+  control_ = control;
+  timer_ = nullptr;
+  qtimer_.stop();
+}
+
 // Twips per pixel follow the screen the widget is on: 1440 / logical DPI.
 float QtHost::TwipsPerPixelX() const {
   const int dpi = widget_.logicalDpiX();
@@ -106,18 +114,13 @@ void QtHost::OnQTimer() {
   // A tick that neither stops nor re-arms the timer leaves the QTimer running
   // on its schedule.
   in_tick_ = true;
-  RunHostEvent("Timer1", [this] {
-    ++ticks_delivered_;
-    control_->OnTimer();
-  });
+  RunHostEvent("Timer1", [this] { control_->OnTimer(); });
   in_tick_ = false;
   surface_.TickEnded();
 }
 
 bool QtHost::DeliverTick() {
-  if (!timer_ || !timer_->enabled()) return false;
-  ++ticks_delivered_;
-  if (!control_) return true;
+  if (!control_ || !timer_ || !timer_->enabled()) return false;
   // The surface hears of the end of the tick even when the tick fails.
   struct EndTick {
     QtHost& host;
@@ -144,6 +147,7 @@ void QtHost::RunHostEvent(std::string_view event, Fn&& fn) {
     // Nothing may escape into the event loop.
     surface_.HostEventFailed(event, HostError(err::kInvalidCall, e.what()));
   }
+  surface_.HostEventEnded();
 }
 
 float QtHost::SurfaceWidth() const {

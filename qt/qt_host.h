@@ -2,7 +2,7 @@
 // QWidget. The widget's size is the control's size (twips = pixels x twips
 // per pixel, 1440 / the widget's logical DPI); Timer1 is a precise QTimer;
 // message boxes are QMessageBox; files, the private folder and random
-// numbers are the shared building blocks of host/files.h; pictures decode
+// numbers are the shared building blocks of platform/files.h; pictures decode
 // with the GIF loader or QImage. Everything runs on the GUI thread.
 //
 // The host does no painting itself: it forwards every element change, the
@@ -18,8 +18,8 @@
 #include <memory>
 #include <string_view>
 
-#include "host/files.h"
 #include "host/host.h"
+#include "platform/files.h"
 
 class QWidget;
 
@@ -68,6 +68,8 @@ class QtSurface {
   virtual void RefreshRequested() = 0;
   // A tick has been delivered: what it changed can be painted now.
   virtual void TickEnded() = 0;
+  // Another host event (a resize from outside, a download report) has ended.
+  virtual void HostEventEnded() = 0;
   virtual void PropertyNotified(std::string_view name) = 0;
   // The control failed inside a host event (a tick, a resize, a download
   // report): there is no caller to hand the error to.
@@ -99,10 +101,11 @@ class QtHost final : public FileHost {
   // Delivers one tick now if Timer1 is enabled, whatever its interval. Errors
   // of the tick reach the caller.
   bool DeliverTick();
+  // The control's timer once it has changed; null until then and after the
+  // control has gone.
   const Timer* timer() const { return timer_; }
   bool timer_running() const { return qtimer_.isActive(); }
   int timer_interval_ms() const { return qtimer_.interval(); }
-  int ticks_delivered() const { return ticks_delivered_; }
   // Whether a tick is being delivered to the control right now.
   bool in_tick() const { return in_tick_; }
 
@@ -126,7 +129,7 @@ class QtHost final : public FileHost {
   void DeliverAsyncReadComplete(AsyncProp& prop);
 
   // --- Host -------------------------------------------------------------------
-  void Attach(HostedControl* control) override { control_ = control; }
+  void Attach(HostedControl* control) override;
   bool UserMode() const override { return user_mode_; }
   float TwipsPerPixelX() const override;
   float TwipsPerPixelY() const override;
@@ -151,7 +154,8 @@ class QtHost final : public FileHost {
  private:
   void Rearm();
   void OnQTimer();
-  // Runs a host event on the control, handing any error to the surface.
+  // Runs a host event on the control, handing any error to the surface, and
+  // tells the surface when it has ended.
   template <typename Fn>
   void RunHostEvent(std::string_view event, Fn&& fn);
 
@@ -168,7 +172,6 @@ class QtHost final : public FileHost {
   const Timer* timer_ = nullptr;
   bool manual_ticks_ = false;
   bool in_tick_ = false;
-  int ticks_delivered_ = 0;
   int resizes_delivered_ = 0;
 
   MessageBoxHandler message_box_;

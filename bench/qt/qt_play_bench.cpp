@@ -36,10 +36,16 @@
 
 #include "examples/example_gifs.h"
 #include "qt/flipreel_widget.h"
+#include "qt/flipreel_widget_p.h"
 
 namespace {
 
 using flipreel::FlipreelWidget;
+
+// The widget's paint-ready frame copies.
+const flipreel::PictureCache& CacheOf(FlipreelWidget& w) {
+  return flipreel::FlipreelWidgetPrivate::get(w).cache();
+}
 
 double CpuSeconds() {
   rusage ru{};
@@ -146,12 +152,12 @@ int PlayWidget(const QString& file, int seconds, bool hidden) {
     RunEventsFor(200);
   }
   paints = frames = 0;
-  const int64_t conversions = w.pictureCache().conversions();
+  const int64_t conversions = CacheOf(w).conversions();
   const double cpu = CpuSeconds();
   RunEventsFor(seconds * 1000);
   std::printf("cpu=%.4f frames=%d paints=%d conversions=%lld width=%d height=%d\n",
               CpuSeconds() - cpu, frames, paints,
-              static_cast<long long>(w.pictureCache().conversions() - conversions), w.width(),
+              static_cast<long long>(CacheOf(w).conversions() - conversions), w.width(),
               w.height());
   return 0;
 }
@@ -227,7 +233,7 @@ int MemoryWidget(const QString& file) {
   RunEventsFor(300);
   const double after = ResidentMb();
   std::printf("mb=%.1f frames=%d kept_mb=%.1f\n", after - before, w.Frames(),
-              w.pictureCache().kept_bytes() / 1048576.0);
+              CacheOf(w).kept_bytes() / 1048576.0);
   return 0;
 }
 

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "control/flipreel.h"
-#include "host/headless_host.h"
+#include "headless/headless_host.h"
 #include "tests/support/gif_builder.h"
 #include "tests/support/test_files.h"
 

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "control/flipreel.h"
-#include "host/headless_host.h"
+#include "headless/headless_host.h"
 #include "tests/support/checks.h"
 
 namespace coretest {

@@ -3,8 +3,8 @@
 #include <gtest/gtest.h>
 
 #include "control/flipreel.h"
-#include "host/download.h"
-#include "host/headless_host.h"
+#include "headless/headless_host.h"
+#include "net/download.h"
 
 using namespace flipreel;
 

@@ -8,8 +8,8 @@
 #include <vector>
 
 #include "control/flipreel.h"
-#include "host/download.h"
-#include "host/headless_host.h"
+#include "headless/headless_host.h"
+#include "net/download.h"
 
 // A message box the control asked for: text, style and title.
 using RigMessage = flipreel::HeadlessHost::Message;

@@ -5,7 +5,7 @@
 #include <filesystem>
 
 #include "control/flipreel.h"
-#include "host/saved_form.h"
+#include "saved_form/saved_form.h"
 #include "tests/download/download_rig.h"
 #include "tests/support/gif_builder.h"
 #include "tests/support/http_server.h"

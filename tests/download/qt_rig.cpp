@@ -5,6 +5,7 @@
 
 #include "qt/async_reader.h"
 #include "qt/flipreel_widget.h"
+#include "qt/flipreel_widget_p.h"
 #include "tests/download/download_rig.h"
 
 namespace {
@@ -21,7 +22,7 @@ class QtRig final : public DownloadRig {
   QtRig() {
     g_qt_log = &log_;
     previous_handler_ = qInstallMessageHandler(RecordQtMessage);
-    widget_.host().SetMessageBoxHandler([this](const flipreel::MessageBoxRequest& box) {
+    inside().host().SetMessageBoxHandler([this](const flipreel::MessageBoxRequest& box) {
       messages_.push_back({box.text.toStdU16String(), box.style, box.title.toStdU16String()});
       return 1;
     });
@@ -32,8 +33,8 @@ class QtRig final : public DownloadRig {
     qInstallMessageHandler(previous_handler_);
     g_qt_log = nullptr;
   }
-  flipreel::Flipreel& control() override { return widget_.control(); }
-  flipreel::Host& host() override { return widget_.host(); }
+  flipreel::Flipreel& control() override { return inside().control(); }
+  flipreel::Host& host() override { return inside().host(); }
   void SetLimits(const flipreel::DownloadLimits& limits) override { reader().SetLimits(limits); }
   bool WaitForReads(std::chrono::milliseconds timeout) override {
     return reader().WaitForReads(timeout);
@@ -48,8 +49,11 @@ class QtRig final : public DownloadRig {
   std::vector<std::string> log() const override { return log_; }
 
  private:
+  flipreel::FlipreelWidgetPrivate& inside() {
+    return flipreel::FlipreelWidgetPrivate::get(widget_);
+  }
   flipreel::AsyncReader& reader() {
-    return dynamic_cast<flipreel::AsyncReader&>(*widget_.host().async_reader());
+    return dynamic_cast<flipreel::AsyncReader&>(*inside().host().async_reader());
   }
 
   QtMessageHandler previous_handler_ = nullptr;

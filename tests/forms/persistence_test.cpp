@@ -4,7 +4,7 @@
 #include <algorithm>
 
 #include "control/flipreel.h"
-#include "host/headless_host.h"
+#include "headless/headless_host.h"
 #include "tests/support/checks.h"
 #include "tests/support/gif_builder.h"
 

@@ -10,8 +10,8 @@
 #include <vector>
 
 #include "control/flipreel.h"
-#include "host/gif_decoder.h"
-#include "host/headless_host.h"
+#include "gif/gif_decoder.h"
+#include "headless/headless_host.h"
 #include "tests/support/checks.h"
 #include "tests/support/gif_builder.h"
 #include "tests/support/test_files.h"

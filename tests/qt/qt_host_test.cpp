@@ -24,20 +24,20 @@ TEST(QtHost, TimerTicksAtFrameRateAndStopsForIntervalZero) {
   GifFile file(FourFrames());  // delays of 10 hundredths: FrameRate 100
   FlipreelWidget w;
   w.SetFlipreelFile(file.qpath());
-  EXPECT_TRUE(w.host().timer_running());
-  EXPECT_EQ(w.host().timer_interval_ms(), 100);
+  EXPECT_TRUE(HostOf(w).timer_running());
+  EXPECT_EQ(HostOf(w).timer_interval_ms(), 100);
 
   w.SetFrameRate(20);
   QSignalSpy frames(&w, &FlipreelWidget::Frame);
   EXPECT_TRUE(frames.wait(2000));
-  EXPECT_EQ(w.host().timer_interval_ms(), 20);
+  EXPECT_EQ(HostOf(w).timer_interval_ms(), 20);
 
   w.SetFrameRate(0);  // an interval of 0 never ticks
-  EXPECT_FALSE(w.host().timer_running());
+  EXPECT_FALSE(HostOf(w).timer_running());
   EXPECT_TRUE(w.Playing());
   w.StopAnimation();
   w.SetFrameRate(30);
-  EXPECT_FALSE(w.host().timer_running());
+  EXPECT_FALSE(HostOf(w).timer_running());
   EXPECT_FALSE(w.Playing());
 }
 
@@ -45,7 +45,7 @@ TEST(QtHost, ResizesReachTheControlOnlyOnARealChange) {
   FlipreelWidget w;
   w.show();
   ASSERT_TRUE(QTest::qWaitForWindowExposed(&w));
-  QtHost& host = w.host();
+  QtHost& host = HostOf(w);
   const int before = host.resizes_delivered();
 
   w.resize(300, 200);  // as a user or a layout would
@@ -66,7 +66,7 @@ TEST(QtHost, ResizesReachTheControlOnlyOnARealChange) {
   w.SetBorderStyle(1);
   w.resize(120, 80);
   QCoreApplication::processEvents();
-  EXPECT_FLOAT_EQ(w.control().shpBorder().width(), 1800);
+  EXPECT_FLOAT_EQ(ControlOf(w).shpBorder().width(), 1800);
   const QImage s = Shot(w);
   EXPECT_EQ(At(s, 119, 79), At(s, 0, 0));  // the outline follows the new size
 }
@@ -102,7 +102,7 @@ TEST(QtHost, LoadPictureDecodesGifsAndOtherFormats) {
   const std::string junk = dir.Write("junk.png", "not a picture");
 
   FlipreelWidget w;
-  QtHost& host = w.host();
+  QtHost& host = HostOf(w);
   const Picture from_png = host.LoadPicture(Utf8ToText(png_path));
   EXPECT_EQ(from_png.width(), 3);
   EXPECT_EQ(from_png.data()->PixelArgb(1, 1), 0xFF0A141Eu);
@@ -125,7 +125,7 @@ TEST(QtHost, DownloadsGoToTheReaderThatIsPluggedIn) {
   FlipreelWidget w;
   auto reader = std::make_unique<Recorder>();
   Recorder& r = *reader;
-  w.host().SetAsyncReader(std::move(reader));
+  HostOf(w).SetAsyncReader(std::move(reader));
   w.SetGifFromURL("http://example.invalid/a.gif");
   w.CancelAsyncRead();
   ASSERT_EQ(r.calls.size(), 2u);
@@ -135,11 +135,11 @@ TEST(QtHost, DownloadsGoToTheReaderThatIsPluggedIn) {
   // Without a reader, the request fails and the control's message box goes to
   // the handler instead of the screen.
   std::vector<MessageBoxRequest> boxes;
-  w.host().SetMessageBoxHandler([&](const MessageBoxRequest& b) {
+  HostOf(w).SetMessageBoxHandler([&](const MessageBoxRequest& b) {
     boxes.push_back(b);
     return 1;
   });
-  w.host().SetAsyncReader(nullptr);
+  HostOf(w).SetAsyncReader(nullptr);
   w.SetGifFromURL("http://example.invalid/b.gif");
   ASSERT_EQ(boxes.size(), 1u);
   EXPECT_EQ(boxes[0].title, "Download Failed");
@@ -178,7 +178,7 @@ TEST(FlipreelWidgetInterface, ErrorsBecomeLastErrorAndASignal) {
 TEST(FlipreelWidgetInterface, PropertiesAndEventsAreReachableByName) {
   GifFile file(FourFrames());
   FlipreelWidget w;
-  w.host().SetManualTicks(true);
+  HostOf(w).SetManualTicks(true);
   QSignalSpy changed(&w, &FlipreelWidget::PropertyChanged);
   QSignalSpy frame(&w, &FlipreelWidget::Frame);
   QSignalSpy finished(&w, &FlipreelWidget::PlayFinished);
@@ -193,7 +193,7 @@ TEST(FlipreelWidgetInterface, PropertiesAndEventsAreReachableByName) {
   EXPECT_FLOAT_EQ(w.FrameHeight(3), 6);
   EXPECT_EQ(w.GetFrame(1).pixel(0, 0) | 0xFF000000u, Rgb(kGreen));
 
-  for (int t = 0; t < 5; ++t) w.host().DeliverTick();
+  for (int t = 0; t < 5; ++t) HostOf(w).DeliverTick();
   EXPECT_EQ(frame.count(), 5);
   EXPECT_EQ(finished.count(), 1);
   EXPECT_FALSE(w.Playing());
@@ -225,7 +225,7 @@ TEST(FlipreelWidgetInterface, ClicksOutsideTheHitAreaPassToTheWidgetBelow) {
   // leaves only the picture's opaque pixels.
   PropertyBag bag;
   bag.WriteProperty("BackStyle", Variant(int16_t{0}), Variant(int16_t{1}));
-  w.ReadProperties(bag);
+  FlipreelWidgetPrivate::get(w).ReadProperties(bag);
   w.SetFlipreelFile(file.qpath());
   w.move(10, 10);
   form.show();
@@ -273,29 +273,29 @@ class PaintRecorder : public FlipreelWidget {
 TEST(FlipreelWidgetPainting, TicksRepaintOnlyWhatChangedAndNothingWhileHidden) {
   GifFile file(FourFrames());
   PaintRecorder w;
-  w.host().SetManualTicks(true);
+  HostOf(w).SetManualTicks(true);
   w.SetFlipreelFile(file.qpath());
   w.show();
   ASSERT_TRUE(QTest::qWaitForWindowExposed(&w));
   QCoreApplication::processEvents();
   w.painted.clear();
 
-  w.host().DeliverTick();  // shows frame 0 again: nothing changes on screen
+  HostOf(w).DeliverTick();  // shows frame 0 again: nothing changes on screen
   QCoreApplication::processEvents();
   EXPECT_TRUE(w.painted.empty());
 
-  w.host().DeliverTick();  // frame 0 at (0, 0) gives way to frame 1 at (2, 1)
+  HostOf(w).DeliverTick();  // frame 0 at (0, 0) gives way to frame 1 at (2, 1)
   QCoreApplication::processEvents();
   ASSERT_FALSE(w.painted.empty());
   for (const QRect& r : w.painted) EXPECT_TRUE(QRect(0, 0, 12, 7).contains(r)) << r.width();
 
   w.hide();
   w.painted.clear();
-  const int64_t conversions = w.pictureCache().conversions();
-  for (int t = 0; t < 8; ++t) w.host().DeliverTick();
+  const int64_t conversions = CacheOf(w).conversions();
+  for (int t = 0; t < 8; ++t) HostOf(w).DeliverTick();
   QCoreApplication::processEvents();
   EXPECT_TRUE(w.painted.empty());
-  EXPECT_EQ(w.pictureCache().conversions(), conversions);
+  EXPECT_EQ(CacheOf(w).conversions(), conversions);
 }
 
 TEST(PictureCache, KeepsCopiesWithinTheBudgetAndConvertsTheRestWhenShown) {
@@ -359,7 +359,7 @@ TEST(FlipreelWidgetForms, SavesAndRestoresThroughASavedFormFile) {
     ASSERT_TRUE(w.SaveForm(form, "Reel")) << w.lastError().description.toStdString();
   }
   FlipreelWidget w;
-  w.host().SetManualTicks(true);
+  HostOf(w).SetManualTicks(true);
   ASSERT_TRUE(w.LoadForm(form)) << w.lastError().description.toStdString();
   EXPECT_EQ(w.Frames(), 4);
   EXPECT_EQ(w.Sequence(), 3);

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "qt/flipreel_widget.h"
+#include "qt/flipreel_widget_p.h"
 #include "tests/support/gif_builder.h"
 #include "tests/support/test_files.h"
 
@@ -56,6 +57,18 @@ inline testgif::Gif FourFrames() {
   return GifOf(20, 12,
                {Block(0, 0, 10, 6, kRed, kBlue), Block(2, 1, 10, 6, kGreen, kYellow),
                 Block(4, 2, 10, 6, kCyan, kMagenta), Block(6, 3, 10, 6, kWhite, kRed)});
+}
+
+// The widget's insides, for tests that drive the host tick by tick or look at
+// the control's elements and the paint cache.
+inline flipreel::QtHost& HostOf(flipreel::FlipreelWidget& w) {
+  return flipreel::FlipreelWidgetPrivate::get(w).host();
+}
+inline flipreel::Flipreel& ControlOf(flipreel::FlipreelWidget& w) {
+  return flipreel::FlipreelWidgetPrivate::get(w).control();
+}
+inline flipreel::PictureCache& CacheOf(flipreel::FlipreelWidget& w) {
+  return flipreel::FlipreelWidgetPrivate::get(w).cache();
 }
 
 // What the widget shows, as opaque pixels.

@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "control/flipreel.h"
-#include "host/headless_host.h"
+#include "headless/headless_host.h"
 #include "tests/qt/qt_test_support.h"
 
 using namespace flipreel;
@@ -30,7 +30,7 @@ struct Loaded {
   explicit Loaded(const testgif::Gif& gif, bool border = false, bool autosize = false,
                   bool stretch = false)
       : file(gif) {
-    w.host().SetManualTicks(true);
+    HostOf(w).SetManualTicks(true);
     if (border) w.SetBorderStyle(1);
     if (autosize) w.SetAutoSize(true);
     if (stretch) w.SetStretch(true);
@@ -47,8 +47,8 @@ TEST(WidgetPaint, FirstFrameAtTheTopLeftAndLaterFramesAtTheirOffsets) {
   ExpectSpots(Shot(l.w), {{10, 0, face}, {0, 6, face}});
 
   // The first tick shows frame 0 again, the second frame 1 at (2, 1).
-  l.w.host().DeliverTick();
-  l.w.host().DeliverTick();
+  HostOf(l.w).DeliverTick();
+  HostOf(l.w).DeliverTick();
   const QImage s = Shot(l.w);
   ExpectSpots(s, {{1, 1, face}, {2, 0, face}, {2, 1, kGreen}, {11, 6, kYellow}, {12, 6, face}});
 }
@@ -139,7 +139,7 @@ TEST(WidgetPaint, AutoSizeSizesTheWidgetToTheFramesPlusTheBorder) {
     ASSERT_FALSE(l.w.lastError()) << l.w.lastError().description.toStdString();
     EXPECT_EQ(l.w.size(), row.expected) << "border " << row.border;
     EXPECT_EQ(l.w.sizeHint(), row.expected);
-    EXPECT_FLOAT_EQ(l.w.host().SurfaceWidth(), row.expected.width() * 15.0f);
+    EXPECT_FLOAT_EQ(HostOf(l.w).SurfaceWidth(), row.expected.width() * 15.0f);
   }
 }
 
@@ -162,7 +162,7 @@ TEST(WidgetPaint, PlayedSequenceMatchesTheHeadlessHostTickByTick) {
     Flipreel reference(headless);
     reference.InitProperties();
     FlipreelWidget w;
-    w.host().SetManualTicks(true);
+    HostOf(w).SetManualTicks(true);
     if (row.border) {
       reference.SetBorderStyle(1);
       w.SetBorderStyle(1);
@@ -175,8 +175,8 @@ TEST(WidgetPaint, PlayedSequenceMatchesTheHeadlessHostTickByTick) {
     w.SetAutoRewind(row.auto_rewind);
     for (int tick = 1; tick <= 20; ++tick) {
       SCOPED_TRACE(testing::Message() << "sequence " << row.sequence << " tick " << tick);
-      ASSERT_EQ(headless.DeliverTick(), w.host().DeliverTick());
-      const Flipreel& c = w.control();
+      ASSERT_EQ(headless.DeliverTick(), HostOf(w).DeliverTick());
+      const Flipreel& c = ControlOf(w);
       const int index = shown(reference);
       ASSERT_GE(index, 0);
       ASSERT_EQ(shown(c), index);

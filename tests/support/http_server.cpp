@@ -9,7 +9,7 @@
 #include <cctype>
 #include <stdexcept>
 
-#include "host/saved_form.h"
+#include "saved_form/saved_form.h"
 
 namespace testhttp {
 

@@ -1,4 +1,4 @@
-#include "host/files.h"
+#include "platform/files.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>

@@ -11,9 +11,9 @@
 #include <string>
 #include <vector>
 
-#include "host/download.h"
-#include "host/files.h"
 #include "host/host.h"
+#include "net/download.h"
+#include "platform/files.h"
 
 namespace flipreel {
 
@@ -70,7 +70,7 @@ class HeadlessHost : public FileHost {
   void ReportProgress(TextView property_name, AsyncProp prop);
 
   // Real downloads. Once enabled, AsyncRead fetches the address (http, https,
-  // file and local paths; host/download.h) on a worker thread into a file in
+  // file and local paths; net/download.h) on a worker thread into a file in
   // PrivateFolder(). Progress and completion wait in a queue until
   // ProcessEvents() delivers them; the file is deleted once the completion
   // has been handled. Until then reads only wait for CompleteRead.

@@ -1,4 +1,4 @@
-#include "host/gif_encoder.h"
+#include "gif/gif_encoder.h"
 
 #include <gif_lib.h>
 

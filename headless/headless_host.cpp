@@ -1,11 +1,11 @@
-#include "host/headless_host.h"
+#include "headless/headless_host.h"
 
 #include <algorithm>
 #include <filesystem>
 
 #include "gif/gif_composer.h"
-#include "host/downloader.h"
-#include "host/gif_decoder.h"
+#include "gif/gif_decoder.h"
+#include "net/downloader.h"
 
 namespace flipreel {
 

@@ -1,4 +1,4 @@
-#include "host/downloader.h"
+#include "net/downloader.h"
 
 #include <curl/curl.h>
 #include <fcntl.h>
@@ -15,7 +15,7 @@
 #include <set>
 #include <thread>
 
-#include "host/files.h"
+#include "platform/files.h"
 
 namespace flipreel {
 

@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-#include "host/download.h"
+#include "net/download.h"
 
 namespace flipreel {
 

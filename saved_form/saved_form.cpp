@@ -1,4 +1,4 @@
-#include "host/saved_form.h"
+#include "saved_form/saved_form.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -13,8 +13,8 @@
 #include <nlohmann/json.hpp>
 #include <utility>
 
-#include "host/gif_decoder.h"
-#include "host/gif_encoder.h"
+#include "gif/gif_decoder.h"
+#include "gif/gif_encoder.h"
 #include "host/text.h"
 
 namespace flipreel {

@@ -1,4 +1,4 @@
-#include "host/download.h"
+#include "net/download.h"
 
 #include <algorithm>
 #include <cctype>

@@ -1,4 +1,4 @@
-#include "host/gif_decoder.h"
+#include "gif/gif_decoder.h"
 
 #include <gif_lib.h>
 

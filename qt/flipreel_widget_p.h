@@ -1,0 +1,139 @@
+// The inside of FlipreelWidget: the control, the QtHost it is sited on and
+// the paint-ready frame cache, with the painting and hit-testing state.
+//
+// Not part of the widget's interface. In-tree code that drives the control
+// itself (the command-line tool, benchmarks, tests) reaches it through
+// FlipreelWidgetPrivate::get; applications use FlipreelWidget alone.
+#pragma once
+
+#include <QPointer>
+#include <QRegion>
+#include <array>
+#include <memory>
+#include <new>
+#include <type_traits>
+
+#include "control/flipreel.h"
+#include "qt/element_painter.h"
+#include "qt/flipreel_widget.h"
+#include "qt/picture_cache.h"
+#include "qt/qt_host.h"
+
+namespace flipreel {
+
+class FlipreelWidgetPrivate final : private QtSurface {
+ public:
+  explicit FlipreelWidgetPrivate(FlipreelWidget& widget);
+  ~FlipreelWidgetPrivate() override;
+  FlipreelWidgetPrivate(const FlipreelWidgetPrivate&) = delete;
+  FlipreelWidgetPrivate& operator=(const FlipreelWidgetPrivate&) = delete;
+
+  static FlipreelWidgetPrivate& get(FlipreelWidget& widget) { return *widget.d_; }
+
+  // Members of the control throw HostError; changes made through them are
+  // announced (NOTIFY signals, repaints) at the next call through the widget
+  // or host event, as for any change the control makes by itself.
+  Flipreel& control() { return *control_; }
+  QtHost& host() { return *host_; }
+  PictureCache& cache() { return cache_; }
+
+  // Restores the control from a property bag, as a form does, and repaints.
+  // False, with lastError(), when the bag holds a value the control refuses.
+  bool ReadProperties(const PropertyBag& bag);
+
+ private:
+  friend class FlipreelWidget;
+
+  // The values of the widget's properties that have a NOTIFY signal, as last
+  // announced. Pictures compare by identity: the control replaces a picture
+  // rather than changing it.
+  struct Announced {
+    Text FlipreelFile, GifFromURL, ServerUserName, ServerPassword;
+    int FrameRate = 0, Sequence = 0, BorderColor = 0, AutoRewind = 0, BackColor = 0, BackStyle = 0,
+        BorderStyle = 0, Frames = 0, CurrentFrame = 0;
+    bool AutoSize = false, Stretch = false, Playing = false, AutoStart = false, UserMode = true;
+    const PictureData* BackGroundGraphic = nullptr;
+    qint64 PaintCacheBudget = 0;
+  };
+  Announced Current() const;
+  // Emits the NOTIFY signal of every property whose value differs from what
+  // was last announced. Runs after every call through the widget and every
+  // host event, so a value changed by a setter, by the control itself (a
+  // load sets FrameRate and Frames) or by a restore is announced once.
+  void AnnounceChanges();
+
+  // QtSurface
+  void ElementChanged(const Element& element, ElementProperty what) override;
+  void SurfaceBackChanged() override;
+  void RefreshRequested() override;
+  void TickEnded() override;
+  void HostEventEnded() override;
+  void PropertyNotified(std::string_view name) override;
+  void HostEventFailed(std::string_view event, const HostError& error) override;
+
+  class EventRelay;
+  // How each painted element looked when last painted, to repaint only what
+  // changed: the old and the new rectangle of an element that changed.
+  struct Look {
+    QRect rect;
+    const PictureData* picture = nullptr;
+    bool visible = false, stretch = false;
+    int16_t back_style = 0, border_style = 0;
+    int32_t back_color = 0, border_color = 0;
+    bool operator==(const Look&) const = default;
+  };
+  enum PaintedElement { kBackShape, kBackImage, kGifImage, kBorderShape, kPaintedCount };
+  TwipScale scale() const;
+  Look LookOf(PaintedElement which) const;
+  void RefreshLooks();
+  void UpdateOpaqueness();
+  // After a restore: new looks, a full repaint and the changed values.
+  void Restored();
+
+  // Runs a member for a Qt client: clears lastError, keeps the error raised,
+  // then announces what changed.
+  template <typename Fn>
+  auto Call(Fn&& fn) -> decltype(fn());
+  void Fail(const HostError& error);
+
+  // Hit testing and passing mouse events to the widget below.
+  bool PaintsAt(QPoint pos);
+  bool AskHitTest(QPointF pos);
+  QWidget* WidgetBelow(QPointF global_pos);
+  void Forward(QMouseEvent* event);
+  void Press(QMouseEvent* event);
+
+  FlipreelWidget& q_;
+  PictureCache cache_;
+  std::array<Look, kPaintedCount> looks_{};
+  QRegion tick_dirty_;  // what the tick being delivered has changed so far
+  FlipreelError last_error_;
+  int16_t* hit_result_ = nullptr;
+  QPointer<QWidget> forward_to_;
+  Announced announced_;
+  std::unique_ptr<EventRelay> relay_;
+  std::unique_ptr<QtHost> host_;
+  std::unique_ptr<Flipreel> control_;
+};
+
+// A host error (or running out of memory) ends the member and becomes
+// lastError; the steps done before stay done.
+template <typename Fn>
+auto FlipreelWidgetPrivate::Call(Fn&& fn) -> decltype(fn()) {
+  using Result = decltype(fn());
+  struct AnnounceAtEnd {
+    FlipreelWidgetPrivate& d;
+    ~AnnounceAtEnd() { d.AnnounceChanges(); }
+  } announce{*this};
+  last_error_ = {};
+  try {
+    return fn();
+  } catch (const HostError& e) {
+    Fail(e);
+  } catch (const std::bad_alloc&) {
+    Fail(HostError(err::kOutOfMemory));
+  }
+  if constexpr (!std::is_void_v<Result>) return Result{};
+}
+
+}  // namespace flipreel

@@ -1,0 +1,325 @@
+// Painting the control's elements, repainting what changed, and hit testing
+// with the mouse events that pass to the widget below.
+#include <QCoreApplication>
+#include <QMouseEvent>
+#include <QPaintEvent>
+#include <QPainter>
+#include <utility>
+
+#include "qt/colors.h"
+#include "qt/flipreel_widget_p.h"
+
+namespace flipreel {
+
+namespace {
+
+// Hit results of the HitTest event.
+constexpr int16_t kHitOutside = 0;
+constexpr int16_t kHitClose = 2;
+constexpr int16_t kHitHit = 3;
+
+}  // namespace
+
+TwipScale FlipreelWidgetPrivate::scale() const {
+  return TwipScale{host_->TwipsPerPixelX(), host_->TwipsPerPixelY()};
+}
+
+// --- painting -------------------------------------------------------------------
+
+FlipreelWidgetPrivate::Look FlipreelWidgetPrivate::LookOf(PaintedElement which) const {
+  const TwipScale s = scale();
+  Look look;
+  auto of_shape = [&](const Shape& shape) {
+    look.rect = ShapeRect(shape, s);
+    look.visible = shape.visible();
+    look.back_style = shape.backStyle();
+    look.border_style = shape.borderStyle();
+    look.back_color = shape.backColor();
+    look.border_color = shape.borderColor();
+  };
+  auto of_image = [&](const Image& image) {
+    look.rect = ImagePaintRect(image, s);
+    look.visible = image.visible();
+    look.stretch = image.stretch();
+    look.picture = image.picture().data();
+  };
+  switch (which) {
+    case kBackShape:
+      of_shape(control_->shpBackGround());
+      break;
+    case kBackImage:
+      of_image(control_->imgBackGround());
+      break;
+    case kGifImage:
+      of_image(control_->imgGif());
+      break;
+    case kBorderShape:
+      of_shape(control_->shpBorder());
+      break;
+    case kPaintedCount:
+      break;
+  }
+  return look;
+}
+
+void FlipreelWidgetPrivate::RefreshLooks() {
+  if (!control_) return;
+  for (int i = 0; i < kPaintedCount; ++i) looks_[i] = LookOf(static_cast<PaintedElement>(i));
+}
+
+// Where everything the control covers is painted opaquely, Qt need not paint
+// what lies below first.
+void FlipreelWidgetPrivate::UpdateOpaqueness() {
+  if (!control_) return;
+  const Look& back = looks_[kBackShape];
+  const bool opaque = host_->surface_back_style() == 1 ||
+                      (back.visible && back.back_style == 1 && back.rect.contains(q_.rect()));
+  q_.setAttribute(Qt::WA_OpaquePaintEvent, opaque);
+}
+
+void FlipreelWidgetPrivate::ElementChanged(const Element& element, ElementProperty what) {
+  if (!control_) return;  // the control is still building its elements
+  if (element.index() >= 0) {
+    // The frame store: frames become paint-ready as they load.
+    if (what == ElementProperty::kPicture) {
+      const Picture& picture = static_cast<const Image&>(element).picture();
+      if (picture.IsEmpty()) {
+        cache_.MarkStale();  // a frame was cleared
+      } else {
+        cache_.Prepare(picture);
+      }
+    } else if (what == ElementProperty::kUnloaded) {
+      cache_.MarkStale();
+    }
+    return;
+  }
+  PaintedElement which;
+  if (&element == &control_->imgGif()) {
+    which = kGifImage;
+  } else if (&element == &control_->shpBackGround()) {
+    which = kBackShape;
+  } else if (&element == &control_->imgBackGround()) {
+    which = kBackImage;
+  } else if (&element == &control_->shpBorder()) {
+    which = kBorderShape;
+  } else {
+    return;
+  }
+  const Look look = LookOf(which);
+  Look& old = looks_[which];
+  if (look == old) return;
+  const QRect before = old.rect;
+  old = look;
+  if (which == kBackShape) UpdateOpaqueness();
+  if (!q_.isVisible()) return;  // a hidden widget paints everything when shown
+  // Only the old and the new rectangle need painting. A tick's changes are
+  // painted together when the tick ends.
+  if (host_->in_tick()) {
+    tick_dirty_ += before;
+    tick_dirty_ += look.rect;
+  } else {
+    q_.update(before);
+    q_.update(look.rect);
+  }
+}
+
+// Paints what the tick changed at once, rather than from a later pass of the
+// event loop: the frame appears on its tick, and the loop wakes once a frame.
+void FlipreelWidgetPrivate::TickEnded() {
+  if (!tick_dirty_.isEmpty()) {
+    const QRegion dirty = std::exchange(tick_dirty_, QRegion());
+    if (q_.isVisible()) q_.repaint(dirty);
+  }
+  AnnounceChanges();
+}
+
+void FlipreelWidgetPrivate::HostEventEnded() {
+  AnnounceChanges();
+}
+
+void FlipreelWidgetPrivate::SurfaceBackChanged() {
+  UpdateOpaqueness();
+  if (q_.isVisible()) q_.update();
+}
+
+void FlipreelWidgetPrivate::RefreshRequested() {
+  if (q_.isVisible()) q_.update();
+}
+
+void FlipreelWidgetPrivate::Restored() {
+  RefreshLooks();
+  UpdateOpaqueness();
+  q_.update();
+}
+
+void FlipreelWidgetPrivate::PropertyNotified(std::string_view name) {
+  emit q_.PropertyChanged(QString::fromUtf8(name.data(), static_cast<qsizetype>(name.size())));
+}
+
+// Paints bottom to top, but leaves out what an opaque layer above hides: a
+// frame that covers the control is then the only thing drawn on a tick.
+void FlipreelWidget::PaintElements(QPainter& painter, const QRect& clip) {
+  if (!d_ || !d_->control_) return;
+  FlipreelWidgetPrivate& d = *d_;
+  const QPalette& pal = palette();
+  const TwipScale s = d.scale();
+  const Flipreel& c = *d.control_;
+  const QRect back_shape = ShapeRect(c.shpBackGround(), s);
+  const QRect back_image = ImagePaintRect(c.imgBackGround(), s);
+  const QRect gif = ImagePaintRect(c.imgGif(), s);
+  const QRect border = ShapeRect(c.shpBorder(), s);
+
+  // What each layer leaves of the clip to the layers below it.
+  QRegion open(clip);
+  auto covers = [&](const Image& image, const QRect& r) {
+    return !r.isEmpty() && r.intersects(clip) && d.cache_.IsOpaque(image.picture());
+  };
+  const QRegion below_gif = covers(c.imgGif(), gif) ? open.subtracted(gif) : open;
+  const QRegion below_back_image =
+      covers(c.imgBackGround(), back_image) ? below_gif.subtracted(back_image) : below_gif;
+  const bool back_filled = c.shpBackGround().backStyle() == 1 && !back_shape.isEmpty();
+  const QRegion below_back_shape =
+      back_filled ? below_back_image.subtracted(back_shape) : below_back_image;
+
+  // Draws one layer within what the layers above leave open of it.
+  auto within = [&](const QRegion& region, const QRect& bounds, auto&& paint) {
+    if (!region.intersects(bounds)) return;
+    if (region == open) {
+      paint();
+      return;
+    }
+    painter.save();
+    painter.setClipRegion(region, Qt::IntersectClip);
+    paint();
+    painter.restore();
+  };
+  if (d.host_->surface_back_style() == 1) {
+    const QColor color = ResolveColor(d.host_->surface_back_color(), pal);
+    for (const QRect& r : below_back_shape) painter.fillRect(r, color);
+  }
+  within(below_back_image, back_shape, [&] { PaintShape(painter, c.shpBackGround(), s, pal); });
+  within(below_gif, back_image, [&] { PaintImage(painter, c.imgBackGround(), s, d.cache_); });
+  if (gif.intersects(clip)) PaintImage(painter, c.imgGif(), s, d.cache_);
+  if (border.intersects(clip)) PaintShape(painter, c.shpBorder(), s, pal);
+}
+
+void FlipreelWidget::paintEvent(QPaintEvent* event) {
+  QPainter painter(this);
+  PaintElements(painter, event->rect());
+}
+
+void FlipreelWidget::resizeEvent(QResizeEvent* event) {
+  QWidget::resizeEvent(event);
+  if (!d_) return;
+  d_->host_->WidgetResized();
+  d_->RefreshLooks();
+  d_->UpdateOpaqueness();
+}
+
+void FlipreelWidget::showEvent(QShowEvent* event) {
+  QWidget::showEvent(event);
+  if (!d_) return;
+  d_->RefreshLooks();  // the screen, and so the scale, may differ
+  d_->UpdateOpaqueness();
+}
+
+void FlipreelWidget::changeEvent(QEvent* event) {
+  QWidget::changeEvent(event);
+  if (event->type() == QEvent::PaletteChange || event->type() == QEvent::StyleChange) update();
+}
+
+// --- hit testing ------------------------------------------------------------------
+
+// Whether the control paints a pixel that is not fully transparent at pos:
+// the elements are painted onto a single transparent pixel.
+bool FlipreelWidgetPrivate::PaintsAt(QPoint pos) {
+  QImage probe(1, 1, QImage::Format_ARGB32_Premultiplied);
+  probe.fill(Qt::transparent);
+  {
+    QPainter painter(&probe);
+    painter.translate(-pos.x(), -pos.y());
+    q_.PaintElements(painter, QRect(pos, QSize(1, 1)));
+  }
+  return qAlpha(probe.pixel(0, 0)) != 0;
+}
+
+bool FlipreelWidgetPrivate::AskHitTest(QPointF pos) {
+  int16_t result =
+      q_.rect().contains(pos.toPoint()) && PaintsAt(pos.toPoint()) ? kHitHit : kHitOutside;
+  float x = static_cast<float>(pos.x() * host_->TwipsPerPixelX());
+  float y = static_cast<float>(pos.y() * host_->TwipsPerPixelY());
+  try {
+    control_->OnHitTest(x, y, result);
+  } catch (const HostError& e) {
+    HostEventFailed("HitTest", e);
+  }
+  return result >= kHitClose;
+}
+
+// The widget under the control at a point, found with the control made
+// transparent for the moment. Null when only the control's own ancestors are
+// there: an ignored event reaches them by plain propagation.
+QWidget* FlipreelWidgetPrivate::WidgetBelow(QPointF global_pos) {
+  QWidget* top = q_.window();
+  if (top == &q_) return nullptr;
+  const bool was_transparent = q_.testAttribute(Qt::WA_TransparentForMouseEvents);
+  q_.setAttribute(Qt::WA_TransparentForMouseEvents, true);
+  QWidget* below = top->childAt(top->mapFromGlobal(global_pos).toPoint());
+  q_.setAttribute(Qt::WA_TransparentForMouseEvents, was_transparent);
+  if (!below || below == &q_ || below->isAncestorOf(&q_)) return nullptr;
+  return below;
+}
+
+void FlipreelWidgetPrivate::Forward(QMouseEvent* event) {
+  QWidget* target = forward_to_;
+  if (!target) return;
+  QMouseEvent copy(event->type(), target->mapFromGlobal(event->globalPosition()),
+                   event->scenePosition(), event->globalPosition(), event->button(),
+                   event->buttons(), event->modifiers(), event->pointingDevice());
+  QCoreApplication::sendEvent(target, &copy);
+  event->accept();
+}
+
+void FlipreelWidgetPrivate::Press(QMouseEvent* event) {
+  if (forward_to_) {
+    Forward(event);  // another button of a press that went below
+    return;
+  }
+  if (AskHitTest(event->position())) {
+    event->accept();
+    return;
+  }
+  forward_to_ = WidgetBelow(event->globalPosition());
+  if (forward_to_) {
+    Forward(event);
+  } else {
+    event->ignore();
+  }
+}
+
+void FlipreelWidget::mousePressEvent(QMouseEvent* event) {
+  d_->Press(event);
+}
+
+void FlipreelWidget::mouseDoubleClickEvent(QMouseEvent* event) {
+  mousePressEvent(event);
+}
+
+void FlipreelWidget::mouseMoveEvent(QMouseEvent* event) {
+  if (d_->forward_to_) {
+    d_->Forward(event);
+  } else {
+    QWidget::mouseMoveEvent(event);
+  }
+}
+
+void FlipreelWidget::mouseReleaseEvent(QMouseEvent* event) {
+  if (!d_->forward_to_) {
+    QWidget::mouseReleaseEvent(event);
+    return;
+  }
+  d_->Forward(event);
+  if (event->buttons() == Qt::NoButton) d_->forward_to_ = nullptr;
+}
+
+}  // namespace flipreel

@@ -1,0 +1,234 @@
+// The widget's NOTIFY signals, its saved-form errors, and the Qt host after
+// its control has gone.
+#include <gtest/gtest.h>
+
+#include <QMetaProperty>
+#include <QSignalSpy>
+#include <functional>
+#include <map>
+
+#include "control/flipreel.h"
+#include "saved_form/saved_form.h"
+#include "tests/qt/qt_test_support.h"
+
+// Values in failure messages as text.
+inline void PrintTo(const QVariant& value, std::ostream* os) {
+  *os << value.toString().toStdString();
+}
+
+using namespace flipreel;
+using namespace qttest;
+
+namespace {
+
+TEST(FlipreelWidgetNotify, EveryWritablePropertyHasANotifySignal) {
+  const QMetaObject& meta = FlipreelWidget::staticMetaObject;
+  int checked = 0;
+  for (int i = meta.propertyOffset(); i < meta.propertyCount(); ++i) {
+    const QMetaProperty property = meta.property(i);
+    if (!property.isWritable()) continue;
+    ++checked;
+    EXPECT_TRUE(property.hasNotifySignal()) << property.name();
+    EXPECT_EQ(property.notifySignal().name(), QByteArray(property.name()) + "Changed");
+  }
+  EXPECT_EQ(checked, 20);
+}
+
+// What the NOTIFY signals said: per property, how often and the last value.
+struct Notice {
+  int count;
+  QVariant last;
+  bool operator==(const Notice&) const = default;
+};
+using Notices = std::map<std::string, Notice>;
+
+class NoticeRecorder {
+ public:
+  explicit NoticeRecorder(FlipreelWidget& w) {
+    const QMetaObject& meta = *w.metaObject();
+    for (int i = meta.propertyOffset(); i < meta.propertyCount(); ++i) {
+      const QMetaProperty property = meta.property(i);
+      spies_.emplace(property.name(), std::make_unique<QSignalSpy>(
+                                          &w, "2" + property.notifySignal().methodSignature()));
+    }
+  }
+  Notices notices() const {
+    Notices n;
+    for (const auto& [name, spy] : spies_)
+      if (!spy->isEmpty()) n[name] = {static_cast<int>(spy->count()), spy->last().value(0)};
+    return n;
+  }
+
+ private:
+  std::map<std::string, std::unique_ptr<QSignalSpy>> spies_;
+};
+
+TEST(FlipreelWidgetNotify, EachChangeIsAnnouncedOnceWhoeverMadeIt) {
+  GifFile gif(FourFrames());  // delays of 10 hundredths
+  testfiles::TempDir dir;
+  const QString form = QString::fromStdString(dir.path() + "/form.json");
+  {
+    FlipreelWidget saved;
+    saved.SetBorderStyle(1);
+    saved.SetFlipreelFile(gif.qpath());
+    saved.SetSequence(3);
+    ASSERT_TRUE(saved.SaveForm(form, "Reel"));
+  }
+  auto load = [&](FlipreelWidget& w) { w.SetFlipreelFile(gif.qpath()); };
+  struct Row {
+    const char* what;
+    std::function<void(FlipreelWidget&)> before, action;
+    Notices expected;
+  };
+  const std::vector<Row> rows = {
+      {"a setter, twice with one value",
+       nullptr,
+       [](FlipreelWidget& w) {
+         w.SetSequence(3);
+         w.SetSequence(3);
+       },
+       {{"Sequence", {1, 3}}}},
+      {"a value the control refuses",
+       nullptr,
+       [](FlipreelWidget& w) { w.SetFrameRate(40000); },
+       {}},
+      {"a property set by name",
+       nullptr,
+       [](FlipreelWidget& w) { w.setProperty("BackColor", 255); },
+       {{"BackColor", {1, 255}}}},
+      {"the control's own changes on a load",
+       nullptr,
+       load,
+       {{"FlipreelFile", {1, "Gif"}},
+        {"FrameRate", {1, 100}},
+        {"Frames", {1, 4}},
+        {"Playing", {1, true}}}},
+      {"ticks until one pass ends the play",
+       [&](FlipreelWidget& w) {
+         load(w);
+         w.SetAutoRewind(1);
+       },
+       [](FlipreelWidget& w) {
+         for (int t = 0; t < 5; ++t) HostOf(w).DeliverTick();
+       },
+       {{"CurrentFrame", {4, 0}}, {"Playing", {1, false}}}},
+      {"a restore",
+       nullptr,
+       [&](FlipreelWidget& w) { w.LoadForm(form); },
+       {{"FlipreelFile", {1, "Gif"}},
+        {"FrameRate", {1, 100}},
+        {"Frames", {1, 4}},
+        {"Playing", {1, true}},
+        {"Sequence", {1, 3}},
+        {"BorderStyle", {1, 1}}}},
+      {"a designer",
+       load,
+       [](FlipreelWidget& w) { w.SetUserMode(false); },
+       {{"UserMode", {1, false}}, {"Playing", {1, false}}}},
+      {"the paint cache budget",
+       nullptr,
+       [](FlipreelWidget& w) { w.SetPaintCacheBudget(4096); },
+       {{"PaintCacheBudget", {1, qint64{4096}}}}},
+  };
+  for (const Row& row : rows) {
+    FlipreelWidget w;
+    HostOf(w).SetManualTicks(true);
+    if (row.before) row.before(w);
+    NoticeRecorder recorder(w);
+    row.action(w);
+    const Notices seen = recorder.notices();
+    EXPECT_EQ(seen.size(), row.expected.size()) << row.what;
+    for (const auto& [name, notice] : row.expected) {
+      ASSERT_TRUE(seen.count(name)) << row.what << ": no " << name << "Changed";
+      EXPECT_EQ(seen.at(name).count, notice.count) << row.what << ": " << name;
+      EXPECT_EQ(seen.at(name).last, notice.last) << row.what << ": " << name;
+      // The signal carries what the property reads now.
+      EXPECT_EQ(w.property(name.c_str()), seen.at(name).last) << row.what << ": " << name;
+    }
+  }
+}
+
+// The widget's saved-form errors are the saved-form library's, word for word.
+TEST(FlipreelWidgetForms, RefusalsSayWhatTheSavedFormLibrarySays) {
+  testfiles::TempDir dir;
+  const std::string path = dir.path() + "/form.json";
+  SavedForm other;
+  other.controls.push_back({"Other.Control", "Reel", PropertyBag(/*skip_defaults=*/true)});
+  WriteSavedForm(path, other);
+  const std::string before = testfiles::ReadFile(path);
+  const QString qpath = QString::fromStdString(path);
+
+  auto library_says = [](const std::function<void()>& call) {
+    try {
+      call();
+    } catch (const HostError& e) {
+      return e.description();
+    }
+    return std::string("no error");
+  };
+  struct Row {
+    const char* what;
+    std::function<bool(FlipreelWidget&)> widget;
+    std::function<void()> library;
+  };
+  const std::vector<Row> rows = {
+      {"no control of that name", [&](FlipreelWidget& w) { return w.LoadForm(qpath, "Nobody"); },
+       [&] { ChooseControl(other, path, "Nobody", kFlipreelProgId); }},
+      {"no control of the class", [&](FlipreelWidget& w) { return w.LoadForm(qpath); },
+       [&] { ChooseControl(other, path, "", kFlipreelProgId); }},
+      {"a load from a control of another class",
+       [&](FlipreelWidget& w) { return w.LoadForm(qpath, "reel"); },
+       [&] { ChooseControl(other, path, "reel", kFlipreelProgId); }},
+      {"a save over a control of another class",
+       [&](FlipreelWidget& w) { return w.SaveForm(qpath, "REEL"); },
+       [&] {
+         SavedForm copy = other;
+         PutControl(copy, path, {std::string(kFlipreelProgId), "REEL", PropertyBag()});
+       }},
+  };
+  for (const Row& row : rows) {
+    FlipreelWidget w;
+    EXPECT_FALSE(row.widget(w)) << row.what;
+    EXPECT_EQ(w.lastError().number, err::kInvalidPropertyValue) << row.what;
+    EXPECT_EQ(w.lastError().description.toStdString(), library_says(row.library)) << row.what;
+  }
+  EXPECT_EQ(testfiles::ReadFile(path), before);
+}
+
+// A surface that ignores everything: the host alone is under test.
+struct NoSurface final : QtSurface {
+  void ElementChanged(const Element&, ElementProperty) override {}
+  void SurfaceBackChanged() override {}
+  void RefreshRequested() override {}
+  void TickEnded() override {}
+  void HostEventEnded() override {}
+  void PropertyNotified(std::string_view) override {}
+  void HostEventFailed(std::string_view, const HostError&) override {}
+};
+
+TEST(QtHost, ForgetsTheTimerOfAControlThatHasGone) {
+  GifFile gif(FourFrames());
+  QWidget widget;
+  NoSurface surface;
+  QtHost host(widget, surface);
+  {
+    Flipreel control(host);
+    control.InitProperties();
+    control.SetFlipreelFile(Utf8ToText(gif.path));
+    ASSERT_TRUE(host.timer_running());
+    ASSERT_NE(host.timer(), nullptr);
+  }
+  // The timer went with the control: nothing ticks and nothing reads it.
+  EXPECT_EQ(host.timer(), nullptr);
+  EXPECT_FALSE(host.timer_running());
+  EXPECT_FALSE(host.DeliverTick());
+
+  // A control sited later ticks with its own timer.
+  Flipreel next(host);
+  next.InitProperties();
+  EXPECT_FALSE(host.DeliverTick());
+  next.SetFlipreelFile(Utf8ToText(gif.path));
+  EXPECT_TRUE(host.DeliverTick());
+}
+
+}  // namespace
