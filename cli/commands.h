@@ -18,7 +18,7 @@ void AddHeadlessCommands(CLI::App& app);
 void AddHeadlessCommands(CLI::App& app, std::ostream& out, std::ostream& err);
 
 #ifdef FLIPREEL_WITH_QT
-// play, render: the Qt host.
+// play, render, frames: the Qt host.
 void AddQtCommands(CLI::App& app, int& argc, char** argv);
 #endif
 

@@ -106,7 +106,14 @@ void RunSimulate(const CommonOptions& o, int tick_count, std::ostream& out, std:
   for (int t = 1; t <= tick_count && control.Timer1().enabled(); ++t) {
     std::optional<HostError> tick_error;
     try {
-      session.host.DeliverTick();
+      // Composed frames keep their own delays: the clock moves on to each
+      // tick, so that the ticks show when they come.
+      const int32_t interval = control.Timer1().interval();
+      if (control.Composed() && interval > 0) {
+        session.host.Advance(interval);
+      } else {
+        session.host.DeliverTick();
+      }
     } catch (const HostError& e) {
       tick_error = e;
     }
@@ -202,6 +209,7 @@ void AddHeadlessCommands(CLI::App& app, std::ostream& out, std::ostream& err) {
     auto o = std::make_shared<CommonOptions>();
     CLI::App* sub = app.add_subcommand("info", "Load a GIF or a saved form and print its state");
     AddCommonOptions(*sub, *o);
+    AddComposedOption(*sub, *o);
     sub->callback([o, &out, &err] { RunInfo(*o, out, err); });
   }
   {

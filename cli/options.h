@@ -27,8 +27,10 @@ struct InputOptions {
 // address and the control to restore from a saved form.
 void AddInputOptions(CLI::App& sub, InputOptions& o);
 // How the control plays and lays out: --sequence, --autorewind, --border,
-// --autosize, --stretch.
+// --autosize, --stretch, --composed.
 void AddPlayOptions(CLI::App& sub, InputOptions& o);
+// --composed alone, for commands that only load.
+void AddComposedOption(CLI::App& sub, InputOptions& o);
 
 // Why a path the user gave is not a GIF the control can read, in plain words
 // ("no such file", "is empty", ...); none when it starts like a GIF file.

@@ -22,6 +22,7 @@
 #include "qt/colors.h"
 #include "qt/flipreel_widget.h"
 #include "qt/flipreel_widget_p.h"
+#include "qt/picture_cache.h"
 
 namespace flipreel::cli {
 
@@ -50,6 +51,11 @@ struct ViewOptions : InputOptions {
 struct PlayOptions {
   ViewOptions view;
   bool exit_on_finish = false;
+};
+
+struct FramesOptions {
+  ViewOptions view;  // only the input options and --composed are offered
+  std::string output_dir;
 };
 
 struct RenderOptions {
@@ -252,10 +258,10 @@ void RunPlay(PlayOptions& p, int& argc, char** argv) {
 }
 
 // Writes a PNG atomically: a temporary file renamed over the path.
-void SavePng(const QImage& image, const QString& path) {
+void SavePng(const QImage& image, const QString& path, const std::string& command = "render") {
   QSaveFile file(path);
   if (!file.open(QIODevice::WriteOnly) || !image.save(&file, "PNG") || !file.commit())
-    Fail("render", path.toStdString() + ": cannot be written: " + file.errorString().toStdString());
+    Fail(command, path.toStdString() + ": cannot be written: " + file.errorString().toStdString());
 }
 
 // What the widget shows, over the window colour a form would show behind a
@@ -341,6 +347,31 @@ void RunRender(RenderOptions& r, int& argc, char** argv) {
   std::cout << "\n";
 }
 
+// Writes the picture of every frame element, frame-0000.png onwards: the
+// images as stored (each its own size), or with Composed the whole pictures.
+void RunFrames(FramesOptions& f, int& argc, char** argv) {
+  const std::unique_ptr<QApplication> app = MakeApplication("frames", true, argc, argv);
+  FlipreelWidget w;
+  HostOf(w).SetManualTicks(true);
+  f.view.setup.no_autostart = true;
+  if (!SetUp("frames", w, f.view)) throw CLI::RuntimeError(kExitFailed);
+  const QDir dir(QString::fromStdString(f.output_dir));
+  if (!QDir().mkpath(dir.path())) Fail("frames", f.output_dir + ": the folder cannot be made");
+  const Flipreel& control = ControlOf(w);
+  const int32_t count = control.state().LastFrame + 1;
+  for (int32_t i = 0; i < count; ++i) {
+    int16_t index = static_cast<int16_t>(i);
+    const Picture picture = control.GetFrame(index);
+    if (picture.IsEmpty()) continue;
+    const QImage image = ToPaintImage(*picture.data());
+    if (image.isNull()) Fail("frames", "not enough memory for frame " + std::to_string(i));
+    SavePng(image, dir.filePath(QStringLiteral("frame-%1.png").arg(i, 4, 10, QChar('0'))),
+            "frames");
+  }
+  std::cout << f.output_dir << ": " << count << (count == 1 ? " frame" : " frames")
+            << (control.Composed() ? ", composed" : ", as stored") << "\n";
+}
+
 }  // namespace
 
 void AddQtCommands(CLI::App& app, int& argc, char** argv) {
@@ -364,6 +395,16 @@ void AddQtCommands(CLI::App& app, int& argc, char** argv) {
         ->check(CLI::Range(1, kMaxTicks));
     sub->add_option("--frames", r->frames_dir, "also write one PNG per tick into this folder");
     sub->callback([r, &argc, argv] { RunRender(*r, argc, argv); });
+  }
+  {
+    auto f = std::make_shared<FramesOptions>();
+    CLI::App* sub = app.add_subcommand(
+        "frames", "Write every frame of a GIF or a saved form as a PNG file, frame-0000.png on");
+    AddInputOptions(*sub, f->view);
+    AddComposedOption(*sub, f->view);
+    sub->add_option("-o,--output", f->output_dir, "the folder to write the PNG files into")
+        ->required();
+    sub->callback([f, &argc, argv] { RunFrames(*f, argc, argv); });
   }
 }
 

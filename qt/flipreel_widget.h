@@ -97,6 +97,7 @@ class FlipreelWidget : public QWidget {
                  ServerUserNameChanged)
   Q_PROPERTY(QString ServerPassword READ ServerPassword WRITE SetServerPassword NOTIFY
                  ServerPasswordChanged)
+  Q_PROPERTY(bool Composed READ Composed WRITE SetComposed NOTIFY ComposedChanged)
   // The widget's own settings.
   Q_PROPERTY(bool UserMode READ UserMode WRITE SetUserMode NOTIFY UserModeChanged)
   Q_PROPERTY(qint64 PaintCacheBudget READ PaintCacheBudget WRITE SetPaintCacheBudget NOTIFY
@@ -152,6 +153,9 @@ class FlipreelWidget : public QWidget {
   void SetServerUserName(const QString& value);
   QString ServerPassword() const;
   void SetServerPassword(const QString& value);
+  // Composed playback: whole pictures, each frame for its own delay.
+  bool Composed() const;
+  void SetComposed(bool value);
 
   // --- frame queries (pixels; a missing frame is error 340) -------------------
   Q_INVOKABLE float FrameWidth(int frame);
@@ -227,6 +231,7 @@ class FlipreelWidget : public QWidget {
   void GifFromURLChanged(const QString& value);
   void ServerUserNameChanged(const QString& value);
   void ServerPasswordChanged(const QString& value);
+  void ComposedChanged(bool value);
   void UserModeChanged(bool value);
   void PaintCacheBudgetChanged(qint64 value);
 

@@ -37,6 +37,7 @@
 
 #include "examples/example_gifs.h"
 #include "qt/flipreel_widget.h"
+#include "qt/flipreel_widget_p.h"
 
 namespace {
 
@@ -146,7 +147,7 @@ void PrintDrift(const std::vector<qint64>& starts_ns, double cpu) {
 
 int DriftWidget(const QString& file, int seconds) {
   FlipreelWidget w;
-  w.control().SetComposed(true);
+  w.SetComposed(true);
   w.SetAutoStart(false);
   w.SetFlipreelFile(file);
   w.resize(320, 240);
@@ -192,7 +193,7 @@ int DriftMovie(const QString& file, int seconds) {
 
 int MemoryWidget(const QString& file) {
   FlipreelWidget w;
-  w.control().SetComposed(true);
+  w.SetComposed(true);
   w.show();
   RunEventsFor(300);
   const double before = ResidentMb();
@@ -200,7 +201,7 @@ int MemoryWidget(const QString& file) {
   RunEventsFor(300);
   const double after = ResidentMb();
   std::printf("mb=%.1f frames=%d kept_mb=%.1f\n", after - before, w.Frames(),
-              w.pictureCache().kept_bytes() / 1048576.0);
+              flipreel::FlipreelWidgetPrivate::get(w).cache().kept_bytes() / 1048576.0);
   return 0;
 }
 

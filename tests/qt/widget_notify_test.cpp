@@ -31,7 +31,7 @@ TEST(FlipreelWidgetNotify, EveryWritablePropertyHasANotifySignal) {
     EXPECT_TRUE(property.hasNotifySignal()) << property.name();
     EXPECT_EQ(property.notifySignal().name(), QByteArray(property.name()) + "Changed");
   }
-  EXPECT_EQ(checked, 20);
+  EXPECT_EQ(checked, 21);
 }
 
 // What the NOTIFY signals said: per property, how often and the last value.
