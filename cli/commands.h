@@ -6,14 +6,18 @@
 
 namespace flipreel::cli {
 
-// Exit status of a command that ran (whatever the control made of its input)
-// and of a usage error.
+// Exit statuses, the same for every command. A command that fails says why on
+// stderr and ends by throwing CLI::RuntimeError with its status.
 inline constexpr int kExitRan = 0;
+// The input gave the control no GIF (or the control raised an error while
+// loading or playing it).
+inline constexpr int kExitNotLoaded = 1;
 inline constexpr int kExitUsage = 2;
+// The output (a form, a picture) could not be written.
+inline constexpr int kExitNotWritten = 3;
 
 // info, simulate, pack: the headless host. Output goes to out and err
-// (std::cout and std::cerr by default). A command that ran exits with 0; pack
-// exits with 1 when it wrote no form, by throwing CLI::RuntimeError(1).
+// (std::cout and std::cerr by default).
 void AddHeadlessCommands(CLI::App& app);
 void AddHeadlessCommands(CLI::App& app, std::ostream& out, std::ostream& err);
 

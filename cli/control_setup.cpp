@@ -3,6 +3,7 @@
 #include <fstream>
 #include <new>
 
+#include "control/load_outcome.h"
 #include "saved_form/saved_form.h"
 
 namespace flipreel::cli {
@@ -15,20 +16,10 @@ bool StartsWithNoCase(const std::string& s, std::string_view prefix) {
 }
 
 // A saved form is a JSON object: its first byte after white space is '{'.
-bool LooksLikeSavedForm(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return false;
-  char c = 0;
-  for (int i = 0; i < 4096 && in.get(c); ++i) {
-    if (c == ' ' || c == '\t' || c == '\r' || c == '\n') continue;
-    if (i == 0 && c == '\xEF') {  // a UTF-8 byte order mark
-      char bom[2] = {};
-      if (in.read(bom, 2) && bom[0] == '\xBB' && bom[1] == '\xBF') continue;
-      return false;
-    }
-    return c == '{';
-  }
-  return false;
+bool LooksLikeSavedForm(std::string_view head) {
+  if (head.starts_with("\xEF\xBB\xBF")) head.remove_prefix(3);  // a UTF-8 byte order mark
+  const size_t first = head.find_first_not_of(" \t\r\n");
+  return first != std::string_view::npos && head[first] == '{';
 }
 
 // Runs one assignment; the first host error ends the set-up.
@@ -64,23 +55,37 @@ bool ApplyAfterLoad(Flipreel& control, const SetupOptions& options, SetupResult&
 InputKind ClassifyInput(const std::string& input) {
   for (std::string_view prefix : {"http://", "https://", "file://", "www."})
     if (StartsWithNoCase(input, prefix)) return InputKind::kUrl;
-  return LooksLikeSavedForm(input) ? InputKind::kSavedForm : InputKind::kGifFile;
+  std::ifstream in(input, std::ios::binary);
+  char head[4096];
+  in.read(head, sizeof head);
+  return ClassifyContent(std::string_view(head, in ? sizeof head : in.gcount()));
+}
+
+InputKind ClassifyContent(std::string_view bytes) {
+  return LooksLikeSavedForm(bytes.substr(0, 4096)) ? InputKind::kSavedForm : InputKind::kGifFile;
 }
 
 SetupResult SetUpControl(Flipreel& control, Host& host, const std::string& input,
                          const SetupOptions& options) {
   SetupResult result;
-  result.kind = ClassifyInput(input);
+  result.kind = options.content ? ClassifyContent(*options.content) : ClassifyInput(input);
   switch (result.kind) {
     case InputKind::kGifFile:
       if (!Step(result, [&] { control.InitProperties(); })) break;
       if (!ApplyBeforeLoad(control, options, result)) break;
-      if (!Step(result, [&] { control.SetFlipreelFile(Utf8ToText(input)); })) break;
+      if (!Step(result, [&] {
+            if (options.content)
+              LoadGifBytes(control, host, *options.content);
+            else
+              control.SetFlipreelFile(Utf8ToText(input));
+          }))
+        break;
       ApplyAfterLoad(control, options, result);
       break;
     case InputKind::kSavedForm:
       if (!Step(result, [&] {
-            const SavedForm form = ReadSavedForm(input);
+            const SavedForm form =
+                options.content ? ParseSavedForm(*options.content, input) : ReadSavedForm(input);
             const SavedControl& saved =
                 ChooseControl(form, input, options.control_name, kFlipreelProgId);
             result.control_name = saved.name;

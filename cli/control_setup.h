@@ -24,6 +24,8 @@ enum class InputKind : uint8_t {
 // (a JSON object after optional white space); everything else is a file for
 // the control to load, including paths that do not exist or cannot be read.
 InputKind ClassifyInput(const std::string& input);
+// The same by content alone: a saved form or a GIF file.
+InputKind ClassifyContent(std::string_view bytes);
 
 struct SetupOptions {
   // Set before the GIF is loaded (for a saved form: after it is restored).
@@ -35,6 +37,11 @@ struct SetupOptions {
   // Assigned after the load (for a saved form: after it is restored).
   std::optional<int32_t> sequence;
   std::optional<int16_t> auto_rewind;
+
+  // The input's content, when it has been read already (a file, or standard
+  // input): a GIF is then loaded from these bytes through a private copy and a
+  // saved form parsed from them, and the input names them in messages.
+  std::optional<std::string> content;
 
   // Saved forms: the name of the control to restore; empty takes the form's
   // first control of the Flipreel class.
@@ -61,8 +68,8 @@ struct SetupResult {
 
 // Sets a control up on its host, in this order:
 //   GIF file:   InitProperties; BorderStyle, AutoSize, Stretch, AutoStart,
-//               Composed as asked; FlipreelFile = the path; Sequence,
-//               AutoRewind.
+//               Composed as asked; FlipreelFile = the path (or the private
+//               copy of the content); Sequence, AutoRewind.
 //   Saved form: ReadProperties from the form's bag; then BorderStyle,
 //               AutoSize, Stretch, AutoStart, Composed, Sequence, AutoRewind
 //               as asked.

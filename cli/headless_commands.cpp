@@ -8,15 +8,16 @@
 
 #include "cli/commands.h"
 #include "cli/control_setup.h"
+#include "cli/input.h"
 #include "cli/options.h"
 #include "cli/state_json.h"
+#include "control/load_outcome.h"
 #include "saved_form/saved_form.h"
 
 namespace flipreel::cli {
 
 namespace {
 
-constexpr int kExitNotWritten = 1;  // pack: the form was not written
 constexpr int kMaxTicks = 1000000;
 // The longest a download may take before it fails with a time-out.
 constexpr std::chrono::seconds kDownloadTimeout{60};
@@ -26,23 +27,24 @@ struct CommonOptions : InputOptions {
   bool design_time = false;
 };
 
-// A control set up on a headless host, with what went wrong told on err.
+// A control set up on a headless host from one input, with what went wrong
+// told on err.
 struct Session {
   HeadlessHost host;
   EventRecorder events;
   std::unique_ptr<Flipreel> control;
   SetupResult result;
-  bool problem_reported = false;
+  // Why the input gave the control no GIF, or the error the set-up raised.
+  std::optional<HostError> failure;
 
-  Session(const std::string& command, const CommonOptions& options, std::ostream& err) {
+  Session(const std::string& command, const std::string& input, const CommonOptions& options,
+          std::ostream& err) {
     host.SetUserMode(!options.design_time);
     control = std::make_unique<Flipreel>(host);
     control->AddListener(&events);
-    const InputKind kind = ClassifyInput(options.input);
-    std::optional<std::string> diagnosis;
-    if (kind == InputKind::kGifFile) diagnosis = DiagnoseGifFile(options.input);
+    PreparedInput prepared = PrepareInput(input);
     SetupOptions setup = options.Setup();
-    if (kind == InputKind::kUrl) {
+    if (prepared.kind == InputKind::kUrl) {
       // Addresses are really fetched; the set-up waits until the read ends,
       // which the limit makes certain.
       DownloadLimits limits;
@@ -51,31 +53,35 @@ struct Session {
       setup.wait_for_download = [this](Flipreel&, Host&) {
         host.WaitForReads(kDownloadTimeout + std::chrono::seconds(5));
       };
+    } else {
+      setup.content = std::move(prepared.bytes);
     }
-    result = SetUpControl(*control, host, options.input, setup);
+    result = SetUpControl(*control, host, input, setup);
     events.Take();
 
-    const std::string prefix = "flipreel " + command + ": ";
-    auto report = [&](const std::string& line) {
-      err << prefix << line << "\n";
-      problem_reported = true;
-    };
-    if (diagnosis) report(options.input + ": " + *diagnosis);
-    if (result.error) {
+    std::vector<Text> texts;
+    for (const HeadlessHost::Message& m : host.messages()) texts.push_back(m.text);
+    failure = prepared.problem ? prepared.problem : LoadFailure(*control, result.error, texts);
+    const bool pending = prepared.kind == InputKind::kUrl && !host.pending_reads().empty();
+    if (pending && !result.error)
+      failure = HostError(err::kDownloadTimedOut, "the download did not complete");
+
+    const std::string prefix = "flipreel " + command + ": " + input + ": ";
+    if (prepared.problem) {
+      err << prefix << prepared.reason << "\n";
+    } else if (result.error) {
       // Errors of a saved form name the file themselves.
-      const std::string where = kind == InputKind::kSavedForm ? "" : options.input + ": ";
-      report(where + "error " + std::to_string(result.error->number()) + ": " +
-             result.error->description());
-    }
-    if (kind == InputKind::kUrl && !host.pending_reads().empty())
-      report(options.input + ": the download did not complete");
-    if (!control->state().FramesLoaded && !problem_reported) {
-      std::string line = options.input + ": ";
-      line += kind == InputKind::kSavedForm
-                  ? "the control \"" + result.control_name + "\" holds no GIF it can show"
-                  : "the control loaded no frames from it";
-      if (!host.messages().empty()) line += " (" + TextToUtf8(host.messages().front().text) + ")";
-      report(line);
+      err << (prepared.kind == InputKind::kSavedForm ? "flipreel " + command + ": " : prefix)
+          << "error " << result.error->number() << ": " << result.error->description() << "\n";
+    } else if (pending) {
+      err << prefix << "the download did not complete\n";
+    } else if (failure) {
+      std::string line =
+          prepared.kind == InputKind::kSavedForm
+              ? "the control \"" + result.control_name + "\" holds no GIF it can show"
+              : "the control loaded no frames from it";
+      if (!texts.empty()) line += " (" + TextToUtf8(texts.front()) + ")";
+      err << prefix << line << "\n";
     }
   }
 
@@ -88,20 +94,40 @@ void AddCommonOptions(CLI::App& sub, CommonOptions& o) {
   sub.add_flag("--design-time", o.design_time, "run the control as in a designer (UserMode False)");
 }
 
-void RunInfo(const CommonOptions& o, std::ostream& out, std::ostream& err) {
-  Session session("info", o, err);
-  const Json state = StateJson(*session.control, session.host.messages(), session.result.error);
-  if (o.json) {
-    out << state.dump(2) << "\n";
-  } else {
-    PrintState(out, o.input, state);
+// The state after the set-up, what the file says of itself and which input
+// it was.
+Json InfoJson(Session& session, const std::string& input) {
+  Json state = StateJson(*session.control, session.host.messages(), session.failure);
+  const std::string bytes = TextToBytes(session.control->state().Buffer);
+  state["gif"] = GifJson(
+      ReadGifFacts(std::span(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size())));
+  state["input"] = input;
+  return state;
+}
+
+void RunInfo(const CommonOptions& o, const std::vector<std::string>& inputs, std::ostream& out,
+             std::ostream& err) {
+  Json all = Json::array();
+  bool failed = false;
+  for (const std::string& input : inputs) {
+    Session session("info", input, o, err);
+    failed |= session.failure.has_value();
+    Json state = InfoJson(session, input);
+    if (!o.json) {
+      PrintState(out, input, state);
+      PrintGif(out, state["gif"]);
+    }
+    all.push_back(std::move(state));
   }
+  // One input gives one object, several an array of them.
+  if (o.json) out << (all.size() == 1 ? all[0] : all).dump(2) << "\n";
+  if (failed) throw CLI::RuntimeError(kExitNotLoaded);
 }
 
 void RunSimulate(const CommonOptions& o, int tick_count, std::ostream& out, std::ostream& err) {
-  Session session("simulate", o, err);
+  Session session("simulate", o.input, o, err);
   Flipreel& control = *session.control;
-  std::optional<HostError> error = session.result.error;
+  std::optional<HostError> error = session.failure;
   Json ticks = Json::array();
   for (int t = 1; t <= tick_count && control.Timer1().enabled(); ++t) {
     std::optional<HostError> tick_error;
@@ -135,10 +161,11 @@ void RunSimulate(const CommonOptions& o, int tick_count, std::ostream& out, std:
   if (o.json) {
     state["ticks"] = std::move(ticks);
     out << state.dump(2) << "\n";
-    return;
+  } else {
+    PrintState(out, o.input, state, /*with_frames=*/false);
+    for (const Json& tick : ticks) PrintTick(out, tick);
   }
-  PrintState(out, o.input, state, /*with_frames=*/false);
-  for (const Json& tick : ticks) PrintTick(out, tick);
+  if (error) throw CLI::RuntimeError(kExitNotLoaded);
 }
 
 struct PackOptions {
@@ -150,6 +177,11 @@ struct PackOptions {
 [[noreturn]] void NotWritten(std::ostream& err, const std::string& line) {
   err << "flipreel pack: " << line << "\n";
   throw CLI::RuntimeError(kExitNotWritten);
+}
+
+[[noreturn]] void NotLoaded(std::ostream& err, const std::string& line) {
+  err << "flipreel pack: " << line << "\n";
+  throw CLI::RuntimeError(kExitNotLoaded);
 }
 
 // The form to add the control to: the existing one at path, or a new one. A
@@ -178,11 +210,13 @@ void RunPack(const PackOptions& p, std::ostream& out, std::ostream& err) {
   // A form is saved from a designer.
   CommonOptions o = p.common;
   o.design_time = true;
-  Session session("pack", o, err);
-  if (session.problem_reported)
-    NotWritten(err, p.output + " not written: " + o.input + " gave the control no GIF to save");
+  Session session("pack", o.input, o, err);
+  if (session.failure)
+    NotLoaded(err, p.output + " not written: " + o.input + " gave the control no GIF to save");
 
-  SavedForm form = ExistingForm(p.output, err);
+  // "-" writes a new form to standard output.
+  const bool to_stdout = p.output == "-";
+  SavedForm form = to_stdout ? SavedForm{} : ExistingForm(p.output, err);
   const std::string name = p.name.empty() ? FreeName(form) : p.name;
   SavedControl saved{std::string(kFlipreelProgId), name, PropertyBag(/*skip_defaults=*/true)};
   session.control->WriteProperties(saved.bag);
@@ -193,6 +227,10 @@ void RunPack(const PackOptions& p, std::ostream& out, std::ostream& err) {
         err, "error " + std::to_string(e.number()) + ": " + e.description() + "; not overwritten");
   }
   try {
+    if (to_stdout) {
+      out << SerializeSavedForm(form, "-");
+      return;
+    }
     WriteSavedForm(p.output, form);
   } catch (const HostError& e) {
     NotWritten(err, "error " + std::to_string(e.number()) + ": " + e.description());
@@ -207,10 +245,18 @@ void RunPack(const PackOptions& p, std::ostream& out, std::ostream& err) {
 void AddHeadlessCommands(CLI::App& app, std::ostream& out, std::ostream& err) {
   {
     auto o = std::make_shared<CommonOptions>();
-    CLI::App* sub = app.add_subcommand("info", "Load a GIF or a saved form and print its state");
-    AddCommonOptions(*sub, *o);
+    auto inputs = std::make_shared<std::vector<std::string>>();
+    CLI::App* sub =
+        app.add_subcommand("info", "Load GIFs or saved forms and print the control's state");
+    sub->add_option("input", *inputs,
+                    "GIF files, saved forms, or addresses; - reads standard input")
+        ->required();
+    AddSourceOptions(*sub, *o);
     AddComposedOption(*sub, *o);
-    sub->callback([o, &out, &err] { RunInfo(*o, out, err); });
+    sub->add_flag("--json", o->json, "print JSON");
+    sub->add_flag("--design-time", o->design_time,
+                  "run the control as in a designer (UserMode False)");
+    sub->callback([o, inputs, &out, &err] { RunInfo(*o, *inputs, out, err); });
   }
   {
     auto o = std::make_shared<CommonOptions>();
@@ -221,7 +267,7 @@ void AddHeadlessCommands(CLI::App& app, std::ostream& out, std::ostream& err) {
     AddPlayOptions(*sub, *o);
     sub->add_option("--ticks", *ticks, "ticks to deliver while the timer is on")
         ->required()
-        ->check(CLI::Range(0, kMaxTicks));
+        ->check(WholeNumber(0, kMaxTicks));
     sub->callback([o, ticks, &out, &err] { RunSimulate(*o, *ticks, out, err); });
   }
   {
@@ -229,7 +275,9 @@ void AddHeadlessCommands(CLI::App& app, std::ostream& out, std::ostream& err) {
     CLI::App* sub =
         app.add_subcommand("pack", "Load a GIF into a new control and save it in a saved form");
     AddInputOptions(*sub, p->common);
-    sub->add_option("-o,--output", p->output, "the saved form to write")->required();
+    sub->add_option("-o,--output", p->output,
+                    "the saved form to write; - writes a new form to stdout")
+        ->required();
     sub->add_option("--name", p->name, "the control's name in the form (default: Flipreel1, ...)");
     AddPlayOptions(*sub, p->common);
     sub->add_flag("--no-autostart", p->common.setup.no_autostart, "AutoStart False");

@@ -1,7 +1,24 @@
 // flipreel: plays, inspects and packs animated GIFs with the Flipreel control.
 #include <iostream>
+#include <string>
 
 #include "cli/commands.h"
+
+namespace {
+
+// The commands' names, for the messages about a missing or unknown one.
+std::string CommandNames(CLI::App& app) {
+  std::string names;
+  for (const CLI::App* sub : app.get_subcommands([](CLI::App*) { return true; }))
+    names += (names.empty() ? "" : ", ") + sub->get_name();
+  return names;
+}
+
+bool IsCommand(CLI::App& app, const std::string& name) {
+  return !app.get_subcommands([&](CLI::App* sub) { return sub->check_name(name); }).empty();
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
   CLI::App app{"flipreel - plays animated GIF images with the Flipreel control"};
@@ -10,6 +27,19 @@ int main(int argc, char** argv) {
 #ifdef FLIPREEL_WITH_QT
   flipreel::cli::AddQtCommands(app, argc, argv);
 #endif
+  // CLI11 takes a word that names no command for a stray argument and asks
+  // for a command; say plainly what is wrong instead.
+  if (argc < 2) {
+    std::cerr << "flipreel: a command is required (" << CommandNames(app)
+              << "); see flipreel --help\n";
+    return flipreel::cli::kExitUsage;
+  }
+  const std::string first = argv[1];
+  if (first.front() != '-' && !IsCommand(app, first)) {
+    std::cerr << "flipreel: unknown command \"" << first << "\"; the commands are "
+              << CommandNames(app) << "\n";
+    return flipreel::cli::kExitUsage;
+  }
   try {
     app.parse(argc, argv);
   } catch (const CLI::CallForHelp& e) {

@@ -1,11 +1,6 @@
 #include "cli/options.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <cstring>
+#include <cmath>
 
 namespace flipreel::cli {
 
@@ -18,7 +13,12 @@ SetupOptions InputOptions::Setup() const {
 }
 
 void AddInputOptions(CLI::App& sub, InputOptions& o) {
-  sub.add_option("input", o.input, "GIF file, saved form, or address")->required();
+  sub.add_option("input", o.input, "GIF file, saved form, or address; - reads standard input")
+      ->required();
+  AddSourceOptions(sub, o);
+}
+
+void AddSourceOptions(CLI::App& sub, InputOptions& o) {
   sub.add_option("--control", o.control_name,
                  "saved forms: the control to restore (default: the first Flipreel)");
   sub.add_option("--user", o.setup.user, "addresses: ServerUserName");
@@ -27,9 +27,9 @@ void AddInputOptions(CLI::App& sub, InputOptions& o) {
 
 void AddPlayOptions(CLI::App& sub, InputOptions& o) {
   sub.add_option("--sequence", o.sequence, "0 Normal, 1 Reverse, 2 Random, 3 Ping Pong")
-      ->check(CLI::Range(0, 3));
+      ->check(WholeNumber(0, 3));
   sub.add_option("--autorewind", o.auto_rewind, "passes to play; 0 plays for ever")
-      ->check(CLI::Range(-32768, 32767));
+      ->check(WholeNumber(-32768, 32767));
   sub.add_flag("--border", o.setup.border, "BorderStyle 1");
   sub.add_flag("--autosize", o.setup.autosize, "AutoSize True: the control takes the GIF's size");
   sub.add_flag("--stretch", o.setup.stretch, "Stretch True: the GIF is scaled to the control");
@@ -41,21 +41,25 @@ void AddComposedOption(CLI::App& sub, InputOptions& o) {
                "Composed True: whole pictures, each frame for its own delay, as browsers play");
 }
 
-std::optional<std::string> DiagnoseGifFile(const std::string& path) {
-  struct stat st {};
-  if (::stat(path.c_str(), &st) != 0)
-    return errno == ENOENT ? "no such file" : std::string(std::strerror(errno));
-  if (S_ISDIR(st.st_mode)) return "is a folder, not a GIF file";
-  if (!S_ISREG(st.st_mode)) return "is not a regular file";
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return "cannot be read: " + std::string(std::strerror(errno));
-  char head[3] = {};
-  const ssize_t n = ::read(fd, head, sizeof head);
-  ::close(fd);
-  if (n < 0) return "cannot be read: " + std::string(std::strerror(errno));
-  if (st.st_size == 0) return "is empty";
-  if (n < 3 || std::memcmp(head, "GIF", 3) != 0) return "is not a GIF file";
-  return std::nullopt;
+CLI::Validator WholeNumber(int64_t min, int64_t max) {
+  return CLI::Validator(
+      [min, max](std::string& value) -> std::string {
+        double number = 0;
+        size_t used = 0;
+        try {
+          number = std::stod(value, &used);
+        } catch (const std::exception&) {
+          used = 0;
+        }
+        if (used == 0 || used != value.size() || !std::isfinite(number))
+          return "\"" + value + "\" is not a number";
+        if (number != std::floor(number)) return "\"" + value + "\" is not a whole number";
+        if (number < static_cast<double>(min) || number > static_cast<double>(max))
+          return value + " is not in the range " + std::to_string(min) + " to " +
+                 std::to_string(max);
+        return {};
+      },
+      "INT in [" + std::to_string(min) + " - " + std::to_string(max) + "]");
 }
 
 }  // namespace flipreel::cli

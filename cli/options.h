@@ -1,9 +1,9 @@
 // The options every command of the tool shares, defined once for the
-// commands on the headless host and those on the Qt host, and the plain-words
-// diagnosis of an input file that both give.
+// commands on the headless host and those on the Qt host.
 #pragma once
 
 #include <CLI/CLI.hpp>
+#include <cstdint>
 #include <optional>
 #include <string>
 
@@ -23,17 +23,20 @@ struct InputOptions {
   SetupOptions Setup() const;
 };
 
-// The input (a GIF file, a saved form or an address), the credentials for an
-// address and the control to restore from a saved form.
+// The input (a GIF file, a saved form, an address, or "-" for standard
+// input), the credentials for an address and the control to restore from a
+// saved form.
 void AddInputOptions(CLI::App& sub, InputOptions& o);
+// The same without the input, for a command that takes several.
+void AddSourceOptions(CLI::App& sub, InputOptions& o);
 // How the control plays and lays out: --sequence, --autorewind, --border,
 // --autosize, --stretch, --composed.
 void AddPlayOptions(CLI::App& sub, InputOptions& o);
 // --composed alone, for commands that only load.
 void AddComposedOption(CLI::App& sub, InputOptions& o);
 
-// Why a path the user gave is not a GIF the control can read, in plain words
-// ("no such file", "is empty", ...); none when it starts like a GIF file.
-std::optional<std::string> DiagnoseGifFile(const std::string& path);
+// An option that takes a whole number from min to max, saying which of the
+// three a value is not: a number, whole, or in the range.
+CLI::Validator WholeNumber(int64_t min, int64_t max);
 
 }  // namespace flipreel::cli

@@ -3,7 +3,9 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QEvent>
+#include <QFileInfo>
 #include <QImage>
+#include <QImageWriter>
 #include <QPainter>
 #include <QSaveFile>
 #include <QShortcut>
@@ -18,7 +20,10 @@
 
 #include "cli/commands.h"
 #include "cli/control_setup.h"
+#include "cli/input.h"
 #include "cli/options.h"
+#include "control/load_outcome.h"
+#include "platform/files.h"
 #include "qt/colors.h"
 #include "qt/flipreel_widget.h"
 #include "qt/flipreel_widget_p.h"
@@ -28,7 +33,6 @@ namespace flipreel::cli {
 
 namespace {
 
-constexpr int kExitFailed = 1;
 constexpr int kMaxTicks = 10000;
 
 // The tool drives the widget's control and host directly: it sets the
@@ -66,9 +70,10 @@ struct RenderOptions {
   std::string frames_dir;
 };
 
-[[noreturn]] void Fail(const std::string& command, const std::string& line) {
+[[noreturn]] void Fail(const std::string& command, const std::string& line,
+                       int status = kExitNotLoaded) {
   std::cerr << "flipreel " << command << ": " << line << "\n";
-  throw CLI::RuntimeError(kExitFailed);
+  throw CLI::RuntimeError(status);
 }
 
 // A colour as the user writes it: a control colour value (decimal or &H
@@ -89,7 +94,7 @@ void AddViewOptions(CLI::App& sub, ViewOptions& o) {
   AddInputOptions(sub, o);
   AddPlayOptions(sub, o);
   sub.add_option("--rate", o.rate, "FrameRate in milliseconds (default: the first frame's delay)")
-      ->check(CLI::Range(0, 32767));
+      ->check(WholeNumber(0, 32767));
   sub.add_option("--background", o.background,
                  "BackColor: #RRGGBB, a colour name, or a colour value such as &H8000000F");
 }
@@ -110,6 +115,16 @@ std::unique_ptr<QApplication> MakeApplication(const std::string& command, bool o
     // told below, rather than ending the program.
     qputenv("QT_QPA_PLATFORM", qEnvironmentVariableIsEmpty("DISPLAY") ? "wayland;xcb;offscreen"
                                                                       : "xcb;wayland;offscreen");
+  }
+  // Qt warns on every start when the runtime folder is not set (as for root
+  // on a server); a private folder of our own answers for it.
+  static PrivateFolder runtime_folder;
+  if (qEnvironmentVariableIsEmpty("XDG_RUNTIME_DIR")) {
+    try {
+      qputenv("XDG_RUNTIME_DIR", QByteArray::fromStdString(runtime_folder.path()));
+    } catch (const HostError&) {
+      // Qt then picks a folder itself, and says so.
+    }
   }
   auto app = std::make_unique<QApplication>(argc, argv);
   if (!offscreen && (QGuiApplication::platformName() == "offscreen" ||
@@ -134,21 +149,14 @@ void WaitForDownload(FlipreelWidget& w, const std::function<bool()>& told) {
   QObject::disconnect(done);
 }
 
-// Why the control has nothing to show, in plain words where the file says it.
-std::string WhyNothingLoaded(const std::string& input, InputKind kind, bool told) {
-  if (kind == InputKind::kUrl)
-    return told ? "the download gave no GIF" : "the download did not complete";
-  if (kind == InputKind::kSavedForm) return "the saved control holds no GIF it can show";
-  return DiagnoseGifFile(input).value_or("the control found no frames in it");
-}
-
 // Loads the input into the widget's control as the options say; what went
 // wrong is told on stderr. False when the control has nothing to show.
 bool SetUp(const std::string& command, FlipreelWidget& w, ViewOptions& o) {
   std::optional<int32_t> back_color;
   if (o.background) {
     back_color = ParseColor(*o.background);
-    if (!back_color) Fail(command, "--background: \"" + *o.background + "\" is not a colour");
+    if (!back_color)
+      Fail(command, "--background: \"" + *o.background + "\" is not a colour", kExitUsage);
   }
   std::vector<MessageBoxRequest> boxes;
   // Boxes of the set-up go to the terminal; later ones are shown as usual.
@@ -160,20 +168,33 @@ bool SetUp(const std::string& command, FlipreelWidget& w, ViewOptions& o) {
   setup.wait_for_download = [&](Flipreel&, Host&) {
     WaitForDownload(w, [&] { return !boxes.empty(); });
   };
+  PreparedInput prepared = PrepareInput(o.input);
+  if (prepared.kind != InputKind::kUrl) setup.content = std::move(prepared.bytes);
 
   const SetupResult result = SetUpControl(ControlOf(w), HostOf(w), o.input, setup);
   HostOf(w).SetMessageBoxHandler(nullptr);
 
   const std::string prefix = "flipreel " + command + ": ";
-  for (const MessageBoxRequest& box : boxes)
+  std::vector<Text> texts;
+  for (const MessageBoxRequest& box : boxes) {
     std::cerr << prefix << box.title.toStdString() << ": " << box.text.toStdString() << "\n";
+    texts.push_back(box.text.toStdU16String());
+  }
+  if (prepared.problem) {
+    std::cerr << prefix << o.input << ": " << prepared.reason << "\n";
+    return false;
+  }
   if (result.error) {
     const std::string where = result.kind == InputKind::kSavedForm ? "" : o.input + ": ";
     std::cerr << prefix << where << "error " << result.error->number() << ": "
               << result.error->description() << "\n";
+    return false;
   }
-  if (!ControlOf(w).state().FramesLoaded) {
-    std::cerr << prefix << o.input << ": " << WhyNothingLoaded(o.input, result.kind, !boxes.empty())
+  if (LoadFailure(ControlOf(w), result.error, texts)) {
+    std::cerr << prefix << o.input << ": "
+              << (prepared.kind == InputKind::kUrl && boxes.empty()
+                      ? "the download did not complete"
+                      : "the control loaded no frames from it")
               << "\n";
     return false;
   }
@@ -212,7 +233,7 @@ void RunPlay(PlayOptions& p, int& argc, char** argv) {
   QWidget window;
   window.setWindowTitle(QString::fromStdString("flipreel - " + p.view.input));
   auto* w = new FlipreelWidget(&window);
-  if (!SetUp("play", *w, p.view)) throw CLI::RuntimeError(kExitFailed);
+  if (!SetUp("play", *w, p.view)) throw CLI::RuntimeError(kExitNotLoaded);
   FitToFrames(*w);
   if (w->AutoSize()) {
     // The control sizes itself; the window follows it.
@@ -257,11 +278,35 @@ void RunPlay(PlayOptions& p, int& argc, char** argv) {
   }
 }
 
-// Writes a PNG atomically: a temporary file renamed over the path.
-void SavePng(const QImage& image, const QString& path, const std::string& command = "render") {
-  QSaveFile file(path);
-  if (!file.open(QIODevice::WriteOnly) || !image.save(&file, "PNG") || !file.commit())
-    Fail(command, path.toStdString() + ": cannot be written: " + file.errorString().toStdString());
+// The picture format Qt's image writers use for a file name's extension;
+// "-" (standard output) and a name without an extension are PNG.
+QByteArray OutputFormat(const std::string& path) {
+  const QString suffix = QFileInfo(QString::fromStdString(path)).suffix().toLower();
+  if (path == "-" || suffix.isEmpty()) return "png";
+  const QByteArray format = suffix.toLatin1();
+  if (QImageWriter::supportedImageFormats().contains(format)) return format;
+  QStringList known;
+  for (const QByteArray& f : QImageWriter::supportedImageFormats()) known << QString::fromLatin1(f);
+  Fail("render",
+       path + ": cannot write ." + suffix.toStdString() + " pictures; the formats are " +
+           known.join(", ").toStdString(),
+       kExitUsage);
+}
+
+// Writes a picture atomically (a temporary file renamed over the path), or
+// to standard output for "-".
+void SavePicture(const QImage& image, const std::string& path, const QByteArray& format,
+                 const std::string& command = "render") {
+  if (path == "-") {
+    QFile out;
+    if (!out.open(stdout, QIODevice::WriteOnly) || !image.save(&out, format.constData()))
+      Fail(command, "standard output cannot be written", kExitNotWritten);
+    return;
+  }
+  QSaveFile file(QString::fromStdString(path));
+  if (!file.open(QIODevice::WriteOnly) || !image.save(&file, format.constData()) || !file.commit())
+    Fail(command, path + ": cannot be written: " + file.errorString().toStdString(),
+         kExitNotWritten);
 }
 
 // What the widget shows, over the window colour a form would show behind a
@@ -286,10 +331,12 @@ QImage ContactSheet(const std::vector<QImage>& cells, int columns, const QFont& 
   const int64_t width = int64_t{columns} * (cell_w + kGap) + kGap;
   const int64_t height = int64_t{rows} * (cell_h + caption + kGap) + kGap;
   if (width > kMaxSheetSide || height > kMaxSheetSide)
-    Fail("render", "the contact sheet would be " + std::to_string(width) + " x " +
-                       std::to_string(height) + " pixels; use fewer --ticks or --columns");
+    Fail("render",
+         "the contact sheet would be " + std::to_string(width) + " x " + std::to_string(height) +
+             " pixels; use fewer --ticks or --columns",
+         kExitNotWritten);
   QImage sheet(static_cast<int>(width), static_cast<int>(height), QImage::Format_RGB32);
-  if (sheet.isNull()) Fail("render", "not enough memory for the contact sheet");
+  if (sheet.isNull()) Fail("render", "not enough memory for the contact sheet", kExitNotWritten);
   sheet.fill(QColor(0xD8, 0xD8, 0xD8));
   QPainter painter(&sheet);
   painter.setFont(font);
@@ -306,9 +353,10 @@ QImage ContactSheet(const std::vector<QImage>& cells, int columns, const QFont& 
 
 void RunRender(RenderOptions& r, int& argc, char** argv) {
   const std::unique_ptr<QApplication> app = MakeApplication("render", true, argc, argv);
+  const QByteArray format = OutputFormat(r.output);
   FlipreelWidget w;
   HostOf(w).SetManualTicks(true);  // ticks come one by one, as fast as they render
-  if (!SetUp("render", w, r.view)) throw CLI::RuntimeError(kExitFailed);
+  if (!SetUp("render", w, r.view)) throw CLI::RuntimeError(kExitNotLoaded);
   FitToFrames(w);
   if (!w.Playing()) w.StartAnimation();
   HostOf(w).SetMessageBoxHandler([](const MessageBoxRequest& box) {
@@ -321,7 +369,7 @@ void RunRender(RenderOptions& r, int& argc, char** argv) {
   const int columns = std::min(r.columns.value_or(std::min(ticks, 8)), ticks);
   const QString frames_dir = QString::fromStdString(r.frames_dir);
   if (!frames_dir.isEmpty() && !QDir().mkpath(frames_dir))
-    Fail("render", r.frames_dir + ": the folder cannot be made");
+    Fail("render", r.frames_dir + ": the folder cannot be made", kExitNotWritten);
 
   std::vector<QImage> cells;
   int finished_at = 0;
@@ -335,12 +383,16 @@ void RunRender(RenderOptions& r, int& argc, char** argv) {
     }
     cells.push_back(Snapshot(w));
     if (!frames_dir.isEmpty())
-      SavePng(cells.back(),
-              QDir(frames_dir).filePath(QStringLiteral("tick-%1.png").arg(t, 4, 10, QChar('0'))));
+      SavePicture(cells.back(),
+                  QDir(frames_dir)
+                      .filePath(QStringLiteral("tick-%1.png").arg(t, 4, 10, QChar('0')))
+                      .toStdString(),
+                  "png");
   }
   QFont font = QApplication::font();
   font.setPixelSize(11);
-  SavePng(ContactSheet(cells, columns, font), QString::fromStdString(r.output));
+  SavePicture(ContactSheet(cells, columns, font), r.output, format);
+  if (r.output == "-") return;
   std::cout << r.output << ": " << ticks << " ticks, " << columns << " columns, cells of "
             << cells.front().width() << " x " << cells.front().height() << " pixels";
   if (finished_at) std::cout << "; play finished at tick " << finished_at;
@@ -354,9 +406,10 @@ void RunFrames(FramesOptions& f, int& argc, char** argv) {
   FlipreelWidget w;
   HostOf(w).SetManualTicks(true);
   f.view.setup.no_autostart = true;
-  if (!SetUp("frames", w, f.view)) throw CLI::RuntimeError(kExitFailed);
+  if (!SetUp("frames", w, f.view)) throw CLI::RuntimeError(kExitNotLoaded);
   const QDir dir(QString::fromStdString(f.output_dir));
-  if (!QDir().mkpath(dir.path())) Fail("frames", f.output_dir + ": the folder cannot be made");
+  if (!QDir().mkpath(dir.path()))
+    Fail("frames", f.output_dir + ": the folder cannot be made", kExitNotWritten);
   const Flipreel& control = ControlOf(w);
   const int32_t count = control.state().LastFrame + 1;
   for (int32_t i = 0; i < count; ++i) {
@@ -364,9 +417,11 @@ void RunFrames(FramesOptions& f, int& argc, char** argv) {
     const Picture picture = control.GetFrame(index);
     if (picture.IsEmpty()) continue;
     const QImage image = ToPaintImage(*picture.data());
-    if (image.isNull()) Fail("frames", "not enough memory for frame " + std::to_string(i));
-    SavePng(image, dir.filePath(QStringLiteral("frame-%1.png").arg(i, 4, 10, QChar('0'))),
-            "frames");
+    if (image.isNull())
+      Fail("frames", "not enough memory for frame " + std::to_string(i), kExitNotWritten);
+    SavePicture(
+        image, dir.filePath(QStringLiteral("frame-%1.png").arg(i, 4, 10, QChar('0'))).toStdString(),
+        "png", "frames");
   }
   std::cout << f.output_dir << ": " << count << (count == 1 ? " frame" : " frames")
             << (control.Composed() ? ", composed" : ", as stored") << "\n";
@@ -388,11 +443,14 @@ void AddQtCommands(CLI::App& app, int& argc, char** argv) {
     CLI::App* sub = app.add_subcommand(
         "render", "Render what the control shows after each tick into a contact-sheet PNG");
     AddViewOptions(*sub, r->view);
-    sub->add_option("-o,--output", r->output, "the contact sheet to write (PNG)")->required();
+    sub->add_option("-o,--output", r->output,
+                    "the contact sheet to write; its extension chooses the format (PNG, JPEG, "
+                    "BMP, ...); - writes PNG to stdout")
+        ->required();
     sub->add_option("--ticks", r->ticks, "ticks to deliver (default: one per frame)")
-        ->check(CLI::Range(1, kMaxTicks));
+        ->check(WholeNumber(1, kMaxTicks));
     sub->add_option("--columns", r->columns, "cells per row (default: up to 8)")
-        ->check(CLI::Range(1, kMaxTicks));
+        ->check(WholeNumber(1, kMaxTicks));
     sub->add_option("--frames", r->frames_dir, "also write one PNG per tick into this folder");
     sub->callback([r, &argc, argv] { RunRender(*r, argc, argv); });
   }

@@ -112,6 +112,64 @@ void PrintState(std::ostream& out, const std::string& input, const Json& state, 
         << Plain(state["error"]["description"]) << "\n";
 }
 
+Json GifJson(const std::optional<GifFileFacts>& facts) {
+  if (!facts) return nullptr;
+  auto optional = [](const std::optional<int>& v) { return v ? Json(*v) : Json(nullptr); };
+  Json images = Json::array();
+  for (size_t i = 0; i < facts->images.size(); ++i) {
+    const GifImageFacts& image = facts->images[i];
+    images.push_back(Json{{"index", i},
+                          {"left", image.left},
+                          {"top", image.top},
+                          {"width", image.width},
+                          {"height", image.height},
+                          {"delay", image.delay_cs ? Json(*image.delay_cs * 10) : Json(nullptr)},
+                          {"disposal", optional(image.disposal)},
+                          {"transparent", optional(image.transparent)},
+                          {"interlaced", image.interlaced},
+                          {"local_colors", image.local_colors}});
+  }
+  return Json{{"version", facts->version},
+              {"screen", {{"width", facts->screen_width}, {"height", facts->screen_height}}},
+              {"global_colors", facts->global_colors},
+              {"background", facts->background},
+              {"repeat", optional(facts->repeat)},
+              {"images", std::move(images)},
+              {"problem", facts->problem.empty() ? Json(nullptr) : Json(facts->problem)}};
+}
+
+void PrintGif(std::ostream& out, const Json& gif) {
+  if (gif.is_null()) return;
+  out << "  file: GIF" << Plain(gif["version"]) << ", screen " << gif["screen"]["width"].dump()
+      << " x " << gif["screen"]["height"].dump() << ", " << gif["global_colors"].dump()
+      << " global colours, ";
+  if (gif["repeat"].is_null()) {
+    out << "no loop extension";
+  } else if (gif["repeat"] == 0) {
+    out << "loops for ever";
+  } else {
+    out << "loop count " << gif["repeat"].dump();
+  }
+  const size_t count = gif["images"].size();
+  out << ", " << count << (count == 1 ? " image\n" : " images\n");
+  static constexpr const char* kDisposals[] = {"unspecified", "leave", "background", "previous"};
+  for (const Json& image : gif["images"]) {
+    out << "    image " << image["index"].dump() << ": " << image["width"].dump() << " x "
+        << image["height"].dump() << " at " << image["left"].dump() << ", " << image["top"].dump();
+    if (!image["delay"].is_null()) out << ", delay " << image["delay"].dump() << " ms";
+    if (!image["disposal"].is_null()) {
+      const int d = image["disposal"].get<int>();
+      out << ", disposal " << d;
+      if (d < 4) out << " (" << kDisposals[d] << ")";
+    }
+    if (!image["transparent"].is_null()) out << ", transparent " << image["transparent"].dump();
+    if (image["interlaced"].get<bool>()) out << ", interlaced";
+    if (image["local_colors"] != 0) out << ", " << image["local_colors"].dump() << " local colours";
+    out << "\n";
+  }
+  if (!gif["problem"].is_null()) out << "    " << Plain(gif["problem"]) << "\n";
+}
+
 void PrintTick(std::ostream& out, const Json& tick) {
   out << "tick " << tick["tick"].dump() << ":";
   for (const Json& e : tick["events"]) out << " " << Plain(e);

@@ -11,6 +11,7 @@
 #include <nlohmann/json.hpp>
 
 #include "control/flipreel.h"
+#include "gif/gif_facts.h"
 #include "headless/headless_host.h"
 #include "host/errors.h"
 
@@ -36,10 +37,20 @@ Json TickJson(int tick, const std::vector<std::string>& events, const Flipreel& 
 // picture, not an equal one), or no value for the empty picture.
 std::optional<int32_t> ShownElement(const Flipreel& control);
 
+// What the GIF file says about itself (the "gif" key of info): version,
+// screen (width, height), global_colors, background, repeat (the loop count,
+// 0 for ever, null without a loop extension), images (index, left, top,
+// width, height, delay in ms, disposal, transparent, interlaced,
+// local_colors; delay, disposal and transparent null without a Graphic
+// Control Extension) and problem (null, or what stopped the reading). Null
+// for bytes that are no GIF.
+Json GifJson(const std::optional<GifFileFacts>& facts);
+
 // Readable forms of the same; the frames are listed when with_frames.
 void PrintState(std::ostream& out, const std::string& input, const Json& state,
                 bool with_frames = true);
 void PrintTick(std::ostream& out, const Json& tick);
+void PrintGif(std::ostream& out, const Json& gif);
 
 // Records the names of the events a control raises, in order.
 class EventRecorder : public FlipreelEvents {

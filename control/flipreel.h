@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "control/events.h"
+#include "host/dispatch.h"
 #include "host/elements.h"
 #include "host/host.h"
 #include "host/property_bag.h"
@@ -69,29 +70,11 @@ struct FlipreelState {
   bool Composed = false;
 };
 
-// How a member is reached by name.
-enum class CallKind : uint8_t {
-  kGet,     // read a property
-  kLet,     // assign a value to a property
-  kSet,     // assign an object reference to a property
-  kMethod,  // call a method
-};
-
-struct MemberInfo {
-  enum class Kind : uint8_t { kProperty, kObjectProperty, kMethod };
-  std::string_view name;
-  Kind kind;
-  int32_t dispid;
-  std::string_view type;         // the value's or the result's type
-  std::string_view parameters;   // for methods
-  std::string_view description;  // the type library's description
-};
-
 inline constexpr std::string_view kFlipreelProgId = "FlipreelControl.Flipreel";
 inline constexpr std::string_view kFlipreelLibraryDescription = "Flipreel Control 1.2";
 inline constexpr int32_t kDispidShowAbout = -552;
 
-class Flipreel : public HostedControl {
+class Flipreel : public HostedControl, public Dispatch {
  public:
   explicit Flipreel(Host& host);
   ~Flipreel() override;
@@ -160,12 +143,8 @@ class Flipreel : public HostedControl {
   bool Composed() const { return state_.Composed; }
   void SetComposed(bool value);
 
-  // --- by-name access ---------------------------------------------------------
-  // Converts the arguments to the member's types first (type mismatch 13,
-  // overflow 6), then runs the member. Unknown names are error 438, a wrong
-  // number of arguments or a wrong kind of call error 450. Names match
-  // without regard to letter case.
-  Variant Invoke(std::string_view name, CallKind kind, std::span<Variant> args = {});
+  // --- by-name access (host/dispatch.h) ----------------------------------------
+  Variant Invoke(std::string_view name, CallKind kind, std::span<Variant> args = {}) override;
   static std::span<const MemberInfo> Members();
 
   // --- the host's events ------------------------------------------------------

@@ -11,28 +11,20 @@ namespace flipreel {
 namespace {
 
 using Kind = MemberInfo::Kind;
-
-struct Binding {
-  MemberInfo info;
-  Variant (*get)(Flipreel&);                       // properties
-  void (*let)(Flipreel&, const Variant&);          // properties
-  Variant (*call)(Flipreel&, std::span<Variant>);  // methods
-  size_t min_args = 0;
-  size_t max_args = 0;
-};
-
-Variant Bool(bool b) {
-  return Variant::FromBool(b);
-}
+using Binding = Member<Flipreel>;
 
 Binding Property(MemberInfo info, Variant (*get)(Flipreel&),
                  void (*let)(Flipreel&, const Variant&)) {
-  return Binding{info, get, let, nullptr, 0, 0};
+  return PropertyMember<Flipreel>(info, get, let);
 }
 
 Binding Method(MemberInfo info, Variant (*call)(Flipreel&, std::span<Variant>), size_t min_args = 0,
                size_t max_args = 0) {
-  return Binding{info, nullptr, nullptr, call, min_args, max_args};
+  return MethodMember<Flipreel>(info, call, min_args, max_args);
+}
+
+Variant Bool(bool b) {
+  return Variant::FromBool(b);
 }
 
 // The frame queries take the frame index by reference and leave it as it is.
@@ -208,12 +200,6 @@ const std::array<Binding, 29>& Bindings() {
   return kBindings;
 }
 
-const Binding& Find(std::string_view name) {
-  for (const Binding& b : Bindings())
-    if (EqualsNoCase(b.info.name, name)) return b;
-  Raise(err::kNoSuchMember);
-}
-
 }  // namespace
 
 std::span<const MemberInfo> Flipreel::Members() {
@@ -226,28 +212,7 @@ std::span<const MemberInfo> Flipreel::Members() {
 }
 
 Variant Flipreel::Invoke(std::string_view name, CallKind kind, std::span<Variant> args) {
-  const Binding& b = Find(name);
-  if (b.info.kind == Kind::kMethod) {
-    if (kind == CallKind::kLet || kind == CallKind::kSet) Raise(err::kWrongArguments);
-    if (args.size() < b.min_args || args.size() > b.max_args) Raise(err::kWrongArguments);
-    return b.call(*this, args);
-  }
-  switch (kind) {
-    case CallKind::kGet:
-    case CallKind::kMethod:
-      if (!args.empty()) Raise(err::kWrongArguments);
-      return b.get(*this);
-    case CallKind::kLet:
-    case CallKind::kSet:
-      // Object references go with Set, values with Let; a picture given by
-      // Let is taken as the reference it is.
-      if (args.size() != 1) Raise(err::kWrongArguments);
-      if (kind == CallKind::kSet && b.info.kind != Kind::kObjectProperty)
-        Raise(err::kWrongArguments);
-      b.let(*this, args[0]);
-      return Variant();
-  }
-  return Variant();
+  return InvokeMember<Flipreel>(Bindings(), *this, name, kind, args);
 }
 
 }  // namespace flipreel

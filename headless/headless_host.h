@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "headless/scripted_file_dialog.h"
 #include "host/host.h"
 #include "net/download.h"
 #include "platform/files.h"
@@ -82,6 +83,9 @@ class HeadlessHost : public FileHost {
   // is up; true when none is pending.
   bool WaitForReads(std::chrono::milliseconds timeout);
 
+  // --- the file-open dialog: answers scripted by the caller -------------------
+  ScriptedFileDialog& file_dialog() { return file_dialog_; }
+
   // --- Host -----------------------------------------------------------------
   void Attach(HostedControl* control) override { control_ = control; }
   bool UserMode() const override { return user_mode_; }
@@ -103,6 +107,10 @@ class HeadlessHost : public FileHost {
   void AsyncRead(TextView target, int32_t async_type, TextView property_name) override;
   void CancelAsyncRead(TextView property_name) override;
   void EventHandlerFailed(std::string_view event, const std::string& what) override;
+  int32_t ShowOpenDialog(FileDialogRequest& request) override {
+    return file_dialog_.ShowOpenDialog(request);
+  }
+  int32_t DialogFailureCode() override { return file_dialog_.DialogFailureCode(); }
 
  private:
   void Rearm();
@@ -126,6 +134,7 @@ class HeadlessHost : public FileHost {
   std::function<float()> random_source_;
   std::vector<PendingRead> pending_;
   std::optional<HostError> fail_next_request_;
+  ScriptedFileDialog file_dialog_;
 
   struct Download {
     uint64_t id;

@@ -4,8 +4,9 @@
 // the host for ambient values, its own surface, pictures, files, message
 // boxes, property-change notices, random numbers and downloads. The host calls
 // back into the control through HostedControl for timer ticks, resizes,
-// download progress and completion, and hit tests. Every operation either
-// succeeds or throws HostError with the host's error number.
+// download progress and completion, and hit tests. Design-time code reaches
+// the host's file-open dialog (host/file_dialog.h) through it too. Every
+// operation either succeeds or throws HostError with the host's error number.
 #pragma once
 
 #include <cstdint>
@@ -16,6 +17,7 @@
 #include "host/animation.h"
 #include "host/elements.h"
 #include "host/errors.h"
+#include "host/file_dialog.h"
 #include "host/picture.h"
 #include "host/text.h"
 #include "host/variant.h"
@@ -85,7 +87,7 @@ enum class FileAccess : uint8_t {
   kWrite,  // created or truncated
 };
 
-class Host : public ElementSite {
+class Host : public ElementSite, public FileDialogService {
  public:
   ~Host() override = default;
 

@@ -20,6 +20,7 @@
 
 #include "host/host.h"
 #include "platform/files.h"
+#include "qt/file_dialog.h"
 
 class QWidget;
 
@@ -150,6 +151,10 @@ class QtHost final : public FileHost {
   void AsyncRead(TextView target, int32_t async_type, TextView property_name) override;
   void CancelAsyncRead(TextView property_name) override;
   void EventHandlerFailed(std::string_view event, const std::string& what) override;
+  int32_t ShowOpenDialog(FileDialogRequest& request) override {
+    return file_dialog_.ShowOpenDialog(request);
+  }
+  int32_t DialogFailureCode() override { return file_dialog_.DialogFailureCode(); }
 
  private:
   void Rearm();
@@ -177,6 +182,7 @@ class QtHost final : public FileHost {
   MessageBoxHandler message_box_;
   std::unique_ptr<AsyncReadService> reader_;
   RandomGenerator random_;
+  QtFileDialog file_dialog_;
 };
 
 }  // namespace flipreel

@@ -26,11 +26,35 @@ std::string ThreeFrames(int first_delay_cs = 5) {
   return testgif::Build(gif);
 }
 
+// Runs the tool itself, with stdin fed from the given bytes: for what main()
+// does (usage, --version, exit statuses) and for standard input and output.
+// env goes before the tool's name (for example "env -u NAME").
+Result RunBinary(const std::string& args, const std::string& stdin_bytes = "",
+                 const std::string& env = "") {
+  testfiles::TempDir io;
+  const std::string in = io.Write("stdin", stdin_bytes);
+  const std::string command = env + " " + FLIPREEL_TOOL + " " + args + " <" + in + " >" +
+                              io.path() + "/stdout 2>" + io.path() + "/stderr";
+  const int raw = std::system(command.c_str());
+  Result r;
+  r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+  r.out = testfiles::ReadFile(io.path() + "/stdout");
+  r.err = testfiles::ReadFile(io.path() + "/stderr");
+  return r;
+}
+
+testgif::Gif OneImage() {
+  testgif::Gif gif;
+  gif.frames.resize(1);
+  return gif;
+}
+
 }  // namespace
 
 TEST(Info, JsonContract) {
   testfiles::TempDir dir;
-  const Result r = RunTool({"info", dir.Write("three.gif", ThreeFrames()), "--json"});
+  const std::string path = dir.Write("three.gif", ThreeFrames());
+  const Result r = RunTool({"info", path, "--json"});
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(r.err, "");
   // The keys in this order; frame offsets in pixels, delays in milliseconds.
@@ -39,43 +63,120 @@ TEST(Info, JsonContract) {
       {"index": 0, "delay": 50, "left": 0, "top": 0, "width": 4, "height": 3},
       {"index": 1, "delay": 100, "left": 1, "top": 2, "width": 4, "height": 3},
       {"index": 2, "delay": 150, "left": 2, "top": 4, "width": 4, "height": 3}],
-    "messages": [], "error": null})"));
+    "messages": [], "error": null, "gif": {"version": "89a",
+      "screen": {"width": 16, "height": 12}, "global_colors": 2, "background": 0, "repeat": 0,
+      "images": [
+      {"index": 0, "left": 0, "top": 0, "width": 4, "height": 3, "delay": 50, "disposal": 0,
+       "transparent": null, "interlaced": false, "local_colors": 0},
+      {"index": 1, "left": 1, "top": 2, "width": 4, "height": 3, "delay": 100, "disposal": 0,
+       "transparent": null, "interlaced": false, "local_colors": 0},
+      {"index": 2, "left": 2, "top": 4, "width": 4, "height": 3, "delay": 150, "disposal": 0,
+       "transparent": null, "interlaced": false, "local_colors": 0}],
+      "problem": null}, "input": ")" +
+                                  path + R"("})"));
 }
 
-TEST(Info, BadInputGivesTheControlsStateAndALineOnStderr) {
+// The "gif" key reports the file's own fields, whatever the control makes of
+// them, as far as the block structure can be read.
+TEST(Info, WhatTheFileSaysOfItself) {
+  testgif::Gif gif = testgif::Animation(3);
+  gif.frames[1].disposal = 2;
+  gif.frames[1].transparent = 1;
+  gif.frames[1].interlace = true;
+  gif.frames[1].local_palette = {0xFF0000, 0x00FF00, 0x0000FF};  // padded to 4
+  gif.frames[2].gce = false;
+  std::string bytes = testgif::Build(gif);
+  bytes[bytes.find("NETSCAPE2.0") + 13] = 7;  // loop count 7 (low byte of the sub-block)
+  testfiles::TempDir dir;
+  const Json images =
+      RunTool({"info", dir.Write("a.gif", bytes), "--json"}).json()["gif"]["images"];
+  ASSERT_EQ(images.size(), 3u);
+  EXPECT_EQ(images[1], Json::parse(R"({"index": 1, "left": 1, "top": 2, "width": 4, "height": 3,
+    "delay": 100, "disposal": 2, "transparent": 1, "interlaced": true, "local_colors": 4})"));
+  EXPECT_EQ(images[2]["delay"], nullptr);  // no Graphic Control Extension
+  EXPECT_EQ(images[2]["disposal"], nullptr);
+
+  const struct {
+    std::string content;
+    Json repeat;
+    size_t images;
+    Json problem;
+  } rows[] = {
+      {bytes, 7, 3, nullptr},
+      // Cut inside the last image's data: its descriptor was read.
+      {bytes.substr(0, bytes.size() - 6), 7, 3, "the file ends before its trailer"},
+      {bytes.substr(0, 40), 7, 0, "the file ends before its trailer"},
+      {testgif::Build(OneImage()), nullptr, 1, nullptr},
+  };
+  for (const auto& row : rows) {
+    const Json j = RunTool({"info", dir.Write("b.gif", row.content), "--json"}).json()["gif"];
+    EXPECT_EQ(j["repeat"], row.repeat);
+    EXPECT_EQ(j["images"].size(), row.images);
+    EXPECT_EQ(j["problem"], row.problem);
+  }
+  EXPECT_EQ(RunTool({"info", dir.Write("c.gif", "not a gif"), "--json"}).json()["gif"], nullptr);
+}
+
+// Every command exits with 1 when its input gives the control no GIF; the JSON
+// says why in "error" and the control's state is still printed. The user's
+// file is never changed, not even an empty one (the control deletes an empty
+// file assigned to it: here it only ever sees a private copy).
+TEST(Tool, InputThatDoesNotLoad) {
   testfiles::TempDir dir;
   const std::string gif = ThreeFrames();
+  testgif::Gif still;  // one image, no Graphic Control Extension
+  still.frames.resize(1);
+  still.frames[0].gce = false;
   struct Row {
-    std::string path;
-    std::string reason;
+    std::string input;
+    int number;
+    std::string reason;  // on stderr, after the input's name
     size_t messages;
   };
   const Row rows[] = {
-      {dir.path() + "/missing.gif", "no such file", 0},
-      {dir.Write("text.gif", "hello, not a picture"), "is not a GIF file", 0},
-      {dir.path(), "is a folder", 0},
-      {dir.Write("empty.gif", ""), "is empty", 0},
+      {dir.path() + "/missing.gif", 53, "no such file", 0},
+      {dir.Write("text.gif", "hello, not a picture"), 481, "is not a GIF file", 0},
+      {dir.path(), 75, "is a folder", 0},
+      {dir.Write("empty.gif", ""), 481, "is empty", 0},
       // The last frame's image data is cut short: the split's message.
-      {dir.Write("truncated.gif", gif.substr(0, gif.size() - 6)), "the control loaded no frames",
-       1},
-      {dir.Write("header.gif", gif.substr(0, 20)), "the control loaded no frames", 0},
+      {dir.Write("truncated.gif", gif.substr(0, gif.size() - 6)), 481,
+       "the control loaded no frames", 1},
+      {dir.Write("header.gif", gif.substr(0, 20)), 481, "the control loaded no frames", 0},
+      {dir.Write("still.gif", testgif::Build(still)), 481, "the control loaded no frames", 0},
+      // Refused at the request: the control's "Download Failed" box.
+      {"http://:x/a.gif", 31002, "the control loaded no frames", 1},
   };
   for (const Row& row : rows) {
-    SCOPED_TRACE(row.path);
-    const Result r = RunTool({"info", row.path, "--json"});
-    EXPECT_EQ(r.status, 0);
-    EXPECT_NE(r.err.find(row.path + ": " + row.reason), std::string::npos) << r.err;
-    const Json j = r.json();
-    EXPECT_EQ(j["FlipreelFile"], "(None)");
-    EXPECT_EQ(j["FramesLoaded"], false);
-    EXPECT_EQ(j["frames"], Json::array());
-    EXPECT_TRUE(j["error"].is_null());
-    ASSERT_EQ(j["messages"].size(), row.messages);
-    if (row.messages) {
-      EXPECT_EQ(j["messages"][0], Json::parse(R"({"text": "Error No. 481 : when reading file",
-                                                 "style": 16, "title": "Flipreel Control"})"));
+    SCOPED_TRACE(row.input);
+    const std::string form = dir.path() + "/form.json";
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{"info", row.input, "--json"},
+          {"simulate", row.input, "--ticks", "2", "--json"},
+          {"pack", row.input, "-o", form}}) {
+      SCOPED_TRACE(args[0]);
+      const Result r = RunTool(args);
+      EXPECT_EQ(r.status, 1);
+      EXPECT_NE(r.err.find(row.input + ": " + row.reason), std::string::npos) << r.err;
+      if (args[0] == "pack") {
+        EXPECT_FALSE(std::filesystem::exists(form));
+        continue;
+      }
+      const Json j = r.json();
+      EXPECT_EQ(j["error"]["number"], row.number) << j["error"];
+      EXPECT_EQ(j["FlipreelFile"], "(None)");
+      EXPECT_EQ(j["FramesLoaded"], false);
+      EXPECT_EQ(j["frames"], Json::array());
+      EXPECT_EQ(j["messages"].size(), row.messages);
     }
+#ifdef FLIPREEL_WITH_QT
+    EXPECT_EQ(RunBinary("render '" + row.input + "' -o " + dir.path() + "/sheet.png").status, 1);
+    EXPECT_FALSE(std::filesystem::exists(dir.path() + "/sheet.png"));
+#endif
   }
+  EXPECT_TRUE(std::filesystem::exists(dir.path() + "/empty.gif"));
+  EXPECT_EQ(RunTool({"info", dir.path() + "/truncated.gif", "--json"}).json()["messages"][0],
+            Json::parse(R"({"text": "Error No. 481 : when reading file", "style": 16,
+                            "title": "Flipreel Control"})"));
 }
 
 TEST(Simulate, TicksUntilPlayFinishes) {
@@ -124,25 +225,20 @@ TEST(Pack, FormPlaysLikeItsGif) {
       from_gif.insert(from_gif.end(), options.begin(), options.end());
       EXPECT_EQ(RunTool({"simulate", form, "--ticks", "12", "--json", mode}).out,
                 RunTool(from_gif).out);
-      EXPECT_EQ(RunTool({"info", form, "--json", mode}).out,
-                RunTool({"info", gif, "--json", mode}).out);
+      auto info = [&](const std::string& input) {
+        Json j = RunTool({"info", input, "--json", mode}).json();
+        j.erase("input");
+        return j;
+      };
+      EXPECT_EQ(info(form), info(gif));
     }
   }
 }
 
-TEST(Pack, KeepsOtherFilesAndControls) {
+TEST(Pack, AddsOrReplacesControls) {
   testfiles::TempDir dir;
   const std::string gif = dir.Write("three.gif", ThreeFrames());
-  const std::string other = dir.Write("notes.txt", "my notes");
-  Result r = RunTool({"pack", gif, "-o", other});
-  EXPECT_EQ(r.status, 1);
-  EXPECT_NE(r.err.find("not a saved form"), std::string::npos) << r.err;
-  EXPECT_EQ(testfiles::ReadFile(other), "my notes");
-
   const std::string form = dir.path() + "/form.json";
-  r = RunTool({"pack", dir.path() + "/missing.gif", "-o", form});
-  EXPECT_EQ(r.status, 1);
-  EXPECT_FALSE(std::filesystem::exists(form));
 
   ASSERT_EQ(RunTool({"pack", gif, "-o", form}).status, 0);
   ASSERT_EQ(RunTool({"pack", gif, "-o", form, "--sequence", "1"}).status, 0);
@@ -159,7 +255,7 @@ TEST(Pack, KeepsOtherFilesAndControls) {
 }
 
 // An error of the load or of the restore is the JSON's "error" and a line on
-// stderr; the tool still ran.
+// stderr, and the command fails.
 TEST(Info, ErrorOfTheLoadOrTheRestore) {
   testfiles::TempDir dir;
   const std::string form = dir.Write("form.gif", R"({"format": "Flipreel saved form",
@@ -179,7 +275,7 @@ TEST(Info, ErrorOfTheLoadOrTheRestore) {
   for (const auto& row : rows) {
     SCOPED_TRACE(row.path);
     const Result r = RunTool({"info", row.path, "--json"});
-    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.status, 1);
     const Json error = r.json()["error"];
     EXPECT_EQ(error["number"], row.number);
     EXPECT_EQ(error["description"].get<std::string>().rfind(row.description, 0), 0u) << error;
@@ -208,30 +304,93 @@ TEST(ClassifyInput, ByPrefixAndByContent) {
     EXPECT_EQ(flipreel::cli::ClassifyInput(row.input), row.kind) << row.input;
 }
 
-TEST(Tool, ExitStatus) {
+// Usage errors (2) say what is wrong; the input not loading is 1, an output
+// that cannot be written 3.
+TEST(Tool, ExitStatusAndUsageMessages) {
   testfiles::TempDir dir;
   const std::string gif = dir.Write("three.gif", ThreeFrames());
-  const std::string missing = dir.path() + "/missing.gif";
+  const std::string notes = dir.Write("notes.txt", "my notes");
   const struct {
     std::string args;
     int status;
+    std::string said;  // on stderr
   } rows[] = {
-      {"", 2},
-      {"info", 2},
-      {"info " + gif + " --frobnicate", 2},
-      {"simulate " + gif, 2},
-      {"simulate " + gif + " --ticks -1", 2},
-      {"simulate " + gif + " --ticks 3 --sequence 4", 2},
-      {"simulate " + gif + " --ticks 3 --autorewind 40000", 2},
-      {"pack " + gif, 2},
-      {"info " + gif, 0},
-      {"simulate " + gif + " --ticks 3", 0},
-      {"pack " + missing + " -o " + dir.path() + "/f.json", 1},
+      {"", 2, "a command is required"},
+      {"foo", 2, "unknown command \"foo\""},
+      {"info", 2, "input is required"},
+      {"info " + gif + " --frobnicate", 2, "--frobnicate"},
+      {"simulate " + gif, 2, "--ticks is required"},
+      {"simulate " + gif + " --ticks abc", 2, "--ticks: \"abc\" is not a number"},
+      {"simulate " + gif + " --ticks 1.5", 2, "--ticks: \"1.5\" is not a whole number"},
+      {"simulate " + gif + " --ticks -1", 2, "--ticks: -1 is not in the range 0 to 1000000"},
+      {"simulate " + gif + " --ticks 3 --sequence 4", 2, "--sequence"},
+      {"simulate " + gif + " --ticks 3 --autorewind 40000", 2, "--autorewind"},
+      {"pack " + gif, 2, "--output is required"},
+      {"info " + gif, 0, ""},
+      {"simulate " + gif + " --ticks 3", 0, ""},
+      {"pack " + gif + " -o " + notes, 3, "not a saved form"},
+#ifdef FLIPREEL_WITH_QT
+      {"render " + gif + " -o " + dir.path() + "/sheet.xyz", 2, "xyz"},
+      {"render " + gif + " -o " + dir.path() + "/no/such/folder/sheet.png", 3, "cannot be written"},
+#endif
   };
   for (const auto& row : rows) {
-    const int raw =
-        std::system((std::string(FLIPREEL_TOOL) + " " + row.args + " >/dev/null 2>&1").c_str());
-    ASSERT_TRUE(WIFEXITED(raw)) << row.args;
-    EXPECT_EQ(WEXITSTATUS(raw), row.status) << row.args;
+    const Result r = RunBinary(row.args);
+    EXPECT_EQ(r.status, row.status) << row.args;
+    EXPECT_NE(r.err.find(row.said), std::string::npos) << row.args << ": " << r.err;
   }
+  EXPECT_EQ(testfiles::ReadFile(notes), "my notes");
+}
+
+// "-" reads the input from standard input, "-o -" writes to standard output;
+// the output's format follows its extension.
+TEST(Tool, StandardStreamsAndFormats) {
+  testfiles::TempDir dir;
+  const std::string gif = ThreeFrames();
+  Result r = RunBinary("info - --json", gif);
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.json()["Frames"], 3);
+  EXPECT_EQ(RunBinary("info - --json", "").json()["error"]["number"], 481);
+
+  const Result form = RunBinary("pack - -o -", gif);
+  ASSERT_EQ(form.status, 0) << form.err;
+  r = RunBinary("simulate - --ticks 2 --json", form.out);  // a saved form on stdin
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.json()["ticks"].size(), 2u);
+
+#ifdef FLIPREEL_WITH_QT
+  const std::string path = dir.Write("three.gif", gif);
+  r = RunBinary("render - -o -", gif);
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out.substr(0, 4), "\x89PNG");
+  const struct {
+    const char* name;
+    std::string magic;
+  } formats[] = {{"sheet.png", "\x89PNG"}, {"sheet.JPG", "\xFF\xD8"}, {"sheet.bmp", "BM"}};
+  for (const auto& f : formats) {
+    const std::string out = dir.path() + "/" + f.name;
+    // Without XDG_RUNTIME_DIR Qt would warn about it on every start.
+    r = RunBinary("render " + path + " -o " + out, "", "env -u XDG_RUNTIME_DIR");
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(testfiles::ReadFile(out).substr(0, f.magic.size()), f.magic) << f.name;
+  }
+#endif
+}
+
+// Several inputs in one info: one object each, in order, in an array; the
+// command fails when one of them does not load.
+TEST(Info, SeveralInputs) {
+  testfiles::TempDir dir;
+  const std::string gif = dir.Write("three.gif", ThreeFrames());
+  const std::string missing = dir.path() + "/missing.gif";
+  const Result r = RunTool({"info", gif, missing, gif, "--json"});
+  EXPECT_EQ(r.status, 1);
+  const Json j = r.json();
+  ASSERT_EQ(j.size(), 3u);
+  EXPECT_EQ(j[0]["input"], gif);
+  EXPECT_EQ(j[0]["Frames"], 3);
+  EXPECT_EQ(j[1]["error"]["number"], 53);
+  EXPECT_EQ(j[2]["Frames"], 3);
+  EXPECT_EQ(RunTool({"info", gif, gif}).status, 0);
 }

@@ -18,18 +18,20 @@ TEST(InfoWithAnAddress, WaitsForTheDownloadAndListsItsBoxes) {
     const char* file;
     const char* box;
     int style;
+    int error;  // 0: none
   };
-  for (const Case& c : {Case{"Secr3t-x", "Gif", "Image Download complete", 64},
+  for (const Case& c : {Case{"Secr3t-x", "Gif", "Image Download complete", 64, 0},
                         Case{"Wr0ng-x", "(None)",
                              "Error No: 31005 Access denied by the server: "
                              "status 401",
-                             48}}) {
+                             48, 31005}}) {
     SCOPED_TRACE(c.password);
     const clitest::Result o = clitest::RunTool(
         {"info", "--json", server.Url("/a.gif"), "--user", "ann", "--password", c.password});
-    EXPECT_EQ(o.status, 0);
+    EXPECT_EQ(o.status, c.error ? 1 : 0);
     const clitest::Json json = o.json();
     EXPECT_EQ(json["FlipreelFile"], c.file);
+    EXPECT_EQ(json["error"].is_null() ? 0 : json["error"]["number"].get<int>(), c.error);
     ASSERT_EQ(json["messages"].size(), 1u);
     EXPECT_EQ(json["messages"][0]["text"], c.box);
     EXPECT_EQ(json["messages"][0]["style"], c.style);

@@ -1,0 +1,76 @@
+#include "cli/input.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+namespace flipreel::cli {
+
+namespace {
+
+// Reads everything from fd; false with errno on a read error.
+bool ReadAll(int fd, std::string& out) {
+  char chunk[65536];
+  for (;;) {
+    const ssize_t n = ::read(fd, chunk, sizeof chunk);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return false;
+    if (n == 0) return true;
+    out.append(chunk, static_cast<size_t>(n));
+  }
+}
+
+void Problem(PreparedInput& in, int32_t number, std::string reason) {
+  in.problem = HostError(number);
+  in.reason = std::move(reason);
+}
+
+// Reads a file the user named; what stops it is the input's problem.
+void ReadFile(PreparedInput& in) {
+  const int fd = ::open(in.name.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  if (fd < 0) {
+    if (errno == ENOENT || errno == ENOTDIR) return Problem(in, err::kFileNotFound, "no such file");
+    if (errno == EACCES || errno == EPERM)
+      return Problem(in, err::kPermissionDenied, "cannot be read: permission denied");
+    return Problem(in, err::kPathFileAccess, std::string("cannot be read: ") + strerror(errno));
+  }
+  struct stat st {};
+  bool ok = ::fstat(fd, &st) == 0;
+  if (ok && S_ISDIR(st.st_mode)) {
+    Problem(in, err::kPathFileAccess, "is a folder, not a GIF file");
+  } else if (ok && !S_ISREG(st.st_mode)) {
+    // A pipe or a device could block or never end; "-" reads standard input.
+    Problem(in, err::kPathFileAccess, "is not a regular file");
+  } else if (!ok || !ReadAll(fd, in.bytes)) {
+    Problem(in, err::kDeviceIo, std::string("cannot be read: ") + strerror(errno));
+  }
+  ::close(fd);
+}
+
+}  // namespace
+
+PreparedInput PrepareInput(const std::string& input) {
+  PreparedInput in;
+  in.name = input;
+  in.kind = ClassifyInput(input);
+  if (in.kind == InputKind::kUrl) return in;
+  if (input == "-") {
+    if (!ReadAll(STDIN_FILENO, in.bytes))
+      Problem(in, err::kDeviceIo, std::string("cannot be read: ") + strerror(errno));
+  } else {
+    ReadFile(in);
+  }
+  if (in.problem) return in;
+  in.kind = ClassifyContent(in.bytes);
+  if (in.bytes.empty()) {
+    Problem(in, err::kInvalidPicture, "is empty");
+  } else if (in.kind == InputKind::kGifFile && in.bytes.compare(0, 3, "GIF") != 0) {
+    Problem(in, err::kInvalidPicture, "is not a GIF file");
+  }
+  return in;
+}
+
+}  // namespace flipreel::cli
