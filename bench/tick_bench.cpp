@@ -11,6 +11,7 @@
 
 #include "control/flipreel.h"
 #include "headless/headless_host.h"
+#include "tests/support/control_peer.h"
 
 namespace {
 
@@ -23,14 +24,14 @@ constexpr const char* kPeer = "CopyFrameByHand";
 // each at its own offset.
 void PutFrames(Flipreel& c) {
   for (int i = 0; i < kFrames; ++i) {
-    if (i > 0) c.imgBuffer().Load(i);
-    Image& frame = c.imgBuffer()(i);
+    if (i > 0) FlipreelTestPeer::Frames(c).Load(i);
+    Image& frame = FlipreelTestPeer::Frames(c)(i);
     frame.setPicture(Picture::Solid(100, 60, 0xFF000000u | static_cast<uint32_t>(i)));
     frame.setLeft(static_cast<float>(15 * i));
     frame.setTop(static_cast<float>(30 * (i % 3)));
   }
-  c.mutable_state().LastFrame = kFrames - 1;
-  c.mutable_state().FramesLoaded = true;
+  FlipreelTestPeer::State(c).LastFrame = kFrames - 1;
+  FlipreelTestPeer::State(c).FramesLoaded = true;
 }
 
 void Tick(benchmark::State& state, int32_t sequence, bool auto_size) {

@@ -1,7 +1,6 @@
 #include "cli/control_setup.h"
 
 #include <fstream>
-#include <new>
 
 #include "control/load_outcome.h"
 #include "saved_form/saved_form.h"
@@ -25,15 +24,9 @@ bool LooksLikeSavedForm(std::string_view head) {
 // Runs one assignment; the first host error ends the set-up.
 template <typename Fn>
 bool Step(SetupResult& result, Fn&& step) {
-  try {
-    step();
-    return true;
-  } catch (const HostError& e) {
-    result.error = e;
-  } catch (const std::bad_alloc&) {
-    result.error = HostError(err::kOutOfMemory);
-  }
-  return false;
+  std::optional<HostError> failed = Trap(std::forward<Fn>(step));
+  if (failed) result.error = std::move(failed);
+  return !failed;
 }
 
 bool ApplyBeforeLoad(Flipreel& control, const SetupOptions& options, SetupResult& result) {

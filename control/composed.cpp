@@ -5,7 +5,6 @@
 // play after the file's repeat count unless AutoRewind says otherwise.
 #include <algorithm>
 #include <cmath>
-#include <new>
 
 #include "control/flipreel.h"
 #include "host/numbers.h"
@@ -42,7 +41,7 @@ bool Flipreel::ComposeFrames(const Text& data, ImageArray& frames) {
   state_.FramesLoaded = false;
   state_.LastFrame = 0;
   if (!TextView(data).starts_with(u"GIF")) return false;
-  try {
+  const std::optional<HostError> failed = Trap([&] {
     for (int32_t i = frames.UBound(); i >= 1; --i) {
       if (frames.Exists(i)) frames.Unload(i);
     }
@@ -62,12 +61,9 @@ bool Flipreel::ComposeFrames(const Text& data, ImageArray& frames) {
     composed_.shown = 0;
     state_.LastFrame = frames.Count() - 1;
     state_.FramesLoaded = true;
-    return true;
-  } catch (const HostError& e) {
-    ReportReadError(e.number());
-  } catch (const std::bad_alloc&) {
-    ReportReadError(err::kOutOfMemory);
-  }
+  });
+  if (!failed) return true;
+  ReportReadError(failed->number());
   return false;
 }
 

@@ -1,6 +1,5 @@
 // Taking the GIF from an address: the host downloads it into a local file
 // and the control loads that file like any other.
-#include <new>
 
 #include "control/flipreel.h"
 #include "host/numbers.h"
@@ -37,13 +36,15 @@ void Flipreel::SetGifFromURL(const Text& value) {
   const Text address = BuildAddress(value);
   state_.GifFromURL = value;
   if (IsBlank(value) || value == kNone) return;
-  try {
+  const std::optional<HostError> failed = Trap([&] {
     host_.AsyncRead(address, kAsyncTypeFile, kPropertyName);
     Notify("GifFromURL");
-  } catch (const HostError& e) {
+  });
+  if (failed) {
     SetGifFromURL(kNone);
-    host_.MsgBox(u"Error No:" + FormatLong(e.number()) + u" " + Utf8ToText(e.description()),
-                 kMsgCritical, u"Download Failed");
+    host_.MsgBox(
+        u"Error No:" + FormatLong(failed->number()) + u" " + Utf8ToText(failed->description()),
+        kMsgCritical, u"Download Failed");
   }
 }
 
@@ -65,20 +66,16 @@ void Flipreel::CancelAsyncRead(const Variant& /*property*/) {
 
 void Flipreel::OnAsyncReadComplete(AsyncProp& prop) {
   if (prop.PropertyName == kPropertyName) {
-    const auto report = [&](const HostError& e) {
-      host_.MsgBox(u"Error No: " + FormatLong(e.number()) + u" " + Utf8ToText(e.description()),
-                   kMsgExclamation, kControlTitle);
-    };
-    try {
+    // A download too big to hold is reported like any other failed load.
+    const std::optional<HostError> failed = Trap([&] {
       const Text path = prop.Value().ToText();
       LoadGif(path);
       host_.MsgBox(u"Image Download complete", kMsgInformation, kControlTitle);
-    } catch (const HostError& e) {
-      report(e);
-      return;
-    } catch (const std::bad_alloc&) {
-      // A download too big to hold is reported like any other failed load.
-      report(HostError(err::kOutOfMemory));
+    });
+    if (failed) {
+      host_.MsgBox(
+          u"Error No: " + FormatLong(failed->number()) + u" " + Utf8ToText(failed->description()),
+          kMsgExclamation, kControlTitle);
       return;
     }
   }

@@ -2,11 +2,15 @@
 // needs and registers with Flipreel::AddListener. Events are raised
 // synchronously, in registration order; arguments are passed by reference, so
 // a HitTest handler can set the result for the host.
+//
+// The control does not own its listeners. A listener stays registered until
+// it is removed or the control is destroyed, and must be removed before it is
+// destroyed itself. A handler may add or remove listeners, itself included,
+// while an event is being delivered: one removed then hears nothing more, not
+// even the rest of that event; one added then hears from the next event on.
 #pragma once
 
 #include <cstdint>
-#include <span>
-#include <string_view>
 
 #include "host/host.h"
 
@@ -22,15 +26,5 @@ class FlipreelEvents {
   virtual void AsyncReadProgress(AsyncProp&) {}      // 5
   virtual void HitTest(float&, float&, int16_t&) {}  // 6
 };
-
-struct EventInfo {
-  int32_t index;
-  std::string_view name;
-  std::string_view parameters;
-  std::string_view description;
-};
-
-// The event interface, in index order.
-std::span<const EventInfo> FlipreelEventTable();
 
 }  // namespace flipreel

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 
+#include "control/about_box.h"
 #include "host/numbers.h"
 
 namespace flipreel {
@@ -116,8 +117,11 @@ Picture Flipreel::GetFrame(int16_t& frame) const {
   return imgBuffer_(frame).picture();
 }
 
+// A fresh About box each time, shown modally and dropped when the modal loop
+// returns; a failure to show it is the error of this call.
 void Flipreel::ShowAbout() {
-  flipreel::Raise(err::kNoSuchMember, "ShowAbout: the About box is not part of this build");
+  frmAboutFlipreel about(host_);
+  about.Show(FormShow::kModal);
 }
 
 void Flipreel::OnTimer() {
@@ -132,20 +136,6 @@ void Flipreel::OnAsyncReadProgress(AsyncProp& prop) {
 
 void Flipreel::OnHitTest(float& x, float& y, int16_t& hit_result) {
   RaiseEvent("HitTest", [&](FlipreelEvents& l) { l.HitTest(x, y, hit_result); });
-}
-
-std::span<const EventInfo> FlipreelEventTable() {
-  static constexpr EventInfo kEvents[] = {
-      {1, "Frame", "", ""},
-      {2, "ReadFinished", "", ""},
-      {3, "PlayFinished", "", "Occurs when playing is finished (as per Autorewind value)."},
-      {4, "AsyncReadComplete", "AsyncProp",
-       "Occurs when the gif contol has completed an asynchronous read request.\n\n"},
-      {5, "AsyncReadProgress", "AsyncProp",
-       "Occurs when more data is available as a result of an AsyncRead method.\n\n"},
-      {6, "HitTest", "X As Single, Y As Single, HitResult As Integer", ""},
-  };
-  return kEvents;
 }
 
 }  // namespace flipreel

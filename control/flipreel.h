@@ -160,16 +160,15 @@ class Flipreel : public HostedControl, public Dispatch {
   const Shape& shpBorder() const { return shpBorder_; }
   const Image& imgGif() const { return imgGif_; }
   const Image& imgBackGround() const { return imgBackGround_; }
-  ImageArray& imgBuffer() { return imgBuffer_; }
   const ImageArray& imgBuffer() const { return imgBuffer_; }
   const Shape& shpBackGround() const { return shpBackGround_; }
   const FlipreelState& state() const { return state_; }
-  // Direct access to the state record, for tests that set up play state.
-  FlipreelState& mutable_state() { return state_; }
   // Returns a copy of Buffer.
   Text GetBuffer() const { return state_.Buffer; }
 
  private:
+  friend class FlipreelTestPeer;  // tests set up play state through it
+
   // Loading and splitting.
   bool LoadGif(const Text& path);
   bool ShowLoadedGif();  // LoadGif after the read: split, show frame 0, arm

@@ -1,7 +1,6 @@
 // Loading a GIF: reading the file into Buffer, cutting Buffer into
 // single-frame files and loading each into the frame store imgBuffer.
 #include <algorithm>
-#include <new>
 
 #include "control/flipreel.h"
 #include "host/numbers.h"
@@ -38,11 +37,7 @@ void Step(TrapMode mode, Fn&& step) {
     step();
     return;
   }
-  try {
-    step();
-  } catch (const HostError&) {
-  } catch (const std::bad_alloc&) {
-  }
+  (void)Trap(std::forward<Fn>(step));
 }
 
 }  // namespace
@@ -89,7 +84,7 @@ void Flipreel::ReadFileToBuffer(const Text& path) {
   state_.FileNumber = host_.FreeFile();
   const int32_t file = state_.FileNumber;
   bool open = false;
-  try {
+  const std::optional<HostError> failed = Trap([&] {
     host_.Open(file, path, FileAccess::kRead);
     open = true;
     const int64_t length = host_.Length(file);
@@ -100,16 +95,9 @@ void Flipreel::ReadFileToBuffer(const Text& path) {
     Notify("Buffer");
     // An empty file is removed (a path that names no file reads as empty).
     if (length == 0 && host_.FileExists(path)) host_.Kill(path);
-    return;
-  } catch (const HostError&) {
-  } catch (const std::bad_alloc&) {
-  }
-  if (open) {
-    try {
-      host_.Close(file);
-    } catch (const HostError&) {
-    }
-  }
+  });
+  if (!failed) return;
+  if (open) (void)Trap([&] { host_.Close(file); });
   SetFlipreelFile(kNone);
 }
 
@@ -166,7 +154,8 @@ bool Flipreel::SplitFrames(const Text& data, ImageArray& frames) {
   if (data.empty()) return false;
 
   TrapMode mode = TrapMode::kEnding;
-  try {
+  bool split = false;
+  const std::optional<HostError> failed = Trap([&] {
     const int32_t count = frames.Count();
     for (int32_t i = 1; i <= count - 1; ++i) {
       mode = TrapMode::kSkipping;
@@ -175,7 +164,7 @@ bool Flipreel::SplitFrames(const Text& data, ImageArray& frames) {
 
     const TextView f(data);
     const size_t first = f.find(kFrameSignature);
-    if (first == TextView::npos || f.substr(0, 3) != u"GIF") return false;
+    if (first == TextView::npos || f.substr(0, 3) != u"GIF") return;
     std::string header;
     AppendTextBytes(f.substr(0, first + 2), header);  // up to and including 00 21
 
@@ -234,12 +223,10 @@ bool Flipreel::SplitFrames(const Text& data, ImageArray& frames) {
 
     state_.LastFrame = frames.Count() - 1;
     state_.FramesLoaded = true;
-    return true;
-  } catch (const HostError& e) {
-    ReportReadError(e.number());
-  } catch (const std::bad_alloc&) {
-    ReportReadError(err::kOutOfMemory);
-  }
+    split = true;
+  });
+  if (!failed) return split;
+  ReportReadError(failed->number());
   state_.FramesLoaded = false;
   return false;
 }

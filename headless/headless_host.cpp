@@ -1,16 +1,28 @@
 #include "headless/headless_host.h"
 
 #include <algorithm>
-#include <filesystem>
 
 #include "gif/gif_composer.h"
 #include "gif/gif_decoder.h"
-#include "net/downloader.h"
 
 namespace flipreel {
 
 HeadlessHost::HeadlessHost() = default;
 HeadlessHost::~HeadlessHost() = default;
+
+void HeadlessHost::Attach(HostedControl* control) {
+  control_ = control;
+  if (!control) {
+    timer_ = nullptr;
+    due_ms_ = -1;
+  }
+}
+
+void HeadlessHost::ElementDestroyed(const Element& element) {
+  if (&element != timer_) return;
+  timer_ = nullptr;
+  due_ms_ = -1;
+}
 
 void HeadlessHost::ElementChanged(const Element& element, ElementProperty what) {
   if (element.kind() != ElementKind::kTimer) return;
@@ -28,21 +40,26 @@ void HeadlessHost::Advance(int64_t ms) {
   const int64_t end = now_ms_ + std::max<int64_t>(ms, 0);
   while (due_ms_ >= 0 && due_ms_ <= end) {
     now_ms_ = due_ms_;
-    const int64_t fired_at = due_ms_;
-    if (control_) control_->OnTimer();
-    // A tick handler that neither stopped nor re-armed the timer gets the
-    // next interval counted from this tick.
-    if (due_ms_ == fired_at) Rearm();
+    Tick();
   }
   now_ms_ = end;
 }
 
 bool HeadlessHost::DeliverTick() {
   if (!timer_ || !timer_->enabled()) return false;
-  const int64_t before = due_ms_;
-  if (control_) control_->OnTimer();
-  if (due_ms_ == before) Rearm();
+  Tick();
   return true;
+}
+
+void HeadlessHost::Tick() {
+  struct RearmAfter {
+    HeadlessHost& host;
+    int64_t due_before;
+    ~RearmAfter() {
+      if (host.due_ms_ == due_before) host.Rearm();
+    }
+  } rearm_after{*this, due_ms_};
+  if (control_) control_->OnTimer();
 }
 
 void HeadlessHost::Size(float width, float height) {
@@ -77,99 +94,40 @@ float HeadlessHost::Rnd() {
 }
 
 void HeadlessHost::AsyncRead(TextView target, int32_t async_type, TextView property_name) {
-  if (fail_next_request_) {
-    HostError e = *fail_next_request_;
-    fail_next_request_.reset();
-    throw e;
-  }
   CancelAsyncRead(property_name);
-  if (downloader_) {
-    if (async_type != kAsyncTypeFile)
-      Raise(err::kInvalidCall, "Only reads into a file are supported");
-    const DownloadAddress address = ParseDownloadAddress(TextToUtf8(target));
-    std::string path = PrivateFolderPath() + "/download-" + std::to_string(++download_serial_);
-    const uint64_t id = downloader_->Start(address, path, download_limits_);
-    downloads_.push_back(
-        Download{id, Text(property_name), Utf8ToText(address.Target()), std::move(path)});
-  }
+  if (downloads_) downloads_->Start(target, async_type, property_name, PrivateFolderPath());
   pending_.push_back(PendingRead{Text(target), async_type, Text(property_name)});
 }
 
 void HeadlessHost::CancelAsyncRead(TextView property_name) {
   std::erase_if(pending_, [&](const PendingRead& r) { return r.property_name == property_name; });
-  std::erase_if(downloads_, [&](const Download& d) {
-    if (d.property_name != property_name) return false;
-    downloader_->Cancel(d.id);
-    return true;
-  });
+  if (downloads_) downloads_->Cancel(property_name);
 }
 
 void HeadlessHost::EnableDownloads(const DownloadLimits& limits) {
-  download_limits_ = limits;
-  if (!downloader_) downloader_ = std::make_unique<Downloader>();
+  if (!downloads_) downloads_ = std::make_unique<AsyncReads>();
+  downloads_->SetLimits(limits);
+}
+
+void HeadlessHost::Deliver(AsyncProp& prop, bool finished) {
+  if (!finished) {
+    if (control_) control_->OnAsyncReadProgress(prop);
+    return;
+  }
+  std::erase_if(pending_,
+                [&](const PendingRead& r) { return r.property_name == prop.PropertyName; });
+  if (control_) control_->OnAsyncReadComplete(prop);
 }
 
 int HeadlessHost::ProcessEvents() {
-  if (!downloader_) return 0;
-  int delivered = 0;
-  for (Downloader::Event& event : downloader_->TakeEvents()) {
-    // Looked up per event: a handler may have cancelled or replaced the read.
-    const auto it = std::find_if(downloads_.begin(), downloads_.end(),
-                                 [&](const Download& d) { return d.id == event.id; });
-    if (it == downloads_.end()) {
-      std::error_code ec;
-      if (!event.file.empty()) std::filesystem::remove(event.file, ec);
-      continue;
-    }
-    AsyncProp prop;
-    prop.PropertyName = it->property_name;
-    prop.AsyncType = kAsyncTypeFile;
-    prop.Target = it->target;
-    prop.BytesRead = event.bytes_read;
-    prop.BytesMax = event.bytes_max;
-    ++delivered;
-    if (!event.finished) {
-      prop.Status = AsyncStatus::kDownloading;
-      prop.StatusText = u"Downloading";
-      if (control_) control_->OnAsyncReadProgress(prop);
-      continue;
-    }
-    const std::string path = it->path;
-    downloads_.erase(it);
-    std::erase_if(pending_,
-                  [&](const PendingRead& r) { return r.property_name == prop.PropertyName; });
-    if (event.failure) {
-      prop.Status = AsyncStatus::kFailed;
-      prop.StatusText = Utf8ToText(event.failure->description());
-      prop.Failure = std::move(event.failure);
-    } else {
-      prop.Status = AsyncStatus::kCompleted;
-      prop.StatusText = u"Completed";
-      prop.ValuePath = Utf8ToText(path);
-    }
-    // The file is the host's: it goes once the control has handled it.
-    struct RemoveAfter {
-      const std::string& path;
-      ~RemoveAfter() {
-        std::error_code ec;
-        std::filesystem::remove(path, ec);
-      }
-    } remove_after{path};
-    if (control_) control_->OnAsyncReadComplete(prop);
-  }
-  return delivered;
+  if (!downloads_) return 0;
+  return downloads_->Deliver([this](AsyncProp& prop, bool finished) { Deliver(prop, finished); });
 }
 
 bool HeadlessHost::WaitForReads(std::chrono::milliseconds timeout) {
-  const auto deadline = std::chrono::steady_clock::now() + timeout;
-  for (;;) {
-    ProcessEvents();
-    if (downloads_.empty()) return true;
-    const auto left =
-        std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-    if (left.count() <= 0) return false;
-    downloader_->WaitForEvents(left);
-  }
+  if (!downloads_) return true;
+  return downloads_->Wait(timeout,
+                          [this](AsyncProp& prop, bool finished) { Deliver(prop, finished); });
 }
 
 void HeadlessHost::ReportProgress(TextView property_name, AsyncProp prop) {
@@ -177,14 +135,16 @@ void HeadlessHost::ReportProgress(TextView property_name, AsyncProp prop) {
   if (control_) control_->OnAsyncReadProgress(prop);
 }
 
-void HeadlessHost::CompleteRead(TextView property_name, AsyncProp prop) {
-  CancelAsyncRead(property_name);
-  prop.PropertyName = Text(property_name);
-  if (control_) control_->OnAsyncReadComplete(prop);
-}
-
 void HeadlessHost::EventHandlerFailed(std::string_view event, const std::string& what) {
   handler_failures_.push_back(std::string(event) + ": " + what);
+}
+
+std::unique_ptr<Host> HeadlessHost::CreateControlSite(Form&, const FormElement& element) {
+  auto site = std::make_unique<HeadlessHost>();
+  site->SetUserMode(user_mode_);
+  site->SetTwipsPerPixel(tppx_, tppy_);
+  site->Size(element.width, element.height);
+  return site;
 }
 
 }  // namespace flipreel

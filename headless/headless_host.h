@@ -11,14 +11,14 @@
 #include <string>
 #include <vector>
 
+#include "headless/recorded_forms.h"
 #include "headless/scripted_file_dialog.h"
 #include "host/host.h"
+#include "net/async_reads.h"
 #include "net/download.h"
 #include "platform/files.h"
 
 namespace flipreel {
-
-class Downloader;
 
 class HeadlessHost : public FileHost {
  public:
@@ -42,6 +42,8 @@ class HeadlessHost : public FileHost {
   // --- the virtual clock ----------------------------------------------------
   int64_t Now() const override { return now_ms_; }
   // Moves the clock on by ms, firing every tick that falls due on the way.
+  // An error of a tick ends the call with the clock at that tick; the tick
+  // counts as delivered, and the next one is due an interval later.
   void Advance(int64_t ms);
   // Delivers one tick now if the timer is enabled, whatever its interval.
   bool DeliverTick();
@@ -63,18 +65,15 @@ class HeadlessHost : public FileHost {
   };
   // Reads requested and not yet completed or cancelled, oldest first.
   const std::vector<PendingRead>& pending_reads() const { return pending_; }
-  // Makes AsyncRead fail at the request with this error (once).
-  void FailNextReadRequest(HostError error) { fail_next_request_ = std::move(error); }
-  // Completes the oldest pending read under the property name, as the host's
-  // download would: progress reports, then the completion.
-  void CompleteRead(TextView property_name, AsyncProp prop);
+  // Hands the control a progress report of the read under the property name,
+  // as the host's download would.
   void ReportProgress(TextView property_name, AsyncProp prop);
 
   // Real downloads. Once enabled, AsyncRead fetches the address (http, https,
   // file and local paths; net/download.h) on a worker thread into a file in
   // PrivateFolder(). Progress and completion wait in a queue until
   // ProcessEvents() delivers them; the file is deleted once the completion
-  // has been handled. Until then reads only wait for CompleteRead.
+  // has been handled. Until then reads only wait.
   void EnableDownloads(const DownloadLimits& limits = {});
   // Delivers the progress reports and completions that have arrived, in
   // order; returns how many.
@@ -85,13 +84,17 @@ class HeadlessHost : public FileHost {
 
   // --- the file-open dialog: answers scripted by the caller -------------------
   ScriptedFileDialog& file_dialog() { return file_dialog_; }
+  // --- forms: recorded, and a user played through a handler -------------------
+  RecordedForms& forms() { return forms_; }
 
   // --- Host -----------------------------------------------------------------
-  void Attach(HostedControl* control) override { control_ = control; }
+  // Detaching also forgets the timer: the control's elements go with it.
+  void Attach(HostedControl* control) override;
   bool UserMode() const override { return user_mode_; }
   float TwipsPerPixelX() const override { return tppx_; }
   float TwipsPerPixelY() const override { return tppy_; }
   void ElementChanged(const Element& element, ElementProperty what) override;
+  void ElementDestroyed(const Element& element) override;
   float SurfaceWidth() const override { return width_; }
   float SurfaceHeight() const override { return height_; }
   void Size(float width, float height) override;
@@ -111,9 +114,17 @@ class HeadlessHost : public FileHost {
     return file_dialog_.ShowOpenDialog(request);
   }
   int32_t DialogFailureCode() override { return file_dialog_.DialogFailureCode(); }
+  void ShowForm(Form& form, FormShow mode) override { forms_.Show(form, mode); }
+  void UnloadForm(Form& form) override { forms_.Unload(form); }
+  void FormResized(Form& form) override { forms_.Resized(form); }
+  // A headless host of its own, with this host's ambient settings.
+  std::unique_ptr<Host> CreateControlSite(Form& form, const FormElement& element) override;
 
  private:
   void Rearm();
+  // Delivers one tick; afterwards, even when the tick failed, a timer the
+  // tick neither stopped nor re-armed is due one interval later.
+  void Tick();
 
   HostedControl* control_ = nullptr;
   bool user_mode_ = true;
@@ -133,21 +144,14 @@ class HeadlessHost : public FileHost {
   RandomGenerator random_;
   std::function<float()> random_source_;
   std::vector<PendingRead> pending_;
-  std::optional<HostError> fail_next_request_;
   ScriptedFileDialog file_dialog_;
+  RecordedForms forms_;
 
-  struct Download {
-    uint64_t id;
-    Text property_name;
-    Text target;  // the address without user information
-    std::string path;
-  };
-  DownloadLimits download_limits_;
-  std::vector<Download> downloads_;
-  uint64_t download_serial_ = 0;
+  void Deliver(AsyncProp& prop, bool finished);
+
   // Goes before the private folder (a base member) so that it stops, and
   // removes its files, first.
-  std::unique_ptr<Downloader> downloader_;
+  std::unique_ptr<AsyncReads> downloads_;
 };
 
 }  // namespace flipreel

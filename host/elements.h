@@ -43,13 +43,16 @@ class ElementSite {
   virtual float TwipsPerPixelX() const = 0;
   virtual float TwipsPerPixelY() const = 0;
   virtual void ElementChanged(const Element& element, ElementProperty what) = 0;
+  // The element is being destroyed: a site that keeps a pointer to it drops
+  // it here. The site outlives every element on it.
+  virtual void ElementDestroyed(const Element& /*element*/) {}
 };
 
 class Element {
  public:
   Element(ElementSite& site, std::string name, int16_t index = -1)
       : site_(&site), name_(std::move(name)), index_(index) {}
-  virtual ~Element() = default;
+  virtual ~Element() { site_->ElementDestroyed(*this); }
   Element(const Element&) = delete;
   Element& operator=(const Element&) = delete;
 

@@ -2,8 +2,11 @@
 #pragma once
 
 #include <cstdint>
+#include <new>
+#include <optional>
 #include <stdexcept>
 #include <string>
+#include <utility>
 
 namespace flipreel {
 
@@ -64,6 +67,21 @@ class HostError : public std::runtime_error {
 }
 [[noreturn]] inline void Raise(int32_t number, const std::string& description) {
   throw HostError(number, description);
+}
+
+// Runs fn and hands back the host error it raised, if any; running out of
+// memory counts as the host's error 7. Every other exception passes. The one
+// way code that traps host errors catches them.
+template <typename Fn>
+[[nodiscard]] std::optional<HostError> Trap(Fn&& fn) {
+  try {
+    std::forward<Fn>(fn)();
+    return std::nullopt;
+  } catch (const HostError& e) {
+    return e;
+  } catch (const std::bad_alloc&) {
+    return HostError(err::kOutOfMemory);
+  }
 }
 
 }  // namespace flipreel

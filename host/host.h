@@ -4,8 +4,9 @@
 // the host for ambient values, its own surface, pictures, files, message
 // boxes, property-change notices, random numbers and downloads. The host calls
 // back into the control through HostedControl for timer ticks, resizes,
-// download progress and completion, and hit tests. Design-time code reaches
-// the host's file-open dialog (host/file_dialog.h) through it too. Every
+// download progress and completion, and hit tests. The host also shows forms
+// (host/form.h: the About box, the Preview form) and, for design-time code,
+// the file-open dialog (host/file_dialog.h). Every
 // operation either succeeds or throws HostError with the host's error number.
 #pragma once
 
@@ -18,6 +19,7 @@
 #include "host/elements.h"
 #include "host/errors.h"
 #include "host/file_dialog.h"
+#include "host/form.h"
 #include "host/picture.h"
 #include "host/text.h"
 #include "host/variant.h"
@@ -44,7 +46,6 @@ inline constexpr int32_t kAsyncTypeFile = 1;
 
 // Status of an asynchronous read, as carried by AsyncProp.
 enum class AsyncStatus : int32_t {
-  kConnecting = 1,
   kDownloading = 2,
   kCompleted = 3,
   kFailed = 4,
@@ -58,7 +59,7 @@ struct AsyncProp {
   Text Target;  // the address that was fetched
   int64_t BytesRead = 0;
   int64_t BytesMax = 0;  // 0 when the size is not known
-  AsyncStatus Status = AsyncStatus::kConnecting;
+  AsyncStatus Status = AsyncStatus::kDownloading;
   Text StatusText;
   // The path of the local file that holds the bytes. When the read failed,
   // reading the value raises the failure instead.
@@ -87,7 +88,7 @@ enum class FileAccess : uint8_t {
   kWrite,  // created or truncated
 };
 
-class Host : public ElementSite, public FileDialogService {
+class Host : public ElementSite, public FileDialogService, public FormService {
  public:
   ~Host() override = default;
 

@@ -36,23 +36,6 @@ uint32_t PictureData::PixelArgb(int x, int y) const {
   return format_ == Format::kIndexed8 ? palette_[indices_[i]] : argb_[i];
 }
 
-void PictureData::CopyArgb(uint32_t* dst, int stride) const {
-  for (int y = 0; y < height_; ++y) {
-    uint32_t* row = dst + static_cast<size_t>(y) * stride;
-    const size_t base = static_cast<size_t>(y) * width_;
-    if (format_ == Format::kIndexed8) {
-      for (int x = 0; x < width_; ++x) row[x] = palette_[indices_[base + x]];
-    } else {
-      std::copy_n(argb_.data() + base, width_, row);
-    }
-  }
-}
-
-size_t PictureData::StorageBytes() const {
-  return format_ == Format::kIndexed8 ? indices_.size() + sizeof(Palette)
-                                      : argb_.size() * sizeof(uint32_t);
-}
-
 Picture Picture::Solid(int width, int height, uint32_t argb) {
   PictureData::Palette palette{};
   palette[0] = argb;

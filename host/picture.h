@@ -34,10 +34,6 @@ class PictureData {
   const uint32_t* argb() const { return argb_.data(); }
 
   uint32_t PixelArgb(int x, int y) const;
-  // Writes the picture as ARGB rows into dst (stride in pixels).
-  void CopyArgb(uint32_t* dst, int stride) const;
-  // Bytes of pixel storage, for memory accounting.
-  size_t StorageBytes() const;
 
  private:
   PictureData() = default;

@@ -86,7 +86,7 @@ struct Downloader::Impl {
     std::optional<HostError> failure;  // decided while the bytes came in
   };
 
-  Impl() : multi(curl_multi_init()) {
+  explicit Impl(std::function<void()> wake) : on_events(std::move(wake)), multi(curl_multi_init()) {
     if (!multi) Raise(err::kOutOfMemory);
     worker = std::thread([this] { Run(); });
   }
@@ -182,7 +182,7 @@ struct Downloader::Impl {
       t->failure = TooLarge(t->limits);
       return CURL_WRITEFUNC_ERROR;
     }
-    if (!WriteAll(t->fd, data, length)) {
+    if (!WriteAll(t->fd, std::string_view(data, length))) {
       t->failure = CannotStore();
       return CURL_WRITEFUNC_ERROR;
     }
@@ -194,15 +194,18 @@ struct Downloader::Impl {
   }
 
   void QueueProgress(uint64_t id, int64_t bytes, int64_t expected) {
-    std::lock_guard lock(mutex);
-    if (cancelled.contains(id)) return;
-    if (!events.empty() && events.back().id == id && !events.back().finished) {
-      events.back().bytes_read = bytes;
-      events.back().bytes_max = expected;
-    } else {
-      events.push_back(Queued{id, false, bytes, expected, 0, {}, {}});
+    {
+      std::lock_guard lock(mutex);
+      if (cancelled.contains(id)) return;
+      if (!events.empty() && events.back().id == id && !events.back().finished) {
+        events.back().bytes_read = bytes;
+        events.back().bytes_max = expected;
+      } else {
+        events.push_back(Queued{id, false, bytes, expected, 0, {}, {}});
+      }
+      events_ready.notify_all();
     }
-    events_ready.notify_all();
+    if (on_events) on_events();
   }
 
   std::optional<HostError> Outcome(Transfer& t, CURLcode code) {
@@ -272,11 +275,13 @@ struct Downloader::Impl {
     if (failure) ::unlink(t.path.c_str());
     curl_off_t expected = -1;
     curl_easy_getinfo(t.easy.get(), CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &expected);
+    bool queued = false;
     {
       std::lock_guard lock(mutex);
       if (cancelled.contains(id)) {
         if (!failure) ::unlink(t.path.c_str());
       } else {
+        queued = true;
         if (!failure) finished_paths.emplace(id, t.path);
         events.push_back(Queued{
             id, true, t.bytes, expected > 0 ? expected : t.bytes, failure ? failure->number() : 0,
@@ -285,6 +290,7 @@ struct Downloader::Impl {
       }
     }
     Dispose(id, /*keep_file=*/true);
+    if (queued && on_events) on_events();
   }
 
   // Forgets a transfer; an unfinished one loses its file.
@@ -299,6 +305,7 @@ struct Downloader::Impl {
   }
 
   // --- shared with the user-interface thread ----------------------------------
+  const std::function<void()> on_events;  // the worker's, called without the lock
   std::mutex mutex;
   std::condition_variable events_ready;
   // An error is queued as its number and text: a HostError's message is
@@ -325,9 +332,9 @@ struct Downloader::Impl {
   std::thread worker;
 };
 
-Downloader::Downloader() {
+Downloader::Downloader(std::function<void()> on_events) {
   InitCurlOnce();
-  impl_ = std::make_unique<Impl>();
+  impl_ = std::make_unique<Impl>(std::move(on_events));
 }
 
 Downloader::~Downloader() = default;

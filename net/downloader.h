@@ -10,6 +10,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -30,7 +31,9 @@ class Downloader {
     std::string file;  // a completed read's file, now the collector's to delete
   };
 
-  Downloader();
+  // on_events, when given, is called on the worker thread each time events
+  // are queued: a host hands them to its own thread from there.
+  explicit Downloader(std::function<void()> on_events = {});
   ~Downloader();  // cancels what is running and removes its files
   Downloader(const Downloader&) = delete;
   Downloader& operator=(const Downloader&) = delete;

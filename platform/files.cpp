@@ -13,28 +13,6 @@ namespace flipreel {
 
 namespace {
 
-[[noreturn]] void RaiseErrno(int e) {
-  switch (e) {
-    case ENOENT:
-      Raise(err::kFileNotFound);
-    case ENOTDIR:
-      Raise(err::kPathNotFound);
-    case EACCES:
-    case EPERM:
-    case EROFS:
-      Raise(err::kPermissionDenied);
-    case EISDIR:
-      Raise(err::kPathFileAccess);
-    case EMFILE:
-    case ENFILE:
-      Raise(err::kTooManyFiles);
-    case ENOSPC:
-      Raise(err::kDeviceIo, "Disk full");
-    default:
-      Raise(err::kDeviceIo);
-  }
-}
-
 std::string ReadFd(int fd, int64_t length) {
   std::string bytes;
   bytes.resize(static_cast<size_t>(length));
@@ -70,17 +48,41 @@ int OpenRegularForReading(const std::string& path, int64_t* length = nullptr) {
 
 }  // namespace
 
-bool WriteAll(int fd, const char* data, size_t size) {
-  while (size > 0) {
-    const ssize_t n = ::write(fd, data, size);
+bool WriteAll(int fd, std::string_view bytes) {
+  while (!bytes.empty()) {
+    const ssize_t n = ::write(fd, bytes.data(), bytes.size());
     if (n < 0) {
       if (errno == EINTR) continue;
       return false;
     }
-    data += n;
-    size -= static_cast<size_t>(n);
+    bytes.remove_prefix(static_cast<size_t>(n));
   }
   return true;
+}
+
+int32_t ErrnoErrorNumber(int error) {
+  switch (error) {
+    case ENOENT:
+      return err::kFileNotFound;
+    case ENOTDIR:
+      return err::kPathNotFound;
+    case EACCES:
+    case EPERM:
+    case EROFS:
+      return err::kPermissionDenied;
+    case EISDIR:
+      return err::kPathFileAccess;
+    case EMFILE:
+    case ENFILE:
+      return err::kTooManyFiles;
+    default:
+      return err::kDeviceIo;
+  }
+}
+
+void RaiseErrno(int error) {
+  if (error == ENOSPC) Raise(err::kDeviceIo, "Disk full");
+  Raise(ErrnoErrorNumber(error));
 }
 
 FileTable::~FileTable() {
@@ -160,7 +162,7 @@ void FileTable::Write(int32_t file_number, std::string_view bytes) {
     f.memory->append(bytes);
     return;
   }
-  if (!WriteAll(f.fd, bytes.data(), bytes.size())) RaiseErrno(errno);
+  if (!WriteAll(f.fd, bytes)) RaiseErrno(errno);
 }
 
 void FileTable::Close(int32_t file_number) {

@@ -59,7 +59,14 @@ class FileTable {
 
 // Writes all bytes to a file descriptor, going on after interruptions and
 // short writes; false on any other failure (errno says why).
-bool WriteAll(int fd, const char* data, size_t size);
+bool WriteAll(int fd, std::string_view bytes);
+
+// The host's error number for an error of the operating system (errno):
+// 53 file not found, 76 path not found, 70 permission denied, 75 path/file
+// access (a folder where a file is wanted), 67 too many files, 57 device I/O
+// for a full disk and anything else.
+int32_t ErrnoErrorNumber(int error);
+[[noreturn]] void RaiseErrno(int error);
 
 // A folder of our own, created with owner-only access on first use and removed
 // with everything in it when the owner goes away.

@@ -1,61 +1,43 @@
-// The Qt host's downloader: QNetworkAccessManager fetches http, https and
-// file addresses (net/download.h says which and how) into files in the
-// host's private folder.
-//
-// Progress is reported as the bytes arrive; the completion is handed to the
-// control from the event loop, never from inside a network signal, and the
-// file is deleted once the control has handled it. A failed read completes
-// with the failure in AsyncProp (its value raises it). Credentials from the
-// address answer the server's authentication challenge once, and only for
-// the server the address names. A cancelled or replaced read reports
-// nothing more.
+// The Qt host's downloader: the shared download engine (net/async_reads.h)
+// fetches into files in the host's private folder on its own thread; its
+// reports reach the control from the GUI thread's event loop, through a
+// queued call, never from inside AsyncRead.
 #pragma once
 
 #include <QObject>
+#include <atomic>
 #include <chrono>
-#include <cstdint>
-#include <memory>
-#include <vector>
 
-#include "net/download.h"
+#include "net/async_reads.h"
 #include "qt/qt_host.h"
 
 namespace flipreel {
 
 class AsyncReader final : public AsyncReadService {
  public:
-  explicit AsyncReader(QtHost& host, const DownloadLimits& limits = {});
+  explicit AsyncReader(QtHost& host);
   ~AsyncReader() override;
   AsyncReader(const AsyncReader&) = delete;
   AsyncReader& operator=(const AsyncReader&) = delete;
 
   // For reads started afterwards.
-  void SetLimits(const DownloadLimits& limits) { limits_ = limits; }
+  void SetLimits(const DownloadLimits& limits) { reads_.SetLimits(limits); }
 
   void Read(const Text& target, int32_t async_type, const Text& property_name) override;
   void Cancel(const Text& property_name) override;
 
-  // Reads not yet completed (or whose completion waits to be handed over).
-  int pending() const { return static_cast<int>(reads_.size()); }
   // Runs the event loop until no read is pending or the time is up; true
   // when none is pending.
   bool WaitForReads(std::chrono::milliseconds timeout);
 
  private:
-  struct State;
-  State* Find(uint64_t serial);
-  std::unique_ptr<State> Take(uint64_t serial);
-  void OnData(State& read);
-  void OnFinished(State& read);
-  void Fail(State& read, HostError error);
-  void DeliverCompletion(uint64_t serial);
-  static void Detach(State& read);
+  void Deliver();
 
   QtHost& host_;
-  QObject context_;  // completions queued on it die with the reader
-  DownloadLimits limits_;
-  std::vector<std::unique_ptr<State>> reads_;
-  uint64_t serial_ = 0;
+  QObject context_;  // deliveries queued on it die with the reader
+  std::atomic<bool> delivery_queued_{false};
+  // Last: its worker thread stops before the rest goes.
+  AsyncReads reads_;
 };
 
 }  // namespace flipreel

@@ -66,13 +66,6 @@ void PictureCache::SetBudget(size_t bytes) {
   }
 }
 
-void PictureCache::Clear() {
-  kept_.clear();
-  aside_.clear();
-  kept_bytes_ = 0;
-  stale_ = false;
-}
-
 // An entry is valid while its picture lives: only then can no other picture
 // have taken its address.
 const QImage* PictureCache::Find(const Picture& picture) {

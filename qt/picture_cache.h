@@ -50,7 +50,6 @@ class PictureCache {
     stale_ = true;
     full_ = false;
   }
-  void Clear();
 
  private:
   struct Entry {

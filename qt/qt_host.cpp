@@ -6,7 +6,6 @@
 #include <QWidget>
 #include <QtGlobal>
 #include <cmath>
-#include <new>
 
 #include "gif/gif_composer.h"
 #include "gif/gif_decoder.h"
@@ -62,12 +61,6 @@ QtHost::~QtHost() {
 
 // The timer is an element of the control: it goes with the control, which
 // detaches on its way out, and belongs to no other control.
-void QtHost::Attach(HostedControl* control) {
-  control_ = control;
-  timer_ = nullptr;
-  qtimer_.stop();
-}
-
 // Twips per pixel follow the screen the widget is on: 1440 / logical DPI.
 float QtHost::TwipsPerPixelX() const {
   const int dpi = widget_.logicalDpiX();
@@ -77,6 +70,20 @@ float QtHost::TwipsPerPixelX() const {
 float QtHost::TwipsPerPixelY() const {
   const int dpi = widget_.logicalDpiY();
   return dpi > 0 ? 1440.0f / static_cast<float>(dpi) : 15.0f;
+}
+
+void QtHost::Attach(HostedControl* control) {
+  control_ = control;
+  if (!control) {
+    timer_ = nullptr;
+    qtimer_.stop();
+  }
+}
+
+void QtHost::ElementDestroyed(const Element& element) {
+  if (&element != timer_) return;
+  timer_ = nullptr;
+  qtimer_.stop();
 }
 
 void QtHost::ElementChanged(const Element& element, ElementProperty what) {
@@ -138,11 +145,8 @@ template <typename Fn>
 void QtHost::RunHostEvent(std::string_view event, Fn&& fn) {
   if (!control_) return;
   try {
-    fn();
-  } catch (const HostError& e) {
-    surface_.HostEventFailed(event, e);
-  } catch (const std::bad_alloc&) {
-    surface_.HostEventFailed(event, HostError(err::kOutOfMemory));
+    if (std::optional<HostError> failed = Trap(std::forward<Fn>(fn)))
+      surface_.HostEventFailed(event, *failed);
   } catch (const std::exception& e) {
     // Nothing may escape into the event loop.
     surface_.HostEventFailed(event, HostError(err::kInvalidCall, e.what()));

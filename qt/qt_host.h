@@ -21,6 +21,7 @@
 #include "host/host.h"
 #include "platform/files.h"
 #include "qt/file_dialog.h"
+#include "qt/form_window.h"
 
 class QWidget;
 
@@ -77,7 +78,7 @@ class QtSurface {
   virtual void HostEventFailed(std::string_view event, const HostError& error) = 0;
 };
 
-class QtHost final : public FileHost {
+class QtHost : public FileHost {
  public:
   // widget is the control's surface; surface hears of changes. The widget
   // takes the control's initial size, 3075 x 1950 twips.
@@ -130,11 +131,13 @@ class QtHost final : public FileHost {
   void DeliverAsyncReadComplete(AsyncProp& prop);
 
   // --- Host -------------------------------------------------------------------
+  // Detaching also forgets the timer: the control's elements go with it.
   void Attach(HostedControl* control) override;
   bool UserMode() const override { return user_mode_; }
   float TwipsPerPixelX() const override;
   float TwipsPerPixelY() const override;
   void ElementChanged(const Element& element, ElementProperty what) override;
+  void ElementDestroyed(const Element& element) override;
   float SurfaceWidth() const override;
   float SurfaceHeight() const override;
   void Size(float width, float height) override;
@@ -155,6 +158,13 @@ class QtHost final : public FileHost {
     return file_dialog_.ShowOpenDialog(request);
   }
   int32_t DialogFailureCode() override { return file_dialog_.DialogFailureCode(); }
+  void ShowForm(Form& form, FormShow mode) override { forms_.ShowForm(form, mode); }
+  void UnloadForm(Form& form) override { forms_.UnloadForm(form); }
+  void FormResized(Form& form) override { forms_.FormResized(form); }
+  std::unique_ptr<Host> CreateControlSite(Form& form, const FormElement& element) override {
+    return forms_.CreateControlSite(form, element);
+  }
+  QtFormService& forms() { return forms_; }
 
  private:
   void Rearm();
@@ -183,6 +193,7 @@ class QtHost final : public FileHost {
   std::unique_ptr<AsyncReadService> reader_;
   RandomGenerator random_;
   QtFileDialog file_dialog_;
+  QtFormService forms_;
 };
 
 }  // namespace flipreel

@@ -16,6 +16,7 @@
 #include "gif/gif_decoder.h"
 #include "gif/gif_encoder.h"
 #include "host/text.h"
+#include "platform/files.h"
 
 namespace flipreel {
 
@@ -35,19 +36,6 @@ std::string Describe(const std::string& file, const std::string& control, const 
   return where + ": " + problem;
 }
 
-// --- base64 -----------------------------------------------------------------
-
-constexpr char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-
-int Sextet(char c) {
-  if (c >= 'A' && c <= 'Z') return c - 'A';
-  if (c >= 'a' && c <= 'z') return c - 'a' + 26;
-  if (c >= '0' && c <= '9') return c - '0' + 52;
-  if (c == '+') return 62;
-  if (c == '/') return 63;
-  return -1;
-}
-
 // --- texts that JSON strings cannot carry -----------------------------------
 
 // A text with a lone surrogate has no UTF-8 form; it is saved as its UTF-16
@@ -63,15 +51,6 @@ bool IsWellFormedUtf16(TextView t) {
     }
   }
   return true;
-}
-
-std::string Utf16LeBytes(TextView t) {
-  std::string bytes(t.size() * 2, '\0');
-  for (size_t i = 0; i < t.size(); ++i) {
-    bytes[2 * i] = static_cast<char>(t[i] & 0xFF);
-    bytes[2 * i + 1] = static_cast<char>(t[i] >> 8);
-  }
-  return bytes;
 }
 
 std::string_view AsChars(const Bytes& b) {
@@ -230,11 +209,7 @@ class Reader {
       const std::string bytes = Base64(v);
       if (bytes.size() % 2)
         Fail(err::kInvalidPropertyValue, "UTF-16 text of an odd number of bytes");
-      Text text(bytes.size() / 2, u'\0');
-      for (size_t i = 0; i < text.size(); ++i)
-        text[i] = static_cast<char16_t>(static_cast<uint8_t>(bytes[2 * i]) |
-                                        (static_cast<uint8_t>(bytes[2 * i + 1]) << 8));
-      return Variant(std::move(text));
+      return Variant(BytePairsToText(Bytes(bytes.begin(), bytes.end())));
     }
     if (type == "Bytes") {
       if (!v.is_string()) wrong("a base64 string");
@@ -379,7 +354,7 @@ Json EntryJson(const PropertyBag::Entry& entry, const std::string& file,
         j["value"] = TextToUtf8(v.AsText());
       } else {
         j["encoding"] = "utf-16le-base64";
-        j["value"] = EncodeBase64(Utf16LeBytes(v.AsText()));
+        j["value"] = EncodeBase64(AsChars(TextToBytePairs(v.AsText())));
       }
       break;
     case Variant::Type::kBytes:
@@ -395,26 +370,8 @@ Json EntryJson(const PropertyBag::Entry& entry, const std::string& file,
   return j;
 }
 
-int32_t FileErrorNumber(int error) {
-  switch (error) {
-    case ENOENT:
-    case ENOTDIR:
-      return err::kFileNotFound;
-    case EACCES:
-    case EPERM:
-    case EROFS:
-      return err::kPermissionDenied;
-    case EIO:
-    case ENOSPC:
-    case EDQUOT:
-      return err::kDeviceIo;
-    default:
-      return err::kPathFileAccess;
-  }
-}
-
 [[noreturn]] void FailFile(const std::string& file, const std::string& doing, int error) {
-  throw SavedFormError(FileErrorNumber(error), file, "", "", doing + ": " + std::strerror(error));
+  throw SavedFormError(ErrnoErrorNumber(error), file, "", "", doing + ": " + std::strerror(error));
 }
 
 class Descriptor {
@@ -442,18 +399,6 @@ mode_t CurrentUmask() {
   return 022;
 }
 
-bool WriteAll(int fd, std::string_view bytes) {
-  while (!bytes.empty()) {
-    const ssize_t n = ::write(fd, bytes.data(), bytes.size());
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    bytes.remove_prefix(static_cast<size_t>(n));
-  }
-  return true;
-}
-
 }  // namespace
 
 SavedFormError::SavedFormError(int32_t number, std::string file, std::string control,
@@ -474,50 +419,6 @@ SavedControl* SavedForm::Find(std::string_view name) {
   for (SavedControl& c : controls)
     if (EqualsNoCase(c.name, name)) return &c;
   return nullptr;
-}
-
-std::string EncodeBase64(std::string_view bytes) {
-  std::string out;
-  out.reserve((bytes.size() + 2) / 3 * 4);
-  size_t i = 0;
-  auto byte = [&](size_t k) { return static_cast<uint32_t>(static_cast<uint8_t>(bytes[k])); };
-  for (; i + 3 <= bytes.size(); i += 3) {
-    const uint32_t n = (byte(i) << 16) | (byte(i + 1) << 8) | byte(i + 2);
-    for (int s = 18; s >= 0; s -= 6) out.push_back(kAlphabet[(n >> s) & 63]);
-  }
-  const size_t rest = bytes.size() - i;
-  if (rest > 0) {
-    const uint32_t n = (byte(i) << 16) | (rest == 2 ? byte(i + 1) << 8 : 0);
-    out.push_back(kAlphabet[(n >> 18) & 63]);
-    out.push_back(kAlphabet[(n >> 12) & 63]);
-    out.push_back(rest == 2 ? kAlphabet[(n >> 6) & 63] : '=');
-    out.push_back('=');
-  }
-  return out;
-}
-
-bool DecodeBase64(std::string_view text, std::string& bytes) {
-  bytes.clear();
-  if (text.size() % 4) return false;
-  bytes.reserve(text.size() / 4 * 3);
-  for (size_t i = 0; i < text.size(); i += 4) {
-    const bool last = i + 4 == text.size();
-    const int pad = last ? (text[i + 3] == '=') + (text[i + 2] == '=') : 0;
-    if (pad == 1 && text[i + 3] != '=') return false;  // "x=y=" is not padding
-    uint32_t n = 0;
-    for (int k = 0; k < 4 - pad; ++k) {
-      const int s = Sextet(text[i + k]);
-      if (s < 0) return false;
-      n |= static_cast<uint32_t>(s) << (18 - 6 * k);
-    }
-    // The bits padding leaves out must be zero, so every text decodes from
-    // exactly one encoding.
-    if ((pad == 1 && (n & 0xFF)) || (pad == 2 && (n & 0xFFFF))) return false;
-    bytes.push_back(static_cast<char>(n >> 16));
-    if (pad < 2) bytes.push_back(static_cast<char>(n >> 8));
-    if (pad < 1) bytes.push_back(static_cast<char>(n));
-  }
-  return true;
 }
 
 SavedForm ParseSavedForm(std::string_view json, const std::string& file,
@@ -657,18 +558,17 @@ SavedForm ReadFormToUpdate(const std::string& path) {
 
 void RestoreSavedControl(const std::string& file, const SavedControl& control,
                          const std::function<void(const PropertyBag&)>& restore) {
-  try {
-    restore(control.bag);
-  } catch (const SavedFormError&) {
-    throw;
-  } catch (const PropertyValueError& e) {
-    throw SavedFormError(e.number(), file, control.name, e.key(), e.description());
-  } catch (const HostError& e) {
-    throw SavedFormError(e.number(), file, control.name, "", e.description());
-  } catch (const std::bad_alloc&) {
-    throw SavedFormError(err::kOutOfMemory, file, control.name, "",
-                         ErrorDescription(err::kOutOfMemory));
-  }
+  std::string key;  // of the saved value the error came from
+  const std::optional<HostError> failed = Trap([&] {
+    try {
+      restore(control.bag);
+    } catch (const PropertyValueError& e) {
+      key = e.key();
+      throw;
+    }
+  });
+  if (failed)
+    throw SavedFormError(failed->number(), file, control.name, key, failed->description());
 }
 
 }  // namespace flipreel

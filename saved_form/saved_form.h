@@ -37,8 +37,8 @@ struct SavedFormLimits {
 };
 
 // A saved form that cannot be read, written or restored. It is a host error
-// (380 for damaged content, 481 for a picture that does not decode, the file
-// errors 53, 70, 75, 57 for the file itself, or the error a restore raised)
+// (380 for damaged content, 481 for a picture that does not decode, the
+// host's file errors for the file itself, or the error a restore raised)
 // whose description names the file, the control and the key where they are
 // known: `form.json: control "Flipreel1", key "Sequence": Type mismatch`.
 class SavedFormError : public HostError {

@@ -21,7 +21,7 @@ void StartPlay(Rig& rig, int32_t sequence, int16_t auto_rewind, int32_t border =
   c.SetFrameRate(kInterval);
   c.SetAutoRewind(auto_rewind);
   c.StartAnimation();
-  c.mutable_state().FrameIndex = std::min(2, c.state().LastFrame);
+  FlipreelTestPeer::State(c).FrameIndex = std::min(2, c.state().LastFrame);
   c.SetSequence(sequence);
   rig.host.Clear();
   rig.events.entries.clear();
@@ -146,6 +146,29 @@ TEST(PlayMembers, StartAnimationWhilePlayingClearsThePassesAndKeepsTheTimer) {
   EXPECT_EQ(seen.back(), "3@3!");
 }
 
+// A tick that fails (the step re-arms the timer with FrameRate -1, which the
+// timer refuses) still counts: the clock stands at it, and the next tick
+// comes one interval later instead of again at once.
+TEST(PlayMembers, AFailingTickMovesTheClockOn) {
+  Rig rig;
+  rig.LoadFrames(kFourFrames);
+  StartPlay(rig, kSequenceNormal, 0);
+  ASSERT_EQ(ErrorOf([&] { rig.c.SetFrameRate(-1); }), err::kInvalidPropertyValue);
+  const int64_t start = rig.host.Now();
+  EXPECT_EQ(ErrorOf([&] { rig.host.Advance(kInterval + 50); }), err::kInvalidPropertyValue);
+  EXPECT_EQ(rig.host.Now(), start + kInterval);
+  EXPECT_EQ(rig.events.entries.size(), 1u);
+  rig.host.Advance(kInterval - 1);
+  EXPECT_EQ(rig.events.entries.size(), 1u);
+  EXPECT_EQ(ErrorOf([&] { rig.host.Advance(1); }), err::kInvalidPropertyValue);
+  EXPECT_EQ(rig.host.Now(), start + 2 * kInterval);
+  EXPECT_EQ(rig.events.entries.size(), 2u);
+  // The same holds for a tick delivered by hand.
+  EXPECT_EQ(ErrorOf([&] { rig.host.DeliverTick(); }), err::kInvalidPropertyValue);
+  rig.host.Advance(kInterval - 1);
+  EXPECT_EQ(rig.events.entries.size(), 3u);
+}
+
 TEST(PlayMembers, StopAnimation) {
   Rig rig;
   rig.LoadFrames(kFourFrames);
@@ -225,9 +248,9 @@ TEST(PlayMembers, SettersAnnounceAndSteerTheTimer) {
     rig.LoadFrames(kFourFrames);
     rig.c.SetFrameRate(kInterval);
     rig.c.SetSequence(kSequencePingPong);
-    rig.c.mutable_state().FrameIndex = 2;
+    FlipreelTestPeer::State(rig.c).FrameIndex = 2;
     rig.c.StartAnimation();
-    rig.c.mutable_state().LoopCount = 1;
+    FlipreelTestPeer::State(rig.c).LoopCount = 1;
     rig.host.Clear();
     const FlipreelState before = rig.c.state();
     EXPECT_EQ(ErrorOf([&] { t.act(rig.c); }), t.error);
@@ -245,7 +268,7 @@ TEST(PlayMembers, SequenceSetsThePingPongFlags) {
   Rig rig;
   rig.c.SetSequence(kSequencePingPong);
   EXPECT_TRUE(rig.c.state().PingPongForward);
-  rig.c.mutable_state().PingPongBackward = true;
+  FlipreelTestPeer::State(rig.c).PingPongBackward = true;
   rig.c.SetSequence(kSequencePingPong);
   EXPECT_TRUE(rig.c.state().PingPongForward);
   EXPECT_FALSE(rig.c.state().PingPongBackward);
@@ -296,9 +319,10 @@ TEST(Steps, EachPathInOrder) {
     rig.host.SetRandomSource([] { return 0.4f; });  // frame 1 of 3
     if (t.stretch) rig.c.SetStretch(true);
     StartPlay(rig, t.sequence, t.auto_rewind);
-    rig.c.mutable_state().FrameIndex = t.frame_index;
-    rig.c.mutable_state().PingPongForward = t.sequence == kSequencePingPong && !t.going_down;
-    rig.c.mutable_state().PingPongBackward = t.going_down;
+    FlipreelTestPeer::State(rig.c).FrameIndex = t.frame_index;
+    FlipreelTestPeer::State(rig.c).PingPongForward =
+        t.sequence == kSequencePingPong && !t.going_down;
+    FlipreelTestPeer::State(rig.c).PingPongBackward = t.going_down;
     rig.host.Advance(kInterval);
     EXPECT_EQ(Joined(rig.host.trace), t.trace);
   }

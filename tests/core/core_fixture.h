@@ -13,6 +13,7 @@
 #include "control/flipreel.h"
 #include "headless/headless_host.h"
 #include "tests/support/checks.h"
+#include "tests/support/control_peer.h"
 
 namespace coretest {
 
@@ -153,16 +154,16 @@ struct Rig {
   void LoadFrames(const std::vector<FrameSpec>& frames) {
     for (size_t i = 0; i < frames.size(); ++i) {
       const int32_t index = static_cast<int32_t>(i);
-      if (index > 0) c.imgBuffer().Load(index);
-      Image& element = c.imgBuffer()(index);
+      if (index > 0) FlipreelTestPeer::Frames(c).Load(index);
+      Image& element = FlipreelTestPeer::Frames(c)(index);
       element.setPicture(Picture::Solid(frames[i].width_px, frames[i].height_px,
                                         static_cast<uint32_t>(0xFF000000u | (i * 0x252525u))));
       element.setLeft(frames[i].left);
       element.setTop(frames[i].top);
       element.setTag(u"100");
     }
-    c.mutable_state().LastFrame = static_cast<int32_t>(frames.size()) - 1;
-    c.mutable_state().FramesLoaded = true;
+    FlipreelTestPeer::State(c).LastFrame = static_cast<int32_t>(frames.size()) - 1;
+    FlipreelTestPeer::State(c).FramesLoaded = true;
     host.Clear();
   }
 

@@ -26,7 +26,7 @@ TEST(Getters, ReadTheShapesAndTheStateRecord) {
   EXPECT_EQ(sequence.ToLong(), 3);
 
   // CurrentFrame reads FrameIndex, never the value assigned to it.
-  c.mutable_state().FrameIndex = 2;
+  FlipreelTestPeer::State(c).FrameIndex = 2;
   c.SetCurrentFrame(7);
   EXPECT_EQ(c.CurrentFrame(), 2);
   EXPECT_EQ(c.state().CurrentFrame, 7);
@@ -176,6 +176,47 @@ TEST(Events, DeliveredSynchronouslyToEveryListenerInOrder) {
   ASSERT_TRUE(rig.host.DeliverTick());
   EXPECT_EQ(order.size(), 3u);
   EXPECT_EQ(second.entries.size(), 2u);
+}
+
+// Handlers that change the listeners while an event is delivered: one removed
+// by an earlier handler hears nothing more, not even the rest of that event;
+// one that removes itself finishes; one added hears from the next event on.
+TEST(Events, ListenersRemovedOrAddedDuringDispatch) {
+  Rig rig;
+  rig.LoadFrames(kFourFrames);
+  rig.c.RemoveListener(&rig.events);
+  EventLog self_removing(rig.c), removed(rig.c), added(rig.c);
+  self_removing.on_frame = [&] {
+    rig.c.RemoveListener(&self_removing);
+    rig.c.RemoveListener(&removed);
+    rig.c.AddListener(&added);
+  };
+  rig.c.AddListener(&self_removing);
+  rig.c.AddListener(&removed);
+  rig.c.StartAnimation();
+  for (int tick = 0; tick < 2; ++tick) ASSERT_TRUE(rig.host.DeliverTick());
+  EXPECT_EQ(self_removing.entries.size(), 1u);
+  EXPECT_TRUE(removed.entries.empty());
+  EXPECT_EQ(added.entries.size(), 1u);
+}
+
+// The host forgets the timer with the control: after the control is gone the
+// clock runs on with nothing to deliver.
+TEST(Events, HostAfterItsControlIsGone) {
+  TracingHost host;
+  {
+    Flipreel c(host);
+    FlipreelTestPeer::Frames(c)(0).setPicture(Picture::Solid(2, 2, 0xFF000000u));
+    FlipreelTestPeer::State(c).FramesLoaded = true;
+    c.SetFrameRate(100);
+    c.StartAnimation();
+    host.Advance(100);
+    ASSERT_NE(host.timer(), nullptr);
+  }
+  EXPECT_EQ(host.timer(), nullptr);
+  EXPECT_FALSE(host.DeliverTick());
+  host.Advance(1000);
+  EXPECT_EQ(host.Now(), 1100);
 }
 
 }  // namespace

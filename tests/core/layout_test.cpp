@@ -100,10 +100,10 @@ TEST(ArrangeDisplay, NumericForms) {
     Rig rig;
     rig.LoadFrames({{100, 60}, {100, 60}});
     const auto [width, height] = t.first;
-    rig.c.imgBuffer()(0).setWidth(width);
-    rig.c.imgBuffer()(0).setHeight(height);
-    rig.c.imgBuffer()(1).setLeft(t.left);
-    rig.c.imgBuffer()(1).setTop(t.top);
+    FlipreelTestPeer::Frames(rig.c)(0).setWidth(width);
+    FlipreelTestPeer::Frames(rig.c)(0).setHeight(height);
+    FlipreelTestPeer::Frames(rig.c)(1).setLeft(t.left);
+    FlipreelTestPeer::Frames(rig.c)(1).setTop(t.top);
     rig.c.SetAutoSize(true);  // at run time: Stretch off, no sizing yet
     const Size2 before = SurfaceOf(rig.host);
     const Size2 shape_before = SizeOf(rig.c.shpBackGround());

@@ -6,6 +6,7 @@
 #include "control/flipreel.h"
 #include "headless/headless_host.h"
 #include "tests/support/checks.h"
+#include "tests/support/control_peer.h"
 #include "tests/support/gif_builder.h"
 
 using namespace flipreel;
@@ -121,7 +122,7 @@ TEST(Persistence, SaveAndRestoreWithKeysInAnyCase) {
   a.control.SetAutoSize(true);
   a.control.SetSequence(kSequencePingPong);
   a.control.SetBorderColor(0x00FF00);
-  a.control.mutable_state().Buffer = buffer;
+  FlipreelTestPeer::State(a.control).Buffer = buffer;
   PropertyBag bag;
   a.control.WriteProperties(bag);
   PropertyBag lower;

@@ -3,6 +3,7 @@
 #include <string>
 
 #include "tests/loading/loading_support.h"
+#include "tests/support/control_peer.h"
 
 using namespace flipreel;
 using namespace loadingtest;
@@ -84,8 +85,8 @@ TEST(Split, PlacesFramesFromTheirImageOffsets) {
   Loaded l;
   l.host.SetTwipsPerPixel(12, 20);
   l.control.SetBorderStyle(1);
-  l.control.imgBuffer()(0).setLeft(30);
-  l.control.imgBuffer()(0).setTop(45);
+  FlipreelTestPeer::Frames(l.control)(0).setLeft(30);
+  FlipreelTestPeer::Frames(l.control)(0).setTop(45);
   l.LoadBytes(testgif::Build(gif));
 
   ASSERT_EQ(l.control.state().LastFrame, 2);
