@@ -298,6 +298,21 @@ int FlipreelWidget::HitResult() const {
   return d_->hit_result_ ? *d_->hit_result_ : 0;
 }
 
+Variant FlipreelWidgetPrivate::Invoke(std::string_view name, CallKind kind,
+                                      std::span<Variant> args) {
+  struct AnnounceAtEnd {
+    FlipreelWidgetPrivate& d;
+    ~AnnounceAtEnd() { d.AnnounceChanges(); }
+  } announce{*this};
+  last_error_ = {};
+  try {
+    return control_->Invoke(name, kind, args);
+  } catch (const HostError& e) {
+    Fail(e);
+    throw;
+  }
+}
+
 bool FlipreelWidgetPrivate::ReadProperties(const PropertyBag& bag) {
   Call([&] { control_->ReadProperties(bag); });
   Restored();

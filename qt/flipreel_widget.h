@@ -75,31 +75,43 @@ class FlipreelWidgetPrivate;
 
 class FlipreelWidget : public QWidget {
   Q_OBJECT
+  Q_PROPERTY(QString FlipreelFile READ FlipreelFile WRITE SetFlipreelFile
+                 STORED false NOTIFY FlipreelFileChanged)
+  Q_PROPERTY(int FrameRate READ FrameRate WRITE SetFrameRate STORED false NOTIFY FrameRateChanged)
+  Q_PROPERTY(bool AutoSize READ AutoSize WRITE SetAutoSize STORED false NOTIFY AutoSizeChanged)
+  Q_PROPERTY(int Sequence READ Sequence WRITE SetSequence STORED false NOTIFY SequenceChanged)
+  Q_PROPERTY(bool Stretch READ Stretch WRITE SetStretch STORED false NOTIFY StretchChanged)
   Q_PROPERTY(
-      QString FlipreelFile READ FlipreelFile WRITE SetFlipreelFile NOTIFY FlipreelFileChanged)
-  Q_PROPERTY(int FrameRate READ FrameRate WRITE SetFrameRate NOTIFY FrameRateChanged)
-  Q_PROPERTY(bool AutoSize READ AutoSize WRITE SetAutoSize NOTIFY AutoSizeChanged)
-  Q_PROPERTY(int Sequence READ Sequence WRITE SetSequence NOTIFY SequenceChanged)
-  Q_PROPERTY(bool Stretch READ Stretch WRITE SetStretch NOTIFY StretchChanged)
-  Q_PROPERTY(int BorderColor READ BorderColor WRITE SetBorderColor NOTIFY BorderColorChanged)
-  Q_PROPERTY(int AutoRewind READ AutoRewind WRITE SetAutoRewind NOTIFY AutoRewindChanged)
-  Q_PROPERTY(bool Playing READ Playing WRITE SetPlaying NOTIFY PlayingChanged)
-  Q_PROPERTY(bool AutoStart READ AutoStart WRITE SetAutoStart NOTIFY AutoStartChanged)
-  Q_PROPERTY(int BackColor READ BackColor WRITE SetBackColor NOTIFY BackColorChanged)
-  Q_PROPERTY(int BackStyle READ BackStyle WRITE SetBackStyle NOTIFY BackStyleChanged)
-  Q_PROPERTY(QImage BackGroundGraphic READ BackGroundGraphic WRITE SetBackGroundGraphic NOTIFY
-                 BackGroundGraphicChanged)
-  Q_PROPERTY(int BorderStyle READ BorderStyle WRITE SetBorderStyle NOTIFY BorderStyleChanged)
-  Q_PROPERTY(int Frames READ Frames WRITE SetFrames NOTIFY FramesChanged)
-  Q_PROPERTY(int CurrentFrame READ CurrentFrame WRITE SetCurrentFrame NOTIFY CurrentFrameChanged)
-  Q_PROPERTY(QString GifFromURL READ GifFromURL WRITE SetGifFromURL NOTIFY GifFromURLChanged)
-  Q_PROPERTY(QString ServerUserName READ ServerUserName WRITE SetServerUserName NOTIFY
-                 ServerUserNameChanged)
-  Q_PROPERTY(QString ServerPassword READ ServerPassword WRITE SetServerPassword NOTIFY
-                 ServerPasswordChanged)
-  Q_PROPERTY(bool Composed READ Composed WRITE SetComposed NOTIFY ComposedChanged)
-  // The widget's own settings.
-  Q_PROPERTY(bool UserMode READ UserMode WRITE SetUserMode NOTIFY UserModeChanged)
+      int BorderColor READ BorderColor WRITE SetBorderColor STORED false NOTIFY BorderColorChanged)
+  Q_PROPERTY(
+      int AutoRewind READ AutoRewind WRITE SetAutoRewind STORED false NOTIFY AutoRewindChanged)
+  Q_PROPERTY(bool Playing READ Playing WRITE SetPlaying STORED false NOTIFY PlayingChanged)
+  Q_PROPERTY(bool AutoStart READ AutoStart WRITE SetAutoStart STORED false NOTIFY AutoStartChanged)
+  Q_PROPERTY(int BackColor READ BackColor WRITE SetBackColor STORED false NOTIFY BackColorChanged)
+  Q_PROPERTY(int BackStyle READ BackStyle WRITE SetBackStyle STORED false NOTIFY BackStyleChanged)
+  Q_PROPERTY(QImage BackGroundGraphic READ BackGroundGraphic WRITE SetBackGroundGraphic
+                 STORED false NOTIFY BackGroundGraphicChanged)
+  Q_PROPERTY(
+      int BorderStyle READ BorderStyle WRITE SetBorderStyle STORED false NOTIFY BorderStyleChanged)
+  Q_PROPERTY(int Frames READ Frames WRITE SetFrames STORED false NOTIFY FramesChanged)
+  Q_PROPERTY(int CurrentFrame READ CurrentFrame WRITE SetCurrentFrame
+                 STORED false NOTIFY CurrentFrameChanged)
+  Q_PROPERTY(
+      QString GifFromURL READ GifFromURL WRITE SetGifFromURL STORED false NOTIFY GifFromURLChanged)
+  Q_PROPERTY(QString ServerUserName READ ServerUserName WRITE SetServerUserName
+                 STORED false NOTIFY ServerUserNameChanged)
+  Q_PROPERTY(QString ServerPassword READ ServerPassword WRITE SetServerPassword
+                 STORED false NOTIFY ServerPasswordChanged)
+  Q_PROPERTY(bool Composed READ Composed WRITE SetComposed STORED false NOTIFY ComposedChanged)
+  // The widget's own settings. The properties above are not stored one by
+  // one in form files: SavedState carries them all, and restoring it runs
+  // the control's ReadProperties rather than each setter. UserMode is the
+  // host's ambient value, set by whoever creates the widget.
+  Q_PROPERTY(bool UserMode READ UserMode WRITE SetUserMode STORED false NOTIFY UserModeChanged)
+  // The control's whole saved state as one text, the way form files (.ui)
+  // carry it; docs/designer.md describes it. The setter's name follows Qt's
+  // convention, which code generated from form files calls.
+  Q_PROPERTY(QString SavedState READ SavedState WRITE setSavedState DESIGNABLE false)
   Q_PROPERTY(qint64 PaintCacheBudget READ PaintCacheBudget WRITE SetPaintCacheBudget NOTIFY
                  PaintCacheBudgetChanged)
 
@@ -185,6 +197,12 @@ class FlipreelWidget : public QWidget {
   // form cannot be read, restored or written.
   bool LoadForm(const QString& path, const QString& control_name = {});
   bool SaveForm(const QString& path, const QString& control_name);
+  // The saved state as a saved form holding this one control (its name is
+  // the widget's objectName, or "Flipreel1"). Setting it restores the control
+  // through ReadProperties; an empty text leaves the control as it is. An
+  // empty text is returned, with a warning, when the state cannot be saved.
+  QString SavedState() const;
+  void setSavedState(const QString& state);
 
   QSize sizeHint() const override;
   // Paints the elements that touch clip (widget pixels) onto painter.

@@ -37,6 +37,11 @@ class FlipreelWidgetPrivate final : private QtSurface {
   QtHost& host() { return *host_; }
   PictureCache& cache() { return cache_; }
 
+  // Runs a member of the control by name (Flipreel::Invoke) for in-tree
+  // callers that need its error, such as the property page: the error is
+  // kept as lastError and thrown on; what changed is announced either way.
+  Variant Invoke(std::string_view name, CallKind kind, std::span<Variant> args = {});
+
   // Restores the control from a property bag, as a form does, and repaints.
   // False, with lastError(), when the bag holds a value the control refuses.
   bool ReadProperties(const PropertyBag& bag);

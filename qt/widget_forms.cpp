@@ -34,4 +34,37 @@ bool FlipreelWidget::SaveForm(const QString& path, const QString& control_name) 
   return !d.last_error_;
 }
 
+namespace {
+constexpr const char* kSavedStateName = "SavedState";
+}  // namespace
+
+QString FlipreelWidget::SavedState() const {
+  try {
+    SavedForm form;
+    const std::string name = objectName().isEmpty() ? "Flipreel1" : objectName().toStdString();
+    form.controls.push_back(
+        SavedControl{std::string(kFlipreelProgId), name, PropertyBag(/*skip_defaults=*/true)});
+    d_->control_->WriteProperties(form.controls.back().bag);
+    return QString::fromStdString(SerializeSavedForm(form, kSavedStateName));
+  } catch (const HostError& e) {
+    qWarning("Flipreel: the control's state cannot be saved: %s", e.what());
+    return {};
+  }
+}
+
+void FlipreelWidget::setSavedState(const QString& state) {
+  if (state.isEmpty()) return;
+  FlipreelWidgetPrivate& d = *d_;
+  d.Call([&] {
+    const SavedForm form = ParseSavedForm(state.toStdString(), kSavedStateName);
+    const SavedControl& saved = ChooseControl(form, kSavedStateName, "", kFlipreelProgId);
+    RestoreSavedControl(kSavedStateName, saved,
+                        [&](const PropertyBag& bag) { d.control_->ReadProperties(bag); });
+  });
+  if (d.last_error_)
+    qWarning("Flipreel: the saved state was not restored: %s",
+             qPrintable(d.last_error_.description));
+  d.Restored();
+}
+
 }  // namespace flipreel

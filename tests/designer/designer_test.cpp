@@ -1,0 +1,153 @@
+// The Designer plugin inside Designer's own form editor (the library the
+// designer application is built on), on Qt's offscreen platform: a Flipreel
+// dropped on a form is a design-time control, the task menu's Properties...
+// edits it as one undoable change, the form saves the control's whole state
+// and nothing else of it, and QUiLoader brings the saved form back playing,
+// with no GIF file anywhere.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QBuffer>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTimer>
+#include <QUiLoader>
+#include <QUndoStack>
+#include <QtDesigner/QDesignerComponents>
+#include <QtDesigner/QDesignerFormEditorInterface>
+#include <QtDesigner/QDesignerFormWindowInterface>
+#include <QtDesigner/QDesignerFormWindowManagerInterface>
+#include <QtDesigner/QDesignerIntegration>
+#include <QtDesigner/QDesignerTaskMenuExtension>
+#include <QtDesigner/QExtensionManager>
+#include <memory>
+
+#include "qt/flipreel_widget_p.h"
+#include "qt/property_pages.h"
+#include "tests/qt/qt_test_support.h"
+
+using namespace flipreel;
+
+namespace {
+
+const char* const kForm = R"(<ui version="4.0">
+ <class>Form</class>
+ <widget class="QWidget" name="Form">
+  <property name="geometry"><rect><x>0</x><y>0</y><width>320</width><height>200</height></rect></property>
+  <widget class="flipreel::FlipreelWidget" name="Flipreel1">
+   <property name="geometry"><rect><x>10</x><y>10</y><width>205</width><height>130</height></rect></property>
+  </widget>
+ </widget>
+</ui>)";
+
+// Designer's form editor with the plugins of this build.
+struct Designer {
+  QDesignerFormEditorInterface* core;
+  QWidget parent;
+  QDesignerFormWindowInterface* form;
+
+  Designer() {
+    QCoreApplication::addLibraryPath(FLIPREEL_PLUGIN_DIR);
+    QDesignerComponents::initializeResources();
+    core = QDesignerComponents::createFormEditor(nullptr);
+    new QDesignerIntegration(core, core);
+    QDesignerComponents::initializePlugins(core);
+    QDesignerComponents::createTaskMenu(core, core);
+    form = core->formWindowManager()->createFormWindow(&parent);
+    form->setContents(QString::fromUtf8(kForm));
+  }
+  ~Designer() {
+    delete form;
+    delete core;
+  }
+  FlipreelWidget* Reel() { return form->mainContainer()->findChild<FlipreelWidget*>("Flipreel1"); }
+  QAction* TaskAction(const QString& text) {
+    auto* menu = qt_extension<QDesignerTaskMenuExtension*>(core->extensionManager(), Reel());
+    if (!menu) return nullptr;
+    for (QAction* a : menu->taskActions())
+      if (a->text() == text) return a;
+    return nullptr;
+  }
+};
+
+// Runs "Properties..." and, once the dialog is up, lets edit fill it in.
+void EditProperties(Designer& d, const std::function<void(PropertyPagesDialog&)>& edit) {
+  QTimer::singleShot(0, [&] {
+    auto* dialog = qobject_cast<PropertyPagesDialog*>(QApplication::activeModalWidget());
+    ASSERT_NE(dialog, nullptr);
+    edit(*dialog);
+    dialog->OkButton()->click();
+  });
+  d.TaskAction("Properties...")->trigger();
+}
+
+QImage Shot(QWidget& w) {
+  return w.grab().toImage().convertToFormat(QImage::Format_RGB32);
+}
+
+}  // namespace
+
+TEST(DesignerPlugin, EditsSavesAndRestoresTheControlWithItsGif) {
+  Designer d;
+  FlipreelWidget* reel = d.Reel();
+  ASSERT_NE(reel, nullptr) << "the plugin was not loaded from " FLIPREEL_PLUGIN_DIR;
+  EXPECT_FALSE(reel->UserMode());
+  ASSERT_NE(d.TaskAction("About..."), nullptr);
+  d.form->setDirty(false);
+
+  QString saved;
+  {
+    qttest::GifFile gif(qttest::FourFrames());
+    EditProperties(d, [&](PropertyPagesDialog& dialog) {
+      PageElements& e = dialog.page().elements();
+      e.SetText(e["txtFlipreelFile"], gif.path.size() ? Utf8ToText(gif.path) : Text());
+      e.SetText(e["txtAutoRewind"], u"7");
+    });
+    EXPECT_EQ(reel->FlipreelFile(), "Gif");
+    EXPECT_EQ(reel->Frames(), 4);
+    EXPECT_EQ(reel->AutoRewind(), 7);
+    EXPECT_FALSE(reel->Playing());  // design time: the timer stays off
+    EXPECT_TRUE(d.form->isDirty());
+    ASSERT_EQ(d.form->commandHistory()->count(), 1);
+
+    // One undo takes the whole apply back, the GIF included; redo brings it.
+    d.form->commandHistory()->undo();
+    EXPECT_EQ(reel->Frames(), 0);
+    EXPECT_EQ(reel->AutoRewind(), 0);
+    EXPECT_EQ(reel->FlipreelFile(), "(None)");
+    d.form->commandHistory()->redo();
+    EXPECT_EQ(reel->Frames(), 4);
+    saved = d.form->contents();
+  }  // the GIF file is gone from here on
+
+  // The form holds the control's state in SavedState and none of its
+  // properties one by one.
+  EXPECT_TRUE(saved.contains("name=\"SavedState\""));
+  EXPECT_FALSE(saved.contains("name=\"AutoRewind\""));
+  EXPECT_FALSE(saved.contains("name=\"FlipreelFile\""));
+
+  QUiLoader loader;
+  loader.clearPluginPaths();
+  loader.addPluginPath(QStringLiteral(FLIPREEL_PLUGIN_DIR "/designer"));
+  QByteArray bytes = saved.toUtf8();
+  QBuffer file(&bytes);
+  std::unique_ptr<QWidget> app_form(loader.load(&file));
+  ASSERT_NE(app_form, nullptr) << loader.errorString().toStdString();
+  auto* played = app_form->findChild<FlipreelWidget*>("Flipreel1");
+  ASSERT_NE(played, nullptr);
+  EXPECT_TRUE(played->UserMode());
+  EXPECT_EQ(played->Frames(), 4);
+  EXPECT_EQ(played->AutoRewind(), 7);
+  EXPECT_TRUE(played->Playing());  // AutoStart: playing at once in the application
+
+  app_form->show();
+  FlipreelWidgetPrivate::get(*played).host().SetManualTicks(true);
+  ASSERT_TRUE(FlipreelWidgetPrivate::get(*played).host().DeliverTick());  // the first tick shows frame 0 again
+  QImage before = Shot(*played);
+  for (int tick = 1; tick <= 3; ++tick) {
+    ASSERT_TRUE(FlipreelWidgetPrivate::get(*played).host().DeliverTick());
+    const QImage after = Shot(*played);
+    EXPECT_NE(after, before) << "tick " << tick;
+    before = after;
+  }
+}

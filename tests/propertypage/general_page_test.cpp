@@ -1,0 +1,257 @@
+// The General page against the headless host: filling, the numeric entries,
+// the conversions both ways and the order and failure of applying.
+#include <gtest/gtest.h>
+
+#include <map>
+
+#include "control/flipreel.h"
+#include "headless/headless_host.h"
+#include "headless/page_site.h"
+#include "propertypage/general_page.h"
+#include "tests/support/checks.h"
+
+using namespace flipreel;
+
+namespace {
+
+using testsupport::ErrorOf;
+using testsupport::Joined;
+
+// A selected control that writes down every read and write made by name.
+// It forwards to a real control, or keeps the values it is given.
+class TracedControl : public Dispatch {
+ public:
+  std::vector<std::string> trace;
+  std::map<std::string, Variant> values;  // used without a real control
+
+  explicit TracedControl(Flipreel* control = nullptr) : control_(control) {}
+
+  Variant Invoke(std::string_view name, CallKind kind, std::span<Variant> args) override {
+    const std::string key(name);
+    if (kind == CallKind::kGet) {
+      trace.push_back("get " + key);
+      return control_ ? control_->Invoke(name, kind) : values.at(key);
+    }
+    trace.push_back("let " + key + " " + args[0].Describe());
+    if (control_) return control_->Invoke(name, kind, args);
+    values[key] = args[0];
+    return Variant();
+  }
+  std::vector<std::string> Writes() const {
+    std::vector<std::string> w;
+    for (const std::string& t : trace)
+      if (t.starts_with("let ")) w.push_back(t.substr(4));
+    return w;
+  }
+
+ private:
+  Flipreel* control_;
+};
+
+// The values of a new control, as its getters give them.
+std::map<std::string, Variant> NewControlValues() {
+  return {{"FlipreelFile", Variant(u"(None)")},  {"AutoStart", Variant::FromBool(true)},
+          {"CurrentFrame", Variant(int16_t{0})}, {"AutoRewind", Variant(int16_t{0})},
+          {"Stretch", Variant::FromBool(false)}, {"AutoSize", Variant::FromBool(false)},
+          {"FrameRate", Variant(int16_t{0})},    {"Frames", Variant(int16_t{0})},
+          {"Sequence", Variant(int32_t{0})},     {"BackStyle", Variant(int32_t{1})},
+          {"BorderStyle", Variant(int32_t{0})}};
+}
+
+struct Page {
+  HeadlessPageSite site;
+  GeneralPage page{site};
+  PageElements& e = page.elements();
+
+  explicit Page(std::vector<Dispatch*> selected) : site(std::move(selected)) { page.Initialize(); }
+  Text TextOf(std::string_view name) const { return e[name].text; }
+  int16_t ValueOf(std::string_view name) const { return e[name].value; }
+  std::string SelectedOption() const {
+    std::string on;
+    for (const PageElement& el : e.all())
+      if (el.kind == PageElementKind::kOptionButton && el.value)
+        on += (on.empty() ? "" : "+") + el.name;
+    return on;
+  }
+};
+
+}  // namespace
+
+TEST(GeneralPage, OpensOnANewControl) {
+  HeadlessHost host;
+  host.SetUserMode(false);
+  Flipreel control(host);
+  control.InitProperties();
+  TracedControl selected(&control);
+  Page p({&selected});
+  p.page.SelectionChanged();
+
+  EXPECT_EQ(p.TextOf("txtFlipreelFile"), u"(None)");
+  for (const char* box : {"txtFrames", "txtCurrentFrame", "txtFrameRate", "txtAutoRewind"})
+    EXPECT_EQ(p.TextOf(box), u"0") << box;
+  EXPECT_EQ(p.ValueOf("chkAutoStart"), kChecked);
+  EXPECT_EQ(p.ValueOf("chkStretch"), kUnchecked);
+  EXPECT_EQ(p.ValueOf("chkAutosize"), kUnchecked);
+  EXPECT_EQ(p.SelectedOption(), "OptionNormal");
+  EXPECT_EQ(p.TextOf("cboBackstyle"), u"Opaque");
+  EXPECT_EQ(p.TextOf("cboBorderstyle"), u"Transparent");
+  EXPECT_EQ(p.e["cboBackstyle"].list, (std::vector<Text>{u"Transparent", u"Opaque"}));
+  EXPECT_EQ(p.e["cboBorderstyle"].list, (std::vector<Text>{u"Solid", u"Transparent"}));
+  EXPECT_TRUE(p.site.Changed());
+  // Each value is read afresh; Sequence once per comparison until it matches.
+  EXPECT_EQ(
+      Joined(selected.trace),
+      "get FlipreelFile, get AutoStart, get CurrentFrame, get AutoRewind, get Stretch, "
+      "get AutoSize, get FrameRate, get Frames, get Sequence, get BackStyle, get BorderStyle");
+
+  // Applying without any edit writes back what was read, "(None)" included,
+  // so no file is read and the control stays as it was.
+  selected.trace.clear();
+  p.page.ApplyChanges();
+  EXPECT_EQ(Joined(selected.Writes()),
+            "AutoStart Boolean True, CurrentFrame Text \"0\", AutoRewind Text \"0\", "
+            "Stretch Boolean False, AutoSize Boolean False, FrameRate Text \"0\", "
+            "Frames Text \"0\", FlipreelFile Text \"(None)\", Sequence Integer 0, "
+            "BackStyle Integer 1, BorderStyle Integer 0");
+  EXPECT_EQ(control.FlipreelFile(), u"(None)");
+  EXPECT_EQ(control.BackStyle(), 1);
+}
+
+// What the user types or pastes into the Frame Rate box, one text after the
+// other, and what the box shows then, with the caret.
+TEST(GeneralPage, NumericEntryKeepsTheBoxNumeric) {
+  struct Row {
+    const char* what;
+    std::vector<Text> typed;
+    Text shown;
+    int32_t caret;
+  };
+  const Row rows[] = {
+      {"a digit, a second digit and a letter", {u"1", u"12", u"12x"}, u"12", 2},
+      {"a pasted digit, letter and digit", {u"1a2"}, u"1", 1},
+      {"every character deleted", {u"5", u""}, u"0", 1},
+      {"a digit with spaces around it", {u"  7 "}, u"7", 1},
+      {"a sign alone", {u"-"}, u"0", 1},
+      {"a number the property cannot hold", {u"99999"}, u"99999", 5},
+  };
+  for (const Row& row : rows) {
+    TracedControl selected;
+    selected.values = NewControlValues();
+    selected.values["FrameRate"] = Variant(int16_t{30});
+    Page p({&selected});
+    p.page.SelectionChanged();
+    for (const char* box : {"txtFrameRate", "txtAutoRewind"}) {
+      p.site.SetChanged(false);
+      for (const Text& t : row.typed) p.e.SetText(p.e[box], t);
+      EXPECT_EQ(p.TextOf(box), row.shown) << row.what << " in " << box;
+      EXPECT_EQ(p.e[box].sel_start, row.caret) << row.what << " in " << box;
+      EXPECT_TRUE(p.site.Changed()) << row.what << " in " << box;
+    }
+  }
+}
+
+TEST(GeneralPage, EveryEditMarksThePageChangedButTheFileBoxAndBrowse) {
+  TracedControl selected;
+  selected.values = NewControlValues();
+  Page p({&selected});
+  p.page.SelectionChanged();
+  auto changes = [&](auto&& edit) {
+    p.site.SetChanged(false);
+    edit();
+    return p.site.Changed();
+  };
+  EXPECT_TRUE(changes([&] { p.e.SetValue(p.e["chkStretch"], kChecked); }));
+  EXPECT_TRUE(changes([&] { p.e.SetValue(p.e["OptionRandom"], -1); }));
+  EXPECT_TRUE(changes([&] { p.e.SetListIndex(p.e["cboBorderstyle"], 0); }));
+  EXPECT_TRUE(changes([&] { p.e.SetText(p.e["txtFrames"], u"9"); }));
+  EXPECT_FALSE(changes([&] { p.e.SetText(p.e["txtFlipreelFile"], u"/tmp/a.gif"); }));
+  // An option button set to True clears the others of its frame.
+  EXPECT_EQ(p.SelectedOption(), "OptionRandom");
+}
+
+TEST(GeneralPage, ValuesOutsideTheListsLeaveThePageAsItWas) {
+  TracedControl selected;
+  selected.values = NewControlValues();
+  selected.values["Sequence"] = Variant(int32_t{2});
+  Page p({&selected});
+  p.page.SelectionChanged();
+  ASSERT_EQ(p.SelectedOption(), "OptionRandom");
+
+  selected.values["Sequence"] = Variant(int32_t{5});
+  selected.values["BackStyle"] = Variant(int32_t{7});
+  selected.values["BorderStyle"] = Variant(int32_t{-1});
+  selected.values["FrameRate"] = Variant(int16_t{80});
+  selected.trace.clear();
+  p.page.SelectionChanged();
+  EXPECT_EQ(p.SelectedOption(), "OptionRandom");
+  EXPECT_EQ(p.TextOf("cboBackstyle"), u"Opaque");
+  EXPECT_EQ(p.TextOf("cboBorderstyle"), u"Transparent");
+  EXPECT_EQ(p.TextOf("txtFrameRate"), u"80");
+  EXPECT_EQ(std::count(selected.trace.begin(), selected.trace.end(), "get Sequence"), 4);
+
+  // Applying writes the button that is selected; with none, no Sequence.
+  selected.trace.clear();
+  p.page.ApplyChanges();
+  EXPECT_EQ(selected.values["Sequence"].Describe(), "Integer 2");
+  p.e["OptionRandom"].value = 0;
+  selected.trace.clear();
+  p.page.ApplyChanges();
+  EXPECT_EQ(std::count(selected.trace.begin(), selected.trace.end(), "let Sequence Integer 2"), 0);
+}
+
+TEST(GeneralPage, GreyedBoxesAndListTextsConvertExactly) {
+  TracedControl selected;
+  selected.values = NewControlValues();
+  Page p({&selected});
+  p.page.SelectionChanged();
+  p.e.SetValue(p.e["chkAutoStart"], kGreyed);
+  p.e.SetValue(p.e["chkStretch"], kChecked);
+  p.e.SetListIndex(p.e["cboBackstyle"], -1);  // nothing selected: no text
+  p.e.SetText(p.e["cboBorderstyle"], u"Solid");
+  EXPECT_EQ(ErrorOf([&] { p.e.SetText(p.e["cboBorderstyle"], u"solid"); }), 383);
+  p.page.ApplyChanges();
+  EXPECT_EQ(selected.values["AutoStart"].Describe(), "Boolean False");
+  EXPECT_EQ(selected.values["Stretch"].Describe(), "Boolean True");
+  EXPECT_EQ(selected.values["BorderStyle"].Describe(), "Integer 1");
+  EXPECT_EQ(Joined(selected.Writes()).find("BackStyle"), std::string::npos);
+}
+
+TEST(GeneralPage, OnlyTheFirstOfSeveralSelectedControlsIsReadAndWritten) {
+  TracedControl first, second, third;
+  for (TracedControl* c : {&first, &second, &third}) c->values = NewControlValues();
+  second.values["FrameRate"] = Variant(int16_t{70});
+  Page p({&first, &second, &third});
+  p.page.SelectionChanged();
+  p.e.SetText(p.e["txtAutoRewind"], u"3");
+  p.page.ApplyChanges();
+  EXPECT_EQ(first.values["AutoRewind"].Describe(), "Text \"3\"");
+  EXPECT_TRUE(second.trace.empty());
+  EXPECT_TRUE(third.trace.empty());
+}
+
+TEST(GeneralPage, AFailingWriteEndsTheApplyThere) {
+  HeadlessHost host;
+  host.SetUserMode(false);
+  Flipreel control(host);
+  control.InitProperties();
+  TracedControl selected(&control);
+  Page p({&selected});
+  p.page.SelectionChanged();
+  p.e.SetValue(p.e["chkAutoStart"], kUnchecked);
+  p.e.SetText(p.e["txtAutoRewind"], u"4");
+  p.e.SetText(p.e["txtFrameRate"], u"40000");  // numeric, but not a 16-bit number
+  p.e.SetValue(p.e["OptionReverse"], -1);
+  selected.trace.clear();
+  EXPECT_EQ(ErrorOf([&] { p.page.ApplyChanges(); }), err::kOverflow);
+  EXPECT_EQ(Joined(selected.Writes()),
+            "AutoStart Boolean False, CurrentFrame Text \"0\", AutoRewind Text \"4\", "
+            "Stretch Boolean False, AutoSize Boolean False, FrameRate Text \"40000\"");
+  EXPECT_FALSE(control.AutoStart());
+  EXPECT_EQ(control.AutoRewind(), 4);
+  EXPECT_EQ(control.Sequence(), kSequenceNormal);
+}
+
+TEST(GeneralPage, NoSelectedControlIsSubscriptOutOfRange) {
+  Page p({});
+  EXPECT_EQ(ErrorOf([&] { p.page.SelectionChanged(); }), err::kSubscriptOutOfRange);
+}

@@ -1,0 +1,119 @@
+// The property-pages dialog on Qt's offscreen platform: the page drawn at
+// its twip positions, in its tab order, and Apply, OK and Cancel.
+#include <gtest/gtest.h>
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTest>
+
+#include "qt/flipreel_widget.h"
+#include "qt/property_pages.h"
+#include "tests/qt/qt_test_support.h"
+
+using namespace flipreel;
+
+namespace {
+
+// A designer's control holding a GIF: applying writes "Gif" back, which
+// keeps it.
+struct Rig {
+  FlipreelWidget reel;
+  std::unique_ptr<PropertyPagesDialog> dialog_holder;
+  PropertyPagesDialog& dialog;
+  std::vector<int> errors;
+  Rig() : dialog_holder(Open(reel)), dialog(*dialog_holder) {
+    dialog.SetErrorHandler([this](const HostError& e) { errors.push_back(e.number()); });
+  }
+  static std::unique_ptr<PropertyPagesDialog> Open(FlipreelWidget& reel) {
+    reel.SetUserMode(false);
+    qttest::GifFile gif(qttest::FourFrames());
+    reel.SetFlipreelFile(gif.qpath());
+    return std::make_unique<PropertyPagesDialog>(QList<FlipreelWidget*>{&reel});
+  }
+  template <typename W>
+  W* Widget(const char* name) {
+    return qobject_cast<W*>(dialog.ElementWidget(name));
+  }
+};
+
+}  // namespace
+
+TEST(PropertyPagesDialog, DrawsThePageAtItsTwipPositionsInTabOrder) {
+  Rig r;
+  r.dialog.show();
+  const double tpp = 1440.0 / r.dialog.logicalDpiX();
+  QWidget* browse = r.dialog.ElementWidget("CmdLoadFile");
+  const QRect at = browse->geometry();
+  EXPECT_NEAR(at.left(), 4200 / tpp, 1);
+  EXPECT_NEAR(at.top(), 610 / tpp, 1);
+  EXPECT_NEAR(at.width(), 1215 / tpp, 1);
+  EXPECT_NEAR(at.height(), 325 / tpp, 1);
+  // Inside a frame positions are relative to the frame.
+  EXPECT_EQ(r.dialog.ElementWidget("txtFrameRate")->parentWidget(),
+            r.dialog.ElementWidget("frmFrames"));
+  // The file box lies outside the visible page.
+  const QRect file_box = r.dialog.ElementWidget("txtFlipreelFile")->geometry();
+  EXPECT_LT(file_box.bottom(), 0);
+  EXPECT_EQ(qobject_cast<QPushButton*>(browse)->text(), "&Browse");
+  EXPECT_TRUE(r.Widget<QLineEdit>("txtFrames")->isReadOnly());
+
+  // Tab order follows the page: Auto Start, Back Style, Border Style, Normal...
+  QWidget* w = r.dialog.ElementWidget("chkAutoStart");
+  std::vector<std::string> order;
+  for (int i = 0; i < 5; ++i, w = w->nextInFocusChain())
+    order.push_back(w->objectName().toStdString());
+  EXPECT_EQ(order, (std::vector<std::string>{"chkAutoStart", "cboBackstyle", "cboBorderstyle",
+                                             "OptionNormal", "OptionReverse"}));
+}
+
+TEST(PropertyPagesDialog, ShowsTheControlAndAppliesWhatTheUserChanged) {
+  Rig r;
+  r.dialog.show();
+  EXPECT_EQ(r.Widget<QLineEdit>("txtFrameRate")->text(), "100");
+  EXPECT_EQ(r.Widget<QLineEdit>("txtFlipreelFile")->text(), "Gif");
+  EXPECT_TRUE(r.Widget<QCheckBox>("chkAutoStart")->isChecked());
+  EXPECT_TRUE(r.Widget<QRadioButton>("OptionNormal")->isChecked());
+  EXPECT_EQ(r.Widget<QComboBox>("cboBackstyle")->currentText(), "Opaque");
+  // Filling marks the page changed: Apply is enabled at once.
+  EXPECT_TRUE(r.dialog.ApplyButton()->isEnabled());
+
+  QLineEdit* rate = r.Widget<QLineEdit>("txtFrameRate");
+  rate->selectAll();
+  QTest::keyClicks(rate, "75x");
+  EXPECT_EQ(rate->text(), "75");
+  EXPECT_EQ(rate->cursorPosition(), 2);
+  QTest::mouseClick(r.Widget<QRadioButton>("OptionRandom"), Qt::LeftButton);
+  EXPECT_FALSE(r.Widget<QRadioButton>("OptionNormal")->isChecked());
+  r.Widget<QCheckBox>("chkAutoStart")->click();
+
+  r.dialog.ApplyButton()->click();
+  EXPECT_TRUE(r.errors.empty());
+  EXPECT_EQ(r.reel.FrameRate(), 75);
+  EXPECT_EQ(r.reel.Sequence(), 2);
+  EXPECT_FALSE(r.reel.AutoStart());
+  EXPECT_FALSE(r.dialog.ApplyButton()->isEnabled());
+}
+
+TEST(PropertyPagesDialog, CancelWritesNothingAndAFailedApplyKeepsTheDialogOpen) {
+  {
+    Rig r;
+    r.dialog.show();
+    r.Widget<QCheckBox>("chkStretch")->click();
+    r.dialog.reject();
+    EXPECT_FALSE(r.reel.Stretch());
+  }
+  Rig r;
+  r.dialog.show();
+  QLineEdit* rate = r.Widget<QLineEdit>("txtFrameRate");
+  rate->selectAll();
+  QTest::keyClicks(rate, "40000");
+  QTest::keyClicks(r.Widget<QLineEdit>("txtAutoRewind"), "4");
+  r.dialog.OkButton()->click();
+  EXPECT_EQ(r.errors, std::vector<int>{err::kOverflow});
+  EXPECT_TRUE(r.dialog.isVisible());
+  EXPECT_EQ(r.reel.AutoRewind(), 4);  // written before the failing Frame Rate
+  EXPECT_TRUE(r.dialog.ApplyButton()->isEnabled());
+}
