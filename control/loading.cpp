@@ -1,6 +1,10 @@
 // Loading a GIF: reading the file into Buffer, cutting Buffer into
 // single-frame files and loading each into the frame store imgBuffer.
 #include <algorithm>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <utility>
 
 #include "control/flipreel.h"
 #include "host/numbers.h"
@@ -13,14 +17,12 @@ constexpr char16_t kNone[] = u"(None)";
 constexpr char16_t kGif[] = u"Gif";
 // A block terminator followed by the introducer and label of a Graphic Control
 // Extension: where every frame of the file begins.
-constexpr char16_t kFrameSignatureChars[] = {0x00, 0x21, 0xF9};
-constexpr std::u16string_view kFrameSignature(kFrameSignatureChars, 3);
+constexpr std::string_view kFrameSignature("\x00\x21\xF9", 3);
 
-// The byte a character of Buffer stands for.
-int32_t ByteAt(TextView chunk, size_t offset) {
+// The byte at offset in a chunk of the data.
+int32_t ByteAt(std::string_view chunk, size_t offset) {
   if (offset >= chunk.size()) Raise(err::kInvalidCall);  // the chunk is too short
-  const char16_t c = chunk[offset];
-  return c <= 0xFF ? c : '?';
+  return static_cast<uint8_t>(chunk[offset]);
 }
 
 // How the split reacts to a host error in one of its steps.
@@ -162,17 +164,46 @@ bool Flipreel::SplitFrames(const Text& data, ImageArray& frames) {
       Step(mode, [&] { frames.Unload(CheckedInt16(i)); });
     }
 
-    const TextView f(data);
+    // The data as bytes, once: every frame file is cut from them. (A
+    // character of Buffer above 255 stands for the byte '?', which is
+    // neither of the signature's bytes, so the cuts fall where they fall in
+    // the text.)
+    auto bytes = std::make_shared<std::string>();
+    AppendTextBytes(data, *bytes);
+    const std::string_view f(*bytes);
     const size_t first = f.find(kFrameSignature);
-    if (first == TextView::npos || f.substr(0, 3) != u"GIF") return;
-    std::string header;
-    AppendTextBytes(f.substr(0, first + 2), header);  // up to and including 00 21
+    if (first == std::string_view::npos || f.substr(0, 3) != "GIF") return;
+    const size_t header_size = first + 2;  // up to and including 00 21
+    const std::string_view header = f.substr(0, header_size);
+
+    // Every chunk runs from a label F9 through the 00 21 that begins the next
+    // frame. The last one runs to two bytes before the end of the data,
+    // leaving out the image's block terminator and the trailer of a
+    // well-formed file, when there is anything left for it.
+    FrameFileList files{bytes, header_size, {}};
+    size_t start = first + 3;  // the block-size byte after the first label F9
+    for (size_t next; (next = f.find(kFrameSignature, start)) != std::string_view::npos;
+         start = next + 3)
+      files.chunks.emplace_back(start - 1, next + 2 - (start - 1));
+    const size_t signatures = files.chunks.size();
+    if (start + 1 < f.size()) files.chunks.emplace_back(start - 1, f.size() - 2 - (start - 1));
+    // The host may decode the files ahead while they are written one by one;
+    // whatever is left is withdrawn when the split ends.
+    struct Withdraw {
+      Host& host;
+      ~Withdraw() { host.ExpectFrameFiles({}); }
+    } withdraw{host_};
+    host_.ExpectFrameFiles(files);
 
     // The scratch file lives in the host's private folder, never in the
     // current directory, so that it cannot clash with a file of the user's or
     // with another control. A folder that cannot be made fails each step that
     // uses the file, as a file that cannot be opened would.
-    const auto scratch = [&] { return host_.PrivateFolder() + u"/temp.gif"; };
+    Text scratch_path;
+    const auto scratch = [&]() -> const Text& {
+      if (scratch_path.empty()) scratch_path = host_.PrivateFolder() + u"/temp.gif";
+      return scratch_path;
+    };
     const float tppx = host_.TwipsPerPixelX();
     const float tppy = host_.TwipsPerPixelY();
     int16_t n = 0;
@@ -181,12 +212,13 @@ bool Flipreel::SplitFrames(const Text& data, ImageArray& frames) {
 
     // Writes, loads and deletes the single-frame file of one chunk (which
     // starts at the extension's label F9) and places it in element n - 1.
-    auto load_frame = [&](TextView chunk) {
+    auto load_frame = [&](std::pair<size_t, size_t> at) {
+      const std::string_view chunk = f.substr(at.first, at.second);
       Step(mode, [&] { state_.FileNumber = host_.FreeFile(); });
       Step(mode, [&] { host_.Open(state_.FileNumber, scratch(), FileAccess::kWrite); });
       Step(mode, [&] {
-        file_bytes = header;
-        AppendTextBytes(chunk, file_bytes);
+        file_bytes.assign(header);
+        file_bytes.append(chunk);
         host_.Write(state_.FileNumber, file_bytes);
       });
       Step(mode, [&] { host_.Close(state_.FileNumber); });
@@ -209,17 +241,14 @@ bool Flipreel::SplitFrames(const Text& data, ImageArray& frames) {
       Step(mode, [&] { host_.Kill(scratch()); });
     };
 
-    size_t start = first + 3;  // the block-size byte after the first label F9
-    for (;;) {
+    // The frame counter moves on before each signature is looked for, and
+    // once more when none is left; the last chunk takes the counter as it is.
+    for (size_t k = 0;; ++k) {
       Step(mode, [&] { n = CheckedInt16(int32_t{n} + 1); });
-      const size_t next = f.find(kFrameSignature, start);
-      if (next == TextView::npos) break;
-      load_frame(f.substr(start - 1, next + 2 - (start - 1)));  // F9 .. the next 00 21
-      start = next + 3;
+      if (k == signatures) break;
+      load_frame(files.chunks[k]);
     }
-    // The last frame runs to two bytes before the end of the data, leaving out
-    // the image's block terminator and the trailer of a well-formed file.
-    if (start + 1 < f.size()) load_frame(f.substr(start - 1, f.size() - 2 - (start - 1)));
+    if (files.chunks.size() > signatures) load_frame(files.chunks.back());
 
     state_.LastFrame = frames.Count() - 1;
     state_.FramesLoaded = true;

@@ -3,7 +3,6 @@
 #include <algorithm>
 
 #include "gif/gif_composer.h"
-#include "gif/gif_decoder.h"
 
 namespace flipreel {
 
@@ -73,7 +72,7 @@ void HeadlessHost::Size(float width, float height) {
 Picture HeadlessHost::LoadPicture(TextView path) {
   if (path.empty()) return Picture();
   const std::string bytes = ReadWholeFile(path);
-  return DecodeGif(std::span(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()));
+  return ahead_.Decode(std::span(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()));
 }
 
 ComposedAnimation HeadlessHost::LoadAnimation(std::string_view bytes) {

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "gif/ahead_decoder.h"
 #include "headless/recorded_forms.h"
 #include "headless/scripted_file_dialog.h"
 #include "host/host.h"
@@ -54,6 +55,8 @@ class HeadlessHost : public FileHost {
   std::vector<Message>& messages() { return messages_; }
   std::vector<std::string>& handler_failures() { return handler_failures_; }
   int refreshes() const { return refreshes_; }
+  // Frame pictures that were decoded ahead of their loading.
+  int64_t pictures_decoded_ahead() const { return ahead_.taken(); }
   int16_t surface_back_style() const { return surface_back_style_; }
   int32_t surface_back_color() const { return surface_back_color_; }
 
@@ -104,6 +107,7 @@ class HeadlessHost : public FileHost {
   void NotifyPropertyChanged(std::string_view name) override { notices_.emplace_back(name); }
   Picture LoadPicture(TextView path) override;
   ComposedAnimation LoadAnimation(std::string_view bytes) override;
+  void ExpectFrameFiles(FrameFileList files) noexcept override { ahead_.Expect(std::move(files)); }
   int32_t MsgBox(TextView text, int16_t style, TextView title) override;
   void Randomize() override;
   float Rnd() override;
@@ -138,6 +142,7 @@ class HeadlessHost : public FileHost {
   const Timer* timer_ = nullptr;
   int64_t due_ms_ = -1;  // next tick, -1 when none is due
 
+  AheadDecoder ahead_;
   std::vector<std::string> notices_;
   std::vector<Message> messages_;
   std::vector<std::string> handler_failures_;

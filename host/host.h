@@ -11,9 +11,12 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 #include "host/animation.h"
 #include "host/elements.h"
@@ -83,6 +86,15 @@ class HostedControl {
   virtual void OnHitTest(float& x, float& y, int16_t& hit_result) = 0;
 };
 
+// The single-frame GIF files a frame split is about to write and load, one
+// after the other: file i holds the first header_size bytes of *bytes
+// followed by the length bytes of *bytes at chunks[i].
+struct FrameFileList {
+  std::shared_ptr<const std::string> bytes;
+  size_t header_size = 0;
+  std::vector<std::pair<size_t, size_t>> chunks;  // offset and length
+};
+
 enum class FileAccess : uint8_t {
   kRead,   // the file's bytes; a path that names no file reads as an empty file
   kWrite,  // created or truncated
@@ -112,6 +124,12 @@ class Host : public ElementSite, public FileDialogService, public FormService {
   // Pictures. An empty path gives the empty picture; a file that cannot be
   // decoded is error 481.
   virtual Picture LoadPicture(TextView path) = 0;
+  // Announces the frame files about to be loaded, so that the host may
+  // decode them ahead; LoadPicture still answers exactly what it would
+  // without the announcement. An empty announcement withdraws the last one.
+  // Never raises.
+  virtual void ExpectFrameFiles(FrameFileList files) noexcept = 0;
+
   // A whole animated GIF held in memory, every image composed on its logical
   // screen (host/animation.h). Data that holds no frame is error 481.
   virtual ComposedAnimation LoadAnimation(std::string_view bytes) = 0;

@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "host/numbers.h"
+#include "qt/colors.h"
 #include "qt/flipreel_widget_p.h"
 
 namespace flipreel {
@@ -53,6 +54,8 @@ class FlipreelWidgetPrivate::EventRelay final : public FlipreelEvents {
     int16_t* outer = d_.hit_result_;
     d_.hit_result_ = &hit_result;
     emit d_.q_.HitTest(x, y, hit_result);
+    const QPointF pixels(x / d_.host_->TwipsPerPixelX(), y / d_.host_->TwipsPerPixelY());
+    emit d_.q_.hitTestAt(pixels, hit_result);
     d_.hit_result_ = outer;
   }
 
@@ -102,9 +105,6 @@ void FlipreelWidgetPrivate::HostEventFailed(std::string_view event, const HostEr
 
 QString FlipreelWidget::FlipreelFile() const {
   return ToQString(d_->control_->FlipreelFile());
-}
-void FlipreelWidget::SetFlipreelFile(const QString& value) {
-  d_->Call([&] { d_->control_->SetFlipreelFile(ToText(value)); });
 }
 int FlipreelWidget::FrameRate() const {
   return d_->control_->FrameRate();
@@ -197,9 +197,6 @@ void FlipreelWidget::SetCurrentFrame(int value) {
 }
 QString FlipreelWidget::GifFromURL() const {
   return ToQString(d_->control_->GifFromURL());
-}
-void FlipreelWidget::SetGifFromURL(const QString& value) {
-  d_->Call([&] { d_->control_->SetGifFromURL(ToText(value)); });
 }
 QString FlipreelWidget::ServerUserName() const {
   return ToQString(d_->control_->ServerUserName());
@@ -319,6 +316,35 @@ bool FlipreelWidgetPrivate::ReadProperties(const PropertyBag& bag) {
   return !last_error_;
 }
 
+int FlipreelWidgetPrivate::ShownFrame() const {
+  const Picture& shown = control_->imgGif().picture();
+  if (shown.IsEmpty()) return -1;
+  const ImageArray& frames = control_->imgBuffer();
+  for (int32_t i = 0; i <= frames.UBound(); ++i)
+    if (frames.Exists(i) && frames(i).picture() == shown) return i;
+  return -1;
+}
+
+bool FlipreelWidget::seeThrough() const {
+  return d_->host_->surface_back_style() == 0;
+}
+void FlipreelWidget::setSeeThrough(bool see_through) {
+  d_->Call([&] { d_->host_->SetSurfaceBackStyle(see_through ? 0 : 1); });
+}
+
+QColor FlipreelWidget::backQColor() const {
+  return ResolveColor(BackColor(), palette());
+}
+void FlipreelWidget::setBackQColor(const QColor& color) {
+  SetBackColor(ColorValue(color));
+}
+QColor FlipreelWidget::borderQColor() const {
+  return ResolveColor(BorderColor(), palette());
+}
+void FlipreelWidget::setBorderQColor(const QColor& color) {
+  SetBorderColor(ColorValue(color));
+}
+
 QSize FlipreelWidget::sizeHint() const {
   return d_ ? d_->host_->surface_pixels() : QWidget::sizeHint();
 }
@@ -350,6 +376,9 @@ FlipreelWidgetPrivate::Announced FlipreelWidgetPrivate::Current() const {
   a.Composed = c.Composed();
   a.UserMode = host_->UserMode();
   a.PaintCacheBudget = static_cast<qint64>(cache_.budget());
+  a.ShowMessageBoxes = host_->show_message_boxes();
+  a.SeeThrough = host_->surface_back_style() == 0;
+  a.Shown = c.imgGif().picture().data();
   return a;
 }
 
@@ -385,6 +414,12 @@ void FlipreelWidgetPrivate::AnnounceChanges() {
   if (now.UserMode != was.UserMode) emit q.UserModeChanged(now.UserMode);
   if (now.PaintCacheBudget != was.PaintCacheBudget)
     emit q.PaintCacheBudgetChanged(now.PaintCacheBudget);
+  if (now.ShowMessageBoxes != was.ShowMessageBoxes)
+    emit q.showMessageBoxesChanged(now.ShowMessageBoxes);
+  if (now.SeeThrough != was.SeeThrough) emit q.seeThroughChanged(now.SeeThrough);
+  if (now.Shown != was.Shown) {
+    if (const int frame = ShownFrame(); frame >= 0) emit q.frameChanged(frame);
+  }
 }
 
 }  // namespace flipreel

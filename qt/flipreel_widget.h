@@ -21,6 +21,16 @@
 // Frames, a tick CurrentFrame) or a restore. PropertyChanged is the control's
 // own notice that the form is modified.
 //
+// Loads and messages. The control tells of trouble with message boxes in a few
+// places and not at all in others (a file it cannot read or split simply
+// leaves it empty). The widget tells code of both: messageShown for every
+// message the control shows, and loadFailed, with a host error number and
+// description, for every load after which the control holds no GIF (lastError
+// then holds the same). showMessageBoxes chooses whether the boxes are shown
+// as well (by default they are, as the control always shows them).
+// Conveniences for Qt applications are named the Qt way (loadFromData,
+// frameChanged, ...); the control's own members keep the control's names.
+//
 // Hit testing. A mouse press asks the control's HitTest event whether the
 // point belongs to the control. The result starts as 3 (hit) where the
 // control paints a non-transparent pixel and 0 (outside) elsewhere; a client
@@ -29,11 +39,15 @@
 // the widget below the control, as if the control were not there.
 #pragma once
 
+#include <QColor>
 #include <QImage>
 #include <QPixmap>
+#include <QPointF>
 #include <QString>
 #include <QWidget>
 #include <memory>
+
+class QIODevice;
 
 namespace flipreel {
 
@@ -114,6 +128,10 @@ class FlipreelWidget : public QWidget {
   Q_PROPERTY(QString SavedState READ SavedState WRITE setSavedState DESIGNABLE false)
   Q_PROPERTY(qint64 PaintCacheBudget READ PaintCacheBudget WRITE SetPaintCacheBudget NOTIFY
                  PaintCacheBudgetChanged)
+  // Conveniences for Qt applications.
+  Q_PROPERTY(bool showMessageBoxes READ showMessageBoxes WRITE setShowMessageBoxes NOTIFY
+                 showMessageBoxesChanged)
+  Q_PROPERTY(bool seeThrough READ seeThrough WRITE setSeeThrough NOTIFY seeThroughChanged)
 
  public:
   // Values of the control's enumerations.
@@ -204,6 +222,32 @@ class FlipreelWidget : public QWidget {
   QString SavedState() const;
   void setSavedState(const QString& state);
 
+  // --- conveniences for Qt applications ---------------------------------------
+  // Loads a GIF from memory or from a device (read to its end; opened for
+  // reading when it is not open) through the control's own loading path: the
+  // bytes become the control's GIF exactly as a file's would. FlipreelFile
+  // also takes Qt resource paths (":/a.gif", "qrc:/a.gif"), loaded the same
+  // way. True when the control loaded frames; else loadFailed has been
+  // emitted.
+  bool loadFromData(const QByteArray& data);
+  bool loadFromDevice(QIODevice* device);
+  // Whether the control's message boxes are shown (default true). The
+  // messageShown signal comes either way.
+  bool showMessageBoxes() const;
+  void setShowMessageBoxes(bool show);
+  // See-through: the widget paints no surface of its own, so with BackStyle
+  // 0 the parent shows wherever the GIF (or the border) is not painted, and
+  // mouse presses there go to the widget below.
+  bool seeThrough() const;
+  void setSeeThrough(bool see_through);
+  // BackColor and BorderColor as QColors; system colours are resolved
+  // through the widget's palette.
+  QColor backQColor() const;
+  void setBackQColor(const QColor& color);
+  QColor borderQColor() const;
+  void setBorderQColor(const QColor& color);
+
+  // The control's size: with AutoSize the GIF's (plus the border).
   QSize sizeHint() const override;
   // Paints the elements that touch clip (widget pixels) onto painter.
   void PaintElements(QPainter& painter, const QRect& clip);
@@ -252,6 +296,24 @@ class FlipreelWidget : public QWidget {
   void ComposedChanged(bool value);
   void UserModeChanged(bool value);
   void PaintCacheBudgetChanged(qint64 value);
+
+  // Conveniences for Qt applications.
+  // Every message the control shows: text, style (16 critical, 48 warning,
+  // 64 information) and title, whether or not a box appears.
+  void messageShown(const QString& text, int style, const QString& title);
+  // A load (a file, a resource, bytes, a device, a download, a saved form)
+  // after which the control holds no GIF, or whose assignment raised an
+  // error: why, as a host error (53 no such file, 70 cannot be read, 75 a
+  // folder, 481 not a GIF the control can show, a download's number, ...).
+  void loadFailed(int number, const QString& description);
+  // The frame the control shows changed: its index, after a load (0) and
+  // after every step that shows another frame.
+  void frameChanged(int frame);
+  // HitTest's position in pixels from the control's top left corner; comes
+  // right after HitTest, and a direct connection may call SetHitResult.
+  void hitTestAt(const QPointF& pos, int hitResult);
+  void showMessageBoxesChanged(bool value);
+  void seeThroughChanged(bool value);
 
  protected:
   void paintEvent(QPaintEvent* event) override;

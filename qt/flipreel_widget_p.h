@@ -11,9 +11,13 @@
 #include <array>
 #include <memory>
 #include <new>
+#include <optional>
 #include <type_traits>
+#include <utility>
+#include <vector>
 
 #include "control/flipreel.h"
+#include "control/load_outcome.h"
 #include "qt/element_painter.h"
 #include "qt/flipreel_widget.h"
 #include "qt/picture_cache.h"
@@ -60,6 +64,8 @@ class FlipreelWidgetPrivate final : private QtSurface {
          Composed = false;
     const PictureData* BackGroundGraphic = nullptr;
     qint64 PaintCacheBudget = 0;
+    bool ShowMessageBoxes = true, SeeThrough = false;
+    const PictureData* Shown = nullptr;  // imgGif's picture, for frameChanged
   };
   Announced Current() const;
   // Emits the NOTIFY signal of every property whose value differs from what
@@ -76,6 +82,7 @@ class FlipreelWidgetPrivate final : private QtSurface {
   void HostEventEnded() override;
   void PropertyNotified(std::string_view name) override;
   void HostEventFailed(std::string_view event, const HostError& error) override;
+  void MessageShown(const MessageBoxRequest& request) override;
 
   class EventRelay;
   // How each painted element looked when last painted, to repaint only what
@@ -102,6 +109,20 @@ class FlipreelWidgetPrivate final : private QtSurface {
   auto Call(Fn&& fn) -> decltype(fn());
   void Fail(const HostError& error);
 
+  // Loads for a Qt client: runs the load as a call through the widget, then
+  // tells why the control holds no GIF afterwards (problem, when the caller
+  // found one before the control was given the load). True when it loaded.
+  template <typename Fn>
+  bool Load(const std::optional<HostError>& problem, Fn&& load);
+  // Bytes read from a resource or a device, or why they could not be.
+  bool LoadBytes(const QByteArray& bytes);
+  void LoadFailed(const HostError& error);
+  // After a host event: a download that ended without a GIF.
+  void CheckDownloadEnded();
+  // The index of the imgBuffer element whose picture imgGif shows; -1 for
+  // none.
+  int ShownFrame() const;
+
   // Hit testing and passing mouse events to the widget below.
   bool PaintsAt(QPoint pos);
   bool AskHitTest(QPointF pos);
@@ -117,6 +138,10 @@ class FlipreelWidgetPrivate final : private QtSurface {
   int16_t* hit_result_ = nullptr;
   QPointer<QWidget> forward_to_;
   Announced announced_;
+  // Messages the control showed during the load being made for a client
+  // (loading_) or the read completion being delivered.
+  std::vector<Text> messages_;
+  bool loading_ = false;
   std::unique_ptr<EventRelay> relay_;
   std::unique_ptr<QtHost> host_;
   std::unique_ptr<Flipreel> control_;
@@ -140,6 +165,21 @@ auto FlipreelWidgetPrivate::Call(Fn&& fn) -> decltype(fn()) {
     Fail(HostError(err::kOutOfMemory));
   }
   if constexpr (!std::is_void_v<Result>) return Result{};
+}
+
+template <typename Fn>
+bool FlipreelWidgetPrivate::Load(const std::optional<HostError>& problem, Fn&& load) {
+  messages_.clear();
+  loading_ = true;
+  Call(std::forward<Fn>(load));
+  loading_ = false;
+  std::optional<HostError> raised;
+  if (last_error_) raised = HostError(last_error_.number, last_error_.description.toStdString());
+  const std::optional<HostError> failure =
+      problem && !raised ? problem : LoadFailure(*control_, raised, messages_);
+  messages_.clear();
+  if (failure) LoadFailed(*failure);
+  return !failure;
 }
 
 }  // namespace flipreel

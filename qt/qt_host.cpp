@@ -218,7 +218,7 @@ Picture QtHost::LoadPicture(TextView path) {
   if (path.empty()) return Picture();
   const std::string bytes = ReadWholeFile(path);
   const std::span<const uint8_t> data(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
-  if (LooksLikeGif(data)) return DecodeGif(data);
+  if (LooksLikeGif(data)) return ahead_.Decode(data);
   QImage image;
   if (!image.loadFromData(data.data(), static_cast<int>(std::min<size_t>(data.size(), INT_MAX))) ||
       image.isNull())
@@ -234,7 +234,9 @@ ComposedAnimation QtHost::LoadAnimation(std::string_view bytes) {
 int32_t QtHost::MsgBox(TextView text, int16_t style, TextView title) {
   const MessageBoxRequest request{QString::fromStdU16String(Text(text)), style,
                                   QString::fromStdU16String(Text(title))};
+  surface_.MessageShown(request);
   if (message_box_) return message_box_(request);
+  if (!show_message_boxes_) return 1;
   return ShowMessageBox(request, &widget_);
 }
 
@@ -258,6 +260,11 @@ void QtHost::DeliverAsyncReadProgress(AsyncProp& prop) {
 }
 
 void QtHost::DeliverAsyncReadComplete(AsyncProp& prop) {
+  struct Delivering {
+    bool& flag;
+    explicit Delivering(bool& f) : flag(f) { flag = true; }
+    ~Delivering() { flag = false; }
+  } delivering{in_read_completion_};
   RunHostEvent("AsyncReadComplete", [&] { control_->OnAsyncReadComplete(prop); });
 }
 

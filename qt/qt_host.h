@@ -18,6 +18,7 @@
 #include <memory>
 #include <string_view>
 
+#include "gif/ahead_decoder.h"
 #include "host/host.h"
 #include "platform/files.h"
 #include "qt/file_dialog.h"
@@ -76,6 +77,8 @@ class QtSurface {
   // The control failed inside a host event (a tick, a resize, a download
   // report): there is no caller to hand the error to.
   virtual void HostEventFailed(std::string_view event, const HostError& error) = 0;
+  // The control shows a message, whether or not a box will appear for it.
+  virtual void MessageShown(const MessageBoxRequest&) {}
 };
 
 class QtHost : public FileHost {
@@ -92,6 +95,11 @@ class QtHost : public FileHost {
   void SetUserMode(bool run_time) { user_mode_ = run_time; }
   // Null restores the default, a modal QMessageBox.
   void SetMessageBoxHandler(MessageBoxHandler handler) { message_box_ = std::move(handler); }
+  // Without boxes the default handler shows nothing and answers OK, as a
+  // user who closes the box at once; the surface still hears of every
+  // message. A handler that is set is called either way.
+  void SetShowMessageBoxes(bool show) { show_message_boxes_ = show; }
+  bool show_message_boxes() const { return show_message_boxes_; }
   void SetAsyncReader(std::unique_ptr<AsyncReadService> reader) { reader_ = std::move(reader); }
   AsyncReadService* async_reader() const { return reader_.get(); }
   // With manual ticks the QTimer stays off and only DeliverTick drives the
@@ -110,6 +118,8 @@ class QtHost : public FileHost {
   int timer_interval_ms() const { return qtimer_.interval(); }
   // Whether a tick is being delivered to the control right now.
   bool in_tick() const { return in_tick_; }
+  // Whether a read's completion is being delivered (until its HostEventEnded).
+  bool in_read_completion() const { return in_read_completion_; }
 
   // --- for the surface ----------------------------------------------------------
   HostedControl* control() const { return control_; }
@@ -148,6 +158,7 @@ class QtHost : public FileHost {
   Picture LoadPicture(TextView path) override;
   ComposedAnimation LoadAnimation(std::string_view bytes) override;
   int64_t Now() const override { return clock_.elapsed(); }
+  void ExpectFrameFiles(FrameFileList files) noexcept override { ahead_.Expect(std::move(files)); }
   int32_t MsgBox(TextView text, int16_t style, TextView title) override;
   void Randomize() override;
   float Rnd() override { return random_.Next(); }
@@ -190,8 +201,11 @@ class QtHost : public FileHost {
   int resizes_delivered_ = 0;
 
   MessageBoxHandler message_box_;
+  bool show_message_boxes_ = true;
+  bool in_read_completion_ = false;
   std::unique_ptr<AsyncReadService> reader_;
   RandomGenerator random_;
+  AheadDecoder ahead_;
   QtFileDialog file_dialog_;
   QtFormService forms_;
 };

@@ -7,6 +7,8 @@ namespace flipreel {
 
 bool FlipreelWidget::LoadForm(const QString& path, const QString& control_name) {
   FlipreelWidgetPrivate& d = *d_;
+  d.messages_.clear();
+  d.loading_ = true;
   d.Call([&] {
     const std::string file = path.toStdString();
     const SavedForm form = ReadSavedForm(file);
@@ -15,8 +17,21 @@ bool FlipreelWidget::LoadForm(const QString& path, const QString& control_name) 
     RestoreSavedControl(file, saved,
                         [&](const PropertyBag& bag) { d.control_->ReadProperties(bag); });
   });
+  d.loading_ = false;
   d.Restored();
-  return !d.last_error_;
+  // A form that cannot be read or restored is a failed load, and so is a
+  // saved GIF whose frames do not decode; a saved control without a GIF is
+  // not.
+  std::optional<HostError> failure;
+  if (d.last_error_) {
+    failure = HostError(d.last_error_.number, d.last_error_.description.toStdString());
+  } else {
+    for (const Text& message : d.messages_)
+      if (!failure) failure = ErrorInMessage(message);
+  }
+  d.messages_.clear();
+  if (failure) d.LoadFailed(*failure);
+  return !failure;
 }
 
 bool FlipreelWidget::SaveForm(const QString& path, const QString& control_name) {

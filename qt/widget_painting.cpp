@@ -134,6 +134,7 @@ void FlipreelWidgetPrivate::TickEnded() {
 }
 
 void FlipreelWidgetPrivate::HostEventEnded() {
+  if (host_->in_read_completion()) CheckDownloadEnded();
   AnnounceChanges();
 }
 

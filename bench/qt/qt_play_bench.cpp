@@ -1,7 +1,8 @@
 // FlipreelWidget next to QLabel + QMovie, in one run under one X server
 // (Xvfb): the CPU time of playing a 480 x 270, 25 frames-per-second GIF for
-// 10 s, the CPU time while the widget is hidden, and the resident memory
-// after loading a 1280 x 720, 200-frame GIF (QMovie with CacheAll).
+// 10 s, the CPU time while the widget is hidden, the longest time the event
+// loop is blocked while a 1280 x 720, 200-frame GIF loads, and the resident
+// memory after loading it (QMovie with CacheAll).
 //
 // Each measurement runs in a child process of its own (this program with a
 // mode argument), so that one measurement's memory and caches do not reach
@@ -11,12 +12,14 @@
 //   xvfb-run -a -s "-screen 0 1920x1080x24" flipreel_qt_bench [--seconds S]
 //   flipreel_qt_bench write-gifs DIR        (the two GIFs, to look at)
 //   flipreel_qt_bench MODE FILE [SECONDS]   (one child: play-widget,
-//       hidden-widget, play-movie, play-floor, memory-widget, memory-movie)
+//       hidden-widget, play-movie, play-floor, load-widget, load-movie,
+//       memory-widget, memory-movie)
 #include <malloc.h>
 #include <sys/resource.h>
 
 #include <QApplication>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFileInfo>
 #include <QImageReader>
@@ -224,6 +227,60 @@ int PlayFloor(const QString& file, int seconds) {
   return 0;
 }
 
+// How long the event loop is blocked while a GIF loads: a 5 ms timer records
+// how late each of its ticks comes, from just before the load is started
+// (from the event loop, as a user's click would) until 2 s after it.
+struct Lateness {
+  QElapsedTimer clock;
+  qint64 last = 0, worst = 0;
+  QTimer timer;
+  Lateness() {
+    timer.setTimerType(Qt::PreciseTimer);
+    QObject::connect(&timer, &QTimer::timeout, [this] {
+      const qint64 now = clock.nsecsElapsed();
+      worst = std::max(worst, now - last - 5'000'000);
+      last = now;
+    });
+    clock.start();
+    timer.start(5);
+  }
+};
+
+int LoadWidget(const QString& file) {
+  FlipreelWidget w;
+  w.show();
+  RunEventsFor(300);
+  Lateness lateness;
+  QElapsedTimer load;
+  qint64 load_ns = 0;
+  QTimer::singleShot(20, [&] {
+    load.start();
+    w.SetFlipreelFile(file);
+    load_ns = load.nsecsElapsed();
+  });
+  RunEventsFor(2000);
+  std::printf("blocked_ms=%.1f load_ms=%.1f frames=%d\n", lateness.worst / 1e6, load_ns / 1e6,
+              w.Frames());
+  return 0;
+}
+
+int LoadMovie(const QString& file) {
+  QLabel label;
+  label.show();
+  RunEventsFor(300);
+  Lateness lateness;
+  QMovie movie;
+  QTimer::singleShot(20, [&] {
+    movie.setFileName(file);
+    movie.setCacheMode(QMovie::CacheAll);
+    label.setMovie(&movie);
+    movie.start();
+  });
+  RunEventsFor(2000);
+  std::printf("blocked_ms=%.1f frames=%d\n", lateness.worst / 1e6, movie.frameCount());
+  return 0;
+}
+
 int MemoryWidget(const QString& file) {
   FlipreelWidget w;
   w.show();
@@ -291,6 +348,8 @@ int RunAll(int seconds) {
   auto movie = RunChild({"play-movie", play, secs});
   auto floor = RunChild({"play-floor", play, secs});
   auto hidden = RunChild({"hidden-widget", play, secs});
+  auto widget_load = RunChild({"load-widget", big});
+  auto movie_load = RunChild({"load-movie", big});
   auto widget_mem = RunChild({"memory-widget", big});
   auto movie_mem = RunChild({"memory-movie", big});
 
@@ -307,6 +366,11 @@ int RunAll(int seconds) {
   std::printf("Hidden FlipreelWidget   %7.3f s  (%d ticks, %d paints, %d conversions)\n",
               hidden["cpu"], int(hidden["frames"]), int(hidden["paints"]),
               int(hidden["conversions"]));
+  std::printf("\nLongest time the event loop is blocked, loading 1280 x 720 x 200 frames:\n");
+  std::printf("  FlipreelWidget        %7.1f ms (the load itself: %.1f ms, %d frames)\n",
+              widget_load["blocked_ms"], widget_load["load_ms"], int(widget_load["frames"]));
+  std::printf("  QMovie, CacheAll      %7.1f ms (decoding as it plays, %d frames)\n",
+              movie_load["blocked_ms"], int(movie_load["frames"]));
   std::printf("\nResident memory after loading 1280 x 720 x 200 frames:\n");
   std::printf("  FlipreelWidget        %7.1f MB (%.1f MB of it paint-ready copies)\n",
               widget_mem["mb"], widget_mem["kept_mb"]);
@@ -327,6 +391,8 @@ int main(int argc, char** argv) {
   if (mode == "hidden-widget") return PlayWidget(args.value(1), args.value(2).toInt(), true);
   if (mode == "play-movie") return PlayMovie(args.value(1), args.value(2).toInt());
   if (mode == "play-floor") return PlayFloor(args.value(1), args.value(2).toInt());
+  if (mode == "load-widget") return LoadWidget(args.value(1));
+  if (mode == "load-movie") return LoadMovie(args.value(1));
   if (mode == "memory-widget") return MemoryWidget(args.value(1));
   if (mode == "memory-movie") return MemoryMovie(args.value(1));
   if (mode == "write-gifs") {  // the two GIFs, to look at or to profile with

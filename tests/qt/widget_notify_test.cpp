@@ -32,7 +32,7 @@ TEST(FlipreelWidgetNotify, EveryWritablePropertyHasANotifySignal) {
     EXPECT_TRUE(property.hasNotifySignal()) << property.name();
     EXPECT_EQ(property.notifySignal().name(), QByteArray(property.name()) + "Changed");
   }
-  EXPECT_EQ(checked, 21);
+  EXPECT_EQ(checked, 23);
 }
 
 // What the NOTIFY signals said: per property, how often and the last value.
@@ -121,7 +121,8 @@ TEST(FlipreelWidgetNotify, EachChangeIsAnnouncedOnceWhoeverMadeIt) {
         {"Frames", {1, 4}},
         {"Playing", {1, true}},
         {"Sequence", {1, 3}},
-        {"BorderStyle", {1, 1}}}},
+        {"BorderStyle", {1, 1}},
+        {"seeThrough", {1, true}}}},  // restored at run time, the surface is see-through
       {"a designer",
        load,
        [](FlipreelWidget& w) { w.SetUserMode(false); },

@@ -1,0 +1,208 @@
+#include "gif/ahead_decoder.h"
+
+#include <algorithm>
+#include <condition_variable>
+#include <cstring>
+#include <deque>
+#include <exception>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "gif/gif_decoder.h"
+
+namespace flipreel {
+
+namespace {
+
+constexpr size_t kNone = static_cast<size_t>(-1);
+
+// The outcome of one announced file.
+struct Slot {
+  enum State : uint8_t { kWaiting, kClaimed, kDone };
+  State state = kWaiting;
+  Picture picture;
+  std::exception_ptr error;
+};
+
+}  // namespace
+
+// One announcement: its files and their outcomes. Files are claimed in order,
+// by the pool's threads or by the host's thread when it needs one that no
+// thread has started.
+struct AheadDecoder::Batch {
+  explicit Batch(FrameFileList f) : files(std::move(f)), slots(files.chunks.size()) {}
+
+  // The bytes of announced file i: the header, then its chunk.
+  std::span<const uint8_t> Part(size_t offset, size_t length) const {
+    return {reinterpret_cast<const uint8_t*>(files.bytes->data()) + offset, length};
+  }
+  bool Matches(size_t i, std::span<const uint8_t> bytes) const {
+    const auto [offset, length] = files.chunks[i];
+    const size_t header = files.header_size;
+    return bytes.size() == header + length &&
+           std::memcmp(bytes.data(), files.bytes->data(), header) == 0 &&
+           std::memcmp(bytes.data() + header, files.bytes->data() + offset, length) == 0;
+  }
+
+  // The next file no one has started, marked as started; kNone when there is
+  // none or the announcement was withdrawn.
+  size_t Claim() {
+    std::lock_guard lock(mu);
+    while (next_claim < slots.size() && slots[next_claim].state != Slot::kWaiting) ++next_claim;
+    if (cancelled || next_claim == slots.size()) return kNone;
+    slots[next_claim].state = Slot::kClaimed;
+    return next_claim++;
+  }
+
+  // Decodes file i, which the caller has claimed, and records the outcome.
+  void Run(size_t i) {
+    // One buffer per thread, reused from file to file unless it is large.
+    thread_local std::string file;
+    Slot outcome;
+    try {
+      const auto [offset, length] = files.chunks[i];
+      file.assign(files.bytes->data(), files.header_size);
+      file.append(files.bytes->data() + offset, length);
+      outcome.picture =
+          DecodeGif(std::span(reinterpret_cast<const uint8_t*>(file.data()), file.size()));
+    } catch (...) {
+      outcome.error = std::current_exception();
+    }
+    if (file.capacity() > (size_t{4} << 20)) std::string().swap(file);
+    std::lock_guard lock(mu);
+    slots[i].picture = std::move(outcome.picture);
+    slots[i].error = std::move(outcome.error);
+    slots[i].state = Slot::kDone;
+    done.notify_all();
+  }
+
+  // The outcome of file i: waits for the thread decoding it, or decodes it
+  // here when no thread has started it.
+  Picture Take(size_t i) {
+    std::unique_lock lock(mu);
+    if (slots[i].state == Slot::kWaiting) {
+      slots[i].state = Slot::kClaimed;
+      lock.unlock();
+      Run(i);
+      lock.lock();
+    }
+    done.wait(lock, [&] { return slots[i].state == Slot::kDone; });
+    Slot& slot = slots[i];
+    if (slot.error) std::rethrow_exception(std::exchange(slot.error, nullptr));
+    return std::exchange(slot.picture, Picture());
+  }
+
+  void Cancel() {
+    std::lock_guard lock(mu);
+    cancelled = true;
+  }
+
+  const FrameFileList files;
+  std::mutex mu;
+  std::condition_variable done;
+  std::vector<Slot> slots;
+  size_t next_claim = 0;
+  bool cancelled = false;
+};
+
+namespace {
+
+// The threads that decode ahead, one per core, shared by every host of the
+// process and started when the first announcement arrives. Each takes the
+// oldest announcement that still has files no one has started.
+class Pool {
+ public:
+  static Pool& Instance() {
+    static Pool pool;
+    return pool;
+  }
+
+  // False when no thread could be started: the files are then decoded as
+  // they are loaded.
+  bool Add(std::shared_ptr<AheadDecoder::Batch> batch) {
+    std::lock_guard lock(mu_);
+    if (threads_.empty()) {
+      const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
+      try {
+        for (unsigned i = 0; i < cores; ++i) threads_.emplace_back([this] { Work(); });
+      } catch (const std::exception&) {
+        if (threads_.empty()) return false;
+      }
+    }
+    queue_.push_back(std::move(batch));
+    work_.notify_all();
+    return true;
+  }
+
+  ~Pool() {
+    {
+      std::lock_guard lock(mu_);
+      stopping_ = true;
+      work_.notify_all();
+    }
+    for (std::thread& t : threads_) t.join();
+  }
+
+ private:
+  Pool() = default;
+
+  void Work() {
+    std::unique_lock lock(mu_);
+    for (;;) {
+      work_.wait(lock, [&] { return stopping_ || !queue_.empty(); });
+      if (stopping_) return;
+      std::shared_ptr<AheadDecoder::Batch> batch = queue_.front();
+      lock.unlock();
+      const size_t i = batch->Claim();
+      if (i != kNone) batch->Run(i);
+      lock.lock();
+      // A batch with nothing left to start leaves the queue.
+      if (i == kNone && !queue_.empty() && queue_.front() == batch) queue_.pop_front();
+    }
+  }
+
+  std::mutex mu_;
+  std::condition_variable work_;
+  std::deque<std::shared_ptr<AheadDecoder::Batch>> queue_;
+  std::vector<std::thread> threads_;
+  bool stopping_ = false;
+};
+
+}  // namespace
+
+AheadDecoder::AheadDecoder() = default;
+
+AheadDecoder::~AheadDecoder() {
+  if (batch_) batch_->Cancel();
+}
+
+void AheadDecoder::Expect(FrameFileList files) noexcept {
+  if (batch_) batch_->Cancel();
+  batch_.reset();
+  next_ = 0;
+  // A single file gains nothing from another thread.
+  if (!files.bytes || files.chunks.size() < 2) return;
+  try {
+    auto batch = std::make_shared<Batch>(std::move(files));
+    if (Pool::Instance().Add(batch)) batch_ = std::move(batch);
+  } catch (const std::exception&) {
+    // Without decodes ahead every file is decoded as it is loaded.
+  }
+}
+
+Picture AheadDecoder::Decode(std::span<const uint8_t> bytes) {
+  if (batch_) {
+    const size_t end = std::min(next_ + 2, batch_->slots.size());
+    for (size_t i = next_; i < end; ++i) {
+      if (!batch_->Matches(i, bytes)) continue;
+      next_ = i + 1;
+      ++taken_;
+      return batch_->Take(i);
+    }
+  }
+  return DecodeGif(bytes);
+}
+
+}  // namespace flipreel

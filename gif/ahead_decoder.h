@@ -1,0 +1,50 @@
+// Decoding announced frame files ahead of their loading, in parallel.
+//
+// A frame split announces the single-frame files it is about to write and
+// load one after the other (Host::ExpectFrameFiles). The hosts hand them to
+// an AheadDecoder, which decodes them on a small pool of threads sized to the
+// machine, in file order, while the split goes on writing files and creating
+// elements. When the host then loads a picture file whose bytes are those of
+// the next announced file, the picture decoded ahead is handed out; any other
+// file is decoded there and then. Since a picture is a function of the file's
+// bytes alone, what the host answers (the picture, or the error and its
+// number) is exactly what a decode at that moment gives, in the same order.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <span>
+
+#include "host/host.h"
+#include "host/picture.h"
+
+namespace flipreel {
+
+class AheadDecoder {
+ public:
+  AheadDecoder();
+  ~AheadDecoder();
+  AheadDecoder(const AheadDecoder&) = delete;
+  AheadDecoder& operator=(const AheadDecoder&) = delete;
+
+  // Starts decoding the files; decodes of an earlier announcement that have
+  // not begun are dropped. An empty announcement only drops them.
+  void Expect(FrameFileList files) noexcept;
+
+  // The picture of a GIF file with these bytes: DecodeGif(bytes), from the
+  // decodes ahead when the bytes are those of the next announced file (or of
+  // the one after it, when the split skipped a file it could not write).
+  Picture Decode(std::span<const uint8_t> bytes);
+
+  // Pictures handed out from the decodes ahead, for tests and benchmarks.
+  int64_t taken() const { return taken_; }
+
+  struct Batch;
+
+ private:
+  std::shared_ptr<Batch> batch_;
+  size_t next_ = 0;  // the announced file expected next
+  int64_t taken_ = 0;
+};
+
+}  // namespace flipreel

@@ -1,0 +1,219 @@
+// Our GIF decoder against giflib's reader on the same bytes: well-formed
+// files, the frame files the split cuts from them, and many damaged variants.
+// Both must accept the same files, with the same pixels and colours, and
+// refuse the same files.
+#include <gif_lib.h>
+
+#include <cstring>
+#include <memory>
+#include <optional>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "examples/example_gifs.h"
+#include "tests/loading/loading_support.h"
+
+using namespace flipreel;
+using namespace loadingtest;
+
+namespace {
+
+struct Decoded {
+  int width = 0, height = 0;
+  std::vector<uint8_t> indices;
+  PictureData::Palette palette{};
+  bool operator==(const Decoded&) const = default;
+};
+
+std::optional<Decoded> Ours(const std::string& bytes) {
+  try {
+    const Picture p = Decode(bytes);
+    const PictureData& d = *p.data();
+    return Decoded{p.width(),
+                   p.height(),
+                   {d.indices(), d.indices() + static_cast<size_t>(p.width()) * p.height()},
+                   d.palette()};
+  } catch (const HostError&) {
+    return std::nullopt;
+  }
+}
+
+// The first image through giflib's record reader, completed with a block
+// terminator where a file's last frame is cut before it, as the picture
+// loader is specified to accept.
+struct Source {
+  const std::string* bytes;
+  size_t pos = 0;
+  bool terminator;
+};
+
+int Read(GifFileType* gif, GifByteType* out, int length) {
+  auto* s = static_cast<Source*>(gif->UserData);
+  int n = 0;
+  for (; n < length && s->pos < s->bytes->size(); ++n) out[n] = (*s->bytes)[s->pos++];
+  if (n < length && s->terminator && s->pos == s->bytes->size()) out[n++] = 0, ++s->pos;
+  return n;
+}
+
+std::optional<Decoded> Giflib(const std::string& bytes, bool terminator) {
+  if (bytes.size() < 6 || bytes.compare(0, 3, "GIF") != 0) return std::nullopt;
+  Source source{&bytes, 0, terminator};
+  int error = 0;
+  auto close = [](GifFileType* g) {
+    int ignored = 0;
+    DGifCloseFile(g, &ignored);
+  };
+  std::unique_ptr<GifFileType, decltype(close)> gif(DGifOpen(&source, Read, &error), close);
+  if (!gif) return std::nullopt;
+  int transparent = -1;
+  for (GifRecordType type;;) {
+    if (DGifGetRecordType(gif.get(), &type) == GIF_ERROR) return std::nullopt;
+    if (type == IMAGE_DESC_RECORD_TYPE) break;
+    if (type != EXTENSION_RECORD_TYPE) return std::nullopt;
+    int code = 0;
+    GifByteType* ext = nullptr;
+    if (DGifGetExtension(gif.get(), &code, &ext) == GIF_ERROR) return std::nullopt;
+    if (code == GRAPHICS_EXT_FUNC_CODE && ext && ext[0] >= 4)
+      transparent = (ext[1] & 1) ? ext[4] : -1;
+    while (ext)
+      if (DGifGetExtensionNext(gif.get(), &ext) == GIF_ERROR) return std::nullopt;
+  }
+  if (DGifGetImageDesc(gif.get()) == GIF_ERROR) return std::nullopt;
+  const GifImageDesc& desc = gif->Image;
+  const int64_t pixels = int64_t{desc.Width} * desc.Height;
+  // Beyond what giflib checks: sizes the decoder refuses before allocating.
+  if (desc.Width <= 0 || desc.Height <= 0 || pixels > kMaxPicturePixels) return std::nullopt;
+  if (pixels > int64_t{8} * 4096 * static_cast<int64_t>(bytes.size() + 1)) return std::nullopt;
+  Decoded d{desc.Width, desc.Height, std::vector<uint8_t>(static_cast<size_t>(pixels)), {}};
+  d.palette.fill(0xFF000000u);
+  const ColorMapObject* map = desc.ColorMap ? desc.ColorMap : gif->SColorMap;
+  for (int i = 0; map && i < map->ColorCount && i < 256; ++i)
+    d.palette[i] = 0xFF000000u | uint32_t{map->Colors[i].Red} << 16 |
+                   uint32_t{map->Colors[i].Green} << 8 | map->Colors[i].Blue;
+  if (transparent >= 0) d.palette[transparent] &= 0x00FFFFFFu;
+  std::vector<uint8_t> rows(d.indices.size());
+  if (DGifGetLine(gif.get(), rows.data(), static_cast<int>(pixels)) == GIF_ERROR)
+    return std::nullopt;
+  if (!desc.Interlace) {
+    d.indices = rows;
+  } else {
+    static constexpr int kStart[] = {0, 4, 2, 1};
+    static constexpr int kStep[] = {8, 8, 4, 2};
+    const uint8_t* in = rows.data();
+    for (int pass = 0; pass < 4; ++pass)
+      for (int y = kStart[pass]; y < desc.Height; y += kStep[pass], in += desc.Width)
+        std::memcpy(d.indices.data() + static_cast<size_t>(y) * desc.Width, in, desc.Width);
+  }
+  return d;
+}
+
+// Frame files as the split cuts them from a file.
+std::vector<std::string> CutFrames(const std::string& file) {
+  const std::string signature("\x00\x21\xF9", 3);
+  std::vector<std::string> out;
+  const size_t first = file.find(signature);
+  if (first == std::string::npos) return out;
+  const std::string header = file.substr(0, first + 2);
+  size_t start = first + 3;
+  for (size_t next; (next = file.find(signature, start)) != std::string::npos; start = next + 3)
+    out.push_back(header + file.substr(start - 1, next + 2 - (start - 1)));
+  if (start + 1 < file.size())
+    out.push_back(header + file.substr(start - 1, file.size() - 2 - (start - 1)));
+  return out;
+}
+
+}  // namespace
+
+TEST(GiflibAgreement, SameFilesSamePixels) {
+  std::mt19937 random(2026);
+  std::vector<std::string> files;
+  for (const gifexamples::Example& example : gifexamples::Examples())
+    files.push_back(gifexamples::EncodeGif(example.make()));
+  for (int k = 0; k < 30; ++k) {
+    gifexamples::AnimatedGif gif;
+    gif.width = 1 + static_cast<int>(random() % 40);
+    gif.height = 1 + static_cast<int>(random() % 30);
+    const int colours = 2 << (random() % 8);
+    for (int i = 0; i < colours; ++i) gif.global_palette.push_back(random() & 0xFFFFFF);
+    for (int t = 0; t < 3; ++t) {
+      gifexamples::FrameImage f;
+      f.width = 1 + static_cast<int>(random() % gif.width);
+      f.height = 1 + static_cast<int>(random() % gif.height);
+      f.interlace = random() % 2;
+      f.transparent = random() % 3 ? -1 : static_cast<int>(random() % colours);
+      for (int p = 0; p < f.width * f.height; ++p)
+        f.pixels.push_back(static_cast<uint8_t>((random() % 5 ? p / 7 : random()) % colours));
+      gif.frames.push_back(std::move(f));
+    }
+    files.push_back(gifexamples::EncodeGif(gif));
+  }
+  std::vector<std::string> inputs;
+  for (const std::string& file : files) {
+    inputs.push_back(file);
+    for (std::string& frame : CutFrames(file)) inputs.push_back(std::move(frame));
+  }
+  // Damaged variants: bytes changed, cut, removed and inserted anywhere.
+  const size_t whole = inputs.size();
+  for (int i = 0; i < 30000; ++i) {
+    std::string s = inputs[random() % whole];
+    for (int edits = 1 + static_cast<int>(random() % 4); edits > 0 && !s.empty(); --edits) {
+      const size_t at = random() % s.size();
+      switch (random() % 5) {
+        case 0:
+        case 1:
+          s[at] = static_cast<char>(random());
+          break;
+        case 2:
+          s.resize(at);
+          break;
+        case 3:
+          s.erase(at, 1 + random() % 4);
+          break;
+        default:
+          s.insert(s.begin() + static_cast<ptrdiff_t>(at), static_cast<char>(random()));
+      }
+    }
+    inputs.push_back(std::move(s));
+  }
+  // Images whose data is random codes, mostly pixels and entries of the
+  // table: well-formed for a while, then not.
+  for (int i = 0; i < 20000; ++i) {
+    const int code_size = static_cast<int>(random() % 9);
+    const char w = static_cast<char>(1 + random() % 64), h = static_cast<char>(1 + random() % 32);
+    std::string s = "GIF89a" + std::string{w, 0, h, 0, static_cast<char>(0x87), 0, 0};
+    for (int c = 0; c < 768; ++c) s += static_cast<char>(random());
+    s += std::string{0x2C,
+                     0,
+                     0,
+                     0,
+                     0,
+                     w,
+                     0,
+                     h,
+                     0,
+                     static_cast<char>(random() % 2 ? 0x40 : 0),
+                     static_cast<char>(code_size)};
+    for (int blocks = 1 + static_cast<int>(random() % 12); blocks > 0; --blocks) {
+      const int length = 1 + static_cast<int>(random() % 255);
+      s += static_cast<char>(length);
+      for (int k = 0; k < length; ++k)
+        s += static_cast<char>(random() % 3 ? random() & ((2u << code_size) - 1) : random());
+    }
+    inputs.push_back(s + '\0');
+  }
+  int accepted = 0;
+  for (size_t i = 0; i < inputs.size(); ++i) {
+    const std::string& s = inputs[i];
+    const auto ours = Ours(s);
+    // giflib alone, and giflib with the terminator a cut last frame lacks.
+    auto theirs = Giflib(s, false);
+    if (!theirs && ours) theirs = Giflib(s, true);
+    ASSERT_EQ(ours.has_value(), theirs.has_value()) << "input " << i;
+    if (ours) {
+      ASSERT_TRUE(*ours == *theirs) << "input " << i;
+      ++accepted;
+    }
+  }
+  EXPECT_GT(accepted, 1000);
+}
