@@ -9,8 +9,8 @@
 #include <utility>
 #include <vector>
 
-#include "host/errors.h"
 #include "gif/gif_decoder.h"
+#include "host/errors.h"
 
 namespace flipreel {
 
@@ -273,7 +273,10 @@ class Composer {
 
   void AddFrame(int delay_cs) {
     Picture picture = CompactPicture(canvas_, animation_.width, animation_.height);
-    stored_bytes_ += picture.data()->StorageBytes();
+    const size_t pixels = size_t(animation_.width) * size_t(animation_.height);
+    stored_bytes_ += picture.data()->format() == PictureData::Format::kIndexed8
+                         ? pixels + sizeof(Palette)
+                         : pixels * sizeof(uint32_t);
     if (stored_bytes_ > kMaxComposedBytes) Raise(err::kOutOfMemory);
     animation_.frames.push_back(ComposedFrame{std::move(picture), DelayMs(delay_cs)});
   }
