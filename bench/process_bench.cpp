@@ -4,6 +4,7 @@
 // their ratios; and the start-up of `flipreel info` on a small GIF.
 //
 //   process_bench [--runs N] [FLIPREEL GIFLIB_PEER]
+//   process_bench --write DIR      (the benchmark's GIFs, to look at or profile)
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -13,6 +14,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <string>
 #include <thread>
 #include <vector>
@@ -77,6 +79,14 @@ std::vector<Medians> Alternate(const std::vector<std::vector<std::string>>& comm
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (argc == 3 && std::strcmp(argv[1], "--write") == 0) {
+    benchgifs::Files files;
+    for (const benchgifs::Shape& shape : benchgifs::Shapes())
+      std::filesystem::copy_file(
+          files.Path(shape), std::filesystem::path(argv[2]) / (std::string(shape.name) + ".gif"),
+          std::filesystem::copy_options::overwrite_existing);
+    return 0;
+  }
   int runs = 11;
   std::vector<std::string> programs;
   for (int i = 1; i < argc; ++i) {

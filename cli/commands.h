@@ -3,6 +3,7 @@
 
 #include <CLI/CLI.hpp>
 #include <ostream>
+#include <utility>
 
 namespace flipreel::cli {
 
@@ -21,8 +22,13 @@ inline constexpr int kExitNotWritten = 3;
 void AddHeadlessCommands(CLI::App& app);
 void AddHeadlessCommands(CLI::App& app, std::ostream& out, std::ostream& err);
 
+// play, render, frames: the Qt host, and what --help says of them.
+inline constexpr std::pair<const char*, const char*> kQtCommands[] = {
+    {"play", "Play a GIF or a saved form in a window"},
+    {"render", "Render what the control shows after each tick into a contact-sheet PNG"},
+    {"frames", "Write every frame of a GIF or a saved form as a PNG file, frame-0000.png on"},
+};
 #ifdef FLIPREEL_WITH_QT
-// play, render, frames: the Qt host.
 void AddQtCommands(CLI::App& app, int& argc, char** argv);
 #endif
 

@@ -1,6 +1,10 @@
 #include "cli/control_setup.h"
 
-#include <fstream>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <new>
 
 #include "control/load_outcome.h"
 #include "saved_form/saved_form.h"
@@ -48,10 +52,15 @@ bool ApplyAfterLoad(Flipreel& control, const SetupOptions& options, SetupResult&
 InputKind ClassifyInput(const std::string& input) {
   for (std::string_view prefix : {"http://", "https://", "file://", "www."})
     if (StartsWithNoCase(input, prefix)) return InputKind::kUrl;
-  std::ifstream in(input, std::ios::binary);
+  // Only a regular file is looked into, and opening it does not wait: a
+  // named pipe without a writer would otherwise hold the tool for good.
   char head[4096];
-  in.read(head, sizeof head);
-  return ClassifyContent(std::string_view(head, in ? sizeof head : in.gcount()));
+  ssize_t n = -1;
+  const int fd = ::open(input.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  struct stat st {};
+  if (fd >= 0 && ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) n = ::read(fd, head, sizeof head);
+  if (fd >= 0) ::close(fd);
+  return ClassifyContent(std::string_view(head, n > 0 ? static_cast<size_t>(n) : 0));
 }
 
 InputKind ClassifyContent(std::string_view bytes) {
@@ -70,7 +79,7 @@ SetupResult SetUpControl(Flipreel& control, Host& host, const std::string& input
             if (options.content)
               LoadGifBytes(control, host, *options.content);
             else
-              control.SetFlipreelFile(Utf8ToText(input));
+              control.SetFlipreelFile(PathToText(input));
           }))
         break;
       ApplyAfterLoad(control, options, result);
@@ -82,8 +91,9 @@ SetupResult SetUpControl(Flipreel& control, Host& host, const std::string& input
             const SavedControl& saved =
                 ChooseControl(form, input, options.control_name, kFlipreelProgId);
             result.control_name = saved.name;
-            RestoreSavedControl(input, saved,
-                                [&](const PropertyBag& bag) { control.ReadProperties(bag); });
+            RestoreSavedControl(
+                input, saved, [&](const PropertyBag& bag) { control.ReadProperties(bag); },
+                options.memory_budget);
           }))
         break;
       if (!ApplyBeforeLoad(control, options, result)) break;

@@ -11,6 +11,7 @@
 #include "control/flipreel.h"
 #include "host/errors.h"
 #include "host/host.h"
+#include "host/memory_budget.h"
 
 namespace flipreel::cli {
 
@@ -46,6 +47,9 @@ struct SetupOptions {
   // Saved forms: the name of the control to restore; empty takes the form's
   // first control of the Flipreel class.
   std::string control_name;
+  // Saved forms: what the restored pictures reserve their memory from (the
+  // host's budget); none reserves nothing.
+  const MemoryBudget* memory_budget = nullptr;
 
   // Addresses: the credentials, assigned before GifFromURL.
   std::string user;

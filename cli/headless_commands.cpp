@@ -27,6 +27,12 @@ struct CommonOptions : InputOptions {
   bool design_time = false;
 };
 
+// The split's message box names only the error's number; the host knows why.
+std::string WithReason(const std::string& box_text, const FileHost& host) {
+  if (box_text.rfind("Error No. ", 0) != 0 || !host.last_picture_error()) return box_text;
+  return box_text + "; " + host.last_picture_error()->description();
+}
+
 // A control set up on a headless host from one input, with what went wrong
 // told on err.
 struct Session {
@@ -42,8 +48,10 @@ struct Session {
     host.SetUserMode(!options.design_time);
     control = std::make_unique<Flipreel>(host);
     control->AddListener(&events);
+    host.memory_budget().SetLimit(options.MemoryBudgetBytes());
     PreparedInput prepared = PrepareInput(input);
     SetupOptions setup = options.Setup();
+    setup.memory_budget = &host.memory_budget();
     if (prepared.kind == InputKind::kUrl) {
       // Addresses are really fetched; the set-up waits until the read ends,
       // which the limit makes certain.
@@ -66,22 +74,26 @@ struct Session {
     if (pending && !result.error)
       failure = HostError(err::kDownloadTimedOut, "the download did not complete");
 
+    // Every line is made printable: names and error texts come from files
+    // and servers.
+    const auto tell = [&](const std::string& line) { err << PrintableUtf8(line, 1000) << "\n"; };
     const std::string prefix = "flipreel " + command + ": " + input + ": ";
     if (prepared.problem) {
-      err << prefix << prepared.reason << "\n";
+      tell(prefix + prepared.reason);
     } else if (result.error) {
       // Errors of a saved form name the file themselves.
-      err << (prepared.kind == InputKind::kSavedForm ? "flipreel " + command + ": " : prefix)
-          << "error " << result.error->number() << ": " << result.error->description() << "\n";
+      tell((prepared.kind == InputKind::kSavedForm ? "flipreel " + command + ": " : prefix) +
+           "error " + std::to_string(result.error->number()) + ": " + result.error->description() +
+           (prepared.note.empty() ? "" : "; " + prepared.note));
     } else if (pending) {
-      err << prefix << "the download did not complete\n";
+      tell(prefix + "the download did not complete");
     } else if (failure) {
       std::string line =
           prepared.kind == InputKind::kSavedForm
               ? "the control \"" + result.control_name + "\" holds no GIF it can show"
               : "the control loaded no frames from it";
-      if (!texts.empty()) line += " (" + TextToUtf8(texts.front()) + ")";
-      err << prefix << line << "\n";
+      if (!texts.empty()) line += " (" + WithReason(TextToUtf8(texts.front()), host) + ")";
+      tell(prefix + line);
     }
   }
 
@@ -120,7 +132,10 @@ void RunInfo(const CommonOptions& o, const std::vector<std::string>& inputs, std
     all.push_back(std::move(state));
   }
   // One input gives one object, several an array of them.
-  if (o.json) out << (all.size() == 1 ? all[0] : all).dump(2) << "\n";
+  // Texts that are not UTF-8 (names, quotes of damaged files) get U+FFFD.
+  if (o.json)
+    out << (all.size() == 1 ? all[0] : all).dump(2, ' ', false, Json::error_handler_t::replace)
+        << "\n";
   if (failed) throw CLI::RuntimeError(kExitNotLoaded);
 }
 
@@ -150,7 +165,7 @@ void RunSimulate(const CommonOptions& o, int tick_count, std::ostream& out, std:
       tick["error"] =
           Json{{"number", tick_error->number()}, {"description", tick_error->description()}};
       err << "flipreel simulate: tick " << t << ": error " << tick_error->number() << ": "
-          << tick_error->description() << "\n";
+          << PrintableUtf8(tick_error->description(), 1000) << "\n";
       if (!error) error = tick_error;
       ticks.push_back(std::move(tick));
       break;
@@ -160,7 +175,7 @@ void RunSimulate(const CommonOptions& o, int tick_count, std::ostream& out, std:
   Json state = StateJson(control, session.host.messages(), error);
   if (o.json) {
     state["ticks"] = std::move(ticks);
-    out << state.dump(2) << "\n";
+    out << state.dump(2, ' ', false, Json::error_handler_t::replace) << "\n";
   } else {
     PrintState(out, o.input, state, /*with_frames=*/false);
     for (const Json& tick : ticks) PrintTick(out, tick);
@@ -175,28 +190,23 @@ struct PackOptions {
 };
 
 [[noreturn]] void NotWritten(std::ostream& err, const std::string& line) {
-  err << "flipreel pack: " << line << "\n";
+  err << "flipreel pack: " << PrintableUtf8(line, 1000) << "\n";
   throw CLI::RuntimeError(kExitNotWritten);
 }
 
 [[noreturn]] void NotLoaded(std::ostream& err, const std::string& line) {
-  err << "flipreel pack: " << line << "\n";
+  err << "flipreel pack: " << PrintableUtf8(line, 1000) << "\n";
   throw CLI::RuntimeError(kExitNotLoaded);
 }
 
-// The form to add the control to: the existing one at path, or a new one. A
-// file there that is not a saved form is never overwritten.
-SavedForm ExistingForm(const std::string& path, std::ostream& err) {
+// A file at the output that is not a saved form is never overwritten, and
+// only a regular file is looked into (a named pipe would make us wait).
+void CheckOutput(const std::string& path, std::ostream& err) {
   struct stat st {};
-  const bool something_there = ::stat(path.c_str(), &st) == 0 && st.st_size > 0;
-  if (something_there && (!S_ISREG(st.st_mode) || ClassifyInput(path) != InputKind::kSavedForm))
+  if (::stat(path.c_str(), &st) != 0) return;
+  if (!S_ISREG(st.st_mode)) NotWritten(err, path + ": is not a regular file; not overwritten");
+  if (st.st_size > 0 && ClassifyInput(path) != InputKind::kSavedForm)
     NotWritten(err, path + ": exists and is not a saved form; not overwritten");
-  try {
-    return ReadFormToUpdate(path);
-  } catch (const HostError& e) {
-    NotWritten(
-        err, "error " + std::to_string(e.number()) + ": " + e.description() + "; not overwritten");
-  }
 }
 
 std::string FreeName(const SavedForm& form) {
@@ -216,27 +226,31 @@ void RunPack(const PackOptions& p, std::ostream& out, std::ostream& err) {
 
   // "-" writes a new form to standard output.
   const bool to_stdout = p.output == "-";
-  SavedForm form = to_stdout ? SavedForm{} : ExistingForm(p.output, err);
-  const std::string name = p.name.empty() ? FreeName(form) : p.name;
+  std::string name = p.name;
   SavedControl saved{std::string(kFlipreelProgId), name, PropertyBag(/*skip_defaults=*/true)};
   session.control->WriteProperties(saved.bag);
-  try {
+  const auto put = [&](SavedForm& form) {
+    if (name.empty()) name = FreeName(form);
+    saved.name = name;
     PutControl(form, p.output, std::move(saved));
+  };
+  try {
+    if (to_stdout) {
+      SavedForm form;
+      put(form);
+      out << SerializeSavedForm(form, "-");
+      return;
+    }
+    CheckOutput(p.output, err);
+    // Read, changed and written under the form's lock, so that packs into
+    // one form at the same time all land.
+    UpdateSavedForm(p.output, put);
   } catch (const HostError& e) {
     NotWritten(
         err, "error " + std::to_string(e.number()) + ": " + e.description() + "; not overwritten");
   }
-  try {
-    if (to_stdout) {
-      out << SerializeSavedForm(form, "-");
-      return;
-    }
-    WriteSavedForm(p.output, form);
-  } catch (const HostError& e) {
-    NotWritten(err, "error " + std::to_string(e.number()) + ": " + e.description());
-  }
   const int32_t frames = session.control->state().LastFrame + 1;
-  out << p.output << ": control \"" << name << "\" holds " << o.input << " (" << frames
+  out << PrintableUtf8(p.output + ": control \"" + name + "\" holds " + o.input) << " (" << frames
       << (frames == 1 ? " frame)\n" : " frames)\n");
 }
 

@@ -6,13 +6,18 @@
 
 #include <cerrno>
 #include <cstring>
+#include <string_view>
+
+#include "host/memory_budget.h"
+#include "saved_form/saved_form.h"
 
 namespace flipreel::cli {
 
 namespace {
 
-// Reads everything from fd; false with errno on a read error.
-bool ReadAll(int fd, std::string& out) {
+// Reads everything from fd, up to most bytes; false with errno on a read
+// error, or with EFBIG when there is more.
+bool ReadAll(int fd, std::string& out, int64_t most) {
   char chunk[65536];
   for (;;) {
     const ssize_t n = ::read(fd, chunk, sizeof chunk);
@@ -20,7 +25,23 @@ bool ReadAll(int fd, std::string& out) {
     if (n < 0) return false;
     if (n == 0) return true;
     out.append(chunk, static_cast<size_t>(n));
+    if (static_cast<int64_t>(out.size()) > most) {
+      errno = EFBIG;
+      return false;
+    }
   }
+}
+
+// The first frame starts at the first Graphic Control Extension after a
+// block terminator (00 21 F9); its extension's other six bytes and the image
+// descriptor's ten must follow before the file can hold a frame.
+bool EndsInsideFirstFrame(std::string_view bytes) {
+  const size_t first = bytes.find(std::string_view("\0\x21\xF9", 3));
+  return first != std::string_view::npos && first + 3 + 6 + 10 > bytes.size();
+}
+
+std::string TooLarge(int64_t most) {
+  return "is larger than the " + Megabytes(most) + " the control takes";
 }
 
 void Problem(PreparedInput& in, int32_t number, std::string reason) {
@@ -44,7 +65,10 @@ void ReadFile(PreparedInput& in) {
   } else if (ok && !S_ISREG(st.st_mode)) {
     // A pipe or a device could block or never end; "-" reads standard input.
     Problem(in, err::kPathFileAccess, "is not a regular file");
-  } else if (!ok || !ReadAll(fd, in.bytes)) {
+  } else if (ok && st.st_size > SavedFormLimits().max_file_bytes) {
+    // Larger than any input the control takes: not read at all.
+    Problem(in, err::kOutOfMemory, TooLarge(SavedFormLimits().max_file_bytes));
+  } else if (!ok || !ReadAll(fd, in.bytes, SavedFormLimits().max_file_bytes)) {
     Problem(in, err::kDeviceIo, std::string("cannot be read: ") + strerror(errno));
   }
   ::close(fd);
@@ -58,8 +82,10 @@ PreparedInput PrepareInput(const std::string& input) {
   in.kind = ClassifyInput(input);
   if (in.kind == InputKind::kUrl) return in;
   if (input == "-") {
-    if (!ReadAll(STDIN_FILENO, in.bytes))
-      Problem(in, err::kDeviceIo, std::string("cannot be read: ") + strerror(errno));
+    if (!ReadAll(STDIN_FILENO, in.bytes, SavedFormLimits().max_file_bytes))
+      errno == EFBIG
+          ? Problem(in, err::kOutOfMemory, TooLarge(SavedFormLimits().max_file_bytes))
+          : Problem(in, err::kDeviceIo, std::string("cannot be read: ") + strerror(errno));
   } else {
     ReadFile(in);
   }
@@ -69,6 +95,12 @@ PreparedInput PrepareInput(const std::string& input) {
     Problem(in, err::kInvalidPicture, "is empty");
   } else if (in.kind == InputKind::kGifFile && in.bytes.compare(0, 3, "GIF") != 0) {
     Problem(in, err::kInvalidPicture, "is not a GIF file");
+  } else if (in.kind == InputKind::kGifFile &&
+             static_cast<int64_t>(in.bytes.size()) > kMaxGifFileBytes) {
+    Problem(in, err::kOutOfMemory,
+            "is larger than the " + Megabytes(kMaxGifFileBytes) + " a GIF file may have");
+  } else if (in.kind == InputKind::kGifFile && EndsInsideFirstFrame(in.bytes)) {
+    in.note = "the file ends inside its first frame";
   }
   return in;
 }

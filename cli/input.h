@@ -22,6 +22,9 @@ struct PreparedInput {
   // folder or not a regular file, 481 empty or not a GIF) and in plain words.
   std::optional<HostError> problem;
   std::string reason;
+  // What the file shows that explains an error the control may raise from
+  // it ("the file ends inside its first frame"), or empty.
+  std::string note;
 };
 
 // Reads and classifies the input; never fails (what is wrong is the result's

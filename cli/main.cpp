@@ -3,6 +3,9 @@
 #include <string>
 
 #include "cli/commands.h"
+#ifdef FLIPREEL_HANDS_OVER_QT
+#include "cli/hand_over.h"
+#endif
 
 namespace {
 
@@ -26,6 +29,10 @@ int main(int argc, char** argv) {
   flipreel::cli::AddHeadlessCommands(app);
 #ifdef FLIPREEL_WITH_QT
   flipreel::cli::AddQtCommands(app, argc, argv);
+#elif defined(FLIPREEL_HANDS_OVER_QT)
+  if (argc >= 2 && flipreel::cli::IsQtCommand(argv[1]))
+    return flipreel::cli::HandOverToQtTool(argv);
+  flipreel::cli::ListQtCommands(app);
 #endif
   // CLI11 takes a word that names no command for a stray argument and asks
   // for a command; say plainly what is wrong instead.

@@ -17,15 +17,22 @@ struct InputOptions {
   std::optional<int> sequence;
   std::optional<int> auto_rewind;
   SetupOptions setup;  // the switches and the credentials go straight here
+  std::string password_file;
+  std::optional<int64_t> memory_budget_mb;
 
   // The set-up the options ask for, with the control's name, Sequence and
-  // AutoRewind filled in.
+  // AutoRewind filled in, and the password from where it was given: the
+  // terminal for "--password -", the first line of --password-file, or the
+  // FLIPREEL_PASSWORD environment variable when no option gives one. A
+  // password that cannot be read is a CLI::ValidationError.
   SetupOptions Setup() const;
+  // The budget for the host's pictures: --memory-budget, or the default.
+  int64_t MemoryBudgetBytes() const;
 };
 
 // The input (a GIF file, a saved form, an address, or "-" for standard
-// input), the credentials for an address and the control to restore from a
-// saved form.
+// input), the credentials for an address, the control to restore from a
+// saved form and the memory budget.
 void AddInputOptions(CLI::App& sub, InputOptions& o);
 // The same without the input, for a command that takes several.
 void AddSourceOptions(CLI::App& sub, InputOptions& o);

@@ -72,7 +72,7 @@ struct RenderOptions {
 
 [[noreturn]] void Fail(const std::string& command, const std::string& line,
                        int status = kExitNotLoaded) {
-  std::cerr << "flipreel " << command << ": " << line << "\n";
+  std::cerr << PrintableUtf8("flipreel " + command + ": " + line, 1000) << "\n";
   throw CLI::RuntimeError(status);
 }
 
@@ -164,7 +164,9 @@ bool SetUp(const std::string& command, FlipreelWidget& w, ViewOptions& o) {
     boxes.push_back(box);
     return 1;
   });
+  HostOf(w).memory_budget().SetLimit(o.MemoryBudgetBytes());
   SetupOptions setup = o.Setup();
+  setup.memory_budget = &HostOf(w).memory_budget();
   setup.wait_for_download = [&](Flipreel&, Host&) {
     WaitForDownload(w, [&] { return !boxes.empty(); });
   };
@@ -174,36 +176,43 @@ bool SetUp(const std::string& command, FlipreelWidget& w, ViewOptions& o) {
   const SetupResult result = SetUpControl(ControlOf(w), HostOf(w), o.input, setup);
   HostOf(w).SetMessageBoxHandler(nullptr);
 
+  // Every line is made printable: names and error texts come from files
+  // and servers.
   const std::string prefix = "flipreel " + command + ": ";
+  const auto tell = [&](const std::string& line) {
+    std::cerr << PrintableUtf8(prefix + line, 1000) << "\n";
+  };
   std::vector<Text> texts;
   for (const MessageBoxRequest& box : boxes) {
-    std::cerr << prefix << box.title.toStdString() << ": " << box.text.toStdString() << "\n";
+    // The split's message names only the error's number; the host knows why.
+    std::string text = box.text.toStdString();
+    if (text.rfind("Error No. ", 0) == 0 && HostOf(w).last_picture_error())
+      text += "; " + HostOf(w).last_picture_error()->description();
+    tell(box.title.toStdString() + ": " + text);
     texts.push_back(box.text.toStdU16String());
   }
   if (prepared.problem) {
-    std::cerr << prefix << o.input << ": " << prepared.reason << "\n";
+    tell(o.input + ": " + prepared.reason);
     return false;
   }
   if (result.error) {
     const std::string where = result.kind == InputKind::kSavedForm ? "" : o.input + ": ";
-    std::cerr << prefix << where << "error " << result.error->number() << ": "
-              << result.error->description() << "\n";
+    tell(where + "error " + std::to_string(result.error->number()) + ": " +
+         result.error->description() + (prepared.note.empty() ? "" : "; " + prepared.note));
     return false;
   }
   if (LoadFailure(ControlOf(w), result.error, texts)) {
-    std::cerr << prefix << o.input << ": "
-              << (prepared.kind == InputKind::kUrl && boxes.empty()
-                      ? "the download did not complete"
-                      : "the control loaded no frames from it")
-              << "\n";
+    tell(o.input + ": " +
+         (prepared.kind == InputKind::kUrl && boxes.empty()
+              ? "the download did not complete"
+              : "the control loaded no frames from it"));
     return false;
   }
   if (o.rate) w.SetFrameRate(*o.rate);
   if (back_color) w.SetBackColor(*back_color);
-  if (w.lastError()) {
-    std::cerr << prefix << "error " << w.lastError().number << ": "
-              << w.lastError().description.toStdString() << "\n";
-  }
+  if (w.lastError())
+    tell("error " + std::to_string(w.lastError().number) + ": " +
+         w.lastError().description.toStdString());
   return true;
 }
 
@@ -313,6 +322,7 @@ void SavePicture(const QImage& image, const std::string& path, const QByteArray&
 // transparent control.
 QImage Snapshot(FlipreelWidget& w) {
   QImage image(w.size(), QImage::Format_ARGB32_Premultiplied);
+  if (image.isNull()) Fail("render", "not enough memory for a picture of the control");
   image.fill(w.palette().color(QPalette::Window));
   w.render(&image, QPoint(), QRegion(), QWidget::DrawChildren);
   return image;
@@ -358,9 +368,20 @@ void RunRender(RenderOptions& r, int& argc, char** argv) {
   HostOf(w).SetManualTicks(true);  // ticks come one by one, as fast as they render
   if (!SetUp("render", w, r.view)) throw CLI::RuntimeError(kExitNotLoaded);
   FitToFrames(w);
+  // Each tick's picture of the control is as large as the control: a frame
+  // placed far out (at 65535, 65535) would make it gigabytes.
+  const int64_t budget = HostOf(w).memory_budget().limit();
+  if (w.width() > kMaxSheetSide || w.height() > kMaxSheetSide ||
+      int64_t{w.width()} * w.height() * 4 > budget)
+    Fail("render", "the control would be " + std::to_string(w.width()) + " x " +
+                       std::to_string(w.height()) + " pixels, too large to render (at most " +
+                       std::to_string(kMaxSheetSide) + " each way and " + Megabytes(budget) +
+                       " a picture)");
   if (!w.Playing()) w.StartAnimation();
   HostOf(w).SetMessageBoxHandler([](const MessageBoxRequest& box) {
-    std::cerr << "flipreel render: " << box.title.toStdString() << ": " << box.text.toStdString()
+    std::cerr << PrintableUtf8(
+                     "flipreel render: " + box.title.toStdString() + ": " + box.text.toStdString(),
+                     1000)
               << "\n";
     return 1;
   });
@@ -393,8 +414,9 @@ void RunRender(RenderOptions& r, int& argc, char** argv) {
   font.setPixelSize(11);
   SavePicture(ContactSheet(cells, columns, font), r.output, format);
   if (r.output == "-") return;
-  std::cout << r.output << ": " << ticks << " ticks, " << columns << " columns, cells of "
-            << cells.front().width() << " x " << cells.front().height() << " pixels";
+  std::cout << PrintableUtf8(r.output) << ": " << ticks << " ticks, " << columns
+            << " columns, cells of " << cells.front().width() << " x " << cells.front().height()
+            << " pixels";
   if (finished_at) std::cout << "; play finished at tick " << finished_at;
   std::cout << "\n";
 }
@@ -432,7 +454,7 @@ void RunFrames(FramesOptions& f, int& argc, char** argv) {
 void AddQtCommands(CLI::App& app, int& argc, char** argv) {
   {
     auto p = std::make_shared<PlayOptions>();
-    CLI::App* sub = app.add_subcommand("play", "Play a GIF or a saved form in a window");
+    CLI::App* sub = app.add_subcommand(kQtCommands[0].first, kQtCommands[0].second);
     AddViewOptions(*sub, p->view);
     sub->add_flag("--exit-on-finish", p->exit_on_finish, "close the window when play finishes");
     sub->footer("The window closes on Escape.");
@@ -440,8 +462,7 @@ void AddQtCommands(CLI::App& app, int& argc, char** argv) {
   }
   {
     auto r = std::make_shared<RenderOptions>();
-    CLI::App* sub = app.add_subcommand(
-        "render", "Render what the control shows after each tick into a contact-sheet PNG");
+    CLI::App* sub = app.add_subcommand(kQtCommands[1].first, kQtCommands[1].second);
     AddViewOptions(*sub, r->view);
     sub->add_option("-o,--output", r->output,
                     "the contact sheet to write; its extension chooses the format (PNG, JPEG, "
@@ -456,8 +477,7 @@ void AddQtCommands(CLI::App& app, int& argc, char** argv) {
   }
   {
     auto f = std::make_shared<FramesOptions>();
-    CLI::App* sub = app.add_subcommand(
-        "frames", "Write every frame of a GIF or a saved form as a PNG file, frame-0000.png on");
+    CLI::App* sub = app.add_subcommand(kQtCommands[2].first, kQtCommands[2].second);
     AddInputOptions(*sub, f->view);
     AddComposedOption(*sub, f->view);
     sub->add_option("-o,--output", f->output_dir, "the folder to write the PNG files into")

@@ -18,8 +18,15 @@ Json Delay(const Text& tag) {
   return n ? Number(*n) : Json(nullptr);
 }
 
+// A value as a terminal may show it: texts unquoted and made printable.
 std::string Plain(const Json& v) {
-  return v.is_string() ? v.get<std::string>() : v.dump();
+  return v.is_string() ? PrintableUtf8(v.get<std::string>())
+                       : v.dump(-1, ' ', false, Json::error_handler_t::replace);
+}
+
+// A value as JSON text, made printable (quoted texts keep their quotes).
+std::string Quoted(const Json& v) {
+  return PrintableUtf8(v.dump(-1, ' ', false, Json::error_handler_t::replace));
 }
 
 }  // namespace
@@ -91,7 +98,7 @@ Json TickJson(int tick, const std::vector<std::string>& events, const Flipreel& 
 }
 
 void PrintState(std::ostream& out, const std::string& input, const Json& state, bool with_frames) {
-  out << input << ": ";
+  out << PrintableUtf8(input) << ": ";
   if (state["FramesLoaded"].get<bool>()) {
     const size_t count = state["frames"].size();
     out << count << (count == 1 ? " frame" : " frames") << ", FrameRate "
@@ -99,13 +106,13 @@ void PrintState(std::ostream& out, const std::string& input, const Json& state, 
   } else {
     out << "no frames loaded";
   }
-  out << ", FlipreelFile " << state["FlipreelFile"].dump() << "\n";
+  out << ", FlipreelFile " << Quoted(state["FlipreelFile"]) << "\n";
   for (const Json& f : with_frames ? state["frames"] : Json::array())
     out << "  frame " << f["index"].dump() << ": delay " << f["delay"].dump() << " ms, "
         << f["width"].dump() << " x " << f["height"].dump() << " pixels at " << f["left"].dump()
         << ", " << f["top"].dump() << "\n";
   for (const Json& m : state["messages"])
-    out << "  message box (style " << m["style"].dump() << ", title " << m["title"].dump()
+    out << "  message box (style " << m["style"].dump() << ", title " << Quoted(m["title"])
         << "): " << Plain(m["text"]) << "\n";
   if (!state["error"].is_null())
     out << "  error " << state["error"]["number"].dump() << ": "

@@ -17,6 +17,8 @@ namespace flipreel {
 namespace {
 
 constexpr size_t kNone = static_cast<size_t>(-1);
+// Frame data below which a load is decoded file by file as it is loaded.
+constexpr size_t kSmallLoad = size_t{64} << 10;
 
 // The outcome of one announced file.
 struct Slot {
@@ -32,7 +34,8 @@ struct Slot {
 // by the pool's threads or by the host's thread when it needs one that no
 // thread has started.
 struct AheadDecoder::Batch {
-  explicit Batch(FrameFileList f) : files(std::move(f)), slots(files.chunks.size()) {}
+  Batch(FrameFileList f, std::optional<MemoryBudget> b)
+      : files(std::move(f)), budget(std::move(b)), slots(files.chunks.size()) {}
 
   // The bytes of announced file i: the header, then its chunk.
   std::span<const uint8_t> Part(size_t offset, size_t length) const {
@@ -66,7 +69,8 @@ struct AheadDecoder::Batch {
       file.assign(files.bytes->data(), files.header_size);
       file.append(files.bytes->data() + offset, length);
       outcome.picture =
-          DecodeGif(std::span(reinterpret_cast<const uint8_t*>(file.data()), file.size()));
+          DecodeGif(std::span(reinterpret_cast<const uint8_t*>(file.data()), file.size()),
+                    budget ? &*budget : nullptr);
     } catch (...) {
       outcome.error = std::current_exception();
     }
@@ -100,6 +104,7 @@ struct AheadDecoder::Batch {
   }
 
   const FrameFileList files;
+  const std::optional<MemoryBudget> budget;
   std::mutex mu;
   std::condition_variable done;
   std::vector<Slot> slots;
@@ -182,10 +187,14 @@ void AheadDecoder::Expect(FrameFileList files) noexcept {
   if (batch_) batch_->Cancel();
   batch_.reset();
   next_ = 0;
-  // A single file gains nothing from another thread.
+  // A single file, or a few small ones, gain nothing from another thread:
+  // waking one costs more than decoding them here.
   if (!files.bytes || files.chunks.size() < 2) return;
+  size_t bytes = 0;
+  for (const auto& [offset, length] : files.chunks) bytes += length;
+  if (bytes < kSmallLoad) return;
   try {
-    auto batch = std::make_shared<Batch>(std::move(files));
+    auto batch = std::make_shared<Batch>(std::move(files), budget_);
     if (Pool::Instance().Add(batch)) batch_ = std::move(batch);
   } catch (const std::exception&) {
     // Without decodes ahead every file is decoded as it is loaded.
@@ -202,7 +211,7 @@ Picture AheadDecoder::Decode(std::span<const uint8_t> bytes) {
       return batch_->Take(i);
     }
   }
-  return DecodeGif(bytes);
+  return DecodeGif(bytes, budget_ ? &*budget_ : nullptr);
 }
 
 }  // namespace flipreel

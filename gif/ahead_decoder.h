@@ -13,9 +13,11 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <span>
 
 #include "host/host.h"
+#include "host/memory_budget.h"
 #include "host/picture.h"
 
 namespace flipreel {
@@ -36,6 +38,10 @@ class AheadDecoder {
   // the one after it, when the split skipped a file it could not write).
   Picture Decode(std::span<const uint8_t> bytes);
 
+  // What the pictures reserve their memory from, ahead or not: the host's
+  // budget (a handle on it, shared with the threads).
+  void SetBudget(const MemoryBudget& budget) { budget_ = budget; }
+
   // Pictures handed out from the decodes ahead, for tests and benchmarks.
   int64_t taken() const { return taken_; }
 
@@ -43,6 +49,7 @@ class AheadDecoder {
 
  private:
   std::shared_ptr<Batch> batch_;
+  std::optional<MemoryBudget> budget_;
   size_t next_ = 0;  // the announced file expected next
   int64_t taken_ = 0;
 };

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <memory>
+#include <string>
 #include <vector>
 
 #include "host/errors.h"
@@ -293,7 +295,20 @@ bool LooksLikeGif(std::span<const uint8_t> bytes) {
   return bytes.size() >= 6 && std::memcmp(bytes.data(), "GIF", 3) == 0;
 }
 
-Picture DecodeGif(std::span<const uint8_t> bytes) {
+Picture KeepReserved(Picture picture, std::shared_ptr<const void> reservation) {
+  if (picture.IsEmpty() || !reservation) return picture;
+  // A second owner of the same data whose deleter holds both the first owner
+  // and the reservation: when the last copy goes, both are released.
+  const PictureData* data = picture.data();
+  return Picture(std::shared_ptr<const PictureData>(
+      data,
+      [owner = picture.shared(), reservation = std::move(reservation)](const PictureData*) mutable {
+        owner.reset();
+        reservation.reset();
+      }));
+}
+
+Picture DecodeGif(std::span<const uint8_t> bytes, const MemoryBudget* budget) {
   if (!LooksLikeGif(bytes)) Invalid();
   Stream in(bytes, EndsBeforeFirstImageTerminator(bytes));
   in.Skip(10);  // signature, version and the logical screen's size
@@ -334,6 +349,11 @@ Picture DecodeGif(std::span<const uint8_t> bytes) {
       pixels > MostPixelsEncodable(bytes.size() - std::min(in.pos(), bytes.size())))
     Invalid();
   if (transparent >= 0) palette[transparent] &= 0x00FFFFFFu;
+  std::shared_ptr<const void> reservation;
+  if (budget)
+    reservation = budget->Reserve(
+        pixels + static_cast<int64_t>(sizeof(PictureData::Palette)),
+        "a picture of " + std::to_string(width) + " x " + std::to_string(height) + " pixels");
 
   thread_local Lzw lzw;
   std::vector<uint8_t> indices(static_cast<size_t>(pixels));
@@ -359,7 +379,8 @@ Picture DecodeGif(std::span<const uint8_t> bytes) {
       for (int row = kStart[pass]; row < height; row += kStep[pass], row_in += width)
         std::memcpy(indices.data() + static_cast<size_t>(row) * width, row_in, width);
   }
-  return Picture(PictureData::Indexed(width, height, std::move(indices), palette));
+  return KeepReserved(Picture(PictureData::Indexed(width, height, std::move(indices), palette)),
+                      std::move(reservation));
 }
 
 }  // namespace flipreel

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <span>
 
+#include "host/memory_budget.h"
 #include "host/picture.h"
 
 namespace flipreel {
@@ -34,6 +35,15 @@ int64_t MostPixelsEncodable(size_t bytes);
 // the image data's final block terminator missing. Anything else that does not
 // decode completely, and any image larger than kMaxPicturePixels or larger than
 // its data could possibly encode, is the invalid-picture error (481).
-Picture DecodeGif(std::span<const uint8_t> bytes);
+//
+// With a budget, the picture's storage is reserved from it once the image
+// descriptor has been read and before any pixel is allocated; a picture that
+// does not fit is the out-of-memory error (7), and the picture gives its
+// bytes back when its last reference goes.
+Picture DecodeGif(std::span<const uint8_t> bytes, const MemoryBudget* budget = nullptr);
+
+// Ties a reservation to a picture: the bytes are given back when the last
+// reference to the returned picture goes.
+Picture KeepReserved(Picture picture, std::shared_ptr<const void> reservation);
 
 }  // namespace flipreel

@@ -6,7 +6,9 @@
 
 namespace flipreel {
 
-HeadlessHost::HeadlessHost() = default;
+HeadlessHost::HeadlessHost() {
+  ahead_.SetBudget(memory_budget());
+}
 HeadlessHost::~HeadlessHost() = default;
 
 void HeadlessHost::Attach(HostedControl* control) {
@@ -71,8 +73,10 @@ void HeadlessHost::Size(float width, float height) {
 
 Picture HeadlessHost::LoadPicture(TextView path) {
   if (path.empty()) return Picture();
-  const std::string bytes = ReadWholeFile(path);
-  return ahead_.Decode(std::span(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()));
+  return RememberingFailure([&] {
+    const std::string bytes = ReadWholeFile(path);
+    return ahead_.Decode(std::span(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()));
+  });
 }
 
 ComposedAnimation HeadlessHost::LoadAnimation(std::string_view bytes) {

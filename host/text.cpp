@@ -1,5 +1,6 @@
 #include "host/text.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cmath>
 #include <cstdio>
@@ -23,6 +24,84 @@ void AppendTextBytes(TextView text, std::string& out) {
 std::string TextToBytes(TextView text) {
   std::string out;
   AppendTextBytes(text, out);
+  return out;
+}
+
+namespace {
+
+// The length of the valid UTF-8 sequence at s[i], or 0 when there is none
+// (a stray or missing continuation byte, an overlong form, a surrogate or a
+// code point above U+10FFFF).
+size_t ValidSequenceAt(std::string_view s, size_t i) {
+  const auto byte = [&](size_t k) { return static_cast<unsigned char>(s[i + k]); };
+  const unsigned char c = byte(0);
+  if (c < 0x80) return 1;
+  const size_t len = c >= 0xF0 ? 4 : c >= 0xE0 ? 3 : c >= 0xC2 ? 2 : 0;
+  if (len == 0 || c > 0xF4 || i + len > s.size()) return 0;
+  for (size_t k = 1; k < len; ++k)
+    if ((byte(k) & 0xC0) != 0x80) return 0;
+  if (c == 0xE0 && byte(1) < 0xA0) return 0;   // overlong
+  if (c == 0xED && byte(1) >= 0xA0) return 0;  // a surrogate
+  if (c == 0xF0 && byte(1) < 0x90) return 0;   // overlong
+  if (c == 0xF4 && byte(1) >= 0x90) return 0;  // above U+10FFFF
+  return len;
+}
+
+}  // namespace
+
+Text PathToText(std::string_view path) {
+  Text out;
+  out.reserve(path.size());
+  for (size_t i = 0; i < path.size();) {
+    const size_t len = ValidSequenceAt(path, i);
+    if (len == 0) {
+      out.push_back(static_cast<char16_t>(0xDC00 + static_cast<unsigned char>(path[i])));
+      ++i;
+      continue;
+    }
+    out += Utf8ToText(path.substr(i, len));
+    i += len;
+  }
+  return out;
+}
+
+std::string TextToPath(TextView text) {
+  std::string out;
+  out.reserve(text.size());
+  size_t run = 0;  // start of the text not yet converted
+  for (size_t i = 0; i < text.size(); ++i) {
+    const char16_t c = text[i];
+    const bool escaped_byte =
+        c >= 0xDC80 && c <= 0xDCFF && (i == 0 || text[i - 1] < 0xD800 || text[i - 1] > 0xDBFF);
+    if (!escaped_byte) continue;
+    out += TextToUtf8(text.substr(run, i - run));
+    out.push_back(static_cast<char>(c - 0xDC00));
+    run = i + 1;
+  }
+  out += TextToUtf8(text.substr(run));
+  return out;
+}
+
+std::string PrintableUtf8(std::string_view bytes, size_t max_bytes) {
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  std::string out;
+  out.reserve(std::min(bytes.size(), max_bytes));
+  for (size_t i = 0; i < bytes.size();) {
+    if (out.size() >= max_bytes) {
+      out += "...";
+      break;
+    }
+    const auto c = static_cast<unsigned char>(bytes[i]);
+    const size_t len = ValidSequenceAt(bytes, i);
+    if (len == 0) {
+      out += "\xEF\xBF\xBD";  // U+FFFD
+    } else if (c < 0x20 || c == 0x7F) {
+      out += {'\\', 'x', kHex[c >> 4], kHex[c & 15]};
+    } else {
+      out.append(bytes.substr(i, len));
+    }
+    i += len == 0 ? 1 : len;
+  }
   return out;
 }
 

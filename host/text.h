@@ -23,6 +23,20 @@ void AppendTextBytes(TextView text, std::string& out);
 Text Utf8ToText(std::string_view utf8);
 std::string TextToUtf8(TextView text);
 
+// File names are bytes that need not be UTF-8. PathToText reads them as UTF-8
+// and carries each byte that is not part of a valid sequence as the lone
+// surrogate U+DC80 + byte; TextToPath turns those back into the same bytes, so
+// every name the system gives round-trips through a Text unchanged.
+Text PathToText(std::string_view path);
+std::string TextToPath(TextView text);
+
+// Bytes made fit for a terminal or a message: what is not valid UTF-8
+// becomes U+FFFD and control characters are written as \xHH, so that a name
+// or an error text that came from a file or a server can neither garble nor
+// steer the terminal. Text longer than max_bytes is cut (at a character) and
+// ends with "...".
+std::string PrintableUtf8(std::string_view bytes, size_t max_bytes = SIZE_MAX);
+
 // ASCII-only case folding, enough for property names and keys.
 bool EqualsNoCase(std::string_view a, std::string_view b);
 bool EqualsNoCase(TextView a, TextView b);

@@ -1,6 +1,5 @@
 #include "net/downloader.h"
 
-#include <curl/curl.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -10,11 +9,13 @@
 #include <cerrno>
 #include <condition_variable>
 #include <deque>
+#include <future>
 #include <map>
 #include <mutex>
 #include <set>
 #include <thread>
 
+#include "net/curl_library.h"
 #include "platform/files.h"
 
 namespace flipreel {
@@ -24,10 +25,10 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 struct EasyDeleter {
-  void operator()(CURL* easy) const { curl_easy_cleanup(easy); }
+  void operator()(CURL* easy) const { Curl().easy_cleanup(easy); }
 };
 struct UrlDeleter {
-  void operator()(CURLU* url) const { curl_url_cleanup(url); }
+  void operator()(CURLU* url) const { Curl().url_cleanup(url); }
 };
 
 // A file address for the transfer library: every byte of the path escaped
@@ -62,11 +63,6 @@ ConnectProblem ProblemFromErrno(long os_errno) {
   }
 }
 
-void InitCurlOnce() {
-  static std::once_flag once;
-  std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
-}
-
 }  // namespace
 
 struct Downloader::Impl {
@@ -77,6 +73,7 @@ struct Downloader::Impl {
     std::unique_ptr<CURLU, UrlDeleter> url;
     bool local = false;
     std::string local_path;  // the file read, for local addresses
+    int local_fd = -1;       // that file, opened without waiting; read through /proc
     int fd = -1;
     std::string path;  // the file written
     DownloadLimits limits;
@@ -86,21 +83,37 @@ struct Downloader::Impl {
     std::optional<HostError> failure;  // decided while the bytes came in
   };
 
-  explicit Impl(std::function<void()> wake) : on_events(std::move(wake)), multi(curl_multi_init()) {
+  explicit Impl(std::function<void()> wake)
+      : on_events(std::move(wake)), multi(Curl().multi_init()) {
     if (!multi) Raise(err::kOutOfMemory);
-    worker = std::thread([this] { Run(); });
+    worker_done = worker_stopped.get_future();
+    worker = std::thread([this] {
+      Run();
+      worker_stopped.set_value();
+    });
   }
 
   ~Impl() {
+    Curl().multi_cleanup(multi);
+    // Completed reads nobody collected.
+    for (const auto& [id, path] : finished_paths) ::unlink(path.c_str());
+  }
+
+  // Asks the worker to stop and waits for it at most `patience`; true when it
+  // stopped. A worker that does not (a transfer stuck inside the transfer
+  // library) is left to finish on its own.
+  bool Stop(std::chrono::milliseconds patience) {
     {
       std::lock_guard lock(mutex);
       stopping = true;
     }
-    curl_multi_wakeup(multi);
+    Curl().multi_wakeup(multi);
+    if (worker_done.wait_for(patience) != std::future_status::ready) {
+      worker.detach();
+      return false;
+    }
     worker.join();
-    curl_multi_cleanup(multi);
-    // Completed reads nobody collected.
-    for (const auto& [id, path] : finished_paths) ::unlink(path.c_str());
+    return true;
   }
 
   // --- the worker thread ------------------------------------------------------
@@ -118,8 +131,11 @@ struct Downloader::Impl {
       }
       for (auto& t : starts) {
         t->started = t->last_data = Clock::now();
-        curl_multi_add_handle(multi, t->easy.get());
-        running.emplace(t->id, std::move(t));
+        const uint64_t id = t->id;
+        const bool refused = t->failure.has_value();  // a local file that cannot be read
+        if (!refused) Curl().multi_add_handle(multi, t->easy.get());
+        running.emplace(id, std::move(t));
+        if (refused) Finish(id, CURLE_OK);
       }
       for (const uint64_t id : cancels) {
         Dispose(id, /*keep_file=*/false);
@@ -132,12 +148,12 @@ struct Downloader::Impl {
       }
 
       int still_running = 0;
-      curl_multi_perform(multi, &still_running);
+      Curl().multi_perform(multi, &still_running);
       int left = 0;
-      while (CURLMsg* msg = curl_multi_info_read(multi, &left)) {
+      while (CURLMsg* msg = Curl().multi_info_read(multi, &left)) {
         if (msg->msg != CURLMSG_DONE) continue;
         Transfer* t = nullptr;
-        curl_easy_getinfo(msg->easy_handle, CURLINFO_PRIVATE, &t);
+        Curl().easy_getinfo(msg->easy_handle, CURLINFO_PRIVATE, &t);
         Finish(t->id, msg->data.result);
       }
 
@@ -158,7 +174,7 @@ struct Downloader::Impl {
         running[id]->failure = TimedOut(running[id]->limits, /*whole_read=*/false);
         Finish(id, CURLE_OPERATION_TIMEDOUT);
       }
-      curl_multi_poll(multi, nullptr, 0, static_cast<int>(wait.count()), nullptr);
+      Curl().multi_poll(multi, nullptr, 0, static_cast<int>(wait.count()), nullptr);
     }
   }
 
@@ -168,7 +184,7 @@ struct Downloader::Impl {
     t->last_data = Clock::now();
     if (!t->local) {
       long status = 0;
-      curl_easy_getinfo(t->easy.get(), CURLINFO_RESPONSE_CODE, &status);
+      Curl().easy_getinfo(t->easy.get(), CURLINFO_RESPONSE_CODE, &status);
       // The body of a redirect or of an authentication challenge that the
       // transfer library answers itself is no part of the file. Any other
       // error answer ends the read at once.
@@ -188,7 +204,7 @@ struct Downloader::Impl {
     }
     t->bytes += static_cast<int64_t>(length);
     curl_off_t expected = -1;
-    curl_easy_getinfo(t->easy.get(), CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &expected);
+    Curl().easy_getinfo(t->easy.get(), CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &expected);
     t->owner->QueueProgress(t->id, t->bytes, expected > 0 ? expected : 0);
     return length;
   }
@@ -219,7 +235,7 @@ struct Downloader::Impl {
         return CannotConnect(ConnectProblem::kHostNotFound);
       case CURLE_COULDNT_CONNECT: {
         long os_errno = 0;
-        curl_easy_getinfo(easy, CURLINFO_OS_ERRNO, &os_errno);
+        Curl().easy_getinfo(easy, CURLINFO_OS_ERRNO, &os_errno);
         return CannotConnect(ProblemFromErrno(os_errno));
       }
       case CURLE_OPERATION_TIMEDOUT:
@@ -248,7 +264,7 @@ struct Downloader::Impl {
         return CannotStore();
       default:
         // The library's own texts name no address.
-        return TransferFailed(curl_easy_strerror(code));
+        return TransferFailed(Curl().easy_strerror(code));
     }
     if (t.local) {
       // A folder reads as nothing rather than failing.
@@ -258,7 +274,7 @@ struct Downloader::Impl {
       return std::nullopt;
     }
     long status = 0;
-    curl_easy_getinfo(easy, CURLINFO_RESPONSE_CODE, &status);
+    Curl().easy_getinfo(easy, CURLINFO_RESPONSE_CODE, &status);
     if (status >= 300) return HttpStatusError(status);
     return std::nullopt;
   }
@@ -274,7 +290,7 @@ struct Downloader::Impl {
     t.fd = -1;
     if (failure) ::unlink(t.path.c_str());
     curl_off_t expected = -1;
-    curl_easy_getinfo(t.easy.get(), CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &expected);
+    Curl().easy_getinfo(t.easy.get(), CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &expected);
     bool queued = false;
     {
       std::lock_guard lock(mutex);
@@ -298,8 +314,9 @@ struct Downloader::Impl {
     auto it = running.find(id);
     if (it == running.end()) return;
     Transfer& t = *it->second;
-    curl_multi_remove_handle(multi, t.easy.get());
+    Curl().multi_remove_handle(multi, t.easy.get());
     if (t.fd >= 0) ::close(t.fd);
+    if (t.local_fd >= 0) ::close(t.local_fd);
     if (!keep_file) ::unlink(t.path.c_str());
     running.erase(it);
   }
@@ -330,14 +347,20 @@ struct Downloader::Impl {
   CURLM* multi;
   std::map<uint64_t, std::unique_ptr<Transfer>> running;  // the worker's own
   std::thread worker;
+  std::promise<void> worker_stopped;
+  std::future<void> worker_done;
 };
 
 Downloader::Downloader(std::function<void()> on_events) {
-  InitCurlOnce();
+  Curl();  // loads libcurl, or says why it cannot
   impl_ = std::make_unique<Impl>(std::move(on_events));
 }
 
-Downloader::~Downloader() = default;
+Downloader::~Downloader() {
+  // Shutting down never waits long on a transfer that is stuck: its worker
+  // and what the worker uses are then left to it.
+  if (!impl_->Stop(std::chrono::milliseconds(2000))) (void)impl_.release();
+}
 
 uint64_t Downloader::Start(const DownloadAddress& address, const std::string& file_path,
                            const DownloadLimits& limits) {
@@ -347,39 +370,62 @@ uint64_t Downloader::Start(const DownloadAddress& address, const std::string& fi
   t->local = address.kind == DownloadAddress::Kind::kLocalFile;
   t->local_path = address.local_path;
   t->path = file_path;
-  t->easy.reset(curl_easy_init());
-  t->url.reset(curl_url());
+  t->easy.reset(Curl().easy_init());
+  t->url.reset(Curl().url());
   if (!t->easy || !t->url) Raise(err::kOutOfMemory);
 
-  const std::string url = t->local ? FileUrlFor(address.local_path) : address.url;
-  if (const CURLUcode rc = curl_url_set(t->url.get(), CURLUPART_URL, url.c_str(),
-                                        CURLU_ALLOW_SPACE | CURLU_URLENCODE);
+  if (t->local) {
+    // The file is opened here, without waiting (a named pipe would hold the
+    // worker, and the engine's shutdown, for good), and must be a regular
+    // file; the transfer library then reads that very file through /proc,
+    // so it cannot be swapped for something else in between.
+    t->local_fd = ::open(address.local_path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    struct stat st {};
+    if (t->local_fd < 0) {
+      t->failure = errno == ENOENT ? LocalFileMissing(address.local_path)
+                                   : LocalFileUnreadable(address.local_path);
+    } else if (::fstat(t->local_fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+      t->failure = LocalFileUnreadable(address.local_path);
+    }
+  }
+  const std::string url = !t->local
+                              ? address.url
+                              : FileUrlFor(t->local_fd >= 0 && !t->failure
+                                               ? "/proc/self/fd/" + std::to_string(t->local_fd)
+                                               : address.local_path);
+  if (const CURLUcode rc = Curl().url_set(t->url.get(), CURLUPART_URL, url.c_str(),
+                                          CURLU_ALLOW_SPACE | CURLU_URLENCODE);
       rc != CURLUE_OK) {
     Raise(err::kAddressNotSupported,
-          ErrorDescription(err::kAddressNotSupported) + ": " + curl_url_strerror(rc));
+          ErrorDescription(err::kAddressNotSupported) + ": " + Curl().url_strerror(rc));
   }
 
   CURL* easy = t->easy.get();
-  curl_easy_setopt(easy, CURLOPT_CURLU, t->url.get());
-  curl_easy_setopt(easy, CURLOPT_PRIVATE, t.get());
-  curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
-  curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http,https,file");
+  Curl().easy_setopt(easy, CURLOPT_CURLU, t->url.get());
+  Curl().easy_setopt(easy, CURLOPT_PRIVATE, t.get());
+  Curl().easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
+  Curl().easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http,https,file");
   // Redirects stay on the network, and an https read stays on https.
-  curl_easy_setopt(easy, CURLOPT_REDIR_PROTOCOLS_STR, address.IsHttps() ? "https" : "http,https");
-  curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 1L);
-  curl_easy_setopt(easy, CURLOPT_MAXREDIRS, static_cast<long>(limits.max_redirects));
-  curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(limits.idle_timeout.count()));
-  curl_easy_setopt(easy, CURLOPT_TIMEOUT_MS, static_cast<long>(limits.total_timeout.count()));
-  curl_easy_setopt(easy, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(limits.max_bytes));
-  curl_easy_setopt(easy, CURLOPT_USERAGENT, "Flipreel/1.2");
-  curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, &Impl::OnData);
-  curl_easy_setopt(easy, CURLOPT_WRITEDATA, t.get());
+  Curl().easy_setopt(easy, CURLOPT_REDIR_PROTOCOLS_STR, address.IsHttps() ? "https" : "http,https");
+  Curl().easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 1L);
+  Curl().easy_setopt(easy, CURLOPT_MAXREDIRS, static_cast<long>(limits.max_redirects));
+  Curl().easy_setopt(easy, CURLOPT_CONNECTTIMEOUT_MS,
+                     static_cast<long>(limits.idle_timeout.count()));
+  Curl().easy_setopt(easy, CURLOPT_TIMEOUT_MS, static_cast<long>(limits.total_timeout.count()));
+  Curl().easy_setopt(easy, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(limits.max_bytes));
+  Curl().easy_setopt(easy, CURLOPT_USERAGENT, "Flipreel/1.2");
+  // A body the server compressed is stored as it was before: every encoding
+  // the library knows is asked for and undone, and the size limit counts the
+  // bytes after that.
+  Curl().easy_setopt(easy, CURLOPT_ACCEPT_ENCODING, "");
+  Curl().easy_setopt(easy, CURLOPT_WRITEFUNCTION, &Impl::OnData);
+  Curl().easy_setopt(easy, CURLOPT_WRITEDATA, t.get());
   if (!t->local && address.HasCredentials()) {
     // Sent when the server asks; the library keeps them from other hosts
     // that a redirect leads to.
-    curl_easy_setopt(easy, CURLOPT_USERNAME, address.user.c_str());
-    curl_easy_setopt(easy, CURLOPT_PASSWORD, address.password.c_str());
-    curl_easy_setopt(easy, CURLOPT_HTTPAUTH, CURLAUTH_ANY);
+    Curl().easy_setopt(easy, CURLOPT_USERNAME, address.user.c_str());
+    Curl().easy_setopt(easy, CURLOPT_PASSWORD, address.password.c_str());
+    Curl().easy_setopt(easy, CURLOPT_HTTPAUTH, CURLAUTH_ANY);
   }
 
   t->fd = ::open(file_path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
@@ -391,7 +437,7 @@ uint64_t Downloader::Start(const DownloadAddress& address, const std::string& fi
     id = t->id = ++impl_->next_id;
     impl_->to_start.push_back(std::move(t));
   }
-  curl_multi_wakeup(impl_->multi);
+  Curl().multi_wakeup(impl_->multi);
   return id;
 }
 
@@ -406,7 +452,7 @@ void Downloader::Cancel(uint64_t id) {
     }
     impl_->to_cancel.push_back(id);
   }
-  curl_multi_wakeup(impl_->multi);
+  Curl().multi_wakeup(impl_->multi);
 }
 
 std::vector<Downloader::Event> Downloader::TakeEvents() {

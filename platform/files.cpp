@@ -2,18 +2,26 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
+#include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <mutex>
 
 namespace flipreel {
 
 namespace {
 
 std::string ReadFd(int fd, int64_t length) {
+  if (length > kMaxGifFileBytes)
+    Raise(err::kOutOfMemory, ErrorDescription(err::kOutOfMemory) +
+                                 ": the file is larger than the " + Megabytes(kMaxGifFileBytes) +
+                                 " a GIF file may have");
   std::string bytes;
   bytes.resize(static_cast<size_t>(length));
   size_t got = 0;
@@ -132,8 +140,15 @@ void FileTable::Open(int32_t file_number, const std::string& path, FileAccess ac
     fd = OpenRegularForReading(path);
     if (fd < 0 && errno != ENOENT) RaiseErrno(errno);
   } else {
-    fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    // Not waiting for a reader either: a named pipe is refused, not written.
+    fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_NONBLOCK | O_CLOEXEC, 0666);
+    if (fd < 0 && errno == ENXIO) Raise(err::kPathFileAccess);  // a pipe with no reader
     if (fd < 0) RaiseErrno(errno);
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || ::ftruncate(fd, 0) != 0) {
+      ::close(fd);
+      Raise(err::kPathFileAccess);
+    }
   }
   files_[file_number] = OpenFile{true, fd, access};
 }
@@ -212,7 +227,7 @@ std::string FileTable::ReadWholeFile(const std::string& path) const {
 }
 
 void FileHost::Open(int32_t file_number, TextView path, FileAccess access) {
-  files_.Open(file_number, TextToUtf8(path), access);
+  files_.Open(file_number, TextToPath(path), access);
 }
 
 const std::string& FileHost::PrivateFolderPath() {
@@ -221,8 +236,86 @@ const std::string& FileHost::PrivateFolderPath() {
   return path;
 }
 
+namespace {
+
+// The private folders of this process, for removal when a signal ends it: a
+// fixed table of paths, since a signal handler may not allocate.
+constexpr int kMaxRemovedOnSignal = 64;
+std::atomic<const char*> removed_on_signal[kMaxRemovedOnSignal];
+
+// Removes a folder of files with calls a signal handler may make: the
+// folders hold no folders of their own.
+void RemoveFolderOfFiles(const char* path) {
+  const int dir = ::open(path, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (dir >= 0) {
+    alignas(8) char buffer[4096];
+    for (;;) {
+      const long n = ::syscall(SYS_getdents64, dir, buffer, sizeof buffer);
+      if (n <= 0) break;
+      for (long offset = 0; offset < n;) {
+        struct Entry {
+          uint64_t inode;
+          int64_t next;
+          unsigned short length;
+          unsigned char type;
+          char name[1];
+        };
+        const auto* e = reinterpret_cast<const Entry*>(buffer + offset);
+        const bool dots =
+            e->name[0] == '.' && (e->name[1] == '\0' || (e->name[1] == '.' && e->name[2] == '\0'));
+        if (!dots) ::unlinkat(dir, e->name, 0);
+        offset += e->length;
+      }
+    }
+    ::close(dir);
+  }
+  ::rmdir(path);
+}
+
+void RemovePrivateFoldersAndDie(int signal_number) {
+  for (auto& slot : removed_on_signal)
+    if (const char* path = slot.load()) RemoveFolderOfFiles(path);
+  // The handler was reset on entry: the signal now ends the process as it
+  // would have, with the same status.
+  ::raise(signal_number);
+}
+
+// Interrupting, terminating or hanging up the process removes the private
+// folders first, with the partial downloads in them. Only signals that
+// would end the process without a handler get one: a program that handles
+// them itself keeps its handlers (and must let the folders' owners go).
+void RemoveOnSignals(const char* path) {
+  static std::once_flag once;
+  std::call_once(once, [] {
+    for (const int signal_number : {SIGINT, SIGTERM, SIGHUP}) {
+      struct sigaction current {};
+      if (::sigaction(signal_number, nullptr, &current) != 0 || current.sa_handler != SIG_DFL)
+        continue;
+      struct sigaction action {};
+      action.sa_handler = RemovePrivateFoldersAndDie;
+      action.sa_flags = SA_RESETHAND;
+      sigemptyset(&action.sa_mask);
+      ::sigaction(signal_number, &action, nullptr);
+    }
+  });
+  for (auto& slot : removed_on_signal) {
+    const char* empty = nullptr;
+    if (slot.compare_exchange_strong(empty, path)) return;
+  }
+}
+
+void ForgetOnSignals(const char* path) {
+  for (auto& slot : removed_on_signal) {
+    const char* expected = path;
+    if (slot.compare_exchange_strong(expected, nullptr)) return;
+  }
+}
+
+}  // namespace
+
 PrivateFolder::~PrivateFolder() {
   if (path_.empty()) return;
+  ForgetOnSignals(path_.c_str());
   std::error_code ec;
   std::filesystem::remove_all(path_, ec);
 }
@@ -239,8 +332,12 @@ const std::string& PrivateFolder::path() {
   }
   if (base.empty()) base = "/tmp";
   std::string templ = base + "/flipreel-XXXXXX";
-  if (!::mkdtemp(templ.data())) Raise(err::kPathFileAccess);  // mkdtemp makes it 0700
+  if (!::mkdtemp(templ.data()))  // mkdtemp makes it 0700
+    Raise(err::kPathFileAccess, ErrorDescription(err::kPathFileAccess) +
+                                    ": cannot make a private folder in " + base + ": " +
+                                    std::strerror(errno));
   path_ = templ;
+  RemoveOnSignals(path_.c_str());
   return path_;
 }
 

@@ -4,17 +4,22 @@
 
 #include <array>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <unordered_map>
 
 #include "host/host.h"
+#include "host/memory_budget.h"
 
 namespace flipreel {
 
 // Files opened for byte access under numbers 1..255. Failures raise the host's
 // file errors (52 bad file number, 53 file not found, 55 already open,
 // 57 device I/O, 67 too many files, 70 permission denied, 75 path/file access).
+// Only regular files are opened for reading, without waiting (a named pipe or
+// a device is 75), and a file larger than kMaxGifFileBytes is read by nobody:
+// reading it whole is out of memory (7), before any of it is read.
 //
 // Files written directly into the memory folder, when one is set, are kept in
 // memory rather than on disk; reading, deleting and testing such a path finds
@@ -106,15 +111,33 @@ class FileHost : public Host {
     files_.Write(file_number, bytes);
   }
   void Close(int32_t file_number) override { files_.Close(file_number); }
-  void Kill(TextView path) override { files_.Kill(TextToUtf8(path)); }
-  bool FileExists(TextView path) override { return files_.Exists(TextToUtf8(path)); }
-  Text PrivateFolder() override { return Utf8ToText(PrivateFolderPath()); }
+  void Kill(TextView path) override { files_.Kill(TextToPath(path)); }
+  bool FileExists(TextView path) override { return files_.Exists(TextToPath(path)); }
+  Text PrivateFolder() override { return PathToText(PrivateFolderPath()); }
+
+  // What the pictures this host decodes for its control may take together.
+  MemoryBudget& memory_budget() { return budget_; }
+  // The error the last failed picture load raised. The control's own message
+  // names only its number; a host can tell the user why.
+  const std::optional<HostError>& last_picture_error() const { return last_picture_error_; }
 
  protected:
+  // Runs a picture load, remembering the error it raises.
+  template <typename Load>
+  Picture RememberingFailure(Load&& load) {
+    try {
+      return load();
+    } catch (const HostError& e) {
+      last_picture_error_ = e;
+      throw;
+    }
+  }
   const std::string& PrivateFolderPath();
-  std::string ReadWholeFile(TextView path) const { return files_.ReadWholeFile(TextToUtf8(path)); }
+  std::string ReadWholeFile(TextView path) const { return files_.ReadWholeFile(TextToPath(path)); }
 
  private:
+  MemoryBudget budget_;
+  std::optional<HostError> last_picture_error_;
   // The folder outlives the table's files, so it is declared first.
   flipreel::PrivateFolder folder_;
   FileTable files_;

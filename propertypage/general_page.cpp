@@ -2,6 +2,7 @@
 
 #include <array>
 
+#include "dialog/common_dialog.h"
 #include "host/host.h"
 
 namespace flipreel {
@@ -96,9 +97,12 @@ Text TrimSpaces(TextView t) {
 
 }  // namespace
 
-GeneralPage::GeneralPage(PropertyPageSite& site) : site_(site), elements_(GeneralElements()) {
+GeneralPage::GeneralPage(PropertyPageSite& site, FileDialogService& file_dialog, FormService& forms)
+    : site_(site), file_dialog_(file_dialog), forms_(forms), elements_(GeneralElements()) {
   elements_.SetEventHandler([this](PageElement& e, PageEvent event) { OnEvent(e, event); });
 }
+
+GeneralPage::~GeneralPage() = default;
 
 void GeneralPage::Initialize() {
   for (std::u16string_view t : kBackStyleTexts) elements_.AddItem(elements_["cboBackstyle"], t);
@@ -194,11 +198,48 @@ void GeneralPage::NumericEntryChanged(PageElement& box) {
   MarkChanged();
 }
 
-// Browse needs the Preview form, which this build does not have yet.
+// Asks for a GIF with a new file-open dialog, puts the answer in the file
+// box (empty after a cancel) and plays it on the Preview form, which grows to
+// fit it; after a cancel the Preview closes again at once.
 void GeneralPage::Browse() {
-  flipreel::Raise(err::kNoSuchMember, "Browse: the Preview form is not part of this build");
+  Text chosen;
+  {
+    clsCommonDialog dialog(file_dialog_);
+    auto let = [&dialog](std::string_view member, Variant value) {
+      dialog.Invoke(member, CallKind::kLet, std::span<Variant>(&value, 1));
+    };
+    let("Filter", Variant(Text(u"Animated Gif (*.GIF)") + u'\0' + u"*.GIF" + u'\0'));
+    let("MaxFileSize", Variant(int16_t{256}));
+    let("Max", Variant(int16_t{256}));
+    let("FileTitle", Variant(Text()));
+    let("DialogTitle", Variant(u"Please Select an Animated Gif File"));
+    dialog.Invoke("ShowOpen", CallKind::kMethod);
+    chosen = dialog.Invoke("FileName", CallKind::kGet).ToText();
+    elements_.SetText(elements_["txtFlipreelFile"],
+                      dialog.Invoke("FileName", CallKind::kGet).ToText());
+  }
+
+  if (!preview()) preview_ = std::make_unique<Preview>(forms_);
+  Preview& form = *preview_;
+  form.Show(FormShow::kModeless);
+  Flipreel& reel = form.Flipreel1();
+  Variant file(elements_["txtFlipreelFile"].text), on = Variant::FromBool(true);
+  reel.Invoke("FlipreelFile", CallKind::kLet, std::span<Variant>(&file, 1));
+  reel.Invoke("AutoSize", CallKind::kLet, std::span<Variant>(&on, 1));
+
+  const float reel_height = reel.host().SurfaceHeight();
+  const float reel_width = reel.host().SurfaceWidth();
+  if (reel_height > form.height()) form.SetSize(form.width(), reel_height + 1200);
+  if (form.width() - 500 < reel_width) form.SetSize(reel_width + 1000, form.height());
+  if (chosen.empty()) form.Unload();
 }
 
-void GeneralPage::ClosePreview() {}
+// Closing the Preview is the one step of the page that ignores its errors.
+void GeneralPage::ClosePreview() {
+  try {
+    if (preview_) preview_->Unload();
+  } catch (const HostError&) {
+  }
+}
 
 }  // namespace flipreel

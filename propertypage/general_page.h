@@ -14,8 +14,12 @@
 // error ends the handler where it arose and reaches the host.
 #pragma once
 
+#include <memory>
 #include <string_view>
 
+#include "forms/preview.h"
+#include "host/file_dialog.h"
+#include "host/form.h"
 #include "host/page_site.h"
 #include "propertypage/page_elements.h"
 
@@ -28,7 +32,10 @@ class GeneralPage {
   static constexpr float kWidth = 5925;
   static constexpr float kHeight = 3420;
 
-  explicit GeneralPage(PropertyPageSite& site);
+  // The page shows the host's file-open dialog and the Preview form through
+  // the services given; all three outlive the page.
+  GeneralPage(PropertyPageSite& site, FileDialogService& file_dialog, FormService& forms);
+  ~GeneralPage();
   GeneralPage(const GeneralPage&) = delete;
   GeneralPage& operator=(const GeneralPage&) = delete;
 
@@ -41,6 +48,9 @@ class GeneralPage {
   PageElements& elements() { return elements_; }
   const PageElements& elements() const { return elements_; }
 
+  // The Preview form Browse opened, while it is shown; null otherwise.
+  Preview* preview() const { return preview_ && preview_->shown() ? preview_.get() : nullptr; }
+
  private:
   void OnEvent(PageElement& e, PageEvent event);
   void NumericEntryChanged(PageElement& box);
@@ -52,7 +62,10 @@ class GeneralPage {
   void Let(std::string_view property, Variant value);
 
   PropertyPageSite& site_;
+  FileDialogService& file_dialog_;
+  FormService& forms_;
   PageElements elements_;
+  std::unique_ptr<Preview> preview_;
 };
 
 }  // namespace flipreel

@@ -94,7 +94,7 @@ PropertyPagesDialog::PropertyPagesDialog(QList<FlipreelWidget*> selected, QWidge
                                          ApplyRunner runner)
     : QDialog(parent),
       site_(std::make_unique<QtPageSite>(std::move(selected))),
-      page_(std::make_unique<GeneralPage>(*site_)),
+      page_(std::make_unique<GeneralPage>(*site_, file_dialog_, forms_)),
       runner_(std::move(runner)) {
   setWindowTitle(tr("Property Pages"));
   auto* tabs = new QTabWidget(this);

@@ -21,6 +21,8 @@
 #include "host/errors.h"
 #include "host/page_site.h"
 #include "propertypage/general_page.h"
+#include "qt/file_dialog.h"
+#include "qt/form_window.h"
 
 class QAbstractButton;
 class QPushButton;
@@ -77,6 +79,7 @@ class PropertyPagesDialog : public QDialog {
   QWidget* ElementWidget(const std::string& name) const;
   QPushButton* OkButton() const { return ok_; }
   QPushButton* ApplyButton() const { return apply_; }
+  QtFormService& forms() { return forms_; }
 
   // Applies the page now; false when a handler failed (shown already).
   bool Apply();
@@ -92,6 +95,10 @@ class PropertyPagesDialog : public QDialog {
   bool Run(const std::function<void()>& handler);
 
   std::unique_ptr<QtPageSite> site_;
+  // Browse's file dialog and the Preview form; the page, which may hold a
+  // Preview, goes first.
+  QtFileDialog file_dialog_;
+  QtFormService forms_;
   std::unique_ptr<GeneralPage> page_;
   std::map<std::string, QWidget*> widgets_;
   ApplyRunner runner_;

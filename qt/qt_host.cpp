@@ -1,11 +1,14 @@
 #include "qt/qt_host.h"
 
+#include <QBuffer>
 #include <QImage>
+#include <QImageReader>
 #include <QMessageBox>
 #include <QTime>
 #include <QWidget>
 #include <QtGlobal>
 #include <cmath>
+#include <string>
 
 #include "gif/gif_composer.h"
 #include "gif/gif_decoder.h"
@@ -47,6 +50,7 @@ int32_t ShowMessageBox(const MessageBoxRequest& request, QWidget* parent) {
 
 QtHost::QtHost(QWidget& widget, QtSurface& surface)
     : widget_(widget), surface_(surface), reader_(MakeDefaultAsyncReader(*this)) {
+  ahead_.SetBudget(memory_budget());
   qtimer_.setTimerType(Qt::PreciseTimer);
   clock_.start();
   QObject::connect(&qtimer_, &QTimer::timeout, [this] { OnQTimer(); });
@@ -216,15 +220,28 @@ void QtHost::NotifyPropertyChanged(std::string_view name) {
 // every other format Qt can read comes in as 32-bit pixels.
 Picture QtHost::LoadPicture(TextView path) {
   if (path.empty()) return Picture();
+  return RememberingFailure([&] { return DecodePicture(path); });
+}
+
+Picture QtHost::DecodePicture(TextView path) {
   const std::string bytes = ReadWholeFile(path);
   const std::span<const uint8_t> data(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
   if (LooksLikeGif(data)) return ahead_.Decode(data);
-  QImage image;
-  if (!image.loadFromData(data.data(), static_cast<int>(std::min<size_t>(data.size(), INT_MAX))) ||
-      image.isNull())
+  QByteArray raw = QByteArray::fromRawData(bytes.data(), static_cast<qsizetype>(bytes.size()));
+  QBuffer buffer(&raw);
+  buffer.open(QIODevice::ReadOnly);
+  QImageReader reader(&buffer);
+  // The size the file claims is checked and reserved before its pixels exist.
+  const QSize size = reader.size();
+  if (!size.isValid() || int64_t{size.width()} * size.height() > kMaxPicturePixels)
     Raise(err::kInvalidPicture);
-  if (int64_t{image.width()} * image.height() > kMaxPicturePixels) Raise(err::kInvalidPicture);
-  return PictureFromImage(image);
+  std::shared_ptr<const void> reservation =
+      memory_budget().Reserve(int64_t{size.width()} * size.height() * 4,
+                              "a picture of " + std::to_string(size.width()) + " x " +
+                                  std::to_string(size.height()) + " pixels");
+  const QImage image = reader.read();
+  if (image.isNull() || image.size() != size) Raise(err::kInvalidPicture);
+  return KeepReserved(PictureFromImage(image), std::move(reservation));
 }
 
 ComposedAnimation QtHost::LoadAnimation(std::string_view bytes) {

@@ -178,6 +178,7 @@ class QtHost : public FileHost {
   QtFormService& forms() { return forms_; }
 
  private:
+  Picture DecodePicture(TextView path);  // GIF with our loader, the rest with Qt's
   void Rearm();
   void OnQTimer();
   // Runs a host event on the control, handing any error to the surface, and

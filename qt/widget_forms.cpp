@@ -14,8 +14,9 @@ bool FlipreelWidget::LoadForm(const QString& path, const QString& control_name) 
     const SavedForm form = ReadSavedForm(file);
     const SavedControl& saved =
         ChooseControl(form, file, control_name.toStdString(), kFlipreelProgId);
-    RestoreSavedControl(file, saved,
-                        [&](const PropertyBag& bag) { d.control_->ReadProperties(bag); });
+    RestoreSavedControl(
+        file, saved, [&](const PropertyBag& bag) { d.control_->ReadProperties(bag); },
+        &d.host_->memory_budget());
   });
   d.loading_ = false;
   d.Restored();
@@ -40,11 +41,11 @@ bool FlipreelWidget::SaveForm(const QString& path, const QString& control_name) 
     const std::string file = path.toStdString();
     const std::string name = control_name.toStdString();
     if (name.empty()) Raise(err::kInvalidPropertyValue, "a saved control needs a name");
-    SavedForm form = ReadFormToUpdate(file);
     SavedControl saved{std::string(kFlipreelProgId), name, PropertyBag(/*skip_defaults=*/true)};
     d.control_->WriteProperties(saved.bag);
-    PutControl(form, file, std::move(saved));
-    WriteSavedForm(file, form);
+    // Read, changed and written under the form's lock: saves at the same
+    // time all land.
+    UpdateSavedForm(file, [&](SavedForm& form) { PutControl(form, file, std::move(saved)); });
   });
   return !d.last_error_;
 }

@@ -1,16 +1,12 @@
 #include "saved_form/saved_form.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
+#include <algorithm>
 #include <cmath>
-#include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <limits>
 #include <nlohmann/json.hpp>
+#include <optional>
+#include <unordered_set>
 #include <utility>
 
 #include "gif/gif_decoder.h"
@@ -59,24 +55,113 @@ std::string_view AsChars(const Bytes& b) {
 
 // --- reading ----------------------------------------------------------------
 
+std::string FoldCase(std::string_view s) {
+  std::string out(s);
+  for (char& c : out)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  return out;
+}
+
+// The offset of the first object or array nested more than limit deep in a
+// JSON text, or npos. Strings are skipped, escapes included; the text need
+// not be valid JSON, the parser judges that afterwards.
+size_t DeeperThan(std::string_view text, int limit) {
+  int depth = 0;
+  bool in_string = false;
+  for (size_t i = 0; i < text.size(); ++i) {
+    const char c = text[i];
+    if (in_string) {
+      if (c == '\\') {
+        ++i;
+      } else if (c == '"') {
+        in_string = false;
+      }
+    } else if (c == '"') {
+      in_string = true;
+    } else if (c == '[' || c == '{') {
+      if (++depth > limit) return i;
+    } else if (c == ']' || c == '}') {
+      --depth;
+    }
+  }
+  return std::string_view::npos;
+}
+
+// "line 3, column 7" of a byte offset (columns in bytes, both from 1).
+std::string Position(std::string_view text, size_t offset) {
+  offset = std::min(offset, text.size());
+  const std::string_view before = text.substr(0, offset);
+  const size_t line = static_cast<size_t>(std::count(before.begin(), before.end(), '\n')) + 1;
+  const size_t line_start = before.rfind('\n');
+  const size_t column = offset - (line_start == std::string_view::npos ? 0 : line_start + 1) + 1;
+  return "line " + std::to_string(line) + ", column " + std::to_string(column);
+}
+
+// Up to 24 bytes of the text before and including the offset, printable.
+std::string Excerpt(std::string_view text, size_t offset) {
+  constexpr size_t kBefore = 23;
+  const size_t end = std::min(offset + 1, text.size());
+  const size_t start = end > kBefore + 1 ? end - kBefore - 1 : 0;
+  return (start > 0 ? "..." : "") + PrintableUtf8(text.substr(start, end - start));
+}
+
+// What the parser found wrong, without its position and its quote:
+// "[json.exception.parse_error.101] parse error at line 1, column 5: syntax
+// error while parsing value - invalid literal; last read: '...'" gives
+// "syntax error while parsing value - invalid literal".
+std::string ParseProblem(std::string_view what) {
+  if (const size_t colon = what.find(": "); colon != std::string_view::npos)
+    what.remove_prefix(colon + 2);
+  what = what.substr(0, what.find("; last read"));
+  return PrintableUtf8(what, 120);
+}
+
+// Decodes a picture of a form, reserving its memory first.
+Picture DecodePicture(const EncodedPicture& p, const MemoryBudget* budget) {
+  if (p.encoding == "gif")
+    return DecodeGif(std::span(reinterpret_cast<const uint8_t*>(p.bytes.data()), p.bytes.size()),
+                     budget);
+  const size_t pixels = static_cast<size_t>(p.width) * p.height;
+  std::shared_ptr<const void> reservation;
+  if (budget)
+    reservation = budget->Reserve(
+        static_cast<int64_t>(pixels) * 4,
+        "a picture of " + std::to_string(p.width) + " x " + std::to_string(p.height) + " pixels");
+  std::vector<uint32_t> argb(pixels);
+  for (size_t i = 0; i < pixels; ++i) {
+    const auto* b = reinterpret_cast<const uint8_t*>(p.bytes.data()) + 4 * i;
+    argb[i] =
+        uint32_t{b[0]} | (uint32_t{b[1]} << 8) | (uint32_t{b[2]} << 16) | (uint32_t{b[3]} << 24);
+  }
+  return KeepReserved(Picture(PictureData::Argb(p.width, p.height, std::move(argb))),
+                      std::move(reservation));
+}
+
 class Reader {
  public:
   Reader(const std::string& file, const SavedFormLimits& limits) : file_(file), limits_(limits) {}
 
   SavedForm Parse(std::string_view text) {
+    // Nesting is bounded before the value is built, so that no hostile file
+    // can make the parser or the value's destructor run out of stack. It is
+    // measured in a pass of its own: the parser's callback, the other way to
+    // bound it, makes parsing quadratic in the number of entries.
+    if (const size_t at = DeeperThan(text, limits_.max_nesting); at != std::string_view::npos)
+      Fail(err::kInvalidPropertyValue, "values are nested more than " +
+                                           std::to_string(limits_.max_nesting) + " deep (" +
+                                           Position(text, at) + ")");
     Json root;
     try {
-      // Nesting is bounded before the value is built, so no hostile file can
-      // make the parser or the value's destructor run out of stack.
-      Json::parser_callback_t guard = [&](int depth, Json::parse_event_t, Json&) {
-        if (depth > limits_.max_nesting)
-          Fail(err::kInvalidPropertyValue,
-               "values are nested more than " + std::to_string(limits_.max_nesting) + " deep");
-        return true;
-      };
-      root = Json::parse(text.begin(), text.end(), guard);
+      root = Json::parse(text.begin(), text.end());
+    } catch (const Json::parse_error& e) {
+      // Told by position and a short excerpt: the parser's own message quotes
+      // what it last read, which can be a whole damaged line of any bytes.
+      const size_t at = e.byte > 0 ? std::min<size_t>(e.byte - 1, text.size()) : 0;
+      Fail(err::kInvalidPropertyValue, "not valid JSON (" + Position(text, at) + ", " +
+                                           ParseProblem(e.what()) + ") near \"" +
+                                           Excerpt(text, at) + "\"");
     } catch (const Json::exception& e) {
-      Fail(err::kInvalidPropertyValue, "not valid JSON: " + Plain(e.what()));
+      Fail(err::kInvalidPropertyValue, "not valid JSON: " + PrintableUtf8(Plain(e.what()), 200));
     }
     if (!root.is_object()) Fail(err::kInvalidPropertyValue, "not a saved form (not a JSON object)");
     const Json* format = Member(root, "format");
@@ -95,14 +180,14 @@ class Reader {
       Fail(err::kInvalidPropertyValue, "\"controls\" is missing or not an array");
 
     SavedForm form;
+    std::unordered_set<std::string> names;  // folded to lower case
     size_t position = 0;
     for (const Json& c : *controls) {
       ++position;
       form.controls.push_back(ParseControl(c, position));
       const std::string& name = form.controls.back().name;
-      for (size_t i = 0; i + 1 < form.controls.size(); ++i)
-        if (EqualsNoCase(form.controls[i].name, name))
-          Fail(err::kInvalidPropertyValue, "two controls are named " + Quoted(name));
+      if (!names.insert(FoldCase(name)).second)
+        Fail(err::kInvalidPropertyValue, "two controls are named " + Quoted(name));
     }
     return form;
   }
@@ -151,13 +236,17 @@ class Reader {
       const std::string entry = "entry number " + std::to_string(entry_position);
       if (!e.is_object()) Fail(err::kInvalidPropertyValue, entry + " is not an object");
       key_ = NonEmptyString(e, "key", entry);
-      control.bag.Append(key_, ParseValue(e));
+      std::optional<EncodedPicture> picture;
+      control.bag.Append(key_, ParseValue(e, picture));
+      if (picture) control.encoded_pictures.emplace(entry_position - 1, std::move(*picture));
     }
     key_.clear();
     return control;
   }
 
-  Variant ParseValue(const Json& e) const {
+  // A picture is checked here and left encoded in picture; its entry holds
+  // the empty picture until the control is restored.
+  Variant ParseValue(const Json& e, std::optional<EncodedPicture>& picture) const {
     const Json* type_json = Member(e, "type");
     if (!type_json || !type_json->is_string()) Fail(err::kInvalidPropertyValue, "no \"type\" text");
     const std::string type = type_json->get<std::string>();
@@ -219,18 +308,12 @@ class Reader {
     if (type == "Picture") {
       if (v.is_null()) return Variant(Picture());
       if (!v.is_string()) wrong("a base64 string or null");
-      const std::string encoding = Encoding(e, "gif");
-      const std::string bytes = Base64(v);
-      if (encoding == "gif") {
-        try {
-          return Variant(
-              DecodeGif(std::span(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size())));
-        } catch (const HostError&) {
-          Fail(err::kInvalidPicture, "the picture is not a GIF image that can be decoded");
-        }
-      }
-      if (encoding != "argb32") UnknownEncoding(encoding);
-      return Variant(RawPicture(e, bytes));
+      EncodedPicture& p = picture.emplace();
+      p.encoding = Encoding(e, "gif");
+      if (p.encoding != "gif" && p.encoding != "argb32") UnknownEncoding(p.encoding);
+      p.bytes = Base64(v);
+      if (p.encoding == "argb32") CheckRawPicture(e, p);
+      return Variant(Picture());
     }
     Fail(err::kInvalidPropertyValue, "unknown type " + Quoted(type));
   }
@@ -253,7 +336,7 @@ class Reader {
     return bytes;
   }
 
-  Picture RawPicture(const Json& e, const std::string& bytes) const {
+  void CheckRawPicture(const Json& e, EncodedPicture& p) const {
     auto dimension = [&](const char* name) -> int {
       const Json* d = Member(e, name);
       if (!d || !d->is_number_integer() || d->get<int64_t>() < 0 || d->get<int64_t>() > 0xFFFF)
@@ -261,19 +344,12 @@ class Reader {
              std::string("the picture's \"") + name + "\" is missing or not 0 to 65535");
       return static_cast<int>(d->get<int64_t>());
     };
-    const int width = dimension("width");
-    const int height = dimension("height");
-    const int64_t pixels = int64_t{width} * height;
+    p.width = dimension("width");
+    p.height = dimension("height");
+    const int64_t pixels = int64_t{p.width} * p.height;
     if (pixels > kMaxPicturePixels) Fail(err::kInvalidPicture, "the picture is too large");
-    if (static_cast<int64_t>(bytes.size()) != pixels * 4)
+    if (static_cast<int64_t>(p.bytes.size()) != pixels * 4)
       Fail(err::kInvalidPicture, "the picture's pixels do not match its size");
-    std::vector<uint32_t> argb(static_cast<size_t>(pixels));
-    for (size_t i = 0; i < argb.size(); ++i) {
-      const auto* p = reinterpret_cast<const uint8_t*>(bytes.data()) + 4 * i;
-      argb[i] =
-          uint32_t{p[0]} | (uint32_t{p[1]} << 8) | (uint32_t{p[2]} << 16) | (uint32_t{p[3]} << 24);
-    }
-    return Picture(PictureData::Argb(width, height, std::move(argb)));
   }
 
   const std::string& file_;
@@ -317,10 +393,28 @@ Json PictureJson(const Picture& picture, const std::string& file, const std::str
   return j;
 }
 
-Json EntryJson(const PropertyBag::Entry& entry, const std::string& file,
-               const std::string& control) {
+// A picture read from a file and never decoded goes back as it came.
+Json EncodedPictureJson(const EncodedPicture& p) {
+  Json j;
+  j["type"] = "Picture";
+  j["encoding"] = p.encoding;
+  if (p.encoding == "argb32") {
+    j["width"] = p.width;
+    j["height"] = p.height;
+  }
+  j["value"] = EncodeBase64(p.bytes);
+  return j;
+}
+
+Json EntryJson(const PropertyBag::Entry& entry, const std::string& file, const std::string& control,
+               const EncodedPicture* encoded) {
   Json j;
   j["key"] = entry.key;
+  if (encoded) {
+    const Json picture = EncodedPictureJson(*encoded);
+    for (const auto& [name, value] : picture.items()) j[name] = value;
+    return j;
+  }
   const Variant& v = entry.value;
   switch (v.type()) {
     case Variant::Type::kEmpty:
@@ -370,35 +464,6 @@ Json EntryJson(const PropertyBag::Entry& entry, const std::string& file,
   return j;
 }
 
-[[noreturn]] void FailFile(const std::string& file, const std::string& doing, int error) {
-  throw SavedFormError(ErrnoErrorNumber(error), file, "", "", doing + ": " + std::strerror(error));
-}
-
-class Descriptor {
- public:
-  explicit Descriptor(int fd) : fd_(fd) {}
-  ~Descriptor() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  Descriptor(const Descriptor&) = delete;
-  Descriptor& operator=(const Descriptor&) = delete;
-  int get() const { return fd_; }
-  int release() { return std::exchange(fd_, -1); }
-
- private:
-  int fd_;
-};
-
-// The process's file-creation mask, without changing it.
-mode_t CurrentUmask() {
-  std::ifstream status("/proc/self/status");
-  std::string line;
-  while (std::getline(status, line))
-    if (line.rfind("Umask:", 0) == 0)
-      return static_cast<mode_t>(std::stoul(line.substr(6), nullptr, 8));
-  return 022;
-}
-
 }  // namespace
 
 SavedFormError::SavedFormError(int32_t number, std::string file, std::string control,
@@ -426,37 +491,6 @@ SavedForm ParseSavedForm(std::string_view json, const std::string& file,
   return Reader(file, limits).Parse(json);
 }
 
-SavedForm ReadSavedForm(const std::string& path, const SavedFormLimits& limits) {
-  Descriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-  if (fd.get() < 0) FailFile(path, "cannot open it", errno);
-  struct stat st {};
-  if (::fstat(fd.get(), &st) != 0) FailFile(path, "cannot read it", errno);
-  if (S_ISDIR(st.st_mode))
-    throw SavedFormError(err::kPathFileAccess, path, "", "", "is a folder, not a saved form");
-  if (!S_ISREG(st.st_mode))
-    throw SavedFormError(err::kPathFileAccess, path, "", "", "is not a regular file");
-  auto too_large = [&] {
-    throw SavedFormError(err::kOutOfMemory, path, "", "",
-                         "the file is larger than the " + std::to_string(limits.max_file_bytes) +
-                             " bytes a saved form may have");
-  };
-  if (st.st_size > limits.max_file_bytes) too_large();
-  std::string text;
-  char chunk[65536];
-  for (;;) {
-    const ssize_t n = ::read(fd.get(), chunk, sizeof chunk);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      FailFile(path, "cannot read it", errno);
-    }
-    if (n == 0) break;
-    text.append(chunk, static_cast<size_t>(n));
-    // The file may have grown since it was measured.
-    if (static_cast<int64_t>(text.size()) > limits.max_file_bytes) too_large();
-  }
-  return ParseSavedForm(text, path, limits);
-}
-
 std::string SerializeSavedForm(const SavedForm& form, const std::string& file) {
   Json root;
   root["format"] = kSavedFormFormat;
@@ -467,54 +501,19 @@ std::string SerializeSavedForm(const SavedForm& form, const std::string& file) {
     control["class"] = c.class_name;
     control["name"] = c.name;
     Json properties = Json::array();
-    for (const PropertyBag::Entry& e : c.bag.entries())
-      properties.push_back(EntryJson(e, file, c.name));
+    const auto& entries = c.bag.entries();
+    for (size_t i = 0; i < entries.size(); ++i) {
+      const auto encoded = c.encoded_pictures.find(i);
+      properties.push_back(
+          EntryJson(entries[i], file, c.name,
+                    encoded == c.encoded_pictures.end() ? nullptr : &encoded->second));
+    }
     control["properties"] = std::move(properties);
     controls.push_back(std::move(control));
   }
   root["controls"] = std::move(controls);
-  return root.dump(2) + "\n";
-}
-
-void WriteSavedForm(const std::string& path, const SavedForm& form) {
-  const std::string text = SerializeSavedForm(form, path);
-
-  // A link is followed, so the form it points at is replaced, not the link.
-  std::string target = path;
-  struct stat st {};
-  if (::lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
-    if (char* resolved = ::realpath(path.c_str(), nullptr)) {
-      target = resolved;
-      std::free(resolved);
-    }
-  }
-  mode_t mode = 0666 & ~CurrentUmask();
-  if (::stat(target.c_str(), &st) == 0) {
-    if (S_ISDIR(st.st_mode))
-      throw SavedFormError(err::kPathFileAccess, path, "", "", "is a folder");
-    mode = st.st_mode & 07777;
-  }
-
-  const size_t slash = target.rfind('/');
-  const std::string folder = slash == std::string::npos ? "." : target.substr(0, slash + 1);
-  const std::string base = slash == std::string::npos ? target : target.substr(slash + 1);
-  std::string temp = (slash == std::string::npos ? std::string() : folder) + "." + base + ".XXXXXX";
-  Descriptor fd(::mkostemp(temp.data(), O_CLOEXEC));
-  if (fd.get() < 0) FailFile(path, "cannot create a file in its folder", errno);
-
-  auto fail = [&](const char* doing) {
-    const int error = errno;
-    ::unlink(temp.c_str());
-    FailFile(path, doing, error);
-  };
-  if (::fchmod(fd.get(), mode) != 0) fail("cannot set the new file's permissions");
-  if (!WriteAll(fd.get(), text)) fail("cannot write it");
-  if (::fsync(fd.get()) != 0) fail("cannot flush it to the disk");
-  if (::close(fd.release()) != 0) fail("cannot write it");
-  if (::rename(temp.c_str(), target.c_str()) != 0) fail("cannot replace it");
-  // The rename itself reaches the disk with the folder.
-  Descriptor dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  if (dir.get() >= 0) ::fsync(dir.get());
+  // A name given as bytes that are not UTF-8 is written with U+FFFD for them.
+  return root.dump(2, ' ', false, Json::error_handler_t::replace) + "\n";
 }
 
 const SavedControl& ChooseControl(const SavedForm& form, const std::string& file,
@@ -549,19 +548,45 @@ void PutControl(SavedForm& form, const std::string& file, SavedControl control) 
   *existing = std::move(control);
 }
 
-SavedForm ReadFormToUpdate(const std::string& path) {
-  struct stat st {};
-  if (::stat(path.c_str(), &st) != 0 || (S_ISREG(st.st_mode) && st.st_size == 0))
-    return SavedForm();
-  return ReadSavedForm(path);
+PropertyBag RestorableBag(const std::string& file, const SavedControl& control,
+                          const MemoryBudget* budget) {
+  const auto& entries = control.bag.entries();
+  // The entries a read can reach: the last of each key, without regard to case.
+  std::vector<bool> reachable(entries.size());
+  std::unordered_set<std::string> keys;
+  for (size_t i = entries.size(); i-- > 0;)
+    reachable[i] = keys.insert(FoldCase(entries[i].key)).second;
+
+  PropertyBag bag(control.bag.skip_defaults());
+  for (size_t i = 0; i < entries.size(); ++i) {
+    const auto encoded = control.encoded_pictures.find(i);
+    if (encoded == control.encoded_pictures.end() || !reachable[i]) {
+      bag.Append(entries[i].key, entries[i].value);
+      continue;
+    }
+    try {
+      bag.Append(entries[i].key, Variant(DecodePicture(encoded->second, budget)));
+    } catch (const HostError& e) {
+      throw SavedFormError(e.number(), file, control.name, entries[i].key,
+                           e.number() == err::kInvalidPicture
+                               ? "the picture is not a GIF image that can be decoded"
+                               : e.description());
+    }
+  }
+  return bag;
 }
 
 void RestoreSavedControl(const std::string& file, const SavedControl& control,
-                         const std::function<void(const PropertyBag&)>& restore) {
+                         const std::function<void(const PropertyBag&)>& restore,
+                         const MemoryBudget* budget) {
+  // Decoding the pictures names the key itself (481 or 7).
+  const PropertyBag decoded =
+      control.encoded_pictures.empty() ? PropertyBag() : RestorableBag(file, control, budget);
+  const PropertyBag& bag = control.encoded_pictures.empty() ? control.bag : decoded;
   std::string key;  // of the saved value the error came from
   const std::optional<HostError> failed = Trap([&] {
     try {
-      restore(control.bag);
+      restore(bag);
     } catch (const PropertyValueError& e) {
       key = e.key();
       throw;

@@ -5,11 +5,13 @@
 
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "host/errors.h"
+#include "host/memory_budget.h"
 #include "host/property_bag.h"
 
 namespace flipreel {
@@ -17,10 +19,25 @@ namespace flipreel {
 inline constexpr std::string_view kSavedFormFormat = "Flipreel saved form";
 inline constexpr int kSavedFormVersion = 1;
 
+// A picture as a form file holds it, checked but not decoded.
+struct EncodedPicture {
+  std::string encoding;  // "gif" or "argb32"
+  std::string bytes;     // the value, base64 decoded
+  int width = 0;         // argb32 only
+  int height = 0;
+};
+
 struct SavedControl {
   std::string class_name;  // the control's programmatic identifier
   std::string name;        // unique within the form, matched without regard to case
   PropertyBag bag;
+  // The pictures read from a file, by the index of their entry in bag, whose
+  // value stays the empty picture until RestorableBag decodes them. So a
+  // picture costs memory only when its control is restored and a read can
+  // reach it: pictures of controls that are never restored, and pictures a
+  // later entry of the same key overrides, are never decoded. Written back
+  // as they were read.
+  std::map<size_t, EncodedPicture> encoded_pictures = {};
 };
 
 struct SavedForm {
@@ -61,12 +78,21 @@ SavedForm ReadSavedForm(const std::string& path, const SavedFormLimits& limits =
 SavedForm ParseSavedForm(std::string_view json, const std::string& file,
                          const SavedFormLimits& limits = {});
 
-// Writes the form atomically: a temporary file in the same folder, flushed to
-// the disk, then renamed over the old file, so that a crash while saving
-// leaves either the old form or the new one. An existing file keeps its
-// permissions. A value that cannot be saved (a picture too large for GIF and
-// for raw storage) is a SavedFormError and nothing is written.
+// Writes the form atomically: an unnamed temporary file in the same folder,
+// flushed to the disk, then put in place of the old file, so that a crash
+// while saving leaves either the old form or the new one and no temporary
+// file. An existing file keeps its permissions, except that a form holding a
+// ServerPassword is readable by its owner only. Only a regular file is
+// replaced. A value that cannot be saved (a picture too large for GIF and for
+// raw storage) is a SavedFormError and nothing is written.
 void WriteSavedForm(const std::string& path, const SavedForm& form);
+
+// Reads the form at path as ReadFormToUpdate does, lets change alter it and
+// writes it back as WriteSavedForm does, all under an exclusive lock that
+// every update of a form in that folder takes, so that two programs adding
+// controls to one form at once both land. Temporary files of earlier saves
+// that a crash left behind are removed while the lock is held.
+void UpdateSavedForm(const std::string& path, const std::function<void(SavedForm&)>& change);
 std::string SerializeSavedForm(const SavedForm& form, const std::string& file = "form");
 
 // The control named name (without regard to case), or for an empty name the
@@ -81,16 +107,25 @@ const SavedControl& ChooseControl(const SavedForm& form, const std::string& file
 void PutControl(SavedForm& form, const std::string& file, SavedControl control);
 
 // The form at path that controls are to be added to: a new, empty form when
-// there is no file there or an empty one; otherwise the file must read as a
-// saved form (ReadSavedForm's errors).
+// there is no file there or an empty one; otherwise the file must be a
+// regular file that reads as a saved form (ReadSavedForm's errors).
 SavedForm ReadFormToUpdate(const std::string& path);
 
 // Runs restore (usually a control's ReadProperties) on a control's bag and
 // turns a host error it raises into a SavedFormError that names the file, the
 // control and, when the error came from a saved value, its key. What restore
 // did before the error stays done.
+// The pictures a read can reach are decoded first, each reserving its memory
+// from budget when one is given (a picture that does not decode is 481, one
+// over the budget 7, both naming the key).
 void RestoreSavedControl(const std::string& file, const SavedControl& control,
-                         const std::function<void(const PropertyBag&)>& restore);
+                         const std::function<void(const PropertyBag&)>& restore,
+                         const MemoryBudget* budget = nullptr);
+
+// The control's bag as a restore reads it: its encoded pictures that a read
+// can reach decoded, the others left empty.
+PropertyBag RestorableBag(const std::string& file, const SavedControl& control,
+                          const MemoryBudget* budget = nullptr);
 
 // Base64 (RFC 4648, with padding, no line breaks). Decoding is strict: false
 // for any character outside the alphabet, a wrong length or bad padding.

@@ -7,8 +7,10 @@
 #include <QtDesigner/QExtensionManager>
 
 #include "control/flipreel.h"
+#include "control/pictures.h"
 #include "qt/designer/flipreel_task_menu.h"
 #include "qt/flipreel_widget.h"
+#include "qt/picture_cache.h"
 
 namespace flipreel {
 
@@ -48,8 +50,10 @@ QString FlipreelDesignerPlugin::includeFile() const {
   return QStringLiteral("qt/flipreel_widget.h");
 }
 
+// The control's toolbox picture: 16 x 15 pixels, the film strip with GIF.
 QIcon FlipreelDesignerPlugin::icon() const {
-  return QIcon();
+  const Picture picture = ToolboxPicture();
+  return QIcon(QPixmap::fromImage(ToPaintImage(*picture.data())));
 }
 
 QWidget* FlipreelDesignerPlugin::createWidget(QWidget* parent) {
@@ -104,6 +108,9 @@ QString FlipreelDesignerPlugin::domXml() const {
              "  <customwidget>\n"
              "   <class>%1</class>\n"
              "   <propertyspecifications>\n%2"
+             // The saved state is data, not text for translators.
+             "    <stringpropertyspecification name=\"SavedState\" notr=\"true\" "
+             "type=\"multiline\"/>\n"
              "   </propertyspecifications>\n"
              "  </customwidget>\n"
              " </customwidgets>\n"

@@ -9,6 +9,8 @@
 #include "headless/page_site.h"
 #include "propertypage/general_page.h"
 #include "tests/support/checks.h"
+#include "tests/support/gif_builder.h"
+#include "tests/support/test_files.h"
 
 using namespace flipreel;
 
@@ -60,7 +62,8 @@ std::map<std::string, Variant> NewControlValues() {
 
 struct Page {
   HeadlessPageSite site;
-  GeneralPage page{site};
+  HeadlessHost host;  // the file dialog and the forms
+  GeneralPage page{site, host, host};
   PageElements& e = page.elements();
 
   explicit Page(std::vector<Dispatch*> selected) : site(std::move(selected)) { page.Initialize(); }
@@ -254,4 +257,64 @@ TEST(GeneralPage, AFailingWriteEndsTheApplyThere) {
 TEST(GeneralPage, NoSelectedControlIsSubscriptOutOfRange) {
   Page p({});
   EXPECT_EQ(ErrorOf([&] { p.page.SelectionChanged(); }), err::kSubscriptOutOfRange);
+}
+
+// Browse with a file chosen and cancelled: the dialog's request, the file
+// box, the Preview form fitted around the GIF, and what applying then does.
+TEST(GeneralPage, BrowseShowsTheChosenGifOnThePreviewAndApplyLoadsIt) {
+  testfiles::TempDir dir;
+  // 300 x 200 pixels, 4500 x 3000 twips: taller and wider than the Preview.
+  const std::string path = dir.Write("big.gif", testgif::Build(testgif::Animation(2, 300, 200)));
+  struct Row {
+    const char* what;
+    bool choose;
+    Text file_box;
+    Text applied;  // FlipreelFile after applying
+  };
+  const Row rows[] = {{"chosen", true, Utf8ToText(path), u"Gif"},
+                      {"cancelled", false, u"", u"(None)"}};
+  for (const Row& row : rows) {
+    HeadlessHost host;
+    host.SetUserMode(false);
+    Flipreel control(host);
+    control.InitProperties();
+    TracedControl selected(&control);
+    Page p({&selected});
+    p.page.SelectionChanged();
+    if (row.choose) p.host.file_dialog().Choose(path);
+    p.site.SetChanged(false);
+    p.e.Press(p.e["CmdLoadFile"]);
+
+    ASSERT_EQ(p.host.file_dialog().requests().size(), 1u) << row.what;
+    const FileDialogRequest& asked = p.host.file_dialog().requests()[0];
+    EXPECT_EQ(asked.lpstrFilter, std::string("Animated Gif (*.GIF)\0*.GIF\0\0", 28)) << row.what;
+    EXPECT_EQ(asked.lpstrTitle, "Please Select an Animated Gif File");
+    EXPECT_EQ(asked.nMaxFile, 256);
+    EXPECT_EQ(p.TextOf("txtFlipreelFile"), row.file_box) << row.what;
+    EXPECT_FALSE(p.site.Changed()) << row.what;
+    EXPECT_EQ(p.page.preview() != nullptr, row.choose) << row.what;
+    // The Preview (3450 x 2205) grows to the control's height + 1200 when
+    // the control is taller, and to its width + 1000 when it is less than
+    // 500 narrower than the control. Without a GIF the control keeps its
+    // 3075 twips of width, which is already too wide.
+    std::vector<std::string> forms = {"show Preview modeless focus Flipreel1"};
+    if (row.choose) {
+      const Flipreel& reel = p.page.preview()->Flipreel1();
+      EXPECT_EQ(reel.Frames(), 2);
+      const int w = static_cast<int>(reel.host().SurfaceWidth());
+      const int h = static_cast<int>(reel.host().SurfaceHeight());
+      ASSERT_GT(h, 2205);
+      forms.push_back("resize Preview 3450x" + std::to_string(h + 1200));
+      forms.push_back("resize Preview " + std::to_string(w + 1000) + "x" +
+                      std::to_string(h + 1200));
+    } else {
+      forms.push_back("resize Preview 4075x2205");
+    }
+    forms.push_back("unload Preview");
+
+    p.page.ApplyChanges();
+    EXPECT_EQ(Joined(p.host.forms().log()), Joined(forms)) << row.what;
+    EXPECT_EQ(control.FlipreelFile(), row.applied) << row.what;
+    EXPECT_EQ(control.Frames(), row.choose ? 2 : 0) << row.what;
+  }
 }

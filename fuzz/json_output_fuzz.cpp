@@ -1,0 +1,113 @@
+// The tool's output for hostile texts. The input is a file name and the
+// file's content ("name\ncontent"); `info` and `simulate` run on it in this
+// process, with and without --json. Whatever the bytes (names that are not
+// UTF-8, saved forms cut inside a character, control characters), the JSON
+// must parse and every line written must be valid UTF-8 without control
+// characters other than the line ends.
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <filesystem>
+#include <nlohmann/json.hpp>
+#include <sstream>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "cli/commands.h"
+
+namespace {
+
+class InputFolder {
+ public:
+  InputFolder() {
+    std::string templ = "/tmp/flipreel-fuzz-XXXXXX";
+    if (!mkdtemp(templ.data())) std::abort();
+    path_ = templ;
+  }
+  ~InputFolder() {
+    std::error_code ec;
+    std::filesystem::remove_all(path_, ec);
+  }
+  const std::string& path() const { return path_; }
+
+ private:
+  std::string path_;
+};
+
+bool IsCleanUtf8(std::string_view s) {
+  size_t i = 0;
+  while (i < s.size()) {
+    const auto c = static_cast<unsigned char>(s[i]);
+    if (c < 0x80) {
+      if ((c < 0x20 && c != '\n') || c == 0x7F) return false;
+      ++i;
+      continue;
+    }
+    const size_t len = c >= 0xF0 ? 4 : c >= 0xE0 ? 3 : c >= 0xC2 ? 2 : 0;
+    if (len == 0 || c > 0xF4 || i + len > s.size()) return false;
+    for (size_t k = 1; k < len; ++k)
+      if ((static_cast<unsigned char>(s[i + k]) & 0xC0) != 0x80) return false;
+    i += len;
+  }
+  return true;
+}
+
+struct Output {
+  int status = 0;
+  std::string out, err;
+};
+
+Output Run(const std::vector<std::string>& args) {
+  std::ostringstream out, err;
+  CLI::App app{"flipreel"};
+  app.require_subcommand(1);
+  flipreel::cli::AddHeadlessCommands(app, out, err);
+  std::vector<const char*> argv{"flipreel"};
+  for (const std::string& a : args) argv.push_back(a.c_str());
+  Output r;
+  try {
+    app.parse(static_cast<int>(argv.size()), argv.data());
+  } catch (const CLI::RuntimeError& e) {
+    r.status = e.get_exit_code();
+  } catch (const CLI::ParseError&) {
+    std::abort();  // the arguments are ours and well-formed
+  }
+  r.out = out.str();
+  r.err = err.str();
+  return r;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  static const InputFolder folder;
+  const std::string_view input(reinterpret_cast<const char*>(data), size);
+  const size_t newline = input.find('\n');
+  std::string name(input.substr(0, std::min<size_t>(newline, 200)));
+  const std::string_view content =
+      newline == std::string_view::npos ? std::string_view() : input.substr(newline + 1);
+  for (char& c : name)
+    if (c == '/' || c == '\0') c = '_';
+  if (name.empty() || name == "." || name == "..") name = "_";
+  const std::string path = folder.path() + "/" + name;
+
+  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+  if (fd < 0) std::abort();
+  if (!content.empty() && ::write(fd, content.data(), content.size()) < 0) std::abort();
+  ::close(fd);
+
+  for (const std::vector<std::string>& args : {std::vector<std::string>{"info", "--json", path},
+                                               {"info", path},
+                                               {"simulate", "--json", "--ticks", "3", path},
+                                               {"simulate", "--ticks", "3", path}}) {
+    const Output r = Run(args);
+    if (!IsCleanUtf8(r.out) || !IsCleanUtf8(r.err)) std::abort();
+    if (args[1] == "--json" && !nlohmann::json::accept(r.out)) std::abort();
+  }
+  ::unlink(path.c_str());
+  return 0;
+}

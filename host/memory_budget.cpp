@@ -1,0 +1,42 @@
+#include "host/memory_budget.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+
+#include "host/errors.h"
+
+namespace flipreel {
+
+int64_t MemoryBudget::DefaultLimit() {
+  constexpr int64_t kMost = int64_t{2} << 30;
+  const long pages = ::sysconf(_SC_PHYS_PAGES);
+  const long page_size = ::sysconf(_SC_PAGESIZE);
+  if (pages <= 0 || page_size <= 0) return kMost;
+  return std::min(kMost, int64_t{pages} * page_size / 4);
+}
+
+MemoryBudget::MemoryBudget(int64_t limit_bytes) : state_(std::make_shared<State>()) {
+  state_->limit.store(limit_bytes);
+}
+
+std::shared_ptr<const void> MemoryBudget::Reserve(int64_t bytes, const std::string& what) const {
+  const int64_t limit = state_->limit.load();
+  int64_t used = state_->used.load();
+  do {
+    if (bytes > limit - used)
+      Raise(err::kOutOfMemory, ErrorDescription(err::kOutOfMemory) + ": " + what + " needs " +
+                                   Megabytes(bytes) + ", more than the " +
+                                   Megabytes(std::max<int64_t>(limit - used, 0)) +
+                                   " left of the memory budget of " + Megabytes(limit));
+  } while (!state_->used.compare_exchange_weak(used, used + bytes));
+  // The token is the state itself, kept alive by it and refunding on release.
+  return std::shared_ptr<const void>(
+      state_.get(), [state = state_, bytes](const void*) { state->used.fetch_sub(bytes); });
+}
+
+std::string Megabytes(int64_t bytes) {
+  return std::to_string((bytes + (int64_t{1} << 20) - 1) >> 20) + " MB";
+}
+
+}  // namespace flipreel

@@ -1,0 +1,31 @@
+# Installs this build into a fresh prefix, builds examples/qt_app against the
+# installed package alone, and plays a GIF with it (offscreen). Run by ctest:
+#   cmake -DBUILD_DIR=... -DAPP_SOURCE=... -DWORK_DIR=... -DGIF=...
+#         -DCXX=... -DCXX_FLAGS=... -DLINKER_FLAGS=... -DBUILD_TYPE=... -P install_and_run.cmake
+function(run)
+  execute_process(COMMAND ${ARGV} RESULT_VARIABLE result OUTPUT_VARIABLE out ERROR_VARIABLE out)
+  if(NOT result EQUAL 0)
+    message(FATAL_ERROR "${ARGV}\nfailed (${result}):\n${out}")
+  endif()
+  set(output "${out}" PARENT_SCOPE)
+endfunction()
+
+set(prefix ${WORK_DIR}/prefix)
+set(app_build ${WORK_DIR}/app)
+file(REMOVE_RECURSE ${WORK_DIR})
+
+run(${CMAKE_COMMAND} --install ${BUILD_DIR} --prefix ${prefix})
+foreach(expected include/flipreel/qt/flipreel_widget.h include/flipreel/host/host.h
+                 lib/cmake/Flipreel/FlipreelConfig.cmake)
+  if(NOT EXISTS ${prefix}/${expected})
+    message(FATAL_ERROR "the installed package has no ${expected}")
+  endif()
+endforeach()
+
+run(${CMAKE_COMMAND} -S ${APP_SOURCE} -B ${app_build} -DCMAKE_PREFIX_PATH=${prefix}
+    -DCMAKE_CXX_COMPILER=${CXX} -DCMAKE_BUILD_TYPE=${BUILD_TYPE} "-DCMAKE_CXX_FLAGS=${CXX_FLAGS}"
+    "-DCMAKE_EXE_LINKER_FLAGS=${LINKER_FLAGS}" -DCMAKE_CXX_COMPILER_LAUNCHER=${LAUNCHER})
+run(${CMAKE_COMMAND} --build ${app_build})
+run(${app_build}/flipreel_qt_app ${GIF} --check)
+message("${output}")
+file(REMOVE_RECURSE ${WORK_DIR})
