@@ -27,8 +27,10 @@ int main(int argc, char** argv) {
   CLI::App app{"flipreel - plays animated GIF images with the Flipreel control"};
   app.require_subcommand(1);
   flipreel::cli::AddHeadlessCommands(app);
+  flipreel::cli::AddComponentCommands(app, std::cout, std::cerr);
 #ifdef FLIPREEL_WITH_QT
   flipreel::cli::AddQtCommands(app, argc, argv);
+  flipreel::cli::AddServerCommands(app, std::cout, std::cerr);
 #elif defined(FLIPREEL_HANDS_OVER_QT)
   if (argc >= 2 && flipreel::cli::IsQtCommand(argv[1]))
     return flipreel::cli::HandOverToQtTool(argv);
@@ -52,6 +54,8 @@ int main(int argc, char** argv) {
   } catch (const CLI::CallForHelp& e) {
     return app.exit(e);
   } catch (const CLI::CallForAllHelp& e) {
+    return app.exit(e);
+  } catch (const CLI::CallForVersion& e) {
     return app.exit(e);
   } catch (const CLI::RuntimeError& e) {
     return e.get_exit_code();  // a command that ran and failed; it has said why

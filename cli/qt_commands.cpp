@@ -477,7 +477,7 @@ void AddQtCommands(CLI::App& app, int& argc, char** argv) {
   }
   {
     auto f = std::make_shared<FramesOptions>();
-    CLI::App* sub = app.add_subcommand(kQtCommands[2].first, kQtCommands[2].second);
+    CLI::App* sub = app.add_subcommand(kQtCommands[4].first, kQtCommands[4].second);
     AddInputOptions(*sub, f->view);
     AddComposedOption(*sub, f->view);
     sub->add_option("-o,--output", f->output_dir, "the folder to write the PNG files into")

@@ -22,6 +22,9 @@ foreach(expected include/flipreel/qt/flipreel_widget.h include/flipreel/host/hos
   endif()
 endforeach()
 
+# The installed tool runs from the prefix.
+run(${prefix}/bin/flipreel info ${GIF} --json)
+
 run(${CMAKE_COMMAND} -S ${APP_SOURCE} -B ${app_build} -DCMAKE_PREFIX_PATH=${prefix}
     -DCMAKE_CXX_COMPILER=${CXX} -DCMAKE_BUILD_TYPE=${BUILD_TYPE} "-DCMAKE_CXX_FLAGS=${CXX_FLAGS}"
     "-DCMAKE_EXE_LINKER_FLAGS=${LINKER_FLAGS}" -DCMAKE_CXX_COMPILER_LAUNCHER=${LAUNCHER})

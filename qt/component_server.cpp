@@ -1,0 +1,90 @@
+#include "qt/component_server.h"
+
+#include <QObject>
+
+#include "control/flipreel.h"
+#include "qt/flipreel_widget.h"
+
+namespace flipreel {
+
+namespace {
+
+using component::ClassEntry;
+using component::ClassKind;
+
+// Keeps a created object counted while its widget lives.
+class LiveTokenHolder : public QObject {
+ public:
+  LiveTokenHolder(QObject* owner, component::LiveToken token)
+      : QObject(owner), token_(std::move(token)) {}
+
+ private:
+  component::LiveToken token_;
+};
+
+// A new FlipreelWidget; its caller owns it.
+void* CreateFlipreel(std::string_view iid, component::LiveToken token) {
+  if (iid != component::kWidgetInterface) return nullptr;
+  auto* widget = new FlipreelWidget;
+  new LiveTokenHolder(widget, std::move(token));
+  return static_cast<QWidget*>(widget);
+}
+
+const ClassEntry kClasses[] = {
+    {"Flipreel", ClassKind::kControl, kFlipreelClassId, kFlipreelProgId, "_Flipreel", "__Flipreel",
+     &CreateFlipreel},
+    {"General", ClassKind::kPropertyPage, kGeneralPageClassId, "FlipreelControl.General", "", "",
+     nullptr},
+    {"clsCommonDialog", ClassKind::kPrivate, "", "", "", "", nullptr},
+    {"frmAboutFlipreel", ClassKind::kPrivate, "", "", "", "", nullptr},
+    {"Preview", ClassKind::kPrivate, "", "", "", "", nullptr},
+};
+
+// Storage the runtime owns for this library; the library passes only their
+// addresses.
+void* g_slot1 = nullptr;
+void* g_slot2 = nullptr;
+
+// The library entry runs when the library is loaded and unloaded.
+__attribute__((constructor)) void OnLoad() {
+  DllMain(reinterpret_cast<void*>(&OnLoad), component::kProcessAttach, nullptr);
+}
+__attribute__((destructor)) void OnUnload() {
+  DllMain(reinterpret_cast<void*>(&OnLoad), component::kProcessDetach, nullptr);
+}
+
+}  // namespace
+
+const component::ComponentDescription& FlipreelComponentDescription() {
+  static const component::ComponentDescription kDescription{
+      &FlipreelTypeLibrary(), &FlipreelVersionRecord(), kClasses, "libflipreel_designer.so"};
+  return kDescription;
+}
+
+}  // namespace flipreel
+
+using flipreel::FlipreelComponentDescription;
+using flipreel::g_slot1;
+using flipreel::g_slot2;
+
+int32_t DllMain(void* module, int32_t reason, void* reserved) {
+  return flipreel::component::LibraryEntry(module, reason, reserved, &g_slot1, &g_slot2,
+                                           FlipreelComponentDescription());
+}
+
+int32_t DllRegisterServer() {
+  return flipreel::component::RegisterServer(&g_slot1, &g_slot2, FlipreelComponentDescription());
+}
+
+int32_t DllUnregisterServer() {
+  return flipreel::component::UnregisterServer(&g_slot1, &g_slot2, FlipreelComponentDescription());
+}
+
+int32_t DllGetClassObject(const char* class_id, const char* iid, void** factory) {
+  return flipreel::component::GetClassObject(&g_slot1, &g_slot2, FlipreelComponentDescription(),
+                                             class_id ? class_id : "", iid ? iid : "", factory);
+}
+
+int32_t DllCanUnloadNow() {
+  return flipreel::component::CanUnloadNow(FlipreelComponentDescription());
+}

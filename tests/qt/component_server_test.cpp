@@ -1,0 +1,121 @@
+// The Qt library as a component server: its entry points, the factory that
+// makes widgets, the unload query, and the enumeration names Qt users see.
+#include <gtest/gtest.h>
+
+#include <sys/wait.h>
+
+#include <QMetaEnum>
+#include <cstdlib>
+#include <filesystem>
+#include <memory>
+#include <nlohmann/json.hpp>
+
+#include "control/type_info.h"
+#include "qt/component_server.h"
+#include "qt/enum_names.h"
+#include "qt/flipreel_widget.h"
+#include "tests/support/test_files.h"
+
+namespace {
+
+using namespace flipreel;
+namespace component = flipreel::component;
+
+TEST(ComponentServer, FactoryMakesWidgetsAndTheUnloadQueryCountsThem) {
+  ASSERT_EQ(DllCanUnloadNow(), component::kOk);
+  void* object = nullptr;
+  const std::string class_id(kFlipreelClassId);
+  ASSERT_EQ(DllGetClassObject(class_id.c_str(), "IClassFactory", &object), component::kOk);
+  auto* factory = static_cast<component::ClassFactory*>(object);
+
+  void* made = nullptr;
+  ASSERT_EQ(factory->CreateInstance(component::kWidgetInterface, &made), component::kOk);
+  std::unique_ptr<QWidget> widget(static_cast<QWidget*>(made));
+  ASSERT_NE(qobject_cast<FlipreelWidget*>(widget.get()), nullptr);
+  EXPECT_EQ(widget->property("FlipreelFile").toString(), "(None)");  // initialised
+  EXPECT_EQ(DllCanUnloadNow(), component::kFalse);
+  widget.reset();
+  EXPECT_EQ(DllCanUnloadNow(), component::kOk);
+
+  EXPECT_EQ(factory->LockServer(true), component::kOk);
+  EXPECT_EQ(DllCanUnloadNow(), component::kFalse);
+  EXPECT_EQ(factory->LockServer(false), component::kOk);
+  EXPECT_EQ(DllCanUnloadNow(), component::kOk);
+
+  EXPECT_EQ(DllGetClassObject("{00000000-0000-0000-0000-000000000000}", "IClassFactory", &object),
+            component::kClassNotAvailable);
+  EXPECT_EQ(DllGetClassObject(nullptr, nullptr, nullptr), component::kNullPointer);
+}
+
+TEST(ComponentServer, DescriptionNamesTheLibrarysClasses) {
+  const component::ComponentDescription& d = FlipreelComponentDescription();
+  std::string names;
+  for (const component::ClassEntry& c : d.classes) names += std::string(c.name) + " ";
+  EXPECT_EQ(names, "Flipreel General clsCommonDialog frmAboutFlipreel Preview ");
+  EXPECT_EQ(d.classes[0].default_interface, "_Flipreel");
+  EXPECT_EQ(d.classes[0].event_interface, "__Flipreel");
+  EXPECT_EQ(d.type_library, &FlipreelTypeLibrary());
+  EXPECT_EQ(d.version->Find("FileVersion")->value, "1.02.0002");
+}
+
+// Qt's enum keys are identifiers; the names users see come from the type
+// information, value for value.
+TEST(ComponentServer, EnumerationNamesFromTheTypeInformation) {
+  const QMetaObject& meta = FlipreelWidget::staticMetaObject;
+  const QMetaEnum sequence = meta.enumerator(meta.indexOfEnumerator("SequenceValues"));
+  const QList<FlipreelEnumValue> values = FlipreelEnumValues("Sequence");
+  ASSERT_EQ(values.size(), sequence.keyCount());
+  for (int i = 0; i < sequence.keyCount(); ++i) {
+    EXPECT_EQ(values[i].value, sequence.value(i));
+    EXPECT_EQ(QString(values[i].name).remove(' '), sequence.key(i));
+  }
+  EXPECT_EQ(FlipreelEnumValueName("Sequence", FlipreelWidget::PingPong), "Ping Pong");
+  EXPECT_EQ(FlipreelEnumValueName("BackStyle", FlipreelWidget::Opaque), "Opaque");
+  EXPECT_EQ(FlipreelEnumValueName("BorderStyle", FlipreelWidget::Solid), "Solid");
+  EXPECT_EQ(FlipreelEnumValues("BorderStyle")[0].description, "Transparent");
+  EXPECT_TRUE(FlipreelEnumValues("Stretch").isEmpty());
+}
+
+}  // namespace
+
+namespace {
+
+struct ToolRun {
+  int status;
+  std::string out;
+};
+
+// Runs the flipreel tool with HOME in a temporary folder.
+ToolRun RunTool(const std::string& home, const std::string& args) {
+  testfiles::TempDir io;
+  const std::string command = "env HOME='" + home + "' XDG_DATA_HOME= QT_QPA_PLATFORM=offscreen " +
+                              FLIPREEL_TOOL + " " + args + " >" + io.path() + "/out 2>&1";
+  const int raw = std::system(command.c_str());
+  return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, testfiles::ReadFile(io.path() + "/out")};
+}
+
+TEST(ComponentServer, ToolRegistersListsAndUnregisters) {
+  testfiles::TempDir home;
+  const ToolRun version = RunTool(home.path(), "--version");
+  EXPECT_EQ(version.status, 0);
+  EXPECT_EQ(version.out.substr(0, version.out.find('\n')), "Flipreel Control 1.02.0002");
+  EXPECT_NE(version.out.find("OriginalFilename: Flipreel.ocx\n"), std::string::npos);
+
+  EXPECT_EQ(RunTool(home.path(), "components").out, "[]\n");
+  const ToolRun registered = RunTool(home.path(), "register");
+  EXPECT_EQ(registered.status, 0) << registered.out;
+  const auto list = nlohmann::json::parse(RunTool(home.path(), "components").out);
+  ASSERT_EQ(list.size(), 2u);
+  EXPECT_EQ(list[0]["prog_id"], "FlipreelControl.Flipreel");
+  EXPECT_EQ(list[0]["library"], std::filesystem::canonical(FLIPREEL_QT_LIBRARY).string());
+  // The Designer plugin built beside the library is linked for the user's Designer.
+  const std::filesystem::path link = list[0]["designer_plugin_link"].get<std::string>();
+  EXPECT_EQ(link, home.path() + "/.designer/plugins/libflipreel_designer.so");
+  EXPECT_EQ(std::filesystem::canonical(link), std::filesystem::canonical(FLIPREEL_DESIGNER_PLUGIN));
+  EXPECT_EQ(RunTool(home.path(), "unregister").status, 0);
+  EXPECT_EQ(RunTool(home.path(), "components").out, "[]\n");
+  EXPECT_FALSE(std::filesystem::exists(home.path() + "/.local/share/flipreel"));
+  EXPECT_FALSE(std::filesystem::is_symlink(std::filesystem::symlink_status(link)));
+}
+
+}  // namespace
