@@ -27,12 +27,13 @@ void AddHeadlessCommands(CLI::App& app, std::ostream& out, std::ostream& err);
 void AddComponentCommands(CLI::App& app, std::ostream& out, std::ostream& err);
 std::string VersionText();
 
-// play, render: the Qt host, and what --help says of them.
+// play, render, frames: the Qt host, and what --help says of them.
 inline constexpr std::pair<const char*, const char*> kQtCommands[] = {
     {"play", "Play a GIF or a saved form in a window"},
     {"render", "Render what the control shows after each tick into a contact-sheet PNG"},
     {"register", "Register the component server (the Qt library) for this user"},
     {"unregister", "Remove what register made for this user"},
+    {"frames", "Write every frame of a GIF or a saved form as a PNG file, frame-0000.png on"},
 };
 #ifdef FLIPREEL_WITH_QT
 void AddQtCommands(CLI::App& app, int& argc, char** argv);

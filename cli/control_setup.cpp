@@ -37,7 +37,8 @@ bool ApplyBeforeLoad(Flipreel& control, const SetupOptions& options, SetupResult
   return (!options.border || Step(result, [&] { control.SetBorderStyle(kBorderStyleSolid); })) &&
          (!options.autosize || Step(result, [&] { control.SetAutoSize(true); })) &&
          (!options.stretch || Step(result, [&] { control.SetStretch(true); })) &&
-         (!options.no_autostart || Step(result, [&] { control.SetAutoStart(false); }));
+         (!options.no_autostart || Step(result, [&] { control.SetAutoStart(false); })) &&
+         (!options.composed || Step(result, [&] { control.SetComposed(true); }));
 }
 
 bool ApplyAfterLoad(Flipreel& control, const SetupOptions& options, SetupResult& result) {

@@ -34,6 +34,7 @@ struct SetupOptions {
   bool autosize = false;      // AutoSize True
   bool stretch = false;       // Stretch True
   bool no_autostart = false;  // AutoStart False
+  bool composed = false;      // Composed True
   // Assigned after the load (for a saved form: after it is restored).
   std::optional<int32_t> sequence;
   std::optional<int16_t> auto_rewind;
@@ -70,12 +71,14 @@ struct SetupResult {
 };
 
 // Sets a control up on its host, in this order:
-//   GIF file:   InitProperties; BorderStyle, AutoSize, Stretch, AutoStart as
-//               asked; FlipreelFile = the path (or the private copy of the
-//               content); Sequence, AutoRewind.
+//   GIF file:   InitProperties; BorderStyle, AutoSize, Stretch, AutoStart,
+//               Composed as asked; FlipreelFile = the path (or the private
+//               copy of the content); Sequence, AutoRewind.
 //   Saved form: ReadProperties from the form's bag; then BorderStyle,
-//               AutoSize, Stretch, AutoStart, Sequence, AutoRewind as asked.
-//   Address:    InitProperties; BorderStyle, AutoSize, Stretch, AutoStart;
+//               AutoSize, Stretch, AutoStart, Composed, Sequence, AutoRewind
+//               as asked.
+//   Address:    InitProperties; BorderStyle, AutoSize, Stretch, AutoStart,
+//               Composed;
 //               ServerUserName, ServerPassword (when given); GifFromURL = the
 //               address; wait_for_download; Sequence, AutoRewind.
 // The host's UserMode (run time or designer) is the caller's to set before.

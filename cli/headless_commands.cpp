@@ -147,7 +147,14 @@ void RunSimulate(const CommonOptions& o, int tick_count, std::ostream& out, std:
   for (int t = 1; t <= tick_count && control.Timer1().enabled(); ++t) {
     std::optional<HostError> tick_error;
     try {
-      session.host.DeliverTick();
+      // Composed frames keep their own delays: the clock moves on to each
+      // tick, so that the ticks show when they come.
+      const int32_t interval = control.Timer1().interval();
+      if (control.Composed() && interval > 0) {
+        session.host.Advance(interval);
+      } else {
+        session.host.DeliverTick();
+      }
     } catch (const HostError& e) {
       tick_error = e;
     }
@@ -259,6 +266,7 @@ void AddHeadlessCommands(CLI::App& app, std::ostream& out, std::ostream& err) {
                     "GIF files, saved forms, or addresses; - reads standard input")
         ->required();
     AddSourceOptions(*sub, *o);
+    AddComposedOption(*sub, *o);
     sub->add_flag("--json", o->json, "print JSON");
     sub->add_flag("--design-time", o->design_time,
                   "run the control as in a designer (UserMode False)");

@@ -113,6 +113,12 @@ void AddPlayOptions(CLI::App& sub, InputOptions& o) {
   sub.add_flag("--border", o.setup.border, "BorderStyle 1");
   sub.add_flag("--autosize", o.setup.autosize, "AutoSize True: the control takes the GIF's size");
   sub.add_flag("--stretch", o.setup.stretch, "Stretch True: the GIF is scaled to the control");
+  AddComposedOption(sub, o);
+}
+
+void AddComposedOption(CLI::App& sub, InputOptions& o) {
+  sub.add_flag("--composed", o.setup.composed,
+               "Composed True: whole pictures, each frame for its own delay, as browsers play");
 }
 
 CLI::Validator WholeNumber(int64_t min, int64_t max) {

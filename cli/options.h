@@ -37,8 +37,10 @@ void AddInputOptions(CLI::App& sub, InputOptions& o);
 // The same without the input, for a command that takes several.
 void AddSourceOptions(CLI::App& sub, InputOptions& o);
 // How the control plays and lays out: --sequence, --autorewind, --border,
-// --autosize, --stretch.
+// --autosize, --stretch, --composed.
 void AddPlayOptions(CLI::App& sub, InputOptions& o);
+// --composed alone, for commands that only load.
+void AddComposedOption(CLI::App& sub, InputOptions& o);
 
 // An option that takes a whole number from min to max, saying which of the
 // three a value is not: a number, whole, or in the range.

@@ -27,6 +27,7 @@
 #include "qt/colors.h"
 #include "qt/flipreel_widget.h"
 #include "qt/flipreel_widget_p.h"
+#include "qt/picture_cache.h"
 
 namespace flipreel::cli {
 
@@ -54,6 +55,11 @@ struct ViewOptions : InputOptions {
 struct PlayOptions {
   ViewOptions view;
   bool exit_on_finish = false;
+};
+
+struct FramesOptions {
+  ViewOptions view;  // only the input options and --composed are offered
+  std::string output_dir;
 };
 
 struct RenderOptions {
@@ -298,16 +304,17 @@ QByteArray OutputFormat(const std::string& path) {
 
 // Writes a picture atomically (a temporary file renamed over the path), or
 // to standard output for "-".
-void SavePicture(const QImage& image, const std::string& path, const QByteArray& format) {
+void SavePicture(const QImage& image, const std::string& path, const QByteArray& format,
+                 const std::string& command = "render") {
   if (path == "-") {
     QFile out;
     if (!out.open(stdout, QIODevice::WriteOnly) || !image.save(&out, format.constData()))
-      Fail("render", "standard output cannot be written", kExitNotWritten);
+      Fail(command, "standard output cannot be written", kExitNotWritten);
     return;
   }
   QSaveFile file(QString::fromStdString(path));
   if (!file.open(QIODevice::WriteOnly) || !image.save(&file, format.constData()) || !file.commit())
-    Fail("render", path + ": cannot be written: " + file.errorString().toStdString(),
+    Fail(command, path + ": cannot be written: " + file.errorString().toStdString(),
          kExitNotWritten);
 }
 
@@ -414,6 +421,34 @@ void RunRender(RenderOptions& r, int& argc, char** argv) {
   std::cout << "\n";
 }
 
+// Writes the picture of every frame element, frame-0000.png onwards: the
+// images as stored (each its own size), or with Composed the whole pictures.
+void RunFrames(FramesOptions& f, int& argc, char** argv) {
+  const std::unique_ptr<QApplication> app = MakeApplication("frames", true, argc, argv);
+  FlipreelWidget w;
+  HostOf(w).SetManualTicks(true);
+  f.view.setup.no_autostart = true;
+  if (!SetUp("frames", w, f.view)) throw CLI::RuntimeError(kExitNotLoaded);
+  const QDir dir(QString::fromStdString(f.output_dir));
+  if (!QDir().mkpath(dir.path()))
+    Fail("frames", f.output_dir + ": the folder cannot be made", kExitNotWritten);
+  const Flipreel& control = ControlOf(w);
+  const int32_t count = control.state().LastFrame + 1;
+  for (int32_t i = 0; i < count; ++i) {
+    int16_t index = static_cast<int16_t>(i);
+    const Picture picture = control.GetFrame(index);
+    if (picture.IsEmpty()) continue;
+    const QImage image = ToPaintImage(*picture.data());
+    if (image.isNull())
+      Fail("frames", "not enough memory for frame " + std::to_string(i), kExitNotWritten);
+    SavePicture(
+        image, dir.filePath(QStringLiteral("frame-%1.png").arg(i, 4, 10, QChar('0'))).toStdString(),
+        "png", "frames");
+  }
+  std::cout << f.output_dir << ": " << count << (count == 1 ? " frame" : " frames")
+            << (control.Composed() ? ", composed" : ", as stored") << "\n";
+}
+
 }  // namespace
 
 void AddQtCommands(CLI::App& app, int& argc, char** argv) {
@@ -439,6 +474,15 @@ void AddQtCommands(CLI::App& app, int& argc, char** argv) {
         ->check(WholeNumber(1, kMaxTicks));
     sub->add_option("--frames", r->frames_dir, "also write one PNG per tick into this folder");
     sub->callback([r, &argc, argv] { RunRender(*r, argc, argv); });
+  }
+  {
+    auto f = std::make_shared<FramesOptions>();
+    CLI::App* sub = app.add_subcommand(kQtCommands[4].first, kQtCommands[4].second);
+    AddInputOptions(*sub, f->view);
+    AddComposedOption(*sub, f->view);
+    sub->add_option("-o,--output", f->output_dir, "the folder to write the PNG files into")
+        ->required();
+    sub->callback([f, &argc, argv] { RunFrames(*f, argc, argv); });
   }
 }
 

@@ -49,6 +49,7 @@ Json StateJson(const Flipreel& control, const std::vector<HeadlessHost::Message>
   j["LastFrame"] = s.LastFrame;
   j["Frames"] = control.Frames();
   j["FrameRate"] = control.FrameRate();
+  if (control.Composed()) j["Composed"] = true;
   Json frames = Json::array();
   if (s.FramesLoaded) {
     for (int32_t i = 0; i <= s.LastFrame; ++i) {
@@ -89,6 +90,10 @@ Json TickJson(int tick, const std::vector<std::string>& events, const Flipreel& 
   j["FrameIndex"] = control.state().FrameIndex;
   j["LoopCount"] = control.state().LoopCount;
   j["timer"] = control.Timer1().enabled();
+  if (control.Composed()) {
+    j["time"] = control.host().Now();  // ms since the load, on the host's clock
+    j["interval"] = control.Timer1().interval();
+  }
   return j;
 }
 

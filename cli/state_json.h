@@ -19,7 +19,8 @@ namespace flipreel::cli {
 
 using Json = nlohmann::ordered_json;
 
-// FlipreelFile, FramesLoaded, LastFrame, Frames, FrameRate, frames (one
+// FlipreelFile, FramesLoaded, LastFrame, Frames, FrameRate, Composed (only
+// when on), frames (one
 // object per element 0..LastFrame when FramesLoaded: index, delay, left, top,
 // width, height, in pixels), messages (text, style, title) and error (null,
 // or number and description).
@@ -28,7 +29,8 @@ Json StateJson(const Flipreel& control, const std::vector<HeadlessHost::Message>
 
 // One tick of a simulation: tick (from 1), events, picture (the imgBuffer
 // element whose picture imgGif shows, or null), left and top (imgGif's, in
-// twips), visible, FrameIndex, LoopCount, timer.
+// twips), visible, FrameIndex, LoopCount, timer; with Composed on also time
+// (the host's clock, ms) and interval (ms to the next tick).
 Json TickJson(int tick, const std::vector<std::string>& events, const Flipreel& control);
 
 // The index of the imgBuffer element whose picture imgGif shows (the same

@@ -9,7 +9,9 @@ namespace flipreel {
 
 void Flipreel::StartAnimation() {
   state_.LoopCount = 0;
-  if (!Playing()) Timer1_.setEnabled(true);
+  if (Playing()) return;
+  if (state_.Composed && state_.FramesLoaded) RestartComposedTimer();
+  Timer1_.setEnabled(true);
 }
 
 void Flipreel::StopAnimation() {
@@ -30,7 +32,8 @@ void Flipreel::SetPlaying(bool value) {
 void Flipreel::SetFrameRate(int16_t value) {
   state_.FrameRate = value;
   Notify("FrameRate");
-  Timer1_.setInterval(value);
+  // Composed frames keep their own delays.
+  if (!state_.Composed) Timer1_.setInterval(value);
 }
 
 void Flipreel::SetSequence(int32_t value) {
@@ -45,7 +48,9 @@ void Flipreel::SetSequence(int32_t value) {
   } else if (sequence == kSequenceNormal || sequence == kSequencePingPong) {
     state_.FrameIndex = 0;
   }
-  if (Timer1_.enabled()) {
+  if (Timer1_.enabled() && state_.Composed && state_.FramesLoaded) {
+    RestartComposedTimer();
+  } else if (Timer1_.enabled()) {
     Timer1_.setEnabled(false);
     Timer1_.setInterval(state_.FrameRate);
     Timer1_.setEnabled(true);
@@ -123,6 +128,10 @@ void Flipreel::DrawRandomFrame() {
 }
 
 void Flipreel::AdvanceFrame() {
+  if (state_.Composed) {
+    AdvanceComposedFrame();
+    return;
+  }
   FlipreelState& s = state_;
   // The tick after the last counted pass finishes play and shows nothing.
   if (s.AutoRewind != 0 && s.LoopCount >= int32_t{s.AutoRewind}) {

@@ -66,6 +66,8 @@ struct FlipreelState {
   Text Buffer;  // the whole GIF file, one character per byte
   Text ServerUserName;
   Text ServerPassword;
+  // Beyond the classic record: composed playback (control/composed.cpp).
+  bool Composed = false;
 };
 
 inline constexpr std::string_view kFlipreelProgId = "FlipreelControl.Flipreel";
@@ -135,6 +137,11 @@ class Flipreel : public HostedControl, public Dispatch {
   Text ServerPassword() const { return state_.ServerPassword; }
   void SetServerPassword(const Text& value);
   void CancelAsyncRead(const Variant& property = Variant::Missing());
+  // Composed playback, off by default: frames read by the GIF's block
+  // structure and composed on its logical screen, each shown for its own
+  // delay, play ended by the file's repeat count unless AutoRewind is set.
+  bool Composed() const { return state_.Composed; }
+  void SetComposed(bool value);
 
   // --- by-name access (host/dispatch.h) ----------------------------------------
   Variant Invoke(std::string_view name, CallKind kind, std::span<Variant> args = {}) override;
@@ -178,6 +185,15 @@ class Flipreel : public HostedControl, public Dispatch {
   void Rearm();
   void DrawRandomFrame();
 
+  // Composed playback.
+  bool ComposeFrames(const Text& data, ImageArray& frames);
+  void BeginComposedPlay();
+  void RestartComposedTimer();
+  void AdvanceComposedFrame();
+  void StepComposedOrder(int32_t shown);
+  int32_t ComposedPassLimit() const;
+  void ReportReadError(int32_t number);
+
   // Layout.
   void ArrangeDisplay();
   void PlaceByBorder();
@@ -203,6 +219,14 @@ class Flipreel : public HostedControl, public Dispatch {
   Image imgBackGround_;
   ImageArray imgBuffer_;
   Shape shpBackGround_;
+
+  // What composed playback keeps besides the frame elements.
+  struct ComposedPlay {
+    std::vector<int32_t> delays;  // ms, per frame
+    int32_t repeat_count = ComposedAnimation::kPlayOnce;
+    int32_t shown = 0;  // the frame on show
+    int64_t due = 0;    // when the next tick should come, host clock
+  } composed_;
 
   std::vector<FlipreelEvents*> listeners_;
   int raising_ = 0;  // depth of event dispatch; removals wait until it is 0

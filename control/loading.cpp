@@ -1,5 +1,6 @@
 // Loading a GIF: reading the file into Buffer, cutting Buffer into
 // single-frame files and loading each into the frame store imgBuffer.
+#include <algorithm>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -114,7 +115,8 @@ bool Flipreel::ShowLoadedGif() {
   state_.LastFrame = 0;
   // Nothing can change Buffer while the split runs, so it reads Buffer itself
   // rather than a copy.
-  if (SplitFrames(state_.Buffer, imgBuffer_)) {
+  if (state_.Composed ? ComposeFrames(state_.Buffer, imgBuffer_)
+                      : SplitFrames(state_.Buffer, imgBuffer_)) {
     state_.FramesLoaded = true;
     const float inset = BorderInset();
     imgGif_.setLeft(imgBuffer_(0).left() + inset);
@@ -122,11 +124,16 @@ bool Flipreel::ShowLoadedGif() {
     imgGif_.setPicture(imgBuffer_(0).picture());
     state_.FrameIndex = 0;
     // The first frame's delay sets the pace; the others stay in their Tag.
-    SetFrameRate(CheckedInt16(Variant(imgBuffer_(0).tag()).ToLong()));
+    // Composed frames keep their own pace, and FrameRate only tells the
+    // first delay, as far as it goes.
+    const int32_t first_delay = Variant(imgBuffer_(0).tag()).ToLong();
+    SetFrameRate(state_.Composed ? static_cast<int16_t>(std::min(first_delay, 32767))
+                                 : CheckedInt16(first_delay));
     SetFrames(CheckedInt16(int64_t{state_.LastFrame} + 1));
     if (AutoSize()) ArrangeDisplay();
     Timer1_.setInterval(FrameRate());
     Timer1_.setEnabled(host_.UserMode() && AutoStart());
+    if (state_.Composed) BeginComposedPlay();
     return true;
   }
   imgGif_.setPicture(Picture());
@@ -248,8 +255,7 @@ bool Flipreel::SplitFrames(const Text& data, ImageArray& frames) {
     split = true;
   });
   if (!failed) return split;
-  host_.MsgBox(u"Error No. " + FormatLong(failed->number()) + u" : when reading file", kMsgCritical,
-               u"Flipreel Control");
+  ReportReadError(failed->number());
   state_.FramesLoaded = false;
   return false;
 }

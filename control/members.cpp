@@ -35,8 +35,8 @@ Variant FrameQuery(Flipreel& c, std::span<Variant> args,
   return Variant((c.*query)(frame));
 }
 
-const std::array<Binding, 28>& Bindings() {
-  static const std::array<Binding, 28> kBindings = {{
+const std::array<Binding, 29>& Bindings() {
+  static const std::array<Binding, 29> kBindings = {{
       Property(
           {"FlipreelFile", Kind::kProperty, 1, "String", "", "sets the GIF file to animate"},
           [](Flipreel& c) { return Variant(c.FlipreelFile()); },
@@ -189,6 +189,13 @@ const std::array<Binding, 28>& Bindings() {
             return Variant();
           },
           0, 1),
+      // Beyond the classic interface.
+      Property(
+          {"Composed", Kind::kProperty, 29, "Boolean", "",
+           "Returns/Sets a value that determines whether frames are composed on the gif's logical "
+           "screen and shown for their own delays, as web browsers play them."},
+          [](Flipreel& c) { return Bool(c.Composed()); },
+          [](Flipreel& c, const Variant& v) { c.SetComposed(v.ToBoolean()); }),
   }};
   return kBindings;
 }
@@ -197,7 +204,7 @@ const std::array<Binding, 28>& Bindings() {
 
 std::span<const MemberInfo> Flipreel::Members() {
   static const auto kInfos = [] {
-    std::array<MemberInfo, 28> infos{};
+    std::array<MemberInfo, 29> infos{};
     for (size_t i = 0; i < infos.size(); ++i) infos[i] = Bindings()[i].info;
     return infos;
   }();

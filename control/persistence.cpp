@@ -92,6 +92,7 @@ void Flipreel::ReadProperties(const PropertyBag& bag) {
           [&](const Variant& v) { s.ServerUserName = v.ToText(); });
   Restore(bag, "ServerPassword", kEmptyText,
           [&](const Variant& v) { s.ServerPassword = v.ToText(); });
+  Restore(bag, "Composed", kFalseValue, [&](const Variant& v) { s.Composed = v.ToBoolean(); });
 
   const float inset = BorderStyle() != 0 ? 10.0f : 0.0f;
   imgBackGround_.setLeft(inset);
@@ -108,7 +109,8 @@ void Flipreel::ReadProperties(const PropertyBag& bag) {
   Timer1_.setEnabled(false);
   state_.FrameIndex = 0;
   state_.LastFrame = 0;
-  if (!SplitFrames(state_.Buffer, imgBuffer_)) {
+  if (!(state_.Composed ? ComposeFrames(state_.Buffer, imgBuffer_)
+                        : SplitFrames(state_.Buffer, imgBuffer_))) {
     // No GIF (a control that never had one holds "0"): nothing to show.
     Timer1_.setEnabled(false);
     imgGif_.setPicture(Picture());
@@ -140,6 +142,7 @@ void Flipreel::ReadProperties(const PropertyBag& bag) {
       Timer1_.setEnabled(true);
     }
     if (AutoSize()) ArrangeDisplay();
+    if (state_.Composed) BeginComposedPlay();
   } else {
     FrameRateCheck();
     StretchSizing();
@@ -194,6 +197,9 @@ void Flipreel::WriteProperties(PropertyBag& bag) const {
   bag.WriteProperty("GifFromURL", Variant(s.GifFromURL), kNoneText);
   bag.WriteProperty("ServerUserName", Variant(s.ServerUserName), kEmptyText);
   bag.WriteProperty("ServerPassword", Variant(s.ServerPassword), kEmptyText);
+  // Written only when on, so that the saved form of a classic control stays
+  // as it always was; readers that do not know the key pass over it.
+  if (s.Composed) bag.WriteProperty("Composed", Variant::FromBool(true), kFalseValue);
 }
 
 }  // namespace flipreel

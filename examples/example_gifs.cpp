@@ -316,12 +316,77 @@ AnimatedGif LocalPalettes() {
   return gif;
 }
 
+// A red box crossing a field, stored as optimisers store it: one full
+// frame, then only the rectangle that changed, its unchanged pixels
+// transparent and the rest kept (disposal 1). After every fourth step a
+// white flash shows once and is taken back (disposal 3). Delays vary.
+AnimatedGif Optimised() {
+  constexpr int kWidth = 64, kHeight = 48, kSteps = 12, kBox = 8, kGround = 36;
+  constexpr uint8_t kSky = 0, kGrass = 1, kRed = 2, kWhite = 3, kKey = 4;
+  constexpr int kDelays[] = {20, 100, 5, 50};
+  AnimatedGif gif;
+  gif.width = kWidth;
+  gif.height = kHeight;
+  gif.global_palette = {0x87CEEB, 0x3C8C3C, 0xC83232, 0xFFFFFF, 0xFF00FF};
+  auto scene = [&](int t) {
+    std::vector<uint8_t> pixels(kWidth * kHeight);
+    for (int y = 0; y < kHeight; ++y)
+      for (int x = 0; x < kWidth; ++x) {
+        const bool box = x >= 4 + 4 * t && x < 4 + 4 * t + kBox && y >= 28 && y < 28 + kBox;
+        pixels[y * kWidth + x] = box ? kRed : (y < kGround ? kSky : kGrass);
+      }
+    return pixels;
+  };
+  FrameImage first;
+  first.width = kWidth;
+  first.height = kHeight;
+  first.delay_cs = kDelays[0];
+  first.disposal = 1;
+  first.pixels = scene(0);
+  gif.frames.push_back(std::move(first));
+  for (int t = 1; t < kSteps; ++t) {
+    const std::vector<uint8_t> before = scene(t - 1), after = scene(t);
+    int x0 = kWidth, y0 = kHeight, x1 = -1, y1 = -1;
+    for (int y = 0; y < kHeight; ++y)
+      for (int x = 0; x < kWidth; ++x)
+        if (before[y * kWidth + x] != after[y * kWidth + x]) {
+          x0 = std::min(x0, x), x1 = std::max(x1, x), y0 = std::min(y0, y), y1 = std::max(y1, y);
+        }
+    FrameImage f;
+    f.left = x0;
+    f.top = y0;
+    f.width = x1 - x0 + 1;
+    f.height = y1 - y0 + 1;
+    f.delay_cs = kDelays[t % 4];
+    f.disposal = 1;
+    f.transparent = kKey;
+    for (int y = y0; y <= y1; ++y)
+      for (int x = x0; x <= x1; ++x) {
+        const uint8_t now = after[y * kWidth + x];
+        f.pixels.push_back(now == before[y * kWidth + x] ? kKey : now);
+      }
+    gif.frames.push_back(std::move(f));
+    if (t % 4 == 3) {
+      FrameImage flash;
+      flash.left = 50;
+      flash.top = 4;
+      flash.width = flash.height = kBox;
+      flash.delay_cs = 10;
+      flash.disposal = 3;
+      flash.pixels.assign(kBox * kBox, kWhite);
+      gif.frames.push_back(std::move(flash));
+    }
+  }
+  return gif;
+}
+
 std::span<const Example> Examples() {
   static constexpr Example kExamples[] = {
       {"spinner.gif", Spinner},
       {"bouncing_ball.gif", BouncingBall},
       {"interlaced.gif", InterlacedRainbow},
       {"local_palettes.gif", LocalPalettes},
+      {"optimised.gif", Optimised},
   };
   return kExamples;
 }

@@ -43,11 +43,15 @@ uint32_t ExpectedArgb(const AnimatedGif& gif, const FrameImage& frame, int x, in
 
 // The examples: a spinner (full frames, global table), a bouncing ball
 // (transparency, small frames at offsets with disposal to background), an
-// interlaced scrolling rainbow, and frames with their own local tables.
+// interlaced scrolling rainbow, frames with their own local tables, and an
+// optimised file of changed rectangles.
 AnimatedGif Spinner();
 AnimatedGif BouncingBall();
 AnimatedGif InterlacedRainbow();
 AnimatedGif LocalPalettes();
+// Only the changed rectangles after a full first frame, disposal 1 and 3,
+// mixed delays: what GIF optimisers write, played right only when composed.
+AnimatedGif Optimised();
 
 struct Example {
   const char* file_name;  // stable: scripts and documentation name these files

@@ -52,18 +52,6 @@ bool EndsBeforeFirstImageTerminator(std::span<const uint8_t> b) {
   return false;
 }
 
-// The most pixels that the LZW data in the given number of bytes can decode
-// to, so that a descriptor promising more is refused before its pixels are
-// allocated. Codes are at least one bit wide, and the k-th code after a clear
-// adds at most k pixels (a string one longer than the longest so far), never
-// more than the 4096 of a full code table.
-int64_t MostPixelsEncodable(size_t bytes) {
-  constexpr int64_t kLongest = 4096;
-  const int64_t codes = static_cast<int64_t>(std::min<size_t>(bytes, size_t{1} << 40)) * 8;
-  if (codes <= kLongest) return codes * (codes + 1) / 2;
-  return kLongest * (kLongest + 1) / 2 + (codes - kLongest) * kLongest;
-}
-
 // The file's bytes as a stream, with one 00 byte after them when the data
 // stops where the first image's block terminator belongs.
 class Stream {
@@ -292,6 +280,16 @@ struct Lzw {
 };
 
 }  // namespace
+
+// Codes are at least one bit wide, and the k-th code after a clear
+// adds at most k pixels (a string one longer than the longest so far), never
+// more than the 4096 of a full code table.
+int64_t MostPixelsEncodable(size_t bytes) {
+  constexpr int64_t kLongest = 4096;
+  const int64_t codes = static_cast<int64_t>(std::min<size_t>(bytes, size_t{1} << 40)) * 8;
+  if (codes <= kLongest) return codes * (codes + 1) / 2;
+  return kLongest * (kLongest + 1) / 2 + (codes - kLongest) * kLongest;
+}
 
 bool LooksLikeGif(std::span<const uint8_t> bytes) {
   return bytes.size() >= 6 && std::memcmp(bytes.data(), "GIF", 3) == 0;

@@ -15,6 +15,11 @@ inline constexpr int64_t kMaxPicturePixels = int64_t{1} << 26;
 
 bool LooksLikeGif(std::span<const uint8_t> bytes);
 
+// The most pixels that LZW data of the given number of bytes can decode to,
+// so that a descriptor promising more is refused before its pixels are
+// allocated.
+int64_t MostPixelsEncodable(size_t bytes);
+
 // Decodes the first image of a GIF into an indexed picture the size of that
 // image's own descriptor, with its local colour table (or the global one),
 // de-interlaced, and the transparent index of the Graphic Control Extension

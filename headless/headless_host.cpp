@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "gif/gif_composer.h"
+
 namespace flipreel {
 
 HeadlessHost::HeadlessHost() {
@@ -75,6 +77,10 @@ Picture HeadlessHost::LoadPicture(TextView path) {
     const std::string bytes = ReadWholeFile(path);
     return ahead_.Decode(std::span(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()));
   });
+}
+
+ComposedAnimation HeadlessHost::LoadAnimation(std::string_view bytes) {
+  return ComposeGif(std::span(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()));
 }
 
 int32_t HeadlessHost::MsgBox(TextView text, int16_t style, TextView title) {

@@ -41,7 +41,7 @@ class HeadlessHost : public FileHost {
   void ResizeSurface(float width, float height) { Size(width, height); }
 
   // --- the virtual clock ----------------------------------------------------
-  int64_t Now() const { return now_ms_; }
+  int64_t Now() const override { return now_ms_; }
   // Moves the clock on by ms, firing every tick that falls due on the way.
   // An error of a tick ends the call with the clock at that tick; the tick
   // counts as delivered, and the next one is due an interval later.
@@ -106,6 +106,7 @@ class HeadlessHost : public FileHost {
   void Refresh() override { ++refreshes_; }
   void NotifyPropertyChanged(std::string_view name) override { notices_.emplace_back(name); }
   Picture LoadPicture(TextView path) override;
+  ComposedAnimation LoadAnimation(std::string_view bytes) override;
   void ExpectFrameFiles(FrameFileList files) noexcept override { ahead_.Expect(std::move(files)); }
   int32_t MsgBox(TextView text, int16_t style, TextView title) override;
   void Randomize() override;

@@ -18,6 +18,7 @@
 #include <utility>
 #include <vector>
 
+#include "host/animation.h"
 #include "host/elements.h"
 #include "host/errors.h"
 #include "host/file_dialog.h"
@@ -128,6 +129,13 @@ class Host : public ElementSite, public FileDialogService, public FormService {
   // without the announcement. An empty announcement withdraws the last one.
   // Never raises.
   virtual void ExpectFrameFiles(FrameFileList files) noexcept = 0;
+
+  // A whole animated GIF held in memory, every image composed on its logical
+  // screen (host/animation.h). Data that holds no frame is error 481.
+  virtual ComposedAnimation LoadAnimation(std::string_view bytes) = 0;
+
+  // A steady clock in milliseconds, for timing that must not drift.
+  virtual int64_t Now() const = 0;
 
   // Message boxes: modal; returns the button pressed (1 for OK).
   virtual int32_t MsgBox(TextView text, int16_t style, TextView title) = 0;

@@ -210,6 +210,12 @@ QString FlipreelWidget::ServerPassword() const {
 void FlipreelWidget::SetServerPassword(const QString& value) {
   d_->Call([&] { d_->control_->SetServerPassword(ToText(value)); });
 }
+bool FlipreelWidget::Composed() const {
+  return d_->control_->Composed();
+}
+void FlipreelWidget::SetComposed(bool value) {
+  d_->Call([&] { d_->control_->SetComposed(value); });
+}
 
 // --- methods --------------------------------------------------------------------
 
@@ -367,6 +373,7 @@ FlipreelWidgetPrivate::Announced FlipreelWidgetPrivate::Current() const {
   a.GifFromURL = c.GifFromURL();
   a.ServerUserName = c.ServerUserName();
   a.ServerPassword = c.ServerPassword();
+  a.Composed = c.Composed();
   a.UserMode = host_->UserMode();
   a.PaintCacheBudget = static_cast<qint64>(cache_.budget());
   a.ShowMessageBoxes = host_->show_message_boxes();
@@ -403,6 +410,7 @@ void FlipreelWidgetPrivate::AnnounceChanges() {
     emit q.ServerUserNameChanged(ToQString(now.ServerUserName));
   if (now.ServerPassword != was.ServerPassword)
     emit q.ServerPasswordChanged(ToQString(now.ServerPassword));
+  if (now.Composed != was.Composed) emit q.ComposedChanged(now.Composed);
   if (now.UserMode != was.UserMode) emit q.UserModeChanged(now.UserMode);
   if (now.PaintCacheBudget != was.PaintCacheBudget)
     emit q.PaintCacheBudgetChanged(now.PaintCacheBudget);

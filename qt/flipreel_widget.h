@@ -89,28 +89,34 @@ class FlipreelWidgetPrivate;
 
 class FlipreelWidget : public QWidget {
   Q_OBJECT
-  Q_PROPERTY(
-      QString FlipreelFile READ FlipreelFile WRITE SetFlipreelFile STORED false NOTIFY FlipreelFileChanged)
+  Q_PROPERTY(QString FlipreelFile READ FlipreelFile WRITE SetFlipreelFile
+                 STORED false NOTIFY FlipreelFileChanged)
   Q_PROPERTY(int FrameRate READ FrameRate WRITE SetFrameRate STORED false NOTIFY FrameRateChanged)
   Q_PROPERTY(bool AutoSize READ AutoSize WRITE SetAutoSize STORED false NOTIFY AutoSizeChanged)
   Q_PROPERTY(int Sequence READ Sequence WRITE SetSequence STORED false NOTIFY SequenceChanged)
   Q_PROPERTY(bool Stretch READ Stretch WRITE SetStretch STORED false NOTIFY StretchChanged)
-  Q_PROPERTY(int BorderColor READ BorderColor WRITE SetBorderColor STORED false NOTIFY BorderColorChanged)
-  Q_PROPERTY(int AutoRewind READ AutoRewind WRITE SetAutoRewind STORED false NOTIFY AutoRewindChanged)
+  Q_PROPERTY(
+      int BorderColor READ BorderColor WRITE SetBorderColor STORED false NOTIFY BorderColorChanged)
+  Q_PROPERTY(
+      int AutoRewind READ AutoRewind WRITE SetAutoRewind STORED false NOTIFY AutoRewindChanged)
   Q_PROPERTY(bool Playing READ Playing WRITE SetPlaying STORED false NOTIFY PlayingChanged)
   Q_PROPERTY(bool AutoStart READ AutoStart WRITE SetAutoStart STORED false NOTIFY AutoStartChanged)
   Q_PROPERTY(int BackColor READ BackColor WRITE SetBackColor STORED false NOTIFY BackColorChanged)
   Q_PROPERTY(int BackStyle READ BackStyle WRITE SetBackStyle STORED false NOTIFY BackStyleChanged)
-  Q_PROPERTY(QImage BackGroundGraphic READ BackGroundGraphic WRITE SetBackGroundGraphic STORED false NOTIFY
-                 BackGroundGraphicChanged)
-  Q_PROPERTY(int BorderStyle READ BorderStyle WRITE SetBorderStyle STORED false NOTIFY BorderStyleChanged)
+  Q_PROPERTY(QImage BackGroundGraphic READ BackGroundGraphic WRITE SetBackGroundGraphic
+                 STORED false NOTIFY BackGroundGraphicChanged)
+  Q_PROPERTY(
+      int BorderStyle READ BorderStyle WRITE SetBorderStyle STORED false NOTIFY BorderStyleChanged)
   Q_PROPERTY(int Frames READ Frames WRITE SetFrames STORED false NOTIFY FramesChanged)
-  Q_PROPERTY(int CurrentFrame READ CurrentFrame WRITE SetCurrentFrame STORED false NOTIFY CurrentFrameChanged)
-  Q_PROPERTY(QString GifFromURL READ GifFromURL WRITE SetGifFromURL STORED false NOTIFY GifFromURLChanged)
-  Q_PROPERTY(QString ServerUserName READ ServerUserName WRITE SetServerUserName STORED false NOTIFY
-                 ServerUserNameChanged)
-  Q_PROPERTY(QString ServerPassword READ ServerPassword WRITE SetServerPassword STORED false NOTIFY
-                 ServerPasswordChanged)
+  Q_PROPERTY(int CurrentFrame READ CurrentFrame WRITE SetCurrentFrame
+                 STORED false NOTIFY CurrentFrameChanged)
+  Q_PROPERTY(
+      QString GifFromURL READ GifFromURL WRITE SetGifFromURL STORED false NOTIFY GifFromURLChanged)
+  Q_PROPERTY(QString ServerUserName READ ServerUserName WRITE SetServerUserName
+                 STORED false NOTIFY ServerUserNameChanged)
+  Q_PROPERTY(QString ServerPassword READ ServerPassword WRITE SetServerPassword
+                 STORED false NOTIFY ServerPasswordChanged)
+  Q_PROPERTY(bool Composed READ Composed WRITE SetComposed STORED false NOTIFY ComposedChanged)
   // The widget's own settings. The properties above are not stored one by
   // one in form files: SavedState carries them all, and restoring it runs
   // the control's ReadProperties rather than each setter. UserMode is the
@@ -177,6 +183,9 @@ class FlipreelWidget : public QWidget {
   void SetServerUserName(const QString& value);
   QString ServerPassword() const;
   void SetServerPassword(const QString& value);
+  // Composed playback: whole pictures, each frame for its own delay.
+  bool Composed() const;
+  void SetComposed(bool value);
 
   // --- frame queries (pixels; a missing frame is error 340) -------------------
   Q_INVOKABLE float FrameWidth(int frame);
@@ -284,6 +293,7 @@ class FlipreelWidget : public QWidget {
   void GifFromURLChanged(const QString& value);
   void ServerUserNameChanged(const QString& value);
   void ServerPasswordChanged(const QString& value);
+  void ComposedChanged(bool value);
   void UserModeChanged(bool value);
   void PaintCacheBudgetChanged(qint64 value);
 

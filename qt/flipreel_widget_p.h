@@ -60,7 +60,8 @@ class FlipreelWidgetPrivate final : private QtSurface {
     Text FlipreelFile, GifFromURL, ServerUserName, ServerPassword;
     int FrameRate = 0, Sequence = 0, BorderColor = 0, AutoRewind = 0, BackColor = 0, BackStyle = 0,
         BorderStyle = 0, Frames = 0, CurrentFrame = 0;
-    bool AutoSize = false, Stretch = false, Playing = false, AutoStart = false, UserMode = true;
+    bool AutoSize = false, Stretch = false, Playing = false, AutoStart = false, UserMode = true,
+         Composed = false;
     const PictureData* BackGroundGraphic = nullptr;
     qint64 PaintCacheBudget = 0;
     bool ShowMessageBoxes = true, SeeThrough = false;

@@ -10,6 +10,7 @@
 #include <cmath>
 #include <string>
 
+#include "gif/gif_composer.h"
 #include "gif/gif_decoder.h"
 #include "qt/picture_cache.h"
 
@@ -51,6 +52,7 @@ QtHost::QtHost(QWidget& widget, QtSurface& surface)
     : widget_(widget), surface_(surface), reader_(MakeDefaultAsyncReader(*this)) {
   ahead_.SetBudget(memory_budget());
   qtimer_.setTimerType(Qt::PreciseTimer);
+  clock_.start();
   QObject::connect(&qtimer_, &QTimer::timeout, [this] { OnQTimer(); });
   surface_px_ =
       QSize(ToPixels(kInitialWidth, TwipsPerPixelX()), ToPixels(kInitialHeight, TwipsPerPixelY()));
@@ -240,6 +242,10 @@ Picture QtHost::DecodePicture(TextView path) {
   const QImage image = reader.read();
   if (image.isNull() || image.size() != size) Raise(err::kInvalidPicture);
   return KeepReserved(PictureFromImage(image), std::move(reservation));
+}
+
+ComposedAnimation QtHost::LoadAnimation(std::string_view bytes) {
+  return ComposeGif(std::span(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()));
 }
 
 int32_t QtHost::MsgBox(TextView text, int16_t style, TextView title) {

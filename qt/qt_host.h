@@ -9,6 +9,7 @@
 // surface's background and repaint requests to a QtSurface (FlipreelWidget).
 #pragma once
 
+#include <QElapsedTimer>
 #include <QSize>
 #include <QString>
 #include <QTimer>
@@ -155,6 +156,8 @@ class QtHost : public FileHost {
   void Refresh() override;
   void NotifyPropertyChanged(std::string_view name) override;
   Picture LoadPicture(TextView path) override;
+  ComposedAnimation LoadAnimation(std::string_view bytes) override;
+  int64_t Now() const override { return clock_.elapsed(); }
   void ExpectFrameFiles(FrameFileList files) noexcept override { ahead_.Expect(std::move(files)); }
   int32_t MsgBox(TextView text, int16_t style, TextView title) override;
   void Randomize() override;
@@ -192,6 +195,7 @@ class QtHost : public FileHost {
   int16_t surface_back_style_ = 1;
 
   QTimer qtimer_;
+  QElapsedTimer clock_;
   const Timer* timer_ = nullptr;
   bool manual_ticks_ = false;
   bool in_tick_ = false;

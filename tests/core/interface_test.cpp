@@ -96,7 +96,7 @@ TEST(Members, TableInTheInterfaceOrder) {
             "FlipreelFile FrameRate ShowAbout AutoSize Sequence Stretch BorderColor StartAnimation "
             "StopAnimation AutoRewind Playing AutoStart BackColor BackStyle RemoveGif FrameHeight "
             "FrameWidth FrameLeft FrameTop GetFrame BackGroundGraphic BorderStyle Frames "
-            "CurrentFrame GifFromURL ServerUserName ServerPassword CancelAsyncRead");
+            "CurrentFrame GifFromURL ServerUserName ServerPassword CancelAsyncRead Composed");
   EXPECT_EQ(Flipreel::Members()[2].dispid, kDispidShowAbout);
   EXPECT_EQ(Flipreel::Members()[20].kind, MemberInfo::Kind::kObjectProperty);
 }

@@ -36,6 +36,31 @@ TEST(RenderCommand, DrawsEachTickIntoAContactSheetAndOnePngPerTick) {
   EXPECT_EQ(QDir(QString::fromStdString(frames)).entryList(QDir::Files).size(), 4);
 }
 
+TEST(FramesCommand, WritesEachStoredOrComposedFrame) {
+  GifFile gif(FourFrames());
+  for (const bool composed : {false, true}) {
+    testfiles::TempDir out;
+    CLI::App app;
+    int argc = 1;
+    char name[] = "flipreel";
+    char* argv[] = {name, nullptr};
+    flipreel::cli::AddQtCommands(app, argc, argv);
+    std::vector<std::string> args = {"frames", gif.path, "-o", out.path() + "/f"};
+    if (composed) args.push_back("--composed");
+    std::reverse(args.begin(), args.end());  // CLI11 takes them last first
+    app.parse(args);
+    const QDir dir(QString::fromStdString(out.path() + "/f"));
+    ASSERT_EQ(dir.entryList(QDir::Files).size(), 4);
+    // As stored, frame 3 is its own 10 x 6 block; composed, the whole 20 x 12
+    // screen with frame 2's block still showing beside it.
+    const QImage last(dir.filePath("frame-0003.png"));
+    EXPECT_EQ(last.size(), composed ? QSize(20, 12) : QSize(10, 6));
+    if (composed) {
+      EXPECT_EQ(At(last, 4, 2), Rgb(kCyan));
+    }
+  }
+}
+
 TEST(PlayCommand, WithoutADisplaySaysSoAndPointsToRender) {
   GifFile gif(FourFrames());
   QProcess tool;

@@ -91,7 +91,9 @@ std::string Header(const Gif& gif) {
   if (gif.netscape_loop) {
     s += "\x21\xFF\x0B";  // application extension, block size 11
     s += "NETSCAPE2.0";
-    s += std::string("\x03\x01\x00\x00\x00", 5);  // loop sub-block: loop for ever; terminator
+    s += std::string("\x03\x01", 2);  // loop sub-block: size 3, id 1
+    Put16(s, gif.loop_count);         // repeat count, 0 for ever
+    s.push_back(0);                   // terminator
   }
   return s;
 }

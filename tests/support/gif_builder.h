@@ -23,6 +23,7 @@ struct Gif {
   int width = 1, height = 1;
   std::vector<uint32_t> global_palette = {0x000000, 0xFFFFFF};  // size padded to 2^n
   bool netscape_loop = false;  // a NETSCAPE2.0 application extension after the header
+  int loop_count = 0;          // its repeat count, 0 for ever
   std::vector<Frame> frames;
 };
 

@@ -1,0 +1,38 @@
+// Reading a whole animated GIF the way browsers play it: every image of the
+// file is a frame, composed on the logical screen over what the previous
+// frames and their disposal methods left.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+
+#include "host/animation.h"
+
+namespace flipreel {
+
+// Most frames we keep of one file: frames are addressed by 16-bit indices.
+inline constexpr int kMaxComposedFrames = 32767;
+// Most bytes the composed pictures of one file may take together.
+inline constexpr size_t kMaxComposedBytes = size_t{1} << 30;
+
+// Walks the file's block structure with giflib and composes each image:
+// - the first image may widen the screen to hold itself (a screen of 0 x 0
+//   is common); later images are clipped to the screen;
+// - pixels of the transparent index leave the canvas as it was; indices
+//   beyond the colour table, and images without any table, are opaque black;
+// - disposal 2 clears the image's rectangle to transparent after it was
+//   shown, 3 (and 4, which some encoders write for it) restores the canvas as
+//   it was before the image, anything else keeps the image;
+// - a delay of 0 or 1 hundredths is shown for 10 hundredths;
+// - the repeat count comes from a NETSCAPE2.0 (or ANIMEXTS1.0) extension.
+// Each composed picture is 8-bit indices with a palette when its colours fit
+// in 256, else 32-bit ARGB.
+//
+// A damaged file keeps every frame decoded before the damage (a frame cut
+// short keeps its complete rows). No frame at all, or data that is no GIF,
+// is the invalid-picture error (481); pictures beyond kMaxComposedBytes are
+// the out-of-memory error (7).
+ComposedAnimation ComposeGif(std::span<const uint8_t> bytes);
+
+}  // namespace flipreel

@@ -1,0 +1,225 @@
+// Composed frames compared pixel by pixel with pictures worked out by hand
+// or by a per-pixel rule of our own, never by the code under test.
+#include <algorithm>
+
+#include "examples/example_gifs.h"
+#include "tests/composed/composed_support.h"
+#include "tests/support/checks.h"
+
+namespace composedtest {
+namespace {
+
+using testgif::Build;
+using testgif::Gif;
+
+struct ComposeCase {
+  const char* name;
+  Gif gif;
+  std::vector<std::string> expected;  // one grid per frame
+};
+
+Gif WithoutColourTables() {
+  Gif gif = Screen(2, 1, {Patch(0, 0, {"RG"})});
+  gif.global_palette.clear();
+  return gif;
+}
+
+Gif WithLocalTable() {
+  testgif::Frame local = Patch(0, 0, {"KR", "RK"});  // indices 0 1 / 1 0 of its own table
+  local.local_palette = {0x0000FF, 0xFFFF00};
+  return Screen(3, 2, {Patch(0, 0, {"WWW", "WWW"}, 1), local, Patch(2, 1, {"R"})});
+}
+
+Gif IndexBeyondTheTable() {
+  Gif gif = Screen(2, 1, {Patch(0, 0, {"RW"})});
+  gif.global_palette = {0x000000, 0xFF0000};  // two entries: white (4) is beyond
+  return gif;
+}
+
+TEST(ComposedFrames, DisposalTransparencyClippingAndColourTables) {
+  const ComposeCase cases[] = {
+      {"keep (unspecified and 1)",
+       Screen(3, 2, {Patch(0, 0, {"RRR", "RRR"}, 1), Patch(1, 0, {"G"}, 0), Patch(0, 1, {"BB"})}),
+       {"RRR/RRR", "RGR/RRR", "RGR/BBR"}},
+      {"restore to background clears to transparent",
+       Screen(3, 2,
+              {Patch(0, 0, {"RRR", "RRR"}, 1), Patch(1, 0, {"GG", "GG"}, 2), Patch(0, 0, {"B"})}),
+       {"RRR/RRR", "RGG/RGG", "B../R.."}},
+      {"restore to previous",
+       Screen(3, 2, {Patch(0, 0, {"RRR", "RRR"}, 1), Patch(0, 0, {"GG"}, 3), Patch(2, 1, {"B"})}),
+       {"RRR/RRR", "GGR/RRR", "RRR/RRB"}},
+      {"disposal 4 restores as 3 does",
+       Screen(2, 1, {Patch(0, 0, {"RR"}, 1), Patch(0, 0, {"G"}, 4), Patch(1, 0, {"B"})}),
+       {"RR", "GR", "RB"}},
+      {"restore to previous on the first frame leaves the empty screen",
+       Screen(2, 1, {Patch(0, 0, {"RR"}, 3), Patch(1, 0, {"G"})}),
+       {"RR", ".G"}},
+      {"transparent pixels over a coloured frame, and over nothing",
+       Screen(3, 2,
+              {Patch(0, 0, {".R.", "R.R"}, 1), Patch(0, 0, {"YYY", "YYY"}),
+               Patch(0, 0, {"G.G", ".B."})}),
+       {".R./R.R", "YYY/YYY", "GYG/YBY"}},
+      {"a frame partly off the screen is clipped",
+       Screen(3, 2,
+              {Patch(0, 0, {"RRR", "RRR"}, 1), Patch(2, 1, {"GW", "BY"}, 2), Patch(0, 0, {"K"})}),
+       {"RRR/RRR", "RRR/RRG", "KRR/RR."}},
+      {"a frame wholly off the screen changes nothing",
+       Screen(2, 1, {Patch(0, 0, {"RR"}), Patch(5, 5, {"G"})}),
+       {"RR", "RR"}},
+      {"the first frame widens a screen too small for it",
+       Screen(0, 0, {Patch(1, 0, {"RR", "RR"}), Patch(0, 1, {"G"})}),
+       {".RR/.RR", ".RR/GRR"}},
+      {"a local table for its own frame only", WithLocalTable(), {"WWW/WWW", "BYW/YBW", "BYW/YBR"}},
+      {"no colour table at all draws black", WithoutColourTables(), {"KK"}},
+      {"an index beyond the table draws black", IndexBeyondTheTable(), {"RK"}},
+  };
+  for (const ComposeCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    ComposedControl l;
+    l.LoadBytes(Build(c.gif));
+    EXPECT_EQ(testsupport::Joined(l.grids(), " "), testsupport::Joined(c.expected, " "));
+  }
+}
+
+// What frame n of an animation shows at (x, y), found by looking back from
+// n for the last image that left a colour there: an image taken back by
+// disposal 3 left nothing, one cleared by disposal 2 left transparency.
+uint32_t ExpectedComposedArgb(const gifexamples::AnimatedGif& gif, size_t n, int x, int y) {
+  for (size_t j = n + 1; j-- > 0;) {
+    const gifexamples::FrameImage& f = gif.frames[j];
+    const bool inside = x >= f.left && x < f.left + f.width && y >= f.top && y < f.top + f.height;
+    if (!inside || (j < n && f.disposal == 3)) continue;
+    if (j < n && f.disposal == 2) return 0;
+    const uint32_t argb = gifexamples::ExpectedArgb(gif, f, x - f.left, y - f.top);
+    if (argb >> 24) return argb;
+  }
+  return 0;
+}
+
+// The example animations (giflib's encoder, codes of every width), the
+// optimised one included, compose to what the rule above says, with the
+// screen's size, at the screen's origin, and each with its own delay.
+TEST(ComposedFrames, ExamplesMatchThePerPixelRule) {
+  for (const gifexamples::Example& example : gifexamples::Examples()) {
+    SCOPED_TRACE(example.file_name);
+    const gifexamples::AnimatedGif gif = example.make();
+    ComposedControl l;
+    l.LoadBytes(gifexamples::EncodeGif(gif));
+    ASSERT_EQ(l.frames(), static_cast<int>(gif.frames.size()));
+    for (int16_t i = 0; i < l.frames(); ++i) {
+      SCOPED_TRACE(i);
+      const Picture p = l.frame(i);
+      ASSERT_EQ(p.width(), gif.width);
+      ASSERT_EQ(p.height(), gif.height);
+      EXPECT_EQ(l.control.FrameLeft(i), 0);
+      EXPECT_EQ(l.control.FrameTop(i), 0);
+      EXPECT_EQ(l.control.imgBuffer()(i).tag(), FormatLong(gif.frames[i].delay_cs * 10));
+      int wrong = 0;
+      for (int y = 0; y < gif.height; ++y)
+        for (int x = 0; x < gif.width; ++x)
+          wrong += p.data()->PixelArgb(x, y) != ExpectedComposedArgb(gif, i, x, y);
+      EXPECT_EQ(wrong, 0);
+    }
+  }
+}
+
+// Image data whose bytes hold 00 21 F9: with a minimum code size of 8 the
+// builder writes 9-bit literal codes after a clear code, so pixels 7 to 10
+// set data bytes 10 to 12 to exactly 00 21 F9.
+std::string FileWithSignatureInImageData(std::vector<testgif::Frame>& frames) {
+  testgif::Frame f;
+  f.width = 12;
+  f.height = 1;
+  f.pixels = {1, 1, 1, 1, 1, 1, 1, 1, 128, 72, 31, 1};
+  frames = {Patch(0, 0, {"RRRRRRRRRRRR"}, 1, 20), f, Patch(0, 0, {"G"}, 0, 30)};
+  Gif gif = Screen(12, 1, frames);
+  gif.global_palette.resize(256, 0x808080);
+  return Build(gif);
+}
+
+// Every image is a frame, wherever the bytes 00 21 F9 occur and whether or
+// not a Graphic Control Extension comes first or directly follows the table.
+TEST(ComposedFrames, EveryImageIsAFrameWhateverItsBytes) {
+  std::vector<testgif::Frame> frames;
+  const std::string signature_in_data = FileWithSignatureInImageData(frames);
+  const std::string image = testgif::Image(frames[1]);
+  ASSERT_NE(image.find(std::string("\x00\x21\xF9", 3)), std::string::npos);
+
+  // The global table ends in a colour that is not 00, and the extension
+  // follows it at once.
+  Gif after_table = Screen(
+      2, 1, {Patch(0, 0, {"RR"}, 1, 20), Patch(0, 0, {"G"}, 1, 30), Patch(1, 0, {"B"}, 1, 40)});
+  after_table.global_palette.back() = 0x0000FF;
+  Gif without_extensions = after_table;
+  for (testgif::Frame& f : without_extensions.frames) f.gce = false;
+
+  struct Row {
+    const char* name;
+    std::string bytes;
+    int frames;
+    std::vector<const char*> delays;
+  } rows[] = {
+      {"00 21 F9 inside image data", signature_in_data, 3, {"200", "100", "300"}},
+      {"extension right after the table", Build(after_table), 3, {"200", "300", "400"}},
+      {"images without extensions", Build(without_extensions), 3, {"100", "100", "100"}},
+  };
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.name);
+    ComposedControl l;
+    l.LoadBytes(r.bytes);
+    ASSERT_EQ(l.frames(), r.frames);
+    EXPECT_EQ(l.control.Frames(), r.frames);
+    EXPECT_TRUE(l.host.messages().empty());
+    for (int16_t i = 0; i < r.frames; ++i)
+      EXPECT_EQ(l.control.imgBuffer()(i).tag(), Utf8ToText(r.delays[i])) << i;
+  }
+  ComposedControl l;
+  l.LoadBytes(Build(after_table));
+  EXPECT_EQ(testsupport::Joined(l.grids(), " "), "RR GR GB");
+}
+
+// A damaged file keeps what came before the damage; a file with no frame
+// that can be read fails as the classic load does, with the message.
+TEST(ComposedFrames, DamagedFilesKeepWhatCanBeRead) {
+  const Gif gif = Screen(
+      2, 2,
+      {Patch(0, 0, {"RR", "RR"}, 1), Patch(0, 0, {"GG", "GG"}, 1), Patch(0, 0, {"BB", "BB"}, 1)});
+  const std::string whole = Build(gif);
+  const std::string header = testgif::Header(gif);
+  size_t third = header.size();
+  for (int i = 0; i < 2; ++i)
+    third += testgif::GraphicControlExtension(gif.frames[i]).size() +
+             testgif::Image(gif.frames[i]).size();
+  std::string bad_record = whole.substr(0, third) + "\x99";
+
+  struct Row {
+    const char* name;
+    std::string bytes;
+    std::string grids;
+    int32_t message_error;  // the number in the message, 0 for none
+  } rows[] = {
+      {"no trailer", whole.substr(0, whole.size() - 1), "RR/RR GG/GG BB/BB", 0},
+      {"cut after the second image", whole.substr(0, third), "RR/RR GG/GG", 0},
+      {"an unknown block after the second image", bad_record, "RR/RR GG/GG", 0},
+      {"a header without images", header + ";", "", err::kInvalidPicture},
+      {"cut inside the first image", whole.substr(0, header.size() + 14), "", err::kInvalidPicture},
+      {"not a GIF", "PNG", "", 0},
+  };
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.name);
+    ComposedControl l;
+    l.LoadBytes(r.bytes);
+    EXPECT_EQ(testsupport::Joined(l.grids(), " "), r.grids);
+    if (r.grids.empty()) {
+      EXPECT_EQ(l.control.FlipreelFile(), u"(None)");
+    }
+    ASSERT_EQ(l.host.messages().size(), r.message_error ? 1u : 0u);
+    if (r.message_error) {
+      EXPECT_EQ(l.host.messages()[0].text,
+                u"Error No. " + FormatLong(r.message_error) + u" : when reading file");
+    }
+  }
+}
+
+}  // namespace
+}  // namespace composedtest
