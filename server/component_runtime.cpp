@@ -45,9 +45,11 @@ std::mutex& StatesMutex() {
   return m;
 }
 
+// Never destroyed: the states it reaches outlive every static destructor, so
+// objects still alive at exit find their library's counters.
 std::map<const ComponentDescription*, LibraryState*>& States() {
-  static std::map<const ComponentDescription*, LibraryState*> states;
-  return states;
+  static auto* states = new std::map<const ComponentDescription*, LibraryState*>;
+  return *states;
 }
 
 // The file a code address lies in, as an absolute path.

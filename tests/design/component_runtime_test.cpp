@@ -61,6 +61,9 @@ struct Library {
                                    "libtest_designer.so"};
   void* slot1 = nullptr;
   void* slot2 = nullptr;
+  // A real library keeps its slots for the life of the process; this one
+  // gives back the path the runtime put in its second slot.
+  ~Library() { delete static_cast<std::string*>(slot2); }
 };
 
 ClassFactory* FactoryOf(Library& lib, std::string_view class_id) {
