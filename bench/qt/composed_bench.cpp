@@ -35,11 +35,14 @@
 #include <string>
 #include <vector>
 
+#include "bench/qt/bench_process.h"
 #include "examples/example_gifs.h"
 #include "qt/flipreel_widget.h"
 #include "qt/flipreel_widget_p.h"
 
 namespace {
+
+using namespace qtbench;
 
 using flipreel::FlipreelWidget;
 
@@ -47,31 +50,6 @@ using flipreel::FlipreelWidget;
 // 0 or 1, which players treat differently.
 constexpr int kDelaysCs[] = {4, 12, 2, 30, 7, 5, 50, 3};
 constexpr int kPlayFrames = 40;
-
-double CpuSeconds() {
-  rusage ru{};
-  getrusage(RUSAGE_SELF, &ru);
-  auto seconds = [](const timeval& t) { return t.tv_sec + t.tv_usec / 1e6; };
-  return seconds(ru.ru_utime) + seconds(ru.ru_stime);
-}
-
-// Resident memory in MB, after giving freed heap back to the system so that
-// both contenders are measured the same way.
-double ResidentMb() {
-  malloc_trim(0);
-  std::ifstream status("/proc/self/status");
-  std::string line;
-  while (std::getline(status, line)) {
-    if (line.rfind("VmRSS:", 0) == 0) return std::stod(line.substr(6)) / 1024.0;
-  }
-  return 0;
-}
-
-void RunEventsFor(int ms) {
-  QEventLoop loop;
-  QTimer::singleShot(ms, &loop, &QEventLoop::quit);
-  loop.exec();
-}
 
 // A ball crossing a gradient: a full first frame, then only the rectangle
 // around the ball's old and new places, unchanged pixels transparent
@@ -220,40 +198,6 @@ int MemoryWidget(const QString& file) {
   return 0;
 }
 
-int MemoryMovie(const QString& file) {
-  QLabel label;
-  label.show();
-  RunEventsFor(300);
-  const double before = ResidentMb();
-  QMovie movie(file);
-  movie.setCacheMode(QMovie::CacheAll);
-  label.setMovie(&movie);
-  // CacheAll keeps every frame it has decoded: one pass through the file.
-  const int count = movie.frameCount();
-  for (int i = 0; i < count; ++i) movie.jumpToFrame(i);
-  RunEventsFor(300);
-  const double after = ResidentMb();
-  std::printf("mb=%.1f frames=%d\n", after - before, count);
-  return 0;
-}
-
-std::map<std::string, double> RunChild(const QStringList& args) {
-  QProcess child;
-  child.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-  child.start(QCoreApplication::applicationFilePath(), args);
-  if (!child.waitForFinished(15 * 60 * 1000) || child.exitCode() != 0) {
-    std::cerr << "flipreel_composed_bench: " << args.join(' ').toStdString() << " failed\n";
-    std::exit(1);
-  }
-  std::map<std::string, double> values;
-  for (const QString& pair :
-       QString::fromUtf8(child.readAllStandardOutput()).simplified().split(' ')) {
-    const QStringList kv = pair.split('=');
-    if (kv.size() == 2) values[kv[0].toStdString()] = kv[1].toDouble();
-  }
-  return values;
-}
-
 void WriteGifs(const QString& play, const QString& big) {
   gifexamples::WriteGif(play.toStdString(), MakeOptimised(320, 240, kPlayFrames, true));
   gifexamples::WriteGif(big.toStdString(), MakeOptimised(1280, 720, 200, false));
@@ -270,10 +214,10 @@ int RunAll(int seconds) {
       kPlayFrames, QFileInfo(play).size() / 1048576.0, QFileInfo(big).size() / 1048576.0);
 
   const QString secs = QString::number(seconds);
-  auto widget = RunChild({"drift-widget", play, secs});
-  auto movie = RunChild({"drift-movie", play, secs});
-  auto widget_mem = RunChild({"memory-widget", big});
-  auto movie_mem = RunChild({"memory-movie", big});
+  auto widget = RunChild("flipreel_composed_bench", {"drift-widget", play, secs}, 15);
+  auto movie = RunChild("flipreel_composed_bench", {"drift-movie", play, secs}, 15);
+  auto widget_mem = RunChild("flipreel_composed_bench", {"memory-widget", big}, 15);
+  auto movie_mem = RunChild("flipreel_composed_bench", {"memory-movie", big}, 15);
 
   std::printf("\nPlaying for %d s: start of the last frame against its ideal time, CPU:\n",
               seconds);

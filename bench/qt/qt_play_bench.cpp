@@ -37,43 +37,20 @@
 #include <string>
 #include <vector>
 
+#include "bench/qt/bench_process.h"
 #include "examples/example_gifs.h"
 #include "qt/flipreel_widget.h"
 #include "qt/flipreel_widget_p.h"
 
 namespace {
 
+using namespace qtbench;
+
 using flipreel::FlipreelWidget;
 
 // The widget's paint-ready frame copies.
 const flipreel::PictureCache& CacheOf(FlipreelWidget& w) {
   return flipreel::FlipreelWidgetPrivate::get(w).cache();
-}
-
-double CpuSeconds() {
-  rusage ru{};
-  getrusage(RUSAGE_SELF, &ru);
-  auto seconds = [](const timeval& t) { return t.tv_sec + t.tv_usec / 1e6; };
-  return seconds(ru.ru_utime) + seconds(ru.ru_stime);
-}
-
-// Resident memory in MB, after giving freed heap back to the system so that
-// both contenders are measured the same way.
-double ResidentMb() {
-  malloc_trim(0);
-  std::ifstream status("/proc/self/status");
-  std::string line;
-  while (std::getline(status, line)) {
-    if (line.rfind("VmRSS:", 0) == 0) return std::stod(line.substr(6)) / 1024.0;
-  }
-  return 0;
-}
-
-// Runs the event loop, sleeping while there is nothing to do.
-void RunEventsFor(int ms) {
-  QEventLoop loop;
-  QTimer::singleShot(ms, &loop, &QEventLoop::quit);
-  loop.exec();
 }
 
 // An animation of full frames: a diagonal gradient in 64 shades with a disc
@@ -294,41 +271,7 @@ int MemoryWidget(const QString& file) {
   return 0;
 }
 
-int MemoryMovie(const QString& file) {
-  QLabel label;
-  label.show();
-  RunEventsFor(300);
-  const double before = ResidentMb();
-  QMovie movie(file);
-  movie.setCacheMode(QMovie::CacheAll);
-  label.setMovie(&movie);
-  // CacheAll keeps every frame it has decoded: one pass through the file.
-  const int count = movie.frameCount();
-  for (int i = 0; i < count; ++i) movie.jumpToFrame(i);
-  RunEventsFor(300);
-  const double after = ResidentMb();
-  std::printf("mb=%.1f frames=%d\n", after - before, count);
-  return 0;
-}
-
 // --- the parent --------------------------------------------------------------------
-
-std::map<std::string, double> RunChild(const QStringList& args) {
-  QProcess child;
-  child.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-  child.start(QCoreApplication::applicationFilePath(), args);
-  if (!child.waitForFinished(10 * 60 * 1000) || child.exitCode() != 0) {
-    std::cerr << "flipreel_qt_bench: " << args.join(' ').toStdString() << " failed\n";
-    std::exit(1);
-  }
-  std::map<std::string, double> values;
-  for (const QString& pair :
-       QString::fromUtf8(child.readAllStandardOutput()).simplified().split(' ')) {
-    const QStringList kv = pair.split('=');
-    if (kv.size() == 2) values[kv[0].toStdString()] = kv[1].toDouble();
-  }
-  return values;
-}
 
 void WriteGifs(const QString& play, const QString& big) {
   gifexamples::WriteGif(play.toStdString(), MakeAnimation(480, 270, 50, 4));
@@ -344,14 +287,14 @@ int RunAll(int seconds) {
               QFileInfo(play).size() / 1048576.0, QFileInfo(big).size() / 1048576.0);
 
   const QString secs = QString::number(seconds);
-  auto widget = RunChild({"play-widget", play, secs});
-  auto movie = RunChild({"play-movie", play, secs});
-  auto floor = RunChild({"play-floor", play, secs});
-  auto hidden = RunChild({"hidden-widget", play, secs});
-  auto widget_load = RunChild({"load-widget", big});
-  auto movie_load = RunChild({"load-movie", big});
-  auto widget_mem = RunChild({"memory-widget", big});
-  auto movie_mem = RunChild({"memory-movie", big});
+  auto widget = RunChild("flipreel_qt_bench", {"play-widget", play, secs}, 10);
+  auto movie = RunChild("flipreel_qt_bench", {"play-movie", play, secs}, 10);
+  auto floor = RunChild("flipreel_qt_bench", {"play-floor", play, secs}, 10);
+  auto hidden = RunChild("flipreel_qt_bench", {"hidden-widget", play, secs}, 10);
+  auto widget_load = RunChild("flipreel_qt_bench", {"load-widget", big}, 10);
+  auto movie_load = RunChild("flipreel_qt_bench", {"load-movie", big}, 10);
+  auto widget_mem = RunChild("flipreel_qt_bench", {"memory-widget", big}, 10);
+  auto movie_mem = RunChild("flipreel_qt_bench", {"memory-movie", big}, 10);
 
   std::printf("\nPlaying 480 x 270 at 25 fps for %d s (CPU seconds of the process):\n", seconds);
   std::printf("  FlipreelWidget        %7.3f s  (%d frames, %d paints, %d x %d)\n", widget["cpu"],
