@@ -61,9 +61,12 @@ struct Library {
                                    "libtest_designer.so"};
   void* slot1 = nullptr;
   void* slot2 = nullptr;
+  const std::string* lent_path = nullptr;  // a path the test put in slot2 itself
   // A real library keeps its slots for the life of the process; this one
   // gives back the path the runtime put in its second slot.
-  ~Library() { delete static_cast<std::string*>(slot2); }
+  ~Library() {
+    if (slot2 != lent_path) delete static_cast<std::string*>(slot2);
+  }
 };
 
 ClassFactory* FactoryOf(Library& lib, std::string_view class_id) {
@@ -152,6 +155,7 @@ TEST(ComponentRuntime, RegisterUnregisterRegisterAgain) {
   Library lib;
   std::string path = library;
   lib.slot2 = &path;
+  lib.lent_path = &path;
   const fs::path registry = fs::path(home.path()) / ".local/share/flipreel/components";
   const fs::path thing_entry = registry / "{11111111-2222-3333-4444-555555555555}.json";
   const fs::path link = plugins / "libtest_designer.so";
