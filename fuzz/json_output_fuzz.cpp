@@ -18,25 +18,9 @@
 #include <vector>
 
 #include "cli/commands.h"
+#include "fuzz/input_folder.h"
 
 namespace {
-
-class InputFolder {
- public:
-  InputFolder() {
-    std::string templ = "/tmp/flipreel-fuzz-XXXXXX";
-    if (!mkdtemp(templ.data())) std::abort();
-    path_ = templ;
-  }
-  ~InputFolder() {
-    std::error_code ec;
-    std::filesystem::remove_all(path_, ec);
-  }
-  const std::string& path() const { return path_; }
-
- private:
-  std::string path_;
-};
 
 // Valid UTF-8 without control characters other than the line end. JSON may
 // carry DEL (0x7F) as it is: a JSON reader takes it, and no terminal acts on it.

@@ -13,27 +13,10 @@
 #include <string>
 
 #include "control/flipreel.h"
+#include "fuzz/input_folder.h"
 #include "headless/headless_host.h"
 
 namespace {
-
-// A folder of the fuzzer's own for the input files, removed at exit.
-class InputFolder {
- public:
-  InputFolder() {
-    std::string templ = "/tmp/flipreel-fuzz-XXXXXX";
-    if (!mkdtemp(templ.data())) std::abort();
-    path_ = templ;
-  }
-  ~InputFolder() {
-    std::error_code ec;
-    std::filesystem::remove_all(path_, ec);
-  }
-  const std::string& path() const { return path_; }
-
- private:
-  std::string path_;
-};
 
 void WriteFile(const std::string& path, const uint8_t* data, size_t size) {
   std::FILE* file = std::fopen(path.c_str(), "wb");
