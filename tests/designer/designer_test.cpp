@@ -72,8 +72,8 @@ struct Designer {
 
 // Runs "Properties..." and, once the dialog is up, lets edit fill it in.
 void EditProperties(Designer& d, const std::function<void(PropertyPagesDialog&)>& edit) {
-  QTimer::singleShot(0, [&] {
-    auto* dialog = qobject_cast<PropertyPagesDialog*>(QApplication::activeModalWidget());
+  qttest::WhenModalOpens([&](QDialog& modal) {
+    auto* dialog = qobject_cast<PropertyPagesDialog*>(&modal);
     ASSERT_NE(dialog, nullptr);
     edit(*dialog);
     dialog->OkButton()->click();
@@ -142,7 +142,9 @@ TEST(DesignerPlugin, EditsSavesAndRestoresTheControlWithItsGif) {
 
   app_form->show();
   FlipreelWidgetPrivate::get(*played).host().SetManualTicks(true);
-  ASSERT_TRUE(FlipreelWidgetPrivate::get(*played).host().DeliverTick());  // the first tick shows frame 0 again
+  ASSERT_TRUE(FlipreelWidgetPrivate::get(*played)
+                  .host()
+                  .DeliverTick());  // the first tick shows frame 0 again
   QImage before = Shot(*played);
   for (int tick = 1; tick <= 3; ++tick) {
     ASSERT_TRUE(FlipreelWidgetPrivate::get(*played).host().DeliverTick());
