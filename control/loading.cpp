@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "control/flipreel.h"
+#include "control/frame_cuts.h"
 #include "host/numbers.h"
 
 namespace flipreel {
@@ -15,10 +16,6 @@ namespace {
 
 constexpr char16_t kNone[] = u"(None)";
 constexpr char16_t kGif[] = u"Gif";
-// A block terminator followed by the introducer and label of a Graphic Control
-// Extension: where every frame of the file begins.
-constexpr std::string_view kFrameSignature("\x00\x21\xF9", 3);
-
 // The byte at offset in a chunk of the data.
 int32_t ByteAt(std::string_view chunk, size_t offset) {
   if (offset >= chunk.size()) Raise(err::kInvalidCall);  // the chunk is too short
@@ -170,23 +167,12 @@ bool Flipreel::SplitFrames(const Text& data, ImageArray& frames) {
     // the text.)
     auto bytes = std::make_shared<std::string>();
     AppendTextBytes(data, *bytes);
+    std::optional<FrameCuts> cuts = CutFrames(bytes);
+    if (!cuts) return;
     const std::string_view f(*bytes);
-    const size_t first = f.find(kFrameSignature);
-    if (first == std::string_view::npos || f.substr(0, 3) != "GIF") return;
-    const size_t header_size = first + 2;  // up to and including 00 21
-    const std::string_view header = f.substr(0, header_size);
-
-    // Every chunk runs from a label F9 through the 00 21 that begins the next
-    // frame. The last one runs to two bytes before the end of the data,
-    // leaving out the image's block terminator and the trailer of a
-    // well-formed file, when there is anything left for it.
-    FrameFileList files{bytes, header_size, {}};
-    size_t start = first + 3;  // the block-size byte after the first label F9
-    for (size_t next; (next = f.find(kFrameSignature, start)) != std::string_view::npos;
-         start = next + 3)
-      files.chunks.emplace_back(start - 1, next + 2 - (start - 1));
-    const size_t signatures = files.chunks.size();
-    if (start + 1 < f.size()) files.chunks.emplace_back(start - 1, f.size() - 2 - (start - 1));
+    const std::string_view header = f.substr(0, cuts->files.header_size);
+    const size_t signatures = cuts->signatures;
+    const FrameFileList& files = cuts->files;
     // The host may decode the files ahead while they are written one by one;
     // whatever is left is withdrawn when the split ends.
     struct Withdraw {

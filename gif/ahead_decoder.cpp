@@ -5,9 +5,11 @@
 #include <cstring>
 #include <deque>
 #include <exception>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "gif/gif_decoder.h"
@@ -34,8 +36,12 @@ struct Slot {
 // by the pool's threads or by the host's thread when it needs one that no
 // thread has started.
 struct AheadDecoder::Batch {
-  Batch(FrameFileList f, std::optional<MemoryBudget> b)
-      : files(std::move(f)), budget(std::move(b)), slots(files.chunks.size()) {}
+  Batch(FrameFileList f, std::optional<MemoryBudget> b, std::function<void()> on_decoded)
+      : files(std::move(f)),
+        budget(std::move(b)),
+        prepared(on_decoded != nullptr),
+        slots(files.chunks.size()),
+        decoded(std::move(on_decoded)) {}
 
   // The bytes of announced file i: the header, then its chunk.
   std::span<const uint8_t> Part(size_t offset, size_t length) const {
@@ -80,6 +86,9 @@ struct AheadDecoder::Batch {
     slots[i].error = std::move(outcome.error);
     slots[i].state = Slot::kDone;
     done.notify_all();
+    // Called under the lock, so that once Cancel or TakeOver returns it is
+    // neither running nor going to run.
+    if (++done_count == slots.size() && decoded) std::exchange(decoded, nullptr)();
   }
 
   // The outcome of file i: waits for the thread decoding it, or decodes it
@@ -101,15 +110,28 @@ struct AheadDecoder::Batch {
   void Cancel() {
     std::lock_guard lock(mu);
     cancelled = true;
+    decoded = nullptr;
+  }
+
+  // A split announces the files this batch was prepared with.
+  void TakeOver() {
+    std::lock_guard lock(mu);
+    decoded = nullptr;
   }
 
   const FrameFileList files;
   const std::optional<MemoryBudget> budget;
+  // Started before its split, while the previous file's frames still held
+  // their memory: a decode that failed is done again when its file is loaded,
+  // so that the error is the one a decode at that moment gives.
+  const bool prepared;
   std::mutex mu;
   std::condition_variable done;
   std::vector<Slot> slots;
   size_t next_claim = 0;
+  size_t done_count = 0;
   bool cancelled = false;
+  std::function<void()> decoded;
 };
 
 namespace {
@@ -183,21 +205,52 @@ AheadDecoder::~AheadDecoder() {
   if (batch_) batch_->Cancel();
 }
 
-void AheadDecoder::Expect(FrameFileList files) noexcept {
-  if (batch_) batch_->Cancel();
-  batch_.reset();
-  next_ = 0;
-  // A single file, or a few small ones, gain nothing from another thread:
-  // waking one costs more than decoding them here.
-  if (!files.bytes || files.chunks.size() < 2) return;
+namespace {
+
+// Whether two announcements cut the same bytes at the same places (each file
+// a prepared decode hands out is still compared with the file loaded).
+bool SameCuts(const FrameFileList& a, const FrameFileList& b) {
+  return a.bytes && b.bytes && a.bytes->size() == b.bytes->size() &&
+         a.header_size == b.header_size && a.chunks == b.chunks;
+}
+
+// A single file, or a few small ones, gain nothing from another thread:
+// waking one costs more than decoding them here.
+bool WorthDecodingAhead(const FrameFileList& files) {
+  if (!files.bytes || files.chunks.size() < 2) return false;
   size_t bytes = 0;
   for (const auto& [offset, length] : files.chunks) bytes += length;
-  if (bytes < kSmallLoad) return;
+  return bytes >= kSmallLoad;
+}
+
+}  // namespace
+
+void AheadDecoder::Expect(FrameFileList files) noexcept {
+  next_ = 0;
+  if (batch_ && batch_->prepared && SameCuts(batch_->files, files)) {
+    batch_->TakeOver();
+    return;
+  }
+  (void)Start(std::move(files), nullptr);
+}
+
+bool AheadDecoder::Prepare(FrameFileList files, std::function<void()> decoded) noexcept {
+  next_ = 0;
+  return decoded && Start(std::move(files), std::move(decoded));
+}
+
+bool AheadDecoder::Start(FrameFileList files, std::function<void()> decoded) noexcept {
+  if (batch_) batch_->Cancel();
+  batch_.reset();
+  if (!WorthDecodingAhead(files)) return false;
   try {
-    auto batch = std::make_shared<Batch>(std::move(files), budget_);
-    if (Pool::Instance().Add(batch)) batch_ = std::move(batch);
+    auto batch = std::make_shared<Batch>(std::move(files), budget_, std::move(decoded));
+    if (!Pool::Instance().Add(batch)) return false;
+    batch_ = std::move(batch);
+    return true;
   } catch (const std::exception&) {
     // Without decodes ahead every file is decoded as it is loaded.
+    return false;
   }
 }
 
@@ -208,7 +261,12 @@ Picture AheadDecoder::Decode(std::span<const uint8_t> bytes) {
       if (!batch_->Matches(i, bytes)) continue;
       next_ = i + 1;
       ++taken_;
-      return batch_->Take(i);
+      if (!batch_->prepared) return batch_->Take(i);
+      try {
+        return batch_->Take(i);
+      } catch (...) {
+        break;  // decoded again below
+      }
     }
   }
   return DecodeGif(bytes, budget_ ? &*budget_ : nullptr);

@@ -9,9 +9,14 @@
 // file is decoded there and then. Since a picture is a function of the file's
 // bytes alone, what the host answers (the picture, or the error and its
 // number) is exactly what a decode at that moment gives, in the same order.
+//
+// A host that knows what its control's next split will announce, before the
+// split runs, may start the decodes earlier still (Prepare); the split's
+// announcement of the same files then takes them over.
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <span>
@@ -33,6 +38,14 @@ class AheadDecoder {
   // not begun are dropped. An empty announcement only drops them.
   void Expect(FrameFileList files) noexcept;
 
+  // Starts decoding the files of a split that has not begun, dropping
+  // earlier decodes. An announcement of files cut the same way takes them
+  // over; any other announcement drops them. `decoded` runs on a decoding
+  // thread once every file is decoded, unless the decodes are dropped or
+  // taken over first. False, with nothing started, when the files are not
+  // worth decoding ahead or no thread could start.
+  bool Prepare(FrameFileList files, std::function<void()> decoded) noexcept;
+
   // The picture of a GIF file with these bytes: DecodeGif(bytes), from the
   // decodes ahead when the bytes are those of the next announced file (or of
   // the one after it, when the split skipped a file it could not write).
@@ -48,6 +61,8 @@ class AheadDecoder {
   struct Batch;
 
  private:
+  bool Start(FrameFileList files, std::function<void()> decoded) noexcept;
+
   std::shared_ptr<Batch> batch_;
   std::optional<MemoryBudget> budget_;
   size_t next_ = 0;  // the announced file expected next

@@ -4,6 +4,7 @@
 
 #include "control/flipreel.h"
 #include "qt/flipreel_widget.h"
+#include "qt/property_pages.h"
 
 namespace flipreel {
 
@@ -22,19 +23,22 @@ class LiveTokenHolder : public QObject {
   component::LiveToken token_;
 };
 
-// A new FlipreelWidget; its caller owns it.
-void* CreateFlipreel(std::string_view iid, component::LiveToken token) {
+// A new widget of the class, counted as a live object until it is deleted;
+// its caller owns it. The General page waits for the widgets it is to edit
+// (PropertyPagesDialog::SetObjects).
+template <typename W>
+void* CreateWidget(std::string_view iid, component::LiveToken token) {
   if (iid != component::kWidgetInterface) return nullptr;
-  auto* widget = new FlipreelWidget;
+  auto* widget = new W;
   new LiveTokenHolder(widget, std::move(token));
   return static_cast<QWidget*>(widget);
 }
 
 const ClassEntry kClasses[] = {
     {"Flipreel", ClassKind::kControl, kFlipreelClassId, kFlipreelProgId, "_Flipreel", "__Flipreel",
-     &CreateFlipreel},
+     &CreateWidget<FlipreelWidget>},
     {"General", ClassKind::kPropertyPage, kGeneralPageClassId, "FlipreelControl.General", "", "",
-     nullptr},
+     &CreateWidget<PropertyPagesDialog>},
     {"clsCommonDialog", ClassKind::kPrivate, "", "", "", "", nullptr},
     {"frmAboutFlipreel", ClassKind::kPrivate, "", "", "", "", nullptr},
     {"Preview", ClassKind::kPrivate, "", "", "", "", nullptr},

@@ -92,11 +92,12 @@ bool QtPageSite::IsNumeric(TextView text) const {
 
 PropertyPagesDialog::PropertyPagesDialog(QList<FlipreelWidget*> selected, QWidget* parent,
                                          ApplyRunner runner)
-    : QDialog(parent),
-      site_(std::make_unique<QtPageSite>(std::move(selected))),
-      page_(std::make_unique<GeneralPage>(*site_, file_dialog_, forms_)),
-      runner_(std::move(runner)) {
+    : QDialog(parent), runner_(std::move(runner)) {
   setWindowTitle(tr("Property Pages"));
+  // The page's elements are the same for every selection: the widgets are
+  // built once, from the first page.
+  site_ = std::make_unique<QtPageSite>(QList<FlipreelWidget*>{});
+  page_ = std::make_unique<GeneralPage>(*site_, file_dialog_, forms_);
   auto* tabs = new QTabWidget(this);
   tabs->addTab(BuildPage(), ToQString(GeneralPage::kTabCaption));
 
@@ -108,20 +109,35 @@ PropertyPagesDialog::PropertyPagesDialog(QList<FlipreelWidget*> selected, QWidge
   connect(buttons, &QDialogButtonBox::accepted, this, &PropertyPagesDialog::accept);
   connect(buttons, &QDialogButtonBox::rejected, this, &PropertyPagesDialog::reject);
   connect(apply_, &QPushButton::clicked, this, [this] { Apply(); });
-  connect(site_.get(), &QtPageSite::ChangedChanged, apply_, &QWidget::setEnabled);
 
   auto* layout = new QVBoxLayout(this);
   layout->addWidget(tabs);
   layout->addWidget(buttons);
   layout->setSizeConstraint(QLayout::SetFixedSize);
-
-  page_->elements().SetObserver([this](const PageElement& e) { ElementChanged(e); });
-  Run([this] { page_->Initialize(); });
-  Run([this] { page_->SelectionChanged(); });
+  Open(std::move(selected));
 }
 
 PropertyPagesDialog::~PropertyPagesDialog() {
   page_->elements().SetObserver({});
+}
+
+void PropertyPagesDialog::SetObjects(QList<FlipreelWidget*> selected) {
+  Open(std::move(selected));
+}
+
+void PropertyPagesDialog::Open(QList<FlipreelWidget*> selected) {
+  // The old page goes first: it refers to the old site and may hold a Preview.
+  page_->elements().SetObserver({});
+  page_.reset();
+  site_ = std::make_unique<QtPageSite>(std::move(selected));
+  page_ = std::make_unique<GeneralPage>(*site_, file_dialog_, forms_);
+  apply_->setEnabled(false);
+  connect(site_.get(), &QtPageSite::ChangedChanged, apply_, &QWidget::setEnabled);
+
+  page_->elements().SetObserver([this](const PageElement& e) { ElementChanged(e); });
+  Run([this] { page_->Initialize(); });
+  // With nothing selected there is nothing to read yet.
+  if (site_->SelectedCount() > 0) Run([this] { page_->SelectionChanged(); });
 }
 
 QWidget* PropertyPagesDialog::ElementWidget(const std::string& name) const {

@@ -66,10 +66,15 @@ class PropertyPagesDialog : public QDialog {
   using ErrorHandler = std::function<void(const HostError&)>;
 
   // The dialog for the selected widgets (the first one is edited). The page
-  // is filled when the dialog is created.
-  explicit PropertyPagesDialog(QList<FlipreelWidget*> selected, QWidget* parent = nullptr,
+  // is filled when the dialog is created; with no widgets it waits for
+  // SetObjects, as a page the component server made does.
+  explicit PropertyPagesDialog(QList<FlipreelWidget*> selected = {}, QWidget* parent = nullptr,
                                ApplyRunner runner = {});
   ~PropertyPagesDialog() override;
+
+  // Gives the page other widgets to edit: a fresh page is filled from the
+  // first of them, and edits not applied are dropped.
+  void SetObjects(QList<FlipreelWidget*> selected);
 
   void SetErrorHandler(ErrorHandler handler) { error_handler_ = std::move(handler); }
 
@@ -89,6 +94,8 @@ class PropertyPagesDialog : public QDialog {
 
  private:
   QWidget* BuildPage();
+  // Makes the site and the page for the selection and fills the page.
+  void Open(QList<FlipreelWidget*> selected);
   QWidget* MakeWidget(const PageElement& e, QWidget* parent);
   void ElementChanged(const PageElement& e);
   // Runs a page handler, showing its error; false when it failed.

@@ -7,6 +7,7 @@
 #include <QMetaEnum>
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <nlohmann/json.hpp>
 
@@ -14,6 +15,7 @@
 #include "qt/component_server.h"
 #include "qt/enum_names.h"
 #include "qt/flipreel_widget.h"
+#include "qt/property_pages.h"
 #include "tests/support/test_files.h"
 
 namespace {
@@ -21,27 +23,52 @@ namespace {
 using namespace flipreel;
 namespace component = flipreel::component;
 
-TEST(ComponentServer, FactoryMakesWidgetsAndTheUnloadQueryCountsThem) {
-  ASSERT_EQ(DllCanUnloadNow(), component::kOk);
+// Each class with a factory makes its widget, counted until it is deleted:
+// the control initialised, the General page editing the widgets it is given.
+TEST(ComponentServer, FactoriesMakeWidgetsAndTheUnloadQueryCountsThem) {
+  FlipreelWidget edited;
+  edited.SetFrameRate(70);
+  const struct {
+    std::string_view class_id;
+    std::function<void(QWidget*)> check;
+  } rows[] = {
+      {kFlipreelClassId,
+       [](QWidget* w) {
+         ASSERT_NE(qobject_cast<FlipreelWidget*>(w), nullptr);
+         EXPECT_EQ(w->property("FlipreelFile").toString(), "(None)");
+       }},
+      {kGeneralPageClassId,
+       [&](QWidget* w) {
+         auto* page = qobject_cast<PropertyPagesDialog*>(w);
+         ASSERT_NE(page, nullptr);
+         EXPECT_EQ(page->site().SelectedCount(), 0);
+         page->SetObjects({&edited});
+         EXPECT_EQ(page->page().elements()["txtFrameRate"].text, u"70");
+       }},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.class_id);
+    ASSERT_EQ(DllCanUnloadNow(), component::kOk);
+    void* object = nullptr;
+    const std::string class_id(row.class_id);
+    ASSERT_EQ(DllGetClassObject(class_id.c_str(), "IClassFactory", &object), component::kOk);
+    auto* factory = static_cast<component::ClassFactory*>(object);
+
+    void* made = nullptr;
+    EXPECT_EQ(factory->CreateInstance("IOther", &made), component::kNoInterface);
+    ASSERT_EQ(factory->CreateInstance(component::kWidgetInterface, &made), component::kOk);
+    std::unique_ptr<QWidget> widget(static_cast<QWidget*>(made));
+    row.check(widget.get());
+    EXPECT_EQ(DllCanUnloadNow(), component::kFalse);
+    widget.reset();
+    EXPECT_EQ(DllCanUnloadNow(), component::kOk);
+
+    EXPECT_EQ(factory->LockServer(true), component::kOk);
+    EXPECT_EQ(DllCanUnloadNow(), component::kFalse);
+    EXPECT_EQ(factory->LockServer(false), component::kOk);
+    EXPECT_EQ(DllCanUnloadNow(), component::kOk);
+  }
   void* object = nullptr;
-  const std::string class_id(kFlipreelClassId);
-  ASSERT_EQ(DllGetClassObject(class_id.c_str(), "IClassFactory", &object), component::kOk);
-  auto* factory = static_cast<component::ClassFactory*>(object);
-
-  void* made = nullptr;
-  ASSERT_EQ(factory->CreateInstance(component::kWidgetInterface, &made), component::kOk);
-  std::unique_ptr<QWidget> widget(static_cast<QWidget*>(made));
-  ASSERT_NE(qobject_cast<FlipreelWidget*>(widget.get()), nullptr);
-  EXPECT_EQ(widget->property("FlipreelFile").toString(), "(None)");  // initialised
-  EXPECT_EQ(DllCanUnloadNow(), component::kFalse);
-  widget.reset();
-  EXPECT_EQ(DllCanUnloadNow(), component::kOk);
-
-  EXPECT_EQ(factory->LockServer(true), component::kOk);
-  EXPECT_EQ(DllCanUnloadNow(), component::kFalse);
-  EXPECT_EQ(factory->LockServer(false), component::kOk);
-  EXPECT_EQ(DllCanUnloadNow(), component::kOk);
-
   EXPECT_EQ(DllGetClassObject("{00000000-0000-0000-0000-000000000000}", "IClassFactory", &object),
             component::kClassNotAvailable);
   EXPECT_EQ(DllGetClassObject(nullptr, nullptr, nullptr), component::kNullPointer);
