@@ -8,9 +8,10 @@
 
 #include <QApplication>
 #include <QBuffer>
+#include <QComboBox>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QTimer>
+#include <QTreeWidget>
 #include <QUiLoader>
 #include <QUndoStack>
 #include <QtDesigner/QDesignerComponents>
@@ -18,10 +19,12 @@
 #include <QtDesigner/QDesignerFormWindowInterface>
 #include <QtDesigner/QDesignerFormWindowManagerInterface>
 #include <QtDesigner/QDesignerIntegration>
+#include <QtDesigner/QDesignerPropertyEditorInterface>
 #include <QtDesigner/QDesignerTaskMenuExtension>
 #include <QtDesigner/QExtensionManager>
 #include <memory>
 
+#include "qt/enum_names.h"
 #include "qt/flipreel_widget_p.h"
 #include "qt/property_pages.h"
 #include "tests/qt/qt_test_support.h"
@@ -40,7 +43,8 @@ const char* const kForm = R"(<ui version="4.0">
  </widget>
 </ui>)";
 
-// Designer's form editor with the plugins of this build.
+// Designer's form editor with the plugins of this build and its property
+// editor, which the integration connects to the form when it is created.
 struct Designer {
   QDesignerFormEditorInterface* core;
   QWidget parent;
@@ -50,17 +54,27 @@ struct Designer {
     QCoreApplication::addLibraryPath(FLIPREEL_PLUGIN_DIR);
     QDesignerComponents::initializeResources();
     core = QDesignerComponents::createFormEditor(nullptr);
+    core->setPropertyEditor(QDesignerComponents::createPropertyEditor(core, &parent));
     new QDesignerIntegration(core, core);
     QDesignerComponents::initializePlugins(core);
     QDesignerComponents::createTaskMenu(core, core);
     form = core->formWindowManager()->createFormWindow(&parent);
     form->setContents(QString::fromUtf8(kForm));
+    core->formWindowManager()->setActiveFormWindow(form);
   }
   ~Designer() {
     delete form;
+    delete core->propertyEditor();  // it uses the core until it goes
     delete core;
   }
   FlipreelWidget* Reel() { return form->mainContainer()->findChild<FlipreelWidget*>("Flipreel1"); }
+  // The property editor's row of a property of the selected widget.
+  QTreeWidgetItem* EditorRow(const QString& name) {
+    auto* tree = core->propertyEditor()->findChild<QTreeWidget*>();
+    if (!tree) return nullptr;
+    const auto rows = tree->findItems(name, Qt::MatchExactly | Qt::MatchRecursive);
+    return rows.isEmpty() ? nullptr : rows.first();
+  }
   QAction* TaskAction(const QString& text) {
     auto* menu = qt_extension<QDesignerTaskMenuExtension*>(core->extensionManager(), Reel());
     if (!menu) return nullptr;
@@ -72,13 +86,19 @@ struct Designer {
 
 // Runs "Properties..." and, once the dialog is up, lets edit fill it in.
 void EditProperties(Designer& d, const std::function<void(PropertyPagesDialog&)>& edit) {
-  QTimer::singleShot(0, [&] {
-    auto* dialog = qobject_cast<PropertyPagesDialog*>(QApplication::activeModalWidget());
+  qttest::WhenModalOpens([&](QDialog& modal) {
+    auto* dialog = qobject_cast<PropertyPagesDialog*>(&modal);
     ASSERT_NE(dialog, nullptr);
     edit(*dialog);
     dialog->OkButton()->click();
   });
   d.TaskAction("Properties...")->trigger();
+}
+
+QStringList NamesOf(const QString& enumeration) {
+  QStringList names;
+  for (const FlipreelEnumValue& v : FlipreelEnumValues(enumeration)) names << v.name;
+  return names;
 }
 
 QImage Shot(QWidget& w) {
@@ -142,7 +162,9 @@ TEST(DesignerPlugin, EditsSavesAndRestoresTheControlWithItsGif) {
 
   app_form->show();
   FlipreelWidgetPrivate::get(*played).host().SetManualTicks(true);
-  ASSERT_TRUE(FlipreelWidgetPrivate::get(*played).host().DeliverTick());  // the first tick shows frame 0 again
+  ASSERT_TRUE(FlipreelWidgetPrivate::get(*played)
+                  .host()
+                  .DeliverTick());  // the first tick shows frame 0 again
   QImage before = Shot(*played);
   for (int tick = 1; tick <= 3; ++tick) {
     ASSERT_TRUE(FlipreelWidgetPrivate::get(*played).host().DeliverTick());
@@ -150,4 +172,60 @@ TEST(DesignerPlugin, EditsSavesAndRestoresTheControlWithItsGif) {
     EXPECT_NE(after, before) << "tick " << tick;
     before = after;
   }
+}
+
+// Sequence, BackStyle and BorderStyle are ints to Qt; Designer's property
+// editor shows them with the type information's names, and a name chosen in
+// its drop-down list sets the control as one undoable change of the form.
+TEST(DesignerPlugin, ThePropertyEditorNamesTheEnumerationsValues) {
+  struct Case {
+    const char* property;
+    int value;
+    const char* shown;
+    int chosen;  // the value chosen next in the editor's list
+  };
+  const Case cases[] = {
+      {"Sequence", 3, "Ping Pong", 1},
+      {"BackStyle", 0, "Transparent", 1},
+      {"BorderStyle", 1, "Solid", 0},
+  };
+  Designer d;
+  FlipreelWidget* reel = d.Reel();
+  ASSERT_NE(reel, nullptr);
+  d.form->clearSelection(false);
+  d.form->selectWidget(reel);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.property);
+    reel->setProperty(c.property, c.value);
+    d.core->propertyEditor()->setObject(reel);
+    QTreeWidgetItem* row = d.EditorRow(c.property);
+    ASSERT_NE(row, nullptr);
+    EXPECT_EQ(row->text(1), c.shown);
+
+    QTreeWidget* tree = row->treeWidget();
+    tree->setCurrentItem(row, 1);
+    tree->editItem(row, 1);
+    auto* list = tree->viewport()->findChild<QComboBox*>();
+    ASSERT_NE(list, nullptr);
+    QStringList shown;
+    for (int i = 0; i < list->count(); ++i) shown << list->itemText(i);
+    EXPECT_EQ(shown, NamesOf(c.property));
+    const int undo_steps = d.form->commandHistory()->count();
+    d.form->setDirty(false);
+    list->setCurrentIndex(list->findText(FlipreelEnumValueName(c.property, c.chosen)));
+    EXPECT_EQ(reel->property(c.property).toInt(), c.chosen);
+    EXPECT_TRUE(d.form->isDirty());
+    EXPECT_EQ(d.form->commandHistory()->count(), undo_steps + 1);
+    d.form->commandHistory()->undo();
+    EXPECT_EQ(reel->property(c.property).toInt(), c.value);
+    d.form->commandHistory()->redo();
+    tree->setCurrentItem(nullptr);  // closes the list, deleted later
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+  }
+  // The form file holds the choices in SavedState only: nothing of the
+  // enumerations' names, which uic and QUiLoader would not know.
+  const QString saved = d.form->contents();
+  for (const Case& c : cases)
+    EXPECT_FALSE(saved.contains(QStringLiteral("name=\"%1\"").arg(c.property))) << c.property;
+  EXPECT_FALSE(saved.contains("Ping Pong"));
 }

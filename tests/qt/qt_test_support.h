@@ -2,8 +2,14 @@
 // and what the widget shows as pixels.
 #pragma once
 
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QDialog>
 #include <QImage>
 #include <QPainter>
+#include <QTimer>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -14,6 +20,15 @@
 #include "tests/support/test_files.h"
 
 namespace qttest {
+
+// Runs user against the modal dialog that is open once the event loop runs.
+inline void WhenModalOpens(std::function<void(QDialog&)> user) {
+  QTimer::singleShot(0, [user] {
+    auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget());
+    if (!dialog) ADD_FAILURE() << "no modal dialog is open";
+    if (dialog) user(*dialog);
+  });
+}
 
 // Palette indices of the test GIFs, and their colours.
 enum Index : uint8_t { kBlack, kWhite, kRed, kGreen, kBlue, kYellow, kCyan, kMagenta };

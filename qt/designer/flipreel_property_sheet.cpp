@@ -1,0 +1,43 @@
+#include "qt/designer/flipreel_property_sheet.h"
+
+#include "qt/enum_names.h"
+#include "qt/flipreel_widget.h"
+
+namespace flipreel {
+
+using qdesigner_internal::DesignerMetaEnum;
+using qdesigner_internal::PropertySheetEnumValue;
+
+FlipreelPropertySheet::FlipreelPropertySheet(FlipreelWidget* widget, QObject* parent)
+    : QDesignerPropertySheet(widget, parent) {
+  for (const QString& name :
+       {QStringLiteral("Sequence"), QStringLiteral("BackStyle"), QStringLiteral("BorderStyle")}) {
+    const int index = indexOf(name);
+    if (index < 0) continue;
+    DesignerMetaEnum meta(name, QStringLiteral("FlipreelWidget"), QStringLiteral("::"));
+    for (const FlipreelEnumValue& v : FlipreelEnumValues(name)) meta.addKey(v.value, v.name);
+    enums_.insert(index, meta);
+  }
+}
+
+QVariant FlipreelPropertySheet::property(int index) const {
+  const QVariant value = QDesignerPropertySheet::property(index);
+  const auto it = enums_.constFind(index);
+  if (it == enums_.constEnd()) return value;
+  return QVariant::fromValue(PropertySheetEnumValue(value.toInt(), *it));
+}
+
+void FlipreelPropertySheet::setProperty(int index, const QVariant& value) {
+  if (enums_.contains(index) && value.canConvert<PropertySheetEnumValue>()) {
+    QDesignerPropertySheet::setProperty(index, qvariant_cast<PropertySheetEnumValue>(value).value);
+    return;
+  }
+  QDesignerPropertySheet::setProperty(index, value);
+}
+
+void RegisterFlipreelPropertySheet(QExtensionManager* manager) {
+  // The manager asks the factory registered last first.
+  QDesignerPropertySheetFactory<FlipreelWidget, FlipreelPropertySheet>::registerExtension(manager);
+}
+
+}  // namespace flipreel
