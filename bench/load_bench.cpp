@@ -6,7 +6,9 @@
 // memory that one load of each adds to a fresh process.
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <map>
 #include <string>
 #include <thread>
@@ -53,22 +55,32 @@ void GiflibSlurp(benchmark::State& state, const Shape* shape) {
   }
 }
 
+// Loads the file times times, as the timed runs do, by one control or by
+// giflib.
+void Load(const std::string& who, const std::string& path, int times) {
+  if (who == "ours") {
+    flipreel::HeadlessHost host;
+    flipreel::Flipreel control(host);
+    control.InitProperties();
+    for (int i = 0; i < times; ++i) {
+      control.SetFlipreelFile(flipreel::Utf8ToText(path));
+      benchmark::DoNotOptimize(control.imgGif().picture().data());
+    }
+  } else {
+    std::vector<std::vector<uint32_t>> frames;
+    for (int i = 0; i < times; ++i) {
+      benchgifs::GiflibSlurpToArgb(path.c_str(), frames);
+      benchmark::DoNotOptimize(frames.data());
+    }
+  }
+}
+
 // One load in this fresh process (started with --peak-child ours|giflib
 // FILE): prints the most resident memory the load added, in MiB.
 int PeakChild(const std::string& who, const std::string& path) {
   const int64_t before = benchgifs::ResidentBytes();
   benchgifs::ResetPeakResident();
-  if (who == "ours") {
-    flipreel::HeadlessHost host;
-    flipreel::Flipreel control(host);
-    control.InitProperties();
-    control.SetFlipreelFile(flipreel::Utf8ToText(path));
-    benchmark::DoNotOptimize(control.imgGif().picture().data());
-  } else {
-    std::vector<std::vector<uint32_t>> frames;
-    benchgifs::GiflibSlurpToArgb(path.c_str(), frames);
-    benchmark::DoNotOptimize(frames.data());
-  }
+  Load(who, path, 1);
   std::printf("%.2f\n", static_cast<double>(benchgifs::PeakResidentBytes() - before) / 1048576.0);
   return 0;
 }
@@ -123,6 +135,12 @@ class RatioReporter : public benchmark::ConsoleReporter {
 
 int main(int argc, char** argv) {
   if (argc == 4 && std::string(argv[1]) == "--peak-child") return PeakChild(argv[2], argv[3]);
+  // Loads without timing, to count instructions under a profiler:
+  // --repeat ours|giflib FILE TIMES (the shapes' files: process_bench --write).
+  if (argc == 5 && std::string(argv[1]) == "--repeat") {
+    Load(argv[2], argv[3], std::max(1, std::atoi(argv[4])));
+    return 0;
+  }
   for (const Shape& shape : benchgifs::Shapes()) {
     const double min_time = shape.frames * shape.width * shape.height > 10'000'000 ? 1.0 : 0.2;
     benchmark::RegisterBenchmark((std::string("FlipreelLoad/") + shape.name).c_str(), FlipreelLoad,

@@ -3,7 +3,8 @@
 # CMake package so that find_package(Flipreel CONFIG REQUIRED) gives
 #   Flipreel::Core      the control and the host interface (links nothing else)
 #   Flipreel::Headless  the headless host, with the core
-#   Flipreel::Qt        FlipreelWidget and the Qt host, with the core
+#   Flipreel::Qt        FlipreelWidget and the Qt host: a shared library that
+#                       holds the core, whose headers it gives
 include(GNUInstallDirs)
 include(CMakePackageConfigHelpers)
 
@@ -24,9 +25,15 @@ endif()
 
 # Installed headers include one another from the folder they stand in
 # ("host/host.h"); applications may write <flipreel/qt/flipreel_widget.h>.
-target_include_directories(flipreel_host PUBLIC
-  $<INSTALL_INTERFACE:${CMAKE_INSTALL_INCLUDEDIR}/flipreel>
-  $<INSTALL_INTERFACE:${CMAKE_INSTALL_INCLUDEDIR}>)
+# The Qt library, which links the core only inside itself, gives the same
+# folders.
+foreach(target flipreel_host flipreel_qt)
+  if(TARGET ${target})
+    target_include_directories(${target} PUBLIC
+      $<INSTALL_INTERFACE:${CMAKE_INSTALL_INCLUDEDIR}/flipreel>
+      $<INSTALL_INTERFACE:${CMAKE_INSTALL_INCLUDEDIR}>)
+  endif()
+endforeach()
 
 if(NOT FLIPREEL_INSTALL)
   return()

@@ -55,6 +55,7 @@ const TypeLibraryInfo& FlipreelTypeLibrary() {
       .description = kFlipreelLibraryDescription,
       .library_id = "{951D86E7-A446-4767-BA7A-728393083835}",
       .class_name = "Flipreel",
+      .class_description = "Plays an animated GIF, saved with its form",
       .class_id = kFlipreelClassId,
       .prog_id = kFlipreelProgId,
       .dispatch_interface = "_Flipreel",

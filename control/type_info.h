@@ -52,7 +52,8 @@ struct TypeLibraryInfo {
   int32_t locale;  // 1033
   std::string_view description;
   std::string_view library_id;
-  std::string_view class_name;  // Flipreel
+  std::string_view class_name;         // Flipreel
+  std::string_view class_description;  // what designers show for the control
   std::string_view class_id;
   std::string_view prog_id;             // FlipreelControl.Flipreel
   std::string_view dispatch_interface;  // _Flipreel

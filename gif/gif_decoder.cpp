@@ -1,6 +1,7 @@
 #include "gif/gif_decoder.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstdint>
 #include <cstring>
 #include <memory>
@@ -76,8 +77,14 @@ class Stream {
     if (n > left()) Invalid();
     pos_ += n;
   }
-  // Where the next n bytes start; only valid when they all lie in the data.
-  const uint8_t* Here() const { return data_ + pos_; }
+  // Copies the next n bytes, all of which must be there, and moves past them.
+  void Read(uint8_t* to, size_t n) {
+    if (n > left()) Invalid();
+    const size_t real = pos_ < real_ ? std::min(n, real_ - pos_) : 0;
+    std::memcpy(to, data_ + pos_, real);
+    std::fill(to + real, to + n, uint8_t{0});
+    pos_ += n;
+  }
 
  private:
   const uint8_t* data_;
@@ -106,142 +113,240 @@ void SkipSubBlocks(Stream& in) {
   }
 }
 
+// Gives a buffer kept for the next image back when it is large.
+void ReleaseIfLarge(std::vector<uint8_t>& buffer) {
+  if (buffer.capacity() > (size_t{4} << 20)) std::vector<uint8_t>().swap(buffer);
+}
+
 constexpr int kMaxCode = 4095;     // the largest LZW code
 constexpr int kNoSuchCode = 4098;  // an unused table entry
+constexpr size_t kChunk = 16;      // strings are copied in pieces of this size
+
+// Copies a piece of a string through a register-sized buffer: the piece read
+// may reach into the one written just before (past the string's end).
+inline void CopyChunk(uint8_t* to, const uint8_t* from) {
+  uint8_t chunk[kChunk];
+  std::memcpy(chunk, from, kChunk);
+  std::memcpy(to, chunk, kChunk);
+}
+
+// Copies the string of n pixels at out + from to out + i, where from + n <= i:
+// in whole pieces when the output has room for the last one to run over (what
+// runs over is overwritten by the pixels that follow), else exactly, as far as
+// the output goes. Returns the new i.
+inline size_t CopyString(uint8_t* out, size_t from, size_t i, size_t n, size_t count) {
+  if (count - i >= n + kChunk - 1) {
+    CopyChunk(out + i, out + from);
+    for (size_t k = kChunk; k < n; k += kChunk) CopyChunk(out + i + k, out + from + k);
+    return i + n;
+  }
+  n = std::min(n, count - i);
+  std::memcpy(out + i, out + from, n);
+  return i + n;
+}
 
 // The LZW decoder's tables, kept from one image to the next. It decodes
 // exactly as giflib's reader does, on damaged data too: the same pixels for
 // every image it accepts and a refusal for every image it refuses.
 //
 // While the codes since the last clear code are well-formed (each one a pixel,
-// a defined entry or the entry being defined), every entry's string already
-// stands in the output, where the entry was made: a code is then copied from
-// there rather than traced back through the table one pixel at a time. The
-// table itself is kept exactly as giflib keeps it, so that at the first code
-// that is not well-formed decoding goes on the slow way, as giflib does, and
-// a clear code makes the table fresh again.
+// a defined entry or the entry being defined), the entries are defined one
+// after the other, and every entry's string already stands in the output,
+// where the entry was made: a code is then copied from there in whole pieces
+// rather than traced back through the table one pixel at a time. At the first
+// code that is not well-formed the table is completed to what giflib keeps
+// (the unused entries marked, the suffixes read from the output), and decoding
+// goes on the slow way, as giflib does, until a clear code.
 struct Lzw {
-  uint16_t prefix[kMaxCode + 1];
+  struct Entry {
+    uint32_t start;   // where the entry's string stands in the output
+    uint16_t length;  // its length
+    uint16_t prefix;  // the code of the string without its last pixel
+  };
+  Entry table[kMaxCode + 1];
   uint8_t suffix[kMaxCode + 1];
   uint8_t stack[kMaxCode + 1];
-  uint32_t start[kMaxCode + 1];   // where an entry's string stands in the output
-  uint16_t length[kMaxCode + 1];  // and its length
+  // The image data's sub-blocks joined, followed by zero bytes for the code
+  // reader to run over.
+  std::vector<uint8_t> data;
 
   // The first character of a code's string, as far as the table tells it.
   int PrefixChar(int code, int clear) const {
     int i = 0;
     while (code > clear && i++ <= kMaxCode) {
       if (code > kMaxCode) return kNoSuchCode;
-      code = prefix[code];
+      code = table[code].prefix;
     }
     return code;
   }
 
-  // Decodes count pixels into out from the image data at the stream's
-  // position (just after the minimum code size), then skips the data's
-  // remaining sub-blocks.
-  void Decode(Stream& in, int min_code_size, uint8_t* out, size_t count) {
-    const int clear = 1 << min_code_size;
-    const int eof = clear + 1;
-    int running_code = eof + 1;
-    int running_bits = min_code_size + 1;
-    int max_code1 = 1 << running_bits;
-    int last_code = kNoSuchCode;
-    uint32_t shift_state = 0;
-    uint64_t shift_word = 0;
-    size_t block_left = 0;  // bytes of the current sub-block not read yet
-    std::fill(std::begin(prefix), std::end(prefix), kNoSuchCode);
+  // Joins the image data's sub-blocks, from the stream's position (just after
+  // the minimum code size) up to and including the zero-length one; every
+  // sub-block must be there whole. Returns the number of data bytes.
+  size_t JoinSubBlocks(Stream& in) {
+    size_t size = 0;
+    for (;;) {
+      const uint8_t length = in.Byte();
+      if (length == 0) break;
+      data.resize(size + length);
+      in.Read(data.data() + size, length);
+      size += length;
+    }
+    data.resize(size + sizeof(uint64_t));
+    std::fill_n(data.begin() + static_cast<ptrdiff_t>(size), sizeof(uint64_t), 0);
+    return size;
+  }
 
-    auto next_code = [&]() -> int {
-      if (running_bits > 12) Invalid();
-      while (shift_state < static_cast<uint32_t>(running_bits)) {
-        if (block_left == 0) {
-          // A whole sub-block is read at once; an empty one inside the data
-          // is an error.
-          const uint8_t length = in.Byte();
-          if (length == 0) Invalid();
-          if (length > in.left()) Invalid();
-          block_left = length;
-        }
-        shift_word |= uint64_t{in.At(in.pos())} << shift_state;
-        in.Skip(1);
-        --block_left;
-        shift_state += 8;
-      }
-      const int code = static_cast<int>(shift_word & ((1u << running_bits) - 1));
-      shift_word >>= running_bits;
-      shift_state -= running_bits;
-      if (running_code < kMaxCode + 2 && ++running_code > max_code1 && running_bits < 12) {
-        max_code1 <<= 1;
+  // The codes of the image data: read least significant bit first, each as
+  // wide as the table's size asks, from 1 + the minimum code size up to 12
+  // bits; the code count is kept as giflib keeps it.
+  struct Codes {
+    const uint8_t* data;
+    uint64_t total_bits;
+    uint64_t bit = 0;  // the next code's first bit
+    int min_code_size;
+    int running_code;  // the next entry to define, plus 2
+    int running_bits;
+    int max_code1;  // the code count at which the width grows
+    uint32_t mask;
+
+    Codes(const uint8_t* d, size_t size, int min_bits) : data(d), total_bits(uint64_t{size} * 8) {
+      min_code_size = min_bits;
+      Restart();
+    }
+    // After a clear code.
+    void Restart() {
+      running_code = (1 << min_code_size) + 2;
+      running_bits = min_code_size + 1;
+      mask = (1u << running_bits) - 1;
+      max_code1 = 1 << running_bits;
+    }
+    int Next() {
+      if (bit + static_cast<uint64_t>(running_bits) > total_bits) Invalid();
+      uint64_t word;
+      std::memcpy(&word, data + (bit >> 3), sizeof word);
+      if constexpr (std::endian::native == std::endian::big) word = __builtin_bswap64(word);
+      const int code = static_cast<int>((word >> (bit & 7)) & mask);
+      bit += static_cast<uint64_t>(running_bits);
+      running_code += running_code < kMaxCode + 2 ? 1 : 0;
+      if (running_code > max_code1) {
         ++running_bits;
+        mask = mask << 1 | 1;
+        max_code1 = running_bits < 12 ? max_code1 << 1 : kMaxCode + 2;
       }
       return code;
-    };
+    }
+  };
 
+  // Decodes count pixels into out from the image data at the stream's
+  // position (just after the minimum code size), reading the data's
+  // sub-blocks up to their terminator. Fails when the codes run out first.
+  void Decode(Stream& in, int min_code_size, uint8_t* const out, const size_t count) {
+    const size_t size = JoinSubBlocks(in);
+    Codes codes(data.data(), size, min_code_size);
+    const int clear = 1 << min_code_size;
+    const int eof = clear + 1;
     size_t i = 0;
-    bool well_formed = true;
-    size_t last_start = 0;  // where the previous code's string was put
-    uint32_t last_length = 0;
+    int last_code = kNoSuchCode;
+    int defined_end = eof + 1;
     while (i < count) {
-      const int code = next_code();
-      if (code == eof) Invalid();  // the end before the last pixel
-      if (code == clear) {
-        std::fill(std::begin(prefix), std::end(prefix), kNoSuchCode);
-        running_code = eof + 1;
-        running_bits = min_code_size + 1;
-        max_code1 = 1 << running_bits;
+      const int code = DecodeWellFormed(codes, out, count, i, last_code, defined_end);
+      if (i == count) break;
+      CompleteTable(eof, defined_end, out);
+      DecodeTraced(codes, code, out, count, i, last_code);
+      // After a clear code.
+      last_code = kNoSuchCode;
+      defined_end = eof + 1;
+    }
+  }
+
+  // Decodes while the codes are well-formed: the entries from eof + 1 up to
+  // defined_end are then defined, and no other. Returns the first code that
+  // is not, or -1 when the output is complete.
+  [[gnu::noinline]] int DecodeWellFormed(Codes& codes_io, uint8_t* const out, const size_t count,
+                                         size_t& i_io, int& last_code_io, int& defined_end_io) {
+    Codes codes = codes_io;
+    size_t i = i_io;
+    int last_code = last_code_io;
+    int defined_end = defined_end_io;
+    const int clear = 1 << codes.min_code_size;
+    const int eof = clear + 1;
+    uint32_t last_start = 0;  // where the previous code's string was put
+    uint32_t last_length = 0;
+    int code = -1;
+    while (i < count) {
+      code = codes.Next();
+      const size_t at = i;
+      uint32_t n;
+      if (code < clear) {
+        out[i++] = static_cast<uint8_t>(code);
+        n = 1;
+      } else if (code > eof && code < defined_end) {
+        const Entry e = table[code];
+        n = e.length;
+        i = CopyString(out, e.start, i, n, count);
+      } else if (code == codes.running_code - 2 && code == defined_end &&
+                 last_code != kNoSuchCode) {
+        // The entry being defined: the previous string and its own first
+        // pixel.
+        n = last_length + 1;
+        const uint8_t first = out[last_start];
+        i = CopyString(out, last_start, i, last_length, count);
+        if (i < count) out[i++] = first;
+      } else if (code == clear) {
+        codes.Restart();
         last_code = kNoSuchCode;
-        well_formed = true;
+        defined_end = eof + 1;
         continue;
+      } else if (code == eof) {
+        Invalid();  // the end before the last pixel
+      } else {
+        break;
       }
-      if (well_formed && code > clear && prefix[code] == kNoSuchCode &&
-          (code != running_code - 2 || last_code == kNoSuchCode))
-        well_formed = false;
-      if (well_formed) {
-        const size_t at = i;
-        uint32_t n;
-        uint8_t first;
-        if (code < clear) {
-          first = static_cast<uint8_t>(code);
-          out[i++] = first;
-          n = 1;
-        } else if (prefix[code] != kNoSuchCode) {
-          n = length[code];
-          const uint8_t* from = out + start[code];
-          first = from[0];
-          const size_t take = std::min<size_t>(n, count - i);
-          std::memcpy(out + i, from, take);
-          i += take;
-        } else {
-          // The entry being defined: the previous string and its own first
-          // pixel.
-          n = last_length + 1;
-          const uint8_t* from = out + last_start;
-          first = from[0];
-          const size_t take = std::min<size_t>(last_length, count - i);
-          std::memcpy(out + i, from, take);
-          i += take;
-          if (i < count) out[i++] = first;
-        }
-        if (last_code != kNoSuchCode && prefix[running_code - 2] == kNoSuchCode) {
-          const int entry = running_code - 2;
-          prefix[entry] = static_cast<uint16_t>(last_code);
-          suffix[entry] = first;
-          start[entry] = static_cast<uint32_t>(last_start);
-          length[entry] = static_cast<uint16_t>(last_length + 1);
-        }
-        last_code = code;
-        last_start = at;
-        last_length = n;
-        continue;
+      // The new entry: the previous string and the first pixel of this one.
+      if (codes.running_code - 2 == defined_end) {
+        table[defined_end++] = {last_start, static_cast<uint16_t>(last_length + 1),
+                                static_cast<uint16_t>(last_code)};
       }
+      last_code = code;
+      last_start = static_cast<uint32_t>(at);
+      last_length = n;
+      code = -1;
+    }
+    codes_io = codes;
+    i_io = i;
+    last_code_io = last_code;
+    defined_end_io = defined_end;
+    return code;
+  }
+
+  // The table as giflib has it after the well-formed codes since the last
+  // clear: the entries from eof + 1 up to defined_end defined, each with the
+  // last pixel of its string (where it stands in the output) as suffix, and
+  // every other entry unused.
+  [[gnu::noinline]] void CompleteTable(int eof, int defined_end, const uint8_t* out) {
+    for (int e = 0; e <= eof; ++e) table[e].prefix = kNoSuchCode;
+    for (int e = eof + 1; e < defined_end; ++e)
+      suffix[e] = out[table[e].start + table[e].length - 1u];
+    for (int e = defined_end; e <= kMaxCode; ++e) table[e].prefix = kNoSuchCode;
+  }
+
+  // Decodes the way giflib does, from code on (which has been read) up to a
+  // clear code or the output's end, tracing each string back through the
+  // table one pixel at a time.
+  [[gnu::noinline]] void DecodeTraced(Codes& codes, int code, uint8_t* out, size_t count, size_t& i,
+                                      int last_code) {
+    const int clear = 1 << codes.min_code_size;
+    const int eof = clear + 1;
+    for (;;) {
+      const int running_code = codes.running_code;
       // The first character of the code's string when the table defines it
       // (a traced string ends there); -1 when it must be looked up.
       int first = code;
-      if (code >= clear) {
+      if (code > eof) {
         int sp = 0;
         int current_prefix;
-        if (prefix[code] == kNoSuchCode) {
+        if (table[code].prefix == kNoSuchCode) {
           current_prefix = last_code;
           const int c = PrefixChar(code == running_code - 2 ? last_code : code, clear);
           suffix[running_code - 2] = stack[sp++] = static_cast<uint8_t>(c);
@@ -251,7 +356,7 @@ struct Lzw {
         }
         while (sp < kMaxCode && current_prefix > clear && current_prefix <= kMaxCode) {
           stack[sp++] = suffix[current_prefix];
-          current_prefix = prefix[current_prefix];
+          current_prefix = table[current_prefix].prefix;
         }
         if (sp >= kMaxCode || current_prefix > kMaxCode) Invalid();
         stack[sp++] = static_cast<uint8_t>(current_prefix);
@@ -261,23 +366,33 @@ struct Lzw {
       } else {
         out[i++] = static_cast<uint8_t>(code);
       }
-      if (last_code != kNoSuchCode && prefix[running_code - 2] == kNoSuchCode) {
+      if (last_code != kNoSuchCode && table[running_code - 2].prefix == kNoSuchCode) {
         // The new entry does not lie on the traced string (it was undefined
         // and the trace met no undefined entry), so its first character is
         // still the one the trace ended on.
-        prefix[running_code - 2] = static_cast<uint16_t>(last_code);
+        table[running_code - 2].prefix = static_cast<uint16_t>(last_code);
         const int c =
             first >= 0 ? first : PrefixChar(code == running_code - 2 ? last_code : code, clear);
         suffix[running_code - 2] = static_cast<uint8_t>(c);
       }
       last_code = code;
+      if (i == count) return;
+      code = codes.Next();
+      if (code == eof) Invalid();  // the end before the last pixel
+      if (code == clear) {
+        codes.Restart();
+        return;
+      }
     }
-    // The rest of the current sub-block was read with it; the sub-blocks
-    // after it are skipped up to the terminator.
-    in.Skip(block_left);
-    SkipSubBlocks(in);
   }
 };
+
+// The decoder of this thread. Reached once per image: every access to a
+// thread-local object costs a call to the runtime.
+[[gnu::noinline]] Lzw& ThreadLzw() {
+  thread_local Lzw lzw;
+  return lzw;
+}
 
 }  // namespace
 
@@ -355,7 +470,11 @@ Picture DecodeGif(std::span<const uint8_t> bytes, const MemoryBudget* budget) {
         pixels + static_cast<int64_t>(sizeof(PictureData::Palette)),
         "a picture of " + std::to_string(width) + " x " + std::to_string(height) + " pixels");
 
-  thread_local Lzw lzw;
+  Lzw& lzw = ThreadLzw();
+  struct ReleaseData {
+    Lzw& lzw;
+    ~ReleaseData() { ReleaseIfLarge(lzw.data); }
+  } release_data{lzw};
   std::vector<uint8_t> indices(static_cast<size_t>(pixels));
   if (!(image_flags & 0x40)) {
     lzw.Decode(in, min_code_size, indices.data(), indices.size());
@@ -366,9 +485,7 @@ Picture DecodeGif(std::span<const uint8_t> bytes, const MemoryBudget* budget) {
     // it is large.
     thread_local std::vector<uint8_t> passes;
     struct Release {
-      ~Release() {
-        if (passes.capacity() > (size_t{4} << 20)) std::vector<uint8_t>().swap(passes);
-      }
+      ~Release() { ReleaseIfLarge(passes); }
     } release;
     passes.resize(indices.size());
     lzw.Decode(in, min_code_size, passes.data(), passes.size());

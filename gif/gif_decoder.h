@@ -25,10 +25,10 @@ int64_t MostPixelsEncodable(size_t bytes);
 // de-interlaced, and the transparent index of the Graphic Control Extension
 // before it as alpha 0.
 //
-// It reads the bytes in place and keeps its code tables from one call to the
-// next (one set per thread), so that a small frame costs little more than its
-// pixels; it accepts and refuses exactly what giflib's reader does, with the
-// same pixels.
+// It keeps its code tables and buffers from one call to the next (one set per
+// thread), so that a small frame costs little more than its pixels, and copies
+// each code's string whole from where it already stands in the picture; it
+// accepts and refuses exactly what giflib's reader does, with the same pixels.
 //
 // Besides whole files it accepts the single-frame files the frame split cuts:
 // no trailer, anything after the first image, and for the last frame of a file

@@ -227,7 +227,15 @@ std::string FileTable::ReadWholeFile(const std::string& path) const {
 }
 
 void FileHost::Open(int32_t file_number, TextView path, FileAccess access) {
-  files_.Open(file_number, TextToPath(path), access);
+  files_.Open(file_number, SystemPath(path), access);
+}
+
+const std::string& FileHost::SystemPath(TextView path) const {
+  if (path != last_text_) {
+    last_path_ = TextToPath(path);
+    last_text_ = path;
+  }
+  return last_path_;
 }
 
 const std::string& FileHost::PrivateFolderPath() {

@@ -111,8 +111,8 @@ class FileHost : public Host {
     files_.Write(file_number, bytes);
   }
   void Close(int32_t file_number) override { files_.Close(file_number); }
-  void Kill(TextView path) override { files_.Kill(TextToPath(path)); }
-  bool FileExists(TextView path) override { return files_.Exists(TextToPath(path)); }
+  void Kill(TextView path) override { files_.Kill(SystemPath(path)); }
+  bool FileExists(TextView path) override { return files_.Exists(SystemPath(path)); }
   Text PrivateFolder() override { return PathToText(PrivateFolderPath()); }
 
   // What the pictures this host decodes for its control may take together.
@@ -133,9 +133,15 @@ class FileHost : public Host {
     }
   }
   const std::string& PrivateFolderPath();
-  std::string ReadWholeFile(TextView path) const { return files_.ReadWholeFile(TextToPath(path)); }
+  std::string ReadWholeFile(TextView path) const { return files_.ReadWholeFile(SystemPath(path)); }
 
  private:
+  // The system's form of a path, converted once for the scratch file's
+  // write, load and delete (the last path converted is kept).
+  const std::string& SystemPath(TextView path) const;
+  mutable Text last_text_;
+  mutable std::string last_path_;
+
   MemoryBudget budget_;
   std::optional<HostError> last_picture_error_;
   // The folder outlives the table's files, so it is declared first.

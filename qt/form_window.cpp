@@ -111,7 +111,8 @@ class FormControlSite : private ViewHolder, public QtHost {
 
 class FormWindow : public QDialog {
  public:
-  FormWindow(Form& form, QtFormService& service) : form_(&form), service_(service) {
+  FormWindow(Form& form, QtFormService& service)
+      : QDialog(service.owner_), form_(&form), service_(service) {
     setWindowTitle(ToQString(form.caption()));
     setObjectName(QString::fromStdString(form.name()));
     // The small font forms of this kind have always used, so that captions
@@ -259,7 +260,7 @@ class FormWindow : public QDialog {
   bool pressed_ = false;
 };
 
-QtFormService::QtFormService() = default;
+QtFormService::QtFormService(QWidget* owner) : owner_(owner) {}
 
 QtFormService::~QtFormService() {
   for (auto& [form, window] : windows_)

@@ -14,6 +14,7 @@
 #include "host/host.h"
 
 class QDialog;
+class QWidget;
 
 namespace flipreel {
 
@@ -22,7 +23,10 @@ class ControlView;
 
 class QtFormService : public FormService {
  public:
-  QtFormService();
+  // The forms' windows are windows of owner's when one is given: a form shown
+  // modeless from a modal dialog (the Preview of Browse) then takes input
+  // while that dialog runs, as the dialog's own windows do in Qt.
+  explicit QtFormService(QWidget* owner = nullptr);
   ~QtFormService() override;
   QtFormService(const QtFormService&) = delete;
   QtFormService& operator=(const QtFormService&) = delete;
@@ -39,6 +43,7 @@ class QtFormService : public FormService {
 
  private:
   friend class FormWindow;
+  QPointer<QWidget> owner_;
   std::map<const Form*, QPointer<FormWindow>> windows_;
   std::map<std::pair<const Form*, std::string>, QPointer<ControlView>> views_;
 };

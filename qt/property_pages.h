@@ -105,7 +105,7 @@ class PropertyPagesDialog : public QDialog {
   // Browse's file dialog and the Preview form; the page, which may hold a
   // Preview, goes first.
   QtFileDialog file_dialog_;
-  QtFormService forms_;
+  QtFormService forms_{this};  // the Preview is one of the dialog's windows
   std::unique_ptr<GeneralPage> page_;
   std::map<std::string, QWidget*> widgets_;
   ApplyRunner runner_;

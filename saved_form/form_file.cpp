@@ -95,9 +95,9 @@ bool IsTemporaryNameOf(const std::string& name, const std::string& base) {
   return name.size() == prefix.size() + 6 && name.compare(0, prefix.size(), prefix) == 0;
 }
 
-// Removes what a save killed between naming its temporary file and putting
-// it in place left behind. Called with the folder's lock held, when no other
-// save of ours can be half-way.
+// Removes the named temporary files of saves killed before they put them in
+// place. Called with the folder's lock held, when no other save of ours can
+// be half-way.
 void RemoveStaleTemporaries(const std::string& folder, const std::string& base) {
   DIR* dir = ::opendir(folder.c_str());
   if (!dir) return;
@@ -143,6 +143,8 @@ bool NameTemporary(int fd, const std::string& folder, const std::string& base, s
   return false;
 }
 
+// Writes the form with the folder's lock held, first removing what earlier
+// saves of it that were killed left behind.
 void WriteLocked(const std::string& path, const std::string& target, const SavedForm& form) {
   const std::string text = SerializeSavedForm(form, path);
   mode_t mode = 0666 & ~CurrentUmask();
@@ -156,6 +158,7 @@ void WriteLocked(const std::string& path, const std::string& target, const Saved
 
   const std::string folder = FolderOf(target);
   const std::string base = BaseName(target);
+  RemoveStaleTemporaries(folder, base);
   std::string temp;
   Descriptor fd(CreateTemporary(folder, base, temp));
   if (fd.get() < 0) FailFile(path, "cannot create a file in its folder", errno);
@@ -243,7 +246,6 @@ void UpdateSavedForm(const std::string& path, const std::function<void(SavedForm
   const std::string target = SaveTarget(path);
   const std::string folder = FolderOf(target);
   const FolderLock lock(path, folder);
-  RemoveStaleTemporaries(folder, BaseName(target));
   SavedForm form = ReadFormToUpdate(path);
   change(form);
   WriteLocked(path, target, form);

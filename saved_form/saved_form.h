@@ -89,9 +89,9 @@ void WriteSavedForm(const std::string& path, const SavedForm& form);
 
 // Reads the form at path as ReadFormToUpdate does, lets change alter it and
 // writes it back as WriteSavedForm does, all under an exclusive lock that
-// every update of a form in that folder takes, so that two programs adding
-// controls to one form at once both land. Temporary files of earlier saves
-// that a crash left behind are removed while the lock is held.
+// every save and update of a form in that folder takes, so that two
+// programs adding controls to one form at once both land. Both remove the
+// temporary files that earlier saves killed part-way left behind.
 void UpdateSavedForm(const std::string& path, const std::function<void(SavedForm&)>& change);
 std::string SerializeSavedForm(const SavedForm& form, const std::string& file = "form");
 

@@ -5,6 +5,7 @@
 //                                       then prints what it saw and quits
 //                                       (exit status 1 when nothing played)
 #include <flipreel/qt/flipreel_widget.h>
+#include <flipreel/server/version_record.h>
 #include <QApplication>
 #include <QTimer>
 #include <cstdio>
@@ -41,7 +42,10 @@ int main(int argc, char** argv) {
   player.show();
   const int status = app.exec();
   if (!check) return status;
-  std::printf("%s: %d frames, %d ticks, %d x %d pixels\n", qPrintable(args[1]), player.Frames(),
-              ticks, player.width(), player.height());
+  // The core's own functions come from the same library as the widget.
+  const std::string_view version = flipreel::FlipreelVersionRecord().Find("FileVersion")->value;
+  std::printf("%s: %d frames, %d ticks, %d x %d pixels, Flipreel %.*s\n", qPrintable(args[1]),
+              player.Frames(), ticks, player.width(), player.height(),
+              static_cast<int>(version.size()), version.data());
   return ticks > 0 && ticks >= player.Frames() ? 0 : 1;
 }

@@ -8,6 +8,8 @@
 
 #include "control/flipreel.h"
 #include "control/pictures.h"
+#include "control/type_info.h"
+#include "qt/designer/flipreel_property_sheet.h"
 #include "qt/designer/flipreel_task_menu.h"
 #include "qt/flipreel_widget.h"
 #include "qt/picture_cache.h"
@@ -34,9 +36,10 @@ QString FlipreelDesignerPlugin::group() const {
   return QStringLiteral("Display Widgets");
 }
 
+// The control class's description in the type information.
 QString FlipreelDesignerPlugin::toolTip() const {
-  return QString::fromUtf8(kFlipreelLibraryDescription.data(),
-                           static_cast<qsizetype>(kFlipreelLibraryDescription.size()));
+  const std::string_view description = FlipreelTypeLibrary().class_description;
+  return QString::fromUtf8(description.data(), static_cast<qsizetype>(description.size()));
 }
 
 QString FlipreelDesignerPlugin::whatsThis() const {
@@ -73,6 +76,7 @@ void FlipreelDesignerPlugin::initialize(QDesignerFormEditorInterface* core) {
   QExtensionManager* manager = core->extensionManager();
   manager->registerExtensions(new FlipreelTaskMenuFactory(manager),
                               Q_TYPEID(QDesignerTaskMenuExtension));
+  RegisterFlipreelPropertySheet(manager);
   QDesignerFormWindowManagerInterface* forms = core->formWindowManager();
   for (int i = 0; i < forms->formWindowCount(); ++i) WatchFormWindow(forms->formWindow(i));
   connect(forms, &QDesignerFormWindowManagerInterface::formWindowAdded, this,

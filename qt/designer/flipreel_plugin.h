@@ -8,6 +8,8 @@
 #pragma once
 
 #include <QObject>
+#include <QPointer>
+#include <QtDesigner/QDesignerFormEditorInterface>
 #include <QtUiPlugin/QDesignerCustomWidgetInterface>
 
 class QDesignerFormWindowInterface;
@@ -30,14 +32,17 @@ class FlipreelDesignerPlugin : public QObject, public QDesignerCustomWidgetInter
   QIcon icon() const override;
   bool isContainer() const override { return false; }
   QWidget* createWidget(QWidget* parent) override;
-  bool isInitialized() const override { return core_ != nullptr; }
+  bool isInitialized() const override { return !core_.isNull(); }
   void initialize(QDesignerFormEditorInterface* core) override;
   QString domXml() const override;
 
  private:
   void WatchFormWindow(QDesignerFormWindowInterface* form);
 
-  QDesignerFormEditorInterface* core_ = nullptr;
+  // The form editor the plugin serves. Designer has one, but a program may
+  // make another after the first is gone: the plugin (one per process) then
+  // counts as uninitialized again and registers its extensions with it.
+  QPointer<QDesignerFormEditorInterface> core_;
 };
 
 }  // namespace flipreel

@@ -30,6 +30,29 @@ TEST(PathText, EveryNameRoundTripsAndValidUtf8ReadsAsItself) {
   EXPECT_EQ(TextToPath(u"\U0001F600"), "\xF0\x9F\x98\x80");
 }
 
+// Buffer holds a file one character per byte; a character above 255 stands
+// for '?'. Every length, so that whole blocks and the rest are both covered.
+TEST(ByteText, OneCharacterPerByteAtEveryLength) {
+  std::string bytes;
+  for (int i = 0; i < 70; ++i) bytes += static_cast<char>(i * 37 + 200);
+  for (size_t n = 0; n <= bytes.size(); ++n) {
+    SCOPED_TRACE(n);
+    const std::string b = bytes.substr(0, n);
+    Text text = BytesToText(b);
+    ASSERT_EQ(text.size(), n);
+    for (size_t i = 0; i < n; ++i) ASSERT_EQ(text[i], static_cast<unsigned char>(b[i]));
+    ASSERT_EQ(TextToBytes(text), b);
+    std::string expected = b;
+    for (size_t i = 0; i < n; i += 3) {
+      text[i] = static_cast<char16_t>(0x100 + i * 251);  // above 255, any high byte
+      expected[i] = '?';
+    }
+    std::string appended = "x";
+    AppendTextBytes(text, appended);
+    ASSERT_EQ(appended, "x" + expected);
+  }
+}
+
 TEST(PrintableText, ReplacesInvalidBytesEscapesControlsAndCuts) {
   struct Row {
     std::string in;

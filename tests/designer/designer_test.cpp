@@ -8,59 +8,37 @@
 
 #include <QApplication>
 #include <QBuffer>
+#include <QComboBox>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QTimer>
+#include <QTreeWidget>
 #include <QUiLoader>
 #include <QUndoStack>
-#include <QtDesigner/QDesignerComponents>
-#include <QtDesigner/QDesignerFormEditorInterface>
 #include <QtDesigner/QDesignerFormWindowInterface>
-#include <QtDesigner/QDesignerFormWindowManagerInterface>
-#include <QtDesigner/QDesignerIntegration>
 #include <QtDesigner/QDesignerTaskMenuExtension>
 #include <QtDesigner/QExtensionManager>
 #include <memory>
 
-#include "qt/flipreel_widget_p.h"
+#include "qt/enum_names.h"
 #include "qt/property_pages.h"
+#include "tests/designer/designer_harness.h"
 #include "tests/qt/qt_test_support.h"
 
 using namespace flipreel;
 
 namespace {
 
-const char* const kForm = R"(<ui version="4.0">
- <class>Form</class>
- <widget class="QWidget" name="Form">
-  <property name="geometry"><rect><x>0</x><y>0</y><width>320</width><height>200</height></rect></property>
-  <widget class="flipreel::FlipreelWidget" name="Flipreel1">
-   <property name="geometry"><rect><x>10</x><y>10</y><width>205</width><height>130</height></rect></property>
-  </widget>
- </widget>
-</ui>)";
-
-// Designer's form editor with the plugins of this build.
-struct Designer {
-  QDesignerFormEditorInterface* core;
-  QWidget parent;
-  QDesignerFormWindowInterface* form;
-
-  Designer() {
-    QCoreApplication::addLibraryPath(FLIPREEL_PLUGIN_DIR);
-    QDesignerComponents::initializeResources();
-    core = QDesignerComponents::createFormEditor(nullptr);
-    new QDesignerIntegration(core, core);
-    QDesignerComponents::initializePlugins(core);
-    QDesignerComponents::createTaskMenu(core, core);
-    form = core->formWindowManager()->createFormWindow(&parent);
-    form->setContents(QString::fromUtf8(kForm));
+// Designer's form editor with a Flipreel on its form.
+struct Designer : designertest::Designer {
+  Designer() : designertest::Designer(FLIPREEL_PLUGIN_DIR) {}
+  FlipreelWidget* Reel() { return Find<FlipreelWidget>("Flipreel1"); }
+  // The property editor's row of a property of the selected widget.
+  QTreeWidgetItem* EditorRow(const QString& name) {
+    auto* tree = core->propertyEditor()->findChild<QTreeWidget*>();
+    if (!tree) return nullptr;
+    const auto rows = tree->findItems(name, Qt::MatchExactly | Qt::MatchRecursive);
+    return rows.isEmpty() ? nullptr : rows.first();
   }
-  ~Designer() {
-    delete form;
-    delete core;
-  }
-  FlipreelWidget* Reel() { return form->mainContainer()->findChild<FlipreelWidget*>("Flipreel1"); }
   QAction* TaskAction(const QString& text) {
     auto* menu = qt_extension<QDesignerTaskMenuExtension*>(core->extensionManager(), Reel());
     if (!menu) return nullptr;
@@ -72,8 +50,8 @@ struct Designer {
 
 // Runs "Properties..." and, once the dialog is up, lets edit fill it in.
 void EditProperties(Designer& d, const std::function<void(PropertyPagesDialog&)>& edit) {
-  QTimer::singleShot(0, [&] {
-    auto* dialog = qobject_cast<PropertyPagesDialog*>(QApplication::activeModalWidget());
+  qttest::WhenModalOpens([&](QDialog& modal) {
+    auto* dialog = qobject_cast<PropertyPagesDialog*>(&modal);
     ASSERT_NE(dialog, nullptr);
     edit(*dialog);
     dialog->OkButton()->click();
@@ -81,8 +59,10 @@ void EditProperties(Designer& d, const std::function<void(PropertyPagesDialog&)>
   d.TaskAction("Properties...")->trigger();
 }
 
-QImage Shot(QWidget& w) {
-  return w.grab().toImage().convertToFormat(QImage::Format_RGB32);
+QStringList NamesOf(const QString& enumeration) {
+  QStringList names;
+  for (const FlipreelEnumValue& v : FlipreelEnumValues(enumeration)) names << v.name;
+  return names;
 }
 
 }  // namespace
@@ -123,8 +103,18 @@ TEST(DesignerPlugin, EditsSavesAndRestoresTheControlWithItsGif) {
   // The form holds the control's state in SavedState and none of its
   // properties one by one.
   EXPECT_TRUE(saved.contains("name=\"SavedState\""));
+  EXPECT_TRUE(saved.contains("<string notr=\"true\">{"));  // data, not text to translate
   EXPECT_FALSE(saved.contains("name=\"AutoRewind\""));
   EXPECT_FALSE(saved.contains("name=\"FlipreelFile\""));
+
+  {  // Designer opens the saved form again with the control as it was.
+    designertest::Designer reopened(FLIPREEL_PLUGIN_DIR, saved.toUtf8().constData());
+    auto* again = reopened.Find<FlipreelWidget>("Flipreel1");
+    ASSERT_NE(again, nullptr);
+    EXPECT_EQ(again->Frames(), 4);
+    EXPECT_EQ(again->AutoRewind(), 7);
+    EXPECT_FALSE(again->UserMode());
+  }
 
   QUiLoader loader;
   loader.clearPluginPaths();
@@ -141,13 +131,61 @@ TEST(DesignerPlugin, EditsSavesAndRestoresTheControlWithItsGif) {
   EXPECT_TRUE(played->Playing());  // AutoStart: playing at once in the application
 
   app_form->show();
-  FlipreelWidgetPrivate::get(*played).host().SetManualTicks(true);
-  ASSERT_TRUE(FlipreelWidgetPrivate::get(*played).host().DeliverTick());  // the first tick shows frame 0 again
-  QImage before = Shot(*played);
-  for (int tick = 1; tick <= 3; ++tick) {
-    ASSERT_TRUE(FlipreelWidgetPrivate::get(*played).host().DeliverTick());
-    const QImage after = Shot(*played);
-    EXPECT_NE(after, before) << "tick " << tick;
-    before = after;
+  qttest::ExpectEachTickShowsAnotherPicture(*played);
+}
+
+// Sequence, BackStyle and BorderStyle are ints to Qt; Designer's property
+// editor shows them with the type information's names, and a name chosen in
+// its drop-down list sets the control as one undoable change of the form.
+TEST(DesignerPlugin, ThePropertyEditorNamesTheEnumerationsValues) {
+  struct Case {
+    const char* property;
+    int value;
+    const char* shown;
+    int chosen;  // the value chosen next in the editor's list
+  };
+  const Case cases[] = {
+      {"Sequence", 3, "Ping Pong", 1},
+      {"BackStyle", 0, "Transparent", 1},
+      {"BorderStyle", 1, "Solid", 0},
+  };
+  Designer d;
+  FlipreelWidget* reel = d.Reel();
+  ASSERT_NE(reel, nullptr);
+  d.form->clearSelection(false);
+  d.form->selectWidget(reel);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.property);
+    reel->setProperty(c.property, c.value);
+    d.core->propertyEditor()->setObject(reel);
+    QTreeWidgetItem* row = d.EditorRow(c.property);
+    ASSERT_NE(row, nullptr);
+    EXPECT_EQ(row->text(1), c.shown);
+
+    QTreeWidget* tree = row->treeWidget();
+    tree->setCurrentItem(row, 1);
+    tree->editItem(row, 1);
+    auto* list = tree->viewport()->findChild<QComboBox*>();
+    ASSERT_NE(list, nullptr);
+    QStringList shown;
+    for (int i = 0; i < list->count(); ++i) shown << list->itemText(i);
+    EXPECT_EQ(shown, NamesOf(c.property));
+    const int undo_steps = d.form->commandHistory()->count();
+    d.form->setDirty(false);
+    list->setCurrentIndex(list->findText(FlipreelEnumValueName(c.property, c.chosen)));
+    EXPECT_EQ(reel->property(c.property).toInt(), c.chosen);
+    EXPECT_TRUE(d.form->isDirty());
+    EXPECT_EQ(d.form->commandHistory()->count(), undo_steps + 1);
+    d.form->commandHistory()->undo();
+    EXPECT_EQ(reel->property(c.property).toInt(), c.value);
+    d.form->commandHistory()->redo();
+    tree->setCurrentItem(nullptr);  // closes the list, deleted later
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
   }
+  // The form file holds the choices in SavedState only: nothing of the
+  // enumerations' names, which uic and QUiLoader would not know.
+  const QString saved = d.form->contents();
+  for (const Case& c : cases)
+    EXPECT_FALSE(saved.contains(QStringLiteral("name=\"%1\"").arg(c.property))) << c.property;
+  EXPECT_FALSE(saved.contains("Ping Pong"));
 }

@@ -217,3 +217,121 @@ TEST(GiflibAgreement, SameFilesSamePixels) {
   }
   EXPECT_GT(accepted, 1000);
 }
+
+namespace {
+
+// LZW codes written as a decoder reads them: least significant bit first,
+// each as wide as the decoder's table asks at that point.
+class CodeWriter {
+ public:
+  explicit CodeWriter(int min_code_size) : min_code_size_(min_code_size) { Restart(); }
+
+  // The entry the decoder defines on reading the next code, if the codes are
+  // well-formed and the previous code was not a clear code.
+  int NextEntry() const { return std::min(running_code_ + 1, 4097) - 2; }
+
+  void Put(int code) {
+    bits_ |= uint64_t(code) << count_;
+    count_ += running_bits_;
+    while (count_ >= 8) {
+      data_ += static_cast<char>(bits_ & 0xFF);
+      bits_ >>= 8;
+      count_ -= 8;
+    }
+    if (running_code_ < 4097 && ++running_code_ > max_code1_ && running_bits_ < 12) {
+      max_code1_ <<= 1;
+      ++running_bits_;
+    }
+    if (code == 1 << min_code_size_) Restart();
+  }
+
+  // The data in sub-blocks of random sizes, with the terminator.
+  std::string SubBlocks(std::mt19937& random) {
+    if (count_ > 0) data_ += static_cast<char>(bits_ & 0xFF);
+    std::string out;
+    for (size_t at = 0; at < data_.size();) {
+      const size_t n = std::min<size_t>(data_.size() - at, 1 + random() % 255);
+      out += static_cast<char>(n);
+      out.append(data_, at, n);
+      at += n;
+    }
+    return out + '\0';
+  }
+
+ private:
+  void Restart() {
+    running_code_ = (1 << min_code_size_) + 2;
+    running_bits_ = min_code_size_ + 1;
+    max_code1_ = 1 << running_bits_;
+  }
+  int min_code_size_, running_code_ = 0, running_bits_ = 0, max_code1_ = 0;
+  uint64_t bits_ = 0;
+  int count_ = 0;
+  std::string data_;
+};
+
+}  // namespace
+
+// Long code streams that stay well-formed (pixels, defined entries, the
+// entry being defined), so that strings grow long and the table fills up and
+// stays full until a clear code, some with one code now and then that is not
+// well-formed; images end before, at or after the codes' last pixel.
+TEST(GiflibAgreement, LongCodeStreams) {
+  std::mt19937 random(16);
+  int accepted = 0;
+  for (int k = 0; k < 400; ++k) {
+    const int min_code_size = 2 + static_cast<int>(random() % 7);
+    const int clear = 1 << min_code_size, eof = clear + 1;
+    const bool clears = random() % 2, damaged = random() % 4 == 0;
+    CodeWriter writer(min_code_size);
+    std::vector<size_t> length(4096, 0);
+    int next_entry = eof + 1, last = -1;
+    size_t pixels = 0;
+    for (int codes = 2000 + static_cast<int>(random() % 8000); codes > 0; --codes) {
+      const int pick = static_cast<int>(random() % 100);
+      const bool can_define = last >= 0 && writer.NextEntry() == next_entry && next_entry < 4096;
+      int code;
+      if (clears && pick < 1) {
+        writer.Put(clear);
+        next_entry = eof + 1, last = -1;
+        continue;
+      } else if (damaged && pick < 2) {
+        code = std::min(4095, next_entry + 1 + static_cast<int>(random() % 8));
+      } else if (last < 0 || pick < 35 || next_entry == eof + 1) {
+        code = static_cast<int>(random() % clear);
+      } else if (can_define && pick < 45) {
+        code = next_entry;  // the entry being defined
+      } else if (pick < 70) {
+        code = next_entry - 1;  // the longest so far, mostly
+      } else {
+        code = eof + 1 + static_cast<int>(random() % (next_entry - eof - 1));
+      }
+      writer.Put(code);
+      const size_t n = code < clear ? 1 : code < next_entry ? length[code] : length[last] + 1;
+      if (can_define) length[next_entry++] = length[last] + 1;
+      pixels += n;
+      last = code;
+    }
+    const int width = 1 + static_cast<int>(random() % 300);
+    const size_t wanted = pixels + (random() % 3 == 0 ? 0 : random() % 2 ? 37 : size_t(0) - 40);
+    const int height = std::max(1, static_cast<int>(std::min<size_t>(wanted / width, 65535)));
+    auto word = [](int v) {
+      return std::string{static_cast<char>(v & 0xFF), static_cast<char>(v >> 8)};
+    };
+    std::string s =
+        "GIF89a" + word(width) + word(height) + std::string{static_cast<char>(0x87), 0, 0};
+    for (int c = 0; c < 768; ++c) s += static_cast<char>(random());
+    s += std::string{0x2C, 0, 0, 0, 0} + word(width) + word(height) +
+         static_cast<char>(random() % 4 ? 0 : 0x40) + static_cast<char>(min_code_size);
+    s += writer.SubBlocks(random);
+    SCOPED_TRACE(k);
+    const auto ours = Ours(s);
+    const auto theirs = Giflib(s, false);
+    ASSERT_EQ(ours.has_value(), theirs.has_value());
+    if (ours) {
+      ASSERT_TRUE(*ours == *theirs);
+      ++accepted;
+    }
+  }
+  EXPECT_GT(accepted, 150);
+}

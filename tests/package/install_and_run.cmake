@@ -29,6 +29,25 @@ run(${CMAKE_COMMAND} -S ${APP_SOURCE} -B ${app_build} -DCMAKE_PREFIX_PATH=${pref
     -DCMAKE_CXX_COMPILER=${CXX} -DCMAKE_BUILD_TYPE=${BUILD_TYPE} "-DCMAKE_CXX_FLAGS=${CXX_FLAGS}"
     "-DCMAKE_EXE_LINKER_FLAGS=${LINKER_FLAGS}" -DCMAKE_CXX_COMPILER_LAUNCHER=${LAUNCHER})
 run(${CMAKE_COMMAND} --build ${app_build})
+
+# Flipreel::Qt holds the core: the application links that library and no
+# static library of the package, so no code of ours is in it twice.
+set(link_txt ${app_build}/CMakeFiles/flipreel_qt_app.dir/link.txt)
+if(EXISTS ${link_txt})
+  file(READ ${link_txt} link_line)
+endif()
+if(link_line MATCHES "libflipreel_[a-z_]+\\.a")
+  message(FATAL_ERROR "the application links a static Flipreel library:\n${link_line}")
+endif()
+run(nm --defined-only ${app_build}/flipreel_qt_app)
+string(REGEX MATCHALL "[0-9a-f]+ [TDBR] _ZN8flipreel[^\n]*" own "${output}")
+if(own)
+  message(FATAL_ERROR "the application defines Flipreel's code itself:\n${own}")
+endif()
+
 run(${app_build}/flipreel_qt_app ${GIF} --check)
+if(NOT output MATCHES "Flipreel 1.02.0002")
+  message(FATAL_ERROR "the application did not reach the core through the library:\n${output}")
+endif()
 message("${output}")
 file(REMOVE_RECURSE ${WORK_DIR})

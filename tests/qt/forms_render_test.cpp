@@ -35,15 +35,6 @@ QImage Render(QWidget& window, const char* name) {
   return shot;
 }
 
-// Runs user against the modal dialog once it is open.
-void WhenModalOpens(std::function<void(QDialog&)> user) {
-  QTimer::singleShot(0, [user] {
-    auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget());
-    ASSERT_NE(dialog, nullptr);
-    user(*dialog);
-  });
-}
-
 int Px(float twips) {
   return static_cast<int>(std::lround(twips / kTpp));
 }

@@ -4,6 +4,7 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QFileDialog>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
@@ -116,4 +117,32 @@ TEST(PropertyPagesDialog, CancelWritesNothingAndAFailedApplyKeepsTheDialogOpen) 
   EXPECT_TRUE(r.dialog.isVisible());
   EXPECT_EQ(r.reel.AutoRewind(), 4);  // written before the failing Frame Rate
   EXPECT_TRUE(r.dialog.ApplyButton()->isEnabled());
+}
+
+// Browse shows the Preview modeless while the dialog is modal: the Preview
+// belongs to the dialog's windows, so a click on it (through the window
+// system, which holds back input from windows a modal dialog blocks) closes it.
+TEST(PropertyPagesDialog, ThePreviewOfBrowseTakesClicksWhileTheDialogIsModal) {
+  Rig r;
+  qttest::GifFile gif(qttest::FourFrames());
+  bool closed = false;
+  qttest::WhenModalOpens([&](QDialog&) {
+    qttest::WhenModalOpens([&](QDialog& files) {
+      auto* chooser = qobject_cast<QFileDialog*>(&files);
+      ASSERT_NE(chooser, nullptr);
+      chooser->selectFile(gif.qpath());
+      files.accept();  // QFileDialog::accept, which takes the selected file
+    });
+    r.Widget<QPushButton>("CmdLoadFile")->click();
+    QWidget* preview = nullptr;
+    for (QWidget* w : QApplication::topLevelWidgets())
+      if (w->objectName() == "Preview" && w->isVisible()) preview = w;
+    ASSERT_NE(preview, nullptr);
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(preview));
+    QTest::mouseClick(preview->windowHandle(), Qt::LeftButton, {}, QPoint(3, 3));
+    closed = !preview->isVisible();
+    r.dialog.reject();
+  });
+  r.dialog.exec();
+  EXPECT_TRUE(closed);
 }

@@ -2,8 +2,14 @@
 // and what the widget shows as pixels.
 #pragma once
 
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QDialog>
 #include <QImage>
 #include <QPainter>
+#include <QTimer>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -14,6 +20,15 @@
 #include "tests/support/test_files.h"
 
 namespace qttest {
+
+// Runs user against the modal dialog that is open once the event loop runs.
+inline void WhenModalOpens(std::function<void(QDialog&)> user) {
+  QTimer::singleShot(0, [user] {
+    auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget());
+    if (!dialog) ADD_FAILURE() << "no modal dialog is open";
+    if (dialog) user(*dialog);
+  });
+}
 
 // Palette indices of the test GIFs, and their colours.
 enum Index : uint8_t { kBlack, kWhite, kRed, kGreen, kBlue, kYellow, kCyan, kMagenta };
@@ -74,6 +89,20 @@ inline flipreel::PictureCache& CacheOf(flipreel::FlipreelWidget& w) {
 // What the widget shows, as opaque pixels.
 inline QImage Shot(flipreel::FlipreelWidget& w) {
   return w.grab().toImage().convertToFormat(QImage::Format_RGB32);
+}
+
+// Drives the widget's timer by hand: after the first tick, which shows frame
+// 0 again, each of the next ticks changes what the widget shows.
+inline void ExpectEachTickShowsAnotherPicture(flipreel::FlipreelWidget& w, int ticks = 3) {
+  HostOf(w).SetManualTicks(true);
+  ASSERT_TRUE(HostOf(w).DeliverTick());
+  QImage before = Shot(w);
+  for (int tick = 1; tick <= ticks; ++tick) {
+    ASSERT_TRUE(HostOf(w).DeliverTick());
+    const QImage after = Shot(w);
+    EXPECT_NE(after, before) << "tick " << tick;
+    before = after;
+  }
 }
 
 inline QRgb At(const QImage& image, int x, int y) {
