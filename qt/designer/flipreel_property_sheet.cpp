@@ -7,6 +7,7 @@ namespace flipreel {
 
 using qdesigner_internal::DesignerMetaEnum;
 using qdesigner_internal::PropertySheetEnumValue;
+using qdesigner_internal::PropertySheetStringValue;
 
 FlipreelPropertySheet::FlipreelPropertySheet(FlipreelWidget* widget, QObject* parent)
     : QDesignerPropertySheet(widget, parent) {
@@ -18,10 +19,18 @@ FlipreelPropertySheet::FlipreelPropertySheet(FlipreelWidget* widget, QObject* pa
     for (const FlipreelEnumValue& v : FlipreelEnumValues(name)) meta.addKey(v.value, v.name);
     enums_.insert(index, meta);
   }
+  saved_state_ = indexOf(QStringLiteral("SavedState"));
 }
 
 QVariant FlipreelPropertySheet::property(int index) const {
   const QVariant value = QDesignerPropertySheet::property(index);
+  if (index == saved_state_) {
+    PropertySheetStringValue text = value.canConvert<PropertySheetStringValue>()
+                                        ? qvariant_cast<PropertySheetStringValue>(value)
+                                        : PropertySheetStringValue(value.toString());
+    text.setTranslatable(false);
+    return QVariant::fromValue(text);
+  }
   const auto it = enums_.constFind(index);
   if (it == enums_.constEnd()) return value;
   return QVariant::fromValue(PropertySheetEnumValue(value.toInt(), *it));
@@ -30,6 +39,11 @@ QVariant FlipreelPropertySheet::property(int index) const {
 void FlipreelPropertySheet::setProperty(int index, const QVariant& value) {
   if (enums_.contains(index) && value.canConvert<PropertySheetEnumValue>()) {
     QDesignerPropertySheet::setProperty(index, qvariant_cast<PropertySheetEnumValue>(value).value);
+    return;
+  }
+  if (index == saved_state_ && value.canConvert<PropertySheetStringValue>()) {
+    QDesignerPropertySheet::setProperty(index,
+                                        qvariant_cast<PropertySheetStringValue>(value).value());
     return;
   }
   QDesignerPropertySheet::setProperty(index, value);

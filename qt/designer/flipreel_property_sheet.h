@@ -12,6 +12,9 @@
 //
 // The three properties are not stored one by one in form files (SavedState
 // carries them), so nothing of these names reaches uic or QUiLoader.
+// SavedState itself is data, not text for translators: the sheet marks it
+// untranslatable, so the form file holds it as <string notr="true"> and uic's
+// code sets it without a translate() call.
 #pragma once
 
 #include <QtDesigner/private/qdesigner_propertysheet_p.h>
@@ -32,6 +35,7 @@ class FlipreelPropertySheet : public QDesignerPropertySheet {
 
  private:
   QHash<int, qdesigner_internal::DesignerMetaEnum> enums_;  // by property index
+  int saved_state_ = -1;
 };
 
 // Registers the sheet for FlipreelWidgets ahead of Designer's standard one.

@@ -14,60 +14,24 @@
 #include <QTreeWidget>
 #include <QUiLoader>
 #include <QUndoStack>
-#include <QtDesigner/QDesignerComponents>
-#include <QtDesigner/QDesignerFormEditorInterface>
 #include <QtDesigner/QDesignerFormWindowInterface>
-#include <QtDesigner/QDesignerFormWindowManagerInterface>
-#include <QtDesigner/QDesignerIntegration>
-#include <QtDesigner/QDesignerPropertyEditorInterface>
 #include <QtDesigner/QDesignerTaskMenuExtension>
 #include <QtDesigner/QExtensionManager>
 #include <memory>
 
 #include "qt/enum_names.h"
-#include "qt/flipreel_widget_p.h"
 #include "qt/property_pages.h"
+#include "tests/designer/designer_harness.h"
 #include "tests/qt/qt_test_support.h"
 
 using namespace flipreel;
 
 namespace {
 
-const char* const kForm = R"(<ui version="4.0">
- <class>Form</class>
- <widget class="QWidget" name="Form">
-  <property name="geometry"><rect><x>0</x><y>0</y><width>320</width><height>200</height></rect></property>
-  <widget class="flipreel::FlipreelWidget" name="Flipreel1">
-   <property name="geometry"><rect><x>10</x><y>10</y><width>205</width><height>130</height></rect></property>
-  </widget>
- </widget>
-</ui>)";
-
-// Designer's form editor with the plugins of this build and its property
-// editor, which the integration connects to the form when it is created.
-struct Designer {
-  QDesignerFormEditorInterface* core;
-  QWidget parent;
-  QDesignerFormWindowInterface* form;
-
-  Designer() {
-    QCoreApplication::addLibraryPath(FLIPREEL_PLUGIN_DIR);
-    QDesignerComponents::initializeResources();
-    core = QDesignerComponents::createFormEditor(nullptr);
-    core->setPropertyEditor(QDesignerComponents::createPropertyEditor(core, &parent));
-    new QDesignerIntegration(core, core);
-    QDesignerComponents::initializePlugins(core);
-    QDesignerComponents::createTaskMenu(core, core);
-    form = core->formWindowManager()->createFormWindow(&parent);
-    form->setContents(QString::fromUtf8(kForm));
-    core->formWindowManager()->setActiveFormWindow(form);
-  }
-  ~Designer() {
-    delete form;
-    delete core->propertyEditor();  // it uses the core until it goes
-    delete core;
-  }
-  FlipreelWidget* Reel() { return form->mainContainer()->findChild<FlipreelWidget*>("Flipreel1"); }
+// Designer's form editor with a Flipreel on its form.
+struct Designer : designertest::Designer {
+  Designer() : designertest::Designer(FLIPREEL_PLUGIN_DIR) {}
+  FlipreelWidget* Reel() { return Find<FlipreelWidget>("Flipreel1"); }
   // The property editor's row of a property of the selected widget.
   QTreeWidgetItem* EditorRow(const QString& name) {
     auto* tree = core->propertyEditor()->findChild<QTreeWidget*>();
@@ -99,10 +63,6 @@ QStringList NamesOf(const QString& enumeration) {
   QStringList names;
   for (const FlipreelEnumValue& v : FlipreelEnumValues(enumeration)) names << v.name;
   return names;
-}
-
-QImage Shot(QWidget& w) {
-  return w.grab().toImage().convertToFormat(QImage::Format_RGB32);
 }
 
 }  // namespace
@@ -143,8 +103,18 @@ TEST(DesignerPlugin, EditsSavesAndRestoresTheControlWithItsGif) {
   // The form holds the control's state in SavedState and none of its
   // properties one by one.
   EXPECT_TRUE(saved.contains("name=\"SavedState\""));
+  EXPECT_TRUE(saved.contains("<string notr=\"true\">{"));  // data, not text to translate
   EXPECT_FALSE(saved.contains("name=\"AutoRewind\""));
   EXPECT_FALSE(saved.contains("name=\"FlipreelFile\""));
+
+  {  // Designer opens the saved form again with the control as it was.
+    designertest::Designer reopened(FLIPREEL_PLUGIN_DIR, saved.toUtf8().constData());
+    auto* again = reopened.Find<FlipreelWidget>("Flipreel1");
+    ASSERT_NE(again, nullptr);
+    EXPECT_EQ(again->Frames(), 4);
+    EXPECT_EQ(again->AutoRewind(), 7);
+    EXPECT_FALSE(again->UserMode());
+  }
 
   QUiLoader loader;
   loader.clearPluginPaths();
@@ -161,17 +131,7 @@ TEST(DesignerPlugin, EditsSavesAndRestoresTheControlWithItsGif) {
   EXPECT_TRUE(played->Playing());  // AutoStart: playing at once in the application
 
   app_form->show();
-  FlipreelWidgetPrivate::get(*played).host().SetManualTicks(true);
-  ASSERT_TRUE(FlipreelWidgetPrivate::get(*played)
-                  .host()
-                  .DeliverTick());  // the first tick shows frame 0 again
-  QImage before = Shot(*played);
-  for (int tick = 1; tick <= 3; ++tick) {
-    ASSERT_TRUE(FlipreelWidgetPrivate::get(*played).host().DeliverTick());
-    const QImage after = Shot(*played);
-    EXPECT_NE(after, before) << "tick " << tick;
-    before = after;
-  }
+  qttest::ExpectEachTickShowsAnotherPicture(*played);
 }
 
 // Sequence, BackStyle and BorderStyle are ints to Qt; Designer's property

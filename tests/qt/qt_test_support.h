@@ -91,6 +91,20 @@ inline QImage Shot(flipreel::FlipreelWidget& w) {
   return w.grab().toImage().convertToFormat(QImage::Format_RGB32);
 }
 
+// Drives the widget's timer by hand: after the first tick, which shows frame
+// 0 again, each of the next ticks changes what the widget shows.
+inline void ExpectEachTickShowsAnotherPicture(flipreel::FlipreelWidget& w, int ticks = 3) {
+  HostOf(w).SetManualTicks(true);
+  ASSERT_TRUE(HostOf(w).DeliverTick());
+  QImage before = Shot(w);
+  for (int tick = 1; tick <= ticks; ++tick) {
+    ASSERT_TRUE(HostOf(w).DeliverTick());
+    const QImage after = Shot(w);
+    EXPECT_NE(after, before) << "tick " << tick;
+    before = after;
+  }
+}
+
 inline QRgb At(const QImage& image, int x, int y) {
   return image.pixel(x, y) | 0xFF000000u;
 }
