@@ -11,6 +11,7 @@
 #include <random>
 
 #include "tests/qt/qt_test_support.h"
+#include "tests/support/http_server.h"
 
 using flipreel::FlipreelWidget;
 using flipreel::FlipreelWidgetPrivate;
@@ -81,6 +82,10 @@ void Watch(FlipreelWidget& w, QStringList& log) {
   QObject::connect(&w, &FlipreelWidget::ErrorRaised,
                    [add](int n) { add(QString("ErrorRaised %1").arg(n)); });
   QObject::connect(&w, &FlipreelWidget::ReadFinished, [add] { add("ReadFinished"); });
+  QObject::connect(&w, &FlipreelWidget::AsyncReadComplete,
+                   [add](const flipreel::FlipreelAsyncProp& p) {
+                     add(QString("AsyncReadComplete %1 %2").arg(p.Status).arg(p.ErrorNumber));
+                   });
   QObject::connect(&w, &FlipreelWidget::Frame, [add] { add("Frame"); });
   FlipreelWidgetPrivate::get(w).host().SetMessageBoxHandler(
       [add](const flipreel::MessageBoxRequest& box) {
@@ -116,6 +121,12 @@ struct Files {
   QString missing = QString::fromStdString(dir.path() + "/missing.gif");
   // Holds the big file when it is assigned, and the damaged one right after.
   QString changing = QString::fromStdString(dir.path() + "/changing.gif");
+  testhttp::HttpServer server;
+  QString url = Serve("/big.gif", big);
+  QString Serve(const std::string& at, const QString& file) {
+    server.Serve(at, testhttp::Route{.body = testfiles::ReadFile(file.toStdString())});
+    return QString::fromStdString(server.Url(at));
+  }
   QString Path(const std::string& name, const std::string& bytes) {
     return QString::fromStdString(dir.Write(name, bytes));
   }
@@ -139,8 +150,21 @@ Outcome LoadAndWatch(Files& f, bool deferred, const QString& before, const QStri
   if (!before.isEmpty()) w->SetFlipreelFile(before);
   Watch(*w, o.log);
   for (const QString& path : loads) {
-    w->SetFlipreelFile(path);
-    if (&path == &loads.front()) o.first_pending = Pending(*w);
+    bool pending = false;
+    if (path.startsWith("http:")) {
+      // A download: its completion loads the file.
+      w->SetGifFromURL(path);
+      QElapsedTimer clock;
+      clock.start();
+      while (!o.log.contains("ReadFinished") && clock.elapsed() < 10000) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        pending = pending || Pending(*w);
+      }
+    } else {
+      w->SetFlipreelFile(path);
+      pending = Pending(*w);
+    }
+    if (&path == &loads.front()) o.first_pending = pending;
     if (path == f.changing) f.Path("changing.gif", testfiles::ReadFile(f.damaged.toStdString()));
   }
   switch (after) {
@@ -189,6 +213,7 @@ TEST(DeferredLoad, ObservedAsALoadMadeAtOnce) {
        After::kRunLoopThenRead,
        true},
       {"widget destroyed before the load is finished", {}, {f.damaged}, After::kDestroy, true},
+      {"download, its completion loading the file", f.small, {f.url}, After::kRead, true},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
