@@ -69,12 +69,16 @@ FlipreelWidgetPrivate::FlipreelWidgetPrivate(FlipreelWidget& widget)
   control_ = std::make_unique<Flipreel>(*host_);
   control_->AddListener(relay_.get());
   control_->InitProperties();
+  preparer_.setInterval(0);
+  QObject::connect(&preparer_, &QTimer::timeout, [this] { PrepareNextFrame(); });
   RefreshLooks();
   UpdateOpaqueness();
   announced_ = Current();
 }
 
 FlipreelWidgetPrivate::~FlipreelWidgetPrivate() {
+  // The host's decoder drops what it decodes, so nothing posts to
+  // load_finisher_ once it goes.
   control_.reset();
   host_.reset();
 }
@@ -82,7 +86,11 @@ FlipreelWidgetPrivate::~FlipreelWidgetPrivate() {
 FlipreelWidget::FlipreelWidget(QWidget* parent)
     : QWidget(parent), d_(std::make_unique<FlipreelWidgetPrivate>(*this)) {}
 
-FlipreelWidget::~FlipreelWidget() = default;
+// A load still pending runs now, with its messages and events, as it would
+// have run before the widget went.
+FlipreelWidget::~FlipreelWidget() {
+  d_->FinishLoad();
+}
 
 // --- errors -------------------------------------------------------------------
 
@@ -92,6 +100,7 @@ void FlipreelWidgetPrivate::Fail(const HostError& error) {
 }
 
 FlipreelError FlipreelWidget::lastError() const {
+  d_->FinishLoad();
   return d_->last_error_;
 }
 
@@ -104,179 +113,179 @@ void FlipreelWidgetPrivate::HostEventFailed(std::string_view event, const HostEr
 // --- properties -----------------------------------------------------------------
 
 QString FlipreelWidget::FlipreelFile() const {
-  return ToQString(d_->control_->FlipreelFile());
+  return ToQString(d_->control().FlipreelFile());
 }
 int FlipreelWidget::FrameRate() const {
-  return d_->control_->FrameRate();
+  return d_->control().FrameRate();
 }
 void FlipreelWidget::SetFrameRate(int value) {
-  d_->Call([&] { d_->control_->SetFrameRate(CheckedInt16(value)); });
+  d_->Call([&] { d_->control().SetFrameRate(CheckedInt16(value)); });
 }
 bool FlipreelWidget::AutoSize() const {
-  return d_->control_->AutoSize();
+  return d_->control().AutoSize();
 }
 void FlipreelWidget::SetAutoSize(bool value) {
-  d_->Call([&] { d_->control_->SetAutoSize(value); });
+  d_->Call([&] { d_->control().SetAutoSize(value); });
 }
 int FlipreelWidget::Sequence() const {
-  return d_->control_->Sequence();
+  return d_->control().Sequence();
 }
 void FlipreelWidget::SetSequence(int value) {
-  d_->Call([&] { d_->control_->SetSequence(value); });
+  d_->Call([&] { d_->control().SetSequence(value); });
 }
 bool FlipreelWidget::Stretch() const {
-  return d_->control_->Stretch();
+  return d_->control().Stretch();
 }
 void FlipreelWidget::SetStretch(bool value) {
-  d_->Call([&] { d_->control_->SetStretch(value); });
+  d_->Call([&] { d_->control().SetStretch(value); });
 }
 int FlipreelWidget::BorderColor() const {
-  return d_->control_->BorderColor();
+  return d_->control().BorderColor();
 }
 void FlipreelWidget::SetBorderColor(int color) {
-  d_->Call([&] { d_->control_->SetBorderColor(color); });
+  d_->Call([&] { d_->control().SetBorderColor(color); });
 }
 int FlipreelWidget::AutoRewind() const {
-  return d_->control_->AutoRewind();
+  return d_->control().AutoRewind();
 }
 void FlipreelWidget::SetAutoRewind(int value) {
-  d_->Call([&] { d_->control_->SetAutoRewind(CheckedInt16(value)); });
+  d_->Call([&] { d_->control().SetAutoRewind(CheckedInt16(value)); });
 }
 bool FlipreelWidget::Playing() const {
-  return d_->control_->Playing();
+  return d_->control().Playing();
 }
 void FlipreelWidget::SetPlaying(bool value) {
-  d_->Call([&] { d_->control_->SetPlaying(value); });
+  d_->Call([&] { d_->control().SetPlaying(value); });
 }
 bool FlipreelWidget::AutoStart() const {
-  return d_->control_->AutoStart();
+  return d_->control().AutoStart();
 }
 void FlipreelWidget::SetAutoStart(bool value) {
-  d_->Call([&] { d_->control_->SetAutoStart(value); });
+  d_->Call([&] { d_->control().SetAutoStart(value); });
 }
 int FlipreelWidget::BackColor() const {
-  return d_->control_->BackColor();
+  return d_->control().BackColor();
 }
 void FlipreelWidget::SetBackColor(int color) {
-  d_->Call([&] { d_->control_->SetBackColor(color); });
+  d_->Call([&] { d_->control().SetBackColor(color); });
 }
 int FlipreelWidget::BackStyle() const {
-  return d_->control_->BackStyle();
+  return d_->control().BackStyle();
 }
 void FlipreelWidget::SetBackStyle(int value) {
-  d_->Call([&] { d_->control_->SetBackStyle(value); });
+  d_->Call([&] { d_->control().SetBackStyle(value); });
 }
 QImage FlipreelWidget::BackGroundGraphic() const {
-  const Picture picture = d_->control_->BackGroundGraphic();
+  const Picture picture = d_->control().BackGroundGraphic();
   if (picture.IsEmpty()) return QImage();
   return ToPaintImage(*picture.data());
 }
 void FlipreelWidget::SetBackGroundGraphic(const QImage& image) {
-  d_->Call([&] { d_->control_->SetBackGroundGraphic(PictureFromImage(image)); });
+  d_->Call([&] { d_->control().SetBackGroundGraphic(PictureFromImage(image)); });
 }
 void FlipreelWidget::SetBackGroundGraphic(const QPixmap& pixmap) {
   SetBackGroundGraphic(pixmap.toImage());
 }
 int FlipreelWidget::BorderStyle() const {
-  return d_->control_->BorderStyle();
+  return d_->control().BorderStyle();
 }
 void FlipreelWidget::SetBorderStyle(int value) {
-  d_->Call([&] { d_->control_->SetBorderStyle(value); });
+  d_->Call([&] { d_->control().SetBorderStyle(value); });
 }
 int FlipreelWidget::Frames() const {
-  return d_->control_->Frames();
+  return d_->control().Frames();
 }
 void FlipreelWidget::SetFrames(int value) {
-  d_->Call([&] { d_->control_->SetFrames(CheckedInt16(value)); });
+  d_->Call([&] { d_->control().SetFrames(CheckedInt16(value)); });
 }
 int FlipreelWidget::CurrentFrame() const {
-  return d_->Call([&] { return int{d_->control_->CurrentFrame()}; });
+  return d_->Call([&] { return int{d_->control().CurrentFrame()}; });
 }
 void FlipreelWidget::SetCurrentFrame(int value) {
-  d_->Call([&] { d_->control_->SetCurrentFrame(CheckedInt16(value)); });
+  d_->Call([&] { d_->control().SetCurrentFrame(CheckedInt16(value)); });
 }
 QString FlipreelWidget::GifFromURL() const {
-  return ToQString(d_->control_->GifFromURL());
+  return ToQString(d_->control().GifFromURL());
 }
 QString FlipreelWidget::ServerUserName() const {
-  return ToQString(d_->control_->ServerUserName());
+  return ToQString(d_->control().ServerUserName());
 }
 void FlipreelWidget::SetServerUserName(const QString& value) {
-  d_->Call([&] { d_->control_->SetServerUserName(ToText(value)); });
+  d_->Call([&] { d_->control().SetServerUserName(ToText(value)); });
 }
 QString FlipreelWidget::ServerPassword() const {
-  return ToQString(d_->control_->ServerPassword());
+  return ToQString(d_->control().ServerPassword());
 }
 void FlipreelWidget::SetServerPassword(const QString& value) {
-  d_->Call([&] { d_->control_->SetServerPassword(ToText(value)); });
+  d_->Call([&] { d_->control().SetServerPassword(ToText(value)); });
 }
 bool FlipreelWidget::Composed() const {
-  return d_->control_->Composed();
+  return d_->control().Composed();
 }
 void FlipreelWidget::SetComposed(bool value) {
-  d_->Call([&] { d_->control_->SetComposed(value); });
+  d_->Call([&] { d_->control().SetComposed(value); });
 }
 
 // --- methods --------------------------------------------------------------------
 
 void FlipreelWidget::StartAnimation() {
-  d_->Call([&] { d_->control_->StartAnimation(); });
+  d_->Call([&] { d_->control().StartAnimation(); });
 }
 void FlipreelWidget::StopAnimation() {
-  d_->Call([&] { d_->control_->StopAnimation(); });
+  d_->Call([&] { d_->control().StopAnimation(); });
 }
 void FlipreelWidget::RemoveGif() {
-  d_->Call([&] { d_->control_->RemoveGif(); });
+  d_->Call([&] { d_->control().RemoveGif(); });
 }
 void FlipreelWidget::CancelAsyncRead() {
-  d_->Call([&] { d_->control_->CancelAsyncRead(); });
+  d_->Call([&] { d_->control().CancelAsyncRead(); });
 }
 void FlipreelWidget::ShowAbout() {
-  d_->Call([&] { d_->control_->ShowAbout(); });
+  d_->Call([&] { d_->control().ShowAbout(); });
 }
 
 float FlipreelWidget::FrameWidth(int frame) {
   return d_->Call([&] {
     int16_t f = CheckedInt16(frame);
-    return d_->control_->FrameWidth(f);
+    return d_->control().FrameWidth(f);
   });
 }
 float FlipreelWidget::FrameHeight(int frame) {
   return d_->Call([&] {
     int16_t f = CheckedInt16(frame);
-    return d_->control_->FrameHeight(f);
+    return d_->control().FrameHeight(f);
   });
 }
 float FlipreelWidget::FrameLeft(int frame) {
   return d_->Call([&] {
     int16_t f = CheckedInt16(frame);
-    return d_->control_->FrameLeft(f);
+    return d_->control().FrameLeft(f);
   });
 }
 float FlipreelWidget::FrameTop(int frame) {
   return d_->Call([&] {
     int16_t f = CheckedInt16(frame);
-    return d_->control_->FrameTop(f);
+    return d_->control().FrameTop(f);
   });
 }
 QImage FlipreelWidget::GetFrame(int frame) {
   return d_->Call([&] {
     int16_t f = CheckedInt16(frame);
-    return d_->cache_.Get(d_->control_->GetFrame(f));
+    return d_->cache_.Get(d_->control().GetFrame(f));
   });
 }
 
 // --- the widget's own -------------------------------------------------------------
 
 bool FlipreelWidget::UserMode() const {
-  return d_->host_->UserMode();
+  return d_->host().UserMode();
 }
 void FlipreelWidget::SetUserMode(bool run_time) {
-  d_->host_->SetUserMode(run_time);
+  d_->host().SetUserMode(run_time);
   d_->AnnounceChanges();  // Playing reads differently in a designer
 }
 qint64 FlipreelWidget::PaintCacheBudget() const {
-  return static_cast<qint64>(d_->cache_.budget());
+  return static_cast<qint64>(d_->cache().budget());
 }
 void FlipreelWidget::SetPaintCacheBudget(qint64 bytes) {
   d_->Call([&] {
@@ -292,6 +301,7 @@ void FlipreelWidget::SetHitResult(int result) {
   });
 }
 int FlipreelWidget::HitResult() const {
+  d_->FinishLoad();
   return d_->hit_result_ ? *d_->hit_result_ : 0;
 }
 
@@ -301,6 +311,7 @@ Variant FlipreelWidgetPrivate::Invoke(std::string_view name, CallKind kind,
     FlipreelWidgetPrivate& d;
     ~AnnounceAtEnd() { d.AnnounceChanges(); }
   } announce{*this};
+  FinishLoad();
   last_error_ = {};
   try {
     return control_->Invoke(name, kind, args);
@@ -326,10 +337,10 @@ int FlipreelWidgetPrivate::ShownFrame() const {
 }
 
 bool FlipreelWidget::seeThrough() const {
-  return d_->host_->surface_back_style() == 0;
+  return d_->host().surface_back_style() == 0;
 }
 void FlipreelWidget::setSeeThrough(bool see_through) {
-  d_->Call([&] { d_->host_->SetSurfaceBackStyle(see_through ? 0 : 1); });
+  d_->Call([&] { d_->host().SetSurfaceBackStyle(see_through ? 0 : 1); });
 }
 
 QColor FlipreelWidget::backQColor() const {
@@ -345,6 +356,8 @@ void FlipreelWidget::setBorderQColor(const QColor& color) {
   SetBorderColor(ColorValue(color));
 }
 
+// Layouts ask for it from the event loop; a pending load leaves the size as
+// it is (a load that resizes the widget is never left pending).
 QSize FlipreelWidget::sizeHint() const {
   return d_ ? d_->host_->surface_pixels() : QWidget::sizeHint();
 }

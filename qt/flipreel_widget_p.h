@@ -6,12 +6,17 @@
 // FlipreelWidgetPrivate::get; applications use FlipreelWidget alone.
 #pragma once
 
+#include <QObject>
 #include <QPointer>
 #include <QRegion>
+#include <QTimer>
 #include <array>
+#include <functional>
 #include <memory>
 #include <new>
 #include <optional>
+#include <string>
+#include <string_view>
 #include <type_traits>
 #include <utility>
 #include <vector>
@@ -36,10 +41,36 @@ class FlipreelWidgetPrivate final : private QtSurface {
 
   // Members of the control throw HostError; changes made through them are
   // announced (NOTIFY signals, repaints) at the next call through the widget
-  // or host event, as for any change the control makes by itself.
-  Flipreel& control() { return *control_; }
-  QtHost& host() { return *host_; }
-  PictureCache& cache() { return cache_; }
+  // or host event, as for any change the control makes by itself. Each of
+  // these first finishes a load the widget has left pending.
+  Flipreel& control() {
+    FinishLoad();
+    return *control_;
+  }
+  QtHost& host() {
+    FinishLoad();
+    return *host_;
+  }
+  PictureCache& cache() {
+    FinishLoad();
+    return cache_;
+  }
+
+  // Loads made for a client whose frames are worth decoding on other
+  // threads (a large file or resource given to FlipreelFile) leave the
+  // event loop free: the frames start decoding and the call returns. The
+  // control runs the load, exactly as it would have at the call, the moment
+  // anyone can tell: at the next call through the widget or its inside, at
+  // the next host event other than a tick, at a mouse press, when the widget
+  // goes, or once the frames are decoded, whichever comes first. Until then
+  // ticks and resizes from outside are held back (the load re-arms the timer;
+  // the resize is delivered after it) and the widget paints what it showed
+  // before. Messages, events and errors are the load's own, in its order.
+  bool LoadPending() const override { return static_cast<bool>(pending_load_); }
+  void FinishLoad();
+  // On by default; off, every load runs inside its call (what the benchmark
+  // compares with, and the tests' reference).
+  void SetDeferredLoads(bool on) { deferred_loads_ = on; }
 
   // Runs a member of the control by name (Flipreel::Invoke) for in-tree
   // callers that need its error, such as the property page: the error is
@@ -115,13 +146,23 @@ class FlipreelWidgetPrivate final : private QtSurface {
   template <typename Fn>
   bool Load(const std::optional<HostError>& problem, Fn&& load);
   // Bytes read from a resource or a device, or why they could not be.
-  bool LoadBytes(const QByteArray& bytes);
+  bool LoadBytes(std::string_view bytes);
+  // Leaves `load` pending (FinishLoad) with the frames of these bytes
+  // decoding on other threads. False, with nothing started, when the load
+  // should run now: the frames are not worth it, or the load would change
+  // the widget's geometry, which QWidget's own members show at once.
+  bool DeferLoad(std::shared_ptr<const std::string> bytes, std::function<void()> load);
+  void FinishPendingLoad() override { FinishLoad(); }
   void LoadFailed(const HostError& error);
   // After a host event: a download that ended without a GIF.
   void CheckDownloadEnded();
   // The index of the imgBuffer element whose picture imgGif shows; -1 for
   // none.
   int ShownFrame() const;
+
+  // Paints the elements that touch clip (widget pixels), as the control
+  // stands: a load still pending is not finished for a repaint.
+  void Paint(QPainter& painter, const QRect& clip);
 
   // Hit testing and passing mouse events to the widget below.
   bool PaintsAt(QPoint pos);
@@ -142,6 +183,16 @@ class FlipreelWidgetPrivate final : private QtSurface {
   // (loading_) or the read completion being delivered.
   std::vector<Text> messages_;
   bool loading_ = false;
+  std::function<void()> pending_load_;
+  uint64_t load_serial_ = 0;  // tells a finished decode which load it was for
+  bool finishing_load_ = false;
+  bool deferred_loads_ = true;
+  QObject load_finisher_;  // decodes that end post to it; it goes with the widget
+  // Frames a finished load left to be made paint-ready one per pass of the
+  // event loop, rather than all inside the load: the next to look at.
+  int32_t next_to_prepare_ = -1;
+  QTimer preparer_;
+  void PrepareNextFrame();
   std::unique_ptr<EventRelay> relay_;
   std::unique_ptr<QtHost> host_;
   std::unique_ptr<Flipreel> control_;
@@ -156,6 +207,7 @@ auto FlipreelWidgetPrivate::Call(Fn&& fn) -> decltype(fn()) {
     FlipreelWidgetPrivate& d;
     ~AnnounceAtEnd() { d.AnnounceChanges(); }
   } announce{*this};
+  FinishLoad();
   last_error_ = {};
   try {
     return fn();
@@ -169,6 +221,7 @@ auto FlipreelWidgetPrivate::Call(Fn&& fn) -> decltype(fn()) {
 
 template <typename Fn>
 bool FlipreelWidgetPrivate::Load(const std::optional<HostError>& problem, Fn&& load) {
+  FinishLoad();
   messages_.clear();
   loading_ = true;
   Call(std::forward<Fn>(load));

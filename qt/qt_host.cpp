@@ -9,6 +9,7 @@
 #include <QtGlobal>
 #include <cmath>
 #include <string>
+#include <utility>
 
 #include "gif/gif_composer.h"
 #include "gif/gif_decoder.h"
@@ -122,6 +123,7 @@ void QtHost::SetManualTicks(bool manual) {
 }
 
 void QtHost::OnQTimer() {
+  if (surface_.LoadPending()) return;
   // A tick that neither stops nor re-arms the timer leaves the QTimer running
   // on its schedule.
   in_tick_ = true;
@@ -216,6 +218,38 @@ void QtHost::NotifyPropertyChanged(std::string_view name) {
   surface_.PropertyNotified(name);
 }
 
+void QtHost::PinFile(Text path, std::string bytes) {
+  pinned_ = PinnedFile{std::move(path), std::move(bytes)};
+}
+
+void QtHost::Open(int32_t file_number, TextView path, FileAccess access) {
+  if (pinned_ && pinned_->open_as == 0 && access == FileAccess::kRead && path == pinned_->path &&
+      file_number == FreeFile()) {
+    pinned_->open_as = file_number;
+    return;
+  }
+  FileHost::Open(file_number, path, access);
+}
+
+int64_t QtHost::Length(int32_t file_number) {
+  if (pinned_ && pinned_->open_as == file_number)
+    return static_cast<int64_t>(pinned_->bytes.size());
+  return FileHost::Length(file_number);
+}
+
+std::string QtHost::ReadAll(int32_t file_number) {
+  if (pinned_ && pinned_->open_as == file_number) return std::exchange(pinned_->bytes, {});
+  return FileHost::ReadAll(file_number);
+}
+
+void QtHost::Close(int32_t file_number) {
+  if (pinned_ && pinned_->open_as == file_number) {
+    pinned_.reset();
+    return;
+  }
+  FileHost::Close(file_number);
+}
+
 // GIF files decode with our own loader, so that frames stay 8-bit indexed;
 // every other format Qt can read comes in as 32-bit pixels.
 Picture QtHost::LoadPicture(TextView path) {
@@ -273,10 +307,12 @@ void QtHost::CancelAsyncRead(TextView property_name) {
 }
 
 void QtHost::DeliverAsyncReadProgress(AsyncProp& prop) {
+  surface_.FinishPendingLoad();
   RunHostEvent("AsyncReadProgress", [&] { control_->OnAsyncReadProgress(prop); });
 }
 
 void QtHost::DeliverAsyncReadComplete(AsyncProp& prop) {
+  surface_.FinishPendingLoad();
   struct Delivering {
     bool& flag;
     explicit Delivering(bool& f) : flag(f) { flag = true; }

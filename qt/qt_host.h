@@ -16,6 +16,8 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
+#include <string>
 #include <string_view>
 
 #include "gif/ahead_decoder.h"
@@ -79,6 +81,12 @@ class QtSurface {
   virtual void HostEventFailed(std::string_view event, const HostError& error) = 0;
   // The control shows a message, whether or not a box will appear for it.
   virtual void MessageShown(const MessageBoxRequest&) {}
+  // A load the surface made for a client has not reached the control yet.
+  // Ticks are not delivered meanwhile (the load sets the timer afresh), and
+  // any other host event first has the load finished, so that the control
+  // hears of it after the load, as it would had the load run at once.
+  virtual bool LoadPending() const { return false; }
+  virtual void FinishPendingLoad() {}
 };
 
 class QtHost : public FileHost {
@@ -159,6 +167,21 @@ class QtHost : public FileHost {
   ComposedAnimation LoadAnimation(std::string_view bytes) override;
   int64_t Now() const override { return clock_.elapsed(); }
   void ExpectFrameFiles(FrameFileList files) noexcept override { ahead_.Expect(std::move(files)); }
+  // Starts decoding the frame files of a load that has not begun
+  // (AheadDecoder::Prepare); `decoded` runs on another thread.
+  bool PrepareFrameFiles(FrameFileList files, std::function<void()> decoded) noexcept {
+    return ahead_.Prepare(std::move(files), std::move(decoded));
+  }
+  // The next read of the file at path, opened under the number FreeFile
+  // gives, reads these bytes rather than the file: a load finished later
+  // reads what the file held when the load was asked for. Unpinned by that
+  // read's Close or by UnpinFile.
+  void PinFile(Text path, std::string bytes);
+  void UnpinFile() { pinned_.reset(); }
+  void Open(int32_t file_number, TextView path, FileAccess access) override;
+  int64_t Length(int32_t file_number) override;
+  std::string ReadAll(int32_t file_number) override;
+  void Close(int32_t file_number) override;
   int32_t MsgBox(TextView text, int16_t style, TextView title) override;
   void Randomize() override;
   float Rnd() override { return random_.Next(); }
@@ -206,6 +229,12 @@ class QtHost : public FileHost {
   bool in_read_completion_ = false;
   std::unique_ptr<AsyncReadService> reader_;
   RandomGenerator random_;
+  struct PinnedFile {
+    Text path;
+    std::string bytes;    // handed over by the one read
+    int32_t open_as = 0;  // the number it is open under; 0 while closed
+  };
+  std::optional<PinnedFile> pinned_;
   AheadDecoder ahead_;
   QtFileDialog file_dialog_;
   QtFormService forms_;

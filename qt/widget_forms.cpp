@@ -7,6 +7,7 @@ namespace flipreel {
 
 bool FlipreelWidget::LoadForm(const QString& path, const QString& control_name) {
   FlipreelWidgetPrivate& d = *d_;
+  d.FinishLoad();
   d.messages_.clear();
   d.loading_ = true;
   d.Call([&] {
@@ -60,7 +61,7 @@ QString FlipreelWidget::SavedState() const {
     const std::string name = objectName().isEmpty() ? "Flipreel1" : objectName().toStdString();
     form.controls.push_back(
         SavedControl{std::string(kFlipreelProgId), name, PropertyBag(/*skip_defaults=*/true)});
-    d_->control_->WriteProperties(form.controls.back().bag);
+    d_->control().WriteProperties(form.controls.back().bag);
     return QString::fromStdString(SerializeSavedForm(form, kSavedStateName));
   } catch (const HostError& e) {
     qWarning("Flipreel: the control's state cannot be saved: %s", e.what());
@@ -69,8 +70,9 @@ QString FlipreelWidget::SavedState() const {
 }
 
 void FlipreelWidget::setSavedState(const QString& state) {
-  if (state.isEmpty()) return;
   FlipreelWidgetPrivate& d = *d_;
+  d.FinishLoad();
+  if (state.isEmpty()) return;
   d.Call([&] {
     const SavedForm form = ParseSavedForm(state.toStdString(), kSavedStateName);
     const SavedControl& saved = ChooseControl(form, kSavedStateName, "", kFlipreelProgId);

@@ -5,6 +5,7 @@
 #include <QFileInfo>
 #include <QIODevice>
 
+#include "control/frame_cuts.h"
 #include "qt/flipreel_widget_p.h"
 
 namespace flipreel {
@@ -27,18 +28,70 @@ std::optional<HostError> CheckFile(const QString& path) {
   return std::nullopt;
 }
 
+// The whole file at path, read through the host as the control reads it;
+// none when it cannot be read.
+std::optional<std::string> ReadNow(Host& host, const Text& path) {
+  std::string bytes;
+  int32_t open = 0;
+  const std::optional<HostError> failed = Trap([&] {
+    const int32_t file = host.FreeFile();
+    host.Open(file, path, FileAccess::kRead);
+    open = file;
+    bytes = host.ReadAll(file);
+    open = 0;
+    host.Close(file);
+  });
+  if (!failed) return bytes;
+  if (open != 0) (void)Trap([&] { host.Close(open); });
+  return std::nullopt;
+}
+
 }  // namespace
+
+bool FlipreelWidgetPrivate::DeferLoad(std::shared_ptr<const std::string> bytes,
+                                      std::function<void()> load) {
+  // A load inside a load's events runs at once, as it would have; composed
+  // frames are not decoded ahead.
+  if (!deferred_loads_ || finishing_load_ || control_->AutoSize() || control_->Composed() || !bytes)
+    return false;
+  std::optional<FrameCuts> cuts = CutFrames(std::move(bytes));
+  if (!cuts) return false;
+  const uint64_t serial = ++load_serial_;
+  // Runs on a decoding thread: the load is finished from the event loop,
+  // unless it has been finished (or another has begun) by then.
+  auto decoded = [this, serial] {
+    QMetaObject::invokeMethod(
+        &load_finisher_,
+        [this, serial] {
+          if (serial == load_serial_) FinishLoad();
+        },
+        Qt::QueuedConnection);
+  };
+  if (!host_->PrepareFrameFiles(std::move(cuts->files), std::move(decoded))) return false;
+  pending_load_ = std::move(load);
+  return true;
+}
+
+void FlipreelWidgetPrivate::FinishLoad() {
+  if (!pending_load_) return;
+  const std::function<void()> load = std::exchange(pending_load_, nullptr);
+  struct Finishing {
+    bool& flag;
+    explicit Finishing(bool& f) : flag(f) { flag = true; }
+    ~Finishing() { flag = false; }
+  } finishing{finishing_load_};
+  load();
+  // A resize from outside held back meanwhile.
+  host_->WidgetResized();
+}
 
 void FlipreelWidgetPrivate::LoadFailed(const HostError& error) {
   last_error_ = FlipreelError{error.number(), QString::fromStdString(error.description())};
   emit q_.loadFailed(last_error_.number, last_error_.description);
 }
 
-bool FlipreelWidgetPrivate::LoadBytes(const QByteArray& bytes) {
-  return Load(std::nullopt, [&] {
-    LoadGifBytes(*control_, *host_,
-                 std::string_view(bytes.constData(), static_cast<size_t>(bytes.size())));
-  });
+bool FlipreelWidgetPrivate::LoadBytes(std::string_view bytes) {
+  return Load(std::nullopt, [&] { LoadGifBytes(*control_, *host_, bytes); });
 }
 
 void FlipreelWidgetPrivate::MessageShown(const MessageBoxRequest& request) {
@@ -59,18 +112,41 @@ void FlipreelWidgetPrivate::CheckDownloadEnded() {
 
 void FlipreelWidget::SetFlipreelFile(const QString& value) {
   FlipreelWidgetPrivate& d = *d_;
+  d.FinishLoad();
   // The two markers load nothing: "Gif" is only stored, "(None)" clears.
   if (value == QLatin1String("Gif") || value == QLatin1String("(None)")) {
     d.Call([&] { d.control_->SetFlipreelFile(value.toStdU16String()); });
     return;
   }
   if (!IsResourcePath(value)) {
-    d.Load(CheckFile(value), [&] { d.control_->SetFlipreelFile(value.toStdU16String()); });
+    const std::optional<HostError> problem = CheckFile(value);
+    const Text path = value.toStdU16String();
+    auto load = [&d, problem, path] {
+      d.Load(problem, [&] { d.control_->SetFlipreelFile(path); });
+    };
+    // The file is read now, when a load made at once would read it; a load
+    // finished later reads these bytes (a copy of its own, which the
+    // control's read takes over).
+    std::optional<std::string> bytes;
+    if (!problem) bytes = ReadNow(*d.host_, path);
+    if (bytes) {
+      auto shared = std::make_shared<const std::string>(*bytes);
+      auto pinned = std::make_shared<std::string>(std::move(*bytes));
+      if (d.DeferLoad(std::move(shared), [&d, load, path, pinned] {
+            d.host_->PinFile(path, std::move(*pinned));
+            load();
+            d.host_->UnpinFile();
+          }))
+        return;
+    }
+    load();
     return;
   }
   QFile resource(value.startsWith(QLatin1String("qrc:")) ? value.mid(3) : value);
   if (resource.open(QIODevice::ReadOnly)) {
-    d.LoadBytes(resource.readAll());
+    const QByteArray read = resource.readAll();
+    auto bytes = std::make_shared<const std::string>(read.constData(), read.size());
+    if (!d.DeferLoad(bytes, [&d, bytes] { d.LoadBytes(*bytes); })) d.LoadBytes(*bytes);
   } else {
     // As for a missing file: the control is cleared by an empty load.
     d.Load(HostError(err::kFileNotFound), [&] { LoadGifBytes(*d.control_, *d.host_, {}); });
@@ -79,6 +155,7 @@ void FlipreelWidget::SetFlipreelFile(const QString& value) {
 
 void FlipreelWidget::SetGifFromURL(const QString& value) {
   FlipreelWidgetPrivate& d = *d_;
+  d.FinishLoad();
   d.messages_.clear();
   d.loading_ = true;
   d.Call([&] { d.control_->SetGifFromURL(value.toStdU16String()); });
@@ -89,12 +166,15 @@ void FlipreelWidget::SetGifFromURL(const QString& value) {
   }
 }
 
+// These two answer whether the control loaded frames, so they load at once.
 bool FlipreelWidget::loadFromData(const QByteArray& data) {
-  return d_->LoadBytes(data);
+  d_->FinishLoad();
+  return d_->LoadBytes(std::string_view(data.constData(), static_cast<size_t>(data.size())));
 }
 
 bool FlipreelWidget::loadFromDevice(QIODevice* device) {
   FlipreelWidgetPrivate& d = *d_;
+  d.FinishLoad();
   if (device == nullptr) {
     d.LoadFailed(HostError(err::kInvalidCall, "no device to load from"));
     return false;
@@ -103,15 +183,16 @@ bool FlipreelWidget::loadFromDevice(QIODevice* device) {
     return d.Load(HostError(err::kPathFileAccess),
                   [&] { LoadGifBytes(*d.control_, *d.host_, {}); });
   }
-  return d.LoadBytes(device->readAll());
+  const QByteArray bytes = device->readAll();
+  return d.LoadBytes(std::string_view(bytes.constData(), static_cast<size_t>(bytes.size())));
 }
 
 bool FlipreelWidget::showMessageBoxes() const {
-  return d_->host_->show_message_boxes();
+  return d_->host().show_message_boxes();
 }
 
 void FlipreelWidget::setShowMessageBoxes(bool show) {
-  d_->host_->SetShowMessageBoxes(show);
+  d_->host().SetShowMessageBoxes(show);
   d_->AnnounceChanges();
 }
 

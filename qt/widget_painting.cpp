@@ -4,6 +4,7 @@
 #include <QMouseEvent>
 #include <QPaintEvent>
 #include <QPainter>
+#include <algorithm>
 #include <utility>
 
 #include "qt/colors.h"
@@ -85,6 +86,11 @@ void FlipreelWidgetPrivate::ElementChanged(const Element& element, ElementProper
       const Picture& picture = static_cast<const Image&>(element).picture();
       if (picture.IsEmpty()) {
         cache_.MarkStale();  // a frame was cleared
+      } else if (finishing_load_) {
+        // A load finished from the event loop keeps its time short.
+        if (next_to_prepare_ < 0) next_to_prepare_ = element.index();
+        next_to_prepare_ = std::min(next_to_prepare_, int32_t{element.index()});
+        preparer_.start();
       } else {
         cache_.Prepare(picture);
       }
@@ -123,6 +129,18 @@ void FlipreelWidgetPrivate::ElementChanged(const Element& element, ElementProper
   }
 }
 
+void FlipreelWidgetPrivate::PrepareNextFrame() {
+  const ImageArray& frames = control_->imgBuffer();
+  while (next_to_prepare_ >= 0 && next_to_prepare_ <= frames.UBound()) {
+    const int32_t i = next_to_prepare_++;
+    if (!frames.Exists(i)) continue;
+    cache_.Prepare(frames(i).picture());
+    return;
+  }
+  next_to_prepare_ = -1;
+  preparer_.stop();
+}
+
 // Paints what the tick changed at once, rather than from a later pass of the
 // event loop: the frame appears on its tick, and the loop wakes once a frame.
 void FlipreelWidgetPrivate::TickEnded() {
@@ -157,12 +175,21 @@ void FlipreelWidgetPrivate::PropertyNotified(std::string_view name) {
   emit q_.PropertyChanged(QString::fromUtf8(name.data(), static_cast<qsizetype>(name.size())));
 }
 
-// Paints bottom to top, but leaves out what an opaque layer above hides: a
-// frame that covers the control is then the only thing drawn on a tick.
 void FlipreelWidget::PaintElements(QPainter& painter, const QRect& clip) {
   if (!d_ || !d_->control_) return;
-  FlipreelWidgetPrivate& d = *d_;
-  const QPalette& pal = palette();
+  d_->FinishLoad();
+  d_->Paint(painter, clip);
+}
+
+// Paints bottom to top, but leaves out what an opaque layer above hides: a
+// frame that covers the control is then the only thing drawn on a tick.
+//
+// A repaint while a load is pending shows the control as it was before the
+// load: the event loop stays free for the window's repaints, and the load
+// itself asks for a repaint of what it changes.
+void FlipreelWidgetPrivate::Paint(QPainter& painter, const QRect& clip) {
+  FlipreelWidgetPrivate& d = *this;
+  const QPalette& pal = q_.palette();
   const TwipScale s = d.scale();
   const Flipreel& c = *d.control_;
   const QRect back_shape = ShapeRect(c.shpBackGround(), s);
@@ -205,14 +232,16 @@ void FlipreelWidget::PaintElements(QPainter& painter, const QRect& clip) {
 }
 
 void FlipreelWidget::paintEvent(QPaintEvent* event) {
+  if (!d_ || !d_->control_) return;
   QPainter painter(this);
-  PaintElements(painter, event->rect());
+  d_->Paint(painter, event->rect());
 }
 
 void FlipreelWidget::resizeEvent(QResizeEvent* event) {
   QWidget::resizeEvent(event);
   if (!d_) return;
-  d_->host_->WidgetResized();
+  // A resize while a load is pending reaches the control after the load.
+  if (!d_->LoadPending()) d_->host_->WidgetResized();
   d_->RefreshLooks();
   d_->UpdateOpaqueness();
 }
@@ -239,7 +268,7 @@ bool FlipreelWidgetPrivate::PaintsAt(QPoint pos) {
   {
     QPainter painter(&probe);
     painter.translate(-pos.x(), -pos.y());
-    q_.PaintElements(painter, QRect(pos, QSize(1, 1)));
+    Paint(painter, QRect(pos, QSize(1, 1)));
   }
   return qAlpha(probe.pixel(0, 0)) != 0;
 }
@@ -282,6 +311,7 @@ void FlipreelWidgetPrivate::Forward(QMouseEvent* event) {
 }
 
 void FlipreelWidgetPrivate::Press(QMouseEvent* event) {
+  FinishLoad();  // the press and its HitTest come after the load
   if (forward_to_) {
     Forward(event);  // another button of a press that went below
     return;

@@ -1,0 +1,243 @@
+// Loads the widget finishes later, with the frames decoded on other threads:
+// whatever a program can see (the signals, the message boxes in order, the
+// properties it reads next) is what the same load made at once gives.
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QStringList>
+#include <functional>
+#include <memory>
+#include <random>
+
+#include "tests/qt/qt_test_support.h"
+
+using flipreel::FlipreelWidget;
+using flipreel::FlipreelWidgetPrivate;
+using namespace qttest;
+
+namespace {
+
+// Eight frames of noise, 120 x 100, stored without compression: large enough
+// for the widget to decode them on other threads.
+testgif::Gif Noise(unsigned seed) {
+  std::mt19937 random(seed);
+  std::vector<testgif::Frame> frames;
+  for (int i = 0; i < 8; ++i) {
+    testgif::Frame f = Block(i, i, 120, 100, kRed, kBlue, 3 + i);
+    for (uint8_t& p : f.pixels) p = static_cast<uint8_t>(random() % 8);
+    frames.push_back(std::move(f));
+  }
+  return GifOf(130, 110, std::move(frames));
+}
+
+// The middle frame's image descriptor claims a width its data does not hold.
+std::string DamagedMiddle(std::string file) {
+  const std::string signature("\x00\x21\xF9", 3);
+  std::vector<size_t> at;
+  for (size_t p = file.find(signature); p != std::string::npos; p = file.find(signature, p + 3))
+    at.push_back(p);
+  const size_t image = at[at.size() / 2] + 9;  // past 00 21 F9 04, four bytes and 00
+  file[image + 6] = static_cast<char>(0xFF);   // the width's high byte
+  return file;
+}
+
+bool Pending(FlipreelWidget& w) {
+  return FlipreelWidgetPrivate::get(w).LoadPending();
+}
+
+// Runs the event loop until the pending load has been finished by it.
+void RunUntilFinished(FlipreelWidget& w) {
+  QElapsedTimer clock;
+  clock.start();
+  while (Pending(w) && clock.elapsed() < 10000)
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+  ASSERT_FALSE(Pending(w));
+}
+
+// Every signal a load gives and every message box, in order.
+void Watch(FlipreelWidget& w, QStringList& log) {
+  auto add = [&log](const QString& entry) { log << entry; };
+  QObject::connect(&w, &FlipreelWidget::PropertyChanged,
+                   [add](const QString& n) { add("notice " + n); });
+  QObject::connect(&w, &FlipreelWidget::FlipreelFileChanged,
+                   [add](const QString& v) { add("FlipreelFile=" + v); });
+  QObject::connect(&w, &FlipreelWidget::FramesChanged,
+                   [add](int v) { add(QString("Frames=%1").arg(v)); });
+  QObject::connect(&w, &FlipreelWidget::FrameRateChanged,
+                   [add](int v) { add(QString("FrameRate=%1").arg(v)); });
+  QObject::connect(&w, &FlipreelWidget::CurrentFrameChanged,
+                   [add](int v) { add(QString("CurrentFrame=%1").arg(v)); });
+  QObject::connect(&w, &FlipreelWidget::PlayingChanged,
+                   [add](bool v) { add(QString("Playing=%1").arg(v)); });
+  QObject::connect(&w, &FlipreelWidget::frameChanged,
+                   [add](int v) { add(QString("frameChanged %1").arg(v)); });
+  QObject::connect(&w, &FlipreelWidget::messageShown, [add](const QString& text, int style) {
+    add(QString("message %1 %2").arg(text).arg(style));
+  });
+  QObject::connect(&w, &FlipreelWidget::loadFailed, [add](int n, const QString& description) {
+    add(QString("loadFailed %1 %2").arg(n).arg(description));
+  });
+  QObject::connect(&w, &FlipreelWidget::ErrorRaised,
+                   [add](int n) { add(QString("ErrorRaised %1").arg(n)); });
+  QObject::connect(&w, &FlipreelWidget::ReadFinished, [add] { add("ReadFinished"); });
+  QObject::connect(&w, &FlipreelWidget::Frame, [add] { add("Frame"); });
+  FlipreelWidgetPrivate::get(w).host().SetMessageBoxHandler(
+      [add](const flipreel::MessageBoxRequest& box) {
+        add("box " + box.text);
+        return 1;
+      });
+}
+
+// What a program reads right after: the properties, and every frame.
+QStringList Read(FlipreelWidget& w) {
+  QStringList out;
+  out << w.FlipreelFile() << QString::number(w.Frames()) << QString::number(w.FrameRate())
+      << QString::number(w.CurrentFrame()) << QString::number(w.Playing())
+      << QString::number(w.lastError().number);
+  for (int i = 0; i < ControlOf(w).imgBuffer().Count(); ++i) {
+    const QImage frame = w.GetFrame(i);
+    out << QString("%1 %2 %3 %4 %5")
+               .arg(w.FrameLeft(i))
+               .arg(w.FrameTop(i))
+               .arg(frame.width())
+               .arg(frame.height())
+               .arg(qHash(QByteArrayView(frame.constBits(), frame.sizeInBytes())));
+  }
+  return out;
+}
+
+struct Files {
+  testfiles::TempDir dir;
+  QString big = Path("big.gif", testgif::Build(Noise(1)));
+  QString other = Path("other.gif", testgif::Build(Noise(2)));
+  QString damaged = Path("damaged.gif", DamagedMiddle(testgif::Build(Noise(3))));
+  QString small = Path("small.gif", testgif::Build(FourFrames()));
+  QString missing = QString::fromStdString(dir.path() + "/missing.gif");
+  // Holds the big file when it is assigned, and the damaged one right after.
+  QString changing = QString::fromStdString(dir.path() + "/changing.gif");
+  QString Path(const std::string& name, const std::string& bytes) {
+    return QString::fromStdString(dir.Write(name, bytes));
+  }
+};
+
+enum class After { kRead, kRunLoopThenRead, kDestroy };
+
+struct Outcome {
+  QStringList log;         // signals and boxes, up to the reading (or the end)
+  QStringList properties;  // what was read at the end
+  bool first_pending = false;
+};
+
+Outcome LoadAndWatch(Files& f, bool deferred, const QString& before, const QStringList& loads,
+                     After after) {
+  Outcome o;
+  f.Path("changing.gif", testfiles::ReadFile(f.big.toStdString()));
+  auto w = std::make_unique<FlipreelWidget>();
+  FlipreelWidgetPrivate::get(*w).SetDeferredLoads(deferred);
+  w->SetAutoStart(false);  // no ticks whose number would depend on time
+  if (!before.isEmpty()) w->SetFlipreelFile(before);
+  Watch(*w, o.log);
+  for (const QString& path : loads) {
+    w->SetFlipreelFile(path);
+    if (&path == &loads.front()) o.first_pending = Pending(*w);
+    if (path == f.changing) f.Path("changing.gif", testfiles::ReadFile(f.damaged.toStdString()));
+  }
+  switch (after) {
+    case After::kRunLoopThenRead:
+      RunUntilFinished(*w);
+      [[fallthrough]];
+    case After::kRead:
+      o.properties = Read(*w);
+      break;
+    case After::kDestroy:
+      w.reset();
+      break;
+  }
+  return o;
+}
+
+}  // namespace
+
+TEST(DeferredLoad, ObservedAsALoadMadeAtOnce) {
+  Files f;
+  struct Case {
+    const char* name;
+    QString before;
+    QStringList loads;
+    After after;
+    bool deferred;  // whether the first load is left pending
+  } cases[] = {
+      {"good file, read at once", {}, {f.big}, After::kRead, true},
+      {"good file, finished by the event loop", {}, {f.big}, After::kRunLoopThenRead, true},
+      {"damaged middle frame, fresh control: the split ends with a box",
+       {},
+       {f.damaged},
+       After::kRead,
+       true},
+      {"damaged middle frame after a multi-frame file: skipped",
+       f.small,
+       {f.damaged},
+       After::kRead,
+       true},
+      {"missing file", {}, {f.missing}, After::kRead, false},
+      {"file changed right after it was assigned", {}, {f.changing}, After::kRead, true},
+      {"second load at once", {}, {f.damaged, f.other}, After::kRead, true},
+      {"second load, then the event loop",
+       f.small,
+       {f.big, f.damaged},
+       After::kRunLoopThenRead,
+       true},
+      {"widget destroyed before the load is finished", {}, {f.damaged}, After::kDestroy, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const Outcome at_once = LoadAndWatch(f, false, c.before, c.loads, c.after);
+    const Outcome later = LoadAndWatch(f, true, c.before, c.loads, c.after);
+    EXPECT_EQ(later.first_pending, c.deferred);
+    EXPECT_FALSE(at_once.first_pending);
+    EXPECT_EQ(later.log.join('\n').toStdString(), at_once.log.join('\n').toStdString());
+    EXPECT_EQ(later.properties.join('\n').toStdString(),
+              at_once.properties.join('\n').toStdString());
+    EXPECT_FALSE(at_once.log.isEmpty());
+  }
+}
+
+// Until the load is finished the widget shows what it showed before, and the
+// earlier animation's ticks are held back: the load sets the timer afresh.
+TEST(DeferredLoad, PaintsAndTicksWaitForTheLoad) {
+  Files f;
+  FlipreelWidget w;
+  w.SetAutoStart(false);
+  w.SetFlipreelFile(f.small);
+  w.show();
+  const QImage before = Shot(w);
+  w.SetFlipreelFile(f.big);
+  ASSERT_TRUE(Pending(w));
+  EXPECT_EQ(Shot(w), before);
+  EXPECT_TRUE(Pending(w));  // painting does not finish the load
+  EXPECT_EQ(w.Frames(), 8);
+  EXPECT_NE(Shot(w), before);  // now the new GIF's first frame
+
+  int ticks = 0;
+  QObject::connect(&w, &FlipreelWidget::Frame, [&] { ++ticks; });
+  for (int i = 0; i < 20; ++i) {
+    w.SetFlipreelFile(i % 2 ? f.big : f.other);
+    ASSERT_TRUE(Pending(w));
+    w.SetFrameRate(1);  // finishes the load, then plays fast
+    w.StartAnimation();
+    QElapsedTimer clock;
+    clock.start();
+    while (ticks == 0 && clock.elapsed() < 2000)
+      QCoreApplication::processEvents(QEventLoop::AllEvents, 1);
+    ASSERT_GT(ticks, 0);  // ticks come while nothing is pending
+    const int before_load = ticks;
+    w.SetFlipreelFile(i % 2 ? f.other : f.big);
+    ASSERT_TRUE(Pending(w));
+    while (Pending(w)) QCoreApplication::processEvents(QEventLoop::AllEvents, 1);
+    // The load left the timer off (AutoStart is off): a tick after it would
+    // be one held back from before.
+    ASSERT_EQ(ticks, before_load);
+    ticks = 0;
+  }
+}
