@@ -96,11 +96,11 @@ class Stream {
 // Reads a colour table of 2^bits entries into the first entries of palette.
 void ReadColourTable(Stream& in, int bits, PictureData::Palette& palette) {
   const int count = 1 << bits;
-  const size_t start = in.pos();
-  in.Skip(size_t{3} * count);
+  uint8_t rgb[3 * 256];
+  in.Read(rgb, size_t{3} * count);
   for (int i = 0; i < count; ++i)
-    palette[i] = 0xFF000000u | uint32_t{in.At(start + 3 * i)} << 16 |
-                 uint32_t{in.At(start + 3 * i + 1)} << 8 | in.At(start + 3 * i + 2);
+    palette[i] =
+        0xFF000000u | uint32_t{rgb[3 * i]} << 16 | uint32_t{rgb[3 * i + 1]} << 8 | rgb[3 * i + 2];
 }
 
 // Skips the sub-blocks of an extension or image data up to and including the
@@ -466,9 +466,11 @@ Picture DecodeGif(std::span<const uint8_t> bytes, const MemoryBudget* budget) {
   if (transparent >= 0) palette[transparent] &= 0x00FFFFFFu;
   std::shared_ptr<const void> reservation;
   if (budget)
-    reservation = budget->Reserve(
-        pixels + static_cast<int64_t>(sizeof(PictureData::Palette)),
-        "a picture of " + std::to_string(width) + " x " + std::to_string(height) + " pixels");
+    reservation =
+        budget->ReserveNamed(pixels + static_cast<int64_t>(sizeof(PictureData::Palette)), [&] {
+          return "a picture of " + std::to_string(width) + " x " + std::to_string(height) +
+                 " pixels";
+        });
 
   Lzw& lzw = ThreadLzw();
   struct ReleaseData {

@@ -30,7 +30,20 @@ std::shared_ptr<const void> MemoryBudget::Reserve(int64_t bytes, const std::stri
                                    Megabytes(std::max<int64_t>(limit - used, 0)) +
                                    " left of the memory budget of " + Megabytes(limit));
   } while (!state_->used.compare_exchange_weak(used, used + bytes));
-  // The token is the state itself, kept alive by it and refunding on release.
+  return Token(bytes);
+}
+
+std::shared_ptr<const void> MemoryBudget::TryReserve(int64_t bytes) const {
+  const int64_t limit = state_->limit.load();
+  int64_t used = state_->used.load();
+  do {
+    if (bytes > limit - used) return nullptr;
+  } while (!state_->used.compare_exchange_weak(used, used + bytes));
+  return Token(bytes);
+}
+
+// The token is the state itself, kept alive by it and refunding on release.
+std::shared_ptr<const void> MemoryBudget::Token(int64_t bytes) const {
   return std::shared_ptr<const void>(
       state_.get(), [state = state_, bytes](const void*) { state->used.fetch_sub(bytes); });
 }

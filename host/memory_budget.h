@@ -34,8 +34,18 @@ class MemoryBudget {
   // when the last copy of the returned token goes; the token may outlive the
   // budget.
   std::shared_ptr<const void> Reserve(int64_t bytes, const std::string& what) const;
+  // The same, with what named only when the bytes do not fit, for callers
+  // that reserve often.
+  template <typename Name>
+  std::shared_ptr<const void> ReserveNamed(int64_t bytes, Name&& name) const {
+    if (std::shared_ptr<const void> token = TryReserve(bytes)) return token;
+    return Reserve(bytes, name());
+  }
+  // The reservation, or none when the bytes do not fit.
+  std::shared_ptr<const void> TryReserve(int64_t bytes) const;
 
  private:
+  std::shared_ptr<const void> Token(int64_t bytes) const;
   struct State {
     std::atomic<int64_t> limit;
     std::atomic<int64_t> used{0};

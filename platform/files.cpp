@@ -136,8 +136,9 @@ void FileTable::Open(int32_t file_number, const std::string& path, FileAccess ac
     return;
   }
   int fd = -1;
+  int64_t length = 0;
   if (access == FileAccess::kRead) {
-    fd = OpenRegularForReading(path);
+    fd = OpenRegularForReading(path, &length);
     if (fd < 0 && errno != ENOENT) RaiseErrno(errno);
   } else {
     // Not waiting for a reader either: a named pipe is refused, not written.
@@ -150,13 +151,13 @@ void FileTable::Open(int32_t file_number, const std::string& path, FileAccess ac
       Raise(err::kPathFileAccess);
     }
   }
-  files_[file_number] = OpenFile{true, fd, access};
+  files_[file_number] = OpenFile{true, fd, access, nullptr, length};
 }
 
 int64_t FileTable::Length(int32_t file_number) {
   OpenFile& f = Get(file_number);
   if (f.memory) return static_cast<int64_t>(f.memory->size());
-  if (f.fd < 0) return 0;
+  if (f.fd < 0 || f.access == FileAccess::kRead) return f.length;
   struct stat st {};
   if (::fstat(f.fd, &st) != 0) RaiseErrno(errno);
   return st.st_size;

@@ -53,6 +53,9 @@ class FileTable {
     int fd = -1;  // -1 for a missing path opened for reading: an empty file
     FileAccess access = FileAccess::kRead;
     std::string* memory = nullptr;  // the bytes of a file kept in memory
+    // Files opened for reading: the length when opened, which is what
+    // Length and ReadAll answer (saving the system a question per call).
+    int64_t length = 0;
   };
   OpenFile& Get(int32_t file_number);
   bool InMemoryFolder(const std::string& path) const;

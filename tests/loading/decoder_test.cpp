@@ -138,3 +138,35 @@ TEST(Decoder, ExamplesThroughTheControl) {
     }
   }
 }
+
+// A picture reserves its indices and palette from the budget before they are
+// allocated, and gives them back with its last reference; one that does not
+// fit is the out-of-memory error, naming the picture.
+TEST(Decoder, ReservesFromTheBudget) {
+  testgif::Gif gif;
+  gif.global_palette = {0xFF0000, 0x00FF00};
+  gif.frames = {Rows(40, 30, 2)};
+  const std::string file = testgif::Build(gif);
+  const auto bytes = std::span(reinterpret_cast<const uint8_t*>(file.data()), file.size());
+  const int64_t needed = 40 * 30 + static_cast<int64_t>(sizeof(PictureData::Palette));
+  for (const int64_t limit : {needed, needed - 1}) {
+    SCOPED_TRACE(limit);
+    MemoryBudget budget(limit);
+    if (limit < needed) {
+      try {
+        DecodeGif(bytes, &budget);
+        ADD_FAILURE() << "decoded beyond the budget";
+      } catch (const HostError& e) {
+        EXPECT_EQ(e.number(), err::kOutOfMemory);
+        EXPECT_NE(e.description().find("a picture of 40 x 30 pixels"), std::string::npos)
+            << e.description();
+      }
+      EXPECT_EQ(budget.used(), 0);
+      continue;
+    }
+    Picture p = DecodeGif(bytes, &budget);
+    EXPECT_EQ(budget.used(), needed);
+    p = Picture();
+    EXPECT_EQ(budget.used(), 0);
+  }
+}
