@@ -6,12 +6,12 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QStringList>
+#include <filesystem>
 #include <functional>
 #include <memory>
 #include <random>
 
 #include "tests/qt/qt_test_support.h"
-#include "tests/support/http_server.h"
 
 using flipreel::FlipreelWidget;
 using flipreel::FlipreelWidgetPrivate;
@@ -121,12 +121,9 @@ struct Files {
   QString missing = QString::fromStdString(dir.path() + "/missing.gif");
   // Holds the big file when it is assigned, and the damaged one right after.
   QString changing = QString::fromStdString(dir.path() + "/changing.gif");
-  testhttp::HttpServer server;
-  QString url = Serve("/big.gif", big);
-  QString Serve(const std::string& at, const QString& file) {
-    server.Serve(at, testhttp::Route{.body = testfiles::ReadFile(file.toStdString())});
-    return QString::fromStdString(server.Url(at));
-  }
+  // What the downloader hands over: a file it removes once the completion
+  // has been delivered.
+  QString downloaded = "download:" + big;
   QString Path(const std::string& name, const std::string& bytes) {
     return QString::fromStdString(dir.Write(name, bytes));
   }
@@ -151,15 +148,17 @@ Outcome LoadAndWatch(Files& f, bool deferred, const QString& before, const QStri
   Watch(*w, o.log);
   for (const QString& path : loads) {
     bool pending = false;
-    if (path.startsWith("http:")) {
-      // A download: its completion loads the file.
-      w->SetGifFromURL(path);
-      QElapsedTimer clock;
-      clock.start();
-      while (!o.log.contains("ReadFinished") && clock.elapsed() < 10000) {
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-        pending = pending || Pending(*w);
-      }
+    if (path.startsWith("download:")) {
+      // A download's completion, which loads the file it names.
+      flipreel::AsyncProp prop;
+      prop.PropertyName = u"GifFromURL";
+      prop.Status = flipreel::AsyncStatus::kCompleted;
+      prop.ValuePath =
+          f.Path("downloaded.gif", testfiles::ReadFile(path.mid(9).toStdString())).toStdU16String();
+      flipreel::QtHost& host = HostOf(*w);
+      host.DeliverAsyncReadComplete(prop);
+      std::filesystem::remove(std::filesystem::path(prop.ValuePath));
+      pending = Pending(*w);
     } else {
       w->SetFlipreelFile(path);
       pending = Pending(*w);
@@ -213,7 +212,7 @@ TEST(DeferredLoad, ObservedAsALoadMadeAtOnce) {
        After::kRunLoopThenRead,
        true},
       {"widget destroyed before the load is finished", {}, {f.damaged}, After::kDestroy, true},
-      {"download, its completion loading the file", f.small, {f.url}, After::kRead, true},
+      {"download, its completion loading the file", f.small, {f.downloaded}, After::kRead, true},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
