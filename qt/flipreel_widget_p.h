@@ -151,7 +151,7 @@ class FlipreelWidgetPrivate final : private QtSurface {
   // decoding on other threads. False, with nothing started, when the load
   // should run now: the frames are not worth it, or the load would change
   // the widget's geometry, which QWidget's own members show at once.
-  bool DeferLoad(std::shared_ptr<const std::string> bytes, std::function<void()> load);
+  bool DeferLoad(std::shared_ptr<const std::string> bytes, std::function<void()> load) override;
   void FinishPendingLoad() override { FinishLoad(); }
   void LoadFailed(const HostError& error);
   // After a host event: a download that ended without a GIF.

@@ -218,6 +218,41 @@ void QtHost::NotifyPropertyChanged(std::string_view name) {
   surface_.PropertyNotified(name);
 }
 
+namespace {
+
+// The whole file at path, read through the host's file table as the control
+// reads it; none when it cannot be read.
+std::optional<std::string> ReadNow(Host& host, const Text& path) {
+  std::string bytes;
+  int32_t open = 0;
+  const std::optional<HostError> failed = Trap([&] {
+    const int32_t file = host.FreeFile();
+    host.Open(file, path, FileAccess::kRead);
+    open = file;
+    bytes = host.ReadAll(file);
+    open = 0;
+    host.Close(file);
+  });
+  if (!failed) return bytes;
+  if (open != 0) (void)Trap([&] { host.Close(open); });
+  return std::nullopt;
+}
+
+}  // namespace
+
+bool QtHost::DeferLoadOfFile(const Text& path, std::function<void()> load) {
+  std::optional<std::string> bytes = ReadNow(*this, path);
+  if (!bytes) return false;
+  // One copy decodes ahead; the other is handed over by the control's read.
+  auto ahead = std::make_shared<const std::string>(*bytes);
+  auto pinned = std::make_shared<std::string>(std::move(*bytes));
+  return surface_.DeferLoad(std::move(ahead), [this, path, pinned, load = std::move(load)] {
+    PinFile(path, std::move(*pinned));
+    load();
+    UnpinFile();
+  });
+}
+
 void QtHost::PinFile(Text path, std::string bytes) {
   pinned_ = PinnedFile{std::move(path), std::move(bytes)};
 }
@@ -313,6 +348,15 @@ void QtHost::DeliverAsyncReadProgress(AsyncProp& prop) {
 
 void QtHost::DeliverAsyncReadComplete(AsyncProp& prop) {
   surface_.FinishPendingLoad();
+  // The control loads a downloaded file when it hears of it; the file goes
+  // once this returns, so a completion left pending keeps its bytes.
+  if (!prop.Failure && !prop.ValuePath.empty() &&
+      DeferLoadOfFile(prop.ValuePath, [this, prop]() mutable { CompleteAsyncRead(prop); }))
+    return;
+  CompleteAsyncRead(prop);
+}
+
+void QtHost::CompleteAsyncRead(AsyncProp& prop) {
   struct Delivering {
     bool& flag;
     explicit Delivering(bool& f) : flag(f) { flag = true; }

@@ -87,6 +87,12 @@ class QtSurface {
   // hears of it after the load, as it would had the load run at once.
   virtual bool LoadPending() const { return false; }
   virtual void FinishPendingLoad() {}
+  // Leaves `load` pending, with the frames of these bytes decoding on other
+  // threads; false, with nothing left pending, when it should run now.
+  virtual bool DeferLoad(std::shared_ptr<const std::string> /*bytes*/,
+                         std::function<void()> /*load*/) {
+    return false;
+  }
 };
 
 class QtHost : public FileHost {
@@ -172,12 +178,13 @@ class QtHost : public FileHost {
   bool PrepareFrameFiles(FrameFileList files, std::function<void()> decoded) noexcept {
     return ahead_.Prepare(std::move(files), std::move(decoded));
   }
-  // The next read of the file at path, opened under the number FreeFile
-  // gives, reads these bytes rather than the file: a load finished later
-  // reads what the file held when the load was asked for. Unpinned by that
-  // read's Close or by UnpinFile.
-  void PinFile(Text path, std::string bytes);
-  void UnpinFile() { pinned_.reset(); }
+  // Has the surface leave `load`, a load of the GIF file at path, pending
+  // (QtSurface::DeferLoad). The file is read now, as the control reads it,
+  // and the control's read of it inside `load` is served these bytes: a load
+  // finished later loads what the file held when it was asked for, even if
+  // the file has changed or gone since. False, with nothing left pending,
+  // when the file cannot be read or the load should run now.
+  bool DeferLoadOfFile(const Text& path, std::function<void()> load);
   void Open(int32_t file_number, TextView path, FileAccess access) override;
   int64_t Length(int32_t file_number) override;
   std::string ReadAll(int32_t file_number) override;
@@ -208,6 +215,12 @@ class QtHost : public FileHost {
   // tells the surface when it has ended.
   template <typename Fn>
   void RunHostEvent(std::string_view event, Fn&& fn);
+  void CompleteAsyncRead(AsyncProp& prop);
+  // The next read of the file at path, opened under the number FreeFile
+  // gives, reads these bytes rather than the file. Unpinned by that read's
+  // Close or by UnpinFile.
+  void PinFile(Text path, std::string bytes);
+  void UnpinFile() { pinned_.reset(); }
 
   QWidget& widget_;
   QtSurface& surface_;

@@ -28,24 +28,6 @@ std::optional<HostError> CheckFile(const QString& path) {
   return std::nullopt;
 }
 
-// The whole file at path, read through the host as the control reads it;
-// none when it cannot be read.
-std::optional<std::string> ReadNow(Host& host, const Text& path) {
-  std::string bytes;
-  int32_t open = 0;
-  const std::optional<HostError> failed = Trap([&] {
-    const int32_t file = host.FreeFile();
-    host.Open(file, path, FileAccess::kRead);
-    open = file;
-    bytes = host.ReadAll(file);
-    open = 0;
-    host.Close(file);
-  });
-  if (!failed) return bytes;
-  if (open != 0) (void)Trap([&] { host.Close(open); });
-  return std::nullopt;
-}
-
 }  // namespace
 
 bool FlipreelWidgetPrivate::DeferLoad(std::shared_ptr<const std::string> bytes,
@@ -124,21 +106,8 @@ void FlipreelWidget::SetFlipreelFile(const QString& value) {
     auto load = [&d, problem, path] {
       d.Load(problem, [&] { d.control_->SetFlipreelFile(path); });
     };
-    // The file is read now, when a load made at once would read it; a load
-    // finished later reads these bytes (a copy of its own, which the
-    // control's read takes over).
-    std::optional<std::string> bytes;
-    if (!problem) bytes = ReadNow(*d.host_, path);
-    if (bytes) {
-      auto shared = std::make_shared<const std::string>(*bytes);
-      auto pinned = std::make_shared<std::string>(std::move(*bytes));
-      if (d.DeferLoad(std::move(shared), [&d, load, path, pinned] {
-            d.host_->PinFile(path, std::move(*pinned));
-            load();
-            d.host_->UnpinFile();
-          }))
-        return;
-    }
+    // The file is read now, when a load made at once would read it.
+    if (!problem && d.host_->DeferLoadOfFile(path, load)) return;
     load();
     return;
   }

@@ -6,6 +6,7 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QStringList>
+#include <filesystem>
 #include <functional>
 #include <memory>
 #include <random>
@@ -81,6 +82,10 @@ void Watch(FlipreelWidget& w, QStringList& log) {
   QObject::connect(&w, &FlipreelWidget::ErrorRaised,
                    [add](int n) { add(QString("ErrorRaised %1").arg(n)); });
   QObject::connect(&w, &FlipreelWidget::ReadFinished, [add] { add("ReadFinished"); });
+  QObject::connect(&w, &FlipreelWidget::AsyncReadComplete,
+                   [add](const flipreel::FlipreelAsyncProp& p) {
+                     add(QString("AsyncReadComplete %1 %2").arg(p.Status).arg(p.ErrorNumber));
+                   });
   QObject::connect(&w, &FlipreelWidget::Frame, [add] { add("Frame"); });
   FlipreelWidgetPrivate::get(w).host().SetMessageBoxHandler(
       [add](const flipreel::MessageBoxRequest& box) {
@@ -116,6 +121,9 @@ struct Files {
   QString missing = QString::fromStdString(dir.path() + "/missing.gif");
   // Holds the big file when it is assigned, and the damaged one right after.
   QString changing = QString::fromStdString(dir.path() + "/changing.gif");
+  // What the downloader hands over: a file it removes once the completion
+  // has been delivered.
+  QString downloaded = "download:" + big;
   QString Path(const std::string& name, const std::string& bytes) {
     return QString::fromStdString(dir.Write(name, bytes));
   }
@@ -139,8 +147,23 @@ Outcome LoadAndWatch(Files& f, bool deferred, const QString& before, const QStri
   if (!before.isEmpty()) w->SetFlipreelFile(before);
   Watch(*w, o.log);
   for (const QString& path : loads) {
-    w->SetFlipreelFile(path);
-    if (&path == &loads.front()) o.first_pending = Pending(*w);
+    bool pending = false;
+    if (path.startsWith("download:")) {
+      // A download's completion, which loads the file it names.
+      flipreel::AsyncProp prop;
+      prop.PropertyName = u"GifFromURL";
+      prop.Status = flipreel::AsyncStatus::kCompleted;
+      prop.ValuePath =
+          f.Path("downloaded.gif", testfiles::ReadFile(path.mid(9).toStdString())).toStdU16String();
+      flipreel::QtHost& host = HostOf(*w);
+      host.DeliverAsyncReadComplete(prop);
+      std::filesystem::remove(std::filesystem::path(prop.ValuePath));
+      pending = Pending(*w);
+    } else {
+      w->SetFlipreelFile(path);
+      pending = Pending(*w);
+    }
+    if (&path == &loads.front()) o.first_pending = pending;
     if (path == f.changing) f.Path("changing.gif", testfiles::ReadFile(f.damaged.toStdString()));
   }
   switch (after) {
@@ -189,6 +212,7 @@ TEST(DeferredLoad, ObservedAsALoadMadeAtOnce) {
        After::kRunLoopThenRead,
        true},
       {"widget destroyed before the load is finished", {}, {f.damaged}, After::kDestroy, true},
+      {"download, its completion loading the file", f.small, {f.downloaded}, After::kRead, true},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
