@@ -244,80 +244,140 @@ struct Lzw {
   void Decode(Stream& in, int min_code_size, uint8_t* const out, const size_t count) {
     const size_t size = JoinSubBlocks(in);
     Codes codes(data.data(), size, min_code_size);
-    const int clear = 1 << min_code_size;
-    const int eof = clear + 1;
+    const int eof = (1 << min_code_size) + 1;
     size_t i = 0;
-    int last_code = kNoSuchCode;
-    int defined_end = eof + 1;
     while (i < count) {
+      int last_code = kNoSuchCode;
+      int defined_end = eof + 1;
       const int code = DecodeWellFormed(codes, out, count, i, last_code, defined_end);
       if (i == count) break;
       CompleteTable(eof, defined_end, out);
       DecodeTraced(codes, code, out, count, i, last_code);
-      // After a clear code.
-      last_code = kNoSuchCode;
-      defined_end = eof + 1;
     }
   }
 
-  // Decodes while the codes are well-formed: the entries from eof + 1 up to
-  // defined_end are then defined, and no other. Returns the first code that
-  // is not, or -1 when the output is complete.
-  [[gnu::noinline]] int DecodeWellFormed(Codes& codes_io, uint8_t* const out, const size_t count,
+  // Decodes from a fresh table (at the start, or after a clear code) while
+  // the codes are well-formed. The entries from eof + 1 up to defined_end are
+  // then defined, one more with every code after the first, and no other, so
+  // the table's size tells how far the code count has gone: it is not kept
+  // apart. Returns the first code that is not well-formed, with the reader
+  // and the table as giflib has them on reading it, or -1 when the output is
+  // complete.
+  [[gnu::noinline]] int DecodeWellFormed(Codes& codes, uint8_t* const out, const size_t count,
                                          size_t& i_io, int& last_code_io, int& defined_end_io) {
-    Codes codes = codes_io;
-    size_t i = i_io;
-    int last_code = last_code_io;
-    int defined_end = defined_end_io;
     const int clear = 1 << codes.min_code_size;
     const int eof = clear + 1;
+    const uint8_t* const data = codes.data;
+    const uint64_t total_bits = codes.total_bits;
+    uint64_t bit = codes.bit;
+    int running_bits = codes.running_bits;
+    uint32_t mask = codes.mask;
+    int max_code1 = codes.max_code1;
+    size_t i = i_io;
+    int defined_end = eof + 1;
+    int last_code = kNoSuchCode;
     uint32_t last_start = 0;  // where the previous code's string was put
     uint32_t last_length = 0;
     int code = -1;
-    while (i < count) {
-      code = codes.Next();
-      const size_t at = i;
-      uint32_t n;
-      if (code < clear) {
-        out[i++] = static_cast<uint8_t>(code);
-        n = 1;
-      } else if (code > eof && code < defined_end) {
-        const Entry e = table[code];
-        n = e.length;
-        i = CopyString(out, e.start, i, n, count);
-      } else if (code == codes.running_code - 2 && code == defined_end &&
-                 last_code != kNoSuchCode) {
-        // The entry being defined: the previous string and its own first
-        // pixel.
-        n = last_length + 1;
-        const uint8_t first = out[last_start];
-        i = CopyString(out, last_start, i, last_length, count);
-        if (i < count) out[i++] = first;
-      } else if (code == clear) {
-        codes.Restart();
-        last_code = kNoSuchCode;
-        defined_end = eof + 1;
+
+    auto read = [&] {
+      if (bit + static_cast<uint64_t>(running_bits) > total_bits) Invalid();
+      uint64_t word;
+      std::memcpy(&word, data + (bit >> 3), sizeof word);
+      if constexpr (std::endian::native == std::endian::big) word = __builtin_bswap64(word);
+      code = static_cast<int>((word >> (bit & 7)) & mask);
+      bit += static_cast<uint64_t>(running_bits);
+    };
+    // The code count after the code just read is running_code; codes grow
+    // wider when it passes max_code1, up to 12 bits.
+    auto grow = [&](int running_code) {
+      if (running_code > max_code1) {
+        ++running_bits;
+        mask = mask << 1 | 1;
+        max_code1 = running_bits < 12 ? max_code1 << 1 : kMaxCode + 2;
+      }
+    };
+    auto restart = [&] {
+      codes.Restart();
+      running_bits = codes.running_bits;
+      mask = codes.mask;
+      max_code1 = codes.max_code1;
+      defined_end = eof + 1;
+      last_code = kNoSuchCode;
+    };
+    // Leaves with the reader's state as giflib has it after the code read.
+    auto leave = [&](int running_code) {
+      codes.bit = bit;
+      codes.running_code = running_code;
+      codes.running_bits = running_bits;
+      codes.mask = mask;
+      codes.max_code1 = max_code1;
+      i_io = i;
+      last_code_io = last_code;
+      defined_end_io = defined_end;
+      return code;
+    };
+
+    for (;;) {
+      // The first code of a fresh table: a pixel, in well-formed data.
+      if (i == count) break;
+      read();
+      grow(eof + 2);
+      if (code == clear) {
+        restart();
         continue;
-      } else if (code == eof) {
-        Invalid();  // the end before the last pixel
-      } else {
-        break;
       }
-      // The new entry: the previous string and the first pixel of this one.
-      if (codes.running_code - 2 == defined_end) {
-        table[defined_end++] = {last_start, static_cast<uint16_t>(last_length + 1),
-                                static_cast<uint16_t>(last_code)};
-      }
+      if (code == eof) Invalid();  // the end before the last pixel
+      if (code > eof) return leave(eof + 2);
+      last_start = static_cast<uint32_t>(i);
+      last_length = 1;
+      out[i++] = static_cast<uint8_t>(code);
       last_code = code;
-      last_start = static_cast<uint32_t>(at);
-      last_length = n;
-      code = -1;
+
+      // Then every code defines the next entry, until the table is full.
+      while (i < count) {
+        read();
+        const size_t at = i;
+        uint32_t n;
+        if (code < clear) {
+          out[i++] = static_cast<uint8_t>(code);
+          n = 1;
+        } else if (code > eof && code < defined_end) {
+          const Entry e = table[code];
+          n = e.length;
+          i = CopyString(out, e.start, i, n, count);
+        } else if (code == defined_end && defined_end <= kMaxCode) {
+          // The entry being defined: the previous string and its own first
+          // pixel.
+          n = last_length + 1;
+          const uint8_t first = out[last_start];
+          i = CopyString(out, last_start, i, last_length, count);
+          if (i < count) out[i++] = first;
+        } else if (code == clear) {
+          break;
+        } else if (code == eof) {
+          Invalid();  // the end before the last pixel
+        } else {
+          const int running_code = std::min(defined_end + 2, kMaxCode + 2);
+          grow(running_code);
+          return leave(running_code);
+        }
+        // The new entry: the previous string and the first pixel of this one.
+        if (defined_end <= kMaxCode) {
+          table[defined_end] = {last_start, static_cast<uint16_t>(last_length + 1),
+                                static_cast<uint16_t>(last_code)};
+          ++defined_end;
+          grow(defined_end + 1);
+        }
+        last_code = code;
+        last_start = static_cast<uint32_t>(at);
+        last_length = n;
+      }
+      if (i == count) break;
+      restart();
     }
-    codes_io = codes;
-    i_io = i;
-    last_code_io = last_code;
-    defined_end_io = defined_end;
-    return code;
+    i_io = i;  // the output is complete
+    return -1;
   }
 
   // The table as giflib has it after the well-formed codes since the last
