@@ -56,8 +56,8 @@ class FlipreelWidgetPrivate final : private QtSurface {
     return cache_;
   }
 
-  // Loads made for a client whose frames are worth decoding on other
-  // threads (a large file or resource given to FlipreelFile) leave the
+  // Loads whose frames are worth decoding on other threads (a large file or
+  // resource given to FlipreelFile, a download's completion) leave the
   // event loop free: the frames start decoding and the call returns. The
   // control runs the load, exactly as it would have at the call, the moment
   // anyone can tell: at the next call through the widget or its inside, at
@@ -70,7 +70,10 @@ class FlipreelWidgetPrivate final : private QtSurface {
   void FinishLoad();
   // On by default; off, every load runs inside its call (what the benchmark
   // compares with, and the tests' reference).
-  void SetDeferredLoads(bool on) { deferred_loads_ = on; }
+  void SetDeferredLoads(bool on) {
+    FinishLoad();
+    deferred_loads_ = on;
+  }
 
   // Runs a member of the control by name (Flipreel::Invoke) for in-tree
   // callers that need its error, such as the property page: the error is
