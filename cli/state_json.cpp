@@ -1,5 +1,6 @@
 #include "cli/state_json.h"
 
+#include <charconv>
 #include <cmath>
 
 namespace flipreel::cli {
@@ -28,6 +29,20 @@ std::string Plain(const Json& v) {
 std::string Quoted(const Json& v) {
   return PrintableUtf8(v.dump(-1, ' ', false, Json::error_handler_t::replace));
 }
+
+// A value as dump() writes it; whole numbers without a string of their own,
+// since the summaries print several per frame.
+struct Dumped {
+  const Json& v;
+  friend std::ostream& operator<<(std::ostream& out, const Dumped& d) {
+    if (!d.v.is_number_integer()) return out << d.v.dump();
+    char digits[24];
+    const auto end = d.v.is_number_unsigned()
+                         ? std::to_chars(digits, digits + sizeof digits, d.v.get<uint64_t>()).ptr
+                         : std::to_chars(digits, digits + sizeof digits, d.v.get<int64_t>()).ptr;
+    return out.write(digits, end - digits);
+  }
+};
 
 }  // namespace
 
@@ -108,9 +123,9 @@ void PrintState(std::ostream& out, const std::string& input, const Json& state, 
   }
   out << ", FlipreelFile " << Quoted(state["FlipreelFile"]) << "\n";
   for (const Json& f : with_frames ? state["frames"] : Json::array())
-    out << "  frame " << f["index"].dump() << ": delay " << f["delay"].dump() << " ms, "
-        << f["width"].dump() << " x " << f["height"].dump() << " pixels at " << f["left"].dump()
-        << ", " << f["top"].dump() << "\n";
+    out << "  frame " << Dumped{f["index"]} << ": delay " << Dumped{f["delay"]} << " ms, "
+        << Dumped{f["width"]} << " x " << Dumped{f["height"]} << " pixels at " << Dumped{f["left"]}
+        << ", " << Dumped{f["top"]} << "\n";
   for (const Json& m : state["messages"])
     out << "  message box (style " << m["style"].dump() << ", title " << Quoted(m["title"])
         << "): " << Plain(m["text"]) << "\n";
@@ -125,16 +140,18 @@ Json GifJson(const std::optional<GifFileFacts>& facts) {
   Json images = Json::array();
   for (size_t i = 0; i < facts->images.size(); ++i) {
     const GifImageFacts& image = facts->images[i];
-    images.push_back(Json{{"index", i},
-                          {"left", image.left},
-                          {"top", image.top},
-                          {"width", image.width},
-                          {"height", image.height},
-                          {"delay", image.delay_cs ? Json(*image.delay_cs * 10) : Json(nullptr)},
-                          {"disposal", optional(image.disposal)},
-                          {"transparent", optional(image.transparent)},
-                          {"interlaced", image.interlaced},
-                          {"local_colors", image.local_colors}});
+    // Member by member: a braced list of pairs costs a copy of every value.
+    Json& j = images.emplace_back(Json::object());
+    j["index"] = i;
+    j["left"] = image.left;
+    j["top"] = image.top;
+    j["width"] = image.width;
+    j["height"] = image.height;
+    j["delay"] = image.delay_cs ? Json(*image.delay_cs * 10) : Json(nullptr);
+    j["disposal"] = optional(image.disposal);
+    j["transparent"] = optional(image.transparent);
+    j["interlaced"] = image.interlaced;
+    j["local_colors"] = image.local_colors;
   }
   return Json{{"version", facts->version},
               {"screen", {{"width", facts->screen_width}, {"height", facts->screen_height}}},
@@ -161,17 +178,19 @@ void PrintGif(std::ostream& out, const Json& gif) {
   out << ", " << count << (count == 1 ? " image\n" : " images\n");
   static constexpr const char* kDisposals[] = {"unspecified", "leave", "background", "previous"};
   for (const Json& image : gif["images"]) {
-    out << "    image " << image["index"].dump() << ": " << image["width"].dump() << " x "
-        << image["height"].dump() << " at " << image["left"].dump() << ", " << image["top"].dump();
-    if (!image["delay"].is_null()) out << ", delay " << image["delay"].dump() << " ms";
+    out << "    image " << Dumped{image["index"]} << ": " << Dumped{image["width"]} << " x "
+        << Dumped{image["height"]} << " at " << Dumped{image["left"]} << ", "
+        << Dumped{image["top"]};
+    if (!image["delay"].is_null()) out << ", delay " << Dumped{image["delay"]} << " ms";
     if (!image["disposal"].is_null()) {
       const int d = image["disposal"].get<int>();
       out << ", disposal " << d;
       if (d < 4) out << " (" << kDisposals[d] << ")";
     }
-    if (!image["transparent"].is_null()) out << ", transparent " << image["transparent"].dump();
+    if (!image["transparent"].is_null()) out << ", transparent " << Dumped{image["transparent"]};
     if (image["interlaced"].get<bool>()) out << ", interlaced";
-    if (image["local_colors"] != 0) out << ", " << image["local_colors"].dump() << " local colours";
+    if (image["local_colors"] != 0)
+      out << ", " << Dumped{image["local_colors"]} << " local colours";
     out << "\n";
   }
   if (!gif["problem"].is_null()) out << "    " << Plain(gif["problem"]) << "\n";

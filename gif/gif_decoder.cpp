@@ -210,8 +210,8 @@ struct Lzw {
     int max_code1;  // the code count at which the width grows
     uint32_t mask;
 
-    Codes(const uint8_t* d, size_t size, int min_bits) : data(d), total_bits(uint64_t{size} * 8) {
-      min_code_size = min_bits;
+    Codes(const uint8_t* d, size_t size, int min_bits)
+        : data(d), total_bits(uint64_t{size} * 8), min_code_size(min_bits) {
       Restart();
     }
     // After a clear code.

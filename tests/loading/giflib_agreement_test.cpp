@@ -295,10 +295,10 @@ TEST(GiflibAgreement, LongCodeStreams) {
         writer.Put(clear);
         next_entry = eof + 1, last = -1;
         continue;
-      } else if (damaged && pick < 2) {
-        code = std::min(4095, next_entry + 1 + static_cast<int>(random() % 8));
       } else if (last < 0 || pick < 35 || next_entry == eof + 1) {
         code = static_cast<int>(random() % clear);
+      } else if (damaged && pick < 37) {
+        code = std::min(4095, next_entry + 1 + static_cast<int>(random() % 8));
       } else if (can_define && pick < 45) {
         code = next_entry;  // the entry being defined
       } else if (pick < 70) {
