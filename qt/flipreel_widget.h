@@ -30,8 +30,8 @@
 // as well (by default they are, as the control always shows them).
 //
 // Loads that leave the event loop free. A large GIF assigned to FlipreelFile
-// (or downloaded) is read at once and its frames decode on other threads; the control's load
-// runs at the next call through the widget, mouse press, download report or
+// (or downloaded, or in a saved state) is read at once and its frames decode on other threads; the
+// control's load runs at the next call through the widget, mouse press, download report or
 // destruction, or when the frames are decoded, and gives exactly what it
 // would have given inside the assignment (the file as it was then). Until
 // then the widget paints what it showed before and holds the earlier

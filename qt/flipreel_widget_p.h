@@ -57,15 +57,14 @@ class FlipreelWidgetPrivate final : private QtSurface {
   }
 
   // Loads whose frames are worth decoding on other threads (a large file or
-  // resource given to FlipreelFile, a download's completion) leave the
-  // event loop free: the frames start decoding and the call returns. The
-  // control runs the load, exactly as it would have at the call, the moment
-  // anyone can tell: at the next call through the widget or its inside, at
-  // the next host event other than a tick, at a mouse press, when the widget
-  // goes, or once the frames are decoded, whichever comes first. Until then
-  // ticks and resizes from outside are held back (the load re-arms the timer;
-  // the resize is delivered after it) and the widget paints what it showed
-  // before. Messages, events and errors are the load's own, in its order.
+  // resource given to FlipreelFile, a download's completion, a saved state
+  // given to setSavedState) leave the event loop free: the frames start decoding and the call
+  // returns. The control runs the load, exactly as it would have at the call, the moment anyone can
+  // tell: at the next call through the widget or its inside, at the next host event other than a
+  // tick, at a mouse press, when the widget goes, or once the frames are decoded, whichever comes
+  // first. Until then ticks and resizes from outside are held back (the load re-arms the timer; the
+  // resize is delivered after it) and the widget paints what it showed before. Messages, events and
+  // errors are the load's own, in its order.
   bool LoadPending() const override { return static_cast<bool>(pending_load_); }
   void FinishLoad();
   // On by default; off, every load runs inside its call (what the benchmark
