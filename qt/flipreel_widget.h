@@ -29,13 +29,14 @@
 // then holds the same). showMessageBoxes chooses whether the boxes are shown
 // as well (by default they are, as the control always shows them).
 //
-// Loads that leave the event loop free. A large GIF assigned to FlipreelFile
-// is read at once and its frames decode on other threads; the control's load
-// runs at the next call through the widget, mouse press, download report or
-// destruction, or when the frames are decoded, and gives exactly what it
-// would have given inside the assignment (the file as it was then). Until
-// then the widget paints what it showed before and holds the earlier
-// animation's ticks back. docs/application.md has the details.
+// Loads that leave the event loop free. A large GIF assigned to FlipreelFile,
+// downloaded, or held in a saved state is read at once and its frames decode
+// on other threads; the control's load runs at the next call through the
+// widget, mouse press, download report or destruction, or when the frames are
+// decoded, and gives exactly what it would have given inside the call (the
+// file as it was then). Until then the widget paints what it showed before
+// and holds the earlier animation's ticks back. docs/application.md has the
+// details.
 //
 // Conveniences for Qt applications are named the Qt way (loadFromData,
 // frameChanged, ...); the control's own members keep the control's names.

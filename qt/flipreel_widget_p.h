@@ -56,21 +56,23 @@ class FlipreelWidgetPrivate final : private QtSurface {
     return cache_;
   }
 
-  // Loads made for a client whose frames are worth decoding on other
-  // threads (a large file or resource given to FlipreelFile) leave the
-  // event loop free: the frames start decoding and the call returns. The
-  // control runs the load, exactly as it would have at the call, the moment
-  // anyone can tell: at the next call through the widget or its inside, at
-  // the next host event other than a tick, at a mouse press, when the widget
-  // goes, or once the frames are decoded, whichever comes first. Until then
-  // ticks and resizes from outside are held back (the load re-arms the timer;
-  // the resize is delivered after it) and the widget paints what it showed
-  // before. Messages, events and errors are the load's own, in its order.
+  // Loads whose frames are worth decoding on other threads (a large file or
+  // resource given to FlipreelFile, a download's completion, a saved state
+  // given to setSavedState) leave the event loop free: the frames start decoding and the call
+  // returns. The control runs the load, exactly as it would have at the call, the moment anyone can
+  // tell: at the next call through the widget or its inside, at the next host event other than a
+  // tick, at a mouse press, when the widget goes, or once the frames are decoded, whichever comes
+  // first. Until then ticks and resizes from outside are held back (the load re-arms the timer; the
+  // resize is delivered after it) and the widget paints what it showed before. Messages, events and
+  // errors are the load's own, in its order.
   bool LoadPending() const override { return static_cast<bool>(pending_load_); }
   void FinishLoad();
   // On by default; off, every load runs inside its call (what the benchmark
   // compares with, and the tests' reference).
-  void SetDeferredLoads(bool on) { deferred_loads_ = on; }
+  void SetDeferredLoads(bool on) {
+    FinishLoad();
+    deferred_loads_ = on;
+  }
 
   // Runs a member of the control by name (Flipreel::Invoke) for in-tree
   // callers that need its error, such as the property page: the error is

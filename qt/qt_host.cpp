@@ -348,9 +348,10 @@ void QtHost::DeliverAsyncReadProgress(AsyncProp& prop) {
 
 void QtHost::DeliverAsyncReadComplete(AsyncProp& prop) {
   surface_.FinishPendingLoad();
-  // The control loads a downloaded file when it hears of it; the file goes
-  // once this returns, so a completion left pending keeps its bytes.
-  if (!prop.Failure && !prop.ValuePath.empty() &&
+  // The control loads the file a GifFromURL read brought when it hears of
+  // it; the file goes once this returns, so a completion left pending keeps
+  // its bytes.
+  if (!prop.Failure && !prop.ValuePath.empty() && prop.PropertyName == u"GifFromURL" &&
       DeferLoadOfFile(prop.ValuePath, [this, prop]() mutable { CompleteAsyncRead(prop); }))
     return;
   CompleteAsyncRead(prop);

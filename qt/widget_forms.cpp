@@ -69,20 +69,58 @@ QString FlipreelWidget::SavedState() const {
   }
 }
 
+namespace {
+
+// The bytes the control's split cuts when it restores this control: its
+// Buffer as the control reads it. None when it restores AutoSize or composed
+// playback, which are restored inside the call, or holds no readable Buffer.
+std::shared_ptr<const std::string> BytesToSplit(const SavedControl& saved) {
+  const PropertyBag& bag = saved.bag;
+  auto is_set = [&](std::string_view key) {
+    const Variant* value = bag.Find(key);
+    return value && value->ToBoolean();
+  };
+  const Variant* buffer = bag.Find("Buffer");
+  if (!buffer || is_set("AutoSize") || is_set("Composed")) return nullptr;
+  auto bytes = std::make_shared<std::string>();
+  AppendTextBytes(buffer->ToText(), *bytes);
+  return bytes;
+}
+
+}  // namespace
+
+// A saved state holding a large GIF is restored later, as a large file is
+// loaded (see FlipreelWidgetPrivate::LoadPending): parsed now, its frames
+// decoding on other threads, and read into the control when anyone can tell.
 void FlipreelWidget::setSavedState(const QString& state) {
   FlipreelWidgetPrivate& d = *d_;
   d.FinishLoad();
   if (state.isEmpty()) return;
-  d.Call([&] {
-    const SavedForm form = ParseSavedForm(state.toStdString(), kSavedStateName);
-    const SavedControl& saved = ChooseControl(form, kSavedStateName, "", kFlipreelProgId);
-    RestoreSavedControl(kSavedStateName, saved,
-                        [&](const PropertyBag& bag) { d.control_->ReadProperties(bag); });
-  });
-  if (d.last_error_)
-    qWarning("Flipreel: the saved state was not restored: %s",
-             qPrintable(d.last_error_.description));
-  d.Restored();
+  std::shared_ptr<const SavedForm> form;
+  std::shared_ptr<const std::string> bytes;
+  try {
+    form = std::make_shared<const SavedForm>(ParseSavedForm(state.toStdString(), kSavedStateName));
+    bytes = BytesToSplit(ChooseControl(*form, kSavedStateName, "", kFlipreelProgId));
+  } catch (const std::exception&) {
+    // Told by the restore below, inside the call.
+    form.reset();
+  }
+  auto restore = [&d, form, state] {
+    d.Call([&] {
+      const SavedForm parsed =
+          form ? SavedForm() : ParseSavedForm(state.toStdString(), kSavedStateName);
+      const SavedControl& saved =
+          ChooseControl(form ? *form : parsed, kSavedStateName, "", kFlipreelProgId);
+      RestoreSavedControl(kSavedStateName, saved,
+                          [&](const PropertyBag& bag) { d.control_->ReadProperties(bag); });
+    });
+    if (d.last_error_)
+      qWarning("Flipreel: the saved state was not restored: %s",
+               qPrintable(d.last_error_.description));
+    d.Restored();
+  };
+  if (bytes && d.DeferLoad(std::move(bytes), restore)) return;
+  restore();
 }
 
 }  // namespace flipreel

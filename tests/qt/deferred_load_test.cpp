@@ -124,6 +124,15 @@ struct Files {
   // What the downloader hands over: a file it removes once the completion
   // has been delivered.
   QString downloaded = "download:" + big;
+  // Saved states whose Buffer holds a GIF, as form files carry them.
+  QString big_state = "state:" + StateAfter({big});
+  QString damaged_state = "state:" + StateAfter({small, damaged});
+  QString StateAfter(const QStringList& loads) {
+    FlipreelWidget w;
+    w.setShowMessageBoxes(false);
+    for (const QString& path : loads) w.SetFlipreelFile(path);
+    return w.SavedState();
+  }
   QString Path(const std::string& name, const std::string& bytes) {
     return QString::fromStdString(dir.Write(name, bytes));
   }
@@ -148,7 +157,10 @@ Outcome LoadAndWatch(Files& f, bool deferred, const QString& before, const QStri
   Watch(*w, o.log);
   for (const QString& path : loads) {
     bool pending = false;
-    if (path.startsWith("download:")) {
+    if (path.startsWith("state:")) {
+      w->setSavedState(path.mid(6));
+      pending = Pending(*w);
+    } else if (path.startsWith("download:")) {
       // A download's completion, which loads the file it names.
       flipreel::AsyncProp prop;
       prop.PropertyName = u"GifFromURL";
@@ -212,6 +224,12 @@ TEST(DeferredLoad, ObservedAsALoadMadeAtOnce) {
        After::kRunLoopThenRead,
        true},
       {"widget destroyed before the load is finished", {}, {f.damaged}, After::kDestroy, true},
+      {"saved state holding a GIF", f.small, {f.big_state}, After::kRead, true},
+      {"saved state whose GIF ends a fresh control's split",
+       {},
+       {f.damaged_state},
+       After::kRead,
+       true},
       {"download, its completion loading the file", f.small, {f.downloaded}, After::kRead, true},
   };
   for (const Case& c : cases) {
