@@ -309,8 +309,12 @@ Variant FlipreelWidgetPrivate::Invoke(std::string_view name, CallKind kind,
                                       std::span<Variant> args) {
   struct AnnounceAtEnd {
     FlipreelWidgetPrivate& d;
-    ~AnnounceAtEnd() { d.AnnounceChanges(); }
+    ~AnnounceAtEnd() {
+      --d.calls_;
+      d.AnnounceChanges();
+    }
   } announce{*this};
+  ++calls_;
   FinishLoad();
   last_error_ = {};
   try {

@@ -185,6 +185,7 @@ class FlipreelWidgetPrivate final : private QtSurface {
   // (loading_) or the read completion being delivered.
   std::vector<Text> messages_;
   bool loading_ = false;
+  int calls_ = 0;  // calls through the widget under way (Call, Invoke)
   std::function<void()> pending_load_;
   uint64_t load_serial_ = 0;  // tells a finished decode which load it was for
   bool finishing_load_ = false;
@@ -207,8 +208,12 @@ auto FlipreelWidgetPrivate::Call(Fn&& fn) -> decltype(fn()) {
   using Result = decltype(fn());
   struct AnnounceAtEnd {
     FlipreelWidgetPrivate& d;
-    ~AnnounceAtEnd() { d.AnnounceChanges(); }
+    ~AnnounceAtEnd() {
+      --d.calls_;
+      d.AnnounceChanges();
+    }
   } announce{*this};
+  ++calls_;
   FinishLoad();
   last_error_ = {};
   try {

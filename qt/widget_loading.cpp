@@ -32,9 +32,13 @@ std::optional<HostError> CheckFile(const QString& path) {
 
 bool FlipreelWidgetPrivate::DeferLoad(std::shared_ptr<const std::string> bytes,
                                       std::function<void()> load) {
-  // A load inside a load's events runs at once, as it would have; composed
-  // frames are not decoded ahead.
-  if (!deferred_loads_ || finishing_load_ || control_->AutoSize() || control_->Composed() || !bytes)
+  // A load asked for while the control is in the middle of something (a
+  // call through the widget, a tick, a download's completion, from their
+  // events or from the event loop of a message box they show) runs at once,
+  // before that goes on, as it would have; composed frames are not decoded
+  // ahead.
+  if (!deferred_loads_ || finishing_load_ || calls_ > 0 || host_->in_tick() ||
+      host_->in_read_completion() || control_->AutoSize() || control_->Composed() || !bytes)
     return false;
   std::optional<FrameCuts> cuts = CutFrames(std::move(bytes));
   if (!cuts) return false;

@@ -245,6 +245,48 @@ TEST(DeferredLoad, ObservedAsALoadMadeAtOnce) {
   }
 }
 
+// A load asked for while the control is in the middle of another (from the
+// event loop of a box the control shows, or from a tick's event) runs before
+// the control goes on, as it would have.
+TEST(DeferredLoad, AskedForInsideAnotherRunsAtOnce) {
+  Files f;
+  const QString small_damaged =
+      f.Path("small_damaged.gif", DamagedMiddle(testgif::Build(FourFrames())));
+  enum class Inside { kLoadsBox, kDownloadsBox, kTick };
+  for (const Inside inside : {Inside::kLoadsBox, Inside::kDownloadsBox, Inside::kTick}) {
+    SCOPED_TRACE(static_cast<int>(inside));
+    auto run = [&](bool deferred) {
+      FlipreelWidget w;
+      FlipreelWidgetPrivate::get(w).SetDeferredLoads(deferred);
+      bool asked = false;
+      auto ask = [&] {
+        if (!std::exchange(asked, true)) w.SetFlipreelFile(f.big);
+      };
+      HostOf(w).SetMessageBoxHandler([&](const flipreel::MessageBoxRequest&) {
+        ask();
+        return 1;
+      });
+      if (inside == Inside::kLoadsBox) {
+        w.SetFlipreelFile(small_damaged);
+      } else if (inside == Inside::kDownloadsBox) {
+        flipreel::AsyncProp prop;
+        prop.PropertyName = u"GifFromURL";
+        prop.Status = flipreel::AsyncStatus::kCompleted;
+        prop.ValuePath = small_damaged.toStdU16String();
+        HostOf(w).DeliverAsyncReadComplete(prop);
+      } else {
+        w.SetFlipreelFile(f.small);
+        QObject::connect(&w, &FlipreelWidget::Frame, ask);
+        HostOf(w).SetManualTicks(true);
+        HostOf(w).DeliverTick();
+      }
+      EXPECT_TRUE(asked);
+      return Read(w).join('\n').toStdString();
+    };
+    EXPECT_EQ(run(true), run(false));
+  }
+}
+
 // Until the load is finished the widget shows what it showed before, and the
 // earlier animation's ticks are held back: the load sets the timer afresh.
 TEST(DeferredLoad, PaintsAndTicksWaitForTheLoad) {
