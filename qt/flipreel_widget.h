@@ -35,8 +35,9 @@
 // widget, mouse press, download report or destruction, or when the frames are
 // decoded, and gives exactly what it would have given inside the call (the
 // file as it was then). Until then the widget paints what it showed before
-// and holds the earlier animation's ticks back. docs/application.md has the
-// details.
+// and holds the earlier animation's ticks back. A load is made inside its
+// call while code listens to a signal a load gives. docs/application.md has
+// the details.
 //
 // Conveniences for Qt applications are named the Qt way (loadFromData,
 // frameChanged, ...); the control's own members keep the control's names.
@@ -334,6 +335,8 @@ class FlipreelWidget : public QWidget {
   void mouseDoubleClickEvent(QMouseEvent* event) override;
   void mouseMoveEvent(QMouseEvent* event) override;
   void mouseReleaseEvent(QMouseEvent* event) override;
+  // Finishes a load left pending before the new listener can hear of it.
+  void connectNotify(const QMetaMethod& signal) override;
 
  private:
   friend class FlipreelWidgetPrivate;

@@ -61,10 +61,12 @@ class FlipreelWidgetPrivate final : private QtSurface {
   // given to setSavedState) leave the event loop free: the frames start decoding and the call
   // returns. The control runs the load, exactly as it would have at the call, the moment anyone can
   // tell: at the next call through the widget or its inside, at the next host event other than a
-  // tick, at a mouse press, when the widget goes, or once the frames are decoded, whichever comes
-  // first. Until then ticks and resizes from outside are held back (the load re-arms the timer; the
-  // resize is delivered after it) and the widget paints what it showed before. Messages, events and
-  // errors are the load's own, in its order.
+  // tick, at a mouse press, at a connection to a signal a load gives (unheard: no one listened when
+  // the load was left), when the widget goes, or once the frames are decoded, whichever comes
+  // first. Nothing is left pending while someone listens (LoadHeard). Until then ticks and resizes
+  // from outside are held back (the load re-arms the timer; the resize is delivered after it) and
+  // the widget paints what it showed before. Messages, events and errors are the load's own, in its
+  // order.
   bool LoadPending() const override { return static_cast<bool>(pending_load_); }
   void FinishLoad();
   // On by default; off, every load runs inside its call (what the benchmark
@@ -155,6 +157,9 @@ class FlipreelWidgetPrivate final : private QtSurface {
   // the widget's geometry, which QWidget's own members show at once.
   bool DeferLoad(std::shared_ptr<const std::string> bytes, std::function<void()> load) override;
   void FinishPendingLoad() override { FinishLoad(); }
+  // Whether code outside the widget listens to a signal a load can give: it
+  // would hear of a load left pending later than of one made in its call.
+  bool LoadHeard() const;
   void LoadFailed(const HostError& error);
   // After a host event: a download that ended without a GIF.
   void CheckDownloadEnded();

@@ -4,6 +4,11 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QIODevice>
+#include <QMetaMethod>
+#include <QSignalBlocker>
+#include <QThread>
+#include <algorithm>
+#include <iterator>
 
 #include "control/frame_cuts.h"
 #include "qt/flipreel_widget_p.h"
@@ -37,8 +42,10 @@ bool FlipreelWidgetPrivate::DeferLoad(std::shared_ptr<const std::string> bytes,
   // events or from the event loop of a message box they show) runs at once,
   // before that goes on, as it would have; composed frames are not decoded
   // ahead.
+  // So does one that someone listens to.
   if (!deferred_loads_ || finishing_load_ || calls_ > 0 || host_->in_tick() ||
-      host_->in_read_completion() || control_->AutoSize() || control_->Composed() || !bytes)
+      host_->in_read_completion() || LoadHeard() || control_->AutoSize() || control_->Composed() ||
+      !bytes)
     return false;
   std::optional<FrameCuts> cuts = CutFrames(std::move(bytes));
   if (!cuts) return false;
@@ -56,6 +63,42 @@ bool FlipreelWidgetPrivate::DeferLoad(std::shared_ptr<const std::string> bytes,
   if (!host_->PrepareFrameFiles(std::move(cuts->files), std::move(decoded))) return false;
   pending_load_ = std::move(load);
   return true;
+}
+
+namespace {
+
+// Ticks, mouse presses and a download's progress give these; a load never
+// does.
+bool GivenByALoad(const QMetaMethod& signal) {
+  static const QMetaMethod not_by_loads[] = {
+      QMetaMethod::fromSignal(&FlipreelWidget::Frame),
+      QMetaMethod::fromSignal(&FlipreelWidget::PlayFinished),
+      QMetaMethod::fromSignal(&FlipreelWidget::HitTest),
+      QMetaMethod::fromSignal(&FlipreelWidget::hitTestAt),
+      QMetaMethod::fromSignal(&FlipreelWidget::AsyncReadProgress)};
+  return signal.methodType() == QMetaMethod::Signal &&
+         signal.enclosingMetaObject() == &FlipreelWidget::staticMetaObject &&
+         std::ranges::find(not_by_loads, signal) == std::end(not_by_loads);
+}
+
+}  // namespace
+
+bool FlipreelWidgetPrivate::LoadHeard() const {
+  const QMetaObject& meta = FlipreelWidget::staticMetaObject;
+  for (int i = meta.methodOffset(); i < meta.methodCount(); ++i)
+    if (GivenByALoad(meta.method(i)) && q_.isSignalConnected(meta.method(i))) return true;
+  return false;
+}
+
+// No one listened when the load was left pending, so whoever connects now
+// would not have heard of it had it been made in its call: it is finished
+// first, unheard.
+void FlipreelWidget::connectNotify(const QMetaMethod& signal) {
+  QWidget::connectNotify(signal);
+  if (!d_ || !d_->LoadPending() || !GivenByALoad(signal) || QThread::currentThread() != thread())
+    return;
+  const QSignalBlocker unheard(this);
+  d_->FinishLoad();
 }
 
 void FlipreelWidgetPrivate::FinishLoad() {
