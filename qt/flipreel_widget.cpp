@@ -87,8 +87,12 @@ FlipreelWidget::FlipreelWidget(QWidget* parent)
     : QWidget(parent), d_(std::make_unique<FlipreelWidgetPrivate>(*this)) {}
 
 // A load still pending runs now, with its messages and events, as it would
-// have run before the widget went.
+// have run before the widget went. Its boxes come once the widget has gone:
+// the windows around it may be going too, and a box's event loop must not
+// run among them.
 FlipreelWidget::~FlipreelWidget() {
+  if (!d_->LoadPending()) return;
+  d_->host_->ShowBoxesLater();
   d_->FinishLoad();
 }
 

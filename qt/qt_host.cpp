@@ -1,10 +1,12 @@
 #include "qt/qt_host.h"
 
 #include <QBuffer>
+#include <QCoreApplication>
 #include <QImage>
 #include <QImageReader>
 #include <QMessageBox>
 #include <QTime>
+#include <QTimer>
 #include <QWidget>
 #include <QtGlobal>
 #include <cmath>
@@ -323,6 +325,11 @@ int32_t QtHost::MsgBox(TextView text, int16_t style, TextView title) {
   surface_.MessageShown(request);
   if (message_box_) return message_box_(request);
   if (!show_message_boxes_) return 1;
+  if (boxes_later_) {
+    if (QCoreApplication* app = QCoreApplication::instance())
+      QTimer::singleShot(0, app, [request] { ShowMessageBox(request, nullptr); });
+    return 1;
+  }
   return ShowMessageBox(request, &widget_);
 }
 

@@ -114,6 +114,10 @@ class QtHost : public FileHost {
   // message. A handler that is set is called either way.
   void SetShowMessageBoxes(bool show) { show_message_boxes_ = show; }
   bool show_message_boxes() const { return show_message_boxes_; }
+  // From now on the default boxes are shown from the event loop, with no
+  // parent, after the call that asked for them: for the widget's last load,
+  // run as it goes, perhaps with the windows around it.
+  void ShowBoxesLater() { boxes_later_ = true; }
   void SetAsyncReader(std::unique_ptr<AsyncReadService> reader) { reader_ = std::move(reader); }
   AsyncReadService* async_reader() const { return reader_.get(); }
   // With manual ticks the QTimer stays off and only DeliverTick drives the
@@ -239,6 +243,7 @@ class QtHost : public FileHost {
 
   MessageBoxHandler message_box_;
   bool show_message_boxes_ = true;
+  bool boxes_later_ = false;
   bool in_read_completion_ = false;
   std::unique_ptr<AsyncReadService> reader_;
   RandomGenerator random_;

@@ -3,9 +3,13 @@
 // properties it reads next) is what the same load made at once gives.
 #include <gtest/gtest.h>
 
+#include <QApplication>
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QMainWindow>
+#include <QMessageBox>
 #include <QStringList>
+#include <QTimer>
 #include <filesystem>
 #include <functional>
 #include <memory>
@@ -323,6 +327,35 @@ TEST(DeferredLoad, AskedForInsideAnotherRunsAtOnce) {
     };
     EXPECT_EQ(run(true), run(false));
   }
+}
+
+// A load that shows a box, pending when the widget goes with its window: the
+// box is shown once they have gone, rather than running its event loop among
+// windows half destroyed.
+TEST(DeferredLoad, ABoxDueWhenTheWindowGoesComesAfter) {
+  Files f;
+  auto* window = new QMainWindow;
+  auto* w = new FlipreelWidget;
+  window->setCentralWidget(w);
+  window->show();
+  w->SetFlipreelFile(f.damaged);
+  ASSERT_TRUE(Pending(*w));
+  delete window;
+  QString shown;
+  QTimer closer;
+  QObject::connect(&closer, &QTimer::timeout, [&] {
+    if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+      shown = box->text();
+      box->close();
+    }
+  });
+  closer.start(5);
+  QElapsedTimer clock;
+  clock.start();
+  while (shown.isEmpty() && clock.elapsed() < 5000)
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+  EXPECT_TRUE(shown.startsWith("Error No. ")) << shown.toStdString();
+  EXPECT_TRUE(shown.endsWith(" : when reading file")) << shown.toStdString();
 }
 
 // Until the load is finished the widget shows what it showed before, and the
