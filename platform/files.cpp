@@ -129,10 +129,12 @@ void FileTable::Open(int32_t file_number, const std::string& path, FileAccess ac
     std::string& bytes = memory_files_[path];
     bytes.clear();
     files_[file_number] = OpenFile{true, -1, access, &bytes};
+    ++open_in_memory_;
     return;
   }
   if (std::string* bytes = access == FileAccess::kRead ? FindInMemory(path) : nullptr) {
     files_[file_number] = OpenFile{true, -1, access, bytes};
+    ++open_in_memory_;
     return;
   }
   int fd = -1;
@@ -184,6 +186,7 @@ void FileTable::Write(int32_t file_number, std::string_view bytes) {
 void FileTable::Close(int32_t file_number) {
   OpenFile& f = Get(file_number);
   const int fd = f.fd;
+  if (f.memory) --open_in_memory_;
   f = OpenFile{};
   if (fd >= 0 && ::close(fd) != 0 && errno != EINTR) RaiseErrno(errno);
 }
@@ -193,13 +196,14 @@ void FileTable::CloseAll() {
     if (f.open && f.fd >= 0) ::close(f.fd);
     f = OpenFile{};
   }
+  open_in_memory_ = 0;
 }
 
 void FileTable::Kill(const std::string& path) {
   if (auto it = memory_files_.find(path); it != memory_files_.end()) {
     // A file still open keeps its bytes until it is closed.
-    for (const OpenFile& f : files_)
-      if (f.memory == &it->second) Raise(err::kPathFileAccess);
+    for (size_t n = 0; open_in_memory_ > 0 && n < files_.size(); ++n)
+      if (files_[n].memory == &it->second) Raise(err::kPathFileAccess);
     memory_files_.erase(it);
     return;
   }

@@ -61,6 +61,7 @@ class FileTable {
   bool InMemoryFolder(const std::string& path) const;
   std::string* FindInMemory(const std::string& path);
   std::array<OpenFile, 256> files_{};
+  int open_in_memory_ = 0;  // files of files_ kept in memory
   std::string memory_folder_;
   std::unordered_map<std::string, std::string> memory_files_;
 };

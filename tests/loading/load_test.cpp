@@ -251,3 +251,26 @@ TEST(Load, ScratchFile) {
     left.push_back(entry.path().filename().string());
   EXPECT_EQ(left, std::vector<std::string>{"a.gif"});
 }
+
+// A file written into the host's private folder is kept in memory: it reads
+// back whole, with its length, and cannot be deleted while a number has it
+// open, for writing or for reading; once closed, deleting removes it.
+TEST(Load, FilesKeptInMemory) {
+  HeadlessHost host;
+  const Text path = host.PrivateFolder() + u"/kept.gif";
+  const int32_t out = host.FreeFile();
+  host.Open(out, path, FileAccess::kWrite);
+  host.Write(out, "GIF89a");
+  EXPECT_EQ(testsupport::ErrorOf([&] { host.Kill(path); }), err::kPathFileAccess);
+  host.Close(out);
+  const int32_t in = host.FreeFile();
+  host.Open(in, path, FileAccess::kRead);
+  EXPECT_EQ(host.Length(in), 6);
+  EXPECT_EQ(host.ReadAll(in), "GIF89a");
+  EXPECT_EQ(testsupport::ErrorOf([&] { host.Kill(path); }), err::kPathFileAccess);
+  host.Close(in);
+  EXPECT_TRUE(host.FileExists(path));
+  host.Kill(path);
+  EXPECT_FALSE(host.FileExists(path));
+  EXPECT_TRUE(std::filesystem::is_empty(TextToUtf8(host.PrivateFolder())));
+}

@@ -6,6 +6,7 @@
 #include <QComboBox>
 #include <QFileDialog>
 #include <QLineEdit>
+#include <QPointer>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTest>
@@ -134,13 +135,14 @@ TEST(PropertyPagesDialog, ThePreviewOfBrowseTakesClicksWhileTheDialogIsModal) {
       files.accept();  // QFileDialog::accept, which takes the selected file
     });
     r.Widget<QPushButton>("CmdLoadFile")->click();
-    QWidget* preview = nullptr;
+    QPointer<QWidget> preview;
     for (QWidget* w : QApplication::topLevelWidgets())
       if (w->objectName() == "Preview" && w->isVisible()) preview = w;
     ASSERT_NE(preview, nullptr);
     ASSERT_TRUE(QTest::qWaitForWindowExposed(preview));
     QTest::mouseClick(preview->windowHandle(), Qt::LeftButton, {}, QPoint(3, 3));
-    closed = !preview->isVisible();
+    // Unloading the Preview deletes it.
+    closed = preview.isNull() || !preview->isVisible();
     r.dialog.reject();
   });
   r.dialog.exec();
