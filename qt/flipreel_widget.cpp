@@ -365,9 +365,11 @@ void FlipreelWidget::setBorderQColor(const QColor& color) {
 }
 
 // Layouts ask for it from the event loop; a pending load leaves the size as
-// it is (a load that resizes the widget is never left pending).
+// it is (a load that resizes the widget is never left pending), but not a
+// resize held back meanwhile.
 QSize FlipreelWidget::sizeHint() const {
-  return d_ ? d_->host_->surface_pixels() : QWidget::sizeHint();
+  if (!d_) return QWidget::sizeHint();
+  return d_->held_resize_ ? *d_->held_resize_ : d_->host_->surface_pixels();
 }
 
 // --- NOTIFY signals ---------------------------------------------------------------

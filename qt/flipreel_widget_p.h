@@ -9,6 +9,7 @@
 #include <QObject>
 #include <QPointer>
 #include <QRegion>
+#include <QSize>
 #include <QTimer>
 #include <array>
 #include <functional>
@@ -195,7 +196,8 @@ class FlipreelWidgetPrivate final : private QtSurface {
   uint64_t load_serial_ = 0;  // tells a finished decode which load it was for
   bool finishing_load_ = false;
   bool deferred_loads_ = true;
-  QObject load_finisher_;  // decodes that end post to it; it goes with the widget
+  std::optional<QSize> held_resize_;  // the size a resize held back gave
+  QObject load_finisher_;             // decodes that end post to it; it goes with the widget
   // Frames a finished load left to be made paint-ready one per pass of the
   // event loop, rather than all inside the load: the next to look at.
   int32_t next_to_prepare_ = -1;

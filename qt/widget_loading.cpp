@@ -111,6 +111,7 @@ void FlipreelWidgetPrivate::FinishLoad() {
   } finishing{finishing_load_};
   load();
   // A resize from outside held back meanwhile.
+  held_resize_.reset();
   host_->WidgetResized();
 }
 

@@ -241,7 +241,11 @@ void FlipreelWidget::resizeEvent(QResizeEvent* event) {
   QWidget::resizeEvent(event);
   if (!d_) return;
   // A resize while a load is pending reaches the control after the load.
-  if (!d_->LoadPending()) d_->host_->WidgetResized();
+  if (d_->LoadPending()) {
+    d_->held_resize_ = size();
+  } else {
+    d_->host_->WidgetResized();
+  }
   d_->RefreshLooks();
   d_->UpdateOpaqueness();
 }

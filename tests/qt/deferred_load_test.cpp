@@ -358,6 +358,25 @@ TEST(DeferredLoad, ABoxDueWhenTheWindowGoesComesAfter) {
   EXPECT_TRUE(shown.endsWith(" : when reading file")) << shown.toStdString();
 }
 
+// A resize while a load is pending reaches the control after the load; the
+// size the widget tells is the one it has all the same.
+TEST(DeferredLoad, SizeHintFollowsAResizeWhileTheLoadIsPending) {
+  Files f;
+  auto hints = [&](bool deferred) {
+    FlipreelWidget w;
+    FlipreelWidgetPrivate::get(w).SetDeferredLoads(deferred);
+    w.show();
+    w.resize(60, 50);
+    w.SetFlipreelFile(f.big);
+    w.resize(90, 70);
+    const QSize pending = w.sizeHint();
+    w.Frames();
+    return std::make_pair(pending, w.sizeHint());
+  };
+  EXPECT_EQ(hints(true), hints(false));
+  EXPECT_EQ(hints(true).first, QSize(90, 70));
+}
+
 // Until the load is finished the widget shows what it showed before, and the
 // earlier animation's ticks are held back: the load sets the timer afresh.
 TEST(DeferredLoad, PaintsAndTicksWaitForTheLoad) {
