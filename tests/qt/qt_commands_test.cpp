@@ -11,20 +11,24 @@ using namespace qttest;
 
 namespace {
 
-TEST(RenderCommand, DrawsEachTickIntoAContactSheetAndOnePngPerTick) {
-  GifFile gif(FourFrames());
-  testfiles::TempDir out;
-  const std::string sheet = out.path() + "/sheet.png";
-  const std::string frames = out.path() + "/ticks";
+// Runs one of the tool's Qt commands in this process.
+void RunQtCommand(std::vector<std::string> args) {
   CLI::App app;
   int argc = 1;
   char name[] = "flipreel";
   char* argv[] = {name, nullptr};
   flipreel::cli::AddQtCommands(app, argc, argv);
-  std::vector<std::string> args = {"render", gif.path,    "-o", sheet,      "--ticks",
-                                   "4",      "--columns", "2",  "--frames", frames};
   std::reverse(args.begin(), args.end());  // CLI11 takes them last first
   app.parse(args);
+}
+
+TEST(RenderCommand, DrawsEachTickIntoAContactSheetAndOnePngPerTick) {
+  GifFile gif(FourFrames());
+  testfiles::TempDir out;
+  const std::string sheet = out.path() + "/sheet.png";
+  const std::string frames = out.path() + "/ticks";
+  RunQtCommand(
+      {"render", gif.path, "-o", sheet, "--ticks", "4", "--columns", "2", "--frames", frames});
 
   // Without AutoSize the control opens large enough for every frame: 16 x 9.
   const QImage image(QString::fromStdString(sheet));
@@ -40,15 +44,9 @@ TEST(FramesCommand, WritesEachStoredOrComposedFrame) {
   GifFile gif(FourFrames());
   for (const bool composed : {false, true}) {
     testfiles::TempDir out;
-    CLI::App app;
-    int argc = 1;
-    char name[] = "flipreel";
-    char* argv[] = {name, nullptr};
-    flipreel::cli::AddQtCommands(app, argc, argv);
     std::vector<std::string> args = {"frames", gif.path, "-o", out.path() + "/f"};
     if (composed) args.push_back("--composed");
-    std::reverse(args.begin(), args.end());  // CLI11 takes them last first
-    app.parse(args);
+    RunQtCommand(args);
     const QDir dir(QString::fromStdString(out.path() + "/f"));
     ASSERT_EQ(dir.entryList(QDir::Files).size(), 4);
     // As stored, frame 3 is its own 10 x 6 block; composed, the whole 20 x 12
