@@ -292,4 +292,15 @@ TEST_F(Download, EmptyBodyCompletesWithABlankControl) {
   EXPECT_EQ(events_.Names(false), (std::vector<std::string>{"AsyncReadComplete", "ReadFinished"}));
 }
 
+// A body whose last frame is cut: the split's box comes first, as the load
+// runs before the completion is told.
+TEST_F(Download, ABodyCutShortShowsTheSplitsBoxBeforeTheCompletion) {
+  const std::string gif = ThreeFrames();
+  server_.Serve("/cut.gif", Route{.body = gif.substr(0, gif.size() - 6)});
+  Fetch(server_.Url("/cut.gif"));
+  ASSERT_EQ(rig_->messages().size(), 2u);
+  EXPECT_EQ(rig_->messages()[0].text, u"Error No. 481 : when reading file");
+  EXPECT_EQ(rig_->messages()[1].text, u"Image Download complete");
+}
+
 }  // namespace
