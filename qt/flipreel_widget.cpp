@@ -311,14 +311,7 @@ int FlipreelWidget::HitResult() const {
 
 Variant FlipreelWidgetPrivate::Invoke(std::string_view name, CallKind kind,
                                       std::span<Variant> args) {
-  struct AnnounceAtEnd {
-    FlipreelWidgetPrivate& d;
-    ~AnnounceAtEnd() {
-      --d.calls_;
-      d.AnnounceChanges();
-    }
-  } announce{*this};
-  ++calls_;
+  const CallScope scope(*this);
   FinishLoad();
   last_error_ = {};
   try {

@@ -192,6 +192,21 @@ class FlipreelWidgetPrivate final : private QtSurface {
   std::vector<Text> messages_;
   bool loading_ = false;
   int calls_ = 0;  // calls through the widget under way (Call, Invoke)
+  // Counts a call under way, so that a load asked for meanwhile is made at
+  // once, and announces the control's changes when it ends, however it ends.
+  class CallScope {
+   public:
+    explicit CallScope(FlipreelWidgetPrivate& d) : d_(d) { ++d_.calls_; }
+    ~CallScope() {
+      --d_.calls_;
+      d_.AnnounceChanges();
+    }
+    CallScope(const CallScope&) = delete;
+    CallScope& operator=(const CallScope&) = delete;
+
+   private:
+    FlipreelWidgetPrivate& d_;
+  };
   std::function<void()> pending_load_;
   uint64_t load_serial_ = 0;  // tells a finished decode which load it was for
   bool finishing_load_ = false;
@@ -213,14 +228,7 @@ class FlipreelWidgetPrivate final : private QtSurface {
 template <typename Fn>
 auto FlipreelWidgetPrivate::Call(Fn&& fn) -> decltype(fn()) {
   using Result = decltype(fn());
-  struct AnnounceAtEnd {
-    FlipreelWidgetPrivate& d;
-    ~AnnounceAtEnd() {
-      --d.calls_;
-      d.AnnounceChanges();
-    }
-  } announce{*this};
-  ++calls_;
+  const CallScope scope(*this);
   FinishLoad();
   last_error_ = {};
   try {
