@@ -12,13 +12,12 @@
 #include <cstdlib>
 #include <filesystem>
 #include <nlohmann/json.hpp>
-#include <sstream>
 #include <string>
 #include <string_view>
 #include <vector>
 
-#include "cli/commands.h"
 #include "fuzz/input_folder.h"
+#include "tests/cli/run_tool.h"
 
 namespace {
 
@@ -40,31 +39,6 @@ bool IsCleanUtf8(std::string_view s, bool json) {
     i += len;
   }
   return true;
-}
-
-struct Output {
-  int status = 0;
-  std::string out, err;
-};
-
-Output Run(const std::vector<std::string>& args) {
-  std::ostringstream out, err;
-  CLI::App app{"flipreel"};
-  app.require_subcommand(1);
-  flipreel::cli::AddHeadlessCommands(app, out, err);
-  std::vector<const char*> argv{"flipreel"};
-  for (const std::string& a : args) argv.push_back(a.c_str());
-  Output r;
-  try {
-    app.parse(static_cast<int>(argv.size()), argv.data());
-  } catch (const CLI::RuntimeError& e) {
-    r.status = e.get_exit_code();
-  } catch (const CLI::ParseError&) {
-    std::abort();  // the arguments are ours and well-formed
-  }
-  r.out = out.str();
-  r.err = err.str();
-  return r;
 }
 
 }  // namespace
@@ -90,7 +64,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                                                {"info", path},
                                                {"simulate", "--json", "--ticks", "3", path},
                                                {"simulate", "--ticks", "3", path}}) {
-    const Output r = Run(args);
+    const clitest::Result r = clitest::RunTool(args);
+    if (r.status == flipreel::cli::kExitUsage) std::abort();  // the arguments are ours
     const bool json = args[1] == "--json";
     if (!IsCleanUtf8(r.out, json) || !IsCleanUtf8(r.err, false)) std::abort();
     if (json && !nlohmann::json::accept(r.out)) std::abort();
