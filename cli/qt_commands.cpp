@@ -121,7 +121,7 @@ std::unique_ptr<QApplication> MakeApplication(const std::string& command, bool o
   static PrivateFolder runtime_folder;
   if (qEnvironmentVariableIsEmpty("XDG_RUNTIME_DIR")) {
     try {
-      qputenv("XDG_RUNTIME_DIR", QByteArray::fromStdString(runtime_folder.path()));
+      qputenv("XDG_RUNTIME_DIR", QByteArray::fromStdString(runtime_folder.Make()));
     } catch (const HostError&) {
       // Qt then picks a folder itself, and says so.
     }

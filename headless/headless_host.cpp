@@ -98,7 +98,7 @@ float HeadlessHost::Rnd() {
 
 void HeadlessHost::AsyncRead(TextView target, int32_t async_type, TextView property_name) {
   CancelAsyncRead(property_name);
-  if (downloads_) downloads_->Start(target, async_type, property_name, PrivateFolderPath());
+  if (downloads_) downloads_->Start(target, async_type, property_name, MadePrivateFolderPath());
   pending_.push_back(PendingRead{Text(target), async_type, Text(property_name)});
 }
 

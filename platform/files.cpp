@@ -7,6 +7,7 @@
 
 #include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
@@ -249,6 +250,11 @@ const std::string& FileHost::PrivateFolderPath() {
   return path;
 }
 
+const std::string& FileHost::MadePrivateFolderPath() {
+  PrivateFolderPath();
+  return folder_.Make();
+}
+
 namespace {
 
 // The private folders of this process, for removal when a signal ends it: a
@@ -327,11 +333,38 @@ void ForgetOnSignals(const char* path) {
 }  // namespace
 
 PrivateFolder::~PrivateFolder() {
-  if (path_.empty()) return;
+  if (!made_) return;
   ForgetOnSignals(path_.c_str());
   std::error_code ec;
   std::filesystem::remove_all(path_, ec);
 }
+
+namespace {
+
+[[noreturn]] void CannotMakeFolder(const std::string& base, int error) {
+  Raise(err::kPathFileAccess, ErrorDescription(err::kPathFileAccess) +
+                                  ": cannot make a private folder in " + base + ": " +
+                                  std::strerror(error));
+}
+
+// A name no one can guess, in the form mkdtemp gives: six letters and digits
+// from the system's random source.
+std::string RandomName() {
+  static constexpr char kChars[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+  uint8_t random[6] = {};
+  if (::getentropy(random, sizeof random) != 0) {
+    // No random source: the process and the clock still set folders apart.
+    uint64_t mix =
+        static_cast<uint64_t>(::getpid()) * 0x9E3779B97F4A7C15u ^
+        static_cast<uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count());
+    for (uint8_t& r : random) r = static_cast<uint8_t>(mix >>= 8);
+  }
+  std::string name = "flipreel-";
+  for (const uint8_t r : random) name += kChars[r % (sizeof kChars - 1)];
+  return name;
+}
+
+}  // namespace
 
 const std::string& PrivateFolder::path() {
   if (!path_.empty()) return path_;
@@ -344,14 +377,23 @@ const std::string& PrivateFolder::path() {
     }
   }
   if (base.empty()) base = "/tmp";
-  std::string templ = base + "/flipreel-XXXXXX";
-  if (!::mkdtemp(templ.data()))  // mkdtemp makes it 0700
-    Raise(err::kPathFileAccess, ErrorDescription(err::kPathFileAccess) +
-                                    ": cannot make a private folder in " + base + ": " +
-                                    std::strerror(errno));
-  path_ = templ;
-  RemoveOnSignals(path_.c_str());
+  // The folder is made later, when it is needed; a base where it could not
+  // be made fails now, as making it would.
+  if (::access(base.c_str(), W_OK | X_OK) != 0) CannotMakeFolder(base, errno);
+  path_ = base + "/" + RandomName();
   return path_;
+}
+
+const std::string& PrivateFolder::Make() {
+  const std::string& folder = path();
+  if (made_) return folder;
+  // Made, never taken over: a folder of that name that is already there
+  // (put there by someone else) fails as a folder that cannot be made.
+  if (::mkdir(folder.c_str(), 0700) != 0)
+    CannotMakeFolder(folder.substr(0, folder.rfind('/')), errno);
+  made_ = true;
+  RemoveOnSignals(path_.c_str());
+  return folder;
 }
 
 void RandomGenerator::Seed(double clock_seconds) {

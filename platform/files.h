@@ -77,18 +77,25 @@ bool WriteAll(int fd, std::string_view bytes);
 int32_t ErrnoErrorNumber(int error);
 [[noreturn]] void RaiseErrno(int error);
 
-// A folder of our own, created with owner-only access on first use and removed
-// with everything in it when the owner goes away.
+// A folder of our own with owner-only access, removed with everything in it
+// when the owner goes away. Its name is chosen on first use, but the folder is
+// made only when a real file must go into it: files kept in memory need no
+// more than the name, and a command that writes none pays nothing for it.
 class PrivateFolder {
  public:
   PrivateFolder() = default;
   ~PrivateFolder();
   PrivateFolder(const PrivateFolder&) = delete;
   PrivateFolder& operator=(const PrivateFolder&) = delete;
-  const std::string& path();  // raises 75 when no folder can be made
+  // The folder's path; raises 75 when no folder can be made where it goes.
+  const std::string& path();
+  // The same path, with the folder made now if it is not yet; raises 75 when
+  // it cannot be made.
+  const std::string& Make();
 
  private:
   std::string path_;
+  bool made_ = false;
 };
 
 // The host's pseudo-random generator: a 24-bit linear congruential sequence,
@@ -124,6 +131,9 @@ class FileHost : public Host {
   // The error the last failed picture load raised. The control's own message
   // names only its number; a host can tell the user why.
   const std::optional<HostError>& last_picture_error() const { return last_picture_error_; }
+  // The private folder, made on disk: for files written there by others
+  // (downloads), which are not kept in memory. Raises 75 when it cannot be.
+  const std::string& MadePrivateFolderPath();
 
  protected:
   // Runs a picture load, remembering the error it raises.

@@ -23,7 +23,7 @@ AsyncReader::AsyncReader(QtHost& host)
 AsyncReader::~AsyncReader() = default;
 
 void AsyncReader::Read(const Text& target, int32_t async_type, const Text& property_name) {
-  reads_.Start(target, async_type, property_name, TextToUtf8(host_.PrivateFolder()));
+  reads_.Start(target, async_type, property_name, host_.MadePrivateFolderPath());
 }
 
 void AsyncReader::Cancel(const Text& property_name) {

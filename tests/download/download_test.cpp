@@ -120,6 +120,12 @@ TEST_F(Download, CompletedReadReportsProgressLoadsTheGifAndAnnouncesIt) {
   EXPECT_TRUE(done.file_existed);
   EXPECT_FALSE(std::filesystem::exists(TextToUtf8(done.prop.ValuePath)));  // deleted after
   EXPECT_TRUE(DownloadFiles().empty());
+  // The download went to the host's own folder, which only its owner can open.
+  EXPECT_EQ(std::filesystem::path(TextToUtf8(done.prop.ValuePath)).parent_path().string(),
+            TextToUtf8(rig_->host().PrivateFolder()));
+  EXPECT_EQ(std::filesystem::status(TextToUtf8(rig_->host().PrivateFolder())).permissions() &
+                std::filesystem::perms::all,
+            std::filesystem::perms::owner_all);
   // Empty credentials (":@") mean no authentication.
   ASSERT_EQ(server_.requests().size(), 1u);
   EXPECT_EQ(server_.requests()[0].authorization, "");
