@@ -106,30 +106,36 @@ void AddCommonOptions(CLI::App& sub, CommonOptions& o) {
   sub.add_flag("--design-time", o.design_time, "run the control as in a designer (UserMode False)");
 }
 
-// The state after the set-up, what the file says of itself and which input
-// it was.
-Json InfoJson(Session& session, const std::string& input) {
-  Json state = StateJson(*session.control, session.host.messages(), session.failure);
-  const std::string bytes = TextToBytes(session.control->state().Buffer);
-  state["gif"] = GifJson(
-      ReadGifFacts(std::span(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size())));
-  state["input"] = input;
-  return state;
+// What the bytes the control holds say of themselves.
+std::optional<GifFileFacts> HeldGifFacts(const Flipreel& control) {
+  const std::string bytes = TextToBytes(control.state().Buffer);
+  return ReadGifFacts(std::span(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()));
 }
 
 void RunInfo(const CommonOptions& o, const std::vector<std::string>& inputs, std::ostream& out,
              std::ostream& err) {
   Json all = Json::array();
   bool failed = false;
+  std::string text;
   for (const std::string& input : inputs) {
     Session session("info", input, o, err);
     failed |= session.failure.has_value();
-    Json state = InfoJson(session, input);
-    if (!o.json) {
-      PrintState(out, input, state);
-      PrintGif(out, state["gif"]);
+    // The state after the set-up, what the file says of itself and which
+    // input it was.
+    const StateReport state =
+        ReportState(*session.control, session.host.messages(), session.failure);
+    const std::optional<GifFileFacts> facts = HeldGifFacts(*session.control);
+    if (o.json) {
+      Json j = StateJson(state);
+      j["gif"] = GifJson(facts);
+      j["input"] = input;
+      all.push_back(std::move(j));
+    } else {
+      text.clear();
+      PrintState(text, input, state);
+      PrintGif(text, facts);
+      out << text;
     }
-    all.push_back(std::move(state));
   }
   // One input gives one object, several an array of them.
   // Texts that are not UTF-8 (names, quotes of damaged files) get U+FFFD.
@@ -172,12 +178,15 @@ void RunSimulate(const CommonOptions& o, int tick_count, std::ostream& out, std:
     }
     ticks.push_back(std::move(tick));
   }
-  Json state = StateJson(control, session.host.messages(), error);
+  const StateReport state = ReportState(control, session.host.messages(), error);
   if (o.json) {
-    state["ticks"] = std::move(ticks);
-    out << state.dump(2, ' ', false, Json::error_handler_t::replace) << "\n";
+    Json j = StateJson(state);
+    j["ticks"] = std::move(ticks);
+    out << j.dump(2, ' ', false, Json::error_handler_t::replace) << "\n";
   } else {
-    PrintState(out, o.input, state, /*with_frames=*/false);
+    std::string text;
+    PrintState(text, o.input, state, /*with_frames=*/false);
+    out << text;
     for (const Json& tick : ticks) PrintTick(out, tick);
   }
   if (error) throw CLI::RuntimeError(kExitNotLoaded);

@@ -14,9 +14,8 @@ Json Number(double v) {
   return Json(v);
 }
 
-Json Delay(const Text& tag) {
-  const std::optional<double> n = ParseNumber(tag);
-  return n ? Number(*n) : Json(nullptr);
+Json Delay(const std::optional<double>& delay) {
+  return delay ? Number(*delay) : Json(nullptr);
 }
 
 // A value as a terminal may show it: texts unquoted and made printable.
@@ -25,24 +24,30 @@ std::string Plain(const Json& v) {
                        : v.dump(-1, ' ', false, Json::error_handler_t::replace);
 }
 
-// A value as JSON text, made printable (quoted texts keep their quotes).
-std::string Quoted(const Json& v) {
-  return PrintableUtf8(v.dump(-1, ' ', false, Json::error_handler_t::replace));
+// A text as JSON writes it, made printable (with its quotes).
+std::string Quoted(const std::string& text) {
+  return PrintableUtf8(Json(text).dump(-1, ' ', false, Json::error_handler_t::replace));
 }
 
-// A value as dump() writes it; whole numbers without a string of their own,
-// since the summaries print several per frame.
-struct Dumped {
-  const Json& v;
-  friend std::ostream& operator<<(std::ostream& out, const Dumped& d) {
-    if (!d.v.is_number_integer()) return out << d.v.dump();
-    char digits[24];
-    const auto end = d.v.is_number_unsigned()
-                         ? std::to_chars(digits, digits + sizeof digits, d.v.get<uint64_t>()).ptr
-                         : std::to_chars(digits, digits + sizeof digits, d.v.get<int64_t>()).ptr;
-    return out.write(digits, end - digits);
-  }
-};
+// Appends a whole number, as JSON writes it.
+void AppendInteger(std::string& out, int64_t v) {
+  char digits[24];
+  out.append(digits, std::to_chars(digits, digits + sizeof digits, v).ptr);
+}
+
+// Appends a number as Number() and JSON write it, or null for none; the
+// summaries print several per frame, so whole numbers take no detour.
+void AppendNumber(std::string& out, const std::optional<double>& v) {
+  if (v && std::isfinite(*v) && *v == std::floor(*v) && std::fabs(*v) < 9.0e15)
+    return AppendInteger(out, static_cast<int64_t>(*v));
+  out += v ? Json(*v).dump() : "null";
+}
+
+// Appends the pieces of a line.
+template <typename... Pieces>
+void Append(std::string& out, const Pieces&... pieces) {
+  (out.append(pieces), ...);
+}
 
 }  // namespace
 
@@ -55,38 +60,57 @@ std::optional<int32_t> ShownElement(const Flipreel& control) {
   return std::nullopt;
 }
 
-Json StateJson(const Flipreel& control, const std::vector<HeadlessHost::Message>& messages,
-               const std::optional<HostError>& error) {
+StateReport ReportState(const Flipreel& control, const std::vector<HeadlessHost::Message>& messages,
+                        const std::optional<HostError>& error) {
   const FlipreelState& s = control.state();
-  Json j;
-  j["FlipreelFile"] = TextToUtf8(control.FlipreelFile());
-  j["FramesLoaded"] = s.FramesLoaded;
-  j["LastFrame"] = s.LastFrame;
-  j["Frames"] = control.Frames();
-  j["FrameRate"] = control.FrameRate();
-  if (control.Composed()) j["Composed"] = true;
-  Json frames = Json::array();
+  StateReport r;
+  r.flipreel_file = TextToUtf8(control.FlipreelFile());
+  r.frames_loaded = s.FramesLoaded;
+  r.last_frame = s.LastFrame;
+  r.frames = control.Frames();
+  r.frame_rate = control.FrameRate();
+  r.composed = control.Composed();
   if (s.FramesLoaded) {
+    r.frame_list.reserve(static_cast<size_t>(std::max(s.LastFrame + 1, 0)));
     for (int32_t i = 0; i <= s.LastFrame; ++i) {
       int16_t index = static_cast<int16_t>(i);
-      Json f;
-      f["index"] = i;
-      f["delay"] = Delay(control.imgBuffer()(i).tag());
-      f["left"] = Number(control.FrameLeft(index));
-      f["top"] = Number(control.FrameTop(index));
-      f["width"] = Number(control.FrameWidth(index));
-      f["height"] = Number(control.FrameHeight(index));
-      frames.push_back(std::move(f));
+      r.frame_list.push_back(FrameReport{i, ParseNumber(control.imgBuffer()(i).tag()),
+                                         control.FrameLeft(index), control.FrameTop(index),
+                                         control.FrameWidth(index), control.FrameHeight(index)});
     }
+  }
+  r.messages = messages;
+  r.error = error;
+  return r;
+}
+
+Json StateJson(const StateReport& r) {
+  Json j;
+  j["FlipreelFile"] = r.flipreel_file;
+  j["FramesLoaded"] = r.frames_loaded;
+  j["LastFrame"] = r.last_frame;
+  j["Frames"] = r.frames;
+  j["FrameRate"] = r.frame_rate;
+  if (r.composed) j["Composed"] = true;
+  Json frames = Json::array();
+  for (const FrameReport& frame : r.frame_list) {
+    Json f;
+    f["index"] = frame.index;
+    f["delay"] = Delay(frame.delay);
+    f["left"] = Number(frame.left);
+    f["top"] = Number(frame.top);
+    f["width"] = Number(frame.width);
+    f["height"] = Number(frame.height);
+    frames.push_back(std::move(f));
   }
   j["frames"] = std::move(frames);
   Json shown = Json::array();
-  for (const HeadlessHost::Message& m : messages)
+  for (const HeadlessHost::Message& m : r.messages)
     shown.push_back(
         Json{{"text", TextToUtf8(m.text)}, {"style", m.style}, {"title", TextToUtf8(m.title)}});
   j["messages"] = std::move(shown);
-  if (error) {
-    j["error"] = Json{{"number", error->number()}, {"description", error->description()}};
+  if (r.error) {
+    j["error"] = Json{{"number", r.error->number()}, {"description", r.error->description()}};
   } else {
     j["error"] = nullptr;
   }
@@ -112,26 +136,48 @@ Json TickJson(int tick, const std::vector<std::string>& events, const Flipreel& 
   return j;
 }
 
-void PrintState(std::ostream& out, const std::string& input, const Json& state, bool with_frames) {
-  out << PrintableUtf8(input) << ": ";
-  if (state["FramesLoaded"].get<bool>()) {
-    const size_t count = state["frames"].size();
-    out << count << (count == 1 ? " frame" : " frames") << ", FrameRate "
-        << state["FrameRate"].dump() << " ms, Frames " << state["Frames"].dump();
+void PrintState(std::string& out, const std::string& input, const StateReport& state,
+                bool with_frames) {
+  Append(out, PrintableUtf8(input), ": ");
+  if (state.frames_loaded) {
+    const size_t count = state.frame_list.size();
+    AppendInteger(out, static_cast<int64_t>(count));
+    Append(out, count == 1 ? " frame" : " frames", ", FrameRate ");
+    AppendInteger(out, state.frame_rate);
+    out += " ms, Frames ";
+    AppendInteger(out, state.frames);
   } else {
-    out << "no frames loaded";
+    out += "no frames loaded";
   }
-  out << ", FlipreelFile " << Quoted(state["FlipreelFile"]) << "\n";
-  for (const Json& f : with_frames ? state["frames"] : Json::array())
-    out << "  frame " << Dumped{f["index"]} << ": delay " << Dumped{f["delay"]} << " ms, "
-        << Dumped{f["width"]} << " x " << Dumped{f["height"]} << " pixels at " << Dumped{f["left"]}
-        << ", " << Dumped{f["top"]} << "\n";
-  for (const Json& m : state["messages"])
-    out << "  message box (style " << m["style"].dump() << ", title " << Quoted(m["title"])
-        << "): " << Plain(m["text"]) << "\n";
-  if (!state["error"].is_null())
-    out << "  error " << state["error"]["number"].dump() << ": "
-        << Plain(state["error"]["description"]) << "\n";
+  Append(out, ", FlipreelFile ", Quoted(state.flipreel_file), "\n");
+  if (with_frames) {
+    for (const FrameReport& f : state.frame_list) {
+      out += "  frame ";
+      AppendInteger(out, f.index);
+      out += ": delay ";
+      AppendNumber(out, f.delay);
+      out += " ms, ";
+      AppendNumber(out, f.width);
+      out += " x ";
+      AppendNumber(out, f.height);
+      out += " pixels at ";
+      AppendNumber(out, f.left);
+      out += ", ";
+      AppendNumber(out, f.top);
+      out += "\n";
+    }
+  }
+  for (const HeadlessHost::Message& m : state.messages) {
+    out += "  message box (style ";
+    AppendInteger(out, m.style);
+    Append(out, ", title ", Quoted(TextToUtf8(m.title)), "): ", PrintableUtf8(TextToUtf8(m.text)),
+           "\n");
+  }
+  if (state.error) {
+    out += "  error ";
+    AppendInteger(out, state.error->number());
+    Append(out, ": ", PrintableUtf8(state.error->description()), "\n");
+  }
 }
 
 Json GifJson(const std::optional<GifFileFacts>& facts) {
@@ -162,38 +208,64 @@ Json GifJson(const std::optional<GifFileFacts>& facts) {
               {"problem", facts->problem.empty() ? Json(nullptr) : Json(facts->problem)}};
 }
 
-void PrintGif(std::ostream& out, const Json& gif) {
-  if (gif.is_null()) return;
-  out << "  file: GIF" << Plain(gif["version"]) << ", screen " << gif["screen"]["width"].dump()
-      << " x " << gif["screen"]["height"].dump() << ", " << gif["global_colors"].dump()
-      << " global colours, ";
-  if (gif["repeat"].is_null()) {
-    out << "no loop extension";
-  } else if (gif["repeat"] == 0) {
-    out << "loops for ever";
+void PrintGif(std::string& out, const std::optional<GifFileFacts>& facts) {
+  if (!facts) return;
+  Append(out, "  file: GIF", PrintableUtf8(facts->version), ", screen ");
+  AppendInteger(out, facts->screen_width);
+  out += " x ";
+  AppendInteger(out, facts->screen_height);
+  out += ", ";
+  AppendInteger(out, facts->global_colors);
+  out += " global colours, ";
+  if (!facts->repeat) {
+    out += "no loop extension";
+  } else if (*facts->repeat == 0) {
+    out += "loops for ever";
   } else {
-    out << "loop count " << gif["repeat"].dump();
+    out += "loop count ";
+    AppendInteger(out, *facts->repeat);
   }
-  const size_t count = gif["images"].size();
-  out << ", " << count << (count == 1 ? " image\n" : " images\n");
+  const size_t count = facts->images.size();
+  out += ", ";
+  AppendInteger(out, static_cast<int64_t>(count));
+  out += count == 1 ? " image\n" : " images\n";
   static constexpr const char* kDisposals[] = {"unspecified", "leave", "background", "previous"};
-  for (const Json& image : gif["images"]) {
-    out << "    image " << Dumped{image["index"]} << ": " << Dumped{image["width"]} << " x "
-        << Dumped{image["height"]} << " at " << Dumped{image["left"]} << ", "
-        << Dumped{image["top"]};
-    if (!image["delay"].is_null()) out << ", delay " << Dumped{image["delay"]} << " ms";
-    if (!image["disposal"].is_null()) {
-      const int d = image["disposal"].get<int>();
-      out << ", disposal " << d;
-      if (d < 4) out << " (" << kDisposals[d] << ")";
+  for (size_t i = 0; i < count; ++i) {
+    const GifImageFacts& image = facts->images[i];
+    out += "    image ";
+    AppendInteger(out, static_cast<int64_t>(i));
+    out += ": ";
+    AppendInteger(out, image.width);
+    out += " x ";
+    AppendInteger(out, image.height);
+    out += " at ";
+    AppendInteger(out, image.left);
+    out += ", ";
+    AppendInteger(out, image.top);
+    if (image.delay_cs) {
+      out += ", delay ";
+      AppendInteger(out, int64_t{*image.delay_cs} * 10);
+      out += " ms";
     }
-    if (!image["transparent"].is_null()) out << ", transparent " << Dumped{image["transparent"]};
-    if (image["interlaced"].get<bool>()) out << ", interlaced";
-    if (image["local_colors"] != 0)
-      out << ", " << Dumped{image["local_colors"]} << " local colours";
-    out << "\n";
+    if (image.disposal) {
+      const int d = *image.disposal;
+      out += ", disposal ";
+      AppendInteger(out, d);
+      if (d >= 0 && d < 4) Append(out, " (", kDisposals[d], ")");
+    }
+    if (image.transparent) {
+      out += ", transparent ";
+      AppendInteger(out, *image.transparent);
+    }
+    if (image.interlaced) out += ", interlaced";
+    if (image.local_colors != 0) {
+      out += ", ";
+      AppendInteger(out, image.local_colors);
+      out += " local colours";
+    }
+    out += "\n";
   }
-  if (!gif["problem"].is_null()) out << "    " << Plain(gif["problem"]) << "\n";
+  if (!facts->problem.empty()) Append(out, "    ", PrintableUtf8(facts->problem), "\n");
 }
 
 void PrintTick(std::ostream& out, const Json& tick) {

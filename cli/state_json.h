@@ -19,13 +19,36 @@ namespace flipreel::cli {
 
 using Json = nlohmann::ordered_json;
 
+// One element of the frame store: its Tag as a number (the frame's delay in
+// ms; no value when the Tag is not a number) and its place and size in
+// pixels.
+struct FrameReport {
+  int32_t index = 0;
+  std::optional<double> delay;
+  double left = 0, top = 0, width = 0, height = 0;
+};
+
+// The control's state after a set-up, as the tool reports it.
+struct StateReport {
+  std::string flipreel_file;  // FlipreelFile, as UTF-8
+  bool frames_loaded = false;
+  int32_t last_frame = 0;
+  int32_t frames = 0;
+  int32_t frame_rate = 0;
+  bool composed = false;
+  std::vector<FrameReport> frame_list;  // elements 0..LastFrame when FramesLoaded
+  std::vector<HeadlessHost::Message> messages;
+  std::optional<HostError> error;
+};
+
+StateReport ReportState(const Flipreel& control, const std::vector<HeadlessHost::Message>& messages,
+                        const std::optional<HostError>& error);
+
 // FlipreelFile, FramesLoaded, LastFrame, Frames, FrameRate, Composed (only
-// when on), frames (one
-// object per element 0..LastFrame when FramesLoaded: index, delay, left, top,
-// width, height, in pixels), messages (text, style, title) and error (null,
-// or number and description).
-Json StateJson(const Flipreel& control, const std::vector<HeadlessHost::Message>& messages,
-               const std::optional<HostError>& error);
+// when on), frames (one object per element 0..LastFrame when FramesLoaded:
+// index, delay, left, top, width, height, in pixels), messages (text, style,
+// title) and error (null, or number and description).
+Json StateJson(const StateReport& state);
 
 // One tick of a simulation: tick (from 1), events, picture (the imgBuffer
 // element whose picture imgGif shows, or null), left and top (imgGif's, in
@@ -46,11 +69,12 @@ std::optional<int32_t> ShownElement(const Flipreel& control);
 // for bytes that are no GIF.
 Json GifJson(const std::optional<GifFileFacts>& facts);
 
-// Readable forms of the same; the frames are listed when with_frames.
-void PrintState(std::ostream& out, const std::string& input, const Json& state,
+// Readable forms of the same, appended to out; the frames are listed when
+// with_frames.
+void PrintState(std::string& out, const std::string& input, const StateReport& state,
                 bool with_frames = true);
+void PrintGif(std::string& out, const std::optional<GifFileFacts>& facts);
 void PrintTick(std::ostream& out, const Json& tick);
-void PrintGif(std::ostream& out, const Json& gif);
 
 // Records the names of the events a control raises, in order.
 class EventRecorder : public FlipreelEvents {
