@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <string_view>
@@ -15,17 +16,24 @@ namespace flipreel::cli {
 
 namespace {
 
-// Reads everything from fd, up to most bytes; false with errno on a read
-// error, or with EFBIG when there is more.
-bool ReadAll(int fd, std::string& out, int64_t most) {
-  char chunk[65536];
+// Reads everything from fd, up to most bytes, straight into out (sized for
+// expected bytes at first, then grown as more come); false with errno on a
+// read error, or with EFBIG when there is more.
+bool ReadAll(int fd, std::string& out, int64_t most, int64_t expected = 0) {
+  const size_t limit = static_cast<size_t>(most) + 1;  // a byte past most says there is more
+  size_t got = out.size();
+  // One byte more than expected, so that the end shows without growing.
+  out.resize(std::min(got + (expected > 0 ? static_cast<size_t>(expected) + 1 : 65536), limit));
   for (;;) {
-    const ssize_t n = ::read(fd, chunk, sizeof chunk);
+    if (got == out.size()) out.resize(std::min(std::max<size_t>(out.size() * 2, 65536), limit));
+    const ssize_t n = ::read(fd, out.data() + got, out.size() - got);
     if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) out.resize(got);
     if (n < 0) return false;
     if (n == 0) return true;
-    out.append(chunk, static_cast<size_t>(n));
-    if (static_cast<int64_t>(out.size()) > most) {
+    got += static_cast<size_t>(n);
+    if (static_cast<int64_t>(got) > most) {
+      out.resize(got);
       errno = EFBIG;
       return false;
     }
@@ -68,7 +76,7 @@ void ReadFile(PreparedInput& in) {
   } else if (ok && st.st_size > SavedFormLimits().max_file_bytes) {
     // Larger than any input the control takes: not read at all.
     Problem(in, err::kOutOfMemory, TooLarge(SavedFormLimits().max_file_bytes));
-  } else if (!ok || !ReadAll(fd, in.bytes, SavedFormLimits().max_file_bytes)) {
+  } else if (!ok || !ReadAll(fd, in.bytes, SavedFormLimits().max_file_bytes, st.st_size)) {
     Problem(in, err::kDeviceIo, std::string("cannot be read: ") + strerror(errno));
   }
   ::close(fd);

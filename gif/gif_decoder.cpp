@@ -454,6 +454,14 @@ struct Lzw {
   return lzw;
 }
 
+// The palette as a shared one: the last one this thread made when it has the
+// same colours (the frames of a GIF mostly do), else a new one.
+std::shared_ptr<const PictureData::Palette> SharedPalette(const PictureData::Palette& palette) {
+  thread_local std::shared_ptr<const PictureData::Palette> last;
+  if (!last || *last != palette) last = std::make_shared<const PictureData::Palette>(palette);
+  return last;
+}
+
 }  // namespace
 
 // Codes are at least one bit wide, and the k-th code after a clear
@@ -558,8 +566,9 @@ Picture DecodeGif(std::span<const uint8_t> bytes, const MemoryBudget* budget) {
       for (int row = kStart[pass]; row < height; row += kStep[pass], row_in += width)
         std::memcpy(indices.data() + static_cast<size_t>(row) * width, row_in, width);
   }
-  return KeepReserved(Picture(PictureData::Indexed(width, height, std::move(indices), palette)),
-                      std::move(reservation));
+  return KeepReserved(
+      Picture(PictureData::Indexed(width, height, std::move(indices), SharedPalette(palette))),
+      std::move(reservation));
 }
 
 }  // namespace flipreel

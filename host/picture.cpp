@@ -8,14 +8,21 @@ namespace flipreel {
 std::shared_ptr<const PictureData> PictureData::Indexed(int width, int height,
                                                         std::vector<uint8_t> indices,
                                                         const Palette& palette) {
+  return Indexed(width, height, std::move(indices), std::make_shared<const Palette>(palette));
+}
+
+std::shared_ptr<const PictureData> PictureData::Indexed(int width, int height,
+                                                        std::vector<uint8_t> indices,
+                                                        std::shared_ptr<const Palette> palette) {
   if (width < 0 || height < 0 || indices.size() != static_cast<size_t>(width) * height)
     throw std::invalid_argument("indexed picture: size does not match its pixels");
+  if (!palette) throw std::invalid_argument("indexed picture: no palette");
   auto p = std::shared_ptr<PictureData>(new PictureData);
   p->width_ = width;
   p->height_ = height;
   p->format_ = Format::kIndexed8;
   p->indices_ = std::move(indices);
-  p->palette_ = palette;
+  p->palette_ = std::move(palette);
   return p;
 }
 
@@ -31,9 +38,18 @@ std::shared_ptr<const PictureData> PictureData::Argb(int width, int height,
   return p;
 }
 
+const PictureData::Palette& PictureData::palette() const {
+  static const Palette kBlack = [] {
+    Palette black;
+    black.fill(0xFF000000u);
+    return black;
+  }();
+  return palette_ ? *palette_ : kBlack;
+}
+
 uint32_t PictureData::PixelArgb(int x, int y) const {
   const size_t i = static_cast<size_t>(y) * width_ + x;
-  return format_ == Format::kIndexed8 ? palette_[indices_[i]] : argb_[i];
+  return format_ == Format::kIndexed8 ? (*palette_)[indices_[i]] : argb_[i];
 }
 
 Picture Picture::Solid(int width, int height, uint32_t argb) {

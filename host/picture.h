@@ -21,6 +21,11 @@ class PictureData {
   static std::shared_ptr<const PictureData> Indexed(int width, int height,
                                                     std::vector<uint8_t> indices,
                                                     const Palette& palette);
+  // The same with a palette shared with other pictures: the frames of a GIF
+  // mostly have one and the same.
+  static std::shared_ptr<const PictureData> Indexed(int width, int height,
+                                                    std::vector<uint8_t> indices,
+                                                    std::shared_ptr<const Palette> palette);
   static std::shared_ptr<const PictureData> Argb(int width, int height,
                                                  std::vector<uint32_t> pixels);
 
@@ -29,7 +34,7 @@ class PictureData {
   Format format() const { return format_; }
   // Indexed pictures: width*height indices, row by row, and their palette.
   const uint8_t* indices() const { return indices_.data(); }
-  const Palette& palette() const { return palette_; }
+  const Palette& palette() const;  // all opaque black for ARGB pictures
   // ARGB pictures: width*height pixels, row by row.
   const uint32_t* argb() const { return argb_.data(); }
 
@@ -41,7 +46,7 @@ class PictureData {
   int height_ = 0;
   Format format_ = Format::kArgb32;
   std::vector<uint8_t> indices_;
-  Palette palette_{};
+  std::shared_ptr<const Palette> palette_;  // none for ARGB pictures
   std::vector<uint32_t> argb_;
 };
 
