@@ -4,6 +4,7 @@
 #include <CLI/CLI.hpp>
 #include <ostream>
 #include <string>
+#include <string_view>
 #include <utility>
 
 namespace flipreel::cli {
@@ -19,9 +20,12 @@ inline constexpr int kExitUsage = 2;
 inline constexpr int kExitNotWritten = 3;
 
 // info, simulate, pack: the headless host. Output goes to out and err
-// (std::cout and std::cerr by default).
-void AddHeadlessCommands(CLI::App& app);
-void AddHeadlessCommands(CLI::App& app, std::ostream& out, std::ostream& err);
+// (std::cout and std::cerr by default). When only names one of them, the
+// others are listed without their options: a parse runs one command, and
+// setting up the others' options would only slow the tool's start.
+void AddHeadlessCommands(CLI::App& app, std::string_view only = {});
+void AddHeadlessCommands(CLI::App& app, std::ostream& out, std::ostream& err,
+                         std::string_view only = {});
 
 // --version, components, and with the Qt library register and unregister.
 void AddComponentCommands(CLI::App& app, std::ostream& out, std::ostream& err);

@@ -265,12 +265,18 @@ void RunPack(const PackOptions& p, std::ostream& out, std::ostream& err) {
 
 }  // namespace
 
-void AddHeadlessCommands(CLI::App& app, std::ostream& out, std::ostream& err) {
-  {
+void AddHeadlessCommands(CLI::App& app, std::ostream& out, std::ostream& err,
+                         std::string_view only) {
+  // A command that cannot run in this parse is listed without its options,
+  // which take most of the time the tool needs to start.
+  const auto wanted = [only](const CLI::App* sub) {
+    return only.empty() || sub->check_name(std::string(only));
+  };
+  if (CLI::App* sub =
+          app.add_subcommand("info", "Load GIFs or saved forms and print the control's state");
+      wanted(sub)) {
     auto o = std::make_shared<CommonOptions>();
     auto inputs = std::make_shared<std::vector<std::string>>();
-    CLI::App* sub =
-        app.add_subcommand("info", "Load GIFs or saved forms and print the control's state");
     sub->add_option("input", *inputs,
                     "GIF files, saved forms, or addresses; - reads standard input")
         ->required();
@@ -281,11 +287,11 @@ void AddHeadlessCommands(CLI::App& app, std::ostream& out, std::ostream& err) {
                   "run the control as in a designer (UserMode False)");
     sub->callback([o, inputs, &out, &err] { RunInfo(*o, *inputs, out, err); });
   }
-  {
+  if (CLI::App* sub = app.add_subcommand(
+          "simulate", "Load a GIF or a saved form and deliver timer ticks, printing each");
+      wanted(sub)) {
     auto o = std::make_shared<CommonOptions>();
     auto ticks = std::make_shared<int>(0);
-    CLI::App* sub = app.add_subcommand(
-        "simulate", "Load a GIF or a saved form and deliver timer ticks, printing each");
     AddCommonOptions(*sub, *o);
     AddPlayOptions(*sub, *o);
     sub->add_option("--ticks", *ticks, "ticks to deliver while the timer is on")
@@ -293,10 +299,10 @@ void AddHeadlessCommands(CLI::App& app, std::ostream& out, std::ostream& err) {
         ->check(WholeNumber(0, kMaxTicks));
     sub->callback([o, ticks, &out, &err] { RunSimulate(*o, *ticks, out, err); });
   }
-  {
+  if (CLI::App* sub =
+          app.add_subcommand("pack", "Load a GIF into a new control and save it in a saved form");
+      wanted(sub)) {
     auto p = std::make_shared<PackOptions>();
-    CLI::App* sub =
-        app.add_subcommand("pack", "Load a GIF into a new control and save it in a saved form");
     AddInputOptions(*sub, p->common);
     sub->add_option("-o,--output", p->output,
                     "the saved form to write; - writes a new form to stdout")
@@ -308,8 +314,8 @@ void AddHeadlessCommands(CLI::App& app, std::ostream& out, std::ostream& err) {
   }
 }
 
-void AddHeadlessCommands(CLI::App& app) {
-  AddHeadlessCommands(app, std::cout, std::cerr);
+void AddHeadlessCommands(CLI::App& app, std::string_view only) {
+  AddHeadlessCommands(app, std::cout, std::cerr, only);
 }
 
 }  // namespace flipreel::cli

@@ -26,7 +26,9 @@ bool IsCommand(CLI::App& app, const std::string& name) {
 int main(int argc, char** argv) {
   CLI::App app{"flipreel - plays animated GIF images with the Flipreel control"};
   app.require_subcommand(1);
-  flipreel::cli::AddHeadlessCommands(app);
+  // A command named first is the only one that can run; anything else
+  // (options first, no command) sets up every command.
+  flipreel::cli::AddHeadlessCommands(app, argc >= 2 && argv[1][0] != '-' ? argv[1] : "");
   flipreel::cli::AddComponentCommands(app, std::cout, std::cerr);
 #ifdef FLIPREEL_WITH_QT
   flipreel::cli::AddQtCommands(app, argc, argv);
