@@ -73,7 +73,60 @@ bool ReadExtension(GifFileType* gif, GifFileFacts& facts, PendingControl& gcb) {
   return SkipSubBlocks(gif, block, /*extension=*/true);
 }
 
-bool ReadImage(GifFileType* gif, GifFileFacts& facts, PendingControl& gcb) {
+// Adds the facts of the image that follows, with the Graphic Control
+// Extension before it.
+void AddImage(GifFileFacts& facts, GifImageFacts image, PendingControl& gcb) {
+  if (gcb.present) {
+    image.delay_cs = gcb.block.DelayTime;
+    image.disposal = gcb.block.DisposalMode;
+    if (gcb.block.TransparentColor != NO_TRANSPARENT_COLOR)
+      image.transparent = gcb.block.TransparentColor;
+  }
+  gcb.present = false;  // a control extension applies to the one image after it
+  facts.images.push_back(image);
+}
+
+uint16_t Word(const uint8_t* p) {
+  return static_cast<uint16_t>(p[0] | p[1] << 8);
+}
+
+// Reads an image that is whole, straight from the bytes: its descriptor, its
+// colour table, a code size giflib takes (at most 8 bits) and every sub-block of its
+// data up to the terminator. giflib would read it without an error and give
+// the same facts, but it sets up its decompressor for every image, which
+// costs more than the rest of the reading together. False, with the reader
+// where it was, for an image that is not whole: giflib then reads it, and
+// fails as it does.
+bool SkimWholeImage(Reader& r, GifFileFacts& facts, PendingControl& gcb) {
+  const std::span<const uint8_t> rest = r.bytes.subspan(r.pos);
+  if (rest.size() < 9) return false;
+  const uint8_t flags = rest[8];
+  const int local_colors = (flags & 0x80) ? 1 << ((flags & 7) + 1) : 0;
+  size_t at = 9 + size_t{3} * static_cast<size_t>(local_colors);
+  if (at >= rest.size() || rest[at] > 8) return false;  // the code size
+  ++at;
+  for (;;) {
+    if (at >= rest.size()) return false;
+    const size_t length = rest[at++];
+    if (length == 0) break;
+    if (rest.size() - at < length) return false;
+    at += length;
+  }
+  GifImageFacts image;
+  image.left = Word(&rest[0]);
+  image.top = Word(&rest[2]);
+  image.width = Word(&rest[4]);
+  image.height = Word(&rest[6]);
+  image.interlaced = (flags & 0x40) != 0;
+  image.local_colors = local_colors;
+  AddImage(facts, image, gcb);
+  r.pos += at;
+  return true;
+}
+
+bool ReadImage(GifFileType* gif, Reader& r, GifFileFacts& facts, PendingControl& gcb,
+               FactsReading reading) {
+  if (reading == FactsReading::kSkimWholeImages && SkimWholeImage(r, facts, gcb)) return true;
   if (DGifGetImageDesc(gif) != GIF_OK) return false;
   GifImageFacts image;
   const GifImageDesc& desc = gif->Image;
@@ -83,14 +136,7 @@ bool ReadImage(GifFileType* gif, GifFileFacts& facts, PendingControl& gcb) {
   image.height = desc.Height;
   image.interlaced = desc.Interlace;
   image.local_colors = desc.ColorMap ? desc.ColorMap->ColorCount : 0;
-  if (gcb.present) {
-    image.delay_cs = gcb.block.DelayTime;
-    image.disposal = gcb.block.DisposalMode;
-    if (gcb.block.TransparentColor != NO_TRANSPARENT_COLOR)
-      image.transparent = gcb.block.TransparentColor;
-  }
-  gcb.present = false;  // a control extension applies to the one image after it
-  facts.images.push_back(image);
+  AddImage(facts, image, gcb);
   int code_size = 0;
   GifByteType* block = nullptr;
   return DGifGetCode(gif, &code_size, &block) == GIF_OK &&
@@ -106,7 +152,7 @@ std::string Version(std::span<const uint8_t> bytes) {
 
 }  // namespace
 
-std::optional<GifFileFacts> ReadGifFacts(std::span<const uint8_t> bytes) {
+std::optional<GifFileFacts> ReadGifFacts(std::span<const uint8_t> bytes, FactsReading reading) {
   if (bytes.size() < 3 || std::memcmp(bytes.data(), "GIF", 3) != 0) return std::nullopt;
   GifFileFacts facts;
   facts.version = Version(bytes);
@@ -128,7 +174,8 @@ std::optional<GifFileFacts> ReadGifFacts(std::span<const uint8_t> bytes) {
     bool ok = DGifGetRecordType(gif.get(), &type) == GIF_OK;
     if (ok && type == TERMINATE_RECORD_TYPE) break;
     if (ok && type == EXTENSION_RECORD_TYPE) ok = ReadExtension(gif.get(), facts, gcb);
-    if (ok && type == IMAGE_DESC_RECORD_TYPE) ok = ReadImage(gif.get(), facts, gcb);
+    if (ok && type == IMAGE_DESC_RECORD_TYPE)
+      ok = ReadImage(gif.get(), reader, facts, gcb, reading);
     if (!ok) {
       facts.problem = Problem(gif->Error);
       break;

@@ -37,7 +37,12 @@ struct GifFileFacts {
   std::string problem;
 };
 
+// How the images are read: whole ones straight from the bytes (the same
+// facts, faster), or every one through giflib (to check the first against).
+enum class FactsReading { kSkimWholeImages, kGiflibOnly };
+
 // No value when the bytes do not begin with "GIF".
-std::optional<GifFileFacts> ReadGifFacts(std::span<const uint8_t> bytes);
+std::optional<GifFileFacts> ReadGifFacts(std::span<const uint8_t> bytes,
+                                         FactsReading reading = FactsReading::kSkimWholeImages);
 
 }  // namespace flipreel

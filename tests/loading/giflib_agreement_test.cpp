@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "examples/example_gifs.h"
+#include "gif/gif_facts.h"
 #include "tests/loading/loading_support.h"
 
 using namespace flipreel;
@@ -125,7 +126,11 @@ std::vector<std::string> CutFrames(const std::string& file) {
 
 }  // namespace
 
-TEST(GiflibAgreement, SameFilesSamePixels) {
+namespace {
+
+// Well-formed files and the frame files cut from them, many damaged variants
+// of both, and single images whose data is random codes of every code size.
+std::vector<std::string> AgreementInputs() {
   std::mt19937 random(2026);
   std::vector<std::string> files;
   for (const gifexamples::Example& example : gifexamples::Examples())
@@ -179,7 +184,8 @@ TEST(GiflibAgreement, SameFilesSamePixels) {
   // Images whose data is random codes, mostly pixels and entries of the
   // table: well-formed for a while, then not.
   for (int i = 0; i < 20000; ++i) {
-    const int code_size = static_cast<int>(random() % 9);
+    // Now and then a code size no decoder takes.
+    const int code_size = static_cast<int>(random() % 50 ? random() % 9 : random() % 256);
     const char w = static_cast<char>(1 + random() % 64), h = static_cast<char>(1 + random() % 32);
     std::string s = "GIF89a" + std::string{w, 0, h, 0, static_cast<char>(0x87), 0, 0};
     for (int c = 0; c < 768; ++c) s += static_cast<char>(random());
@@ -194,14 +200,23 @@ TEST(GiflibAgreement, SameFilesSamePixels) {
                      0,
                      static_cast<char>(random() % 2 ? 0x40 : 0),
                      static_cast<char>(code_size)};
+    // Codes of one more bit than the code size, for sizes a decoder takes.
+    const unsigned code_mask = code_size <= 8 ? (2u << code_size) - 1 : 0xFFFu;
     for (int blocks = 1 + static_cast<int>(random() % 12); blocks > 0; --blocks) {
       const int length = 1 + static_cast<int>(random() % 255);
       s += static_cast<char>(length);
       for (int k = 0; k < length; ++k)
-        s += static_cast<char>(random() % 3 ? random() & ((2u << code_size) - 1) : random());
+        s += static_cast<char>(random() % 3 ? random() & code_mask : random());
     }
     inputs.push_back(s + '\0');
   }
+  return inputs;
+}
+
+}  // namespace
+
+TEST(GiflibAgreement, SameFilesSamePixels) {
+  const std::vector<std::string> inputs = AgreementInputs();
   int accepted = 0;
   for (size_t i = 0; i < inputs.size(); ++i) {
     const std::string& s = inputs[i];
@@ -216,6 +231,33 @@ TEST(GiflibAgreement, SameFilesSamePixels) {
     }
   }
   EXPECT_GT(accepted, 1000);
+}
+
+// What a file says of itself is the same when whole images are read straight
+// from the bytes as when giflib reads every one, up to the same problem.
+TEST(GiflibAgreement, SkimmedFactsAreGiflibsFacts) {
+  const auto same = [](const GifImageFacts& a, const GifImageFacts& b) {
+    return a.left == b.left && a.top == b.top && a.width == b.width && a.height == b.height &&
+           a.delay_cs == b.delay_cs && a.disposal == b.disposal && a.transparent == b.transparent &&
+           a.interlaced == b.interlaced && a.local_colors == b.local_colors;
+  };
+  size_t images = 0, problems = 0;
+  for (const std::string& s : AgreementInputs()) {
+    const std::span bytes(reinterpret_cast<const uint8_t*>(s.data()), s.size());
+    const auto skimmed = ReadGifFacts(bytes);
+    const auto giflib = ReadGifFacts(bytes, FactsReading::kGiflibOnly);
+    ASSERT_EQ(skimmed.has_value(), giflib.has_value());
+    if (!skimmed) continue;
+    ASSERT_EQ(skimmed->problem, giflib->problem);
+    ASSERT_EQ(skimmed->repeat, giflib->repeat);
+    ASSERT_EQ(skimmed->images.size(), giflib->images.size());
+    for (size_t i = 0; i < skimmed->images.size(); ++i)
+      ASSERT_TRUE(same(skimmed->images[i], giflib->images[i])) << "image " << i;
+    images += skimmed->images.size();
+    problems += !skimmed->problem.empty();
+  }
+  EXPECT_GT(images, 10000u);
+  EXPECT_GT(problems, 1000u);
 }
 
 namespace {
