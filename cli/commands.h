@@ -20,9 +20,15 @@ inline constexpr int kExitUsage = 2;
 inline constexpr int kExitNotWritten = 3;
 
 // info, simulate, pack: the headless host. Output goes to out and err
-// (std::cout and std::cerr by default). When only names one of them, the
-// others are listed without their options: a parse runs one command, and
-// setting up the others' options would only slow the tool's start.
+// (std::cout and std::cerr by default). When only names one of them, that one
+// alone is set up: a parse runs the command named first, and setting up the
+// others would only slow the tool's start.
+inline constexpr std::pair<const char*, const char*> kHeadlessCommands[] = {
+    {"info", "Load GIFs or saved forms and print the control's state"},
+    {"simulate", "Load a GIF or a saved form and deliver timer ticks, printing each"},
+    {"pack", "Load a GIF into a new control and save it in a saved form"},
+};
+bool IsHeadlessCommand(std::string_view word);
 void AddHeadlessCommands(CLI::App& app, std::string_view only = {});
 void AddHeadlessCommands(CLI::App& app, std::ostream& out, std::ostream& err,
                          std::string_view only = {});

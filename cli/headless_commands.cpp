@@ -267,14 +267,12 @@ void RunPack(const PackOptions& p, std::ostream& out, std::ostream& err) {
 
 void AddHeadlessCommands(CLI::App& app, std::ostream& out, std::ostream& err,
                          std::string_view only) {
-  // A command that cannot run in this parse is listed without its options,
-  // which take most of the time the tool needs to start.
-  const auto wanted = [only](const CLI::App* sub) {
-    return only.empty() || sub->check_name(std::string(only));
+  // Each command as named and described in the table, when it is wanted.
+  const auto add = [&app, only](size_t k) -> CLI::App* {
+    const auto [name, description] = kHeadlessCommands[k];
+    return only.empty() || only == name ? app.add_subcommand(name, description) : nullptr;
   };
-  if (CLI::App* sub =
-          app.add_subcommand("info", "Load GIFs or saved forms and print the control's state");
-      wanted(sub)) {
+  if (CLI::App* sub = add(0)) {
     auto o = std::make_shared<CommonOptions>();
     auto inputs = std::make_shared<std::vector<std::string>>();
     sub->add_option("input", *inputs,
@@ -287,9 +285,7 @@ void AddHeadlessCommands(CLI::App& app, std::ostream& out, std::ostream& err,
                   "run the control as in a designer (UserMode False)");
     sub->callback([o, inputs, &out, &err] { RunInfo(*o, *inputs, out, err); });
   }
-  if (CLI::App* sub = app.add_subcommand(
-          "simulate", "Load a GIF or a saved form and deliver timer ticks, printing each");
-      wanted(sub)) {
+  if (CLI::App* sub = add(1)) {
     auto o = std::make_shared<CommonOptions>();
     auto ticks = std::make_shared<int>(0);
     AddCommonOptions(*sub, *o);
@@ -299,9 +295,7 @@ void AddHeadlessCommands(CLI::App& app, std::ostream& out, std::ostream& err,
         ->check(WholeNumber(0, kMaxTicks));
     sub->callback([o, ticks, &out, &err] { RunSimulate(*o, *ticks, out, err); });
   }
-  if (CLI::App* sub =
-          app.add_subcommand("pack", "Load a GIF into a new control and save it in a saved form");
-      wanted(sub)) {
+  if (CLI::App* sub = add(2)) {
     auto p = std::make_shared<PackOptions>();
     AddInputOptions(*sub, p->common);
     sub->add_option("-o,--output", p->output,
@@ -312,6 +306,12 @@ void AddHeadlessCommands(CLI::App& app, std::ostream& out, std::ostream& err,
     sub->add_flag("--no-autostart", p->common.setup.no_autostart, "AutoStart False");
     sub->callback([p, &out, &err] { RunPack(*p, out, err); });
   }
+}
+
+bool IsHeadlessCommand(std::string_view word) {
+  for (const auto& [name, description] : kHeadlessCommands)
+    if (word == name) return true;
+  return false;
 }
 
 void AddHeadlessCommands(CLI::App& app, std::string_view only) {

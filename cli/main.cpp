@@ -26,9 +26,11 @@ bool IsCommand(CLI::App& app, const std::string& name) {
 int main(int argc, char** argv) {
   CLI::App app{"flipreel - plays animated GIF images with the Flipreel control"};
   app.require_subcommand(1);
-  // A command named first is the only one that can run; anything else
-  // (options first, no command) sets up every command.
-  flipreel::cli::AddHeadlessCommands(app, argc >= 2 && argv[1][0] != '-' ? argv[1] : "");
+  // The command named first is the only one a parse can run: a headless one
+  // is set up alone (beside the version flag). Anything else sets up every
+  // command, for the help and the messages that list them.
+  const bool headless = argc >= 2 && flipreel::cli::IsHeadlessCommand(argv[1]);
+  flipreel::cli::AddHeadlessCommands(app, headless ? argv[1] : "");
   flipreel::cli::AddComponentCommands(app, std::cout, std::cerr);
 #ifdef FLIPREEL_WITH_QT
   flipreel::cli::AddQtCommands(app, argc, argv);
@@ -36,7 +38,7 @@ int main(int argc, char** argv) {
 #elif defined(FLIPREEL_HANDS_OVER_QT)
   if (argc >= 2 && flipreel::cli::IsQtCommand(argv[1]))
     return flipreel::cli::HandOverToQtTool(argv);
-  flipreel::cli::ListQtCommands(app);
+  if (!headless) flipreel::cli::ListQtCommands(app);
 #endif
   // CLI11 takes a word that names no command for a stray argument and asks
   // for a command; say plainly what is wrong instead.
