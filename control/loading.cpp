@@ -194,7 +194,6 @@ bool Flipreel::SplitFrames(const Text& data, ImageArray& frames) {
     const float tppy = host_.TwipsPerPixelY();
     int16_t n = 0;
     int32_t delay = 0, left = 0, top = 0;
-    std::string file_bytes;
 
     // Writes, loads and deletes the single-frame file of one chunk (which
     // starts at the extension's label F9) and places it in element n - 1.
@@ -203,9 +202,8 @@ bool Flipreel::SplitFrames(const Text& data, ImageArray& frames) {
       Step(mode, [&] { state_.FileNumber = host_.FreeFile(); });
       Step(mode, [&] { host_.Open(state_.FileNumber, scratch(), FileAccess::kWrite); });
       Step(mode, [&] {
-        file_bytes.assign(header);
-        file_bytes.append(chunk);
-        host_.Write(state_.FileNumber, file_bytes);
+        host_.Write(state_.FileNumber, header);
+        host_.Write(state_.FileNumber, chunk);
       });
       Step(mode, [&] { host_.Close(state_.FileNumber); });
       Step(mode, [&] { delay = (ByteAt(chunk, 3) + 256 * ByteAt(chunk, 4)) * 10; });

@@ -74,7 +74,8 @@ void HeadlessHost::Size(float width, float height) {
 Picture HeadlessHost::LoadPicture(TextView path) {
   if (path.empty()) return Picture();
   return RememberingFailure([&] {
-    const std::string bytes = ReadWholeFile(path);
+    std::string storage;
+    const std::string_view bytes = ReadWholeFile(path, storage);
     return ahead_.Decode(std::span(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()));
   });
 }

@@ -220,7 +220,7 @@ bool FileTable::Exists(const std::string& path) const {
   return !path.empty() && ::stat(path.c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
 }
 
-std::string FileTable::ReadWholeFile(const std::string& path) const {
+std::string_view FileTable::ReadWholeFile(const std::string& path, std::string& storage) const {
   if (auto it = memory_files_.find(path); it != memory_files_.end()) return it->second;
   int64_t length = 0;
   const int fd = OpenRegularForReading(path, &length);
@@ -229,7 +229,8 @@ std::string FileTable::ReadWholeFile(const std::string& path) const {
     int fd;
     ~Closer() { ::close(fd); }
   } closer{fd};
-  return ReadFd(fd, length);
+  storage = ReadFd(fd, length);
+  return storage;
 }
 
 void FileHost::Open(int32_t file_number, TextView path, FileAccess access) {

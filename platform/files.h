@@ -44,8 +44,10 @@ class FileTable {
   void SetMemoryFolder(const std::string& folder) { memory_folder_ = folder; }
   void Kill(const std::string& path);
   bool Exists(const std::string& path) const;
-  // A whole regular file, for picture loading (53 missing, 75 not a file).
-  std::string ReadWholeFile(const std::string& path) const;
+  // A whole regular file, for picture loading (53 missing, 75 not a file):
+  // the bytes of a file kept in memory where they are, else read into
+  // storage. The view holds until a file is next written or deleted.
+  std::string_view ReadWholeFile(const std::string& path, std::string& storage) const;
 
  private:
   struct OpenFile {
@@ -147,7 +149,9 @@ class FileHost : public Host {
     }
   }
   const std::string& PrivateFolderPath();
-  std::string ReadWholeFile(TextView path) const { return files_.ReadWholeFile(SystemPath(path)); }
+  std::string_view ReadWholeFile(TextView path, std::string& storage) const {
+    return files_.ReadWholeFile(SystemPath(path), storage);
+  }
 
  private:
   // The system's form of a path, converted once for the scratch file's

@@ -295,7 +295,8 @@ Picture QtHost::LoadPicture(TextView path) {
 }
 
 Picture QtHost::DecodePicture(TextView path) {
-  const std::string bytes = ReadWholeFile(path);
+  std::string storage;
+  const std::string_view bytes = ReadWholeFile(path, storage);
   const std::span<const uint8_t> data(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
   if (LooksLikeGif(data)) return ahead_.Decode(data);
   QByteArray raw = QByteArray::fromRawData(bytes.data(), static_cast<qsizetype>(bytes.size()));
