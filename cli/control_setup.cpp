@@ -13,9 +13,8 @@ namespace flipreel::cli {
 
 namespace {
 
-bool StartsWithNoCase(const std::string& s, std::string_view prefix) {
-  return s.size() >= prefix.size() &&
-         EqualsNoCase(std::string_view(s).substr(0, prefix.size()), prefix);
+bool StartsWithNoCase(std::string_view s, std::string_view prefix) {
+  return s.size() >= prefix.size() && EqualsNoCase(s.substr(0, prefix.size()), prefix);
 }
 
 // A saved form is a JSON object: its first byte after white space is '{'.
@@ -49,9 +48,14 @@ bool ApplyAfterLoad(Flipreel& control, const SetupOptions& options, SetupResult&
 
 }  // namespace
 
-InputKind ClassifyInput(const std::string& input) {
+bool IsAddress(std::string_view input) {
   for (std::string_view prefix : {"http://", "https://", "file://", "www."})
-    if (StartsWithNoCase(input, prefix)) return InputKind::kUrl;
+    if (StartsWithNoCase(input, prefix)) return true;
+  return false;
+}
+
+InputKind ClassifyInput(const std::string& input) {
+  if (IsAddress(input)) return InputKind::kUrl;
   // Only a regular file is looked into, and opening it does not wait: a
   // named pipe without a writer would otherwise hold the tool for good.
   char head[4096];

@@ -25,6 +25,8 @@ enum class InputKind : uint8_t {
 // (a JSON object after optional white space); everything else is a file for
 // the control to load, including paths that do not exist or cannot be read.
 InputKind ClassifyInput(const std::string& input);
+// Whether an input names an address (by its prefix alone).
+bool IsAddress(std::string_view input);
 // The same by content alone: a saved form or a GIF file.
 InputKind ClassifyContent(std::string_view bytes);
 

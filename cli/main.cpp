@@ -6,6 +6,11 @@
 #ifdef FLIPREEL_HANDS_OVER_QT
 #include "cli/hand_over.h"
 #endif
+#ifdef FLIPREEL_HANDS_OVER_DOWNLOADS
+#include <algorithm>
+
+#include "cli/control_setup.h"
+#endif
 
 namespace {
 
@@ -38,6 +43,13 @@ int main(int argc, char** argv) {
 #elif defined(FLIPREEL_HANDS_OVER_QT)
   if (argc >= 2 && flipreel::cli::IsQtCommand(argv[1]))
     return flipreel::cli::HandOverToQtTool(argv);
+#ifdef FLIPREEL_HANDS_OVER_DOWNLOADS
+  // Linked statically, this program cannot load the transfer library: a
+  // command given an address is run by the Qt tool, which can.
+  if (headless &&
+      std::any_of(argv + 2, argv + argc, [](const char* a) { return flipreel::cli::IsAddress(a); }))
+    return flipreel::cli::HandOverToQtTool(argv);
+#endif
   if (!headless) flipreel::cli::ListQtCommands(app);
 #endif
   // CLI11 takes a word that names no command for a stray argument and asks
