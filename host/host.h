@@ -149,8 +149,10 @@ class Host : public ElementSite, public FileDialogService, public FormService {
   virtual void Close(int32_t file_number) = 0;
   virtual void Kill(TextView path) = 0;
   virtual bool FileExists(TextView path) = 0;
-  // A folder of this host's own, created on first use with owner-only access
-  // and removed with the host; nothing else shares it.
+  // A folder of this host's own, with owner-only access, removed with the
+  // host; nothing else shares it. Files opened in it through this interface
+  // may be kept in memory, so the folder need not exist on disk until the
+  // host itself puts a file there (a download).
   virtual Text PrivateFolder() = 0;
 
   // Random numbers: re-seed from the clock, then values in [0, 1).

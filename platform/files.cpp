@@ -2,12 +2,14 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <climits>
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
@@ -252,8 +254,8 @@ const std::string& FileHost::PrivateFolderPath() {
 }
 
 const std::string& FileHost::MadePrivateFolderPath() {
-  PrivateFolderPath();
-  return folder_.Make();
+  folder_.Make();  // which may choose another name
+  return PrivateFolderPath();
 }
 
 namespace {
@@ -365,6 +367,25 @@ std::string RandomName() {
   return name;
 }
 
+// Why no folder of ours could be made in base now (an errno value), or 0:
+// what mkdir would find wrong, asked without making one. Only a full quota
+// goes unseen until a folder is really made.
+int WhyNoFolderIn(const std::string& base, size_t name_length) {
+  struct stat st {};
+  if (::stat(base.c_str(), &st) != 0) return errno;
+  if (!S_ISDIR(st.st_mode)) return ENOTDIR;
+  if (::access(base.c_str(), W_OK | X_OK) != 0) return errno;
+  if (base.size() + 1 + name_length >= PATH_MAX) return ENAMETOOLONG;
+  // A folder takes an inode and a block (a file system that keeps no count
+  // of inodes says it has none).
+  struct statvfs fs {};
+  if (::statvfs(base.c_str(), &fs) == 0) {
+    const auto blocks = ::geteuid() == 0 ? fs.f_bfree : fs.f_bavail;
+    if ((fs.f_files != 0 && fs.f_favail == 0) || (fs.f_blocks != 0 && blocks == 0)) return ENOSPC;
+  }
+  return 0;
+}
+
 }  // namespace
 
 const std::string& PrivateFolder::path() {
@@ -380,21 +401,26 @@ const std::string& PrivateFolder::path() {
   if (base.empty()) base = "/tmp";
   // The folder is made later, when it is needed; a base where it could not
   // be made fails now, as making it would.
-  if (::access(base.c_str(), W_OK | X_OK) != 0) CannotMakeFolder(base, errno);
-  path_ = base + "/" + RandomName();
+  const std::string name = RandomName();
+  if (const int why = WhyNoFolderIn(base, name.size())) CannotMakeFolder(base, why);
+  path_ = base + "/" + name;
   return path_;
 }
 
 const std::string& PrivateFolder::Make() {
-  const std::string& folder = path();
-  if (made_) return folder;
-  // Made, never taken over: a folder of that name that is already there
-  // (put there by someone else) fails as a folder that cannot be made.
-  if (::mkdir(folder.c_str(), 0700) != 0)
-    CannotMakeFolder(folder.substr(0, folder.rfind('/')), errno);
+  path();
+  if (made_) return path_;
+  // Made, never taken over: a folder of the name that is already there (put
+  // there by someone else, or by a copy of this process made by fork) is left
+  // alone, and another name tried.
+  const std::string base = path_.substr(0, path_.rfind('/'));
+  for (int attempt = 0; ::mkdir(path_.c_str(), 0700) != 0; ++attempt) {
+    if (errno != EEXIST || attempt == 100) CannotMakeFolder(base, errno);
+    path_ = base + "/" + RandomName();
+  }
   made_ = true;
   RemoveOnSignals(path_.c_str());
-  return folder;
+  return path_;
 }
 
 void RandomGenerator::Seed(double clock_seconds) {

@@ -91,8 +91,8 @@ class PrivateFolder {
   PrivateFolder& operator=(const PrivateFolder&) = delete;
   // The folder's path; raises 75 when no folder can be made where it goes.
   const std::string& path();
-  // The same path, with the folder made now if it is not yet; raises 75 when
-  // it cannot be made.
+  // The path of the folder, made now if it is not yet (under another name
+  // when one is taken); raises 75 when it cannot be made.
   const std::string& Make();
 
  private:
@@ -111,9 +111,9 @@ class RandomGenerator {
   uint32_t state_ = 0x50000;
 };
 
-// The file services of a host: numbered files, the private folder (created on
-// first use, its scratch files kept in memory) and whole-file reads for
-// pictures. Real hosts derive from it.
+// The file services of a host: numbered files, the private folder (its
+// scratch files kept in memory; made on disk for downloads) and whole-file
+// reads for pictures. Real hosts derive from it.
 class FileHost : public Host {
  public:
   int32_t FreeFile() override { return files_.FreeFile(); }
