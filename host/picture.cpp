@@ -39,12 +39,8 @@ std::shared_ptr<const PictureData> PictureData::Argb(int width, int height,
 }
 
 const PictureData::Palette& PictureData::palette() const {
-  static const Palette kBlack = [] {
-    Palette black;
-    black.fill(0xFF000000u);
-    return black;
-  }();
-  return palette_ ? *palette_ : kBlack;
+  static const Palette kNone{};
+  return palette_ ? *palette_ : kNone;
 }
 
 uint32_t PictureData::PixelArgb(int x, int y) const {

@@ -34,7 +34,7 @@ class PictureData {
   Format format() const { return format_; }
   // Indexed pictures: width*height indices, row by row, and their palette.
   const uint8_t* indices() const { return indices_.data(); }
-  const Palette& palette() const;  // all opaque black for ARGB pictures
+  const Palette& palette() const;  // all zero for ARGB pictures
   // ARGB pictures: width*height pixels, row by row.
   const uint32_t* argb() const { return argb_.data(); }
 
