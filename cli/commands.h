@@ -2,6 +2,7 @@
 #pragma once
 
 #include <CLI/CLI.hpp>
+#include <functional>
 #include <ostream>
 #include <string>
 #include <string_view>
@@ -29,6 +30,11 @@ inline constexpr std::pair<const char*, const char*> kHeadlessCommands[] = {
     {"pack", "Load a GIF into a new control and save it in a saved form"},
 };
 bool IsHeadlessCommand(std::string_view word);
+// Set by a program that cannot download (the statically linked tool): a
+// headless command given an address calls it before anything else, and it
+// runs the whole command line elsewhere. It returns only when it cannot, with
+// the exit status to give.
+void SetAddressHandOver(std::function<int()> hand_over);
 void AddHeadlessCommands(CLI::App& app, std::string_view only = {});
 void AddHeadlessCommands(CLI::App& app, std::ostream& out, std::ostream& err,
                          std::string_view only = {});

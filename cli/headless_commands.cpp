@@ -106,6 +106,19 @@ void AddCommonOptions(CLI::App& sub, CommonOptions& o) {
   sub.add_flag("--design-time", o.design_time, "run the control as in a designer (UserMode False)");
 }
 
+std::function<int()>& AddressHandOver() {
+  static std::function<int()> hand_over;
+  return hand_over;
+}
+
+// Hands the command line over when one of the inputs is an address and this
+// program cannot download; what it gives when that fails ends the command.
+void HandOverAddresses(const std::vector<std::string>& inputs) {
+  if (!AddressHandOver()) return;
+  for (const std::string& input : inputs)
+    if (IsAddress(input)) throw CLI::RuntimeError(AddressHandOver()());
+}
+
 // What the bytes the control holds say of themselves.
 std::optional<GifFileFacts> HeldGifFacts(const Flipreel& control) {
   const std::string bytes = TextToBytes(control.state().Buffer);
@@ -114,6 +127,7 @@ std::optional<GifFileFacts> HeldGifFacts(const Flipreel& control) {
 
 void RunInfo(const CommonOptions& o, const std::vector<std::string>& inputs, std::ostream& out,
              std::ostream& err) {
+  HandOverAddresses(inputs);
   Json all = Json::array();
   bool failed = false;
   std::string text;
@@ -146,6 +160,7 @@ void RunInfo(const CommonOptions& o, const std::vector<std::string>& inputs, std
 }
 
 void RunSimulate(const CommonOptions& o, int tick_count, std::ostream& out, std::ostream& err) {
+  HandOverAddresses({o.input});
   Session session("simulate", o.input, o, err);
   Flipreel& control = *session.control;
   std::optional<HostError> error = session.failure;
@@ -226,6 +241,7 @@ std::string FreeName(const SavedForm& form) {
 }
 
 void RunPack(const PackOptions& p, std::ostream& out, std::ostream& err) {
+  HandOverAddresses({p.common.input});
   // A form is saved from a designer.
   CommonOptions o = p.common;
   o.design_time = true;
@@ -306,6 +322,10 @@ void AddHeadlessCommands(CLI::App& app, std::ostream& out, std::ostream& err,
     sub->add_flag("--no-autostart", p->common.setup.no_autostart, "AutoStart False");
     sub->callback([p, &out, &err] { RunPack(*p, out, err); });
   }
+}
+
+void SetAddressHandOver(std::function<int()> hand_over) {
+  AddressHandOver() = std::move(hand_over);
 }
 
 bool IsHeadlessCommand(std::string_view word) {

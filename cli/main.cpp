@@ -6,11 +6,6 @@
 #ifdef FLIPREEL_HANDS_OVER_QT
 #include "cli/hand_over.h"
 #endif
-#ifdef FLIPREEL_HANDS_OVER_DOWNLOADS
-#include <algorithm>
-
-#include "cli/control_setup.h"
-#endif
 
 namespace {
 
@@ -46,9 +41,7 @@ int main(int argc, char** argv) {
 #ifdef FLIPREEL_HANDS_OVER_DOWNLOADS
   // Linked statically, this program cannot load the transfer library: a
   // command given an address is run by the Qt tool, which can.
-  if (headless &&
-      std::any_of(argv + 2, argv + argc, [](const char* a) { return flipreel::cli::IsAddress(a); }))
-    return flipreel::cli::HandOverToQtTool(argv);
+  flipreel::cli::SetAddressHandOver([argv] { return flipreel::cli::HandOverToQtTool(argv); });
 #endif
   if (!headless) flipreel::cli::ListQtCommands(app);
 #endif
