@@ -29,24 +29,34 @@ std::string Quoted(const std::string& text) {
   return PrintableUtf8(Json(text).dump(-1, ' ', false, Json::error_handler_t::replace));
 }
 
-// Appends a whole number, as JSON writes it.
-void AppendInteger(std::string& out, int64_t v) {
-  char digits[24];
-  out.append(digits, std::to_chars(digits, digits + sizeof digits, v).ptr);
-}
+// Pieces of a summary line: whole numbers, and numbers as Number() and JSON
+// write them (null for none). The summaries print several per frame, so
+// whole numbers take no detour through JSON.
+struct Int {
+  int64_t v;
+};
+struct Num {
+  std::optional<double> v;
+};
 
-// Appends a number as Number() and JSON write it, or null for none; the
-// summaries print several per frame, so whole numbers take no detour.
-void AppendNumber(std::string& out, const std::optional<double>& v) {
+void AppendPiece(std::string& out, std::string_view text) {
+  out.append(text);
+}
+void AppendPiece(std::string& out, Int n) {
+  char digits[24];
+  out.append(digits, std::to_chars(digits, digits + sizeof digits, n.v).ptr);
+}
+void AppendPiece(std::string& out, const Num& n) {
+  const std::optional<double>& v = n.v;
   if (v && std::isfinite(*v) && *v == std::floor(*v) && std::fabs(*v) < 9.0e15)
-    return AppendInteger(out, static_cast<int64_t>(*v));
+    return AppendPiece(out, Int{static_cast<int64_t>(*v)});
   out += v ? Json(*v).dump() : "null";
 }
 
 // Appends the pieces of a line.
 template <typename... Pieces>
 void Append(std::string& out, const Pieces&... pieces) {
-  (out.append(pieces), ...);
+  (AppendPiece(out, pieces), ...);
 }
 
 }  // namespace
@@ -141,43 +151,22 @@ void PrintState(std::string& out, const std::string& input, const StateReport& s
   Append(out, PrintableUtf8(input), ": ");
   if (state.frames_loaded) {
     const size_t count = state.frame_list.size();
-    AppendInteger(out, static_cast<int64_t>(count));
-    Append(out, count == 1 ? " frame" : " frames", ", FrameRate ");
-    AppendInteger(out, state.frame_rate);
-    out += " ms, Frames ";
-    AppendInteger(out, state.frames);
+    Append(out, Int{static_cast<int64_t>(count)}, count == 1 ? " frame" : " frames", ", FrameRate ",
+           Int{state.frame_rate}, " ms, Frames ", Int{state.frames});
   } else {
-    out += "no frames loaded";
+    Append(out, "no frames loaded");
   }
   Append(out, ", FlipreelFile ", Quoted(state.flipreel_file), "\n");
-  if (with_frames) {
-    for (const FrameReport& f : state.frame_list) {
-      out += "  frame ";
-      AppendInteger(out, f.index);
-      out += ": delay ";
-      AppendNumber(out, f.delay);
-      out += " ms, ";
-      AppendNumber(out, f.width);
-      out += " x ";
-      AppendNumber(out, f.height);
-      out += " pixels at ";
-      AppendNumber(out, f.left);
-      out += ", ";
-      AppendNumber(out, f.top);
-      out += "\n";
-    }
-  }
-  for (const HeadlessHost::Message& m : state.messages) {
-    out += "  message box (style ";
-    AppendInteger(out, m.style);
-    Append(out, ", title ", Quoted(TextToUtf8(m.title)), "): ", PrintableUtf8(TextToUtf8(m.text)),
-           "\n");
-  }
-  if (state.error) {
-    out += "  error ";
-    AppendInteger(out, state.error->number());
-    Append(out, ": ", PrintableUtf8(state.error->description()), "\n");
-  }
+  if (with_frames)
+    for (const FrameReport& f : state.frame_list)
+      Append(out, "  frame ", Int{f.index}, ": delay ", Num{f.delay}, " ms, ", Num{f.width}, " x ",
+             Num{f.height}, " pixels at ", Num{f.left}, ", ", Num{f.top}, "\n");
+  for (const HeadlessHost::Message& m : state.messages)
+    Append(out, "  message box (style ", Int{m.style}, ", title ", Quoted(TextToUtf8(m.title)),
+           "): ", PrintableUtf8(TextToUtf8(m.text)), "\n");
+  if (state.error)
+    Append(out, "  error ", Int{state.error->number()}, ": ",
+           PrintableUtf8(state.error->description()), "\n");
 }
 
 Json GifJson(const std::optional<GifFileFacts>& facts) {
@@ -210,60 +199,31 @@ Json GifJson(const std::optional<GifFileFacts>& facts) {
 
 void PrintGif(std::string& out, const std::optional<GifFileFacts>& facts) {
   if (!facts) return;
-  Append(out, "  file: GIF", PrintableUtf8(facts->version), ", screen ");
-  AppendInteger(out, facts->screen_width);
-  out += " x ";
-  AppendInteger(out, facts->screen_height);
-  out += ", ";
-  AppendInteger(out, facts->global_colors);
-  out += " global colours, ";
+  Append(out, "  file: GIF", PrintableUtf8(facts->version), ", screen ", Int{facts->screen_width},
+         " x ", Int{facts->screen_height}, ", ", Int{facts->global_colors}, " global colours, ");
   if (!facts->repeat) {
-    out += "no loop extension";
+    Append(out, "no loop extension");
   } else if (*facts->repeat == 0) {
-    out += "loops for ever";
+    Append(out, "loops for ever");
   } else {
-    out += "loop count ";
-    AppendInteger(out, *facts->repeat);
+    Append(out, "loop count ", Int{*facts->repeat});
   }
   const size_t count = facts->images.size();
-  out += ", ";
-  AppendInteger(out, static_cast<int64_t>(count));
-  out += count == 1 ? " image\n" : " images\n";
+  Append(out, ", ", Int{static_cast<int64_t>(count)}, count == 1 ? " image\n" : " images\n");
   static constexpr const char* kDisposals[] = {"unspecified", "leave", "background", "previous"};
   for (size_t i = 0; i < count; ++i) {
     const GifImageFacts& image = facts->images[i];
-    out += "    image ";
-    AppendInteger(out, static_cast<int64_t>(i));
-    out += ": ";
-    AppendInteger(out, image.width);
-    out += " x ";
-    AppendInteger(out, image.height);
-    out += " at ";
-    AppendInteger(out, image.left);
-    out += ", ";
-    AppendInteger(out, image.top);
-    if (image.delay_cs) {
-      out += ", delay ";
-      AppendInteger(out, int64_t{*image.delay_cs} * 10);
-      out += " ms";
+    Append(out, "    image ", Int{static_cast<int64_t>(i)}, ": ", Int{image.width}, " x ",
+           Int{image.height}, " at ", Int{image.left}, ", ", Int{image.top});
+    if (image.delay_cs) Append(out, ", delay ", Int{int64_t{*image.delay_cs} * 10}, " ms");
+    if (const std::optional<int> d = image.disposal) {
+      Append(out, ", disposal ", Int{*d});
+      if (*d >= 0 && *d < 4) Append(out, " (", kDisposals[*d], ")");
     }
-    if (image.disposal) {
-      const int d = *image.disposal;
-      out += ", disposal ";
-      AppendInteger(out, d);
-      if (d >= 0 && d < 4) Append(out, " (", kDisposals[d], ")");
-    }
-    if (image.transparent) {
-      out += ", transparent ";
-      AppendInteger(out, *image.transparent);
-    }
-    if (image.interlaced) out += ", interlaced";
-    if (image.local_colors != 0) {
-      out += ", ";
-      AppendInteger(out, image.local_colors);
-      out += " local colours";
-    }
-    out += "\n";
+    if (image.transparent) Append(out, ", transparent ", Int{*image.transparent});
+    if (image.interlaced) Append(out, ", interlaced");
+    if (image.local_colors != 0) Append(out, ", ", Int{image.local_colors}, " local colours");
+    Append(out, "\n");
   }
   if (!facts->problem.empty()) Append(out, "    ", PrintableUtf8(facts->problem), "\n");
 }
