@@ -15,8 +15,8 @@
 #include <vector>
 
 #include "bench/bench_gifs.h"
-#include "control/flipreel.h"
-#include "headless/headless_host.h"
+#include "flipreel/control/flipreel.h"
+#include "flipreel/headless/headless_host.h"
 
 namespace {
 

@@ -9,8 +9,8 @@
 #include <map>
 #include <string>
 
-#include "control/flipreel.h"
-#include "headless/headless_host.h"
+#include "flipreel/control/flipreel.h"
+#include "flipreel/headless/headless_host.h"
 #include "tests/support/control_peer.h"
 
 namespace {

@@ -4,8 +4,8 @@
 #include <nlohmann/json.hpp>
 
 #include "cli/commands.h"
-#include "server/component_runtime.h"
-#include "server/version_record.h"
+#include "flipreel/server/component_runtime.h"
+#include "flipreel/server/version_record.h"
 
 namespace flipreel::cli {
 

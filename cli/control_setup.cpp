@@ -6,8 +6,8 @@
 
 #include <new>
 
-#include "control/load_outcome.h"
-#include "saved_form/saved_form.h"
+#include "flipreel/control/load_outcome.h"
+#include "flipreel/saved_form/saved_form.h"
 
 namespace flipreel::cli {
 

@@ -8,10 +8,10 @@
 #include <optional>
 #include <string>
 
-#include "control/flipreel.h"
-#include "host/errors.h"
-#include "host/host.h"
-#include "host/memory_budget.h"
+#include "flipreel/control/flipreel.h"
+#include "flipreel/host/errors.h"
+#include "flipreel/host/host.h"
+#include "flipreel/host/memory_budget.h"
 
 namespace flipreel::cli {
 

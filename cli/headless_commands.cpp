@@ -11,8 +11,8 @@
 #include "cli/input.h"
 #include "cli/options.h"
 #include "cli/state_json.h"
-#include "control/load_outcome.h"
-#include "saved_form/saved_form.h"
+#include "flipreel/control/load_outcome.h"
+#include "flipreel/saved_form/saved_form.h"
 
 namespace flipreel::cli {
 

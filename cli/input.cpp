@@ -9,8 +9,8 @@
 #include <cstring>
 #include <string_view>
 
-#include "host/memory_budget.h"
-#include "saved_form/saved_form.h"
+#include "flipreel/host/memory_budget.h"
+#include "flipreel/saved_form/saved_form.h"
 
 namespace flipreel::cli {
 

@@ -8,7 +8,7 @@
 #include <string>
 
 #include "cli/control_setup.h"
-#include "host/errors.h"
+#include "flipreel/host/errors.h"
 
 namespace flipreel::cli {
 

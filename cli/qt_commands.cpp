@@ -22,12 +22,12 @@
 #include "cli/control_setup.h"
 #include "cli/input.h"
 #include "cli/options.h"
-#include "control/load_outcome.h"
-#include "platform/files.h"
-#include "qt/colors.h"
-#include "qt/flipreel_widget.h"
-#include "qt/flipreel_widget_p.h"
-#include "qt/picture_cache.h"
+#include "flipreel/control/load_outcome.h"
+#include "flipreel/platform/files.h"
+#include "flipreel/qt/colors.h"
+#include "flipreel/qt/flipreel_widget.h"
+#include "flipreel/qt/flipreel_widget_p.h"
+#include "flipreel/qt/picture_cache.h"
 
 namespace flipreel::cli {
 

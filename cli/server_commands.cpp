@@ -3,7 +3,7 @@
 #include <sstream>
 
 #include "cli/commands.h"
-#include "qt/component_server.h"
+#include "flipreel/qt/component_server.h"
 
 namespace flipreel::cli {
 

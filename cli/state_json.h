@@ -10,10 +10,10 @@
 
 #include <nlohmann/json.hpp>
 
-#include "control/flipreel.h"
-#include "gif/gif_facts.h"
-#include "headless/headless_host.h"
-#include "host/errors.h"
+#include "flipreel/control/flipreel.h"
+#include "flipreel/gif/gif_facts.h"
+#include "flipreel/headless/headless_host.h"
+#include "flipreel/host/errors.h"
 
 namespace flipreel::cli {
 

@@ -4,8 +4,8 @@
 // starts. Linked into that tool only, this definition stands in for the
 // loader of net/, whose object is then never taken from its archive (and the
 // tool holds no reference to the loader's functions).
-#include "host/errors.h"
-#include "net/curl_library.h"
+#include "flipreel/host/errors.h"
+#include "flipreel/net/curl_library.h"
 
 namespace flipreel {
 

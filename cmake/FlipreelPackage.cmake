@@ -23,14 +23,13 @@ if(TARGET flipreel_qt)
   add_library(Flipreel::Qt ALIAS flipreel_qt)
 endif()
 
-# Installed headers include one another from the folder they stand in
-# ("host/host.h"); applications may write <flipreel/qt/flipreel_widget.h>.
-# The Qt library, which links the core only inside itself, gives the same
-# folders.
+# Installed headers include one another as applications include them
+# (<flipreel/qt/flipreel_widget.h>), so only the include folder itself is on
+# the path. The Qt library, which links the core only inside itself, gives
+# the same folder.
 foreach(target flipreel_host flipreel_qt)
   if(TARGET ${target})
     target_include_directories(${target} PUBLIC
-      $<INSTALL_INTERFACE:${CMAKE_INSTALL_INCLUDEDIR}/flipreel>
       $<INSTALL_INTERFACE:${CMAKE_INSTALL_INCLUDEDIR}>)
   endif()
 endforeach()

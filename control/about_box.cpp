@@ -1,6 +1,6 @@
-#include "control/about_box.h"
+#include "flipreel/control/about_box.h"
 
-#include "control/pictures.h"
+#include "flipreel/control/pictures.h"
 
 namespace flipreel {
 

@@ -3,7 +3,7 @@
 // the window's close control) unloads it.
 #pragma once
 
-#include "host/form.h"
+#include "flipreel/host/form.h"
 
 namespace flipreel {
 

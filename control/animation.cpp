@@ -2,8 +2,8 @@
 // to the next frame of the sequence, counting passes against AutoRewind.
 #include <cmath>
 
-#include "control/flipreel.h"
-#include "host/numbers.h"
+#include "flipreel/control/flipreel.h"
+#include "flipreel/host/numbers.h"
 
 namespace flipreel {
 

@@ -6,8 +6,8 @@
 #include <algorithm>
 #include <cmath>
 
-#include "control/flipreel.h"
-#include "host/numbers.h"
+#include "flipreel/control/flipreel.h"
+#include "flipreel/host/numbers.h"
 
 namespace flipreel {
 

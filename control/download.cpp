@@ -1,8 +1,8 @@
 // Taking the GIF from an address: the host downloads it into a local file
 // and the control loads that file like any other.
 
-#include "control/flipreel.h"
-#include "host/numbers.h"
+#include "flipreel/control/flipreel.h"
+#include "flipreel/host/numbers.h"
 
 namespace flipreel {
 

@@ -12,7 +12,7 @@
 
 #include <cstdint>
 
-#include "host/host.h"
+#include "flipreel/host/host.h"
 
 namespace flipreel {
 

@@ -1,10 +1,10 @@
 // Construction, events, getters and the frame queries.
-#include "control/flipreel.h"
+#include "flipreel/control/flipreel.h"
 
 #include <algorithm>
 
-#include "control/about_box.h"
-#include "host/numbers.h"
+#include "flipreel/control/about_box.h"
+#include "flipreel/host/numbers.h"
 
 namespace flipreel {
 

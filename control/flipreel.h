@@ -18,12 +18,12 @@
 #include <string_view>
 #include <vector>
 
-#include "control/events.h"
-#include "host/dispatch.h"
-#include "host/elements.h"
-#include "host/host.h"
-#include "host/property_bag.h"
-#include "host/variant.h"
+#include "flipreel/control/events.h"
+#include "flipreel/host/dispatch.h"
+#include "flipreel/host/elements.h"
+#include "flipreel/host/host.h"
+#include "flipreel/host/property_bag.h"
+#include "flipreel/host/variant.h"
 
 namespace flipreel {
 

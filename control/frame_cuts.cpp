@@ -1,4 +1,4 @@
-#include "control/frame_cuts.h"
+#include "flipreel/control/frame_cuts.h"
 
 #include <string_view>
 #include <utility>

@@ -7,7 +7,7 @@
 #include <optional>
 #include <string>
 
-#include "host/host.h"
+#include "flipreel/host/host.h"
 
 namespace flipreel {
 

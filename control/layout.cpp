@@ -1,7 +1,7 @@
 // Layout and display: sizing the control to the graphic, the resize handler
 // and the display properties.
-#include "control/flipreel.h"
-#include "host/numbers.h"
+#include "flipreel/control/flipreel.h"
+#include "flipreel/host/numbers.h"
 
 namespace flipreel {
 

@@ -1,4 +1,4 @@
-#include "control/load_outcome.h"
+#include "flipreel/control/load_outcome.h"
 
 namespace flipreel {
 

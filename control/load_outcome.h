@@ -9,9 +9,9 @@
 #include <span>
 #include <string_view>
 
-#include "control/flipreel.h"
-#include "host/errors.h"
-#include "host/text.h"
+#include "flipreel/control/flipreel.h"
+#include "flipreel/host/errors.h"
+#include "flipreel/host/text.h"
 
 namespace flipreel {
 

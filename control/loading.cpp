@@ -6,9 +6,9 @@
 #include <string_view>
 #include <utility>
 
-#include "control/flipreel.h"
-#include "control/frame_cuts.h"
-#include "host/numbers.h"
+#include "flipreel/control/flipreel.h"
+#include "flipreel/control/frame_cuts.h"
+#include "flipreel/host/numbers.h"
 
 namespace flipreel {
 

@@ -3,8 +3,8 @@
 // before the member runs, so a bad value changes nothing.
 #include <array>
 
-#include "control/flipreel.h"
-#include "host/numbers.h"
+#include "flipreel/control/flipreel.h"
+#include "flipreel/host/numbers.h"
 
 namespace flipreel {
 

@@ -1,7 +1,7 @@
 // Saving and restoring the control with its form. The GIF itself travels in
 // the saved state as "Buffer", so a restored control needs no file.
-#include "control/flipreel.h"
-#include "host/numbers.h"
+#include "flipreel/control/flipreel.h"
+#include "flipreel/host/numbers.h"
 
 namespace flipreel {
 

@@ -1,4 +1,4 @@
-#include "control/pictures.h"
+#include "flipreel/control/pictures.h"
 
 #include <array>
 #include <string_view>

@@ -2,7 +2,7 @@
 // GIF that the About box shows and designers put in their toolbox.
 #pragma once
 
-#include "host/picture.h"
+#include "flipreel/host/picture.h"
 
 namespace flipreel {
 

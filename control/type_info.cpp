@@ -1,6 +1,6 @@
-#include "control/type_info.h"
+#include "flipreel/control/type_info.h"
 
-#include "control/flipreel.h"
+#include "flipreel/control/flipreel.h"
 
 namespace flipreel {
 

@@ -10,7 +10,7 @@
 #include <span>
 #include <string_view>
 
-#include "host/dispatch.h"
+#include "flipreel/host/dispatch.h"
 
 namespace flipreel {
 

@@ -1,4 +1,4 @@
-#include "dialog/common_dialog.h"
+#include "flipreel/dialog/common_dialog.h"
 
 #include <array>
 

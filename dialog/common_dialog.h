@@ -17,10 +17,10 @@
 #include <span>
 #include <string_view>
 
-#include "host/dispatch.h"
-#include "host/file_dialog.h"
-#include "host/text.h"
-#include "host/variant.h"
+#include "flipreel/host/dispatch.h"
+#include "flipreel/host/file_dialog.h"
+#include "flipreel/host/text.h"
+#include "flipreel/host/variant.h"
 
 namespace flipreel {
 

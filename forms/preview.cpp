@@ -1,4 +1,4 @@
-#include "forms/preview.h"
+#include "flipreel/forms/preview.h"
 
 namespace flipreel {
 

@@ -10,9 +10,9 @@
 
 #include <memory>
 
-#include "control/flipreel.h"
-#include "host/form.h"
-#include "host/property_bag.h"
+#include "flipreel/control/flipreel.h"
+#include "flipreel/host/form.h"
+#include "flipreel/host/property_bag.h"
 
 namespace flipreel {
 

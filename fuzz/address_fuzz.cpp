@@ -10,9 +10,9 @@
 #include <string>
 #include <string_view>
 
-#include "control/flipreel.h"
-#include "net/download.h"
-#include "headless/headless_host.h"
+#include "flipreel/control/flipreel.h"
+#include "flipreel/net/download.h"
+#include "flipreel/headless/headless_host.h"
 
 namespace {
 

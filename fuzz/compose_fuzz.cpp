@@ -6,8 +6,8 @@
 #include <cstdlib>
 #include <span>
 
-#include "gif/gif_composer.h"
-#include "host/errors.h"
+#include "flipreel/gif/gif_composer.h"
+#include "flipreel/host/errors.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   try {

@@ -5,8 +5,8 @@
 #include <cstdlib>
 #include <span>
 
-#include "gif/gif_decoder.h"
-#include "host/errors.h"
+#include "flipreel/gif/gif_decoder.h"
+#include "flipreel/host/errors.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   try {

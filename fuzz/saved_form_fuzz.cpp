@@ -6,9 +6,9 @@
 #include <cstdlib>
 #include <string_view>
 
-#include "control/flipreel.h"
-#include "headless/headless_host.h"
-#include "saved_form/saved_form.h"
+#include "flipreel/control/flipreel.h"
+#include "flipreel/headless/headless_host.h"
+#include "flipreel/saved_form/saved_form.h"
 
 namespace {
 

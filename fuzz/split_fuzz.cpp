@@ -12,9 +12,9 @@
 #include <filesystem>
 #include <string>
 
-#include "control/flipreel.h"
+#include "flipreel/control/flipreel.h"
 #include "fuzz/input_folder.h"
-#include "headless/headless_host.h"
+#include "flipreel/headless/headless_host.h"
 
 namespace {
 

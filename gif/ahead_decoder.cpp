@@ -1,4 +1,4 @@
-#include "gif/ahead_decoder.h"
+#include "flipreel/gif/ahead_decoder.h"
 
 #include <algorithm>
 #include <condition_variable>
@@ -12,7 +12,7 @@
 #include <utility>
 #include <vector>
 
-#include "gif/gif_decoder.h"
+#include "flipreel/gif/gif_decoder.h"
 
 namespace flipreel {
 

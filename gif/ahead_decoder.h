@@ -21,9 +21,9 @@
 #include <optional>
 #include <span>
 
-#include "host/host.h"
-#include "host/memory_budget.h"
-#include "host/picture.h"
+#include "flipreel/host/host.h"
+#include "flipreel/host/memory_budget.h"
+#include "flipreel/host/picture.h"
 
 namespace flipreel {
 

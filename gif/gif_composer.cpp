@@ -1,4 +1,4 @@
-#include "gif/gif_composer.h"
+#include "flipreel/gif/gif_composer.h"
 
 #include <gif_lib.h>
 
@@ -9,8 +9,8 @@
 #include <utility>
 #include <vector>
 
-#include "gif/gif_decoder.h"
-#include "host/errors.h"
+#include "flipreel/gif/gif_decoder.h"
+#include "flipreel/host/errors.h"
 
 namespace flipreel {
 

@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <span>
 
-#include "host/animation.h"
+#include "flipreel/host/animation.h"
 
 namespace flipreel {
 

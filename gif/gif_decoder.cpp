@@ -1,4 +1,4 @@
-#include "gif/gif_decoder.h"
+#include "flipreel/gif/gif_decoder.h"
 
 #include <algorithm>
 #include <bit>
@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "host/errors.h"
+#include "flipreel/host/errors.h"
 
 namespace flipreel {
 

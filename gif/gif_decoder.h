@@ -5,8 +5,8 @@
 #include <cstdint>
 #include <span>
 
-#include "host/memory_budget.h"
-#include "host/picture.h"
+#include "flipreel/host/memory_budget.h"
+#include "flipreel/host/picture.h"
 
 namespace flipreel {
 

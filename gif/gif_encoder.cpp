@@ -1,4 +1,4 @@
-#include "gif/gif_encoder.h"
+#include "flipreel/gif/gif_encoder.h"
 
 #include <gif_lib.h>
 

@@ -5,7 +5,7 @@
 #include <optional>
 #include <string>
 
-#include "host/picture.h"
+#include "flipreel/host/picture.h"
 
 namespace flipreel {
 

@@ -1,4 +1,4 @@
-#include "gif/gif_facts.h"
+#include "flipreel/gif/gif_facts.h"
 
 #include <gif_lib.h>
 

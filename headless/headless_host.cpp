@@ -1,8 +1,8 @@
-#include "headless/headless_host.h"
+#include "flipreel/headless/headless_host.h"
 
 #include <algorithm>
 
-#include "gif/gif_composer.h"
+#include "flipreel/gif/gif_composer.h"
 
 namespace flipreel {
 

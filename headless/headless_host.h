@@ -11,13 +11,13 @@
 #include <string>
 #include <vector>
 
-#include "gif/ahead_decoder.h"
-#include "headless/recorded_forms.h"
-#include "headless/scripted_file_dialog.h"
-#include "host/host.h"
-#include "net/async_reads.h"
-#include "net/download.h"
-#include "platform/files.h"
+#include "flipreel/gif/ahead_decoder.h"
+#include "flipreel/headless/recorded_forms.h"
+#include "flipreel/headless/scripted_file_dialog.h"
+#include "flipreel/host/host.h"
+#include "flipreel/net/async_reads.h"
+#include "flipreel/net/download.h"
+#include "flipreel/platform/files.h"
 
 namespace flipreel {
 

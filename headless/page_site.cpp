@@ -1,6 +1,6 @@
-#include "headless/page_site.h"
+#include "flipreel/headless/page_site.h"
 
-#include "host/errors.h"
+#include "flipreel/host/errors.h"
 
 namespace flipreel {
 

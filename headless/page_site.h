@@ -6,7 +6,7 @@
 
 #include <vector>
 
-#include "host/page_site.h"
+#include "flipreel/host/page_site.h"
 
 namespace flipreel {
 

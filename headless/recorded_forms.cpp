@@ -1,8 +1,8 @@
-#include "headless/recorded_forms.h"
+#include "flipreel/headless/recorded_forms.h"
 
 #include <algorithm>
 
-#include "host/text.h"
+#include "flipreel/host/text.h"
 
 namespace flipreel {
 

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "host/form.h"
+#include "flipreel/host/form.h"
 
 namespace flipreel {
 

@@ -1,4 +1,4 @@
-#include "headless/scripted_file_dialog.h"
+#include "flipreel/headless/scripted_file_dialog.h"
 
 #include <algorithm>
 

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "host/file_dialog.h"
+#include "flipreel/host/file_dialog.h"
 
 namespace flipreel {
 

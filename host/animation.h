@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "host/picture.h"
+#include "flipreel/host/picture.h"
 
 namespace flipreel {
 

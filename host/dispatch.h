@@ -11,9 +11,9 @@
 #include <span>
 #include <string_view>
 
-#include "host/errors.h"
-#include "host/text.h"
-#include "host/variant.h"
+#include "flipreel/host/errors.h"
+#include "flipreel/host/text.h"
+#include "flipreel/host/variant.h"
 
 namespace flipreel {
 

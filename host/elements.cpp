@@ -1,8 +1,8 @@
-#include "host/elements.h"
+#include "flipreel/host/elements.h"
 
 #include <cmath>
 
-#include "host/errors.h"
+#include "flipreel/host/errors.h"
 
 namespace flipreel {
 

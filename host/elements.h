@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "host/picture.h"
-#include "host/text.h"
+#include "flipreel/host/picture.h"
+#include "flipreel/host/text.h"
 
 namespace flipreel {
 

@@ -1,4 +1,4 @@
-#include "host/errors.h"
+#include "flipreel/host/errors.h"
 
 namespace flipreel {
 

@@ -1,6 +1,6 @@
-#include "host/form.h"
+#include "flipreel/host/form.h"
 
-#include "host/errors.h"
+#include "flipreel/host/errors.h"
 
 namespace flipreel {
 

@@ -15,8 +15,8 @@
 #include <string_view>
 #include <vector>
 
-#include "host/picture.h"
-#include "host/text.h"
+#include "flipreel/host/picture.h"
+#include "flipreel/host/text.h"
 
 namespace flipreel {
 

@@ -18,14 +18,14 @@
 #include <utility>
 #include <vector>
 
-#include "host/animation.h"
-#include "host/elements.h"
-#include "host/errors.h"
-#include "host/file_dialog.h"
-#include "host/form.h"
-#include "host/picture.h"
-#include "host/text.h"
-#include "host/variant.h"
+#include "flipreel/host/animation.h"
+#include "flipreel/host/elements.h"
+#include "flipreel/host/errors.h"
+#include "flipreel/host/file_dialog.h"
+#include "flipreel/host/form.h"
+#include "flipreel/host/picture.h"
+#include "flipreel/host/text.h"
+#include "flipreel/host/variant.h"
 
 namespace flipreel {
 

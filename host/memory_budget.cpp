@@ -1,10 +1,10 @@
-#include "host/memory_budget.h"
+#include "flipreel/host/memory_budget.h"
 
 #include <unistd.h>
 
 #include <algorithm>
 
-#include "host/errors.h"
+#include "flipreel/host/errors.h"
 
 namespace flipreel {
 

@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <limits>
 
-#include "host/errors.h"
+#include "flipreel/host/errors.h"
 
 namespace flipreel {
 

@@ -12,8 +12,8 @@
 #include <cstdint>
 #include <string_view>
 
-#include "host/dispatch.h"
-#include "host/text.h"
+#include "flipreel/host/dispatch.h"
+#include "flipreel/host/text.h"
 
 namespace flipreel {
 

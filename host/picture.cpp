@@ -1,4 +1,4 @@
-#include "host/picture.h"
+#include "flipreel/host/picture.h"
 
 #include <algorithm>
 #include <stdexcept>

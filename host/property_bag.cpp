@@ -1,8 +1,8 @@
-#include "host/property_bag.h"
+#include "flipreel/host/property_bag.h"
 
 #include <algorithm>
 
-#include "host/text.h"
+#include "flipreel/host/text.h"
 
 namespace flipreel {
 

@@ -5,8 +5,8 @@
 #include <string_view>
 #include <vector>
 
-#include "host/errors.h"
-#include "host/variant.h"
+#include "flipreel/host/errors.h"
+#include "flipreel/host/variant.h"
 
 namespace flipreel {
 

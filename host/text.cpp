@@ -1,4 +1,4 @@
-#include "host/text.h"
+#include "flipreel/host/text.h"
 
 #include <algorithm>
 #include <cctype>

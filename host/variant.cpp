@@ -1,9 +1,9 @@
-#include "host/variant.h"
+#include "flipreel/host/variant.h"
 
 #include <cmath>
 
-#include "host/errors.h"
-#include "host/numbers.h"
+#include "flipreel/host/errors.h"
+#include "flipreel/host/numbers.h"
 
 namespace flipreel {
 

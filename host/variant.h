@@ -7,8 +7,8 @@
 #include <variant>
 #include <vector>
 
-#include "host/picture.h"
-#include "host/text.h"
+#include "flipreel/host/picture.h"
+#include "flipreel/host/text.h"
 
 namespace flipreel {
 

@@ -1,9 +1,9 @@
-#include "net/async_reads.h"
+#include "flipreel/net/async_reads.h"
 
 #include <algorithm>
 #include <filesystem>
 
-#include "net/downloader.h"
+#include "flipreel/net/downloader.h"
 
 namespace flipreel {
 

@@ -19,8 +19,8 @@
 #include <string>
 #include <vector>
 
-#include "host/host.h"
-#include "net/download.h"
+#include "flipreel/host/host.h"
+#include "flipreel/net/download.h"
 
 namespace flipreel {
 

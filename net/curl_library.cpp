@@ -1,4 +1,4 @@
-#include "net/curl_library.h"
+#include "flipreel/net/curl_library.h"
 
 #include <dlfcn.h>
 
@@ -6,7 +6,7 @@
 #include <string>
 #include <type_traits>
 
-#include "host/errors.h"
+#include "flipreel/host/errors.h"
 
 namespace flipreel {
 

@@ -1,4 +1,4 @@
-#include "net/download.h"
+#include "flipreel/net/download.h"
 
 #include <algorithm>
 #include <cctype>

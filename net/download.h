@@ -46,7 +46,7 @@
 #include <string>
 #include <string_view>
 
-#include "host/errors.h"
+#include "flipreel/host/errors.h"
 
 namespace flipreel {
 

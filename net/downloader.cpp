@@ -1,4 +1,4 @@
-#include "net/downloader.h"
+#include "flipreel/net/downloader.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -15,8 +15,8 @@
 #include <set>
 #include <thread>
 
-#include "net/curl_library.h"
-#include "platform/files.h"
+#include "flipreel/net/curl_library.h"
+#include "flipreel/platform/files.h"
 
 namespace flipreel {
 

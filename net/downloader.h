@@ -16,7 +16,7 @@
 #include <string>
 #include <vector>
 
-#include "net/download.h"
+#include "flipreel/net/download.h"
 
 namespace flipreel {
 

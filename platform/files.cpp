@@ -1,4 +1,4 @@
-#include "platform/files.h"
+#include "flipreel/platform/files.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>

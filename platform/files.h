@@ -9,8 +9,8 @@
 #include <string_view>
 #include <unordered_map>
 
-#include "host/host.h"
-#include "host/memory_budget.h"
+#include "flipreel/host/host.h"
+#include "flipreel/host/memory_budget.h"
 
 namespace flipreel {
 

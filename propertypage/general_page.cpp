@@ -1,9 +1,9 @@
-#include "propertypage/general_page.h"
+#include "flipreel/propertypage/general_page.h"
 
 #include <array>
 
-#include "dialog/common_dialog.h"
-#include "host/host.h"
+#include "flipreel/dialog/common_dialog.h"
+#include "flipreel/host/host.h"
 
 namespace flipreel {
 

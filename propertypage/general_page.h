@@ -17,11 +17,11 @@
 #include <memory>
 #include <string_view>
 
-#include "forms/preview.h"
-#include "host/file_dialog.h"
-#include "host/form.h"
-#include "host/page_site.h"
-#include "propertypage/page_elements.h"
+#include "flipreel/forms/preview.h"
+#include "flipreel/host/file_dialog.h"
+#include "flipreel/host/form.h"
+#include "flipreel/host/page_site.h"
+#include "flipreel/propertypage/page_elements.h"
 
 namespace flipreel {
 

@@ -1,8 +1,8 @@
-#include "propertypage/page_elements.h"
+#include "flipreel/propertypage/page_elements.h"
 
 #include <algorithm>
 
-#include "host/errors.h"
+#include "flipreel/host/errors.h"
 
 namespace flipreel {
 

@@ -13,7 +13,7 @@
 #include <string_view>
 #include <vector>
 
-#include "host/text.h"
+#include "flipreel/host/text.h"
 
 namespace flipreel {
 

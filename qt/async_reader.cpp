@@ -1,4 +1,4 @@
-#include "qt/async_reader.h"
+#include "flipreel/qt/async_reader.h"
 
 #include <QElapsedTimer>
 #include <QEventLoop>

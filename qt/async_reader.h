@@ -8,8 +8,8 @@
 #include <atomic>
 #include <chrono>
 
-#include "net/async_reads.h"
-#include "qt/qt_host.h"
+#include "flipreel/net/async_reads.h"
+#include "flipreel/qt/qt_host.h"
 
 namespace flipreel {
 

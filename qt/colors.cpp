@@ -1,6 +1,6 @@
-#include "qt/colors.h"
+#include "flipreel/qt/colors.h"
 
-#include "host/host.h"
+#include "flipreel/host/host.h"
 
 namespace flipreel {
 

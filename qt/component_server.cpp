@@ -1,10 +1,10 @@
-#include "qt/component_server.h"
+#include "flipreel/qt/component_server.h"
 
 #include <QObject>
 
-#include "control/flipreel.h"
-#include "qt/flipreel_widget.h"
-#include "qt/property_pages.h"
+#include "flipreel/control/flipreel.h"
+#include "flipreel/qt/flipreel_widget.h"
+#include "flipreel/qt/property_pages.h"
 
 namespace flipreel {
 

@@ -6,7 +6,7 @@
 
 #include <cstdint>
 
-#include "server/component_runtime.h"
+#include "flipreel/server/component_runtime.h"
 
 #define FLIPREEL_EXPORT __attribute__((visibility("default")))
 

@@ -1,11 +1,11 @@
-#include "qt/element_painter.h"
+#include "flipreel/qt/element_painter.h"
 
 #include <QPainter>
 #include <algorithm>
 #include <cmath>
 
-#include "qt/colors.h"
-#include "qt/picture_cache.h"
+#include "flipreel/qt/colors.h"
+#include "flipreel/qt/picture_cache.h"
 
 namespace flipreel {
 

@@ -8,7 +8,7 @@
 #include <QPalette>
 #include <QRect>
 
-#include "host/elements.h"
+#include "flipreel/host/elements.h"
 
 class QPainter;
 

@@ -1,6 +1,6 @@
-#include "qt/enum_names.h"
+#include "flipreel/qt/enum_names.h"
 
-#include "control/type_info.h"
+#include "flipreel/control/type_info.h"
 
 namespace flipreel {
 

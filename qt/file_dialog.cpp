@@ -1,4 +1,4 @@
-#include "qt/file_dialog.h"
+#include "flipreel/qt/file_dialog.h"
 
 #include <QFileDialog>
 #include <QFileInfo>

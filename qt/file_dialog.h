@@ -5,7 +5,7 @@
 #include <QStringList>
 #include <cstdint>
 
-#include "host/file_dialog.h"
+#include "flipreel/host/file_dialog.h"
 
 class QFileDialog;
 class QWidget;

@@ -1,13 +1,13 @@
 // The widget's interface: properties, methods, events and NOTIFY signals,
 // each forwarded to the control.
-#include "qt/flipreel_widget.h"
+#include "flipreel/qt/flipreel_widget.h"
 
 #include <QtGlobal>
 #include <utility>
 
-#include "host/numbers.h"
-#include "qt/colors.h"
-#include "qt/flipreel_widget_p.h"
+#include "flipreel/host/numbers.h"
+#include "flipreel/qt/colors.h"
+#include "flipreel/qt/flipreel_widget_p.h"
 
 namespace flipreel {
 

@@ -22,12 +22,12 @@
 #include <utility>
 #include <vector>
 
-#include "control/flipreel.h"
-#include "control/load_outcome.h"
-#include "qt/element_painter.h"
-#include "qt/flipreel_widget.h"
-#include "qt/picture_cache.h"
-#include "qt/qt_host.h"
+#include "flipreel/control/flipreel.h"
+#include "flipreel/control/load_outcome.h"
+#include "flipreel/qt/element_painter.h"
+#include "flipreel/qt/flipreel_widget.h"
+#include "flipreel/qt/picture_cache.h"
+#include "flipreel/qt/qt_host.h"
 
 namespace flipreel {
 

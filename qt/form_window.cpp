@@ -1,4 +1,4 @@
-#include "qt/form_window.h"
+#include "flipreel/qt/form_window.h"
 
 #include <QCheckBox>
 #include <QCloseEvent>
@@ -15,11 +15,11 @@
 #include <algorithm>
 #include <cmath>
 
-#include "control/flipreel.h"
-#include "qt/colors.h"
-#include "qt/element_painter.h"
-#include "qt/picture_cache.h"
-#include "qt/qt_host.h"
+#include "flipreel/control/flipreel.h"
+#include "flipreel/qt/colors.h"
+#include "flipreel/qt/element_painter.h"
+#include "flipreel/qt/picture_cache.h"
+#include "flipreel/qt/qt_host.h"
 
 namespace flipreel {
 

@@ -10,8 +10,8 @@
 #include <string>
 #include <utility>
 
-#include "host/form.h"
-#include "host/host.h"
+#include "flipreel/host/form.h"
+#include "flipreel/host/host.h"
 
 class QDialog;
 class QWidget;

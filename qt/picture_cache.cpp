@@ -1,4 +1,4 @@
-#include "qt/picture_cache.h"
+#include "flipreel/qt/picture_cache.h"
 
 #include <algorithm>
 #include <array>

@@ -15,7 +15,7 @@
 #include <memory>
 #include <unordered_map>
 
-#include "host/picture.h"
+#include "flipreel/host/picture.h"
 
 namespace flipreel {
 

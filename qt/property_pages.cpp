@@ -1,4 +1,4 @@
-#include "qt/property_pages.h"
+#include "flipreel/qt/property_pages.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -13,9 +13,9 @@
 #include <QVBoxLayout>
 #include <algorithm>
 
-#include "qt/colors.h"
-#include "qt/element_painter.h"
-#include "qt/flipreel_widget_p.h"
+#include "flipreel/qt/colors.h"
+#include "flipreel/qt/element_painter.h"
+#include "flipreel/qt/flipreel_widget_p.h"
 
 namespace flipreel {
 

@@ -18,11 +18,11 @@
 #include <memory>
 #include <string>
 
-#include "host/errors.h"
-#include "host/page_site.h"
-#include "propertypage/general_page.h"
-#include "qt/file_dialog.h"
-#include "qt/form_window.h"
+#include "flipreel/host/errors.h"
+#include "flipreel/host/page_site.h"
+#include "flipreel/propertypage/general_page.h"
+#include "flipreel/qt/file_dialog.h"
+#include "flipreel/qt/form_window.h"
 
 class QAbstractButton;
 class QPushButton;

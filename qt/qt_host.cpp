@@ -1,4 +1,4 @@
-#include "qt/qt_host.h"
+#include "flipreel/qt/qt_host.h"
 
 #include <QBuffer>
 #include <QCoreApplication>
@@ -13,9 +13,9 @@
 #include <string>
 #include <utility>
 
-#include "gif/gif_composer.h"
-#include "gif/gif_decoder.h"
-#include "qt/picture_cache.h"
+#include "flipreel/gif/gif_composer.h"
+#include "flipreel/gif/gif_decoder.h"
+#include "flipreel/qt/picture_cache.h"
 
 namespace flipreel {
 

@@ -20,11 +20,11 @@
 #include <string>
 #include <string_view>
 
-#include "gif/ahead_decoder.h"
-#include "host/host.h"
-#include "platform/files.h"
-#include "qt/file_dialog.h"
-#include "qt/form_window.h"
+#include "flipreel/gif/ahead_decoder.h"
+#include "flipreel/host/host.h"
+#include "flipreel/platform/files.h"
+#include "flipreel/qt/file_dialog.h"
+#include "flipreel/qt/form_window.h"
 
 class QWidget;
 

@@ -1,7 +1,7 @@
 // Saving the widget's control to a saved-form file and restoring it: the
 // saved-form library chooses, reads and puts the control.
-#include "qt/flipreel_widget_p.h"
-#include "saved_form/saved_form.h"
+#include "flipreel/qt/flipreel_widget_p.h"
+#include "flipreel/saved_form/saved_form.h"
 
 namespace flipreel {
 

@@ -10,8 +10,8 @@
 #include <algorithm>
 #include <iterator>
 
-#include "control/frame_cuts.h"
-#include "qt/flipreel_widget_p.h"
+#include "flipreel/control/frame_cuts.h"
+#include "flipreel/qt/flipreel_widget_p.h"
 
 namespace flipreel {
 

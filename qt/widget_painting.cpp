@@ -7,8 +7,8 @@
 #include <algorithm>
 #include <utility>
 
-#include "qt/colors.h"
-#include "qt/flipreel_widget_p.h"
+#include "flipreel/qt/colors.h"
+#include "flipreel/qt/flipreel_widget_p.h"
 
 namespace flipreel {
 

@@ -1,5 +1,5 @@
 // Base64 for the bytes and pictures of saved forms (RFC 4648).
-#include "saved_form/saved_form.h"
+#include "flipreel/saved_form/saved_form.h"
 
 namespace flipreel {
 

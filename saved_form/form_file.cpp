@@ -13,8 +13,8 @@
 #include <random>
 #include <utility>
 
-#include "platform/files.h"
-#include "saved_form/saved_form.h"
+#include "flipreel/platform/files.h"
+#include "flipreel/saved_form/saved_form.h"
 
 namespace flipreel {
 

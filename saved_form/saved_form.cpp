@@ -1,4 +1,4 @@
-#include "saved_form/saved_form.h"
+#include "flipreel/saved_form/saved_form.h"
 
 #include <algorithm>
 #include <cmath>
@@ -9,10 +9,10 @@
 #include <unordered_set>
 #include <utility>
 
-#include "gif/gif_decoder.h"
-#include "gif/gif_encoder.h"
-#include "host/text.h"
-#include "platform/files.h"
+#include "flipreel/gif/gif_decoder.h"
+#include "flipreel/gif/gif_encoder.h"
+#include "flipreel/host/text.h"
+#include "flipreel/platform/files.h"
 
 namespace flipreel {
 

@@ -10,9 +10,9 @@
 #include <string_view>
 #include <vector>
 
-#include "host/errors.h"
-#include "host/memory_budget.h"
-#include "host/property_bag.h"
+#include "flipreel/host/errors.h"
+#include "flipreel/host/memory_budget.h"
+#include "flipreel/host/property_bag.h"
 
 namespace flipreel {
 

@@ -1,4 +1,4 @@
-#include "server/component_runtime.h"
+#include "flipreel/server/component_runtime.h"
 
 #include <dlfcn.h>
 

@@ -24,8 +24,8 @@
 #include <string_view>
 #include <vector>
 
-#include "control/type_info.h"
-#include "server/version_record.h"
+#include "flipreel/control/type_info.h"
+#include "flipreel/server/version_record.h"
 
 namespace flipreel::component {
 

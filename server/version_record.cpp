@@ -1,4 +1,4 @@
-#include "server/version_record.h"
+#include "flipreel/server/version_record.h"
 
 namespace flipreel {
 

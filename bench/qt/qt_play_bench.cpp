@@ -43,8 +43,8 @@
 
 #include "bench/qt/bench_process.h"
 #include "examples/example_gifs.h"
-#include "qt/flipreel_widget.h"
-#include "qt/flipreel_widget_p.h"
+#include "flipreel/qt/flipreel_widget.h"
+#include "flipreel/qt/flipreel_widget_p.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "qt/designer/flipreel_plugin.h"
+#include "flipreel/qt/designer/flipreel_plugin.h"
 
 #include <QtDesigner/QDesignerFormEditorInterface>
 #include <QtDesigner/QDesignerFormWindowInterface>
@@ -6,13 +6,13 @@
 #include <QtDesigner/QDesignerPropertySheetExtension>
 #include <QtDesigner/QExtensionManager>
 
-#include "control/flipreel.h"
-#include "control/pictures.h"
-#include "control/type_info.h"
-#include "qt/designer/flipreel_property_sheet.h"
-#include "qt/designer/flipreel_task_menu.h"
-#include "qt/flipreel_widget.h"
-#include "qt/picture_cache.h"
+#include "flipreel/control/flipreel.h"
+#include "flipreel/control/pictures.h"
+#include "flipreel/control/type_info.h"
+#include "flipreel/qt/designer/flipreel_property_sheet.h"
+#include "flipreel/qt/designer/flipreel_task_menu.h"
+#include "flipreel/qt/flipreel_widget.h"
+#include "flipreel/qt/picture_cache.h"
 
 namespace flipreel {
 

@@ -1,7 +1,7 @@
-#include "qt/designer/flipreel_property_sheet.h"
+#include "flipreel/qt/designer/flipreel_property_sheet.h"
 
-#include "qt/enum_names.h"
-#include "qt/flipreel_widget.h"
+#include "flipreel/qt/enum_names.h"
+#include "flipreel/qt/flipreel_widget.h"
 
 namespace flipreel {
 

@@ -1,4 +1,4 @@
-#include "qt/designer/flipreel_task_menu.h"
+#include "flipreel/qt/designer/flipreel_task_menu.h"
 
 #include <QUndoCommand>
 #include <QUndoStack>
@@ -7,8 +7,8 @@
 #include <QtDesigner/QDesignerFormWindowInterface>
 #include <QtDesigner/QDesignerPropertyEditorInterface>
 
-#include "qt/flipreel_widget.h"
-#include "qt/property_pages.h"
+#include "flipreel/qt/flipreel_widget.h"
+#include "flipreel/qt/property_pages.h"
 
 namespace flipreel {
 

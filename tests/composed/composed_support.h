@@ -9,8 +9,8 @@
 #include <string_view>
 #include <vector>
 
-#include "control/flipreel.h"
-#include "headless/headless_host.h"
+#include "flipreel/control/flipreel.h"
+#include "flipreel/headless/headless_host.h"
 #include "tests/support/gif_builder.h"
 #include "tests/support/test_files.h"
 

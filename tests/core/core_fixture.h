@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "control/flipreel.h"
-#include "headless/headless_host.h"
+#include "flipreel/control/flipreel.h"
+#include "flipreel/headless/headless_host.h"
 #include "tests/support/checks.h"
 #include "tests/support/control_peer.h"
 

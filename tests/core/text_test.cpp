@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "host/text.h"
+#include "flipreel/host/text.h"
 
 namespace flipreel {
 namespace {

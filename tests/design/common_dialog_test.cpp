@@ -4,8 +4,8 @@
 
 #include <string>
 
-#include "dialog/common_dialog.h"
-#include "headless/scripted_file_dialog.h"
+#include "flipreel/dialog/common_dialog.h"
+#include "flipreel/headless/scripted_file_dialog.h"
 #include "tests/support/checks.h"
 
 namespace {

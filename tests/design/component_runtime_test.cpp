@@ -9,7 +9,7 @@
 #include <nlohmann/json.hpp>
 #include <optional>
 
-#include "server/component_runtime.h"
+#include "flipreel/server/component_runtime.h"
 #include "tests/support/test_files.h"
 
 namespace {

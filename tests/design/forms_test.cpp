@@ -4,11 +4,11 @@
 #include <string>
 #include <vector>
 
-#include "control/about_box.h"
-#include "control/flipreel.h"
-#include "control/pictures.h"
-#include "forms/preview.h"
-#include "headless/headless_host.h"
+#include "flipreel/control/about_box.h"
+#include "flipreel/control/flipreel.h"
+#include "flipreel/control/pictures.h"
+#include "flipreel/forms/preview.h"
+#include "flipreel/headless/headless_host.h"
 #include "tests/support/checks.h"
 
 namespace {

@@ -4,9 +4,9 @@
 #include <set>
 #include <string>
 
-#include "control/flipreel.h"
-#include "control/type_info.h"
-#include "server/version_record.h"
+#include "flipreel/control/flipreel.h"
+#include "flipreel/control/type_info.h"
+#include "flipreel/server/version_record.h"
 
 namespace {
 

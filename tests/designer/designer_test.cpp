@@ -19,8 +19,8 @@
 #include <QtDesigner/QExtensionManager>
 #include <memory>
 
-#include "qt/enum_names.h"
-#include "qt/property_pages.h"
+#include "flipreel/qt/enum_names.h"
+#include "flipreel/qt/property_pages.h"
 #include "tests/designer/designer_harness.h"
 #include "tests/qt/qt_test_support.h"
 

@@ -9,7 +9,7 @@
 #include <QtDesigner/QDesignerIntegrationInterface>
 #include <cstdio>
 
-#include "qt/flipreel_widget.h"
+#include "flipreel/qt/flipreel_widget.h"
 #include "tests/designer/designer_harness.h"
 #include "tests/qt/qt_test_support.h"
 

@@ -2,9 +2,9 @@
 // No network: the headless host only records the read requests here.
 #include <gtest/gtest.h>
 
-#include "control/flipreel.h"
-#include "headless/headless_host.h"
-#include "net/download.h"
+#include "flipreel/control/flipreel.h"
+#include "flipreel/headless/headless_host.h"
+#include "flipreel/net/download.h"
 
 using namespace flipreel;
 

@@ -7,9 +7,9 @@
 #include <string>
 #include <vector>
 
-#include "control/flipreel.h"
-#include "headless/headless_host.h"
-#include "net/download.h"
+#include "flipreel/control/flipreel.h"
+#include "flipreel/headless/headless_host.h"
+#include "flipreel/net/download.h"
 
 // A message box the control asked for: text, style and title.
 using RigMessage = flipreel::HeadlessHost::Message;

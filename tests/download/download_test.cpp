@@ -4,8 +4,8 @@
 
 #include <filesystem>
 
-#include "control/flipreel.h"
-#include "saved_form/saved_form.h"
+#include "flipreel/control/flipreel.h"
+#include "flipreel/saved_form/saved_form.h"
 #include "tests/download/download_rig.h"
 #include "tests/support/gif_builder.h"
 #include "tests/support/http_server.h"

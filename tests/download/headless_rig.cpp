@@ -1,7 +1,7 @@
 // The download tests on the headless host, with libcurl.
 #include <thread>
 
-#include "headless/headless_host.h"
+#include "flipreel/headless/headless_host.h"
 #include "tests/download/download_rig.h"
 
 namespace {

@@ -3,9 +3,9 @@
 #include <QEventLoop>
 #include <QTimer>
 
-#include "qt/async_reader.h"
-#include "qt/flipreel_widget.h"
-#include "qt/flipreel_widget_p.h"
+#include "flipreel/qt/async_reader.h"
+#include "flipreel/qt/flipreel_widget.h"
+#include "flipreel/qt/flipreel_widget_p.h"
 #include "tests/download/download_rig.h"
 
 namespace {

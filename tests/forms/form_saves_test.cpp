@@ -23,7 +23,7 @@
 #include <functional>
 #include <vector>
 
-#include "saved_form/saved_form.h"
+#include "flipreel/saved_form/saved_form.h"
 #include "tests/support/test_files.h"
 
 using namespace flipreel;

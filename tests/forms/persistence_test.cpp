@@ -3,8 +3,8 @@
 
 #include <algorithm>
 
-#include "control/flipreel.h"
-#include "headless/headless_host.h"
+#include "flipreel/control/flipreel.h"
+#include "flipreel/headless/headless_host.h"
 #include "tests/support/checks.h"
 #include "tests/support/control_peer.h"
 #include "tests/support/gif_builder.h"

@@ -6,7 +6,7 @@
 #include <filesystem>
 #include <tuple>
 
-#include "saved_form/saved_form.h"
+#include "flipreel/saved_form/saved_form.h"
 #include "tests/support/test_files.h"
 
 using namespace flipreel;

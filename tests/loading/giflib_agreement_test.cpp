@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "examples/example_gifs.h"
-#include "gif/gif_facts.h"
+#include "flipreel/gif/gif_facts.h"
 #include "tests/loading/loading_support.h"
 
 using namespace flipreel;

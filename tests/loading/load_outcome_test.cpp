@@ -2,7 +2,7 @@
 // the control no GIF.
 #include <filesystem>
 
-#include "control/load_outcome.h"
+#include "flipreel/control/load_outcome.h"
 #include "tests/loading/loading_support.h"
 
 using namespace flipreel;

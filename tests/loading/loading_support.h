@@ -9,9 +9,9 @@
 #include <string>
 #include <vector>
 
-#include "control/flipreel.h"
-#include "gif/gif_decoder.h"
-#include "headless/headless_host.h"
+#include "flipreel/control/flipreel.h"
+#include "flipreel/gif/gif_decoder.h"
+#include "flipreel/headless/headless_host.h"
 #include "tests/support/checks.h"
 #include "tests/support/gif_builder.h"
 #include "tests/support/test_files.h"

@@ -8,10 +8,10 @@
 #include <string>
 #include <vector>
 
-#include "control/frame_cuts.h"
+#include "flipreel/control/frame_cuts.h"
 #include "examples/example_gifs.h"
-#include "gif/ahead_decoder.h"
-#include "gif/gif_decoder.h"
+#include "flipreel/gif/ahead_decoder.h"
+#include "flipreel/gif/gif_decoder.h"
 
 using namespace flipreel;
 

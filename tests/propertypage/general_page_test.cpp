@@ -4,10 +4,10 @@
 
 #include <map>
 
-#include "control/flipreel.h"
-#include "headless/headless_host.h"
-#include "headless/page_site.h"
-#include "propertypage/general_page.h"
+#include "flipreel/control/flipreel.h"
+#include "flipreel/headless/headless_host.h"
+#include "flipreel/headless/page_site.h"
+#include "flipreel/propertypage/general_page.h"
 #include "tests/support/checks.h"
 #include "tests/support/gif_builder.h"
 #include "tests/support/test_files.h"

@@ -11,11 +11,11 @@
 #include <memory>
 #include <nlohmann/json.hpp>
 
-#include "control/type_info.h"
-#include "qt/component_server.h"
-#include "qt/enum_names.h"
-#include "qt/flipreel_widget.h"
-#include "qt/property_pages.h"
+#include "flipreel/control/type_info.h"
+#include "flipreel/qt/component_server.h"
+#include "flipreel/qt/enum_names.h"
+#include "flipreel/qt/flipreel_widget.h"
+#include "flipreel/qt/property_pages.h"
 #include "tests/support/test_files.h"
 
 namespace {

@@ -8,7 +8,7 @@
 #include <QTimer>
 #include <functional>
 
-#include "qt/file_dialog.h"
+#include "flipreel/qt/file_dialog.h"
 #include "tests/support/test_files.h"
 
 namespace {

@@ -13,10 +13,10 @@
 #include <cmath>
 #include <functional>
 
-#include "control/about_box.h"
-#include "forms/preview.h"
-#include "qt/flipreel_widget.h"
-#include "qt/form_window.h"
+#include "flipreel/control/about_box.h"
+#include "flipreel/forms/preview.h"
+#include "flipreel/qt/flipreel_widget.h"
+#include "flipreel/qt/form_window.h"
 #include "tests/qt/qt_test_support.h"
 
 namespace {

@@ -11,8 +11,8 @@
 #include <QRadioButton>
 #include <QTest>
 
-#include "qt/flipreel_widget.h"
-#include "qt/property_pages.h"
+#include "flipreel/qt/flipreel_widget.h"
+#include "flipreel/qt/property_pages.h"
 #include "tests/qt/qt_test_support.h"
 
 using namespace flipreel;

@@ -9,8 +9,8 @@
 #include <QTimer>
 #include <functional>
 
-#include "host/property_bag.h"
-#include "qt/colors.h"
+#include "flipreel/host/property_bag.h"
+#include "flipreel/qt/colors.h"
 #include "tests/qt/qt_test_support.h"
 #include "tests/support/checks.h"
 

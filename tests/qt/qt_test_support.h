@@ -14,8 +14,8 @@
 #include <string>
 #include <vector>
 
-#include "qt/flipreel_widget.h"
-#include "qt/flipreel_widget_p.h"
+#include "flipreel/qt/flipreel_widget.h"
+#include "flipreel/qt/flipreel_widget_p.h"
 #include "tests/support/gif_builder.h"
 #include "tests/support/test_files.h"
 

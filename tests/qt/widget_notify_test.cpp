@@ -7,8 +7,8 @@
 #include <functional>
 #include <map>
 
-#include "control/flipreel.h"
-#include "saved_form/saved_form.h"
+#include "flipreel/control/flipreel.h"
+#include "flipreel/saved_form/saved_form.h"
 #include "tests/qt/qt_test_support.h"
 
 // Values in failure messages as text.

@@ -2,8 +2,8 @@
 // (96 DPI: 15 twips per pixel).
 #include <gtest/gtest.h>
 
-#include "control/flipreel.h"
-#include "headless/headless_host.h"
+#include "flipreel/control/flipreel.h"
+#include "flipreel/headless/headless_host.h"
 #include "tests/qt/qt_test_support.h"
 
 using namespace flipreel;

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "host/errors.h"
+#include "flipreel/host/errors.h"
 
 namespace testsupport {
 

@@ -2,7 +2,7 @@
 // benchmarks that set up play state directly instead of loading a GIF.
 #pragma once
 
-#include "control/flipreel.h"
+#include "flipreel/control/flipreel.h"
 
 namespace flipreel {
 

@@ -9,7 +9,7 @@
 #include <cctype>
 #include <stdexcept>
 
-#include "saved_form/saved_form.h"
+#include "flipreel/saved_form/saved_form.h"
 
 namespace testhttp {
 
