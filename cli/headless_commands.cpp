@@ -48,7 +48,7 @@ struct Session {
     host.SetUserMode(!options.design_time);
     control = std::make_unique<Flipreel>(host);
     control->AddListener(&events);
-    host.memory_budget().SetLimit(options.MemoryBudgetBytes());
+    options.ApplyMemoryBudget(host.memory_budget());
     PreparedInput prepared = PrepareInput(input);
     SetupOptions setup = options.Setup();
     setup.memory_budget = &host.memory_budget();

@@ -164,7 +164,7 @@ bool SetUp(const std::string& command, FlipreelWidget& w, ViewOptions& o) {
     boxes.push_back(box);
     return 1;
   });
-  HostOf(w).memory_budget().SetLimit(o.MemoryBudgetBytes());
+  o.ApplyMemoryBudget(HostOf(w).memory_budget());
   SetupOptions setup = o.Setup();
   setup.memory_budget = &HostOf(w).memory_budget();
   setup.wait_for_download = [&](Flipreel&, Host&) {

@@ -129,6 +129,8 @@ class FileHost : public Host {
   Text PrivateFolder() override { return PathToText(PrivateFolderPath()); }
 
   // What the pictures this host decodes for its control may take together.
+  // It follows the GIF being loaded (MemoryBudget::FollowFile) until the
+  // application fixes its limit.
   MemoryBudget& memory_budget() { return budget_; }
   // The error the last failed picture load raised. The control's own message
   // names only its number; a host can tell the user why.
@@ -140,7 +142,7 @@ class FileHost : public Host {
  protected:
   // Runs a picture load, remembering the error it raises.
   template <typename Load>
-  Picture RememberingFailure(Load&& load) {
+  auto RememberingFailure(Load&& load) -> decltype(load()) {
     try {
       return load();
     } catch (const HostError& e) {
@@ -149,6 +151,14 @@ class FileHost : public Host {
     }
   }
   const std::string& PrivateFolderPath();
+  // Where a load hands the host a GIF's bytes (its frame files, or the file
+  // to compose): the budget follows that file from here on.
+  void BudgetFor(const FrameFileList& files) noexcept {
+    if (files.bytes) budget_.FollowFile(static_cast<int64_t>(files.bytes->size()));
+  }
+  void BudgetFor(std::string_view gif) noexcept {
+    budget_.FollowFile(static_cast<int64_t>(gif.size()));
+  }
   std::string_view ReadWholeFile(TextView path, std::string& storage) const {
     return files_.ReadWholeFile(SystemPath(path), storage);
   }

@@ -297,6 +297,17 @@ void FlipreelWidget::SetPaintCacheBudget(qint64 bytes) {
     d_->cache_.SetBudget(static_cast<size_t>(bytes));
   });
 }
+qint64 FlipreelWidget::memoryBudget() const {
+  return d_->host_->memory_budget().limit();
+}
+void FlipreelWidget::setMemoryBudget(qint64 bytes) {
+  MemoryBudget& budget = d_->host_->memory_budget();
+  if (bytes > 0) {
+    budget.SetLimit(bytes);
+  } else {
+    budget.FollowFiles();
+  }
+}
 void FlipreelWidget::SetHitResult(int result) {
   d_->Call([&] {
     if (!d_->hit_result_)
