@@ -10,6 +10,7 @@
 #include <string_view>
 
 #include "flipreel/host/memory_budget.h"
+#include "flipreel/net/download.h"
 #include "flipreel/saved_form/saved_form.h"
 
 namespace flipreel::cli {
@@ -137,6 +138,10 @@ PreparedInput PrepareInput(const std::string& input) {
     in.note = "the file ends inside its first frame";
   }
   return in;
+}
+
+std::string ShownInput(const std::string& input) {
+  return IsAddress(input) ? AddressWithoutPassword(input) : input;
 }
 
 }  // namespace flipreel::cli
