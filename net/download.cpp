@@ -196,6 +196,10 @@ HostError TooManyRedirects(const DownloadLimits& limits) {
   return Failure(err::kTooManyRedirects, "more than " + std::to_string(limits.max_redirects));
 }
 
+HostError NotHttp() {
+  return Failure(err::kDownloadFailed, "the server's answer is not an HTTP response");
+}
+
 HostError RedirectRefused() {
   return Failure(err::kDownloadFailed, "the server redirected to an address that is not followed");
 }

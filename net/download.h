@@ -88,6 +88,8 @@ HostError TimedOut(const DownloadLimits& limits, bool whole_read);
 HostError TooLarge(const DownloadLimits& limits);
 HostError TooManyRedirects(const DownloadLimits& limits);
 HostError RedirectRefused();
+// A server whose answer is no HTTP response (no status line, or a broken one).
+HostError NotHttp();
 HostError ConnectionBroken();
 HostError TransferFailed(std::string_view reason);
 HostError LocalFileMissing(const std::string& path);

@@ -80,7 +80,9 @@ int32_t ErrnoErrorNumber(int error);
 [[noreturn]] void RaiseErrno(int error);
 
 // A folder of our own with owner-only access, removed with everything in it
-// when the owner goes away. Its name is chosen on first use, but the folder is
+// when the owner goes away. An owner killed before it could remove it leaves
+// it locked by nobody: the next folder made in the same place removes such
+// folders when they are empty. Its name is chosen on first use, but the folder is
 // made only when a real file must go into it: files kept in memory need no
 // more than the name, and a command that writes none pays nothing for it.
 class PrivateFolder {
@@ -98,6 +100,7 @@ class PrivateFolder {
  private:
   std::string path_;
   bool made_ = false;
+  int lock_fd_ = -1;  // the folder, locked while this process lives
 };
 
 // The host's pseudo-random generator: a 24-bit linear congruential sequence,
