@@ -23,7 +23,7 @@ std::string VersionText() {
 }
 
 void AddComponentCommands(CLI::App& app, std::ostream& out, std::ostream& err) {
-  app.set_version_flag("--version", VersionText(), "Show the version record and exit");
+  app.set_version_flag("-V,--version", VersionText(), "Show the version record and exit");
   app.add_subcommand("components", "List the components registered for this user (JSON)")
       ->callback([&out] {
         nlohmann::json list = nlohmann::json::array();

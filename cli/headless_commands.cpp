@@ -10,6 +10,7 @@
 #include "cli/control_setup.h"
 #include "cli/input.h"
 #include "cli/options.h"
+#include "cli/output.h"
 #include "cli/state_json.h"
 #include "flipreel/control/load_outcome.h"
 #include "flipreel/saved_form/saved_form.h"
@@ -48,7 +49,7 @@ struct Session {
     host.SetUserMode(!options.design_time);
     control = std::make_unique<Flipreel>(host);
     control->AddListener(&events);
-    host.memory_budget().SetLimit(options.MemoryBudgetBytes());
+    options.ApplyMemoryBudget(host.memory_budget());
     PreparedInput prepared = PrepareInput(input);
     SetupOptions setup = options.Setup();
     setup.memory_budget = &host.memory_budget();
@@ -77,7 +78,7 @@ struct Session {
     // Every line is made printable: names and error texts come from files
     // and servers.
     const auto tell = [&](const std::string& line) { err << PrintableUtf8(line, 1000) << "\n"; };
-    const std::string prefix = "flipreel " + command + ": " + input + ": ";
+    const std::string prefix = "flipreel " + command + ": " + ShownInput(input) + ": ";
     if (prepared.problem) {
       tell(prefix + prepared.reason);
     } else if (result.error) {
@@ -142,20 +143,22 @@ void RunInfo(const CommonOptions& o, const std::vector<std::string>& inputs, std
     if (o.json) {
       Json j = StateJson(state);
       j["gif"] = GifJson(facts);
-      j["input"] = input;
+      j["input"] = ShownInput(input);
       all.push_back(std::move(j));
     } else {
       text.clear();
-      PrintState(text, input, state);
+      PrintState(text, ShownInput(input), state);
       PrintGif(text, facts);
-      out << text;
+      WriteOutput("info", out, text, err);
     }
   }
   // One input gives one object, several an array of them.
   // Texts that are not UTF-8 (names, quotes of damaged files) get U+FFFD.
   if (o.json)
-    out << (all.size() == 1 ? all[0] : all).dump(2, ' ', false, Json::error_handler_t::replace)
-        << "\n";
+    WriteOutput(
+        "info", out,
+        (all.size() == 1 ? all[0] : all).dump(2, ' ', false, Json::error_handler_t::replace) + "\n",
+        err);
   if (failed) throw CLI::RuntimeError(kExitNotLoaded);
 }
 
@@ -197,12 +200,13 @@ void RunSimulate(const CommonOptions& o, int tick_count, std::ostream& out, std:
   if (o.json) {
     Json j = StateJson(state);
     j["ticks"] = std::move(ticks);
-    out << j.dump(2, ' ', false, Json::error_handler_t::replace) << "\n";
+    WriteOutput("simulate", out, j.dump(2, ' ', false, Json::error_handler_t::replace) + "\n", err);
   } else {
     std::string text;
-    PrintState(text, o.input, state, /*with_frames=*/false);
+    PrintState(text, ShownInput(o.input), state, /*with_frames=*/false);
     out << text;
     for (const Json& tick : ticks) PrintTick(out, tick);
+    CheckOutput("simulate", out, err);
   }
   if (error) throw CLI::RuntimeError(kExitNotLoaded);
 }
@@ -225,7 +229,7 @@ struct PackOptions {
 
 // A file at the output that is not a saved form is never overwritten, and
 // only a regular file is looked into (a named pipe would make us wait).
-void CheckOutput(const std::string& path, std::ostream& err) {
+void CheckFormOutput(const std::string& path, std::ostream& err) {
   struct stat st {};
   if (::stat(path.c_str(), &st) != 0) return;
   if (!S_ISREG(st.st_mode)) NotWritten(err, path + ": is not a regular file; not overwritten");
@@ -242,12 +246,21 @@ std::string FreeName(const SavedForm& form) {
 
 void RunPack(const PackOptions& p, std::ostream& out, std::ostream& err) {
   HandOverAddresses({p.common.input});
+  // A name that is not UTF-8 could be stored only changed, and then not be
+  // chosen again by the name given.
+  if (TextToUtf8(Utf8ToText(p.name)) != p.name) {
+    err << "flipreel pack: --name: " << PrintableUtf8(p.name, 200)
+        << " is not valid UTF-8; a control's name must be\n";
+    throw CLI::RuntimeError(kExitUsage);
+  }
+  if (p.output != "-") CheckOutputFile("pack", p.output, err);
   // A form is saved from a designer.
   CommonOptions o = p.common;
   o.design_time = true;
   Session session("pack", o.input, o, err);
   if (session.failure)
-    NotLoaded(err, p.output + " not written: " + o.input + " gave the control no GIF to save");
+    NotLoaded(err, p.output + " not written: " + ShownInput(o.input) +
+                       " gave the control no GIF to save");
 
   // "-" writes a new form to standard output.
   const bool to_stdout = p.output == "-";
@@ -263,10 +276,10 @@ void RunPack(const PackOptions& p, std::ostream& out, std::ostream& err) {
     if (to_stdout) {
       SavedForm form;
       put(form);
-      out << SerializeSavedForm(form, "-");
+      WriteOutput("pack", out, SerializeSavedForm(form, "-"), err);
       return;
     }
-    CheckOutput(p.output, err);
+    CheckFormOutput(p.output, err);
     // Read, changed and written under the form's lock, so that packs into
     // one form at the same time all land.
     UpdateSavedForm(p.output, put);
@@ -275,8 +288,9 @@ void RunPack(const PackOptions& p, std::ostream& out, std::ostream& err) {
         err, "error " + std::to_string(e.number()) + ": " + e.description() + "; not overwritten");
   }
   const int32_t frames = session.control->state().LastFrame + 1;
-  out << PrintableUtf8(p.output + ": control \"" + name + "\" holds " + o.input) << " (" << frames
-      << (frames == 1 ? " frame)\n" : " frames)\n");
+  out << PrintableUtf8(p.output + ": control \"" + name + "\" holds " + ShownInput(o.input)) << " ("
+      << frames << (frames == 1 ? " frame)\n" : " frames)\n");
+  CheckOutput("pack", out, err);
 }
 
 }  // namespace

@@ -10,6 +10,7 @@
 #include <string_view>
 
 #include "flipreel/host/memory_budget.h"
+#include "flipreel/net/download.h"
 #include "flipreel/saved_form/saved_form.h"
 
 namespace flipreel::cli {
@@ -48,13 +49,45 @@ bool EndsInsideFirstFrame(std::string_view bytes) {
   return first != std::string_view::npos && first + 3 + 6 + 10 > bytes.size();
 }
 
-std::string TooLarge(int64_t most) {
-  return "is larger than the " + Megabytes(most) + " the control takes";
+std::string TooLarge(int64_t most, bool form) {
+  return "is larger than the " + Megabytes(most) +
+         (form ? " a saved form may have" : " a GIF file may have");
+}
+
+// The most bytes an input may have: a saved form (known by its first bytes)
+// up to the forms' limit, anything else as much as the control reads of a
+// GIF file.
+int64_t MostBytes(std::string_view head) {
+  return ClassifyContent(head) == InputKind::kSavedForm ? SavedFormLimits().max_file_bytes
+                                                        : kMaxGifFileBytes;
+}
+
+// Reads an input whole, never past the most its kind may have: its first
+// bytes tell the kind, and the rest is read up to that limit (a file that
+// grows while it is read, or endless standard input, stops there). A
+// regular file's size (expected) is checked before anything past its first
+// bytes is read. False with errno on a read error, EFBIG when there is more.
+bool ReadInput(int fd, std::string& out, int64_t expected = 0) {
+  constexpr int64_t kHead = 4096;
+  if (ReadAll(fd, out, kHead, std::min(expected, kHead))) return true;
+  if (errno != EFBIG) return false;
+  const int64_t most = MostBytes(out);
+  if (expected > most) return false;  // errno is still EFBIG
+  return ReadAll(fd, out, most, expected);
 }
 
 void Problem(PreparedInput& in, int32_t number, std::string reason) {
   in.problem = HostError(number);
   in.reason = std::move(reason);
+}
+
+// After ReadInput failed: too large, or a read error.
+void ReadFailed(PreparedInput& in) {
+  if (errno == EFBIG) {
+    const int64_t most = MostBytes(in.bytes);
+    return Problem(in, err::kOutOfMemory, TooLarge(most, most != kMaxGifFileBytes));
+  }
+  Problem(in, err::kDeviceIo, std::string("cannot be read: ") + strerror(errno));
 }
 
 // Reads a file the user named; what stops it is the input's problem.
@@ -73,11 +106,8 @@ void ReadFile(PreparedInput& in) {
   } else if (ok && !S_ISREG(st.st_mode)) {
     // A pipe or a device could block or never end; "-" reads standard input.
     Problem(in, err::kPathFileAccess, "is not a regular file");
-  } else if (ok && st.st_size > SavedFormLimits().max_file_bytes) {
-    // Larger than any input the control takes: not read at all.
-    Problem(in, err::kOutOfMemory, TooLarge(SavedFormLimits().max_file_bytes));
-  } else if (!ok || !ReadAll(fd, in.bytes, SavedFormLimits().max_file_bytes, st.st_size)) {
-    Problem(in, err::kDeviceIo, std::string("cannot be read: ") + strerror(errno));
+  } else if (!ok || !ReadInput(fd, in.bytes, st.st_size)) {
+    ReadFailed(in);
   }
   ::close(fd);
 }
@@ -90,27 +120,28 @@ PreparedInput PrepareInput(const std::string& input) {
   in.kind = ClassifyInput(input);
   if (in.kind == InputKind::kUrl) return in;
   if (input == "-") {
-    if (!ReadAll(STDIN_FILENO, in.bytes, SavedFormLimits().max_file_bytes))
-      errno == EFBIG
-          ? Problem(in, err::kOutOfMemory, TooLarge(SavedFormLimits().max_file_bytes))
-          : Problem(in, err::kDeviceIo, std::string("cannot be read: ") + strerror(errno));
+    if (!ReadInput(STDIN_FILENO, in.bytes)) ReadFailed(in);
   } else {
     ReadFile(in);
   }
-  if (in.problem) return in;
+  if (in.problem) {
+    // The control is given nothing of an input that was refused.
+    in.bytes = std::string();
+    return in;
+  }
   in.kind = ClassifyContent(in.bytes);
   if (in.bytes.empty()) {
     Problem(in, err::kInvalidPicture, "is empty");
   } else if (in.kind == InputKind::kGifFile && in.bytes.compare(0, 3, "GIF") != 0) {
     Problem(in, err::kInvalidPicture, "is not a GIF file");
-  } else if (in.kind == InputKind::kGifFile &&
-             static_cast<int64_t>(in.bytes.size()) > kMaxGifFileBytes) {
-    Problem(in, err::kOutOfMemory,
-            "is larger than the " + Megabytes(kMaxGifFileBytes) + " a GIF file may have");
   } else if (in.kind == InputKind::kGifFile && EndsInsideFirstFrame(in.bytes)) {
     in.note = "the file ends inside its first frame";
   }
   return in;
+}
+
+std::string ShownInput(const std::string& input) {
+  return IsAddress(input) ? AddressWithoutPassword(input) : input;
 }
 
 }  // namespace flipreel::cli

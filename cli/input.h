@@ -31,4 +31,7 @@ struct PreparedInput {
 // problem).
 PreparedInput PrepareInput(const std::string& input);
 
+// The input as messages and output show it: an address without its password.
+std::string ShownInput(const std::string& input);
+
 }  // namespace flipreel::cli

@@ -1,8 +1,12 @@
 // flipreel: plays, inspects and packs animated GIFs with the Flipreel control.
+#include <cerrno>
+#include <cstring>
 #include <iostream>
 #include <string>
+#include <string_view>
 
 #include "cli/commands.h"
+#include "cli/output.h"
 #ifdef FLIPREEL_HANDS_OVER_QT
 #include "cli/hand_over.h"
 #endif
@@ -21,9 +25,52 @@ bool IsCommand(CLI::App& app, const std::string& name) {
   return !app.get_subcommands([&](CLI::App* sub) { return sub->check_name(name); }).empty();
 }
 
+// Every message starts "flipreel CMD: ", or "flipreel: " before a command is
+// known.
+std::string Prefix(const std::string& command) {
+  return command.empty() ? "flipreel: " : "flipreel " + command + ": ";
+}
+
+// "help" and "help COMMAND": the tool's help, or a command's.
+void AddHelpCommand(CLI::App& app, std::string& command) {
+  CLI::App* help = app.add_subcommand("help", "Show the help of the tool, or of one command");
+  help->add_option("command", command, "the command to show the help of");
+  help->callback([&app, &command] {
+    if (command.empty()) {
+      std::cout << app.help();
+      return;
+    }
+    CLI::App* sub = IsCommand(app, command) ? app.get_subcommand(command) : nullptr;
+    if (!sub) {
+      std::cerr << "flipreel help: unknown command \"" << command << "\"; the commands are "
+                << CommandNames(app) << "\n";
+      throw CLI::RuntimeError(flipreel::cli::kExitUsage);
+    }
+    std::cout << sub->help();
+  });
+}
+
+int Run(int argc, char** argv);
+
 }  // namespace
 
 int main(int argc, char** argv) {
+  flipreel::cli::GuardStandardDescriptors();
+  const int status = Run(argc, argv);
+  // What was written to standard output must have arrived, also when the
+  // command wrote nothing else that could fail (help, the version).
+  if (status != flipreel::cli::kExitNotWritten && !flipreel::cli::CloseStandardOutput()) {
+    const std::string command = argc >= 2 && argv[1][0] != '-' ? argv[1] : "";
+    std::cerr << Prefix(command) << "standard output cannot be written: " << std::strerror(errno)
+              << "\n";
+    return flipreel::cli::kExitNotWritten;
+  }
+  return status;
+}
+
+namespace {
+
+int Run(int argc, char** argv) {
   CLI::App app{"flipreel - plays animated GIF images with the Flipreel control"};
   app.require_subcommand(1);
   // The command named first is the only one a parse can run: a headless one
@@ -44,16 +91,21 @@ int main(int argc, char** argv) {
   flipreel::cli::SetAddressHandOver([argv] { return flipreel::cli::HandOverToQtTool(argv); });
 #endif
   if (!headless) flipreel::cli::ListQtCommands(app);
+  // The help of a Qt command is the Qt tool's.
+  if (argc >= 3 && std::string_view(argv[1]) == "help" && flipreel::cli::IsQtCommand(argv[2]))
+    return flipreel::cli::HandOverToQtTool(argv);
 #endif
+  std::string help_of;
+  AddHelpCommand(app, help_of);
   // CLI11 takes a word that names no command for a stray argument and asks
   // for a command; say plainly what is wrong instead.
   if (argc < 2) {
     std::cerr << "flipreel: a command is required (" << CommandNames(app)
-              << "); see flipreel --help\n";
+              << "); see flipreel help\n";
     return flipreel::cli::kExitUsage;
   }
   const std::string first = argv[1];
-  if (first.front() != '-' && !IsCommand(app, first)) {
+  if (first.empty() || (first.front() != '-' && !IsCommand(app, first))) {
     std::cerr << "flipreel: unknown command \"" << first << "\"; the commands are "
               << CommandNames(app) << "\n";
     return flipreel::cli::kExitUsage;
@@ -69,8 +121,12 @@ int main(int argc, char** argv) {
   } catch (const CLI::RuntimeError& e) {
     return e.get_exit_code();  // a command that ran and failed; it has said why
   } catch (const CLI::ParseError& e) {
-    app.exit(e);
+    const std::string command = first.front() != '-' ? first : "";  // a command, by now
+    std::cerr << Prefix(command) << e.what() << "; see flipreel help"
+              << (command.empty() ? "" : " " + command) << "\n";
     return flipreel::cli::kExitUsage;
   }
   return flipreel::cli::kExitRan;
 }
+
+}  // namespace

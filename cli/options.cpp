@@ -78,8 +78,8 @@ SetupOptions InputOptions::Setup() const {
   return s;
 }
 
-int64_t InputOptions::MemoryBudgetBytes() const {
-  return memory_budget_mb ? *memory_budget_mb << 20 : MemoryBudget::DefaultLimit();
+void InputOptions::ApplyMemoryBudget(MemoryBudget& budget) const {
+  if (memory_budget_mb) budget.SetLimit(*memory_budget_mb << 20);
 }
 
 void AddInputOptions(CLI::App& sub, InputOptions& o) {
@@ -100,8 +100,12 @@ void AddSourceOptions(CLI::App& sub, InputOptions& o) {
                  "addresses: ServerPassword from the first line of this file")
       ->excludes(password);
   sub.add_option("--memory-budget", o.memory_budget_mb,
-                 "the most memory, in MB, the control's decoded pictures may take together "
-                 "(default: a quarter of the machine's memory, at most 2048)")
+                 "the most memory, in MB, the control's pictures (and render's sheet) may take "
+                 "together (default: " +
+                     std::to_string(kBaseBudgetBytes >> 20) + " plus " +
+                     std::to_string(kBudgetBytesPerFileByte) +
+                     " times the GIF file's size, at most a quarter of the machine's memory "
+                     "or 2048)")
       ->check(WholeNumber(1, int64_t{1} << 30));
 }
 

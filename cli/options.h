@@ -26,8 +26,9 @@ struct InputOptions {
   // FLIPREEL_PASSWORD environment variable when no option gives one. A
   // password that cannot be read is a CLI::ValidationError.
   SetupOptions Setup() const;
-  // The budget for the host's pictures: --memory-budget, or the default.
-  int64_t MemoryBudgetBytes() const;
+  // Sets the host's budget as --memory-budget asks; without it, the budget
+  // follows the file loaded (MemoryBudget's rule).
+  void ApplyMemoryBudget(MemoryBudget& budget) const;
 };
 
 // The input (a GIF file, a saved form, an address, or "-" for standard

@@ -1,5 +1,6 @@
 // play and render: the commands that show the control in a Qt widget.
 #include <QApplication>
+#include <QBuffer>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QEvent>
@@ -22,6 +23,7 @@
 #include "cli/control_setup.h"
 #include "cli/input.h"
 #include "cli/options.h"
+#include "cli/output.h"
 #include "flipreel/control/load_outcome.h"
 #include "flipreel/platform/files.h"
 #include "flipreel/qt/colors.h"
@@ -164,7 +166,7 @@ bool SetUp(const std::string& command, FlipreelWidget& w, ViewOptions& o) {
     boxes.push_back(box);
     return 1;
   });
-  HostOf(w).memory_budget().SetLimit(o.MemoryBudgetBytes());
+  o.ApplyMemoryBudget(HostOf(w).memory_budget());
   SetupOptions setup = o.Setup();
   setup.memory_budget = &HostOf(w).memory_budget();
   setup.wait_for_download = [&](Flipreel&, Host&) {
@@ -191,18 +193,19 @@ bool SetUp(const std::string& command, FlipreelWidget& w, ViewOptions& o) {
     tell(box.title.toStdString() + ": " + text);
     texts.push_back(box.text.toStdU16String());
   }
+  const std::string input = ShownInput(o.input);
   if (prepared.problem) {
-    tell(o.input + ": " + prepared.reason);
+    tell(input + ": " + prepared.reason);
     return false;
   }
   if (result.error) {
-    const std::string where = result.kind == InputKind::kSavedForm ? "" : o.input + ": ";
+    const std::string where = result.kind == InputKind::kSavedForm ? "" : input + ": ";
     tell(where + "error " + std::to_string(result.error->number()) + ": " +
          result.error->description() + (prepared.note.empty() ? "" : "; " + prepared.note));
     return false;
   }
   if (LoadFailure(ControlOf(w), result.error, texts)) {
-    tell(o.input + ": " +
+    tell(input + ": " +
          (prepared.kind == InputKind::kUrl && boxes.empty()
               ? "the download did not complete"
               : "the control loaded no frames from it"));
@@ -240,7 +243,7 @@ void FitToFrames(FlipreelWidget& w) {
 void RunPlay(PlayOptions& p, int& argc, char** argv) {
   const std::unique_ptr<QApplication> app = MakeApplication("play", false, argc, argv);
   QWidget window;
-  window.setWindowTitle(QString::fromStdString("flipreel - " + p.view.input));
+  window.setWindowTitle(QString::fromStdString("flipreel - " + ShownInput(p.view.input)));
   auto* w = new FlipreelWidget(&window);
   if (!SetUp("play", *w, p.view)) throw CLI::RuntimeError(kExitNotLoaded);
   FitToFrames(*w);
@@ -303,17 +306,23 @@ QByteArray OutputFormat(const std::string& path) {
 }
 
 // Writes a picture atomically (a temporary file renamed over the path), or
-// to standard output for "-".
+// to standard output for "-". The picture is encoded in memory first, so
+// that every write is ours to check and no image library reports a failed
+// write itself; only a regular file is ever replaced.
 void SavePicture(const QImage& image, const std::string& path, const QByteArray& format,
                  const std::string& command = "render") {
-  if (path == "-") {
-    QFile out;
-    if (!out.open(stdout, QIODevice::WriteOnly) || !image.save(&out, format.constData()))
-      Fail(command, "standard output cannot be written", kExitNotWritten);
-    return;
-  }
+  QByteArray bytes;
+  QBuffer buffer(&bytes);
+  buffer.open(QIODevice::WriteOnly);
+  QImageWriter writer(&buffer, format);
+  if (!writer.write(image))
+    Fail(command, path + ": the picture cannot be encoded: " + writer.errorString().toStdString(),
+         kExitNotWritten);
+  const std::string_view encoded(bytes.constData(), static_cast<size_t>(bytes.size()));
+  if (path == "-") return WriteOutput(command, std::cout, encoded, std::cerr);
+  CheckOutputFile(command, path, std::cerr);
   QSaveFile file(QString::fromStdString(path));
-  if (!file.open(QIODevice::WriteOnly) || !image.save(&file, format.constData()) || !file.commit())
+  if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit())
     Fail(command, path + ": cannot be written: " + file.errorString().toStdString(),
          kExitNotWritten);
 }
@@ -328,55 +337,93 @@ QImage Snapshot(FlipreelWidget& w) {
   return image;
 }
 
-QImage ContactSheet(const std::vector<QImage>& cells, int columns, const QFont& font) {
-  constexpr int kGap = 6;
-  const int caption = QFontMetrics(font).height() + 2;
-  int cell_w = 1, cell_h = 1;
-  for (const QImage& c : cells) {
-    cell_w = std::max(cell_w, c.width());
-    cell_h = std::max(cell_h, c.height());
+// Reserves bytes from the control's budget for what the command allocates
+// beside its pictures; what does not fit ends the command with the budget's
+// reason (error 7, naming the limit).
+std::shared_ptr<const void> Reserve(const std::string& command, const MemoryBudget& budget,
+                                    int64_t bytes, const std::string& what) {
+  try {
+    return budget.Reserve(bytes, what);
+  } catch (const HostError& e) {
+    Fail(command, "error " + std::to_string(e.number()) + ": " + e.description(), kExitNotWritten);
   }
-  const int count = static_cast<int>(cells.size());
-  const int rows = (count + columns - 1) / columns;
-  const int64_t width = int64_t{columns} * (cell_w + kGap) + kGap;
-  const int64_t height = int64_t{rows} * (cell_h + caption + kGap) + kGap;
-  if (width > kMaxSheetSide || height > kMaxSheetSide)
-    Fail("render",
-         "the contact sheet would be " + std::to_string(width) + " x " + std::to_string(height) +
-             " pixels; use fewer --ticks or --columns",
-         kExitNotWritten);
-  QImage sheet(static_cast<int>(width), static_cast<int>(height), QImage::Format_RGB32);
-  if (sheet.isNull()) Fail("render", "not enough memory for the contact sheet", kExitNotWritten);
-  sheet.fill(QColor(0xD8, 0xD8, 0xD8));
-  QPainter painter(&sheet);
-  painter.setFont(font);
-  painter.setPen(QColor(0x30, 0x30, 0x30));
-  for (int i = 0; i < count; ++i) {
-    const int x = kGap + (i % columns) * (cell_w + kGap);
-    const int y = kGap + (i / columns) * (cell_h + caption + kGap);
-    painter.drawImage(x, y, cells[i]);
-    painter.drawText(QRect(x, y + cell_h, cell_w, caption), Qt::AlignLeft | Qt::AlignBottom,
-                     QStringLiteral("tick %1").arg(i + 1));
-  }
-  return sheet;
 }
+
+// The contact sheet: one cell per tick, `columns` to a row, each cell the
+// control's picture with "tick N" below it. Its size is known before the
+// first tick (every tick pictures the control at its size), so it is checked
+// and reserved from the budget first, and each tick is drawn into it at once.
+class ContactSheet {
+ public:
+  ContactSheet(QSize cell, int ticks, int columns, const QFont& font, const MemoryBudget& budget)
+      : cell_(cell.expandedTo(QSize(1, 1))),
+        columns_(columns),
+        caption_(QFontMetrics(font).height() + 2) {
+    const int rows = (ticks + columns - 1) / columns;
+    const int64_t width = int64_t{columns} * (cell_.width() + kGap) + kGap;
+    const int64_t height = int64_t{rows} * (cell_.height() + caption_ + kGap) + kGap;
+    if (width > kMaxSheetSide || height > kMaxSheetSide)
+      Fail("render",
+           "the contact sheet would be " + std::to_string(width) + " x " + std::to_string(height) +
+               " pixels; use fewer --ticks or --columns",
+           kExitNotWritten);
+    const std::string size = std::to_string(width) + " x " + std::to_string(height);
+    reservation_ =
+        Reserve("render", budget, width * height * 4, "a contact sheet of " + size + " pixels");
+    sheet_ = QImage(static_cast<int>(width), static_cast<int>(height), QImage::Format_RGB32);
+    if (sheet_.isNull()) Fail("render", "not enough memory for the contact sheet", kExitNotWritten);
+    sheet_.fill(QColor(0xD8, 0xD8, 0xD8));
+    painter_.begin(&sheet_);
+    painter_.setFont(font);
+    painter_.setPen(QColor(0x30, 0x30, 0x30));
+  }
+
+  // Draws tick t's picture (from 1) into its cell.
+  void Draw(int t, const QImage& picture) {
+    const int i = t - 1;
+    const int x = kGap + (i % columns_) * (cell_.width() + kGap);
+    const int y = kGap + (i / columns_) * (cell_.height() + caption_ + kGap);
+    painter_.drawImage(QPoint(x, y), picture, picture.rect() & QRect(QPoint(0, 0), cell_));
+    painter_.drawText(QRect(x, y + cell_.height(), cell_.width(), caption_),
+                      Qt::AlignLeft | Qt::AlignBottom, QStringLiteral("tick %1").arg(t));
+  }
+
+  const QImage& Finish() {
+    painter_.end();
+    return sheet_;
+  }
+  QSize cell() const { return cell_; }
+
+ private:
+  static constexpr int kGap = 6;
+  QSize cell_;
+  int columns_;
+  int caption_;
+  std::shared_ptr<const void> reservation_;
+  QImage sheet_;
+  QPainter painter_;
+};
 
 void RunRender(RenderOptions& r, int& argc, char** argv) {
   const std::unique_ptr<QApplication> app = MakeApplication("render", true, argc, argv);
   const QByteArray format = OutputFormat(r.output);
+  CheckOutputFile("render", r.output, std::cerr);
+  if (r.frames_dir == "-") MakeOutputFolder("render", r.frames_dir, std::cerr);
   FlipreelWidget w;
   HostOf(w).SetManualTicks(true);  // ticks come one by one, as fast as they render
   if (!SetUp("render", w, r.view)) throw CLI::RuntimeError(kExitNotLoaded);
   FitToFrames(w);
   // Each tick's picture of the control is as large as the control: a frame
   // placed far out (at 65535, 65535) would make it gigabytes.
-  const int64_t budget = HostOf(w).memory_budget().limit();
-  if (w.width() > kMaxSheetSide || w.height() > kMaxSheetSide ||
-      int64_t{w.width()} * w.height() * 4 > budget)
+  const MemoryBudget& budget = HostOf(w).memory_budget();
+  if (w.width() > kMaxSheetSide || w.height() > kMaxSheetSide)
     Fail("render", "the control would be " + std::to_string(w.width()) + " x " +
                        std::to_string(w.height()) + " pixels, too large to render (at most " +
-                       std::to_string(kMaxSheetSide) + " each way and " + Megabytes(budget) +
-                       " a picture)");
+                       std::to_string(kMaxSheetSide) + " each way)");
+  const std::shared_ptr<const void> snapshot_reservation =
+      Reserve("render", budget, int64_t{w.width()} * w.height() * 4,
+              "a picture of the control of " + std::to_string(w.width()) + " x " +
+                  std::to_string(w.height()) + " pixels");
   if (!w.Playing()) w.StartAnimation();
   HostOf(w).SetMessageBoxHandler([](const MessageBoxRequest& box) {
     std::cerr << PrintableUtf8(
@@ -388,13 +435,15 @@ void RunRender(RenderOptions& r, int& argc, char** argv) {
 
   const int ticks = r.ticks.value_or(std::max(1, ControlOf(w).state().LastFrame + 1));
   const int columns = std::min(r.columns.value_or(std::min(ticks, 8)), ticks);
+  QFont font = QApplication::font();
+  font.setPixelSize(11);
+  ContactSheet sheet(w.size(), ticks, columns, font, budget);
   const QString frames_dir = QString::fromStdString(r.frames_dir);
-  if (!frames_dir.isEmpty() && !QDir().mkpath(frames_dir))
-    Fail("render", r.frames_dir + ": the folder cannot be made", kExitNotWritten);
+  if (!frames_dir.isEmpty()) MakeOutputFolder("render", r.frames_dir, std::cerr);
 
-  std::vector<QImage> cells;
   int finished_at = 0;
-  QObject::connect(&w, &FlipreelWidget::PlayFinished, [&] { finished_at = int(cells.size()) + 1; });
+  int delivered = 0;
+  QObject::connect(&w, &FlipreelWidget::PlayFinished, [&] { finished_at = delivered + 1; });
   for (int t = 1; t <= ticks; ++t) {
     try {
       HostOf(w).DeliverTick();
@@ -402,42 +451,49 @@ void RunRender(RenderOptions& r, int& argc, char** argv) {
       Fail("render", "tick " + std::to_string(t) + ": error " + std::to_string(e.number()) + ": " +
                          e.description());
     }
-    cells.push_back(Snapshot(w));
+    const QImage picture = Snapshot(w);
+    sheet.Draw(t, picture);
+    delivered = t;
     if (!frames_dir.isEmpty())
-      SavePicture(cells.back(),
+      SavePicture(picture,
                   QDir(frames_dir)
                       .filePath(QStringLiteral("tick-%1.png").arg(t, 4, 10, QChar('0')))
                       .toStdString(),
                   "png");
   }
-  QFont font = QApplication::font();
-  font.setPixelSize(11);
-  SavePicture(ContactSheet(cells, columns, font), r.output, format);
+  SavePicture(sheet.Finish(), r.output, format);
   if (r.output == "-") return;
   std::cout << PrintableUtf8(r.output) << ": " << ticks << " ticks, " << columns
-            << " columns, cells of " << cells.front().width() << " x " << cells.front().height()
+            << " columns, cells of " << sheet.cell().width() << " x " << sheet.cell().height()
             << " pixels";
   if (finished_at) std::cout << "; play finished at tick " << finished_at;
   std::cout << "\n";
+  CheckOutput("render", std::cout, std::cerr);
 }
 
 // Writes the picture of every frame element, frame-0000.png onwards: the
 // images as stored (each its own size), or with Composed the whole pictures.
 void RunFrames(FramesOptions& f, int& argc, char** argv) {
   const std::unique_ptr<QApplication> app = MakeApplication("frames", true, argc, argv);
+  if (f.output_dir == "-") MakeOutputFolder("frames", f.output_dir, std::cerr);
   FlipreelWidget w;
   HostOf(w).SetManualTicks(true);
   f.view.setup.no_autostart = true;
   if (!SetUp("frames", w, f.view)) throw CLI::RuntimeError(kExitNotLoaded);
+  MakeOutputFolder("frames", f.output_dir, std::cerr);
   const QDir dir(QString::fromStdString(f.output_dir));
-  if (!QDir().mkpath(dir.path()))
-    Fail("frames", f.output_dir + ": the folder cannot be made", kExitNotWritten);
   const Flipreel& control = ControlOf(w);
   const int32_t count = control.state().LastFrame + 1;
   for (int32_t i = 0; i < count; ++i) {
     int16_t index = static_cast<int16_t>(i);
     const Picture picture = control.GetFrame(index);
     if (picture.IsEmpty()) continue;
+    // The frame's paint-ready copy (four bytes a pixel) is reserved from the
+    // budget while it is written.
+    const std::shared_ptr<const void> reservation =
+        Reserve("frames", HostOf(w).memory_budget(),
+                int64_t{picture.data()->width()} * picture.data()->height() * 4,
+                "a paint copy of frame " + std::to_string(i));
     const QImage image = ToPaintImage(*picture.data());
     if (image.isNull())
       Fail("frames", "not enough memory for frame " + std::to_string(i), kExitNotWritten);
@@ -447,6 +503,7 @@ void RunFrames(FramesOptions& f, int& argc, char** argv) {
   }
   std::cout << f.output_dir << ": " << count << (count == 1 ? " frame" : " frames")
             << (control.Composed() ? ", composed" : ", as stored") << "\n";
+  CheckOutput("frames", std::cout, std::cerr);
 }
 
 }  // namespace

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "flipreel/gif/gif_decoder.h"
+#include "flipreel/gif/gif_facts.h"
 #include "flipreel/host/errors.h"
 
 namespace flipreel {
@@ -135,7 +136,8 @@ Picture CompactPicture(const std::vector<uint32_t>& canvas, int width, int heigh
 
 class Composer {
  public:
-  explicit Composer(std::span<const uint8_t> bytes) : input_{bytes} {}
+  Composer(std::span<const uint8_t> bytes, const MemoryBudget* budget)
+      : input_{bytes}, budget_(budget) {}
 
   ComposedAnimation Run() {
     if (!LooksLikeGif(input_.bytes)) Raise(err::kInvalidPicture);
@@ -195,6 +197,8 @@ class Composer {
         pixels > MostPixelsEncodable(remaining))
       return false;
     if (pixels == 0 && !SkipImageData()) return false;
+    // The frame this image makes is reserved before any of it is decoded.
+    std::shared_ptr<const void> reservation = ReserveFrame();
 
     // The image's rows, in display order; an interlaced image sends every
     // 8th row from 0, every 8th from 4, every 4th from 2, every 2nd from 1.
@@ -227,7 +231,13 @@ class Composer {
     const int y1 = std::min(desc.Top + desc.Height, animation_.height);
     const Disposal disposal = DisposalOf(control.disposal);
     std::vector<uint32_t> saved;
-    if (disposal == kRestorePrevious) saved = canvas_;
+    std::shared_ptr<const void> saved_reservation;
+    if (disposal == kRestorePrevious) {
+      if (budget_)
+        saved_reservation = budget_->Reserve(static_cast<int64_t>(canvas_.size() * 4),
+                                             ScreenName() + " kept to restore");
+      saved = canvas_;
+    }
 
     for (int y = y0; y < y1; ++y) {
       if (!decoded[static_cast<size_t>(y - desc.Top)]) continue;
@@ -238,7 +248,7 @@ class Composer {
         if (index != control.transparent) dst[x] = palette[index];
       }
     }
-    AddFrame(control.delay_cs);
+    AddFrame(control.delay_cs, std::move(reservation));
 
     if (disposal == kClear) {
       for (int y = y0; y < y1; ++y)
@@ -266,22 +276,57 @@ class Composer {
     animation_.width = std::max(animation_.width, desc.Left + desc.Width);
     animation_.height = std::max(animation_.height, desc.Top + desc.Height);
     const int64_t screen = int64_t{animation_.width} * animation_.height;
-    if (screen <= 0 || screen > kMaxPicturePixels) return false;
+    if (screen <= 0) return false;
+    if (screen > kMaxPicturePixels)
+      Raise(err::kOutOfMemory, ErrorDescription(err::kOutOfMemory) + ": " + ScreenName() +
+                                   " is larger than a picture may be (" +
+                                   std::to_string(kMaxPicturePixels) + " pixels)");
+    if (budget_)
+      canvas_reservation_ = budget_->Reserve(screen * 4, ScreenName() + " to compose on");
     canvas_.assign(static_cast<size_t>(screen), 0u);  // transparent
     return true;
   }
 
-  void AddFrame(int delay_cs) {
+  std::string ScreenName() const {
+    return "a screen of " + std::to_string(animation_.width) + " x " +
+           std::to_string(animation_.height) + " pixels";
+  }
+
+  // The least a frame's picture takes (indices and a palette), reserved from
+  // the budget; none without one.
+  std::shared_ptr<const void> ReserveFrame() const {
+    if (!budget_) return nullptr;
+    const int64_t pixels = int64_t{animation_.width} * animation_.height;
+    return budget_->ReserveNamed(pixels + static_cast<int64_t>(sizeof(Palette)), [&] {
+      return "frame " + std::to_string(animation_.frames.size() + 1) + " of " + ScreenName();
+    });
+  }
+
+  void AddFrame(int delay_cs, std::shared_ptr<const void> reservation) {
     Picture picture = CompactPicture(canvas_, animation_.width, animation_.height);
     const size_t pixels = size_t(animation_.width) * size_t(animation_.height);
-    stored_bytes_ += picture.data()->format() == PictureData::Format::kIndexed8
-                         ? pixels + sizeof(Palette)
-                         : pixels * sizeof(uint32_t);
-    if (stored_bytes_ > kMaxComposedBytes) Raise(err::kOutOfMemory);
+    const bool indexed = picture.data()->format() == PictureData::Format::kIndexed8;
+    stored_bytes_ += indexed ? pixels + sizeof(Palette) : pixels * sizeof(uint32_t);
+    if (budget_) {
+      // A picture of more than 256 colours keeps its pixels whole.
+      if (!indexed) {
+        reservation.reset();
+        reservation = budget_->Reserve(
+            static_cast<int64_t>(pixels * sizeof(uint32_t)),
+            "frame " + std::to_string(animation_.frames.size() + 1) + " of " + ScreenName());
+      }
+      picture = KeepReserved(std::move(picture), std::move(reservation));
+    } else if (stored_bytes_ > kMaxComposedBytes) {
+      Raise(err::kOutOfMemory, ErrorDescription(err::kOutOfMemory) +
+                                   ": the composed frames need more than " +
+                                   Megabytes(static_cast<int64_t>(kMaxComposedBytes)));
+    }
     animation_.frames.push_back(ComposedFrame{std::move(picture), DelayMs(delay_cs)});
   }
 
   Input input_;
+  const MemoryBudget* budget_;
+  std::shared_ptr<const void> canvas_reservation_;
   std::unique_ptr<GifFileType, GifCloser> gif_;
   ComposedAnimation animation_;
   Palette global_{};
@@ -291,10 +336,29 @@ class Composer {
   size_t stored_bytes_ = 0;
 };
 
+// The least the file's frames claim together: one picture of the screen per
+// image, and the canvas they are composed on. A file that claims more than
+// the budget has left is refused before anything is decoded.
+void CheckClaimedSize(std::span<const uint8_t> bytes, const MemoryBudget& budget) {
+  const std::optional<GifFileFacts> facts = ReadGifFacts(bytes);
+  if (!facts || facts->images.empty()) return;
+  const GifImageFacts& first = facts->images.front();
+  const int64_t width = std::max(facts->screen_width, first.left + first.width);
+  const int64_t height = std::max(facts->screen_height, first.top + first.height);
+  const int64_t frames = std::min<int64_t>(facts->images.size(), kMaxComposedFrames);
+  const int64_t screen = width * height;
+  if (screen <= 0 || screen > kMaxPicturePixels) return;  // the composer says why
+  budget.Reserve(
+      screen * 4 + frames * (screen + static_cast<int64_t>(sizeof(PictureData::Palette))),
+      std::to_string(frames) + (frames == 1 ? " frame" : " frames") + " of " +
+          std::to_string(width) + " x " + std::to_string(height) + " pixels");
+}
+
 }  // namespace
 
-ComposedAnimation ComposeGif(std::span<const uint8_t> bytes) {
-  return Composer(bytes).Run();
+ComposedAnimation ComposeGif(std::span<const uint8_t> bytes, const MemoryBudget* budget) {
+  if (budget) CheckClaimedSize(bytes, *budget);
+  return Composer(bytes, budget).Run();
 }
 
 }  // namespace flipreel

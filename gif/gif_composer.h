@@ -8,6 +8,7 @@
 #include <span>
 
 #include "flipreel/host/animation.h"
+#include "flipreel/host/memory_budget.h"
 
 namespace flipreel {
 
@@ -31,8 +32,11 @@ inline constexpr size_t kMaxComposedBytes = size_t{1} << 30;
 //
 // A damaged file keeps every frame decoded before the damage (a frame cut
 // short keeps its complete rows). No frame at all, or data that is no GIF,
-// is the invalid-picture error (481); pictures beyond kMaxComposedBytes are
-// the out-of-memory error (7).
-ComposedAnimation ComposeGif(std::span<const uint8_t> bytes);
+// is the invalid-picture error (481). With a budget, the canvas and every
+// frame's picture are reserved from it, from the sizes the file claims,
+// before they are allocated or any of the image is decoded; without one,
+// pictures beyond kMaxComposedBytes are refused. Both are the out-of-memory
+// error (7), saying which limit, as is a screen larger than any picture.
+ComposedAnimation ComposeGif(std::span<const uint8_t> bytes, const MemoryBudget* budget = nullptr);
 
 }  // namespace flipreel

@@ -81,7 +81,11 @@ Picture HeadlessHost::LoadPicture(TextView path) {
 }
 
 ComposedAnimation HeadlessHost::LoadAnimation(std::string_view bytes) {
-  return ComposeGif(std::span(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()));
+  BudgetFor(bytes);
+  return RememberingFailure([&] {
+    return ComposeGif(std::span(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()),
+                      &memory_budget());
+  });
 }
 
 int32_t HeadlessHost::MsgBox(TextView text, int16_t style, TextView title) {

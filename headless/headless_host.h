@@ -107,7 +107,10 @@ class HeadlessHost : public FileHost {
   void NotifyPropertyChanged(std::string_view name) override { notices_.emplace_back(name); }
   Picture LoadPicture(TextView path) override;
   ComposedAnimation LoadAnimation(std::string_view bytes) override;
-  void ExpectFrameFiles(FrameFileList files) noexcept override { ahead_.Expect(std::move(files)); }
+  void ExpectFrameFiles(FrameFileList files) noexcept override {
+    BudgetFor(files);
+    ahead_.Expect(std::move(files));
+  }
   int32_t MsgBox(TextView text, int16_t style, TextView title) override;
   void Randomize() override;
   float Rnd() override;

@@ -17,15 +17,43 @@ namespace flipreel {
 // not read whole before this is checked.
 inline constexpr int64_t kMaxGifFileBytes = int64_t{64} << 20;
 
+// What a control may decode from a GIF when the application sets no limit of
+// its own: a base that holds every real GIF (a film of 300 frames of
+// 1920 x 1080 keeps 593 MB of pictures, classic or composed), plus
+// kBudgetBytesPerFileByte for every byte of the file, a ratio of pictures to
+// file that only a file made to expand reaches, and never more than the
+// machine's cap. So a small file that claims huge frames is refused at the
+// base, and a large real film still gets the room its size explains.
+inline constexpr int64_t kBaseBudgetBytes = int64_t{640} << 20;
+inline constexpr int64_t kBudgetBytesPerFileByte = 32;
+
 class MemoryBudget {
  public:
-  // A quarter of the machine's physical memory, at most 2 GB.
-  static int64_t DefaultLimit();
+  // The most any control's budget grows to by itself: a quarter of the
+  // machine's physical memory, at most 2 GB.
+  static int64_t MachineCap();
+  // The limit the rule above gives a GIF file of file_bytes.
+  static int64_t LimitForFile(int64_t file_bytes);
+  // The limit before any file is known: the base, under the cap.
+  static int64_t DefaultLimit() { return LimitForFile(0); }
 
-  explicit MemoryBudget(int64_t limit_bytes = DefaultLimit());
+  // A budget that follows the files it is told of (FollowFile) until the
+  // application sets a limit of its own.
+  MemoryBudget();
+  // A budget with a fixed limit.
+  explicit MemoryBudget(int64_t limit_bytes);
 
   int64_t limit() const { return state_->limit.load(); }
-  void SetLimit(int64_t limit_bytes) { state_->limit.store(limit_bytes); }
+  // Fixes the limit, higher or lower than the rule would give: the
+  // application's choice, which files no longer change.
+  void SetLimit(int64_t limit_bytes);
+  // Goes back to the rule, from the last file told.
+  void FollowFiles();
+  bool follows_files() const { return state_->follows.load(); }
+  // Tells the budget of the GIF file whose pictures come next: a budget
+  // that follows files takes the rule's limit for its size. Every host calls
+  // it where a load hands it a file's bytes, before the first picture.
+  void FollowFile(int64_t file_bytes);
   int64_t used() const { return state_->used.load(); }
 
   // Reserves bytes for what is about to be allocated (what names it in the
@@ -49,6 +77,8 @@ class MemoryBudget {
   struct State {
     std::atomic<int64_t> limit;
     std::atomic<int64_t> used{0};
+    std::atomic<bool> follows{false};
+    std::atomic<int64_t> file_bytes{0};  // the last file told
   };
   std::shared_ptr<State> state_;
 };

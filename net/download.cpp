@@ -124,6 +124,18 @@ DownloadAddress NetworkUrl(std::string scheme, std::string_view rest) {
 
 }  // namespace
 
+std::string AddressWithoutPassword(std::string_view address) {
+  const size_t scheme_end = address.find("://");
+  const size_t start = scheme_end == std::string_view::npos ? 0 : scheme_end + 3;
+  const size_t end = std::min(address.find_first_of("/?#", start), address.size());
+  const size_t at = address.substr(start, end - start).rfind('@');
+  if (at == std::string_view::npos) return std::string(address);
+  const size_t colon = address.find(':', start);
+  if (colon >= start + at || colon + 1 == start + at) return std::string(address);
+  return std::string(address.substr(0, colon + 1)) + "***" +
+         std::string(address.substr(start + at));
+}
+
 DownloadAddress ParseDownloadAddress(std::string_view address) {
   const size_t first = address.find_first_not_of(" \t");
   if (first == std::string_view::npos) Refuse("the address is empty");
@@ -182,6 +194,10 @@ HostError TooLarge(const DownloadLimits& limits) {
 
 HostError TooManyRedirects(const DownloadLimits& limits) {
   return Failure(err::kTooManyRedirects, "more than " + std::to_string(limits.max_redirects));
+}
+
+HostError NotHttp() {
+  return Failure(err::kDownloadFailed, "the server's answer is not an HTTP response");
 }
 
 HostError RedirectRefused() {

@@ -243,8 +243,15 @@ struct Downloader::Impl {
       case CURLE_TOO_MANY_REDIRECTS:
         return TooManyRedirects(t.limits);
       case CURLE_UNSUPPORTED_PROTOCOL:
-      case CURLE_URL_MALFORMAT:
-        return RedirectRefused();  // the first address was checked at the request
+      case CURLE_URL_MALFORMAT: {
+        // The first address was checked at the request: this is where a
+        // redirect led, or an answer that is no HTTP at all.
+        long status = 0;
+        Curl().easy_getinfo(easy, CURLINFO_RESPONSE_CODE, &status);
+        return status >= 300 && status < 400 ? RedirectRefused() : NotHttp();
+      }
+      case CURLE_WEIRD_SERVER_REPLY:
+        return NotHttp();
       case CURLE_FILESIZE_EXCEEDED:
         return TooLarge(t.limits);
       case CURLE_PARTIAL_FILE:

@@ -1,6 +1,8 @@
 #include "flipreel/platform/files.h"
 
+#include <dirent.h>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <sys/syscall.h>
@@ -340,6 +342,7 @@ PrivateFolder::~PrivateFolder() {
   ForgetOnSignals(path_.c_str());
   std::error_code ec;
   std::filesystem::remove_all(path_, ec);
+  if (lock_fd_ >= 0) ::close(lock_fd_);
 }
 
 namespace {
@@ -388,6 +391,39 @@ int WhyNoFolderIn(const std::string& base, size_t name_length) {
 
 }  // namespace
 
+namespace {
+
+bool IsFolderName(const char* name) {
+  constexpr size_t kPrefix = sizeof "flipreel-" - 1;
+  return std::strncmp(name, "flipreel-", kPrefix) == 0 && std::strlen(name) == kPrefix + 6;
+}
+
+// Removes the empty private folders that runs killed before they could
+// remove their own (SIGKILL) left in base. A folder's owner holds a lock on
+// it for as long as it lives, so only a folder whose lock is free, of this
+// user, and older than a minute (not one being made right now) is taken.
+void RemoveStaleFolders(const std::string& base, const std::string& own) {
+  DIR* dir = ::opendir(base.c_str());
+  if (!dir) return;
+  const auto now = std::chrono::system_clock::now();
+  while (const dirent* e = ::readdir(dir)) {
+    if (!IsFolderName(e->d_name)) continue;
+    const std::string path = base + "/" + e->d_name;
+    struct stat st {};
+    if (path == own || ::lstat(path.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) ||
+        st.st_uid != ::geteuid() ||
+        now - std::chrono::system_clock::from_time_t(st.st_mtime) < std::chrono::minutes(1))
+      continue;
+    const int fd = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0) continue;
+    if (::flock(fd, LOCK_EX | LOCK_NB) == 0) ::rmdir(path.c_str());  // only when empty
+    ::close(fd);
+  }
+  ::closedir(dir);
+}
+
+}  // namespace
+
 const std::string& PrivateFolder::path() {
   if (!path_.empty()) return path_;
   std::string base;
@@ -420,6 +456,11 @@ const std::string& PrivateFolder::Make() {
   }
   made_ = true;
   RemoveOnSignals(path_.c_str());
+  // Held until the process ends, however it ends: a free lock tells a later
+  // run that the folder's owner is gone.
+  lock_fd_ = ::open(path_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (lock_fd_ >= 0) ::flock(lock_fd_, LOCK_EX | LOCK_NB);
+  RemoveStaleFolders(base, path_);
   return path_;
 }
 

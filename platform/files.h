@@ -80,7 +80,9 @@ int32_t ErrnoErrorNumber(int error);
 [[noreturn]] void RaiseErrno(int error);
 
 // A folder of our own with owner-only access, removed with everything in it
-// when the owner goes away. Its name is chosen on first use, but the folder is
+// when the owner goes away. An owner killed before it could remove it leaves
+// it locked by nobody: the next folder made in the same place removes such
+// folders when they are empty. Its name is chosen on first use, but the folder is
 // made only when a real file must go into it: files kept in memory need no
 // more than the name, and a command that writes none pays nothing for it.
 class PrivateFolder {
@@ -98,6 +100,7 @@ class PrivateFolder {
  private:
   std::string path_;
   bool made_ = false;
+  int lock_fd_ = -1;  // the folder, locked while this process lives
 };
 
 // The host's pseudo-random generator: a 24-bit linear congruential sequence,
@@ -129,6 +132,8 @@ class FileHost : public Host {
   Text PrivateFolder() override { return PathToText(PrivateFolderPath()); }
 
   // What the pictures this host decodes for its control may take together.
+  // It follows the GIF being loaded (MemoryBudget::FollowFile) until the
+  // application fixes its limit.
   MemoryBudget& memory_budget() { return budget_; }
   // The error the last failed picture load raised. The control's own message
   // names only its number; a host can tell the user why.
@@ -140,7 +145,7 @@ class FileHost : public Host {
  protected:
   // Runs a picture load, remembering the error it raises.
   template <typename Load>
-  Picture RememberingFailure(Load&& load) {
+  auto RememberingFailure(Load&& load) -> decltype(load()) {
     try {
       return load();
     } catch (const HostError& e) {
@@ -149,6 +154,14 @@ class FileHost : public Host {
     }
   }
   const std::string& PrivateFolderPath();
+  // Where a load hands the host a GIF's bytes (its frame files, or the file
+  // to compose): the budget follows that file from here on.
+  void BudgetFor(const FrameFileList& files) noexcept {
+    if (files.bytes) budget_.FollowFile(static_cast<int64_t>(files.bytes->size()));
+  }
+  void BudgetFor(std::string_view gif) noexcept {
+    budget_.FollowFile(static_cast<int64_t>(gif.size()));
+  }
   std::string_view ReadWholeFile(TextView path, std::string& storage) const {
     return files_.ReadWholeFile(SystemPath(path), storage);
   }

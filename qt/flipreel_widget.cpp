@@ -297,6 +297,17 @@ void FlipreelWidget::SetPaintCacheBudget(qint64 bytes) {
     d_->cache_.SetBudget(static_cast<size_t>(bytes));
   });
 }
+qint64 FlipreelWidget::memoryBudget() const {
+  return d_->host_->memory_budget().limit();
+}
+void FlipreelWidget::setMemoryBudget(qint64 bytes) {
+  MemoryBudget& budget = d_->host_->memory_budget();
+  if (bytes > 0) {
+    budget.SetLimit(bytes);
+  } else {
+    budget.FollowFiles();
+  }
+}
 void FlipreelWidget::SetHitResult(int result) {
   d_->Call([&] {
     if (!d_->hit_result_)
@@ -367,10 +378,15 @@ QSize FlipreelWidget::sizeHint() const {
 
 // --- NOTIFY signals ---------------------------------------------------------------
 
-FlipreelWidgetPrivate::Announced FlipreelWidgetPrivate::Current() const {
+FlipreelWidgetPrivate::Announced FlipreelWidgetPrivate::Current(bool with_texts) const {
   const Flipreel& c = *control_;
   Announced a;
-  a.FlipreelFile = c.FlipreelFile();
+  if (with_texts) {
+    a.FlipreelFile = c.FlipreelFile();
+    a.GifFromURL = c.GifFromURL();
+    a.ServerUserName = c.ServerUserName();
+    a.ServerPassword = c.ServerPassword();
+  }
   a.FrameRate = c.FrameRate();
   a.AutoSize = c.AutoSize();
   a.Sequence = c.Sequence();
@@ -386,9 +402,6 @@ FlipreelWidgetPrivate::Announced FlipreelWidgetPrivate::Current() const {
   a.Frames = c.Frames();
   // The frame index itself: CurrentFrame refuses an index beyond 16 bits.
   a.CurrentFrame = c.state().FrameIndex;
-  a.GifFromURL = c.GifFromURL();
-  a.ServerUserName = c.ServerUserName();
-  a.ServerPassword = c.ServerPassword();
   a.Composed = c.Composed();
   a.UserMode = host_->UserMode();
   a.PaintCacheBudget = static_cast<qint64>(cache_.budget());
@@ -398,14 +411,28 @@ FlipreelWidgetPrivate::Announced FlipreelWidgetPrivate::Current() const {
   return a;
 }
 
-void FlipreelWidgetPrivate::AnnounceChanges() {
+void FlipreelWidgetPrivate::AnnounceChanges(bool with_texts) {
   if (!control_) return;
+  const bool text_notified = std::exchange(text_notified_, false);
+  with_texts = with_texts || text_notified;
   // Recorded before any signal goes out, so that a slot that changes a value
-  // again announces only its own change.
-  const Announced now = Current();
-  const Announced was = std::exchange(announced_, now);
+  // again announces only its own change. Texts not compared are kept.
+  Announced now = Current(with_texts);
+  Announced was;
+  if (with_texts) {
+    was = std::exchange(announced_, now);
+  } else {
+    // The texts stay as announced, moved rather than copied; only the other
+    // values of now (which a move leaves as they are) are compared below.
+    now.FlipreelFile.swap(announced_.FlipreelFile);
+    now.GifFromURL.swap(announced_.GifFromURL);
+    now.ServerUserName.swap(announced_.ServerUserName);
+    now.ServerPassword.swap(announced_.ServerPassword);
+    was = std::exchange(announced_, std::move(now));
+  }
   FlipreelWidget& q = q_;
-  if (now.FlipreelFile != was.FlipreelFile) emit q.FlipreelFileChanged(ToQString(now.FlipreelFile));
+  if (with_texts && now.FlipreelFile != was.FlipreelFile)
+    emit q.FlipreelFileChanged(ToQString(now.FlipreelFile));
   if (now.FrameRate != was.FrameRate) emit q.FrameRateChanged(now.FrameRate);
   if (now.AutoSize != was.AutoSize) emit q.AutoSizeChanged(now.AutoSize);
   if (now.Sequence != was.Sequence) emit q.SequenceChanged(now.Sequence);
@@ -421,11 +448,13 @@ void FlipreelWidgetPrivate::AnnounceChanges() {
   if (now.BorderStyle != was.BorderStyle) emit q.BorderStyleChanged(now.BorderStyle);
   if (now.Frames != was.Frames) emit q.FramesChanged(now.Frames);
   if (now.CurrentFrame != was.CurrentFrame) emit q.CurrentFrameChanged(now.CurrentFrame);
-  if (now.GifFromURL != was.GifFromURL) emit q.GifFromURLChanged(ToQString(now.GifFromURL));
-  if (now.ServerUserName != was.ServerUserName)
-    emit q.ServerUserNameChanged(ToQString(now.ServerUserName));
-  if (now.ServerPassword != was.ServerPassword)
-    emit q.ServerPasswordChanged(ToQString(now.ServerPassword));
+  if (with_texts) {
+    if (now.GifFromURL != was.GifFromURL) emit q.GifFromURLChanged(ToQString(now.GifFromURL));
+    if (now.ServerUserName != was.ServerUserName)
+      emit q.ServerUserNameChanged(ToQString(now.ServerUserName));
+    if (now.ServerPassword != was.ServerPassword)
+      emit q.ServerPasswordChanged(ToQString(now.ServerPassword));
+  }
   if (now.Composed != was.Composed) emit q.ComposedChanged(now.Composed);
   if (now.UserMode != was.UserMode) emit q.UserModeChanged(now.UserMode);
   if (now.PaintCacheBudget != was.PaintCacheBudget)

@@ -246,6 +246,13 @@ class FlipreelWidget : public QWidget {
   // messageShown signal comes either way.
   bool showMessageBoxes() const;
   void setShowMessageBoxes(bool show);
+  // The most memory, in bytes, the control's pictures may take together. By
+  // default it follows the GIF loaded: 640 MB plus 32 bytes for every byte of
+  // the file, at most a quarter of the machine's memory or 2 GB; a GIF that
+  // needs more fails to load with error 7. A value set here replaces the
+  // rule, higher or lower; 0 goes back to it.
+  qint64 memoryBudget() const;
+  void setMemoryBudget(qint64 bytes);
   // See-through: the widget paints no surface of its own, so with BackStyle
   // 0 the parent shows wherever the GIF (or the border) is not painted, and
   // mouse presses there go to the widget below.

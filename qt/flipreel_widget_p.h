@@ -103,12 +103,16 @@ class FlipreelWidgetPrivate final : private QtSurface {
     bool ShowMessageBoxes = true, SeeThrough = false;
     const PictureData* Shown = nullptr;  // imgGif's picture, for frameChanged
   };
-  Announced Current() const;
+  // The texts are left empty without with_texts.
+  Announced Current(bool with_texts = true) const;
   // Emits the NOTIFY signal of every property whose value differs from what
   // was last announced. Runs after every call through the widget and every
   // host event, so a value changed by a setter, by the control itself (a
   // load sets FrameRate and Frames) or by a restore is announced once.
-  void AnnounceChanges();
+  // Without with_texts the text properties are taken as unchanged: a tick
+  // that announced none of them leaves them as they were, and comparing
+  // them would make every tick cost as much as the longest text.
+  void AnnounceChanges(bool with_texts = true);
 
   // QtSurface
   void ElementChanged(const Element& element, ElementProperty what) override;
@@ -187,6 +191,7 @@ class FlipreelWidgetPrivate final : private QtSurface {
   int16_t* hit_result_ = nullptr;
   QPointer<QWidget> forward_to_;
   Announced announced_;
+  bool text_notified_ = false;  // a text property was announced during the tick
   // Messages the control showed during the load being made for a client
   // (loading_) or the read completion being delivered.
   std::vector<Text> messages_;

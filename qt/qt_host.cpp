@@ -317,7 +317,11 @@ Picture QtHost::DecodePicture(TextView path) {
 }
 
 ComposedAnimation QtHost::LoadAnimation(std::string_view bytes) {
-  return ComposeGif(std::span(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()));
+  BudgetFor(bytes);
+  return RememberingFailure([&] {
+    return ComposeGif(std::span(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()),
+                      &memory_budget());
+  });
 }
 
 int32_t QtHost::MsgBox(TextView text, int16_t style, TextView title) {

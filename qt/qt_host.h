@@ -176,10 +176,14 @@ class QtHost : public FileHost {
   Picture LoadPicture(TextView path) override;
   ComposedAnimation LoadAnimation(std::string_view bytes) override;
   int64_t Now() const override { return clock_.elapsed(); }
-  void ExpectFrameFiles(FrameFileList files) noexcept override { ahead_.Expect(std::move(files)); }
+  void ExpectFrameFiles(FrameFileList files) noexcept override {
+    BudgetFor(files);
+    ahead_.Expect(std::move(files));
+  }
   // Starts decoding the frame files of a load that has not begun
   // (AheadDecoder::Prepare); `decoded` runs on another thread.
   bool PrepareFrameFiles(FrameFileList files, std::function<void()> decoded) noexcept {
+    BudgetFor(files);
     return ahead_.Prepare(std::move(files), std::move(decoded));
   }
   // Has the surface leave `load`, a load of the GIF file at path, pending

@@ -148,7 +148,7 @@ void FlipreelWidgetPrivate::TickEnded() {
     const QRegion dirty = std::exchange(tick_dirty_, QRegion());
     if (q_.isVisible()) q_.repaint(dirty);
   }
-  AnnounceChanges();
+  AnnounceChanges(/*with_texts=*/false);
 }
 
 void FlipreelWidgetPrivate::HostEventEnded() {
@@ -172,6 +172,8 @@ void FlipreelWidgetPrivate::Restored() {
 }
 
 void FlipreelWidgetPrivate::PropertyNotified(std::string_view name) {
+  for (std::string_view text : {"FlipreelFile", "GifFromURL", "ServerUserName", "ServerPassword"})
+    if (name == text) text_notified_ = true;
   emit q_.PropertyChanged(QString::fromUtf8(name.data(), static_cast<qsizetype>(name.size())));
 }
 

@@ -153,8 +153,8 @@ void WriteLocked(const std::string& path, const std::string& target, const Saved
     if (!S_ISREG(st.st_mode)) NotARegularFile(path, st);
     mode = st.st_mode & 07777;
   }
-  // The password is written as it is; only its owner may read it.
-  if (HoldsPassword(form)) mode &= 0700;
+  // The password is written as it is; only its owner may read or write it.
+  if (HoldsPassword(form)) mode &= 0600;
 
   const std::string folder = FolderOf(target);
   const std::string base = BaseName(target);

@@ -28,13 +28,15 @@ std::string ThreeFrames(int first_delay_cs = 5) {
 
 // Runs the tool itself, with stdin fed from the given bytes: for what main()
 // does (usage, --version, exit statuses) and for standard input and output.
-// env goes before the tool's name (for example "env -u NAME").
+// env goes before the tool's name (for example "env -u NAME"); stdout_to,
+// when given, is where standard output goes instead (">/dev/full", ">&-").
 Result RunBinary(const std::string& args, const std::string& stdin_bytes = "",
-                 const std::string& env = "") {
+                 const std::string& env = "", const std::string& stdout_to = "") {
   testfiles::TempDir io;
   const std::string in = io.Write("stdin", stdin_bytes);
-  const std::string command = env + " " + FLIPREEL_TOOL + " " + args + " <" + in + " >" +
-                              io.path() + "/stdout 2>" + io.path() + "/stderr";
+  const std::string command = env + " " + FLIPREEL_TOOL + " " + args + " <" + in + " " +
+                              (stdout_to.empty() ? ">" + io.path() + "/stdout" : stdout_to) +
+                              " 2>" + io.path() + "/stderr";
   const int raw = std::system(command.c_str());
   Result r;
   r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
@@ -326,6 +328,12 @@ TEST(Tool, ExitStatusAndUsageMessages) {
       {"simulate " + gif + " --ticks 3 --sequence 4", 2, "--sequence"},
       {"simulate " + gif + " --ticks 3 --autorewind 40000", 2, "--autorewind"},
       {"pack " + gif, 2, "--output is required"},
+      // Every message names the tool and the command; usage errors too.
+      {"info " + gif + " --frobnicate", 2, "flipreel info: "},
+      {"simulate " + gif + " --ticks abc", 2, "flipreel simulate: --ticks"},
+      {"help simulate", 0, ""},
+      {"help nope", 2, "flipreel help: unknown command \"nope\""},
+      {"-V", 0, ""},
       {"info " + gif, 0, ""},
       {"simulate " + gif + " --ticks 3", 0, ""},
       {"pack " + gif + " -o " + notes, 3, "not a saved form"},
@@ -340,6 +348,64 @@ TEST(Tool, ExitStatusAndUsageMessages) {
     EXPECT_NE(r.err.find(row.said), std::string::npos) << row.args << ": " << r.err;
   }
   EXPECT_EQ(testfiles::ReadFile(notes), "my notes");
+}
+
+// Every command that writes fails with status 3 and says so when its output
+// cannot take what it writes: standard output on a full device or closed,
+// a file or folder whose folder does not exist (nothing is made for it).
+TEST(Tool, OutputsThatCannotBeWritten) {
+  testfiles::TempDir dir;
+  const std::string gif = dir.Write("three.gif", ThreeFrames());
+  const std::string missing = dir.path() + "/missing";
+  const std::string out = dir.path() + "/out";
+  const struct {
+    std::string args;
+    bool to_stdout;  // writes standard output (else a file or folder under missing)
+    std::string said;
+  } rows[] = {
+      {"info " + gif, true, "flipreel info: standard output cannot be written"},
+      {"info " + gif + " --json", true, "flipreel info: standard output cannot be written"},
+      {"simulate " + gif + " --ticks 2", true, "flipreel simulate: standard output"},
+      {"simulate " + gif + " --ticks 2 --json", true, "flipreel simulate: standard output"},
+      {"pack " + gif + " -o -", true, "flipreel pack: standard output cannot be written"},
+      {"pack " + gif + " -o " + out + ".json", true, "flipreel pack: standard output"},
+      {"components", true, "flipreel components: standard output cannot be written"},
+      {"--version", true, "flipreel: standard output cannot be written"},
+      {"help", true, "flipreel help: standard output cannot be written"},
+      {"pack " + gif + " -o " + missing + "/form.json", false, "does not exist"},
+#ifdef FLIPREEL_WITH_QT
+      {"render " + gif + " -o -", true, "flipreel render: standard output cannot be written"},
+      {"render " + gif + " -o " + out + ".png", true, "flipreel render: standard output"},
+      {"frames " + gif + " -o " + out, true, "flipreel frames: standard output"},
+      {"render " + gif + " -o " + missing + "/sheet.png", false, "does not exist"},
+      {"render " + gif + " -o " + out + ".png --frames " + missing + "/ticks", false,
+       "does not exist"},
+      {"frames " + gif + " -o " + missing + "/frames", false, "does not exist"},
+#endif
+  };
+  for (const auto& row : rows) {
+    for (const char* stdout_to : {">/dev/full", ">&-"}) {
+      if (!row.to_stdout && std::string(stdout_to) == ">&-") continue;
+      const Result r = RunBinary(row.args, "", "", row.to_stdout ? stdout_to : "");
+      EXPECT_EQ(r.status, 3) << row.args << " " << stdout_to;
+      EXPECT_NE(r.err.find(row.said), std::string::npos) << row.args << ": " << r.err;
+      // One message, ours: no library's own around it.
+      EXPECT_EQ(r.err.find("libpng"), std::string::npos) << r.err;
+      EXPECT_EQ(r.err.find('\n'), r.err.size() - 1) << r.err;
+    }
+  }
+  EXPECT_FALSE(std::filesystem::exists(missing));
+#ifdef FLIPREEL_WITH_QT
+  // A folder cannot be standard output; a device is never replaced.
+  Result r = RunBinary("frames " + gif + " -o -");
+  EXPECT_EQ(r.status, 2);
+  EXPECT_NE(r.err.find("flipreel frames: -: standard output cannot take a folder"),
+            std::string::npos)
+      << r.err;
+  r = RunBinary("render " + gif + " -o /dev/null");
+  EXPECT_EQ(r.status, 3);
+  EXPECT_NE(r.err.find("/dev/null: is not a regular file"), std::string::npos) << r.err;
+#endif
 }
 
 // "-" reads the input from standard input, "-o -" writes to standard output;

@@ -115,6 +115,16 @@ def big_frames_gif(count=40, side=8192):
     return gif_file(side, side, [frame] * count)
 
 
+def film_gif(width=1920, height=1080, count=300):
+    """A film the size of a real one: every frame a whole screen."""
+    return gif_file(width, height, [gif_frame(width, height)] * count)
+
+
+def screen_gif(width, height):
+    """One small image on a logical screen of the size given."""
+    return gif_file(width, height, [gif_frame(1, 1)])
+
+
 def small_gif(frames=3):
     return gif_file(4, 4, [gif_frame(4, 4, delay=5 + i) for i in range(frames)])
 
@@ -188,6 +198,13 @@ def cut_in_character_form():
     return text[:text.index("é".encode()) + 1]  # the first byte of two
 
 
+def long_address_form(length=50 << 20):
+    """A form whose GifFromURL is a text of 50 MB, beside a small GIF."""
+    return form_text([control("Flipreel1", [
+        entry("GifFromURL", "Text", "http://127.0.0.1/" + "x" * length),
+        buffer_entry(small_gif())])])
+
+
 def password_form():
     return form_text([control("Flipreel1", [entry("ServerPassword", "Text", "s3cret"),
                                             buffer_entry(small_gif())])])
@@ -224,6 +241,18 @@ def make_all(folder):
         f.write(b"GIF89a")
         f.truncate(2 << 30)
     p["sparse"] = sparse
+    sparse = os.path.join(folder, "sparse200.gif")
+    with open(sparse, "wb") as f:
+        f.write(small_gif())
+        f.truncate(200 << 20)
+    p["sparse_200"] = sparse
+    p["film"] = write(folder, "film.gif", film_gif())
+    p["huge_screen"] = write(folder, "huge_screen.gif", screen_gif(65535, 65535))
+    # Frames of 2000 x 2000: a control of that size, whose contact sheet of
+    # 64 ticks would take 1 GB.
+    p["large_frames"] = write(folder, "large_frames.gif", gif_file(
+        2000, 2000, [gif_frame(2000, 2000), gif_frame(2000, 2000)]))
+    p["long_address_form"] = write(folder, "long_address.json", long_address_form())
     p["big_pictures_form"] = write(folder, "big_pictures.json", big_picture_form())
     p["big_buffer_form"] = write(folder, "big_buffer.json", form_text([
         control("Flipreel1", [buffer_entry(big_frames_gif(count=8))])]))

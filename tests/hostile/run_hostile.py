@@ -12,6 +12,7 @@ memory), then "N passed, N failed". Exits 1 when a run failed.
 """
 
 import argparse
+import fcntl
 import http.server
 import json
 import os
@@ -75,6 +76,13 @@ class HostileHandler(http.server.BaseHTTPRequestHandler):
                 chunk = b"GIF89a" + b"\0" * 65530
                 for _ in range(4096):
                     self.wfile.write(chunk)
+            elif path == "/garbage":
+                # No status line at all.
+                self.wfile.write(b"this is no HTTP answer\r\n\r\nGIF89a")
+                self.close_connection = True
+            elif path == "/bad-status":
+                self.wfile.write(b"HTTP/1.1 two hundred OK\r\nContent-Length: 6\r\n\r\nGIF89a")
+                self.close_connection = True
             elif path == "/stall":
                 # Headers and a few bytes, then nothing for a long while.
                 self.send_response(200)
@@ -139,13 +147,16 @@ def rss_mb_of(pid):
     return 0
 
 
-def run_tool(argv, timeout, memory_cap_mb, env, on_start=None):
+def run_tool(argv, timeout, memory_cap_mb, env, on_start=None, stdin=None):
     """Runs argv, collecting its output; kills it when it runs past timeout
     or its resident memory passes memory_cap_mb. The peak resident memory
     comes from the kernel's accounting of the child."""
     start = time.monotonic()
-    proc = subprocess.Popen(argv, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+    source = open(stdin, "rb") if stdin else subprocess.DEVNULL
+    proc = subprocess.Popen(argv, stdin=source, stdout=subprocess.PIPE,
                             stderr=subprocess.PIPE, env=env)
+    if stdin:
+        source.close()
     out, err = [], []
     readers = [threading.Thread(target=lambda s, b: b.append(s.read()), args=(proc.stdout, out)),
                threading.Thread(target=lambda s, b: b.append(s.read()), args=(proc.stderr, err))]
@@ -180,8 +191,9 @@ class Case:
     `says`); json when stdout must be JSON; check for anything more."""
 
     def __init__(self, name, args, expect, says=None, json_out=False, timeout=30, check=None,
-                 qt=False, on_start=None, ends_by=None):
+                 qt=False, on_start=None, ends_by=None, stdin=None):
         self.name, self.args, self.expect, self.says = name, args, expect, says
+        self.stdin = stdin
         self.json_out, self.timeout, self.check, self.qt = json_out, timeout, check, qt
         self.on_start = on_start
         self.ends_by = ends_by  # the signal the case itself sends, if any
@@ -246,8 +258,27 @@ def cases(p, url, work):
             return None if mode & 0o077 == 0 else "written with mode %o" % mode
         return check
 
+    def mode_at_most_0600(path):
+        def check(run):
+            mode = stat.S_IMODE(os.stat(path).st_mode)
+            return None if mode & ~0o600 == 0 else "written with mode %o" % mode
+        return check
+
+    def shows_no_password(run):
+        if b"s3cret" in run.out or b"s3cret" in run.err:
+            return "the password is shown"
+        if run.out.strip() and b"ann:***@" not in run.out:
+            return "the JSON input does not show the address without its password"
+        return None
+
+    def still_a_fifo(path):
+        def check(run):
+            return None if stat.S_ISFIFO(os.stat(path).st_mode) else "the FIFO was replaced"
+        return check
+
     def no_private_folder_left(run):
-        left = [n for n in os.listdir(work + "/tmp") if n.startswith("flipreel-")]
+        left = [n for n in os.listdir(work + "/tmp")
+                if n.startswith("flipreel-") and n != "flipreel-Alive1"]
         return "left %s behind" % left if left else None
 
     def terminate_after(seconds):
@@ -259,8 +290,62 @@ def cases(p, url, work):
             threading.Thread(target=later, daemon=True).start()
         return start
 
+    # A form with a password, in a file anyone could read and run.
+    open_form = out("open.json")
+    with open(open_form, "wb") as f:
+        f.write(b'{"format": "Flipreel saved form", "version": 1, "controls": []}')
+    os.chmod(open_form, 0o777)
+    # Private folders of earlier runs: one killed long ago (free), one whose
+    # owner still runs (locked), both older than a minute.
+    stale = os.path.join(work, "tmp", "flipreel-Stale1")
+    live = os.path.join(work, "tmp", "flipreel-Alive1")
+    for folder in (stale, live):
+        os.mkdir(folder, 0o700)
+        os.utime(folder, (time.time() - 3600, time.time() - 3600))
+    live_fd = os.open(live, os.O_RDONLY)
+    fcntl.flock(live_fd, fcntl.LOCK_EX)
+
+    def only_stale_folder_removed(run):
+        if os.path.exists(stale):
+            return "the folder of a killed run is left"
+        if not os.path.exists(live):
+            return "the folder of a live run was removed"
+        return None
+
     c = [
         Case("small GIF", ["info", "--json", p["small"]], "ok", json_out=True),
+        # The default budget follows the file: a real film loads, classic
+        # and composed, within it.
+        Case("film of 1920 x 1080 x 300", ["info", "--json", p["film"]], "ok", json_out=True,
+             timeout=60),
+        Case("film of 1920 x 1080 x 300, composed", ["info", "--json", "--composed", p["film"]],
+             "ok", json_out=True, timeout=60),
+        Case("film, composed, budget 50 MB",
+             ["info", "--composed", "--memory-budget", "50", p["film"]], "error", budget),
+        Case("40 frames of 8192 x 8192, composed", ["info", "--composed", p["big_frames"]],
+             "error", budget, timeout=15),
+        Case("screen of 65535 x 65535, composed", ["info", "--composed", p["huge_screen"]],
+             "error", error(7) + r".*larger than a picture"),
+        Case("standard input of /dev/zero", ["info", "-"], "error", r"larger than the 64 MB",
+             stdin="/dev/zero", timeout=10),
+        Case("200 MB sparse GIF", ["info", p["sparse_200"]], "error", r"larger than the 64 MB",
+             timeout=10),
+        Case("password in the address",
+             ["info", "--json", url.replace("//", "//ann:s3cret@") + "/small.gif"], "ok",
+             json_out=True, check=shows_no_password),
+        Case("password in an address that fails",
+             ["info", url.replace("//", "//ann:s3cret@") + "/missing.gif"], "error", error(31004),
+             check=shows_no_password),
+        Case("garbage answer", ["info", url + "/garbage"], "error",
+             error(31001) + r".*not an HTTP response"),
+        Case("bad status line", ["info", url + "/bad-status"], "error",
+             error(31001) + r".*not an HTTP response"),
+        Case("password into a 0777 form", ["pack", p["password_form"], "-o", open_form], "ok",
+             check=mode_at_most_0600(open_form)),
+        Case("--name not UTF-8", ["pack", p["small"], "-o", out("name.json"), "--name",
+                                  os.fsdecode(b"bad\xff")], "error", r"not valid UTF-8"),
+        Case("folders of killed runs", ["info", url + "/small.gif"], "ok",
+             check=only_stale_folder_removed),
         Case("40 frames of 8192 x 8192", ["info", "--json", p["big_frames"]], "error", budget,
              json_out=True),
         Case("40 frames of 8192 x 8192, simulated",
@@ -278,7 +363,8 @@ def cases(p, url, work):
         Case("30 pictures never restored",
              ["info", "--json", "--control", "Flipreel1", p["big_pictures_form"]], "ok",
              json_out=True),
-        Case("saved Buffer of big frames", ["info", p["big_buffer_form"]], "error", budget),
+        Case("saved Buffer of big frames",
+             ["info", "--memory-budget", "160", p["big_buffer_form"]], "error", budget),
         Case("500 000 entries", ["info", "--json", p["many_entries_form"]], "ok",
              json_out=True, timeout=10),
         Case("nested 100 000 deep", ["info", p["deep_form"]], "error", r"nested"),
@@ -325,6 +411,14 @@ def cases(p, url, work):
              "error", error(31001)),
         Case("render: gzip-encoded body", ["render", url + "/gzip.gif", "-o", out("g.png")],
              "ok"),
+        Case("render: sheet beyond the budget",
+             ["render", p["large_frames"], "--ticks", "64", "-o", out("i.png")], "error",
+             error(7) + r".*contact sheet", timeout=15),
+        Case("render: FIFO as output", ["render", p["small"], "-o", p["fifo"]], "error",
+             r"not a regular file", check=still_a_fifo(p["fifo"]), timeout=10),
+        Case("render: a GifFromURL of 50 MB, 40 ticks",
+             ["render", p["long_address_form"], "--ticks", "40", "-o", out("j.png")], "ok",
+             timeout=20),
         Case("render: 30 pictures never restored",
              ["render", "--control", "Flipreel1", p["big_pictures_form"], "-o", out("h.png")],
              "ok"),
@@ -379,7 +473,8 @@ def main():
             argv = [args.tool] + case.args
             if args.budget_mb:
                 argv += ["--memory-budget", str(args.budget_mb)]
-            run = run_tool(argv, case.timeout * args.slowness, limits.cap_mb, env, case.on_start)
+            run = run_tool(argv, case.timeout * args.slowness, limits.cap_mb, env, case.on_start,
+                           case.stdin)
             problems = judge(case, run, limits)
             worst_time = max(worst_time, (run.seconds, case.name))
             worst_rss = max(worst_rss, (run.rss_mb, case.name))
