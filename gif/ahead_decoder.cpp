@@ -278,10 +278,12 @@ bool AheadDecoder::Start(FrameFileList files, std::function<void()> decoded) noe
   batch_.reset();
   if (!WorthDecodingAhead(files)) return false;
   try {
-    auto batch = std::make_shared<Batch>(std::move(files), budget_, std::move(decoded));
-    if (!Pool::Instance().Add(batch)) return false;
-    batch_ = std::move(batch);
-    return true;
+    // Held before the threads may start: their callback may call this
+    // decoder, which then finds the batch in place.
+    batch_ = std::make_shared<Batch>(std::move(files), budget_, std::move(decoded));
+    if (Pool::Instance().Add(batch_)) return true;
+    batch_.reset();
+    return false;
   } catch (const std::exception&) {
     // Without decodes ahead every file is decoded as it is loaded.
     return false;

@@ -44,9 +44,9 @@ class AheadDecoder {
   // thread once every file is decoded, unless the decodes are dropped or
   // taken over first. False, with nothing started, when the files are not
   // worth decoding ahead or no thread could start. `decoded` runs outside the
-  // decoder's locks and may call this decoder; once a later Expect, Prepare
-  // or the destructor returns, it is neither running nor going to run
-  // (unless that call came from `decoded` itself).
+  // decoder's locks and may call this decoder (while no other thread does);
+  // once a later Expect, Prepare or the destructor returns, it is neither
+  // running nor going to run (unless that call came from `decoded` itself).
   bool Prepare(FrameFileList files, std::function<void()> decoded) noexcept;
 
   // The picture of a GIF file with these bytes: DecodeGif(bytes), from the
