@@ -70,7 +70,8 @@ struct Session {
 
     std::vector<Text> texts;
     for (const HeadlessHost::Message& m : host.messages()) texts.push_back(m.text);
-    failure = prepared.problem ? prepared.problem : LoadFailure(*control, result.error, texts);
+    failure = prepared.problem ? prepared.problem
+                               : LoadFailure(*control, result.error, host.trapped_errors());
     const bool pending = prepared.kind == InputKind::kUrl && !host.pending_reads().empty();
     if (pending && !result.error)
       failure = HostError(err::kDownloadTimedOut, "the download did not complete");

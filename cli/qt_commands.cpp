@@ -175,6 +175,7 @@ bool SetUp(const std::string& command, FlipreelWidget& w, ViewOptions& o) {
   PreparedInput prepared = PrepareInput(o.input);
   if (prepared.kind != InputKind::kUrl) setup.content = std::move(prepared.bytes);
 
+  HostOf(w).trapped_errors().clear();
   const SetupResult result = SetUpControl(ControlOf(w), HostOf(w), o.input, setup);
   HostOf(w).SetMessageBoxHandler(nullptr);
 
@@ -184,14 +185,12 @@ bool SetUp(const std::string& command, FlipreelWidget& w, ViewOptions& o) {
   const auto tell = [&](const std::string& line) {
     std::cerr << PrintableUtf8(prefix + line, 1000) << "\n";
   };
-  std::vector<Text> texts;
   for (const MessageBoxRequest& box : boxes) {
     // The split's message names only the error's number; the host knows why.
     std::string text = box.text.toStdString();
     if (text.rfind("Error No. ", 0) == 0 && HostOf(w).last_picture_error())
       text += "; " + HostOf(w).last_picture_error()->description();
     tell(box.title.toStdString() + ": " + text);
-    texts.push_back(box.text.toStdU16String());
   }
   const std::string input = ShownInput(o.input);
   if (prepared.problem) {
@@ -204,7 +203,7 @@ bool SetUp(const std::string& command, FlipreelWidget& w, ViewOptions& o) {
          result.error->description() + (prepared.note.empty() ? "" : "; " + prepared.note));
     return false;
   }
-  if (LoadFailure(ControlOf(w), result.error, texts)) {
+  if (LoadFailure(ControlOf(w), result.error, HostOf(w).trapped_errors())) {
     tell(input + ": " +
          (prepared.kind == InputKind::kUrl && boxes.empty()
               ? "the download did not complete"

@@ -28,8 +28,9 @@ void Flipreel::SetComposed(bool value) {
   if (changed && TextView(state_.Buffer).starts_with(u"GIF")) ShowLoadedGif();
 }
 
-void Flipreel::ReportReadError(int32_t number) {
-  host_.MsgBox(u"Error No. " + FormatLong(number) + u" : when reading file", kMsgCritical,
+void Flipreel::ReportReadError(const HostError& error) {
+  host_.ErrorTrapped(error);
+  host_.MsgBox(u"Error No. " + FormatLong(error.number()) + u" : when reading file", kMsgCritical,
                u"Flipreel Control");
 }
 
@@ -63,7 +64,7 @@ bool Flipreel::ComposeFrames(const Text& data, ImageArray& frames) {
     state_.FramesLoaded = true;
   });
   if (!failed) return true;
-  ReportReadError(failed->number());
+  ReportReadError(*failed);
   return false;
 }
 

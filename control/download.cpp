@@ -42,6 +42,7 @@ void Flipreel::SetGifFromURL(const Text& value) {
   });
   if (failed) {
     SetGifFromURL(kNone);
+    host_.ErrorTrapped(*failed);
     host_.MsgBox(
         u"Error No:" + FormatLong(failed->number()) + u" " + Utf8ToText(failed->description()),
         kMsgCritical, u"Download Failed");
@@ -73,6 +74,7 @@ void Flipreel::OnAsyncReadComplete(AsyncProp& prop) {
       host_.MsgBox(u"Image Download complete", kMsgInformation, kControlTitle);
     });
     if (failed) {
+      host_.ErrorTrapped(*failed);
       host_.MsgBox(
           u"Error No: " + FormatLong(failed->number()) + u" " + Utf8ToText(failed->description()),
           kMsgExclamation, kControlTitle);

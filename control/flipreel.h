@@ -192,7 +192,9 @@ class Flipreel : public HostedControl, public Dispatch {
   void AdvanceComposedFrame();
   void StepComposedOrder(int32_t shown);
   int32_t ComposedPassLimit() const;
-  void ReportReadError(int32_t number);
+  // The split's message for the error that ended it; the host hears of the
+  // error itself first.
+  void ReportReadError(const HostError& error);
 
   // Layout.
   void ArrangeDisplay();

@@ -29,14 +29,16 @@ enum class TrapMode {
 };
 
 // Runs one step of the split. In the ending mode an error passes to the
-// split's handler; in the skipping mode it is dropped and the split goes on.
+// split's handler; in the skipping mode the host hears of it and the split
+// goes on.
 template <typename Fn>
-void Step(TrapMode mode, Fn&& step) {
+void Step(TrapMode mode, Host& host, Fn&& step) {
   if (mode == TrapMode::kEnding) {
     step();
     return;
   }
-  (void)Trap(std::forward<Fn>(step));
+  if (const std::optional<HostError> skipped = Trap(std::forward<Fn>(step)))
+    host.ErrorTrapped(*skipped);
 }
 
 }  // namespace
@@ -158,7 +160,7 @@ bool Flipreel::SplitFrames(const Text& data, ImageArray& frames) {
     const int32_t count = frames.Count();
     for (int32_t i = 1; i <= count - 1; ++i) {
       mode = TrapMode::kSkipping;
-      Step(mode, [&] { frames.Unload(CheckedInt16(i)); });
+      Step(mode, host_, [&] { frames.Unload(CheckedInt16(i)); });
     }
 
     // The data as bytes, once: every frame file is cut from them. (A
@@ -199,36 +201,36 @@ bool Flipreel::SplitFrames(const Text& data, ImageArray& frames) {
     // starts at the extension's label F9) and places it in element n - 1.
     auto load_frame = [&](std::pair<size_t, size_t> at) {
       const std::string_view chunk = f.substr(at.first, at.second);
-      Step(mode, [&] { state_.FileNumber = host_.FreeFile(); });
-      Step(mode, [&] { host_.Open(state_.FileNumber, scratch(), FileAccess::kWrite); });
-      Step(mode, [&] {
+      Step(mode, host_, [&] { state_.FileNumber = host_.FreeFile(); });
+      Step(mode, host_, [&] { host_.Open(state_.FileNumber, scratch(), FileAccess::kWrite); });
+      Step(mode, host_, [&] {
         host_.Write(state_.FileNumber, header);
         host_.Write(state_.FileNumber, chunk);
       });
-      Step(mode, [&] { host_.Close(state_.FileNumber); });
-      Step(mode, [&] { delay = (ByteAt(chunk, 3) + 256 * ByteAt(chunk, 4)) * 10; });
+      Step(mode, host_, [&] { host_.Close(state_.FileNumber); });
+      Step(mode, host_, [&] { delay = (ByteAt(chunk, 3) + 256 * ByteAt(chunk, 4)) * 10; });
       if (n > 1) {
-        Step(mode, [&] { left = ByteAt(chunk, 8) + 256 * ByteAt(chunk, 9); });
-        Step(mode, [&] { top = ByteAt(chunk, 10) + 256 * ByteAt(chunk, 11); });
-        Step(mode, [&] { frames.Load(n - 1); });
-        Step(mode, [&] {
+        Step(mode, host_, [&] { left = ByteAt(chunk, 8) + 256 * ByteAt(chunk, 9); });
+        Step(mode, host_, [&] { top = ByteAt(chunk, 10) + 256 * ByteAt(chunk, 11); });
+        Step(mode, host_, [&] { frames.Load(n - 1); });
+        Step(mode, host_, [&] {
           frames(n - 1).setLeft(
               static_cast<float>(frames(0).left() + static_cast<double>(left) * tppx));
         });
-        Step(mode, [&] {
+        Step(mode, host_, [&] {
           frames(n - 1).setTop(
               static_cast<float>(frames(0).top() + static_cast<double>(top) * tppy));
         });
       }
-      Step(mode, [&] { frames(n - 1).setTag(FormatLong(delay)); });
-      Step(mode, [&] { frames(n - 1).setPicture(host_.LoadPicture(scratch())); });
-      Step(mode, [&] { host_.Kill(scratch()); });
+      Step(mode, host_, [&] { frames(n - 1).setTag(FormatLong(delay)); });
+      Step(mode, host_, [&] { frames(n - 1).setPicture(host_.LoadPicture(scratch())); });
+      Step(mode, host_, [&] { host_.Kill(scratch()); });
     };
 
     // The frame counter moves on before each signature is looked for, and
     // once more when none is left; the last chunk takes the counter as it is.
     for (size_t k = 0;; ++k) {
-      Step(mode, [&] { n = CheckedInt16(int32_t{n} + 1); });
+      Step(mode, host_, [&] { n = CheckedInt16(int32_t{n} + 1); });
       if (k == signatures) break;
       load_frame(files.chunks[k]);
     }
@@ -239,7 +241,7 @@ bool Flipreel::SplitFrames(const Text& data, ImageArray& frames) {
     split = true;
   });
   if (!failed) return split;
-  ReportReadError(failed->number());
+  ReportReadError(*failed);
   state_.FramesLoaded = false;
   return false;
 }

@@ -1,6 +1,7 @@
 #include "flipreel/gif/ahead_decoder.h"
 
 #include <algorithm>
+#include <chrono>
 #include <condition_variable>
 #include <cstring>
 #include <deque>
@@ -8,6 +9,7 @@
 #include <functional>
 #include <mutex>
 #include <string>
+#include <system_error>
 #include <thread>
 #include <utility>
 #include <vector>
@@ -81,14 +83,26 @@ struct AheadDecoder::Batch {
       outcome.error = std::current_exception();
     }
     if (file.capacity() > (size_t{4} << 20)) std::string().swap(file);
+    std::function<void()> call;
+    {
+      std::lock_guard lock(mu);
+      slots[i].picture = std::move(outcome.picture);
+      slots[i].error = std::move(outcome.error);
+      slots[i].state = Slot::kDone;
+      done.notify_all();
+      if (++done_count == slots.size() && decoded) {
+        call = std::exchange(decoded, nullptr);
+        calling = std::this_thread::get_id();
+      }
+    }
+    if (!call) return;
+    // Called outside the lock, so that it may call the decoder again; Cancel
+    // and TakeOver wait for it to end.
+    call();
+    call = nullptr;
     std::lock_guard lock(mu);
-    slots[i].picture = std::move(outcome.picture);
-    slots[i].error = std::move(outcome.error);
-    slots[i].state = Slot::kDone;
+    calling = std::thread::id();
     done.notify_all();
-    // Called under the lock, so that once Cancel or TakeOver returns it is
-    // neither running nor going to run.
-    if (++done_count == slots.size() && decoded) std::exchange(decoded, nullptr)();
   }
 
   // The outcome of file i: waits for the thread decoding it, or decodes it
@@ -107,16 +121,21 @@ struct AheadDecoder::Batch {
     return std::exchange(slot.picture, Picture());
   }
 
-  void Cancel() {
-    std::lock_guard lock(mu);
-    cancelled = true;
-    decoded = nullptr;
-  }
+  // Drops the decodes no one has started.
+  void Cancel() { Withdraw(true); }
 
   // A split announces the files this batch was prepared with.
-  void TakeOver() {
-    std::lock_guard lock(mu);
+  void TakeOver() { Withdraw(false); }
+
+  // Once this returns the completion callback is neither running nor going
+  // to run, unless this is called from the callback itself.
+  void Withdraw(bool cancel) {
+    std::unique_lock lock(mu);
+    if (cancel) cancelled = true;
     decoded = nullptr;
+    done.wait(lock, [&] {
+      return calling == std::thread::id() || calling == std::this_thread::get_id();
+    });
   }
 
   const FrameFileList files;
@@ -132,15 +151,20 @@ struct AheadDecoder::Batch {
   size_t done_count = 0;
   bool cancelled = false;
   std::function<void()> decoded;
+  std::thread::id calling;  // the thread running `decoded`, while it runs
 };
 
 namespace {
 
-// The threads that decode ahead, one per core, shared by every host of the
-// process and started when the first announcement arrives. Each takes the
+// The threads that decode ahead, shared by every host of the process: at
+// most one per core (and never more than kMaxThreads), started when work
+// arrives and ended once they have been idle for kIdleTime. Each takes the
 // oldest announcement that still has files no one has started.
 class Pool {
  public:
+  static constexpr unsigned kMaxThreads = 8;
+  static constexpr std::chrono::milliseconds kIdleTime{2000};
+
   static Pool& Instance() {
     static Pool pool;
     return pool;
@@ -150,26 +174,28 @@ class Pool {
   // they are loaded.
   bool Add(std::shared_ptr<AheadDecoder::Batch> batch) {
     std::lock_guard lock(mu_);
-    if (threads_.empty()) {
-      const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
+    const unsigned limit = std::clamp(std::thread::hardware_concurrency(), 1u, kMaxThreads);
+    const size_t wanted = std::min<size_t>(limit, batch->slots.size());
+    while (live_ < wanted) {
       try {
-        for (unsigned i = 0; i < cores; ++i) threads_.emplace_back([this] { Work(); });
-      } catch (const std::exception&) {
-        if (threads_.empty()) return false;
+        std::thread([this] { Work(); }).detach();
+      } catch (const std::system_error&) {
+        if (live_ == 0) return false;
+        break;
       }
+      ++live_;
     }
     queue_.push_back(std::move(batch));
     work_.notify_all();
     return true;
   }
 
+  // Threads still working at exit finish their file and end.
   ~Pool() {
-    {
-      std::lock_guard lock(mu_);
-      stopping_ = true;
-      work_.notify_all();
-    }
-    for (std::thread& t : threads_) t.join();
+    std::unique_lock lock(mu_);
+    stopping_ = true;
+    work_.notify_all();
+    gone_.wait(lock, [&] { return live_ == 0; });
   }
 
  private:
@@ -178,22 +204,30 @@ class Pool {
   void Work() {
     std::unique_lock lock(mu_);
     for (;;) {
-      work_.wait(lock, [&] { return stopping_ || !queue_.empty(); });
-      if (stopping_) return;
+      if (!work_.wait_for(lock, kIdleTime, [&] { return stopping_ || !queue_.empty(); }) ||
+          stopping_)
+        break;
       std::shared_ptr<AheadDecoder::Batch> batch = queue_.front();
       lock.unlock();
       const size_t i = batch->Claim();
       if (i != kNone) batch->Run(i);
       lock.lock();
-      // A batch with nothing left to start leaves the queue.
+      // A batch with nothing left to start leaves the queue; the last
+      // reference to it is dropped outside the lock.
       if (i == kNone && !queue_.empty() && queue_.front() == batch) queue_.pop_front();
+      lock.unlock();
+      batch.reset();
+      lock.lock();
     }
+    --live_;
+    gone_.notify_all();
   }
 
   std::mutex mu_;
   std::condition_variable work_;
+  std::condition_variable gone_;
   std::deque<std::shared_ptr<AheadDecoder::Batch>> queue_;
-  std::vector<std::thread> threads_;
+  size_t live_ = 0;
   bool stopping_ = false;
 };
 
@@ -244,10 +278,12 @@ bool AheadDecoder::Start(FrameFileList files, std::function<void()> decoded) noe
   batch_.reset();
   if (!WorthDecodingAhead(files)) return false;
   try {
-    auto batch = std::make_shared<Batch>(std::move(files), budget_, std::move(decoded));
-    if (!Pool::Instance().Add(batch)) return false;
-    batch_ = std::move(batch);
-    return true;
+    // Held before the threads may start: their callback may call this
+    // decoder, which then finds the batch in place.
+    batch_ = std::make_shared<Batch>(std::move(files), budget_, std::move(decoded));
+    if (Pool::Instance().Add(batch_)) return true;
+    batch_.reset();
+    return false;
   } catch (const std::exception&) {
     // Without decodes ahead every file is decoded as it is loaded.
     return false;

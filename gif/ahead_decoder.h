@@ -2,8 +2,8 @@
 //
 // A frame split announces the single-frame files it is about to write and
 // load one after the other (Host::ExpectFrameFiles). The hosts hand them to
-// an AheadDecoder, which decodes them on a small pool of threads sized to the
-// machine, in file order, while the split goes on writing files and creating
+// an AheadDecoder, which decodes them on a small pool of threads (at most one
+// per core, ended when idle), in file order, while the split goes on writing files and creating
 // elements. When the host then loads a picture file whose bytes are those of
 // the next announced file, the picture decoded ahead is handed out; any other
 // file is decoded there and then. Since a picture is a function of the file's
@@ -43,7 +43,10 @@ class AheadDecoder {
   // over; any other announcement drops them. `decoded` runs on a decoding
   // thread once every file is decoded, unless the decodes are dropped or
   // taken over first. False, with nothing started, when the files are not
-  // worth decoding ahead or no thread could start.
+  // worth decoding ahead or no thread could start. `decoded` runs outside the
+  // decoder's locks and may call this decoder (while no other thread does);
+  // once a later Expect, Prepare or the destructor returns, it is neither
+  // running nor going to run (unless that call came from `decoded` itself).
   bool Prepare(FrameFileList files, std::function<void()> decoded) noexcept;
 
   // The picture of a GIF file with these bytes: DecodeGif(bytes), from the

@@ -139,6 +139,12 @@ class Host : public ElementSite, public FileDialogService, public FormService {
 
   // Message boxes: modal; returns the button pressed (1 for OK).
   virtual int32_t MsgBox(TextView text, int16_t style, TextView title) = 0;
+  // The control trapped a host error of a load or a download: a frame split
+  // that ends (its message box follows) or skips a failing step, a download
+  // request or completion that fails (its message box follows). The error
+  // itself, so that a host can hand it to code as a value rather than as a
+  // message's text; the control goes on as it would without it.
+  virtual void ErrorTrapped(const HostError& /*error*/) noexcept {}
 
   // Files opened for byte access under a file number.
   virtual int32_t FreeFile() = 0;

@@ -17,6 +17,7 @@
 #include <cstring>
 #include <filesystem>
 #include <mutex>
+#include <new>
 
 namespace flipreel {
 
@@ -239,6 +240,14 @@ std::string_view FileTable::ReadWholeFile(const std::string& path, std::string& 
 
 void FileHost::Open(int32_t file_number, TextView path, FileAccess access) {
   files_.Open(file_number, SystemPath(path), access);
+}
+
+void FileHost::ErrorTrapped(const HostError& error) noexcept {
+  try {
+    trapped_errors_.push_back(error);
+  } catch (const std::bad_alloc&) {
+    // The record goes short; the control goes on.
+  }
 }
 
 const std::string& FileHost::SystemPath(TextView path) const {

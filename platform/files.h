@@ -8,6 +8,7 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <vector>
 
 #include "flipreel/host/host.h"
 #include "flipreel/host/memory_budget.h"
@@ -138,6 +139,10 @@ class FileHost : public Host {
   // The error the last failed picture load raised. The control's own message
   // names only its number; a host can tell the user why.
   const std::optional<HostError>& last_picture_error() const { return last_picture_error_; }
+  // The errors the control trapped (Host::ErrorTrapped), in order, for
+  // whoever tells code why a load failed; they clear the list as they need.
+  void ErrorTrapped(const HostError& error) noexcept override;
+  std::vector<HostError>& trapped_errors() { return trapped_errors_; }
   // The private folder, made on disk: for files written there by others
   // (downloads), which are not kept in memory. Raises 75 when it cannot be.
   const std::string& MadePrivateFolderPath();
@@ -175,6 +180,7 @@ class FileHost : public Host {
 
   MemoryBudget budget_;
   std::optional<HostError> last_picture_error_;
+  std::vector<HostError> trapped_errors_;
   // The folder outlives the table's files, so it is declared first.
   flipreel::PrivateFolder folder_;
   FileTable files_;

@@ -46,9 +46,13 @@ class FlipreelWidgetPrivate::EventRelay final : public FlipreelEvents {
  public:
   explicit EventRelay(FlipreelWidgetPrivate& d) : d_(d) {}
   void Frame() override { emit d_.q_.Frame(); }
-  void ReadFinished() override { emit d_.q_.ReadFinished(); }
+  void ReadFinished() override {
+    d_.Emit([this] { emit d_.q_.ReadFinished(); });
+  }
   void PlayFinished() override { emit d_.q_.PlayFinished(); }
-  void AsyncReadComplete(AsyncProp& prop) override { emit d_.q_.AsyncReadComplete(ToQt(prop)); }
+  void AsyncReadComplete(AsyncProp& prop) override {
+    d_.Emit([this, p = ToQt(prop)] { emit d_.q_.AsyncReadComplete(p); });
+  }
   void AsyncReadProgress(AsyncProp& prop) override { emit d_.q_.AsyncReadProgress(ToQt(prop)); }
   void HitTest(float& x, float& y, int16_t& hit_result) override {
     int16_t* outer = d_.hit_result_;
@@ -86,25 +90,20 @@ FlipreelWidgetPrivate::~FlipreelWidgetPrivate() {
 FlipreelWidget::FlipreelWidget(QWidget* parent)
     : QWidget(parent), d_(std::make_unique<FlipreelWidgetPrivate>(*this)) {}
 
-// A load still pending runs now, with its messages and events, as it would
-// have run before the widget went. Its boxes come once the widget has gone:
-// the windows around it may be going too, and a box's event loop must not
-// run among them.
+// A load still pending goes with the widget: nothing of it is shown or told.
 FlipreelWidget::~FlipreelWidget() {
-  if (!d_->LoadPending()) return;
-  d_->host_->ShowBoxesLater();
-  d_->FinishLoad();
+  d_->CancelLoad();
 }
 
 // --- errors -------------------------------------------------------------------
 
 void FlipreelWidgetPrivate::Fail(const HostError& error) {
   last_error_ = FlipreelError{error.number(), QString::fromStdString(error.description())};
-  emit q_.ErrorRaised(last_error_.number, last_error_.description);
+  Emit([this, e = last_error_] { emit q_.ErrorRaised(e.number, e.description); });
 }
 
 FlipreelError FlipreelWidget::lastError() const {
-  d_->FinishLoad();
+  d_->AwaitLoad();
   return d_->last_error_;
 }
 
@@ -202,8 +201,17 @@ int FlipreelWidget::Frames() const {
 void FlipreelWidget::SetFrames(int value) {
   d_->Call([&] { d_->control().SetFrames(CheckedInt16(value)); });
 }
+// A read: it waits for a load under way rather than finishing it as a call
+// would, but its error is kept as a call's is.
 int FlipreelWidget::CurrentFrame() const {
-  return d_->Call([&] { return int{d_->control().CurrentFrame()}; });
+  d_->AwaitLoad();
+  d_->last_error_ = {};
+  try {
+    return d_->control_->CurrentFrame();
+  } catch (const HostError& e) {
+    d_->Fail(e);
+  }
+  return 0;
 }
 void FlipreelWidget::SetCurrentFrame(int value) {
   d_->Call([&] { d_->control().SetCurrentFrame(CheckedInt16(value)); });
@@ -316,7 +324,7 @@ void FlipreelWidget::SetHitResult(int result) {
   });
 }
 int FlipreelWidget::HitResult() const {
-  d_->FinishLoad();
+  d_->AwaitLoad();
   return d_->hit_result_ ? *d_->hit_result_ : 0;
 }
 
@@ -413,6 +421,12 @@ FlipreelWidgetPrivate::Announced FlipreelWidgetPrivate::Current(bool with_texts)
 
 void FlipreelWidgetPrivate::AnnounceChanges(bool with_texts) {
   if (!control_) return;
+  // While a read finishes a load, the changes are told when its other
+  // signals are.
+  if (holding_) {
+    held_.emplace_back([this, with_texts] { AnnounceChanges(with_texts); });
+    return;
+  }
   const bool text_notified = std::exchange(text_notified_, false);
   with_texts = with_texts || text_notified;
   // Recorded before any signal goes out, so that a slot that changes a value

@@ -31,13 +31,14 @@
 //
 // Loads that leave the event loop free. A large GIF assigned to FlipreelFile,
 // downloaded, or held in a saved state is read at once and its frames decode
-// on other threads; the control's load runs at the next call through the
-// widget, mouse press, download report or destruction, or when the frames are
-// decoded, and gives exactly what it would have given inside the call (the
-// file as it was then). Until then the widget paints what it showed before
-// and holds the earlier animation's ticks back. A load is made inside its
-// call while code listens to a signal a load gives. docs/application.md has
-// the details.
+// on other threads; the control's load runs when the frames are decoded, or
+// earlier at the next call through the widget that changes something, mouse
+// press or download report, and gives exactly what it would have given
+// inside the call (the file as it was then). Reading a property meanwhile
+// waits for the load and gives its final value; the load's signals and boxes
+// then come from the event loop. Destroying the widget cancels the load.
+// Until it is finished the widget paints what it showed before and holds the
+// earlier animation's ticks back. docs/application.md has the details.
 //
 // Conveniences for Qt applications are named the Qt way (loadFromData,
 // frameChanged, ...); the control's own members keep the control's names.
@@ -238,8 +239,8 @@ class FlipreelWidget : public QWidget {
   // reading when it is not open) through the control's own loading path: the
   // bytes become the control's GIF exactly as a file's would. FlipreelFile
   // also takes Qt resource paths (":/a.gif", "qrc:/a.gif"), loaded the same
-  // way. True when the control loaded frames; else loadFailed has been
-  // emitted.
+  // way. True when the control loaded the GIF without trapping an error;
+  // else loadFailed has been emitted.
   bool loadFromData(const QByteArray& data);
   bool loadFromDevice(QIODevice* device);
   // Whether the control's message boxes are shown (default true). The
@@ -342,8 +343,6 @@ class FlipreelWidget : public QWidget {
   void mouseDoubleClickEvent(QMouseEvent* event) override;
   void mouseMoveEvent(QMouseEvent* event) override;
   void mouseReleaseEvent(QMouseEvent* event) override;
-  // Finishes a load left pending before the new listener can hear of it.
-  void connectNotify(const QMetaMethod& signal) override;
 
  private:
   friend class FlipreelWidgetPrivate;

@@ -43,33 +43,39 @@ class FlipreelWidgetPrivate final : private QtSurface {
   // Members of the control throw HostError; changes made through them are
   // announced (NOTIFY signals, repaints) at the next call through the widget
   // or host event, as for any change the control makes by itself. Each of
-  // these first finishes a load the widget has left pending.
+  // these first waits for a load the widget has left pending (AwaitLoad).
   Flipreel& control() {
-    FinishLoad();
+    AwaitLoad();
     return *control_;
   }
   QtHost& host() {
-    FinishLoad();
+    AwaitLoad();
     return *host_;
   }
   PictureCache& cache() {
-    FinishLoad();
+    AwaitLoad();
     return cache_;
   }
 
-  // Loads whose frames are worth decoding on other threads (a large file or
-  // resource given to FlipreelFile, a download's completion, a saved state
-  // given to setSavedState) leave the event loop free: the frames start decoding and the call
-  // returns. The control runs the load, exactly as it would have at the call, the moment anyone can
-  // tell: at the next call through the widget or its inside, at the next host event other than a
-  // tick, at a mouse press, at a connection to a signal a load gives (unheard: no one listened when
-  // the load was left), when the widget goes, or once the frames are decoded, whichever comes
-  // first. Nothing is left pending while someone listens (LoadHeard). Until then ticks and resizes
-  // from outside are held back (the load re-arms the timer; the resize is delivered after it) and
-  // the widget paints what it showed before. Messages, events and errors are the load's own, in its
-  // order.
+  // A load in progress. Loads whose frames are worth decoding on other
+  // threads (a large file or resource given to FlipreelFile, a download's
+  // completion, a saved state given to setSavedState) leave the event loop
+  // free: the frames start decoding and the call returns. The load has one
+  // owner, the widget, and one life: started (pending), then finished,
+  // cancelled or failed. It is finished, exactly as it would have run at
+  // the call, by the event loop once the frames are decoded, or earlier by
+  // the next call through the widget that changes something, a host event
+  // other than a tick, or a mouse press (FinishLoad). A read of its result
+  // (a getter) waits for it and sees the final values, but gives no signal
+  // and shows no box: those are held and come, in the load's order, from the
+  // event loop or before the next such call (AwaitLoad). The widget's going
+  // cancels it (CancelLoad). Until it is finished ticks and resizes from
+  // outside are held back (the load re-arms the timer; the resize is
+  // delivered after it) and the widget paints what it showed before.
   bool LoadPending() const override { return static_cast<bool>(pending_load_); }
   void FinishLoad();
+  void AwaitLoad();
+  void CancelLoad();
   // On by default; off, every load runs inside its call (what the benchmark
   // compares with, and the tests' reference).
   void SetDeferredLoads(bool on) {
@@ -162,10 +168,13 @@ class FlipreelWidgetPrivate final : private QtSurface {
   // the widget's geometry, which QWidget's own members show at once.
   bool DeferLoad(std::shared_ptr<const std::string> bytes, std::function<void()> load) override;
   void FinishPendingLoad() override { FinishLoad(); }
-  // Whether code outside the widget listens to a signal a load can give: it
-  // would hear of a load left pending later than of one made in its call.
-  bool LoadHeard() const;
   void LoadFailed(const HostError& error);
+  // Emits a signal now, or keeps it for later while a load finished by a
+  // read is being run (AwaitLoad); ReleaseHeld emits what was kept, in order.
+  template <typename Fn>
+  void Emit(Fn&& emit_it);
+  bool Hold(std::function<void()> later) override;
+  void ReleaseHeld();
   // After a host event: a download that ended without a GIF.
   void CheckDownloadEnded();
   // The index of the imgBuffer element whose picture imgGif shows; -1 for
@@ -192,10 +201,6 @@ class FlipreelWidgetPrivate final : private QtSurface {
   QPointer<QWidget> forward_to_;
   Announced announced_;
   bool text_notified_ = false;  // a text property was announced during the tick
-  // Messages the control showed during the load being made for a client
-  // (loading_) or the read completion being delivered.
-  std::vector<Text> messages_;
-  bool loading_ = false;
   int calls_ = 0;  // calls through the widget under way (Call, Invoke)
   // Counts a call under way, so that a load asked for meanwhile is made at
   // once, and announces the control's changes when it ends, however it ends.
@@ -215,6 +220,8 @@ class FlipreelWidgetPrivate final : private QtSurface {
   std::function<void()> pending_load_;
   uint64_t load_serial_ = 0;  // tells a finished decode which load it was for
   bool finishing_load_ = false;
+  bool holding_ = false;                     // signals and boxes are kept
+  std::vector<std::function<void()>> held_;  // for ReleaseHeld
   bool deferred_loads_ = true;
   std::optional<QSize> held_resize_;  // the size a resize held back gave
   QObject load_finisher_;             // decodes that end post to it; it goes with the widget
@@ -247,17 +254,23 @@ auto FlipreelWidgetPrivate::Call(Fn&& fn) -> decltype(fn()) {
 }
 
 template <typename Fn>
+void FlipreelWidgetPrivate::Emit(Fn&& emit_it) {
+  if (holding_) {
+    held_.emplace_back(std::forward<Fn>(emit_it));
+  } else {
+    emit_it();
+  }
+}
+
+template <typename Fn>
 bool FlipreelWidgetPrivate::Load(const std::optional<HostError>& problem, Fn&& load) {
   FinishLoad();
-  messages_.clear();
-  loading_ = true;
+  host_->trapped_errors().clear();
   Call(std::forward<Fn>(load));
-  loading_ = false;
   std::optional<HostError> raised;
   if (last_error_) raised = HostError(last_error_.number, last_error_.description.toStdString());
   const std::optional<HostError> failure =
-      problem && !raised ? problem : LoadFailure(*control_, raised, messages_);
-  messages_.clear();
+      problem && !raised ? problem : LoadFailure(*control_, raised, host_->trapped_errors());
   if (failure) LoadFailed(*failure);
   return !failure;
 }

@@ -126,6 +126,8 @@ void QtHost::SetManualTicks(bool manual) {
 
 void QtHost::OnQTimer() {
   if (surface_.LoadPending()) return;
+  // Whatever a read of the last load kept back is told before the tick.
+  surface_.FinishPendingLoad();
   // A tick that neither stops nor re-arms the timer leaves the QTimer running
   // on its schedule.
   in_tick_ = true;
@@ -328,13 +330,14 @@ int32_t QtHost::MsgBox(TextView text, int16_t style, TextView title) {
   const MessageBoxRequest request{QString::fromStdU16String(Text(text)), style,
                                   QString::fromStdU16String(Text(title))};
   surface_.MessageShown(request);
+  // Every box has only OK, so one shown later answers the same.
+  if (surface_.Hold([this, request] { (void)ShowBox(request); })) return 1;
+  return ShowBox(request);
+}
+
+int32_t QtHost::ShowBox(const MessageBoxRequest& request) {
   if (message_box_) return message_box_(request);
   if (!show_message_boxes_) return 1;
-  if (boxes_later_) {
-    if (QCoreApplication* app = QCoreApplication::instance())
-      QTimer::singleShot(0, app, [request] { ShowMessageBox(request, nullptr); });
-    return 1;
-  }
   return ShowMessageBox(request, &widget_);
 }
 
@@ -375,6 +378,8 @@ void QtHost::CompleteAsyncRead(AsyncProp& prop) {
     explicit Delivering(bool& f) : flag(f) { flag = true; }
     ~Delivering() { flag = false; }
   } delivering{in_read_completion_};
+  // The surface reads what this completion traps once it has ended.
+  trapped_errors().clear();
   RunHostEvent("AsyncReadComplete", [&] { control_->OnAsyncReadComplete(prop); });
 }
 

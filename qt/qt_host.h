@@ -87,6 +87,9 @@ class QtSurface {
   // hears of it after the load, as it would had the load run at once.
   virtual bool LoadPending() const { return false; }
   virtual void FinishPendingLoad() {}
+  // Keeps `later` (a message box) to be run after the call under way, in
+  // order with what else the surface keeps; false when it runs now.
+  virtual bool Hold(std::function<void()> /*later*/) { return false; }
   // Leaves `load` pending, with the frames of these bytes decoding on other
   // threads; false, with nothing left pending, when it should run now.
   virtual bool DeferLoad(std::shared_ptr<const std::string> /*bytes*/,
@@ -114,10 +117,6 @@ class QtHost : public FileHost {
   // message. A handler that is set is called either way.
   void SetShowMessageBoxes(bool show) { show_message_boxes_ = show; }
   bool show_message_boxes() const { return show_message_boxes_; }
-  // From now on the default boxes are shown from the event loop, with no
-  // parent, after the call that asked for them: for the widget's last load,
-  // run as it goes, perhaps with the windows around it.
-  void ShowBoxesLater() { boxes_later_ = true; }
   void SetAsyncReader(std::unique_ptr<AsyncReadService> reader) { reader_ = std::move(reader); }
   AsyncReadService* async_reader() const { return reader_.get(); }
   // With manual ticks the QTimer stays off and only DeliverTick drives the
@@ -217,6 +216,7 @@ class QtHost : public FileHost {
 
  private:
   Picture DecodePicture(TextView path);  // GIF with our loader, the rest with Qt's
+  int32_t ShowBox(const MessageBoxRequest& request);
   void Rearm();
   void OnQTimer();
   // Runs a host event on the control, handing any error to the surface, and
@@ -247,7 +247,6 @@ class QtHost : public FileHost {
 
   MessageBoxHandler message_box_;
   bool show_message_boxes_ = true;
-  bool boxes_later_ = false;
   bool in_read_completion_ = false;
   std::unique_ptr<AsyncReadService> reader_;
   RandomGenerator random_;

@@ -8,8 +8,7 @@ namespace flipreel {
 bool FlipreelWidget::LoadForm(const QString& path, const QString& control_name) {
   FlipreelWidgetPrivate& d = *d_;
   d.FinishLoad();
-  d.messages_.clear();
-  d.loading_ = true;
+  d.host_->trapped_errors().clear();
   d.Call([&] {
     const std::string file = path.toStdString();
     const SavedForm form = ReadSavedForm(file);
@@ -19,7 +18,6 @@ bool FlipreelWidget::LoadForm(const QString& path, const QString& control_name) 
         file, saved, [&](const PropertyBag& bag) { d.control_->ReadProperties(bag); },
         &d.host_->memory_budget());
   });
-  d.loading_ = false;
   d.Restored();
   // A form that cannot be read or restored is a failed load, and so is a
   // saved GIF whose frames do not decode; a saved control without a GIF is
@@ -27,11 +25,9 @@ bool FlipreelWidget::LoadForm(const QString& path, const QString& control_name) 
   std::optional<HostError> failure;
   if (d.last_error_) {
     failure = HostError(d.last_error_.number, d.last_error_.description.toStdString());
-  } else {
-    for (const Text& message : d.messages_)
-      if (!failure) failure = ErrorInMessage(message);
+  } else if (!d.host_->trapped_errors().empty()) {
+    failure = d.host_->trapped_errors().front();
   }
-  d.messages_.clear();
   if (failure) d.LoadFailed(*failure);
   return !failure;
 }

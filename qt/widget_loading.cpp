@@ -4,11 +4,8 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QIODevice>
-#include <QMetaMethod>
-#include <QSignalBlocker>
-#include <QThread>
-#include <algorithm>
-#include <iterator>
+#include <QScopedValueRollback>
+#include <QTimer>
 
 #include "flipreel/control/frame_cuts.h"
 #include "flipreel/qt/flipreel_widget_p.h"
@@ -41,11 +38,9 @@ bool FlipreelWidgetPrivate::DeferLoad(std::shared_ptr<const std::string> bytes,
   // call through the widget, a tick, a download's completion, from their
   // events or from the event loop of a message box they show) runs at once,
   // before that goes on, as it would have; composed frames are not decoded
-  // ahead.
-  // So does one that someone listens to.
+  // ahead. Who listens to the widget's signals plays no part.
   if (!deferred_loads_ || finishing_load_ || calls_ > 0 || host_->in_tick() ||
-      host_->in_read_completion() || LoadHeard() || control_->AutoSize() || control_->Composed() ||
-      !bytes)
+      host_->in_read_completion() || control_->AutoSize() || control_->Composed() || !bytes)
     return false;
   std::optional<FrameCuts> cuts = CutFrames(std::move(bytes));
   if (!cuts) return false;
@@ -65,59 +60,55 @@ bool FlipreelWidgetPrivate::DeferLoad(std::shared_ptr<const std::string> bytes,
   return true;
 }
 
-namespace {
-
-// Ticks, mouse presses and a download's progress give these; a load never
-// does.
-bool GivenByALoad(const QMetaMethod& signal) {
-  static const QMetaMethod not_by_loads[] = {
-      QMetaMethod::fromSignal(&FlipreelWidget::Frame),
-      QMetaMethod::fromSignal(&FlipreelWidget::PlayFinished),
-      QMetaMethod::fromSignal(&FlipreelWidget::HitTest),
-      QMetaMethod::fromSignal(&FlipreelWidget::hitTestAt),
-      QMetaMethod::fromSignal(&FlipreelWidget::AsyncReadProgress)};
-  return signal.methodType() == QMetaMethod::Signal &&
-         signal.enclosingMetaObject() == &FlipreelWidget::staticMetaObject &&
-         std::ranges::find(not_by_loads, signal) == std::end(not_by_loads);
-}
-
-}  // namespace
-
-bool FlipreelWidgetPrivate::LoadHeard() const {
-  const QMetaObject& meta = FlipreelWidget::staticMetaObject;
-  for (int i = meta.methodOffset(); i < meta.methodCount(); ++i)
-    if (GivenByALoad(meta.method(i)) && q_.isSignalConnected(meta.method(i))) return true;
-  return false;
-}
-
-// No one listened when the load was left pending, so whoever connects now
-// would not have heard of it had it been made in its call: it is finished
-// first, unheard.
-void FlipreelWidget::connectNotify(const QMetaMethod& signal) {
-  QWidget::connectNotify(signal);
-  if (!d_ || !d_->LoadPending() || !GivenByALoad(signal) || QThread::currentThread() != thread())
-    return;
-  const QSignalBlocker unheard(this);
-  d_->FinishLoad();
-}
-
 void FlipreelWidgetPrivate::FinishLoad() {
+  ReleaseHeld();
   if (!pending_load_) return;
   const std::function<void()> load = std::exchange(pending_load_, nullptr);
-  struct Finishing {
-    bool& flag;
-    explicit Finishing(bool& f) : flag(f) { flag = true; }
-    ~Finishing() { flag = false; }
-  } finishing{finishing_load_};
+  const QScopedValueRollback finishing(finishing_load_, true);
   load();
   // A resize from outside held back meanwhile.
   held_resize_.reset();
   host_->WidgetResized();
 }
 
+// The load's signals and boxes are kept, so that reading a value neither
+// emits nor shows anything; the event loop releases them, unless a call
+// through the widget does first.
+void FlipreelWidgetPrivate::AwaitLoad() {
+  if (!pending_load_ || holding_ || finishing_load_) return;
+  {
+    const QScopedValueRollback holding(holding_, true);
+    FinishLoad();
+  }
+  if (!held_.empty()) QTimer::singleShot(0, &load_finisher_, [this] { ReleaseHeld(); });
+}
+
+// Nothing of the load reaches the control or the program: the decodes are
+// dropped and a decode that ends meanwhile finds its load gone.
+void FlipreelWidgetPrivate::CancelLoad() {
+  pending_load_ = nullptr;
+  ++load_serial_;
+  held_.clear();
+  host_->ExpectFrameFiles({});
+}
+
+bool FlipreelWidgetPrivate::Hold(std::function<void()> later) {
+  if (!holding_) return false;
+  held_.push_back(std::move(later));
+  return true;
+}
+
+void FlipreelWidgetPrivate::ReleaseHeld() {
+  if (holding_) return;
+  while (!held_.empty()) {
+    std::vector<std::function<void()>> held = std::exchange(held_, {});
+    for (const std::function<void()>& release : held) release();
+  }
+}
+
 void FlipreelWidgetPrivate::LoadFailed(const HostError& error) {
   last_error_ = FlipreelError{error.number(), QString::fromStdString(error.description())};
-  emit q_.loadFailed(last_error_.number, last_error_.description);
+  Emit([this, e = last_error_] { emit q_.loadFailed(e.number, e.description); });
 }
 
 bool FlipreelWidgetPrivate::LoadBytes(std::string_view bytes) {
@@ -125,19 +116,16 @@ bool FlipreelWidgetPrivate::LoadBytes(std::string_view bytes) {
 }
 
 void FlipreelWidgetPrivate::MessageShown(const MessageBoxRequest& request) {
-  if (loading_ || host_->in_read_completion()) messages_.push_back(request.text.toStdU16String());
-  emit q_.messageShown(request.text, request.style, request.title);
+  Emit([this, request] { emit q_.messageShown(request.text, request.style, request.title); });
 }
 
 // A download ends in the control's completion handler: it loads the file
 // (ReadFinished follows, whether frames loaded or not) or tells of the
-// failure in a box.
+// failure in a box; the host has kept the errors the completion trapped.
 void FlipreelWidgetPrivate::CheckDownloadEnded() {
-  const std::vector<Text> messages = std::exchange(messages_, {});
-  for (auto it = messages.rbegin(); it != messages.rend(); ++it) {
-    if (std::optional<HostError> e = ErrorInMessage(*it)) return LoadFailed(*e);
-  }
-  if (!control_->state().FramesLoaded) LoadFailed(HostError(err::kInvalidPicture));
+  if (std::optional<HostError> e = LoadFailure(*control_, std::nullopt, host_->trapped_errors()))
+    LoadFailed(*e);
+  host_->trapped_errors().clear();
 }
 
 void FlipreelWidget::SetFlipreelFile(const QString& value) {
@@ -173,14 +161,10 @@ void FlipreelWidget::SetFlipreelFile(const QString& value) {
 void FlipreelWidget::SetGifFromURL(const QString& value) {
   FlipreelWidgetPrivate& d = *d_;
   d.FinishLoad();
-  d.messages_.clear();
-  d.loading_ = true;
+  d.host_->trapped_errors().clear();
   d.Call([&] { d.control_->SetGifFromURL(value.toStdU16String()); });
-  d.loading_ = false;
   // A request the host refused is told at once; the rest when the read ends.
-  for (const Text& message : std::exchange(d.messages_, {})) {
-    if (std::optional<HostError> e = ErrorInMessage(message)) d.LoadFailed(*e);
-  }
+  for (const HostError& e : std::exchange(d.host_->trapped_errors(), {})) d.LoadFailed(e);
 }
 
 // These two answer whether the control loaded frames, so they load at once.

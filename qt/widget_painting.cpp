@@ -174,12 +174,14 @@ void FlipreelWidgetPrivate::Restored() {
 void FlipreelWidgetPrivate::PropertyNotified(std::string_view name) {
   for (std::string_view text : {"FlipreelFile", "GifFromURL", "ServerUserName", "ServerPassword"})
     if (name == text) text_notified_ = true;
-  emit q_.PropertyChanged(QString::fromUtf8(name.data(), static_cast<qsizetype>(name.size())));
+  Emit([this, n = QString::fromUtf8(name.data(), static_cast<qsizetype>(name.size()))] {
+    emit q_.PropertyChanged(n);
+  });
 }
 
 void FlipreelWidget::PaintElements(QPainter& painter, const QRect& clip) {
   if (!d_ || !d_->control_) return;
-  d_->FinishLoad();
+  d_->AwaitLoad();
   d_->Paint(painter, clip);
 }
 

@@ -1,8 +1,10 @@
 // FlipreelWidget next to QLabel + QMovie, in one run under one X server
 // (Xvfb): the CPU time of playing a 480 x 270, 25 frames-per-second GIF for
 // 10 s, the CPU time while the widget is hidden, the longest time the event
-// loop is blocked while a 1280 x 720, 200-frame GIF loads, and the resident
-// memory after loading it (QMovie with CacheAll).
+// loop is blocked while a 1280 x 720, 200-frame GIF loads (from its file and
+// from memory) and while a 400 x 300, 380-frame GIF loads from memory, with
+// the time until the first frame is painted, and the resident memory after
+// loading the large one (QMovie with CacheAll).
 //
 // Each measurement runs in a child process of its own (this program with a
 // mode argument), so that one measurement's memory and caches do not reach
@@ -14,15 +16,18 @@
 //   flipreel_qt_bench write-gifs DIR        (the two GIFs, to look at)
 //   flipreel_qt_bench MODE FILE [SECONDS]   (one child: play-widget,
 //       hidden-widget, play-movie, play-floor, load-widget,
-//       load-widget-at-once, load-movie,
+//       load-widget-at-once, load-widget-data, load-widget-data-at-once,
+//       load-movie, load-movie-data,
 //       memory-widget, memory-movie)
 #include <malloc.h>
 #include <sys/resource.h>
 
 #include <QApplication>
+#include <QBuffer>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QEventLoop>
+#include <QFile>
 #include <QFileInfo>
 #include <QImageReader>
 #include <QLabel>
@@ -249,21 +254,33 @@ class FirstPaint : public QObject {
   qint64 ns_ = 0;
 };
 
+QByteArray ReadBytes(const QString& file) {
+  QFile f(file);
+  return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
 // The widget as it loads by default (the frames decoded on other threads,
-// the load finished once they are), or with every load run inside its call:
-// how long the assignment took, and when the first frame was shown.
-int LoadWidget(const QString& file, bool at_once) {
+// the load finished once they are), or with every load run inside its call,
+// or from memory with loadFromData (which answers whether the GIF loaded, so
+// it waits for the load): how long the call took, and when the first frame
+// was shown.
+int LoadWidget(const QString& file, bool at_once, bool from_memory) {
   FlipreelWidget w;
   flipreel::FlipreelWidgetPrivate::get(w).SetDeferredLoads(!at_once);
   w.show();
   RunEventsFor(300);
+  const QByteArray bytes = from_memory ? ReadBytes(file) : QByteArray();
   Lateness lateness;
   QElapsedTimer load;
   qint64 call_ns = 0;
   FirstPaint shown(w, load);
   QTimer::singleShot(20, [&] {
     load.start();
-    w.SetFlipreelFile(file);
+    if (from_memory) {
+      w.loadFromData(bytes);
+    } else {
+      w.SetFlipreelFile(file);
+    }
     call_ns = load.nsecsElapsed();
   });
   RunEventsFor(2000);
@@ -272,14 +289,20 @@ int LoadWidget(const QString& file, bool at_once) {
   return 0;
 }
 
-int LoadMovie(const QString& file) {
+int LoadMovie(const QString& file, bool from_memory) {
   QLabel label;
   label.show();
   RunEventsFor(300);
+  QBuffer buffer;
+  buffer.setData(from_memory ? ReadBytes(file) : QByteArray());
   Lateness lateness;
   QMovie movie;
   QTimer::singleShot(20, [&] {
-    movie.setFileName(file);
+    if (from_memory) {
+      movie.setDevice(&buffer);
+    } else {
+      movie.setFileName(file);
+    }
     movie.setCacheMode(QMovie::CacheAll);
     label.setMovie(&movie);
     movie.start();
@@ -305,53 +328,68 @@ int MemoryWidget(const QString& file) {
 
 // --- the parent --------------------------------------------------------------------
 
-void WriteGifs(const QString& play, const QString& big) {
+void WriteGifs(const QString& play, const QString& big, const QString& long_gif = {}) {
   gifexamples::WriteGif(play.toStdString(), MakeAnimation(480, 270, 50, 4));
   gifexamples::WriteGif(big.toStdString(), MakeAnimation(1280, 720, 200, 4));
+  if (!long_gif.isEmpty())
+    gifexamples::WriteGif(long_gif.toStdString(), MakeAnimation(400, 300, 380, 4));
 }
 
-// The longest block of the event loop while the big GIF loads: the widget
-// as it loads by default, the widget with the load run inside the
-// assignment, and QMovie with CacheAll, each in fresh processes, taken in
-// turn `rounds` times; medians.
-void ReportLoads(const QString& big, int rounds) {
+// The longest block of the event loop while a GIF loads: the widget as it
+// loads by default, the widget with the load run inside the call, and QMovie
+// with CacheAll, each in fresh processes, taken in turn `rounds` times;
+// medians. `memory`: from bytes in memory (loadFromData, QMovie on a
+// QBuffer) rather than from the file.
+void ReportLoad(const QString& file, const char* what, bool memory, int rounds) {
   std::map<std::string, std::vector<double>> runs;
   auto median = [&](const std::string& key) {
     std::vector<double>& v = runs[key];
     std::sort(v.begin(), v.end());
     return v.empty() ? 0.0 : v[v.size() / 2];
   };
+  const std::vector<std::string> modes =
+      memory ? std::vector<std::string>{"load-widget-data", "load-widget-data-at-once",
+                                        "load-movie-data"}
+             : std::vector<std::string>{"load-widget", "load-widget-at-once", "load-movie"};
   for (int r = 0; r < rounds; ++r) {
-    for (const char* mode : {"load-widget", "load-widget-at-once", "load-movie"}) {
-      for (const auto& [key, value] : RunChild("flipreel_qt_bench", {mode, big}, 10))
-        runs[std::string(mode) + "." + key].push_back(value);
+    for (const std::string& mode : modes) {
+      for (const auto& [key, value] :
+           RunChild("flipreel_qt_bench", {QString::fromStdString(mode), file}, 10))
+        runs[mode + "." + key].push_back(value);
     }
   }
-  const double widget = median("load-widget.blocked_ms");
-  const double at_once = median("load-widget-at-once.blocked_ms");
-  const double movie = median("load-movie.blocked_ms");
+  const double widget = median(modes[0] + ".blocked_ms");
+  const double at_once = median(modes[1] + ".blocked_ms");
+  const double movie = median(modes[2] + ".blocked_ms");
   std::printf(
-      "\nLongest time the event loop is blocked, loading 1280 x 720 x 200 frames\n"
+      "\nLongest time the event loop is blocked, loading %s %s\n"
       "(a 5 ms timer's worst lateness; medians of %d runs, %u cores):\n",
-      rounds, std::thread::hardware_concurrency());
+      what, memory ? "from memory" : "from a file", rounds, std::thread::hardware_concurrency());
   std::printf(
-      "  FlipreelWidget        %7.1f ms (assignment %.1f ms, first frame shown at %.1f ms,"
+      "  FlipreelWidget        %7.1f ms (call %.1f ms, first frame painted at %.1f ms,"
       " %d frames)\n",
-      widget, median("load-widget.call_ms"), median("load-widget.shown_ms"),
-      int(median("load-widget.frames")));
-  std::printf("  loaded in the call    %7.1f ms (assignment %.1f ms)\n", at_once,
-              median("load-widget-at-once.call_ms"));
+      widget, median(modes[0] + ".call_ms"), median(modes[0] + ".shown_ms"),
+      int(median(modes[0] + ".frames")));
+  std::printf("  loaded in the call    %7.1f ms (call %.1f ms)\n", at_once,
+              median(modes[1] + ".call_ms"));
   std::printf("  QMovie, CacheAll      %7.1f ms (decoding as it plays, %d frames)\n", movie,
-              int(median("load-movie.frames")));
+              int(median(modes[2] + ".frames")));
   std::printf("  ratio to QMovie       %7.2f    (loaded in the call: %.2f)\n", widget / movie,
               at_once / movie);
+}
+
+void ReportLoads(const QString& big, const QString& long_gif, int rounds) {
+  ReportLoad(big, "1280 x 720 x 200 frames", false, rounds);
+  ReportLoad(big, "1280 x 720 x 200 frames", true, rounds);
+  ReportLoad(long_gif, "400 x 300 x 380 frames", true, rounds);
 }
 
 int RunAll(int seconds) {
   QTemporaryDir dir;
   const QString play = dir.filePath("play-480x270-25fps.gif");
   const QString big = dir.filePath("load-1280x720-200.gif");
-  WriteGifs(play, big);
+  const QString long_gif = dir.filePath("load-400x300-380.gif");
+  WriteGifs(play, big, long_gif);
   std::printf("GIFs: 480 x 270 x 50 frames (%.1f MB), 1280 x 720 x 200 frames (%.1f MB)\n",
               QFileInfo(play).size() / 1048576.0, QFileInfo(big).size() / 1048576.0);
 
@@ -376,7 +414,7 @@ int RunAll(int seconds) {
   std::printf("Hidden FlipreelWidget   %7.3f s  (%d ticks, %d paints, %d conversions)\n",
               hidden["cpu"], int(hidden["frames"]), int(hidden["paints"]),
               int(hidden["conversions"]));
-  ReportLoads(big, 3);
+  ReportLoads(big, long_gif, 3);
   std::printf("\nResident memory after loading 1280 x 720 x 200 frames:\n");
   std::printf("  FlipreelWidget        %7.1f MB (%.1f MB of it paint-ready copies)\n",
               widget_mem["mb"], widget_mem["kept_mb"]);
@@ -397,9 +435,12 @@ int main(int argc, char** argv) {
   if (mode == "hidden-widget") return PlayWidget(args.value(1), args.value(2).toInt(), true);
   if (mode == "play-movie") return PlayMovie(args.value(1), args.value(2).toInt());
   if (mode == "play-floor") return PlayFloor(args.value(1), args.value(2).toInt());
-  if (mode == "load-widget") return LoadWidget(args.value(1), false);
-  if (mode == "load-widget-at-once") return LoadWidget(args.value(1), true);
-  if (mode == "load-movie") return LoadMovie(args.value(1));
+  if (mode == "load-widget") return LoadWidget(args.value(1), false, false);
+  if (mode == "load-widget-at-once") return LoadWidget(args.value(1), true, false);
+  if (mode == "load-widget-data") return LoadWidget(args.value(1), false, true);
+  if (mode == "load-widget-data-at-once") return LoadWidget(args.value(1), true, true);
+  if (mode == "load-movie") return LoadMovie(args.value(1), false);
+  if (mode == "load-movie-data") return LoadMovie(args.value(1), true);
   if (mode == "memory-widget") return MemoryWidget(args.value(1));
   if (mode == "memory-movie") return MemoryMovie(args.value(1));
   if (mode == "write-gifs") {  // the two GIFs, to look at or to profile with
@@ -409,9 +450,10 @@ int main(int argc, char** argv) {
   }
   if (mode == "loads") {  // only the load figures
     QTemporaryDir dir;
-    const QString play = dir.filePath("play.gif"), big = dir.filePath("big.gif");
-    WriteGifs(play, big);
-    ReportLoads(big, std::max(1, args.value(1, "5").toInt()));
+    const QString play = dir.filePath("play.gif"), big = dir.filePath("big.gif"),
+                  long_gif = dir.filePath("long.gif");
+    WriteGifs(play, big, long_gif);
+    ReportLoads(big, long_gif, std::max(1, args.value(1, "5").toInt()));
     return 0;
   }
   int seconds = 10;

@@ -144,6 +144,10 @@ TEST(Tool, InputThatDoesNotLoad) {
       {dir.Write("truncated.gif", gif.substr(0, gif.size() - 6)), 481,
        "the control loaded no frames", 1},
       {dir.Write("header.gif", gif.substr(0, 20)), 481, "the control loaded no frames", 0},
+      // Cut inside the last Graphic Control Extension: the split's message
+      // with the number of the short chunk, 5.
+      {dir.Write("cut-extension.gif", gif.substr(0, gif.rfind("\x21\xF9") + 5)), 5,
+       "the control loaded no frames", 1},
       {dir.Write("still.gif", testgif::Build(still)), 481, "the control loaded no frames", 0},
       // Refused at the request: the control's "Download Failed" box.
       {"http://:x/a.gif", 31002, "the control loaded no frames", 1},

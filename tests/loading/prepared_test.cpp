@@ -2,14 +2,19 @@
 // them over, and what it is handed is what a decode at load time gives.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <chrono>
 #include <condition_variable>
+#include <filesystem>
+#include <future>
 #include <mutex>
 #include <random>
 #include <string>
+#include <thread>
 #include <vector>
 
-#include "flipreel/control/frame_cuts.h"
 #include "examples/example_gifs.h"
+#include "flipreel/control/frame_cuts.h"
 #include "flipreel/gif/ahead_decoder.h"
 #include "flipreel/gif/gif_decoder.h"
 
@@ -115,4 +120,70 @@ TEST(Prepared, SmallLoadsAreNotPrepared) {
   files.chunks.resize(1);
   AheadDecoder decoder;
   EXPECT_FALSE(decoder.Prepare(files, [] {}));
+}
+
+namespace {
+
+// Threads of this process, as the system counts them.
+size_t ProcessThreads() {
+  size_t n = 0;
+  for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator("/proc/self/task"))
+    ++n;
+  return n;
+}
+
+// Polls `holds` every 20 ms for at most `limit`.
+template <typename Fn>
+bool WithinTime(std::chrono::milliseconds limit, Fn&& holds) {
+  const auto end = std::chrono::steady_clock::now() + limit;
+  while (!holds()) {
+    if (std::chrono::steady_clock::now() > end) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  return true;
+}
+
+}  // namespace
+
+// The callback that says the decodes are done may call the decoder again
+// (here: drop the decodes and prepare the same files afresh) without a
+// deadlock, and the decoder's destructor waits for a callback under way.
+TEST(Prepared, CallbackMayCallTheDecoder) {
+  const FrameFileList files = Files();
+  DoneSignal second;
+  std::promise<bool> reentered;
+  AheadDecoder decoder;
+  ASSERT_TRUE(decoder.Prepare(files, [&] {
+    decoder.Expect({});
+    reentered.set_value(decoder.Prepare(files, second.Callback()));
+  }));
+  std::future<bool> result = reentered.get_future();
+  ASSERT_EQ(result.wait_for(std::chrono::seconds(30)), std::future_status::ready);
+  EXPECT_TRUE(result.get());
+  second.Wait();
+}
+
+// The pool starts no more threads than it may and ends them once idle.
+TEST(Prepared, PoolIsBoundedAndReleasesIdleThreads) {
+  // One decode first (a sanitizer starts a thread of its own with the first
+  // thread), then two idle seconds for the pool's threads to end.
+  {
+    DoneSignal warm_up;
+    AheadDecoder decoder;
+    ASSERT_TRUE(decoder.Prepare(Files(), warm_up.Callback()));
+    warm_up.Wait();
+  }
+  std::this_thread::sleep_for(std::chrono::milliseconds(2500));
+  const size_t before = ProcessThreads();
+  {
+    DoneSignal signal;
+    AheadDecoder decoder;
+    ASSERT_TRUE(decoder.Prepare(Files(), signal.Callback()));
+    const size_t cores = std::max(1u, std::thread::hardware_concurrency());
+    const size_t threads = ProcessThreads();
+    EXPECT_GT(threads, before);
+    EXPECT_LE(threads, before + std::min<size_t>(cores, 7));
+    signal.Wait();
+  }
+  EXPECT_TRUE(WithinTime(std::chrono::seconds(15), [&] { return ProcessThreads() <= before; }));
 }

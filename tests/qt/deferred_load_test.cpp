@@ -1,6 +1,8 @@
 // Loads the widget finishes later, with the frames decoded on other threads:
 // whatever a program can see (the signals, the message boxes in order, the
-// properties it reads next) is what the same load made at once gives.
+// properties it reads next) is what the same load made at once gives; a read
+// waits for the load without a signal or a box, and the widget's going
+// cancels it.
 #include <gtest/gtest.h>
 
 #include <QApplication>
@@ -67,12 +69,6 @@ void WatchBoxes(FlipreelWidget& w, QStringList& log) {
         log << "box " + box.text;
         return 1;
       });
-}
-
-// The signals ticks give.
-void ListenToTicks(FlipreelWidget& w, QStringList& log) {
-  QObject::connect(&w, &FlipreelWidget::Frame, [&log] { log << "Frame"; });
-  QObject::connect(&w, &FlipreelWidget::PlayFinished, [&log] { log << "PlayFinished"; });
 }
 
 // Every signal a load gives, in order.
@@ -151,10 +147,7 @@ struct Files {
   }
 };
 
-enum class After { kRead, kRunLoopThenRead, kDestroy };
-// When the program connects to the signals loads give: before the loads, or
-// after them (before reading; not at all when the widget is destroyed).
-enum class Listening { kBefore, kAfter, kToTicksOnlyBefore };
+enum class After { kRead, kRunLoopThenRead };
 
 struct Outcome {
   QStringList log;         // signals and boxes, up to the reading (or the end)
@@ -163,7 +156,7 @@ struct Outcome {
 };
 
 Outcome LoadAndWatch(Files& f, bool deferred, const QString& before, const QStringList& loads,
-                     After after, Listening listening) {
+                     After after) {
   Outcome o;
   f.Path("changing.gif", testfiles::ReadFile(f.big.toStdString()));
   auto w = std::make_unique<FlipreelWidget>();
@@ -171,8 +164,7 @@ Outcome LoadAndWatch(Files& f, bool deferred, const QString& before, const QStri
   w->SetAutoStart(false);  // no ticks whose number would depend on time
   if (!before.isEmpty()) w->SetFlipreelFile(before);
   WatchBoxes(*w, o.log);
-  if (listening == Listening::kBefore) Listen(*w, o.log);
-  if (listening == Listening::kToTicksOnlyBefore) ListenToTicks(*w, o.log);
+  Listen(*w, o.log);
   for (const QString& path : loads) {
     bool pending = false;
     if (path.startsWith("state:")) {
@@ -196,18 +188,8 @@ Outcome LoadAndWatch(Files& f, bool deferred, const QString& before, const QStri
     if (&path == &loads.front()) o.first_pending = pending;
     if (path == f.changing) f.Path("changing.gif", testfiles::ReadFile(f.damaged.toStdString()));
   }
-  switch (after) {
-    case After::kRunLoopThenRead:
-      RunUntilFinished(*w);
-      [[fallthrough]];
-    case After::kRead:
-      if (listening != Listening::kBefore) Listen(*w, o.log);
-      o.properties = Read(*w);
-      break;
-    case After::kDestroy:
-      w.reset();
-      break;
-  }
+  if (after == After::kRunLoopThenRead) RunUntilFinished(*w);
+  o.properties = Read(*w);
   return o;
 }
 
@@ -216,74 +198,79 @@ Outcome LoadAndWatch(Files& f, bool deferred, const QString& before, const QStri
 TEST(DeferredLoad, ObservedAsALoadMadeAtOnce) {
   Files f;
   using enum After;
-  using enum Listening;
   struct Case {
     const char* name;
     QString before;
     QStringList loads;
     After after;
-    Listening listening;
     bool deferred;  // whether the first load is left pending
   } cases[] = {
-      {"good file, read at once", {}, {f.big}, kRead, kAfter, true},
-      {"good file, finished by the event loop", {}, {f.big}, kRunLoopThenRead, kAfter, true},
+      {"good file, read at once", {}, {f.big}, kRead, true},
+      {"good file, finished by the event loop", {}, {f.big}, kRunLoopThenRead, true},
       {"damaged middle frame, fresh control: the split ends with a box",
        {},
        {f.damaged},
        kRead,
-       kAfter,
        true},
-      {"damaged middle frame after a multi-frame file: skipped",
+      {"damaged middle frame after a multi-frame file: skipped, but told",
        f.small,
        {f.damaged},
        kRead,
-       kAfter,
        true},
-      {"missing file", {}, {f.missing}, kRead, kAfter, false},
-      {"file changed right after it was assigned", {}, {f.changing}, kRead, kAfter, true},
-      {"second load at once", {}, {f.damaged, f.other}, kRead, kAfter, true},
-      {"second load, then the event loop",
-       f.small,
-       {f.big, f.damaged},
-       kRunLoopThenRead,
-       kAfter,
-       true},
-      {"widget destroyed before the load is finished", {}, {f.damaged}, kDestroy, kAfter, true},
-      {"saved state holding a GIF", f.small, {f.big_state}, kRead, kAfter, true},
-      {"saved state whose GIF ends a fresh control's split",
-       {},
-       {f.damaged_state},
-       kRead,
-       kAfter,
-       true},
-      {"download, its completion loading the file", f.small, {f.downloaded}, kRead, kAfter, true},
-      {"a program listening: the load is made in the call", {}, {f.damaged}, kRead, kBefore, false},
-      {"a program listening: so is a saved state", f.small, {f.big_state}, kRead, kBefore, false},
-      {"a program listening: so is a download's completion",
-       f.small,
-       {f.downloaded},
-       kRead,
-       kBefore,
-       false},
-      {"a program listening to ticks only",
-       {},
-       {f.big},
-       kRunLoopThenRead,
-       kToTicksOnlyBefore,
-       true},
+      {"missing file", {}, {f.missing}, kRead, false},
+      {"file changed right after it was assigned", {}, {f.changing}, kRead, true},
+      {"second load at once", {}, {f.damaged, f.other}, kRead, true},
+      {"second load, then the event loop", f.small, {f.big, f.damaged}, kRunLoopThenRead, true},
+      {"saved state holding a GIF", f.small, {f.big_state}, kRead, true},
+      {"saved state whose GIF ends a fresh control's split", {}, {f.damaged_state}, kRead, true},
+      {"download, its completion loading the file", f.small, {f.downloaded}, kRead, true},
+      {"download, then the event loop", f.small, {f.downloaded}, kRunLoopThenRead, true},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    const Outcome at_once = LoadAndWatch(f, false, c.before, c.loads, c.after, c.listening);
-    const Outcome later = LoadAndWatch(f, true, c.before, c.loads, c.after, c.listening);
+    const Outcome at_once = LoadAndWatch(f, false, c.before, c.loads, c.after);
+    const Outcome later = LoadAndWatch(f, true, c.before, c.loads, c.after);
     EXPECT_EQ(later.first_pending, c.deferred);
     EXPECT_FALSE(at_once.first_pending);
+    EXPECT_FALSE(at_once.log.isEmpty());
     EXPECT_EQ(later.log.join('\n').toStdString(), at_once.log.join('\n').toStdString());
     EXPECT_EQ(later.properties.join('\n').toStdString(),
               at_once.properties.join('\n').toStdString());
-    if (c.listening == kBefore) {
-      EXPECT_FALSE(at_once.log.isEmpty());
+  }
+}
+
+// Reading a result of a load under way waits for it and gives the final
+// value, with no signal and no box inside the read; they come from the event
+// loop afterwards, as the same load made at once gave them.
+TEST(DeferredLoad, ReadingWaitsAndTellsLater) {
+  Files f;
+  for (const QString& file : {f.big, f.damaged}) {
+    SCOPED_TRACE(file.toStdString());
+    QStringList at_once_log;
+    int at_once_frames = 0;
+    {
+      FlipreelWidget w;
+      FlipreelWidgetPrivate::get(w).SetDeferredLoads(false);
+      WatchBoxes(w, at_once_log);
+      Listen(w, at_once_log);
+      w.SetFlipreelFile(file);
+      at_once_frames = w.Frames();
     }
+    QStringList log;
+    FlipreelWidget w;
+    WatchBoxes(w, log);
+    Listen(w, log);
+    w.SetFlipreelFile(file);
+    ASSERT_TRUE(Pending(w));
+    EXPECT_TRUE(log.isEmpty());
+    EXPECT_EQ(w.Frames(), at_once_frames);
+    EXPECT_FALSE(Pending(w));
+    EXPECT_TRUE(log.isEmpty()) << log.join('\n').toStdString();
+    QElapsedTimer clock;
+    clock.start();
+    while (log.size() < at_once_log.size() && clock.elapsed() < 5000)
+      QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    EXPECT_EQ(log.join('\n').toStdString(), at_once_log.join('\n').toStdString());
   }
 }
 
@@ -329,33 +316,28 @@ TEST(DeferredLoad, AskedForInsideAnotherRunsAtOnce) {
   }
 }
 
-// A load that shows a box, pending when the widget goes with its window: the
-// box is shown once they have gone, rather than running its event loop among
-// windows half destroyed.
-TEST(DeferredLoad, ABoxDueWhenTheWindowGoesComesAfter) {
+// A load pending when the widget goes with its window is cancelled: no box,
+// no signal, nothing posted to the widget afterwards.
+TEST(DeferredLoad, DestroyingTheWidgetCancelsTheLoad) {
   Files f;
-  auto* window = new QMainWindow;
-  auto* w = new FlipreelWidget;
-  window->setCentralWidget(w);
-  window->show();
-  w->SetFlipreelFile(f.damaged);
-  ASSERT_TRUE(Pending(*w));
-  delete window;
-  QString shown;
-  QTimer closer;
-  QObject::connect(&closer, &QTimer::timeout, [&] {
-    if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
-      shown = box->text();
-      box->close();
-    }
-  });
-  closer.start(5);
-  QElapsedTimer clock;
-  clock.start();
-  while (shown.isEmpty() && clock.elapsed() < 5000)
-    QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-  EXPECT_TRUE(shown.startsWith("Error No. ")) << shown.toStdString();
-  EXPECT_TRUE(shown.endsWith(" : when reading file")) << shown.toStdString();
+  for (const QString& file : {f.big, f.damaged}) {
+    SCOPED_TRACE(file.toStdString());
+    QStringList log;
+    auto* window = new QMainWindow;
+    auto* w = new FlipreelWidget;
+    window->setCentralWidget(w);
+    window->show();
+    WatchBoxes(*w, log);
+    Listen(*w, log);
+    w->SetFlipreelFile(file);
+    ASSERT_TRUE(Pending(*w));
+    delete window;
+    QElapsedTimer clock;
+    clock.start();
+    while (clock.elapsed() < 300) QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    EXPECT_TRUE(log.isEmpty()) << log.join('\n').toStdString();
+    EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
+  }
 }
 
 // A resize while a load is pending reaches the control after the load; the
@@ -413,5 +395,40 @@ TEST(DeferredLoad, PaintsAndTicksWaitForTheLoad) {
     // be one held back from before.
     ASSERT_EQ(ticks, before_load);
     ticks = 0;
+  }
+}
+
+// Damaged files give the widget the same error whatever it held before: the
+// number the control trapped, handed over as a value. After several frames
+// the control skips the failing frame without a box and plays the rest, but
+// the load is still told as failed.
+TEST(WidgetLoad, SameErrorWhateverItHeld) {
+  const std::string good = testgif::Build(Noise(4));
+  const std::string small = testgif::Build(FourFrames());
+  const struct {
+    const char* name;
+    std::string bytes;
+    int number;
+  } rows[] = {
+      {"a GIF", good, 0},
+      {"cut inside the last image", good.substr(0, good.size() - 6), 481},
+      {"cut inside the last extension", good.substr(0, good.rfind("\x21\xF9") + 5), 5},
+      {"damaged middle frame", DamagedMiddle(good), 481},
+      {"not a GIF", "hello", 481},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    for (const std::string& before : {std::string(), small}) {
+      FlipreelWidget w;
+      w.setShowMessageBoxes(false);
+      if (!before.empty()) {
+        ASSERT_TRUE(w.loadFromData(QByteArray::fromStdString(before)));
+      }
+      int told = 0;
+      QObject::connect(&w, &FlipreelWidget::loadFailed, [&](int n) { told = n; });
+      EXPECT_EQ(w.loadFromData(QByteArray::fromStdString(row.bytes)), row.number == 0);
+      EXPECT_EQ(w.lastError().number, row.number);
+      EXPECT_EQ(told, row.number);
+    }
   }
 }
