@@ -1,5 +1,6 @@
 // Saving the widget's control to a saved-form file and restoring it: the
 // saved-form library chooses, reads and puts the control.
+#include "flipreel/host/scope.h"
 #include "flipreel/qt/flipreel_widget_p.h"
 #include "flipreel/saved_form/saved_form.h"
 
@@ -9,17 +10,18 @@ bool FlipreelWidget::LoadForm(const QString& path, const QString& control_name) 
   FlipreelWidgetPrivate& d = *d_;
   d.FinishLoad();
   d.messages_.clear();
-  d.loading_ = true;
-  d.Call([&] {
-    const std::string file = path.toStdString();
-    const SavedForm form = ReadSavedForm(file);
-    const SavedControl& saved =
-        ChooseControl(form, file, control_name.toStdString(), kFlipreelProgId);
-    RestoreSavedControl(
-        file, saved, [&](const PropertyBag& bag) { d.control_->ReadProperties(bag); },
-        &d.host_->memory_budget());
-  });
-  d.loading_ = false;
+  {
+    const ScopedValue loading(d.loading_, true);
+    d.Call([&] {
+      const std::string file = path.toStdString();
+      const SavedForm form = ReadSavedForm(file);
+      const SavedControl& saved =
+          ChooseControl(form, file, control_name.toStdString(), kFlipreelProgId);
+      RestoreSavedControl(
+          file, saved, [&](const PropertyBag& bag) { d.control_->ReadProperties(bag); },
+          &d.host_->memory_budget());
+    });
+  }
   d.Restored();
   // A form that cannot be read or restored is a failed load, and so is a
   // saved GIF whose frames do not decode; a saved control without a GIF is

@@ -11,6 +11,7 @@
 #include <iterator>
 
 #include "flipreel/control/frame_cuts.h"
+#include "flipreel/host/scope.h"
 #include "flipreel/qt/flipreel_widget_p.h"
 
 namespace flipreel {
@@ -104,12 +105,10 @@ void FlipreelWidget::connectNotify(const QMetaMethod& signal) {
 void FlipreelWidgetPrivate::FinishLoad() {
   if (!pending_load_) return;
   const std::function<void()> load = std::exchange(pending_load_, nullptr);
-  struct Finishing {
-    bool& flag;
-    explicit Finishing(bool& f) : flag(f) { flag = true; }
-    ~Finishing() { flag = false; }
-  } finishing{finishing_load_};
-  load();
+  {
+    const ScopedValue finishing(finishing_load_, true);
+    load();
+  }
   // A resize from outside held back meanwhile.
   held_resize_.reset();
   host_->WidgetResized();
@@ -174,9 +173,10 @@ void FlipreelWidget::SetGifFromURL(const QString& value) {
   FlipreelWidgetPrivate& d = *d_;
   d.FinishLoad();
   d.messages_.clear();
-  d.loading_ = true;
-  d.Call([&] { d.control_->SetGifFromURL(value.toStdU16String()); });
-  d.loading_ = false;
+  {
+    const ScopedValue loading(d.loading_, true);
+    d.Call([&] { d.control_->SetGifFromURL(value.toStdU16String()); });
+  }
   // A request the host refused is told at once; the rest when the read ends.
   for (const Text& message : std::exchange(d.messages_, {})) {
     if (std::optional<HostError> e = ErrorInMessage(message)) d.LoadFailed(*e);
