@@ -6,12 +6,14 @@
 #include <benchmark/benchmark.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <map>
 #include <string>
 
+#include "examples/example_gifs.h"
 #include "flipreel/control/flipreel.h"
+#include "flipreel/control/load_outcome.h"
 #include "flipreel/headless/headless_host.h"
-#include "tests/support/control_peer.h"
 
 namespace {
 
@@ -20,25 +22,34 @@ using namespace flipreel;
 constexpr int kFrames = 12;
 constexpr const char* kPeer = "CopyFrameByHand";
 
-// The frames a twelve-frame GIF of 100 x 60 pixels would leave in imgBuffer,
-// each at its own offset.
-void PutFrames(Flipreel& c) {
-  for (int i = 0; i < kFrames; ++i) {
-    if (i > 0) FlipreelTestPeer::Frames(c).Load(i);
-    Image& frame = FlipreelTestPeer::Frames(c)(i);
-    frame.setPicture(Picture::Solid(100, 60, 0xFF000000u | static_cast<uint32_t>(i)));
-    frame.setLeft(static_cast<float>(15 * i));
-    frame.setTop(static_cast<float>(30 * (i % 3)));
-  }
-  FlipreelTestPeer::State(c).LastFrame = kFrames - 1;
-  FlipreelTestPeer::State(c).FramesLoaded = true;
+// Loads a twelve-frame GIF of 100 x 60 pixels, each frame at its own
+// offset.
+void PutFrames(Flipreel& c, Host& host) {
+  static const std::string bytes = [] {
+    gifexamples::AnimatedGif gif;
+    gif.width = 100 + kFrames;
+    gif.height = 64;
+    for (int i = 0; i < kFrames; ++i) gif.global_palette.push_back(0x101010u * i);
+    for (int i = 0; i < kFrames; ++i) {
+      gifexamples::FrameImage frame;
+      frame.left = i;
+      frame.top = 2 * (i % 3);
+      frame.width = 100;
+      frame.height = 60;
+      frame.pixels.assign(100 * 60, static_cast<uint8_t>(i));
+      gif.frames.push_back(frame);
+    }
+    return gifexamples::EncodeGif(gif);
+  }();
+  LoadGifBytes(c, host, bytes);
+  if (c.Frames() != kFrames) std::abort();
 }
 
 void Tick(benchmark::State& state, int32_t sequence, bool auto_size) {
   HeadlessHost host;
   Flipreel c(host);
   c.InitProperties();
-  PutFrames(c);
+  PutFrames(c, host);
   c.SetFrameRate(100);
   c.SetAutoRewind(0);  // never finishes
   if (auto_size) c.SetAutoSize(true);
@@ -55,7 +66,7 @@ void Tick(benchmark::State& state, int32_t sequence, bool auto_size) {
 void CopyFrameByHand(benchmark::State& state) {
   HeadlessHost host;
   Flipreel c(host);
-  PutFrames(c);
+  PutFrames(c, host);
   Image target(host, "target");
   Timer timer(host, "timer");
   timer.setEnabled(true);

@@ -3,7 +3,9 @@
 
 #include <CLI/CLI.hpp>
 #include <functional>
+#include <optional>
 #include <ostream>
+#include <span>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -19,6 +21,17 @@ inline constexpr int kExitNotLoaded = 1;
 inline constexpr int kExitUsage = 2;
 // The output (a form, a picture) could not be written.
 inline constexpr int kExitNotWritten = 3;
+
+// Commands are tables of names and descriptions, looked up by name.
+using CommandTable = std::span<const std::pair<const char*, const char*>>;
+// The description of the named command in a table of names and
+// descriptions. Worked out while compiling: a name not in the table does not
+// compile.
+consteval const char* Description(CommandTable table, std::string_view name) {
+  for (const auto& [command, description] : table)
+    if (command == name) return description;
+  throw "no such command in the table";
+}
 
 // info, simulate, pack: the headless host. Output goes to out and err
 // (std::cout and std::cerr by default). When only names one of them, that one
@@ -51,10 +64,17 @@ inline constexpr std::pair<const char*, const char*> kQtCommands[] = {
     {"unregister", "Remove what register made for this user"},
     {"frames", "Write every frame of a GIF or a saved form as a PNG file, frame-0000.png on"},
 };
-#ifdef FLIPREEL_WITH_QT
 void AddQtCommands(CLI::App& app, int& argc, char** argv);
 // register, unregister: the component server's entry points.
 void AddServerCommands(CLI::App& app, std::ostream& out, std::ostream& err);
-#endif
+
+// The commands a program adds beside the headless and component ones,
+// defined by the one source of each program that chooses them: every Qt
+// command in flipreel-qt (qt_tool.cpp); in the tool built beside it, the Qt
+// commands handed over to it (hand_over.cpp); none in a tool built without
+// Qt (headless_tool.cpp). headless says that the command named first is a
+// headless one. Returns the exit status when the command line was run
+// elsewhere (and a status is all that is left to give).
+std::optional<int> AddToolCommands(CLI::App& app, int& argc, char** argv, bool headless);
 
 }  // namespace flipreel::cli

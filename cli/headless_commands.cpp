@@ -170,8 +170,7 @@ void RunSimulate(const CommonOptions& o, int tick_count, std::ostream& out, std:
   std::optional<HostError> error = session.failure;
   Json ticks = Json::array();
   for (int t = 1; t <= tick_count && control.Timer1().enabled(); ++t) {
-    std::optional<HostError> tick_error;
-    try {
+    const std::optional<HostError> tick_error = Trap([&] {
       // Composed frames keep their own delays: the clock moves on to each
       // tick, so that the ticks show when they come.
       const int32_t interval = control.Timer1().interval();
@@ -180,9 +179,7 @@ void RunSimulate(const CommonOptions& o, int tick_count, std::ostream& out, std:
       } else {
         session.host.DeliverTick();
       }
-    } catch (const HostError& e) {
-      tick_error = e;
-    }
+    });
     Json tick = TickJson(t, session.events.Take(), control);
     if (tick_error) {
       // A tick that fails ends the simulation, as an unhandled error in a
@@ -298,12 +295,11 @@ void RunPack(const PackOptions& p, std::ostream& out, std::ostream& err) {
 
 void AddHeadlessCommands(CLI::App& app, std::ostream& out, std::ostream& err,
                          std::string_view only) {
-  // Each command as named and described in the table, when it is wanted.
-  const auto add = [&app, only](size_t k) -> CLI::App* {
-    const auto [name, description] = kHeadlessCommands[k];
+  // Each command, when it is wanted.
+  const auto add = [&app, only](const char* name, const char* description) -> CLI::App* {
     return only.empty() || only == name ? app.add_subcommand(name, description) : nullptr;
   };
-  if (CLI::App* sub = add(0)) {
+  if (CLI::App* sub = add("info", Description(kHeadlessCommands, "info"))) {
     auto o = std::make_shared<CommonOptions>();
     auto inputs = std::make_shared<std::vector<std::string>>();
     sub->add_option("input", *inputs,
@@ -316,7 +312,7 @@ void AddHeadlessCommands(CLI::App& app, std::ostream& out, std::ostream& err,
                   "run the control as in a designer (UserMode False)");
     sub->callback([o, inputs, &out, &err] { RunInfo(*o, *inputs, out, err); });
   }
-  if (CLI::App* sub = add(1)) {
+  if (CLI::App* sub = add("simulate", Description(kHeadlessCommands, "simulate"))) {
     auto o = std::make_shared<CommonOptions>();
     auto ticks = std::make_shared<int>(0);
     AddCommonOptions(*sub, *o);
@@ -326,7 +322,7 @@ void AddHeadlessCommands(CLI::App& app, std::ostream& out, std::ostream& err,
         ->check(WholeNumber(0, kMaxTicks));
     sub->callback([o, ticks, &out, &err] { RunSimulate(*o, *ticks, out, err); });
   }
-  if (CLI::App* sub = add(2)) {
+  if (CLI::App* sub = add("pack", Description(kHeadlessCommands, "pack"))) {
     auto p = std::make_shared<PackOptions>();
     AddInputOptions(*sub, p->common);
     sub->add_option("-o,--output", p->output,

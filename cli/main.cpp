@@ -7,9 +7,6 @@
 
 #include "cli/commands.h"
 #include "cli/output.h"
-#ifdef FLIPREEL_HANDS_OVER_QT
-#include "cli/hand_over.h"
-#endif
 
 namespace {
 
@@ -79,22 +76,9 @@ int Run(int argc, char** argv) {
   const bool headless = argc >= 2 && flipreel::cli::IsHeadlessCommand(argv[1]);
   flipreel::cli::AddHeadlessCommands(app, headless ? argv[1] : "");
   flipreel::cli::AddComponentCommands(app, std::cout, std::cerr);
-#ifdef FLIPREEL_WITH_QT
-  flipreel::cli::AddQtCommands(app, argc, argv);
-  flipreel::cli::AddServerCommands(app, std::cout, std::cerr);
-#elif defined(FLIPREEL_HANDS_OVER_QT)
-  if (argc >= 2 && flipreel::cli::IsQtCommand(argv[1]))
-    return flipreel::cli::HandOverToQtTool(argv);
-#ifdef FLIPREEL_HANDS_OVER_DOWNLOADS
-  // Linked statically, this program cannot load the transfer library: a
-  // command given an address is run by the Qt tool, which can.
-  flipreel::cli::SetAddressHandOver([argv] { return flipreel::cli::HandOverToQtTool(argv); });
-#endif
-  if (!headless) flipreel::cli::ListQtCommands(app);
-  // The help of a Qt command is the Qt tool's.
-  if (argc >= 3 && std::string_view(argv[1]) == "help" && flipreel::cli::IsQtCommand(argv[2]))
-    return flipreel::cli::HandOverToQtTool(argv);
-#endif
+  if (const std::optional<int> handed_over =
+          flipreel::cli::AddToolCommands(app, argc, argv, headless))
+    return *handed_over;
   std::string help_of;
   AddHelpCommand(app, help_of);
   // CLI11 takes a word that names no command for a stray argument and asks

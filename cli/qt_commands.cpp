@@ -25,6 +25,7 @@
 #include "cli/options.h"
 #include "cli/output.h"
 #include "flipreel/control/load_outcome.h"
+#include "flipreel/host/scope.h"
 #include "flipreel/platform/files.h"
 #include "flipreel/qt/colors.h"
 #include "flipreel/qt/flipreel_widget.h"
@@ -122,11 +123,9 @@ std::unique_ptr<QApplication> MakeApplication(const std::string& command, bool o
   // on a server); a private folder of our own answers for it.
   static PrivateFolder runtime_folder;
   if (qEnvironmentVariableIsEmpty("XDG_RUNTIME_DIR")) {
-    try {
-      qputenv("XDG_RUNTIME_DIR", QByteArray::fromStdString(runtime_folder.Make()));
-    } catch (const HostError&) {
-      // Qt then picks a folder itself, and says so.
-    }
+    // Without one, Qt picks a folder itself, and says so.
+    (void)Trap(
+        [&] { qputenv("XDG_RUNTIME_DIR", QByteArray::fromStdString(runtime_folder.Make())); });
   }
   auto app = std::make_unique<QApplication>(argc, argv);
   if (!offscreen && (QGuiApplication::platformName() == "offscreen" ||
@@ -144,11 +143,11 @@ void WaitForDownload(FlipreelWidget& w, const std::function<bool()>& told) {
   bool finished = false;
   const QMetaObject::Connection done =
       QObject::connect(&w, &FlipreelWidget::ReadFinished, [&] { finished = true; });
+  const ScopeExit disconnect([&] { QObject::disconnect(done); });
   QElapsedTimer clock;
   clock.start();
   while (!finished && !told() && clock.elapsed() < kDownloadTimeoutMs)
     QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 100);
-  QObject::disconnect(done);
 }
 
 // Loads the input into the widget's control as the options say; what went
@@ -161,11 +160,6 @@ bool SetUp(const std::string& command, FlipreelWidget& w, ViewOptions& o) {
       Fail(command, "--background: \"" + *o.background + "\" is not a colour", kExitUsage);
   }
   std::vector<MessageBoxRequest> boxes;
-  // Boxes of the set-up go to the terminal; later ones are shown as usual.
-  HostOf(w).SetMessageBoxHandler([&](const MessageBoxRequest& box) {
-    boxes.push_back(box);
-    return 1;
-  });
   o.ApplyMemoryBudget(HostOf(w).memory_budget());
   SetupOptions setup = o.Setup();
   setup.memory_budget = &HostOf(w).memory_budget();
@@ -176,8 +170,18 @@ bool SetUp(const std::string& command, FlipreelWidget& w, ViewOptions& o) {
   if (prepared.kind != InputKind::kUrl) setup.content = std::move(prepared.bytes);
 
   HostOf(w).trapped_errors().clear();
-  const SetupResult result = SetUpControl(ControlOf(w), HostOf(w), o.input, setup);
-  HostOf(w).SetMessageBoxHandler(nullptr);
+  SetupResult result;
+  {
+    // Boxes of the set-up go to the terminal; later ones are shown as usual.
+    // The handler holds this function's locals, so it is taken back when the
+    // set-up ends, however it ends.
+    HostOf(w).SetMessageBoxHandler([&](const MessageBoxRequest& box) {
+      boxes.push_back(box);
+      return 1;
+    });
+    const ScopeExit shown_as_usual([&] { HostOf(w).SetMessageBoxHandler(nullptr); });
+    result = SetUpControl(ControlOf(w), HostOf(w), o.input, setup);
+  }
 
   // Every line is made printable: names and error texts come from files
   // and servers.
@@ -232,11 +236,8 @@ void FitToFrames(FlipreelWidget& w) {
     bottom = std::max(bottom, frame.top() + frame.height());
   }
   if (right <= 0 || bottom <= 0) return;
-  try {
-    HostOf(w).Size(right + inset, bottom + inset);
-  } catch (const HostError&) {
-    // The control keeps its size; the window shows what fits.
-  }
+  // Refused, the control keeps its size; the window shows what fits.
+  (void)Trap([&] { HostOf(w).Size(right + inset, bottom + inset); });
 }
 
 void RunPlay(PlayOptions& p, int& argc, char** argv) {
@@ -510,7 +511,7 @@ void RunFrames(FramesOptions& f, int& argc, char** argv) {
 void AddQtCommands(CLI::App& app, int& argc, char** argv) {
   {
     auto p = std::make_shared<PlayOptions>();
-    CLI::App* sub = app.add_subcommand(kQtCommands[0].first, kQtCommands[0].second);
+    CLI::App* sub = app.add_subcommand("play", Description(kQtCommands, "play"));
     AddViewOptions(*sub, p->view);
     sub->add_flag("--exit-on-finish", p->exit_on_finish, "close the window when play finishes");
     sub->footer("The window closes on Escape.");
@@ -518,7 +519,7 @@ void AddQtCommands(CLI::App& app, int& argc, char** argv) {
   }
   {
     auto r = std::make_shared<RenderOptions>();
-    CLI::App* sub = app.add_subcommand(kQtCommands[1].first, kQtCommands[1].second);
+    CLI::App* sub = app.add_subcommand("render", Description(kQtCommands, "render"));
     AddViewOptions(*sub, r->view);
     sub->add_option("-o,--output", r->output,
                     "the contact sheet to write; its extension chooses the format (PNG, JPEG, "
@@ -533,7 +534,7 @@ void AddQtCommands(CLI::App& app, int& argc, char** argv) {
   }
   {
     auto f = std::make_shared<FramesOptions>();
-    CLI::App* sub = app.add_subcommand(kQtCommands[4].first, kQtCommands[4].second);
+    CLI::App* sub = app.add_subcommand("frames", Description(kQtCommands, "frames"));
     AddInputOptions(*sub, f->view);
     AddComposedOption(*sub, f->view);
     sub->add_option("-o,--output", f->output_dir, "the folder to write the PNG files into")

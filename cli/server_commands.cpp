@@ -32,10 +32,10 @@ void AddServerCommand(CLI::App& app, const char* name, const char* help, int32_t
 }  // namespace
 
 void AddServerCommands(CLI::App& app, std::ostream& out, std::ostream& err) {
-  AddServerCommand(app, "register", kQtCommands[2].second, &DllRegisterServer, "registered", out,
-                   err);
-  AddServerCommand(app, "unregister", kQtCommands[3].second, &DllUnregisterServer, "unregistered",
-                   out, err);
+  AddServerCommand(app, "register", Description(kQtCommands, "register"), &DllRegisterServer,
+                   "registered", out, err);
+  AddServerCommand(app, "unregister", Description(kQtCommands, "unregister"), &DllUnregisterServer,
+                   "unregistered", out, err);
 }
 
 }  // namespace flipreel::cli

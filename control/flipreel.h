@@ -154,7 +154,8 @@ class Flipreel : public HostedControl, public Dispatch {
   void OnAsyncReadComplete(AsyncProp& prop) override;
   void OnHitTest(float& x, float& y, int16_t& hit_result) override;
 
-  // --- elements and state, for hosts that draw them and for tests -------------
+  // --- the elements, for hosts that draw them; the state record, read-only,
+  // for reports of the control's state (the tool's info) ---------------------
   Host& host() const { return host_; }
   const Timer& Timer1() const { return Timer1_; }
   const Shape& shpBorder() const { return shpBorder_; }
@@ -167,8 +168,6 @@ class Flipreel : public HostedControl, public Dispatch {
   Text GetBuffer() const { return state_.Buffer; }
 
  private:
-  friend class FlipreelTestPeer;  // tests set up play state through it
-
   // Loading and splitting.
   bool LoadGif(const Text& path);
   bool ShowLoadedGif();  // LoadGif after the read: split, show frame 0, arm

@@ -1,5 +1,7 @@
 #include "flipreel/control/load_outcome.h"
 
+#include "flipreel/host/scope.h"
+
 namespace flipreel {
 
 namespace {
@@ -32,17 +34,12 @@ void LoadGifBytes(Flipreel& control, Host& host, std::string_view bytes) {
   host.Close(file);
   // Removed whatever the assignment does; the control deletes an empty one
   // itself.
-  struct Remove {
-    Host& host;
-    const Text& path;
-    ~Remove() {
-      try {
-        if (host.FileExists(path)) host.Kill(path);
-      } catch (const HostError&) {
-        // A file left in the private folder goes with the folder.
-      }
-    }
-  } remove{host, path};
+  // A file left in the private folder goes with the folder.
+  const ScopeExit remove([&] {
+    (void)Trap([&] {
+      if (host.FileExists(path)) host.Kill(path);
+    });
+  });
   control.SetFlipreelFile(path);
 }
 

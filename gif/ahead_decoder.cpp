@@ -45,10 +45,6 @@ struct AheadDecoder::Batch {
         slots(files.chunks.size()),
         decoded(std::move(on_decoded)) {}
 
-  // The bytes of announced file i: the header, then its chunk.
-  std::span<const uint8_t> Part(size_t offset, size_t length) const {
-    return {reinterpret_cast<const uint8_t*>(files.bytes->data()) + offset, length};
-  }
   bool Matches(size_t i, std::span<const uint8_t> bytes) const {
     const auto [offset, length] = files.chunks[i];
     const size_t header = files.header_size;

@@ -54,7 +54,6 @@ class HeadlessHost : public FileHost {
   std::vector<std::string>& notices() { return notices_; }
   std::vector<Message>& messages() { return messages_; }
   std::vector<std::string>& handler_failures() { return handler_failures_; }
-  int refreshes() const { return refreshes_; }
   // Frame pictures that were decoded ahead of their loading.
   int64_t pictures_decoded_ahead() const { return ahead_.taken(); }
   int16_t surface_back_style() const { return surface_back_style_; }
@@ -103,7 +102,7 @@ class HeadlessHost : public FileHost {
   void Size(float width, float height) override;
   void SetSurfaceBackColor(int32_t color) override { surface_back_color_ = color; }
   void SetSurfaceBackStyle(int16_t style) override { surface_back_style_ = style; }
-  void Refresh() override { ++refreshes_; }
+  void Refresh() override {}
   void NotifyPropertyChanged(std::string_view name) override { notices_.emplace_back(name); }
   Picture LoadPicture(TextView path) override;
   ComposedAnimation LoadAnimation(std::string_view bytes) override;
@@ -139,7 +138,6 @@ class HeadlessHost : public FileHost {
   float width_ = 3075, height_ = 1950;
   int32_t surface_back_color_ = kColorButtonFace;
   int16_t surface_back_style_ = 1;
-  int refreshes_ = 0;
 
   int64_t now_ms_ = 0;
   const Timer* timer_ = nullptr;

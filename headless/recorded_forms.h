@@ -27,7 +27,6 @@ class RecordedForms {
   // In order: "show <form> modal|modeless focus <element>", "front <form>",
   // "resize <form> <width>x<height>", "unload <form>".
   const std::vector<std::string>& log() const { return log_; }
-  void ClearLog() { log_.clear(); }
   // The forms shown now, oldest first.
   const std::vector<Form*>& open_forms() const { return open_; }
 

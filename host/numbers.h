@@ -52,8 +52,5 @@ inline int32_t CheckedAdd32(int32_t a, int32_t b) {
 // Booleans cross the interface as 16-bit values.
 inline constexpr int16_t kTrue = -1;
 inline constexpr int16_t kFalse = 0;
-inline int16_t ToBool16(bool b) {
-  return b ? kTrue : kFalse;
-}
 
 }  // namespace flipreel

@@ -236,10 +236,7 @@ void GeneralPage::Browse() {
 
 // Closing the Preview is the one step of the page that ignores its errors.
 void GeneralPage::ClosePreview() {
-  try {
-    if (preview_) preview_->Unload();
-  } catch (const HostError&) {
-  }
+  if (preview_) (void)Trap([&] { preview_->Unload(); });
 }
 
 }  // namespace flipreel

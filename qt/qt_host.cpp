@@ -15,6 +15,7 @@
 
 #include "flipreel/gif/gif_composer.h"
 #include "flipreel/gif/gif_decoder.h"
+#include "flipreel/host/scope.h"
 #include "flipreel/qt/picture_cache.h"
 
 namespace flipreel {
@@ -130,23 +131,18 @@ void QtHost::OnQTimer() {
   surface_.FinishPendingLoad();
   // A tick that neither stops nor re-arms the timer leaves the QTimer running
   // on its schedule.
-  in_tick_ = true;
-  RunHostEvent("Timer1", [this] { control_->OnTimer(); });
-  in_tick_ = false;
+  {
+    const ScopedValue in_tick(in_tick_, true);
+    RunHostEvent("Timer1", [this] { control_->OnTimer(); });
+  }
   surface_.TickEnded();
 }
 
 bool QtHost::DeliverTick() {
   if (!control_ || !timer_ || !timer_->enabled()) return false;
   // The surface hears of the end of the tick even when the tick fails.
-  struct EndTick {
-    QtHost& host;
-    ~EndTick() {
-      host.in_tick_ = false;
-      host.surface_.TickEnded();
-    }
-  } end{*this};
-  in_tick_ = true;
+  const ScopeExit end_tick([this] { surface_.TickEnded(); });
+  const ScopedValue in_tick(in_tick_, true);
   control_->OnTimer();
   return true;
 }

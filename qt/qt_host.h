@@ -122,7 +122,6 @@ class QtHost : public FileHost {
   // With manual ticks the QTimer stays off and only DeliverTick drives the
   // control: rendering tick by tick, and tests.
   void SetManualTicks(bool manual);
-  bool manual_ticks() const { return manual_ticks_; }
 
   // --- ticks --------------------------------------------------------------------
   // Delivers one tick now if Timer1 is enabled, whatever its interval. Errors

@@ -4,10 +4,10 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QIODevice>
-#include <QScopedValueRollback>
 #include <QTimer>
 
 #include "flipreel/control/frame_cuts.h"
+#include "flipreel/host/scope.h"
 #include "flipreel/qt/flipreel_widget_p.h"
 
 namespace flipreel {
@@ -64,8 +64,10 @@ void FlipreelWidgetPrivate::FinishLoad() {
   ReleaseHeld();
   if (!pending_load_) return;
   const std::function<void()> load = std::exchange(pending_load_, nullptr);
-  const QScopedValueRollback finishing(finishing_load_, true);
-  load();
+  {
+    const ScopedValue finishing(finishing_load_, true);
+    load();
+  }
   // A resize from outside held back meanwhile.
   held_resize_.reset();
   host_->WidgetResized();
@@ -77,7 +79,7 @@ void FlipreelWidgetPrivate::FinishLoad() {
 void FlipreelWidgetPrivate::AwaitLoad() {
   if (!pending_load_ || holding_ || finishing_load_) return;
   {
-    const QScopedValueRollback holding(holding_, true);
+    const ScopedValue holding(holding_, true);
     FinishLoad();
   }
   if (!held_.empty()) QTimer::singleShot(0, &load_finisher_, [this] { ReleaseHeld(); });

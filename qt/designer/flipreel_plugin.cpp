@@ -50,7 +50,7 @@ QString FlipreelDesignerPlugin::whatsThis() const {
 }
 
 QString FlipreelDesignerPlugin::includeFile() const {
-  return QStringLiteral("qt/flipreel_widget.h");
+  return QStringLiteral("flipreel/qt/flipreel_widget.h");
 }
 
 // The control's toolbox picture: 16 x 15 pixels, the film strip with GIF.

@@ -13,15 +13,18 @@ namespace {
 using Strings = std::vector<std::string>;
 constexpr int16_t kInterval = 100;
 
-// Starts play at run time the way a host would, and leaves the state a
-// run-time Sequence assignment leaves (FrameIndex 2 before the assignment).
+// Starts play at run time the way a host would, plays two frames when there
+// are more than two (Normal, so that FrameIndex stands at 2), then sets the
+// play's AutoRewind and Sequence.
 void StartPlay(Rig& rig, int32_t sequence, int16_t auto_rewind, int32_t border = 0) {
   Flipreel& c = rig.c;
   if (border != 0) c.SetBorderStyle(border);
   c.SetFrameRate(kInterval);
-  c.SetAutoRewind(auto_rewind);
+  c.SetAutoRewind(0);
   c.StartAnimation();
-  FlipreelTestPeer::State(c).FrameIndex = std::min(2, c.state().LastFrame);
+  if (c.Frames() > 2) rig.host.Advance(2 * kInterval);
+  EXPECT_EQ(c.CurrentFrame(), c.Frames() > 2 ? 2 : 0);
+  c.SetAutoRewind(auto_rewind);
   c.SetSequence(sequence);
   rig.host.Clear();
   rig.events.entries.clear();
@@ -74,9 +77,9 @@ TEST(Sequences, OnTheVirtualClock) {
       {"Random shows only 0..LastFrame - 1 and never finishes", kSequenceRandom, 1,
        "0@0 1@1 2@2 2@2 1@1 0@0", "2 0 1 2 2 1", 0, true, 4, "0 0.34 0.67 0.9999999 0.5 0.1"},
       {"Random with one frame", kSequenceRandom, 1, "0@0 0@0", "0 0", 0, true, 1, "0.9 0.5"},
-      {"negative AutoRewind finishes on the first tick", kSequenceNormal, -1, "-1@0!", "0", 0,
-       false},
-      {"Sequence 5 raises Frame and changes nothing", 5, 1, "-1@0 -1@0 -1@0", "2 2 2", 2, true},
+      {"negative AutoRewind finishes on the first tick, frame 1 still shown", kSequenceNormal, -1,
+       "1@1!", "0", 0, false},
+      {"Sequence 5 raises Frame and changes nothing", 5, 1, "1@1 1@1 1@1", "2 2 2", 2, true},
       {"one frame, Normal: a pass every tick", kSequenceNormal, 3, "0@0 0@0 0@0 0@0!", "0 0 0 0", 0,
        false, 1},
       {"one frame, Reverse", kSequenceReverse, 3, "0@0 0@0 0@0 0@0!", "0 0 0 0", 0, false, 1},
@@ -248,9 +251,14 @@ TEST(PlayMembers, SettersAnnounceAndSteerTheTimer) {
     rig.LoadFrames(kFourFrames);
     rig.c.SetFrameRate(kInterval);
     rig.c.SetSequence(kSequencePingPong);
-    FlipreelTestPeer::State(rig.c).FrameIndex = 2;
+    rig.c.SetAutoRewind(5);
     rig.c.StartAnimation();
-    FlipreelTestPeer::State(rig.c).LoopCount = 1;
+    // Ping Pong until one pass is counted and frame 2 is next.
+    for (int tick = 0; tick < 20 && !(rig.c.state().LoopCount == 1 && rig.c.CurrentFrame() == 2);
+         ++tick)
+      rig.host.Advance(kInterval);
+    ASSERT_EQ(rig.c.state().LoopCount, 1);
+    ASSERT_EQ(rig.c.CurrentFrame(), 2);
     rig.host.Clear();
     const FlipreelState before = rig.c.state();
     EXPECT_EQ(ErrorOf([&] { t.act(rig.c); }), t.error);
@@ -266,9 +274,14 @@ TEST(PlayMembers, SettersAnnounceAndSteerTheTimer) {
 
 TEST(PlayMembers, SequenceSetsThePingPongFlags) {
   Rig rig;
+  rig.LoadFrames(kFourFrames);
   rig.c.SetSequence(kSequencePingPong);
   EXPECT_TRUE(rig.c.state().PingPongForward);
-  FlipreelTestPeer::State(rig.c).PingPongBackward = true;
+  // Up to the top turn, and one step down.
+  rig.c.SetFrameRate(kInterval);
+  rig.c.StartAnimation();
+  rig.host.Advance(5 * kInterval);
+  ASSERT_TRUE(rig.c.state().PingPongBackward);
   rig.c.SetSequence(kSequencePingPong);
   EXPECT_TRUE(rig.c.state().PingPongForward);
   EXPECT_FALSE(rig.c.state().PingPongBackward);
@@ -284,8 +297,7 @@ struct StepCase {
   int32_t sequence;
   bool stretch;
   int16_t auto_rewind;
-  int32_t frame_index;
-  bool going_down;  // Ping Pong
+  int ticks_before;  // played before the step, from the start of play
   std::string trace;
 };
 
@@ -296,21 +308,19 @@ TEST(Steps, EachPathInOrder) {
   const std::string fit = "imgGif.Height=1950, imgGif.Width=3075";
   const std::string rearm = ", Timer1.Interval=100";
   const StepCase cases[] = {
-      {"Normal step, fit after", kSequenceNormal, true, 0, 1, false, frame1 + ", " + fit + rearm},
-      {"Normal wrap, fit before", kSequenceNormal, true, 0, 3, false,
+      {"Normal step, fit after", kSequenceNormal, true, 0, 1, frame1 + ", " + fit + rearm},
+      {"Normal wrap, fit before", kSequenceNormal, true, 0, 3,
        "imgGif.Stretch=1, " + fit + ", " + frame3 + rearm},
-      {"Reverse step", kSequenceReverse, false, 0, 1, false, "imgGif.Stretch=0, " + frame1 + rearm},
-      {"Reverse wrap", kSequenceReverse, false, 0, 0, false,
+      {"Reverse step", kSequenceReverse, false, 0, 2, "imgGif.Stretch=0, " + frame1 + rearm},
+      {"Reverse wrap", kSequenceReverse, false, 0, 3,
        "imgGif.Stretch=0, imgGif.Visible=1, imgGif.Left=0, imgGif.Top=0, imgGif.Picture" + rearm},
-      {"Random", kSequenceRandom, false, 0, 0, false, frame1 + ", imgGif.Stretch=0" + rearm},
-      {"Ping Pong up", kSequencePingPong, false, 0, 1, false,
-       frame1 + ", imgGif.Stretch=0" + rearm},
-      {"Ping Pong top turn shows the last frame at once", kSequencePingPong, false, 0, 3, false,
+      {"Random", kSequenceRandom, false, 0, 0, frame1 + ", imgGif.Stretch=0" + rearm},
+      {"Ping Pong up", kSequencePingPong, false, 0, 1, frame1 + ", imgGif.Stretch=0" + rearm},
+      {"Ping Pong top turn shows the last frame at once", kSequencePingPong, false, 0, 3,
        "imgGif.Stretch=0, " + frame3 + rearm},
-      {"Ping Pong bottom turn: the picture only", kSequencePingPong, false, 1, 0, true,
-       "imgGif.Picture"},
-      {"Ping Pong bottom turn playing for ever: nothing", kSequencePingPong, false, 0, 0, true, ""},
-      {"finish: the timer stops", kSequenceNormal, false, -1, 1, false, "Timer1.Enabled=0"},
+      {"Ping Pong bottom turn: the picture only", kSequencePingPong, false, 1, 6, "imgGif.Picture"},
+      {"Ping Pong bottom turn playing for ever: nothing", kSequencePingPong, false, 0, 6, ""},
+      {"finish: the timer stops", kSequenceNormal, false, -1, 0, "Timer1.Enabled=0"},
   };
   for (const StepCase& t : cases) {
     SCOPED_TRACE(t.what);
@@ -319,10 +329,8 @@ TEST(Steps, EachPathInOrder) {
     rig.host.SetRandomSource([] { return 0.4f; });  // frame 1 of 3
     if (t.stretch) rig.c.SetStretch(true);
     StartPlay(rig, t.sequence, t.auto_rewind);
-    FlipreelTestPeer::State(rig.c).FrameIndex = t.frame_index;
-    FlipreelTestPeer::State(rig.c).PingPongForward =
-        t.sequence == kSequencePingPong && !t.going_down;
-    FlipreelTestPeer::State(rig.c).PingPongBackward = t.going_down;
+    for (int i = 0; i < t.ticks_before; ++i) rig.host.Advance(kInterval);
+    rig.host.Clear();
     rig.host.Advance(kInterval);
     EXPECT_EQ(Joined(rig.host.trace), t.trace);
   }

@@ -1,19 +1,21 @@
 // Shared set-up for the core suite: a headless host that writes down what the
-// control does to it, a control with an event recorder, and frames put into
-// imgBuffer directly, as a load would leave them.
+// control does to it, a control with an event recorder, and GIFs made to
+// measure and loaded as an application loads them.
 #pragma once
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <initializer_list>
 #include <string>
 #include <vector>
 
 #include "flipreel/control/flipreel.h"
+#include "flipreel/control/load_outcome.h"
 #include "flipreel/headless/headless_host.h"
 #include "tests/support/checks.h"
-#include "tests/support/control_peer.h"
+#include "tests/support/gif_builder.h"
 
 namespace coretest {
 
@@ -128,8 +130,9 @@ struct EventLog : FlipreelEvents {
   Flipreel& control_;
 };
 
-// One frame as a load places it: a picture of w x h pixels at an offset in
-// twips.
+// One frame of a GIF: a picture of w x h pixels at an offset in twips, a
+// whole number of the host's pixels (the first frame's offset is the
+// element's own, 0).
 struct FrameSpec {
   int width_px;
   int height_px;
@@ -148,22 +151,32 @@ struct Rig {
     host.Clear();  // the elements as designed are not part of any test's record
   }
 
-  // Fills imgBuffer(0..n-1) with the frames and leaves the state a successful
-  // load leaves: LastFrame n - 1, FramesLoaded True, FrameIndex 0. The trace
-  // and the announcements start empty afterwards.
+  // Loads a GIF of these frames, each a colour of its own waiting 100 ms,
+  // as an application loads bytes (through FlipreelFile). The trace and the
+  // announcements start empty afterwards.
   void LoadFrames(const std::vector<FrameSpec>& frames) {
+    const float tppx = host.TwipsPerPixelX(), tppy = host.TwipsPerPixelY();
+    testgif::Gif gif;
+    gif.netscape_loop = true;  // its terminator lets the split find the first frame
+    gif.global_palette.clear();
     for (size_t i = 0; i < frames.size(); ++i) {
-      const int32_t index = static_cast<int32_t>(i);
-      if (index > 0) FlipreelTestPeer::Frames(c).Load(index);
-      Image& element = FlipreelTestPeer::Frames(c)(index);
-      element.setPicture(Picture::Solid(frames[i].width_px, frames[i].height_px,
-                                        static_cast<uint32_t>(0xFF000000u | (i * 0x252525u))));
-      element.setLeft(frames[i].left);
-      element.setTop(frames[i].top);
-      element.setTag(u"100");
+      const FrameSpec& spec = frames[i];
+      testgif::Frame frame;
+      frame.left = static_cast<int>(spec.left / tppx);
+      frame.top = static_cast<int>(spec.top / tppy);
+      EXPECT_EQ(frame.left * tppx, spec.left) << "not a whole number of pixels";
+      EXPECT_EQ(frame.top * tppy, spec.top) << "not a whole number of pixels";
+      frame.width = spec.width_px;
+      frame.height = spec.height_px;
+      frame.pixels.assign(static_cast<size_t>(spec.width_px) * spec.height_px,
+                          static_cast<uint8_t>(i));
+      gif.width = std::min(std::max(gif.width, frame.left + frame.width), 65535);
+      gif.height = std::min(std::max(gif.height, frame.top + frame.height), 65535);
+      gif.global_palette.push_back(static_cast<uint32_t>(i * 0x252525u));
+      gif.frames.push_back(frame);
     }
-    FlipreelTestPeer::State(c).LastFrame = static_cast<int32_t>(frames.size()) - 1;
-    FlipreelTestPeer::State(c).FramesLoaded = true;
+    LoadGifBytes(c, host, testgif::Build(gif));
+    EXPECT_EQ(c.imgBuffer().Count(), static_cast<int32_t>(frames.size())) << "not loaded";
     host.Clear();
   }
 

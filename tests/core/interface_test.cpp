@@ -26,7 +26,10 @@ TEST(Getters, ReadTheShapesAndTheStateRecord) {
   EXPECT_EQ(sequence.ToLong(), 3);
 
   // CurrentFrame reads FrameIndex, never the value assigned to it.
-  FlipreelTestPeer::State(c).FrameIndex = 2;
+  rig.LoadFrames(kFourFrames);
+  c.StartAnimation();
+  rig.host.Advance(2 * c.FrameRate());
+  ASSERT_EQ(c.CurrentFrame(), 2);
   c.SetCurrentFrame(7);
   EXPECT_EQ(c.CurrentFrame(), 2);
   EXPECT_EQ(c.state().CurrentFrame, 7);
@@ -36,11 +39,12 @@ TEST(Getters, ReadTheShapesAndTheStateRecord) {
 // with error 340 for an element that does not exist.
 struct FrameQueryCase {
   const char* what;
-  bool loaded;  // three frames put into imgBuffer, or a new control
+  bool loaded;  // a GIF of three frames, or a new control
   float tppx, tppy;
   int16_t frame;
   int32_t error;  // 0: answers
   float width = 0, height = 0, left = 0, top = 0;
+  float tppx_later = 0;  // the host's pixels after the load (another screen)
 };
 
 TEST(FrameQueries, AnswerInPixelsOrFailForMissingElements) {
@@ -50,7 +54,7 @@ TEST(FrameQueries, AnswerInPixelsOrFailForMissingElements) {
       {"first frame", true, 15, 15, 0, 0, 100, 60, 0, 0},
       {"last frame", true, 15, 15, 2, 0, 80, 40, 20, 2},
       {"other twips per pixel", true, 12, 10, 2, 0, 80, 40, 25, 3},
-      {"fractional pixels", true, 15, 15, 1, 0, 90, 50, 160.0f / 15, 5},
+      {"fractional pixels", true, 15, 15, 1, 0, 1350.0f / 16, 50, 7.5f, 4, 16},
       {"above LastFrame", true, 15, 15, 3, 340},
       {"negative", true, 15, 15, -32768, 340},
   };
@@ -61,8 +65,9 @@ TEST(FrameQueries, AnswerInPixelsOrFailForMissingElements) {
     rig.host.SetTwipsPerPixel(t.tppx, t.tppy);
     if (t.loaded) {
       // Pictures are sized with the host's conversion when they are set.
-      rig.LoadFrames({{100, 60, 0, 0}, {90, 50, 160, 75}, {80, 40, 300, 30}});
+      rig.LoadFrames({{100, 60, 0, 0}, {90, 50, 120, 60}, {80, 40, 300, 30}});
     }
+    if (t.tppx_later) rig.host.SetTwipsPerPixel(t.tppx_later, t.tppy);
     int16_t frame = t.frame;
     if (t.error) {
       EXPECT_EQ(ErrorOf([&] { c.FrameWidth(frame); }), t.error);
@@ -157,19 +162,20 @@ TEST(Members, ConvertArgumentsBeforeTheMemberRuns) {
 TEST(Events, DeliveredSynchronouslyToEveryListenerInOrder) {
   Rig rig;
   rig.LoadFrames(kFourFrames);
+  rig.c.StartAnimation();
+  ASSERT_TRUE(rig.host.DeliverTick());  // shows frame 0
   EventLog second(rig.c);
   rig.c.AddListener(&second);
   std::vector<std::string> order;
   rig.events.on_frame = [&] {
     order.push_back("first");
-    // The step has not run yet: imgGif still shows nothing.
-    EXPECT_EQ(rig.ShownPicture(), -1);
+    // The step has not run yet: imgGif still shows frame 0.
+    EXPECT_EQ(rig.ShownPicture(), 0);
   };
   second.on_frame = [&] { order.push_back("second"); };
-  rig.c.StartAnimation();
   ASSERT_TRUE(rig.host.DeliverTick());
   EXPECT_EQ(order, (std::vector<std::string>{"first", "second"}));
-  EXPECT_EQ(rig.ShownPicture(), 0);
+  EXPECT_EQ(rig.ShownPicture(), 1);
 
   // A listener that goes away no longer hears anything; the other still does.
   rig.c.RemoveListener(&rig.events);
@@ -206,8 +212,8 @@ TEST(Events, HostAfterItsControlIsGone) {
   TracingHost host;
   {
     Flipreel c(host);
-    FlipreelTestPeer::Frames(c)(0).setPicture(Picture::Solid(2, 2, 0xFF000000u));
-    FlipreelTestPeer::State(c).FramesLoaded = true;
+    LoadGifBytes(c, host, testgif::Build(testgif::Animation(2)));
+    ASSERT_EQ(c.Frames(), 2);
     c.SetFrameRate(100);
     c.StartAnimation();
     host.Advance(100);

@@ -77,33 +77,41 @@ TEST(ArrangeDisplay, SizesTheControlToTheFirstFramePlusTheLargestOffsets) {
 
 // The sums go through decimal text: 7 significant digits for the first
 // frame's size, halves to even for the offsets, overflow from 32767.5 on.
+// Twips come from the host's pixels: 7.5 twips a pixel (192 dots an inch)
+// gives halves, 0.5 offsets at the limit, large ones more digits than a
+// Single holds.
 struct NumericCase {
   const char* what;
-  Size2 first;         // imgBuffer(0)'s size in twips
-  float left, top;     // frame 1's offset in twips
-  int32_t error;       // 0: sized
-  Size2 control = {};  // when sized
+  float tppx, tppy;
+  int width_px, height_px;  // frame 0
+  int left_px, top_px;      // frame 1, a pixel
+  int32_t error;            // 0: sized
+  Size2 control = {};       // when sized
 };
 
 TEST(ArrangeDisplay, NumericForms) {
   const NumericCase cases[] = {
-      {"whole twips pass unchanged", {1500, 900}, 300, 150, 0, {1800, 1050}},
-      {"seven significant digits", {12345678, 1234567.5f}, 0, 0, 0, {12345680, 1234568}},
-      {"offsets round halves to even", {1500, 900}, 300.5f, 151.5f, 0, {1800, 1052}},
-      {"small halves to even", {1500, 900}, 2.5f, 3.5f, 0, {1502, 904}},
-      {"largest offset that fits", {1500, 900}, 32766.5f, 0, 0, {34266, 900}},
-      {"left of 32767.5 overflows", {1500, 900}, 32767.5f, 0, 6},
-      {"top of 32767.5 overflows", {1500, 900}, 0, 32767.5f, 6},
+      {"whole twips pass unchanged", 15, 15, 100, 60, 20, 10, 0, {1800, 1050}},
+      {"seven significant digits", 123456.78f, 12345.675f, 100, 100, 0, 0, 0, {12345680, 1234568}},
+      {"offsets round halves to even: 1522.5 down, 907.5 up",
+       7.5f,
+       7.5f,
+       200,
+       120,
+       3,
+       1,
+       0,
+       {1522, 908}},
+      {"1807.5 and 1057.5 up", 7.5f, 7.5f, 200, 120, 41, 21, 0, {1808, 1058}},
+      {"largest offset that fits: 32766.5", 0.5f, 0.5f, 200, 120, 65533, 0, 0, {32866, 60}},
+      {"left of 32767.5 overflows", 0.5f, 0.5f, 200, 120, 65535, 0, 6},
+      {"top of 32767.5 overflows", 0.5f, 0.5f, 200, 120, 0, 65535, 6},
   };
   for (const NumericCase& t : cases) {
     SCOPED_TRACE(t.what);
     Rig rig;
-    rig.LoadFrames({{100, 60}, {100, 60}});
-    const auto [width, height] = t.first;
-    FlipreelTestPeer::Frames(rig.c)(0).setWidth(width);
-    FlipreelTestPeer::Frames(rig.c)(0).setHeight(height);
-    FlipreelTestPeer::Frames(rig.c)(1).setLeft(t.left);
-    FlipreelTestPeer::Frames(rig.c)(1).setTop(t.top);
+    rig.host.SetTwipsPerPixel(t.tppx, t.tppy);
+    rig.LoadFrames({{t.width_px, t.height_px}, {1, 1, t.left_px * t.tppx, t.top_px * t.tppy}});
     rig.c.SetAutoSize(true);  // at run time: Stretch off, no sizing yet
     const Size2 before = SurfaceOf(rig.host);
     const Size2 shape_before = SizeOf(rig.c.shpBackGround());

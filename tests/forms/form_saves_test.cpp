@@ -105,13 +105,15 @@ TEST(FormSaves, TwoUpdatesAtOnceBothLand) {
   ::close(done[1]);
 
   // The first one, between reading the form and writing it back, lets the
-  // second start and waits until that one has either finished (it did not
-  // wait: the lock failed) or waits for the lock.
+  // second start and waits, for ten seconds at most, until that one has
+  // either finished (it did not wait: the lock failed) or waits for the lock.
   UpdateSavedForm(path, [&](SavedForm& form) {
     ASSERT_EQ(::write(go[1], "x", 1), 1);
     pollfd finished{done[0], POLLIN, 0};
-    while (::poll(&finished, 1, 10) == 0 && !WaitsForALock(second)) {
-    }
+    bool second_ran = false;
+    for (int wait = 0; wait < 1000 && !second_ran; ++wait)
+      second_ran = ::poll(&finished, 1, 10) != 0 || WaitsForALock(second);
+    EXPECT_TRUE(second_ran) << "the second update neither waited for the lock nor ended";
     PutControl(form, path, Control("First"));
   });
   EXPECT_EQ(WaitFor(second), 0);

@@ -3,7 +3,6 @@
 #include <string>
 
 #include "tests/loading/loading_support.h"
-#include "tests/support/control_peer.h"
 
 using namespace flipreel;
 using namespace loadingtest;
@@ -85,21 +84,19 @@ TEST(Split, PlacesFramesFromTheirImageOffsets) {
   Loaded l;
   l.host.SetTwipsPerPixel(12, 20);
   l.control.SetBorderStyle(1);
-  FlipreelTestPeer::Frames(l.control)(0).setLeft(30);
-  FlipreelTestPeer::Frames(l.control)(0).setTop(45);
   l.LoadBytes(testgif::Build(gif));
 
-  ASSERT_EQ(l.control.state().LastFrame, 2);
-  EXPECT_EQ(l.frame(0).left(), 30);
-  EXPECT_EQ(l.frame(0).top(), 45);
-  EXPECT_EQ(l.frame(1).left(), 30 + 3 * 12);
-  EXPECT_EQ(l.frame(1).top(), 45 + 5 * 20);
-  EXPECT_EQ(l.frame(2).left(), 30);
-  EXPECT_EQ(l.frame(2).top(), 45 + 1000 * 20);
+  ASSERT_EQ(l.control.Frames(), 3);
+  EXPECT_EQ(l.frame(0).left(), 0);
+  EXPECT_EQ(l.frame(0).top(), 0);
+  EXPECT_EQ(l.frame(1).left(), 3 * 12);
+  EXPECT_EQ(l.frame(1).top(), 5 * 20);
+  EXPECT_EQ(l.frame(2).left(), 0);
+  EXPECT_EQ(l.frame(2).top(), 1000 * 20);
   EXPECT_FALSE(l.frame(1).visible());
   // With a border the visible image stands 10 twips further in.
-  EXPECT_EQ(l.control.imgGif().left(), 40);
-  EXPECT_EQ(l.control.imgGif().top(), 55);
+  EXPECT_EQ(l.control.imgGif().left(), 10);
+  EXPECT_EQ(l.control.imgGif().top(), 10);
 }
 
 // A file with a single signature yields one frame, which Frames counts as 0.

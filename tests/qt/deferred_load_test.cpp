@@ -390,7 +390,7 @@ TEST(DeferredLoad, PaintsAndTicksWaitForTheLoad) {
     const int before_load = ticks;
     w.SetFlipreelFile(i % 2 ? f.other : f.big);
     ASSERT_TRUE(Pending(w));
-    while (Pending(w)) QCoreApplication::processEvents(QEventLoop::AllEvents, 1);
+    RunUntilFinished(w);
     // The load left the timer off (AutoStart is off): a tick after it would
     // be one held back from before.
     ASSERT_EQ(ticks, before_load);

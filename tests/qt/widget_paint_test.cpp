@@ -1,5 +1,5 @@
-// What FlipreelWidget shows, pixel by pixel, on Qt's offscreen platform
-// (96 DPI: 15 twips per pixel).
+// What FlipreelWidget shows, pixel by pixel, on Qt's offscreen platform, in
+// the screen's own pixels (15 twips each at 96 DPI).
 #include <gtest/gtest.h>
 
 #include "flipreel/control/flipreel.h"
@@ -139,7 +139,8 @@ TEST(WidgetPaint, AutoSizeSizesTheWidgetToTheFramesPlusTheBorder) {
     ASSERT_FALSE(l.w.lastError()) << l.w.lastError().description.toStdString();
     EXPECT_EQ(l.w.size(), row.expected) << "border " << row.border;
     EXPECT_EQ(l.w.sizeHint(), row.expected);
-    EXPECT_FLOAT_EQ(HostOf(l.w).SurfaceWidth(), row.expected.width() * 15.0f);
+    EXPECT_FLOAT_EQ(HostOf(l.w).SurfaceWidth(),
+                    row.expected.width() * HostOf(l.w).TwipsPerPixelX());
   }
 }
 
@@ -163,6 +164,8 @@ TEST(WidgetPaint, PlayedSequenceMatchesTheHeadlessHostTickByTick) {
     reference.InitProperties();
     FlipreelWidget w;
     HostOf(w).SetManualTicks(true);
+    const float tppx = HostOf(w).TwipsPerPixelX(), tppy = HostOf(w).TwipsPerPixelY();
+    headless.SetTwipsPerPixel(tppx, tppy);  // the same twips on both
     if (row.border) {
       reference.SetBorderStyle(1);
       w.SetBorderStyle(1);
@@ -186,8 +189,8 @@ TEST(WidgetPaint, PlayedSequenceMatchesTheHeadlessHostTickByTick) {
       ASSERT_EQ(c.Timer1().enabled(), reference.Timer1().enabled());
       // And on screen: the shown frame's left colour at its place.
       const QImage s = Shot(w);
-      const int x = static_cast<int>(std::lround(reference.imgGif().left() / 15.0));
-      const int y = static_cast<int>(std::lround(reference.imgGif().top() / 15.0));
+      const int x = static_cast<int>(std::lround(reference.imgGif().left() / tppx));
+      const int y = static_cast<int>(std::lround(reference.imgGif().top() / tppy));
       ASSERT_EQ(At(s, x, y), Rgb(static_cast<Index>(gif.frames[index].pixels[0])));
     }
   }
