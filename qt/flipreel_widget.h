@@ -96,6 +96,54 @@ struct FlipreelAsyncProp {
   QString ErrorDescription;
 };
 
+// The widget's properties that have a NOTIFY signal, one row each, in the
+// order of their Q_PROPERTY lines:
+//
+//   X(source, Qt type, name, setter)
+//
+// A row declares the getter name(), the setter that uic calls and the NOTIFY
+// signal nameChanged(value), and has every change of the value announced.
+// Where the getter and the setter come from:
+//   FORWARD      the control's members of the same name, with the value
+//                converted between Qt's type and the control's;
+//   FORWARD_GET  the control's getter; the setter is written by hand (it loads);
+//   OWN          both written by hand, with how the value is watched.
+// A property of the control takes its Q_PROPERTY line and one FORWARD row.
+//
+// CurrentFrame is watched as the frame index itself, which may pass 16 bits.
+// Composed is composed playback: whole pictures, each for its own delay.
+// UserMode is the host's ambient value, false in a designer. PaintCacheBudget
+// is the bytes of paint-ready frame copies kept (default 64 MB).
+// showMessageBoxes: whether the control's message boxes are shown (default
+// true); messageShown comes either way. seeThrough: the widget paints no
+// surface of its own, so with BackStyle 0 the parent shows wherever the GIF
+// (or the border) is not painted, and mouse presses there go to the widget
+// below.
+#define FLIPREEL_WIDGET_PROPERTIES(X)                         \
+  X(FORWARD_GET, QString, FlipreelFile, setFlipreelFile)      \
+  X(FORWARD, int, FrameRate, setFrameRate)                    \
+  X(FORWARD, bool, AutoSize, setAutoSize)                     \
+  X(FORWARD, int, Sequence, setSequence)                      \
+  X(FORWARD, bool, Stretch, setStretch)                       \
+  X(FORWARD, int, BorderColor, setBorderColor)                \
+  X(FORWARD, int, AutoRewind, setAutoRewind)                  \
+  X(FORWARD, bool, Playing, setPlaying)                       \
+  X(FORWARD, bool, AutoStart, setAutoStart)                   \
+  X(FORWARD, int, BackColor, setBackColor)                    \
+  X(FORWARD, int, BackStyle, setBackStyle)                    \
+  X(FORWARD, QImage, BackGroundGraphic, setBackGroundGraphic) \
+  X(FORWARD, int, BorderStyle, setBorderStyle)                \
+  X(FORWARD, int, Frames, setFrames)                          \
+  X(OWN, int, CurrentFrame, setCurrentFrame)                  \
+  X(FORWARD_GET, QString, GifFromURL, setGifFromURL)          \
+  X(FORWARD, QString, ServerUserName, setServerUserName)      \
+  X(FORWARD, QString, ServerPassword, setServerPassword)      \
+  X(FORWARD, bool, Composed, setComposed)                     \
+  X(OWN, bool, UserMode, setUserMode)                         \
+  X(OWN, qint64, PaintCacheBudget, setPaintCacheBudget)       \
+  X(OWN, bool, showMessageBoxes, setShowMessageBoxes)         \
+  X(OWN, bool, seeThrough, setSeeThrough)
+
 class FlipreelWidgetPrivate;
 
 class FlipreelWidget : public QWidget {
@@ -157,46 +205,14 @@ class FlipreelWidget : public QWidget {
   ~FlipreelWidget() override;
 
   // --- properties -------------------------------------------------------------
-  QString FlipreelFile() const;
-  void setFlipreelFile(const QString& value);
-  int FrameRate() const;
-  void setFrameRate(int value);
-  bool AutoSize() const;
-  void setAutoSize(bool value);
-  int Sequence() const;
-  void setSequence(int value);
-  bool Stretch() const;
-  void setStretch(bool value);
-  int BorderColor() const;
-  void setBorderColor(int color);
-  int AutoRewind() const;
-  void setAutoRewind(int value);
-  bool Playing() const;
-  void setPlaying(bool value);
-  bool AutoStart() const;
-  void setAutoStart(bool value);
-  int BackColor() const;
-  void setBackColor(int color);
-  int BackStyle() const;
-  void setBackStyle(int value);
-  QImage BackGroundGraphic() const;
-  void setBackGroundGraphic(const QImage& image);
+  // The getter, the setter and the NOTIFY signal of every row of
+  // FLIPREEL_WIDGET_PROPERTIES (above); BackGroundGraphic also takes a pixmap.
+#define FLIPREEL_WIDGET_ACCESSORS(source, Type, Name, setName) \
+  Type Name() const;                                           \
+  void setName(Type value);
+  FLIPREEL_WIDGET_PROPERTIES(FLIPREEL_WIDGET_ACCESSORS)
+#undef FLIPREEL_WIDGET_ACCESSORS
   void setBackGroundGraphic(const QPixmap& pixmap);
-  int BorderStyle() const;
-  void setBorderStyle(int value);
-  int Frames() const;
-  void setFrames(int value);
-  int CurrentFrame() const;
-  void setCurrentFrame(int value);
-  QString GifFromURL() const;
-  void setGifFromURL(const QString& value);
-  QString ServerUserName() const;
-  void setServerUserName(const QString& value);
-  QString ServerPassword() const;
-  void setServerPassword(const QString& value);
-  // Composed playback: whole pictures, each frame for its own delay.
-  bool Composed() const;
-  void setComposed(bool value);
 
   // --- frame queries (pixels; a missing frame is error 340) -------------------
   Q_INVOKABLE float FrameWidth(int frame);
@@ -207,11 +223,6 @@ class FlipreelWidget : public QWidget {
   Q_INVOKABLE QImage GetFrame(int frame);
 
   // --- the widget's own -------------------------------------------------------
-  bool UserMode() const;
-  void setUserMode(bool run_time);
-  // Bytes of paint-ready frame copies kept per widget (default 64 MB).
-  qint64 PaintCacheBudget() const;
-  void setPaintCacheBudget(qint64 bytes);
   FlipreelError lastError() const;
   // Valid only while a HitTest signal is being handled.
   void setHitResult(int result);
@@ -242,15 +253,6 @@ class FlipreelWidget : public QWidget {
   // emitted.
   bool loadFromData(const QByteArray& data);
   bool loadFromDevice(QIODevice* device);
-  // Whether the control's message boxes are shown (default true). The
-  // messageShown signal comes either way.
-  bool showMessageBoxes() const;
-  void setShowMessageBoxes(bool show);
-  // See-through: the widget paints no surface of its own, so with BackStyle
-  // 0 the parent shows wherever the GIF (or the border) is not painted, and
-  // mouse presses there go to the widget below.
-  bool seeThrough() const;
-  void setSeeThrough(bool see_through);
   // BackColor and BorderColor as QColors; system colours are resolved
   // through the widget's palette.
   QColor backQColor() const;
@@ -283,28 +285,11 @@ class FlipreelWidget : public QWidget {
   // A host error: from a call through the widget, or from a host event.
   void errorRaised(int number, const QString& description);
 
-  // The properties' NOTIFY signals.
-  void FlipreelFileChanged(const QString& value);
-  void FrameRateChanged(int value);
-  void AutoSizeChanged(bool value);
-  void SequenceChanged(int value);
-  void StretchChanged(bool value);
-  void BorderColorChanged(int value);
-  void AutoRewindChanged(int value);
-  void PlayingChanged(bool value);
-  void AutoStartChanged(bool value);
-  void BackColorChanged(int value);
-  void BackStyleChanged(int value);
-  void BackGroundGraphicChanged(const QImage& value);
-  void BorderStyleChanged(int value);
-  void FramesChanged(int value);
-  void CurrentFrameChanged(int value);
-  void GifFromURLChanged(const QString& value);
-  void ServerUserNameChanged(const QString& value);
-  void ServerPasswordChanged(const QString& value);
-  void ComposedChanged(bool value);
-  void UserModeChanged(bool value);
-  void PaintCacheBudgetChanged(qint64 value);
+  // The properties' NOTIFY signals, NameChanged(value) for every row of
+  // FLIPREEL_WIDGET_PROPERTIES.
+#define FLIPREEL_WIDGET_NOTIFY(source, Type, Name, setName) void Name##Changed(Type value);
+  FLIPREEL_WIDGET_PROPERTIES(FLIPREEL_WIDGET_NOTIFY)
+#undef FLIPREEL_WIDGET_NOTIFY
 
   // Conveniences for Qt applications.
   // Every message the control shows: text, style (16 critical, 48 warning,
@@ -321,8 +306,6 @@ class FlipreelWidget : public QWidget {
   // HitTest's position in pixels from the control's top left corner; comes
   // right after HitTest, and a direct connection may call setHitResult.
   void hitTestAt(const QPointF& pos, int hitResult);
-  void showMessageBoxesChanged(bool value);
-  void seeThroughChanged(bool value);
 
  protected:
   void paintEvent(QPaintEvent* event) override;
