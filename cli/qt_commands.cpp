@@ -160,7 +160,7 @@ bool SetUp(const std::string& command, FlipreelWidget& w, ViewOptions& o) {
   }
   std::vector<MessageBoxRequest> boxes;
   // Boxes of the set-up go to the terminal; later ones are shown as usual.
-  HostOf(w).SetMessageBoxHandler([&](const MessageBoxRequest& box) {
+  HostOf(w).set_message_box_handler([&](const MessageBoxRequest& box) {
     boxes.push_back(box);
     return 1;
   });
@@ -174,7 +174,7 @@ bool SetUp(const std::string& command, FlipreelWidget& w, ViewOptions& o) {
   if (prepared.kind != InputKind::kUrl) setup.content = std::move(prepared.bytes);
 
   const SetupResult result = SetUpControl(ControlOf(w), HostOf(w), o.input, setup);
-  HostOf(w).SetMessageBoxHandler(nullptr);
+  HostOf(w).set_message_box_handler(nullptr);
 
   // Every line is made printable: names and error texts come from files
   // and servers.
@@ -378,7 +378,7 @@ void RunRender(RenderOptions& r, int& argc, char** argv) {
                        std::to_string(kMaxSheetSide) + " each way and " + Megabytes(budget) +
                        " a picture)");
   if (!w.Playing()) w.StartAnimation();
-  HostOf(w).SetMessageBoxHandler([](const MessageBoxRequest& box) {
+  HostOf(w).set_message_box_handler([](const MessageBoxRequest& box) {
     std::cerr << PrintableUtf8(
                      "flipreel render: " + box.title.toStdString() + ": " + box.text.toStdString(),
                      1000)

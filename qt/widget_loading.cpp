@@ -209,7 +209,7 @@ bool FlipreelWidget::showMessageBoxes() const {
 }
 
 void FlipreelWidget::setShowMessageBoxes(bool show) {
-  d_->host().SetShowMessageBoxes(show);
+  d_->host().set_show_message_boxes(show);
   d_->AnnounceChanges();
 }
 

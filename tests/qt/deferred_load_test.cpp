@@ -62,7 +62,7 @@ void RunUntilFinished(FlipreelWidget& w) {
 
 // Every message box, in order.
 void WatchBoxes(FlipreelWidget& w, QStringList& log) {
-  FlipreelWidgetPrivate::get(w).host().SetMessageBoxHandler(
+  FlipreelWidgetPrivate::get(w).host().set_message_box_handler(
       [&log](const flipreel::MessageBoxRequest& box) {
         log << "box " + box.text;
         return 1;
@@ -304,7 +304,7 @@ TEST(DeferredLoad, AskedForInsideAnotherRunsAtOnce) {
       auto ask = [&] {
         if (!std::exchange(asked, true)) w.setFlipreelFile(f.big);
       };
-      HostOf(w).SetMessageBoxHandler([&](const flipreel::MessageBoxRequest&) {
+      HostOf(w).set_message_box_handler([&](const flipreel::MessageBoxRequest&) {
         ask();
         return 1;
       });

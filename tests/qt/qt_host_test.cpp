@@ -125,7 +125,7 @@ TEST(QtHost, DownloadsGoToTheReaderThatIsPluggedIn) {
   FlipreelWidget w;
   auto reader = std::make_unique<Recorder>();
   Recorder& r = *reader;
-  HostOf(w).SetAsyncReader(std::move(reader));
+  HostOf(w).set_async_reader(std::move(reader));
   w.setGifFromURL("http://example.invalid/a.gif");
   w.CancelAsyncRead();
   ASSERT_EQ(r.calls.size(), 2u);
@@ -135,11 +135,11 @@ TEST(QtHost, DownloadsGoToTheReaderThatIsPluggedIn) {
   // Without a reader, the request fails and the control's message box goes to
   // the handler instead of the screen.
   std::vector<MessageBoxRequest> boxes;
-  HostOf(w).SetMessageBoxHandler([&](const MessageBoxRequest& b) {
+  HostOf(w).set_message_box_handler([&](const MessageBoxRequest& b) {
     boxes.push_back(b);
     return 1;
   });
-  HostOf(w).SetAsyncReader(nullptr);
+  HostOf(w).set_async_reader(nullptr);
   w.setGifFromURL("http://example.invalid/b.gif");
   ASSERT_EQ(boxes.size(), 1u);
   EXPECT_EQ(boxes[0].title, "Download Failed");
