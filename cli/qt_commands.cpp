@@ -175,11 +175,11 @@ bool SetUp(const std::string& command, FlipreelWidget& w, ViewOptions& o) {
     // Boxes of the set-up go to the terminal; later ones are shown as usual.
     // The handler holds this function's locals, so it is taken back when the
     // set-up ends, however it ends.
-    HostOf(w).SetMessageBoxHandler([&](const MessageBoxRequest& box) {
+    HostOf(w).set_message_box_handler([&](const MessageBoxRequest& box) {
       boxes.push_back(box);
       return 1;
     });
-    const ScopeExit shown_as_usual([&] { HostOf(w).SetMessageBoxHandler(nullptr); });
+    const ScopeExit shown_as_usual([&] { HostOf(w).set_message_box_handler(nullptr); });
     result = SetUpControl(ControlOf(w), HostOf(w), o.input, setup);
   }
 
@@ -214,8 +214,8 @@ bool SetUp(const std::string& command, FlipreelWidget& w, ViewOptions& o) {
               : "the control loaded no frames from it"));
     return false;
   }
-  if (o.rate) w.SetFrameRate(*o.rate);
-  if (back_color) w.SetBackColor(*back_color);
+  if (o.rate) w.setFrameRate(*o.rate);
+  if (back_color) w.setBackColor(*back_color);
   if (w.lastError())
     tell("error " + std::to_string(w.lastError().number) + ": " +
          w.lastError().description.toStdString());
@@ -425,7 +425,7 @@ void RunRender(RenderOptions& r, int& argc, char** argv) {
               "a picture of the control of " + std::to_string(w.width()) + " x " +
                   std::to_string(w.height()) + " pixels");
   if (!w.Playing()) w.StartAnimation();
-  HostOf(w).SetMessageBoxHandler([](const MessageBoxRequest& box) {
+  HostOf(w).set_message_box_handler([](const MessageBoxRequest& box) {
     std::cerr << PrintableUtf8(
                      "flipreel render: " + box.title.toStdString() + ": " + box.text.toStdString(),
                      1000)

@@ -3,7 +3,9 @@
 #include "flipreel/qt/flipreel_widget.h"
 
 #include <QtGlobal>
+#include <type_traits>
 #include <utility>
+#include <variant>
 
 #include "flipreel/host/numbers.h"
 #include "flipreel/qt/colors.h"
@@ -99,7 +101,7 @@ FlipreelWidget::~FlipreelWidget() {
 
 void FlipreelWidgetPrivate::Fail(const HostError& error) {
   last_error_ = FlipreelError{error.number(), QString::fromStdString(error.description())};
-  Emit([this, e = last_error_] { emit q_.ErrorRaised(e.number, e.description); });
+  Emit([this, e = last_error_] { emit q_.errorRaised(e.number, e.description); });
 }
 
 FlipreelError FlipreelWidget::lastError() const {
@@ -115,94 +117,125 @@ void FlipreelWidgetPrivate::HostEventFailed(std::string_view event, const HostEr
 
 // --- properties -----------------------------------------------------------------
 
-QString FlipreelWidget::FlipreelFile() const {
-  return ToQString(d_->control().FlipreelFile());
+namespace {
+
+// A value of the control as the widget's property gives it.
+int ToQt(int16_t value) {
+  return value;
 }
-int FlipreelWidget::FrameRate() const {
-  return d_->control().FrameRate();
+int ToQt(int32_t value) {
+  return value;
 }
-void FlipreelWidget::SetFrameRate(int value) {
-  d_->Call([&] { d_->control().SetFrameRate(CheckedInt16(value)); });
+qint64 ToQt(qint64 value) {
+  return value;
 }
-bool FlipreelWidget::AutoSize() const {
-  return d_->control().AutoSize();
+bool ToQt(bool value) {
+  return value;
 }
-void FlipreelWidget::SetAutoSize(bool value) {
-  d_->Call([&] { d_->control().SetAutoSize(value); });
+QString ToQt(const Text& text) {
+  return ToQString(text);
 }
-int FlipreelWidget::Sequence() const {
-  return d_->control().Sequence();
+QImage ToQt(const Picture& picture) {
+  return picture.IsEmpty() ? QImage() : ToPaintImage(*picture.data());
 }
-void FlipreelWidget::SetSequence(int value) {
-  d_->Call([&] { d_->control().SetSequence(value); });
+
+// A property's value as the control's setter takes it.
+template <typename To>
+To ToControl(int value) {
+  if constexpr (std::is_same_v<To, int16_t>)
+    return CheckedInt16(value);
+  else
+    return value;
 }
-bool FlipreelWidget::Stretch() const {
-  return d_->control().Stretch();
+template <typename To>
+To ToControl(bool value) {
+  return value;
 }
-void FlipreelWidget::SetStretch(bool value) {
-  d_->Call([&] { d_->control().SetStretch(value); });
+template <typename To>
+To ToControl(const QString& value) {
+  return ToText(value);
 }
-int FlipreelWidget::BorderColor() const {
-  return d_->control().BorderColor();
+template <typename To>
+To ToControl(const QImage& image) {
+  return PictureFromImage(image);
 }
-void FlipreelWidget::SetBorderColor(int color) {
-  d_->Call([&] { d_->control().SetBorderColor(color); });
+
+// Values as the widget watches them for changes, and back as the NOTIFY
+// signal carries them.
+FlipreelWidgetPrivate::Watched ToWatched(int16_t value) {
+  return qint64{value};
 }
-int FlipreelWidget::AutoRewind() const {
-  return d_->control().AutoRewind();
+FlipreelWidgetPrivate::Watched ToWatched(int32_t value) {
+  return qint64{value};
 }
-void FlipreelWidget::SetAutoRewind(int value) {
-  d_->Call([&] { d_->control().SetAutoRewind(CheckedInt16(value)); });
+FlipreelWidgetPrivate::Watched ToWatched(bool value) {
+  return value;
 }
-bool FlipreelWidget::Playing() const {
-  return d_->control().Playing();
+FlipreelWidgetPrivate::Watched ToWatched(Text value) {
+  return value;
 }
-void FlipreelWidget::SetPlaying(bool value) {
-  d_->Call([&] { d_->control().SetPlaying(value); });
+FlipreelWidgetPrivate::Watched ToWatched(Picture value) {
+  return value;
 }
-bool FlipreelWidget::AutoStart() const {
-  return d_->control().AutoStart();
+template <typename Type>
+Type FromWatched(const FlipreelWidgetPrivate::Watched& value) {
+  return std::visit(
+      [](const auto& v) -> Type {
+        if constexpr (std::is_convertible_v<decltype(ToQt(v)), Type>)
+          return static_cast<Type>(ToQt(v));
+        else
+          return Type();  // never: each row watches a value of its own type
+      },
+      value);
 }
-void FlipreelWidget::SetAutoStart(bool value) {
-  d_->Call([&] { d_->control().SetAutoStart(value); });
+
+}  // namespace
+
+template <typename Param, typename Value>
+void FlipreelWidgetPrivate::Forward(void (Flipreel::*set)(Param), const Value& value) {
+  Call([&] { (control().*set)(ToControl<std::remove_cvref_t<Param>>(value)); });
 }
-int FlipreelWidget::BackColor() const {
-  return d_->control().BackColor();
+
+// The rows of FLIPREEL_WIDGET_PROPERTIES whose getter, setter and watch are
+// the control's own members of the property's name.
+#define FLIPREEL_WIDGET_GETTER(Type, Name) \
+  Type FlipreelWidget::Name() const {      \
+    return ToQt(d_->control().Name());     \
+  }
+#define FLIPREEL_WIDGET_SETTER(Type, Name, setName) \
+  void FlipreelWidget::setName(Type value) {        \
+    d_->Forward(&Flipreel::Set##Name, value);       \
+  }
+#define FLIPREEL_WIDGET_WATCH(Name)                                           \
+  FlipreelWidgetPrivate::Watched FlipreelWidgetPrivate::Watch##Name() const { \
+    return ToWatched(control_->Name());                                       \
+  }
+#define FLIPREEL_WIDGET_DEFINE_FORWARD(Type, Name, setName) \
+  FLIPREEL_WIDGET_GETTER(Type, Name)                        \
+  FLIPREEL_WIDGET_SETTER(Type, Name, setName)               \
+  FLIPREEL_WIDGET_WATCH(Name)
+#define FLIPREEL_WIDGET_DEFINE_FORWARD_GET(Type, Name, setName) \
+  FLIPREEL_WIDGET_GETTER(Type, Name)                            \
+  FLIPREEL_WIDGET_WATCH(Name)
+#define FLIPREEL_WIDGET_DEFINE_OWN(Type, Name, setName)
+#define FLIPREEL_WIDGET_DEFINE(source, Type, Name, setName) \
+  FLIPREEL_WIDGET_DEFINE_##source(Type, Name, setName)
+FLIPREEL_WIDGET_PROPERTIES(FLIPREEL_WIDGET_DEFINE)
+#undef FLIPREEL_WIDGET_DEFINE
+#undef FLIPREEL_WIDGET_DEFINE_OWN
+#undef FLIPREEL_WIDGET_DEFINE_FORWARD_GET
+#undef FLIPREEL_WIDGET_DEFINE_FORWARD
+#undef FLIPREEL_WIDGET_WATCH
+#undef FLIPREEL_WIDGET_SETTER
+#undef FLIPREEL_WIDGET_GETTER
+
+void FlipreelWidget::setBackGroundGraphic(const QPixmap& pixmap) {
+  setBackGroundGraphic(pixmap.toImage());
 }
-void FlipreelWidget::SetBackColor(int color) {
-  d_->Call([&] { d_->control().SetBackColor(color); });
-}
-int FlipreelWidget::BackStyle() const {
-  return d_->control().BackStyle();
-}
-void FlipreelWidget::SetBackStyle(int value) {
-  d_->Call([&] { d_->control().SetBackStyle(value); });
-}
-QImage FlipreelWidget::BackGroundGraphic() const {
-  const Picture picture = d_->control().BackGroundGraphic();
-  if (picture.IsEmpty()) return QImage();
-  return ToPaintImage(*picture.data());
-}
-void FlipreelWidget::SetBackGroundGraphic(const QImage& image) {
-  d_->Call([&] { d_->control().SetBackGroundGraphic(PictureFromImage(image)); });
-}
-void FlipreelWidget::SetBackGroundGraphic(const QPixmap& pixmap) {
-  SetBackGroundGraphic(pixmap.toImage());
-}
-int FlipreelWidget::BorderStyle() const {
-  return d_->control().BorderStyle();
-}
-void FlipreelWidget::SetBorderStyle(int value) {
-  d_->Call([&] { d_->control().SetBorderStyle(value); });
-}
-int FlipreelWidget::Frames() const {
-  return d_->control().Frames();
-}
-void FlipreelWidget::SetFrames(int value) {
-  d_->Call([&] { d_->control().SetFrames(CheckedInt16(value)); });
-}
+
 // A read: it waits for a load under way rather than finishing it as a call
-// would, but its error is kept as a call's is.
+// would, but its error is kept as a call's is. It reads the frame index,
+// which the getter refuses beyond 16 bits; the watch takes the index itself.
 int FlipreelWidget::CurrentFrame() const {
   d_->AwaitLoad();
   d_->last_error_ = {};
@@ -213,29 +246,11 @@ int FlipreelWidget::CurrentFrame() const {
   }
   return 0;
 }
-void FlipreelWidget::SetCurrentFrame(int value) {
-  d_->Call([&] { d_->control().SetCurrentFrame(CheckedInt16(value)); });
+void FlipreelWidget::setCurrentFrame(int value) {
+  d_->Forward(&Flipreel::SetCurrentFrame, value);
 }
-QString FlipreelWidget::GifFromURL() const {
-  return ToQString(d_->control().GifFromURL());
-}
-QString FlipreelWidget::ServerUserName() const {
-  return ToQString(d_->control().ServerUserName());
-}
-void FlipreelWidget::SetServerUserName(const QString& value) {
-  d_->Call([&] { d_->control().SetServerUserName(ToText(value)); });
-}
-QString FlipreelWidget::ServerPassword() const {
-  return ToQString(d_->control().ServerPassword());
-}
-void FlipreelWidget::SetServerPassword(const QString& value) {
-  d_->Call([&] { d_->control().SetServerPassword(ToText(value)); });
-}
-bool FlipreelWidget::Composed() const {
-  return d_->control().Composed();
-}
-void FlipreelWidget::SetComposed(bool value) {
-  d_->Call([&] { d_->control().SetComposed(value); });
+FlipreelWidgetPrivate::Watched FlipreelWidgetPrivate::WatchCurrentFrame() const {
+  return ToWatched(control_->state().FrameIndex);
 }
 
 // --- methods --------------------------------------------------------------------
@@ -256,29 +271,25 @@ void FlipreelWidget::ShowAbout() {
   d_->Call([&] { d_->control().ShowAbout(); });
 }
 
-float FlipreelWidget::FrameWidth(int frame) {
-  return d_->Call([&] {
+// The frame queries take the frame by reference, as a 16-bit index.
+template <typename Result>
+Result FlipreelWidgetPrivate::Query(Result (Flipreel::*query)(int16_t&) const, int frame) {
+  return Call([&] {
     int16_t f = CheckedInt16(frame);
-    return d_->control().FrameWidth(f);
+    return (control().*query)(f);
   });
+}
+float FlipreelWidget::FrameWidth(int frame) {
+  return d_->Query(&Flipreel::FrameWidth, frame);
 }
 float FlipreelWidget::FrameHeight(int frame) {
-  return d_->Call([&] {
-    int16_t f = CheckedInt16(frame);
-    return d_->control().FrameHeight(f);
-  });
+  return d_->Query(&Flipreel::FrameHeight, frame);
 }
 float FlipreelWidget::FrameLeft(int frame) {
-  return d_->Call([&] {
-    int16_t f = CheckedInt16(frame);
-    return d_->control().FrameLeft(f);
-  });
+  return d_->Query(&Flipreel::FrameLeft, frame);
 }
 float FlipreelWidget::FrameTop(int frame) {
-  return d_->Call([&] {
-    int16_t f = CheckedInt16(frame);
-    return d_->control().FrameTop(f);
-  });
+  return d_->Query(&Flipreel::FrameTop, frame);
 }
 QImage FlipreelWidget::GetFrame(int frame) {
   return d_->Call([&] {
@@ -292,17 +303,20 @@ QImage FlipreelWidget::GetFrame(int frame) {
 bool FlipreelWidget::UserMode() const {
   return d_->host().UserMode();
 }
-void FlipreelWidget::SetUserMode(bool run_time) {
-  d_->host().SetUserMode(run_time);
+void FlipreelWidget::setUserMode(bool value) {
+  d_->host().SetUserMode(value);
   d_->AnnounceChanges();  // Playing reads differently in a designer
+}
+FlipreelWidgetPrivate::Watched FlipreelWidgetPrivate::WatchUserMode() const {
+  return host_->UserMode();
 }
 qint64 FlipreelWidget::PaintCacheBudget() const {
   return static_cast<qint64>(d_->cache().budget());
 }
-void FlipreelWidget::SetPaintCacheBudget(qint64 bytes) {
+void FlipreelWidget::setPaintCacheBudget(qint64 value) {
   d_->Call([&] {
-    if (bytes < 0) Raise(err::kInvalidPropertyValue);
-    d_->cache_.SetBudget(static_cast<size_t>(bytes));
+    if (value < 0) Raise(err::kInvalidPropertyValue);
+    d_->cache_.SetBudget(static_cast<size_t>(value));
   });
 }
 qint64 FlipreelWidget::memoryBudget() const {
@@ -316,14 +330,17 @@ void FlipreelWidget::setMemoryBudget(qint64 bytes) {
     budget.FollowFiles();
   }
 }
-void FlipreelWidget::SetHitResult(int result) {
+FlipreelWidgetPrivate::Watched FlipreelWidgetPrivate::WatchPaintCacheBudget() const {
+  return static_cast<qint64>(cache_.budget());
+}
+void FlipreelWidget::setHitResult(int result) {
   d_->Call([&] {
     if (!d_->hit_result_)
       Raise(err::kInvalidCall, "SetHitResult is valid only in a HitTest handler");
     *d_->hit_result_ = CheckedInt16(result);
   });
 }
-int FlipreelWidget::HitResult() const {
+int FlipreelWidget::hitResult() const {
   d_->AwaitLoad();
   return d_->hit_result_ ? *d_->hit_result_ : 0;
 }
@@ -359,21 +376,27 @@ int FlipreelWidgetPrivate::ShownFrame() const {
 bool FlipreelWidget::seeThrough() const {
   return d_->host().surface_back_style() == 0;
 }
-void FlipreelWidget::setSeeThrough(bool see_through) {
-  d_->Call([&] { d_->host().SetSurfaceBackStyle(see_through ? 0 : 1); });
+void FlipreelWidget::setSeeThrough(bool value) {
+  d_->Call([&] { d_->host().SetSurfaceBackStyle(value ? 0 : 1); });
+}
+FlipreelWidgetPrivate::Watched FlipreelWidgetPrivate::WatchseeThrough() const {
+  return host_->surface_back_style() == 0;
+}
+FlipreelWidgetPrivate::Watched FlipreelWidgetPrivate::WatchshowMessageBoxes() const {
+  return host_->show_message_boxes();
 }
 
 QColor FlipreelWidget::backQColor() const {
   return ResolveColor(BackColor(), palette());
 }
 void FlipreelWidget::setBackQColor(const QColor& color) {
-  SetBackColor(ColorValue(color));
+  setBackColor(ColorValue(color));
 }
 QColor FlipreelWidget::borderQColor() const {
   return ResolveColor(BorderColor(), palette());
 }
 void FlipreelWidget::setBorderQColor(const QColor& color) {
-  SetBorderColor(ColorValue(color));
+  setBorderColor(ColorValue(color));
 }
 
 // Layouts ask for it from the event loop; a pending load leaves the size as
@@ -386,37 +409,11 @@ QSize FlipreelWidget::sizeHint() const {
 
 // --- NOTIFY signals ---------------------------------------------------------------
 
-FlipreelWidgetPrivate::Announced FlipreelWidgetPrivate::Current(bool with_texts) const {
-  const Flipreel& c = *control_;
-  Announced a;
-  if (with_texts) {
-    a.FlipreelFile = c.FlipreelFile();
-    a.GifFromURL = c.GifFromURL();
-    a.ServerUserName = c.ServerUserName();
-    a.ServerPassword = c.ServerPassword();
-  }
-  a.FrameRate = c.FrameRate();
-  a.AutoSize = c.AutoSize();
-  a.Sequence = c.Sequence();
-  a.Stretch = c.Stretch();
-  a.BorderColor = c.BorderColor();
-  a.AutoRewind = c.AutoRewind();
-  a.Playing = c.Playing();
-  a.AutoStart = c.AutoStart();
-  a.BackColor = c.BackColor();
-  a.BackStyle = c.BackStyle();
-  a.BackGroundGraphic = c.imgBackGround().picture().data();
-  a.BorderStyle = c.BorderStyle();
-  a.Frames = c.Frames();
-  // The frame index itself: CurrentFrame refuses an index beyond 16 bits.
-  a.CurrentFrame = c.state().FrameIndex;
-  a.Composed = c.Composed();
-  a.UserMode = host_->UserMode();
-  a.PaintCacheBudget = static_cast<qint64>(cache_.budget());
-  a.ShowMessageBoxes = host_->show_message_boxes();
-  a.SeeThrough = host_->surface_back_style() == 0;
-  a.Shown = c.imgGif().picture().data();
-  return a;
+FlipreelWidgetPrivate::Announced FlipreelWidgetPrivate::Current() const {
+#define FLIPREEL_WIDGET_WATCHED(source, Type, Name, setName) Watch##Name(),
+  return {{FLIPREEL_WIDGET_PROPERTIES(FLIPREEL_WIDGET_WATCHED)},
+          control_->imgGif().picture().data()};
+#undef FLIPREEL_WIDGET_WATCHED
 }
 
 void FlipreelWidgetPrivate::AnnounceChanges(bool with_texts) {
@@ -430,54 +427,31 @@ void FlipreelWidgetPrivate::AnnounceChanges(bool with_texts) {
   const bool text_notified = std::exchange(text_notified_, false);
   with_texts = with_texts || text_notified;
   // Recorded before any signal goes out, so that a slot that changes a value
-  // again announces only its own change. Texts not compared are kept.
-  Announced now = Current(with_texts);
-  Announced was;
-  if (with_texts) {
-    was = std::exchange(announced_, now);
-  } else {
-    // The texts stay as announced, moved rather than copied; only the other
-    // values of now (which a move leaves as they are) are compared below.
-    now.FlipreelFile.swap(announced_.FlipreelFile);
-    now.GifFromURL.swap(announced_.GifFromURL);
-    now.ServerUserName.swap(announced_.ServerUserName);
-    now.ServerPassword.swap(announced_.ServerPassword);
-    was = std::exchange(announced_, std::move(now));
-  }
-  FlipreelWidget& q = q_;
-  if (with_texts && now.FlipreelFile != was.FlipreelFile)
-    emit q.FlipreelFileChanged(ToQString(now.FlipreelFile));
-  if (now.FrameRate != was.FrameRate) emit q.FrameRateChanged(now.FrameRate);
-  if (now.AutoSize != was.AutoSize) emit q.AutoSizeChanged(now.AutoSize);
-  if (now.Sequence != was.Sequence) emit q.SequenceChanged(now.Sequence);
-  if (now.Stretch != was.Stretch) emit q.StretchChanged(now.Stretch);
-  if (now.BorderColor != was.BorderColor) emit q.BorderColorChanged(now.BorderColor);
-  if (now.AutoRewind != was.AutoRewind) emit q.AutoRewindChanged(now.AutoRewind);
-  if (now.Playing != was.Playing) emit q.PlayingChanged(now.Playing);
-  if (now.AutoStart != was.AutoStart) emit q.AutoStartChanged(now.AutoStart);
-  if (now.BackColor != was.BackColor) emit q.BackColorChanged(now.BackColor);
-  if (now.BackStyle != was.BackStyle) emit q.BackStyleChanged(now.BackStyle);
-  if (now.BackGroundGraphic != was.BackGroundGraphic)
-    emit q.BackGroundGraphicChanged(q.BackGroundGraphic());
-  if (now.BorderStyle != was.BorderStyle) emit q.BorderStyleChanged(now.BorderStyle);
-  if (now.Frames != was.Frames) emit q.FramesChanged(now.Frames);
-  if (now.CurrentFrame != was.CurrentFrame) emit q.CurrentFrameChanged(now.CurrentFrame);
-  if (with_texts) {
-    if (now.GifFromURL != was.GifFromURL) emit q.GifFromURLChanged(ToQString(now.GifFromURL));
-    if (now.ServerUserName != was.ServerUserName)
-      emit q.ServerUserNameChanged(ToQString(now.ServerUserName));
-    if (now.ServerPassword != was.ServerPassword)
-      emit q.ServerPasswordChanged(ToQString(now.ServerPassword));
-  }
-  if (now.Composed != was.Composed) emit q.ComposedChanged(now.Composed);
-  if (now.UserMode != was.UserMode) emit q.UserModeChanged(now.UserMode);
-  if (now.PaintCacheBudget != was.PaintCacheBudget)
-    emit q.PaintCacheBudgetChanged(now.PaintCacheBudget);
-  if (now.ShowMessageBoxes != was.ShowMessageBoxes)
-    emit q.showMessageBoxesChanged(now.ShowMessageBoxes);
-  if (now.SeeThrough != was.SeeThrough) emit q.seeThroughChanged(now.SeeThrough);
-  if (now.Shown != was.Shown) {
-    if (const int frame = ShownFrame(); frame >= 0) emit q.frameChanged(frame);
+  // again announces only its own change. Without with_texts the texts are
+  // not read: they stay as announced, moved rather than copied, so that a
+  // tick costs nothing of a text's length.
+  std::array<bool, kWatchedCount> kept{};
+  Announced now;
+  size_t i = 0;
+#define FLIPREEL_WIDGET_WATCHED(source, Type, Name, setName)                \
+  kept[i] = !with_texts && std::holds_alternative<Text>(announced_.values[i]); \
+  if (!kept[i]) now.values[i] = Watch##Name();                               \
+  ++i;
+  FLIPREEL_WIDGET_PROPERTIES(FLIPREEL_WIDGET_WATCHED)
+#undef FLIPREEL_WIDGET_WATCHED
+  now.shown = control_->imgGif().picture().data();
+  Announced was = std::exchange(announced_, now);
+  for (size_t k = 0; k < kWatchedCount; ++k)
+    if (kept[k]) announced_.values[k] = std::move(was.values[k]);
+  i = 0;
+#define FLIPREEL_WIDGET_ANNOUNCE(source, Type, Name, setName)                   \
+  if (!kept[i] && now.values[i] != was.values[i])                               \
+    emit q_.Name##Changed(FromWatched<Type>(now.values[i]));                    \
+  ++i;
+  FLIPREEL_WIDGET_PROPERTIES(FLIPREEL_WIDGET_ANNOUNCE)
+#undef FLIPREEL_WIDGET_ANNOUNCE
+  if (now.shown != was.shown) {
+    if (const int frame = ShownFrame(); frame >= 0) emit q_.frameShown(frame);
   }
 }
 

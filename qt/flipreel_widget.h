@@ -9,7 +9,7 @@
 //
 // Errors. Qt properties and slots cannot throw, so a host error raised by a
 // member called through the widget is kept as lastError() (cleared at the
-// start of every such call) and announced with ErrorRaised; the member stops
+// start of every such call) and announced with errorRaised; the member stops
 // where the error arose, as it does for any caller. Errors the control raises
 // inside a timer tick, a resize or a download report, where there is no
 // caller, are announced the same way and logged with qWarning.
@@ -18,7 +18,7 @@
 // emitted once the call through the widget or the host event (a tick, a
 // resize, a download report) that changed the value has ended, whoever
 // changed it: the setter, the control itself (a load sets FrameRate and
-// Frames, a tick CurrentFrame) or a restore. PropertyChanged is the control's
+// Frames, a tick CurrentFrame) or a restore. propertyNotified is the control's
 // own notice that the form is modified.
 //
 // Loads and messages. The control tells of trouble with message boxes in a few
@@ -41,12 +41,12 @@
 // earlier animation's ticks back. docs/application.md has the details.
 //
 // Conveniences for Qt applications are named the Qt way (loadFromData,
-// frameChanged, ...); the control's own members keep the control's names.
+// frameShown, ...); the control's own members keep the control's names.
 //
 // Hit testing. A mouse press asks the control's HitTest event whether the
 // point belongs to the control. The result starts as 3 (hit) where the
 // control paints a non-transparent pixel and 0 (outside) elsewhere; a client
-// may change it with SetHitResult while handling HitTest. For 0 (outside) and
+// may change it with setHitResult while handling HitTest. For 0 (outside) and
 // 1 (transparent) the press, and the moves and release that follow it, go to
 // the widget below the control, as if the control were not there.
 #pragma once
@@ -97,48 +97,96 @@ struct FlipreelAsyncProp {
   QString ErrorDescription;
 };
 
+// The widget's properties that have a NOTIFY signal, one row each, in the
+// order of their Q_PROPERTY lines:
+//
+//   X(source, Qt type, name, setter)
+//
+// A row declares the getter name(), the setter that uic calls and the NOTIFY
+// signal nameChanged(value), and has every change of the value announced.
+// Where the getter and the setter come from:
+//   FORWARD      the control's members of the same name, with the value
+//                converted between Qt's type and the control's;
+//   FORWARD_GET  the control's getter; the setter is written by hand (it loads);
+//   OWN          both written by hand, with how the value is watched.
+// A property of the control takes its Q_PROPERTY line and one FORWARD row.
+//
+// CurrentFrame is watched as the frame index itself, which may pass 16 bits.
+// Composed is composed playback: whole pictures, each for its own delay.
+// UserMode is the host's ambient value, false in a designer. PaintCacheBudget
+// is the bytes of paint-ready frame copies kept (default 64 MB).
+// showMessageBoxes: whether the control's message boxes are shown (default
+// true); messageShown comes either way. seeThrough: the widget paints no
+// surface of its own, so with BackStyle 0 the parent shows wherever the GIF
+// (or the border) is not painted, and mouse presses there go to the widget
+// below.
+#define FLIPREEL_WIDGET_PROPERTIES(X)                         \
+  X(FORWARD_GET, QString, FlipreelFile, setFlipreelFile)      \
+  X(FORWARD, int, FrameRate, setFrameRate)                    \
+  X(FORWARD, bool, AutoSize, setAutoSize)                     \
+  X(FORWARD, int, Sequence, setSequence)                      \
+  X(FORWARD, bool, Stretch, setStretch)                       \
+  X(FORWARD, int, BorderColor, setBorderColor)                \
+  X(FORWARD, int, AutoRewind, setAutoRewind)                  \
+  X(FORWARD, bool, Playing, setPlaying)                       \
+  X(FORWARD, bool, AutoStart, setAutoStart)                   \
+  X(FORWARD, int, BackColor, setBackColor)                    \
+  X(FORWARD, int, BackStyle, setBackStyle)                    \
+  X(FORWARD, QImage, BackGroundGraphic, setBackGroundGraphic) \
+  X(FORWARD, int, BorderStyle, setBorderStyle)                \
+  X(FORWARD, int, Frames, setFrames)                          \
+  X(OWN, int, CurrentFrame, setCurrentFrame)                  \
+  X(FORWARD_GET, QString, GifFromURL, setGifFromURL)          \
+  X(FORWARD, QString, ServerUserName, setServerUserName)      \
+  X(FORWARD, QString, ServerPassword, setServerPassword)      \
+  X(FORWARD, bool, Composed, setComposed)                     \
+  X(OWN, bool, UserMode, setUserMode)                         \
+  X(OWN, qint64, PaintCacheBudget, setPaintCacheBudget)       \
+  X(OWN, bool, showMessageBoxes, setShowMessageBoxes)         \
+  X(OWN, bool, seeThrough, setSeeThrough)
+
 class FlipreelWidgetPrivate;
 
 class FlipreelWidget : public QWidget {
   Q_OBJECT
-  Q_PROPERTY(QString FlipreelFile READ FlipreelFile WRITE SetFlipreelFile
+  Q_PROPERTY(QString FlipreelFile READ FlipreelFile WRITE setFlipreelFile
                  STORED false NOTIFY FlipreelFileChanged)
-  Q_PROPERTY(int FrameRate READ FrameRate WRITE SetFrameRate STORED false NOTIFY FrameRateChanged)
-  Q_PROPERTY(bool AutoSize READ AutoSize WRITE SetAutoSize STORED false NOTIFY AutoSizeChanged)
-  Q_PROPERTY(int Sequence READ Sequence WRITE SetSequence STORED false NOTIFY SequenceChanged)
-  Q_PROPERTY(bool Stretch READ Stretch WRITE SetStretch STORED false NOTIFY StretchChanged)
+  Q_PROPERTY(int FrameRate READ FrameRate WRITE setFrameRate STORED false NOTIFY FrameRateChanged)
+  Q_PROPERTY(bool AutoSize READ AutoSize WRITE setAutoSize STORED false NOTIFY AutoSizeChanged)
+  Q_PROPERTY(int Sequence READ Sequence WRITE setSequence STORED false NOTIFY SequenceChanged)
+  Q_PROPERTY(bool Stretch READ Stretch WRITE setStretch STORED false NOTIFY StretchChanged)
   Q_PROPERTY(
-      int BorderColor READ BorderColor WRITE SetBorderColor STORED false NOTIFY BorderColorChanged)
+      int BorderColor READ BorderColor WRITE setBorderColor STORED false NOTIFY BorderColorChanged)
   Q_PROPERTY(
-      int AutoRewind READ AutoRewind WRITE SetAutoRewind STORED false NOTIFY AutoRewindChanged)
-  Q_PROPERTY(bool Playing READ Playing WRITE SetPlaying STORED false NOTIFY PlayingChanged)
-  Q_PROPERTY(bool AutoStart READ AutoStart WRITE SetAutoStart STORED false NOTIFY AutoStartChanged)
-  Q_PROPERTY(int BackColor READ BackColor WRITE SetBackColor STORED false NOTIFY BackColorChanged)
-  Q_PROPERTY(int BackStyle READ BackStyle WRITE SetBackStyle STORED false NOTIFY BackStyleChanged)
-  Q_PROPERTY(QImage BackGroundGraphic READ BackGroundGraphic WRITE SetBackGroundGraphic
+      int AutoRewind READ AutoRewind WRITE setAutoRewind STORED false NOTIFY AutoRewindChanged)
+  Q_PROPERTY(bool Playing READ Playing WRITE setPlaying STORED false NOTIFY PlayingChanged)
+  Q_PROPERTY(bool AutoStart READ AutoStart WRITE setAutoStart STORED false NOTIFY AutoStartChanged)
+  Q_PROPERTY(int BackColor READ BackColor WRITE setBackColor STORED false NOTIFY BackColorChanged)
+  Q_PROPERTY(int BackStyle READ BackStyle WRITE setBackStyle STORED false NOTIFY BackStyleChanged)
+  Q_PROPERTY(QImage BackGroundGraphic READ BackGroundGraphic WRITE setBackGroundGraphic
                  STORED false NOTIFY BackGroundGraphicChanged)
   Q_PROPERTY(
-      int BorderStyle READ BorderStyle WRITE SetBorderStyle STORED false NOTIFY BorderStyleChanged)
-  Q_PROPERTY(int Frames READ Frames WRITE SetFrames STORED false NOTIFY FramesChanged)
-  Q_PROPERTY(int CurrentFrame READ CurrentFrame WRITE SetCurrentFrame
+      int BorderStyle READ BorderStyle WRITE setBorderStyle STORED false NOTIFY BorderStyleChanged)
+  Q_PROPERTY(int Frames READ Frames WRITE setFrames STORED false NOTIFY FramesChanged)
+  Q_PROPERTY(int CurrentFrame READ CurrentFrame WRITE setCurrentFrame
                  STORED false NOTIFY CurrentFrameChanged)
   Q_PROPERTY(
-      QString GifFromURL READ GifFromURL WRITE SetGifFromURL STORED false NOTIFY GifFromURLChanged)
-  Q_PROPERTY(QString ServerUserName READ ServerUserName WRITE SetServerUserName
+      QString GifFromURL READ GifFromURL WRITE setGifFromURL STORED false NOTIFY GifFromURLChanged)
+  Q_PROPERTY(QString ServerUserName READ ServerUserName WRITE setServerUserName
                  STORED false NOTIFY ServerUserNameChanged)
-  Q_PROPERTY(QString ServerPassword READ ServerPassword WRITE SetServerPassword
+  Q_PROPERTY(QString ServerPassword READ ServerPassword WRITE setServerPassword
                  STORED false NOTIFY ServerPasswordChanged)
-  Q_PROPERTY(bool Composed READ Composed WRITE SetComposed STORED false NOTIFY ComposedChanged)
+  Q_PROPERTY(bool Composed READ Composed WRITE setComposed STORED false NOTIFY ComposedChanged)
   // The widget's own settings. The properties above are not stored one by
   // one in form files: SavedState carries them all, and restoring it runs
   // the control's ReadProperties rather than each setter. UserMode is the
   // host's ambient value, set by whoever creates the widget.
-  Q_PROPERTY(bool UserMode READ UserMode WRITE SetUserMode STORED false NOTIFY UserModeChanged)
+  Q_PROPERTY(bool UserMode READ UserMode WRITE setUserMode STORED false NOTIFY UserModeChanged)
   // The control's whole saved state as one text, the way form files (.ui)
   // carry it; docs/designer.md describes it. The setter's name follows Qt's
   // convention, which code generated from form files calls.
   Q_PROPERTY(QString SavedState READ SavedState WRITE setSavedState DESIGNABLE false)
-  Q_PROPERTY(qint64 PaintCacheBudget READ PaintCacheBudget WRITE SetPaintCacheBudget NOTIFY
+  Q_PROPERTY(qint64 PaintCacheBudget READ PaintCacheBudget WRITE setPaintCacheBudget NOTIFY
                  PaintCacheBudgetChanged)
   // Conveniences for Qt applications.
   Q_PROPERTY(bool showMessageBoxes READ showMessageBoxes WRITE setShowMessageBoxes NOTIFY
@@ -153,51 +201,19 @@ class FlipreelWidget : public QWidget {
   Q_ENUM(StyleValues)
 
   // A new control (its properties initialised), at run time. Designers call
-  // SetUserMode(false) before they change anything.
+  // setUserMode(false) before they change anything.
   explicit FlipreelWidget(QWidget* parent = nullptr);
   ~FlipreelWidget() override;
 
   // --- properties -------------------------------------------------------------
-  QString FlipreelFile() const;
-  void SetFlipreelFile(const QString& value);
-  int FrameRate() const;
-  void SetFrameRate(int value);
-  bool AutoSize() const;
-  void SetAutoSize(bool value);
-  int Sequence() const;
-  void SetSequence(int value);
-  bool Stretch() const;
-  void SetStretch(bool value);
-  int BorderColor() const;
-  void SetBorderColor(int color);
-  int AutoRewind() const;
-  void SetAutoRewind(int value);
-  bool Playing() const;
-  void SetPlaying(bool value);
-  bool AutoStart() const;
-  void SetAutoStart(bool value);
-  int BackColor() const;
-  void SetBackColor(int color);
-  int BackStyle() const;
-  void SetBackStyle(int value);
-  QImage BackGroundGraphic() const;
-  void SetBackGroundGraphic(const QImage& image);
-  void SetBackGroundGraphic(const QPixmap& pixmap);
-  int BorderStyle() const;
-  void SetBorderStyle(int value);
-  int Frames() const;
-  void SetFrames(int value);
-  int CurrentFrame() const;
-  void SetCurrentFrame(int value);
-  QString GifFromURL() const;
-  void SetGifFromURL(const QString& value);
-  QString ServerUserName() const;
-  void SetServerUserName(const QString& value);
-  QString ServerPassword() const;
-  void SetServerPassword(const QString& value);
-  // Composed playback: whole pictures, each frame for its own delay.
-  bool Composed() const;
-  void SetComposed(bool value);
+  // The getter, the setter and the NOTIFY signal of every row of
+  // FLIPREEL_WIDGET_PROPERTIES (above); BackGroundGraphic also takes a pixmap.
+#define FLIPREEL_WIDGET_ACCESSORS(source, Type, Name, setName) \
+  Type Name() const;                                           \
+  void setName(Type value);
+  FLIPREEL_WIDGET_PROPERTIES(FLIPREEL_WIDGET_ACCESSORS)
+#undef FLIPREEL_WIDGET_ACCESSORS
+  void setBackGroundGraphic(const QPixmap& pixmap);
 
   // --- frame queries (pixels; a missing frame is error 340) -------------------
   Q_INVOKABLE float FrameWidth(int frame);
@@ -208,25 +224,20 @@ class FlipreelWidget : public QWidget {
   Q_INVOKABLE QImage GetFrame(int frame);
 
   // --- the widget's own -------------------------------------------------------
-  bool UserMode() const;
-  void SetUserMode(bool run_time);
-  // Bytes of paint-ready frame copies kept per widget (default 64 MB).
-  qint64 PaintCacheBudget() const;
-  void SetPaintCacheBudget(qint64 bytes);
   FlipreelError lastError() const;
   // Valid only while a HitTest signal is being handled.
-  void SetHitResult(int result);
-  int HitResult() const;
+  void setHitResult(int result);
+  int hitResult() const;
 
-  // Saved-form files (JSON files of controls' bags). LoadForm restores this
+  // Saved-form files (JSON files of controls' bags). loadForm restores this
   // control from the form's control of that name, or from its first Flipreel
-  // control when the name is empty. SaveForm writes this control into the
+  // control when the name is empty. saveForm writes this control into the
   // form under that name, replacing a control of that name or adding one to
   // a form that exists; the file is written atomically, and a file that is
   // not a saved form is never overwritten. False, with lastError(), when the
   // form cannot be read, restored or written.
-  bool LoadForm(const QString& path, const QString& control_name = {});
-  bool SaveForm(const QString& path, const QString& control_name);
+  bool loadForm(const QString& path, const QString& control_name = {});
+  bool saveForm(const QString& path, const QString& control_name);
   // The saved state as a saved form holding this one control (its name is
   // the widget's objectName, or "Flipreel1"). Setting it restores the control
   // through ReadProperties; an empty text leaves the control as it is. An
@@ -243,10 +254,6 @@ class FlipreelWidget : public QWidget {
   // else loadFailed has been emitted.
   bool loadFromData(const QByteArray& data);
   bool loadFromDevice(QIODevice* device);
-  // Whether the control's message boxes are shown (default true). The
-  // messageShown signal comes either way.
-  bool showMessageBoxes() const;
-  void setShowMessageBoxes(bool show);
   // The most memory, in bytes, the control's pictures may take together. By
   // default it follows the GIF loaded: 640 MB plus 32 bytes for every byte of
   // the file, at most a quarter of the machine's memory or 2 GB; a GIF that
@@ -254,11 +261,6 @@ class FlipreelWidget : public QWidget {
   // rule, higher or lower; 0 goes back to it.
   qint64 memoryBudget() const;
   void setMemoryBudget(qint64 bytes);
-  // See-through: the widget paints no surface of its own, so with BackStyle
-  // 0 the parent shows wherever the GIF (or the border) is not painted, and
-  // mouse presses there go to the widget below.
-  bool seeThrough() const;
-  void setSeeThrough(bool see_through);
   // BackColor and BorderColor as QColors; system colours are resolved
   // through the widget's palette.
   QColor backQColor() const;
@@ -268,8 +270,6 @@ class FlipreelWidget : public QWidget {
 
   // The control's size: with AutoSize the GIF's (plus the border).
   QSize sizeHint() const override;
-  // Paints the elements that touch clip (widget pixels) onto painter.
-  void PaintElements(QPainter& painter, const QRect& clip);
 
  public slots:
   void StartAnimation();
@@ -286,35 +286,18 @@ class FlipreelWidget : public QWidget {
   void AsyncReadComplete(const flipreel::FlipreelAsyncProp& prop);
   void AsyncReadProgress(const flipreel::FlipreelAsyncProp& prop);
   // X and Y in twips from the control's top left corner. Handled through a
-  // direct connection, a client may call SetHitResult.
+  // direct connection, a client may call setHitResult.
   void HitTest(float X, float Y, int HitResult);
   // The control announced a property change (the form is now modified).
-  void PropertyChanged(const QString& name);
+  void propertyNotified(const QString& name);
   // A host error: from a call through the widget, or from a host event.
-  void ErrorRaised(int number, const QString& description);
+  void errorRaised(int number, const QString& description);
 
-  // The properties' NOTIFY signals.
-  void FlipreelFileChanged(const QString& value);
-  void FrameRateChanged(int value);
-  void AutoSizeChanged(bool value);
-  void SequenceChanged(int value);
-  void StretchChanged(bool value);
-  void BorderColorChanged(int value);
-  void AutoRewindChanged(int value);
-  void PlayingChanged(bool value);
-  void AutoStartChanged(bool value);
-  void BackColorChanged(int value);
-  void BackStyleChanged(int value);
-  void BackGroundGraphicChanged(const QImage& value);
-  void BorderStyleChanged(int value);
-  void FramesChanged(int value);
-  void CurrentFrameChanged(int value);
-  void GifFromURLChanged(const QString& value);
-  void ServerUserNameChanged(const QString& value);
-  void ServerPasswordChanged(const QString& value);
-  void ComposedChanged(bool value);
-  void UserModeChanged(bool value);
-  void PaintCacheBudgetChanged(qint64 value);
+  // The properties' NOTIFY signals, NameChanged(value) for every row of
+  // FLIPREEL_WIDGET_PROPERTIES.
+#define FLIPREEL_WIDGET_NOTIFY(source, Type, Name, setName) void Name##Changed(Type value);
+  FLIPREEL_WIDGET_PROPERTIES(FLIPREEL_WIDGET_NOTIFY)
+#undef FLIPREEL_WIDGET_NOTIFY
 
   // Conveniences for Qt applications.
   // Every message the control shows: text, style (16 critical, 48 warning,
@@ -327,12 +310,10 @@ class FlipreelWidget : public QWidget {
   void loadFailed(int number, const QString& description);
   // The frame the control shows changed: its index, after a load (0) and
   // after every step that shows another frame.
-  void frameChanged(int frame);
+  void frameShown(int frame);
   // HitTest's position in pixels from the control's top left corner; comes
-  // right after HitTest, and a direct connection may call SetHitResult.
+  // right after HitTest, and a direct connection may call setHitResult.
   void hitTestAt(const QPointF& pos, int hitResult);
-  void showMessageBoxesChanged(bool value);
-  void seeThroughChanged(bool value);
 
  protected:
   void paintEvent(QPaintEvent* event) override;

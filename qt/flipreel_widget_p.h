@@ -20,6 +20,7 @@
 #include <string_view>
 #include <type_traits>
 #include <utility>
+#include <variant>
 #include <vector>
 
 #include "flipreel/control/flipreel.h"
@@ -39,6 +40,10 @@ class FlipreelWidgetPrivate final : private QtSurface {
   FlipreelWidgetPrivate& operator=(const FlipreelWidgetPrivate&) = delete;
 
   static FlipreelWidgetPrivate& get(FlipreelWidget& widget) { return *widget.d_; }
+
+  // A property's value as the widget watches it for changes. Pictures compare
+  // by identity: the control replaces a picture rather than changing it.
+  using Watched = std::variant<bool, qint64, Text, Picture>;
 
   // Members of the control throw HostError; changes made through them are
   // announced (NOTIFY signals, repaints) at the next call through the widget
@@ -95,22 +100,21 @@ class FlipreelWidgetPrivate final : private QtSurface {
  private:
   friend class FlipreelWidget;
 
-  // The values of the widget's properties that have a NOTIFY signal, as last
-  // announced. Pictures compare by identity: the control replaces a picture
-  // rather than changing it.
+#define FLIPREEL_WIDGET_COUNT(source, Type, Name, setName) +1
+  static constexpr size_t kWatchedCount = 0 FLIPREEL_WIDGET_PROPERTIES(FLIPREEL_WIDGET_COUNT);
+#undef FLIPREEL_WIDGET_COUNT
+  // The values of the properties of FLIPREEL_WIDGET_PROPERTIES, in its order,
+  // as last announced, and imgGif's picture, for frameShown.
   struct Announced {
-    Text FlipreelFile, GifFromURL, ServerUserName, ServerPassword;
-    int FrameRate = 0, Sequence = 0, BorderColor = 0, AutoRewind = 0, BackColor = 0, BackStyle = 0,
-        BorderStyle = 0, Frames = 0, CurrentFrame = 0;
-    bool AutoSize = false, Stretch = false, Playing = false, AutoStart = false, UserMode = true,
-         Composed = false;
-    const PictureData* BackGroundGraphic = nullptr;
-    qint64 PaintCacheBudget = 0;
-    bool ShowMessageBoxes = true, SeeThrough = false;
-    const PictureData* Shown = nullptr;  // imgGif's picture, for frameChanged
+    std::array<Watched, kWatchedCount> values;
+    const PictureData* shown = nullptr;
   };
-  // The texts are left empty without with_texts.
-  Announced Current(bool with_texts = true) const;
+  // Each property's value as it stands: read from the control, the host or
+  // the cache without finishing a pending load.
+#define FLIPREEL_WIDGET_WATCH(source, Type, Name, setName) Watched Watch##Name() const;
+  FLIPREEL_WIDGET_PROPERTIES(FLIPREEL_WIDGET_WATCH)
+#undef FLIPREEL_WIDGET_WATCH
+  Announced Current() const;
   // Emits the NOTIFY signal of every property whose value differs from what
   // was last announced. Runs after every call through the widget and every
   // host event, so a value changed by a setter, by the control itself (a
@@ -119,6 +123,15 @@ class FlipreelWidgetPrivate final : private QtSurface {
   // that announced none of them leaves them as they were, and comparing
   // them would make every tick cost as much as the longest text.
   void AnnounceChanges(bool with_texts = true);
+
+  // Sets a property through the control's setter, the value converted from
+  // Qt's type to the setter's (a 16-bit value is checked), as a call through
+  // the widget.
+  template <typename Param, typename Value>
+  void Forward(void (Flipreel::*set)(Param), const Value& value);
+  // Runs one of the control's frame queries as a call through the widget.
+  template <typename Result>
+  Result Query(Result (Flipreel::*query)(int16_t&) const, int frame);
 
   // QtSurface
   void ElementChanged(const Element& element, ElementProperty what) override;

@@ -111,13 +111,13 @@ class QtHost : public FileHost {
   // Ambient UserMode: True (run time) unless a designer says otherwise.
   void SetUserMode(bool run_time) { user_mode_ = run_time; }
   // Null restores the default, a modal QMessageBox.
-  void SetMessageBoxHandler(MessageBoxHandler handler) { message_box_ = std::move(handler); }
+  void set_message_box_handler(MessageBoxHandler handler) { message_box_ = std::move(handler); }
   // Without boxes the default handler shows nothing and answers OK, as a
   // user who closes the box at once; the surface still hears of every
   // message. A handler that is set is called either way.
-  void SetShowMessageBoxes(bool show) { show_message_boxes_ = show; }
+  void set_show_message_boxes(bool show) { show_message_boxes_ = show; }
   bool show_message_boxes() const { return show_message_boxes_; }
-  void SetAsyncReader(std::unique_ptr<AsyncReadService> reader) { reader_ = std::move(reader); }
+  void set_async_reader(std::unique_ptr<AsyncReadService> reader) { reader_ = std::move(reader); }
   AsyncReadService* async_reader() const { return reader_.get(); }
   // With manual ticks the QTimer stays off and only DeliverTick drives the
   // control: rendering tick by tick, and tests.

@@ -130,7 +130,7 @@ void FlipreelWidgetPrivate::CheckDownloadEnded() {
   host_->trapped_errors().clear();
 }
 
-void FlipreelWidget::SetFlipreelFile(const QString& value) {
+void FlipreelWidget::setFlipreelFile(QString value) {
   FlipreelWidgetPrivate& d = *d_;
   d.FinishLoad();
   // The two markers load nothing: "Gif" is only stored, "(None)" clears.
@@ -160,7 +160,7 @@ void FlipreelWidget::SetFlipreelFile(const QString& value) {
   }
 }
 
-void FlipreelWidget::SetGifFromURL(const QString& value) {
+void FlipreelWidget::setGifFromURL(QString value) {
   FlipreelWidgetPrivate& d = *d_;
   d.FinishLoad();
   d.host_->trapped_errors().clear();
@@ -195,7 +195,7 @@ bool FlipreelWidget::showMessageBoxes() const {
 }
 
 void FlipreelWidget::setShowMessageBoxes(bool show) {
-  d_->host().SetShowMessageBoxes(show);
+  d_->host().set_show_message_boxes(show);
   d_->AnnounceChanges();
 }
 

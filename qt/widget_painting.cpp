@@ -175,14 +175,8 @@ void FlipreelWidgetPrivate::PropertyNotified(std::string_view name) {
   for (std::string_view text : {"FlipreelFile", "GifFromURL", "ServerUserName", "ServerPassword"})
     if (name == text) text_notified_ = true;
   Emit([this, n = QString::fromUtf8(name.data(), static_cast<qsizetype>(name.size()))] {
-    emit q_.PropertyChanged(n);
+    emit q_.propertyNotified(n);
   });
-}
-
-void FlipreelWidget::PaintElements(QPainter& painter, const QRect& clip) {
-  if (!d_ || !d_->control_) return;
-  d_->AwaitLoad();
-  d_->Paint(painter, clip);
 }
 
 // Paints bottom to top, but leaves out what an opaque layer above hides: a

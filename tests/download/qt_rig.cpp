@@ -22,11 +22,11 @@ class QtRig final : public DownloadRig {
   QtRig() {
     g_qt_log = &log_;
     previous_handler_ = qInstallMessageHandler(RecordQtMessage);
-    inside().host().SetMessageBoxHandler([this](const flipreel::MessageBoxRequest& box) {
+    inside().host().set_message_box_handler([this](const flipreel::MessageBoxRequest& box) {
       messages_.push_back({box.text.toStdU16String(), box.style, box.title.toStdU16String()});
       return 1;
     });
-    QObject::connect(&widget_, &flipreel::FlipreelWidget::PropertyChanged,
+    QObject::connect(&widget_, &flipreel::FlipreelWidget::propertyNotified,
                      [this](const QString& name) { notices_.push_back(name.toStdString()); });
   }
   ~QtRig() override {
