@@ -253,14 +253,14 @@ TEST(DeferredLoad, ReadingWaitsAndTellsLater) {
       FlipreelWidgetPrivate::get(w).SetDeferredLoads(false);
       WatchBoxes(w, at_once_log);
       Listen(w, at_once_log);
-      w.SetFlipreelFile(file);
+      w.setFlipreelFile(file);
       at_once_frames = w.Frames();
     }
     QStringList log;
     FlipreelWidget w;
     WatchBoxes(w, log);
     Listen(w, log);
-    w.SetFlipreelFile(file);
+    w.setFlipreelFile(file);
     ASSERT_TRUE(Pending(w));
     EXPECT_TRUE(log.isEmpty());
     EXPECT_EQ(w.Frames(), at_once_frames);
