@@ -51,7 +51,7 @@ bool GifBlockReader::ReadImageDescriptor(GifImageDescriptor& image) {
   return true;
 }
 
-bool GifBlockReader::ReadSubBlock(std::span<const uint8_t>& block) {
+bool GifBlockReader::ReadSubBlockAtEnd(std::span<const uint8_t>& block) {
   if (pos_ == size_) {
     // Past the end only the tail's zeros are left, each one a terminator.
     if (tail_left_ == 0) return false;
@@ -60,12 +60,7 @@ bool GifBlockReader::ReadSubBlock(std::span<const uint8_t>& block) {
     return true;
   }
   const size_t length = data_[pos_];
-  const size_t there = std::min(length, size_ - pos_ - 1);
-  if (there == length) {
-    block = {data_ + pos_ + 1, length};
-    pos_ += 1 + length;
-    return true;
-  }
+  const size_t there = size_ - pos_ - 1;
   if (length - there > tail_left_) return false;
   std::memcpy(padded_, data_ + pos_ + 1, there);
   std::fill(padded_ + there, padded_ + length, uint8_t{0});

@@ -53,7 +53,14 @@ class GifBlockReader {
 
   // The next sub-block; the empty one is the terminator. False when it is
   // not there whole.
-  bool ReadSubBlock(std::span<const uint8_t>& block);
+  bool ReadSubBlock(std::span<const uint8_t>& block) {
+    if (pos_ < size_ && data_[pos_] < size_ - pos_) {  // there whole
+      block = {data_ + pos_ + 1, data_[pos_]};
+      pos_ += 1 + block.size();
+      return true;
+    }
+    return ReadSubBlockAtEnd(block);
+  }
   // Passes over sub-blocks up to and including the terminator.
   bool SkipSubBlocks();
   // Appends the bytes of the sub-blocks up to the terminator to `data`;
@@ -67,6 +74,9 @@ class GifBlockReader {
   bool used_tail() const { return tail_left_ < tail_; }
 
  private:
+  // A sub-block that the bytes do not hold whole: what the tail completes.
+  bool ReadSubBlockAtEnd(std::span<const uint8_t>& block);
+
   const uint8_t* data_;
   size_t size_;
   size_t pos_ = 0;

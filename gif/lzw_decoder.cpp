@@ -93,8 +93,17 @@ struct CodeReader {
   }
 };
 
-// What ends a stretch of decoding.
-enum : int { kComplete = -1, kFailed = -2 };
+// The fast decoder's answer when the output is complete.
+constexpr int kComplete = -1;
+
+// Thrown by the fast decoder when the codes run out or end too soon, with
+// the pixels decoded by then: a throw keeps the failure out of its loop.
+struct CodesEnded {
+  size_t pixels;
+};
+[[noreturn, gnu::cold, gnu::noinline]] void EndCodes(size_t pixels) {
+  throw CodesEnded{pixels};
+}
 
 // The LZW decoder's tables, kept from one image to the next. It decodes
 // exactly as giflib's reader does, on damaged data too: the same pixels for
@@ -139,13 +148,17 @@ struct Lzw {
     CodeReader codes(data.data(), size, min_code_size);
     const int eof = (1 << min_code_size) + 1;
     size_t i = 0;
-    while (i < count) {
-      int last_code = kNoSuchCode;
-      int defined_end = eof + 1;
-      const int code = DecodeWellFormed(codes, out, count, i, last_code, defined_end);
-      if (code < 0) break;
-      CompleteTable(eof, defined_end, out);
-      if (!DecodeTraced(codes, code, out, count, i, last_code)) break;
+    try {
+      while (i < count) {
+        int last_code = kNoSuchCode;
+        int defined_end = eof + 1;
+        const int code = DecodeWellFormed(codes, out, count, i, last_code, defined_end);
+        if (code == kComplete) break;
+        CompleteTable(eof, defined_end, out);
+        if (!DecodeTraced(codes, code, out, count, i, last_code)) break;
+      }
+    } catch (const CodesEnded& ended) {
+      return ended.pixels;
     }
     return i;
   }
@@ -155,8 +168,9 @@ struct Lzw {
   // then defined, one more with every code after the first, and no other, so
   // the table's size tells how far the code count has gone: it is not kept
   // apart. Returns the first code that is not well-formed, with the reader
-  // and the table as giflib has them on reading it; or kComplete when the
-  // output is complete, kFailed when the codes ran out or ended too soon.
+  // and the table as giflib has them on reading it, or kComplete when the
+  // output is complete; throws CodesEnded when the codes run out or end too
+  // soon.
   [[gnu::noinline]] int DecodeWellFormed(CodeReader& codes_io, uint8_t* const out,
                                          const size_t count, size_t& i_io, int& last_code_io,
                                          int& defined_end_io) {
@@ -186,18 +200,17 @@ struct Lzw {
       defined_end_io = defined_end;
       return result;
     };
-    auto fail = [&] { return leave(kFailed, codes.running_code); };
 
     for (;;) {
       // The first code of a fresh table: a pixel, in well-formed data.
       if (i == count) break;
-      if (!codes.Read(code)) return fail();
+      if (!codes.Read(code)) EndCodes(i);
       codes.Grow(eof + 2);
       if (code == clear) {
         restart();
         continue;
       }
-      if (code == eof) return fail();  // the end before the last pixel
+      if (code == eof) EndCodes(i);  // the end before the last pixel
       if (code > eof) return leave(code, eof + 2);
       last_start = static_cast<uint32_t>(i);
       last_length = 1;
@@ -206,7 +219,7 @@ struct Lzw {
 
       // Then every code defines the next entry, until the table is full.
       while (i < count) {
-        if (!codes.Read(code)) return fail();
+        if (!codes.Read(code)) EndCodes(i);
         const size_t at = i;
         uint32_t n;
         if (code < clear) {
@@ -226,7 +239,7 @@ struct Lzw {
         } else if (code == clear) {
           break;
         } else if (code == eof) {
-          return fail();  // the end before the last pixel
+          EndCodes(i);  // the end before the last pixel
         } else {
           const int running_code = std::min(defined_end + 2, kMaxCode + 2);
           codes.Grow(running_code);
