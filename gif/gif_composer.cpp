@@ -1,7 +1,5 @@
 #include "flipreel/gif/gif_composer.h"
 
-#include <gif_lib.h>
-
 #include <algorithm>
 #include <array>
 #include <cstring>
@@ -9,52 +7,15 @@
 #include <utility>
 #include <vector>
 
+#include "flipreel/gif/gif_block_reader.h"
 #include "flipreel/gif/gif_decoder.h"
 #include "flipreel/gif/gif_facts.h"
+#include "flipreel/gif/lzw_decoder.h"
 #include "flipreel/host/errors.h"
 
 namespace flipreel {
 
 namespace {
-
-// Reads the file from memory. Past its end it supplies a few 00 bytes: a
-// file cut after its last pixel then still ends its image data (giflib wants
-// the terminator after the last row), while a file cut earlier fails where
-// the cut is, since 00 ends every block. Blocks that needed the padding are
-// not taken as read.
-struct Input {
-  std::span<const uint8_t> bytes;
-  size_t pos = 0;
-  int padding_left = 16;
-  bool padded() const { return padding_left < 16; }
-};
-
-int ReadInput(GifFileType* gif, GifByteType* out, int length) {
-  auto* in = static_cast<Input*>(gif->UserData);
-  int n = 0;
-  while (n < length) {
-    if (in->pos < in->bytes.size()) {
-      const size_t take =
-          std::min<size_t>(static_cast<size_t>(length - n), in->bytes.size() - in->pos);
-      std::memcpy(out + n, in->bytes.data() + in->pos, take);
-      in->pos += take;
-      n += static_cast<int>(take);
-    } else if (in->padding_left > 0) {
-      --in->padding_left;
-      out[n++] = 0;
-    } else {
-      break;
-    }
-  }
-  return n;
-}
-
-struct GifCloser {
-  void operator()(GifFileType* gif) const {
-    int error = 0;
-    DGifCloseFile(gif, &error);
-  }
-};
 
 // What the Graphic Control Extension before an image says about it.
 struct FrameControl {
@@ -84,19 +45,6 @@ int32_t DelayMs(int delay_cs) {
 }
 
 using Palette = PictureData::Palette;
-
-Palette PaletteOf(const ColorMapObject* map) {
-  Palette palette;
-  palette.fill(0xFF000000u);
-  if (map && map->Colors) {
-    const int count = std::min(map->ColorCount, 256);
-    for (int i = 0; i < count; ++i) {
-      const GifColorType& c = map->Colors[i];
-      palette[i] = 0xFF000000u | (uint32_t{c.Red} << 16) | (uint32_t{c.Green} << 8) | c.Blue;
-    }
-  }
-  return palette;
-}
 
 // The picture of the canvas: indices and a palette when its colours fit in
 // 256 (transparent counts as one), else a copy of its ARGB pixels.
@@ -134,19 +82,25 @@ Picture CompactPicture(const std::vector<uint32_t>& canvas, int width, int heigh
   return Picture(PictureData::Indexed(width, height, std::move(indices), palette));
 }
 
+// Reads the file's records one after the other, the way giflib's reader
+// does: an image's rows are kept as far as they arrive whole, and a file cut
+// short gets a few zero bytes after its end, so that a file cut after its
+// last pixel still ends its image data (giflib wants the terminator after the
+// last row), while a file cut earlier fails where the cut is, since a zero
+// ends every chain of sub-blocks. Blocks that needed those zeros are not
+// taken as read.
 class Composer {
  public:
   Composer(std::span<const uint8_t> bytes, const MemoryBudget* budget)
-      : input_{bytes}, budget_(budget) {}
+      : bytes_(bytes), in_(bytes, 16), budget_(budget) {}
 
   ComposedAnimation Run() {
-    if (!LooksLikeGif(input_.bytes)) Raise(err::kInvalidPicture);
-    int error = 0;
-    gif_.reset(DGifOpen(&input_, ReadInput, &error));
-    if (!gif_) Raise(err::kInvalidPicture);
-    animation_.width = gif_->SWidth;
-    animation_.height = gif_->SHeight;
-    global_ = PaletteOf(gif_->SColorMap);
+    if (!LooksLikeGif(bytes_)) Raise(err::kInvalidPicture);
+    GifScreen screen;
+    if (!in_.ReadScreen(screen)) Raise(err::kInvalidPicture);
+    animation_.width = screen.width;
+    animation_.height = screen.height;
+    global_ = PaletteOf(screen.global_table);
     // The file ends at its trailer, at the first damage, or at the frame limit.
     while (static_cast<int>(animation_.frames.size()) < kMaxComposedFrames && ReadRecord()) {
     }
@@ -157,78 +111,61 @@ class Composer {
  private:
   // Reads one record; false at the end of what can be read.
   bool ReadRecord() {
-    GifRecordType type;
-    if (DGifGetRecordType(gif_.get(), &type) == GIF_ERROR) return false;
-    if (type == EXTENSION_RECORD_TYPE) return ReadExtension();
-    if (type == IMAGE_DESC_RECORD_TYPE) return ReadImage();
-    return false;  // the trailer
+    const int introducer = in_.ReadByte();
+    if (introducer == 0x21) return ReadExtension();
+    if (introducer == 0x2C) return ReadImage();
+    return false;  // the trailer, junk or the end
   }
 
   bool ReadExtension() {
-    int code = 0;
-    GifByteType* block = nullptr;
-    if (DGifGetExtension(gif_.get(), &code, &block) == GIF_ERROR || input_.padded()) return false;
-    const bool looping = code == APPLICATION_EXT_FUNC_CODE && block && block[0] == 11 &&
-                         (std::memcmp(block + 1, "NETSCAPE2.0", 11) == 0 ||
-                          std::memcmp(block + 1, "ANIMEXTS1.0", 11) == 0);
-    if (code == GRAPHICS_EXT_FUNC_CODE && block && block[0] >= 4) {
-      control_.disposal = (block[1] >> 2) & 7;
-      control_.delay_cs = block[2] | (block[3] << 8);
-      control_.transparent = (block[1] & 1) ? block[4] : -1;
+    const int code = in_.ReadByte();
+    std::span<const uint8_t> block;
+    if (code < 0 || !in_.ReadSubBlock(block) || in_.used_tail()) return false;
+    const bool looping = code == 0xFF && block.size() == 11 &&
+                         (std::memcmp(block.data(), "NETSCAPE2.0", 11) == 0 ||
+                          std::memcmp(block.data(), "ANIMEXTS1.0", 11) == 0);
+    if (code == 0xF9 && block.size() >= 4) {
+      control_.disposal = (block[0] >> 2) & 7;
+      control_.delay_cs = block[1] | (block[2] << 8);
+      control_.transparent = (block[0] & 1) ? block[3] : -1;
     }
-    for (bool first = true; block; first = false) {
-      if (looping && !first && block[0] >= 3 && block[1] == 1 && !repeat_seen_) {
-        animation_.repeat_count = block[2] | (block[3] << 8);
+    for (bool first = true; !block.empty(); first = false) {
+      if (looping && !first && block.size() >= 3 && block[0] == 1 && !repeat_seen_) {
+        animation_.repeat_count = block[1] | (block[2] << 8);
         repeat_seen_ = true;
       }
-      if (DGifGetExtensionNext(gif_.get(), &block) == GIF_ERROR) return false;
+      if (!in_.ReadSubBlock(block)) return false;
     }
-    return !input_.padded();
+    return !in_.used_tail();
   }
 
   bool ReadImage() {
-    // A descriptor cut short is no image, though the padding completes it.
-    if (DGifGetImageDesc(gif_.get()) == GIF_ERROR || input_.padded()) return false;
-    const GifImageDesc desc = gif_->Image;
+    GifImageDescriptor desc;
+    if (!in_.ReadImageDescriptor(desc)) return false;
+    const int min_code_size = in_.ReadByte();
+    if (min_code_size < 0 || min_code_size > kMaxMinCodeSize) return false;
     if (animation_.frames.empty() && !StartCanvas(desc)) return false;
-    const int64_t pixels = int64_t{desc.Width} * desc.Height;
-    const size_t remaining = input_.bytes.size() - std::min(input_.pos, input_.bytes.size());
-    if (desc.Width < 0 || desc.Height < 0 || pixels > kMaxPicturePixels ||
-        pixels > MostPixelsEncodable(remaining))
-      return false;
-    if (pixels == 0 && !SkipImageData()) return false;
+    const int64_t pixels = int64_t{desc.width} * desc.height;
+    if (pixels > kMaxPicturePixels || pixels > MostPixelsEncodable(in_.left())) return false;
     // The frame this image makes is reserved before any of it is decoded.
     std::shared_ptr<const void> reservation = ReserveFrame();
 
-    // The image's rows, in display order; an interlaced image sends every
-    // 8th row from 0, every 8th from 4, every 4th from 2, every 2nd from 1.
+    // The image's rows, in display order, and which of them arrived whole.
     std::vector<uint8_t> indices(static_cast<size_t>(pixels));
-    std::vector<bool> decoded(static_cast<size_t>(desc.Height), false);
-    bool complete = true;
-    static constexpr int kStart[] = {0, 4, 2, 1};
-    static constexpr int kStep[] = {8, 8, 4, 2};
-    const int passes = desc.Interlace ? 4 : 1;
-    for (int pass = 0; pass < passes && complete; ++pass) {
-      const int start = desc.Interlace ? kStart[pass] : 0;
-      const int step = desc.Interlace ? kStep[pass] : 1;
-      for (int row = start; row < desc.Height; row += step) {
-        if (DGifGetLine(gif_.get(), indices.data() + static_cast<size_t>(row) * desc.Width,
-                        desc.Width) == GIF_ERROR) {
-          complete = false;
-          break;
-        }
-        decoded[static_cast<size_t>(row)] = true;
-      }
-    }
-    const bool any_row = std::find(decoded.begin(), decoded.end(), true) != decoded.end();
-    if (!complete && !any_row) return false;
+    std::vector<bool> decoded(static_cast<size_t>(desc.height), false);
+    const int arrived = ReadRows(desc, min_code_size, indices.data());
+    if (arrived < 0) return false;
+    for (int k = 0; k < arrived; ++k)
+      decoded[static_cast<size_t>(desc.interlaced ? InterlacedRow(k, desc.height) : k)] = true;
+    const bool complete = arrived == desc.height;
+    if (!complete && arrived == 0) return false;
 
     const FrameControl control = std::exchange(control_, FrameControl{});
-    const Palette palette = desc.ColorMap ? PaletteOf(desc.ColorMap) : global_;
+    const Palette palette = desc.local_colours > 0 ? PaletteOf(desc.local_table) : global_;
     const int width = animation_.width;
-    const int x0 = std::min(desc.Left, width), x1 = std::min(desc.Left + desc.Width, width);
-    const int y0 = std::min(desc.Top, animation_.height);
-    const int y1 = std::min(desc.Top + desc.Height, animation_.height);
+    const int x0 = std::min(desc.left, width), x1 = std::min(desc.left + desc.width, width);
+    const int y0 = std::min(desc.top, animation_.height);
+    const int y1 = std::min(desc.top + desc.height, animation_.height);
     const Disposal disposal = DisposalOf(control.disposal);
     std::vector<uint32_t> saved;
     std::shared_ptr<const void> saved_reservation;
@@ -240,11 +177,11 @@ class Composer {
     }
 
     for (int y = y0; y < y1; ++y) {
-      if (!decoded[static_cast<size_t>(y - desc.Top)]) continue;
-      const uint8_t* src = indices.data() + static_cast<size_t>(y - desc.Top) * desc.Width;
+      if (!decoded[static_cast<size_t>(y - desc.top)]) continue;
+      const uint8_t* src = indices.data() + static_cast<size_t>(y - desc.top) * desc.width;
       uint32_t* dst = canvas_.data() + static_cast<size_t>(y) * width;
       for (int x = x0; x < x1; ++x) {
-        const uint8_t index = src[x - desc.Left];
+        const uint8_t index = src[x - desc.left];
         if (index != control.transparent) dst[x] = palette[index];
       }
     }
@@ -259,22 +196,32 @@ class Composer {
     return complete;
   }
 
-  // An image without pixels still has its data blocks to pass over.
-  bool SkipImageData() {
-    int code_size = 0;
-    GifByteType* block = nullptr;
-    if (DGifGetCode(gif_.get(), &code_size, &block) == GIF_ERROR) return false;
-    while (block) {
-      if (DGifGetCodeNext(gif_.get(), &block) == GIF_ERROR) return false;
+  // Reads the image's data and returns how many of its rows arrived whole,
+  // in the order they arrive, as giflib's reader gives them row by row: a row
+  // is whole when its pixels were decoded and, for the last one, the data
+  // then ended with its terminator. -1 when not even the data of an image
+  // without pixels can be read.
+  int ReadRows(const GifImageDescriptor& desc, int min_code_size, uint8_t* indices) {
+    if (desc.width == 0 || desc.height == 0) {
+      if (!in_.SkipSubBlocks()) return -1;
+      // giflib reads an image of no width row by row all the same, and at
+      // each row, having all of its (no) pixels, reads on to a terminator.
+      int rows = 0;
+      while (rows < desc.height && in_.SkipSubBlocks()) ++rows;
+      return rows;
     }
-    return true;
+    const DecodedImageData data =
+        DecodeImageData(in_, min_code_size, desc.width, desc.height, desc.interlaced, indices);
+    const size_t count = static_cast<size_t>(desc.width) * static_cast<size_t>(desc.height);
+    if (data.pixels < count) return static_cast<int>(data.pixels / static_cast<size_t>(desc.width));
+    return data.terminated ? desc.height : desc.height - 1;
   }
 
   // The first image may widen the screen to hold itself, so that a file
   // with a screen too small (often 0 x 0) still shows its first picture.
-  bool StartCanvas(const GifImageDesc& desc) {
-    animation_.width = std::max(animation_.width, desc.Left + desc.Width);
-    animation_.height = std::max(animation_.height, desc.Top + desc.Height);
+  bool StartCanvas(const GifImageDescriptor& desc) {
+    animation_.width = std::max(animation_.width, desc.left + desc.width);
+    animation_.height = std::max(animation_.height, desc.top + desc.height);
     const int64_t screen = int64_t{animation_.width} * animation_.height;
     if (screen <= 0) return false;
     if (screen > kMaxPicturePixels)
@@ -324,10 +271,10 @@ class Composer {
     animation_.frames.push_back(ComposedFrame{std::move(picture), DelayMs(delay_cs)});
   }
 
-  Input input_;
+  std::span<const uint8_t> bytes_;
+  GifBlockReader in_;
   const MemoryBudget* budget_;
   std::shared_ptr<const void> canvas_reservation_;
-  std::unique_ptr<GifFileType, GifCloser> gif_;
   ComposedAnimation animation_;
   Palette global_{};
   FrameControl control_;

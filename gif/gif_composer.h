@@ -17,7 +17,7 @@ inline constexpr int kMaxComposedFrames = 32767;
 // Most bytes the composed pictures of one file may take together.
 inline constexpr size_t kMaxComposedBytes = size_t{1} << 30;
 
-// Walks the file's block structure with giflib and composes each image:
+// Walks the file's block structure as giflib does and composes each image:
 // - the first image may widen the screen to hold itself (a screen of 0 x 0
 //   is common); later images are clipped to the screen;
 // - pixels of the transparent index leave the canvas as it was; indices

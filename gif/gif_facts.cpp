@@ -5,10 +5,130 @@
 #include <cstring>
 #include <memory>
 
+#include "flipreel/gif/gif_block_reader.h"
+
 namespace flipreel {
 
 namespace {
 
+// What stops a reading, in giflib's words, so that both readings tell the
+// same problem.
+const char kEndsEarly[] = "the file ends before its trailer";
+const char kNoScreen[] = "No screen descriptor detected";
+const char kWrongRecord[] = "Wrong record type detected";
+// giflib fails on a missing minimum code size without saying why.
+const char kUnreadable[] = "unreadable block structure";
+
+bool IsLoopExtension(std::span<const uint8_t> block) {
+  return block.size() == 11 && (std::memcmp(block.data(), "NETSCAPE2.0", 11) == 0 ||
+                                std::memcmp(block.data(), "ANIMEXTS1.0", 11) == 0);
+}
+
+// The Graphic Control Extension waiting for the image after it. An
+// extension whose data is not 4 bytes long marks the image as having one but
+// leaves the values of the one before (all zero before any), as giflib reads
+// it.
+struct PendingControl {
+  bool present = false;
+  int disposal = 0, delay_cs = 0;
+  int transparent = 0;  // -1 for none
+
+  void Read(std::span<const uint8_t> data) {
+    present = true;
+    if (data.size() != 4) return;
+    disposal = (data[0] >> 2) & 7;
+    delay_cs = data[1] | data[2] << 8;
+    transparent = (data[0] & 1) ? data[3] : -1;
+  }
+};
+
+// Adds the facts of the image that follows, with the Graphic Control
+// Extension before it.
+void AddImage(GifFileFacts& facts, GifImageFacts image, PendingControl& gcb) {
+  if (gcb.present) {
+    image.delay_cs = gcb.delay_cs;
+    image.disposal = gcb.disposal;
+    if (gcb.transparent >= 0) image.transparent = gcb.transparent;
+  }
+  gcb.present = false;  // a control extension applies to the one image after it
+  facts.images.push_back(image);
+}
+
+// Reads the file block by block with our own reader: a reading stops where
+// giflib's stops, with the same problem.
+class FactsReader {
+ public:
+  FactsReader(std::span<const uint8_t> bytes, GifFileFacts& facts) : in_(bytes), facts_(facts) {}
+
+  void Run() {
+    GifScreen screen;
+    if (!in_.ReadScreen(screen)) {
+      facts_.problem = in_.left() < 6 ? kEndsEarly : kNoScreen;
+      return;
+    }
+    facts_.screen_width = screen.width;
+    facts_.screen_height = screen.height;
+    facts_.global_colors = screen.global_colours;
+    facts_.background = screen.background;
+    for (;;) {
+      const int introducer = in_.ReadByte();
+      const char* problem = nullptr;
+      if (introducer == 0x3B) break;
+      if (introducer == 0x21) {
+        problem = ReadExtension();
+      } else if (introducer == 0x2C) {
+        problem = ReadImage();
+      } else {
+        problem = introducer < 0 ? kEndsEarly : kWrongRecord;
+      }
+      if (problem) {
+        facts_.problem = problem;
+        return;
+      }
+    }
+  }
+
+ private:
+  // Reads one extension; a Graphic Control Extension is kept for the next
+  // image, a loop extension gives the repeat count. A problem, or null.
+  const char* ReadExtension() {
+    const int label = in_.ReadByte();
+    std::span<const uint8_t> block;
+    if (label < 0 || !in_.ReadSubBlock(block)) return kEndsEarly;
+    if (block.empty()) return nullptr;
+    if (label == 0xF9 && block.size() >= 4) {
+      gcb_.Read(block);
+    } else if (label == 0xFF && IsLoopExtension(block)) {
+      if (!in_.ReadSubBlock(block)) return kEndsEarly;
+      if (block.empty()) return nullptr;
+      if (block.size() >= 3 && block[0] == 1) facts_.repeat = block[1] | block[2] << 8;
+    }
+    return in_.SkipSubBlocks() ? nullptr : kEndsEarly;
+  }
+
+  const char* ReadImage() {
+    GifImageDescriptor desc;
+    if (!in_.ReadImageDescriptor(desc)) return kEndsEarly;
+    const int code_size = in_.ReadByte();
+    if (code_size < 0) return kUnreadable;
+    if (code_size > 8) return kEndsEarly;  // giflib's word for a code size it does not take
+    GifImageFacts image;
+    image.left = desc.left;
+    image.top = desc.top;
+    image.width = desc.width;
+    image.height = desc.height;
+    image.interlaced = desc.interlaced;
+    image.local_colors = desc.local_colours;
+    AddImage(facts_, image, gcb_);
+    return in_.SkipSubBlocks() ? nullptr : kEndsEarly;
+  }
+
+  GifBlockReader in_;
+  GifFileFacts& facts_;
+  PendingControl gcb_;
+};
+
+// giflib's reading, to check ours against.
 struct Reader {
   std::span<const uint8_t> bytes;
   size_t pos = 0;
@@ -31,9 +151,9 @@ struct Closer {
 };
 
 std::string Problem(int error) {
-  if (error == D_GIF_ERR_READ_FAILED) return "the file ends before its trailer";
+  if (error == D_GIF_ERR_READ_FAILED) return kEndsEarly;
   const char* text = GifErrorString(error);
-  return text ? text : "unreadable block structure";
+  return text ? text : kUnreadable;
 }
 
 // The sub-blocks of an extension or of image data, up to their terminator.
@@ -45,88 +165,32 @@ bool SkipSubBlocks(GifFileType* gif, GifByteType* block, bool extension) {
   return true;
 }
 
-bool IsLoopExtension(const GifByteType* block) {
-  return block[0] == 11 && (std::memcmp(block + 1, "NETSCAPE2.0", 11) == 0 ||
-                            std::memcmp(block + 1, "ANIMEXTS1.0", 11) == 0);
+// The control extension's values as giflib reads them; it keeps them when
+// the data is not 4 bytes long.
+void ReadControl(const GifByteType* block, GraphicsControlBlock& last, PendingControl& gcb) {
+  DGifExtensionToGCB(block[0], block + 1, &last);
+  gcb.present = true;
+  gcb.disposal = last.DisposalMode;
+  gcb.delay_cs = last.DelayTime;
+  gcb.transparent = last.TransparentColor == NO_TRANSPARENT_COLOR ? -1 : last.TransparentColor;
 }
 
-// The Graphic Control Extension waiting for the image after it.
-struct PendingControl {
-  bool present = false;
-  GraphicsControlBlock block{};
-};
-
-// Reads one extension; a Graphic Control Extension is kept for the next
-// image, a loop extension gives the repeat count.
-bool ReadExtension(GifFileType* gif, GifFileFacts& facts, PendingControl& gcb) {
+bool ReadExtension(GifFileType* gif, GifFileFacts& facts, GraphicsControlBlock& last,
+                   PendingControl& gcb) {
   int code = 0;
   GifByteType* block = nullptr;
   if (DGifGetExtension(gif, &code, &block) != GIF_OK) return false;
   if (block == nullptr) return true;  // an extension with no data at all
   if (code == GRAPHICS_EXT_FUNC_CODE && block[0] >= 4) {
-    DGifExtensionToGCB(block[0], block + 1, &gcb.block);
-    gcb.present = true;
-  } else if (code == APPLICATION_EXT_FUNC_CODE && IsLoopExtension(block)) {
+    ReadControl(block, last, gcb);
+  } else if (code == APPLICATION_EXT_FUNC_CODE && IsLoopExtension({block + 1, block[0]})) {
     if (DGifGetExtensionNext(gif, &block) != GIF_OK) return false;
     if (block != nullptr && block[0] >= 3 && block[1] == 1) facts.repeat = block[2] | block[3] << 8;
   }
   return SkipSubBlocks(gif, block, /*extension=*/true);
 }
 
-// Adds the facts of the image that follows, with the Graphic Control
-// Extension before it.
-void AddImage(GifFileFacts& facts, GifImageFacts image, PendingControl& gcb) {
-  if (gcb.present) {
-    image.delay_cs = gcb.block.DelayTime;
-    image.disposal = gcb.block.DisposalMode;
-    if (gcb.block.TransparentColor != NO_TRANSPARENT_COLOR)
-      image.transparent = gcb.block.TransparentColor;
-  }
-  gcb.present = false;  // a control extension applies to the one image after it
-  facts.images.push_back(image);
-}
-
-uint16_t Word(const uint8_t* p) {
-  return static_cast<uint16_t>(p[0] | p[1] << 8);
-}
-
-// Reads an image that is whole, straight from the bytes: its descriptor, its
-// colour table, a code size giflib takes (at most 8 bits) and every sub-block of its
-// data up to the terminator. giflib would read it without an error and give
-// the same facts, but it sets up its decompressor for every image, which
-// costs more than the rest of the reading together. False, with the reader
-// where it was, for an image that is not whole: giflib then reads it, and
-// fails as it does.
-bool SkimWholeImage(Reader& r, GifFileFacts& facts, PendingControl& gcb) {
-  const std::span<const uint8_t> rest = r.bytes.subspan(r.pos);
-  if (rest.size() < 9) return false;
-  const uint8_t flags = rest[8];
-  const int local_colors = (flags & 0x80) ? 1 << ((flags & 7) + 1) : 0;
-  size_t at = 9 + size_t{3} * static_cast<size_t>(local_colors);
-  if (at >= rest.size() || rest[at] > 8) return false;  // the code size
-  ++at;
-  for (;;) {
-    if (at >= rest.size()) return false;
-    const size_t length = rest[at++];
-    if (length == 0) break;
-    if (rest.size() - at < length) return false;
-    at += length;
-  }
-  GifImageFacts image;
-  image.left = Word(&rest[0]);
-  image.top = Word(&rest[2]);
-  image.width = Word(&rest[4]);
-  image.height = Word(&rest[6]);
-  image.interlaced = (flags & 0x40) != 0;
-  image.local_colors = local_colors;
-  AddImage(facts, image, gcb);
-  r.pos += at;
-  return true;
-}
-
-bool ReadImage(GifFileType* gif, Reader& r, GifFileFacts& facts, PendingControl& gcb,
-               FactsReading reading) {
-  if (reading == FactsReading::kSkimWholeImages && SkimWholeImage(r, facts, gcb)) return true;
+bool ReadImage(GifFileType* gif, GifFileFacts& facts, PendingControl& gcb) {
   if (DGifGetImageDesc(gif) != GIF_OK) return false;
   GifImageFacts image;
   const GifImageDesc& desc = gif->Image;
@@ -143,6 +207,34 @@ bool ReadImage(GifFileType* gif, Reader& r, GifFileFacts& facts, PendingControl&
          SkipSubBlocks(gif, block, /*extension=*/false);
 }
 
+void ReadWithGiflib(std::span<const uint8_t> bytes, GifFileFacts& facts) {
+  Reader reader{bytes};
+  int error = 0;
+  const std::unique_ptr<GifFileType, Closer> gif(DGifOpen(&reader, Read, &error));
+  if (!gif) {
+    facts.problem = Problem(error);
+    return;
+  }
+  facts.screen_width = gif->SWidth;
+  facts.screen_height = gif->SHeight;
+  facts.global_colors = gif->SColorMap ? gif->SColorMap->ColorCount : 0;
+  facts.background = gif->SBackGroundColor;
+
+  GraphicsControlBlock last{};
+  PendingControl gcb;
+  for (;;) {
+    GifRecordType type = UNDEFINED_RECORD_TYPE;
+    bool ok = DGifGetRecordType(gif.get(), &type) == GIF_OK;
+    if (ok && type == TERMINATE_RECORD_TYPE) break;
+    if (ok && type == EXTENSION_RECORD_TYPE) ok = ReadExtension(gif.get(), facts, last, gcb);
+    if (ok && type == IMAGE_DESC_RECORD_TYPE) ok = ReadImage(gif.get(), facts, gcb);
+    if (!ok) {
+      facts.problem = Problem(gif->Error);
+      break;
+    }
+  }
+}
+
 std::string Version(std::span<const uint8_t> bytes) {
   std::string version;
   for (size_t i = 3; i < 6 && i < bytes.size(); ++i)
@@ -156,30 +248,10 @@ std::optional<GifFileFacts> ReadGifFacts(std::span<const uint8_t> bytes, FactsRe
   if (bytes.size() < 3 || std::memcmp(bytes.data(), "GIF", 3) != 0) return std::nullopt;
   GifFileFacts facts;
   facts.version = Version(bytes);
-  Reader reader{bytes};
-  int error = 0;
-  const std::unique_ptr<GifFileType, Closer> gif(DGifOpen(&reader, Read, &error));
-  if (!gif) {
-    facts.problem = Problem(error);
-    return facts;
-  }
-  facts.screen_width = gif->SWidth;
-  facts.screen_height = gif->SHeight;
-  facts.global_colors = gif->SColorMap ? gif->SColorMap->ColorCount : 0;
-  facts.background = gif->SBackGroundColor;
-
-  PendingControl gcb;
-  for (;;) {
-    GifRecordType type = UNDEFINED_RECORD_TYPE;
-    bool ok = DGifGetRecordType(gif.get(), &type) == GIF_OK;
-    if (ok && type == TERMINATE_RECORD_TYPE) break;
-    if (ok && type == EXTENSION_RECORD_TYPE) ok = ReadExtension(gif.get(), facts, gcb);
-    if (ok && type == IMAGE_DESC_RECORD_TYPE)
-      ok = ReadImage(gif.get(), reader, facts, gcb, reading);
-    if (!ok) {
-      facts.problem = Problem(gif->Error);
-      break;
-    }
+  if (reading == FactsReading::kGiflibOnly) {
+    ReadWithGiflib(bytes, facts);
+  } else {
+    FactsReader(bytes, facts).Run();
   }
   return facts;
 }

@@ -37,12 +37,12 @@ struct GifFileFacts {
   std::string problem;
 };
 
-// How the images are read: whole ones straight from the bytes (the same
-// facts, faster), or every one through giflib (to check the first against).
-enum class FactsReading { kSkimWholeImages, kGiflibOnly };
+// How the file is read: by our own block reader, or by giflib's (to check
+// ours against: both give the same facts and stop at the same problem).
+enum class FactsReading { kOwnReader, kGiflibOnly };
 
 // No value when the bytes do not begin with "GIF".
 std::optional<GifFileFacts> ReadGifFacts(std::span<const uint8_t> bytes,
-                                         FactsReading reading = FactsReading::kSkimWholeImages);
+                                         FactsReading reading = FactsReading::kOwnReader);
 
 }  // namespace flipreel
