@@ -208,8 +208,8 @@ bool SetUp(const std::string& command, FlipreelWidget& w, ViewOptions& o) {
               : "the control loaded no frames from it"));
     return false;
   }
-  if (o.rate) w.SetFrameRate(*o.rate);
-  if (back_color) w.SetBackColor(*back_color);
+  if (o.rate) w.setFrameRate(*o.rate);
+  if (back_color) w.setBackColor(*back_color);
   if (w.lastError())
     tell("error " + std::to_string(w.lastError().number) + ": " +
          w.lastError().description.toStdString());

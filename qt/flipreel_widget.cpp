@@ -100,7 +100,7 @@ FlipreelWidget::~FlipreelWidget() {
 
 void FlipreelWidgetPrivate::Fail(const HostError& error) {
   last_error_ = FlipreelError{error.number(), QString::fromStdString(error.description())};
-  emit q_.ErrorRaised(last_error_.number, last_error_.description);
+  emit q_.errorRaised(last_error_.number, last_error_.description);
 }
 
 FlipreelError FlipreelWidget::lastError() const {
@@ -122,61 +122,61 @@ QString FlipreelWidget::FlipreelFile() const {
 int FlipreelWidget::FrameRate() const {
   return d_->control().FrameRate();
 }
-void FlipreelWidget::SetFrameRate(int value) {
+void FlipreelWidget::setFrameRate(int value) {
   d_->Call([&] { d_->control().SetFrameRate(CheckedInt16(value)); });
 }
 bool FlipreelWidget::AutoSize() const {
   return d_->control().AutoSize();
 }
-void FlipreelWidget::SetAutoSize(bool value) {
+void FlipreelWidget::setAutoSize(bool value) {
   d_->Call([&] { d_->control().SetAutoSize(value); });
 }
 int FlipreelWidget::Sequence() const {
   return d_->control().Sequence();
 }
-void FlipreelWidget::SetSequence(int value) {
+void FlipreelWidget::setSequence(int value) {
   d_->Call([&] { d_->control().SetSequence(value); });
 }
 bool FlipreelWidget::Stretch() const {
   return d_->control().Stretch();
 }
-void FlipreelWidget::SetStretch(bool value) {
+void FlipreelWidget::setStretch(bool value) {
   d_->Call([&] { d_->control().SetStretch(value); });
 }
 int FlipreelWidget::BorderColor() const {
   return d_->control().BorderColor();
 }
-void FlipreelWidget::SetBorderColor(int color) {
+void FlipreelWidget::setBorderColor(int color) {
   d_->Call([&] { d_->control().SetBorderColor(color); });
 }
 int FlipreelWidget::AutoRewind() const {
   return d_->control().AutoRewind();
 }
-void FlipreelWidget::SetAutoRewind(int value) {
+void FlipreelWidget::setAutoRewind(int value) {
   d_->Call([&] { d_->control().SetAutoRewind(CheckedInt16(value)); });
 }
 bool FlipreelWidget::Playing() const {
   return d_->control().Playing();
 }
-void FlipreelWidget::SetPlaying(bool value) {
+void FlipreelWidget::setPlaying(bool value) {
   d_->Call([&] { d_->control().SetPlaying(value); });
 }
 bool FlipreelWidget::AutoStart() const {
   return d_->control().AutoStart();
 }
-void FlipreelWidget::SetAutoStart(bool value) {
+void FlipreelWidget::setAutoStart(bool value) {
   d_->Call([&] { d_->control().SetAutoStart(value); });
 }
 int FlipreelWidget::BackColor() const {
   return d_->control().BackColor();
 }
-void FlipreelWidget::SetBackColor(int color) {
+void FlipreelWidget::setBackColor(int color) {
   d_->Call([&] { d_->control().SetBackColor(color); });
 }
 int FlipreelWidget::BackStyle() const {
   return d_->control().BackStyle();
 }
-void FlipreelWidget::SetBackStyle(int value) {
+void FlipreelWidget::setBackStyle(int value) {
   d_->Call([&] { d_->control().SetBackStyle(value); });
 }
 QImage FlipreelWidget::BackGroundGraphic() const {
@@ -184,28 +184,28 @@ QImage FlipreelWidget::BackGroundGraphic() const {
   if (picture.IsEmpty()) return QImage();
   return ToPaintImage(*picture.data());
 }
-void FlipreelWidget::SetBackGroundGraphic(const QImage& image) {
+void FlipreelWidget::setBackGroundGraphic(const QImage& image) {
   d_->Call([&] { d_->control().SetBackGroundGraphic(PictureFromImage(image)); });
 }
-void FlipreelWidget::SetBackGroundGraphic(const QPixmap& pixmap) {
+void FlipreelWidget::setBackGroundGraphic(const QPixmap& pixmap) {
   SetBackGroundGraphic(pixmap.toImage());
 }
 int FlipreelWidget::BorderStyle() const {
   return d_->control().BorderStyle();
 }
-void FlipreelWidget::SetBorderStyle(int value) {
+void FlipreelWidget::setBorderStyle(int value) {
   d_->Call([&] { d_->control().SetBorderStyle(value); });
 }
 int FlipreelWidget::Frames() const {
   return d_->control().Frames();
 }
-void FlipreelWidget::SetFrames(int value) {
+void FlipreelWidget::setFrames(int value) {
   d_->Call([&] { d_->control().SetFrames(CheckedInt16(value)); });
 }
 int FlipreelWidget::CurrentFrame() const {
   return d_->Call([&] { return int{d_->control().CurrentFrame()}; });
 }
-void FlipreelWidget::SetCurrentFrame(int value) {
+void FlipreelWidget::setCurrentFrame(int value) {
   d_->Call([&] { d_->control().SetCurrentFrame(CheckedInt16(value)); });
 }
 QString FlipreelWidget::GifFromURL() const {
@@ -214,19 +214,19 @@ QString FlipreelWidget::GifFromURL() const {
 QString FlipreelWidget::ServerUserName() const {
   return ToQString(d_->control().ServerUserName());
 }
-void FlipreelWidget::SetServerUserName(const QString& value) {
+void FlipreelWidget::setServerUserName(const QString& value) {
   d_->Call([&] { d_->control().SetServerUserName(ToText(value)); });
 }
 QString FlipreelWidget::ServerPassword() const {
   return ToQString(d_->control().ServerPassword());
 }
-void FlipreelWidget::SetServerPassword(const QString& value) {
+void FlipreelWidget::setServerPassword(const QString& value) {
   d_->Call([&] { d_->control().SetServerPassword(ToText(value)); });
 }
 bool FlipreelWidget::Composed() const {
   return d_->control().Composed();
 }
-void FlipreelWidget::SetComposed(bool value) {
+void FlipreelWidget::setComposed(bool value) {
   d_->Call([&] { d_->control().SetComposed(value); });
 }
 
@@ -284,27 +284,27 @@ QImage FlipreelWidget::GetFrame(int frame) {
 bool FlipreelWidget::UserMode() const {
   return d_->host().UserMode();
 }
-void FlipreelWidget::SetUserMode(bool run_time) {
+void FlipreelWidget::setUserMode(bool run_time) {
   d_->host().SetUserMode(run_time);
   d_->AnnounceChanges();  // Playing reads differently in a designer
 }
 qint64 FlipreelWidget::PaintCacheBudget() const {
   return static_cast<qint64>(d_->cache().budget());
 }
-void FlipreelWidget::SetPaintCacheBudget(qint64 bytes) {
+void FlipreelWidget::setPaintCacheBudget(qint64 bytes) {
   d_->Call([&] {
     if (bytes < 0) Raise(err::kInvalidPropertyValue);
     d_->cache_.SetBudget(static_cast<size_t>(bytes));
   });
 }
-void FlipreelWidget::SetHitResult(int result) {
+void FlipreelWidget::setHitResult(int result) {
   d_->Call([&] {
     if (!d_->hit_result_)
       Raise(err::kInvalidCall, "SetHitResult is valid only in a HitTest handler");
     *d_->hit_result_ = CheckedInt16(result);
   });
 }
-int FlipreelWidget::HitResult() const {
+int FlipreelWidget::hitResult() const {
   d_->FinishLoad();
   return d_->hit_result_ ? *d_->hit_result_ : 0;
 }
@@ -348,13 +348,13 @@ QColor FlipreelWidget::backQColor() const {
   return ResolveColor(BackColor(), palette());
 }
 void FlipreelWidget::setBackQColor(const QColor& color) {
-  SetBackColor(ColorValue(color));
+  setBackColor(ColorValue(color));
 }
 QColor FlipreelWidget::borderQColor() const {
   return ResolveColor(BorderColor(), palette());
 }
 void FlipreelWidget::setBorderQColor(const QColor& color) {
-  SetBorderColor(ColorValue(color));
+  setBorderColor(ColorValue(color));
 }
 
 // Layouts ask for it from the event loop; a pending load leaves the size as
@@ -434,7 +434,7 @@ void FlipreelWidgetPrivate::AnnounceChanges() {
     emit q.showMessageBoxesChanged(now.ShowMessageBoxes);
   if (now.SeeThrough != was.SeeThrough) emit q.seeThroughChanged(now.SeeThrough);
   if (now.Shown != was.Shown) {
-    if (const int frame = ShownFrame(); frame >= 0) emit q.frameChanged(frame);
+    if (const int frame = ShownFrame(); frame >= 0) emit q.frameShown(frame);
   }
 }
 

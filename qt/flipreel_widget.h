@@ -9,7 +9,7 @@
 //
 // Errors. Qt properties and slots cannot throw, so a host error raised by a
 // member called through the widget is kept as lastError() (cleared at the
-// start of every such call) and announced with ErrorRaised; the member stops
+// start of every such call) and announced with errorRaised; the member stops
 // where the error arose, as it does for any caller. Errors the control raises
 // inside a timer tick, a resize or a download report, where there is no
 // caller, are announced the same way and logged with qWarning.
@@ -18,7 +18,7 @@
 // emitted once the call through the widget or the host event (a tick, a
 // resize, a download report) that changed the value has ended, whoever
 // changed it: the setter, the control itself (a load sets FrameRate and
-// Frames, a tick CurrentFrame) or a restore. PropertyChanged is the control's
+// Frames, a tick CurrentFrame) or a restore. propertyNotified is the control's
 // own notice that the form is modified.
 //
 // Loads and messages. The control tells of trouble with message boxes in a few
@@ -40,12 +40,12 @@
 // the details.
 //
 // Conveniences for Qt applications are named the Qt way (loadFromData,
-// frameChanged, ...); the control's own members keep the control's names.
+// frameShown, ...); the control's own members keep the control's names.
 //
 // Hit testing. A mouse press asks the control's HitTest event whether the
 // point belongs to the control. The result starts as 3 (hit) where the
 // control paints a non-transparent pixel and 0 (outside) elsewhere; a client
-// may change it with SetHitResult while handling HitTest. For 0 (outside) and
+// may change it with setHitResult while handling HitTest. For 0 (outside) and
 // 1 (transparent) the press, and the moves and release that follow it, go to
 // the widget below the control, as if the control were not there.
 #pragma once
@@ -100,44 +100,44 @@ class FlipreelWidgetPrivate;
 
 class FlipreelWidget : public QWidget {
   Q_OBJECT
-  Q_PROPERTY(QString FlipreelFile READ FlipreelFile WRITE SetFlipreelFile
+  Q_PROPERTY(QString FlipreelFile READ FlipreelFile WRITE setFlipreelFile
                  STORED false NOTIFY FlipreelFileChanged)
-  Q_PROPERTY(int FrameRate READ FrameRate WRITE SetFrameRate STORED false NOTIFY FrameRateChanged)
-  Q_PROPERTY(bool AutoSize READ AutoSize WRITE SetAutoSize STORED false NOTIFY AutoSizeChanged)
-  Q_PROPERTY(int Sequence READ Sequence WRITE SetSequence STORED false NOTIFY SequenceChanged)
-  Q_PROPERTY(bool Stretch READ Stretch WRITE SetStretch STORED false NOTIFY StretchChanged)
+  Q_PROPERTY(int FrameRate READ FrameRate WRITE setFrameRate STORED false NOTIFY FrameRateChanged)
+  Q_PROPERTY(bool AutoSize READ AutoSize WRITE setAutoSize STORED false NOTIFY AutoSizeChanged)
+  Q_PROPERTY(int Sequence READ Sequence WRITE setSequence STORED false NOTIFY SequenceChanged)
+  Q_PROPERTY(bool Stretch READ Stretch WRITE setStretch STORED false NOTIFY StretchChanged)
   Q_PROPERTY(
-      int BorderColor READ BorderColor WRITE SetBorderColor STORED false NOTIFY BorderColorChanged)
+      int BorderColor READ BorderColor WRITE setBorderColor STORED false NOTIFY BorderColorChanged)
   Q_PROPERTY(
-      int AutoRewind READ AutoRewind WRITE SetAutoRewind STORED false NOTIFY AutoRewindChanged)
-  Q_PROPERTY(bool Playing READ Playing WRITE SetPlaying STORED false NOTIFY PlayingChanged)
-  Q_PROPERTY(bool AutoStart READ AutoStart WRITE SetAutoStart STORED false NOTIFY AutoStartChanged)
-  Q_PROPERTY(int BackColor READ BackColor WRITE SetBackColor STORED false NOTIFY BackColorChanged)
-  Q_PROPERTY(int BackStyle READ BackStyle WRITE SetBackStyle STORED false NOTIFY BackStyleChanged)
-  Q_PROPERTY(QImage BackGroundGraphic READ BackGroundGraphic WRITE SetBackGroundGraphic
+      int AutoRewind READ AutoRewind WRITE setAutoRewind STORED false NOTIFY AutoRewindChanged)
+  Q_PROPERTY(bool Playing READ Playing WRITE setPlaying STORED false NOTIFY PlayingChanged)
+  Q_PROPERTY(bool AutoStart READ AutoStart WRITE setAutoStart STORED false NOTIFY AutoStartChanged)
+  Q_PROPERTY(int BackColor READ BackColor WRITE setBackColor STORED false NOTIFY BackColorChanged)
+  Q_PROPERTY(int BackStyle READ BackStyle WRITE setBackStyle STORED false NOTIFY BackStyleChanged)
+  Q_PROPERTY(QImage BackGroundGraphic READ BackGroundGraphic WRITE setBackGroundGraphic
                  STORED false NOTIFY BackGroundGraphicChanged)
   Q_PROPERTY(
-      int BorderStyle READ BorderStyle WRITE SetBorderStyle STORED false NOTIFY BorderStyleChanged)
-  Q_PROPERTY(int Frames READ Frames WRITE SetFrames STORED false NOTIFY FramesChanged)
-  Q_PROPERTY(int CurrentFrame READ CurrentFrame WRITE SetCurrentFrame
+      int BorderStyle READ BorderStyle WRITE setBorderStyle STORED false NOTIFY BorderStyleChanged)
+  Q_PROPERTY(int Frames READ Frames WRITE setFrames STORED false NOTIFY FramesChanged)
+  Q_PROPERTY(int CurrentFrame READ CurrentFrame WRITE setCurrentFrame
                  STORED false NOTIFY CurrentFrameChanged)
   Q_PROPERTY(
-      QString GifFromURL READ GifFromURL WRITE SetGifFromURL STORED false NOTIFY GifFromURLChanged)
-  Q_PROPERTY(QString ServerUserName READ ServerUserName WRITE SetServerUserName
+      QString GifFromURL READ GifFromURL WRITE setGifFromURL STORED false NOTIFY GifFromURLChanged)
+  Q_PROPERTY(QString ServerUserName READ ServerUserName WRITE setServerUserName
                  STORED false NOTIFY ServerUserNameChanged)
-  Q_PROPERTY(QString ServerPassword READ ServerPassword WRITE SetServerPassword
+  Q_PROPERTY(QString ServerPassword READ ServerPassword WRITE setServerPassword
                  STORED false NOTIFY ServerPasswordChanged)
-  Q_PROPERTY(bool Composed READ Composed WRITE SetComposed STORED false NOTIFY ComposedChanged)
+  Q_PROPERTY(bool Composed READ Composed WRITE setComposed STORED false NOTIFY ComposedChanged)
   // The widget's own settings. The properties above are not stored one by
   // one in form files: SavedState carries them all, and restoring it runs
   // the control's ReadProperties rather than each setter. UserMode is the
   // host's ambient value, set by whoever creates the widget.
-  Q_PROPERTY(bool UserMode READ UserMode WRITE SetUserMode STORED false NOTIFY UserModeChanged)
+  Q_PROPERTY(bool UserMode READ UserMode WRITE setUserMode STORED false NOTIFY UserModeChanged)
   // The control's whole saved state as one text, the way form files (.ui)
   // carry it; docs/designer.md describes it. The setter's name follows Qt's
   // convention, which code generated from form files calls.
   Q_PROPERTY(QString SavedState READ SavedState WRITE setSavedState DESIGNABLE false)
-  Q_PROPERTY(qint64 PaintCacheBudget READ PaintCacheBudget WRITE SetPaintCacheBudget NOTIFY
+  Q_PROPERTY(qint64 PaintCacheBudget READ PaintCacheBudget WRITE setPaintCacheBudget NOTIFY
                  PaintCacheBudgetChanged)
   // Conveniences for Qt applications.
   Q_PROPERTY(bool showMessageBoxes READ showMessageBoxes WRITE setShowMessageBoxes NOTIFY
@@ -152,51 +152,51 @@ class FlipreelWidget : public QWidget {
   Q_ENUM(StyleValues)
 
   // A new control (its properties initialised), at run time. Designers call
-  // SetUserMode(false) before they change anything.
+  // setUserMode(false) before they change anything.
   explicit FlipreelWidget(QWidget* parent = nullptr);
   ~FlipreelWidget() override;
 
   // --- properties -------------------------------------------------------------
   QString FlipreelFile() const;
-  void SetFlipreelFile(const QString& value);
+  void setFlipreelFile(const QString& value);
   int FrameRate() const;
-  void SetFrameRate(int value);
+  void setFrameRate(int value);
   bool AutoSize() const;
-  void SetAutoSize(bool value);
+  void setAutoSize(bool value);
   int Sequence() const;
-  void SetSequence(int value);
+  void setSequence(int value);
   bool Stretch() const;
-  void SetStretch(bool value);
+  void setStretch(bool value);
   int BorderColor() const;
-  void SetBorderColor(int color);
+  void setBorderColor(int color);
   int AutoRewind() const;
-  void SetAutoRewind(int value);
+  void setAutoRewind(int value);
   bool Playing() const;
-  void SetPlaying(bool value);
+  void setPlaying(bool value);
   bool AutoStart() const;
-  void SetAutoStart(bool value);
+  void setAutoStart(bool value);
   int BackColor() const;
-  void SetBackColor(int color);
+  void setBackColor(int color);
   int BackStyle() const;
-  void SetBackStyle(int value);
+  void setBackStyle(int value);
   QImage BackGroundGraphic() const;
-  void SetBackGroundGraphic(const QImage& image);
-  void SetBackGroundGraphic(const QPixmap& pixmap);
+  void setBackGroundGraphic(const QImage& image);
+  void setBackGroundGraphic(const QPixmap& pixmap);
   int BorderStyle() const;
-  void SetBorderStyle(int value);
+  void setBorderStyle(int value);
   int Frames() const;
-  void SetFrames(int value);
+  void setFrames(int value);
   int CurrentFrame() const;
-  void SetCurrentFrame(int value);
+  void setCurrentFrame(int value);
   QString GifFromURL() const;
-  void SetGifFromURL(const QString& value);
+  void setGifFromURL(const QString& value);
   QString ServerUserName() const;
-  void SetServerUserName(const QString& value);
+  void setServerUserName(const QString& value);
   QString ServerPassword() const;
-  void SetServerPassword(const QString& value);
+  void setServerPassword(const QString& value);
   // Composed playback: whole pictures, each frame for its own delay.
   bool Composed() const;
-  void SetComposed(bool value);
+  void setComposed(bool value);
 
   // --- frame queries (pixels; a missing frame is error 340) -------------------
   Q_INVOKABLE float FrameWidth(int frame);
@@ -208,24 +208,24 @@ class FlipreelWidget : public QWidget {
 
   // --- the widget's own -------------------------------------------------------
   bool UserMode() const;
-  void SetUserMode(bool run_time);
+  void setUserMode(bool run_time);
   // Bytes of paint-ready frame copies kept per widget (default 64 MB).
   qint64 PaintCacheBudget() const;
-  void SetPaintCacheBudget(qint64 bytes);
+  void setPaintCacheBudget(qint64 bytes);
   FlipreelError lastError() const;
   // Valid only while a HitTest signal is being handled.
-  void SetHitResult(int result);
-  int HitResult() const;
+  void setHitResult(int result);
+  int hitResult() const;
 
-  // Saved-form files (JSON files of controls' bags). LoadForm restores this
+  // Saved-form files (JSON files of controls' bags). loadForm restores this
   // control from the form's control of that name, or from its first Flipreel
-  // control when the name is empty. SaveForm writes this control into the
+  // control when the name is empty. saveForm writes this control into the
   // form under that name, replacing a control of that name or adding one to
   // a form that exists; the file is written atomically, and a file that is
   // not a saved form is never overwritten. False, with lastError(), when the
   // form cannot be read, restored or written.
-  bool LoadForm(const QString& path, const QString& control_name = {});
-  bool SaveForm(const QString& path, const QString& control_name);
+  bool loadForm(const QString& path, const QString& control_name = {});
+  bool saveForm(const QString& path, const QString& control_name);
   // The saved state as a saved form holding this one control (its name is
   // the widget's objectName, or "Flipreel1"). Setting it restores the control
   // through ReadProperties; an empty text leaves the control as it is. An
@@ -260,8 +260,6 @@ class FlipreelWidget : public QWidget {
 
   // The control's size: with AutoSize the GIF's (plus the border).
   QSize sizeHint() const override;
-  // Paints the elements that touch clip (widget pixels) onto painter.
-  void PaintElements(QPainter& painter, const QRect& clip);
 
  public slots:
   void StartAnimation();
@@ -278,12 +276,12 @@ class FlipreelWidget : public QWidget {
   void AsyncReadComplete(const flipreel::FlipreelAsyncProp& prop);
   void AsyncReadProgress(const flipreel::FlipreelAsyncProp& prop);
   // X and Y in twips from the control's top left corner. Handled through a
-  // direct connection, a client may call SetHitResult.
+  // direct connection, a client may call setHitResult.
   void HitTest(float X, float Y, int HitResult);
   // The control announced a property change (the form is now modified).
-  void PropertyChanged(const QString& name);
+  void propertyNotified(const QString& name);
   // A host error: from a call through the widget, or from a host event.
-  void ErrorRaised(int number, const QString& description);
+  void errorRaised(int number, const QString& description);
 
   // The properties' NOTIFY signals.
   void FlipreelFileChanged(const QString& value);
@@ -319,9 +317,9 @@ class FlipreelWidget : public QWidget {
   void loadFailed(int number, const QString& description);
   // The frame the control shows changed: its index, after a load (0) and
   // after every step that shows another frame.
-  void frameChanged(int frame);
+  void frameShown(int frame);
   // HitTest's position in pixels from the control's top left corner; comes
-  // right after HitTest, and a direct connection may call SetHitResult.
+  // right after HitTest, and a direct connection may call setHitResult.
   void hitTestAt(const QPointF& pos, int hitResult);
   void showMessageBoxesChanged(bool value);
   void seeThroughChanged(bool value);

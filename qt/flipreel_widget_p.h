@@ -101,7 +101,7 @@ class FlipreelWidgetPrivate final : private QtSurface {
     const PictureData* BackGroundGraphic = nullptr;
     qint64 PaintCacheBudget = 0;
     bool ShowMessageBoxes = true, SeeThrough = false;
-    const PictureData* Shown = nullptr;  // imgGif's picture, for frameChanged
+    const PictureData* Shown = nullptr;  // imgGif's picture, for frameShown
   };
   Announced Current() const;
   // Emits the NOTIFY signal of every property whose value differs from what

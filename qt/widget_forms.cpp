@@ -5,7 +5,7 @@
 
 namespace flipreel {
 
-bool FlipreelWidget::LoadForm(const QString& path, const QString& control_name) {
+bool FlipreelWidget::loadForm(const QString& path, const QString& control_name) {
   FlipreelWidgetPrivate& d = *d_;
   d.FinishLoad();
   d.messages_.clear();
@@ -36,7 +36,7 @@ bool FlipreelWidget::LoadForm(const QString& path, const QString& control_name) 
   return !failure;
 }
 
-bool FlipreelWidget::SaveForm(const QString& path, const QString& control_name) {
+bool FlipreelWidget::saveForm(const QString& path, const QString& control_name) {
   FlipreelWidgetPrivate& d = *d_;
   d.Call([&] {
     const std::string file = path.toStdString();

@@ -140,7 +140,7 @@ void FlipreelWidgetPrivate::CheckDownloadEnded() {
   if (!control_->state().FramesLoaded) LoadFailed(HostError(err::kInvalidPicture));
 }
 
-void FlipreelWidget::SetFlipreelFile(const QString& value) {
+void FlipreelWidget::setFlipreelFile(const QString& value) {
   FlipreelWidgetPrivate& d = *d_;
   d.FinishLoad();
   // The two markers load nothing: "Gif" is only stored, "(None)" clears.
@@ -170,7 +170,7 @@ void FlipreelWidget::SetFlipreelFile(const QString& value) {
   }
 }
 
-void FlipreelWidget::SetGifFromURL(const QString& value) {
+void FlipreelWidget::setGifFromURL(const QString& value) {
   FlipreelWidgetPrivate& d = *d_;
   d.FinishLoad();
   d.messages_.clear();

@@ -172,13 +172,7 @@ void FlipreelWidgetPrivate::Restored() {
 }
 
 void FlipreelWidgetPrivate::PropertyNotified(std::string_view name) {
-  emit q_.PropertyChanged(QString::fromUtf8(name.data(), static_cast<qsizetype>(name.size())));
-}
-
-void FlipreelWidget::PaintElements(QPainter& painter, const QRect& clip) {
-  if (!d_ || !d_->control_) return;
-  d_->FinishLoad();
-  d_->Paint(painter, clip);
+  emit q_.propertyNotified(QString::fromUtf8(name.data(), static_cast<qsizetype>(name.size())));
 }
 
 // Paints bottom to top, but leaves out what an opaque layer above hides: a

@@ -135,9 +135,9 @@ void PrintDrift(const std::vector<Start>& starts, double cpu) {
 
 int DriftWidget(const QString& file, int seconds) {
   FlipreelWidget w;
-  w.SetComposed(true);
-  w.SetAutoStart(false);
-  w.SetFlipreelFile(file);
+  w.setComposed(true);
+  w.setAutoStart(false);
+  w.setFlipreelFile(file);
   w.resize(320, 240);
   if (w.Frames() != kPlayFrames) {
     std::cerr << "the widget did not load " << file.toStdString() << "\n";
@@ -186,11 +186,11 @@ int DriftMovie(const QString& file, int seconds) {
 
 int MemoryWidget(const QString& file) {
   FlipreelWidget w;
-  w.SetComposed(true);
+  w.setComposed(true);
   w.show();
   RunEventsFor(300);
   const double before = ResidentMb();
-  w.SetFlipreelFile(file);
+  w.setFlipreelFile(file);
   RunEventsFor(300);
   const double after = ResidentMb();
   std::printf("mb=%.1f frames=%d kept_mb=%.1f\n", after - before, w.Frames(),

@@ -112,7 +112,7 @@ gifexamples::AnimatedGif MakeAnimation(int width, int height, int frames, int de
 
 int PlayWidget(const QString& file, int seconds, bool hidden) {
   FlipreelWidget w;
-  w.SetFlipreelFile(file);
+  w.setFlipreelFile(file);
   w.resize(480, 270);  // the GIF's size, as the label has
   if (w.lastError() || w.Frames() == 0) {
     std::cerr << "the widget did not load " << file.toStdString() << "\n";
@@ -263,7 +263,7 @@ int LoadWidget(const QString& file, bool at_once) {
   FirstPaint shown(w, load);
   QTimer::singleShot(20, [&] {
     load.start();
-    w.SetFlipreelFile(file);
+    w.setFlipreelFile(file);
     call_ns = load.nsecsElapsed();
   });
   RunEventsFor(2000);
@@ -294,7 +294,7 @@ int MemoryWidget(const QString& file) {
   w.show();
   RunEventsFor(300);
   const double before = ResidentMb();
-  w.SetFlipreelFile(file);
+  w.setFlipreelFile(file);
   const int frames = w.Frames();  // the load is finished by then
   RunEventsFor(300);
   const double after = ResidentMb();

@@ -21,8 +21,8 @@ int main(int argc, char** argv) {
 
   flipreel::FlipreelWidget player;
   player.setWindowTitle(args[1]);
-  player.SetAutoSize(true);
-  player.SetFlipreelFile(args[1]);
+  player.setAutoSize(true);
+  player.setFlipreelFile(args[1]);
   if (player.lastError()) {
     std::fprintf(stderr, "%s: error %d: %s\n", qPrintable(args[1]), player.lastError().number,
                  qPrintable(player.lastError().description));
@@ -33,7 +33,7 @@ int main(int argc, char** argv) {
   if (check) {
     // One pass, then the app reports and ends; a GIF that does not play
     // ends it after ten seconds.
-    player.SetAutoRewind(1);
+    player.setAutoRewind(1);
     QObject::connect(&player, &flipreel::FlipreelWidget::Frame, [&] { ++ticks; });
     QObject::connect(&player, &flipreel::FlipreelWidget::PlayFinished, &app, &QApplication::quit);
     QTimer::singleShot(10000, &app, &QApplication::quit);

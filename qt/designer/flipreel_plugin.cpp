@@ -66,7 +66,7 @@ QWidget* FlipreelDesignerPlugin::createWidget(QWidget* parent) {
   // application) it is at run time.
   const bool on_edited_form =
       core_ && parent && QDesignerFormWindowInterface::findFormWindow(parent) != nullptr;
-  widget->SetUserMode(!on_edited_form);
+  widget->setUserMode(!on_edited_form);
   return widget;
 }
 

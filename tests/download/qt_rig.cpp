@@ -26,7 +26,7 @@ class QtRig final : public DownloadRig {
       messages_.push_back({box.text.toStdU16String(), box.style, box.title.toStdU16String()});
       return 1;
     });
-    QObject::connect(&widget_, &flipreel::FlipreelWidget::PropertyChanged,
+    QObject::connect(&widget_, &flipreel::FlipreelWidget::propertyNotified,
                      [this](const QString& name) { notices_.push_back(name.toStdString()); });
   }
   ~QtRig() override {

@@ -27,7 +27,7 @@ namespace component = flipreel::component;
 // the control initialised, the General page editing the widgets it is given.
 TEST(ComponentServer, FactoriesMakeWidgetsAndTheUnloadQueryCountsThem) {
   FlipreelWidget edited;
-  edited.SetFrameRate(70);
+  edited.setFrameRate(70);
   const struct {
     std::string_view class_id;
     std::function<void(QWidget*)> check;

@@ -78,7 +78,7 @@ void ListenToTicks(FlipreelWidget& w, QStringList& log) {
 // Every signal a load gives, in order.
 void Listen(FlipreelWidget& w, QStringList& log) {
   auto add = [&log](const QString& entry) { log << entry; };
-  QObject::connect(&w, &FlipreelWidget::PropertyChanged,
+  QObject::connect(&w, &FlipreelWidget::propertyNotified,
                    [add](const QString& n) { add("notice " + n); });
   QObject::connect(&w, &FlipreelWidget::FlipreelFileChanged,
                    [add](const QString& v) { add("FlipreelFile=" + v); });
@@ -90,15 +90,15 @@ void Listen(FlipreelWidget& w, QStringList& log) {
                    [add](int v) { add(QString("CurrentFrame=%1").arg(v)); });
   QObject::connect(&w, &FlipreelWidget::PlayingChanged,
                    [add](bool v) { add(QString("Playing=%1").arg(v)); });
-  QObject::connect(&w, &FlipreelWidget::frameChanged,
-                   [add](int v) { add(QString("frameChanged %1").arg(v)); });
+  QObject::connect(&w, &FlipreelWidget::frameShown,
+                   [add](int v) { add(QString("frameShown %1").arg(v)); });
   QObject::connect(&w, &FlipreelWidget::messageShown, [add](const QString& text, int style) {
     add(QString("message %1 %2").arg(text).arg(style));
   });
   QObject::connect(&w, &FlipreelWidget::loadFailed, [add](int n, const QString& description) {
     add(QString("loadFailed %1 %2").arg(n).arg(description));
   });
-  QObject::connect(&w, &FlipreelWidget::ErrorRaised,
+  QObject::connect(&w, &FlipreelWidget::errorRaised,
                    [add](int n) { add(QString("ErrorRaised %1").arg(n)); });
   QObject::connect(&w, &FlipreelWidget::ReadFinished, [add] { add("ReadFinished"); });
   QObject::connect(&w, &FlipreelWidget::AsyncReadComplete,
@@ -143,7 +143,7 @@ struct Files {
   QString StateAfter(const QStringList& loads) {
     FlipreelWidget w;
     w.setShowMessageBoxes(false);
-    for (const QString& path : loads) w.SetFlipreelFile(path);
+    for (const QString& path : loads) w.setFlipreelFile(path);
     return w.SavedState();
   }
   QString Path(const std::string& name, const std::string& bytes) {
@@ -168,8 +168,8 @@ Outcome LoadAndWatch(Files& f, bool deferred, const QString& before, const QStri
   f.Path("changing.gif", testfiles::ReadFile(f.big.toStdString()));
   auto w = std::make_unique<FlipreelWidget>();
   FlipreelWidgetPrivate::get(*w).SetDeferredLoads(deferred);
-  w->SetAutoStart(false);  // no ticks whose number would depend on time
-  if (!before.isEmpty()) w->SetFlipreelFile(before);
+  w->setAutoStart(false);  // no ticks whose number would depend on time
+  if (!before.isEmpty()) w->setFlipreelFile(before);
   WatchBoxes(*w, o.log);
   if (listening == Listening::kBefore) Listen(*w, o.log);
   if (listening == Listening::kToTicksOnlyBefore) ListenToTicks(*w, o.log);
@@ -190,7 +190,7 @@ Outcome LoadAndWatch(Files& f, bool deferred, const QString& before, const QStri
       std::filesystem::remove(std::filesystem::path(prop.ValuePath));
       pending = Pending(*w);
     } else {
-      w->SetFlipreelFile(path);
+      w->setFlipreelFile(path);
       pending = Pending(*w);
     }
     if (&path == &loads.front()) o.first_pending = pending;
@@ -302,14 +302,14 @@ TEST(DeferredLoad, AskedForInsideAnotherRunsAtOnce) {
       FlipreelWidgetPrivate::get(w).SetDeferredLoads(deferred);
       bool asked = false;
       auto ask = [&] {
-        if (!std::exchange(asked, true)) w.SetFlipreelFile(f.big);
+        if (!std::exchange(asked, true)) w.setFlipreelFile(f.big);
       };
       HostOf(w).SetMessageBoxHandler([&](const flipreel::MessageBoxRequest&) {
         ask();
         return 1;
       });
       if (inside == Inside::kLoadsBox) {
-        w.SetFlipreelFile(small_damaged);
+        w.setFlipreelFile(small_damaged);
       } else if (inside == Inside::kDownloadsBox) {
         flipreel::AsyncProp prop;
         prop.PropertyName = u"GifFromURL";
@@ -317,7 +317,7 @@ TEST(DeferredLoad, AskedForInsideAnotherRunsAtOnce) {
         prop.ValuePath = small_damaged.toStdU16String();
         HostOf(w).DeliverAsyncReadComplete(prop);
       } else {
-        w.SetFlipreelFile(f.small);
+        w.setFlipreelFile(f.small);
         QObject::connect(&w, &FlipreelWidget::Frame, ask);
         HostOf(w).SetManualTicks(true);
         HostOf(w).DeliverTick();
@@ -338,7 +338,7 @@ TEST(DeferredLoad, ABoxDueWhenTheWindowGoesComesAfter) {
   auto* w = new FlipreelWidget;
   window->setCentralWidget(w);
   window->show();
-  w->SetFlipreelFile(f.damaged);
+  w->setFlipreelFile(f.damaged);
   ASSERT_TRUE(Pending(*w));
   delete window;
   QString shown;
@@ -367,7 +367,7 @@ TEST(DeferredLoad, SizeHintFollowsAResizeWhileTheLoadIsPending) {
     FlipreelWidgetPrivate::get(w).SetDeferredLoads(deferred);
     w.show();
     w.resize(60, 50);
-    w.SetFlipreelFile(f.big);
+    w.setFlipreelFile(f.big);
     w.resize(90, 70);
     const QSize pending = w.sizeHint();
     w.Frames();
@@ -382,11 +382,11 @@ TEST(DeferredLoad, SizeHintFollowsAResizeWhileTheLoadIsPending) {
 TEST(DeferredLoad, PaintsAndTicksWaitForTheLoad) {
   Files f;
   FlipreelWidget w;
-  w.SetAutoStart(false);
-  w.SetFlipreelFile(f.small);
+  w.setAutoStart(false);
+  w.setFlipreelFile(f.small);
   w.show();
   const QImage before = Shot(w);
-  w.SetFlipreelFile(f.big);
+  w.setFlipreelFile(f.big);
   ASSERT_TRUE(Pending(w));
   EXPECT_EQ(Shot(w), before);
   EXPECT_TRUE(Pending(w));  // painting does not finish the load
@@ -396,9 +396,9 @@ TEST(DeferredLoad, PaintsAndTicksWaitForTheLoad) {
   int ticks = 0;
   QObject::connect(&w, &FlipreelWidget::Frame, [&] { ++ticks; });
   for (int i = 0; i < 20; ++i) {
-    w.SetFlipreelFile(i % 2 ? f.big : f.other);
+    w.setFlipreelFile(i % 2 ? f.big : f.other);
     ASSERT_TRUE(Pending(w));
-    w.SetFrameRate(1);  // finishes the load, then plays fast
+    w.setFrameRate(1);  // finishes the load, then plays fast
     w.StartAnimation();
     QElapsedTimer clock;
     clock.start();
@@ -406,7 +406,7 @@ TEST(DeferredLoad, PaintsAndTicksWaitForTheLoad) {
       QCoreApplication::processEvents(QEventLoop::AllEvents, 1);
     ASSERT_GT(ticks, 0);  // ticks come while nothing is pending
     const int before_load = ticks;
-    w.SetFlipreelFile(i % 2 ? f.other : f.big);
+    w.setFlipreelFile(i % 2 ? f.other : f.big);
     ASSERT_TRUE(Pending(w));
     while (Pending(w)) QCoreApplication::processEvents(QEventLoop::AllEvents, 1);
     // The load left the timer off (AutoStart is off): a tick after it would

@@ -30,9 +30,9 @@ struct Rig {
     dialog.SetErrorHandler([this](const HostError& e) { errors.push_back(e.number()); });
   }
   static std::unique_ptr<PropertyPagesDialog> Open(FlipreelWidget& reel) {
-    reel.SetUserMode(false);
+    reel.setUserMode(false);
     qttest::GifFile gif(qttest::FourFrames());
-    reel.SetFlipreelFile(gif.qpath());
+    reel.setFlipreelFile(gif.qpath());
     return std::make_unique<PropertyPagesDialog>(QList<FlipreelWidget*>{&reel});
   }
   template <typename W>

@@ -23,20 +23,20 @@ namespace {
 TEST(QtHost, TimerTicksAtFrameRateAndStopsForIntervalZero) {
   GifFile file(FourFrames());  // delays of 10 hundredths: FrameRate 100
   FlipreelWidget w;
-  w.SetFlipreelFile(file.qpath());
+  w.setFlipreelFile(file.qpath());
   EXPECT_TRUE(HostOf(w).timer_running());
   EXPECT_EQ(HostOf(w).timer_interval_ms(), 100);
 
-  w.SetFrameRate(20);
+  w.setFrameRate(20);
   QSignalSpy frames(&w, &FlipreelWidget::Frame);
   EXPECT_TRUE(frames.wait(2000));
   EXPECT_EQ(HostOf(w).timer_interval_ms(), 20);
 
-  w.SetFrameRate(0);  // an interval of 0 never ticks
+  w.setFrameRate(0);  // an interval of 0 never ticks
   EXPECT_FALSE(HostOf(w).timer_running());
   EXPECT_TRUE(w.Playing());
   w.StopAnimation();
-  w.SetFrameRate(30);
+  w.setFrameRate(30);
   EXPECT_FALSE(HostOf(w).timer_running());
   EXPECT_FALSE(w.Playing());
 }
@@ -63,7 +63,7 @@ TEST(QtHost, ResizesReachTheControlOnlyOnARealChange) {
   EXPECT_EQ(host.resizes_delivered(), before + 2);
 
   // The resize handler lays the shapes out for the new size.
-  w.SetBorderStyle(1);
+  w.setBorderStyle(1);
   w.resize(120, 80);
   QCoreApplication::processEvents();
   EXPECT_FLOAT_EQ(ControlOf(w).shpBorder().width(), 1800);
@@ -126,7 +126,7 @@ TEST(QtHost, DownloadsGoToTheReaderThatIsPluggedIn) {
   auto reader = std::make_unique<Recorder>();
   Recorder& r = *reader;
   HostOf(w).SetAsyncReader(std::move(reader));
-  w.SetGifFromURL("http://example.invalid/a.gif");
+  w.setGifFromURL("http://example.invalid/a.gif");
   w.CancelAsyncRead();
   ASSERT_EQ(r.calls.size(), 2u);
   EXPECT_EQ(r.calls[0], "read GifFromURL http://:@example.invalid/a.gif");
@@ -140,7 +140,7 @@ TEST(QtHost, DownloadsGoToTheReaderThatIsPluggedIn) {
     return 1;
   });
   HostOf(w).SetAsyncReader(nullptr);
-  w.SetGifFromURL("http://example.invalid/b.gif");
+  w.setGifFromURL("http://example.invalid/b.gif");
   ASSERT_EQ(boxes.size(), 1u);
   EXPECT_EQ(boxes[0].title, "Download Failed");
   EXPECT_EQ(boxes[0].style, kMsgCritical);
@@ -154,23 +154,23 @@ TEST(FlipreelWidgetInterface, ErrorsBecomeLastErrorAndASignal) {
     int number;
   };
   const std::vector<Row> rows = {
-      {"FrameRate beyond 16 bits", [](FlipreelWidget& w) { w.SetFrameRate(40000); }, 6},
-      {"Sequence beyond 16 bits", [](FlipreelWidget& w) { w.SetSequence(1 << 20); }, 6},
+      {"FrameRate beyond 16 bits", [](FlipreelWidget& w) { w.setFrameRate(40000); }, 6},
+      {"Sequence beyond 16 bits", [](FlipreelWidget& w) { w.setSequence(1 << 20); }, 6},
       {"frame that does not exist", [](FlipreelWidget& w) { w.FrameWidth(3); }, 340},
-      {"BackStyle the shape refuses", [](FlipreelWidget& w) { w.SetBackStyle(2); }, 380},
-      {"negative cache budget", [](FlipreelWidget& w) { w.SetPaintCacheBudget(-1); }, 380},
-      {"hit result outside HitTest", [](FlipreelWidget& w) { w.SetHitResult(3); }, 5},
+      {"BackStyle the shape refuses", [](FlipreelWidget& w) { w.setBackStyle(2); }, 380},
+      {"negative cache budget", [](FlipreelWidget& w) { w.setPaintCacheBudget(-1); }, 380},
+      {"hit result outside HitTest", [](FlipreelWidget& w) { w.setHitResult(3); }, 5},
       {"property set by name", [](FlipreelWidget& w) { w.setProperty("AutoRewind", 99999); }, 6},
   };
   for (const Row& row : rows) {
     FlipreelWidget w;
-    QSignalSpy raised(&w, &FlipreelWidget::ErrorRaised);
+    QSignalSpy raised(&w, &FlipreelWidget::errorRaised);
     row.call(w);
     EXPECT_EQ(w.lastError().number, row.number) << row.what;
     EXPECT_FALSE(w.lastError().description.isEmpty()) << row.what;
     ASSERT_EQ(raised.count(), 1) << row.what;
     EXPECT_EQ(raised[0][0].toInt(), row.number) << row.what;
-    w.SetFrameRate(50);  // the next call that succeeds clears it
+    w.setFrameRate(50);  // the next call that succeeds clears it
     EXPECT_FALSE(w.lastError()) << row.what;
   }
 }
@@ -179,7 +179,7 @@ TEST(FlipreelWidgetInterface, PropertiesAndEventsAreReachableByName) {
   GifFile file(FourFrames());
   FlipreelWidget w;
   HostOf(w).SetManualTicks(true);
-  QSignalSpy changed(&w, &FlipreelWidget::PropertyChanged);
+  QSignalSpy changed(&w, &FlipreelWidget::propertyNotified);
   QSignalSpy frame(&w, &FlipreelWidget::Frame);
   QSignalSpy finished(&w, &FlipreelWidget::PlayFinished);
   ASSERT_TRUE(w.setProperty("FlipreelFile", file.qpath()));
@@ -226,7 +226,7 @@ TEST(FlipreelWidgetInterface, ClicksOutsideTheHitAreaPassToTheWidgetBelow) {
   PropertyBag bag;
   bag.WriteProperty("BackStyle", Variant(int16_t{0}), Variant(int16_t{1}));
   FlipreelWidgetPrivate::get(w).ReadProperties(bag);
-  w.SetFlipreelFile(file.qpath());
+  w.setFlipreelFile(file.qpath());
   w.move(10, 10);
   form.show();
   ASSERT_TRUE(QTest::qWaitForWindowExposed(&form));
@@ -237,7 +237,7 @@ TEST(FlipreelWidgetInterface, ClicksOutsideTheHitAreaPassToTheWidgetBelow) {
   QObject::connect(&w, &FlipreelWidget::HitTest, [&](float x, float y, int result) {
     asked.emplace_back(x, y);
     preset.push_back(result);
-    if (answer >= 0) w.SetHitResult(answer);
+    if (answer >= 0) w.setHitResult(answer);
   });
 
   QTest::mouseClick(&w, Qt::LeftButton, {}, QPoint(2, 2));  // opaque red
@@ -274,7 +274,7 @@ TEST(FlipreelWidgetPainting, TicksRepaintOnlyWhatChangedAndNothingWhileHidden) {
   GifFile file(FourFrames());
   PaintRecorder w;
   HostOf(w).SetManualTicks(true);
-  w.SetFlipreelFile(file.qpath());
+  w.setFlipreelFile(file.qpath());
   w.show();
   ASSERT_TRUE(QTest::qWaitForWindowExposed(&w));
   QCoreApplication::processEvents();
@@ -352,15 +352,15 @@ TEST(FlipreelWidgetForms, SavesAndRestoresThroughASavedFormFile) {
   const QString form = QString::fromStdString(dir.path() + "/form.json");
   {
     FlipreelWidget w;
-    w.SetBorderStyle(1);
-    w.SetFlipreelFile(gif.qpath());
-    w.SetSequence(3);
-    w.SetBackColor(ColorValueOf(kGreen));
-    ASSERT_TRUE(w.SaveForm(form, "Reel")) << w.lastError().description.toStdString();
+    w.setBorderStyle(1);
+    w.setFlipreelFile(gif.qpath());
+    w.setSequence(3);
+    w.setBackColor(ColorValueOf(kGreen));
+    ASSERT_TRUE(w.saveForm(form, "Reel")) << w.lastError().description.toStdString();
   }
   FlipreelWidget w;
   HostOf(w).SetManualTicks(true);
-  ASSERT_TRUE(w.LoadForm(form)) << w.lastError().description.toStdString();
+  ASSERT_TRUE(w.loadForm(form)) << w.lastError().description.toStdString();
   EXPECT_EQ(w.Frames(), 4);
   EXPECT_EQ(w.Sequence(), 3);
   EXPECT_EQ(w.BorderStyle(), 1);
@@ -368,9 +368,9 @@ TEST(FlipreelWidgetForms, SavesAndRestoresThroughASavedFormFile) {
 
   // What cannot be read or must not be overwritten is refused.
   const std::string notes = dir.Write("notes.txt", "not a form");
-  EXPECT_FALSE(w.SaveForm(QString::fromStdString(notes), "Reel"));
+  EXPECT_FALSE(w.saveForm(QString::fromStdString(notes), "Reel"));
   EXPECT_EQ(testfiles::ReadFile(notes), "not a form");
-  EXPECT_FALSE(w.LoadForm(QString::fromStdString(dir.path() + "/missing.json")));
+  EXPECT_FALSE(w.loadForm(QString::fromStdString(dir.path() + "/missing.json")));
   EXPECT_NE(w.lastError().number, 0);
 }
 

@@ -88,7 +88,7 @@ TEST(WidgetInAnApplication, FailedLoadsAreSignalled) {
     QSignalSpy failed(&w, &FlipreelWidget::loadFailed);
     QSignalSpy shown(&w, &FlipreelWidget::messageShown);
     ModalWatch watch;
-    w.SetFlipreelFile(row.path);
+    w.setFlipreelFile(row.path);
     ASSERT_EQ(failed.count(), 1);
     EXPECT_EQ(failed[0][0].toInt(), row.number);
     EXPECT_EQ(w.lastError().number, row.number);
@@ -103,7 +103,7 @@ TEST(WidgetInAnApplication, FailedLoadsAreSignalled) {
     FlipreelWidget w;
     w.setShowMessageBoxes(false);
     QSignalSpy failed(&w, &FlipreelWidget::loadFailed);
-    w.SetGifFromURL(address);
+    w.setGifFromURL(address);
     if (failed.isEmpty()) failed.wait(5000);
     ASSERT_EQ(failed.count(), 1);
     EXPECT_EQ(failed[0][0].toInt(), number);
@@ -111,7 +111,7 @@ TEST(WidgetInAnApplication, FailedLoadsAreSignalled) {
   // A good load after a failed one clears lastError and signals nothing.
   FlipreelWidget w;
   QSignalSpy failed(&w, &FlipreelWidget::loadFailed);
-  w.SetFlipreelFile(QString::fromStdString(dir.Write("good.gif", gif)));
+  w.setFlipreelFile(QString::fromStdString(dir.Write("good.gif", gif)));
   EXPECT_EQ(failed.count(), 0);
   EXPECT_FALSE(w.lastError());
 }
@@ -125,7 +125,7 @@ TEST(WidgetInAnApplication, MessageBoxesAreShownByDefault) {
   EXPECT_TRUE(w.showMessageBoxes());
   QSignalSpy shown(&w, &FlipreelWidget::messageShown);
   ModalWatch watch;
-  w.SetFlipreelFile(QString::fromStdString(dir.Write("cut.gif", gif.substr(0, gif.size() - 6))));
+  w.setFlipreelFile(QString::fromStdString(dir.Write("cut.gif", gif.substr(0, gif.size() - 6))));
   EXPECT_EQ(watch.closed(), 1);
   ASSERT_EQ(shown.count(), 1);
   EXPECT_EQ(shown[0][0].toString(), "Error No. 481 : when reading file");
@@ -139,7 +139,7 @@ TEST(WidgetInAnApplication, LoadsFromMemoryDevicesAndResources) {
   ASSERT_TRUE(file.open(QIODevice::ReadOnly));
   const QByteArray bytes = file.readAll();
   FlipreelWidget from_file;
-  from_file.SetFlipreelFile(FLIPREEL_TEST_GIF);
+  from_file.setFlipreelFile(FLIPREEL_TEST_GIF);
   const Frames expected = FramesOf(from_file);
   ASSERT_EQ(expected.images.size(), 12u);
 
@@ -148,8 +148,8 @@ TEST(WidgetInAnApplication, LoadsFromMemoryDevicesAndResources) {
   buffer.setData(bytes);
   EXPECT_TRUE(from_data.loadFromData(bytes));
   EXPECT_TRUE(from_device.loadFromDevice(&buffer));
-  from_resource.SetFlipreelFile(":/spinner.gif");
-  from_qrc.SetFlipreelFile("qrc:/spinner.gif");
+  from_resource.setFlipreelFile(":/spinner.gif");
+  from_qrc.setFlipreelFile("qrc:/spinner.gif");
   for (FlipreelWidget* w : {&from_data, &from_device, &from_resource, &from_qrc}) {
     EXPECT_EQ(w->FlipreelFile(), "Gif");
     EXPECT_TRUE(FramesOf(*w) == expected);
@@ -172,9 +172,9 @@ TEST(WidgetInAnApplication, QtConveniences) {
   GifFile file(FourFrames());
   FlipreelWidget w;
   EXPECT_EQ(w.sizeHint(), QSize(205, 130));  // a new control's size
-  QSignalSpy frames(&w, &FlipreelWidget::frameChanged);
-  w.SetAutoSize(true);
-  w.SetFlipreelFile(file.qpath());
+  QSignalSpy frames(&w, &FlipreelWidget::frameShown);
+  w.setAutoSize(true);
+  w.setFlipreelFile(file.qpath());
   EXPECT_EQ(w.sizeHint(), w.size());
   EXPECT_EQ(w.sizeHint(), QSize(16, 9));  // every frame at its offset
   // The first tick shows frame 0 again: no change.
@@ -202,8 +202,8 @@ TEST(WidgetInAnApplication, SeeThroughAndHitsInPixels) {
   palette.setColor(QPalette::Window, QColor(0, 255, 0));
   parent.setPalette(palette);
   auto* w = new FlipreelWidget(&parent);
-  w->SetFlipreelFile(file.qpath());
-  w->SetBackStyle(0);
+  w->setFlipreelFile(file.qpath());
+  w->setBackStyle(0);
   QSignalSpy changed(w, &FlipreelWidget::seeThroughChanged);
   EXPECT_FALSE(w->seeThrough());
   w->setSeeThrough(true);

@@ -70,12 +70,12 @@ TEST(FlipreelWidgetNotify, EachChangeIsAnnouncedOnceWhoeverMadeIt) {
   const QString form = QString::fromStdString(dir.path() + "/form.json");
   {
     FlipreelWidget saved;
-    saved.SetBorderStyle(1);
-    saved.SetFlipreelFile(gif.qpath());
-    saved.SetSequence(3);
-    ASSERT_TRUE(saved.SaveForm(form, "Reel"));
+    saved.setBorderStyle(1);
+    saved.setFlipreelFile(gif.qpath());
+    saved.setSequence(3);
+    ASSERT_TRUE(saved.saveForm(form, "Reel"));
   }
-  auto load = [&](FlipreelWidget& w) { w.SetFlipreelFile(gif.qpath()); };
+  auto load = [&](FlipreelWidget& w) { w.setFlipreelFile(gif.qpath()); };
   struct Row {
     const char* what;
     std::function<void(FlipreelWidget&)> before, action;
@@ -85,13 +85,13 @@ TEST(FlipreelWidgetNotify, EachChangeIsAnnouncedOnceWhoeverMadeIt) {
       {"a setter, twice with one value",
        nullptr,
        [](FlipreelWidget& w) {
-         w.SetSequence(3);
-         w.SetSequence(3);
+         w.setSequence(3);
+         w.setSequence(3);
        },
        {{"Sequence", {1, 3}}}},
       {"a value the control refuses",
        nullptr,
-       [](FlipreelWidget& w) { w.SetFrameRate(40000); },
+       [](FlipreelWidget& w) { w.setFrameRate(40000); },
        {}},
       {"a property set by name",
        nullptr,
@@ -107,7 +107,7 @@ TEST(FlipreelWidgetNotify, EachChangeIsAnnouncedOnceWhoeverMadeIt) {
       {"ticks until one pass ends the play",
        [&](FlipreelWidget& w) {
          load(w);
-         w.SetAutoRewind(1);
+         w.setAutoRewind(1);
        },
        [](FlipreelWidget& w) {
          for (int t = 0; t < 5; ++t) HostOf(w).DeliverTick();
@@ -115,7 +115,7 @@ TEST(FlipreelWidgetNotify, EachChangeIsAnnouncedOnceWhoeverMadeIt) {
        {{"CurrentFrame", {4, 0}}, {"Playing", {1, false}}}},
       {"a restore",
        nullptr,
-       [&](FlipreelWidget& w) { w.LoadForm(form); },
+       [&](FlipreelWidget& w) { w.loadForm(form); },
        {{"FlipreelFile", {1, "Gif"}},
         {"FrameRate", {1, 100}},
         {"Frames", {1, 4}},
@@ -125,11 +125,11 @@ TEST(FlipreelWidgetNotify, EachChangeIsAnnouncedOnceWhoeverMadeIt) {
         {"seeThrough", {1, true}}}},  // restored at run time, the surface is see-through
       {"a designer",
        load,
-       [](FlipreelWidget& w) { w.SetUserMode(false); },
+       [](FlipreelWidget& w) { w.setUserMode(false); },
        {{"UserMode", {1, false}}, {"Playing", {1, false}}}},
       {"the paint cache budget",
        nullptr,
-       [](FlipreelWidget& w) { w.SetPaintCacheBudget(4096); },
+       [](FlipreelWidget& w) { w.setPaintCacheBudget(4096); },
        {{"PaintCacheBudget", {1, qint64{4096}}}}},
   };
   for (const Row& row : rows) {
@@ -174,15 +174,15 @@ TEST(FlipreelWidgetForms, RefusalsSayWhatTheSavedFormLibrarySays) {
     std::function<void()> library;
   };
   const std::vector<Row> rows = {
-      {"no control of that name", [&](FlipreelWidget& w) { return w.LoadForm(qpath, "Nobody"); },
+      {"no control of that name", [&](FlipreelWidget& w) { return w.loadForm(qpath, "Nobody"); },
        [&] { ChooseControl(other, path, "Nobody", kFlipreelProgId); }},
-      {"no control of the class", [&](FlipreelWidget& w) { return w.LoadForm(qpath); },
+      {"no control of the class", [&](FlipreelWidget& w) { return w.loadForm(qpath); },
        [&] { ChooseControl(other, path, "", kFlipreelProgId); }},
       {"a load from a control of another class",
-       [&](FlipreelWidget& w) { return w.LoadForm(qpath, "reel"); },
+       [&](FlipreelWidget& w) { return w.loadForm(qpath, "reel"); },
        [&] { ChooseControl(other, path, "reel", kFlipreelProgId); }},
       {"a save over a control of another class",
-       [&](FlipreelWidget& w) { return w.SaveForm(qpath, "REEL"); },
+       [&](FlipreelWidget& w) { return w.saveForm(qpath, "REEL"); },
        [&] {
          SavedForm copy = other;
          PutControl(copy, path, {std::string(kFlipreelProgId), "REEL", PropertyBag()});

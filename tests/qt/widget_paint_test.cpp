@@ -31,10 +31,10 @@ struct Loaded {
                   bool stretch = false)
       : file(gif) {
     HostOf(w).SetManualTicks(true);
-    if (border) w.SetBorderStyle(1);
-    if (autosize) w.SetAutoSize(true);
-    if (stretch) w.SetStretch(true);
-    w.SetFlipreelFile(file.qpath());
+    if (border) w.setBorderStyle(1);
+    if (autosize) w.setAutoSize(true);
+    if (stretch) w.setStretch(true);
+    w.setFlipreelFile(file.qpath());
   }
 };
 
@@ -56,9 +56,9 @@ TEST(WidgetPaint, FirstFrameAtTheTopLeftAndLaterFramesAtTheirOffsets) {
 TEST(WidgetPaint, BorderInsetsTheFrameAndOutlinesTheControlInBorderColor) {
   GifFile file(FourFrames());
   FlipreelWidget w;
-  w.SetBorderStyle(1);
-  w.SetBorderColor(ColorValueOf(kMagenta));
-  w.SetFlipreelFile(file.qpath());
+  w.setBorderStyle(1);
+  w.setBorderColor(ColorValueOf(kMagenta));
+  w.setFlipreelFile(file.qpath());
   QImage s = Shot(w);
   // 10 twips in: the frame starts at pixel 1.
   const QRgb face = ButtonFace(w);
@@ -70,7 +70,7 @@ TEST(WidgetPaint, BorderInsetsTheFrameAndOutlinesTheControlInBorderColor) {
 
   // Styles 2 to 5 draw broken outlines, 6 a solid one.
   for (const int style : {2, 3, 4, 5, 6}) {
-    w.SetBorderStyle(style);
+    w.setBorderStyle(style);
     ASSERT_FALSE(w.lastError());
     s = Shot(w);
     const int on = CountOnLine(s, Rgb(kMagenta), 0, 0, 1, 0);
@@ -90,7 +90,7 @@ TEST(WidgetPaint, BackColorFillsTheControlWithRgbOrSystemColours) {
   for (const Row& row :
        {Row{0x00336699, 0xFF996633}, Row{SystemColor(5), pal.color(QPalette::Base).rgb()}}) {
     FlipreelWidget w;
-    w.SetBackColor(row.value);
+    w.setBackColor(row.value);
     EXPECT_EQ(w.BackColor(), row.value);
     EXPECT_EQ(At(Shot(w), 100, 60), row.expected) << std::hex << row.value;
   }
@@ -103,17 +103,17 @@ TEST(WidgetPaint, TransparentPixelsAndTheBackgroundPicture) {
   frame.transparent = kBlack;
   GifFile file(GifOf(10, 6, {frame}));
   FlipreelWidget w;
-  w.SetBackColor(ColorValueOf(kGreen));
-  w.SetFlipreelFile(file.qpath());
+  w.setBackColor(ColorValueOf(kGreen));
+  w.setFlipreelFile(file.qpath());
   ExpectSpots(Shot(w), {{2, 2, kRed}, {7, 2, kGreen}});
 
   QImage picture(30, 20, QImage::Format_RGB32);
   picture.fill(QColor(255, 255, 0));
-  w.SetBackGroundGraphic(picture);
+  w.setBackGroundGraphic(picture);
   ExpectSpots(Shot(w), {{2, 2, kRed}, {7, 2, kYellow}, {40, 10, kGreen}});
-  w.SetBackStyle(0);
+  w.setBackStyle(0);
   EXPECT_NE(At(Shot(w), 20, 10), Rgb(kYellow));
-  w.SetBackStyle(1);  // back without setting the picture again
+  w.setBackStyle(1);  // back without setting the picture again
   EXPECT_EQ(At(Shot(w), 20, 10), Rgb(kYellow));
   EXPECT_EQ(w.BackGroundGraphic().pixel(5, 5) | 0xFF000000u, Rgb(kYellow));
 }
@@ -165,14 +165,14 @@ TEST(WidgetPaint, PlayedSequenceMatchesTheHeadlessHostTickByTick) {
     HostOf(w).SetManualTicks(true);
     if (row.border) {
       reference.SetBorderStyle(1);
-      w.SetBorderStyle(1);
+      w.setBorderStyle(1);
     }
     reference.SetFlipreelFile(Utf8ToText(file.path));
-    w.SetFlipreelFile(file.qpath());
+    w.setFlipreelFile(file.qpath());
     reference.SetSequence(row.sequence);
-    w.SetSequence(row.sequence);
+    w.setSequence(row.sequence);
     reference.SetAutoRewind(static_cast<int16_t>(row.auto_rewind));
-    w.SetAutoRewind(row.auto_rewind);
+    w.setAutoRewind(row.auto_rewind);
     for (int tick = 1; tick <= 20; ++tick) {
       SCOPED_TRACE(testing::Message() << "sequence " << row.sequence << " tick " << tick);
       ASSERT_EQ(headless.DeliverTick(), HostOf(w).DeliverTick());
