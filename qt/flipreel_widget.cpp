@@ -188,7 +188,7 @@ void FlipreelWidget::setBackGroundGraphic(const QImage& image) {
   d_->Call([&] { d_->control().SetBackGroundGraphic(PictureFromImage(image)); });
 }
 void FlipreelWidget::setBackGroundGraphic(const QPixmap& pixmap) {
-  SetBackGroundGraphic(pixmap.toImage());
+  setBackGroundGraphic(pixmap.toImage());
 }
 int FlipreelWidget::BorderStyle() const {
   return d_->control().BorderStyle();
