@@ -256,8 +256,14 @@ QWidget* PropertyPagesDialog::BuildPage(int tab) {
   std::stable_sort(by_tab.begin(), by_tab.end(), [](const PageElement* a, const PageElement* b) {
     return a->tab_index < b->tab_index;
   });
-  for (size_t i = 1; i < by_tab.size(); ++i)
+  for (size_t i = 1; i < by_tab.size(); ++i) {
     QWidget::setTabOrder(t.widgets[by_tab[i - 1]->name], t.widgets[by_tab[i]->name]);
+    // A label's access key goes to the element after it in tab order.
+    if (auto* label = qobject_cast<QLabel*>(t.widgets[by_tab[i - 1]->name]);
+        label && by_tab[i - 1]->kind == PageElementKind::kLabel &&
+        by_tab[i - 1]->caption.find(u'&') != Text::npos)
+      label->setBuddy(t.widgets[by_tab[i]->name]);
+  }
   return surface;
 }
 
