@@ -11,11 +11,14 @@ namespace flipreel::cli {
 
 namespace {}  // namespace
 
+// "flipreel 1.2.0.2", the numeric version as tools print theirs, then the
+// version record, one key a line.
 std::string VersionText() {
   const VersionRecord& v = FlipreelVersionRecord();
-  std::string text;
-  text += std::string(v.Find("ProductName")->value) + " " +
-          std::string(v.Find("ProductVersion")->value) + "\n";
+  std::string text = "flipreel";
+  for (size_t i = 0; i < v.file_version.size(); ++i)
+    text += (i ? "." : " ") + std::to_string(v.file_version[i]);
+  text += "\n";
   for (const VersionEntry& e : v.strings)
     text += std::string(e.key) + ": " + std::string(e.value) + "\n";
   text.pop_back();  // the flag's printer ends the line

@@ -1,6 +1,7 @@
 # The targets an application links, under the names it uses, and the
-# installed package: headers under include/flipreel/, the libraries, and a
-# CMake package so that find_package(Flipreel CONFIG REQUIRED) gives
+# installed package: the headers an application uses under include/flipreel/,
+# the libraries, and a CMake package so that find_package(Flipreel CONFIG
+# REQUIRED) gives
 #   Flipreel::Core      the control and the host interface (links nothing else)
 #   Flipreel::Headless  the headless host, with the core
 #   Flipreel::Qt        FlipreelWidget and the Qt host: a shared library that
@@ -19,7 +20,10 @@ set_target_properties(flipreel_headless_package PROPERTIES EXPORT_NAME Headless)
 add_library(Flipreel::Headless ALIAS flipreel_headless_package)
 
 if(TARGET flipreel_qt)
-  set_target_properties(flipreel_qt PROPERTIES EXPORT_NAME Qt)
+  # libflipreel_qt.so.1 -> libflipreel_qt.so.1.2.0.2: an application records
+  # the major version it was built against.
+  set_target_properties(flipreel_qt PROPERTIES EXPORT_NAME Qt
+    VERSION ${PROJECT_VERSION} SOVERSION ${PROJECT_VERSION_MAJOR})
   add_library(Flipreel::Qt ALIAS flipreel_qt)
 endif()
 
@@ -41,14 +45,12 @@ endif()
 # Every library of the product's folders is installed; the folders of the
 # tool, the tests, the benchmarks, the fuzzers and the examples are not.
 set(flipreel_libraries flipreel_core flipreel_headless_package)
-set(flipreel_header_folders "")
 get_directory_property(folders DIRECTORY ${PROJECT_SOURCE_DIR} SUBDIRECTORIES)
 foreach(folder ${folders})
   cmake_path(GET folder FILENAME name)
   if(name MATCHES "^(cli|tests|bench|fuzz|examples)$")
     continue()
   endif()
-  list(APPEND flipreel_header_folders ${name})
   get_directory_property(targets DIRECTORY ${folder} BUILDSYSTEM_TARGETS)
   foreach(target ${targets})
     get_target_property(type ${target} TYPE)
@@ -62,9 +64,42 @@ install(TARGETS ${flipreel_libraries} EXPORT FlipreelTargets
   ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR}
   LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
   RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
-foreach(name ${flipreel_header_folders})
-  install(DIRECTORY ${name}/ DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/flipreel/${name}
-          FILES_MATCHING PATTERN "*.h" PATTERN "*_p.h" EXCLUDE)
+
+# The headers an application includes, and the headers of ours they include
+# in turn; no other header is installed: not a face's private header (*_p.h),
+# not the Designer plugin's (which need Qt's private headers), not the
+# libraries' own.
+set(flipreel_public_headers
+  control/flipreel.h control/type_info.h
+  headless/headless_host.h headless/page_site.h
+  saved_form/saved_form.h
+  server/component_runtime.h server/version_record.h)
+file(GLOB host_headers RELATIVE ${PROJECT_SOURCE_DIR} ${PROJECT_SOURCE_DIR}/host/*.h)
+list(APPEND flipreel_public_headers ${host_headers})  # the whole host interface
+if(TARGET flipreel_qt)
+  list(APPEND flipreel_public_headers
+    qt/flipreel_widget.h qt/property_pages.h qt/component_server.h qt/colors.h)
+endif()
+set(queue ${flipreel_public_headers})
+set(flipreel_installed_headers "")
+while(queue)
+  list(POP_FRONT queue header)
+  if(header IN_LIST flipreel_installed_headers)
+    continue()
+  endif()
+  if(header MATCHES "_p\\.h$|^qt/designer/")
+    message(FATAL_ERROR "an installed header includes ${header}, which is not installed")
+  endif()
+  list(APPEND flipreel_installed_headers ${header})
+  file(STRINGS ${PROJECT_SOURCE_DIR}/${header} includes REGEX "^#include [<\"]flipreel/")
+  foreach(line IN LISTS includes)
+    string(REGEX REPLACE "^#include [<\"]flipreel/([^>\"]+)[>\"].*" "\\1" included "${line}")
+    list(APPEND queue ${included})
+  endforeach()
+endwhile()
+foreach(header ${flipreel_installed_headers})
+  cmake_path(GET header PARENT_PATH folder)
+  install(FILES ${PROJECT_SOURCE_DIR}/${header} DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/flipreel/${folder})
 endforeach()
 
 set(config_dir ${CMAKE_INSTALL_LIBDIR}/cmake/Flipreel)
@@ -72,7 +107,7 @@ install(EXPORT FlipreelTargets NAMESPACE Flipreel:: DESTINATION ${config_dir})
 configure_package_config_file(cmake/FlipreelConfig.cmake.in
   ${CMAKE_CURRENT_BINARY_DIR}/FlipreelConfig.cmake INSTALL_DESTINATION ${config_dir})
 write_basic_package_version_file(${CMAKE_CURRENT_BINARY_DIR}/FlipreelConfigVersion.cmake
-  COMPATIBILITY SameMajorVersion)
+  VERSION ${PROJECT_VERSION} COMPATIBILITY SameMajorVersion)
 install(FILES ${CMAKE_CURRENT_BINARY_DIR}/FlipreelConfig.cmake
               ${CMAKE_CURRENT_BINARY_DIR}/FlipreelConfigVersion.cmake
         DESTINATION ${config_dir})

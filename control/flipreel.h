@@ -146,6 +146,7 @@ class Flipreel : public HostedControl, public Dispatch {
   // --- by-name access (host/dispatch.h) ----------------------------------------
   Variant Invoke(std::string_view name, CallKind kind, std::span<Variant> args = {}) override;
   static std::span<const MemberInfo> Members();
+  std::span<const MemberInfo> described_members() const override { return Members(); }
 
   // --- the host's events ------------------------------------------------------
   void OnTimer() override;

@@ -192,8 +192,11 @@ void clsCommonDialog::ShowFileDialog(DialogAction) {
       return;
     }
     ExtendedError_ = service_.DialogFailureCode();
-  } catch (const HostError&) {
-    return;  // absorbed: the dialog's own trouble is not the caller's
+  } catch (const std::exception&) {
+    // Absorbed, a host error or any other (memory for a buffer of the
+    // MaxFileSize asked for, say): the dialog's own trouble is not the
+    // caller's.
+    return;
   }
   if (CancelError_) Raise(err::kDialogCancelled);
 }

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "flipreel/host/text.h"
+
 namespace flipreel {
 
 namespace {
@@ -14,16 +16,21 @@ void WriteOver(std::string& buffer, const std::string& text) {
   buffer[text.size()] = '\0';
 }
 
-// The bare name, cut to fit room bytes with its NUL, never inside a UTF-8
-// sequence.
+// The room of a buffer is counted in the characters of the text a path
+// gives, not in the bytes of its UTF-8 form.
+size_t Characters(const std::string& utf8) {
+  return Utf8ToText(utf8).size();
+}
+
+// The bare name, cut to fit room characters with its NUL, never inside a
+// character.
 std::string TitleOf(const std::string& path, int32_t room) {
   std::string title = path.substr(path.find_last_of('/') + 1);
   if (room < 1) return {};
-  size_t keep = std::min(title.size(), static_cast<size_t>(room - 1));
-  while (keep > 0 && keep < title.size() &&
-         (static_cast<unsigned char>(title[keep]) & 0xC0) == 0x80)
-    --keep;
-  return title.substr(0, keep);
+  if (Characters(title) < static_cast<size_t>(room)) return title;
+  Text cut = Utf8ToText(title).substr(0, static_cast<size_t>(room - 1));
+  if (!cut.empty() && cut.back() >= 0xD800 && cut.back() <= 0xDBFF) cut.pop_back();
+  return TextToUtf8(cut);
 }
 
 }  // namespace
@@ -49,7 +56,7 @@ int32_t ScriptedFileDialog::ShowOpenDialog(FileDialogRequest& request) {
   }
   failure_code_ = answer.failure_code;
   if (answer.path.empty()) return 0;
-  if (answer.path.size() + 1 > static_cast<size_t>(std::max(request.nMaxFile, 0))) {
+  if (Characters(answer.path) + 1 > static_cast<size_t>(std::max(request.nMaxFile, 0))) {
     failure_code_ = dialog_failure::kBufferTooSmall;
     return 0;
   }

@@ -43,6 +43,10 @@ class Dispatch {
   // number of arguments, a wrong kind of call or an assignment to a property
   // that can only be read is error 450. Names match without regard to case.
   virtual Variant Invoke(std::string_view name, CallKind kind, std::span<Variant> args = {}) = 0;
+  // The members as the object's type information describes them, for code
+  // that looks for members of a kind (the standard pages list every colour
+  // or picture property); empty for an object that describes nothing.
+  virtual std::span<const MemberInfo> described_members() const { return {}; }
 };
 
 // One member of a class T. Properties have get (and let, unless they can only

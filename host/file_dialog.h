@@ -23,10 +23,13 @@ struct FileDialogRequest {
   int32_t nMaxCustFilter = 0;
   int32_t nFilterIndex = 0;  // 1-based; 0 selects the first pair
   // In: the initial name followed by padding. Out: the chosen path, ended by
-  // a NUL. nMaxFile is the room in bytes, the NUL included.
+  // a NUL. nMaxFile is the room in characters, the NUL included: a path fits
+  // when the text it gives (UTF-16, as the caller's buffer holds it) is
+  // shorter, however many bytes its UTF-8 form takes.
   std::string lpstrFile;
   int32_t nMaxFile = 0;
-  // Out: the chosen file's name without its folder, ended by a NUL.
+  // Out: the chosen file's name without its folder, ended by a NUL; the room
+  // is counted as for lpstrFile.
   std::string lpstrFileTitle;
   int32_t nMaxFileTitle = 0;
   std::string lpstrInitialDir;

@@ -11,21 +11,10 @@ namespace {
 
 using K = PageElementKind;
 
-PageElement Make(std::string name, K kind, Text caption, float left, float top, float width,
-                 float height, int tab, std::string parent = {}) {
-  PageElement e{};
-  e.name = std::move(name);
-  e.kind = kind;
-  e.caption = std::move(caption);
-  e.left = left, e.top = top, e.width = width, e.height = height;
-  e.tab_index = tab;
-  e.parent = std::move(parent);
-  return e;
-}
-
 // A box that shows a value the user cannot type over.
 PageElement ReadOnlyBox(std::string name, float left, float width, int tab) {
-  PageElement e = Make(std::move(name), K::kTextBox, {}, left, 250, width, 285, tab, "frmFrames");
+  PageElement e =
+      MakeElement(std::move(name), K::kTextBox, {}, left, 250, width, 285, tab, "frmFrames");
   e.editable = false;
   e.back_color = kColorButtonFace;
   return e;
@@ -36,31 +25,35 @@ PageElement ReadOnlyBox(std::string name, float left, float width, int tab) {
 // box carries the value that is applied.
 std::vector<PageElement> GeneralElements() {
   return {
-      Make("txtFlipreelFile", K::kTextBox, {}, -2520, -480, 2655, 310, 22),
-      Make("CmdLoadFile", K::kButton, u"&Browse", 4200, 610, 1215, 325, 21),
-      Make("txtAutoRewind", K::kTextBox, {}, 4780, 1165, 600, 285, 8),
-      Make("chkStretch", K::kCheckBox, u"Stretch", 2725, 1165, 825, 270, 7),
-      Make("chkAutosize", K::kCheckBox, u"Auto Size", 1630, 1165, 1020, 270, 6),
-      Make("chkAutoStart", K::kCheckBox, u"Auto Start", 475, 1165, 1020, 270, 0),
-      Make("frmFrames", K::kFrame, u"Frames", 480, 1570, 4935, 690, 11),
-      Make("txtFrameRate", K::kTextBox, {}, 4215, 250, 600, 285, 9, "frmFrames"),
+      MakeElement("txtFlipreelFile", K::kTextBox, {}, -2520, -480, 2655, 310, 22),
+      MakeElement("CmdLoadFile", K::kButton, u"&Browse", 4200, 610, 1215, 325, 21),
+      MakeElement("txtAutoRewind", K::kTextBox, {}, 4780, 1165, 600, 285, 8),
+      MakeElement("chkStretch", K::kCheckBox, u"Stretch", 2725, 1165, 825, 270, 7),
+      MakeElement("chkAutosize", K::kCheckBox, u"Auto Size", 1630, 1165, 1020, 270, 6),
+      MakeElement("chkAutoStart", K::kCheckBox, u"Auto Start", 475, 1165, 1020, 270, 0),
+      MakeElement("frmFrames", K::kFrame, u"Frames", 480, 1570, 4935, 690, 11),
+      MakeElement("txtFrameRate", K::kTextBox, {}, 4215, 250, 600, 285, 9, "frmFrames"),
       ReadOnlyBox("txtCurrentFrame", 2570, 570, 13),
       ReadOnlyBox("txtFrames", 770, 555, 12),
-      Make("lblFrameRate", K::kLabel, u"Frame Rate:", 3270, 285, 900, 240, 16, "frmFrames"),
-      Make("lblCurrentFrame", K::kLabel, u"Current Frame:", 1440, 285, 1125, 240, 15, "frmFrames"),
-      Make("lblFrames", K::kLabel, u"Frames:", 120, 285, 660, 240, 14, "frmFrames"),
-      Make("cboBorderstyle", K::kDropDownList, {}, 2040, 610, 1455, 315, 2),
-      Make("cboBackstyle", K::kDropDownList, {}, 475, 610, 1455, 315, 1),
-      Make("frmSequence", K::kFrame, u"Sequence", 480, 2380, 4915, 660, 10),
-      Make("Optionpingpong", K::kOptionButton, u"Ping Pong", 3640, 270, 1030, 255, 20,
-           "frmSequence"),
-      Make("OptionRandom", K::kOptionButton, u"Random", 2480, 270, 900, 255, 5, "frmSequence"),
-      Make("OptionNormal", K::kOptionButton, u"Normal", 240, 270, 855, 255, 3, "frmSequence"),
-      Make("OptionReverse", K::kOptionButton, u"Reverse", 1310, 270, 900, 250, 4, "frmSequence"),
-      Make("lblGiffile", K::kLabel, u"Gif File:", 3600, 680, 540, 225, 23),
-      Make("lblAutorewind", K::kLabel, u"Auto Rewind:", 3720, 1195, 1020, 240, 19),
-      Make("lblBorderstyle", K::kLabel, u"Border Style:", 2040, 380, 900, 240, 18),
-      Make("lblBackstyle", K::kLabel, u"Back Style:", 475, 380, 900, 240, 17),
+      MakeElement("lblFrameRate", K::kLabel, u"Frame Rate:", 3270, 285, 900, 240, 16, "frmFrames"),
+      MakeElement("lblCurrentFrame", K::kLabel, u"Current Frame:", 1440, 285, 1125, 240, 15,
+                  "frmFrames"),
+      MakeElement("lblFrames", K::kLabel, u"Frames:", 120, 285, 660, 240, 14, "frmFrames"),
+      MakeElement("cboBorderstyle", K::kDropDownList, {}, 2040, 610, 1455, 315, 2),
+      MakeElement("cboBackstyle", K::kDropDownList, {}, 475, 610, 1455, 315, 1),
+      MakeElement("frmSequence", K::kFrame, u"Sequence", 480, 2380, 4915, 660, 10),
+      MakeElement("Optionpingpong", K::kOptionButton, u"Ping Pong", 3640, 270, 1030, 255, 20,
+                  "frmSequence"),
+      MakeElement("OptionRandom", K::kOptionButton, u"Random", 2480, 270, 900, 255, 5,
+                  "frmSequence"),
+      MakeElement("OptionNormal", K::kOptionButton, u"Normal", 240, 270, 855, 255, 3,
+                  "frmSequence"),
+      MakeElement("OptionReverse", K::kOptionButton, u"Reverse", 1310, 270, 900, 250, 4,
+                  "frmSequence"),
+      MakeElement("lblGiffile", K::kLabel, u"Gif File:", 3600, 680, 540, 225, 23),
+      MakeElement("lblAutorewind", K::kLabel, u"Auto Rewind:", 3720, 1195, 1020, 240, 19),
+      MakeElement("lblBorderstyle", K::kLabel, u"Border Style:", 2040, 380, 900, 240, 18),
+      MakeElement("lblBackstyle", K::kLabel, u"Back Style:", 475, 380, 900, 240, 17),
   };
 }
 
@@ -98,9 +91,7 @@ Text TrimSpaces(TextView t) {
 }  // namespace
 
 GeneralPage::GeneralPage(PropertyPageSite& site, FileDialogService& file_dialog, FormService& forms)
-    : site_(site), file_dialog_(file_dialog), forms_(forms), elements_(GeneralElements()) {
-  elements_.SetEventHandler([this](PageElement& e, PageEvent event) { OnEvent(e, event); });
-}
+    : PropertyPage(site, GeneralElements()), file_dialog_(file_dialog), forms_(forms) {}
 
 GeneralPage::~GeneralPage() = default;
 
@@ -159,14 +150,6 @@ void GeneralPage::ApplyChanges() {
   if (int16_t v = StyleValue(e["cboBorderstyle"], kBorderStyleTexts); v >= 0)
     Let("BorderStyle", Variant(v));
   ClosePreview();
-}
-
-Variant GeneralPage::Get(std::string_view property) {
-  return site_.SelectedControls(0).Invoke(property, CallKind::kGet);
-}
-
-void GeneralPage::Let(std::string_view property, Variant value) {
-  site_.SelectedControls(0).Invoke(property, CallKind::kLet, std::span<Variant>(&value, 1));
 }
 
 void GeneralPage::OnEvent(PageElement& e, PageEvent event) {

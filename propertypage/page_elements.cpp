@@ -22,7 +22,7 @@ const PageElement& PageElements::operator[](std::string_view name) const {
 }
 
 void PageElements::SetText(PageElement& e, TextView text) {
-  if (e.kind == PageElementKind::kDropDownList) {
+  if (e.kind == PageElementKind::kDropDownList || e.kind == PageElementKind::kListBox) {
     for (size_t i = 0; i < e.list.size(); ++i)
       if (e.list[i] == text) return SetListIndex(e, static_cast<int32_t>(i));
     flipreel::Raise(kTextReadOnly, "'Text' property is read-only");
@@ -75,6 +75,24 @@ void PageElements::SetListIndex(PageElement& e, int32_t index) {
 
 void PageElements::AddItem(PageElement& e, TextView item) {
   e.list.emplace_back(item);
+  Changed(e);
+}
+
+void PageElements::SetItems(PageElement& e, std::vector<Text> items, std::vector<int32_t> colors) {
+  e.list = std::move(items);
+  e.item_colors = std::move(colors);
+  e.list_index = -1;
+  e.text.clear();
+  Changed(e);
+}
+
+void PageElements::SetPicture(PageElement& e, Picture picture) {
+  e.picture = std::move(picture);
+  Changed(e);
+}
+
+void PageElements::SetBackColor(PageElement& e, std::optional<int32_t> color) {
+  e.back_color = color;
   Changed(e);
 }
 

@@ -13,6 +13,7 @@
 #include <string_view>
 #include <vector>
 
+#include "flipreel/host/picture.h"
 #include "flipreel/host/text.h"
 
 namespace flipreel {
@@ -25,6 +26,8 @@ enum class PageElementKind : uint8_t {
   kLabel,
   kDropDownList,  // a list whose text is always one of its items, or empty
   kOptionButton,  // one of a group: the option buttons of one parent
+  kListBox,       // a list shown open, one item selected or none
+  kImage,         // a picture, scaled down to fit the element
 };
 
 // Check-box values.
@@ -41,14 +44,17 @@ struct PageElement {
   int tab_index;
   std::string parent;                 // the frame it sits in; empty for the page itself
   bool editable = true;               // text boxes the user cannot type into are false
-  std::optional<int32_t> back_color;  // a colour of its own instead of the host's default
+  std::optional<int32_t> back_color;  // a colour of its own instead of the host's default;
+                                      // a label with one is a swatch of that colour
 
   // --- what it holds -----------------------------------------------------------
-  Text text;               // text boxes; a list's selected item
-  int16_t value = 0;       // check boxes 0, 1, 2; option buttons 0 or -1 (True)
-  std::vector<Text> list;  // drop-down lists
+  Text text;                         // text boxes; a list's selected item
+  int16_t value = 0;                 // check boxes 0, 1, 2; option buttons 0 or -1 (True)
+  std::vector<Text> list;            // lists
+  std::vector<int32_t> item_colors;  // a list of colours: each item's colour, drawn beside it
   int32_t list_index = -1;
   int32_t sel_start = 0;  // text boxes: the caret
+  Picture picture;        // images
 };
 
 enum class PageEvent : uint8_t { kChange, kClick };
@@ -70,8 +76,8 @@ class PageElements {
   const PageElement& operator[](std::string_view name) const;
 
   // A text box's text: a new text puts the caret at 0 and raises Change.
-  // A drop-down list's text selects the item of that exact text (error 383
-  // when there is none) and raises Click.
+  // A list's text selects the item of that exact text (error 383 when there
+  // is none) and raises Click.
   void SetText(PageElement& e, TextView text);
   void SetSelStart(PageElement& e, int32_t position);
   // A check box's value (0, 1 or 2; others are error 380) raises Click when it
@@ -81,6 +87,12 @@ class PageElements {
   // A list's selection; -1 selects nothing. A change raises Click.
   void SetListIndex(PageElement& e, int32_t index);
   void AddItem(PageElement& e, TextView item);
+  // Replaces a list's items (and their colours, for a list of colours) and
+  // selects nothing, raising no event, as emptying and refilling a list does.
+  void SetItems(PageElement& e, std::vector<Text> items, std::vector<int32_t> colors = {});
+  // What an image shows and a swatch's colour; neither raises an event.
+  void SetPicture(PageElement& e, Picture picture);
+  void SetBackColor(PageElement& e, std::optional<int32_t> color);
   // A button press raises Click.
   void Press(PageElement& e);
 

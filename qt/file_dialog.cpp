@@ -13,13 +13,15 @@ QString Member(const std::string& bytes) {
   return QString::fromUtf8(bytes.c_str());
 }
 
-// Writes text and a NUL over the start of the buffer; false when it does not
-// fit into room bytes.
-bool WriteOver(std::string& buffer, const QByteArray& text, int32_t room) {
+// Writes text and a NUL over the start of the buffer, as UTF-8; false when it
+// does not fit into room characters (counted as the caller's text counts
+// them, not as bytes of UTF-8).
+bool WriteOver(std::string& buffer, const QString& text, int32_t room) {
   if (text.size() + 1 > room) return false;
-  if (buffer.size() < static_cast<size_t>(text.size()) + 1) buffer.resize(text.size() + 1);
-  std::copy(text.begin(), text.end(), buffer.begin());
-  buffer[static_cast<size_t>(text.size())] = '\0';
+  const QByteArray bytes = text.toUtf8();
+  if (buffer.size() < static_cast<size_t>(bytes.size()) + 1) buffer.resize(bytes.size() + 1);
+  std::copy(bytes.begin(), bytes.end(), buffer.begin());
+  buffer[static_cast<size_t>(bytes.size())] = '\0';
   return true;
 }
 
@@ -69,12 +71,12 @@ int32_t QtFileDialog::ShowOpenDialog(FileDialogRequest& request) {
 
   if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return 0;
   const QString path = dialog.selectedFiles().first();
-  if (!WriteOver(request.lpstrFile, path.toUtf8(), request.nMaxFile)) {
+  if (!WriteOver(request.lpstrFile, path, request.nMaxFile)) {
     failure_code_ = dialog_failure::kBufferTooSmall;
     return 0;
   }
   // A title too long for its buffer is left out; the path alone counts.
-  WriteOver(request.lpstrFileTitle, QFileInfo(path).fileName().toUtf8(), request.nMaxFileTitle);
+  WriteOver(request.lpstrFileTitle, QFileInfo(path).fileName(), request.nMaxFileTitle);
   return 1;
 }
 

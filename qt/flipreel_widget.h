@@ -149,8 +149,9 @@ class FlipreelWidgetPrivate;
 
 class FlipreelWidget : public QWidget {
   Q_OBJECT
+  // FlipreelFile is the widget's user property, the value it stands for.
   Q_PROPERTY(QString FlipreelFile READ FlipreelFile WRITE setFlipreelFile
-                 STORED false NOTIFY FlipreelFileChanged)
+                 STORED false NOTIFY FlipreelFileChanged USER true)
   Q_PROPERTY(int FrameRate READ FrameRate WRITE setFrameRate STORED false NOTIFY FrameRateChanged)
   Q_PROPERTY(bool AutoSize READ AutoSize WRITE setAutoSize STORED false NOTIFY AutoSizeChanged)
   Q_PROPERTY(int Sequence READ Sequence WRITE setSequence STORED false NOTIFY SequenceChanged)
@@ -174,20 +175,24 @@ class FlipreelWidget : public QWidget {
       QString GifFromURL READ GifFromURL WRITE setGifFromURL STORED false NOTIFY GifFromURLChanged)
   Q_PROPERTY(QString ServerUserName READ ServerUserName WRITE setServerUserName
                  STORED false NOTIFY ServerUserNameChanged)
+  // Not offered to a designer's property editor, which would show it in clear.
   Q_PROPERTY(QString ServerPassword READ ServerPassword WRITE setServerPassword
-                 STORED false NOTIFY ServerPasswordChanged)
+                 STORED false DESIGNABLE false NOTIFY ServerPasswordChanged)
   Q_PROPERTY(bool Composed READ Composed WRITE setComposed STORED false NOTIFY ComposedChanged)
   // The widget's own settings. The properties above are not stored one by
   // one in form files: SavedState carries them all, and restoring it runs
   // the control's ReadProperties rather than each setter. UserMode is the
   // host's ambient value, set by whoever creates the widget.
-  Q_PROPERTY(bool UserMode READ UserMode WRITE setUserMode STORED false NOTIFY UserModeChanged)
+  // UserMode and PaintCacheBudget belong to whoever hosts the widget; a
+  // designer does not edit them.
+  Q_PROPERTY(bool UserMode READ UserMode WRITE setUserMode
+                 STORED false DESIGNABLE false NOTIFY UserModeChanged)
   // The control's whole saved state as one text, the way form files (.ui)
   // carry it; docs/designer.md describes it. The setter's name follows Qt's
   // convention, which code generated from form files calls.
   Q_PROPERTY(QString SavedState READ SavedState WRITE setSavedState DESIGNABLE false)
-  Q_PROPERTY(qint64 PaintCacheBudget READ PaintCacheBudget WRITE setPaintCacheBudget NOTIFY
-                 PaintCacheBudgetChanged)
+  Q_PROPERTY(qint64 PaintCacheBudget READ PaintCacheBudget WRITE setPaintCacheBudget
+                 DESIGNABLE false NOTIFY PaintCacheBudgetChanged)
   // Conveniences for Qt applications.
   Q_PROPERTY(bool showMessageBoxes READ showMessageBoxes WRITE setShowMessageBoxes NOTIFY
                  showMessageBoxesChanged)

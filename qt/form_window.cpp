@@ -4,6 +4,7 @@
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QDialog>
+#include <QFontMetrics>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -36,23 +37,24 @@ QString ToQString(TextView text) {
 class DrawingView : public QWidget {
  public:
   DrawingView(const TextDrawing& drawing, float tppy, QWidget* parent)
-      : QWidget(parent), drawing_(drawing), tppy_(tppy) {}
+      : QWidget(parent), drawing_(drawing), font_(QString::fromStdString(drawing.font_family)) {
+    font_.setStyleHint(QFont::Serif);
+    font_.setPixelSize(std::max(1, static_cast<int>(std::lround(drawing.font_height / tppy))));
+  }
+  int TextWidth() const { return QFontMetrics(font_).horizontalAdvance(ToQString(drawing_.text)); }
 
  protected:
   void paintEvent(QPaintEvent*) override {
     QPainter painter(this);
     painter.setRenderHint(QPainter::TextAntialiasing);
-    QFont font(QString::fromStdString(drawing_.font_family));
-    font.setStyleHint(QFont::Serif);
-    font.setPixelSize(std::max(1, static_cast<int>(std::lround(drawing_.font_height / tppy_))));
-    painter.setFont(font);
+    painter.setFont(font_);
     painter.setPen(ResolveColor(drawing_.color, palette()));
     painter.drawText(rect(), Qt::AlignLeft | Qt::AlignTop, ToQString(drawing_.text));
   }
 
  private:
   TextDrawing drawing_;
-  float tppy_;
+  QFont font_;
 };
 
 }  // namespace
@@ -245,12 +247,40 @@ class FormWindow : public QDialog {
       if (TakesFocus(e.kind) && e.tab_index) tab_order.emplace_back(*e.tab_index, w);
       widgets_[e.name] = w;
     }
+    PlaceDrawingsInGaps();
     // Later elements stack above earlier ones (the About box's sign above the
     // gap in its rights line), as Qt stacks siblings in creation order.
     std::stable_sort(tab_order.begin(), tab_order.end(),
                      [](const auto& a, const auto& b) { return a.first < b.first; });
     for (size_t i = 1; i < tab_order.size(); ++i)
       setTabOrder(tab_order[i - 1].second, tab_order[i].second);
+  }
+
+  // A drawing laid over a gap of spaces in a label's caption (the About box's
+  // sign after the first word of its rights line) goes to the middle of that
+  // gap as the label's font draws it: the form was laid out for a font this
+  // host may not have, and with a wider one the gap moves right and the sign
+  // would touch the word before it.
+  void PlaceDrawingsInGaps() {
+    for (const FormElement& d : form_->elements()) {
+      auto* drawing = d.drawing ? dynamic_cast<DrawingView*>(widgets_[d.name]) : nullptr;
+      if (!drawing) continue;
+      for (const FormElement& l : form_->elements()) {
+        if (l.kind != FormElementKind::kLabel || l.parent != d.parent || d.top < l.top ||
+            d.top >= l.top + l.height || d.left < l.left || d.left >= l.left + l.width)
+          continue;
+        const QString text = ToQString(CaptionText(l.caption));
+        const qsizetype gap = text.indexOf(QStringLiteral("  "));
+        if (gap < 0) continue;
+        qsizetype end = gap;
+        while (end < text.size() && text[end] == u' ') ++end;
+        const QWidget* label = widgets_[l.name];
+        const QFontMetrics metrics(label->font());
+        const int from = metrics.horizontalAdvance(text.left(gap));
+        const int to = metrics.horizontalAdvance(text.left(end));
+        drawing->move(label->x() + (from + to - drawing->TextWidth()) / 2, drawing->y());
+      }
+    }
   }
 
   Form* form_;

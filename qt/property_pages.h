@@ -1,13 +1,16 @@
-// The property-pages dialog of the Qt host: the General page drawn from its
-// model on a tab "Gif", with OK, Cancel and Apply.
+// The property-pages dialog of the Qt host: the pages of the control's list
+// that this program has, in the list's order (General on the tab "Gif", then
+// Color and Picture), each drawn from its model on a tab of its own, with OK,
+// Cancel and Apply.
 //
-// The page's elements become Qt widgets at their twip positions (converted
-// with the screen's twips per pixel), in the page's tab order, with the
-// access keys their captions mark. What the user does goes to the model; what
-// the model changes is shown at once. Apply is enabled while the page is
-// marked changed; Apply and OK raise the page's ApplyChanges (OK then
-// closes), Cancel closes without writing. An error of a page handler is shown
-// in a message box and the dialog stays open.
+// A page's elements become Qt widgets at their twip positions (converted with
+// the screen's twips per pixel), in the page's tab order, with the access
+// keys their captions mark. What the user does goes to the model; what the
+// model changes is shown at once. Each page has its own changed mark: Apply
+// is enabled while any page is marked changed, and Apply and OK raise
+// ApplyChanges on each page so marked, in tab order (OK then closes); Cancel
+// closes without writing. An error of a page handler is shown in a message
+// box and the dialog stays open.
 #pragma once
 
 #include <QDialog>
@@ -21,11 +24,14 @@
 #include "flipreel/host/errors.h"
 #include "flipreel/host/page_site.h"
 #include "flipreel/propertypage/general_page.h"
+#include "flipreel/propertypage/standard_pages.h"
+#include "flipreel/qt/color_dialog.h"
 #include "flipreel/qt/file_dialog.h"
 #include "flipreel/qt/form_window.h"
 
 class QAbstractButton;
 class QPushButton;
+class QTabWidget;
 
 namespace flipreel {
 
@@ -72,16 +78,20 @@ class PropertyPagesDialog : public QDialog {
                                ApplyRunner runner = {});
   ~PropertyPagesDialog() override;
 
-  // Gives the page other widgets to edit: a fresh page is filled from the
+  // Gives the pages other widgets to edit: fresh pages are filled from the
   // first of them, and edits not applied are dropped.
   void SetObjects(QList<FlipreelWidget*> selected);
 
   void SetErrorHandler(ErrorHandler handler) { error_handler_ = std::move(handler); }
 
-  GeneralPage& page() { return *page_; }
-  QtPageSite& site() { return *site_; }
-  // The Qt widget drawing a page element (for tests and screenshots).
-  QWidget* ElementWidget(const std::string& name) const;
+  // The pages in tab order; the first is General.
+  int page_count() const { return static_cast<int>(tabs_.size()); }
+  PropertyPage& page(int tab) { return *tabs_.at(tab).page; }
+  GeneralPage& page() { return static_cast<GeneralPage&>(page(0)); }
+  QtPageSite& site(int tab = 0) { return *tabs_.at(tab).site; }
+  QTabWidget* tab_widget() const { return tab_widget_; }
+  // The Qt widget drawing an element of a page (for tests and screenshots).
+  QWidget* ElementWidget(const std::string& name, int tab = 0) const;
   QPushButton* OkButton() const { return ok_; }
   QPushButton* ApplyButton() const { return apply_; }
   QtFormService& forms() { return forms_; }
@@ -93,21 +103,37 @@ class PropertyPagesDialog : public QDialog {
   void accept() override;
 
  private:
-  QWidget* BuildPage();
-  // Makes the site and the page for the selection and fills the page.
+  // One page: its site, its model and the widgets that draw it.
+  struct Tab {
+    std::string name;  // in the control's list of pages
+    std::unique_ptr<QtPageSite> site;
+    std::unique_ptr<PropertyPage> page;
+    std::map<std::string, QWidget*> widgets;
+  };
+
+  QWidget* BuildPage(int tab);
+  // Makes the sites and the pages for the selection and fills the pages.
   void Open(QList<FlipreelWidget*> selected);
-  QWidget* MakeWidget(const PageElement& e, QWidget* parent);
-  void ElementChanged(const PageElement& e);
+  // Drops the pages, which refer to their sites and may hold a Preview.
+  void ClosePages();
+  QWidget* MakeWidget(int tab, const PageElement& e, QWidget* parent);
+  void ElementChanged(int tab, const PageElement& e);
+  // The arrow keys in a group of option buttons choose the next or the
+  // previous one, in tab order, round the group.
+  void MoveInGroup(int tab, const std::string& name, int step);
+  PageElements& elements(int tab) { return tabs_[static_cast<size_t>(tab)].page->elements(); }
+  void UpdateApplyButton();
   // Runs a page handler, showing its error; false when it failed.
   bool Run(const std::function<void()>& handler);
 
-  std::unique_ptr<QtPageSite> site_;
-  // Browse's file dialog and the Preview form; the page, which may hold a
-  // Preview, goes first.
+  // Browse's file dialog, the colour dialog and the Preview form; the pages,
+  // which may hold a Preview, go first.
   QtFileDialog file_dialog_;
+  QtColorDialog color_dialog_;
   QtFormService forms_{this};  // the Preview is one of the dialog's windows
-  std::unique_ptr<GeneralPage> page_;
-  std::map<std::string, QWidget*> widgets_;
+  PageServices services_;
+  std::vector<Tab> tabs_;
+  QTabWidget* tab_widget_ = nullptr;
   ApplyRunner runner_;
   ErrorHandler error_handler_;
   QPushButton* ok_ = nullptr;

@@ -53,6 +53,33 @@ std::string_view AsChars(const Bytes& b) {
   return {reinterpret_cast<const char*>(b.data()), b.size()};
 }
 
+// --- byte arrays of narrow texts --------------------------------------------
+
+// A text saved as a byte array takes two bytes per character, low byte
+// first. A text whose characters are all below 256 (a GIF held one character
+// per byte) has every second byte 0: such an array is stored as its low
+// bytes alone, half the size, and widened again when read.
+constexpr std::string_view kLowBytesEncoding = "low-bytes-base64";
+
+bool HasOnlyLowBytes(const Bytes& b) {
+  if (b.empty() || b.size() % 2) return false;
+  for (size_t i = 1; i < b.size(); i += 2)
+    if (b[i] != 0) return false;
+  return true;
+}
+
+std::string LowBytes(const Bytes& b) {
+  std::string low(b.size() / 2, '\0');
+  for (size_t i = 0; i < low.size(); ++i) low[i] = static_cast<char>(b[2 * i]);
+  return low;
+}
+
+Bytes Widened(std::string_view low) {
+  Bytes b(low.size() * 2, 0);
+  for (size_t i = 0; i < low.size(); ++i) b[2 * i] = static_cast<uint8_t>(low[i]);
+  return b;
+}
+
 // --- reading ----------------------------------------------------------------
 
 std::string FoldCase(std::string_view s) {
@@ -302,7 +329,10 @@ class Reader {
     }
     if (type == "Bytes") {
       if (!v.is_string()) wrong("a base64 string");
+      const std::string encoding = Encoding(e, "base64");
+      if (encoding != "base64" && encoding != kLowBytesEncoding) UnknownEncoding(encoding);
       const std::string bytes = Base64(v);
+      if (encoding == kLowBytesEncoding) return Variant(Widened(bytes));
       return Variant(Bytes(bytes.begin(), bytes.end()));
     }
     if (type == "Picture") {
@@ -453,7 +483,12 @@ Json EntryJson(const PropertyBag::Entry& entry, const std::string& file, const s
       break;
     case Variant::Type::kBytes:
       j["type"] = "Bytes";
-      j["value"] = EncodeBase64(AsChars(v.AsBytes()));
+      if (HasOnlyLowBytes(v.AsBytes())) {
+        j["encoding"] = kLowBytesEncoding;
+        j["value"] = EncodeBase64(LowBytes(v.AsBytes()));
+      } else {
+        j["value"] = EncodeBase64(AsChars(v.AsBytes()));
+      }
       break;
     case Variant::Type::kPicture: {
       const Json picture = PictureJson(v.AsPicture(), file, control, entry.key);

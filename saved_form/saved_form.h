@@ -17,7 +17,9 @@
 namespace flipreel {
 
 inline constexpr std::string_view kSavedFormFormat = "Flipreel saved form";
-inline constexpr int kSavedFormVersion = 1;
+// The version this program writes; it reads every version up to it. Version
+// 2 added byte arrays stored as their low bytes (docs/saved-forms.md).
+inline constexpr int kSavedFormVersion = 2;
 
 // A picture as a form file holds it, checked but not decoded.
 struct EncodedPicture {

@@ -139,6 +139,14 @@ fs::path FindDesignerPlugin(const LibraryState& state, const ComponentDescriptio
   return {};
 }
 
+// The folders registration made go too, once nothing else is in them: the
+// folder and up to levels - 1 of its parents, innermost first.
+void RemoveEmptyFolders(fs::path folder, int levels) {
+  std::error_code ec;
+  for (int i = 0; i < levels; ++i, folder = folder.parent_path())
+    if (!fs::is_empty(folder, ec) || !fs::remove(folder, ec)) return;
+}
+
 // Links the plugin into Designer's folder; a file of that name that is not
 // a link of ours is left alone. Returns the link made, or empty.
 std::string LinkDesignerPlugin(const fs::path& plugin) {
@@ -237,16 +245,12 @@ int32_t UnregisterServer(void** slot1, void** slot2, const ComponentDescription&
       const json entry = json::parse(in, nullptr, /*allow_exceptions=*/false);
       if (entry.is_object() && entry.value("designer_plugin_link", "") != "") {
         const fs::path link = entry["designer_plugin_link"].get<std::string>();
-        if (fs::is_symlink(link, ec)) fs::remove(link, ec);
+        if (fs::is_symlink(link, ec) && fs::remove(link, ec))
+          RemoveEmptyFolders(link.parent_path(), 2);  // .../.designer/plugins
       }
       fs::remove(file);
     }
-    // The folders registration made go too, once nothing else is in them.
-    std::error_code ec;
-    const fs::path folder = RegistryFolder();
-    if (fs::is_empty(folder, ec) && fs::remove(folder, ec) &&
-        fs::is_empty(folder.parent_path(), ec))
-      fs::remove(folder.parent_path(), ec);
+    RemoveEmptyFolders(RegistryFolder(), 2);  // .../flipreel/components
   } catch (const std::exception&) {
     return kRegistrationFailed;
   }

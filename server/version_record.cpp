@@ -4,6 +4,10 @@ namespace flipreel {
 
 namespace {
 
+// The numeric file and product version. The build reads the package's
+// version from this line (CMakeLists.txt), so that there is one version.
+constexpr std::array<uint16_t, 4> kVersion = {1, 2, 0, 2};
+
 constexpr VersionEntry kStrings[] = {
     {"CompanyName", "The Flipreel project"},
     {"FileDescription", "Flipreel Active X"},
@@ -26,7 +30,7 @@ const VersionEntry* VersionRecord::Find(std::string_view key) const {
 }
 
 const VersionRecord& FlipreelVersionRecord() {
-  static const VersionRecord kRecord{{1, 2, 0, 2}, {1, 2, 0, 2}, kStrings};
+  static const VersionRecord kRecord{kVersion, kVersion, kStrings};
   return kRecord;
 }
 

@@ -49,6 +49,8 @@ QString FlipreelDesignerPlugin::whatsThis() const {
       "plays.");
 }
 
+// As an application includes it from the installed package, so that the code
+// uic makes of a form compiles there.
 QString FlipreelDesignerPlugin::includeFile() const {
   return QStringLiteral("flipreel/qt/flipreel_widget.h");
 }
@@ -112,9 +114,16 @@ QString FlipreelDesignerPlugin::domXml() const {
              "  <customwidget>\n"
              "   <class>%1</class>\n"
              "   <propertyspecifications>\n%2"
-             // The saved state is data, not text for translators.
+             // The saved state, the file, the address and the user name are
+             // data, not text for translators.
              "    <stringpropertyspecification name=\"SavedState\" notr=\"true\" "
              "type=\"multiline\"/>\n"
+             "    <stringpropertyspecification name=\"FlipreelFile\" notr=\"true\" "
+             "type=\"singleline\"/>\n"
+             "    <stringpropertyspecification name=\"GifFromURL\" notr=\"true\" "
+             "type=\"singleline\"/>\n"
+             "    <stringpropertyspecification name=\"ServerUserName\" notr=\"true\" "
+             "type=\"singleline\"/>\n"
              "   </propertyspecifications>\n"
              "  </customwidget>\n"
              " </customwidgets>\n"

@@ -1,5 +1,6 @@
 #include "flipreel/qt/designer/flipreel_property_sheet.h"
 
+#include "flipreel/qt/colors.h"
 #include "flipreel/qt/enum_names.h"
 #include "flipreel/qt/flipreel_widget.h"
 
@@ -10,7 +11,9 @@ using qdesigner_internal::PropertySheetEnumValue;
 using qdesigner_internal::PropertySheetStringValue;
 
 FlipreelPropertySheet::FlipreelPropertySheet(FlipreelWidget* widget, QObject* parent)
-    : QDesignerPropertySheet(widget, parent) {
+    : QDesignerPropertySheet(widget, parent), widget_(widget) {
+  for (const char* name : {"BackColor", "BorderColor"})
+    if (const int index = indexOf(QString::fromLatin1(name)); index >= 0) colors_.insert(index);
   for (const QString& name :
        {QStringLiteral("Sequence"), QStringLiteral("BackStyle"), QStringLiteral("BorderStyle")}) {
     const int index = indexOf(name);
@@ -19,18 +22,20 @@ FlipreelPropertySheet::FlipreelPropertySheet(FlipreelWidget* widget, QObject* pa
     for (const FlipreelEnumValue& v : FlipreelEnumValues(name)) meta.addKey(v.value, v.name);
     enums_.insert(index, meta);
   }
-  saved_state_ = indexOf(QStringLiteral("SavedState"));
+  for (const char* name : {"SavedState", "FlipreelFile", "GifFromURL", "ServerUserName"})
+    if (const int index = indexOf(QString::fromLatin1(name)); index >= 0) data_texts_.insert(index);
 }
 
 QVariant FlipreelPropertySheet::property(int index) const {
   const QVariant value = QDesignerPropertySheet::property(index);
-  if (index == saved_state_) {
+  if (data_texts_.contains(index)) {
     PropertySheetStringValue text = value.canConvert<PropertySheetStringValue>()
                                         ? qvariant_cast<PropertySheetStringValue>(value)
                                         : PropertySheetStringValue(value.toString());
     text.setTranslatable(false);
     return QVariant::fromValue(text);
   }
+  if (colors_.contains(index)) return ResolveColor(value.toInt(), widget_->palette());
   const auto it = enums_.constFind(index);
   if (it == enums_.constEnd()) return value;
   return QVariant::fromValue(PropertySheetEnumValue(value.toInt(), *it));
@@ -41,7 +46,13 @@ void FlipreelPropertySheet::setProperty(int index, const QVariant& value) {
     QDesignerPropertySheet::setProperty(index, qvariant_cast<PropertySheetEnumValue>(value).value);
     return;
   }
-  if (index == saved_state_ && value.canConvert<PropertySheetStringValue>()) {
+  if (colors_.contains(index) && value.metaType() == QMetaType::fromType<QColor>()) {
+    const QColor color = value.value<QColor>();
+    if (color.rgb() == property(index).value<QColor>().rgb()) return;
+    QDesignerPropertySheet::setProperty(index, ColorValue(color));
+    return;
+  }
+  if (data_texts_.contains(index) && value.canConvert<PropertySheetStringValue>()) {
     QDesignerPropertySheet::setProperty(index,
                                         qvariant_cast<PropertySheetStringValue>(value).value());
     return;

@@ -10,16 +10,25 @@
 // setter by Designer's undoable property command. Everything else is
 // Designer's standard sheet.
 //
-// The three properties are not stored one by one in form files (SavedState
+// BackColor and BorderColor are the control's colour values (ints, system
+// colours included). The sheet hands them to the editor as the colours they
+// paint with now, so that Designer's colour picker edits them, and a colour
+// chosen there comes back as the control's value of that colour. A colour
+// equal to what the control paints already changes nothing: writing back the
+// colour read keeps a system colour a system colour.
+//
+// The three enumerations are not stored one by one in form files (SavedState
 // carries them), so nothing of these names reaches uic or QUiLoader.
-// SavedState itself is data, not text for translators: the sheet marks it
-// untranslatable, so the form file holds it as <string notr="true"> and uic's
-// code sets it without a translate() call.
+// SavedState, FlipreelFile, GifFromURL and ServerUserName are data, not text
+// for translators: the sheet marks them untranslatable, so a form file holds
+// them as <string notr="true"> and uic's code sets them without a
+// translate() call.
 #pragma once
 
 #include <QtDesigner/private/qdesigner_propertysheet_p.h>
 #include <QtDesigner/private/qdesigner_utils_p.h>
 #include <QHash>
+#include <QSet>
 
 namespace flipreel {
 
@@ -35,7 +44,9 @@ class FlipreelPropertySheet : public QDesignerPropertySheet {
 
  private:
   QHash<int, qdesigner_internal::DesignerMetaEnum> enums_;  // by property index
-  int saved_state_ = -1;
+  QSet<int> data_texts_;  // the untranslatable texts, by property index
+  QSet<int> colors_;      // the colour properties, by property index
+  FlipreelWidget* widget_;
 };
 
 // Registers the sheet for FlipreelWidgets ahead of Designer's standard one.

@@ -2,6 +2,7 @@
 // record it fills, and what it makes of each answer.
 #include <gtest/gtest.h>
 
+#include <new>
 #include <string>
 
 #include "flipreel/dialog/common_dialog.h"
@@ -12,6 +13,12 @@ namespace {
 
 using namespace flipreel;
 using testsupport::ErrorOf;
+
+std::string Repeated(const std::string& piece, size_t n) {
+  std::string out;
+  for (size_t i = 0; i < n; ++i) out += piece;
+  return out;
+}
 
 std::string Spaces(size_t n) {
   return std::string(n, ' ');
@@ -122,6 +129,9 @@ TEST(CommonDialog, OutcomesOfTheDialog) {
        u"old", u"oldtitle"},
       {"path too long", Answer::kChoose, "/" + std::string(300, 'p'), true, 2001, 0,
        dialog_failure::kBufferTooSmall, u"old", u"oldtitle"},
+      // Room is counted in characters: 201 of them fit, in 401 bytes of UTF-8.
+      {"a long path in two-byte characters", Answer::kChoose, "/" + Repeated("\xc3\xa9", 200), true,
+       0, 1, 0, u"/" + Text(200, u'\u00e9'), Text(200, u'\u00e9')},
       // An answer the system encoding cannot carry is absorbed, CancelError or not.
       {"answer not UTF-8", Answer::kChoose, "/tmp/\xff.gif", true, 0, 1, 0, u"old", u"oldtitle"},
   };
@@ -142,6 +152,21 @@ TEST(CommonDialog, OutcomesOfTheDialog) {
     EXPECT_EQ(dialog.FileTitle(), t.file_title);
     EXPECT_EQ(dialog.Action(), 0);
   }
+}
+
+// Running out of memory while the dialog is up is absorbed like any other
+// trouble of the dialog's own.
+TEST(CommonDialog, AnErrorOfAnyKindInTheDialogIsAbsorbed) {
+  struct Failing : FileDialogService {
+    int32_t ShowOpenDialog(FileDialogRequest&) override { throw std::bad_alloc(); }
+    int32_t DialogFailureCode() override { return 0; }
+  } service;
+  clsCommonDialog dialog(service);
+  dialog.SetFileName(u"old");
+  dialog.SetCancelError(true);
+  EXPECT_EQ(ErrorOf([&] { dialog.ShowOpen(); }), 0);
+  EXPECT_EQ(dialog.FileName(), u"old");
+  EXPECT_EQ(dialog.APIReturn(), 0);
 }
 
 TEST(CommonDialog, EachCallStartsFromThePropertiesAsTheyAre) {

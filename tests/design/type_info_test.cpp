@@ -7,6 +7,7 @@
 #include <span>
 #include <string>
 
+#include "flipreel/control/about_box.h"
 #include "flipreel/control/flipreel.h"
 #include "flipreel/control/type_info.h"
 #include "flipreel/headless/headless_host.h"
@@ -80,3 +81,18 @@ TEST(VersionRecord, TextsAgreeWithTheNumbers) {
 }
 
 }  // namespace
+
+// One version: the package's is the record's numbers, which its texts and
+// the About box spell in their own ways (1.02.0002 and 1.2.02).
+TEST(VersionRecord, OneVersionEverywhere) {
+  const std::array<uint16_t, 4>& n = FlipreelVersionRecord().file_version;
+  char dotted[32], record[32], about[64];
+  std::snprintf(dotted, sizeof dotted, "%u.%u.%u.%u", n[0], n[1], n[2], n[3]);
+  std::snprintf(record, sizeof record, "%u.%02u.%04u", n[0], n[1], n[3]);
+  std::snprintf(about, sizeof about, "Flipreel Control, version %u.%u.%02u", n[0], n[1], n[3]);
+  EXPECT_STREQ(dotted, FLIPREEL_PROJECT_VERSION);
+  EXPECT_EQ(FlipreelVersionRecord().Find("FileVersion")->value, record);
+  HeadlessHost host;
+  frmAboutFlipreel box(host);
+  EXPECT_EQ(TextToUtf8(box.element("Label1").caption), about);
+}

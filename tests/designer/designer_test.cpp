@@ -10,15 +10,19 @@
 #include <QBuffer>
 #include <QComboBox>
 #include <QLineEdit>
+#include <QMetaProperty>
 #include <QPushButton>
 #include <QTreeWidget>
 #include <QUiLoader>
 #include <QUndoStack>
 #include <QtDesigner/QDesignerFormWindowInterface>
+#include <QtDesigner/QDesignerIntegrationInterface>
+#include <QtDesigner/QDesignerPropertySheetExtension>
 #include <QtDesigner/QDesignerTaskMenuExtension>
 #include <QtDesigner/QExtensionManager>
 #include <memory>
 
+#include "flipreel/host/host.h"
 #include "flipreel/qt/enum_names.h"
 #include "flipreel/qt/property_pages.h"
 #include "tests/designer/designer_harness.h"
@@ -188,4 +192,35 @@ TEST(DesignerPlugin, ThePropertyEditorNamesTheEnumerationsValues) {
   for (const Case& c : cases)
     EXPECT_FALSE(saved.contains(QStringLiteral("name=\"%1\"").arg(c.property))) << c.property;
   EXPECT_FALSE(saved.contains("Ping Pong"));
+}
+
+// What a designer edits and how: the colours with Designer's colour picker
+// (a system colour kept as long as the colour read is written back), and
+// nothing of what belongs to the host or must not be shown in clear.
+TEST(DesignerPlugin, ThePropertyEditorOffersColoursAndHidesTheHostsSettings) {
+  Designer d;
+  FlipreelWidget* reel = d.Reel();
+  ASSERT_NE(reel, nullptr);
+  d.form->clearSelection(false);
+  d.form->selectWidget(reel);
+  d.core->propertyEditor()->setObject(reel);
+  for (const char* hidden : {"UserMode", "PaintCacheBudget", "ServerPassword"})
+    EXPECT_EQ(d.EditorRow(QString::fromLatin1(hidden)), nullptr) << hidden;
+  for (const char* shown : {"FlipreelFile", "BackColor", "BorderColor", "ServerUserName"})
+    EXPECT_NE(d.EditorRow(QString::fromLatin1(shown)), nullptr) << shown;
+  EXPECT_STREQ(reel->metaObject()->userProperty().name(), "FlipreelFile");
+
+  auto* sheet = qt_extension<QDesignerPropertySheetExtension*>(d.core->extensionManager(), reel);
+  ASSERT_NE(sheet, nullptr);
+  const int back = sheet->indexOf(QStringLiteral("BackColor"));
+  // A new control's background is the button face of the palette.
+  const QVariant shown = sheet->property(back);
+  ASSERT_EQ(shown.metaType(), QMetaType::fromType<QColor>());
+  EXPECT_EQ(shown.value<QColor>(), reel->palette().color(QPalette::Button));
+  sheet->setProperty(back, shown);  // the colour read, written back
+  EXPECT_EQ(reel->BackColor(), kColorButtonFace);
+  d.core->integration()->updateProperty(QStringLiteral("BackColor"), QColor(255, 0, 0));
+  EXPECT_EQ(reel->BackColor(), 0x0000FF);
+  d.form->commandHistory()->undo();
+  EXPECT_NE(reel->BackColor(), 0x0000FF);
 }

@@ -5,6 +5,7 @@
 
 #include "flipreel/control/flipreel.h"
 #include "flipreel/headless/headless_host.h"
+#include "flipreel/saved_form/saved_form.h"
 #include "tests/support/checks.h"
 #include "tests/support/gif_builder.h"
 
@@ -146,6 +147,30 @@ TEST(Persistence, SaveAndRestoreWithKeysInAnyCase) {
 
 // The starting frame follows Sequence at run time; a border shifts the
 // background and the first frame.
+// The GIF, held one character per byte, travels in a saved form (and so in
+// a form file's saved state) at little more than its file's size, and comes
+// back byte for byte.
+TEST(Persistence, ASavedFormHoldsTheGifAtMostOnePointFourTimesItsFile) {
+  const std::string gif = testgif::Build(testgif::Animation(24, 160, 120));
+  Restored a(false);
+  PropertyBag bag;
+  bag.Append("Buffer", Variant(BufferBytes(gif)));
+  a.control.ReadProperties(bag);
+  ASSERT_EQ(a.control.Frames(), 24);
+  PropertyBag saved(/*skip_defaults=*/true);
+  a.control.WriteProperties(saved);
+  SavedForm form;
+  form.controls.push_back({"FlipreelControl.Flipreel", "Flipreel1", saved});
+  const std::string text = SerializeSavedForm(form);
+  EXPECT_LE(static_cast<double>(text.size()), 1.4 * static_cast<double>(gif.size()))
+      << text.size() << " bytes for a GIF of " << gif.size();
+
+  Restored b(true);
+  b.control.ReadProperties(ParseSavedForm(text, "form.json").controls.at(0).bag);
+  EXPECT_EQ(b.control.GetBuffer(), a.control.GetBuffer());
+  EXPECT_EQ(b.control.Frames(), 24);
+}
+
 TEST(ReadProperties, StartingFrameAndPlaceBySequenceModeAndBorder) {
   struct Row {
     int16_t sequence;

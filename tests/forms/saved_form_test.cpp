@@ -108,6 +108,42 @@ TEST(SavedForm, EveryKindOfValueRoundTripsInOrder) {
   EXPECT_EQ(back.controls[0].bag.ReadProperty("integer", Variant()).ToInteger(), 7);
 }
 
+// A byte array whose every second byte is 0 (a text of characters below 256,
+// two bytes a character) is stored as its low bytes; any other goes whole.
+// Both come back exactly, and forms written before keep loading.
+TEST(SavedForm, ByteArraysOfNarrowTextsAreStoredAsTheirLowBytes) {
+  struct Row {
+    Bytes value;
+    const char* stored;  // the entry's fields after "type"
+  };
+  const Row rows[] = {
+      {{0x30, 0}, R"("encoding":"low-bytes-base64","value":"MA==")"},
+      {{0x47, 0, 0xFF, 0, 0, 0}, R"("encoding":"low-bytes-base64","value":"R/8A")"},
+      {{0x30, 0x01}, R"("value":"MAE=")"},
+      {{0x30, 0, 0x31}, R"("value":"MAAx")"},
+      {{0, 0x30}, R"("value":"ADA=")"},
+      {{}, R"("value":"")"},
+  };
+  for (const Row& row : rows) {
+    PropertyBag bag;
+    bag.Append("Buffer", Variant(row.value));
+    const std::string text = SerializeSavedForm(OneControl(bag));
+    EXPECT_NE(text.find(R"("version": 2)"), std::string::npos);
+    std::string compact = text;
+    std::erase_if(compact, [](char c) { return c == ' ' || c == '\n'; });
+    EXPECT_NE(compact.find(std::string(R"("type":"Bytes",)") + row.stored), std::string::npos)
+        << compact;
+    const Variant back =
+        ParseSavedForm(text, "form.json").controls.at(0).bag.ReadProperty("Buffer", Variant());
+    EXPECT_TRUE(back.SameValue(Variant(row.value))) << row.stored;
+  }
+  // A form of the first version holds every byte.
+  const SavedForm old = ParseSavedForm(
+      FormJson(R"({"key": "Buffer", "type": "Bytes", "value": "MAA="})"), "old.json");
+  EXPECT_TRUE(
+      old.controls.at(0).bag.ReadProperty("Buffer", Variant()).SameValue(Variant(Bytes{0x30, 0})));
+}
+
 TEST(SavedForm, WritesAtomicallyAndKeepsPermissions) {
   testfiles::TempDir dir;
   const std::string path = dir.Write("form.json", "old");
@@ -161,7 +197,7 @@ TEST(SavedForm, DamageIsReportedWithFileControlAndKey) {
       {"{\"format\": ", "not valid JSON"},
       {"[1, 2]", "not a saved form"},
       {R"({"format": "something else", "version": 1, "controls": []})", "format"},
-      {head + R"(2, "controls": []})", "version 2"},
+      {head + R"(3, "controls": []})", "version 3"},
       {head + R"("1", "controls": []})", "version"},
       {head + R"(1, "controls": {}})", "controls"},
       {head + R"(1, "controls": [7]})", "not an object"},
@@ -192,6 +228,8 @@ TEST(SavedForm, DamageIsReportedWithFileControlAndKey) {
       {R"("type": "Text", "encoding": "latin-9", "value": "")", 380, "encoding"},
       {R"("type": "Bytes", "value": "R0lG@@==")", 380, "base64"},
       {R"("type": "Bytes", "value": "R0lGO")", 380, "base64"},
+      {R"("type": "Bytes", "encoding": "low-bytes-base64", "value": "R0lGO")", 380, "base64"},
+      {R"("type": "Bytes", "encoding": "utf-16le-base64", "value": "R0lG")", 380, "encoding"},
       {argb + R"("width": 2, "height": 2, "value": "AAAAAA==")", 481, "do not match"},
       {argb + R"("width": 70000, "height": 1, "value": "")", 481, "width"},
   };

@@ -124,7 +124,7 @@ TEST(ComponentServer, ToolRegistersListsAndUnregisters) {
   testfiles::TempDir home;
   const ToolRun version = RunTool(home.path(), "--version");
   EXPECT_EQ(version.status, 0);
-  EXPECT_EQ(version.out.substr(0, version.out.find('\n')), "Flipreel Control 1.02.0002");
+  EXPECT_EQ(version.out.substr(0, version.out.find('\n')), "flipreel 1.2.0.2");
   EXPECT_NE(version.out.find("OriginalFilename: Flipreel.ocx\n"), std::string::npos);
 
   EXPECT_EQ(RunTool(home.path(), "components").out, "[]\n");
@@ -142,6 +142,8 @@ TEST(ComponentServer, ToolRegistersListsAndUnregisters) {
   EXPECT_EQ(RunTool(home.path(), "components").out, "[]\n");
   EXPECT_FALSE(std::filesystem::exists(home.path() + "/.local/share/flipreel"));
   EXPECT_FALSE(std::filesystem::is_symlink(std::filesystem::symlink_status(link)));
+  // The plugin folder registration made goes with its link.
+  EXPECT_FALSE(std::filesystem::exists(home.path() + "/.designer"));
 }
 
 }  // namespace

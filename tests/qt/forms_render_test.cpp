@@ -5,6 +5,7 @@
 
 #include <QApplication>
 #include <QDialog>
+#include <QFontMetrics>
 #include <QGroupBox>
 #include <QLabel>
 #include <QPushButton>
@@ -80,12 +81,23 @@ TEST(QtForms, AboutBoxFromTheWidgetsSlot) {
                        {x0 + 3, y0 + 6, qRgb(0, 0, 255)},
                        {x0 + 2, y0 + 5, qRgb(255, 255, 255)},
                        {x0 + 18, y0 + 13, qRgb(0x20, 0x20, 0x20)}});
-    // The copyright sign leaves dark ink in the gap of the rights line.
-    const QRect sign = Pixels(160 + 1680, 90 + 690, 225, 225);
-    int ink = 0;
-    for (int y = sign.top(); y <= sign.bottom(); ++y)
-      for (int x = sign.left(); x <= sign.right(); ++x) ink += qGray(At(shot, x, y)) < 100;
-    EXPECT_GT(ink, 10);
+    // The copyright sign sits in the gap of the rights line, clear of the
+    // word before it and of the year after it, whatever the font's widths.
+    auto* label2 = d.findChild<QLabel*>("Label2");
+    ASSERT_NE(label2, nullptr);
+    const QFontMetrics metrics(label2->font());
+    const QPoint line = label2->mapTo(&d, QPoint(0, 0));
+    const int word_end = line.x() + metrics.horizontalAdvance("Copyright");
+    const int gap_end = line.x() + metrics.horizontalAdvance("Copyright     ");
+    auto ink = [&](int x0, int x1) {
+      int n = 0;
+      for (int y = line.y(); y < line.y() + label2->height(); ++y)
+        for (int x = x0; x <= x1; ++x) n += qGray(At(shot, x, y)) < 100;
+      return n;
+    };
+    EXPECT_EQ(ink(word_end + 1, word_end + 1), 0) << "the sign touches the word";
+    EXPECT_EQ(ink(gap_end - 1, gap_end - 1), 0) << "the sign touches the year";
+    EXPECT_GT(ink(word_end + 2, gap_end - 2), 10) << "no sign in the gap";
     d.activateWindow();
     ASSERT_TRUE(QTest::qWaitForWindowActive(&d));
     QTest::keyClick(&d, Qt::Key_O, Qt::AltModifier);

@@ -5,10 +5,13 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QFileDialog>
+#include <QLabel>
 #include <QLineEdit>
+#include <QListWidget>
 #include <QPointer>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QTabWidget>
 #include <QTest>
 
 #include "flipreel/qt/flipreel_widget.h"
@@ -36,9 +39,22 @@ struct Rig {
     return std::make_unique<PropertyPagesDialog>(QList<FlipreelWidget*>{&reel});
   }
   template <typename W>
-  W* Widget(const char* name) {
-    return qobject_cast<W*>(dialog.ElementWidget(name));
+  W* Widget(const char* name, int tab = 0) {
+    return qobject_cast<W*>(dialog.ElementWidget(name, tab));
   }
+  // Chooses a colour of a set on the Color tab, as a click in its lists does.
+  void ChooseColor(const char* property, const char* set, const char* color) {
+    auto* properties = Widget<QComboBox>("cboProperties", kColorTab);
+    properties->setCurrentIndex(properties->findText(property));
+    emit properties->activated(properties->currentIndex());
+    auto* sets = Widget<QComboBox>("cboColorSet", kColorTab);
+    sets->setCurrentIndex(sets->findText(set));
+    emit sets->activated(sets->currentIndex());
+    auto* colors = Widget<QListWidget>("lstColors", kColorTab);
+    colors->setCurrentItem(colors->findItems(color, Qt::MatchExactly).value(0));
+  }
+  static constexpr int kColorTab = 1;
+  static constexpr int kPictureTab = 2;
 };
 
 }  // namespace
@@ -147,4 +163,116 @@ TEST(PropertyPagesDialog, ThePreviewOfBrowseTakesClicksWhileTheDialogIsModal) {
   });
   r.dialog.exec();
   EXPECT_TRUE(closed);
+}
+
+TEST(PropertyPagesDialog, ThePagesOfTheControlsListFollowGif) {
+  Rig r;
+  QStringList tabs;
+  for (int i = 0; i < r.dialog.tab_widget()->count(); ++i)
+    tabs << r.dialog.tab_widget()->tabText(i);
+  EXPECT_EQ(tabs, (QStringList{"Gif", "Color", "Picture"}));
+}
+
+// In the Sequence group the arrow keys choose the next or the previous
+// option, round the group, as in any group of option buttons.
+TEST(PropertyPagesDialog, ArrowKeysChooseWithinTheSequenceGroup) {
+  Rig r;
+  r.dialog.show();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(&r.dialog));
+  struct Row {
+    const char* from;
+    Qt::Key key;
+    const char* to;
+  };
+  const Row rows[] = {
+      {"OptionNormal", Qt::Key_Right, "OptionReverse"},
+      {"OptionReverse", Qt::Key_Down, "OptionRandom"},
+      {"OptionNormal", Qt::Key_Left, "Optionpingpong"},
+      {"Optionpingpong", Qt::Key_Down, "OptionNormal"},
+      {"OptionRandom", Qt::Key_Up, "OptionReverse"},
+  };
+  for (const Row& row : rows) {
+    auto* from = r.Widget<QRadioButton>(row.from);
+    QTest::mouseClick(from, Qt::LeftButton);
+    from->setFocus();
+    QTest::keyClick(from, row.key);
+    auto* to = r.Widget<QRadioButton>(row.to);
+    EXPECT_TRUE(to->isChecked()) << row.from << " " << row.to;
+    EXPECT_FALSE(from->isChecked()) << row.from << " " << row.to;
+    EXPECT_TRUE(to->hasFocus()) << row.from << " " << row.to;
+  }
+  r.dialog.ApplyButton()->click();
+  EXPECT_EQ(qttest::ControlOf(r.reel).Sequence(), 1);
+}
+
+// Each page applies its own edits, through the control's properties, and
+// has its own changed mark; Cancel writes nothing.
+TEST(PropertyPagesDialog, TheColorAndPictureTabsApplyTheirEdits) {
+  Rig r;
+  r.dialog.show();
+  ASSERT_TRUE(r.dialog.Apply());  // the General page, marked changed by its filling
+  EXPECT_FALSE(r.dialog.ApplyButton()->isEnabled());
+  r.ChooseColor("BackColor", "Standard Colors", "Red");
+  EXPECT_TRUE(r.dialog.ApplyButton()->isEnabled());
+  EXPECT_TRUE(r.dialog.site(Rig::kColorTab).Changed());
+  EXPECT_FALSE(r.dialog.site(0).Changed());
+  r.dialog.ApplyButton()->click();
+  EXPECT_EQ(qttest::ControlOf(r.reel).BackColor(), 0x0000FF);
+  EXPECT_FALSE(r.dialog.ApplyButton()->isEnabled());
+
+  // A picture chosen in the file dialog, through the control's host.
+  testfiles::TempDir dir;
+  QImage picture(24, 16, QImage::Format_RGB32);
+  picture.fill(QColor(0, 0, 255));
+  const QString path = QString::fromStdString(dir.path() + "/sky.png");
+  ASSERT_TRUE(picture.save(path));
+  qttest::WhenModalOpens([&](QDialog& files) {
+    auto* chooser = qobject_cast<QFileDialog*>(&files);
+    ASSERT_NE(chooser, nullptr);
+    chooser->selectFile(path);
+    files.accept();
+  });
+  r.Widget<QPushButton>("CmdBrowse", Rig::kPictureTab)->click();
+  EXPECT_FALSE(r.Widget<QLabel>("imgPicture", Rig::kPictureTab)->pixmap().isNull());
+  r.dialog.OkButton()->click();
+  EXPECT_TRUE(r.errors.empty());
+  const Picture shown = qttest::ControlOf(r.reel).BackGroundGraphic();
+  ASSERT_FALSE(shown.IsEmpty());
+  EXPECT_EQ(shown.data()->width(), 24);
+
+  // Cleared, then cancelled: the control keeps its picture and colour.
+  Rig again;
+  again.dialog.show();
+  again.Widget<QPushButton>("CmdClear", Rig::kPictureTab)->click();
+  again.ChooseColor("BorderColor", "Standard Colors", "White");
+  again.dialog.reject();
+  EXPECT_EQ(qttest::ControlOf(again.reel).BorderColor(), 0);
+}
+
+// A system colour chosen in the page stays a system colour through the
+// control's saved state, and paints with whatever colour the palette gives
+// it at the time.
+TEST(PropertyPagesDialog, ASystemColourStaysOneThroughSaveAndRestoreAndFollowsThePalette) {
+  Rig r;
+  r.dialog.show();
+  r.ChooseColor("BackColor", "System Colors", "Highlight");
+  r.dialog.OkButton()->click();
+  ASSERT_EQ(qttest::ControlOf(r.reel).BackColor(), SystemColor(13));
+
+  FlipreelWidget restored;
+  restored.setSavedState(r.reel.SavedState());
+  EXPECT_EQ(qttest::ControlOf(restored).BackColor(), SystemColor(13));
+  EXPECT_FALSE(restored.lastError());
+  restored.resize(120, 90);
+  for (const QColor& highlight : {QColor(255, 0, 255), QColor(0, 255, 255)}) {
+    QPalette palette = restored.palette();
+    palette.setColor(QPalette::Active, QPalette::Highlight, highlight);
+    restored.setPalette(palette);
+    EXPECT_EQ(qttest::At(qttest::Shot(restored), 110, 80), highlight.rgb())
+        << highlight.name().toStdString();
+  }
+  // Saved again, it is still the system colour, not the colour it showed.
+  FlipreelWidget again;
+  again.setSavedState(restored.SavedState());
+  EXPECT_EQ(qttest::ControlOf(again).BackColor(), SystemColor(13));
 }
