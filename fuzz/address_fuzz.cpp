@@ -11,8 +11,8 @@
 #include <string_view>
 
 #include "flipreel/control/flipreel.h"
-#include "flipreel/net/download.h"
 #include "flipreel/headless/headless_host.h"
+#include "flipreel/net/download.h"
 
 namespace {
 

@@ -13,8 +13,8 @@
 #include <string>
 
 #include "flipreel/control/flipreel.h"
-#include "fuzz/input_folder.h"
 #include "flipreel/headless/headless_host.h"
+#include "fuzz/input_folder.h"
 
 namespace {
 

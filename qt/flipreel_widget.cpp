@@ -433,9 +433,9 @@ void FlipreelWidgetPrivate::AnnounceChanges(bool with_texts) {
   std::array<bool, kWatchedCount> kept{};
   Announced now;
   size_t i = 0;
-#define FLIPREEL_WIDGET_WATCHED(source, Type, Name, setName)                \
+#define FLIPREEL_WIDGET_WATCHED(source, Type, Name, setName)                   \
   kept[i] = !with_texts && std::holds_alternative<Text>(announced_.values[i]); \
-  if (!kept[i]) now.values[i] = Watch##Name();                               \
+  if (!kept[i]) now.values[i] = Watch##Name();                                 \
   ++i;
   FLIPREEL_WIDGET_PROPERTIES(FLIPREEL_WIDGET_WATCHED)
 #undef FLIPREEL_WIDGET_WATCHED
@@ -444,9 +444,9 @@ void FlipreelWidgetPrivate::AnnounceChanges(bool with_texts) {
   for (size_t k = 0; k < kWatchedCount; ++k)
     if (kept[k]) announced_.values[k] = std::move(was.values[k]);
   i = 0;
-#define FLIPREEL_WIDGET_ANNOUNCE(source, Type, Name, setName)                   \
-  if (!kept[i] && now.values[i] != was.values[i])                               \
-    emit q_.Name##Changed(FromWatched<Type>(now.values[i]));                    \
+#define FLIPREEL_WIDGET_ANNOUNCE(source, Type, Name, setName) \
+  if (!kept[i] && now.values[i] != was.values[i])             \
+    emit q_.Name##Changed(FromWatched<Type>(now.values[i]));  \
   ++i;
   FLIPREEL_WIDGET_PROPERTIES(FLIPREEL_WIDGET_ANNOUNCE)
 #undef FLIPREEL_WIDGET_ANNOUNCE

@@ -180,7 +180,9 @@ class FlipreelWidgetPrivate final : private QtSurface {
   // should run now: the frames are not worth it, or the load would change
   // the widget's geometry, which QWidget's own members show at once.
   bool DeferLoad(std::shared_ptr<const std::string> bytes, std::function<void()> load) override;
-  void FinishPendingLoad() override { FinishLoad(); }
+  void FinishPendingLoad() override {
+    FinishLoad();
+  }
   void LoadFailed(const HostError& error);
   // Emits a signal now, or keeps it for later while a load finished by a
   // read is being run (AwaitLoad); ReleaseHeld emits what was kept, in order.
@@ -214,7 +216,7 @@ class FlipreelWidgetPrivate final : private QtSurface {
   QPointer<QWidget> forward_to_;
   Announced announced_;
   bool text_notified_ = false;  // a text property was announced during the tick
-  int calls_ = 0;  // calls through the widget under way (Call, Invoke)
+  int calls_ = 0;               // calls through the widget under way (Call, Invoke)
   // Counts a call under way, so that a load asked for meanwhile is made at
   // once, and announces the control's changes when it ends, however it ends.
   class CallScope {
