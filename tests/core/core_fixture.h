@@ -133,7 +133,7 @@ struct EventLog : FlipreelEvents {
 // One frame of a GIF: a picture of w x h pixels at an offset in twips, a
 // whole number of the host's pixels (the first frame's offset is the
 // element's own, 0).
-struct FrameSpec {
+struct FrameShape {
   int width_px;
   int height_px;
   float left = 0;
@@ -141,7 +141,7 @@ struct FrameSpec {
 };
 
 // Four frames of different sizes, each at its own offset.
-inline const std::vector<FrameSpec> kFourFrames = {
+inline const std::vector<FrameShape> kFourFrames = {
     {100, 60, 0, 0}, {90, 50, 150, 75}, {80, 40, 300, 30}, {70, 30, 45, 150}};
 
 struct Rig {
@@ -154,21 +154,21 @@ struct Rig {
   // Loads a GIF of these frames, each a colour of its own waiting 100 ms,
   // as an application loads bytes (through FlipreelFile). The trace and the
   // announcements start empty afterwards.
-  void LoadFrames(const std::vector<FrameSpec>& frames) {
+  void LoadFrames(const std::vector<FrameShape>& frames) {
     const float tppx = host.TwipsPerPixelX(), tppy = host.TwipsPerPixelY();
     testgif::Gif gif;
     gif.netscape_loop = true;  // its terminator lets the split find the first frame
     gif.global_palette.clear();
     for (size_t i = 0; i < frames.size(); ++i) {
-      const FrameSpec& spec = frames[i];
+      const FrameShape& shape = frames[i];
       testgif::Frame frame;
-      frame.left = static_cast<int>(spec.left / tppx);
-      frame.top = static_cast<int>(spec.top / tppy);
-      EXPECT_EQ(frame.left * tppx, spec.left) << "not a whole number of pixels";
-      EXPECT_EQ(frame.top * tppy, spec.top) << "not a whole number of pixels";
-      frame.width = spec.width_px;
-      frame.height = spec.height_px;
-      frame.pixels.assign(static_cast<size_t>(spec.width_px) * spec.height_px,
+      frame.left = static_cast<int>(shape.left / tppx);
+      frame.top = static_cast<int>(shape.top / tppy);
+      EXPECT_EQ(frame.left * tppx, shape.left) << "not a whole number of pixels";
+      EXPECT_EQ(frame.top * tppy, shape.top) << "not a whole number of pixels";
+      frame.width = shape.width_px;
+      frame.height = shape.height_px;
+      frame.pixels.assign(static_cast<size_t>(shape.width_px) * shape.height_px,
                           static_cast<uint8_t>(i));
       gif.width = std::min(std::max(gif.width, frame.left + frame.width), 65535);
       gif.height = std::min(std::max(gif.height, frame.top + frame.height), 65535);

@@ -14,7 +14,7 @@ using Trace = std::vector<std::string>;
 // A first frame of 1500 x 900 twips; the largest offsets are 300 across
 // (frame 1) and 150 down (frame 2). Frame 3 reaches beyond the box and is
 // clipped; only frame 0's size counts.
-const std::vector<FrameSpec> kOffsetFrames = {
+const std::vector<FrameShape> kOffsetFrames = {
     {100, 60, 0, 0}, {100, 60, 300, 0}, {50, 30, 150, 150}, {200, 200, 0, 75}};
 
 using Size2 = std::pair<float, float>;  // width, height
