@@ -1,6 +1,5 @@
 // Saving the widget's control to a saved-form file and restoring it: the
 // saved-form library chooses, reads and puts the control.
-#include "flipreel/host/scope.h"
 #include "flipreel/qt/flipreel_widget_p.h"
 #include "flipreel/saved_form/saved_form.h"
 
