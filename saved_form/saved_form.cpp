@@ -13,12 +13,17 @@
 #include "flipreel/gif/gif_encoder.h"
 #include "flipreel/host/text.h"
 #include "flipreel/platform/files.h"
+#include "flipreel/saved_form/json_diagnostics.h"
 
 namespace flipreel {
 
 namespace {
 
 using Json = nlohmann::ordered_json;
+using json_diagnostics::DeeperThan;
+using json_diagnostics::Excerpt;
+using json_diagnostics::ParseProblem;
+using json_diagnostics::Position;
 
 std::string Quoted(std::string_view s) {
   return "\"" + std::string(s) + "\"";
@@ -87,60 +92,6 @@ std::string FoldCase(std::string_view s) {
   for (char& c : out)
     if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
   return out;
-}
-
-// The offset of the first object or array nested more than limit deep in a
-// JSON text, or npos. Strings are skipped, escapes included; the text need
-// not be valid JSON, the parser judges that afterwards.
-size_t DeeperThan(std::string_view text, int limit) {
-  int depth = 0;
-  bool in_string = false;
-  for (size_t i = 0; i < text.size(); ++i) {
-    const char c = text[i];
-    if (in_string) {
-      if (c == '\\') {
-        ++i;
-      } else if (c == '"') {
-        in_string = false;
-      }
-    } else if (c == '"') {
-      in_string = true;
-    } else if (c == '[' || c == '{') {
-      if (++depth > limit) return i;
-    } else if (c == ']' || c == '}') {
-      --depth;
-    }
-  }
-  return std::string_view::npos;
-}
-
-// "line 3, column 7" of a byte offset (columns in bytes, both from 1).
-std::string Position(std::string_view text, size_t offset) {
-  offset = std::min(offset, text.size());
-  const std::string_view before = text.substr(0, offset);
-  const size_t line = static_cast<size_t>(std::count(before.begin(), before.end(), '\n')) + 1;
-  const size_t line_start = before.rfind('\n');
-  const size_t column = offset - (line_start == std::string_view::npos ? 0 : line_start + 1) + 1;
-  return "line " + std::to_string(line) + ", column " + std::to_string(column);
-}
-
-// Up to 24 bytes of the text before and including the offset, printable.
-std::string Excerpt(std::string_view text, size_t offset) {
-  constexpr size_t kBefore = 23;
-  const size_t end = std::min(offset + 1, text.size());
-  const size_t start = end > kBefore + 1 ? end - kBefore - 1 : 0;
-  return (start > 0 ? "..." : "") + PrintableUtf8(text.substr(start, end - start));
-}
-
-// What the parser found wrong, without its position and its quote:
-// "[json.exception.parse_error.101] parse error at line 1, column 5: syntax
-// error while parsing value - invalid literal; last read: '...'" gives
-// "syntax error while parsing value - invalid literal".
-std::string ParseProblem(std::string_view what) {
-  if (const size_t colon = what.find(": "); colon != std::string_view::npos)
-    what.remove_prefix(colon + 2);
-  what = what.substr(0, what.find("; last read"));
-  return PrintableUtf8(what, 120);
 }
 
 // Decodes a picture of a form, reserving its memory first.
