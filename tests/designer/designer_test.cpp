@@ -218,9 +218,19 @@ TEST(DesignerPlugin, ThePropertyEditorOffersColoursAndHidesTheHostsSettings) {
   ASSERT_EQ(shown.metaType(), QMetaType::fromType<QColor>());
   EXPECT_EQ(shown.value<QColor>(), reel->palette().color(QPalette::Button));
   sheet->setProperty(back, shown);  // the colour read, written back
-  EXPECT_EQ(reel->BackColor(), kColorButtonFace);
+  EXPECT_EQ(reel->backColorValue(), kColorButtonFace);
+
+  // A colour chosen in the editor is one undoable change; its undo brings
+  // the system colour back, and redo the colour.
+  const int steps = d.form->commandHistory()->count();
   d.core->integration()->updateProperty(QStringLiteral("BackColor"), QColor(255, 0, 0));
-  EXPECT_EQ(reel->BackColor(), 0x0000FF);
+  EXPECT_EQ(reel->backColorValue(), 0x0000FF);
+  EXPECT_EQ(d.form->commandHistory()->count(), steps + 1);
   d.form->commandHistory()->undo();
-  EXPECT_NE(reel->BackColor(), 0x0000FF);
+  EXPECT_EQ(reel->backColorValue(), kColorButtonFace);
+  d.form->commandHistory()->redo();
+  EXPECT_EQ(reel->backColorValue(), 0x0000FF);
+  // The editor's reset gives a new control's colour, the system colour.
+  d.core->integration()->resetProperty(QStringLiteral("BackColor"));
+  EXPECT_EQ(reel->backColorValue(), kColorButtonFace);
 }
