@@ -6,6 +6,7 @@
 // with no GIF file anywhere.
 #include <gtest/gtest.h>
 
+#include <QtDesigner/private/qdesigner_utils_p.h>
 #include <QApplication>
 #include <QBuffer>
 #include <QComboBox>
@@ -233,4 +234,60 @@ TEST(DesignerPlugin, ThePropertyEditorOffersColoursAndHidesTheHostsSettings) {
   // The editor's reset gives a new control's colour, the system colour.
   d.core->integration()->resetProperty(QStringLiteral("BackColor"));
   EXPECT_EQ(reel->backColorValue(), kColorButtonFace);
+}
+
+// BackGroundGraphic is edited with Designer's pixmap editor: a picture file
+// chosen there is the control's picture, as one undoable change, and goes
+// into the form with the control's saved state, not as a file reference.
+TEST(DesignerPlugin, ThePixmapEditorSetsTheBackgroundPicture) {
+  QStringList unsupported;
+  static QStringList* warnings = &unsupported;
+  const QtMessageHandler previous =
+      qInstallMessageHandler([](QtMsgType, const QMessageLogContext&, const QString& text) {
+        if (text.contains(QStringLiteral("not supported yet"))) *warnings << text;
+      });
+  Designer d;
+  FlipreelWidget* reel = d.Reel();
+  ASSERT_NE(reel, nullptr);
+  d.form->clearSelection(false);
+  d.form->selectWidget(reel);
+  d.core->propertyEditor()->setObject(reel);
+  qInstallMessageHandler(previous);
+  EXPECT_TRUE(unsupported.isEmpty()) << unsupported.join('\n').toStdString();
+  EXPECT_NE(d.EditorRow(QStringLiteral("BackGroundGraphic")), nullptr);
+
+  QString saved;
+  {
+    testfiles::TempDir dir;
+    QImage sky(24, 16, QImage::Format_RGB32);
+    sky.fill(QColor(0, 0, 255));
+    const QString path = QString::fromStdString(dir.path() + "/sky.png");
+    ASSERT_TRUE(sky.save(path));
+    const int steps = d.form->commandHistory()->count();
+    d.core->integration()->updateProperty(
+        QStringLiteral("BackGroundGraphic"),
+        QVariant::fromValue(qdesigner_internal::PropertySheetPixmapValue(path)));
+    EXPECT_EQ(reel->BackGroundGraphic().size(), QSize(24, 16));
+    EXPECT_EQ(d.form->commandHistory()->count(), steps + 1);
+    d.form->commandHistory()->undo();
+    EXPECT_TRUE(reel->BackGroundGraphic().isNull());
+    d.form->commandHistory()->redo();
+    EXPECT_EQ(reel->BackGroundGraphic().size(), QSize(24, 16));
+    saved = d.form->contents();
+  }  // the picture file is gone from here on
+  EXPECT_FALSE(saved.contains("name=\"BackGroundGraphic\""));
+  EXPECT_FALSE(saved.contains("sky.png"));
+
+  QUiLoader loader;
+  loader.clearPluginPaths();
+  loader.addPluginPath(QStringLiteral(FLIPREEL_PLUGIN_DIR "/designer"));
+  QByteArray bytes = saved.toUtf8();
+  QBuffer file(&bytes);
+  std::unique_ptr<QWidget> app_form(loader.load(&file));
+  ASSERT_NE(app_form, nullptr) << loader.errorString().toStdString();
+  auto* played = app_form->findChild<FlipreelWidget*>("Flipreel1");
+  ASSERT_NE(played, nullptr);
+  const QImage picture = played->BackGroundGraphic().toImage();
+  ASSERT_EQ(picture.size(), QSize(24, 16));
+  EXPECT_EQ(picture.pixel(3, 3), qRgb(0, 0, 255));
 }
