@@ -277,6 +277,8 @@ TEST(DesignerPlugin, ThePixmapEditorSetsTheBackgroundPicture) {
   }  // the picture file is gone from here on
   EXPECT_FALSE(saved.contains("name=\"BackGroundGraphic\""));
   EXPECT_FALSE(saved.contains("sky.png"));
+  d.core->integration()->resetProperty(QStringLiteral("BackGroundGraphic"));
+  EXPECT_TRUE(reel->BackGroundGraphic().isNull());
 
   QUiLoader loader;
   loader.clearPluginPaths();
