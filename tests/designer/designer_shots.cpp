@@ -57,10 +57,27 @@ void WhenModalOpens(std::function<void(QWidget&)> shoot) {
   });
 }
 
-QTreeWidgetItem* EditorRow(QTreeWidget& tree, const char* name) {
+// Opens the property editor's editor on a property's row and gives its tool
+// button that `is` picks; nullptr, with a message, when there is none.
+QToolButton* EditorButton(QTreeWidget& tree, const char* property,
+                          const std::function<bool(QToolButton&)>& is) {
   const auto rows =
-      tree.findItems(QString::fromLatin1(name), Qt::MatchExactly | Qt::MatchRecursive);
-  return rows.isEmpty() ? nullptr : rows.first();
+      tree.findItems(QString::fromLatin1(property), Qt::MatchExactly | Qt::MatchRecursive);
+  if (rows.isEmpty()) {
+    std::fprintf(stderr, "the property editor has no %s\n", property);
+    return nullptr;
+  }
+  // The editor of a row edited before goes first: it is deleted later.
+  tree.setCurrentItem(nullptr);
+  QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+  tree.scrollToItem(rows.first(), QAbstractItemView::PositionAtCenter);
+  tree.setCurrentItem(rows.first(), 1);
+  tree.editItem(rows.first(), 1);
+  QApplication::processEvents();
+  for (auto* button : tree.viewport()->findChildren<QToolButton*>())
+    if (is(*button)) return button;
+  std::fprintf(stderr, "the editor of %s has no such button\n", property);
+  return nullptr;
 }
 
 }  // namespace
@@ -106,46 +123,21 @@ int main(int argc, char** argv) {
 
   // Designer's pixmap editor on BackGroundGraphic, its menu open.
   auto* tree = d.core->propertyEditor()->findChild<QTreeWidget*>();
-  QTreeWidgetItem* graphic = tree ? EditorRow(*tree, "BackGroundGraphic") : nullptr;
-  if (!graphic) {
-    std::fprintf(stderr, "the property editor has no BackGroundGraphic\n");
-    return 1;
-  }
-  tree->scrollToItem(graphic, QAbstractItemView::PositionAtCenter);
-  tree->setCurrentItem(graphic, 1);
-  tree->editItem(graphic, 1);
-  QApplication::processEvents();
-  QToolButton* choose = nullptr;
-  for (auto* button : tree->viewport()->findChildren<QToolButton*>())
-    if (button->menu()) choose = button;
-  if (!choose) {
-    std::fprintf(stderr, "the BackGroundGraphic editor has no menu\n");
-    return 1;
-  }
+  if (!tree) return 1;
+  QToolButton* choose =
+      EditorButton(*tree, "BackGroundGraphic", [](QToolButton& b) { return b.menu() != nullptr; });
+  if (!choose) return 1;
   QTimer::singleShot(600, [] {
     Shoot("designer-pixmap-editor.png");
     if (QWidget* menu = QApplication::activePopupWidget()) menu->close();
   });
   choose->showMenu();
 
-  // The colour picker of Designer's property editor on BackColor.
-  QTreeWidgetItem* back = EditorRow(*tree, "BackColor");
-  if (!back) {
-    std::fprintf(stderr, "the property editor has no BackColor\n");
-    return 1;
-  }
-  tree->scrollToItem(back, QAbstractItemView::PositionAtCenter);
-  tree->setCurrentItem(back, 1);
-  tree->editItem(back, 1);
-  QApplication::processEvents();
-  // The row's editor has the picker's "..." button and the reset arrow.
-  QToolButton* pick = nullptr;
-  for (auto* button : tree->viewport()->findChildren<QToolButton*>())
-    if (button->text() == QStringLiteral("...")) pick = button;
-  if (!pick) {
-    std::fprintf(stderr, "the BackColor editor has no button\n");
-    return 1;
-  }
+  // The colour picker of Designer's property editor on BackColor: the row's
+  // editor has the picker's "..." button and the reset arrow.
+  QToolButton* pick = EditorButton(
+      *tree, "BackColor", [](QToolButton& b) { return b.text() == QStringLiteral("..."); });
+  if (!pick) return 1;
   WhenModalOpens([](QWidget& picker) {
     Shoot("designer-backcolor-picker.png");
     if (auto* dialog = qobject_cast<QDialog*>(&picker)) dialog->reject();

@@ -37,6 +37,15 @@ namespace {
 struct Designer : designertest::Designer {
   Designer() : designertest::Designer(FLIPREEL_PLUGIN_DIR) {}
   FlipreelWidget* Reel() { return Find<FlipreelWidget>("Flipreel1"); }
+  // The Flipreel, selected alone and shown in the property editor.
+  FlipreelWidget* SelectReel() {
+    FlipreelWidget* reel = Reel();
+    if (!reel) return nullptr;
+    form->clearSelection(false);
+    form->selectWidget(reel);
+    core->propertyEditor()->setObject(reel);
+    return reel;
+  }
   // The property editor's row of a property of the selected widget.
   QTreeWidgetItem* EditorRow(const QString& name) {
     auto* tree = core->propertyEditor()->findChild<QTreeWidget*>();
@@ -62,6 +71,18 @@ void EditProperties(Designer& d, const std::function<void(PropertyPagesDialog&)>
     dialog->OkButton()->click();
   });
   d.TaskAction("Properties...")->trigger();
+}
+
+// A saved form as an application loads it, with QUiLoader and the plugin.
+std::unique_ptr<QWidget> LoadInApplication(const QString& saved, QString& error) {
+  QUiLoader loader;
+  loader.clearPluginPaths();
+  loader.addPluginPath(QStringLiteral(FLIPREEL_PLUGIN_DIR "/designer"));
+  QByteArray bytes = saved.toUtf8();
+  QBuffer file(&bytes);
+  std::unique_ptr<QWidget> form(loader.load(&file));
+  error = loader.errorString();
+  return form;
 }
 
 QStringList NamesOf(const QString& enumeration) {
@@ -121,13 +142,9 @@ TEST(DesignerPlugin, EditsSavesAndRestoresTheControlWithItsGif) {
     EXPECT_FALSE(again->UserMode());
   }
 
-  QUiLoader loader;
-  loader.clearPluginPaths();
-  loader.addPluginPath(QStringLiteral(FLIPREEL_PLUGIN_DIR "/designer"));
-  QByteArray bytes = saved.toUtf8();
-  QBuffer file(&bytes);
-  std::unique_ptr<QWidget> app_form(loader.load(&file));
-  ASSERT_NE(app_form, nullptr) << loader.errorString().toStdString();
+  QString error;
+  const std::unique_ptr<QWidget> app_form = LoadInApplication(saved, error);
+  ASSERT_NE(app_form, nullptr) << error.toStdString();
   auto* played = app_form->findChild<FlipreelWidget*>("Flipreel1");
   ASSERT_NE(played, nullptr);
   EXPECT_TRUE(played->UserMode());
@@ -200,11 +217,8 @@ TEST(DesignerPlugin, ThePropertyEditorNamesTheEnumerationsValues) {
 // nothing of what belongs to the host or must not be shown in clear.
 TEST(DesignerPlugin, ThePropertyEditorOffersColoursAndHidesTheHostsSettings) {
   Designer d;
-  FlipreelWidget* reel = d.Reel();
+  FlipreelWidget* reel = d.SelectReel();
   ASSERT_NE(reel, nullptr);
-  d.form->clearSelection(false);
-  d.form->selectWidget(reel);
-  d.core->propertyEditor()->setObject(reel);
   for (const char* hidden : {"UserMode", "PaintCacheBudget", "ServerPassword"})
     EXPECT_EQ(d.EditorRow(QString::fromLatin1(hidden)), nullptr) << hidden;
   for (const char* shown : {"FlipreelFile", "BackColor", "BorderColor", "ServerUserName"})
@@ -247,11 +261,8 @@ TEST(DesignerPlugin, ThePixmapEditorSetsTheBackgroundPicture) {
         if (text.contains(QStringLiteral("not supported yet"))) *warnings << text;
       });
   Designer d;
-  FlipreelWidget* reel = d.Reel();
+  FlipreelWidget* reel = d.SelectReel();
   ASSERT_NE(reel, nullptr);
-  d.form->clearSelection(false);
-  d.form->selectWidget(reel);
-  d.core->propertyEditor()->setObject(reel);
   qInstallMessageHandler(previous);
   EXPECT_TRUE(unsupported.isEmpty()) << unsupported.join('\n').toStdString();
   EXPECT_NE(d.EditorRow(QStringLiteral("BackGroundGraphic")), nullptr);
@@ -280,13 +291,9 @@ TEST(DesignerPlugin, ThePixmapEditorSetsTheBackgroundPicture) {
   d.core->integration()->resetProperty(QStringLiteral("BackGroundGraphic"));
   EXPECT_TRUE(reel->BackGroundGraphic().isNull());
 
-  QUiLoader loader;
-  loader.clearPluginPaths();
-  loader.addPluginPath(QStringLiteral(FLIPREEL_PLUGIN_DIR "/designer"));
-  QByteArray bytes = saved.toUtf8();
-  QBuffer file(&bytes);
-  std::unique_ptr<QWidget> app_form(loader.load(&file));
-  ASSERT_NE(app_form, nullptr) << loader.errorString().toStdString();
+  QString error;
+  const std::unique_ptr<QWidget> app_form = LoadInApplication(saved, error);
+  ASSERT_NE(app_form, nullptr) << error.toStdString();
   auto* played = app_form->findChild<FlipreelWidget*>("Flipreel1");
   ASSERT_NE(played, nullptr);
   const QImage picture = played->BackGroundGraphic().toImage();
