@@ -260,7 +260,7 @@ void FlipreelWidget::changeEvent(QEvent* event) {
   if (event->type() == QEvent::PaletteChange || event->type() == QEvent::StyleChange) update();
   // A system colour shows the new palette's colour: BackColor or BorderColor
   // changed for Qt.
-  if (event->type() == QEvent::PaletteChange) d_->AnnounceChanges(false);
+  if (d_ && event->type() == QEvent::PaletteChange) d_->AnnounceChanges(false);
 }
 
 // --- hit testing ------------------------------------------------------------------
