@@ -4,10 +4,13 @@
 // that sets every property Designer offers one by one.
 #include <gtest/gtest.h>
 
+#include <QFile>
 #include <QMetaProperty>
+#include <QUiLoader>
 #include <QVariant>
 #include <algorithm>
 #include <iterator>
+#include <memory>
 #include <utility>
 
 #include "tests/qt/qt_test_support.h"
@@ -85,4 +88,31 @@ TEST(UicForm, AHandWrittenFormSetsEachPropertyThroughItsSetter) {
                                            {70, 55, qRgb(255, 0, 0)},
                                            {120, 100, qRgb(255, 255, 0)}});
   qttest::ExpectEachTickShowsAnotherPicture(reel);
+}
+
+// QUiLoader builds the same form from the file at run time, through the
+// plugin: every property Designer offers reads as in the code uic made.
+TEST(UicForm, QUiLoaderBuildsTheHandWrittenFormAsUicsCodeDoes) {
+  QWidget form;
+  Ui::HandWrittenForm ui;
+  ui.setupUi(&form);
+  QUiLoader loader;
+  loader.clearPluginPaths();
+  loader.addPluginPath(QStringLiteral(FLIPREEL_PLUGIN_DIR "/designer"));
+  QFile file(QStringLiteral(FLIPREEL_HAND_WRITTEN_FORM));
+  const std::unique_ptr<QWidget> loaded(loader.load(&file));
+  ASSERT_NE(loaded, nullptr) << loader.errorString().toStdString();
+  auto* reel = loaded->findChild<flipreel::FlipreelWidget*>("reel");
+  ASSERT_NE(reel, nullptr);
+  EXPECT_EQ(reel->lastError().number, 0) << reel->lastError().description.toStdString();
+  const QMetaObject& meta = *reel->metaObject();
+  for (int i = meta.propertyOffset(); i < meta.propertyCount(); ++i) {
+    const QMetaProperty property = meta.property(i);
+    if (!property.isDesignable()) continue;
+    if (property.name() == QByteArray("BackGroundGraphic")) {
+      EXPECT_EQ(reel->BackGroundGraphic().toImage(), ui.reel->BackGroundGraphic().toImage());
+    } else {
+      EXPECT_EQ(property.read(reel), property.read(ui.reel)) << property.name();
+    }
+  }
 }
