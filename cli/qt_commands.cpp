@@ -215,7 +215,7 @@ bool SetUp(const std::string& command, FlipreelWidget& w, ViewOptions& o) {
     return false;
   }
   if (o.rate) w.setFrameRate(*o.rate);
-  if (back_color) w.setBackColor(*back_color);
+  if (back_color) w.setBackColorValue(*back_color);
   if (w.lastError())
     tell("error " + std::to_string(w.lastError().number) + ": " +
          w.lastError().description.toStdString());

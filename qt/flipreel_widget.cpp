@@ -135,8 +135,11 @@ bool ToQt(bool value) {
 QString ToQt(const Text& text) {
   return ToQString(text);
 }
-QImage ToQt(const Picture& picture) {
-  return picture.IsEmpty() ? QImage() : ToPaintImage(*picture.data());
+QPixmap ToQt(const Picture& picture) {
+  return picture.IsEmpty() ? QPixmap() : QPixmap::fromImage(ToPaintImage(*picture.data()));
+}
+QColor ToQt(FlipreelWidgetPrivate::WatchedColor color) {
+  return QColor::fromRgb(color.shown);
 }
 
 // A property's value as the control's setter takes it.
@@ -154,10 +157,6 @@ To ToControl(bool value) {
 template <typename To>
 To ToControl(const QString& value) {
   return ToText(value);
-}
-template <typename To>
-To ToControl(const QImage& image) {
-  return PictureFromImage(image);
 }
 
 // Values as the widget watches them for changes, and back as the NOTIFY
@@ -229,8 +228,68 @@ FLIPREEL_WIDGET_PROPERTIES(FLIPREEL_WIDGET_DEFINE)
 #undef FLIPREEL_WIDGET_SETTER
 #undef FLIPREEL_WIDGET_GETTER
 
-void FlipreelWidget::setBackGroundGraphic(const QPixmap& pixmap) {
-  setBackGroundGraphic(pixmap.toImage());
+QPixmap FlipreelWidget::BackGroundGraphic() const {
+  return ToQt(d_->control().BackGroundGraphic());
+}
+void FlipreelWidget::setBackGroundGraphic(QPixmap value) {
+  setBackGroundGraphic(value.toImage());
+}
+void FlipreelWidget::setBackGroundGraphic(const QImage& image) {
+  d_->Call([&] { d_->control().SetBackGroundGraphic(PictureFromImage(image)); });
+}
+FlipreelWidgetPrivate::Watched FlipreelWidgetPrivate::WatchBackGroundGraphic() const {
+  return ToWatched(control_->BackGroundGraphic());
+}
+
+// The colours: the control's value is the truth, the QColor what it shows.
+FlipreelWidgetPrivate::Watched FlipreelWidgetPrivate::WatchColor(int32_t value) const {
+  return WatchedColor{value, ResolveColor(value, q_.palette()).rgb()};
+}
+QColor FlipreelWidgetPrivate::ShownColor(ColorGetter get) {
+  return ResolveColor((control().*get)(), q_.palette());
+}
+void FlipreelWidgetPrivate::SetShownColor(ColorGetter get, ColorSetter set, const QColor& color) {
+  Call([&] {
+    if (!color.isValid()) Raise(err::kInvalidPropertyValue);
+    if (color.rgb() != ResolveColor((control().*get)(), q_.palette()).rgb())
+      (control().*set)(ColorValue(color));
+  });
+}
+QColor FlipreelWidget::BackColor() const {
+  return d_->ShownColor(&Flipreel::BackColor);
+}
+void FlipreelWidget::setBackColor(QColor value) {
+  d_->SetShownColor(&Flipreel::BackColor, &Flipreel::SetBackColor, value);
+}
+void FlipreelWidget::resetBackColor() {
+  setBackColorValue(kColorButtonFace);
+}
+int FlipreelWidget::backColorValue() const {
+  return d_->control().BackColor();
+}
+void FlipreelWidget::setBackColorValue(int value) {
+  d_->Forward(&Flipreel::SetBackColor, value);
+}
+FlipreelWidgetPrivate::Watched FlipreelWidgetPrivate::WatchBackColor() const {
+  return WatchColor(control_->BackColor());
+}
+QColor FlipreelWidget::BorderColor() const {
+  return d_->ShownColor(&Flipreel::BorderColor);
+}
+void FlipreelWidget::setBorderColor(QColor value) {
+  d_->SetShownColor(&Flipreel::BorderColor, &Flipreel::SetBorderColor, value);
+}
+void FlipreelWidget::resetBorderColor() {
+  setBorderColorValue(0);
+}
+int FlipreelWidget::borderColorValue() const {
+  return d_->control().BorderColor();
+}
+void FlipreelWidget::setBorderColorValue(int value) {
+  d_->Forward(&Flipreel::SetBorderColor, value);
+}
+FlipreelWidgetPrivate::Watched FlipreelWidgetPrivate::WatchBorderColor() const {
+  return WatchColor(control_->BorderColor());
 }
 
 // A read: it waits for a load under way rather than finishing it as a call
@@ -384,19 +443,6 @@ FlipreelWidgetPrivate::Watched FlipreelWidgetPrivate::WatchseeThrough() const {
 }
 FlipreelWidgetPrivate::Watched FlipreelWidgetPrivate::WatchshowMessageBoxes() const {
   return host_->show_message_boxes();
-}
-
-QColor FlipreelWidget::backQColor() const {
-  return ResolveColor(BackColor(), palette());
-}
-void FlipreelWidget::setBackQColor(const QColor& color) {
-  setBackColor(ColorValue(color));
-}
-QColor FlipreelWidget::borderQColor() const {
-  return ResolveColor(BorderColor(), palette());
-}
-void FlipreelWidget::setBorderQColor(const QColor& color) {
-  setBorderColor(ColorValue(color));
 }
 
 // Layouts ask for it from the event loop; a pending load leaves the size as

@@ -111,6 +111,18 @@ struct FlipreelAsyncProp {
 //   OWN          both written by hand, with how the value is watched.
 // A property of the control takes its Q_PROPERTY line and one FORWARD row.
 //
+// BackColor and BorderColor are QColors to Qt, so that Designer edits them
+// with its colour picker and uic's code sets them from a form's <color>. The
+// control's own value, which may name a system colour, stays the truth: the
+// getter gives the colour it paints with now (a system colour resolved
+// through the widget's palette, so the value and its NOTIFY signal follow a
+// palette change); the setter sets that colour as red, green and blue, and a
+// colour equal to the one shown changes nothing, so writing back the colour
+// read keeps a system colour. backColorValue() and borderColorValue() give
+// and take the control's values, system colours included.
+// BackGroundGraphic is a QPixmap to Qt, for Designer's pixmap editor and a
+// form's <pixmap>; it also takes a QImage.
+//
 // CurrentFrame is watched as the frame index itself, which may pass 16 bits.
 // Composed is composed playback: whole pictures, each for its own delay.
 // UserMode is the host's ambient value, false in a designer. PaintCacheBudget
@@ -120,29 +132,29 @@ struct FlipreelAsyncProp {
 // surface of its own, so with BackStyle 0 the parent shows wherever the GIF
 // (or the border) is not painted, and mouse presses there go to the widget
 // below.
-#define FLIPREEL_WIDGET_PROPERTIES(X)                         \
-  X(FORWARD_GET, QString, FlipreelFile, setFlipreelFile)      \
-  X(FORWARD, int, FrameRate, setFrameRate)                    \
-  X(FORWARD, bool, AutoSize, setAutoSize)                     \
-  X(FORWARD, int, Sequence, setSequence)                      \
-  X(FORWARD, bool, Stretch, setStretch)                       \
-  X(FORWARD, int, BorderColor, setBorderColor)                \
-  X(FORWARD, int, AutoRewind, setAutoRewind)                  \
-  X(FORWARD, bool, Playing, setPlaying)                       \
-  X(FORWARD, bool, AutoStart, setAutoStart)                   \
-  X(FORWARD, int, BackColor, setBackColor)                    \
-  X(FORWARD, int, BackStyle, setBackStyle)                    \
-  X(FORWARD, QImage, BackGroundGraphic, setBackGroundGraphic) \
-  X(FORWARD, int, BorderStyle, setBorderStyle)                \
-  X(FORWARD, int, Frames, setFrames)                          \
-  X(OWN, int, CurrentFrame, setCurrentFrame)                  \
-  X(FORWARD_GET, QString, GifFromURL, setGifFromURL)          \
-  X(FORWARD, QString, ServerUserName, setServerUserName)      \
-  X(FORWARD, QString, ServerPassword, setServerPassword)      \
-  X(FORWARD, bool, Composed, setComposed)                     \
-  X(OWN, bool, UserMode, setUserMode)                         \
-  X(OWN, qint64, PaintCacheBudget, setPaintCacheBudget)       \
-  X(OWN, bool, showMessageBoxes, setShowMessageBoxes)         \
+#define FLIPREEL_WIDGET_PROPERTIES(X)                      \
+  X(FORWARD_GET, QString, FlipreelFile, setFlipreelFile)   \
+  X(FORWARD, int, FrameRate, setFrameRate)                 \
+  X(FORWARD, bool, AutoSize, setAutoSize)                  \
+  X(FORWARD, int, Sequence, setSequence)                   \
+  X(FORWARD, bool, Stretch, setStretch)                    \
+  X(OWN, QColor, BorderColor, setBorderColor)              \
+  X(FORWARD, int, AutoRewind, setAutoRewind)               \
+  X(FORWARD, bool, Playing, setPlaying)                    \
+  X(FORWARD, bool, AutoStart, setAutoStart)                \
+  X(OWN, QColor, BackColor, setBackColor)                  \
+  X(FORWARD, int, BackStyle, setBackStyle)                 \
+  X(OWN, QPixmap, BackGroundGraphic, setBackGroundGraphic) \
+  X(FORWARD, int, BorderStyle, setBorderStyle)             \
+  X(FORWARD, int, Frames, setFrames)                       \
+  X(OWN, int, CurrentFrame, setCurrentFrame)               \
+  X(FORWARD_GET, QString, GifFromURL, setGifFromURL)       \
+  X(FORWARD, QString, ServerUserName, setServerUserName)   \
+  X(FORWARD, QString, ServerPassword, setServerPassword)   \
+  X(FORWARD, bool, Composed, setComposed)                  \
+  X(OWN, bool, UserMode, setUserMode)                      \
+  X(OWN, qint64, PaintCacheBudget, setPaintCacheBudget)    \
+  X(OWN, bool, showMessageBoxes, setShowMessageBoxes)      \
   X(OWN, bool, seeThrough, setSeeThrough)
 
 class FlipreelWidgetPrivate;
@@ -156,15 +168,16 @@ class FlipreelWidget : public QWidget {
   Q_PROPERTY(bool AutoSize READ AutoSize WRITE setAutoSize STORED false NOTIFY AutoSizeChanged)
   Q_PROPERTY(int Sequence READ Sequence WRITE setSequence STORED false NOTIFY SequenceChanged)
   Q_PROPERTY(bool Stretch READ Stretch WRITE setStretch STORED false NOTIFY StretchChanged)
-  Q_PROPERTY(
-      int BorderColor READ BorderColor WRITE setBorderColor STORED false NOTIFY BorderColorChanged)
+  Q_PROPERTY(QColor BorderColor READ BorderColor WRITE setBorderColor RESET resetBorderColor
+                 STORED false NOTIFY BorderColorChanged)
   Q_PROPERTY(
       int AutoRewind READ AutoRewind WRITE setAutoRewind STORED false NOTIFY AutoRewindChanged)
   Q_PROPERTY(bool Playing READ Playing WRITE setPlaying STORED false NOTIFY PlayingChanged)
   Q_PROPERTY(bool AutoStart READ AutoStart WRITE setAutoStart STORED false NOTIFY AutoStartChanged)
-  Q_PROPERTY(int BackColor READ BackColor WRITE setBackColor STORED false NOTIFY BackColorChanged)
+  Q_PROPERTY(QColor BackColor READ BackColor WRITE setBackColor RESET resetBackColor
+                 STORED false NOTIFY BackColorChanged)
   Q_PROPERTY(int BackStyle READ BackStyle WRITE setBackStyle STORED false NOTIFY BackStyleChanged)
-  Q_PROPERTY(QImage BackGroundGraphic READ BackGroundGraphic WRITE setBackGroundGraphic
+  Q_PROPERTY(QPixmap BackGroundGraphic READ BackGroundGraphic WRITE setBackGroundGraphic
                  STORED false NOTIFY BackGroundGraphicChanged)
   Q_PROPERTY(
       int BorderStyle READ BorderStyle WRITE setBorderStyle STORED false NOTIFY BorderStyleChanged)
@@ -212,13 +225,22 @@ class FlipreelWidget : public QWidget {
 
   // --- properties -------------------------------------------------------------
   // The getter, the setter and the NOTIFY signal of every row of
-  // FLIPREEL_WIDGET_PROPERTIES (above); BackGroundGraphic also takes a pixmap.
+  // FLIPREEL_WIDGET_PROPERTIES (above); BackGroundGraphic also takes an image.
 #define FLIPREEL_WIDGET_ACCESSORS(source, Type, Name, setName) \
   Type Name() const;                                           \
   void setName(Type value);
   FLIPREEL_WIDGET_PROPERTIES(FLIPREEL_WIDGET_ACCESSORS)
 #undef FLIPREEL_WIDGET_ACCESSORS
-  void setBackGroundGraphic(const QPixmap& pixmap);
+  void setBackGroundGraphic(const QImage& image);
+  // The control's colour values (red in the low byte; 0x8000000F-style values
+  // name system colours), as the control, its pages and saved forms keep them.
+  int backColorValue() const;
+  void setBackColorValue(int value);
+  int borderColorValue() const;
+  void setBorderColorValue(int value);
+  // A new control's colours: the button face (a system colour) and black.
+  void resetBackColor();
+  void resetBorderColor();
 
   // --- frame queries (pixels; a missing frame is error 340) -------------------
   Q_INVOKABLE float FrameWidth(int frame);
@@ -266,13 +288,6 @@ class FlipreelWidget : public QWidget {
   // rule, higher or lower; 0 goes back to it.
   qint64 memoryBudget() const;
   void setMemoryBudget(qint64 bytes);
-  // BackColor and BorderColor as QColors; system colours are resolved
-  // through the widget's palette.
-  QColor backQColor() const;
-  void setBackQColor(const QColor& color);
-  QColor borderQColor() const;
-  void setBorderQColor(const QColor& color);
-
   // The control's size: with AutoSize the GIF's (plus the border).
   QSize sizeHint() const override;
 

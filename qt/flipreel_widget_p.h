@@ -42,8 +42,15 @@ class FlipreelWidgetPrivate final : private QtSurface {
   static FlipreelWidgetPrivate& get(FlipreelWidget& widget) { return *widget.d_; }
 
   // A property's value as the widget watches it for changes. Pictures compare
-  // by identity: the control replaces a picture rather than changing it.
-  using Watched = std::variant<bool, qint64, Text, Picture>;
+  // by identity: the control replaces a picture rather than changing it. A
+  // colour is watched as the control's value and the colour it shows, so
+  // that a system colour's change with the palette is announced too.
+  struct WatchedColor {
+    int32_t value;
+    QRgb shown;
+    bool operator==(const WatchedColor&) const = default;
+  };
+  using Watched = std::variant<bool, qint64, Text, Picture, WatchedColor>;
 
   // Members of the control throw HostError; changes made through them are
   // announced (NOTIFY signals, repaints) at the next call through the widget
@@ -115,6 +122,7 @@ class FlipreelWidgetPrivate final : private QtSurface {
   FLIPREEL_WIDGET_PROPERTIES(FLIPREEL_WIDGET_WATCH)
 #undef FLIPREEL_WIDGET_WATCH
   Announced Current() const;
+  Watched WatchColor(int32_t value) const;
   // Emits the NOTIFY signal of every property whose value differs from what
   // was last announced. Runs after every call through the widget and every
   // host event, so a value changed by a setter, by the control itself (a
@@ -129,6 +137,12 @@ class FlipreelWidgetPrivate final : private QtSurface {
   // the widget.
   template <typename Param, typename Value>
   void Forward(void (Flipreel::*set)(Param), const Value& value);
+  // A colour property as it shows now, and set to color as a call through
+  // the widget, unless color is what it shows already.
+  using ColorGetter = int32_t (Flipreel::*)() const;
+  using ColorSetter = void (Flipreel::*)(int32_t);
+  QColor ShownColor(ColorGetter get);
+  void SetShownColor(ColorGetter get, ColorSetter set, const QColor& color);
   // Runs one of the control's frame queries as a call through the widget.
   template <typename Result>
   Result Query(Result (Flipreel::*query)(int16_t&) const, int frame);

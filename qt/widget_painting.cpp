@@ -258,6 +258,9 @@ void FlipreelWidget::showEvent(QShowEvent* event) {
 void FlipreelWidget::changeEvent(QEvent* event) {
   QWidget::changeEvent(event);
   if (event->type() == QEvent::PaletteChange || event->type() == QEvent::StyleChange) update();
+  // A system colour shows the new palette's colour: BackColor or BorderColor
+  // changed for Qt.
+  if (d_ && event->type() == QEvent::PaletteChange) d_->AnnounceChanges(false);
 }
 
 // --- hit testing ------------------------------------------------------------------

@@ -1,5 +1,6 @@
 #include "flipreel/qt/designer/flipreel_property_sheet.h"
 
+#include "flipreel/host/host.h"
 #include "flipreel/qt/colors.h"
 #include "flipreel/qt/enum_names.h"
 #include "flipreel/qt/flipreel_widget.h"
@@ -12,8 +13,12 @@ using qdesigner_internal::PropertySheetStringValue;
 
 FlipreelPropertySheet::FlipreelPropertySheet(FlipreelWidget* widget, QObject* parent)
     : QDesignerPropertySheet(widget, parent), widget_(widget) {
-  for (const char* name : {"BackColor", "BorderColor"})
-    if (const int index = indexOf(QString::fromLatin1(name)); index >= 0) colors_.insert(index);
+  if (const int index = indexOf(QStringLiteral("BackColor")); index >= 0)
+    colors_.insert(index,
+                   {&FlipreelWidget::backColorValue, &FlipreelWidget::setBackColorValue, {}});
+  if (const int index = indexOf(QStringLiteral("BorderColor")); index >= 0)
+    colors_.insert(index,
+                   {&FlipreelWidget::borderColorValue, &FlipreelWidget::setBorderColorValue, {}});
   for (const QString& name :
        {QStringLiteral("Sequence"), QStringLiteral("BackStyle"), QStringLiteral("BorderStyle")}) {
     const int index = indexOf(name);
@@ -35,7 +40,6 @@ QVariant FlipreelPropertySheet::property(int index) const {
     text.setTranslatable(false);
     return QVariant::fromValue(text);
   }
-  if (colors_.contains(index)) return ResolveColor(value.toInt(), widget_->palette());
   const auto it = enums_.constFind(index);
   if (it == enums_.constEnd()) return value;
   return QVariant::fromValue(PropertySheetEnumValue(value.toInt(), *it));
@@ -46,11 +50,18 @@ void FlipreelPropertySheet::setProperty(int index, const QVariant& value) {
     QDesignerPropertySheet::setProperty(index, qvariant_cast<PropertySheetEnumValue>(value).value);
     return;
   }
-  if (colors_.contains(index) && value.metaType() == QMetaType::fromType<QColor>()) {
-    const QColor color = value.value<QColor>();
-    if (color.rgb() == property(index).value<QColor>().rgb()) return;
-    QDesignerPropertySheet::setProperty(index, ColorValue(color));
-    return;
+  if (const auto it = colors_.find(index);
+      it != colors_.end() && value.metaType() == QMetaType::fromType<QColor>()) {
+    const QRgb color = value.value<QColor>().rgb();
+    const int32_t now = (widget_->*it->get)();
+    const QPalette& palette = widget_->palette();
+    if (IsSystemColor(now) && color != ResolveColor(now, palette).rgb()) {
+      it->replaced_system = now;
+    } else if (it->replaced_system && !IsSystemColor(now) &&
+               color == ResolveColor(*it->replaced_system, palette).rgb()) {
+      (widget_->*it->set)(*it->replaced_system);
+      return;
+    }
   }
   if (data_texts_.contains(index) && value.canConvert<PropertySheetStringValue>()) {
     QDesignerPropertySheet::setProperty(index,

@@ -10,12 +10,12 @@
 // setter by Designer's undoable property command. Everything else is
 // Designer's standard sheet.
 //
-// BackColor and BorderColor are the control's colour values (ints, system
-// colours included). The sheet hands them to the editor as the colours they
-// paint with now, so that Designer's colour picker edits them, and a colour
-// chosen there comes back as the control's value of that colour. A colour
-// equal to what the control paints already changes nothing: writing back the
-// colour read keeps a system colour a system colour.
+// BackColor and BorderColor are QColors to Qt, edited with Designer's colour
+// picker; the widget keeps the control's value behind them, which may name a
+// system colour. Designer's undo writes back the colour it read before a
+// change, which for a system colour is the colour it showed: the sheet
+// remembers the system colour a change replaced, and a colour written back
+// that is still what that system colour shows restores the system colour.
 //
 // The three enumerations are not stored one by one in form files (SavedState
 // carries them), so nothing of these names reaches uic or QUiLoader.
@@ -29,6 +29,8 @@
 #include <QtDesigner/private/qdesigner_utils_p.h>
 #include <QHash>
 #include <QSet>
+#include <cstdint>
+#include <optional>
 
 namespace flipreel {
 
@@ -45,7 +47,14 @@ class FlipreelPropertySheet : public QDesignerPropertySheet {
  private:
   QHash<int, qdesigner_internal::DesignerMetaEnum> enums_;  // by property index
   QSet<int> data_texts_;  // the untranslatable texts, by property index
-  QSet<int> colors_;      // the colour properties, by property index
+  // The colour properties, by property index: the control's value, and the
+  // system colour a colour set here replaced last.
+  struct ColorProperty {
+    int (FlipreelWidget::*get)() const;
+    void (FlipreelWidget::*set)(int);
+    std::optional<int32_t> replaced_system;
+  };
+  QHash<int, ColorProperty> colors_;
   FlipreelWidget* widget_;
 };
 

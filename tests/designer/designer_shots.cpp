@@ -1,12 +1,14 @@
 // Screenshots of the design-time editors for people to look at, taken on a
 // real X display (a virtual one will do): Designer's form editor and property
-// editor with the colour picker open on BackColor, and the property-pages
-// dialog on its Color and Picture tabs.
+// editor with the pixmap editor's menu open on BackGroundGraphic and the
+// colour picker open on BackColor, and the property-pages dialog on its Color
+// and Picture tabs.
 //
 //   xvfb-run -s "-screen 0 1280x800x24" flipreel_designer_shots OUT_FOLDER
 //
-// writes designer-backcolor-picker.png, pages-color.png and
-// pages-picture.png into OUT_FOLDER.
+// writes designer-pixmap-editor.png, designer-backcolor-picker.png,
+// pages-color.png and pages-picture.png into OUT_FOLDER.
+#include <QtDesigner/private/qdesigner_utils_p.h>
 #include <QApplication>
 #include <QColorDialog>
 #include <QComboBox>
@@ -18,6 +20,7 @@
 #include <QTimer>
 #include <QToolButton>
 #include <QTreeWidget>
+#include <QtDesigner/QDesignerIntegrationInterface>
 #include <QtDesigner/QDesignerTaskMenuExtension>
 #include <QtDesigner/QExtensionManager>
 #include <cstdio>
@@ -26,6 +29,7 @@
 #include "flipreel/qt/property_pages.h"
 #include "tests/designer/designer_harness.h"
 #include "tests/support/gif_builder.h"
+#include "tests/support/test_files.h"
 
 namespace {
 
@@ -53,6 +57,29 @@ void WhenModalOpens(std::function<void(QWidget&)> shoot) {
   });
 }
 
+// Opens the property editor's editor on a property's row and gives its tool
+// button that `is` picks; nullptr, with a message, when there is none.
+QToolButton* EditorButton(QTreeWidget& tree, const char* property,
+                          const std::function<bool(QToolButton&)>& is) {
+  const auto rows =
+      tree.findItems(QString::fromLatin1(property), Qt::MatchExactly | Qt::MatchRecursive);
+  if (rows.isEmpty()) {
+    std::fprintf(stderr, "the property editor has no %s\n", property);
+    return nullptr;
+  }
+  // The editor of a row edited before goes first: it is deleted later.
+  tree.setCurrentItem(nullptr);
+  QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+  tree.scrollToItem(rows.first(), QAbstractItemView::PositionAtCenter);
+  tree.setCurrentItem(rows.first(), 1);
+  tree.editItem(rows.first(), 1);
+  QApplication::processEvents();
+  for (auto* button : tree.viewport()->findChildren<QToolButton*>())
+    if (is(*button)) return button;
+  std::fprintf(stderr, "the editor of %s has no such button\n", property);
+  return nullptr;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -70,7 +97,11 @@ int main(int argc, char** argv) {
   QImage sky(160, 100, QImage::Format_RGB32);
   for (int y = 0; y < sky.height(); ++y)
     for (int x = 0; x < sky.width(); ++x) sky.setPixel(x, y, qRgb(40 + x, 90 + y, 230));
-  reel->setProperty("BackGroundGraphic", QPixmap::fromImage(sky));
+  // The picture comes from a file through Designer's pixmap editor, so that
+  // the editor's row shows it.
+  testfiles::TempDir dir;
+  const QString sky_path = QString::fromStdString(dir.path() + "/sky.png");
+  if (!sky.save(sky_path)) return 1;
 
   // Designer's window, as far as the shots need it: the form and the
   // property editor side by side (kept to the end of the program).
@@ -86,25 +117,27 @@ int main(int argc, char** argv) {
   d.form->clearSelection(false);
   d.form->selectWidget(reel);
   d.core->propertyEditor()->setObject(reel);
+  d.core->integration()->updateProperty(
+      QStringLiteral("BackGroundGraphic"),
+      QVariant::fromValue(qdesigner_internal::PropertySheetPixmapValue(sky_path)));
 
-  // The colour picker of Designer's property editor on BackColor.
+  // Designer's pixmap editor on BackGroundGraphic, its menu open.
   auto* tree = d.core->propertyEditor()->findChild<QTreeWidget*>();
-  const auto rows =
-      tree ? tree->findItems(QStringLiteral("BackColor"), Qt::MatchExactly | Qt::MatchRecursive)
-           : QList<QTreeWidgetItem*>();
-  if (rows.isEmpty()) {
-    std::fprintf(stderr, "the property editor has no BackColor\n");
-    return 1;
-  }
-  tree->scrollToItem(rows.first());
-  tree->setCurrentItem(rows.first(), 1);
-  tree->editItem(rows.first(), 1);
-  QApplication::processEvents();
-  auto* pick = tree->viewport()->findChild<QToolButton*>();
-  if (!pick) {
-    std::fprintf(stderr, "the BackColor editor has no button\n");
-    return 1;
-  }
+  if (!tree) return 1;
+  QToolButton* choose =
+      EditorButton(*tree, "BackGroundGraphic", [](QToolButton& b) { return b.menu() != nullptr; });
+  if (!choose) return 1;
+  QTimer::singleShot(600, [] {
+    Shoot("designer-pixmap-editor.png");
+    if (QWidget* menu = QApplication::activePopupWidget()) menu->close();
+  });
+  choose->showMenu();
+
+  // The colour picker of Designer's property editor on BackColor: the row's
+  // editor has the picker's "..." button and the reset arrow.
+  QToolButton* pick = EditorButton(
+      *tree, "BackColor", [](QToolButton& b) { return b.text() == QStringLiteral("..."); });
+  if (!pick) return 1;
   WhenModalOpens([](QWidget& picker) {
     Shoot("designer-backcolor-picker.png");
     if (auto* dialog = qobject_cast<QDialog*>(&picker)) dialog->reject();

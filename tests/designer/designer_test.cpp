@@ -6,6 +6,7 @@
 // with no GIF file anywhere.
 #include <gtest/gtest.h>
 
+#include <QtDesigner/private/qdesigner_utils_p.h>
 #include <QApplication>
 #include <QBuffer>
 #include <QComboBox>
@@ -36,6 +37,15 @@ namespace {
 struct Designer : designertest::Designer {
   Designer() : designertest::Designer(FLIPREEL_PLUGIN_DIR) {}
   FlipreelWidget* Reel() { return Find<FlipreelWidget>("Flipreel1"); }
+  // The Flipreel, selected alone and shown in the property editor.
+  FlipreelWidget* SelectReel() {
+    FlipreelWidget* reel = Reel();
+    if (!reel) return nullptr;
+    form->clearSelection(false);
+    form->selectWidget(reel);
+    core->propertyEditor()->setObject(reel);
+    return reel;
+  }
   // The property editor's row of a property of the selected widget.
   QTreeWidgetItem* EditorRow(const QString& name) {
     auto* tree = core->propertyEditor()->findChild<QTreeWidget*>();
@@ -61,6 +71,18 @@ void EditProperties(Designer& d, const std::function<void(PropertyPagesDialog&)>
     dialog->OkButton()->click();
   });
   d.TaskAction("Properties...")->trigger();
+}
+
+// A saved form as an application loads it, with QUiLoader and the plugin.
+std::unique_ptr<QWidget> LoadInApplication(const QString& saved, QString& error) {
+  QUiLoader loader;
+  loader.clearPluginPaths();
+  loader.addPluginPath(QStringLiteral(FLIPREEL_PLUGIN_DIR "/designer"));
+  QByteArray bytes = saved.toUtf8();
+  QBuffer file(&bytes);
+  std::unique_ptr<QWidget> form(loader.load(&file));
+  error = loader.errorString();
+  return form;
 }
 
 QStringList NamesOf(const QString& enumeration) {
@@ -120,13 +142,9 @@ TEST(DesignerPlugin, EditsSavesAndRestoresTheControlWithItsGif) {
     EXPECT_FALSE(again->UserMode());
   }
 
-  QUiLoader loader;
-  loader.clearPluginPaths();
-  loader.addPluginPath(QStringLiteral(FLIPREEL_PLUGIN_DIR "/designer"));
-  QByteArray bytes = saved.toUtf8();
-  QBuffer file(&bytes);
-  std::unique_ptr<QWidget> app_form(loader.load(&file));
-  ASSERT_NE(app_form, nullptr) << loader.errorString().toStdString();
+  QString error;
+  const std::unique_ptr<QWidget> app_form = LoadInApplication(saved, error);
+  ASSERT_NE(app_form, nullptr) << error.toStdString();
   auto* played = app_form->findChild<FlipreelWidget*>("Flipreel1");
   ASSERT_NE(played, nullptr);
   EXPECT_TRUE(played->UserMode());
@@ -199,11 +217,8 @@ TEST(DesignerPlugin, ThePropertyEditorNamesTheEnumerationsValues) {
 // nothing of what belongs to the host or must not be shown in clear.
 TEST(DesignerPlugin, ThePropertyEditorOffersColoursAndHidesTheHostsSettings) {
   Designer d;
-  FlipreelWidget* reel = d.Reel();
+  FlipreelWidget* reel = d.SelectReel();
   ASSERT_NE(reel, nullptr);
-  d.form->clearSelection(false);
-  d.form->selectWidget(reel);
-  d.core->propertyEditor()->setObject(reel);
   for (const char* hidden : {"UserMode", "PaintCacheBudget", "ServerPassword"})
     EXPECT_EQ(d.EditorRow(QString::fromLatin1(hidden)), nullptr) << hidden;
   for (const char* shown : {"FlipreelFile", "BackColor", "BorderColor", "ServerUserName"})
@@ -218,9 +233,70 @@ TEST(DesignerPlugin, ThePropertyEditorOffersColoursAndHidesTheHostsSettings) {
   ASSERT_EQ(shown.metaType(), QMetaType::fromType<QColor>());
   EXPECT_EQ(shown.value<QColor>(), reel->palette().color(QPalette::Button));
   sheet->setProperty(back, shown);  // the colour read, written back
-  EXPECT_EQ(reel->BackColor(), kColorButtonFace);
+  EXPECT_EQ(reel->backColorValue(), kColorButtonFace);
+
+  // A colour chosen in the editor is one undoable change; its undo brings
+  // the system colour back, and redo the colour.
+  const int steps = d.form->commandHistory()->count();
   d.core->integration()->updateProperty(QStringLiteral("BackColor"), QColor(255, 0, 0));
-  EXPECT_EQ(reel->BackColor(), 0x0000FF);
+  EXPECT_EQ(reel->backColorValue(), 0x0000FF);
+  EXPECT_EQ(d.form->commandHistory()->count(), steps + 1);
   d.form->commandHistory()->undo();
-  EXPECT_NE(reel->BackColor(), 0x0000FF);
+  EXPECT_EQ(reel->backColorValue(), kColorButtonFace);
+  d.form->commandHistory()->redo();
+  EXPECT_EQ(reel->backColorValue(), 0x0000FF);
+  // The editor's reset gives a new control's colour, the system colour.
+  d.core->integration()->resetProperty(QStringLiteral("BackColor"));
+  EXPECT_EQ(reel->backColorValue(), kColorButtonFace);
+}
+
+// BackGroundGraphic is edited with Designer's pixmap editor: a picture file
+// chosen there is the control's picture, as one undoable change, and goes
+// into the form with the control's saved state, not as a file reference.
+TEST(DesignerPlugin, ThePixmapEditorSetsTheBackgroundPicture) {
+  QStringList unsupported;
+  static QStringList* warnings = &unsupported;
+  const QtMessageHandler previous =
+      qInstallMessageHandler([](QtMsgType, const QMessageLogContext&, const QString& text) {
+        if (text.contains(QStringLiteral("not supported yet"))) *warnings << text;
+      });
+  Designer d;
+  FlipreelWidget* reel = d.SelectReel();
+  ASSERT_NE(reel, nullptr);
+  qInstallMessageHandler(previous);
+  EXPECT_TRUE(unsupported.isEmpty()) << unsupported.join('\n').toStdString();
+  EXPECT_NE(d.EditorRow(QStringLiteral("BackGroundGraphic")), nullptr);
+
+  QString saved;
+  {
+    testfiles::TempDir dir;
+    QImage sky(24, 16, QImage::Format_RGB32);
+    sky.fill(QColor(0, 0, 255));
+    const QString path = QString::fromStdString(dir.path() + "/sky.png");
+    ASSERT_TRUE(sky.save(path));
+    const int steps = d.form->commandHistory()->count();
+    d.core->integration()->updateProperty(
+        QStringLiteral("BackGroundGraphic"),
+        QVariant::fromValue(qdesigner_internal::PropertySheetPixmapValue(path)));
+    EXPECT_EQ(reel->BackGroundGraphic().size(), QSize(24, 16));
+    EXPECT_EQ(d.form->commandHistory()->count(), steps + 1);
+    d.form->commandHistory()->undo();
+    EXPECT_TRUE(reel->BackGroundGraphic().isNull());
+    d.form->commandHistory()->redo();
+    EXPECT_EQ(reel->BackGroundGraphic().size(), QSize(24, 16));
+    saved = d.form->contents();
+  }  // the picture file is gone from here on
+  EXPECT_FALSE(saved.contains("name=\"BackGroundGraphic\""));
+  EXPECT_FALSE(saved.contains("sky.png"));
+  d.core->integration()->resetProperty(QStringLiteral("BackGroundGraphic"));
+  EXPECT_TRUE(reel->BackGroundGraphic().isNull());
+
+  QString error;
+  const std::unique_ptr<QWidget> app_form = LoadInApplication(saved, error);
+  ASSERT_NE(app_form, nullptr) << error.toStdString();
+  auto* played = app_form->findChild<FlipreelWidget*>("Flipreel1");
+  ASSERT_NE(played, nullptr);
+  const QImage picture = played->BackGroundGraphic().toImage();
+  ASSERT_EQ(picture.size(), QSize(24, 16));
+  EXPECT_EQ(picture.pixel(3, 3), qRgb(0, 0, 255));
 }

@@ -355,7 +355,7 @@ TEST(FlipreelWidgetForms, SavesAndRestoresThroughASavedFormFile) {
     w.setBorderStyle(1);
     w.setFlipreelFile(gif.qpath());
     w.setSequence(3);
-    w.setBackColor(ColorValueOf(kGreen));
+    w.setBackColorValue(ColorValueOf(kGreen));
     ASSERT_TRUE(w.saveForm(form, "Reel")) << w.lastError().description.toStdString();
   }
   FlipreelWidget w;

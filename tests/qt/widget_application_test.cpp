@@ -8,6 +8,9 @@
 #include <QSignalSpy>
 #include <QTest>
 #include <QTimer>
+#include <functional>
+
+#include "flipreel/qt/colors.h"
 
 #include "tests/qt/qt_test_support.h"
 
@@ -182,14 +185,72 @@ TEST(WidgetInAnApplication, QtConveniences) {
   std::vector<int> shown;
   for (const QList<QVariant>& args : frames) shown.push_back(args[0].toInt());
   EXPECT_EQ(shown, (std::vector<int>{0, 1, 2, 3, 0}));
+}
 
-  // Colours as QColors; system colours through the palette.
-  EXPECT_EQ(w.backQColor(), w.palette().color(QPalette::Button));
-  w.setBackQColor(QColor(Qt::red));
-  EXPECT_EQ(w.BackColor(), 0x0000FF);
-  w.setBorderQColor(QColor(0, 0, 255));
-  EXPECT_EQ(w.BorderColor(), 0xFF0000);
-  EXPECT_EQ(w.borderQColor(), QColor(0, 0, 255));
+// BackColor and BorderColor are QColors to Qt; the control's values behind
+// them, system colours included, stay what the control saves and paints.
+TEST(WidgetInAnApplication, ColourPropertiesShowTheControlsColourValues) {
+  struct Row {
+    const char* what;
+    std::function<void(FlipreelWidget&)> action;
+    int32_t back, border;  // the control's values afterwards
+    int error;             // the error the last call raised (0: none)
+  };
+  const Row rows[] = {
+      {"a new control", [](FlipreelWidget&) {}, kColorButtonFace, 0, 0},
+      {"a colour, as red, green and blue",
+       [](FlipreelWidget& w) { w.setBackColor(QColor(255, 0, 0)); }, 0x0000FF, 0, 0},
+      {"a colour's alpha is dropped",
+       [](FlipreelWidget& w) { w.setBorderColor(QColor(0, 0, 255, 128)); }, kColorButtonFace,
+       0xFF0000, 0},
+      {"the colour a system colour shows, written back, keeps it",
+       [](FlipreelWidget& w) { w.setBackColor(w.BackColor()); }, kColorButtonFace, 0, 0},
+      {"a system colour, by value",
+       [](FlipreelWidget& w) { w.setBorderColorValue(SystemColor(13)); }, kColorButtonFace,
+       SystemColor(13), 0},
+      {"no colour is refused",
+       [](FlipreelWidget& w) {
+         w.setBackColor(QColor(1, 2, 3));
+         w.setBackColor(QColor());
+       },
+       0x030201, 0, err::kInvalidPropertyValue},
+      {"reset by the property",
+       [](FlipreelWidget& w) {
+         w.setBackColor(QColor(1, 2, 3));
+         w.setBorderColor(QColor(1, 2, 3));
+         for (const char* name : {"BackColor", "BorderColor"}) {
+           const QMetaObject& meta = *w.metaObject();
+           EXPECT_TRUE(meta.property(meta.indexOfProperty(name)).reset(&w)) << name;
+         }
+       },
+       kColorButtonFace, 0, 0},
+  };
+  for (const Row& row : rows) {
+    FlipreelWidget w;
+    row.action(w);
+    EXPECT_EQ(w.backColorValue(), row.back) << row.what;
+    EXPECT_EQ(w.borderColorValue(), row.border) << row.what;
+    EXPECT_EQ(w.BackColor(), ResolveColor(row.back, w.palette())) << row.what;
+    EXPECT_EQ(w.BorderColor(), ResolveColor(row.border, w.palette())) << row.what;
+    EXPECT_EQ(w.lastError().number, row.error) << row.what;
+  }
+}
+
+// A system colour's QColor follows the palette, and says so; a plain colour
+// does not change with it.
+TEST(WidgetInAnApplication, ASystemColourFollowsThePaletteAndIsAnnounced) {
+  FlipreelWidget w;
+  w.setBorderColor(QColor(10, 20, 30));
+  QSignalSpy back(&w, &FlipreelWidget::BackColorChanged);
+  QSignalSpy border(&w, &FlipreelWidget::BorderColorChanged);
+  QPalette palette = w.palette();
+  palette.setColor(QPalette::Active, QPalette::Button, QColor(1, 2, 3));
+  w.setPalette(palette);
+  EXPECT_EQ(w.BackColor(), QColor(1, 2, 3));
+  ASSERT_EQ(back.count(), 1);
+  EXPECT_EQ(back[0][0].value<QColor>(), QColor(1, 2, 3));
+  EXPECT_EQ(border.count(), 0);
+  EXPECT_EQ(w.backColorValue(), kColorButtonFace);
 }
 
 // See-through over the parent, and HitTest's position in pixels.

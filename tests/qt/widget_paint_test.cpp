@@ -57,7 +57,7 @@ TEST(WidgetPaint, BorderInsetsTheFrameAndOutlinesTheControlInBorderColor) {
   GifFile file(FourFrames());
   FlipreelWidget w;
   w.setBorderStyle(1);
-  w.setBorderColor(ColorValueOf(kMagenta));
+  w.setBorderColorValue(ColorValueOf(kMagenta));
   w.setFlipreelFile(file.qpath());
   QImage s = Shot(w);
   // 10 twips in: the frame starts at pixel 1.
@@ -90,8 +90,8 @@ TEST(WidgetPaint, BackColorFillsTheControlWithRgbOrSystemColours) {
   for (const Row& row :
        {Row{0x00336699, 0xFF996633}, Row{SystemColor(5), pal.color(QPalette::Base).rgb()}}) {
     FlipreelWidget w;
-    w.setBackColor(row.value);
-    EXPECT_EQ(w.BackColor(), row.value);
+    w.setBackColorValue(row.value);
+    EXPECT_EQ(w.backColorValue(), row.value);
     EXPECT_EQ(At(Shot(w), 100, 60), row.expected) << std::hex << row.value;
   }
 }
@@ -103,7 +103,7 @@ TEST(WidgetPaint, TransparentPixelsAndTheBackgroundPicture) {
   frame.transparent = kBlack;
   GifFile file(GifOf(10, 6, {frame}));
   FlipreelWidget w;
-  w.setBackColor(ColorValueOf(kGreen));
+  w.setBackColorValue(ColorValueOf(kGreen));
   w.setFlipreelFile(file.qpath());
   ExpectSpots(Shot(w), {{2, 2, kRed}, {7, 2, kGreen}});
 
@@ -115,7 +115,7 @@ TEST(WidgetPaint, TransparentPixelsAndTheBackgroundPicture) {
   EXPECT_NE(At(Shot(w), 20, 10), Rgb(kYellow));
   w.setBackStyle(1);  // back without setting the picture again
   EXPECT_EQ(At(Shot(w), 20, 10), Rgb(kYellow));
-  EXPECT_EQ(w.BackGroundGraphic().pixel(5, 5) | 0xFF000000u, Rgb(kYellow));
+  EXPECT_EQ(w.BackGroundGraphic().toImage().pixel(5, 5) | 0xFF000000u, Rgb(kYellow));
 }
 
 TEST(WidgetPaint, StretchScalesTheFrameToTheControl) {
