@@ -118,6 +118,24 @@ void Flipreel::Rearm() {
   Timer1_.setInterval(state_.FrameRate);
 }
 
+// One frame forward: the current frame is shown, then the index moves on.
+void Flipreel::StepUp() {
+  Show(state_.FrameIndex);
+  state_.FrameIndex = CheckedAdd32(state_.FrameIndex, 1);
+  FitAfter();
+  Rearm();
+}
+
+// One frame back: the display is fitted first, then the current frame is
+// shown and the index moves back.
+void Flipreel::StepDown() {
+  FitBefore();
+  Show(state_.FrameIndex);
+  state_.FrameIndex = CheckedAdd32(state_.FrameIndex, -1);
+  Rearm();
+  if (AutoSize()) ArrangeDisplay();
+}
+
 // Re-seeds from the clock before every draw. floor(r * LastFrame) never
 // reaches LastFrame itself.
 void Flipreel::DrawRandomFrame() {
@@ -143,10 +161,7 @@ void Flipreel::AdvanceFrame() {
   switch (s.Sequence) {
     case kSequenceNormal:
       if (s.FrameIndex < s.LastFrame) {
-        Show(s.FrameIndex);
-        s.FrameIndex = CheckedAdd32(s.FrameIndex, 1);
-        FitAfter();
-        Rearm();
+        StepUp();
       } else {
         s.FrameIndex = 0;
         CountPass();
@@ -158,11 +173,7 @@ void Flipreel::AdvanceFrame() {
       break;
     case kSequenceReverse:
       if (s.FrameIndex > 0) {
-        FitBefore();
-        Show(s.FrameIndex);
-        s.FrameIndex = CheckedAdd32(s.FrameIndex, -1);
-        Rearm();
-        if (AutoSize()) ArrangeDisplay();
+        StepDown();
       } else {
         CountPass();
         FitBefore();
@@ -185,10 +196,7 @@ void Flipreel::AdvanceFrame() {
       // downward test in the same tick; the bottom turn does not fall back.
       if (s.PingPongForward) {
         if (s.FrameIndex < s.LastFrame) {
-          Show(s.FrameIndex);
-          s.FrameIndex = CheckedAdd32(s.FrameIndex, 1);
-          FitAfter();
-          Rearm();
+          StepUp();
         } else {
           s.PingPongBackward = true;
           s.PingPongForward = false;
@@ -197,11 +205,7 @@ void Flipreel::AdvanceFrame() {
       }
       if (s.PingPongBackward) {
         if (s.FrameIndex > 0) {
-          FitBefore();
-          Show(s.FrameIndex);
-          s.FrameIndex = CheckedAdd32(s.FrameIndex, -1);
-          Rearm();
-          if (AutoSize()) ArrangeDisplay();
+          StepDown();
         } else {
           s.PingPongForward = true;
           s.PingPongBackward = false;

@@ -183,6 +183,8 @@ class Flipreel : public HostedControl, public Dispatch {
   void FitAfter();
   void CountPass();
   void Rearm();
+  void StepUp();
+  void StepDown();
   void DrawRandomFrame();
 
   // Composed playback.
