@@ -372,8 +372,13 @@ bool FlipreelItem::playing() const {
   return d_->control_->Playing();
 }
 
+// What the item is told is kept for the loads that follow too: an item set
+// not to play loads its GIF without starting it.
 void FlipreelItem::setPlaying(bool playing) {
-  d_->Call([&] { d_->control_->SetPlaying(playing); });
+  d_->Call([&] {
+    d_->control_->SetAutoStart(playing);
+    d_->control_->SetPlaying(playing);
+  });
 }
 
 bool FlipreelItem::paused() const {
@@ -507,10 +512,17 @@ void FlipreelItem::stop() {
 bool FlipreelItem::jumpTo(int frame) {
   FlipreelItemPrivate& d = *d_;
   if (frame < 0 || frame >= d.frame_count_) return false;
+  // The animation runs on, tick by tick at once, with its timer on; play then
+  // starts afresh from the frame reached (a stopped item stays stopped), so
+  // that the next frame comes after this one's own delay.
+  const bool was_playing = d.control_->Playing();
+  (void)Trap([&] { d.control_->StartAnimation(); });
   // Two passes of any order but Random meet every frame.
   for (int step = 0; d.shown_ != frame && step < 2 * d.frame_count_ + 2; ++step) {
     if (!d.host_.DeliverTick()) break;
   }
+  (void)Trap([&] { d.control_->StopAnimation(); });
+  if (was_playing) (void)Trap([&] { d.control_->StartAnimation(); });
   d.Announce();
   return d.shown_ == frame;
 }

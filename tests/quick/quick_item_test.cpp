@@ -13,6 +13,8 @@
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
+#include <algorithm>
+#include <chrono>
 #include <memory>
 #include <span>
 #include <vector>
@@ -20,6 +22,7 @@
 #include "flipreel/gif/gif_composer.h"
 #include "flipreel/quick/flipreel_item.h"
 #include "tests/support/gif_builder.h"
+#include "tests/support/http_server.h"
 
 namespace flipreel {
 namespace {
@@ -125,6 +128,56 @@ TEST_F(QuickItemTest, EachFrameTheWindowShowsIsTheComposedFrameOnShow) {
   // The frames went by in order, each a different picture.
   ASSERT_GE(seen.size(), 3u);
   for (size_t i = 1; i < seen.size(); ++i) EXPECT_NE(seen[i], seen[i - 1]);
+}
+
+TEST_F(QuickItemTest, EverySourceKindLoadsTheSameFrames) {
+  const std::string bytes = testgif::Build(Blocks());
+  const QString path = Write("blocks.gif", bytes);
+  testhttp::HttpServer server;
+  testhttp::Route slow;
+  slow.body = bytes;
+  slow.chunk_size = bytes.size() / 4 + 1;
+  slow.chunk_delay = std::chrono::milliseconds(20);
+  server.Serve("/blocks.gif", slow);
+  server.Serve("/missing.gif", testhttp::Route{404});
+  const struct {
+    QString source;
+    int frames;  // -1: the load fails; 0: any number above one
+  } cases[] = {
+      {QUrl::fromLocalFile(path).toString(), 4},
+      {QStringLiteral("blocks.gif"), 4},  // relative to the QML file
+      {QStringLiteral("qrc:/spinner.gif"), 0},
+      {QString::fromStdString(server.Url("/blocks.gif")), 4},
+      {QString::fromStdString(server.Url("/missing.gif")), -1},
+  };
+  for (const auto& c : cases) {
+    FlipreelItem* reel = Create("source: \"" + c.source + "\"");
+    std::vector<qreal> progress;
+    QObject::connect(reel, &FlipreelItem::progressChanged, [&](qreal p) { progress.push_back(p); });
+    if (c.source.startsWith(QLatin1String("http"))) {
+      EXPECT_EQ(reel->status(), FlipreelItem::Loading);
+      QTRY_VERIFY_WITH_TIMEOUT(reel->status() != FlipreelItem::Loading, 5000);
+    }
+    if (c.frames == -1) {
+      EXPECT_EQ(reel->status(), FlipreelItem::Error) << c.source.toStdString();
+      EXPECT_NE(reel->errorNumber(), 0);
+      EXPECT_FALSE(reel->errorString().isEmpty());
+      continue;
+    }
+    ASSERT_EQ(reel->status(), FlipreelItem::Ready)
+        << c.source.toStdString() << ": " << reel->errorString().toStdString();
+    if (c.frames > 0) {
+      EXPECT_EQ(reel->frameCount(), c.frames) << c.source.toStdString();
+    }
+    EXPECT_GT(reel->frameCount(), 1);
+    EXPECT_EQ(reel->progress(), 1.0);
+    if (c.source.startsWith(QLatin1String("http"))) {
+      // The download told of its way there.
+      EXPECT_GE(progress.size(), 2u);
+      EXPECT_TRUE(std::is_sorted(progress.begin(), progress.end()));
+    }
+    delete reel;
+  }
 }
 
 TEST_F(QuickItemTest, OrdersVisitTheFramesAsTheirNamesSay) {
@@ -251,6 +304,8 @@ TEST_F(QuickItemTest, FrameDelaysAndJumpsFollowTheFile) {
   gif.frames[2].delay_cs = 50;
   (void)Write("blocks.gif", testgif::Build(gif));
   FlipreelItem* reel = Create("source: \"blocks.gif\"; playing: false");
+  // Told not to play, the item loads without starting, and stays so.
+  EXPECT_FALSE(reel->playing());
   EXPECT_EQ(reel->frameDelay(0), 20);
   EXPECT_EQ(reel->frameDelay(2), 500);
   EXPECT_EQ(reel->frameDelay(4), -1);
@@ -258,6 +313,7 @@ TEST_F(QuickItemTest, FrameDelaysAndJumpsFollowTheFile) {
   EXPECT_EQ(reel->currentFrame(), 2);
   EXPECT_EQ(Shown(window_.grabWindow(), 2, 2), 0x0000FFu);
   EXPECT_FALSE(reel->jumpTo(7));
+  EXPECT_FALSE(reel->playing());
 }
 
 TEST_F(QuickItemTest, FillModesPlaceTheFrameAsImageDoes) {
