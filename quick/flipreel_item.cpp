@@ -262,19 +262,13 @@ class FlipreelItemPrivate final : public QuickSurface, public FlipreelEvents {
     if (prop.BytesMax > 0)
       SetProgress(static_cast<qreal>(prop.BytesRead) / static_cast<qreal>(prop.BytesMax));
   }
-  void AsyncReadComplete(AsyncProp& prop) override {
-    if (!downloading_) return;
+  // The control has loaded what the download brought, or trapped why it
+  // could not.
+  void ReadCompleted(const AsyncProp& prop) override {
+    if (!downloading_ || prop.PropertyName != u"GifFromURL") return;
     downloading_ = false;
-    // The control loads the file once this event has been told; the status
-    // follows when the completion has ended.
-    failed_read_ = prop.Failure;
-    QMetaObject::invokeMethod(
-        &q_,
-        [this] {
-          Ended(std::exchange(failed_read_, std::nullopt));
-          Announce();
-        },
-        Qt::QueuedConnection);
+    Ended(std::nullopt);
+    Announce();
   }
 
   void UpdateActive() {
@@ -292,7 +286,6 @@ class FlipreelItemPrivate final : public QuickSurface, public FlipreelEvents {
   int error_number_ = 0;
   QString error_string_;
   bool downloading_ = false;
-  std::optional<HostError> failed_read_;
   bool finished_ = false;
   bool component_complete_ = false;
   bool load_pending_ = false;

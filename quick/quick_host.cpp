@@ -222,6 +222,7 @@ void QuickHost::DeliverReads() {
     if (finished) {
       trapped_errors().clear();
       RunHostEvent("AsyncReadComplete", [&] { control_->OnAsyncReadComplete(prop); });
+      surface_.ReadCompleted(prop);
     } else {
       RunHostEvent("AsyncReadProgress", [&] { control_->OnAsyncReadProgress(prop); });
     }

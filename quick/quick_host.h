@@ -39,6 +39,9 @@ class QuickSurface {
   virtual void HostEventEnded() = 0;
   // The control failed inside a host event, where there is no caller.
   virtual void HostEventFailed(std::string_view event, const HostError& error) = 0;
+  // A download's completion has been handed to the control (and has ended,
+  // whether the control loaded what came or trapped the failure).
+  virtual void ReadCompleted(const AsyncProp& prop) = 0;
   // The control shows a message; no box appears.
   virtual void MessageShown(int16_t /*style*/, const Text& /*text*/) {}
 };
