@@ -141,6 +141,7 @@ class FlipreelItemPrivate final : public QuickSurface, public FlipreelEvents {
 
   // --- loading --------------------------------------------------------------------
   void Load() {
+    host_.DropPreparedAnimation();
     if (downloading_) {
       downloading_ = false;
       (void)Trap([&] { control_->CancelAsyncRead(); });
@@ -186,10 +187,24 @@ class FlipreelItemPrivate final : public QuickSurface, public FlipreelEvents {
       }
       if (!raised && bytes.isEmpty()) raised = HostError(err::kInvalidPicture);
     }
-    const std::string_view view(bytes.constData(), static_cast<size_t>(bytes.size()));
-    // A failed check still clears what the control showed, as an empty load.
+    if (!raised && asynchronous_ && control_->Composed()) {
+      // The frames are composed on another thread; the control loads them
+      // once they are done.
+      auto held = std::make_shared<const std::string>(bytes.constData(), bytes.size());
+      SetError(std::nullopt);
+      SetProgress(0);
+      SetStatus(FlipreelItem::Loading);
+      host_.PrepareAnimation(held, [this, held] { LoadBytes(*held, std::nullopt); });
+      return;
+    }
+    LoadBytes(std::string_view(bytes.constData(), static_cast<size_t>(bytes.size())), raised);
+  }
+
+  // Gives the control these bytes, or, when the source failed before, an
+  // empty load, which clears what it showed.
+  void LoadBytes(std::string_view bytes, const std::optional<HostError>& raised) {
     std::optional<HostError> load =
-        Trap([&] { LoadGifBytes(*control_, host_, raised ? std::string_view() : view); });
+        Trap([&] { LoadGifBytes(*control_, host_, raised ? std::string_view() : bytes); });
     Ended(raised ? raised : load);
     Announce();
   }
@@ -293,6 +308,7 @@ class FlipreelItemPrivate final : public QuickSurface, public FlipreelEvents {
   FlipreelItem::HAlignment halign_ = FlipreelItem::AlignHCenter;
   FlipreelItem::VAlignment valign_ = FlipreelItem::AlignVCenter;
   bool smooth_ = true;
+  bool asynchronous_ = false;
   std::unordered_map<const PictureData*, int> index_;
   QRect bounds_;
   int frame_count_ = 0;
@@ -475,6 +491,16 @@ void FlipreelItem::setSmooth(bool smooth) {
   d_->smooth_ = smooth;
   update();
   emit smoothChanged(smooth);
+}
+
+bool FlipreelItem::asynchronous() const {
+  return d_->asynchronous_;
+}
+
+void FlipreelItem::setAsynchronous(bool asynchronous) {
+  if (asynchronous == d_->asynchronous_) return;
+  d_->asynchronous_ = asynchronous;
+  emit asynchronousChanged(asynchronous);
 }
 
 QSize FlipreelItem::sourceSize() const {

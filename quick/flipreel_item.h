@@ -40,6 +40,7 @@ class FlipreelItem : public QQuickItem {
                  verticalAlignmentChanged)
   Q_PROPERTY(bool smooth READ smooth WRITE setSmooth NOTIFY smoothChanged)
   Q_PROPERTY(QSize sourceSize READ sourceSize NOTIFY sourceSizeChanged)
+  Q_PROPERTY(bool asynchronous READ asynchronous WRITE setAsynchronous NOTIFY asynchronousChanged)
 
  public:
   enum Status { Null, Ready, Loading, Error };
@@ -94,6 +95,11 @@ class FlipreelItem : public QQuickItem {
   bool smooth() const;
   void setSmooth(bool smooth);
   QSize sourceSize() const;
+  // Files and resources load with their frames composed on another thread,
+  // `status` Loading meanwhile (downloads always do). Off by default, as for
+  // Image: a load is done when the assignment of `source` returns.
+  bool asynchronous() const;
+  void setAsynchronous(bool asynchronous);
 
   // The delay of frame i in milliseconds; -1 for a frame that is not there.
   Q_INVOKABLE int frameDelay(int frame) const;
@@ -128,6 +134,7 @@ class FlipreelItem : public QQuickItem {
   void verticalAlignmentChanged(VAlignment alignment);
   void smoothChanged(bool smooth);
   void sourceSizeChanged(const QSize& size);
+  void asynchronousChanged(bool asynchronous);
   // Play has ended (after the last pass of `loops`).
   void finished();
 

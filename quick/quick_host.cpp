@@ -1,8 +1,11 @@
 #include "flipreel/quick/quick_host.h"
 
+#include <QCoreApplication>
 #include <QTime>
 #include <algorithm>
 #include <cmath>
+#include <thread>
+#include <utility>
 
 #include "flipreel/gif/gif_composer.h"
 #include "flipreel/gif/gif_decoder.h"
@@ -189,8 +192,47 @@ Picture QuickHost::LoadPicture(TextView path) {
   });
 }
 
+void QuickHost::PrepareAnimation(std::shared_ptr<const std::string> bytes,
+                                 std::function<void()> composed) {
+  DropPreparedAnimation();
+  BudgetFor(*bytes);
+  const uint64_t serial = prepare_serial_;
+  std::weak_ptr<QuickHost*> host = self_;
+  std::thread([bytes, budget = memory_budget(), host, serial, composed = std::move(composed)] {
+    auto result = std::make_shared<Prepared>();
+    result->bytes = bytes;
+    if (std::optional<HostError> failed = Trap([&] {
+          result->animation = ComposeGif(
+              std::span(reinterpret_cast<const uint8_t*>(bytes->data()), bytes->size()), &budget);
+        }))
+      result->error = std::move(failed);
+    QMetaObject::invokeMethod(
+        qApp,
+        [host, serial, result, composed] {
+          const std::shared_ptr<QuickHost*> alive = host.lock();
+          if (!alive || (*alive)->prepare_serial_ != serial) return;
+          (*alive)->prepared_ = result;
+          composed();
+        },
+        Qt::QueuedConnection);
+  }).detach();
+}
+
+void QuickHost::DropPreparedAnimation() {
+  ++prepare_serial_;
+  prepared_.reset();
+}
+
 ComposedAnimation QuickHost::LoadAnimation(std::string_view bytes) {
   BudgetFor(bytes);
+  if (std::shared_ptr<Prepared> ready = std::exchange(prepared_, nullptr);
+      ready && *ready->bytes == bytes) {
+    if (ready->error) {
+      const HostError error = *ready->error;
+      return RememberingFailure([&]() -> ComposedAnimation { throw error; });
+    }
+    return std::move(*ready->animation);
+  }
   return RememberingFailure([&] {
     return ComposeGif(std::span(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()),
                       &memory_budget());

@@ -19,6 +19,8 @@
 #include <QTimer>
 #include <atomic>
 #include <cstdint>
+#include <functional>
+#include <memory>
 #include <optional>
 #include <string_view>
 
@@ -71,6 +73,12 @@ class QuickHost final : public FileHost {
   // Delivers one tick now if the control's timer is enabled.
   bool DeliverTick();
   HostedControl* control() const { return control_; }
+  // Composes the frames of a GIF's bytes on another thread, so that the load
+  // of these bytes that follows finds them done (LoadAnimation). `composed`
+  // runs on the GUI thread once they are, unless another preparation has
+  // begun, the preparation was dropped or the host has gone.
+  void PrepareAnimation(std::shared_ptr<const std::string> bytes, std::function<void()> composed);
+  void DropPreparedAnimation();
   // Download engine limits, for reads started afterwards.
   void SetDownloadLimits(const DownloadLimits& limits) { reads_.SetLimits(limits); }
 
@@ -153,6 +161,16 @@ class QuickHost final : public FileHost {
   int64_t ticks_delivered_ = 0;
   RandomGenerator random_;
   AheadDecoder ahead_;
+  // A composition made ahead, on another thread, for the next load.
+  struct Prepared {
+    std::shared_ptr<const std::string> bytes;
+    std::optional<ComposedAnimation> animation;
+    std::optional<HostError> error;
+  };
+  std::shared_ptr<Prepared> prepared_;  // done and not yet taken
+  uint64_t prepare_serial_ = 0;
+  // Compositions report through it; they find it gone with the host.
+  std::shared_ptr<QuickHost*> self_ = std::make_shared<QuickHost*>(this);
   QObject context_;  // download deliveries queued on it die with the host
   std::atomic<bool> delivery_queued_{false};
   // Last: its worker thread stops before the rest goes.

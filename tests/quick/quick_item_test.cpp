@@ -191,6 +191,23 @@ TEST_F(QuickItemTest, EverySourceKindLoadsTheSameFrames) {
   }
 }
 
+TEST_F(QuickItemTest, AnAsynchronousLoadIsReadyLaterAndTheLastSourceWins) {
+  (void)Write("blocks.gif", testgif::Build(Blocks()));
+  testgif::Gif two = Blocks();
+  two.frames.resize(2);
+  (void)Write("two.gif", testgif::Build(two));
+  FlipreelItem* reel = Create("asynchronous: true; source: \"blocks.gif\"");
+  EXPECT_EQ(reel->status(), FlipreelItem::Loading);
+  reel->setSource(QUrl(QStringLiteral("two.gif")));
+  EXPECT_EQ(reel->status(), FlipreelItem::Loading);
+  ASSERT_TRUE(WaitFor([&] { return reel->status() != FlipreelItem::Loading; }));
+  EXPECT_EQ(reel->status(), FlipreelItem::Ready);
+  EXPECT_EQ(reel->frameCount(), 2);
+  QTest::qWait(50);  // the first file's frames, composed meanwhile, are not loaded
+  EXPECT_EQ(reel->frameCount(), 2);
+  EXPECT_TRUE(reel->playing());
+}
+
 TEST_F(QuickItemTest, OrdersVisitTheFramesAsTheirNamesSay) {
   const QString path = Write("blocks.gif", testgif::Build(Blocks()));
   const struct {
