@@ -46,6 +46,19 @@ QString FilePath(const QUrl& url) {
   return {};
 }
 
+// The whole file or resource at path; raises the error that stops a load
+// before the control sees it.
+std::string ReadSource(const QString& path) {
+  QFile file(path);
+  if (!file.open(QIODevice::ReadOnly))
+    Raise(file.exists() ? err::kPathFileAccess : err::kFileNotFound);
+  std::string bytes(static_cast<size_t>(std::max<qint64>(file.size(), 0)), '\0');
+  const qint64 read = file.read(bytes.data(), static_cast<qint64>(bytes.size()));
+  bytes.resize(static_cast<size_t>(std::max<qint64>(read, 0)));
+  if (bytes.empty()) Raise(err::kInvalidPicture);
+  return bytes;
+}
+
 }  // namespace
 
 class FlipreelItemPrivate final : public QuickSurface, public FlipreelEvents {
@@ -177,27 +190,22 @@ class FlipreelItemPrivate final : public QuickSurface, public FlipreelEvents {
         path.isEmpty() ? HostError(err::kBadFileNameOrNumber,
                                    "Unsupported address: " + url.toString().toStdString())
                        : (path.startsWith(QLatin1Char(':')) ? std::nullopt : CheckFile(path));
-    QByteArray bytes;
-    if (!raised) {
-      QFile file(path);
-      if (file.open(QIODevice::ReadOnly)) {
-        bytes = file.readAll();
-      } else {
-        raised = HostError(file.exists() ? err::kPathFileAccess : err::kFileNotFound);
-      }
-      if (!raised && bytes.isEmpty()) raised = HostError(err::kInvalidPicture);
-    }
     if (!raised && asynchronous_ && control_->Composed()) {
-      // The frames are composed on another thread; the control loads them
-      // once they are done.
-      auto held = std::make_shared<const std::string>(bytes.constData(), bytes.size());
+      // The file is read and its frames composed on another thread; the
+      // control loads them once they are done.
       SetError(std::nullopt);
       SetProgress(0);
       SetStatus(FlipreelItem::Loading);
-      host_.PrepareAnimation(held, [this, held] { LoadBytes(*held, std::nullopt); });
+      host_.PrepareAnimation(
+          [path] { return ReadSource(path); },
+          [this](std::shared_ptr<const std::string> bytes, std::optional<HostError> unread) {
+            LoadBytes(bytes ? *bytes : std::string_view(), unread);
+          });
       return;
     }
-    LoadBytes(std::string_view(bytes.constData(), static_cast<size_t>(bytes.size())), raised);
+    std::string bytes;
+    if (!raised) raised = Trap([&] { bytes = ReadSource(path); });
+    LoadBytes(bytes, raised);
   }
 
   // Gives the control these bytes, or, when the source failed before, an

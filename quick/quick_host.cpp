@@ -192,27 +192,31 @@ Picture QuickHost::LoadPicture(TextView path) {
   });
 }
 
-void QuickHost::PrepareAnimation(std::shared_ptr<const std::string> bytes,
-                                 std::function<void()> composed) {
+void QuickHost::PrepareAnimation(std::function<std::string()> read, PreparedHandler done) {
   DropPreparedAnimation();
-  BudgetFor(*bytes);
   const uint64_t serial = prepare_serial_;
   std::weak_ptr<QuickHost*> host = self_;
-  std::thread([bytes, budget = memory_budget(), host, serial, composed = std::move(composed)] {
+  std::thread([read = std::move(read), budget = memory_budget(), host, serial,
+               done = std::move(done)]() mutable {
     auto result = std::make_shared<Prepared>();
-    result->bytes = bytes;
-    if (std::optional<HostError> failed = Trap([&] {
-          result->animation = ComposeGif(
-              std::span(reinterpret_cast<const uint8_t*>(bytes->data()), bytes->size()), &budget);
-        }))
-      result->error = std::move(failed);
+    std::optional<HostError> unread = Trap([&] {
+      result->bytes = std::make_shared<const std::string>(read());
+      budget.FollowFile(static_cast<int64_t>(result->bytes->size()));
+    });
+    if (!unread) {
+      const std::string& bytes = *result->bytes;
+      result->error = Trap([&] {
+        result->animation = ComposeGif(
+            std::span(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()), &budget);
+      });
+    }
     QMetaObject::invokeMethod(
         qApp,
-        [host, serial, result, composed] {
+        [host, serial, result, unread, done = std::move(done)] {
           const std::shared_ptr<QuickHost*> alive = host.lock();
           if (!alive || (*alive)->prepare_serial_ != serial) return;
-          (*alive)->prepared_ = result;
-          composed();
+          if (!unread) (*alive)->prepared_ = result;
+          done(result->bytes, unread);
         },
         Qt::QueuedConnection);
   }).detach();

@@ -73,11 +73,14 @@ class QuickHost final : public FileHost {
   // Delivers one tick now if the control's timer is enabled.
   bool DeliverTick();
   HostedControl* control() const { return control_; }
-  // Composes the frames of a GIF's bytes on another thread, so that the load
-  // of these bytes that follows finds them done (LoadAnimation). `composed`
-  // runs on the GUI thread once they are, unless another preparation has
-  // begun, the preparation was dropped or the host has gone.
-  void PrepareAnimation(std::shared_ptr<const std::string> bytes, std::function<void()> composed);
+  // Reads a GIF (`read` gives its bytes or raises HostError) and composes
+  // its frames on another thread, so that the load of these bytes that
+  // follows finds them done (LoadAnimation). `done` runs on the GUI thread
+  // with the bytes, or with none and the read's error, unless another
+  // preparation has begun, the preparation was dropped or the host has gone.
+  using PreparedHandler =
+      std::function<void(std::shared_ptr<const std::string>, std::optional<HostError>)>;
+  void PrepareAnimation(std::function<std::string()> read, PreparedHandler done);
   void DropPreparedAnimation();
   // Download engine limits, for reads started afterwards.
   void SetDownloadLimits(const DownloadLimits& limits) { reads_.SetLimits(limits); }
