@@ -350,10 +350,6 @@ void FlipreelItem::itemChange(ItemChange change, const ItemChangeData& value) {
   if (change == ItemSceneChange || change == ItemVisibleHasChanged) d_->UpdateActive();
 }
 
-void FlipreelItem::releaseResources() {
-  QQuickItem::releaseResources();
-}
-
 QUrl FlipreelItem::source() const {
   return d_->source_;
 }

@@ -142,7 +142,6 @@ class FlipreelItem : public QQuickItem {
   QSGNode* updatePaintNode(QSGNode* old, UpdatePaintNodeData* data) override;
   void itemChange(ItemChange change, const ItemChangeData& value) override;
   void componentComplete() override;
-  void releaseResources() override;
 
  private:
   friend class FlipreelItemPrivate;
