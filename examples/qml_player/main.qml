@@ -16,6 +16,9 @@ Window {
     property string grabPath: ""   // save the window after three frames and quit (--grab)
     property int framesShown: 0
 
+    // The background is an item, so that a grab of the content has it too.
+    Rectangle { anchors.fill: parent; color: root.color }
+
     Flipreel {
         id: reel
         objectName: "reel"

@@ -344,6 +344,21 @@ TEST_F(QuickItemTest, FrameDelaysAndJumpsFollowTheFile) {
   EXPECT_FALSE(reel->playing());
 }
 
+TEST_F(QuickItemTest, ClassicPlayShowsEachImageAloneAtItsOffset) {
+  (void)Write("blocks.gif", testgif::Build(Blocks()));
+  FlipreelItem* reel = Create("composed: false; source: \"blocks.gif\"; playing: false");
+  ASSERT_EQ(reel->status(), FlipreelItem::Ready);
+  EXPECT_EQ(reel->sourceSize(), QSize(8, 6));
+  ASSERT_TRUE(reel->jumpTo(1));
+  const QImage grab = window_.grabWindow();
+  EXPECT_EQ(Shown(grab, 1, 1), 0x00FF00u);  // the block at (1, 1)
+  EXPECT_EQ(Shown(grab, 0, 0), 0xFFFFFFu);  // nothing of frame 0 left
+  // Switched on, the same frames are composed.
+  reel->setComposed(true);
+  ASSERT_TRUE(reel->jumpTo(1));
+  EXPECT_EQ(Shown(window_.grabWindow(), 0, 0), 0xFF0000u);
+}
+
 TEST_F(QuickItemTest, FillModesPlaceTheFrameAsImageDoes) {
   (void)Write("blocks.gif", testgif::Build(Blocks()));
   window_.resize(160, 60);
