@@ -6,6 +6,8 @@
 #   Flipreel::Headless  the headless host, with the core
 #   Flipreel::Qt        FlipreelWidget and the Qt host: a shared library that
 #                       holds the core, whose headers it gives
+#   Flipreel::Quick     the QML module's library (the Flipreel type); the
+#                       module itself is in Qt's QML import path
 include(GNUInstallDirs)
 include(CMakePackageConfigHelpers)
 
@@ -27,11 +29,17 @@ if(TARGET flipreel_qt)
   add_library(Flipreel::Qt ALIAS flipreel_qt)
 endif()
 
+if(TARGET flipreel_quick)
+  set_target_properties(flipreel_quick PROPERTIES EXPORT_NAME Quick
+    VERSION ${PROJECT_VERSION} SOVERSION ${PROJECT_VERSION_MAJOR})
+  add_library(Flipreel::Quick ALIAS flipreel_quick)
+endif()
+
 # Installed headers include one another as applications include them
 # (<flipreel/qt/flipreel_widget.h>), so only the include folder itself is on
 # the path. The Qt library, which links the core only inside itself, gives
 # the same folder.
-foreach(target flipreel_host flipreel_qt)
+foreach(target flipreel_host flipreel_qt flipreel_quick)
   if(TARGET ${target})
     target_include_directories(${target} PUBLIC
       $<INSTALL_INTERFACE:${CMAKE_INSTALL_INCLUDEDIR}>)
@@ -79,6 +87,9 @@ list(APPEND flipreel_public_headers ${host_headers})  # the whole host interface
 if(TARGET flipreel_qt)
   list(APPEND flipreel_public_headers
     qt/flipreel_widget.h qt/property_pages.h qt/component_server.h qt/colors.h)
+endif()
+if(TARGET flipreel_quick)
+  list(APPEND flipreel_public_headers quick/flipreel_item.h)
 endif()
 set(queue ${flipreel_public_headers})
 set(flipreel_installed_headers "")

@@ -1,0 +1,609 @@
+#include "flipreel/quick/flipreel_item.h"
+
+#include <QtQml/qqmlcontext.h>
+#include <QtQml/qqmlengine.h>
+#include <QFile>
+#include <QFileInfo>
+#include <QQuickWindow>
+#include <algorithm>
+#include <optional>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "flipreel/control/events.h"
+#include "flipreel/control/flipreel.h"
+#include "flipreel/control/load_outcome.h"
+#include "flipreel/quick/frame_node.h"
+#include "flipreel/quick/quick_host.h"
+
+namespace flipreel {
+
+namespace {
+
+// Why a local file cannot be given to the control, found before it is read.
+std::optional<HostError> CheckFile(const QString& path) {
+  const QFileInfo file(path);
+  if (!file.exists()) return HostError(err::kFileNotFound);
+  if (!file.isFile()) return HostError(err::kPathFileAccess);
+  if (!file.isReadable()) return HostError(err::kPermissionDenied);
+  if (file.size() == 0) return HostError(err::kInvalidPicture);
+  return std::nullopt;
+}
+
+bool IsDownload(const QUrl& url) {
+  const QString scheme = url.scheme().toLower();
+  return scheme == QLatin1String("http") || scheme == QLatin1String("https") ||
+         scheme == QLatin1String("ftp");
+}
+
+// The path QFile opens for a file or resource address; empty for others.
+QString FilePath(const QUrl& url) {
+  if (url.isLocalFile()) return url.toLocalFile();
+  const QString scheme = url.scheme().toLower();
+  if (scheme == QLatin1String("qrc")) return QLatin1Char(':') + url.path();
+  if (scheme.isEmpty()) return url.path();
+  return {};
+}
+
+// The whole file or resource at path; raises the error that stops a load
+// before the control sees it.
+std::string ReadSource(const QString& path) {
+  QFile file(path);
+  if (!file.open(QIODevice::ReadOnly))
+    Raise(file.exists() ? err::kPathFileAccess : err::kFileNotFound);
+  std::string bytes(static_cast<size_t>(std::max<qint64>(file.size(), 0)), '\0');
+  const qint64 read = file.read(bytes.data(), static_cast<qint64>(bytes.size()));
+  bytes.resize(static_cast<size_t>(std::max<qint64>(read, 0)));
+  if (bytes.empty()) Raise(err::kInvalidPicture);
+  return bytes;
+}
+
+}  // namespace
+
+class FlipreelItemPrivate final : public QuickSurface, public FlipreelEvents {
+ public:
+  explicit FlipreelItemPrivate(FlipreelItem& item) : q_(item), host_(*this) {
+    control_ = std::make_unique<Flipreel>(host_);
+    control_->AddListener(this);
+    control_->InitProperties();
+    // The face shows a GIF as its author drew it.
+    control_->SetComposed(true);
+    announced_ = Current();
+  }
+  ~FlipreelItemPrivate() override {
+    control_->RemoveListener(this);
+    control_.reset();
+  }
+
+  // --- what the item's properties read ------------------------------------------
+  struct Values {
+    bool playing = false;
+    int current = -1;
+    int count = 0;
+    QSize source_size;
+    int sequence = 0;
+    int loops = 0;
+    bool composed = true;
+    friend bool operator==(const Values&, const Values&) = default;
+  };
+
+  Values Current() const {
+    Values v;
+    v.playing = control_->Playing();
+    v.current = shown_;
+    v.count = frame_count_;
+    v.source_size = bounds_.size();
+    v.sequence = control_->Sequence();
+    v.loops = control_->AutoRewind();
+    v.composed = control_->Composed();
+    return v;
+  }
+
+  // Emits the NOTIFY signals of what changed since the last announcement.
+  void Announce() {
+    const Values now = Current();
+    const Values was = std::exchange(announced_, now);
+    if (now.count != was.count) emit q_.frameCountChanged(now.count);
+    if (now.source_size != was.source_size) emit q_.sourceSizeChanged(now.source_size);
+    if (now.current != was.current) emit q_.frameChanged();
+    if (now.playing != was.playing) emit q_.playingChanged(now.playing);
+    if (now.sequence != was.sequence)
+      emit q_.sequenceChanged(static_cast<FlipreelItem::Sequence>(now.sequence));
+    if (now.loops != was.loops) emit q_.loopsChanged(now.loops);
+    if (now.composed != was.composed) emit q_.composedChanged(now.composed);
+    if (finished_) {
+      finished_ = false;
+      emit q_.finished();
+    }
+  }
+
+  // Runs a call on the control; its errors become the item's error.
+  template <typename Fn>
+  bool Call(Fn&& fn) {
+    std::optional<HostError> failed = Trap(std::forward<Fn>(fn));
+    if (failed) SetError(*failed);
+    Announce();
+    return !failed;
+  }
+
+  void SetError(const std::optional<HostError>& error) {
+    const int number = error ? error->number() : 0;
+    const QString text = error ? QString::fromStdString(error->description()) : QString();
+    if (number != error_number_) {
+      error_number_ = number;
+      emit q_.errorNumberChanged(number);
+    }
+    if (text != error_string_) {
+      error_string_ = text;
+      emit q_.errorStringChanged(text);
+    }
+  }
+
+  void SetStatus(FlipreelItem::Status status) {
+    if (status == status_) return;
+    status_ = status;
+    emit q_.statusChanged(status);
+  }
+
+  void SetProgress(qreal progress) {
+    if (progress == progress_) return;
+    progress_ = progress;
+    emit q_.progressChanged(progress);
+  }
+
+  // --- loading --------------------------------------------------------------------
+  void Load() {
+    host_.DropPreparedAnimation();
+    if (downloading_) {
+      downloading_ = false;
+      (void)Trap([&] { control_->CancelAsyncRead(); });
+    }
+    const QUrl url = Resolved();
+    if (url.isEmpty()) {
+      (void)Trap([&] { control_->RemoveGif(); });
+      FramesChanged();
+      SetError(std::nullopt);
+      SetProgress(0);
+      SetStatus(FlipreelItem::Null);
+      Announce();
+      return;
+    }
+    host_.trapped_errors().clear();
+    if (IsDownload(url)) {
+      SetError(std::nullopt);
+      SetProgress(0);
+      SetStatus(FlipreelItem::Loading);
+      downloading_ = true;
+      const Text address = url.toString().toStdU16String();
+      std::optional<HostError> raised = Trap([&] { control_->SetGifFromURL(address); });
+      if (!raised && !host_.trapped_errors().empty()) raised = host_.trapped_errors().front();
+      if (raised) {
+        downloading_ = false;
+        Ended(raised);
+      }
+      Announce();
+      return;
+    }
+    const QString path = FilePath(url);
+    std::optional<HostError> raised =
+        path.isEmpty() ? HostError(err::kBadFileNameOrNumber,
+                                   "Unsupported address: " + url.toString().toStdString())
+                       : (path.startsWith(QLatin1Char(':')) ? std::nullopt : CheckFile(path));
+    if (!raised && asynchronous_ && control_->Composed()) {
+      // The file is read and its frames composed on another thread; the
+      // control loads them once they are done.
+      SetError(std::nullopt);
+      SetProgress(0);
+      SetStatus(FlipreelItem::Loading);
+      host_.PrepareAnimation(
+          [path] { return ReadSource(path); },
+          [this](std::shared_ptr<const std::string> bytes, std::optional<HostError> unread) {
+            LoadBytes(bytes ? *bytes : std::string_view(), unread);
+          });
+      return;
+    }
+    std::string bytes;
+    if (!raised) raised = Trap([&] { bytes = ReadSource(path); });
+    LoadBytes(bytes, raised);
+  }
+
+  // Gives the control these bytes, or, when the source failed before, an
+  // empty load, which clears what it showed.
+  void LoadBytes(std::string_view bytes, const std::optional<HostError>& raised) {
+    std::optional<HostError> load =
+        Trap([&] { LoadGifBytes(*control_, host_, raised ? std::string_view() : bytes); });
+    Ended(raised ? raised : load);
+    Announce();
+  }
+
+  // A load has ended: the status and error tell how.
+  void Ended(const std::optional<HostError>& raised) {
+    FramesChanged();
+    const std::optional<HostError> failure = LoadFailure(*control_, raised, host_.trapped_errors());
+    host_.trapped_errors().clear();
+    SetError(failure);
+    SetProgress(failure ? progress_ : 1.0);
+    SetStatus(failure ? FlipreelItem::Error : FlipreelItem::Ready);
+  }
+
+  QUrl Resolved() const {
+    if (source_.isEmpty() || !source_.isRelative()) return source_;
+    if (const QQmlContext* context = qmlContext(&q_)) return context->resolvedUrl(source_);
+    return source_;
+  }
+
+  // The frames changed (a load, a switch of Composed): the index of every
+  // picture, and the box all frames lie in.
+  void FramesChanged() {
+    index_.clear();
+    bounds_ = QRect();
+    frame_count_ = 0;
+    const ImageArray& frames = control_->imgBuffer();
+    if (control_->state().FramesLoaded) {
+      for (int32_t i = 0; i <= frames.UBound(); ++i) {
+        if (!frames.Exists(i)) continue;
+        const Image& frame = frames(i);
+        if (frame.picture().IsEmpty()) continue;
+        index_.emplace(frame.picture().data(), i);
+        bounds_ |= FrameRect(frame);
+        frame_count_ = std::max(frame_count_, static_cast<int>(i) + 1);
+      }
+    }
+    UpdateShown();
+    q_.update();
+  }
+
+  static QRect FrameRect(const Image& image) {
+    return QRect(qRound(image.left() / 15.0f), qRound(image.top() / 15.0f), image.picture().width(),
+                 image.picture().height());
+  }
+
+  void UpdateShown() {
+    const Picture& picture = control_->imgGif().picture();
+    auto it = index_.find(picture.data());
+    shown_ = it != index_.end() ? it->second : -1;
+  }
+
+  // --- QuickSurface ---------------------------------------------------------------
+  void ElementChanged(const Element& element, ElementProperty what) override {
+    if (&element != &control_->imgGif()) return;
+    if (what == ElementProperty::kPicture) UpdateShown();
+    q_.update();
+  }
+  void PropertyNotified(std::string_view) override {}
+  void HostEventEnded() override { Announce(); }
+  void HostEventFailed(std::string_view event, const HostError& error) override {
+    qWarning("Flipreel: the %.*s event failed with error %d: %s", static_cast<int>(event.size()),
+             event.data(), error.number(), error.what());
+    SetError(error);
+  }
+
+  // --- FlipreelEvents -------------------------------------------------------------
+  void PlayFinished() override { finished_ = true; }
+  void AsyncReadProgress(AsyncProp& prop) override {
+    if (prop.BytesMax > 0)
+      SetProgress(static_cast<qreal>(prop.BytesRead) / static_cast<qreal>(prop.BytesMax));
+  }
+  // The control has loaded what the download brought, or trapped why it
+  // could not.
+  void ReadCompleted(const AsyncProp& prop) override {
+    if (!downloading_ || prop.PropertyName != u"GifFromURL") return;
+    downloading_ = false;
+    Ended(std::nullopt);
+    Announce();
+  }
+
+  void UpdateActive() {
+    QQuickWindow* window = q_.window();
+    host_.SetActive(component_complete_ && q_.isVisible() && window && window->isVisible());
+  }
+
+  FlipreelItem& q_;
+  QuickHost host_;
+  std::unique_ptr<Flipreel> control_;
+  Values announced_;
+  QUrl source_;
+  FlipreelItem::Status status_ = FlipreelItem::Null;
+  qreal progress_ = 0;
+  int error_number_ = 0;
+  QString error_string_;
+  bool downloading_ = false;
+  bool finished_ = false;
+  bool component_complete_ = false;
+  bool load_pending_ = false;
+  FlipreelItem::FillMode fill_mode_ = FlipreelItem::Stretch;
+  FlipreelItem::HAlignment halign_ = FlipreelItem::AlignHCenter;
+  FlipreelItem::VAlignment valign_ = FlipreelItem::AlignVCenter;
+  bool smooth_ = true;
+  bool asynchronous_ = false;
+  std::unordered_map<const PictureData*, int> index_;
+  QRect bounds_;
+  int frame_count_ = 0;
+  int shown_ = -1;
+  QMetaObject::Connection window_visible_;
+};
+
+FlipreelItem::FlipreelItem(QQuickItem* parent)
+    : QQuickItem(parent), d_(std::make_unique<FlipreelItemPrivate>(*this)) {
+  setFlag(ItemHasContents, true);
+  setImplicitSize(0, 0);
+}
+
+FlipreelItem::~FlipreelItem() = default;
+
+void FlipreelItem::componentComplete() {
+  QQuickItem::componentComplete();
+  d_->component_complete_ = true;
+  if (std::exchange(d_->load_pending_, false)) d_->Load();
+  d_->UpdateActive();
+}
+
+void FlipreelItem::itemChange(ItemChange change, const ItemChangeData& value) {
+  if (change == ItemSceneChange) {
+    QObject::disconnect(d_->window_visible_);
+    if (value.window)
+      d_->window_visible_ =
+          connect(value.window, &QWindow::visibleChanged, this, [this] { d_->UpdateActive(); });
+  }
+  QQuickItem::itemChange(change, value);
+  if (change == ItemSceneChange || change == ItemVisibleHasChanged) d_->UpdateActive();
+}
+
+QUrl FlipreelItem::source() const {
+  return d_->source_;
+}
+
+void FlipreelItem::setSource(const QUrl& source) {
+  if (source == d_->source_) return;
+  d_->source_ = source;
+  emit sourceChanged(source);
+  if (!d_->component_complete_) {
+    d_->load_pending_ = true;
+    return;
+  }
+  d_->Load();
+}
+
+FlipreelItem::Status FlipreelItem::status() const {
+  return d_->status_;
+}
+
+qreal FlipreelItem::progress() const {
+  return d_->progress_;
+}
+
+QString FlipreelItem::errorString() const {
+  return d_->error_string_;
+}
+
+int FlipreelItem::errorNumber() const {
+  return d_->error_number_;
+}
+
+bool FlipreelItem::playing() const {
+  return d_->control_->Playing();
+}
+
+// What the item is told is kept for the loads that follow too: an item set
+// not to play loads its GIF without starting it.
+void FlipreelItem::setPlaying(bool playing) {
+  d_->Call([&] {
+    d_->control_->SetAutoStart(playing);
+    d_->control_->SetPlaying(playing);
+  });
+}
+
+bool FlipreelItem::paused() const {
+  return d_->host_.held();
+}
+
+void FlipreelItem::setPaused(bool paused) {
+  if (paused == d_->host_.held()) return;
+  d_->host_.SetHeld(paused);
+  emit pausedChanged(paused);
+  d_->Announce();
+}
+
+int FlipreelItem::currentFrame() const {
+  return d_->shown_;
+}
+
+void FlipreelItem::setCurrentFrame(int frame) {
+  (void)jumpTo(frame);
+}
+
+int FlipreelItem::frameCount() const {
+  return d_->frame_count_;
+}
+
+qreal FlipreelItem::speed() const {
+  return d_->host_.speed();
+}
+
+void FlipreelItem::setSpeed(qreal speed) {
+  const qreal was = d_->host_.speed();
+  d_->host_.SetSpeed(speed);
+  if (d_->host_.speed() != was) emit speedChanged(d_->host_.speed());
+}
+
+FlipreelItem::Sequence FlipreelItem::sequence() const {
+  return static_cast<Sequence>(d_->control_->Sequence());
+}
+
+void FlipreelItem::setSequence(Sequence sequence) {
+  d_->Call([&] { d_->control_->SetSequence(sequence); });
+}
+
+int FlipreelItem::loops() const {
+  return d_->control_->AutoRewind();
+}
+
+void FlipreelItem::setLoops(int loops) {
+  d_->Call([&] { d_->control_->SetAutoRewind(static_cast<int16_t>(std::clamp(loops, 0, 32767))); });
+}
+
+bool FlipreelItem::composed() const {
+  return d_->control_->Composed();
+}
+
+void FlipreelItem::setComposed(bool composed) {
+  d_->Call([&] { d_->control_->SetComposed(composed); });
+  d_->FramesChanged();
+  d_->Announce();
+}
+
+FlipreelItem::FillMode FlipreelItem::fillMode() const {
+  return d_->fill_mode_;
+}
+
+void FlipreelItem::setFillMode(FillMode mode) {
+  if (mode == d_->fill_mode_) return;
+  d_->fill_mode_ = mode;
+  update();
+  emit fillModeChanged(mode);
+}
+
+FlipreelItem::HAlignment FlipreelItem::horizontalAlignment() const {
+  return d_->halign_;
+}
+
+void FlipreelItem::setHorizontalAlignment(HAlignment alignment) {
+  if (alignment == d_->halign_) return;
+  d_->halign_ = alignment;
+  update();
+  emit horizontalAlignmentChanged(alignment);
+}
+
+FlipreelItem::VAlignment FlipreelItem::verticalAlignment() const {
+  return d_->valign_;
+}
+
+void FlipreelItem::setVerticalAlignment(VAlignment alignment) {
+  if (alignment == d_->valign_) return;
+  d_->valign_ = alignment;
+  update();
+  emit verticalAlignmentChanged(alignment);
+}
+
+bool FlipreelItem::smooth() const {
+  return d_->smooth_;
+}
+
+void FlipreelItem::setSmooth(bool smooth) {
+  if (smooth == d_->smooth_) return;
+  d_->smooth_ = smooth;
+  update();
+  emit smoothChanged(smooth);
+}
+
+bool FlipreelItem::asynchronous() const {
+  return d_->asynchronous_;
+}
+
+void FlipreelItem::setAsynchronous(bool asynchronous) {
+  if (asynchronous == d_->asynchronous_) return;
+  d_->asynchronous_ = asynchronous;
+  emit asynchronousChanged(asynchronous);
+}
+
+QSize FlipreelItem::sourceSize() const {
+  return d_->bounds_.size();
+}
+
+int FlipreelItem::frameDelay(int frame) const {
+  const ImageArray& frames = d_->control_->imgBuffer();
+  if (frame < 0 || frame >= d_->frame_count_ || !frames.Exists(frame)) return -1;
+  const QString tag = QString::fromStdU16String(frames(frame).tag());
+  bool ok = false;
+  const int delay = tag.toInt(&ok);
+  return ok ? delay : -1;
+}
+
+qint64 FlipreelItem::ticksTaken() const {
+  return d_->host_.ticks_delivered();
+}
+
+void FlipreelItem::start() {
+  d_->Call([&] { d_->control_->StartAnimation(); });
+}
+
+void FlipreelItem::stop() {
+  d_->Call([&] { d_->control_->StopAnimation(); });
+}
+
+bool FlipreelItem::jumpTo(int frame) {
+  FlipreelItemPrivate& d = *d_;
+  if (frame < 0 || frame >= d.frame_count_) return false;
+  // The animation runs on, tick by tick at once, with its timer on; play then
+  // starts afresh from the frame reached (a stopped item stays stopped), so
+  // that the next frame comes after this one's own delay.
+  const bool was_playing = d.control_->Playing();
+  (void)Trap([&] { d.control_->StartAnimation(); });
+  // Two passes of any order but Random meet every frame.
+  for (int step = 0; d.shown_ != frame && step < 2 * d.frame_count_ + 2; ++step) {
+    if (!d.host_.DeliverTick()) break;
+  }
+  (void)Trap([&] { d.control_->StopAnimation(); });
+  if (was_playing) (void)Trap([&] { d.control_->StartAnimation(); });
+  d.Announce();
+  return d.shown_ == frame;
+}
+
+// --- painting ---------------------------------------------------------------------
+
+QSGNode* FlipreelItem::updatePaintNode(QSGNode* old, UpdatePaintNodeData*) {
+  FlipreelItemPrivate& d = *d_;
+  auto* node = static_cast<FrameNode*>(old);
+  const Image& shown = d.control_->imgGif();
+  const Picture& picture = shown.picture();
+  if (!node) {
+    if (picture.IsEmpty()) return nullptr;
+    node = new FrameNode(*window());
+  }
+  // The frame's place in the box all frames lie in, mapped into the item by
+  // the fill mode and the alignment.
+  const QRectF box = d.bounds_.isEmpty()
+                         ? QRectF(QPointF(0, 0), QSizeF(picture.width(), picture.height()))
+                         : QRectF(d.bounds_);
+  QRectF frame_rect =
+      d.shown_ >= 0 ? QRectF(FlipreelItemPrivate::FrameRect(d.control_->imgBuffer()(d.shown_)))
+                    : QRectF(box.topLeft(), QSizeF(picture.width(), picture.height()));
+  const QRectF item(0, 0, width(), height());
+  double sx = 1, sy = 1;
+  if (!box.isEmpty()) {
+    switch (d.fill_mode_) {
+      case Stretch:
+        sx = item.width() / box.width();
+        sy = item.height() / box.height();
+        break;
+      case PreserveAspectFit:
+        sx = sy = std::min(item.width() / box.width(), item.height() / box.height());
+        break;
+      case PreserveAspectCrop:
+        sx = sy = std::max(item.width() / box.width(), item.height() / box.height());
+        break;
+      case Pad:
+        break;
+    }
+  }
+  const QSizeF scaled(box.width() * sx, box.height() * sy);
+  double x = 0, y = 0;
+  if (d.halign_ == AlignHCenter) x = (item.width() - scaled.width()) / 2;
+  if (d.halign_ == AlignRight) x = item.width() - scaled.width();
+  if (d.valign_ == AlignVCenter) y = (item.height() - scaled.height()) / 2;
+  if (d.valign_ == AlignBottom) y = item.height() - scaled.height();
+  QRectF target((frame_rect.left() - box.left()) * sx + x, (frame_rect.top() - box.top()) * sy + y,
+                frame_rect.width() * sx, frame_rect.height() * sy);
+  // What falls outside the item is cut off, from the picture as well.
+  const QRectF visible = target & item;
+  QRectF source(0, 0, picture.width(), picture.height());
+  if (!visible.isEmpty() && visible != target) {
+    source = QRectF((visible.left() - target.left()) / sx, (visible.top() - target.top()) / sy,
+                    visible.width() / sx, visible.height() / sy);
+  }
+  node->Show(shown.visible() ? picture : Picture(), visible, source, d.smooth_);
+  return node;
+}
+
+}  // namespace flipreel

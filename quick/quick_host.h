@@ -1,0 +1,183 @@
+// The Qt Quick host: the container services for one Flipreel control inside
+// a QML item. Nothing here is a widget and nothing is modal: message boxes
+// are answered OK at once and handed to the item as values, forms and the
+// file dialog are not offered. Pictures decode with the GIF loader; files,
+// the private folder and random numbers are the shared pieces of
+// platform/files.h; downloads run on the shared engine's worker thread and
+// report from the event loop. Everything else runs on the GUI thread.
+//
+// The timer runs only while the item is shown (SetActive). While it is not,
+// the control's schedule is kept, and showing the item again delivers the
+// ticks that fell due meanwhile at once, each at its own due time on the
+// host's clock, so that the animation stands where it would had it been
+// shown all along.
+#pragma once
+
+#include <QElapsedTimer>
+#include <QObject>
+#include <QSize>
+#include <QTimer>
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string_view>
+
+#include "flipreel/gif/ahead_decoder.h"
+#include "flipreel/host/host.h"
+#include "flipreel/net/async_reads.h"
+#include "flipreel/platform/files.h"
+
+namespace flipreel {
+
+// What the item hears from its host.
+class QuickSurface {
+ public:
+  virtual ~QuickSurface() = default;
+  virtual void ElementChanged(const Element& element, ElementProperty what) = 0;
+  virtual void PropertyNotified(std::string_view name) = 0;
+  // A host event (a tick, a download report) has ended.
+  virtual void HostEventEnded() = 0;
+  // The control failed inside a host event, where there is no caller.
+  virtual void HostEventFailed(std::string_view event, const HostError& error) = 0;
+  // A download's completion has been handed to the control (and has ended,
+  // whether the control loaded what came or trapped the failure).
+  virtual void ReadCompleted(const AsyncProp& prop) = 0;
+  // The control shows a message; no box appears.
+  virtual void MessageShown(int16_t /*style*/, const Text& /*text*/) {}
+};
+
+class QuickHost final : public FileHost {
+ public:
+  explicit QuickHost(QuickSurface& surface);
+  ~QuickHost() override;
+  QuickHost(const QuickHost&) = delete;
+  QuickHost& operator=(const QuickHost&) = delete;
+
+  // Whether the item is shown: the timer runs only then. Becoming active
+  // delivers the ticks that fell due while it was not.
+  void SetActive(bool active);
+  bool active() const { return active_; }
+  // The pace of the host's clock: 2 plays twice as fast. Values <= 0 are
+  // taken as 1.
+  void SetSpeed(double speed);
+  double speed() const { return speed_; }
+  // A held clock stands still: no tick falls due until it is released, and
+  // the animation goes on from where it stood.
+  void SetHeld(bool held);
+  bool held() const { return held_; }
+  bool timer_running() const { return qtimer_.isActive(); }
+  // Ticks delivered to the control so far, for tests and benchmarks.
+  int64_t ticks_delivered() const { return ticks_delivered_; }
+  // Delivers one tick now if the control's timer is enabled.
+  bool DeliverTick();
+  HostedControl* control() const { return control_; }
+  // Reads a GIF (`read` gives its bytes or raises HostError) and composes
+  // its frames on another thread, so that the load of these bytes that
+  // follows finds them done (LoadAnimation). `done` runs on the GUI thread
+  // with the bytes, or with none and the read's error, unless another
+  // preparation has begun, the preparation was dropped or the host has gone.
+  using PreparedHandler =
+      std::function<void(std::shared_ptr<const std::string>, std::optional<HostError>)>;
+  void PrepareAnimation(std::function<std::string()> read, PreparedHandler done);
+  void DropPreparedAnimation();
+  // Download engine limits, for reads started afterwards.
+  void SetDownloadLimits(const DownloadLimits& limits) { reads_.SetLimits(limits); }
+
+  // --- Host ---------------------------------------------------------------------
+  void Attach(HostedControl* control) override;
+  bool UserMode() const override { return true; }
+  float TwipsPerPixelX() const override { return kTwipsPerPixel; }
+  float TwipsPerPixelY() const override { return kTwipsPerPixel; }
+  void ElementChanged(const Element& element, ElementProperty what) override;
+  void ElementDestroyed(const Element& element) override;
+  float SurfaceWidth() const override { return static_cast<float>(size_.width()) * kTwipsPerPixel; }
+  float SurfaceHeight() const override {
+    return static_cast<float>(size_.height()) * kTwipsPerPixel;
+  }
+  void Size(float width, float height) override;
+  void SetSurfaceBackColor(int32_t) override {}
+  void SetSurfaceBackStyle(int16_t) override {}
+  void Refresh() override {}
+  void NotifyPropertyChanged(std::string_view name) override { surface_.PropertyNotified(name); }
+  Picture LoadPicture(TextView path) override;
+  void ExpectFrameFiles(FrameFileList files) noexcept override {
+    BudgetFor(files);
+    ahead_.Expect(std::move(files));
+  }
+  ComposedAnimation LoadAnimation(std::string_view bytes) override;
+  int64_t Now() const override { return now_ ? *now_ : ClockNow(); }
+  int32_t MsgBox(TextView text, int16_t style, TextView title) override;
+  void Randomize() override;
+  float Rnd() override { return random_.Next(); }
+  void AsyncRead(TextView target, int32_t async_type, TextView property_name) override;
+  void CancelAsyncRead(TextView property_name) override;
+  void EventHandlerFailed(std::string_view event, const std::string& what) override;
+  int32_t ShowOpenDialog(FileDialogRequest&) override { return DialogFailureCode(); }
+  int32_t DialogFailureCode() override { return err::kInvalidCall; }
+  void ShowForm(Form&, FormShow) override { Raise(err::kInvalidCall); }
+  void UnloadForm(Form&) override {}
+  void FormResized(Form&) override {}
+  std::unique_ptr<Host> CreateControlSite(Form&, const FormElement&) override {
+    Raise(err::kInvalidCall);
+  }
+
+ private:
+  // The item draws in its own coordinates; the control's twips are 1/15 px.
+  static constexpr float kTwipsPerPixel = 15.0f;
+  // At most this many overdue ticks are delivered when the item is shown
+  // again; beyond them the control starts a new schedule from now.
+  static constexpr int kMaxCatchUpTicks = 100000;
+
+  void Rearm();
+  void OnQTimer();
+  void CatchUp();
+  // Delivers the tick due now (at the host clock's now_ when catching up).
+  void Tick();
+  void Schedule();
+  int64_t ClockNow() const;
+  void Rebase();
+  void DeliverReads();
+  template <typename Fn>
+  void RunHostEvent(std::string_view event, Fn&& fn);
+
+  QuickSurface& surface_;
+  HostedControl* control_ = nullptr;
+  QSize size_;
+  QTimer qtimer_;
+  QElapsedTimer clock_;
+  // The clock runs at speed_ while not held: ClockNow() is base_ plus the
+  // real time since base_real_, scaled.
+  double speed_ = 1.0;
+  bool held_ = false;
+  int64_t base_ = 0;
+  int64_t base_real_ = 0;
+  std::optional<int64_t> now_;  // the clock as a caught-up tick sees it
+  const Timer* timer_ = nullptr;
+  int64_t due_ = 0;  // when the armed timer ticks next, on the host's clock
+  int32_t armed_interval_ = 0;
+  bool armed_ = false;
+  bool rearmed_ = false;  // the tick under way armed the timer again
+  bool active_ = false;
+  bool in_tick_ = false;
+  int64_t ticks_delivered_ = 0;
+  RandomGenerator random_;
+  AheadDecoder ahead_;
+  // A composition made ahead, on another thread, for the next load.
+  struct Prepared {
+    std::shared_ptr<const std::string> bytes;
+    std::optional<ComposedAnimation> animation;
+    std::optional<HostError> error;
+  };
+  std::shared_ptr<Prepared> prepared_;  // done and not yet taken
+  uint64_t prepare_serial_ = 0;
+  // Compositions report through it; they find it gone with the host.
+  std::shared_ptr<QuickHost*> self_ = std::make_shared<QuickHost*>(this);
+  QObject context_;  // download deliveries queued on it die with the host
+  std::atomic<bool> delivery_queued_{false};
+  // Last: its worker thread stops before the rest goes.
+  AsyncReads reads_;
+};
+
+}  // namespace flipreel
