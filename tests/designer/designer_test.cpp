@@ -69,6 +69,18 @@ QStringList NamesOf(const QString& enumeration) {
   return names;
 }
 
+// The form as an application loads it with QUiLoader; null when it cannot.
+std::unique_ptr<QWidget> LoadForm(const QString& saved) {
+  QUiLoader loader;
+  loader.clearPluginPaths();
+  loader.addPluginPath(QStringLiteral(FLIPREEL_PLUGIN_DIR "/designer"));
+  QByteArray bytes = saved.toUtf8();
+  QBuffer file(&bytes);
+  std::unique_ptr<QWidget> form(loader.load(&file));
+  EXPECT_NE(form, nullptr) << loader.errorString().toStdString();
+  return form;
+}
+
 }  // namespace
 
 TEST(DesignerPlugin, EditsSavesAndRestoresTheControlWithItsGif) {
@@ -120,13 +132,8 @@ TEST(DesignerPlugin, EditsSavesAndRestoresTheControlWithItsGif) {
     EXPECT_FALSE(again->UserMode());
   }
 
-  QUiLoader loader;
-  loader.clearPluginPaths();
-  loader.addPluginPath(QStringLiteral(FLIPREEL_PLUGIN_DIR "/designer"));
-  QByteArray bytes = saved.toUtf8();
-  QBuffer file(&bytes);
-  std::unique_ptr<QWidget> app_form(loader.load(&file));
-  ASSERT_NE(app_form, nullptr) << loader.errorString().toStdString();
+  std::unique_ptr<QWidget> app_form = LoadForm(saved);
+  ASSERT_NE(app_form, nullptr);
   auto* played = app_form->findChild<FlipreelWidget*>("Flipreel1");
   ASSERT_NE(played, nullptr);
   EXPECT_TRUE(played->UserMode());
@@ -136,6 +143,37 @@ TEST(DesignerPlugin, EditsSavesAndRestoresTheControlWithItsGif) {
 
   app_form->show();
   qttest::ExpectEachTickShowsAnotherPicture(*played);
+}
+
+// A control dropped on a form composes; turned classic in the property
+// editor, it stays classic in the form Designer saves, whoever reads it.
+TEST(DesignerPlugin, AFormKeepsComposedAsItWasSaved) {
+  for (const bool composed : {true, false}) {
+    SCOPED_TRACE(composed);
+    QString saved;
+    {
+      Designer d;
+      FlipreelWidget* reel = d.Reel();
+      ASSERT_NE(reel, nullptr);
+      EXPECT_TRUE(reel->Composed());
+      if (!composed) {
+        d.form->selectWidget(reel);
+        d.core->propertyEditor()->setObject(reel);
+        d.core->integration()->updateProperty(QStringLiteral("Composed"), false);
+      }
+      ASSERT_EQ(reel->Composed(), composed);
+      saved = d.form->contents();
+    }
+    designertest::Designer reopened(FLIPREEL_PLUGIN_DIR, saved.toUtf8().constData());
+    auto* again = reopened.Find<FlipreelWidget>("Flipreel1");
+    ASSERT_NE(again, nullptr);
+    EXPECT_EQ(again->Composed(), composed);
+    const std::unique_ptr<QWidget> app_form = LoadForm(saved);
+    ASSERT_NE(app_form, nullptr);
+    auto* played = app_form->findChild<FlipreelWidget*>("Flipreel1");
+    ASSERT_NE(played, nullptr);
+    EXPECT_EQ(played->Composed(), composed);
+  }
 }
 
 // Sequence, BackStyle and BorderStyle are ints to Qt; Designer's property
