@@ -7,6 +7,7 @@
 #include <new>
 
 #include "flipreel/control/load_outcome.h"
+#include "flipreel/gif/gif_facts.h"
 #include "flipreel/saved_form/saved_form.h"
 
 namespace flipreel::cli {
@@ -37,7 +38,8 @@ bool ApplyBeforeLoad(Flipreel& control, const SetupOptions& options, SetupResult
          (!options.autosize || Step(result, [&] { control.SetAutoSize(true); })) &&
          (!options.stretch || Step(result, [&] { control.SetStretch(true); })) &&
          (!options.no_autostart || Step(result, [&] { control.SetAutoStart(false); })) &&
-         (!options.composed || Step(result, [&] { control.SetComposed(true); }));
+         (!options.composed || Step(result, [&] { control.SetComposed(true); })) &&
+         (!options.classic || Step(result, [&] { control.SetComposed(false); }));
 }
 
 bool ApplyAfterLoad(Flipreel& control, const SetupOptions& options, SetupResult& result) {
@@ -120,6 +122,16 @@ SetupResult SetUpControl(Flipreel& control, Host& host, const std::string& input
       break;
   }
   return result;
+}
+
+std::string ClassicLookNote(const Flipreel& control, const std::string& composing_option) {
+  if (control.Composed() || !control.state().FramesLoaded) return {};
+  const std::string bytes = TextToBytes(control.state().Buffer);
+  const std::optional<GifFileFacts> facts =
+      ReadGifFacts(std::span(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()));
+  if (!facts || !ComposingChangesLook(*facts)) return {};
+  return "its frames look different composed (partial frames or delays of their own); " +
+         composing_option + " shows them as drawn";
 }
 
 }  // namespace flipreel::cli

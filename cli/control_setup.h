@@ -37,6 +37,7 @@ struct SetupOptions {
   bool stretch = false;       // Stretch True
   bool no_autostart = false;  // AutoStart False
   bool composed = false;      // Composed True
+  bool classic = false;       // Composed False (the Qt host's widget composes by default)
   // Assigned after the load (for a saved form: after it is restored).
   std::optional<int32_t> sequence;
   std::optional<int16_t> auto_rewind;
@@ -88,5 +89,10 @@ struct SetupResult {
 // errors too; nothing else escapes.
 SetupResult SetUpControl(Flipreel& control, Host& host, const std::string& input,
                          const SetupOptions& options);
+
+// For a classic control holding a GIF whose frames look different composed
+// (partial frames, delays of their own): a note saying so that names the
+// option which composes. Empty otherwise.
+std::string ClassicLookNote(const Flipreel& control, const std::string& composing_option);
 
 }  // namespace flipreel::cli

@@ -100,6 +100,18 @@ struct Session {
   }
 
   ~Session() { control->RemoveListener(&events); }
+
+  // Tells, once, that a classic load would look different composed: after
+  // the text output, for people (JSON is read by programs, and its
+  // standard error stays as it was).
+  void TellClassicLook(const std::string& command, const std::string& input,
+                       std::ostream& err) const {
+    if (failure) return;
+    const std::string note = ClassicLookNote(*control, "--composed");
+    if (!note.empty())
+      err << PrintableUtf8("flipreel " + command + ": " + ShownInput(input) + ": " + note, 1000)
+          << "\n";
+  }
 };
 
 void AddCommonOptions(CLI::App& sub, CommonOptions& o) {
@@ -151,6 +163,7 @@ void RunInfo(const CommonOptions& o, const std::vector<std::string>& inputs, std
       PrintState(text, ShownInput(input), state);
       PrintGif(text, facts);
       WriteOutput("info", out, text, err);
+      session.TellClassicLook("info", input, err);
     }
   }
   // One input gives one object, several an array of them.
@@ -205,6 +218,7 @@ void RunSimulate(const CommonOptions& o, int tick_count, std::ostream& out, std:
     out << text;
     for (const Json& tick : ticks) PrintTick(out, tick);
     CheckOutput("simulate", out, err);
+    session.TellClassicLook("simulate", o.input, err);
   }
   if (error) throw CLI::RuntimeError(kExitNotLoaded);
 }

@@ -125,6 +125,15 @@ void AddComposedOption(CLI::App& sub, InputOptions& o) {
                "Composed True: whole pictures, each frame for its own delay, as browsers play");
 }
 
+void AddClassicOption(CLI::App& sub, InputOptions& o) {
+  CLI::Option* composed = sub.get_option("--composed");
+  sub.add_flag("--classic", o.setup.classic,
+               "Composed False: the classic control, each image alone at its offset, every "
+               "frame for the first frame's delay (by default the GIF is composed, as the widget "
+               "shows it)")
+      ->excludes(composed);
+}
+
 CLI::Validator WholeNumber(int64_t min, int64_t max) {
   return CLI::Validator(
       [min, max](std::string& value) -> std::string {

@@ -42,6 +42,10 @@ void AddSourceOptions(CLI::App& sub, InputOptions& o);
 void AddPlayOptions(CLI::App& sub, InputOptions& o);
 // --composed alone, for commands that only load.
 void AddComposedOption(CLI::App& sub, InputOptions& o);
+// --classic, for the commands that show what the widget shows: they compose
+// by default (a saved form restores what it saved), and --classic plays the
+// classic control. Added after --composed, which it excludes.
+void AddClassicOption(CLI::App& sub, InputOptions& o);
 
 // An option that takes a whole number from min to max, saying which of the
 // three a value is not: a number, whole, or in the range.

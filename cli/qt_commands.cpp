@@ -61,7 +61,7 @@ struct PlayOptions {
 };
 
 struct FramesOptions {
-  ViewOptions view;  // only the input options and --composed are offered
+  ViewOptions view;  // only the input options, --composed and --classic are offered
   std::string output_dir;
 };
 
@@ -96,6 +96,7 @@ std::optional<int32_t> ParseColor(const std::string& text) {
 void AddViewOptions(CLI::App& sub, ViewOptions& o) {
   AddInputOptions(sub, o);
   AddPlayOptions(sub, o);
+  AddClassicOption(sub, o);
   sub.add_option("--rate", o.rate, "FrameRate in milliseconds (default: the first frame's delay)")
       ->check(WholeNumber(0, 32767));
   sub.add_option("--background", o.background,
@@ -170,6 +171,7 @@ bool SetUp(const std::string& command, FlipreelWidget& w, ViewOptions& o) {
   if (prepared.kind != InputKind::kUrl) setup.content = std::move(prepared.bytes);
 
   HostOf(w).trapped_errors().clear();
+  HostOf(w).set_warn_of_classic_look(false);  // told below, naming the option
   SetupResult result;
   {
     // Boxes of the set-up go to the terminal; later ones are shown as usual.
@@ -214,6 +216,9 @@ bool SetUp(const std::string& command, FlipreelWidget& w, ViewOptions& o) {
               : "the control loaded no frames from it"));
     return false;
   }
+  const std::string note =
+      ClassicLookNote(ControlOf(w), o.setup.classic ? "leaving out --classic" : "--composed");
+  if (!note.empty()) tell(input + ": " + note);
   if (o.rate) w.setFrameRate(*o.rate);
   if (back_color) w.setBackColorValue(*back_color);
   if (w.lastError())
@@ -537,6 +542,7 @@ void AddQtCommands(CLI::App& app, int& argc, char** argv) {
     CLI::App* sub = app.add_subcommand("frames", Description(kQtCommands, "frames"));
     AddInputOptions(*sub, f->view);
     AddComposedOption(*sub, f->view);
+    AddClassicOption(*sub, f->view);
     sub->add_option("-o,--output", f->output_dir, "the folder to write the PNG files into")
         ->required();
     sub->callback([f, &argc, argv] { RunFrames(*f, argc, argv); });

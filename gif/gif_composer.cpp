@@ -17,12 +17,55 @@ namespace flipreel {
 
 namespace {
 
-// What the Graphic Control Extension before an image says about it.
+// What the Graphic Control Extension before an image says about it. An
+// image without one has no delay.
 struct FrameControl {
   int disposal = 0;
   int delay_cs = 0;
   int transparent = -1;
 };
+
+// How the images of a file become frames, read from the file's facts before
+// anything is decoded.
+struct FramePlan {
+  int width = 0, height = 0;  // the picture: the logical screen
+  int64_t frames = 0;         // frames the file makes
+  // A file in which no image has a delay but that asks to loop is played as
+  // every reader plays it: each image a frame of its own.
+  bool each_image_a_frame = false;
+};
+
+// The delay the images of a file that loops without any delay are shown for.
+constexpr int kUndelayedLoopDelayCs = 10;
+
+// An image with a delay ends a frame; the images without one before it are
+// drawn at once, together with it. Images without a delay after the last
+// delayed one make one more frame, so that a file without any delay is one
+// still picture.
+FramePlan PlanFrames(const GifFileFacts& facts) {
+  FramePlan plan;
+  plan.width = facts.screen_width;
+  plan.height = facts.screen_height;
+  if (!facts.images.empty()) {
+    // A screen without width or height takes the first image's extent.
+    const GifImageFacts& first = facts.images.front();
+    if (plan.width == 0) plan.width = first.left + first.width;
+    if (plan.height == 0) plan.height = first.top + first.height;
+  }
+  bool pending = false;
+  for (const GifImageFacts& image : facts.images) {
+    const bool delayed = image.delay_cs.value_or(0) > 0;
+    plan.frames += delayed ? 1 : 0;
+    pending = !delayed;
+  }
+  plan.each_image_a_frame = plan.frames == 0 && facts.repeat.has_value();
+  if (plan.each_image_a_frame) {
+    plan.frames = static_cast<int64_t>(facts.images.size());
+  } else if (pending) {
+    ++plan.frames;
+  }
+  return plan;
+}
 
 enum Disposal { kKeep, kClear, kRestorePrevious };
 
@@ -91,24 +134,35 @@ Picture CompactPicture(const std::vector<uint32_t>& canvas, int width, int heigh
 // taken as read.
 class Composer {
  public:
-  Composer(std::span<const uint8_t> bytes, const MemoryBudget* budget)
-      : bytes_(bytes), in_(bytes, 16), budget_(budget) {}
+  Composer(std::span<const uint8_t> bytes, const FramePlan& plan, const MemoryBudget* budget)
+      : bytes_(bytes), in_(bytes, 16), plan_(plan), budget_(budget) {}
 
   ComposedAnimation Run() {
     if (!LooksLikeGif(bytes_)) Raise(err::kInvalidPicture);
     GifScreen screen;
     if (!in_.ReadScreen(screen)) Raise(err::kInvalidPicture);
-    animation_.width = screen.width;
-    animation_.height = screen.height;
     global_ = PaletteOf(screen.global_table);
     // The file ends at its trailer, at the first damage, or at the frame limit.
     while (static_cast<int>(animation_.frames.size()) < kMaxComposedFrames && ReadRecord()) {
     }
+    // Images drawn since the last frame (no delay of their own, or a file
+    // that breaks off) are shown as they stand.
+    if (drawn_since_frame_ && static_cast<int>(animation_.frames.size()) < kMaxComposedFrames)
+      AddFrame(0);
     if (animation_.frames.empty()) Raise(err::kInvalidPicture);
     return std::move(animation_);
   }
 
  private:
+  // What the last image's disposal asks of the canvas, done when the next
+  // image is drawn: a picture shown as the file ends keeps that image.
+  struct PendingDisposal {
+    Disposal disposal = kKeep;
+    int x0 = 0, y0 = 0, x1 = 0, y1 = 0;  // the image's rectangle on the canvas
+    std::vector<uint32_t> saved;         // the canvas before it, for kRestorePrevious
+    std::shared_ptr<const void> reservation;
+  };
+
   // Reads one record; false at the end of what can be read.
   bool ReadRecord() {
     const int introducer = in_.ReadByte();
@@ -144,11 +198,9 @@ class Composer {
     if (!in_.ReadImageDescriptor(desc)) return false;
     const int min_code_size = in_.ReadByte();
     if (min_code_size < 0 || min_code_size > kMaxMinCodeSize) return false;
-    if (animation_.frames.empty() && !StartCanvas(desc)) return false;
+    if (canvas_.empty() && !StartCanvas()) return false;
     const int64_t pixels = int64_t{desc.width} * desc.height;
     if (pixels > kMaxPicturePixels || pixels > MostPixelsEncodable(in_.left())) return false;
-    // The frame this image makes is reserved before any of it is decoded.
-    std::shared_ptr<const void> reservation = ReserveFrame();
 
     // The image's rows, in display order, and which of them arrived whole.
     std::vector<uint8_t> indices(static_cast<size_t>(pixels));
@@ -160,56 +212,64 @@ class Composer {
     const bool complete = arrived == desc.height;
     if (!complete && arrived == 0) return false;
 
+    Dispose();
     const FrameControl control = std::exchange(control_, FrameControl{});
     const Palette palette = desc.local_colours > 0 ? PaletteOf(desc.local_table) : global_;
+    // The picture is the logical screen: what lies beyond it is not drawn.
     const int width = animation_.width;
-    const int x0 = std::min(desc.left, width), x1 = std::min(desc.left + desc.width, width);
-    const int y0 = std::min(desc.top, animation_.height);
-    const int y1 = std::min(desc.top + desc.height, animation_.height);
-    const Disposal disposal = DisposalOf(control.disposal);
-    std::vector<uint32_t> saved;
-    std::shared_ptr<const void> saved_reservation;
-    if (disposal == kRestorePrevious) {
+    PendingDisposal& next = disposal_;
+    next.disposal = DisposalOf(control.disposal);
+    next.x0 = std::min(desc.left, width);
+    next.x1 = std::min(desc.left + desc.width, width);
+    next.y0 = std::min(desc.top, animation_.height);
+    next.y1 = std::min(desc.top + desc.height, animation_.height);
+    if (next.disposal == kRestorePrevious) {
       if (budget_)
-        saved_reservation = budget_->Reserve(static_cast<int64_t>(canvas_.size() * 4),
-                                             ScreenName() + " kept to restore");
-      saved = canvas_;
+        next.reservation = budget_->Reserve(static_cast<int64_t>(canvas_.size() * 4),
+                                            ScreenName() + " kept to restore");
+      next.saved = canvas_;
     }
 
-    for (int y = y0; y < y1; ++y) {
+    for (int y = next.y0; y < next.y1; ++y) {
       if (!decoded[static_cast<size_t>(y - desc.top)]) continue;
       const uint8_t* src = indices.data() + static_cast<size_t>(y - desc.top) * desc.width;
       uint32_t* dst = canvas_.data() + static_cast<size_t>(y) * width;
-      for (int x = x0; x < x1; ++x) {
+      for (int x = next.x0; x < next.x1; ++x) {
         const uint8_t index = src[x - desc.left];
         if (index != control.transparent) dst[x] = palette[index];
       }
     }
-    AddFrame(control.delay_cs, std::move(reservation));
-
-    if (disposal == kClear) {
-      for (int y = y0; y < y1; ++y)
-        std::fill_n(canvas_.data() + static_cast<size_t>(y) * width + x0, x1 - x0, 0u);
-    } else if (disposal == kRestorePrevious) {
-      canvas_ = std::move(saved);
+    drawn_since_frame_ = true;
+    if (plan_.each_image_a_frame) {
+      AddFrame(kUndelayedLoopDelayCs);
+    } else if (control.delay_cs > 0) {
+      AddFrame(control.delay_cs);
     }
     return complete;
+  }
+
+  // Does what the last image's disposal asks before the next is drawn.
+  void Dispose() {
+    PendingDisposal& last = disposal_;
+    const int width = animation_.width;
+    if (last.disposal == kClear) {
+      for (int y = last.y0; y < last.y1; ++y)
+        std::fill_n(canvas_.data() + static_cast<size_t>(y) * width + last.x0, last.x1 - last.x0,
+                    0u);
+    } else if (last.disposal == kRestorePrevious) {
+      canvas_ = std::move(last.saved);
+    }
+    last = PendingDisposal{};
   }
 
   // Reads the image's data and returns how many of its rows arrived whole,
   // in the order they arrive, as giflib's reader gives them row by row: a row
   // is whole when its pixels were decoded and, for the last one, the data
-  // then ended with its terminator. -1 when not even the data of an image
-  // without pixels can be read.
+  // then ended with its terminator. An image without width or height has no
+  // rows to wait for: it is whole once its data is passed over. -1 when the
+  // data cannot be read.
   int ReadRows(const GifImageDescriptor& desc, int min_code_size, uint8_t* indices) {
-    if (desc.width == 0 || desc.height == 0) {
-      if (!in_.SkipSubBlocks()) return -1;
-      // giflib reads an image of no width row by row all the same, and at
-      // each row, having all of its (no) pixels, reads on to a terminator.
-      int rows = 0;
-      while (rows < desc.height && in_.SkipSubBlocks()) ++rows;
-      return rows;
-    }
+    if (desc.width == 0 || desc.height == 0) return in_.SkipSubBlocks() ? desc.height : -1;
     const DecodedImageData data =
         DecodeImageData(in_, min_code_size, desc.width, desc.height, desc.interlaced, indices);
     const size_t count = static_cast<size_t>(desc.width) * static_cast<size_t>(desc.height);
@@ -217,11 +277,11 @@ class Composer {
     return data.terminated ? desc.height : desc.height - 1;
   }
 
-  // The first image may widen the screen to hold itself, so that a file
-  // with a screen too small (often 0 x 0) still shows its first picture.
-  bool StartCanvas(const GifImageDescriptor& desc) {
-    animation_.width = std::max(animation_.width, desc.left + desc.width);
-    animation_.height = std::max(animation_.height, desc.top + desc.height);
+  // The canvas is the logical screen, or where the screen has no width or
+  // height the first image's extent; it never grows.
+  bool StartCanvas() {
+    animation_.width = plan_.width;
+    animation_.height = plan_.height;
     const int64_t screen = int64_t{animation_.width} * animation_.height;
     if (screen <= 0) return false;
     if (screen > kMaxPicturePixels)
@@ -239,28 +299,27 @@ class Composer {
            std::to_string(animation_.height) + " pixels";
   }
 
-  // The least a frame's picture takes (indices and a palette), reserved from
-  // the budget; none without one.
-  std::shared_ptr<const void> ReserveFrame() const {
-    if (!budget_) return nullptr;
-    const int64_t pixels = int64_t{animation_.width} * animation_.height;
-    return budget_->ReserveNamed(pixels + static_cast<int64_t>(sizeof(Palette)), [&] {
-      return "frame " + std::to_string(animation_.frames.size() + 1) + " of " + ScreenName();
-    });
-  }
-
-  void AddFrame(int delay_cs, std::shared_ptr<const void> reservation) {
-    Picture picture = CompactPicture(canvas_, animation_.width, animation_.height);
+  // The canvas as it stands becomes a frame. Its picture is reserved from the
+  // budget before it is made: the least it takes (indices and a palette), or
+  // its whole pixels when it has more than 256 colours.
+  void AddFrame(int delay_cs) {
+    drawn_since_frame_ = false;
     const size_t pixels = size_t(animation_.width) * size_t(animation_.height);
+    auto frame_name = [&] {
+      return "frame " + std::to_string(animation_.frames.size() + 1) + " of " + ScreenName();
+    };
+    std::shared_ptr<const void> reservation;
+    if (budget_)
+      reservation =
+          budget_->ReserveNamed(static_cast<int64_t>(pixels + sizeof(Palette)), frame_name);
+    Picture picture = CompactPicture(canvas_, animation_.width, animation_.height);
     const bool indexed = picture.data()->format() == PictureData::Format::kIndexed8;
     stored_bytes_ += indexed ? pixels + sizeof(Palette) : pixels * sizeof(uint32_t);
     if (budget_) {
-      // A picture of more than 256 colours keeps its pixels whole.
       if (!indexed) {
         reservation.reset();
-        reservation = budget_->Reserve(
-            static_cast<int64_t>(pixels * sizeof(uint32_t)),
-            "frame " + std::to_string(animation_.frames.size() + 1) + " of " + ScreenName());
+        reservation =
+            budget_->Reserve(static_cast<int64_t>(pixels * sizeof(uint32_t)), frame_name());
       }
       picture = KeepReserved(std::move(picture), std::move(reservation));
     } else if (stored_bytes_ > kMaxComposedBytes) {
@@ -273,39 +332,39 @@ class Composer {
 
   std::span<const uint8_t> bytes_;
   GifBlockReader in_;
+  const FramePlan plan_;
   const MemoryBudget* budget_;
   std::shared_ptr<const void> canvas_reservation_;
   ComposedAnimation animation_;
   Palette global_{};
   FrameControl control_;
+  PendingDisposal disposal_;
   bool repeat_seen_ = false;
+  bool drawn_since_frame_ = false;
   std::vector<uint32_t> canvas_;
   size_t stored_bytes_ = 0;
 };
 
 // The least the file's frames claim together: one picture of the screen per
-// image, and the canvas they are composed on. A file that claims more than
+// frame, and the canvas they are composed on. A file that claims more than
 // the budget has left is refused before anything is decoded.
-void CheckClaimedSize(std::span<const uint8_t> bytes, const MemoryBudget& budget) {
-  const std::optional<GifFileFacts> facts = ReadGifFacts(bytes);
-  if (!facts || facts->images.empty()) return;
-  const GifImageFacts& first = facts->images.front();
-  const int64_t width = std::max(facts->screen_width, first.left + first.width);
-  const int64_t height = std::max(facts->screen_height, first.top + first.height);
-  const int64_t frames = std::min<int64_t>(facts->images.size(), kMaxComposedFrames);
-  const int64_t screen = width * height;
-  if (screen <= 0 || screen > kMaxPicturePixels) return;  // the composer says why
+void CheckClaimedSize(const FramePlan& plan, const MemoryBudget& budget) {
+  const int64_t frames = std::min<int64_t>(plan.frames, kMaxComposedFrames);
+  const int64_t screen = int64_t{plan.width} * plan.height;
+  if (frames == 0 || screen <= 0 || screen > kMaxPicturePixels) return;  // the composer says why
   budget.Reserve(
       screen * 4 + frames * (screen + static_cast<int64_t>(sizeof(PictureData::Palette))),
       std::to_string(frames) + (frames == 1 ? " frame" : " frames") + " of " +
-          std::to_string(width) + " x " + std::to_string(height) + " pixels");
+          std::to_string(plan.width) + " x " + std::to_string(plan.height) + " pixels");
 }
 
 }  // namespace
 
 ComposedAnimation ComposeGif(std::span<const uint8_t> bytes, const MemoryBudget* budget) {
-  if (budget) CheckClaimedSize(bytes, *budget);
-  return Composer(bytes, budget).Run();
+  const std::optional<GifFileFacts> facts = ReadGifFacts(bytes);
+  const FramePlan plan = facts ? PlanFrames(*facts) : FramePlan{};
+  if (budget) CheckClaimedSize(plan, *budget);
+  return Composer(bytes, plan, budget).Run();
 }
 
 }  // namespace flipreel

@@ -18,14 +18,21 @@ inline constexpr int kMaxComposedFrames = 32767;
 inline constexpr size_t kMaxComposedBytes = size_t{1} << 30;
 
 // Walks the file's block structure as giflib does and composes each image:
-// - the first image may widen the screen to hold itself (a screen of 0 x 0
-//   is common); later images are clipped to the screen;
+// - the picture is the logical screen: images are clipped to it and it never
+//   grows; a screen without width or height takes the first image's extent
+//   (its right and bottom edges);
+// - an image with a delay ends a frame; images without one (no Graphic
+//   Control Extension, or a delay of 0) are drawn at once, together with the
+//   next delayed image, and those after the last delayed image make one more
+//   frame. A file without any delay is thus one still picture, unless it
+//   asks to loop: then each image is a frame of 100 ms;
+// - images without width or height draw nothing;
 // - pixels of the transparent index leave the canvas as it was; indices
 //   beyond the colour table, and images without any table, are opaque black;
 // - disposal 2 clears the image's rectangle to transparent after it was
 //   shown, 3 (and 4, which some encoders write for it) restores the canvas as
 //   it was before the image, anything else keeps the image;
-// - a delay of 0 or 1 hundredths is shown for 10 hundredths;
+// - a delay of 1 hundredth is shown for 10 hundredths;
 // - the repeat count comes from a NETSCAPE2.0 (or ANIMEXTS1.0) extension.
 // Each composed picture is 8-bit indices with a palette when its colours fit
 // in 256, else 32-bit ARGB.

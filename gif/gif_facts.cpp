@@ -256,4 +256,23 @@ std::optional<GifFileFacts> ReadGifFacts(std::span<const uint8_t> bytes, FactsRe
   return facts;
 }
 
+bool ComposingChangesLook(const GifFileFacts& facts) {
+  const std::vector<GifImageFacts>& images = facts.images;
+  if (images.size() < 2) return false;
+  const std::optional<int> first_delay = images.front().delay_cs;
+  for (size_t i = 0; i < images.size(); ++i) {
+    const GifImageFacts& image = images[i];
+    if (!image.delay_cs || image.delay_cs != first_delay || *image.delay_cs <= 1) return true;
+    const bool away = image.left > 0 || image.top > 0;
+    if (i == 0) {
+      if (away) return true;
+      continue;
+    }
+    const bool partial = away || image.left + image.width < facts.screen_width ||
+                         image.top + image.height < facts.screen_height;
+    if (partial || image.transparent) return true;
+  }
+  return false;
+}
+
 }  // namespace flipreel

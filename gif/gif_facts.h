@@ -45,4 +45,12 @@ enum class FactsReading { kOwnReader, kGiflibOnly };
 std::optional<GifFileFacts> ReadGifFacts(std::span<const uint8_t> bytes,
                                          FactsReading reading = FactsReading::kOwnReader);
 
+// Whether the file's frames look different composed than as the classic
+// control shows them: images after the first that cover only part of the
+// screen or keep pixels transparent (they rely on what lies below them), a
+// first image away from the screen's origin, images without a Graphic Control
+// Extension, or delays that differ from the first image's or are too short
+// to be kept as they are (0 or 1 hundredth). A single image never does.
+bool ComposingChangesLook(const GifFileFacts& facts);
+
 }  // namespace flipreel

@@ -75,6 +75,9 @@ FlipreelWidgetPrivate::FlipreelWidgetPrivate(FlipreelWidget& widget)
   control_ = std::make_unique<Flipreel>(*host_);
   control_->AddListener(relay_.get());
   control_->InitProperties();
+  // An application developer expects the picture the GIF's author drew; the
+  // classic control is one property away. A restored form says which it was.
+  control_->SetComposed(true);
   preparer_.setInterval(0);
   QObject::connect(&preparer_, &QTimer::timeout, [this] { PrepareNextFrame(); });
   RefreshLooks();

@@ -124,7 +124,11 @@ struct FlipreelAsyncProp {
 // form's <pixmap>; it also takes a QImage.
 //
 // CurrentFrame is watched as the frame index itself, which may pass 16 bits.
-// Composed is composed playback: whole pictures, each for its own delay.
+// Composed is composed playback: whole pictures, each for its own delay. A
+// new widget composes; a restored saved state (a form) composes only when it
+// was saved composing, so a form saved classic, or by a control that does not
+// know the property, restores the classic control. A classic load of a GIF
+// whose frames would look different composed says so with a qWarning.
 // UserMode is the host's ambient value, false in a designer. PaintCacheBudget
 // is the bytes of paint-ready frame copies kept (default 64 MB).
 // showMessageBoxes: whether the control's message boxes are shown (default

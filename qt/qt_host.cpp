@@ -15,6 +15,7 @@
 
 #include "flipreel/gif/gif_composer.h"
 #include "flipreel/gif/gif_decoder.h"
+#include "flipreel/gif/gif_facts.h"
 #include "flipreel/host/scope.h"
 #include "flipreel/qt/picture_cache.h"
 
@@ -312,6 +313,22 @@ Picture QtHost::DecodePicture(TextView path) {
   const QImage image = reader.read();
   if (image.isNull() || image.size() != size) Raise(err::kInvalidPicture);
   return KeepReserved(PictureFromImage(image), std::move(reservation));
+}
+
+// Most GIFs made today are optimised (partial frames, delays of their own);
+// the classic control shows them as patches at one pace. Whoever turned
+// Composed off may not know what it would show.
+void QtHost::WarnOfClassicLook(const std::string& bytes) noexcept {
+  try {
+    const std::optional<GifFileFacts> facts =
+        ReadGifFacts(std::span(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()));
+    if (facts && ComposingChangesLook(*facts))
+      qWarning(
+          "Flipreel: this GIF's frames look different composed (partial frames or delays of "
+          "their own); set the Composed property to show them as drawn");
+  } catch (const std::exception&) {
+    // Only a warning: a file that cannot be looked into is not told of.
+  }
 }
 
 ComposedAnimation QtHost::LoadAnimation(std::string_view bytes) {

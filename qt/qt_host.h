@@ -117,6 +117,9 @@ class QtHost : public FileHost {
   // message. A handler that is set is called either way.
   void set_show_message_boxes(bool show) { show_message_boxes_ = show; }
   bool show_message_boxes() const { return show_message_boxes_; }
+  // Whether a classic load of a GIF whose frames look different composed
+  // says so with a warning (by default it does, once per load).
+  void set_warn_of_classic_look(bool warn) { warn_of_classic_look_ = warn; }
   void set_async_reader(std::unique_ptr<AsyncReadService> reader) { reader_ = std::move(reader); }
   AsyncReadService* async_reader() const { return reader_.get(); }
   // With manual ticks the QTimer stays off and only DeliverTick drives the
@@ -175,6 +178,7 @@ class QtHost : public FileHost {
   ComposedAnimation LoadAnimation(std::string_view bytes) override;
   int64_t Now() const override { return clock_.elapsed(); }
   void ExpectFrameFiles(FrameFileList files) noexcept override {
+    if (warn_of_classic_look_ && files.bytes) WarnOfClassicLook(*files.bytes);
     BudgetFor(files);
     ahead_.Expect(std::move(files));
   }
@@ -228,6 +232,8 @@ class QtHost : public FileHost {
   // Close or by UnpinFile.
   void PinFile(Text path, std::string bytes);
   void UnpinFile() { pinned_.reset(); }
+  // Warns once when the classic frames of this GIF look different composed.
+  static void WarnOfClassicLook(const std::string& bytes) noexcept;
 
   QWidget& widget_;
   QtSurface& surface_;
@@ -246,6 +252,7 @@ class QtHost : public FileHost {
 
   MessageBoxHandler message_box_;
   bool show_message_boxes_ = true;
+  bool warn_of_classic_look_ = true;
   bool in_read_completion_ = false;
   std::unique_ptr<AsyncReadService> reader_;
   RandomGenerator random_;

@@ -175,7 +175,9 @@ TEST(Tool, InputThatDoesNotLoad) {
       EXPECT_EQ(j["messages"].size(), row.messages);
     }
 #ifdef FLIPREEL_WITH_QT
-    EXPECT_EQ(RunBinary("render '" + row.input + "' -o " + dir.path() + "/sheet.png").status, 1);
+    EXPECT_EQ(
+        RunBinary("render '" + row.input + "' -o " + dir.path() + "/sheet.png --classic").status,
+        1);
     EXPECT_FALSE(std::filesystem::exists(dir.path() + "/sheet.png"));
 #endif
   }

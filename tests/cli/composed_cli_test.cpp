@@ -35,4 +35,37 @@ TEST(ComposedTool, WholeFramesAndTicksAtTheirOwnTimes) {
   EXPECT_EQ(seen, (std::vector<std::string>{"50:1+100", "150:2+150", "300:0+50", "350:1+100"}));
 }
 
+// A classic load whose frames look different composed says so once on stderr,
+// naming the option that composes; the JSON output stays as it was.
+TEST(ComposedTool, AClassicLoadThatComposingWouldChangeSaysSo) {
+  testfiles::TempDir dir;
+  const std::string partial = dir.Write("three.gif", testgif::Build(testgif::Animation(3)));
+  testgif::Gif whole_gif;  // two whole frames of one delay on a 1 x 1 screen
+  whole_gif.frames.resize(2);
+  const std::string whole = dir.Write("whole.gif", testgif::Build(whole_gif));
+  const std::string note = "its frames look different composed";
+  struct Row {
+    std::vector<std::string> args;
+    int notes;
+  } rows[] = {
+      {{"info", partial}, 1},
+      {{"simulate", partial, "--ticks", "2"}, 1},
+      {{"info", partial, "--composed"}, 0},
+      {{"info", partial, "--json"}, 0},
+      {{"info", whole}, 0},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.args[0] + " " + row.args.back());
+    const clitest::Result r = RunTool(row.args);
+    EXPECT_EQ(r.status, 0) << r.err;
+    size_t count = 0;
+    for (size_t at = r.err.find(note); at != std::string::npos; at = r.err.find(note, at + 1))
+      ++count;
+    EXPECT_EQ(count, static_cast<size_t>(row.notes)) << r.err;
+    if (row.notes) {
+      EXPECT_NE(r.err.find("--composed shows them as drawn"), std::string::npos);
+    }
+  }
+}
+
 }  // namespace

@@ -67,8 +67,9 @@ TEST(ComposedPlay, EachFrameForItsOwnDelay) {
     const char* shows;
   } rows[] = {
       {{5, 100, 30}, "0:0 50:1 1050:2 1350:0 1400:1 2400:2 2700:0"},
-      // 0 and 1 hundredths are shown for 10; 2 stays 2.
-      {{0, 1, 2}, "0:0 100:1 200:2 220:0 320:1 420:2 440:0"},
+      // 1 hundredth is shown for 10, 2 stays 2; an image without a delay is
+      // drawn with the next one (frame 1 is images 1 and 2).
+      {{1, 0, 2}, "0:0 100:1 120:0 220:1 240:0 340:1 360:0"},
   };
   for (const Row& r : rows) {
     Player p;

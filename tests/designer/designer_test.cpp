@@ -156,6 +156,38 @@ TEST(DesignerPlugin, EditsSavesAndRestoresTheControlWithItsGif) {
   qttest::ExpectEachTickShowsAnotherPicture(*played);
 }
 
+// A control dropped on a form composes; turned classic in the property
+// editor, it stays classic in the form Designer saves, whoever reads it.
+TEST(DesignerPlugin, AFormKeepsComposedAsItWasSaved) {
+  for (const bool composed : {true, false}) {
+    SCOPED_TRACE(composed);
+    QString saved;
+    {
+      Designer d;
+      FlipreelWidget* reel = d.Reel();
+      ASSERT_NE(reel, nullptr);
+      EXPECT_TRUE(reel->Composed());
+      if (!composed) {
+        d.form->selectWidget(reel);
+        d.core->propertyEditor()->setObject(reel);
+        d.core->integration()->updateProperty(QStringLiteral("Composed"), false);
+      }
+      ASSERT_EQ(reel->Composed(), composed);
+      saved = d.form->contents();
+    }
+    designertest::Designer reopened(FLIPREEL_PLUGIN_DIR, saved.toUtf8().constData());
+    auto* again = reopened.Find<FlipreelWidget>("Flipreel1");
+    ASSERT_NE(again, nullptr);
+    EXPECT_EQ(again->Composed(), composed);
+    QString error;
+    const std::unique_ptr<QWidget> app_form = LoadInApplication(saved, error);
+    ASSERT_NE(app_form, nullptr) << error.toStdString();
+    auto* played = app_form->findChild<FlipreelWidget*>("Flipreel1");
+    ASSERT_NE(played, nullptr);
+    EXPECT_EQ(played->Composed(), composed);
+  }
+}
+
 // Sequence, BackStyle and BorderStyle are ints to Qt; Designer's property
 // editor shows them with the type information's names, and a name chosen in
 // its drop-down list sets the control as one undoable change of the form.

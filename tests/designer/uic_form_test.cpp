@@ -23,6 +23,7 @@ TEST(UicForm, SetupUiRestoresTheControlPlayingItsGif) {
   ui.setupUi(&form);
   flipreel::FlipreelWidget* reel = ui.Flipreel1;
   EXPECT_TRUE(reel->UserMode());
+  EXPECT_TRUE(reel->Composed());  // dropped on the form composing, saved so
   EXPECT_EQ(reel->FlipreelFile(), "Gif");
   EXPECT_EQ(reel->Frames(), 4);
   EXPECT_EQ(reel->Sequence(), 3);

@@ -22,6 +22,8 @@ class QtRig final : public DownloadRig {
   QtRig() {
     g_qt_log = &log_;
     previous_handler_ = qInstallMessageHandler(RecordQtMessage);
+    // The same classic control as on the headless host.
+    widget_.setComposed(false);
     inside().host().set_message_box_handler([this](const flipreel::MessageBoxRequest& box) {
       messages_.push_back({box.text.toStdU16String(), box.style, box.title.toStdU16String()});
       return 1;

@@ -17,6 +17,7 @@
 #include "examples/example_gifs.h"
 #include "flipreel/gif/gif_composer.h"
 #include "flipreel/gif/gif_decoder.h"
+#include "flipreel/gif/gif_facts.h"
 #include "tests/loading/loading_support.h"
 
 using namespace flipreel;
@@ -30,6 +31,7 @@ struct Read {
   std::vector<uint8_t> indices;   // display order
   std::vector<bool> rows;         // the rows that arrived whole
   int disposal = 0;
+  int delay = 0;  // hundredths; 0 without a Graphic Control Extension
 };
 
 struct Composed {
@@ -122,9 +124,9 @@ std::optional<Composed> Giflib(const std::string& bytes) {
     Read r;
     r.desc = gif->Image;
     const GifImageDesc& d = r.desc;
-    if (images.empty()) {  // the first image may widen the screen
-      c.width = std::max(c.width, d.Left + d.Width),
-      c.height = std::max(c.height, d.Top + d.Height);
+    if (images.empty()) {  // a screen without width or height takes the first image's extent
+      if (c.width == 0) c.width = d.Left + d.Width;
+      if (c.height == 0) c.height = d.Top + d.Height;
       if (int64_t{c.width} * c.height <= 0 || int64_t{c.width} * c.height > kMaxPicturePixels)
         break;
     }
@@ -132,18 +134,18 @@ std::optional<Composed> Giflib(const std::string& bytes) {
     if (pixels > kMaxPicturePixels ||
         pixels > MostPixelsEncodable(bytes.size() - std::min(source.pos, bytes.size())))
       break;
-    if (pixels == 0) {
+    r.indices.resize(static_cast<size_t>(pixels));
+    r.rows.assign(static_cast<size_t>(d.Height), pixels == 0);
+    bool complete = true;
+    if (pixels == 0) {  // nothing to draw: its data is passed over
       int size = 0;
       GifByteType* b = nullptr;
       bool ok = DGifGetCode(gif.get(), &size, &b) == GIF_OK;
       while (ok && b) ok = DGifGetCodeNext(gif.get(), &b) == GIF_OK;
       if (!ok) break;
     }
-    r.indices.resize(static_cast<size_t>(pixels));
-    r.rows.assign(static_cast<size_t>(d.Height), false);
-    bool complete = true;
     static constexpr int kStart[] = {0, 4, 2, 1}, kStep[] = {8, 8, 4, 2};
-    for (int pass = 0; pass < (d.Interlace ? 4 : 1) && complete; ++pass)
+    for (int pass = 0; pass < (d.Interlace ? 4 : 1) && complete && pixels > 0; ++pass)
       for (int y = d.Interlace ? kStart[pass] : 0; y < d.Height && complete;
            y += d.Interlace ? kStep[pass] : 1) {
         complete = DGifGetLine(gif.get(), r.indices.data() + static_cast<size_t>(y) * d.Width,
@@ -153,18 +155,32 @@ std::optional<Composed> Giflib(const std::string& bytes) {
     if (!complete && std::find(r.rows.begin(), r.rows.end(), true) == r.rows.end()) break;
     r.colours = Colours(d.ColorMap ? d.ColorMap : gif->SColorMap, transparent);
     r.disposal = disposal;
-    c.delays.push_back((delay <= 1 ? 10 : delay) * 10);
+    r.delay = delay;
     disposal = 0, delay = 0, transparent = -1;
     images.push_back(std::move(r));
     if (!complete) break;
   }
   if (images.empty()) return std::nullopt;
-  for (size_t n = 0; n < images.size(); ++n) {
+  // A delayed image ends a frame of everything drawn since the last; images
+  // after the last delayed one make one more. A file that loops without any
+  // delay (as giflib reads the whole file) shows each image for 100 ms.
+  const std::optional<GifFileFacts> facts =
+      ReadGifFacts(std::span(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()),
+                   FactsReading::kGiflibOnly);
+  const bool each_image = facts && facts->repeat &&
+                          std::none_of(facts->images.begin(), facts->images.end(),
+                                       [](const GifImageFacts& i) { return i.delay_cs > 0; });
+  auto frame = [&](size_t n, int delay_cs) {
+    c.delays.push_back((delay_cs <= 1 ? 10 : delay_cs) * 10);
     c.frames.emplace_back();
     for (int y = 0; y < c.height; ++y)
       for (int x = 0; x < c.width; ++x)
         c.frames.back().push_back(Model(images, n, x, y, c.width, c.height));
+  };
+  for (size_t n = 0; n < images.size(); ++n) {
+    if (each_image || images[n].delay > 0) frame(n, each_image ? 10 : images[n].delay);
   }
+  if (!each_image && images.back().delay == 0) frame(images.size() - 1, 0);
   return c;
 }
 

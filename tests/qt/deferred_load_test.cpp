@@ -138,6 +138,7 @@ struct Files {
   QString damaged_state = "state:" + StateAfter({small, damaged});
   QString StateAfter(const QStringList& loads) {
     FlipreelWidget w;
+    w.setComposed(false);  // the classic load is the one deferred
     w.setShowMessageBoxes(false);
     for (const QString& path : loads) w.setFlipreelFile(path);
     return w.SavedState();
@@ -160,6 +161,7 @@ Outcome LoadAndWatch(Files& f, bool deferred, const QString& before, const QStri
   Outcome o;
   f.Path("changing.gif", testfiles::ReadFile(f.big.toStdString()));
   auto w = std::make_unique<FlipreelWidget>();
+  w->setComposed(false);  // the classic load is the one deferred
   FlipreelWidgetPrivate::get(*w).SetDeferredLoads(deferred);
   w->setAutoStart(false);  // no ticks whose number would depend on time
   if (!before.isEmpty()) w->setFlipreelFile(before);
@@ -250,6 +252,7 @@ TEST(DeferredLoad, ReadingWaitsAndTellsLater) {
     int at_once_frames = 0;
     {
       FlipreelWidget w;
+      w.setComposed(false);  // the classic load is the one deferred
       FlipreelWidgetPrivate::get(w).SetDeferredLoads(false);
       WatchBoxes(w, at_once_log);
       Listen(w, at_once_log);
@@ -258,6 +261,7 @@ TEST(DeferredLoad, ReadingWaitsAndTellsLater) {
     }
     QStringList log;
     FlipreelWidget w;
+    w.setComposed(false);  // the classic load is the one deferred
     WatchBoxes(w, log);
     Listen(w, log);
     w.setFlipreelFile(file);
@@ -286,6 +290,7 @@ TEST(DeferredLoad, AskedForInsideAnotherRunsAtOnce) {
     SCOPED_TRACE(static_cast<int>(inside));
     auto run = [&](bool deferred) {
       FlipreelWidget w;
+      w.setComposed(false);  // the classic load is the one deferred
       FlipreelWidgetPrivate::get(w).SetDeferredLoads(deferred);
       bool asked = false;
       auto ask = [&] {
@@ -325,6 +330,7 @@ TEST(DeferredLoad, DestroyingTheWidgetCancelsTheLoad) {
     QStringList log;
     auto* window = new QMainWindow;
     auto* w = new FlipreelWidget;
+    w->setComposed(false);  // the classic load is the one deferred
     window->setCentralWidget(w);
     window->show();
     WatchBoxes(*w, log);
@@ -346,6 +352,7 @@ TEST(DeferredLoad, SizeHintFollowsAResizeWhileTheLoadIsPending) {
   Files f;
   auto hints = [&](bool deferred) {
     FlipreelWidget w;
+    w.setComposed(false);  // the classic load is the one deferred
     FlipreelWidgetPrivate::get(w).SetDeferredLoads(deferred);
     w.show();
     w.resize(60, 50);
@@ -364,6 +371,7 @@ TEST(DeferredLoad, SizeHintFollowsAResizeWhileTheLoadIsPending) {
 TEST(DeferredLoad, PaintsAndTicksWaitForTheLoad) {
   Files f;
   FlipreelWidget w;
+  w.setComposed(false);  // the classic load is the one deferred
   w.setAutoStart(false);
   w.setFlipreelFile(f.small);
   w.show();
@@ -420,6 +428,7 @@ TEST(WidgetLoad, SameErrorWhateverItHeld) {
     SCOPED_TRACE(row.name);
     for (const std::string& before : {std::string(), small}) {
       FlipreelWidget w;
+      w.setComposed(false);  // the classic load is the one deferred
       w.setShowMessageBoxes(false);
       if (!before.empty()) {
         ASSERT_TRUE(w.loadFromData(QByteArray::fromStdString(before)));

@@ -23,6 +23,7 @@ namespace {
 TEST(QtHost, TimerTicksAtFrameRateAndStopsForIntervalZero) {
   GifFile file(FourFrames());  // delays of 10 hundredths: FrameRate 100
   FlipreelWidget w;
+  w.setComposed(false);  // the classic timer: FrameRate steers it
   w.setFlipreelFile(file.qpath());
   EXPECT_TRUE(HostOf(w).timer_running());
   EXPECT_EQ(HostOf(w).timer_interval_ms(), 100);
@@ -178,6 +179,7 @@ TEST(FlipreelWidgetInterface, ErrorsBecomeLastErrorAndASignal) {
 TEST(FlipreelWidgetInterface, PropertiesAndEventsAreReachableByName) {
   GifFile file(FourFrames());
   FlipreelWidget w;
+  w.setComposed(false);  // the classic frames: each image alone at its offset
   HostOf(w).SetManualTicks(true);
   QSignalSpy changed(&w, &FlipreelWidget::propertyNotified);
   QSignalSpy frame(&w, &FlipreelWidget::Frame);
@@ -273,6 +275,7 @@ class PaintRecorder : public FlipreelWidget {
 TEST(FlipreelWidgetPainting, TicksRepaintOnlyWhatChangedAndNothingWhileHidden) {
   GifFile file(FourFrames());
   PaintRecorder w;
+  w.setComposed(false);  // classic frames: only each frame's own rectangle changes
   HostOf(w).SetManualTicks(true);
   w.setFlipreelFile(file.qpath());
   w.show();

@@ -87,6 +87,7 @@ TEST(WidgetInAnApplication, FailedLoadsAreSignalled) {
   for (const auto& row : rows) {
     SCOPED_TRACE(row.name);
     FlipreelWidget w;
+    w.setComposed(false);  // the classic split, which refuses these files
     w.setShowMessageBoxes(false);
     QSignalSpy failed(&w, &FlipreelWidget::loadFailed);
     QSignalSpy shown(&w, &FlipreelWidget::messageShown);
@@ -125,6 +126,7 @@ TEST(WidgetInAnApplication, MessageBoxesAreShownByDefault) {
   const std::string gif = testgif::Build(FourFrames());
   testfiles::TempDir dir;
   FlipreelWidget w;
+  w.setComposed(false);  // the classic split ends at the damage with its message
   EXPECT_TRUE(w.showMessageBoxes());
   QSignalSpy shown(&w, &FlipreelWidget::messageShown);
   ModalWatch watch;
@@ -159,6 +161,7 @@ TEST(WidgetInAnApplication, LoadsFromMemoryDevicesAndResources) {
   }
 
   FlipreelWidget w;
+  w.setComposed(false);  // the classic split refuses a bare header without a box
   QSignalSpy failed(&w, &FlipreelWidget::loadFailed);
   EXPECT_FALSE(w.loadFromData("GIF89a"));
   QBuffer write_only;
@@ -174,6 +177,7 @@ TEST(WidgetInAnApplication, LoadsFromMemoryDevicesAndResources) {
 TEST(WidgetInAnApplication, QtConveniences) {
   GifFile file(FourFrames());
   FlipreelWidget w;
+  w.setComposed(false);                      // the classic frames: each block at its offset
   EXPECT_EQ(w.sizeHint(), QSize(205, 130));  // a new control's size
   QSignalSpy frames(&w, &FlipreelWidget::frameShown);
   w.setAutoSize(true);

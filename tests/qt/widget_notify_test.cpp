@@ -70,6 +70,7 @@ TEST(FlipreelWidgetNotify, EachChangeIsAnnouncedOnceWhoeverMadeIt) {
   const QString form = QString::fromStdString(dir.path() + "/form.json");
   {
     FlipreelWidget saved;
+    saved.setComposed(false);  // the classic control, saved without the key
     saved.setBorderStyle(1);
     saved.setFlipreelFile(gif.qpath());
     saved.setSequence(3);
@@ -138,6 +139,7 @@ TEST(FlipreelWidgetNotify, EachChangeIsAnnouncedOnceWhoeverMadeIt) {
   };
   for (const Row& row : rows) {
     FlipreelWidget w;
+    w.setComposed(false);  // the classic control's notices
     HostOf(w).SetManualTicks(true);
     if (row.before) row.before(w);
     NoticeRecorder recorder(w);

@@ -30,6 +30,7 @@ struct Loaded {
   explicit Loaded(const testgif::Gif& gif, bool border = false, bool autosize = false,
                   bool stretch = false)
       : file(gif) {
+    w.setComposed(false);  // the classic frames: each image alone at its offset
     HostOf(w).SetManualTicks(true);
     if (border) w.setBorderStyle(1);
     if (autosize) w.setAutoSize(true);
@@ -163,6 +164,7 @@ TEST(WidgetPaint, PlayedSequenceMatchesTheHeadlessHostTickByTick) {
     Flipreel reference(headless);
     reference.InitProperties();
     FlipreelWidget w;
+    w.setComposed(false);  // the reference is the classic control
     HostOf(w).SetManualTicks(true);
     const float tppx = HostOf(w).TwipsPerPixelX(), tppy = HostOf(w).TwipsPerPixelY();
     headless.SetTwipsPerPixel(tppx, tppy);  // the same twips on both
