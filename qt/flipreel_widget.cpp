@@ -75,8 +75,9 @@ FlipreelWidgetPrivate::FlipreelWidgetPrivate(FlipreelWidget& widget)
   control_ = std::make_unique<Flipreel>(*host_);
   control_->AddListener(relay_.get());
   control_->InitProperties();
-  preparer_.setInterval(0);
-  QObject::connect(&preparer_, &QTimer::timeout, [this] { PrepareNextFrame(); });
+  slicer_.setSingleShot(true);
+  QObject::connect(&slicer_, &QTimer::timeout, [this] { RunSlice(); });
+  cache_.set_ready([this](const Picture& picture) { PreviewReady(picture); });
   RefreshLooks();
   UpdateOpaqueness();
   announced_ = Current();

@@ -1,7 +1,9 @@
 #include "flipreel/qt/picture_cache.h"
 
+#include <QThreadPool>
 #include <algorithm>
 #include <array>
+#include <mutex>
 #include <new>
 
 namespace flipreel {
@@ -51,6 +53,53 @@ Picture PictureFromImage(const QImage& image) {
     std::copy_n(row, w, pixels.begin() + static_cast<ptrdiff_t>(y) * w);
   }
   return Picture(PictureData::Argb(w, h, std::move(pixels)));
+}
+
+struct PictureCache::Inbox {
+  std::mutex mu;
+  QObject* receiver = nullptr;  // null once the cache has gone
+};
+
+PictureCache::PictureCache(size_t budget_bytes)
+    : budget_(budget_bytes), inbox_(std::make_shared<Inbox>()) {
+  inbox_->receiver = &receiver_;
+}
+
+PictureCache::~PictureCache() {
+  const std::lock_guard lock(inbox_->mu);
+  inbox_->receiver = nullptr;
+}
+
+void PictureCache::PrepareElsewhere(const Picture& picture) {
+  if (picture.IsEmpty() || Find(picture)) return;
+  const size_t bytes = size_t{4} * picture.width() * picture.height();
+  if (!Fits(converting_bytes_ + bytes)) return;  // converted when shown
+  converting_bytes_ += bytes;
+  ++conversions_;
+  // The thread holds the picture's data only while it converts: a picture
+  // dropped meanwhile is not kept alive past that.
+  QThreadPool::globalInstance()->start(
+      [this, inbox = inbox_, data = picture.shared(), bytes]() mutable {
+        QImage image = ToPaintImage(*data);
+        const std::weak_ptr<const PictureData> weak = data;
+        data.reset();
+        const std::lock_guard lock(inbox->mu);
+        if (!inbox->receiver) return;
+        QMetaObject::invokeMethod(
+            inbox->receiver,
+            // Runs on the GUI thread only while the receiver, a member of
+            // the cache, lives.
+            [this, weak, image = std::move(image), bytes]() mutable {
+              Arrived(Picture(weak.lock()), std::move(image), bytes);
+            },
+            Qt::QueuedConnection);
+      });
+}
+
+void PictureCache::Arrived(const Picture& picture, QImage image, size_t reserved) {
+  converting_bytes_ -= std::min(converting_bytes_, reserved);
+  if (picture.IsEmpty() || image.isNull() || Find(picture)) return;
+  if (Keep(picture, std::move(image)) && ready_) ready_(picture);
 }
 
 void PictureCache::SetBudget(size_t bytes) {
