@@ -58,6 +58,9 @@ class AheadDecoder {
   // would hand it out without waiting or decoding here (true when nothing
   // is decoding ahead).
   bool NextDecoded() const;
+  // The first announced file's picture once it is decoded (and until it is
+  // handed out), to show before the load has reached it; else empty.
+  Picture FirstDecoded() const;
 
   // What the pictures reserve their memory from, ahead or not: the host's
   // budget (a handle on it, shared with the threads).

@@ -198,7 +198,7 @@ class FlipreelWidgetPrivate final : private QtSurface {
     FinishLoad();
   }
   // The pieces of a load's life.
-  void AheadRead(uint64_t serial);
+  void AheadCut(uint64_t serial);
   void RunSlice();
   bool RunLoad(bool sliced);
   void EndLoad(bool release_now);

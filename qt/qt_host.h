@@ -185,6 +185,7 @@ class QtHost : public FileHost {
   }
   // Whether the next frame file's picture is decoded ahead and ready.
   bool NextFrameDecoded() const { return ahead_.NextDecoded(); }
+  Picture FirstFrameDecoded() const { return ahead_.FirstDecoded(); }
   // Starts decoding the frame files of a load that has not begun
   // (AheadDecoder::Prepare); `decoded` runs on another thread.
   bool PrepareFrameFiles(FrameFileList files, std::function<void()> decoded) noexcept {

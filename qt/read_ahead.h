@@ -31,11 +31,13 @@ class ReadAhead {
   // Only cuts bytes the control will take from elsewhere (a saved state).
   static std::shared_ptr<ReadAhead> StartCut(std::shared_ptr<const std::string> bytes);
 
-  // Runs `ready` on the reading thread once the result is there, or now
-  // when it is.
-  void SetReady(std::function<void()> ready);
-  // The result, waiting for it.
-  const Result& Wait();
+  // Runs `cut` on the reading thread once the bytes are cut (the text is
+  // made after), and `ready` once the whole result is there; each now when
+  // it is already.
+  void SetReady(std::function<void()> cut, std::function<void()> ready);
+  bool ready();
+  // The cuts, once `cut` has run (none before, or for bytes without frames).
+  std::optional<FrameCuts> Cuts();
   // The contents, waiting for them; they are handed over once.
   Host::Contents TakeContents();
   // Once this returns, `ready` is neither running nor going to run (unless
@@ -44,13 +46,18 @@ class ReadAhead {
 
  private:
   ReadAhead() = default;
-  static std::shared_ptr<ReadAhead> Start(std::function<void(Result&)> work);
+  void Prepare(const QByteArray& raw, Result& result);
+  static std::shared_ptr<ReadAhead> Start(std::function<void(ReadAhead&, Result&)> work);
+  // The bytes and their cuts are in result: they are published at once.
+  void Cut(Result& result);
   void Finish(Result result);
 
   std::mutex mu_;
   std::condition_variable done_cv_;
+  bool cut_ = false;
   bool done_ = false;
   Result result_;
+  std::function<void()> cut_ready_;
   std::function<void()> ready_;
 };
 

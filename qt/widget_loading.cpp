@@ -53,29 +53,50 @@ void FlipreelWidgetPrivate::DeferLoad(std::shared_ptr<ReadAhead> ahead,
   load_ = std::make_unique<SlicedLoad>(std::move(load));
   ahead_ = std::move(ahead);
   FreezePreview();
-  // Runs on the reading thread: the slices start from the event loop, unless
-  // the load has been finished (or another has begun) by then.
-  ahead_->SetReady([this, serial] {
-    QMetaObject::invokeMethod(
-        &load_finisher_, [this, serial] { AheadRead(serial); }, Qt::QueuedConnection);
-  });
+  // These run on the reading thread: the frames start decoding, then the
+  // slices start, from the event loop, unless the load has been finished
+  // (or another has begun) by then.
+  ahead_->SetReady(
+      [this, serial] {
+        QMetaObject::invokeMethod(
+            &load_finisher_, [this, serial] { AheadCut(serial); }, Qt::QueuedConnection);
+      },
+      [this, serial] {
+        QMetaObject::invokeMethod(
+            &load_finisher_,
+            [this, serial] {
+              if (serial == load_serial_) slicer_.start(0);
+            },
+            Qt::QueuedConnection);
+      });
 }
 
-// The GIF is read and cut: its frames start decoding, and the load starts
-// taking them as they come.
-void FlipreelWidgetPrivate::AheadRead(uint64_t serial) {
+// The GIF is read and cut: its frames start decoding (the slices look for
+// decoded frames themselves, and need no word when all are), and the first
+// is shown as soon as it is.
+void FlipreelWidgetPrivate::AheadCut(uint64_t serial) {
   if (serial != load_serial_ || !load_ || load_->started()) return;
-  // The slices look for decoded frames themselves; they need no word when
-  // all are.
-  if (const std::optional<FrameCuts>& cuts = ahead_->Wait().cuts)
+  if (const std::optional<FrameCuts> cuts = ahead_->Cuts())
     host_->PrepareFrameFiles(cuts->files, [] {});
-  slicer_.start(0);
+  slicer_.start(1);
 }
 
 // One slice: the load runs until its time is up or the next frame is not
-// decoded yet, and goes on from the next pass of the event loop.
+// decoded yet, and goes on from the next pass of the event loop. Until its
+// GIF is read it only looks for the first frame, to show it.
 void FlipreelWidgetPrivate::RunSlice() {
   if (!load_ || load_->running()) return;
+  if (preview_.first.IsEmpty()) {
+    preview_.first = host_->FirstFrameDecoded();
+    if (!preview_.first.IsEmpty()) {
+      cache_.PrepareElsewhere(preview_.first);
+      PreviewReady(preview_.first);
+    }
+  }
+  if (!ahead_->ready()) {
+    slicer_.start(2);
+    return;
+  }
   slice_clock_.start();
   if (RunLoad(true)) {
     EndLoad(true);

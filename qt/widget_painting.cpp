@@ -91,7 +91,7 @@ void FlipreelWidgetPrivate::ElementChanged(const Element& element, ElementProper
         // other threads, the first frame's first, to be shown early.
         if (element.index() == 0) preview_.first = picture;
         cache_.PrepareElsewhere(picture);
-        if (element.index() == 0 && cache_.Has(picture)) PreviewReady(picture);
+        if (element.index() == 0) PreviewReady(picture);
       } else {
         cache_.Prepare(picture);
       }
@@ -149,7 +149,8 @@ void FlipreelWidgetPrivate::FreezePreview() {
 // show it, at imgBuffer(0)'s place (further in by the border's inset), at
 // its own size or stretched into imgGif's box.
 void FlipreelWidgetPrivate::PreviewReady(const Picture& picture) {
-  if (!load_ || preview_.shown || picture.data() != preview_.first.data()) return;
+  if (!load_ || preview_.shown || picture.data() != preview_.first.data() || !cache_.Has(picture))
+    return;
   const Image& gif = control_->imgGif();
   const Image& first = control_->imgBuffer()(0);
   const float inset = control_->BorderStyle() != 0 ? 10.0f : 0.0f;
