@@ -70,11 +70,17 @@ PictureCache::~PictureCache() {
   inbox_->receiver = nullptr;
 }
 
-void PictureCache::PrepareElsewhere(const Picture& picture) {
+void PictureCache::Convert(const Picture& picture, bool aside_if_full) {
   if (picture.IsEmpty() || Find(picture)) return;
-  const size_t bytes = size_t{4} * picture.width() * picture.height();
-  if (!Fits(converting_bytes_ + bytes)) return;  // converted when shown
-  converting_bytes_ += bytes;
+  size_t bytes = size_t{4} * picture.width() * picture.height();
+  if (Fits(converting_bytes_ + bytes)) {
+    converting_bytes_ += bytes;
+  } else if (aside_if_full && !converting_aside_) {
+    converting_aside_ = picture.data();
+    bytes = 0;  // takes no room in the budget
+  } else {
+    return;  // converted when shown
+  }
   ++conversions_;
   // The thread holds the picture's data only while it converts: a picture
   // dropped meanwhile is not kept alive past that.
@@ -97,9 +103,16 @@ void PictureCache::PrepareElsewhere(const Picture& picture) {
 }
 
 void PictureCache::Arrived(const Picture& picture, QImage image, size_t reserved) {
+  if (reserved == 0) converting_aside_ = nullptr;
   converting_bytes_ -= std::min(converting_bytes_, reserved);
   if (picture.IsEmpty() || image.isNull() || Find(picture)) return;
-  if (Keep(picture, std::move(image)) && ready_) ready_(picture);
+  if (Fits(static_cast<size_t>(image.sizeInBytes()))) {
+    if (Keep(picture, std::move(image)) && ready_) ready_(picture);
+    return;
+  }
+  if (reserved != 0) return;
+  aside_.emplace_back(picture.data(), Entry{picture.shared(), std::move(image)});
+  if (aside_.size() > kAsideCount) aside_.pop_front();
 }
 
 void PictureCache::SetBudget(size_t bytes) {

@@ -48,7 +48,11 @@ class PictureCache {
   // then told of the picture). Nothing is kept for a picture that has gone
   // meanwhile. For large loads, whose conversions would each hold the event
   // loop up for a while.
-  void PrepareElsewhere(const Picture& picture);
+  void PrepareElsewhere(const Picture& picture) { Convert(picture, false); }
+  // The same for a picture about to be shown: one that does not fit the
+  // budget goes with the copies kept aside, so that showing it converts
+  // nothing on this thread.
+  void PrepareToShow(const Picture& picture) { Convert(picture, true); }
   void set_ready(std::function<void(const Picture&)> ready) { ready_ = std::move(ready); }
   // Whether a copy is kept (or aside) for the picture, ready to paint.
   bool Has(const Picture& picture) { return !picture.IsEmpty() && Find(picture) != nullptr; }
@@ -75,11 +79,13 @@ class PictureCache {
   bool Keep(const Picture& picture, QImage image);
   void DropExpired();
 
+  void Convert(const Picture& picture, bool aside_if_full);
   void Arrived(const Picture& picture, QImage image, size_t reserved);
 
   size_t budget_;
   size_t kept_bytes_ = 0;
-  size_t converting_bytes_ = 0;  // room taken by conversions on other threads
+  size_t converting_bytes_ = 0;                    // room taken by conversions on other threads
+  const PictureData* converting_aside_ = nullptr;  // one to be kept aside
   std::function<void(const Picture&)> ready_;
   // Conversions done elsewhere post back to the receiver while it lives.
   struct Inbox;

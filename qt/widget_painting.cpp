@@ -177,6 +177,13 @@ void FlipreelWidgetPrivate::TickEnded() {
     if (q_.isVisible()) q_.repaint(dirty);
   }
   AnnounceChanges(/*with_texts=*/false);
+  // In the normal order the next frame is known: one that has no ready copy
+  // is converted on another thread before its tick comes.
+  if (!q_.isVisible() || control_->Sequence() != kSequenceNormal) return;
+  const ImageArray& frames = control_->imgBuffer();
+  const int shown = ShownFrame();
+  const int next = shown >= frames.UBound() ? 0 : shown + 1;
+  if (shown >= 0 && frames.Exists(next)) cache_.PrepareToShow(frames(next).picture());
 }
 
 void FlipreelWidgetPrivate::HostEventEnded() {
