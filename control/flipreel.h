@@ -13,6 +13,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <span>
 #include <string>
 #include <string_view>
@@ -216,6 +217,9 @@ class Flipreel : public HostedControl, public Dispatch {
 
   Host& host_;
   FlipreelState state_;
+  // Buffer's bytes while Buffer holds the file they were read from as it
+  // was read, so that a split need not convert Buffer back; null otherwise.
+  std::shared_ptr<const std::string> buffer_bytes_;
 
   Timer Timer1_;
   Shape shpBorder_;

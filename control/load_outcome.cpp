@@ -20,8 +20,12 @@ std::optional<HostError> LoadFailure(const Flipreel& control,
   return HostError(err::kInvalidPicture);
 }
 
+Text BytesFilePath(Host& host) {
+  return host.PrivateFolder() + u"/" + kBytesFileName;
+}
+
 void LoadGifBytes(Flipreel& control, Host& host, std::string_view bytes) {
-  const Text path = host.PrivateFolder() + u"/" + kBytesFileName;
+  const Text path = BytesFilePath(host);
   const int32_t file = host.FreeFile();
   host.Open(file, path, FileAccess::kWrite);
   try {

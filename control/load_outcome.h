@@ -31,5 +31,7 @@ std::optional<HostError> LoadFailure(const Flipreel& control,
 // whether they came from a file, from memory or from a device. The
 // assignment's errors reach the caller.
 void LoadGifBytes(Flipreel& control, Host& host, std::string_view bytes);
+// The file LoadGifBytes writes, in the host's private folder.
+Text BytesFilePath(Host& host);
 
 }  // namespace flipreel

@@ -53,6 +53,7 @@ void Flipreel::SetFlipreelFile(const Text& value) {
   if (value == kNone) {
     // Clears the GIF without touching any file.
     state_.Buffer.clear();
+    buffer_bytes_.reset();
     Notify("Buffer");
     ShowLoadedGif();
     state_.FlipreelFile = kNone;
@@ -89,7 +90,9 @@ void Flipreel::ReadFileToBuffer(const Text& path) {
     host_.Open(file, path, FileAccess::kRead);
     open = true;
     const int64_t length = host_.Length(file);
-    state_.Buffer = BytesToText(host_.ReadAll(file));
+    Host::Contents contents = host_.ReadAllContents(file);
+    state_.Buffer = std::move(contents.text);
+    buffer_bytes_ = std::move(contents.bytes);
     open = false;
     host_.Close(file);
     SetFlipreelFile(kGif);
@@ -166,9 +169,15 @@ bool Flipreel::SplitFrames(const Text& data, ImageArray& frames) {
     // The data as bytes, once: every frame file is cut from them. (A
     // character of Buffer above 255 stands for the byte '?', which is
     // neither of the signature's bytes, so the cuts fall where they fall in
-    // the text.)
-    auto bytes = std::make_shared<std::string>();
-    AppendTextBytes(data, *bytes);
+    // the text.) Buffer read from a file keeps that file's bytes.
+    std::shared_ptr<const std::string> bytes;
+    if (&data == &state_.Buffer && buffer_bytes_ && buffer_bytes_->size() == data.size()) {
+      bytes = buffer_bytes_;
+    } else {
+      auto converted = std::make_shared<std::string>();
+      AppendTextBytes(data, *converted);
+      bytes = std::move(converted);
+    }
     std::optional<FrameCuts> cuts = CutFrames(bytes);
     if (!cuts) return;
     const std::string_view f(*bytes);
@@ -248,6 +257,7 @@ bool Flipreel::SplitFrames(const Text& data, ImageArray& frames) {
 
 void Flipreel::RemoveGif() {
   state_.Buffer.clear();
+  buffer_bytes_.reset();
   const int32_t last = state_.LastFrame;
   FlipreelState& s = state_;
   for (s.ElementCounter = 0; s.ElementCounter <= last; ++s.ElementCounter)

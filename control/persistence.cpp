@@ -51,6 +51,7 @@ void Flipreel::InitProperties() {
   state_.FlipreelFile = kNone;
   state_.GifFromURL = kNone;
   state_.Buffer = u"0";  // the number 0 as text: what a control without a GIF holds
+  buffer_bytes_.reset();
   state_.ServerUserName.clear();
   state_.ServerPassword.clear();
 }
@@ -84,7 +85,10 @@ void Flipreel::ReadProperties(const PropertyBag& bag) {
   Restore(bag, "CurrentFrame", kZero, [&](const Variant& v) { s.CurrentFrame = v.ToInteger(); });
   // A byte array turns back into text two bytes a character, low byte first;
   // the default 0 gives the text "0".
-  Restore(bag, "Buffer", kZero, [&](const Variant& v) { s.Buffer = v.ToText(); });
+  Restore(bag, "Buffer", kZero, [&](const Variant& v) {
+    s.Buffer = v.ToText();
+    buffer_bytes_.reset();
+  });
   Restore(bag, "GifFromURL", kNoneText, [&](const Variant& v) { s.GifFromURL = v.ToText(); });
   Restore(bag, "BackGroundGraphic", kNoPicture,
           [&](const Variant& v) { imgBackGround_.setPicture(v.ToPicture()); });

@@ -286,6 +286,18 @@ bool AheadDecoder::Start(FrameFileList files, std::function<void()> decoded) noe
   }
 }
 
+bool AheadDecoder::NextDecoded() const {
+  if (!batch_) return true;
+  const std::lock_guard lock(batch_->mu);
+  return next_ >= batch_->slots.size() || batch_->slots[next_].state == Slot::kDone;
+}
+
+Picture AheadDecoder::FirstDecoded() const {
+  if (!batch_ || batch_->slots.empty()) return Picture();
+  const std::lock_guard lock(batch_->mu);
+  return batch_->slots[0].state == Slot::kDone ? batch_->slots[0].picture : Picture();
+}
+
 Picture AheadDecoder::Decode(std::span<const uint8_t> bytes) {
   if (batch_) {
     const size_t end = std::min(next_ + 2, batch_->slots.size());

@@ -54,6 +54,14 @@ class AheadDecoder {
   // the one after it, when the split skipped a file it could not write).
   Picture Decode(std::span<const uint8_t> bytes);
 
+  // Whether the next announced file's picture is decoded, so that Decode
+  // would hand it out without waiting or decoding here (true when nothing
+  // is decoding ahead).
+  bool NextDecoded() const;
+  // The first announced file's picture once it is decoded (and until it is
+  // handed out), to show before the load has reached it; else empty.
+  Picture FirstDecoded() const;
+
   // What the pictures reserve their memory from, ahead or not: the host's
   // budget (a handle on it, shared with the threads).
   void SetBudget(const MemoryBudget& budget) { budget_ = budget; }

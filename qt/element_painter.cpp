@@ -81,12 +81,19 @@ void PaintImage(QPainter& painter, const Image& image, const TwipScale& scale,
                 PictureCache& cache) {
   const QRect target = ImagePaintRect(image, scale);
   if (target.isEmpty()) return;
-  const QImage& pixels = cache.Get(image.picture());
+  PaintPicture(painter, image.picture(), target,
+               scale.Rect(image.left(), image.top(), image.width(), image.height()),
+               image.stretch(), cache);
+}
+
+void PaintPicture(QPainter& painter, const Picture& picture, const QRect& target, const QRect& box,
+                  bool stretch, PictureCache& cache) {
+  if (target.isEmpty()) return;
+  const QImage& pixels = cache.Get(picture);
   if (pixels.isNull()) return;
-  if (image.stretch()) {
+  if (stretch) {
     painter.drawImage(target, pixels);
   } else {
-    const QRect box = scale.Rect(image.left(), image.top(), image.width(), image.height());
     painter.drawImage(target.topLeft(), pixels, target.translated(-box.topLeft()));
   }
 }

@@ -40,5 +40,9 @@ void PaintShape(QPainter& painter, const Shape& shape, const TwipScale& scale,
 // (nearest neighbour, as frames of an animation are drawn) with Stretch on;
 // alpha blends over what lies below.
 void PaintImage(QPainter& painter, const Image& image, const TwipScale& scale, PictureCache& cache);
+// The same for a picture drawn into target (within box, from its corner, or
+// stretched over it).
+void PaintPicture(QPainter& painter, const Picture& picture, const QRect& target, const QRect& box,
+                  bool stretch, PictureCache& cache);
 
 }  // namespace flipreel

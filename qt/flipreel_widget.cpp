@@ -78,8 +78,9 @@ FlipreelWidgetPrivate::FlipreelWidgetPrivate(FlipreelWidget& widget)
   // An application developer expects the picture the GIF's author drew; the
   // classic control is one property away. A restored form says which it was.
   control_->SetComposed(true);
-  preparer_.setInterval(0);
-  QObject::connect(&preparer_, &QTimer::timeout, [this] { PrepareNextFrame(); });
+  slicer_.setSingleShot(true);
+  QObject::connect(&slicer_, &QTimer::timeout, [this] { RunSlice(); });
+  cache_.set_ready([this](const Picture& picture) { PreviewReady(picture); });
   RefreshLooks();
   UpdateOpaqueness();
   announced_ = Current();

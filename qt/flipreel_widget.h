@@ -30,15 +30,17 @@
 // as well (by default they are, as the control always shows them).
 //
 // Loads that leave the event loop free. A large GIF assigned to FlipreelFile,
-// downloaded, or held in a saved state is read at once and its frames decode
-// on other threads; the control's load runs when the frames are decoded, or
-// earlier at the next call through the widget that changes something, mouse
-// press or download report, and gives exactly what it would have given
-// inside the call (the file as it was then). Reading a property meanwhile
-// waits for the load and gives its final value; the load's signals and boxes
-// then come from the event loop. Destroying the widget cancels the load.
-// Until it is finished the widget paints what it showed before and holds the
-// earlier animation's ticks back. docs/application.md has the details.
+// given to loadFromData, downloaded, or held in a saved state is read on
+// another thread and its frames decode on others; the control's load then
+// takes the frames from the event loop, a few at a time, or all at once at
+// the next call through the widget that changes something, mouse press or
+// download report, and gives exactly what it would have given inside the
+// call. Reading a property meanwhile waits for the load and gives its final
+// value; the load's signals and boxes then come from the event loop.
+// Destroying the widget cancels the load. Until it is finished the widget
+// paints what it showed before, then the new first frame as soon as it is
+// decoded, and holds the earlier animation's ticks back. docs/qt.md has the
+// details.
 //
 // Conveniences for Qt applications are named the Qt way (loadFromData,
 // frameShown, ...); the control's own members keep the control's names.
@@ -281,8 +283,12 @@ class FlipreelWidget : public QWidget {
   // reading when it is not open) through the control's own loading path: the
   // bytes become the control's GIF exactly as a file's would. FlipreelFile
   // also takes Qt resource paths (":/a.gif", "qrc:/a.gif"), loaded the same
-  // way. True when the control loaded the GIF without trapping an error;
-  // else loadFailed has been emitted.
+  // way. The bytes are shared, not copied. A GIF of 64 KB or more is loaded
+  // as a large file is, after the call (see above): true then means the load
+  // has begun, and loaded or loadFailed tells how it ended (lastError waits
+  // for it). A smaller one is loaded inside the call: true when the control
+  // loaded the GIF without trapping an error, else loadFailed has been
+  // emitted.
   bool loadFromData(const QByteArray& data);
   bool loadFromDevice(QIODevice* device);
   // The most memory, in bytes, the control's pictures may take together. By
@@ -332,6 +338,8 @@ class FlipreelWidget : public QWidget {
   // error: why, as a host error (53 no such file, 70 cannot be read, 75 a
   // folder, 481 not a GIF the control can show, a download's number, ...).
   void loadFailed(int number, const QString& description);
+  // The same loads when the control holds the GIF afterwards.
+  void loaded();
   // The frame the control shows changed: its index, after a load (0) and
   // after every step that shows another frame.
   void frameShown(int frame);

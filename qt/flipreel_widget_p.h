@@ -6,6 +6,7 @@
 // FlipreelWidgetPrivate::get; applications use FlipreelWidget alone.
 #pragma once
 
+#include <QElapsedTimer>
 #include <QObject>
 #include <QPointer>
 #include <QRegion>
@@ -29,6 +30,7 @@
 #include "flipreel/qt/flipreel_widget.h"
 #include "flipreel/qt/picture_cache.h"
 #include "flipreel/qt/qt_host.h"
+#include "flipreel/qt/sliced_load.h"
 
 namespace flipreel {
 
@@ -70,21 +72,26 @@ class FlipreelWidgetPrivate final : private QtSurface {
   }
 
   // A load in progress. Loads whose frames are worth decoding on other
-  // threads (a large file or resource given to FlipreelFile, a download's
-  // completion, a saved state given to setSavedState) leave the event loop
-  // free: the frames start decoding and the call returns. The load has one
-  // owner, the widget, and one life: started (pending), then finished,
-  // cancelled or failed. It is finished, exactly as it would have run at
-  // the call, by the event loop once the frames are decoded, or earlier by
-  // the next call through the widget that changes something, a host event
-  // other than a tick, or a mouse press (FinishLoad). A read of its result
-  // (a getter) waits for it and sees the final values, but gives no signal
-  // and shows no box: those are held and come, in the load's order, from the
-  // event loop or before the next such call (AwaitLoad). The widget's going
-  // cancels it (CancelLoad). Until it is finished ticks and resizes from
-  // outside are held back (the load re-arms the timer; the resize is
-  // delivered after it) and the widget paints what it showed before.
-  bool LoadPending() const override { return static_cast<bool>(pending_load_); }
+  // threads (a large file or resource given to FlipreelFile, bytes given to
+  // loadFromData, a download's completion, a saved state given to
+  // setSavedState) leave the event loop free: the call returns at once, the
+  // GIF is read and cut on another thread, its frames decode on others, and
+  // the control's load then runs from the event loop in slices of a few
+  // milliseconds each (SlicedLoad), handing the decoded frames over one by
+  // one; it pauses where the next frame is not decoded yet. The load has one
+  // owner, the widget, and one life: started (pending), then finished or
+  // cancelled. It is finished, exactly as it would have run at the call, by
+  // its last slice, or at once by the next call through the widget that
+  // changes something, a host event other than a tick, or a mouse press
+  // (FinishLoad). A read of its result (a getter) finishes it too and sees
+  // the final values (AwaitLoad). The load's signals and boxes are held while
+  // it runs and come, in the load's order, when it ends: from the event loop
+  // when a slice or a read ended it, before the call goes on otherwise. The
+  // widget's going finishes it silently (CancelLoad). Until it is finished
+  // ticks and resizes from outside are held back (the load re-arms the timer;
+  // the resize is delivered after it), and the widget paints what it showed
+  // before, then the new GIF's first frame as soon as it is decoded.
+  bool LoadPending() const override { return static_cast<bool>(load_); }
   void FinishLoad();
   void AwaitLoad();
   void CancelLoad();
@@ -94,6 +101,11 @@ class FlipreelWidgetPrivate final : private QtSurface {
     FinishLoad();
     deferred_loads_ = on;
   }
+  // Whether the widget paints the new GIF's first frame while its load is
+  // still pending.
+  bool PreviewShown() const { return load_ && preview_.shown; }
+  // Whether the pending load has begun handing frames to the control.
+  bool LoadStarted() const { return load_ && load_->started(); }
 
   // Runs a member of the control by name (Flipreel::Invoke) for in-tree
   // callers that need its error, such as the property page: the error is
@@ -189,14 +201,22 @@ class FlipreelWidgetPrivate final : private QtSurface {
   bool Load(const std::optional<HostError>& problem, Fn&& load);
   // Bytes read from a resource or a device, or why they could not be.
   bool LoadBytes(std::string_view bytes);
-  // Leaves `load` pending (FinishLoad) with the frames of these bytes
-  // decoding on other threads. False, with nothing started, when the load
-  // should run now: the frames are not worth it, or the load would change
-  // the widget's geometry, which QWidget's own members show at once.
-  bool DeferLoad(std::shared_ptr<const std::string> bytes, std::function<void()> load) override;
+  // Loads bytes in memory (a resource's, loadFromData's) as LoadBytes does,
+  // left pending when that is worth it; true when it was.
+  bool DeferLoadOfBytes(const QByteArray& bytes);
+  // Leaves `load` pending (FinishLoad) while `ahead` reads its GIF, and
+  // starts its slices once it has.
+  bool CanDeferLoad(int64_t bytes) const override;
+  void DeferLoad(std::shared_ptr<ReadAhead> ahead, std::function<void()> load) override;
   void FinishPendingLoad() override {
     FinishLoad();
   }
+  // The pieces of a load's life.
+  void AheadCut(uint64_t serial);
+  void RunSlice();
+  bool RunLoad(bool sliced);
+  void EndLoad(bool release_now);
+  void BetweenLoadSteps() override;
   void LoadFailed(const HostError& error);
   // Emits a signal now, or keeps it for later while a load finished by a
   // read is being run (AwaitLoad); ReleaseHeld emits what was kept, in order.
@@ -246,19 +266,29 @@ class FlipreelWidgetPrivate final : private QtSurface {
    private:
     FlipreelWidgetPrivate& d_;
   };
-  std::function<void()> pending_load_;
-  uint64_t load_serial_ = 0;  // tells a finished decode which load it was for
-  bool finishing_load_ = false;
+  std::unique_ptr<SlicedLoad> load_;
+  std::shared_ptr<ReadAhead> ahead_;         // what load_ reads its GIF from
+  uint64_t load_serial_ = 0;                 // tells a finished read which load it was for
+  bool slicing_ = false;                     // load_ runs from the event loop and may pause
+  bool finishing_load_ = false;              // load_ is running
   bool holding_ = false;                     // signals and boxes are kept
   std::vector<std::function<void()>> held_;  // for ReleaseHeld
   bool deferred_loads_ = true;
   std::optional<QSize> held_resize_;  // the size a resize held back gave
-  QObject load_finisher_;             // decodes that end post to it; it goes with the widget
-  // Frames a finished load left to be made paint-ready one per pass of the
-  // event loop, rather than all inside the load: the next to look at.
-  int32_t next_to_prepare_ = -1;
-  QTimer preparer_;
-  void PrepareNextFrame();
+  QObject load_finisher_;             // reads that end post to it; it goes with the widget
+  QTimer slicer_;                     // runs load_'s next slice
+  QElapsedTimer slice_clock_;
+  // What the widget paints for imgGif while a load is pending: what it
+  // showed before, then the new first frame once it is ready to paint.
+  struct Preview {
+    Picture picture;  // what is painted, in rect, from box's corner or stretched
+    QRect rect, box;
+    bool stretch = false;
+    Picture first;       // the new first frame, once the load has it
+    bool shown = false;  // first is painted
+  } preview_;
+  void FreezePreview();
+  void PreviewReady(const Picture& picture);
   std::unique_ptr<EventRelay> relay_;
   std::unique_ptr<QtHost> host_;
   std::unique_ptr<Flipreel> control_;
@@ -300,7 +330,11 @@ bool FlipreelWidgetPrivate::Load(const std::optional<HostError>& problem, Fn&& l
   if (last_error_) raised = HostError(last_error_.number, last_error_.description.toStdString());
   const std::optional<HostError> failure =
       problem && !raised ? problem : LoadFailure(*control_, raised, host_->trapped_errors());
-  if (failure) LoadFailed(*failure);
+  if (failure) {
+    LoadFailed(*failure);
+  } else {
+    Emit([this] { emit q_.loaded(); });
+  }
   return !failure;
 }
 

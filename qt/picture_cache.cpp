@@ -1,7 +1,9 @@
 #include "flipreel/qt/picture_cache.h"
 
+#include <QThreadPool>
 #include <algorithm>
 #include <array>
+#include <mutex>
 #include <new>
 
 namespace flipreel {
@@ -51,6 +53,66 @@ Picture PictureFromImage(const QImage& image) {
     std::copy_n(row, w, pixels.begin() + static_cast<ptrdiff_t>(y) * w);
   }
   return Picture(PictureData::Argb(w, h, std::move(pixels)));
+}
+
+struct PictureCache::Inbox {
+  std::mutex mu;
+  QObject* receiver = nullptr;  // null once the cache has gone
+};
+
+PictureCache::PictureCache(size_t budget_bytes)
+    : budget_(budget_bytes), inbox_(std::make_shared<Inbox>()) {
+  inbox_->receiver = &receiver_;
+}
+
+PictureCache::~PictureCache() {
+  const std::lock_guard lock(inbox_->mu);
+  inbox_->receiver = nullptr;
+}
+
+void PictureCache::Convert(const Picture& picture, bool aside_if_full) {
+  if (picture.IsEmpty() || Find(picture)) return;
+  size_t bytes = size_t{4} * picture.width() * picture.height();
+  if (Fits(converting_bytes_ + bytes)) {
+    converting_bytes_ += bytes;
+  } else if (aside_if_full && !converting_aside_) {
+    converting_aside_ = picture.data();
+    bytes = 0;  // takes no room in the budget
+  } else {
+    return;  // converted when shown
+  }
+  ++conversions_;
+  // The thread holds the picture's data only while it converts: a picture
+  // dropped meanwhile is not kept alive past that.
+  QThreadPool::globalInstance()->start(
+      [this, inbox = inbox_, data = picture.shared(), bytes]() mutable {
+        QImage image = ToPaintImage(*data);
+        const std::weak_ptr<const PictureData> weak = data;
+        data.reset();
+        const std::lock_guard lock(inbox->mu);
+        if (!inbox->receiver) return;
+        QMetaObject::invokeMethod(
+            inbox->receiver,
+            // Runs on the GUI thread only while the receiver, a member of
+            // the cache, lives.
+            [this, weak, image = std::move(image), bytes]() mutable {
+              Arrived(Picture(weak.lock()), std::move(image), bytes);
+            },
+            Qt::QueuedConnection);
+      });
+}
+
+void PictureCache::Arrived(const Picture& picture, QImage image, size_t reserved) {
+  if (reserved == 0) converting_aside_ = nullptr;
+  converting_bytes_ -= std::min(converting_bytes_, reserved);
+  if (picture.IsEmpty() || image.isNull() || Find(picture)) return;
+  if (Fits(static_cast<size_t>(image.sizeInBytes()))) {
+    if (Keep(picture, std::move(image)) && ready_) ready_(picture);
+    return;
+  }
+  if (reserved != 0) return;
+  aside_.emplace_back(picture.data(), Entry{picture.shared(), std::move(image)});
+  if (aside_.size() > kAsideCount) aside_.pop_front();
 }
 
 void PictureCache::SetBudget(size_t bytes) {

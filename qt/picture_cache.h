@@ -10,8 +10,10 @@
 #pragma once
 
 #include <QImage>
+#include <QObject>
 #include <cstddef>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <unordered_map>
 
@@ -26,7 +28,10 @@ class PictureCache {
   // background picture and one more.
   static constexpr size_t kAsideCount = 3;
 
-  explicit PictureCache(size_t budget_bytes = kDefaultBudget) : budget_(budget_bytes) {}
+  explicit PictureCache(size_t budget_bytes = kDefaultBudget);
+  ~PictureCache();
+  PictureCache(const PictureCache&) = delete;
+  PictureCache& operator=(const PictureCache&) = delete;
 
   // A smaller budget drops kept copies until the rest fits.
   void SetBudget(size_t bytes);
@@ -38,6 +43,19 @@ class PictureCache {
 
   // Converts a picture ahead of painting and keeps the copy if it fits.
   void Prepare(const Picture& picture);
+  // The same on another thread: the copy's room in the budget is taken now,
+  // and the copy is kept when it comes back, from the event loop (ready is
+  // then told of the picture). Nothing is kept for a picture that has gone
+  // meanwhile. For large loads, whose conversions would each hold the event
+  // loop up for a while.
+  void PrepareElsewhere(const Picture& picture) { Convert(picture, false); }
+  // The same for a picture about to be shown: one that does not fit the
+  // budget goes with the copies kept aside, so that showing it converts
+  // nothing on this thread.
+  void PrepareToShow(const Picture& picture) { Convert(picture, true); }
+  void set_ready(std::function<void(const Picture&)> ready) { ready_ = std::move(ready); }
+  // Whether a copy is kept (or aside) for the picture, ready to paint.
+  bool Has(const Picture& picture) { return !picture.IsEmpty() && Find(picture) != nullptr; }
   // The paint-ready copy, converted now when none is kept. A null image for
   // the empty picture and when memory for the copy cannot be had.
   const QImage& Get(const Picture& picture);
@@ -61,8 +79,18 @@ class PictureCache {
   bool Keep(const Picture& picture, QImage image);
   void DropExpired();
 
+  void Convert(const Picture& picture, bool aside_if_full);
+  void Arrived(const Picture& picture, QImage image, size_t reserved);
+
   size_t budget_;
   size_t kept_bytes_ = 0;
+  size_t converting_bytes_ = 0;                    // room taken by conversions on other threads
+  const PictureData* converting_aside_ = nullptr;  // one to be kept aside
+  std::function<void(const Picture&)> ready_;
+  // Conversions done elsewhere post back to the receiver while it lives.
+  struct Inbox;
+  std::shared_ptr<Inbox> inbox_;
+  QObject receiver_;
   int64_t conversions_ = 0;
   bool stale_ = false;
   bool full_ = false;  // expired copies were dropped and the budget is still full

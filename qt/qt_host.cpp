@@ -2,6 +2,7 @@
 
 #include <QBuffer>
 #include <QCoreApplication>
+#include <QFile>
 #include <QImage>
 #include <QImageReader>
 #include <QMessageBox>
@@ -219,43 +220,30 @@ void QtHost::NotifyPropertyChanged(std::string_view name) {
   surface_.PropertyNotified(name);
 }
 
-namespace {
-
-// The whole file at path, read through the host's file table as the control
-// reads it; none when it cannot be read.
-std::optional<std::string> ReadNow(Host& host, const Text& path) {
-  std::string bytes;
-  int32_t open = 0;
-  const std::optional<HostError> failed = Trap([&] {
-    const int32_t file = host.FreeFile();
-    host.Open(file, path, FileAccess::kRead);
-    open = file;
-    bytes = host.ReadAll(file);
-    open = 0;
-    host.Close(file);
-  });
-  if (!failed) return bytes;
-  if (open != 0) (void)Trap([&] { host.Close(open); });
-  return std::nullopt;
+bool QtHost::DeferLoadOfFile(const Text& path, std::function<void()> load, bool read_now) {
+  QFile file(QString::fromStdU16String(path));
+  if (!surface_.CanDeferLoad(file.size())) return false;
+  std::shared_ptr<ReadAhead> ahead;
+  if (read_now) {
+    if (!file.open(QIODevice::ReadOnly)) return false;
+    ahead = ReadAhead::StartBytes(file.readAll());
+  } else {
+    ahead = ReadAhead::StartFile(file.fileName());
+  }
+  surface_.DeferLoad(ahead,
+                     [this, path, ahead, load = std::move(load)] { LoadWith(path, *ahead, load); });
+  return true;
 }
 
-}  // namespace
-
-bool QtHost::DeferLoadOfFile(const Text& path, std::function<void()> load) {
-  std::optional<std::string> bytes = ReadNow(*this, path);
-  if (!bytes) return false;
-  // One copy decodes ahead; the other is handed over by the control's read.
-  auto ahead = std::make_shared<const std::string>(*bytes);
-  auto pinned = std::make_shared<std::string>(std::move(*bytes));
-  return surface_.DeferLoad(std::move(ahead), [this, path, pinned, load = std::move(load)] {
-    PinFile(path, std::move(*pinned));
-    load();
-    UnpinFile();
-  });
+void QtHost::LoadWith(const Text& path, ReadAhead& ahead, const std::function<void()>& load) {
+  Contents contents = ahead.TakeContents();
+  if (contents.bytes) PinFile(path, std::move(contents));
+  const ScopeExit unpin([this] { UnpinFile(); });
+  load();
 }
 
-void QtHost::PinFile(Text path, std::string bytes) {
-  pinned_ = PinnedFile{std::move(path), std::move(bytes)};
+void QtHost::PinFile(Text path, Contents contents) {
+  pinned_ = PinnedFile{std::move(path), std::move(contents)};
 }
 
 void QtHost::Open(int32_t file_number, TextView path, FileAccess access) {
@@ -269,13 +257,19 @@ void QtHost::Open(int32_t file_number, TextView path, FileAccess access) {
 
 int64_t QtHost::Length(int32_t file_number) {
   if (pinned_ && pinned_->open_as == file_number)
-    return static_cast<int64_t>(pinned_->bytes.size());
+    return pinned_->contents.bytes ? static_cast<int64_t>(pinned_->contents.bytes->size()) : 0;
   return FileHost::Length(file_number);
 }
 
 std::string QtHost::ReadAll(int32_t file_number) {
-  if (pinned_ && pinned_->open_as == file_number) return std::exchange(pinned_->bytes, {});
+  if (pinned_ && pinned_->open_as == file_number)
+    return pinned_->contents.bytes ? *std::exchange(pinned_->contents, {}).bytes : std::string();
   return FileHost::ReadAll(file_number);
+}
+
+Host::Contents QtHost::ReadAllContents(int32_t file_number) {
+  if (pinned_ && pinned_->open_as == file_number) return std::exchange(pinned_->contents, {});
+  return FileHost::ReadAllContents(file_number);
 }
 
 void QtHost::Close(int32_t file_number) {
@@ -290,6 +284,7 @@ void QtHost::Close(int32_t file_number) {
 // every other format Qt can read comes in as 32-bit pixels.
 Picture QtHost::LoadPicture(TextView path) {
   if (path.empty()) return Picture();
+  surface_.BetweenLoadSteps();
   return RememberingFailure([&] { return DecodePicture(path); });
 }
 
@@ -380,7 +375,8 @@ void QtHost::DeliverAsyncReadComplete(AsyncProp& prop) {
   // it; the file goes once this returns, so a completion left pending keeps
   // its bytes.
   if (!prop.Failure && !prop.ValuePath.empty() && prop.PropertyName == u"GifFromURL" &&
-      DeferLoadOfFile(prop.ValuePath, [this, prop]() mutable { CompleteAsyncRead(prop); }))
+      DeferLoadOfFile(
+          prop.ValuePath, [this, prop]() mutable { CompleteAsyncRead(prop); }, true))
     return;
   CompleteAsyncRead(prop);
 }

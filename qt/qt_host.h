@@ -25,6 +25,7 @@
 #include "flipreel/platform/files.h"
 #include "flipreel/qt/file_dialog.h"
 #include "flipreel/qt/form_window.h"
+#include "flipreel/qt/read_ahead.h"
 
 class QWidget;
 
@@ -87,15 +88,19 @@ class QtSurface {
   // hears of it after the load, as it would had the load run at once.
   virtual bool LoadPending() const { return false; }
   virtual void FinishPendingLoad() {}
+  // A point between two steps of a load (before a picture is loaded, after
+  // a frame element is removed), where a load run in slices may give the
+  // event loop back.
+  virtual void BetweenLoadSteps() {}
   // Keeps `later` (a message box) to be run after the call under way, in
   // order with what else the surface keeps; false when it runs now.
   virtual bool Hold(std::function<void()> /*later*/) { return false; }
-  // Leaves `load` pending, with the frames of these bytes decoding on other
-  // threads; false, with nothing left pending, when it should run now.
-  virtual bool DeferLoad(std::shared_ptr<const std::string> /*bytes*/,
-                         std::function<void()> /*load*/) {
-    return false;
-  }
+  // Whether a load of a GIF of that many bytes, asked for now, is left
+  // pending (DeferLoad).
+  virtual bool CanDeferLoad(int64_t /*bytes*/) const { return false; }
+  // Leaves `load` pending while `ahead` reads and cuts its GIF on another
+  // thread; the frames then decode on other threads and the load runs.
+  virtual void DeferLoad(std::shared_ptr<ReadAhead> /*ahead*/, std::function<void()> /*load*/) {}
 };
 
 class QtHost : public FileHost {
@@ -182,6 +187,9 @@ class QtHost : public FileHost {
     BudgetFor(files);
     ahead_.Expect(std::move(files));
   }
+  // Whether the next frame file's picture is decoded ahead and ready.
+  bool NextFrameDecoded() const { return ahead_.NextDecoded(); }
+  Picture FirstFrameDecoded() const { return ahead_.FirstDecoded(); }
   // Starts decoding the frame files of a load that has not begun
   // (AheadDecoder::Prepare); `decoded` runs on another thread.
   bool PrepareFrameFiles(FrameFileList files, std::function<void()> decoded) noexcept {
@@ -189,15 +197,19 @@ class QtHost : public FileHost {
     return ahead_.Prepare(std::move(files), std::move(decoded));
   }
   // Has the surface leave `load`, a load of the GIF file at path, pending
-  // (QtSurface::DeferLoad). The file is read now, as the control reads it,
-  // and the control's read of it inside `load` is served these bytes: a load
-  // finished later loads what the file held when it was asked for, even if
-  // the file has changed or gone since. False, with nothing left pending,
-  // when the file cannot be read or the load should run now.
-  bool DeferLoadOfFile(const Text& path, std::function<void()> load);
+  // (QtSurface::DeferLoad). The file is read at once on another thread (or
+  // here with read_now, for a file that goes once this returns), and the
+  // control's read of it inside `load` is served what was read; a file that
+  // could not be read there is read by the control itself. False, with
+  // nothing left pending, when the load should run now.
+  bool DeferLoadOfFile(const Text& path, std::function<void()> load, bool read_now = false);
+  // Runs `load` with the next read of the file at path served the contents
+  // `ahead` made (waiting for them), when it could make them.
+  void LoadWith(const Text& path, ReadAhead& ahead, const std::function<void()>& load);
   void Open(int32_t file_number, TextView path, FileAccess access) override;
   int64_t Length(int32_t file_number) override;
   std::string ReadAll(int32_t file_number) override;
+  Contents ReadAllContents(int32_t file_number) override;
   void Close(int32_t file_number) override;
   int32_t MsgBox(TextView text, int16_t style, TextView title) override;
   void Randomize() override;
@@ -230,7 +242,7 @@ class QtHost : public FileHost {
   // The next read of the file at path, opened under the number FreeFile
   // gives, reads these bytes rather than the file. Unpinned by that read's
   // Close or by UnpinFile.
-  void PinFile(Text path, std::string bytes);
+  void PinFile(Text path, Contents contents);
   void UnpinFile() { pinned_.reset(); }
   // Warns once when the classic frames of this GIF look different composed.
   static void WarnOfClassicLook(const std::string& bytes) noexcept;
@@ -258,7 +270,7 @@ class QtHost : public FileHost {
   RandomGenerator random_;
   struct PinnedFile {
     Text path;
-    std::string bytes;    // handed over by the one read
+    Contents contents;    // handed over by the one read
     int32_t open_as = 0;  // the number it is open under; 0 while closed
   };
   std::optional<PinnedFile> pinned_;

@@ -115,7 +115,10 @@ void FlipreelWidget::setSavedState(const QString& state) {
                qPrintable(d.last_error_.description));
     d.Restored();
   };
-  if (bytes && d.DeferLoad(std::move(bytes), restore)) return;
+  if (bytes && d.CanDeferLoad(static_cast<int64_t>(bytes->size()))) {
+    d.DeferLoad(ReadAhead::StartCut(std::move(bytes)), restore);
+    return;
+  }
   restore();
 }
 

@@ -9,6 +9,7 @@
 #include "flipreel/control/frame_cuts.h"
 #include "flipreel/host/scope.h"
 #include "flipreel/qt/flipreel_widget_p.h"
+#include "flipreel/qt/read_ahead.h"
 
 namespace flipreel {
 
@@ -32,66 +33,169 @@ std::optional<HostError> CheckFile(const QString& path) {
 
 }  // namespace
 
-bool FlipreelWidgetPrivate::DeferLoad(std::shared_ptr<const std::string> bytes,
+// A small GIF loads faster than another thread could even start on it. A
+// load asked for while the control is in the middle of something (a call
+// through the widget, a tick, a download's completion, from their events or
+// from the event loop of a message box they show) runs at once, before that
+// goes on, as it would have; composed frames are not decoded ahead. Who
+// listens to the widget's signals plays no part.
+bool FlipreelWidgetPrivate::CanDeferLoad(int64_t bytes) const {
+  constexpr int64_t kSmallGif = int64_t{64} << 10;
+  return bytes >= kSmallGif && deferred_loads_ && !finishing_load_ && calls_ == 0 &&
+         !host_->in_tick() && !host_->in_read_completion() && !control_->AutoSize() &&
+         !control_->Composed();
+}
+
+void FlipreelWidgetPrivate::DeferLoad(std::shared_ptr<ReadAhead> ahead,
                                       std::function<void()> load) {
-  // A load asked for while the control is in the middle of something (a
-  // call through the widget, a tick, a download's completion, from their
-  // events or from the event loop of a message box they show) runs at once,
-  // before that goes on, as it would have; composed frames are not decoded
-  // ahead. Who listens to the widget's signals plays no part.
-  if (!deferred_loads_ || finishing_load_ || calls_ > 0 || host_->in_tick() ||
-      host_->in_read_completion() || control_->AutoSize() || control_->Composed() || !bytes)
-    return false;
-  std::optional<FrameCuts> cuts = CutFrames(std::move(bytes));
-  if (!cuts) return false;
+  FinishLoad();
   const uint64_t serial = ++load_serial_;
-  // Runs on a decoding thread: the load is finished from the event loop,
-  // unless it has been finished (or another has begun) by then.
-  auto decoded = [this, serial] {
-    QMetaObject::invokeMethod(
-        &load_finisher_,
-        [this, serial] {
-          if (serial == load_serial_) FinishLoad();
-        },
-        Qt::QueuedConnection);
-  };
-  if (!host_->PrepareFrameFiles(std::move(cuts->files), std::move(decoded))) return false;
-  pending_load_ = std::move(load);
-  return true;
+  load_ = std::make_unique<SlicedLoad>(std::move(load));
+  ahead_ = std::move(ahead);
+  FreezePreview();
+  // These run on the reading thread: the frames start decoding, then the
+  // slices start, from the event loop, unless the load has been finished
+  // (or another has begun) by then.
+  ahead_->SetReady(
+      [this, serial] {
+        QMetaObject::invokeMethod(
+            &load_finisher_, [this, serial] { AheadCut(serial); }, Qt::QueuedConnection);
+      },
+      [this, serial] {
+        QMetaObject::invokeMethod(
+            &load_finisher_,
+            [this, serial] {
+              if (serial == load_serial_) slicer_.start(0);
+            },
+            Qt::QueuedConnection);
+      });
+}
+
+// The GIF is read and cut: its frames start decoding (the slices look for
+// decoded frames themselves, and need no word when all are), and the first
+// is shown as soon as it is.
+void FlipreelWidgetPrivate::AheadCut(uint64_t serial) {
+  if (serial != load_serial_ || !load_ || load_->started()) return;
+  if (const std::optional<FrameCuts> cuts = ahead_->Cuts())
+    host_->PrepareFrameFiles(cuts->files, [] {});
+  slicer_.start(1);
+}
+
+// One slice: the load runs until its time is up or the next frame is not
+// decoded yet, and goes on from the next pass of the event loop. Until its
+// GIF is read it only looks for the first frame, to show it.
+void FlipreelWidgetPrivate::RunSlice() {
+  if (!load_ || load_->running()) return;
+  if (preview_.first.IsEmpty()) {
+    preview_.first = host_->FirstFrameDecoded();
+    if (!preview_.first.IsEmpty()) {
+      cache_.PrepareElsewhere(preview_.first);
+      PreviewReady(preview_.first);
+    }
+  }
+  if (!ahead_->ready()) {
+    slicer_.start(2);
+    return;
+  }
+  slice_clock_.start();
+  if (RunLoad(true)) {
+    EndLoad(true);
+    return;
+  }
+  // Waiting for a decode polls gently; a slice that ran out of time goes on
+  // at once.
+  slicer_.start(host_->NextFrameDecoded() ? 0 : 2);
+}
+
+// Runs the load, with its signals and boxes held, until it pauses (only when
+// sliced) or ends; true when it has ended.
+bool FlipreelWidgetPrivate::RunLoad(bool sliced) {
+  const ScopedValue slicing(slicing_, sliced);
+  const ScopedValue holding(holding_, true);
+  const ScopedValue finishing(finishing_load_, true);
+  try {
+    return load_->Resume();
+  } catch (const std::exception& e) {
+    // The load's own errors are caught inside it; nothing else may reach the
+    // event loop.
+    qWarning("Flipreel: a load failed: %s", e.what());
+    return load_->done();
+  }
+}
+
+// After the load: what it held back goes out (now, or from the event loop
+// when a read ended it), a resize from outside held back meanwhile reaches
+// the control, and the widget paints the control as it stands.
+void FlipreelWidgetPrivate::EndLoad(bool release_now) {
+  load_.reset();
+  ahead_->Forget();
+  ahead_.reset();
+  ++load_serial_;
+  slicer_.stop();
+  preview_ = Preview();
+  {
+    const ScopedValue holding(holding_, !release_now);
+    held_resize_.reset();
+    host_->WidgetResized();
+  }
+  RefreshLooks();
+  q_.update();
+  if (release_now) {
+    ReleaseHeld();
+  } else if (!held_.empty()) {
+    QTimer::singleShot(0, &load_finisher_, [this] { ReleaseHeld(); });
+  }
 }
 
 void FlipreelWidgetPrivate::FinishLoad() {
-  ReleaseHeld();
-  if (!pending_load_) return;
-  const std::function<void()> load = std::exchange(pending_load_, nullptr);
-  {
-    const ScopedValue finishing(finishing_load_, true);
-    load();
+  if (load_ && load_->running()) return;  // the load's own call
+  if (load_) {
+    while (!RunLoad(false)) {
+    }
+    EndLoad(true);
+    return;
   }
-  // A resize from outside held back meanwhile.
-  held_resize_.reset();
-  host_->WidgetResized();
+  ReleaseHeld();
 }
 
 // The load's signals and boxes are kept, so that reading a value neither
 // emits nor shows anything; the event loop releases them, unless a call
 // through the widget does first.
 void FlipreelWidgetPrivate::AwaitLoad() {
-  if (!pending_load_ || holding_ || finishing_load_) return;
-  {
-    const ScopedValue holding(holding_, true);
-    FinishLoad();
+  if (!load_ || load_->running()) return;
+  while (!RunLoad(false)) {
   }
-  if (!held_.empty()) QTimer::singleShot(0, &load_finisher_, [this] { ReleaseHeld(); });
+  EndLoad(false);
 }
 
-// Nothing of the load reaches the control or the program: the decodes are
-// dropped and a decode that ends meanwhile finds its load gone.
+// Nothing of the load reaches the program: a load that has begun runs to its
+// end (its steps may be half done) with whatever it would tell dropped; one
+// still waiting for its GIF's bytes is dropped.
 void FlipreelWidgetPrivate::CancelLoad() {
-  pending_load_ = nullptr;
+  if (load_ && !load_->running()) {
+    if (load_->started()) {
+      while (!RunLoad(false)) {
+      }
+    }
+    load_.reset();
+    ahead_->Forget();
+    ahead_.reset();
+  }
   ++load_serial_;
+  slicer_.stop();
   held_.clear();
   host_->ExpectFrameFiles({});
+}
+
+// Between two steps of a sliced load: the event loop gets its turn when the
+// slice has used its time, or when the next frame is still decoding (the
+// load would wait for it here).
+void FlipreelWidgetPrivate::BetweenLoadSteps() {
+  constexpr qint64 kSliceNs = 1'500'000;
+  while (slicing_ && load_ && load_->running() &&
+         (!host_->NextFrameDecoded() || slice_clock_.nsecsElapsed() >= kSliceNs)) {
+    load_->Pause();
+  }
 }
 
 bool FlipreelWidgetPrivate::Hold(std::function<void()> later) {
@@ -117,6 +221,21 @@ bool FlipreelWidgetPrivate::LoadBytes(std::string_view bytes) {
   return Load(std::nullopt, [&] { LoadGifBytes(*control_, *host_, bytes); });
 }
 
+// The bytes are read into the control as LoadBytes reads them, through the
+// file that carries bytes to the control; that file is served from what the
+// read ahead made rather than written.
+bool FlipreelWidgetPrivate::DeferLoadOfBytes(const QByteArray& bytes) {
+  if (!CanDeferLoad(bytes.size())) return false;
+  std::shared_ptr<ReadAhead> ahead = ReadAhead::StartBytes(bytes);
+  DeferLoad(ahead, [this, ahead] {
+    Load(std::nullopt, [&] {
+      const Text path = BytesFilePath(*host_);
+      host_->LoadWith(path, *ahead, [&] { control_->SetFlipreelFile(path); });
+    });
+  });
+  return true;
+}
+
 void FlipreelWidgetPrivate::MessageShown(const MessageBoxRequest& request) {
   Emit([this, request] { emit q_.messageShown(request.text, request.style, request.title); });
 }
@@ -125,8 +244,11 @@ void FlipreelWidgetPrivate::MessageShown(const MessageBoxRequest& request) {
 // (ReadFinished follows, whether frames loaded or not) or tells of the
 // failure in a box; the host has kept the errors the completion trapped.
 void FlipreelWidgetPrivate::CheckDownloadEnded() {
-  if (std::optional<HostError> e = LoadFailure(*control_, std::nullopt, host_->trapped_errors()))
+  if (std::optional<HostError> e = LoadFailure(*control_, std::nullopt, host_->trapped_errors())) {
     LoadFailed(*e);
+  } else {
+    Emit([this] { emit q_.loaded(); });
+  }
   host_->trapped_errors().clear();
 }
 
@@ -152,8 +274,8 @@ void FlipreelWidget::setFlipreelFile(QString value) {
   QFile resource(value.startsWith(QLatin1String("qrc:")) ? value.mid(3) : value);
   if (resource.open(QIODevice::ReadOnly)) {
     const QByteArray read = resource.readAll();
-    auto bytes = std::make_shared<const std::string>(read.constData(), read.size());
-    if (!d.DeferLoad(bytes, [&d, bytes] { d.LoadBytes(*bytes); })) d.LoadBytes(*bytes);
+    if (!d.DeferLoadOfBytes(read))
+      d.LoadBytes(std::string_view(read.constData(), static_cast<size_t>(read.size())));
   } else {
     // As for a missing file: the control is cleared by an empty load.
     d.Load(HostError(err::kFileNotFound), [&] { LoadGifBytes(*d.control_, *d.host_, {}); });
@@ -169,10 +291,13 @@ void FlipreelWidget::setGifFromURL(QString value) {
   for (const HostError& e : std::exchange(d.host_->trapped_errors(), {})) d.LoadFailed(e);
 }
 
-// These two answer whether the control loaded frames, so they load at once.
+// The bytes are shared, not copied (QByteArray's own sharing), and read on
+// another thread; what comes of them is told as for a file.
 bool FlipreelWidget::loadFromData(const QByteArray& data) {
-  d_->FinishLoad();
-  return d_->LoadBytes(std::string_view(data.constData(), static_cast<size_t>(data.size())));
+  FlipreelWidgetPrivate& d = *d_;
+  d.FinishLoad();
+  if (d.DeferLoadOfBytes(data)) return true;
+  return d.LoadBytes(std::string_view(data.constData(), static_cast<size_t>(data.size())));
 }
 
 bool FlipreelWidget::loadFromDevice(QIODevice* device) {
@@ -186,8 +311,7 @@ bool FlipreelWidget::loadFromDevice(QIODevice* device) {
     return d.Load(HostError(err::kPathFileAccess),
                   [&] { LoadGifBytes(*d.control_, *d.host_, {}); });
   }
-  const QByteArray bytes = device->readAll();
-  return d.LoadBytes(std::string_view(bytes.constData(), static_cast<size_t>(bytes.size())));
+  return loadFromData(device->readAll());
 }
 
 bool FlipreelWidget::showMessageBoxes() const {

@@ -86,16 +86,18 @@ void FlipreelWidgetPrivate::ElementChanged(const Element& element, ElementProper
       const Picture& picture = static_cast<const Image&>(element).picture();
       if (picture.IsEmpty()) {
         cache_.MarkStale();  // a frame was cleared
-      } else if (finishing_load_) {
-        // A load finished from the event loop keeps its time short.
-        if (next_to_prepare_ < 0) next_to_prepare_ = element.index();
-        next_to_prepare_ = std::min(next_to_prepare_, int32_t{element.index()});
-        preparer_.start();
+      } else if (load_) {
+        // A load run in slices keeps each short: the copies are made on
+        // other threads, the first frame's first, to be shown early.
+        if (element.index() == 0) preview_.first = picture;
+        cache_.PrepareElsewhere(picture);
+        if (element.index() == 0) PreviewReady(picture);
       } else {
         cache_.Prepare(picture);
       }
     } else if (what == ElementProperty::kUnloaded) {
       cache_.MarkStale();
+      BetweenLoadSteps();
     }
     return;
   }
@@ -129,16 +131,42 @@ void FlipreelWidgetPrivate::ElementChanged(const Element& element, ElementProper
   }
 }
 
-void FlipreelWidgetPrivate::PrepareNextFrame() {
-  const ImageArray& frames = control_->imgBuffer();
-  while (next_to_prepare_ >= 0 && next_to_prepare_ <= frames.UBound()) {
-    const int32_t i = next_to_prepare_++;
-    if (!frames.Exists(i)) continue;
-    cache_.Prepare(frames(i).picture());
+// While a load is pending imgGif is painted as it was shown when the load
+// began (the load blanks it first and shows the new first frame only at its
+// end).
+void FlipreelWidgetPrivate::FreezePreview() {
+  const Image& gif = control_->imgGif();
+  const TwipScale s = scale();
+  preview_ = Preview{gif.picture(),
+                     ImagePaintRect(gif, s),
+                     s.Rect(gif.left(), gif.top(), gif.width(), gif.height()),
+                     gif.stretch(),
+                     Picture(),
+                     false};
+}
+
+// The new first frame is ready to paint: it is shown where the load will
+// show it, at imgBuffer(0)'s place (further in by the border's inset), at
+// its own size or stretched into imgGif's box.
+void FlipreelWidgetPrivate::PreviewReady(const Picture& picture) {
+  if (!load_ || preview_.shown || picture.data() != preview_.first.data() || !cache_.Has(picture))
     return;
-  }
-  next_to_prepare_ = -1;
-  preparer_.stop();
+  const Image& gif = control_->imgGif();
+  const Image& first = control_->imgBuffer()(0);
+  const float inset = control_->BorderStyle() != 0 ? 10.0f : 0.0f;
+  const TwipScale s = scale();
+  const QRect before = preview_.rect;
+  preview_.stretch = gif.stretch();
+  preview_.box = preview_.stretch
+                     ? s.Rect(first.left() + inset, first.top() + inset, gif.width(), gif.height())
+                     : s.Rect(first.left() + inset, first.top() + inset, picture.width() * s.tppx,
+                              picture.height() * s.tppy);
+  preview_.rect = gif.visible() ? preview_.box : QRect();
+  preview_.picture = picture;
+  preview_.shown = true;
+  if (!q_.isVisible()) return;
+  q_.update(before);
+  q_.update(preview_.rect);
 }
 
 // Paints what the tick changed at once, rather than from a later pass of the
@@ -149,6 +177,13 @@ void FlipreelWidgetPrivate::TickEnded() {
     if (q_.isVisible()) q_.repaint(dirty);
   }
   AnnounceChanges(/*with_texts=*/false);
+  // In the normal order the next frame is known: one that has no ready copy
+  // is converted on another thread before its tick comes.
+  if (!q_.isVisible() || control_->Sequence() != kSequenceNormal) return;
+  const ImageArray& frames = control_->imgBuffer();
+  const int shown = ShownFrame();
+  const int next = shown >= frames.UBound() ? 0 : shown + 1;
+  if (shown >= 0 && frames.Exists(next)) cache_.PrepareToShow(frames(next).picture());
 }
 
 void FlipreelWidgetPrivate::HostEventEnded() {
@@ -183,26 +218,30 @@ void FlipreelWidgetPrivate::PropertyNotified(std::string_view name) {
 // frame that covers the control is then the only thing drawn on a tick.
 //
 // A repaint while a load is pending shows the control as it was before the
-// load: the event loop stays free for the window's repaints, and the load
-// itself asks for a repaint of what it changes.
+// load, with imgGif as the preview has it (FreezePreview): the event loop
+// stays free for the window's repaints, and the load itself asks for a
+// repaint of what it changes.
 void FlipreelWidgetPrivate::Paint(QPainter& painter, const QRect& clip) {
   FlipreelWidgetPrivate& d = *this;
   const QPalette& pal = q_.palette();
   const TwipScale s = d.scale();
   const Flipreel& c = *d.control_;
+  const bool preview = d.load_ != nullptr;
   const QRect back_shape = ShapeRect(c.shpBackGround(), s);
   const QRect back_image = ImagePaintRect(c.imgBackGround(), s);
-  const QRect gif = ImagePaintRect(c.imgGif(), s);
+  const QRect gif = preview ? d.preview_.rect : ImagePaintRect(c.imgGif(), s);
+  const Picture& gif_picture = preview ? d.preview_.picture : c.imgGif().picture();
   const QRect border = ShapeRect(c.shpBorder(), s);
 
   // What each layer leaves of the clip to the layers below it.
   QRegion open(clip);
-  auto covers = [&](const Image& image, const QRect& r) {
-    return !r.isEmpty() && r.intersects(clip) && d.cache_.IsOpaque(image.picture());
+  auto covers = [&](const Picture& picture, const QRect& r) {
+    return !r.isEmpty() && r.intersects(clip) && d.cache_.IsOpaque(picture);
   };
-  const QRegion below_gif = covers(c.imgGif(), gif) ? open.subtracted(gif) : open;
-  const QRegion below_back_image =
-      covers(c.imgBackGround(), back_image) ? below_gif.subtracted(back_image) : below_gif;
+  const QRegion below_gif = covers(gif_picture, gif) ? open.subtracted(gif) : open;
+  const QRegion below_back_image = covers(c.imgBackGround().picture(), back_image)
+                                       ? below_gif.subtracted(back_image)
+                                       : below_gif;
   const bool back_filled = c.shpBackGround().backStyle() == 1 && !back_shape.isEmpty();
   const QRegion below_back_shape =
       back_filled ? below_back_image.subtracted(back_shape) : below_back_image;
@@ -225,7 +264,14 @@ void FlipreelWidgetPrivate::Paint(QPainter& painter, const QRect& clip) {
   }
   within(below_back_image, back_shape, [&] { PaintShape(painter, c.shpBackGround(), s, pal); });
   within(below_gif, back_image, [&] { PaintImage(painter, c.imgBackGround(), s, d.cache_); });
-  if (gif.intersects(clip)) PaintImage(painter, c.imgGif(), s, d.cache_);
+  if (gif.intersects(clip)) {
+    if (preview) {
+      PaintPicture(painter, d.preview_.picture, d.preview_.rect, d.preview_.box, d.preview_.stretch,
+                   d.cache_);
+    } else {
+      PaintImage(painter, c.imgGif(), s, d.cache_);
+    }
+  }
   if (border.intersects(clip)) PaintShape(painter, c.shpBorder(), s, pal);
 }
 

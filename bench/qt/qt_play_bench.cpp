@@ -3,8 +3,8 @@
 // 10 s, the CPU time while the widget is hidden, the longest time the event
 // loop is blocked while a 1280 x 720, 200-frame GIF loads (from its file and
 // from memory) and while a 400 x 300, 380-frame GIF loads from memory, with
-// the time until the first frame is painted, and the resident memory after
-// loading the large one (QMovie with CacheAll).
+// the times until the first frame is painted and until the load is done, and
+// the resident memory after loading the large one (QMovie with CacheAll).
 //
 // Each measurement runs in a child process of its own (this program with a
 // mode argument), so that one measurement's memory and caches do not reach
@@ -40,6 +40,7 @@
 #include <cmath>
 #include <cstdio>
 #include <fstream>
+#include <functional>
 #include <iostream>
 #include <map>
 #include <string>
@@ -232,25 +233,25 @@ struct Lateness {
   }
 };
 
-// When the widget first paints with its load finished, from the moment the
-// load was asked for. (Watched from its paint events: a program connected to
-// a signal a load gives has its loads made inside their calls.)
+// When a widget first paints the loaded GIF's first frame (as the preview of
+// a load still pending, or the load done), and when its load was done, from
+// the moment the load was asked for.
 class FirstPaint : public QObject {
  public:
-  FirstPaint(FlipreelWidget& w, const QElapsedTimer& load) : w_(w), load_(load) {
+  FirstPaint(QWidget& w, const QElapsedTimer& load, std::function<bool()> shows_frame)
+      : load_(load), shows_frame_(std::move(shows_frame)) {
     w.installEventFilter(this);
   }
   qint64 ns() const { return ns_; }
   bool eventFilter(QObject* /*watched*/, QEvent* event) override {
-    if (event->type() == QEvent::Paint && ns_ == 0 && load_.isValid() &&
-        !flipreel::FlipreelWidgetPrivate::get(w_).LoadPending())
+    if (event->type() == QEvent::Paint && ns_ == 0 && load_.isValid() && shows_frame_())
       ns_ = load_.nsecsElapsed();
     return false;
   }
 
  private:
-  FlipreelWidget& w_;
   const QElapsedTimer& load_;
+  std::function<bool()> shows_frame_;
   qint64 ns_ = 0;
 };
 
@@ -259,33 +260,42 @@ QByteArray ReadBytes(const QString& file) {
   return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
 
-// The widget as it loads by default (the frames decoded on other threads,
-// the load finished once they are), or with every load run inside its call,
-// or from memory with loadFromData (which answers whether the GIF loaded, so
-// it waits for the load): how long the call took, and when the first frame
-// was shown.
+// The widget as it loads by default (the GIF read and its frames decoded on
+// other threads, handed to the control in slices from the event loop), or
+// with every load run inside its call, from the file (FlipreelFile) or from
+// memory (loadFromData): how long the call took, when the first frame was
+// painted and when the load was done.
 int LoadWidget(const QString& file, bool at_once, bool from_memory) {
   FlipreelWidget w;
-  flipreel::FlipreelWidgetPrivate::get(w).SetDeferredLoads(!at_once);
+  flipreel::FlipreelWidgetPrivate& d = flipreel::FlipreelWidgetPrivate::get(w);
+  d.SetDeferredLoads(!at_once);
   w.show();
   RunEventsFor(300);
   const QByteArray bytes = from_memory ? ReadBytes(file) : QByteArray();
   Lateness lateness;
   QElapsedTimer load;
-  qint64 call_ns = 0;
-  FirstPaint shown(w, load);
+  qint64 call_ns = 0, loaded_ns = 0;
+  bool asked = false;
+  FirstPaint shown(w, load, [&] { return asked && (d.PreviewShown() || !d.LoadPending()); });
+  QTimer done;
+  QObject::connect(&done, &QTimer::timeout, [&] {
+    if (asked && loaded_ns == 0 && !d.LoadPending()) loaded_ns = load.nsecsElapsed();
+  });
+  done.start(1);
   QTimer::singleShot(20, [&] {
     load.start();
+    asked = true;
     if (from_memory) {
       w.loadFromData(bytes);
     } else {
       w.setFlipreelFile(file);
     }
     call_ns = load.nsecsElapsed();
+    if (!d.LoadPending()) loaded_ns = call_ns;
   });
-  RunEventsFor(2000);
-  std::printf("blocked_ms=%.1f call_ms=%.1f shown_ms=%.1f frames=%d\n", lateness.worst / 1e6,
-              call_ns / 1e6, shown.ns() / 1e6, w.Frames());
+  RunEventsFor(3000);
+  std::printf("blocked_ms=%.1f call_ms=%.1f shown_ms=%.1f loaded_ms=%.1f frames=%d\n",
+              lateness.worst / 1e6, call_ns / 1e6, shown.ns() / 1e6, loaded_ns / 1e6, w.Frames());
   return 0;
 }
 
@@ -297,7 +307,10 @@ int LoadMovie(const QString& file, bool from_memory) {
   buffer.setData(from_memory ? ReadBytes(file) : QByteArray());
   Lateness lateness;
   QMovie movie;
+  QElapsedTimer load;
+  FirstPaint shown(label, load, [&] { return movie.currentFrameNumber() >= 0; });
   QTimer::singleShot(20, [&] {
+    load.start();
     if (from_memory) {
       movie.setDevice(&buffer);
     } else {
@@ -307,8 +320,9 @@ int LoadMovie(const QString& file, bool from_memory) {
     label.setMovie(&movie);
     movie.start();
   });
-  RunEventsFor(2000);
-  std::printf("blocked_ms=%.1f frames=%d\n", lateness.worst / 1e6, movie.frameCount());
+  RunEventsFor(3000);
+  std::printf("blocked_ms=%.1f shown_ms=%.1f frames=%d\n", lateness.worst / 1e6, shown.ns() / 1e6,
+              movie.frameCount());
   return 0;
 }
 
@@ -363,17 +377,19 @@ void ReportLoad(const QString& file, const char* what, bool memory, int rounds) 
   const double movie = median(modes[2] + ".blocked_ms");
   std::printf(
       "\nLongest time the event loop is blocked, loading %s %s\n"
-      "(a 5 ms timer's worst lateness; medians of %d runs, %u cores):\n",
+      "(a 5 ms timer's worst lateness over 3 s from the call; medians of %d runs, %u cores):\n",
       what, memory ? "from memory" : "from a file", rounds, std::thread::hardware_concurrency());
   std::printf(
-      "  FlipreelWidget        %7.1f ms (call %.1f ms, first frame painted at %.1f ms,"
-      " %d frames)\n",
+      "  FlipreelWidget        %7.1f ms (goal: at most 4; call %.1f ms, first frame painted at"
+      " %.1f ms, loaded at %.1f ms, %d frames)\n",
       widget, median(modes[0] + ".call_ms"), median(modes[0] + ".shown_ms"),
-      int(median(modes[0] + ".frames")));
+      median(modes[0] + ".loaded_ms"), int(median(modes[0] + ".frames")));
   std::printf("  loaded in the call    %7.1f ms (call %.1f ms)\n", at_once,
               median(modes[1] + ".call_ms"));
-  std::printf("  QMovie, CacheAll      %7.1f ms (decoding as it plays, %d frames)\n", movie,
-              int(median(modes[2] + ".frames")));
+  std::printf(
+      "  QMovie, CacheAll      %7.1f ms (decoding as it plays; first frame painted at %.1f ms,"
+      " %d frames)\n",
+      movie, median(modes[2] + ".shown_ms"), int(median(modes[2] + ".frames")));
   std::printf("  ratio to QMovie       %7.2f    (loaded in the call: %.2f)\n", widget / movie,
               at_once / movie);
 }
