@@ -69,14 +69,14 @@ void CopyFrameByHand(benchmark::State& state) {
   PutFrames(c, host);
   Image target(host, "target");
   Timer timer(host, "timer");
-  timer.setEnabled(true);
+  timer.set_enabled(true);
   int index = 0;
   for (auto _ : state) {
     const Image& frame = c.imgBuffer()(index);
-    target.setLeft(frame.left());
-    target.setTop(frame.top());
-    target.setPicture(frame.picture());
-    timer.setInterval(100);
+    target.set_left(frame.left());
+    target.set_top(frame.top());
+    target.set_picture(frame.picture());
+    timer.set_interval(100);
     index = index + 1 < kFrames ? index + 1 : 0;
   }
   state.SetItemsProcessed(state.iterations());

@@ -11,11 +11,11 @@ void Flipreel::StartAnimation() {
   state_.LoopCount = 0;
   if (Playing()) return;
   if (state_.Composed && state_.FramesLoaded) RestartComposedTimer();
-  Timer1_.setEnabled(true);
+  Timer1_.set_enabled(true);
 }
 
 void Flipreel::StopAnimation() {
-  if (Playing()) Timer1_.setEnabled(false);
+  if (Playing()) Timer1_.set_enabled(false);
 }
 
 void Flipreel::SetPlaying(bool value) {
@@ -33,7 +33,7 @@ void Flipreel::SetFrameRate(int16_t value) {
   state_.FrameRate = value;
   Notify("FrameRate");
   // Composed frames keep their own delays.
-  if (!state_.Composed) Timer1_.setInterval(value);
+  if (!state_.Composed) Timer1_.set_interval(value);
 }
 
 void Flipreel::SetSequence(int32_t value) {
@@ -51,9 +51,9 @@ void Flipreel::SetSequence(int32_t value) {
   if (Timer1_.enabled() && state_.Composed && state_.FramesLoaded) {
     RestartComposedTimer();
   } else if (Timer1_.enabled()) {
-    Timer1_.setEnabled(false);
-    Timer1_.setInterval(state_.FrameRate);
-    Timer1_.setEnabled(true);
+    Timer1_.set_enabled(false);
+    Timer1_.set_interval(state_.FrameRate);
+    Timer1_.set_enabled(true);
   }
 }
 
@@ -84,29 +84,29 @@ void Flipreel::SetCurrentFrame(int16_t value) {
 void Flipreel::Show(int32_t index) {
   const Image& frame = imgBuffer_(CheckedInt16(index));
   const float inset = BorderInset();
-  imgGif_.setLeft(frame.left() + inset);
-  imgGif_.setTop(frame.top() + inset);
-  imgGif_.setPicture(frame.picture());
+  imgGif_.set_left(frame.left() + inset);
+  imgGif_.set_top(frame.top() + inset);
+  imgGif_.set_picture(frame.picture());
 }
 
 void Flipreel::FitAfter() {
   if (AutoSize()) {
     ArrangeDisplay();
   } else if (Stretch()) {
-    imgGif_.setHeight(host_.SurfaceHeight());
-    imgGif_.setWidth(host_.SurfaceWidth());
+    imgGif_.set_height(host_.SurfaceHeight());
+    imgGif_.set_width(host_.SurfaceWidth());
   } else {
-    imgGif_.setStretch(false);
+    imgGif_.set_stretch(false);
   }
 }
 
 void Flipreel::FitBefore() {
   if (Stretch()) {
-    imgGif_.setStretch(true);
-    imgGif_.setHeight(host_.SurfaceHeight());
-    imgGif_.setWidth(host_.SurfaceWidth());
+    imgGif_.set_stretch(true);
+    imgGif_.set_height(host_.SurfaceHeight());
+    imgGif_.set_width(host_.SurfaceWidth());
   } else {
-    imgGif_.setStretch(false);
+    imgGif_.set_stretch(false);
   }
 }
 
@@ -115,7 +115,7 @@ void Flipreel::CountPass() {
 }
 
 void Flipreel::Rearm() {
-  Timer1_.setInterval(state_.FrameRate);
+  Timer1_.set_interval(state_.FrameRate);
 }
 
 // One frame forward: the current frame is shown, then the index moves on.
@@ -154,7 +154,7 @@ void Flipreel::AdvanceFrame() {
   // The tick after the last counted pass finishes play and shows nothing.
   if (s.AutoRewind != 0 && s.LoopCount >= int32_t{s.AutoRewind}) {
     s.LoopCount = 0;
-    Timer1_.setEnabled(false);
+    Timer1_.set_enabled(false);
     RaiseEvent("PlayFinished", [](FlipreelEvents& l) { l.PlayFinished(); });
     return;
   }
@@ -177,7 +177,7 @@ void Flipreel::AdvanceFrame() {
       } else {
         CountPass();
         FitBefore();
-        imgGif_.setVisible(true);
+        imgGif_.set_visible(true);
         Show(0);
         s.FrameIndex = s.LastFrame;
         Rearm();
@@ -212,7 +212,7 @@ void Flipreel::AdvanceFrame() {
           s.FrameIndex = 0;
           if (s.AutoRewind != 0) {
             // Frame 0's picture where the previous frame stood; the pass ends.
-            imgGif_.setPicture(imgBuffer_(0).picture());
+            imgGif_.set_picture(imgBuffer_(0).picture());
             s.LoopCount = CheckedAdd32(s.LoopCount, 1);
           }
         }

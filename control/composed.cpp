@@ -54,13 +54,13 @@ bool Flipreel::ComposeFrames(const Text& data, ImageArray& frames) {
     for (size_t i = 0; i < animation.frames.size(); ++i) {
       const auto index = static_cast<int32_t>(i);
       if (index > 0) frames.Load(index);  // takes element 0's position
-      frames(index).setTag(FormatLong(animation.frames[i].delay_ms));
-      frames(index).setPicture(std::move(animation.frames[i].picture));
+      frames(index).set_tag(FormatLong(animation.frames[i].delay_ms));
+      frames(index).set_picture(std::move(animation.frames[i].picture));
       composed_.delays.push_back(animation.frames[i].delay_ms);
     }
     composed_.repeat_count = animation.repeat_count;
     composed_.shown = 0;
-    state_.LastFrame = frames.Count() - 1;
+    state_.LastFrame = frames.count() - 1;
     state_.FramesLoaded = true;
   });
   if (!failed) return true;
@@ -88,7 +88,7 @@ void Flipreel::BeginComposedPlay() {
 void Flipreel::RestartComposedTimer() {
   const int32_t delay = composed_.delays.empty() ? 0 : composed_.delays[composed_.shown];
   composed_.due = host_.Now() + delay;
-  Timer1_.setInterval(delay);
+  Timer1_.set_interval(delay);
 }
 
 // Passes before play ends: AutoRewind when set; else the file's repeat
@@ -106,7 +106,7 @@ void Flipreel::AdvanceComposedFrame() {
   const int32_t limit = ComposedPassLimit();
   if (limit != 0 && s.LoopCount >= limit) {
     s.LoopCount = 0;
-    Timer1_.setEnabled(false);
+    Timer1_.set_enabled(false);
     RaiseEvent("PlayFinished", [](FlipreelEvents& l) { l.PlayFinished(); });
     return;
   }
@@ -130,7 +130,7 @@ void Flipreel::AdvanceComposedFrame() {
   const int64_t now = host_.Now();
   const int64_t due = now - composed_.due > kMaxLatenessMs ? now : composed_.due;
   composed_.due = due + composed_.delays[shown];
-  Timer1_.setInterval(CheckedInt32(std::max<int64_t>(composed_.due - now, 1)));
+  Timer1_.set_interval(CheckedInt32(std::max<int64_t>(composed_.due - now, 1)));
   StepComposedOrder(shown);
 }
 

@@ -17,36 +17,36 @@ Flipreel::Flipreel(Host& host)
       imgBuffer_(host, "imgBuffer"),
       shpBackGround_(host, "shpBackGround") {
   // The elements as they stand in the control's design, bottom layer first.
-  shpBackGround_.setWidth(3075);
-  shpBackGround_.setHeight(1950);
-  shpBackGround_.setBackStyle(1);
-  shpBackGround_.setBorderStyle(0);
-  shpBackGround_.setBackColor(kColorButtonFace);
-  shpBackGround_.setBorderColor(0);
+  shpBackGround_.set_width(3075);
+  shpBackGround_.set_height(1950);
+  shpBackGround_.set_back_style(1);
+  shpBackGround_.set_border_style(0);
+  shpBackGround_.set_back_color(kColorButtonFace);
+  shpBackGround_.set_border_color(0);
 
   Image& frame0 = imgBuffer_(0);
-  frame0.setWidth(3075);
-  frame0.setHeight(1950);
-  frame0.setVisible(false);
+  frame0.set_width(3075);
+  frame0.set_height(1950);
+  frame0.set_visible(false);
 
-  imgBackGround_.setWidth(3055);
-  imgBackGround_.setHeight(1930);
-  imgBackGround_.setVisible(false);
-  imgBackGround_.setStretch(false);
+  imgBackGround_.set_width(3055);
+  imgBackGround_.set_height(1930);
+  imgBackGround_.set_visible(false);
+  imgBackGround_.set_stretch(false);
 
-  imgGif_.setWidth(3075);
-  imgGif_.setHeight(1950);
-  imgGif_.setStretch(false);
+  imgGif_.set_width(3075);
+  imgGif_.set_height(1950);
+  imgGif_.set_stretch(false);
 
-  shpBorder_.setWidth(3075);
-  shpBorder_.setHeight(1950);
-  shpBorder_.setBackStyle(0);
-  shpBorder_.setBorderStyle(0);
-  shpBorder_.setBackColor(kColorButtonFace);
-  shpBorder_.setBorderColor(0);
+  shpBorder_.set_width(3075);
+  shpBorder_.set_height(1950);
+  shpBorder_.set_back_style(0);
+  shpBorder_.set_border_style(0);
+  shpBorder_.set_back_color(kColorButtonFace);
+  shpBorder_.set_border_color(0);
 
-  Timer1_.setEnabled(false);
-  Timer1_.setInterval(0);
+  Timer1_.set_enabled(false);
+  Timer1_.set_interval(0);
 
   host_.Attach(this);
 }

@@ -103,7 +103,7 @@ class Flipreel : public HostedControl, public Dispatch {
   void SetSequence(int32_t value);
   bool Stretch() const { return state_.Stretch; }
   void SetStretch(bool value);
-  int32_t BorderColor() const { return shpBorder_.borderColor(); }
+  int32_t BorderColor() const { return shpBorder_.border_color(); }
   void SetBorderColor(int32_t color);
   void StartAnimation();
   void StopAnimation();
@@ -113,9 +113,9 @@ class Flipreel : public HostedControl, public Dispatch {
   void SetPlaying(bool value);
   bool AutoStart() const { return state_.AutoStart; }
   void SetAutoStart(bool value);
-  int32_t BackColor() const { return shpBackGround_.backColor(); }
+  int32_t BackColor() const { return shpBackGround_.back_color(); }
   void SetBackColor(int32_t color);
-  int32_t BackStyle() const { return shpBackGround_.backStyle(); }
+  int32_t BackStyle() const { return shpBackGround_.back_style(); }
   void SetBackStyle(int32_t value);
   void RemoveGif();
   float FrameHeight(int16_t& frame) const;
@@ -125,7 +125,7 @@ class Flipreel : public HostedControl, public Dispatch {
   Picture GetFrame(int16_t& frame) const;
   Picture BackGroundGraphic() const { return imgBackGround_.picture(); }
   void SetBackGroundGraphic(const Picture& picture);
-  int32_t BorderStyle() const { return shpBackGround_.borderStyle(); }
+  int32_t BorderStyle() const { return shpBackGround_.border_style(); }
   void SetBorderStyle(int32_t value);
   int16_t Frames() const { return state_.Frames; }
   void SetFrames(int16_t ignored);

@@ -35,12 +35,12 @@ void Flipreel::ArrangeDisplay() {
   auto height = [&] { return ThroughText(imgBuffer_(0).height()) + s.MaxFrameTop; };
 
   host_.Size(CheckedSingle(width() + allowance), CheckedSingle(height() + allowance));
-  shpBackGround_.setHeight(CheckedSingle(height() + allowance));
-  shpBackGround_.setWidth(CheckedSingle(width() + allowance));
-  shpBorder_.setHeight(CheckedSingle(height() + allowance));
-  shpBorder_.setWidth(CheckedSingle(width() + allowance));
-  imgBackGround_.setHeight(CheckedSingle(height()));
-  imgBackGround_.setWidth(CheckedSingle(width()));
+  shpBackGround_.set_height(CheckedSingle(height() + allowance));
+  shpBackGround_.set_width(CheckedSingle(width() + allowance));
+  shpBorder_.set_height(CheckedSingle(height() + allowance));
+  shpBorder_.set_width(CheckedSingle(width() + allowance));
+  imgBackGround_.set_height(CheckedSingle(height()));
+  imgBackGround_.set_width(CheckedSingle(width()));
 }
 
 // Called by the host after every real change of the control's size,
@@ -49,36 +49,36 @@ void Flipreel::ArrangeDisplay() {
 void Flipreel::OnResize() {
   host_.Refresh();
   if (AutoSize()) {
-    imgGif_.setStretch(false);
+    imgGif_.set_stretch(false);
     SetStretch(false);
     ArrangeDisplay();
     host_.Refresh();
     return;
   }
   if (Stretch()) {
-    imgGif_.setWidth(host_.SurfaceWidth());
-    imgGif_.setHeight(host_.SurfaceHeight());
+    imgGif_.set_width(host_.SurfaceWidth());
+    imgGif_.set_height(host_.SurfaceHeight());
     SizeShapesToImgGif();
-    imgGif_.setStretch(true);
+    imgGif_.set_stretch(true);
   }
   const float width = host_.SurfaceWidth();
   const float height = host_.SurfaceHeight();
-  imgBackGround_.setHeight(height);
-  imgBackGround_.setWidth(width);
-  shpBackGround_.setHeight(height);
-  shpBackGround_.setWidth(width);
-  shpBorder_.setHeight(height);
-  shpBorder_.setWidth(width);
+  imgBackGround_.set_height(height);
+  imgBackGround_.set_width(width);
+  shpBackGround_.set_height(height);
+  shpBackGround_.set_width(width);
+  shpBorder_.set_height(height);
+  shpBorder_.set_width(width);
 }
 
 // shpBackGround, shpBorder and imgBackGround take imgGif's size, height first.
 void Flipreel::SizeShapesToImgGif() {
-  shpBackGround_.setHeight(imgGif_.height());
-  shpBackGround_.setWidth(imgGif_.width());
-  shpBorder_.setHeight(imgGif_.height());
-  shpBorder_.setWidth(imgGif_.width());
-  imgBackGround_.setHeight(imgGif_.height());
-  imgBackGround_.setWidth(imgGif_.width());
+  shpBackGround_.set_height(imgGif_.height());
+  shpBackGround_.set_width(imgGif_.width());
+  shpBorder_.set_height(imgGif_.height());
+  shpBorder_.set_width(imgGif_.width());
+  imgBackGround_.set_height(imgGif_.height());
+  imgBackGround_.set_width(imgGif_.width());
 }
 
 void Flipreel::SetAutoSize(bool value) {
@@ -87,73 +87,73 @@ void Flipreel::SetAutoSize(bool value) {
   if (value && !host_.UserMode()) {
     // In a designer the control shows the first frame at its size at once.
     SetStretch(false);
-    imgGif_.setStretch(false);
+    imgGif_.set_stretch(false);
     ArrangeDisplay();
     const float inset = BorderInset();
-    imgGif_.setLeft(imgBuffer_(0).left() + inset);
-    imgGif_.setTop(imgBuffer_(0).top() + inset);
-    imgGif_.setPicture(imgBuffer_(0).picture());
-    imgGif_.setHeight(imgBuffer_(0).height());
-    imgGif_.setWidth(imgBuffer_(0).width());
+    imgGif_.set_left(imgBuffer_(0).left() + inset);
+    imgGif_.set_top(imgBuffer_(0).top() + inset);
+    imgGif_.set_picture(imgBuffer_(0).picture());
+    imgGif_.set_height(imgBuffer_(0).height());
+    imgGif_.set_width(imgBuffer_(0).width());
     return;
   }
   // At run time the new size waits for the next resize or animation step.
   SetStretch(false);
-  imgGif_.setStretch(false);
+  imgGif_.set_stretch(false);
 }
 
 void Flipreel::SetStretch(bool value) {
   state_.Stretch = value;
   Notify("Stretch");
-  imgGif_.setStretch(value);
-  imgGif_.setHeight(host_.SurfaceHeight());
-  imgGif_.setWidth(host_.SurfaceWidth());
+  imgGif_.set_stretch(value);
+  imgGif_.set_height(host_.SurfaceHeight());
+  imgGif_.set_width(host_.SurfaceWidth());
   SizeShapesToImgGif();
 }
 
 // Moves the background picture (and, in a designer, imgGif) inside the border.
 void Flipreel::PlaceByBorder() {
-  const float inset = shpBackGround_.borderStyle() == 0 ? 0.0f : 10.0f;
+  const float inset = shpBackGround_.border_style() == 0 ? 0.0f : 10.0f;
   if (!host_.UserMode()) {
-    imgGif_.setLeft(inset);
-    imgGif_.setTop(inset);
+    imgGif_.set_left(inset);
+    imgGif_.set_top(inset);
   }
-  imgBackGround_.setLeft(inset);
-  imgBackGround_.setTop(inset);
+  imgBackGround_.set_left(inset);
+  imgBackGround_.set_top(inset);
 }
 
 void Flipreel::SetBorderStyle(int32_t value) {
   const int16_t style = CheckedInt16(value);
-  shpBackGround_.setBorderStyle(style);
-  shpBorder_.setBorderStyle(style);
+  shpBackGround_.set_border_style(style);
+  shpBorder_.set_border_style(style);
   Notify("BorderStyle");
   PlaceByBorder();
   if (AutoSize()) ArrangeDisplay();
 }
 
 void Flipreel::SetBackGroundGraphic(const Picture& picture) {
-  imgBackGround_.setPicture(picture);
+  imgBackGround_.set_picture(picture);
   Notify("BackGroundGraphic");
   PlaceByBorder();
-  imgBackGround_.setVisible(shpBackGround_.backStyle() == 1);
+  imgBackGround_.set_visible(shpBackGround_.back_style() == 1);
 }
 
 // The background picture shows only over an opaque background.
 void Flipreel::SetBackStyle(int32_t value) {
-  shpBackGround_.setBackStyle(CheckedInt16(value));
+  shpBackGround_.set_back_style(CheckedInt16(value));
   Notify("BackStyle");
-  imgBackGround_.setVisible(shpBackGround_.backStyle() == 1);
+  imgBackGround_.set_visible(shpBackGround_.back_style() == 1);
 }
 
 void Flipreel::SetBackColor(int32_t color) {
-  shpBackGround_.setBackColor(color);
+  shpBackGround_.set_back_color(color);
   host_.SetSurfaceBackColor(color);
   Notify("BackColor");
 }
 
 void Flipreel::SetBorderColor(int32_t color) {
-  shpBackGround_.setBorderColor(color);
-  shpBorder_.setBorderColor(color);
+  shpBackGround_.set_border_color(color);
+  shpBorder_.set_border_color(color);
   Notify("BorderColor");
 }
 

@@ -111,8 +111,8 @@ bool Flipreel::LoadGif(const Text& path) {
 }
 
 bool Flipreel::ShowLoadedGif() {
-  imgGif_.setPicture(Picture());
-  Timer1_.setEnabled(false);
+  imgGif_.set_picture(Picture());
+  Timer1_.set_enabled(false);
   state_.FrameIndex = 0;
   state_.LastFrame = 0;
   // Nothing can change Buffer while the split runs, so it reads Buffer itself
@@ -121,9 +121,9 @@ bool Flipreel::ShowLoadedGif() {
                       : SplitFrames(state_.Buffer, imgBuffer_)) {
     state_.FramesLoaded = true;
     const float inset = BorderInset();
-    imgGif_.setLeft(imgBuffer_(0).left() + inset);
-    imgGif_.setTop(imgBuffer_(0).top() + inset);
-    imgGif_.setPicture(imgBuffer_(0).picture());
+    imgGif_.set_left(imgBuffer_(0).left() + inset);
+    imgGif_.set_top(imgBuffer_(0).top() + inset);
+    imgGif_.set_picture(imgBuffer_(0).picture());
     state_.FrameIndex = 0;
     // The first frame's delay sets the pace; the others stay in their Tag.
     // Composed frames keep their own pace, and FrameRate only tells the
@@ -133,12 +133,12 @@ bool Flipreel::ShowLoadedGif() {
                                  : CheckedInt16(first_delay));
     SetFrames(CheckedInt16(int64_t{state_.LastFrame} + 1));
     if (AutoSize()) ArrangeDisplay();
-    Timer1_.setInterval(FrameRate());
-    Timer1_.setEnabled(host_.UserMode() && AutoStart());
+    Timer1_.set_interval(FrameRate());
+    Timer1_.set_enabled(host_.UserMode() && AutoStart());
     if (state_.Composed) BeginComposedPlay();
     return true;
   }
-  imgGif_.setPicture(Picture());
+  imgGif_.set_picture(Picture());
   SetFrames(0);
   SetFrameRate(0);
   if (AutoSize()) ArrangeDisplay();
@@ -160,7 +160,7 @@ bool Flipreel::SplitFrames(const Text& data, ImageArray& frames) {
   TrapMode mode = TrapMode::kEnding;
   bool split = false;
   const std::optional<HostError> failed = Trap([&] {
-    const int32_t count = frames.Count();
+    const int32_t count = frames.count();
     for (int32_t i = 1; i <= count - 1; ++i) {
       mode = TrapMode::kSkipping;
       Step(mode, host_, [&] { frames.Unload(CheckedInt16(i)); });
@@ -223,16 +223,16 @@ bool Flipreel::SplitFrames(const Text& data, ImageArray& frames) {
         Step(mode, host_, [&] { top = ByteAt(chunk, 10) + 256 * ByteAt(chunk, 11); });
         Step(mode, host_, [&] { frames.Load(n - 1); });
         Step(mode, host_, [&] {
-          frames(n - 1).setLeft(
+          frames(n - 1).set_left(
               static_cast<float>(frames(0).left() + static_cast<double>(left) * tppx));
         });
         Step(mode, host_, [&] {
-          frames(n - 1).setTop(
+          frames(n - 1).set_top(
               static_cast<float>(frames(0).top() + static_cast<double>(top) * tppy));
         });
       }
-      Step(mode, host_, [&] { frames(n - 1).setTag(FormatLong(delay)); });
-      Step(mode, host_, [&] { frames(n - 1).setPicture(host_.LoadPicture(scratch())); });
+      Step(mode, host_, [&] { frames(n - 1).set_tag(FormatLong(delay)); });
+      Step(mode, host_, [&] { frames(n - 1).set_picture(host_.LoadPicture(scratch())); });
       Step(mode, host_, [&] { host_.Kill(scratch()); });
     };
 
@@ -245,7 +245,7 @@ bool Flipreel::SplitFrames(const Text& data, ImageArray& frames) {
     }
     if (files.chunks.size() > signatures) load_frame(files.chunks.back());
 
-    state_.LastFrame = frames.Count() - 1;
+    state_.LastFrame = frames.count() - 1;
     state_.FramesLoaded = true;
     split = true;
   });
@@ -261,8 +261,8 @@ void Flipreel::RemoveGif() {
   const int32_t last = state_.LastFrame;
   FlipreelState& s = state_;
   for (s.ElementCounter = 0; s.ElementCounter <= last; ++s.ElementCounter)
-    imgBuffer_(CheckedInt16(s.ElementCounter)).setPicture(Picture());
-  imgGif_.setPicture(Picture());
+    imgBuffer_(CheckedInt16(s.ElementCounter)).set_picture(Picture());
+  imgGif_.set_picture(Picture());
 }
 
 }  // namespace flipreel

@@ -58,19 +58,19 @@ void Flipreel::InitProperties() {
 
 void Flipreel::ReadProperties(const PropertyBag& bag) {
   Restore(bag, "BorderStyle", kZero,
-          [&](const Variant& v) { shpBackGround_.setBorderStyle(v.ToInteger()); });
+          [&](const Variant& v) { shpBackGround_.set_border_style(v.ToInteger()); });
   Restore(bag, "BorderStyle", kZero,
-          [&](const Variant& v) { shpBorder_.setBorderStyle(v.ToInteger()); });
+          [&](const Variant& v) { shpBorder_.set_border_style(v.ToInteger()); });
   Restore(bag, "BackColor", kWindowBackground,
-          [&](const Variant& v) { shpBackGround_.setBackColor(v.ToLong()); });
+          [&](const Variant& v) { shpBackGround_.set_back_color(v.ToLong()); });
   Restore(bag, "BackColor", kWindowBackground,
           [&](const Variant& v) { host_.SetSurfaceBackColor(v.ToLong()); });
   Restore(bag, "BackStyle", kOne,
-          [&](const Variant& v) { shpBackGround_.setBackStyle(v.ToInteger()); });
+          [&](const Variant& v) { shpBackGround_.set_back_style(v.ToInteger()); });
   Restore(bag, "BorderColor", kBlack,
-          [&](const Variant& v) { shpBackGround_.setBorderColor(v.ToLong()); });
+          [&](const Variant& v) { shpBackGround_.set_border_color(v.ToLong()); });
   Restore(bag, "BorderColor", kBlack,
-          [&](const Variant& v) { shpBorder_.setBorderColor(v.ToLong()); });
+          [&](const Variant& v) { shpBorder_.set_border_color(v.ToLong()); });
 
   FlipreelState& s = state_;
   Restore(bag, "Sequence", kZero, [&](const Variant& v) { s.Sequence = v.ToInteger(); });
@@ -91,7 +91,7 @@ void Flipreel::ReadProperties(const PropertyBag& bag) {
   });
   Restore(bag, "GifFromURL", kNoneText, [&](const Variant& v) { s.GifFromURL = v.ToText(); });
   Restore(bag, "BackGroundGraphic", kNoPicture,
-          [&](const Variant& v) { imgBackGround_.setPicture(v.ToPicture()); });
+          [&](const Variant& v) { imgBackGround_.set_picture(v.ToPicture()); });
   Restore(bag, "ServerUserName", kEmptyText,
           [&](const Variant& v) { s.ServerUserName = v.ToText(); });
   Restore(bag, "ServerPassword", kEmptyText,
@@ -99,8 +99,8 @@ void Flipreel::ReadProperties(const PropertyBag& bag) {
   Restore(bag, "Composed", kFalseValue, [&](const Variant& v) { s.Composed = v.ToBoolean(); });
 
   const float inset = BorderStyle() != 0 ? 10.0f : 0.0f;
-  imgBackGround_.setLeft(inset);
-  imgBackGround_.setTop(inset);
+  imgBackGround_.set_left(inset);
+  imgBackGround_.set_top(inset);
   state_.PingPongForward = state_.Sequence == kSequencePingPong;
   state_.PingPongBackward = false;
 
@@ -108,29 +108,29 @@ void Flipreel::ReadProperties(const PropertyBag& bag) {
   // Transparent at run time so the form shows through where nothing paints;
   // opaque in a designer.
   host_.SetSurfaceBackStyle(run_time ? 0 : 1);
-  imgBackGround_.setVisible(shpBackGround_.backStyle() != 0);
-  imgGif_.setPicture(host_.LoadPicture(Text()));
-  Timer1_.setEnabled(false);
+  imgBackGround_.set_visible(shpBackGround_.back_style() != 0);
+  imgGif_.set_picture(host_.LoadPicture(Text()));
+  Timer1_.set_enabled(false);
   state_.FrameIndex = 0;
   state_.LastFrame = 0;
   if (!(state_.Composed ? ComposeFrames(state_.Buffer, imgBuffer_)
                         : SplitFrames(state_.Buffer, imgBuffer_))) {
     // No GIF (a control that never had one holds "0"): nothing to show.
-    Timer1_.setEnabled(false);
-    imgGif_.setPicture(Picture());
+    Timer1_.set_enabled(false);
+    imgGif_.set_picture(Picture());
     return;
   }
 
   // The first frame on show.
   if (BorderStyle() != 0) {
-    imgGif_.setLeft(imgBuffer_(0).left() + 10.0f);
-    imgGif_.setTop(imgBuffer_(0).top() + 10.0f);
+    imgGif_.set_left(imgBuffer_(0).left() + 10.0f);
+    imgGif_.set_top(imgBuffer_(0).top() + 10.0f);
   } else {
-    imgGif_.setLeft(imgBuffer_(0).left());
-    imgGif_.setTop(imgBuffer_(0).top());
+    imgGif_.set_left(imgBuffer_(0).left());
+    imgGif_.set_top(imgBuffer_(0).top());
   }
-  imgGif_.setPicture(imgBuffer_(0).picture());
-  imgGif_.setTag(FormatLong(Variant(imgBuffer_(0).tag()).ToLong()));
+  imgGif_.set_picture(imgBuffer_(0).picture());
+  imgGif_.set_tag(FormatLong(Variant(imgBuffer_(0).tag()).ToLong()));
 
   auto frame_count = [&] { return CheckedInt16(CheckedAdd32(state_.LastFrame, 1)); };
   if (run_time) {
@@ -142,8 +142,8 @@ void Flipreel::ReadProperties(const PropertyBag& bag) {
     state_.LoopCount = 0;
     SetFrames(frame_count());
     if (AutoStart()) {
-      Timer1_.setInterval(FrameRate());
-      Timer1_.setEnabled(true);
+      Timer1_.set_interval(FrameRate());
+      Timer1_.set_enabled(true);
     }
     if (AutoSize()) ArrangeDisplay();
     if (state_.Composed) BeginComposedPlay();
@@ -151,8 +151,8 @@ void Flipreel::ReadProperties(const PropertyBag& bag) {
     FrameRateCheck();
     StretchSizing();
     SetFrames(frame_count());
-    Timer1_.setInterval(FrameRate());
-    Timer1_.setEnabled(false);
+    Timer1_.set_interval(FrameRate());
+    Timer1_.set_enabled(false);
     state_.FrameIndex = 0;
     if (AutoSize()) ArrangeDisplay();
     StretchSizing();
@@ -162,12 +162,12 @@ void Flipreel::ReadProperties(const PropertyBag& bag) {
 // The sizes a Stretch assignment sets, without its change notice.
 void Flipreel::StretchSizing() {
   if (!Stretch()) {
-    imgGif_.setStretch(false);
+    imgGif_.set_stretch(false);
     return;
   }
-  imgGif_.setStretch(true);
-  imgGif_.setHeight(host_.SurfaceHeight());
-  imgGif_.setWidth(host_.SurfaceWidth());
+  imgGif_.set_stretch(true);
+  imgGif_.set_height(host_.SurfaceHeight());
+  imgGif_.set_width(host_.SurfaceWidth());
   SizeShapesToImgGif();
 }
 
@@ -183,18 +183,18 @@ void Flipreel::WriteProperties(PropertyBag& bag) const {
   bag.WriteProperty("FlipreelFile", Variant(s.FlipreelFile), kNoneText);
   bag.WriteProperty("FrameRate", Variant(s.FrameRate), kZero);
   bag.WriteProperty("AutoSize", Variant::FromBool(s.AutoSize), kFalseValue);
-  bag.WriteProperty("BorderStyle", Variant(shpBackGround_.borderStyle()), kZero);
+  bag.WriteProperty("BorderStyle", Variant(shpBackGround_.border_style()), kZero);
   bag.WriteProperty("Sequence", Variant(s.Sequence), kZero);
   bag.WriteProperty("Stretch", Variant::FromBool(s.Stretch), kFalseValue);
   bag.WriteProperty("AutoRewind", Variant(s.AutoRewind), kZero);
   bag.WriteProperty("Playing", Variant::FromBool(s.Playing), kFalseValue);
   bag.WriteProperty("AutoStart", Variant::FromBool(s.AutoStart), kTrueValue);
-  bag.WriteProperty("BorderColor", Variant(shpBackGround_.borderColor()), kBlack);
-  bag.WriteProperty("BackColor", Variant(shpBackGround_.backColor()), kWindowBackground);
-  bag.WriteProperty("BackStyle", Variant(shpBackGround_.backStyle()), kOne);
-  bag.WriteProperty("BorderStyle", Variant(shpBackGround_.borderStyle()), kZero);
+  bag.WriteProperty("BorderColor", Variant(shpBackGround_.border_color()), kBlack);
+  bag.WriteProperty("BackColor", Variant(shpBackGround_.back_color()), kWindowBackground);
+  bag.WriteProperty("BackStyle", Variant(shpBackGround_.back_style()), kOne);
+  bag.WriteProperty("BorderStyle", Variant(shpBackGround_.border_style()), kZero);
   bag.WriteProperty("BackGroundGraphic", Variant(imgBackGround_.picture()), kNoPicture);
-  bag.WriteProperty("BorderStyle", Variant(shpBorder_.borderStyle()), kZero);
+  bag.WriteProperty("BorderStyle", Variant(shpBorder_.border_style()), kZero);
   bag.WriteProperty("Frames", Variant(s.Frames), kZero);
   bag.WriteProperty("CurrentFrame", Variant(s.CurrentFrame), kZero);
   bag.WriteProperty("Buffer", Variant(TextToBytePairs(GetBuffer())), kZero);

@@ -56,7 +56,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (e.number() != flipreel::err::kOverflow) std::abort();
   }
   const flipreel::FlipreelState& s = control.state();
-  if (s.FramesLoaded && s.LastFrame != control.imgBuffer().Count() - 1) std::abort();
+  if (s.FramesLoaded && s.LastFrame != control.imgBuffer().count() - 1) std::abort();
   for (int i = 0; i < 4; ++i) host.DeliverTick();
   control.RemoveGif();
   ::unlink(path.c_str());

@@ -64,7 +64,7 @@ class AheadDecoder {
 
   // What the pictures reserve their memory from, ahead or not: the host's
   // budget (a handle on it, shared with the threads).
-  void SetBudget(const MemoryBudget& budget) { budget_ = budget; }
+  void set_budget(const MemoryBudget& budget) { budget_ = budget; }
 
   // Pictures handed out from the decodes ahead, for tests and benchmarks.
   int64_t taken() const { return taken_; }

@@ -7,7 +7,7 @@
 namespace flipreel {
 
 HeadlessHost::HeadlessHost() {
-  ahead_.SetBudget(memory_budget());
+  ahead_.set_budget(memory_budget());
 }
 HeadlessHost::~HeadlessHost() = default;
 
@@ -114,7 +114,7 @@ void HeadlessHost::CancelAsyncRead(TextView property_name) {
 
 void HeadlessHost::EnableDownloads(const DownloadLimits& limits) {
   if (!downloads_) downloads_ = std::make_unique<AsyncReads>();
-  downloads_->SetLimits(limits);
+  downloads_->set_limits(limits);
 }
 
 void HeadlessHost::Deliver(AsyncProp& prop, bool finished) {

@@ -36,7 +36,7 @@ class HeadlessHost : public FileHost {
   void SetUserMode(bool run_time) { user_mode_ = run_time; }
   void SetTwipsPerPixel(float x, float y) { tppx_ = x, tppy_ = y; }
   // Replaces the generator: Rnd() returns what the function returns.
-  void SetRandomSource(std::function<float()> source) { random_source_ = std::move(source); }
+  void set_random_source(std::function<float()> source) { random_source_ = std::move(source); }
   // Resizes the surface as a user would; the control hears of a real change.
   void ResizeSurface(float width, float height) { Size(width, height); }
 

@@ -19,7 +19,7 @@ class RecordedForms {
   // by the window's close control; so is every modal form when no handler
   // is set.
   using ModalUser = std::function<void(Form&)>;
-  void SetModalUser(ModalUser user) { modal_user_ = std::move(user); }
+  void set_modal_user(ModalUser user) { modal_user_ = std::move(user); }
 
   // The window's own close control.
   void Close(Form& form) { Unload(form); }

@@ -15,7 +15,7 @@ void CheckPosition(float v) {
 }
 }  // namespace
 
-void Image::setPicture(Picture picture) {
+void Image::set_picture(Picture picture) {
   picture_ = std::move(picture);
   if (!stretch_ && !picture_.IsEmpty()) {
     width_ = static_cast<float>(picture_.width() * site_->TwipsPerPixelX());
@@ -24,41 +24,41 @@ void Image::setPicture(Picture picture) {
   Changed(ElementProperty::kPicture);
 }
 
-void Image::setLeft(float v) {
+void Image::set_left(float v) {
   CheckPosition(v);
   left_ = v;
   Changed(ElementProperty::kLeft);
 }
 
-void Image::setTop(float v) {
+void Image::set_top(float v) {
   CheckPosition(v);
   top_ = v;
   Changed(ElementProperty::kTop);
 }
 
-void Image::setWidth(float v) {
+void Image::set_width(float v) {
   CheckSize(v);
   width_ = v;
   Changed(ElementProperty::kWidth);
 }
 
-void Image::setHeight(float v) {
+void Image::set_height(float v) {
   CheckSize(v);
   height_ = v;
   Changed(ElementProperty::kHeight);
 }
 
-void Image::setStretch(bool v) {
+void Image::set_stretch(bool v) {
   stretch_ = v;
   Changed(ElementProperty::kStretch);
 }
 
-void Image::setVisible(bool v) {
+void Image::set_visible(bool v) {
   visible_ = v;
   Changed(ElementProperty::kVisible);
 }
 
-void Image::setTag(Text v) {
+void Image::set_tag(Text v) {
   tag_ = std::move(v);
   Changed(ElementProperty::kTag);
 }
@@ -73,63 +73,63 @@ void Image::CopyFrom(const Image& other) {
   tag_ = other.tag_;
 }
 
-void Shape::setLeft(float v) {
+void Shape::set_left(float v) {
   CheckPosition(v);
   left_ = v;
   Changed(ElementProperty::kLeft);
 }
 
-void Shape::setTop(float v) {
+void Shape::set_top(float v) {
   CheckPosition(v);
   top_ = v;
   Changed(ElementProperty::kTop);
 }
 
-void Shape::setWidth(float v) {
+void Shape::set_width(float v) {
   CheckSize(v);
   width_ = v;
   Changed(ElementProperty::kWidth);
 }
 
-void Shape::setHeight(float v) {
+void Shape::set_height(float v) {
   CheckSize(v);
   height_ = v;
   Changed(ElementProperty::kHeight);
 }
 
-void Shape::setBackStyle(int16_t v) {
+void Shape::set_back_style(int16_t v) {
   if (v < 0 || v > 1) Raise(err::kInvalidPropertyValue);
   back_style_ = v;
   Changed(ElementProperty::kBackStyle);
 }
 
-void Shape::setBackColor(int32_t v) {
+void Shape::set_back_color(int32_t v) {
   back_color_ = v;
   Changed(ElementProperty::kBackColor);
 }
 
-void Shape::setBorderStyle(int16_t v) {
+void Shape::set_border_style(int16_t v) {
   if (v < 0 || v > 6) Raise(err::kInvalidPropertyValue);
   border_style_ = v;
   Changed(ElementProperty::kBorderStyle);
 }
 
-void Shape::setBorderColor(int32_t v) {
+void Shape::set_border_color(int32_t v) {
   border_color_ = v;
   Changed(ElementProperty::kBorderColor);
 }
 
-void Shape::setVisible(bool v) {
+void Shape::set_visible(bool v) {
   visible_ = v;
   Changed(ElementProperty::kVisible);
 }
 
-void Timer::setEnabled(bool v) {
+void Timer::set_enabled(bool v) {
   enabled_ = v;
   Changed(ElementProperty::kEnabled);
 }
 
-void Timer::setInterval(int32_t v) {
+void Timer::set_interval(int32_t v) {
   if (v < 0) Raise(err::kInvalidPropertyValue);
   interval_ = v;
   Changed(ElementProperty::kInterval);

@@ -86,14 +86,14 @@ class Image : public Element {
   bool visible() const { return visible_; }
   const Text& tag() const { return tag_; }
 
-  void setPicture(Picture picture);
-  void setLeft(float v);
-  void setTop(float v);
-  void setWidth(float v);
-  void setHeight(float v);
-  void setStretch(bool v);
-  void setVisible(bool v);
-  void setTag(Text v);
+  void set_picture(Picture picture);
+  void set_left(float v);
+  void set_top(float v);
+  void set_width(float v);
+  void set_height(float v);
+  void set_stretch(bool v);
+  void set_visible(bool v);
+  void set_tag(Text v);
 
   // Copies every property but Visible from another image, without notices.
   void CopyFrom(const Image& other);
@@ -119,21 +119,21 @@ class Shape : public Element {
   float top() const { return top_; }
   float width() const { return width_; }
   float height() const { return height_; }
-  int16_t backStyle() const { return back_style_; }
-  int32_t backColor() const { return back_color_; }
-  int16_t borderStyle() const { return border_style_; }
-  int32_t borderColor() const { return border_color_; }
+  int16_t back_style() const { return back_style_; }
+  int32_t back_color() const { return back_color_; }
+  int16_t border_style() const { return border_style_; }
+  int32_t border_color() const { return border_color_; }
   bool visible() const { return visible_; }
 
-  void setLeft(float v);
-  void setTop(float v);
-  void setWidth(float v);
-  void setHeight(float v);
-  void setBackStyle(int16_t v);
-  void setBackColor(int32_t v);
-  void setBorderStyle(int16_t v);
-  void setBorderColor(int32_t v);
-  void setVisible(bool v);
+  void set_left(float v);
+  void set_top(float v);
+  void set_width(float v);
+  void set_height(float v);
+  void set_back_style(int16_t v);
+  void set_back_color(int32_t v);
+  void set_border_style(int16_t v);
+  void set_border_color(int32_t v);
+  void set_visible(bool v);
 
  private:
   float left_ = 0, top_ = 0, width_ = 0, height_ = 0;
@@ -154,8 +154,8 @@ class Timer : public Element {
 
   bool enabled() const { return enabled_; }
   int32_t interval() const { return interval_; }
-  void setEnabled(bool v);
-  void setInterval(int32_t v);
+  void set_enabled(bool v);
+  void set_interval(int32_t v);
 
  private:
   bool enabled_ = false;
@@ -174,7 +174,7 @@ class ImageArray {
   bool Exists(int32_t index) const;
   void Load(int32_t index);    // existing: error 360
   void Unload(int32_t index);  // element 0: error 362; missing: error 340
-  int32_t Count() const { return count_; }
+  int32_t count() const { return count_; }
   int32_t UBound() const { return static_cast<int32_t>(elements_.size()) - 1; }
   const std::string& name() const { return name_; }
 

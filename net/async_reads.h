@@ -37,7 +37,7 @@ class AsyncReads {
   AsyncReads& operator=(const AsyncReads&) = delete;
 
   // For reads started afterwards.
-  void SetLimits(const DownloadLimits& limits) { limits_ = limits; }
+  void set_limits(const DownloadLimits& limits) { limits_ = limits; }
 
   // Starts a read of target into a new file in folder, replacing a read of
   // the same property name. Throws HostError when the request is refused

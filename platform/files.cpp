@@ -260,7 +260,7 @@ const std::string& FileHost::SystemPath(TextView path) const {
 
 const std::string& FileHost::PrivateFolderPath() {
   const std::string& path = folder_.path();
-  files_.SetMemoryFolder(path);
+  files_.set_memory_folder(path);
   return path;
 }
 

@@ -42,7 +42,7 @@ class FileTable {
   void Close(int32_t file_number);
   void CloseAll();
 
-  void SetMemoryFolder(const std::string& folder) { memory_folder_ = folder; }
+  void set_memory_folder(const std::string& folder) { memory_folder_ = folder; }
   void Kill(const std::string& path);
   bool Exists(const std::string& path) const;
   // A whole regular file, for picture loading (53 missing, 75 not a file):

@@ -68,8 +68,8 @@ class PageElements {
 
   explicit PageElements(std::vector<PageElement> elements) : elements_(std::move(elements)) {}
 
-  void SetEventHandler(EventHandler handler) { handler_ = std::move(handler); }
-  void SetObserver(Observer observer) { observer_ = std::move(observer); }
+  void set_event_handler(EventHandler handler) { handler_ = std::move(handler); }
+  void set_observer(Observer observer) { observer_ = std::move(observer); }
 
   std::span<const PageElement> all() const { return elements_; }
   PageElement& operator[](std::string_view name);  // unknown: error 340

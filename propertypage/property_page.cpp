@@ -4,7 +4,7 @@ namespace flipreel {
 
 PropertyPage::PropertyPage(PropertyPageSite& site, std::vector<PageElement> elements)
     : site_(site), elements_(std::move(elements)) {
-  elements_.SetEventHandler([this](PageElement& e, PageEvent event) { OnEvent(e, event); });
+  elements_.set_event_handler([this](PageElement& e, PageEvent event) { OnEvent(e, event); });
 }
 
 PropertyPage::~PropertyPage() = default;

@@ -21,7 +21,7 @@ class AsyncReader final : public AsyncReadService {
   AsyncReader& operator=(const AsyncReader&) = delete;
 
   // For reads started afterwards.
-  void SetLimits(const DownloadLimits& limits) { reads_.SetLimits(limits); }
+  void set_limits(const DownloadLimits& limits) { reads_.set_limits(limits); }
 
   void Read(const Text& target, int32_t async_type, const Text& property_name) override;
   void Cancel(const Text& property_name) override;

@@ -63,9 +63,9 @@ void PaintShape(QPainter& painter, const Shape& shape, const TwipScale& scale,
                 const QPalette& palette) {
   const QRect r = ShapeRect(shape, scale);
   if (r.isEmpty()) return;
-  if (shape.backStyle() == 1) painter.fillRect(r, ResolveColor(shape.backColor(), palette));
-  if (shape.borderStyle() == 0) return;
-  QPen pen(ResolveColor(shape.borderColor(), palette), 0, PenStyleOf(shape.borderStyle()));
+  if (shape.back_style() == 1) painter.fillRect(r, ResolveColor(shape.back_color(), palette));
+  if (shape.border_style() == 0) return;
+  QPen pen(ResolveColor(shape.border_color(), palette), 0, PenStyleOf(shape.border_style()));
   pen.setCosmetic(true);
   painter.save();
   painter.setRenderHint(QPainter::Antialiasing, false);

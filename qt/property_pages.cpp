@@ -190,7 +190,7 @@ void PropertyPagesDialog::SetObjects(QList<FlipreelWidget*> selected) {
 
 void PropertyPagesDialog::ClosePages() {
   for (Tab& t : tabs_) {
-    t.page->elements().SetObserver({});
+    t.page->elements().set_observer({});
     t.page.reset();
   }
 }
@@ -206,7 +206,7 @@ void PropertyPagesDialog::Open(QList<FlipreelWidget*> selected) {
     t.page = CreatePropertyPage(t.name, *t.site, services_);
     connect(t.site.get(), &QtPageSite::ChangedChanged, this,
             &PropertyPagesDialog::UpdateApplyButton);
-    t.page->elements().SetObserver([this, tab](const PageElement& e) { ElementChanged(tab, e); });
+    t.page->elements().set_observer([this, tab](const PageElement& e) { ElementChanged(tab, e); });
   }
   UpdateApplyButton();
   for (Tab& t : tabs_) {

@@ -40,6 +40,8 @@ class FlipreelWidget;
 // The Qt host's property-page services for FlipreelWidgets.
 class QtPageSite : public QObject, public PropertyPageSite {
   Q_OBJECT
+  // Whether a page has changes not yet applied; the dialog's Apply follows it.
+  Q_PROPERTY(bool Changed READ Changed WRITE SetChanged NOTIFY ChangedChanged)
  public:
   explicit QtPageSite(QList<FlipreelWidget*> selected);
   ~QtPageSite() override;
@@ -82,7 +84,7 @@ class PropertyPagesDialog : public QDialog {
   // first of them, and edits not applied are dropped.
   void SetObjects(QList<FlipreelWidget*> selected);
 
-  void SetErrorHandler(ErrorHandler handler) { error_handler_ = std::move(handler); }
+  void set_error_handler(ErrorHandler handler) { error_handler_ = std::move(handler); }
 
   // The pages in tab order; the first is General.
   int page_count() const { return static_cast<int>(tabs_.size()); }

@@ -56,7 +56,7 @@ int32_t ShowMessageBox(const MessageBoxRequest& request, QWidget* parent) {
 
 QtHost::QtHost(QWidget& widget, QtSurface& surface)
     : widget_(widget), surface_(surface), reader_(MakeDefaultAsyncReader(*this)) {
-  ahead_.SetBudget(memory_budget());
+  ahead_.set_budget(memory_budget());
   qtimer_.setTimerType(Qt::PreciseTimer);
   clock_.start();
   QObject::connect(&qtimer_, &QTimer::timeout, [this] { OnQTimer(); });

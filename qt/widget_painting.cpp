@@ -33,10 +33,10 @@ FlipreelWidgetPrivate::Look FlipreelWidgetPrivate::LookOf(PaintedElement which) 
   auto of_shape = [&](const Shape& shape) {
     look.rect = ShapeRect(shape, s);
     look.visible = shape.visible();
-    look.back_style = shape.backStyle();
-    look.border_style = shape.borderStyle();
-    look.back_color = shape.backColor();
-    look.border_color = shape.borderColor();
+    look.back_style = shape.back_style();
+    look.border_style = shape.border_style();
+    look.back_color = shape.back_color();
+    look.border_color = shape.border_color();
   };
   auto of_image = [&](const Image& image) {
     look.rect = ImagePaintRect(image, s);
@@ -242,7 +242,7 @@ void FlipreelWidgetPrivate::Paint(QPainter& painter, const QRect& clip) {
   const QRegion below_back_image = covers(c.imgBackGround().picture(), back_image)
                                        ? below_gif.subtracted(back_image)
                                        : below_gif;
-  const bool back_filled = c.shpBackGround().backStyle() == 1 && !back_shape.isEmpty();
+  const bool back_filled = c.shpBackGround().back_style() == 1 && !back_shape.isEmpty();
   const QRegion below_back_shape =
       back_filled ? below_back_image.subtracted(back_shape) : below_back_image;
 

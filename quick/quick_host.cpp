@@ -22,7 +22,7 @@ QuickHost::QuickHost(QuickSurface& surface)
           QMetaObject::invokeMethod(
               &context_, [this] { DeliverReads(); }, Qt::QueuedConnection);
       }) {
-  ahead_.SetBudget(memory_budget());
+  ahead_.set_budget(memory_budget());
   qtimer_.setTimerType(Qt::PreciseTimer);
   qtimer_.setSingleShot(true);
   clock_.start();

@@ -83,7 +83,7 @@ class QuickHost final : public FileHost {
   void PrepareAnimation(std::function<std::string()> read, PreparedHandler done);
   void DropPreparedAnimation();
   // Download engine limits, for reads started afterwards.
-  void SetDownloadLimits(const DownloadLimits& limits) { reads_.SetLimits(limits); }
+  void SetDownloadLimits(const DownloadLimits& limits) { reads_.set_limits(limits); }
 
   // --- Host ---------------------------------------------------------------------
   void Attach(HostedControl* control) override;

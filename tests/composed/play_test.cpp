@@ -131,7 +131,7 @@ TEST(ComposedPlay, AllFourOrdersShowWholePicturesForTheirOwnDelays) {
     SCOPED_TRACE(r.sequence);
     Player p([&](Flipreel& c) { c.SetSequence(r.sequence); });
     size_t next = 0;
-    p.host.SetRandomSource([&] { return r.draws[next++ % r.draws.size()]; });
+    p.host.set_random_source([&] { return r.draws[next++ % r.draws.size()]; });
     p.Load(patches);
     int16_t last = 3;
     EXPECT_EQ(Grid(p.control.GetFrame(last)), "GBW");

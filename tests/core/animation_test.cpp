@@ -92,7 +92,7 @@ TEST(Sequences, OnTheVirtualClock) {
     Rig rig;
     rig.LoadFrames({kFourFrames.begin(), kFourFrames.begin() + t.frames});
     std::istringstream random(t.random);
-    rig.host.SetRandomSource([&] {
+    rig.host.set_random_source([&] {
       float r = 0;
       EXPECT_TRUE(static_cast<bool>(random >> r)) << "the random source was asked once too often";
       return r;
@@ -326,7 +326,7 @@ TEST(Steps, EachPathInOrder) {
     SCOPED_TRACE(t.what);
     Rig rig;
     rig.LoadFrames(kFourFrames);
-    rig.host.SetRandomSource([] { return 0.4f; });  // frame 1 of 3
+    rig.host.set_random_source([] { return 0.4f; });  // frame 1 of 3
     if (t.stretch) rig.c.SetStretch(true);
     StartPlay(rig, t.sequence, t.auto_rewind);
     for (int i = 0; i < t.ticks_before; ++i) rig.host.Advance(kInterval);

@@ -90,13 +90,13 @@ class TracingHost : public HeadlessHost {
       case ElementProperty::kTag:
         return name + ".Tag";
       case ElementProperty::kBackStyle:
-        return name + ".BackStyle=" + Num(shape->backStyle());
+        return name + ".BackStyle=" + Num(shape->back_style());
       case ElementProperty::kBackColor:
-        return name + ".BackColor=" + Num(shape->backColor());
+        return name + ".BackColor=" + Num(shape->back_color());
       case ElementProperty::kBorderStyle:
-        return name + ".BorderStyle=" + Num(shape->borderStyle());
+        return name + ".BorderStyle=" + Num(shape->border_style());
       case ElementProperty::kBorderColor:
-        return name + ".BorderColor=" + Num(shape->borderColor());
+        return name + ".BorderColor=" + Num(shape->border_color());
       case ElementProperty::kEnabled:
         return name + ".Enabled=" + Num(timer->enabled());
       case ElementProperty::kInterval:
@@ -176,7 +176,7 @@ struct Rig {
       gif.frames.push_back(frame);
     }
     LoadGifBytes(c, host, testgif::Build(gif));
-    EXPECT_EQ(c.imgBuffer().Count(), static_cast<int32_t>(frames.size())) << "not loaded";
+    EXPECT_EQ(c.imgBuffer().count(), static_cast<int32_t>(frames.size())) << "not loaded";
     host.Clear();
   }
 

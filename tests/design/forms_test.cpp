@@ -104,7 +104,7 @@ TEST(AboutBox, ShowAboutShowsAFreshModalBoxEachTime) {
   control.InitProperties();
   std::vector<const Form*> boxes;
   int step = 0;
-  host.forms().SetModalUser([&](Form& form) {
+  host.forms().set_modal_user([&](Form& form) {
     boxes.push_back(&form);
     EXPECT_EQ(host.forms().open_forms().size(), 1u);  // the first has gone
     // The first box is closed with a click on Command1, the second with Alt+O.
@@ -127,7 +127,7 @@ TEST(AboutBox, ShowAboutShowsAFreshModalBoxEachTime) {
   EXPECT_EQ(boxes.size(), 2u);
 
   // With nobody at the keyboard the window's close control ends it.
-  host.forms().SetModalUser(nullptr);
+  host.forms().set_modal_user(nullptr);
   control.ShowAbout();
   EXPECT_TRUE(host.forms().open_forms().empty());
   EXPECT_TRUE(host.notices().empty());  // nothing of the control changed

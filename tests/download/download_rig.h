@@ -21,7 +21,7 @@ class DownloadRig {
   virtual flipreel::Flipreel& control() = 0;
   virtual flipreel::Host& host() = 0;
   // For reads started afterwards.
-  virtual void SetLimits(const flipreel::DownloadLimits& limits) = 0;
+  virtual void set_limits(const flipreel::DownloadLimits& limits) = 0;
   // Delivers events until no read is pending; false when time ran out.
   virtual bool WaitForReads(std::chrono::milliseconds timeout) = 0;
   // Delivers whatever arrives during this time.

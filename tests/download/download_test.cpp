@@ -184,7 +184,7 @@ TEST_F(Download, FailedReadsShowTheWarningAndRaiseNoEvent) {
     SCOPED_TRACE(c.name);
     Recorder events;
     auto rig = MakeRig();
-    rig->SetLimits(c.limits);
+    rig->set_limits(c.limits);
     Flipreel& control = rig->control();
     control.AddListener(&events);
     control.SetServerUserName(u"ann");

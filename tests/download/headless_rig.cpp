@@ -14,7 +14,9 @@ class HeadlessRig final : public DownloadRig {
   }
   flipreel::Flipreel& control() override { return control_; }
   flipreel::Host& host() override { return host_; }
-  void SetLimits(const flipreel::DownloadLimits& limits) override { host_.EnableDownloads(limits); }
+  void set_limits(const flipreel::DownloadLimits& limits) override {
+    host_.EnableDownloads(limits);
+  }
   bool WaitForReads(std::chrono::milliseconds timeout) override {
     return host_.WaitForReads(timeout);
   }

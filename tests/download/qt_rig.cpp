@@ -37,7 +37,7 @@ class QtRig final : public DownloadRig {
   }
   flipreel::Flipreel& control() override { return inside().control(); }
   flipreel::Host& host() override { return inside().host(); }
-  void SetLimits(const flipreel::DownloadLimits& limits) override { reader().SetLimits(limits); }
+  void set_limits(const flipreel::DownloadLimits& limits) override { reader().set_limits(limits); }
   bool WaitForReads(std::chrono::milliseconds timeout) override {
     return reader().WaitForReads(timeout);
   }

@@ -283,13 +283,13 @@ TEST(ReadProperties, DamagedValueStopsAtItsStepInReadOrder) {
   };
   const Key keys[] = {
       {"BorderStyle", Variant(int16_t{1}), bad_number, 13,
-       [](const Restored& r) { return r.control.shpBorder().borderStyle() == 1; }},
+       [](const Restored& r) { return r.control.shpBorder().border_style() == 1; }},
       {"BackColor", Variant(int32_t{0x123456}), bad_number, 13,
        [](const Restored& r) { return r.host.surface_back_color() == 0x123456; }},
       {"BackStyle", Variant(int16_t{0}), Variant(int16_t{2}), 380,
        [](const Restored& r) { return r.control.BackStyle() == 0; }},
       {"BorderColor", Variant(int32_t{0xFF00}), bad_number, 13,
-       [](const Restored& r) { return r.control.shpBorder().borderColor() == 0xFF00; }},
+       [](const Restored& r) { return r.control.shpBorder().border_color() == 0xFF00; }},
       {"Sequence", Variant(int16_t{2}), Variant(int32_t{70000}), 6,
        [](const Restored& r) { return r.control.state().Sequence == 2; }},
       {"Stretch", Variant::FromBool(true), bad_number, 13,

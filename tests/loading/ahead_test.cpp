@@ -62,7 +62,7 @@ Observed LoadWith(const std::string& path, const std::string& before, int64_t* a
   o.last = control.state().LastFrame;
   o.timer = control.Timer1().enabled();
   std::vector<const Image*> images;
-  for (int i = 0; i < control.imgBuffer().Count(); ++i) images.push_back(&control.imgBuffer()(i));
+  for (int i = 0; i < control.imgBuffer().count(); ++i) images.push_back(&control.imgBuffer()(i));
   images.push_back(&control.imgGif());
   for (const Image* image : images) {
     const Picture& p = image->picture();

@@ -90,7 +90,7 @@ TEST(Malformed, Collection) {
     } else {
       EXPECT_EQ(l.control.FlipreelFile(), u"Gif");
       EXPECT_TRUE(l.control.state().FramesLoaded);
-      EXPECT_EQ(l.control.imgBuffer().Count(), t.frames);
+      EXPECT_EQ(l.control.imgBuffer().count(), t.frames);
     }
     std::vector<std::string> messages;
     for (const auto& m : l.host.messages()) messages.push_back(TextToUtf8(m.text));

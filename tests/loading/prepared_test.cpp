@@ -98,7 +98,7 @@ TEST(Prepared, TakenOverOnlyBySameCutsAndFailuresDecodedAgain) {
     SCOPED_TRACE(c.name);
     MemoryBudget budget(c.budget_while_preparing);
     AheadDecoder decoder;
-    decoder.SetBudget(budget);
+    decoder.set_budget(budget);
     DoneSignal signal;
     ASSERT_TRUE(decoder.Prepare(files, signal.Callback()));
     signal.Wait();

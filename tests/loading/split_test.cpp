@@ -62,7 +62,7 @@ TEST(Split, WorkedExample) {
   EXPECT_TRUE(s.FramesLoaded);
   EXPECT_EQ(s.LastFrame, 2);
   EXPECT_EQ(l.control.Frames(), 3);
-  EXPECT_EQ(l.control.imgBuffer().Count(), 3);
+  EXPECT_EQ(l.control.imgBuffer().count(), 3);
   EXPECT_EQ(l.control.FrameRate(), 50);  // frame 1's delay, 5 hundredths
   EXPECT_EQ(l.control.FlipreelFile(), u"Gif");
   for (int i = 0; i < 3; ++i) {  // each frame's own delay and chequered pattern
@@ -106,7 +106,7 @@ TEST(Split, SingleFrame) {
   EXPECT_TRUE(l.control.state().FramesLoaded);
   EXPECT_EQ(l.control.state().LastFrame, 0);
   EXPECT_EQ(l.control.Frames(), 0);
-  EXPECT_EQ(l.control.imgBuffer().Count(), 1);
+  EXPECT_EQ(l.control.imgBuffer().count(), 1);
 }
 
 // Without an extension right before it, a global colour table ending in a
@@ -248,7 +248,7 @@ TEST(Split, FailureEndsTheSplitOfAFreshControlWithAMessage) {
     EXPECT_EQ(l.host.messages()[0].title, u"Flipreel Control");
     ExpectBlank(l);
     EXPECT_EQ(l.control.state().LastFrame, 0);
-    EXPECT_EQ(l.control.imgBuffer().Count(), row.elements);
+    EXPECT_EQ(l.control.imgBuffer().count(), row.elements);
   }
 }
 
@@ -261,7 +261,7 @@ TEST(Split, FailureIsSkippedAfterAMultiFrameFile) {
   const FlipreelState& s = l.control.state();
   EXPECT_TRUE(s.FramesLoaded);
   EXPECT_EQ(s.LastFrame, 2);
-  EXPECT_EQ(l.control.imgBuffer().Count(), 3);  // the earlier file's 1..4 removed
+  EXPECT_EQ(l.control.imgBuffer().count(), 3);  // the earlier file's 1..4 removed
   EXPECT_EQ(l.control.Frames(), 3);
   EXPECT_EQ(l.control.FlipreelFile(), u"Gif");
   // The skipped frame keeps the picture its new element copied from element 0.

@@ -110,7 +110,7 @@ QStringList Read(FlipreelWidget& w) {
   out << w.FlipreelFile() << QString::number(w.Frames()) << QString::number(w.FrameRate())
       << QString::number(w.CurrentFrame()) << QString::number(w.Playing())
       << QString::number(w.lastError().number);
-  for (int i = 0; i < ControlOf(w).imgBuffer().Count(); ++i) {
+  for (int i = 0; i < ControlOf(w).imgBuffer().count(); ++i) {
     const QImage frame = w.GetFrame(i);
     out << QString("%1 %2 %3 %4 %5")
                .arg(w.FrameLeft(i))

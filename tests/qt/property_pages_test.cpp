@@ -30,7 +30,7 @@ struct Rig {
   PropertyPagesDialog& dialog;
   std::vector<int> errors;
   Rig() : dialog_holder(Open(reel)), dialog(*dialog_holder) {
-    dialog.SetErrorHandler([this](const HostError& e) { errors.push_back(e.number()); });
+    dialog.set_error_handler([this](const HostError& e) { errors.push_back(e.number()); });
   }
   static std::unique_ptr<PropertyPagesDialog> Open(FlipreelWidget& reel) {
     reel.setUserMode(false);
