@@ -207,6 +207,7 @@ class FlipreelWidgetPrivate final : private QtSurface {
   // Leaves `load` pending (FinishLoad) while `ahead` reads its GIF, and
   // starts its slices once it has.
   bool CanDeferLoad(int64_t bytes) const override;
+  bool LoadsComposed() const override;
   void DeferLoad(std::shared_ptr<ReadAhead> ahead, std::function<void()> load) override;
   void FinishPendingLoad() override {
     FinishLoad();
@@ -217,6 +218,7 @@ class FlipreelWidgetPrivate final : private QtSurface {
   bool RunLoad(bool sliced);
   void EndLoad(bool release_now);
   void BetweenLoadSteps() override;
+  bool PauseLoad() override;
   void LoadFailed(const HostError& error);
   // Emits a signal now, or keeps it for later while a load finished by a
   // read is being run (AwaitLoad); ReleaseHeld emits what was kept, in order.

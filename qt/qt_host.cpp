@@ -223,12 +223,14 @@ void QtHost::NotifyPropertyChanged(std::string_view name) {
 bool QtHost::DeferLoadOfFile(const Text& path, std::function<void()> load, bool read_now) {
   QFile file(QString::fromStdU16String(path));
   if (!surface_.CanDeferLoad(file.size())) return false;
+  std::optional<MemoryBudget> compose;
+  if (surface_.LoadsComposed()) compose = memory_budget();
   std::shared_ptr<ReadAhead> ahead;
   if (read_now) {
     if (!file.open(QIODevice::ReadOnly)) return false;
-    ahead = ReadAhead::StartBytes(file.readAll());
+    ahead = ReadAhead::StartBytes(file.readAll(), std::move(compose));
   } else {
-    ahead = ReadAhead::StartFile(file.fileName());
+    ahead = ReadAhead::StartFile(file.fileName(), std::move(compose));
   }
   surface_.DeferLoad(ahead,
                      [this, path, ahead, load = std::move(load)] { LoadWith(path, *ahead, load); });
@@ -239,6 +241,7 @@ void QtHost::LoadWith(const Text& path, ReadAhead& ahead, const std::function<vo
   Contents contents = ahead.TakeContents();
   if (contents.bytes) PinFile(path, std::move(contents));
   const ScopeExit unpin([this] { UnpinFile(); });
+  const ScopedValue loading_with(loading_with_, &ahead);
   load();
 }
 
@@ -326,8 +329,22 @@ void QtHost::WarnOfClassicLook(const std::string& bytes) noexcept {
   }
 }
 
+// A deferred load's animation was composed on another thread; a load run in
+// slices gives the event loop its turns until it is. Out of memory there
+// (the old frames were still held) is tried again here, as at once.
 ComposedAnimation QtHost::LoadAnimation(std::string_view bytes) {
   BudgetFor(bytes);
+  if (loading_with_) {
+    while (loading_with_->Composing() && surface_.PauseLoad()) {
+    }
+    if (std::optional<ReadAhead::Composition> made = loading_with_->TakeComposition(bytes)) {
+      if (!made->error) return std::move(*made->animation);
+      if (made->error->number() != err::kOutOfMemory) {
+        const HostError error = *made->error;
+        return RememberingFailure([&]() -> ComposedAnimation { throw error; });
+      }
+    }
+  }
   return RememberingFailure([&] {
     return ComposeGif(std::span(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()),
                       &memory_budget());

@@ -92,12 +92,19 @@ class QtSurface {
   // a frame element is removed), where a load run in slices may give the
   // event loop back.
   virtual void BetweenLoadSteps() {}
+  // From inside a load that waits for something made on another thread:
+  // true when the load gave the event loop a turn (it runs in slices), so
+  // the wait looks again; false when it must block.
+  virtual bool PauseLoad() { return false; }
   // Keeps `later` (a message box) to be run after the call under way, in
   // order with what else the surface keeps; false when it runs now.
   virtual bool Hold(std::function<void()> /*later*/) { return false; }
   // Whether a load of a GIF of that many bytes, asked for now, is left
   // pending (DeferLoad).
   virtual bool CanDeferLoad(int64_t /*bytes*/) const { return false; }
+  // Whether the control loads composed, whole pictures: a deferred load's
+  // bytes are then composed ahead.
+  virtual bool LoadsComposed() const { return false; }
   // Leaves `load` pending while `ahead` reads and cuts its GIF on another
   // thread; the frames then decode on other threads and the load runs.
   virtual void DeferLoad(std::shared_ptr<ReadAhead> /*ahead*/, std::function<void()> /*load*/) {}
@@ -189,6 +196,9 @@ class QtHost : public FileHost {
   }
   // Whether the next frame file's picture is decoded ahead and ready.
   bool NextFrameDecoded() const { return ahead_.NextDecoded(); }
+  // Whether the load under way waits for its animation, composed on
+  // another thread.
+  bool ComposingAhead() const { return loading_with_ && loading_with_->Composing(); }
   Picture FirstFrameDecoded() const { return ahead_.FirstDecoded(); }
   // Starts decoding the frame files of a load that has not begun
   // (AheadDecoder::Prepare); `decoded` runs on another thread.
@@ -204,7 +214,8 @@ class QtHost : public FileHost {
   // nothing left pending, when the load should run now.
   bool DeferLoadOfFile(const Text& path, std::function<void()> load, bool read_now = false);
   // Runs `load` with the next read of the file at path served the contents
-  // `ahead` made (waiting for them), when it could make them.
+  // `ahead` made (waiting for them), when it could make them, and the
+  // animation composed of them taken from it.
   void LoadWith(const Text& path, ReadAhead& ahead, const std::function<void()>& load);
   void Open(int32_t file_number, TextView path, FileAccess access) override;
   int64_t Length(int32_t file_number) override;
@@ -274,6 +285,7 @@ class QtHost : public FileHost {
     int32_t open_as = 0;  // the number it is open under; 0 while closed
   };
   std::optional<PinnedFile> pinned_;
+  ReadAhead* loading_with_ = nullptr;  // during LoadWith: where the load's bytes come from
   AheadDecoder ahead_;
   QtFileDialog file_dialog_;
   QtFormService forms_;

@@ -1,19 +1,20 @@
 #include "flipreel/qt/read_ahead.h"
 
 #include <QFile>
+#include <cstdint>
 #include <exception>
+#include <span>
 #include <thread>
 #include <utility>
 
 namespace flipreel {
 
-namespace {}  // namespace
-
 // The cuts first, so that the frames start decoding while the text is made.
+// A composed load splits no frames: it is not cut.
 void ReadAhead::Prepare(const QByteArray& raw, Result& result) {
   auto bytes =
       std::make_shared<const std::string>(raw.constData(), static_cast<size_t>(raw.size()));
-  result.cuts = CutFrames(bytes);
+  if (!composing_) result.cuts = CutFrames(bytes);
   result.contents.bytes = bytes;
   result.read = true;
   Cut(result);
@@ -27,20 +28,24 @@ void ReadAhead::Cut(Result& result) {
   if (cut_ready_) std::exchange(cut_ready_, nullptr)();
 }
 
-std::shared_ptr<ReadAhead> ReadAhead::StartFile(const QString& path) {
-  return Start([path](ReadAhead& ahead, Result& result) {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) return;
-    const QByteArray raw = file.readAll();
-    if (file.error() != QFileDevice::NoError) return;
-    ahead.Prepare(raw, result);
-  });
+std::shared_ptr<ReadAhead> ReadAhead::StartFile(const QString& path,
+                                                std::optional<MemoryBudget> compose) {
+  return Start(
+      [path](ReadAhead& ahead, Result& result) {
+        QFile file(path);
+        if (!file.open(QIODevice::ReadOnly)) return;
+        const QByteArray raw = file.readAll();
+        if (file.error() != QFileDevice::NoError) return;
+        ahead.Prepare(raw, result);
+      },
+      std::move(compose));
 }
 
-std::shared_ptr<ReadAhead> ReadAhead::StartBytes(QByteArray bytes) {
-  return Start([bytes = std::move(bytes)](ReadAhead& ahead, Result& result) {
-    ahead.Prepare(bytes, result);
-  });
+std::shared_ptr<ReadAhead> ReadAhead::StartBytes(QByteArray bytes,
+                                                 std::optional<MemoryBudget> compose) {
+  return Start([bytes = std::move(bytes)](ReadAhead& ahead,
+                                          Result& result) { ahead.Prepare(bytes, result); },
+               std::move(compose));
 }
 
 std::shared_ptr<ReadAhead> ReadAhead::StartCut(std::shared_ptr<const std::string> bytes) {
@@ -50,9 +55,11 @@ std::shared_ptr<ReadAhead> ReadAhead::StartCut(std::shared_ptr<const std::string
   });
 }
 
-std::shared_ptr<ReadAhead> ReadAhead::Start(std::function<void(ReadAhead&, Result&)> work) {
+std::shared_ptr<ReadAhead> ReadAhead::Start(std::function<void(ReadAhead&, Result&)> work,
+                                            std::optional<MemoryBudget> compose) {
   std::shared_ptr<ReadAhead> ahead(new ReadAhead());
-  auto run = [ahead, work = std::move(work)] {
+  ahead->composing_ = compose.has_value();
+  auto run = [ahead, work = std::move(work), compose = std::move(compose)] {
     Result result;
     try {
       work(*ahead, result);
@@ -60,12 +67,18 @@ std::shared_ptr<ReadAhead> ReadAhead::Start(std::function<void(ReadAhead&, Resul
       // Out of memory: the load reads the file itself, and fails as it would.
       result = Result();
     }
-    const std::lock_guard lock(ahead->mu_);
-    ahead->result_ = std::move(result);
-    ahead->cut_ = ahead->done_ = true;
-    ahead->done_cv_.notify_all();
-    if (ahead->cut_ready_) std::exchange(ahead->cut_ready_, nullptr)();
-    if (ahead->ready_) std::exchange(ahead->ready_, nullptr)();
+    std::shared_ptr<const std::string> bytes = result.contents.bytes;
+    {
+      const std::lock_guard lock(ahead->mu_);
+      ahead->result_ = std::move(result);
+      ahead->cut_ = ahead->done_ = true;
+      // Unread bytes are not composed: the load reads them itself.
+      if (!bytes) ahead->composing_ = false;
+      ahead->done_cv_.notify_all();
+      if (ahead->cut_ready_) std::exchange(ahead->cut_ready_, nullptr)();
+      if (ahead->ready_) std::exchange(ahead->ready_, nullptr)();
+    }
+    if (compose && bytes) ahead->Compose(std::move(bytes), *compose);
   };
   try {
     std::thread(std::move(run)).detach();
@@ -73,8 +86,45 @@ std::shared_ptr<ReadAhead> ReadAhead::Start(std::function<void(ReadAhead&, Resul
     // No thread to be had: the load reads the file itself.
     const std::lock_guard lock(ahead->mu_);
     ahead->cut_ = ahead->done_ = true;
+    ahead->composing_ = false;
   }
   return ahead;
+}
+
+// As the host composes inside the load: the budget follows the file first.
+// An error is kept to be raised inside the load, where composing at once
+// would raise it; anything else leaves the load to compose the bytes itself.
+void ReadAhead::Compose(std::shared_ptr<const std::string> bytes, MemoryBudget budget) {
+  Composition made;
+  try {
+    budget.FollowFile(static_cast<int64_t>(bytes->size()));
+    made.error = Trap([&] {
+      made.animation = ComposeGif(
+          std::span(reinterpret_cast<const uint8_t*>(bytes->data()), bytes->size()), &budget);
+    });
+  } catch (const std::exception&) {
+    bytes.reset();
+  }
+  const std::lock_guard lock(mu_);
+  if (bytes) {
+    composed_bytes_ = std::move(bytes);
+    composition_ = std::move(made);
+  }
+  composing_ = false;
+  done_cv_.notify_all();
+}
+
+bool ReadAhead::Composing() {
+  const std::lock_guard lock(mu_);
+  return composing_;
+}
+
+std::optional<ReadAhead::Composition> ReadAhead::TakeComposition(std::string_view bytes) {
+  std::unique_lock lock(mu_);
+  done_cv_.wait(lock, [&] { return done_ && !composing_; });
+  if (!composition_ || !composed_bytes_ || *composed_bytes_ != bytes) return std::nullopt;
+  composed_bytes_.reset();
+  return std::exchange(composition_, std::nullopt);
 }
 
 void ReadAhead::SetReady(std::function<void()> cut, std::function<void()> ready) {

@@ -1,7 +1,7 @@
 // A load's bytes made ready on another thread: read from a file (or taken
 // from memory), turned into the text the control keeps, and cut into the
-// frame files its split will load, so that the GUI thread only hands them
-// over.
+// frame files its split will load (or, for a composed load, composed into
+// whole pictures), so that the GUI thread only hands them over.
 #pragma once
 
 #include <QByteArray>
@@ -11,9 +11,13 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <string_view>
 
 #include "flipreel/control/frame_cuts.h"
+#include "flipreel/gif/gif_composer.h"
+#include "flipreel/host/errors.h"
 #include "flipreel/host/host.h"
+#include "flipreel/host/memory_budget.h"
 
 namespace flipreel {
 
@@ -25,9 +29,20 @@ class ReadAhead {
     std::optional<FrameCuts> cuts;
   };
 
-  // Reads the file at path, or takes the bytes, on a thread of its own.
-  static std::shared_ptr<ReadAhead> StartFile(const QString& path);
-  static std::shared_ptr<ReadAhead> StartBytes(QByteArray bytes);
+  // What composing the bytes gave: the animation, or the error composing
+  // them at once would have raised.
+  struct Composition {
+    std::optional<ComposedAnimation> animation;
+    std::optional<HostError> error;
+  };
+
+  // Reads the file at path, or takes the bytes, on a thread of its own. With
+  // a budget (a copy of the host's) the bytes are composed there too, once
+  // their contents are ready, rather than cut.
+  static std::shared_ptr<ReadAhead> StartFile(const QString& path,
+                                              std::optional<MemoryBudget> compose = {});
+  static std::shared_ptr<ReadAhead> StartBytes(QByteArray bytes,
+                                               std::optional<MemoryBudget> compose = {});
   // Only cuts bytes the control will take from elsewhere (a saved state).
   static std::shared_ptr<ReadAhead> StartCut(std::shared_ptr<const std::string> bytes);
 
@@ -40,6 +55,11 @@ class ReadAhead {
   std::optional<FrameCuts> Cuts();
   // The contents, waiting for them; they are handed over once.
   Host::Contents TakeContents();
+  // Whether the bytes are being composed ahead and are not yet.
+  bool Composing();
+  // What composing gave, waiting for it, when it was composed of exactly
+  // these bytes (and is handed over once); none otherwise.
+  std::optional<Composition> TakeComposition(std::string_view bytes);
   // Once this returns, `ready` is neither running nor going to run (unless
   // this is called from it).
   void Forget();
@@ -47,7 +67,9 @@ class ReadAhead {
  private:
   ReadAhead() = default;
   void Prepare(const QByteArray& raw, Result& result);
-  static std::shared_ptr<ReadAhead> Start(std::function<void(ReadAhead&, Result&)> work);
+  static std::shared_ptr<ReadAhead> Start(std::function<void(ReadAhead&, Result&)> work,
+                                          std::optional<MemoryBudget> compose = {});
+  void Compose(std::shared_ptr<const std::string> bytes, MemoryBudget budget);
   // The bytes and their cuts are in result: they are published at once.
   void Cut(Result& result);
   void Finish(Result result);
@@ -57,6 +79,9 @@ class ReadAhead {
   bool cut_ = false;
   bool done_ = false;
   Result result_;
+  bool composing_ = false;
+  std::shared_ptr<const std::string> composed_bytes_;  // what composition_ was made of
+  std::optional<Composition> composition_;
   std::function<void()> cut_ready_;
   std::function<void()> ready_;
 };

@@ -37,13 +37,16 @@ std::optional<HostError> CheckFile(const QString& path) {
 // load asked for while the control is in the middle of something (a call
 // through the widget, a tick, a download's completion, from their events or
 // from the event loop of a message box they show) runs at once, before that
-// goes on, as it would have; composed frames are not decoded ahead. Who
-// listens to the widget's signals plays no part.
+// goes on, as it would have. Who listens to the widget's signals plays no
+// part.
 bool FlipreelWidgetPrivate::CanDeferLoad(int64_t bytes) const {
   constexpr int64_t kSmallGif = int64_t{64} << 10;
   return bytes >= kSmallGif && deferred_loads_ && !finishing_load_ && calls_ == 0 &&
-         !host_->in_tick() && !host_->in_read_completion() && !control_->AutoSize() &&
-         !control_->Composed();
+         !host_->in_tick() && !host_->in_read_completion() && !control_->AutoSize();
+}
+
+bool FlipreelWidgetPrivate::LoadsComposed() const {
+  return control_->Composed();
 }
 
 void FlipreelWidgetPrivate::DeferLoad(std::shared_ptr<ReadAhead> ahead,
@@ -102,9 +105,9 @@ void FlipreelWidgetPrivate::RunSlice() {
     EndLoad(true);
     return;
   }
-  // Waiting for a decode polls gently; a slice that ran out of time goes on
-  // at once.
-  slicer_.start(host_->NextFrameDecoded() ? 0 : 2);
+  // Waiting for a decode or the animation polls gently; a slice that ran
+  // out of time goes on at once.
+  slicer_.start(host_->NextFrameDecoded() && !host_->ComposingAhead() ? 0 : 2);
 }
 
 // Runs the load, with its signals and boxes held, until it pauses (only when
@@ -198,6 +201,12 @@ void FlipreelWidgetPrivate::BetweenLoadSteps() {
   }
 }
 
+bool FlipreelWidgetPrivate::PauseLoad() {
+  if (!slicing_ || !load_ || !load_->running()) return false;
+  load_->Pause();
+  return true;
+}
+
 bool FlipreelWidgetPrivate::Hold(std::function<void()> later) {
   if (!holding_) return false;
   held_.push_back(std::move(later));
@@ -226,7 +235,9 @@ bool FlipreelWidgetPrivate::LoadBytes(std::string_view bytes) {
 // read ahead made rather than written.
 bool FlipreelWidgetPrivate::DeferLoadOfBytes(const QByteArray& bytes) {
   if (!CanDeferLoad(bytes.size())) return false;
-  std::shared_ptr<ReadAhead> ahead = ReadAhead::StartBytes(bytes);
+  std::optional<MemoryBudget> compose;
+  if (LoadsComposed()) compose = host_->memory_budget();
+  std::shared_ptr<ReadAhead> ahead = ReadAhead::StartBytes(bytes, std::move(compose));
   DeferLoad(ahead, [this, ahead] {
     Load(std::nullopt, [&] {
       const Text path = BytesFilePath(*host_);

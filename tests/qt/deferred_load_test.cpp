@@ -137,7 +137,7 @@ struct Files {
   QString damaged_state = "state:" + StateAfter({small, damaged});
   QString StateAfter(const QStringList& loads) {
     FlipreelWidget w;
-    w.setComposed(false);  // the classic load is the one deferred
+    w.setComposed(false);  // a classic state: restoring it splits frames
     w.setShowMessageBoxes(false);
     for (const QString& path : loads) w.setFlipreelFile(path);
     return w.SavedState();
@@ -155,11 +155,11 @@ struct Outcome {
   bool first_pending = false;
 };
 
-Outcome LoadAndWatch(Files& f, bool deferred, const QString& before, const QStringList& loads,
-                     After after) {
+Outcome LoadAndWatch(Files& f, bool composed, bool deferred, const QString& before,
+                     const QStringList& loads, After after) {
   Outcome o;
   auto w = std::make_unique<FlipreelWidget>();
-  w->setComposed(false);  // the classic load is the one deferred
+  w->setComposed(composed);
   FlipreelWidgetPrivate::get(*w).SetDeferredLoads(deferred);
   w->setAutoStart(false);  // no ticks whose number would depend on time
   if (!before.isEmpty()) w->setFlipreelFile(before);
@@ -233,16 +233,18 @@ TEST(DeferredLoad, ObservedAsALoadMadeAtOnce) {
        kRunLoopThenRead,
        true},
   };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    const Outcome at_once = LoadAndWatch(f, false, c.before, c.loads, c.after);
-    const Outcome later = LoadAndWatch(f, true, c.before, c.loads, c.after);
-    EXPECT_EQ(later.first_pending, c.deferred);
-    EXPECT_FALSE(at_once.first_pending);
-    EXPECT_FALSE(at_once.log.isEmpty());
-    EXPECT_EQ(later.log.join('\n').toStdString(), at_once.log.join('\n').toStdString());
-    EXPECT_EQ(later.properties.join('\n').toStdString(),
-              at_once.properties.join('\n').toStdString());
+  for (const bool composed : {false, true}) {
+    for (const Case& c : cases) {
+      SCOPED_TRACE(std::string(c.name) + (composed ? ", composed" : ", classic"));
+      const Outcome at_once = LoadAndWatch(f, composed, false, c.before, c.loads, c.after);
+      const Outcome later = LoadAndWatch(f, composed, true, c.before, c.loads, c.after);
+      EXPECT_EQ(later.first_pending, c.deferred);
+      EXPECT_FALSE(at_once.first_pending);
+      EXPECT_FALSE(at_once.log.isEmpty());
+      EXPECT_EQ(later.log.join('\n').toStdString(), at_once.log.join('\n').toStdString());
+      EXPECT_EQ(later.properties.join('\n').toStdString(),
+                at_once.properties.join('\n').toStdString());
+    }
   }
 }
 
@@ -251,13 +253,14 @@ TEST(DeferredLoad, ObservedAsALoadMadeAtOnce) {
 // loop afterwards, as the same load made at once gave them.
 TEST(DeferredLoad, ReadingWaitsAndTellsLater) {
   Files f;
-  for (const QString& file : {f.big, f.damaged}) {
-    SCOPED_TRACE(file.toStdString());
+  for (const auto& [file, composed] : {std::pair{f.big, false}, std::pair{f.damaged, false},
+                                       std::pair{f.big, true}, std::pair{f.damaged, true}}) {
+    SCOPED_TRACE(file.toStdString() + (composed ? ", composed" : ", classic"));
     QStringList at_once_log;
     int at_once_frames = 0;
     {
       FlipreelWidget w;
-      w.setComposed(false);  // the classic load is the one deferred
+      w.setComposed(composed);
       FlipreelWidgetPrivate::get(w).SetDeferredLoads(false);
       WatchBoxes(w, at_once_log);
       Listen(w, at_once_log);
@@ -266,7 +269,7 @@ TEST(DeferredLoad, ReadingWaitsAndTellsLater) {
     }
     QStringList log;
     FlipreelWidget w;
-    w.setComposed(false);  // the classic load is the one deferred
+    w.setComposed(composed);
     WatchBoxes(w, log);
     Listen(w, log);
     w.setFlipreelFile(file);
@@ -295,7 +298,7 @@ TEST(DeferredLoad, AskedForInsideAnotherRunsAtOnce) {
     SCOPED_TRACE(static_cast<int>(inside));
     auto run = [&](bool deferred) {
       FlipreelWidget w;
-      w.setComposed(false);  // the classic load is the one deferred
+      w.setComposed(false);  // the damaged classic split shows the box
       FlipreelWidgetPrivate::get(w).SetDeferredLoads(deferred);
       bool asked = false;
       auto ask = [&] {
@@ -330,12 +333,13 @@ TEST(DeferredLoad, AskedForInsideAnotherRunsAtOnce) {
 // no signal, nothing posted to the widget afterwards.
 TEST(DeferredLoad, DestroyingTheWidgetCancelsTheLoad) {
   Files f;
-  for (const QString& file : {f.big, f.damaged}) {
-    SCOPED_TRACE(file.toStdString());
+  for (const auto& [file, composed] : {std::pair{f.big, false}, std::pair{f.damaged, false},
+                                       std::pair{f.big, true}, std::pair{f.damaged, true}}) {
+    SCOPED_TRACE(file.toStdString() + (composed ? ", composed" : ", classic"));
     QStringList log;
     auto* window = new QMainWindow;
     auto* w = new FlipreelWidget;
-    w->setComposed(false);  // the classic load is the one deferred
+    w->setComposed(composed);
     window->setCentralWidget(w);
     window->show();
     WatchBoxes(*w, log);
@@ -357,7 +361,6 @@ TEST(DeferredLoad, SizeHintFollowsAResizeWhileTheLoadIsPending) {
   Files f;
   auto hints = [&](bool deferred) {
     FlipreelWidget w;
-    w.setComposed(false);  // the classic load is the one deferred
     FlipreelWidgetPrivate::get(w).SetDeferredLoads(deferred);
     w.show();
     w.resize(60, 50);
@@ -376,7 +379,6 @@ TEST(DeferredLoad, SizeHintFollowsAResizeWhileTheLoadIsPending) {
 TEST(DeferredLoad, PaintsAndTicksWaitForTheLoad) {
   Files f;
   FlipreelWidget w;
-  w.setComposed(false);  // the classic load is the one deferred
   w.setAutoStart(false);
   w.setFlipreelFile(f.small);
   w.show();
@@ -433,7 +435,7 @@ TEST(WidgetLoad, SameErrorWhateverItHeld) {
     SCOPED_TRACE(row.name);
     for (const std::string& before : {std::string(), small}) {
       FlipreelWidget w;
-      w.setComposed(false);  // the classic load is the one deferred
+      w.setComposed(false);  // the numbers are the classic split's
       w.setShowMessageBoxes(false);
       if (!before.empty()) {
         ASSERT_TRUE(w.loadFromData(QByteArray::fromStdString(before)));
@@ -453,19 +455,24 @@ TEST(WidgetLoad, SameErrorWhateverItHeld) {
   }
 }
 
-// While a large GIF loads, the event loop keeps running: a zero-interval
-// timer fires again and again before the load is done, and the load is then
-// done by the event loop alone, with the values a load made at once gives.
+// While a large GIF loads, composed or classic, the event loop keeps
+// running: a zero-interval timer fires again and again before the load is
+// done, and the load is then done by the event loop alone, with the values a
+// load made at once gives.
 TEST(DeferredLoad, EventLoopRunsWhileALargeGifLoads) {
   Files f;
   const QString large = f.Path("large.gif", testgif::Build(Noise(5, 40, 200, 160)));
-  FlipreelWidget at_once;
-  FlipreelWidgetPrivate::get(at_once).SetDeferredLoads(false);
-  at_once.setAutoStart(false);  // no ticks whose number would depend on time
-  at_once.setFlipreelFile(large);
-  for (const bool from_memory : {false, true}) {
-    SCOPED_TRACE(from_memory);
+  for (const auto& [composed, from_memory] :
+       {std::pair{true, false}, std::pair{true, true}, std::pair{false, false}}) {
+    SCOPED_TRACE(std::string(composed ? "composed" : "classic") +
+                 (from_memory ? ", from memory" : ", from a file"));
+    FlipreelWidget at_once;
+    FlipreelWidgetPrivate::get(at_once).SetDeferredLoads(false);
+    at_once.setComposed(composed);
+    at_once.setAutoStart(false);  // no ticks whose number would depend on time
+    at_once.setFlipreelFile(large);
     FlipreelWidget w;
+    w.setComposed(composed);
     w.setAutoStart(false);
     w.show();
     int fired_while_pending = 0;
