@@ -267,7 +267,9 @@ class FlipreelItemPrivate final : public QuickSurface, public FlipreelEvents {
 
   // --- QuickSurface ---------------------------------------------------------------
   void ElementChanged(const Element& element, ElementProperty what) override {
-    if (&element != &control_->imgGif()) return;
+    // The control's elements tell of their first values while it is built,
+    // before control_ holds it.
+    if (!control_ || &element != &control_->imgGif()) return;
     if (what == ElementProperty::kPicture) UpdateShown();
     q_.update();
   }

@@ -3,7 +3,10 @@
 # installed package alone and plays a GIF with it (offscreen, software
 # renderer): one pass with --check, and a grab of its window. Run by ctest:
 #   cmake -DBUILD_DIR=... -DQML_DIR=lib/qt6/qml -DAPP_SOURCE=... -DWORK_DIR=... -DGIF=...
-#         -DCXX=... -DLAUNCHER=... -DBUILD_TYPE=... -P quick_app.cmake
+#         -DCXX=... -DCXX_FLAGS=... -DLINKER_FLAGS=... -DLAUNCHER=... -DBUILD_TYPE=...
+#         -P quick_app.cmake
+# The application is built with this build's compiler flags, so that a
+# sanitizer build links its runtime into the application too.
 function(run)
   execute_process(COMMAND ${ARGV} RESULT_VARIABLE result OUTPUT_VARIABLE out ERROR_VARIABLE out)
   if(NOT result EQUAL 0)
@@ -25,8 +28,8 @@ foreach(expected ${QML_DIR}/Flipreel/qmldir ${QML_DIR}/Flipreel/libflipreel_quic
 endforeach()
 
 run(${CMAKE_COMMAND} -S ${APP_SOURCE} -B ${app_build} -DCMAKE_PREFIX_PATH=${prefix}
-    -DCMAKE_CXX_COMPILER=${CXX} -DCMAKE_BUILD_TYPE=${BUILD_TYPE}
-    -DCMAKE_CXX_COMPILER_LAUNCHER=${LAUNCHER})
+    -DCMAKE_CXX_COMPILER=${CXX} -DCMAKE_BUILD_TYPE=${BUILD_TYPE} "-DCMAKE_CXX_FLAGS=${CXX_FLAGS}"
+    "-DCMAKE_EXE_LINKER_FLAGS=${LINKER_FLAGS}" -DCMAKE_CXX_COMPILER_LAUNCHER=${LAUNCHER})
 run(${CMAKE_COMMAND} --build ${app_build})
 
 run(${app_build}/flipreel_qml_player ${GIF} --check)
