@@ -7,13 +7,7 @@
 # application (offscreen). Run by ctest:
 #   cmake -DBUILD_DIR=... -DLIBDIR=lib -DAPP_SOURCE=... -DHEADERS_SOURCE=... -DWORK_DIR=... -DGIF=...
 #         -DCXX=... -DCXX_FLAGS=... -DLINKER_FLAGS=... -DBUILD_TYPE=... -P install_and_run.cmake
-function(run)
-  execute_process(COMMAND ${ARGV} RESULT_VARIABLE result OUTPUT_VARIABLE out ERROR_VARIABLE out)
-  if(NOT result EQUAL 0)
-    message(FATAL_ERROR "${ARGV}\nfailed (${result}):\n${out}")
-  endif()
-  set(output "${out}" PARENT_SCOPE)
-endfunction()
+include(${CMAKE_CURRENT_LIST_DIR}/run.cmake)
 
 set(prefix ${WORK_DIR}/prefix)
 set(app_build ${WORK_DIR}/app)

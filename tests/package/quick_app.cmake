@@ -7,13 +7,7 @@
 #         -P quick_app.cmake
 # The application is built with this build's compiler flags, so that a
 # sanitizer build links its runtime into the application too.
-function(run)
-  execute_process(COMMAND ${ARGV} RESULT_VARIABLE result OUTPUT_VARIABLE out ERROR_VARIABLE out)
-  if(NOT result EQUAL 0)
-    message(FATAL_ERROR "${ARGV}\nfailed (${result}):\n${out}")
-  endif()
-  set(output "${out}" PARENT_SCOPE)
-endfunction()
+include(${CMAKE_CURRENT_LIST_DIR}/run.cmake)
 
 set(prefix ${WORK_DIR}/prefix)
 set(app_build ${WORK_DIR}/app)
