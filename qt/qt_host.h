@@ -194,6 +194,7 @@ class QtHost : public FileHost {
     BudgetFor(files);
     ahead_.Expect(std::move(files));
   }
+  void BetweenLoadSteps() noexcept override { surface_.BetweenLoadSteps(); }
   // Whether the next frame file's picture is decoded ahead and ready.
   bool NextFrameDecoded() const { return ahead_.NextDecoded(); }
   // Whether the load under way waits for its animation, composed on

@@ -57,6 +57,8 @@ class ReadAhead {
   Host::Contents TakeContents();
   // Whether the bytes are being composed ahead and are not yet.
   bool Composing();
+  // The first frame composed ahead, as soon as it is; empty before.
+  Picture FirstComposed();
   // What composing gave, waiting for it, when it was composed of exactly
   // these bytes (and is handed over once); none otherwise.
   std::optional<Composition> TakeComposition(std::string_view bytes);
@@ -82,6 +84,7 @@ class ReadAhead {
   bool composing_ = false;
   std::shared_ptr<const std::string> composed_bytes_;  // what composition_ was made of
   std::optional<Composition> composition_;
+  Picture first_composed_;
   std::function<void()> cut_ready_;
   std::function<void()> ready_;
 };

@@ -91,6 +91,7 @@ void FlipreelWidgetPrivate::RunSlice() {
   if (!load_ || load_->running()) return;
   if (preview_.first.IsEmpty()) {
     preview_.first = host_->FirstFrameDecoded();
+    if (preview_.first.IsEmpty()) preview_.first = ahead_->FirstComposed();
     if (!preview_.first.IsEmpty()) {
       cache_.PrepareElsewhere(preview_.first);
       PreviewReady(preview_.first);
