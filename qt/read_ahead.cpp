@@ -166,6 +166,12 @@ std::optional<FrameCuts> ReadAhead::Cuts() {
   return result_.cuts;
 }
 
+bool ReadAhead::Read() {
+  std::unique_lock lock(mu_);
+  done_cv_.wait(lock, [&] { return done_; });
+  return result_.read;
+}
+
 Host::Contents ReadAhead::TakeContents() {
   std::unique_lock lock(mu_);
   done_cv_.wait(lock, [&] { return done_; });

@@ -53,6 +53,8 @@ class ReadAhead {
   bool ready();
   // The cuts, once `cut` has run (none before, or for bytes without frames).
   std::optional<FrameCuts> Cuts();
+  // Whether the bytes could be read, waiting for the read.
+  bool Read();
   // The contents, waiting for them; they are handed over once.
   Host::Contents TakeContents();
   // Whether the bytes are being composed ahead and are not yet.

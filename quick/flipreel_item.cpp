@@ -5,6 +5,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QQuickWindow>
+#include <QTimer>
 #include <algorithm>
 #include <optional>
 #include <string>
@@ -14,6 +15,9 @@
 #include "flipreel/control/events.h"
 #include "flipreel/control/flipreel.h"
 #include "flipreel/control/load_outcome.h"
+#include "flipreel/host/scope.h"
+#include "flipreel/qt/read_ahead.h"
+#include "flipreel/qt/sliced_load.h"
 #include "flipreel/quick/frame_node.h"
 #include "flipreel/quick/quick_host.h"
 
@@ -70,8 +74,11 @@ class FlipreelItemPrivate final : public QuickSurface, public FlipreelEvents {
     // The face shows a GIF as its author drew it.
     control_->SetComposed(true);
     announced_ = Current();
+    slicer_.setSingleShot(true);
+    QObject::connect(&slicer_, &QTimer::timeout, [this] { RunSlice(); });
   }
   ~FlipreelItemPrivate() override {
+    CancelLoad();
     control_->RemoveListener(this);
     control_.reset();
   }
@@ -118,9 +125,11 @@ class FlipreelItemPrivate final : public QuickSurface, public FlipreelEvents {
     }
   }
 
-  // Runs a call on the control; its errors become the item's error.
+  // Runs a call on the control, after the load under way; its errors become
+  // the item's error.
   template <typename Fn>
   bool Call(Fn&& fn) {
+    FinishLoad();
     std::optional<HostError> failed = Trap(std::forward<Fn>(fn));
     if (failed) SetError(*failed);
     Announce();
@@ -154,7 +163,7 @@ class FlipreelItemPrivate final : public QuickSurface, public FlipreelEvents {
 
   // --- loading --------------------------------------------------------------------
   void Load() {
-    host_.DropPreparedAnimation();
+    CancelLoad();
     if (downloading_) {
       downloading_ = false;
       (void)Trap([&] { control_->CancelAsyncRead(); });
@@ -190,19 +199,7 @@ class FlipreelItemPrivate final : public QuickSurface, public FlipreelEvents {
         path.isEmpty() ? HostError(err::kBadFileNameOrNumber,
                                    "Unsupported address: " + url.toString().toStdString())
                        : (path.startsWith(QLatin1Char(':')) ? std::nullopt : CheckFile(path));
-    if (!raised && asynchronous_ && control_->Composed()) {
-      // The file is read and its frames composed on another thread; the
-      // control loads them once they are done.
-      SetError(std::nullopt);
-      SetProgress(0);
-      SetStatus(FlipreelItem::Loading);
-      host_.PrepareAnimation(
-          [path] { return ReadSource(path); },
-          [this](std::shared_ptr<const std::string> bytes, std::optional<HostError> unread) {
-            LoadBytes(bytes ? *bytes : std::string_view(), unread);
-          });
-      return;
-    }
+    if (!raised && DeferLoad(path)) return;
     std::string bytes;
     if (!raised) raised = Trap([&] { bytes = ReadSource(path); });
     LoadBytes(bytes, raised);
@@ -215,6 +212,167 @@ class FlipreelItemPrivate final : public QuickSurface, public FlipreelEvents {
         Trap([&] { LoadGifBytes(*control_, host_, raised ? std::string_view() : bytes); });
     Ended(raised ? raised : load);
     Announce();
+  }
+
+  // A GIF too large to load in a moment (any GIF, `asynchronous`) loads as
+  // the widget's do: read (and composed, or its frames decoded) on other
+  // threads, and handed to the control in slices from the event loop,
+  // `status` Loading meanwhile. What reads a result of the load waits for it
+  // (AwaitLoad).
+  bool DeferLoad(const QString& path) {
+    constexpr qint64 kSmallGif = qint64{64} << 10;
+    if (!asynchronous_ && QFileInfo(path).size() < kSmallGif) return false;
+    std::optional<MemoryBudget> compose;
+    if (control_->Composed()) compose = host_.memory_budget();
+    std::shared_ptr<ReadAhead> ahead = ReadAhead::StartFile(path, std::move(compose));
+    const uint64_t serial = ++load_serial_;
+    ahead_ = ahead;
+    load_ = std::make_unique<SlicedLoad>([this, path, ahead] {
+      if (!ahead->Read()) {
+        // Not to be read there: read here, and fail as a load at once would.
+        std::string bytes;
+        const std::optional<HostError> raised = Trap([&] { bytes = ReadSource(path); });
+        const std::optional<HostError> load =
+            Trap([&] { LoadGifBytes(*control_, host_, raised ? std::string_view() : bytes); });
+        load_error_ = raised ? raised : load;
+        return;
+      }
+      const Text file = BytesFilePath(host_);
+      load_error_ =
+          Trap([&] { host_.LoadWith(file, *ahead, [&] { control_->SetFlipreelFile(file); }); });
+    });
+    SetError(std::nullopt);
+    SetProgress(0);
+    SetStatus(FlipreelItem::Loading);
+    // These run on the reading thread; the event loop then starts the frames
+    // decoding and the slices, unless the load has ended by then.
+    ahead->SetReady(
+        [this, serial] {
+          QMetaObject::invokeMethod(
+              &load_context_, [this, serial] { AheadCut(serial); }, Qt::QueuedConnection);
+        },
+        [this, serial] {
+          QMetaObject::invokeMethod(
+              &load_context_,
+              [this, serial] {
+                if (serial == load_serial_) slicer_.start(0);
+              },
+              Qt::QueuedConnection);
+        });
+    return true;
+  }
+
+  void AheadCut(uint64_t serial) {
+    if (serial != load_serial_ || !load_ || load_->started()) return;
+    if (const std::optional<FrameCuts> cuts = ahead_->Cuts())
+      host_.PrepareFrameFiles(cuts->files, [] {});
+    slicer_.start(1);
+  }
+
+  // One slice: the load runs until its time is up or it waits for a frame
+  // or its animation, and goes on from the next pass of the event loop.
+  void RunSlice() {
+    if (!load_ || load_->running()) return;
+    if (!ahead_->ready()) {
+      slicer_.start(2);
+      return;
+    }
+    slice_clock_.start();
+    if (RunLoad(true)) {
+      EndLoad(false);
+      return;
+    }
+    slicer_.start(host_.NextFrameDecoded() && !host_.ComposingAhead() ? 0 : 2);
+  }
+
+  bool RunLoad(bool sliced) {
+    const ScopedValue slicing(slicing_, sliced);
+    try {
+      return load_->Resume();
+    } catch (const std::exception& e) {
+      qWarning("Flipreel: a load failed: %s", e.what());
+      return load_->done();
+    }
+  }
+
+  // The load has ended: the item tells how, now or, when a read of a
+  // result ended it, from the event loop.
+  void EndLoad(bool announce_later) {
+    load_.reset();
+    ahead_->Forget();
+    ahead_.reset();
+    ++load_serial_;
+    slicer_.stop();
+    if (!announce_later) {
+      Ended(load_error_);
+      Announce();
+      return;
+    }
+    {
+      const QSignalBlocker quiet(&q_);
+      Ended(load_error_);
+      Announce();
+    }
+    QTimer::singleShot(0, &load_context_, [this] { AnnounceLoad(); });
+  }
+
+  // What a load changes, told again, after a read that ended it told nothing.
+  void AnnounceLoad() {
+    emit q_.statusChanged(status_);
+    emit q_.progressChanged(progress_);
+    emit q_.errorNumberChanged(error_number_);
+    emit q_.errorStringChanged(error_string_);
+    emit q_.frameCountChanged(frame_count_);
+    emit q_.sourceSizeChanged(bounds_.size());
+    emit q_.frameChanged();
+    emit q_.playingChanged(control_->Playing());
+  }
+
+  // A call that changes the item, or reads a result of the load, waits for
+  // the load under way (not from inside it).
+  void FinishLoad() {
+    if (!load_ || load_->running()) return;
+    while (!RunLoad(false)) {
+    }
+    EndLoad(false);
+  }
+  void AwaitLoad() {
+    if (!load_ || load_->running()) return;
+    while (!RunLoad(false)) {
+    }
+    EndLoad(true);
+  }
+
+  // Nothing of the load is told: one that has begun runs to its end (its
+  // steps may be half done); one still waiting for its bytes is dropped.
+  void CancelLoad() {
+    if (load_ && !load_->running()) {
+      if (load_->started()) {
+        while (!RunLoad(false)) {
+        }
+      }
+      load_.reset();
+      ahead_->Forget();
+      ahead_.reset();
+    }
+    ++load_serial_;
+    slicer_.stop();
+    host_.ExpectFrameFiles({});
+  }
+
+  // --- the load's pauses (QuickSurface) -----------------------------------------
+  bool LoadPending() const override { return static_cast<bool>(load_); }
+  void BetweenLoadSteps() override {
+    constexpr qint64 kSliceNs = 1'500'000;
+    while (slicing_ && load_ && load_->running() &&
+           (!host_.NextFrameDecoded() || slice_clock_.nsecsElapsed() >= kSliceNs)) {
+      load_->Pause();
+    }
+  }
+  bool PauseLoad() override {
+    if (!slicing_ || !load_ || !load_->running()) return false;
+    load_->Pause();
+    return true;
   }
 
   // A load has ended: the status and error tell how.
@@ -324,6 +482,15 @@ class FlipreelItemPrivate final : public QuickSurface, public FlipreelEvents {
   int frame_count_ = 0;
   int shown_ = -1;
   QMetaObject::Connection window_visible_;
+  // The load under way, run in slices (DeferLoad).
+  std::unique_ptr<SlicedLoad> load_;
+  std::shared_ptr<ReadAhead> ahead_;  // what load_ reads its GIF from
+  std::optional<HostError> load_error_;
+  uint64_t load_serial_ = 0;  // tells a finished read which load it was for
+  bool slicing_ = false;      // load_ runs from the event loop and may pause
+  QTimer slicer_;             // runs load_'s next slice
+  QElapsedTimer slice_clock_;
+  QObject load_context_;  // reads that end post to it; it goes with the item
 };
 
 FlipreelItem::FlipreelItem(QQuickItem* parent)
@@ -367,23 +534,30 @@ void FlipreelItem::setSource(const QUrl& source) {
   d_->Load();
 }
 
+// Without `asynchronous`, a load looks done to whoever reads its status.
 FlipreelItem::Status FlipreelItem::status() const {
+  if (!d_->asynchronous_) d_->AwaitLoad();
   return d_->status_;
 }
 
 qreal FlipreelItem::progress() const {
+  if (!d_->asynchronous_) d_->AwaitLoad();
   return d_->progress_;
 }
 
+// A result of the load waits for it.
 QString FlipreelItem::errorString() const {
+  d_->AwaitLoad();
   return d_->error_string_;
 }
 
 int FlipreelItem::errorNumber() const {
+  d_->AwaitLoad();
   return d_->error_number_;
 }
 
 bool FlipreelItem::playing() const {
+  d_->AwaitLoad();
   return d_->control_->Playing();
 }
 
@@ -408,6 +582,7 @@ void FlipreelItem::setPaused(bool paused) {
 }
 
 int FlipreelItem::currentFrame() const {
+  d_->AwaitLoad();
   return d_->shown_;
 }
 
@@ -416,6 +591,7 @@ void FlipreelItem::setCurrentFrame(int frame) {
 }
 
 int FlipreelItem::frameCount() const {
+  d_->AwaitLoad();
   return d_->frame_count_;
 }
 
@@ -510,10 +686,12 @@ void FlipreelItem::setAsynchronous(bool asynchronous) {
 }
 
 QSize FlipreelItem::sourceSize() const {
+  d_->AwaitLoad();
   return d_->bounds_.size();
 }
 
 int FlipreelItem::frameDelay(int frame) const {
+  d_->AwaitLoad();
   const ImageArray& frames = d_->control_->imgBuffer();
   if (frame < 0 || frame >= d_->frame_count_ || !frames.Exists(frame)) return -1;
   const QString tag = QString::fromStdU16String(frames(frame).tag());
@@ -536,6 +714,7 @@ void FlipreelItem::stop() {
 
 bool FlipreelItem::jumpTo(int frame) {
   FlipreelItemPrivate& d = *d_;
+  d.FinishLoad();
   if (frame < 0 || frame >= d.frame_count_) return false;
   // The animation runs on, tick by tick at once, with its timer on; play then
   // starts afresh from the frame reached (a stopped item stays stopped), so
