@@ -271,7 +271,6 @@ class FlipreelWidgetPrivate final : private QtSurface {
   std::unique_ptr<SlicedLoad> load_;
   std::shared_ptr<ReadAhead> ahead_;         // what load_ reads its GIF from
   uint64_t load_serial_ = 0;                 // tells a finished read which load it was for
-  bool slicing_ = false;                     // load_ runs from the event loop and may pause
   bool finishing_load_ = false;              // load_ is running
   bool holding_ = false;                     // signals and boxes are kept
   std::vector<std::function<void()>> held_;  // for ReleaseHeld
@@ -279,7 +278,6 @@ class FlipreelWidgetPrivate final : private QtSurface {
   std::optional<QSize> held_resize_;  // the size a resize held back gave
   QObject load_finisher_;             // reads that end post to it; it goes with the widget
   QTimer slicer_;                     // runs load_'s next slice
-  QElapsedTimer slice_clock_;
   // What the widget paints for imgGif while a load is pending: what it
   // showed before, then the new first frame once it is ready to paint.
   struct Preview {

@@ -101,7 +101,6 @@ void FlipreelWidgetPrivate::RunSlice() {
     slicer_.start(2);
     return;
   }
-  slice_clock_.start();
   if (RunLoad(true)) {
     EndLoad(true);
     return;
@@ -114,11 +113,10 @@ void FlipreelWidgetPrivate::RunSlice() {
 // Runs the load, with its signals and boxes held, until it pauses (only when
 // sliced) or ends; true when it has ended.
 bool FlipreelWidgetPrivate::RunLoad(bool sliced) {
-  const ScopedValue slicing(slicing_, sliced);
   const ScopedValue holding(holding_, true);
   const ScopedValue finishing(finishing_load_, true);
   try {
-    return load_->Resume();
+    return load_->Resume(sliced);
   } catch (const std::exception& e) {
     // The load's own errors are caught inside it; nothing else may reach the
     // event loop.
@@ -195,17 +193,11 @@ void FlipreelWidgetPrivate::CancelLoad() {
 // slice has used its time, or when the next frame is still decoding (the
 // load would wait for it here).
 void FlipreelWidgetPrivate::BetweenLoadSteps() {
-  constexpr qint64 kSliceNs = 1'500'000;
-  while (slicing_ && load_ && load_->running() &&
-         (!host_->NextFrameDecoded() || slice_clock_.nsecsElapsed() >= kSliceNs)) {
-    load_->Pause();
-  }
+  if (load_) load_->BetweenSteps([this] { return host_->NextFrameDecoded(); });
 }
 
 bool FlipreelWidgetPrivate::PauseLoad() {
-  if (!slicing_ || !load_ || !load_->running()) return false;
-  load_->Pause();
-  return true;
+  return load_ && load_->PauseToWait();
 }
 
 bool FlipreelWidgetPrivate::Hold(std::function<void()> later) {

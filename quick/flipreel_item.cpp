@@ -277,7 +277,6 @@ class FlipreelItemPrivate final : public QuickSurface, public FlipreelEvents {
       slicer_.start(2);
       return;
     }
-    slice_clock_.start();
     if (RunLoad(true)) {
       EndLoad(false);
       return;
@@ -286,9 +285,8 @@ class FlipreelItemPrivate final : public QuickSurface, public FlipreelEvents {
   }
 
   bool RunLoad(bool sliced) {
-    const ScopedValue slicing(slicing_, sliced);
     try {
-      return load_->Resume();
+      return load_->Resume(sliced);
     } catch (const std::exception& e) {
       qWarning("Flipreel: a load failed: %s", e.what());
       return load_->done();
@@ -363,17 +361,9 @@ class FlipreelItemPrivate final : public QuickSurface, public FlipreelEvents {
   // --- the load's pauses (QuickSurface) -----------------------------------------
   bool LoadPending() const override { return static_cast<bool>(load_); }
   void BetweenLoadSteps() override {
-    constexpr qint64 kSliceNs = 1'500'000;
-    while (slicing_ && load_ && load_->running() &&
-           (!host_.NextFrameDecoded() || slice_clock_.nsecsElapsed() >= kSliceNs)) {
-      load_->Pause();
-    }
+    if (load_) load_->BetweenSteps([this] { return host_.NextFrameDecoded(); });
   }
-  bool PauseLoad() override {
-    if (!slicing_ || !load_ || !load_->running()) return false;
-    load_->Pause();
-    return true;
-  }
+  bool PauseLoad() override { return load_ && load_->PauseToWait(); }
 
   // A load has ended: the status and error tell how.
   void Ended(const std::optional<HostError>& raised) {
@@ -487,10 +477,8 @@ class FlipreelItemPrivate final : public QuickSurface, public FlipreelEvents {
   std::shared_ptr<ReadAhead> ahead_;  // what load_ reads its GIF from
   std::optional<HostError> load_error_;
   uint64_t load_serial_ = 0;  // tells a finished read which load it was for
-  bool slicing_ = false;      // load_ runs from the event loop and may pause
   QTimer slicer_;             // runs load_'s next slice
-  QElapsedTimer slice_clock_;
-  QObject load_context_;  // reads that end post to it; it goes with the item
+  QObject load_context_;      // reads that end post to it; it goes with the item
 };
 
 FlipreelItem::FlipreelItem(QQuickItem* parent)
