@@ -16,8 +16,8 @@
 #include "flipreel/control/flipreel.h"
 #include "flipreel/control/load_outcome.h"
 #include "flipreel/host/scope.h"
+#include "flipreel/qt/pending_load.h"
 #include "flipreel/qt/read_ahead.h"
-#include "flipreel/qt/sliced_load.h"
 #include "flipreel/quick/frame_node.h"
 #include "flipreel/quick/quick_host.h"
 
@@ -74,11 +74,9 @@ class FlipreelItemPrivate final : public QuickSurface, public FlipreelEvents {
     // The face shows a GIF as its author drew it.
     control_->SetComposed(true);
     announced_ = Current();
-    slicer_.setSingleShot(true);
-    QObject::connect(&slicer_, &QTimer::timeout, [this] { RunSlice(); });
   }
   ~FlipreelItemPrivate() override {
-    CancelLoad();
+    pending_.Cancel();
     control_->RemoveListener(this);
     control_.reset();
   }
@@ -163,7 +161,7 @@ class FlipreelItemPrivate final : public QuickSurface, public FlipreelEvents {
 
   // --- loading --------------------------------------------------------------------
   void Load() {
-    CancelLoad();
+    pending_.Cancel();
     if (downloading_) {
       downloading_ = false;
       (void)Trap([&] { control_->CancelAsyncRead(); });
@@ -225,9 +223,7 @@ class FlipreelItemPrivate final : public QuickSurface, public FlipreelEvents {
     std::optional<MemoryBudget> compose;
     if (control_->Composed()) compose = host_.memory_budget();
     std::shared_ptr<ReadAhead> ahead = ReadAhead::StartFile(path, std::move(compose));
-    const uint64_t serial = ++load_serial_;
-    ahead_ = ahead;
-    load_ = std::make_unique<SlicedLoad>([this, path, ahead] {
+    pending_.Start(ahead, [this, path, ahead] {
       if (!ahead->Read()) {
         // Not to be read there: read here, and fail as a load at once would.
         std::string bytes;
@@ -244,63 +240,13 @@ class FlipreelItemPrivate final : public QuickSurface, public FlipreelEvents {
     SetError(std::nullopt);
     SetProgress(0);
     SetStatus(FlipreelItem::Loading);
-    // These run on the reading thread; the event loop then starts the frames
-    // decoding and the slices, unless the load has ended by then.
-    ahead->SetReady(
-        [this, serial] {
-          QMetaObject::invokeMethod(
-              &load_context_, [this, serial] { AheadCut(serial); }, Qt::QueuedConnection);
-        },
-        [this, serial] {
-          QMetaObject::invokeMethod(
-              &load_context_,
-              [this, serial] {
-                if (serial == load_serial_) slicer_.start(0);
-              },
-              Qt::QueuedConnection);
-        });
     return true;
-  }
-
-  void AheadCut(uint64_t serial) {
-    if (serial != load_serial_ || !load_ || load_->started()) return;
-    if (const std::optional<FrameCuts> cuts = ahead_->Cuts())
-      host_.PrepareFrameFiles(cuts->files, [] {});
-    slicer_.start(1);
-  }
-
-  // One slice: the load runs until its time is up or it waits for a frame
-  // or its animation, and goes on from the next pass of the event loop.
-  void RunSlice() {
-    if (!load_ || load_->running()) return;
-    if (!ahead_->ready()) {
-      slicer_.start(2);
-      return;
-    }
-    if (RunLoad(true)) {
-      EndLoad(false);
-      return;
-    }
-    slicer_.start(host_.NextFrameDecoded() && !host_.ComposingAhead() ? 0 : 2);
-  }
-
-  bool RunLoad(bool sliced) {
-    try {
-      return load_->Resume(sliced);
-    } catch (const std::exception& e) {
-      qWarning("Flipreel: a load failed: %s", e.what());
-      return load_->done();
-    }
   }
 
   // The load has ended: the item tells how, now or, when a read of a
   // result ended it, from the event loop.
   void EndLoad(bool announce_later) {
-    load_.reset();
-    ahead_->Forget();
-    ahead_.reset();
-    ++load_serial_;
-    slicer_.stop();
+    pending_.Clear();
     if (!announce_later) {
       Ended(load_error_);
       Announce();
@@ -329,41 +275,16 @@ class FlipreelItemPrivate final : public QuickSurface, public FlipreelEvents {
   // A call that changes the item, or reads a result of the load, waits for
   // the load under way (not from inside it).
   void FinishLoad() {
-    if (!load_ || load_->running()) return;
-    while (!RunLoad(false)) {
-    }
-    EndLoad(false);
+    if (pending_.RunToEnd()) EndLoad(false);
   }
   void AwaitLoad() {
-    if (!load_ || load_->running()) return;
-    while (!RunLoad(false)) {
-    }
-    EndLoad(true);
-  }
-
-  // Nothing of the load is told: one that has begun runs to its end (its
-  // steps may be half done); one still waiting for its bytes is dropped.
-  void CancelLoad() {
-    if (load_ && !load_->running()) {
-      if (load_->started()) {
-        while (!RunLoad(false)) {
-        }
-      }
-      load_.reset();
-      ahead_->Forget();
-      ahead_.reset();
-    }
-    ++load_serial_;
-    slicer_.stop();
-    host_.ExpectFrameFiles({});
+    if (pending_.RunToEnd()) EndLoad(true);
   }
 
   // --- the load's pauses (QuickSurface) -----------------------------------------
-  bool LoadPending() const override { return static_cast<bool>(load_); }
-  void BetweenLoadSteps() override {
-    if (load_) load_->BetweenSteps([this] { return host_.NextFrameDecoded(); });
-  }
-  bool PauseLoad() override { return load_ && load_->PauseToWait(); }
+  bool LoadPending() const override { return pending_.pending(); }
+  void BetweenLoadSteps() override { pending_.BetweenSteps(); }
+  bool PauseLoad() override { return pending_.PauseToWait(); }
 
   // A load has ended: the status and error tell how.
   void Ended(const std::optional<HostError>& raised) {
@@ -472,13 +393,10 @@ class FlipreelItemPrivate final : public QuickSurface, public FlipreelEvents {
   int frame_count_ = 0;
   int shown_ = -1;
   QMetaObject::Connection window_visible_;
-  // The load under way, run in slices (DeferLoad).
-  std::unique_ptr<SlicedLoad> load_;
-  std::shared_ptr<ReadAhead> ahead_;  // what load_ reads its GIF from
+  // The load under way, run in slices (DeferLoad), and how it ended.
   std::optional<HostError> load_error_;
-  uint64_t load_serial_ = 0;  // tells a finished read which load it was for
-  QTimer slicer_;             // runs load_'s next slice
-  QObject load_context_;      // reads that end post to it; it goes with the item
+  QObject load_context_;  // a load's late announcement is posted to it
+  PendingLoad pending_{host_, PendingLoad::Face{[this] { EndLoad(false); }}};
 };
 
 FlipreelItem::FlipreelItem(QQuickItem* parent)
