@@ -1,10 +1,11 @@
 // The QML type Flipreel next to Qt Quick's AnimatedImage, in one run under one
 // X server (Xvfb): the CPU time of playing a 480 x 270, 25 frames-per-second
 // GIF for 10 s (beside AnimatedImage with and without its cache, and a bare
-// Rectangle changing at the same rate), the CPU time while the item is hidden, the resident memory
-// after loading a 1280 x 720, 200-frame GIF (AnimatedImage caching every
-// frame, its default), and the longest time between two frames of a window
-// that animates all along while that GIF loads.
+// Rectangle changing at the same rate), the CPU time while the item is
+// hidden, the resident memory after loading a 1280 x 720, 200-frame GIF
+// (AnimatedImage caching every frame, its default), and the longest time
+// between two frames of a window that animates all along while that GIF
+// loads.
 //
 // Each measurement runs in a child process of its own (this program with a
 // mode argument); the GIFs are the Qt benchmark's (flipreel_qt_bench
@@ -235,14 +236,14 @@ void ComparePlay(const QString& play, int seconds, int rounds) {
       "Playing 480 x 270 at 25 fps for %d s, CPU seconds of the process (median of %d rounds;\n"
       "threads: GUI, Qt Quick's render thread, the rasteriser's threads):\n",
       seconds, rounds);
-  std::printf("  %-30s %7s %7s %7s %7s %7s %7s\n", "", "cpu", "gui", "render", "raster",
-              "frames", "ratio");
+  std::printf("  %-30s %7s %7s %7s %7s %7s %7s\n", "", "cpu", "gui", "render", "raster", "frames",
+              "ratio");
   const double peer = Median(runs["play-animated"], "cpu");
   for (const auto& c : contenders) {
     const auto& r = runs[c.mode];
     std::printf("  %-30s %7.3f %7.3f %7.3f %7.3f %7.0f %7.3f\n", c.name, Median(r, "cpu"),
-                Median(r, "gui"), Median(r, "render"), Median(r, "raster"),
-                Median(r, "frames"), Median(r, "cpu") / peer);
+                Median(r, "gui"), Median(r, "render"), Median(r, "raster"), Median(r, "frames"),
+                Median(r, "cpu") / peer);
   }
   const double floor = Median(runs["play-floor"], "cpu");
   std::printf(
