@@ -51,7 +51,11 @@ struct GtkHost::Preparation {
 GtkHost::GtkHost(GtkSurface& surface)
     : surface_(surface), reads_([this] {
         if (!delivery_queued_.exchange(true))
-          OnMainLoop(self_, [](GtkHost& host) { host.DeliverReads(); });
+          OnMainLoop(self_, [](GtkHost& host) {
+            host.surface_.Hold();
+            host.DeliverReads();
+            host.surface_.Release();
+          });
       }) {
   ahead_.set_budget(memory_budget());
   base_real_ = g_get_monotonic_time();
@@ -128,7 +132,9 @@ void GtkHost::Schedule() {
 gboolean GtkHost::OnTimeout(gpointer self) {
   auto* host = static_cast<GtkHost*>(self);
   host->source_ = 0;  // the source ends with this call; Tick schedules the next
+  host->surface_.Hold();
   host->Tick();
+  host->surface_.Release();
   return G_SOURCE_REMOVE;
 }
 
@@ -228,7 +234,10 @@ void GtkHost::PrepareAnimation(std::function<std::string()> read, PreparedHandle
     }
     preparation->cv.notify_all();
     OnMainLoop(host, [preparation](GtkHost& alive) {
-      if (alive.preparation_ == preparation) alive.FinishPreparation();
+      if (alive.preparation_ != preparation) return;
+      alive.surface_.Hold();
+      alive.FinishPreparation();
+      alive.surface_.Release();
     });
   }).detach();
 }

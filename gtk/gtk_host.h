@@ -44,6 +44,12 @@ class GtkSurface {
   virtual bool MessageShown(int16_t style, const Text& text) = 0;
   // The control's surface has a new size.
   virtual void SurfaceResized() {}
+  // The host enters the control from the main loop (a tick, a download's
+  // report, a finished preparation) between these two: whatever the
+  // control's clients do meanwhile, the face and its host must outlive the
+  // call. Release is the host's last act of such a call.
+  virtual void Hold() {}
+  virtual void Release() {}
   // The window a message box belongs to, if any.
   virtual void* MessageParent() { return nullptr; }
 };

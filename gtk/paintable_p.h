@@ -90,10 +90,12 @@ class PaintableCore final : public GtkSurface, public FlipreelEvents {
   // announced.
   template <typename Fn>
   bool Call(Fn&& fn) {
+    FlipreelPaintable* owner = FLIPREEL_PAINTABLE(g_object_ref(owner_));
     FinishLoading();
     std::optional<HostError> failed = Trap(std::forward<Fn>(fn));
     if (failed) g_warning("Flipreel: %s (error %d)", failed->what(), failed->number());
     Announce();
+    g_object_unref(owner);  // the last act: a handler may have let go of the paintable
     return !failed;
   }
   int FrameDelay(int frame);
@@ -116,6 +118,8 @@ class PaintableCore final : public GtkSurface, public FlipreelEvents {
   // --- GtkSurface -------------------------------------------------------------
   void ElementChanged(const Element& element, ElementProperty what) override;
   void PropertyNotified(std::string_view) override {}
+  void Hold() override { g_object_ref(owner_); }
+  void Release() override { g_object_unref(owner_); }
   void SurfaceResized() override {
     if (resized_) resized_();
   }
