@@ -532,7 +532,8 @@ void PaintableCore::ReadCompleted(const AsyncProp& prop) {
 bool PaintableCore::MessageShown(int16_t style, const Text& text) {
   g_signal_emit(owner_, signals_[kSignalMessageShown], 0, static_cast<int>(style),
                 TextToUtf8(text).c_str());
-  return message_parent_ != nullptr || host_.show_message_boxes();
+  // A box needs a window: a paintable outside a view shows none.
+  return message_parent_ != nullptr;
 }
 
 void* PaintableCore::MessageParent() {

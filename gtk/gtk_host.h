@@ -40,7 +40,8 @@ class GtkSurface {
   virtual void HostEventFailed(std::string_view event, const HostError& error) = 0;
   // A download's completion has been handed to the control.
   virtual void ReadCompleted(const AsyncProp& prop) = 0;
-  // The control shows a message; returns whether a box should appear.
+  // The control shows a message; returns whether a box may appear (it does
+  // unless the application turned boxes off).
   virtual bool MessageShown(int16_t style, const Text& text) = 0;
   // The control's surface has a new size.
   virtual void SurfaceResized() {}
