@@ -29,11 +29,16 @@ static double resident_mb(void) {
   return (double)resident * (double)sysconf(_SC_PAGESIZE) / (1024.0 * 1024.0);
 }
 
+static gboolean set_flag(gpointer flag) {
+  *(gboolean*)flag = TRUE;
+  return G_SOURCE_REMOVE;
+}
+
+/* Runs the main loop, asleep while there is nothing to do. */
 static void run_for(double seconds) {
-  const gint64 end = g_get_monotonic_time() + (gint64)(seconds * 1e6);
-  while (g_get_monotonic_time() < end) {
-    if (!g_main_context_iteration(NULL, FALSE)) g_usleep(1000);
-  }
+  gboolean done = FALSE;
+  g_timeout_add((guint)(seconds * 1000), set_flag, &done);
+  while (!done) g_main_context_iteration(NULL, TRUE);
 }
 
 int main(int argc, char** argv) {

@@ -40,11 +40,17 @@ double ResidentMb() {
   return static_cast<double>(benchgifs::ResidentBytes()) / (1024.0 * 1024.0);
 }
 
+// Runs the main loop, asleep while there is nothing to do.
 void RunFor(double seconds) {
-  const gint64 end = g_get_monotonic_time() + static_cast<gint64>(seconds * 1e6);
-  while (g_get_monotonic_time() < end) {
-    if (!g_main_context_iteration(nullptr, FALSE)) g_usleep(1000);
-  }
+  bool done = false;
+  g_timeout_add(
+      static_cast<guint>(seconds * 1000),
+      +[](gpointer flag) {
+        *static_cast<bool*>(flag) = true;
+        return G_SOURCE_REMOVE;
+      },
+      &done);
+  while (!done) g_main_context_iteration(nullptr, TRUE);
 }
 
 int Child(const std::string& mode, const char* file, double seconds) {
@@ -83,8 +89,8 @@ std::map<std::string, double> Run(const std::vector<std::string>& argv) {
   char* out = nullptr;
   int status = 0;
   GError* error = nullptr;
-  if (!g_spawn_sync(nullptr, args.data(), nullptr, G_SPAWN_DEFAULT, nullptr, nullptr, &out,
-                    nullptr, &status, &error) ||
+  if (!g_spawn_sync(nullptr, args.data(), nullptr, G_SPAWN_DEFAULT, nullptr, nullptr, &out, nullptr,
+                    &status, &error) ||
       !g_spawn_check_wait_status(status, &error)) {
     std::fprintf(stderr, "%s failed: %s\n", argv[0].c_str(), error->message);
     std::exit(1);
@@ -113,9 +119,10 @@ int RunAll(const char* self, double seconds) {
   const std::string play = files.Path(*benchgifs::FindShape("480x270x120"));
   const std::string big = files.Path(*benchgifs::FindShape("1280x720x200"));
   const std::string secs = std::to_string(seconds);
-  std::printf("GTK 4 FlipreelView beside GTK 3 GdkPixbufAnimation in a GtkImage "
-              "(load average %.2f at start)\n\n",
-              LoadAverage());
+  std::printf(
+      "GTK 4 FlipreelView beside GTK 3 GdkPixbufAnimation in a GtkImage "
+      "(load average %.2f at start)\n\n",
+      LoadAverage());
   std::printf("| measure | FlipreelView | GdkPixbufAnimation | ratio | load |\n");
   std::printf("|---|---|---|---|---|\n");
   auto reel = Run({self, "play", play, secs});
@@ -129,12 +136,12 @@ int RunAll(const char* self, double seconds) {
               hidden["cpu"], hidden["frames"], peer_hidden["cpu"], LoadAverage());
   auto mem = Run({self, "memory", big});
   auto peer_mem = Run({GTK3_PEER, "memory", big});
-  std::printf("| resident MB after loading 1280x720x200 | %.1f (+%.1f) | %.1f (+%.1f) | %.2f "
-              "(%.2f of the growth) | %.2f |\n",
-              mem["mb"], mem["mb"] - mem["base_mb"], peer_mem["mb"],
-              peer_mem["mb"] - peer_mem["base_mb"], mem["mb"] / peer_mem["mb"],
-              (mem["mb"] - mem["base_mb"]) / (peer_mem["mb"] - peer_mem["base_mb"]),
-              LoadAverage());
+  std::printf(
+      "| resident MB after loading 1280x720x200 | %.1f (+%.1f) | %.1f (+%.1f) | %.2f "
+      "(%.2f of the growth) | %.2f |\n",
+      mem["mb"], mem["mb"] - mem["base_mb"], peer_mem["mb"], peer_mem["mb"] - peer_mem["base_mb"],
+      mem["mb"] / peer_mem["mb"],
+      (mem["mb"] - mem["base_mb"]) / (peer_mem["mb"] - peer_mem["base_mb"]), LoadAverage());
   return 0;
 }
 

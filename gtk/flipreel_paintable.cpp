@@ -422,6 +422,7 @@ void PaintableCore::FramesChanged() {
   textures_.Clear();
   int left = 0, top = 0, right = 0, bottom = 0;
   bool any = false;
+  size_t texture_bytes = 0, largest = 0;
   const ImageArray& frames = control_->imgBuffer();
   if (control_->state().FramesLoaded) {
     for (int32_t i = 0; i <= frames.UBound(); ++i) {
@@ -429,6 +430,10 @@ void PaintableCore::FramesChanged() {
       const Image& frame = frames(i);
       if (frame.picture().IsEmpty()) continue;
       index_.emplace(frame.picture().data(), i);
+      const size_t bytes = size_t{4} * static_cast<size_t>(frame.picture().width()) *
+                           static_cast<size_t>(frame.picture().height());
+      texture_bytes += bytes;
+      largest = std::max(largest, bytes);
       const int x = static_cast<int>(std::lround(frame.left() / GtkHost::kTwipsPerPixel));
       const int y = static_cast<int>(std::lround(frame.top() / GtkHost::kTwipsPerPixel));
       if (!any) {
@@ -442,6 +447,10 @@ void PaintableCore::FramesChanged() {
       bottom = std::max(bottom, y + frame.picture().height());
     }
   }
+  // Every frame's texture kept when they all fit; otherwise each would be
+  // made again on every pass anyway, so only the last few are kept.
+  textures_.set_budget(texture_bytes <= TextureCache::kDefaultBudget ? TextureCache::kDefaultBudget
+                                                                     : 3 * largest);
   const bool resized = right - left != bounds_w_ || bottom - top != bounds_h_;
   bounds_x_ = left, bounds_y_ = top, bounds_w_ = right - left, bounds_h_ = bottom - top;
   if (resized) gdk_paintable_invalidate_size(GDK_PAINTABLE(owner_));

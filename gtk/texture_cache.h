@@ -4,7 +4,8 @@
 // draws textures, so a picture becomes a texture the first time it is drawn
 // and that texture is reused each time the frame comes round again, while
 // the textures together stay within the budget; beyond it the ones drawn
-// longest ago are let go.
+// longest ago are let go. (An animation whose frames do not all fit would
+// only churn through the budget: its owner sets a budget of a few frames.)
 #pragma once
 
 #include <gdk/gdk.h>
@@ -28,6 +29,8 @@ class TextureCache {
   TextureCache(const TextureCache&) = delete;
   TextureCache& operator=(const TextureCache&) = delete;
 
+  // Textures beyond the budget are let go, the ones drawn longest ago first.
+  void set_budget(size_t bytes) { budget_ = bytes; }
   // The picture's texture, made now if none is kept; null for the empty
   // picture. The cache keeps the reference.
   GdkTexture* Get(const Picture& picture);
