@@ -283,6 +283,8 @@ void PaintableCore::SetProperty(guint id, const GValue* value) {
       host_.DropPreparedAnimation();
       host_.trapped_errors().clear();
       Call([&] { c.SetFlipreelFile(text()); });
+      // No file is no load: the control only lets its GIF go.
+      if (text().empty()) return FramesChanged();
       return Ended(std::nullopt);
     case kPropFrameRate:
       Call([&] { c.SetFrameRate(static_cast<int16_t>(g_value_get_int(value))); });
