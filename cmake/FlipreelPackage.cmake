@@ -8,6 +8,9 @@
 #                       holds the core, whose headers it gives
 #   Flipreel::Quick     the QML module's library (the Flipreel type); the
 #                       module itself is in Qt's QML import path
+#   Flipreel::Gtk       libflipreel-gtk: FlipreelView and FlipreelPaintable
+#                       for GTK 4, with a C interface; it holds the core (C
+#                       programs use flipreel-gtk.pc instead)
 include(GNUInstallDirs)
 include(CMakePackageConfigHelpers)
 
@@ -35,11 +38,17 @@ if(TARGET flipreel_quick)
   add_library(Flipreel::Quick ALIAS flipreel_quick)
 endif()
 
+if(TARGET flipreel_gtk)
+  set_target_properties(flipreel_gtk PROPERTIES EXPORT_NAME Gtk
+    VERSION ${PROJECT_VERSION} SOVERSION ${PROJECT_VERSION_MAJOR})
+  add_library(Flipreel::Gtk ALIAS flipreel_gtk)
+endif()
+
 # Installed headers include one another as applications include them
 # (<flipreel/qt/flipreel_widget.h>), so only the include folder itself is on
 # the path. The Qt library, which links the core only inside itself, gives
 # the same folder.
-foreach(target flipreel_host flipreel_qt flipreel_quick)
+foreach(target flipreel_host flipreel_qt flipreel_quick flipreel_gtk)
   if(TARGET ${target})
     target_include_directories(${target} PUBLIC
       $<INSTALL_INTERFACE:${CMAKE_INSTALL_INCLUDEDIR}>)
@@ -90,6 +99,9 @@ if(TARGET flipreel_qt)
 endif()
 if(TARGET flipreel_quick)
   list(APPEND flipreel_public_headers quick/flipreel_item.h)
+endif()
+if(TARGET flipreel_gtk)
+  list(APPEND flipreel_public_headers gtk/flipreel_view.h gtk/flipreel_paintable.h)
 endif()
 set(queue ${flipreel_public_headers})
 set(flipreel_installed_headers "")

@@ -1,0 +1,280 @@
+#include "flipreel/gtk/flipreel_view.h"
+
+#include <cmath>
+#include <vector>
+
+#include "flipreel/gtk/paintable_p.h"
+
+struct _FlipreelView {
+  GtkWidget parent_instance;
+  FlipreelPaintable* paintable;
+  bool allocating;
+  gulong forwards[flipreel::kSignalCount];
+};
+
+G_DEFINE_FINAL_TYPE(FlipreelView, flipreel_view, GTK_TYPE_WIDGET)
+
+namespace {
+
+using flipreel::CoreOf;
+using flipreel::GtkHost;
+
+guint view_signals[flipreel::kSignalCount];
+GParamSpec* view_properties[flipreel::kPropCount];
+
+// A signal of the paintable, emitted again by the view.
+struct Forward {
+  GClosure closure;
+  FlipreelView* view;
+  guint signal;
+};
+
+void ForwardMarshal(GClosure* closure, GValue* return_value, guint count, const GValue* params,
+                    gpointer, gpointer) {
+  auto* forward = reinterpret_cast<Forward*>(closure);
+  std::vector<GValue> args(count, G_VALUE_INIT);
+  g_value_init(&args[0], FLIPREEL_TYPE_VIEW);
+  g_value_set_object(&args[0], forward->view);
+  for (guint i = 1; i < count; ++i) {
+    g_value_init(&args[i], G_VALUE_TYPE(&params[i]));
+    g_value_copy(&params[i], &args[i]);
+  }
+  g_signal_emitv(args.data(), forward->signal, 0, return_value);
+  for (GValue& arg : args) g_value_unset(&arg);
+}
+
+int Px(double twips) {
+  return static_cast<int>(std::lround(twips / GtkHost::kTwipsPerPixel));
+}
+
+// An element's box in pixels; edges are rounded each on its own, so that
+// neighbouring elements stay adjacent.
+graphene_rect_t BoxOf(float left, float top, float width, float height) {
+  const int x = Px(left), y = Px(top);
+  return GRAPHENE_RECT_INIT(static_cast<float>(x), static_cast<float>(y),
+                            static_cast<float>(Px(left + width) - x),
+                            static_cast<float>(Px(top + height) - y));
+}
+
+// Fill (BackStyle 1) and a one-pixel outline (any BorderStyle but 0).
+void DrawShape(GtkSnapshot* snapshot, const flipreel::Shape& shape) {
+  if (!shape.visible()) return;
+  const graphene_rect_t r = BoxOf(shape.left(), shape.top(), shape.width(), shape.height());
+  if (r.size.width <= 0 || r.size.height <= 0) return;
+  if (shape.back_style() == 1) {
+    const GdkRGBA fill = flipreel::ColorToRgba(shape.back_color());
+    gtk_snapshot_append_color(snapshot, &fill, &r);
+  }
+  if (shape.border_style() == 0) return;
+  const GdkRGBA c = flipreel::ColorToRgba(shape.border_color());
+  const GdkRGBA colors[4] = {c, c, c, c};
+  const float widths[4] = {1, 1, 1, 1};
+  GskRoundedRect outline;
+  gsk_rounded_rect_init_from_rect(&outline, &r, 0);
+  gtk_snapshot_append_border(snapshot, &outline, widths, colors);
+}
+
+// The picture at natural size from the box's corner, clipped to the box, or
+// stretched over it.
+void DrawImage(GtkSnapshot* snapshot, const flipreel::Image& image,
+               flipreel::TextureCache& textures) {
+  if (!image.visible() || image.picture().IsEmpty()) return;
+  const graphene_rect_t box = BoxOf(image.left(), image.top(), image.width(), image.height());
+  if (box.size.width <= 0 || box.size.height <= 0) return;
+  GdkTexture* texture = textures.Get(image.picture());
+  if (image.stretch()) {
+    gtk_snapshot_append_texture(snapshot, texture, &box);
+    return;
+  }
+  const graphene_rect_t natural =
+      GRAPHENE_RECT_INIT(box.origin.x, box.origin.y, static_cast<float>(image.picture().width()),
+                         static_cast<float>(image.picture().height()));
+  gtk_snapshot_push_clip(snapshot, &box);
+  gtk_snapshot_append_texture(snapshot, texture, &natural);
+  gtk_snapshot_pop(snapshot);
+}
+
+}  // namespace
+
+static void flipreel_view_snapshot(GtkWidget* widget, GtkSnapshot* snapshot) {
+  flipreel::PaintableCore& core = CoreOf(FLIPREEL_VIEW(widget)->paintable);
+  core.Drawn();
+  const flipreel::Flipreel& c = core.control();
+  DrawShape(snapshot, c.shpBackGround());
+  DrawImage(snapshot, c.imgBackGround(), core.textures());
+  DrawImage(snapshot, c.imgGif(), core.textures());
+  DrawShape(snapshot, c.shpBorder());
+}
+
+// Sized by the control with "auto-size"; otherwise as large as the GIF (the
+// control's own initial size before one is loaded), and the control's surface
+// is whatever the view is given.
+static void flipreel_view_measure(GtkWidget* widget, GtkOrientation orientation, int, int* minimum,
+                                  int* natural, int*, int*) {
+  flipreel::PaintableCore& core = CoreOf(FLIPREEL_VIEW(widget)->paintable);
+  const bool horizontal = orientation == GTK_ORIENTATION_HORIZONTAL;
+  int size = horizontal ? core.host().width() : core.host().height();
+  if (!core.control().AutoSize() && core.intrinsic_width() > 0)
+    size = horizontal ? core.intrinsic_width() : core.intrinsic_height();
+  *minimum = core.control().AutoSize() ? size : 0;
+  *natural = size;
+}
+
+static void flipreel_view_size_allocate(GtkWidget* widget, int width, int height, int) {
+  FlipreelView* self = FLIPREEL_VIEW(widget);
+  flipreel::PaintableCore& core = CoreOf(self->paintable);
+  if (core.control().AutoSize()) return;
+  self->allocating = true;
+  (void)flipreel::Trap([&] {
+    core.host().Size(static_cast<float>(width) * GtkHost::kTwipsPerPixel,
+                     static_cast<float>(height) * GtkHost::kTwipsPerPixel);
+  });
+  self->allocating = false;
+}
+
+static void flipreel_view_map(GtkWidget* widget) {
+  GTK_WIDGET_CLASS(flipreel_view_parent_class)->map(widget);
+  CoreOf(FLIPREEL_VIEW(widget)->paintable).SetShown(true);
+}
+
+static void flipreel_view_unmap(GtkWidget* widget) {
+  CoreOf(FLIPREEL_VIEW(widget)->paintable).SetShown(false);
+  GTK_WIDGET_CLASS(flipreel_view_parent_class)->unmap(widget);
+}
+
+static void flipreel_view_get_property(GObject* object, guint, GValue* value, GParamSpec* pspec) {
+  g_object_get_property(G_OBJECT(FLIPREEL_VIEW(object)->paintable), pspec->name, value);
+}
+
+static void flipreel_view_set_property(GObject* object, guint, const GValue* value,
+                                       GParamSpec* pspec) {
+  g_object_set_property(G_OBJECT(FLIPREEL_VIEW(object)->paintable), pspec->name, value);
+}
+
+static void on_paintable_notify(GObject*, GParamSpec* pspec, FlipreelView* self) {
+  g_object_notify(G_OBJECT(self), pspec->name);
+}
+
+static void on_contents(GdkPaintable*, FlipreelView* self) {
+  gtk_widget_queue_draw(GTK_WIDGET(self));
+}
+
+static void on_size(GdkPaintable*, FlipreelView* self) {
+  gtk_widget_queue_resize(GTK_WIDGET(self));
+}
+
+static void flipreel_view_init(FlipreelView* self) {
+  self->paintable = flipreel_paintable_new();
+  flipreel::PaintableCore& core = CoreOf(self->paintable);
+  core.set_message_parent(GTK_WIDGET(self));
+  // A view is shown only while mapped.
+  core.SetShown(false);
+  core.set_resized([self] {
+    if (!self->allocating) gtk_widget_queue_resize(GTK_WIDGET(self));
+  });
+  g_signal_connect(self->paintable, "notify", G_CALLBACK(on_paintable_notify), self);
+  g_signal_connect(self->paintable, "invalidate-contents", G_CALLBACK(on_contents), self);
+  g_signal_connect(self->paintable, "invalidate-size", G_CALLBACK(on_size), self);
+  for (guint i = 0; i < flipreel::kSignalCount; ++i) {
+    auto* forward = reinterpret_cast<Forward*>(g_closure_new_simple(sizeof(Forward), nullptr));
+    forward->view = self;
+    forward->signal = view_signals[i];
+    g_closure_set_marshal(&forward->closure, ForwardMarshal);
+    self->forwards[i] = g_signal_connect_closure(self->paintable, g_signal_name(view_signals[i]),
+                                                 &forward->closure, FALSE);
+  }
+}
+
+static void flipreel_view_dispose(GObject* object) {
+  FlipreelView* self = FLIPREEL_VIEW(object);
+  if (self->paintable) {
+    CoreOf(self->paintable).set_message_parent(nullptr);
+    CoreOf(self->paintable).set_resized(nullptr);
+    g_signal_handlers_disconnect_by_data(self->paintable, self);
+    for (gulong& id : self->forwards) g_clear_signal_handler(&id, self->paintable);
+  }
+  g_clear_object(&self->paintable);
+  G_OBJECT_CLASS(flipreel_view_parent_class)->dispose(object);
+}
+
+static void flipreel_view_class_init(FlipreelViewClass* klass) {
+  GObjectClass* object_class = G_OBJECT_CLASS(klass);
+  GtkWidgetClass* widget_class = GTK_WIDGET_CLASS(klass);
+  object_class->dispose = flipreel_view_dispose;
+  object_class->get_property = flipreel_view_get_property;
+  object_class->set_property = flipreel_view_set_property;
+  widget_class->snapshot = flipreel_view_snapshot;
+  widget_class->measure = flipreel_view_measure;
+  widget_class->size_allocate = flipreel_view_size_allocate;
+  widget_class->map = flipreel_view_map;
+  widget_class->unmap = flipreel_view_unmap;
+  flipreel::InstallControlProperties(object_class, view_properties);
+  flipreel::CreateControlSignals(FLIPREEL_TYPE_VIEW, view_signals);
+  gtk_widget_class_set_css_name(widget_class, "flipreel-view");
+}
+
+GtkWidget* flipreel_view_new(void) {
+  return GTK_WIDGET(g_object_new(FLIPREEL_TYPE_VIEW, nullptr));
+}
+
+GtkWidget* flipreel_view_new_for_file(const char* path) {
+  GtkWidget* view = flipreel_view_new();
+  flipreel_view_load_file(FLIPREEL_VIEW(view), path);
+  return view;
+}
+
+FlipreelPaintable* flipreel_view_get_paintable(FlipreelView* self) {
+  g_return_val_if_fail(FLIPREEL_IS_VIEW(self), nullptr);
+  return self->paintable;
+}
+
+#define FLIPREEL_VIEW_FORWARD(name, params, args) \
+  void flipreel_view_##name params {              \
+    g_return_if_fail(FLIPREEL_IS_VIEW(self));     \
+    flipreel_paintable_##name args;               \
+  }
+FLIPREEL_VIEW_FORWARD(load_file, (FlipreelView * self, const char* path), (self->paintable, path))
+FLIPREEL_VIEW_FORWARD(load_gfile, (FlipreelView * self, GFile* file), (self->paintable, file))
+FLIPREEL_VIEW_FORWARD(load_resource, (FlipreelView * self, const char* path),
+                      (self->paintable, path))
+FLIPREEL_VIEW_FORWARD(load_bytes, (FlipreelView * self, GBytes* bytes), (self->paintable, bytes))
+FLIPREEL_VIEW_FORWARD(load_url, (FlipreelView * self, const char* url), (self->paintable, url))
+FLIPREEL_VIEW_FORWARD(remove_gif, (FlipreelView * self), (self->paintable))
+FLIPREEL_VIEW_FORWARD(start_animation, (FlipreelView * self), (self->paintable))
+FLIPREEL_VIEW_FORWARD(stop_animation, (FlipreelView * self), (self->paintable))
+FLIPREEL_VIEW_FORWARD(set_current_frame, (FlipreelView * self, int frame), (self->paintable, frame))
+#undef FLIPREEL_VIEW_FORWARD
+
+const GError* flipreel_view_get_error(FlipreelView* self) {
+  g_return_val_if_fail(FLIPREEL_IS_VIEW(self), nullptr);
+  return flipreel_paintable_get_error(self->paintable);
+}
+
+int flipreel_view_get_frames(FlipreelView* self) {
+  g_return_val_if_fail(FLIPREEL_IS_VIEW(self), 0);
+  return flipreel_paintable_get_frames(self->paintable);
+}
+
+int flipreel_view_get_current_frame(FlipreelView* self) {
+  g_return_val_if_fail(FLIPREEL_IS_VIEW(self), 0);
+  return flipreel_paintable_get_current_frame(self->paintable);
+}
+
+#define FLIPREEL_VIEW_PROPERTY(type, name, property)              \
+  type flipreel_view_get_##name(FlipreelView* self) {             \
+    g_return_val_if_fail(FLIPREEL_IS_VIEW(self), type{});         \
+    type value{};                                                 \
+    g_object_get(self->paintable, property, &value, nullptr);     \
+    return value;                                                 \
+  }                                                               \
+  void flipreel_view_set_##name(FlipreelView* self, type value) { \
+    g_return_if_fail(FLIPREEL_IS_VIEW(self));                     \
+    g_object_set(self->paintable, property, value, nullptr);      \
+  }
+FLIPREEL_VIEW_PROPERTY(gboolean, playing, "playing")
+FLIPREEL_VIEW_PROPERTY(FlipreelSequence, sequence, "sequence")
+FLIPREEL_VIEW_PROPERTY(int, frame_rate, "frame-rate")
+FLIPREEL_VIEW_PROPERTY(int, auto_rewind, "auto-rewind")
+FLIPREEL_VIEW_PROPERTY(gboolean, composed, "composed")
+FLIPREEL_VIEW_PROPERTY(gboolean, show_message_boxes, "show-message-boxes")
+#undef FLIPREEL_VIEW_PROPERTY

@@ -1,0 +1,236 @@
+// The GTK face on a real (virtual) display: what the paintable draws, how it
+// plays, when it ticks, and how a failed load is told.
+#include <gtest/gtest.h>
+#include <gtk/gtk.h>
+
+#include <string>
+#include <vector>
+
+#include "flipreel/gif/gif_composer.h"
+#include "flipreel/gtk/flipreel_view.h"
+#include "tests/composed/composed_support.h"
+
+namespace {
+
+using composedtest::Patch;
+using composedtest::Screen;
+
+// Frames that lean on every disposal and on transparency.
+std::string DisposalGif() {
+  return testgif::Build(Screen(4, 3,
+                               {Patch(0, 0, {"RRRR", "RGGR", "RRRR"}), Patch(1, 1, {"B.", ".B"}, 2),
+                                Patch(0, 0, {"Y.", ".Y"}, 3), Patch(2, 0, {"WW", "WW"})}));
+}
+
+GBytes* Bytes(const std::string& s) {
+  return g_bytes_new(s.data(), s.size());
+}
+
+// Runs the main loop for about ms milliseconds, or until `until` holds.
+template <typename Until>
+void Spin(int ms, Until until) {
+  const gint64 end = g_get_monotonic_time() + ms * 1000;
+  while (g_get_monotonic_time() < end && !until()) {
+    g_main_context_iteration(nullptr, FALSE);
+    g_usleep(1000);
+  }
+}
+void Spin(int ms) {
+  Spin(ms, [] { return false; });
+}
+
+// The paintable's snapshot at its own size, drawn by GSK's cairo path, as
+// 0xAARRGGBB premultiplied words.
+std::vector<uint32_t> Render(FlipreelPaintable* paintable, int w, int h) {
+  GtkSnapshot* snapshot = gtk_snapshot_new();
+  gdk_paintable_snapshot(GDK_PAINTABLE(paintable), snapshot, w, h);
+  GskRenderNode* node = gtk_snapshot_free_to_node(snapshot);
+  cairo_surface_t* surface = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, w, h);
+  cairo_t* cr = cairo_create(surface);
+  if (node) gsk_render_node_draw(node, cr);
+  cairo_destroy(cr);
+  cairo_surface_flush(surface);
+  std::vector<uint32_t> out;
+  const auto* data = cairo_image_surface_get_data(surface);
+  for (int y = 0; y < h; ++y) {
+    const auto* row =
+        reinterpret_cast<const uint32_t*>(data + y * cairo_image_surface_get_stride(surface));
+    out.insert(out.end(), row, row + w);
+  }
+  cairo_surface_destroy(surface);
+  if (node) gsk_render_node_unref(node);
+  return out;
+}
+
+std::vector<uint32_t> Premultiplied(const flipreel::Picture& picture) {
+  std::vector<uint32_t> out;
+  for (int y = 0; y < picture.height(); ++y)
+    for (int x = 0; x < picture.width(); ++x) {
+      const uint32_t p = picture.data()->PixelArgb(x, y);
+      out.push_back((p >> 24) == 0 ? 0 : p);  // the frames are opaque or clear
+    }
+  return out;
+}
+
+TEST(FlipreelPaintableSnapshot, EachFrameIsTheComposedPicturePixelByPixel) {
+  const std::string gif = DisposalGif();
+  const flipreel::ComposedAnimation expected = flipreel::ComposeGif(
+      std::span(reinterpret_cast<const uint8_t*>(gif.data()), gif.size()), nullptr);
+  FlipreelPaintable* paintable = flipreel_paintable_new();
+  GBytes* bytes = Bytes(gif);
+  flipreel_paintable_load_bytes(paintable, bytes);
+  // Reading a result waits for the load on the other thread.
+  ASSERT_EQ(flipreel_paintable_get_error(paintable), nullptr);
+  ASSERT_EQ(flipreel_paintable_get_frames(paintable), 4);
+  EXPECT_EQ(gdk_paintable_get_intrinsic_width(GDK_PAINTABLE(paintable)), 4);
+  EXPECT_EQ(gdk_paintable_get_intrinsic_height(GDK_PAINTABLE(paintable)), 3);
+  for (size_t i = 0; i < expected.frames.size(); ++i) {
+    EXPECT_EQ(Render(paintable, 4, 3), Premultiplied(expected.frames[i].picture)) << "frame " << i;
+    flipreel_paintable_tick(paintable);
+  }
+  g_bytes_unref(bytes);
+  g_object_unref(paintable);
+}
+
+// The frames the GTK face shows, tick by tick, are those the control shows
+// on the headless host.
+struct Order {
+  FlipreelSequence sequence;
+  int passes;
+};
+
+class FlipreelPaintableOrder : public testing::TestWithParam<Order> {};
+
+TEST_P(FlipreelPaintableOrder, PlaysAsTheControlOnTheHeadlessHost) {
+  const Order order = GetParam();
+  const std::string gif = testgif::Build(testgif::Animation(5));
+  composedtest::ComposedControl model;
+  model.control.SetSequence(order.sequence);
+  model.control.SetAutoRewind(static_cast<int16_t>(order.passes));
+  model.LoadBytes(gif);
+
+  FlipreelPaintable* paintable = flipreel_paintable_new();
+  g_object_set(paintable, "sequence", order.sequence, "auto-rewind", order.passes, nullptr);
+  int finished = 0;
+  g_signal_connect_swapped(paintable, "play-finished", G_CALLBACK(+[](int* n) { ++*n; }),
+                           &finished);
+  GBytes* bytes = Bytes(gif);
+  flipreel_paintable_load_bytes(paintable, bytes);
+  flipreel_paintable_finish_loading(paintable);
+  ASSERT_TRUE(flipreel_paintable_get_playing(paintable));
+
+  int model_finished_at = -1, finished_at = -1;
+  for (int tick = 0; tick < 40; ++tick) {
+    const int shown = flipreel_paintable_get_current_frame(paintable);
+    if (order.sequence == FLIPREEL_SEQUENCE_RANDOM) {
+      EXPECT_TRUE(shown >= 0 && shown < 5) << shown;
+    } else {
+      EXPECT_EQ(shown, model.control.CurrentFrame()) << "tick " << tick;
+    }
+    if (!model.control.Playing() && model_finished_at < 0) model_finished_at = tick;
+    if (!flipreel_paintable_get_playing(paintable) && finished_at < 0) finished_at = tick;
+    model.host.DeliverTick();
+    flipreel_paintable_tick(paintable);
+  }
+  if (order.sequence != FLIPREEL_SEQUENCE_RANDOM) {
+    EXPECT_EQ(finished_at, model_finished_at);
+  }
+  EXPECT_EQ(finished, finished_at >= 0 ? 1 : 0);
+  g_bytes_unref(bytes);
+  g_object_unref(paintable);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    OrdersAndPasses, FlipreelPaintableOrder,
+    testing::Values(Order{FLIPREEL_SEQUENCE_NORMAL, 0}, Order{FLIPREEL_SEQUENCE_NORMAL, 2},
+                    Order{FLIPREEL_SEQUENCE_REVERSE, 0}, Order{FLIPREEL_SEQUENCE_REVERSE, 2},
+                    Order{FLIPREEL_SEQUENCE_RANDOM, 0}, Order{FLIPREEL_SEQUENCE_RANDOM, 3},
+                    Order{FLIPREEL_SEQUENCE_PING_PONG, 0}, Order{FLIPREEL_SEQUENCE_PING_PONG, 3}));
+
+// A view in a window ticks while shown, takes no ticks hidden, and goes on
+// when shown again; a paintable nobody draws takes none at all.
+TEST(FlipreelViewShown, HiddenViewsAndUndrawnPaintablesTakeNoTicks) {
+  testgif::Gif fast = testgif::Animation(5);
+  for (testgif::Frame& frame : fast.frames) frame.delay_cs = 2;
+  GBytes* bytes = Bytes(testgif::Build(fast));
+  GtkWidget* window = gtk_window_new();
+  GtkWidget* view = flipreel_view_new();
+  gtk_window_set_child(GTK_WINDOW(window), view);
+  flipreel_view_load_bytes(FLIPREEL_VIEW(view), bytes);
+  FlipreelPaintable* alone = flipreel_paintable_new();
+  flipreel_paintable_load_bytes(alone, bytes);
+  gtk_window_present(GTK_WINDOW(window));
+  FlipreelPaintable* shown = flipreel_view_get_paintable(FLIPREEL_VIEW(view));
+
+  // A loaded machine may take a while to show the window.
+  Spin(5000, [&] { return flipreel_paintable_get_ticks(shown) > 3; });
+  EXPECT_GT(flipreel_paintable_get_ticks(shown), 3);
+  gtk_widget_set_visible(view, FALSE);
+  Spin(50);
+  const gint64 at_hiding = flipreel_paintable_get_ticks(shown);
+  Spin(400);
+  EXPECT_EQ(flipreel_paintable_get_ticks(shown), at_hiding);
+  gtk_widget_set_visible(view, TRUE);
+  Spin(5000, [&] { return flipreel_paintable_get_ticks(shown) > at_hiding + 3; });
+  EXPECT_GT(flipreel_paintable_get_ticks(shown), at_hiding + 3);
+  EXPECT_EQ(flipreel_paintable_get_ticks(alone), 0);
+
+  gtk_window_destroy(GTK_WINDOW(window));
+  g_object_unref(alone);
+  g_bytes_unref(bytes);
+}
+
+struct Failure {
+  const char* name;
+  char source;        // 'b' bytes, 'f' a file, 'r' a resource
+  std::string input;  // the bytes, or the file's or resource's path
+  int code;
+};
+
+class FlipreelLoadFailure : public testing::TestWithParam<Failure> {};
+
+TEST_P(FlipreelLoadFailure, IsReportedWithItsErrorNumber) {
+  const Failure& f = GetParam();
+  GtkWidget* view = g_object_ref_sink(flipreel_view_new());
+  int signalled = 0;
+  g_signal_connect(view, "load-failed", G_CALLBACK(+[](GtkWidget*, const GError* error, int* code) {
+                     *code = error->code;
+                   }),
+                   &signalled);
+  if (f.source == 'f') {
+    flipreel_view_load_file(FLIPREEL_VIEW(view), f.input.c_str());
+  } else if (f.source == 'r') {
+    flipreel_view_load_resource(FLIPREEL_VIEW(view), f.input.c_str());
+  } else {
+    GBytes* bytes = Bytes(f.input);
+    flipreel_view_load_bytes(FLIPREEL_VIEW(view), bytes);
+    g_bytes_unref(bytes);
+  }
+  const GError* error = flipreel_view_get_error(FLIPREEL_VIEW(view));
+  ASSERT_NE(error, nullptr);
+  EXPECT_EQ(error->domain, FLIPREEL_ERROR);
+  EXPECT_EQ(error->code, f.code);
+  EXPECT_EQ(signalled, f.code);
+  EXPECT_EQ(flipreel_view_get_frames(FLIPREEL_VIEW(view)), 0);
+  g_object_unref(view);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Sources, FlipreelLoadFailure,
+    testing::Values(Failure{"MissingFile", 'f', "/nonexistent/flipreel.gif", 53},
+                    Failure{"MissingResource", 'r', "/org/flipreel/none.gif", 53},
+                    Failure{"Folder", 'f', "/", 75}, Failure{"EmptyBytes", 'b', "", 481},
+                    Failure{"NotAGif", 'b', "PK\x03\x04 not a picture", 481}),
+    [](const testing::TestParamInfo<Failure>& info) { return std::string(info.param.name); });
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  testing::InitGoogleTest(&argc, argv);
+  // Listing the tests needs no display.
+  if (!GTEST_FLAG_GET(list_tests) && !gtk_init_check()) {
+    fprintf(stderr, "no display: the GTK tests run under the virtual display ctest starts\n");
+    return 1;
+  }
+  return RUN_ALL_TESTS();
+}
