@@ -46,14 +46,16 @@ bool Flipreel::ComposeFrames(const Text& data, ImageArray& frames) {
     for (int32_t i = frames.UBound(); i >= 1; --i) {
       if (frames.Exists(i)) frames.Unload(i);
     }
-    std::string bytes;
-    AppendTextBytes(data, bytes);
-    ComposedAnimation animation = host_.LoadAnimation(bytes);
-    bytes = std::string();
+    std::shared_ptr<const std::string> bytes = BytesOf(data);
+    ComposedAnimation animation = host_.LoadAnimation(*bytes);
+    bytes.reset();
     composed_.delays.clear();
     for (size_t i = 0; i < animation.frames.size(); ++i) {
       const auto index = static_cast<int32_t>(i);
-      if (index > 0) frames.Load(index);  // takes element 0's position
+      if (index > 0) {
+        host_.BetweenLoadSteps();
+        frames.Load(index);  // takes element 0's position
+      }
       frames(index).set_tag(FormatLong(animation.frames[i].delay_ms));
       frames(index).set_picture(std::move(animation.frames[i].picture));
       composed_.delays.push_back(animation.frames[i].delay_ms);

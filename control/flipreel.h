@@ -14,6 +14,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -218,8 +219,16 @@ class Flipreel : public HostedControl, public Dispatch {
   Host& host_;
   FlipreelState state_;
   // Buffer's bytes while Buffer holds the file they were read from as it
-  // was read, so that a split need not convert Buffer back; null otherwise.
+  // was read, so that a load need not convert Buffer back, with where the
+  // split cuts them when the host cut them ahead; null otherwise.
   std::shared_ptr<const std::string> buffer_bytes_;
+  std::optional<FrameCuts> buffer_cuts_;
+  void ForgetBufferBytes() {
+    buffer_bytes_.reset();
+    buffer_cuts_.reset();
+  }
+  // data as bytes: the kept bytes when data is Buffer and they are kept.
+  std::shared_ptr<const std::string> BytesOf(const Text& data) const;
 
   Timer Timer1_;
   Shape shpBorder_;

@@ -53,7 +53,7 @@ void Flipreel::SetFlipreelFile(const Text& value) {
   if (value == kNone) {
     // Clears the GIF without touching any file.
     state_.Buffer.clear();
-    buffer_bytes_.reset();
+    ForgetBufferBytes();
     Notify("Buffer");
     ShowLoadedGif();
     state_.FlipreelFile = kNone;
@@ -93,6 +93,7 @@ void Flipreel::ReadFileToBuffer(const Text& path) {
     Host::Contents contents = host_.ReadAllContents(file);
     state_.Buffer = std::move(contents.text);
     buffer_bytes_ = std::move(contents.bytes);
+    buffer_cuts_ = std::move(contents.cuts);
     open = false;
     host_.Close(file);
     SetFlipreelFile(kGif);
@@ -103,6 +104,15 @@ void Flipreel::ReadFileToBuffer(const Text& path) {
   if (!failed) return;
   if (open) (void)Trap([&] { host_.Close(file); });
   SetFlipreelFile(kNone);
+}
+
+// Buffer read from a file keeps that file's bytes; other data is converted.
+std::shared_ptr<const std::string> Flipreel::BytesOf(const Text& data) const {
+  if (&data == &state_.Buffer && buffer_bytes_ && buffer_bytes_->size() == data.size())
+    return buffer_bytes_;
+  auto converted = std::make_shared<std::string>();
+  AppendTextBytes(data, *converted);
+  return converted;
 }
 
 bool Flipreel::LoadGif(const Text& path) {
@@ -169,16 +179,12 @@ bool Flipreel::SplitFrames(const Text& data, ImageArray& frames) {
     // The data as bytes, once: every frame file is cut from them. (A
     // character of Buffer above 255 stands for the byte '?', which is
     // neither of the signature's bytes, so the cuts fall where they fall in
-    // the text.) Buffer read from a file keeps that file's bytes.
-    std::shared_ptr<const std::string> bytes;
-    if (&data == &state_.Buffer && buffer_bytes_ && buffer_bytes_->size() == data.size()) {
-      bytes = buffer_bytes_;
-    } else {
-      auto converted = std::make_shared<std::string>();
-      AppendTextBytes(data, *converted);
-      bytes = std::move(converted);
-    }
-    std::optional<FrameCuts> cuts = CutFrames(bytes);
+    // the text.) Bytes cut ahead are not cut again.
+    const std::shared_ptr<const std::string> bytes = BytesOf(data);
+    std::optional<FrameCuts> cuts =
+        bytes == buffer_bytes_ && buffer_cuts_ && buffer_cuts_->files.bytes == bytes
+            ? buffer_cuts_
+            : CutFrames(bytes);
     if (!cuts) return;
     const std::string_view f(*bytes);
     const std::string_view header = f.substr(0, cuts->files.header_size);
@@ -257,7 +263,7 @@ bool Flipreel::SplitFrames(const Text& data, ImageArray& frames) {
 
 void Flipreel::RemoveGif() {
   state_.Buffer.clear();
-  buffer_bytes_.reset();
+  ForgetBufferBytes();
   const int32_t last = state_.LastFrame;
   FlipreelState& s = state_;
   for (s.ElementCounter = 0; s.ElementCounter <= last; ++s.ElementCounter)

@@ -51,7 +51,7 @@ void Flipreel::InitProperties() {
   state_.FlipreelFile = kNone;
   state_.GifFromURL = kNone;
   state_.Buffer = u"0";  // the number 0 as text: what a control without a GIF holds
-  buffer_bytes_.reset();
+  ForgetBufferBytes();
   state_.ServerUserName.clear();
   state_.ServerPassword.clear();
 }
@@ -87,7 +87,7 @@ void Flipreel::ReadProperties(const PropertyBag& bag) {
   // the default 0 gives the text "0".
   Restore(bag, "Buffer", kZero, [&](const Variant& v) {
     s.Buffer = v.ToText();
-    buffer_bytes_.reset();
+    ForgetBufferBytes();
   });
   Restore(bag, "GifFromURL", kNoneText, [&](const Variant& v) { s.GifFromURL = v.ToText(); });
   Restore(bag, "BackGroundGraphic", kNoPicture,

@@ -134,8 +134,9 @@ Picture CompactPicture(const std::vector<uint32_t>& canvas, int width, int heigh
 // taken as read.
 class Composer {
  public:
-  Composer(std::span<const uint8_t> bytes, const FramePlan& plan, const MemoryBudget* budget)
-      : bytes_(bytes), in_(bytes, 16), plan_(plan), budget_(budget) {}
+  Composer(std::span<const uint8_t> bytes, const FramePlan& plan, const MemoryBudget* budget,
+           const FrameComposed& composed)
+      : bytes_(bytes), in_(bytes, 16), plan_(plan), budget_(budget), composed_(composed) {}
 
   ComposedAnimation Run() {
     if (!LooksLikeGif(bytes_)) Raise(err::kInvalidPicture);
@@ -328,12 +329,14 @@ class Composer {
                                    Megabytes(static_cast<int64_t>(kMaxComposedBytes)));
     }
     animation_.frames.push_back(ComposedFrame{std::move(picture), DelayMs(delay_cs)});
+    if (composed_) composed_(animation_.frames.back());
   }
 
   std::span<const uint8_t> bytes_;
   GifBlockReader in_;
   const FramePlan plan_;
   const MemoryBudget* budget_;
+  const FrameComposed& composed_;
   std::shared_ptr<const void> canvas_reservation_;
   ComposedAnimation animation_;
   Palette global_{};
@@ -360,11 +363,12 @@ void CheckClaimedSize(const FramePlan& plan, const MemoryBudget& budget) {
 
 }  // namespace
 
-ComposedAnimation ComposeGif(std::span<const uint8_t> bytes, const MemoryBudget* budget) {
+ComposedAnimation ComposeGif(std::span<const uint8_t> bytes, const MemoryBudget* budget,
+                             const FrameComposed& composed) {
   const std::optional<GifFileFacts> facts = ReadGifFacts(bytes);
   const FramePlan plan = facts ? PlanFrames(*facts) : FramePlan{};
   if (budget) CheckClaimedSize(plan, *budget);
-  return Composer(bytes, plan, budget).Run();
+  return Composer(bytes, plan, budget, composed).Run();
 }
 
 }  // namespace flipreel

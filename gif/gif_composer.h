@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <span>
 
 #include "flipreel/host/animation.h"
@@ -44,6 +45,10 @@ inline constexpr size_t kMaxComposedBytes = size_t{1} << 30;
 // before they are allocated or any of the image is decoded; without one,
 // pictures beyond kMaxComposedBytes are refused. Both are the out-of-memory
 // error (7), saying which limit, as is a screen larger than any picture.
-ComposedAnimation ComposeGif(std::span<const uint8_t> bytes, const MemoryBudget* budget = nullptr);
+// `composed`, when given, hears of each frame as soon as it is composed (a
+// host shows the first before the rest are done).
+using FrameComposed = std::function<void(const ComposedFrame&)>;
+ComposedAnimation ComposeGif(std::span<const uint8_t> bytes, const MemoryBudget* budget = nullptr,
+                             const FrameComposed& composed = {});
 
 }  // namespace flipreel

@@ -95,6 +95,14 @@ struct FrameFileList {
   std::vector<std::pair<size_t, size_t>> chunks;  // offset and length
 };
 
+// Where the frame split cuts a GIF's bytes: the frame files, and how many of
+// their chunks end at a frame signature (a last chunk after them, when there
+// is one, runs to two bytes before the end).
+struct FrameCuts {
+  FrameFileList files;
+  size_t signatures = 0;
+};
+
 enum class FileAccess : uint8_t {
   kRead,   // the file's bytes; a path that names no file reads as an empty file
   kWrite,  // created or truncated
@@ -134,6 +142,10 @@ class Host : public ElementSite, public FileDialogService, public FormService {
   // screen (host/animation.h). Data that holds no frame is error 481.
   virtual ComposedAnimation LoadAnimation(std::string_view bytes) = 0;
 
+  // A point between two steps of a load (a frame put into the frame store):
+  // a host that runs loads in slices may give its event loop a turn here.
+  virtual void BetweenLoadSteps() noexcept {}
+
   // A steady clock in milliseconds, for timing that must not drift.
   virtual int64_t Now() const = 0;
 
@@ -153,15 +165,17 @@ class Host : public ElementSite, public FileDialogService, public FormService {
   virtual std::string ReadAll(int32_t file_number) = 0;
   // ReadAll, with the bytes shared and also as a text of one character per
   // byte (BytesToText). A host that has read the file ahead, off its
-  // user-interface thread, hands over what it made then.
+  // user-interface thread, hands over what it made then, with the bytes'
+  // frame cuts (CutFrames) when it made them too.
   struct Contents {
     std::shared_ptr<const std::string> bytes;
     Text text;
+    std::optional<FrameCuts> cuts;
   };
   virtual Contents ReadAllContents(int32_t file_number) {
     auto bytes = std::make_shared<const std::string>(ReadAll(file_number));
     Text text = BytesToText(*bytes);
-    return {std::move(bytes), std::move(text)};
+    return {std::move(bytes), std::move(text), std::nullopt};
   }
   virtual void Write(int32_t file_number, std::string_view bytes) = 0;
   virtual void Close(int32_t file_number) = 0;

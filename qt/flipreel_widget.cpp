@@ -78,8 +78,10 @@ FlipreelWidgetPrivate::FlipreelWidgetPrivate(FlipreelWidget& widget)
   // An application developer expects the picture the GIF's author drew; the
   // classic control is one property away. A restored form says which it was.
   control_->SetComposed(true);
-  slicer_.setSingleShot(true);
-  QObject::connect(&slicer_, &QTimer::timeout, [this] { RunSlice(); });
+  pending_ = std::make_unique<PendingLoad>(
+      *host_, PendingLoad::Face{[this] { EndLoad(true); },
+                                [this](const std::function<void()>& run) { AroundLoad(run); },
+                                [this] { LookForPreview(); }});
   cache_.set_ready([this](const Picture& picture) { PreviewReady(picture); });
   RefreshLooks();
   UpdateOpaqueness();
@@ -89,6 +91,7 @@ FlipreelWidgetPrivate::FlipreelWidgetPrivate(FlipreelWidget& widget)
 FlipreelWidgetPrivate::~FlipreelWidgetPrivate() {
   // The host's decoder drops what it decodes, so nothing posts to
   // load_finisher_ once it goes.
+  pending_.reset();
   control_.reset();
   host_.reset();
 }

@@ -28,9 +28,9 @@
 #include "flipreel/control/load_outcome.h"
 #include "flipreel/qt/element_painter.h"
 #include "flipreel/qt/flipreel_widget.h"
+#include "flipreel/qt/pending_load.h"
 #include "flipreel/qt/picture_cache.h"
 #include "flipreel/qt/qt_host.h"
-#include "flipreel/qt/sliced_load.h"
 
 namespace flipreel {
 
@@ -91,7 +91,7 @@ class FlipreelWidgetPrivate final : private QtSurface {
   // ticks and resizes from outside are held back (the load re-arms the timer;
   // the resize is delivered after it), and the widget paints what it showed
   // before, then the new GIF's first frame as soon as it is decoded.
-  bool LoadPending() const override { return static_cast<bool>(load_); }
+  bool LoadPending() const override { return pending_ && pending_->pending(); }
   void FinishLoad();
   void AwaitLoad();
   void CancelLoad();
@@ -103,9 +103,9 @@ class FlipreelWidgetPrivate final : private QtSurface {
   }
   // Whether the widget paints the new GIF's first frame while its load is
   // still pending.
-  bool PreviewShown() const { return load_ && preview_.shown; }
+  bool PreviewShown() const { return LoadPending() && preview_.shown; }
   // Whether the pending load has begun handing frames to the control.
-  bool LoadStarted() const { return load_ && load_->started(); }
+  bool LoadStarted() const { return pending_ && pending_->started(); }
 
   // Runs a member of the control by name (Flipreel::Invoke) for in-tree
   // callers that need its error, such as the property page: the error is
@@ -213,9 +213,8 @@ class FlipreelWidgetPrivate final : private QtSurface {
     FinishLoad();
   }
   // The pieces of a load's life.
-  void AheadCut(uint64_t serial);
-  void RunSlice();
-  bool RunLoad(bool sliced);
+  void LookForPreview();
+  void AroundLoad(const std::function<void()>& run);
   void EndLoad(bool release_now);
   void BetweenLoadSteps() override;
   bool PauseLoad() override;
@@ -268,18 +267,12 @@ class FlipreelWidgetPrivate final : private QtSurface {
    private:
     FlipreelWidgetPrivate& d_;
   };
-  std::unique_ptr<SlicedLoad> load_;
-  std::shared_ptr<ReadAhead> ahead_;         // what load_ reads its GIF from
-  uint64_t load_serial_ = 0;                 // tells a finished read which load it was for
-  bool slicing_ = false;                     // load_ runs from the event loop and may pause
-  bool finishing_load_ = false;              // load_ is running
+  bool finishing_load_ = false;              // the pending load is running
   bool holding_ = false;                     // signals and boxes are kept
   std::vector<std::function<void()>> held_;  // for ReleaseHeld
   bool deferred_loads_ = true;
   std::optional<QSize> held_resize_;  // the size a resize held back gave
-  QObject load_finisher_;             // reads that end post to it; it goes with the widget
-  QTimer slicer_;                     // runs load_'s next slice
-  QElapsedTimer slice_clock_;
+  QObject load_finisher_;             // what a load holds back is posted to it
   // What the widget paints for imgGif while a load is pending: what it
   // showed before, then the new first frame once it is ready to paint.
   struct Preview {
@@ -294,6 +287,7 @@ class FlipreelWidgetPrivate final : private QtSurface {
   std::unique_ptr<EventRelay> relay_;
   std::unique_ptr<QtHost> host_;
   std::unique_ptr<Flipreel> control_;
+  std::unique_ptr<PendingLoad> pending_;  // the load left pending, once the host is there
 };
 
 // A host error (or running out of memory) ends the member and becomes

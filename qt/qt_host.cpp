@@ -14,7 +14,6 @@
 #include <string>
 #include <utility>
 
-#include "flipreel/gif/gif_composer.h"
 #include "flipreel/gif/gif_decoder.h"
 #include "flipreel/gif/gif_facts.h"
 #include "flipreel/host/scope.h"
@@ -56,7 +55,6 @@ int32_t ShowMessageBox(const MessageBoxRequest& request, QWidget* parent) {
 
 QtHost::QtHost(QWidget& widget, QtSurface& surface)
     : widget_(widget), surface_(surface), reader_(MakeDefaultAsyncReader(*this)) {
-  ahead_.set_budget(memory_budget());
   qtimer_.setTimerType(Qt::PreciseTimer);
   clock_.start();
   QObject::connect(&qtimer_, &QTimer::timeout, [this] { OnQTimer(); });
@@ -237,52 +235,6 @@ bool QtHost::DeferLoadOfFile(const Text& path, std::function<void()> load, bool 
   return true;
 }
 
-void QtHost::LoadWith(const Text& path, ReadAhead& ahead, const std::function<void()>& load) {
-  Contents contents = ahead.TakeContents();
-  if (contents.bytes) PinFile(path, std::move(contents));
-  const ScopeExit unpin([this] { UnpinFile(); });
-  const ScopedValue loading_with(loading_with_, &ahead);
-  load();
-}
-
-void QtHost::PinFile(Text path, Contents contents) {
-  pinned_ = PinnedFile{std::move(path), std::move(contents)};
-}
-
-void QtHost::Open(int32_t file_number, TextView path, FileAccess access) {
-  if (pinned_ && pinned_->open_as == 0 && access == FileAccess::kRead && path == pinned_->path &&
-      file_number == FreeFile()) {
-    pinned_->open_as = file_number;
-    return;
-  }
-  FileHost::Open(file_number, path, access);
-}
-
-int64_t QtHost::Length(int32_t file_number) {
-  if (pinned_ && pinned_->open_as == file_number)
-    return pinned_->contents.bytes ? static_cast<int64_t>(pinned_->contents.bytes->size()) : 0;
-  return FileHost::Length(file_number);
-}
-
-std::string QtHost::ReadAll(int32_t file_number) {
-  if (pinned_ && pinned_->open_as == file_number)
-    return pinned_->contents.bytes ? *std::exchange(pinned_->contents, {}).bytes : std::string();
-  return FileHost::ReadAll(file_number);
-}
-
-Host::Contents QtHost::ReadAllContents(int32_t file_number) {
-  if (pinned_ && pinned_->open_as == file_number) return std::exchange(pinned_->contents, {});
-  return FileHost::ReadAllContents(file_number);
-}
-
-void QtHost::Close(int32_t file_number) {
-  if (pinned_ && pinned_->open_as == file_number) {
-    pinned_.reset();
-    return;
-  }
-  FileHost::Close(file_number);
-}
-
 // GIF files decode with our own loader, so that frames stay 8-bit indexed;
 // every other format Qt can read comes in as 32-bit pixels.
 Picture QtHost::LoadPicture(TextView path) {
@@ -327,28 +279,6 @@ void QtHost::WarnOfClassicLook(const std::string& bytes) noexcept {
   } catch (const std::exception&) {
     // Only a warning: a file that cannot be looked into is not told of.
   }
-}
-
-// A deferred load's animation was composed on another thread; a load run in
-// slices gives the event loop its turns until it is. Out of memory there
-// (the old frames were still held) is tried again here, as at once.
-ComposedAnimation QtHost::LoadAnimation(std::string_view bytes) {
-  BudgetFor(bytes);
-  if (loading_with_) {
-    while (loading_with_->Composing() && surface_.PauseLoad()) {
-    }
-    if (std::optional<ReadAhead::Composition> made = loading_with_->TakeComposition(bytes)) {
-      if (!made->error) return std::move(*made->animation);
-      if (made->error->number() != err::kOutOfMemory) {
-        const HostError error = *made->error;
-        return RememberingFailure([&]() -> ComposedAnimation { throw error; });
-      }
-    }
-  }
-  return RememberingFailure([&] {
-    return ComposeGif(std::span(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()),
-                      &memory_budget());
-  });
 }
 
 int32_t QtHost::MsgBox(TextView text, int16_t style, TextView title) {

@@ -20,9 +20,9 @@
 #include <string>
 #include <string_view>
 
-#include "flipreel/gif/ahead_decoder.h"
 #include "flipreel/host/host.h"
 #include "flipreel/platform/files.h"
+#include "flipreel/qt/ahead_host.h"
 #include "flipreel/qt/file_dialog.h"
 #include "flipreel/qt/form_window.h"
 #include "flipreel/qt/read_ahead.h"
@@ -110,7 +110,7 @@ class QtSurface {
   virtual void DeferLoad(std::shared_ptr<ReadAhead> /*ahead*/, std::function<void()> /*load*/) {}
 };
 
-class QtHost : public FileHost {
+class QtHost : public AheadHost {
  public:
   // widget is the control's surface; surface hears of changes. The widget
   // takes the control's initial size, 3075 x 1950 twips.
@@ -187,25 +187,12 @@ class QtHost : public FileHost {
   void Refresh() override;
   void NotifyPropertyChanged(std::string_view name) override;
   Picture LoadPicture(TextView path) override;
-  ComposedAnimation LoadAnimation(std::string_view bytes) override;
   int64_t Now() const override { return clock_.elapsed(); }
   void ExpectFrameFiles(FrameFileList files) noexcept override {
     if (warn_of_classic_look_ && files.bytes) WarnOfClassicLook(*files.bytes);
-    BudgetFor(files);
-    ahead_.Expect(std::move(files));
+    AheadHost::ExpectFrameFiles(std::move(files));
   }
-  // Whether the next frame file's picture is decoded ahead and ready.
-  bool NextFrameDecoded() const { return ahead_.NextDecoded(); }
-  // Whether the load under way waits for its animation, composed on
-  // another thread.
-  bool ComposingAhead() const { return loading_with_ && loading_with_->Composing(); }
-  Picture FirstFrameDecoded() const { return ahead_.FirstDecoded(); }
-  // Starts decoding the frame files of a load that has not begun
-  // (AheadDecoder::Prepare); `decoded` runs on another thread.
-  bool PrepareFrameFiles(FrameFileList files, std::function<void()> decoded) noexcept {
-    BudgetFor(files);
-    return ahead_.Prepare(std::move(files), std::move(decoded));
-  }
+  void BetweenLoadSteps() noexcept override { surface_.BetweenLoadSteps(); }
   // Has the surface leave `load`, a load of the GIF file at path, pending
   // (QtSurface::DeferLoad). The file is read at once on another thread (or
   // here with read_now, for a file that goes once this returns), and the
@@ -213,15 +200,6 @@ class QtHost : public FileHost {
   // could not be read there is read by the control itself. False, with
   // nothing left pending, when the load should run now.
   bool DeferLoadOfFile(const Text& path, std::function<void()> load, bool read_now = false);
-  // Runs `load` with the next read of the file at path served the contents
-  // `ahead` made (waiting for them), when it could make them, and the
-  // animation composed of them taken from it.
-  void LoadWith(const Text& path, ReadAhead& ahead, const std::function<void()>& load);
-  void Open(int32_t file_number, TextView path, FileAccess access) override;
-  int64_t Length(int32_t file_number) override;
-  std::string ReadAll(int32_t file_number) override;
-  Contents ReadAllContents(int32_t file_number) override;
-  void Close(int32_t file_number) override;
   int32_t MsgBox(TextView text, int16_t style, TextView title) override;
   void Randomize() override;
   float Rnd() override { return random_.Next(); }
@@ -250,11 +228,7 @@ class QtHost : public FileHost {
   template <typename Fn>
   void RunHostEvent(std::string_view event, Fn&& fn);
   void CompleteAsyncRead(AsyncProp& prop);
-  // The next read of the file at path, opened under the number FreeFile
-  // gives, reads these bytes rather than the file. Unpinned by that read's
-  // Close or by UnpinFile.
-  void PinFile(Text path, Contents contents);
-  void UnpinFile() { pinned_.reset(); }
+  bool PauseLoad() override { return surface_.PauseLoad(); }
   // Warns once when the classic frames of this GIF look different composed.
   static void WarnOfClassicLook(const std::string& bytes) noexcept;
 
@@ -279,14 +253,6 @@ class QtHost : public FileHost {
   bool in_read_completion_ = false;
   std::unique_ptr<AsyncReadService> reader_;
   RandomGenerator random_;
-  struct PinnedFile {
-    Text path;
-    Contents contents;    // handed over by the one read
-    int32_t open_as = 0;  // the number it is open under; 0 while closed
-  };
-  std::optional<PinnedFile> pinned_;
-  ReadAhead* loading_with_ = nullptr;  // during LoadWith: where the load's bytes come from
-  AheadDecoder ahead_;
   QtFileDialog file_dialog_;
   QtFormService forms_;
 };

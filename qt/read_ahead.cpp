@@ -14,7 +14,7 @@ namespace flipreel {
 void ReadAhead::Prepare(const QByteArray& raw, Result& result) {
   auto bytes =
       std::make_shared<const std::string>(raw.constData(), static_cast<size_t>(raw.size()));
-  if (!composing_) result.cuts = CutFrames(bytes);
+  if (!composing_) result.contents.cuts = result.cuts = CutFrames(bytes);
   result.contents.bytes = bytes;
   result.read = true;
   Cut(result);
@@ -99,8 +99,12 @@ void ReadAhead::Compose(std::shared_ptr<const std::string> bytes, MemoryBudget b
   try {
     budget.FollowFile(static_cast<int64_t>(bytes->size()));
     made.error = Trap([&] {
-      made.animation = ComposeGif(
-          std::span(reinterpret_cast<const uint8_t*>(bytes->data()), bytes->size()), &budget);
+      made.animation =
+          ComposeGif(std::span(reinterpret_cast<const uint8_t*>(bytes->data()), bytes->size()),
+                     &budget, [this](const ComposedFrame& frame) {
+                       const std::lock_guard lock(mu_);
+                       if (first_composed_.IsEmpty()) first_composed_ = frame.picture;
+                     });
     });
   } catch (const std::exception&) {
     bytes.reset();
@@ -119,10 +123,21 @@ bool ReadAhead::Composing() {
   return composing_;
 }
 
+Picture ReadAhead::FirstComposed() {
+  const std::lock_guard lock(mu_);
+  return first_composed_;
+}
+
 std::optional<ReadAhead::Composition> ReadAhead::TakeComposition(std::string_view bytes) {
   std::unique_lock lock(mu_);
   done_cv_.wait(lock, [&] { return done_ && !composing_; });
-  if (!composition_ || !composed_bytes_ || *composed_bytes_ != bytes) return std::nullopt;
+  if (!composition_ || !composed_bytes_) return std::nullopt;
+  // The load asks with the very bytes read here, unless it converted them
+  // from elsewhere: only those are compared.
+  const bool same =
+      (composed_bytes_->data() == bytes.data() && composed_bytes_->size() == bytes.size()) ||
+      *composed_bytes_ == bytes;
+  if (!same) return std::nullopt;
   composed_bytes_.reset();
   return std::exchange(composition_, std::nullopt);
 }
@@ -149,6 +164,12 @@ bool ReadAhead::ready() {
 std::optional<FrameCuts> ReadAhead::Cuts() {
   const std::lock_guard lock(mu_);
   return result_.cuts;
+}
+
+bool ReadAhead::Read() {
+  std::unique_lock lock(mu_);
+  done_cv_.wait(lock, [&] { return done_; });
+  return result_.read;
 }
 
 Host::Contents ReadAhead::TakeContents() {

@@ -53,10 +53,14 @@ class ReadAhead {
   bool ready();
   // The cuts, once `cut` has run (none before, or for bytes without frames).
   std::optional<FrameCuts> Cuts();
+  // Whether the bytes could be read, waiting for the read.
+  bool Read();
   // The contents, waiting for them; they are handed over once.
   Host::Contents TakeContents();
   // Whether the bytes are being composed ahead and are not yet.
   bool Composing();
+  // The first frame composed ahead, as soon as it is; empty before.
+  Picture FirstComposed();
   // What composing gave, waiting for it, when it was composed of exactly
   // these bytes (and is handed over once); none otherwise.
   std::optional<Composition> TakeComposition(std::string_view bytes);
@@ -82,6 +86,7 @@ class ReadAhead {
   bool composing_ = false;
   std::shared_ptr<const std::string> composed_bytes_;  // what composition_ was made of
   std::optional<Composition> composition_;
+  Picture first_composed_;
   std::function<void()> cut_ready_;
   std::function<void()> ready_;
 };

@@ -68,8 +68,10 @@ SlicedLoad::SlicedLoad(std::function<void()> load)
 
 SlicedLoad::~SlicedLoad() = default;
 
-bool SlicedLoad::Resume() {
+bool SlicedLoad::Resume(bool sliced) {
   if (done_ || running_) return done_;
+  sliced_ = sliced;
+  slice_start_ = std::chrono::steady_clock::now();
   Context& c = *context_;
   if (!started_) {
     started_ = true;
@@ -90,6 +92,22 @@ bool SlicedLoad::Resume() {
 
 void SlicedLoad::Pause() {
   if (running_) SwitchOut(false);
+}
+
+void SlicedLoad::BetweenSteps(const std::function<bool()>& ready) {
+  // Long enough to cost little in switches, short enough that the event loop
+  // keeps its frames on time.
+  constexpr auto kSlice = std::chrono::microseconds(1500);
+  while (running_ && sliced_ &&
+         (!ready() || std::chrono::steady_clock::now() - slice_start_ >= kSlice)) {
+    Pause();
+  }
+}
+
+bool SlicedLoad::PauseToWait() {
+  if (!running_ || !sliced_) return false;
+  Pause();
+  return true;
 }
 
 void SlicedLoad::Entry(unsigned int high, unsigned int low) {

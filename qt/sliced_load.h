@@ -10,6 +10,7 @@
 // it would have seen in one go.
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <exception>
 #include <functional>
@@ -27,9 +28,19 @@ class SlicedLoad {
 
   // Runs the load until it pauses or ends; true once it has ended. An
   // exception that left the load is thrown here. Not from inside the load.
-  bool Resume();
+  // A sliced run is one slice of the event loop's time: the pauses below
+  // return to the caller; otherwise they do not, and the load goes on.
+  bool Resume(bool sliced = false);
   // From inside the load: returns to the caller of Resume.
   void Pause();
+  // From inside a sliced run, between two of the load's steps: returns to
+  // the caller while `ready` (what the next step needs is there) is false,
+  // and when the slice's time is up.
+  void BetweenSteps(const std::function<bool()>& ready);
+  // From inside the load, which waits for something made elsewhere: true
+  // when the run was sliced and the caller has had its turn (the wait looks
+  // again); false when the load must block.
+  bool PauseToWait();
 
   bool running() const { return running_; }
   bool done() const { return done_; }
@@ -47,6 +58,8 @@ class SlicedLoad {
   std::exception_ptr failure_;
   bool started_ = false;
   bool running_ = false;
+  bool sliced_ = false;
+  std::chrono::steady_clock::time_point slice_start_;
   bool done_ = false;
 };
 

@@ -52,89 +52,34 @@ bool FlipreelWidgetPrivate::LoadsComposed() const {
 void FlipreelWidgetPrivate::DeferLoad(std::shared_ptr<ReadAhead> ahead,
                                       std::function<void()> load) {
   FinishLoad();
-  const uint64_t serial = ++load_serial_;
-  load_ = std::make_unique<SlicedLoad>(std::move(load));
-  ahead_ = std::move(ahead);
+  pending_->Start(std::move(ahead), std::move(load));
   FreezePreview();
-  // These run on the reading thread: the frames start decoding, then the
-  // slices start, from the event loop, unless the load has been finished
-  // (or another has begun) by then.
-  ahead_->SetReady(
-      [this, serial] {
-        QMetaObject::invokeMethod(
-            &load_finisher_, [this, serial] { AheadCut(serial); }, Qt::QueuedConnection);
-      },
-      [this, serial] {
-        QMetaObject::invokeMethod(
-            &load_finisher_,
-            [this, serial] {
-              if (serial == load_serial_) slicer_.start(0);
-            },
-            Qt::QueuedConnection);
-      });
 }
 
-// The GIF is read and cut: its frames start decoding (the slices look for
-// decoded frames themselves, and need no word when all are), and the first
-// is shown as soon as it is.
-void FlipreelWidgetPrivate::AheadCut(uint64_t serial) {
-  if (serial != load_serial_ || !load_ || load_->started()) return;
-  if (const std::optional<FrameCuts> cuts = ahead_->Cuts())
-    host_->PrepareFrameFiles(cuts->files, [] {});
-  slicer_.start(1);
+// Before each slice: the new first frame is shown as soon as it is decoded
+// (or composed).
+void FlipreelWidgetPrivate::LookForPreview() {
+  if (!preview_.first.IsEmpty()) return;
+  preview_.first = host_->FirstFrameDecoded();
+  if (preview_.first.IsEmpty()) preview_.first = pending_->ahead().FirstComposed();
+  if (!preview_.first.IsEmpty()) {
+    cache_.PrepareElsewhere(preview_.first);
+    PreviewReady(preview_.first);
+  }
 }
 
-// One slice: the load runs until its time is up or the next frame is not
-// decoded yet, and goes on from the next pass of the event loop. Until its
-// GIF is read it only looks for the first frame, to show it.
-void FlipreelWidgetPrivate::RunSlice() {
-  if (!load_ || load_->running()) return;
-  if (preview_.first.IsEmpty()) {
-    preview_.first = host_->FirstFrameDecoded();
-    if (!preview_.first.IsEmpty()) {
-      cache_.PrepareElsewhere(preview_.first);
-      PreviewReady(preview_.first);
-    }
-  }
-  if (!ahead_->ready()) {
-    slicer_.start(2);
-    return;
-  }
-  slice_clock_.start();
-  if (RunLoad(true)) {
-    EndLoad(true);
-    return;
-  }
-  // Waiting for a decode or the animation polls gently; a slice that ran
-  // out of time goes on at once.
-  slicer_.start(host_->NextFrameDecoded() && !host_->ComposingAhead() ? 0 : 2);
-}
-
-// Runs the load, with its signals and boxes held, until it pauses (only when
-// sliced) or ends; true when it has ended.
-bool FlipreelWidgetPrivate::RunLoad(bool sliced) {
-  const ScopedValue slicing(slicing_, sliced);
+// A run of the load holds its signals and boxes.
+void FlipreelWidgetPrivate::AroundLoad(const std::function<void()>& run) {
   const ScopedValue holding(holding_, true);
   const ScopedValue finishing(finishing_load_, true);
-  try {
-    return load_->Resume();
-  } catch (const std::exception& e) {
-    // The load's own errors are caught inside it; nothing else may reach the
-    // event loop.
-    qWarning("Flipreel: a load failed: %s", e.what());
-    return load_->done();
-  }
+  run();
 }
 
 // After the load: what it held back goes out (now, or from the event loop
 // when a read ended it), a resize from outside held back meanwhile reaches
 // the control, and the widget paints the control as it stands.
 void FlipreelWidgetPrivate::EndLoad(bool release_now) {
-  load_.reset();
-  ahead_->Forget();
-  ahead_.reset();
-  ++load_serial_;
-  slicer_.stop();
+  pending_->Clear();
   preview_ = Preview();
   {
     const ScopedValue holding(holding_, !release_now);
@@ -151,10 +96,8 @@ void FlipreelWidgetPrivate::EndLoad(bool release_now) {
 }
 
 void FlipreelWidgetPrivate::FinishLoad() {
-  if (load_ && load_->running()) return;  // the load's own call
-  if (load_) {
-    while (!RunLoad(false)) {
-    }
+  if (pending_->running()) return;  // the load's own call
+  if (pending_->RunToEnd()) {
     EndLoad(true);
     return;
   }
@@ -165,46 +108,26 @@ void FlipreelWidgetPrivate::FinishLoad() {
 // emits nor shows anything; the event loop releases them, unless a call
 // through the widget does first.
 void FlipreelWidgetPrivate::AwaitLoad() {
-  if (!load_ || load_->running()) return;
-  while (!RunLoad(false)) {
-  }
-  EndLoad(false);
+  if (pending_->RunToEnd()) EndLoad(false);
 }
 
 // Nothing of the load reaches the program: a load that has begun runs to its
 // end (its steps may be half done) with whatever it would tell dropped; one
 // still waiting for its GIF's bytes is dropped.
 void FlipreelWidgetPrivate::CancelLoad() {
-  if (load_ && !load_->running()) {
-    if (load_->started()) {
-      while (!RunLoad(false)) {
-      }
-    }
-    load_.reset();
-    ahead_->Forget();
-    ahead_.reset();
-  }
-  ++load_serial_;
-  slicer_.stop();
+  pending_->Cancel();
   held_.clear();
-  host_->ExpectFrameFiles({});
 }
 
 // Between two steps of a sliced load: the event loop gets its turn when the
 // slice has used its time, or when the next frame is still decoding (the
 // load would wait for it here).
 void FlipreelWidgetPrivate::BetweenLoadSteps() {
-  constexpr qint64 kSliceNs = 1'500'000;
-  while (slicing_ && load_ && load_->running() &&
-         (!host_->NextFrameDecoded() || slice_clock_.nsecsElapsed() >= kSliceNs)) {
-    load_->Pause();
-  }
+  pending_->BetweenSteps();
 }
 
 bool FlipreelWidgetPrivate::PauseLoad() {
-  if (!slicing_ || !load_ || !load_->running()) return false;
-  load_->Pause();
-  return true;
+  return pending_->PauseToWait();
 }
 
 bool FlipreelWidgetPrivate::Hold(std::function<void()> later) {

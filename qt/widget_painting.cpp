@@ -86,7 +86,7 @@ void FlipreelWidgetPrivate::ElementChanged(const Element& element, ElementProper
       const Picture& picture = static_cast<const Image&>(element).picture();
       if (picture.IsEmpty()) {
         cache_.MarkStale();  // a frame was cleared
-      } else if (load_) {
+      } else if (LoadPending()) {
         // A load run in slices keeps each short: the copies are made on
         // other threads, the first frame's first, to be shown early.
         if (element.index() == 0) preview_.first = picture;
@@ -149,7 +149,8 @@ void FlipreelWidgetPrivate::FreezePreview() {
 // show it, at imgBuffer(0)'s place (further in by the border's inset), at
 // its own size or stretched into imgGif's box.
 void FlipreelWidgetPrivate::PreviewReady(const Picture& picture) {
-  if (!load_ || preview_.shown || picture.data() != preview_.first.data() || !cache_.Has(picture))
+  if (!LoadPending() || preview_.shown || picture.data() != preview_.first.data() ||
+      !cache_.Has(picture))
     return;
   const Image& gif = control_->imgGif();
   const Image& first = control_->imgBuffer()(0);
@@ -226,7 +227,7 @@ void FlipreelWidgetPrivate::Paint(QPainter& painter, const QRect& clip) {
   const QPalette& pal = q_.palette();
   const TwipScale s = d.scale();
   const Flipreel& c = *d.control_;
-  const bool preview = d.load_ != nullptr;
+  const bool preview = d.LoadPending();
   const QRect back_shape = ShapeRect(c.shpBackGround(), s);
   const QRect back_image = ImagePaintRect(c.imgBackGround(), s);
   const QRect gif = preview ? d.preview_.rect : ImagePaintRect(c.imgGif(), s);

@@ -5,6 +5,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QQuickWindow>
+#include <QTimer>
 #include <algorithm>
 #include <optional>
 #include <string>
@@ -14,6 +15,9 @@
 #include "flipreel/control/events.h"
 #include "flipreel/control/flipreel.h"
 #include "flipreel/control/load_outcome.h"
+#include "flipreel/host/scope.h"
+#include "flipreel/qt/pending_load.h"
+#include "flipreel/qt/read_ahead.h"
 #include "flipreel/quick/frame_node.h"
 #include "flipreel/quick/quick_host.h"
 
@@ -72,6 +76,7 @@ class FlipreelItemPrivate final : public QuickSurface, public FlipreelEvents {
     announced_ = Current();
   }
   ~FlipreelItemPrivate() override {
+    pending_.Cancel();
     control_->RemoveListener(this);
     control_.reset();
   }
@@ -118,9 +123,11 @@ class FlipreelItemPrivate final : public QuickSurface, public FlipreelEvents {
     }
   }
 
-  // Runs a call on the control; its errors become the item's error.
+  // Runs a call on the control, after the load under way; its errors become
+  // the item's error.
   template <typename Fn>
   bool Call(Fn&& fn) {
+    FinishLoad();
     std::optional<HostError> failed = Trap(std::forward<Fn>(fn));
     if (failed) SetError(*failed);
     Announce();
@@ -154,7 +161,7 @@ class FlipreelItemPrivate final : public QuickSurface, public FlipreelEvents {
 
   // --- loading --------------------------------------------------------------------
   void Load() {
-    host_.DropPreparedAnimation();
+    pending_.Cancel();
     if (downloading_) {
       downloading_ = false;
       (void)Trap([&] { control_->CancelAsyncRead(); });
@@ -190,19 +197,7 @@ class FlipreelItemPrivate final : public QuickSurface, public FlipreelEvents {
         path.isEmpty() ? HostError(err::kBadFileNameOrNumber,
                                    "Unsupported address: " + url.toString().toStdString())
                        : (path.startsWith(QLatin1Char(':')) ? std::nullopt : CheckFile(path));
-    if (!raised && asynchronous_ && control_->Composed()) {
-      // The file is read and its frames composed on another thread; the
-      // control loads them once they are done.
-      SetError(std::nullopt);
-      SetProgress(0);
-      SetStatus(FlipreelItem::Loading);
-      host_.PrepareAnimation(
-          [path] { return ReadSource(path); },
-          [this](std::shared_ptr<const std::string> bytes, std::optional<HostError> unread) {
-            LoadBytes(bytes ? *bytes : std::string_view(), unread);
-          });
-      return;
-    }
+    if (!raised && DeferLoad(path)) return;
     std::string bytes;
     if (!raised) raised = Trap([&] { bytes = ReadSource(path); });
     LoadBytes(bytes, raised);
@@ -216,6 +211,80 @@ class FlipreelItemPrivate final : public QuickSurface, public FlipreelEvents {
     Ended(raised ? raised : load);
     Announce();
   }
+
+  // A GIF too large to load in a moment (any GIF, `asynchronous`) loads as
+  // the widget's do: read (and composed, or its frames decoded) on other
+  // threads, and handed to the control in slices from the event loop,
+  // `status` Loading meanwhile. What reads a result of the load waits for it
+  // (AwaitLoad).
+  bool DeferLoad(const QString& path) {
+    constexpr qint64 kSmallGif = qint64{64} << 10;
+    if (!asynchronous_ && QFileInfo(path).size() < kSmallGif) return false;
+    std::optional<MemoryBudget> compose;
+    if (control_->Composed()) compose = host_.memory_budget();
+    std::shared_ptr<ReadAhead> ahead = ReadAhead::StartFile(path, std::move(compose));
+    pending_.Start(ahead, [this, path, ahead] {
+      if (!ahead->Read()) {
+        // Not to be read there: read here, and fail as a load at once would.
+        std::string bytes;
+        const std::optional<HostError> raised = Trap([&] { bytes = ReadSource(path); });
+        const std::optional<HostError> load =
+            Trap([&] { LoadGifBytes(*control_, host_, raised ? std::string_view() : bytes); });
+        load_error_ = raised ? raised : load;
+        return;
+      }
+      const Text file = BytesFilePath(host_);
+      load_error_ =
+          Trap([&] { host_.LoadWith(file, *ahead, [&] { control_->SetFlipreelFile(file); }); });
+    });
+    SetError(std::nullopt);
+    SetProgress(0);
+    SetStatus(FlipreelItem::Loading);
+    return true;
+  }
+
+  // The load has ended: the item tells how, now or, when a read of a
+  // result ended it, from the event loop.
+  void EndLoad(bool announce_later) {
+    pending_.Clear();
+    if (!announce_later) {
+      Ended(load_error_);
+      Announce();
+      return;
+    }
+    {
+      const QSignalBlocker quiet(&q_);
+      Ended(load_error_);
+      Announce();
+    }
+    QTimer::singleShot(0, &load_context_, [this] { AnnounceLoad(); });
+  }
+
+  // What a load changes, told again, after a read that ended it told nothing.
+  void AnnounceLoad() {
+    emit q_.statusChanged(status_);
+    emit q_.progressChanged(progress_);
+    emit q_.errorNumberChanged(error_number_);
+    emit q_.errorStringChanged(error_string_);
+    emit q_.frameCountChanged(frame_count_);
+    emit q_.sourceSizeChanged(bounds_.size());
+    emit q_.frameChanged();
+    emit q_.playingChanged(control_->Playing());
+  }
+
+  // A call that changes the item, or reads a result of the load, waits for
+  // the load under way (not from inside it).
+  void FinishLoad() {
+    if (pending_.RunToEnd()) EndLoad(false);
+  }
+  void AwaitLoad() {
+    if (pending_.RunToEnd()) EndLoad(true);
+  }
+
+  // --- the load's pauses (QuickSurface) -----------------------------------------
+  bool LoadPending() const override { return pending_.pending(); }
+  void BetweenLoadSteps() override { pending_.BetweenSteps(); }
+  bool PauseLoad() override { return pending_.PauseToWait(); }
 
   // A load has ended: the status and error tell how.
   void Ended(const std::optional<HostError>& raised) {
@@ -339,6 +408,10 @@ class FlipreelItemPrivate final : public QuickSurface, public FlipreelEvents {
   int frame_count_ = 0;
   int shown_ = -1;
   QMetaObject::Connection window_visible_;
+  // The load under way, run in slices (DeferLoad), and how it ended.
+  std::optional<HostError> load_error_;
+  QObject load_context_;  // a load's late announcement is posted to it
+  PendingLoad pending_{host_, PendingLoad::Face{[this] { EndLoad(false); }}};
 };
 
 FlipreelItem::FlipreelItem(QQuickItem* parent)
@@ -382,23 +455,30 @@ void FlipreelItem::setSource(const QUrl& source) {
   d_->Load();
 }
 
+// Without `asynchronous`, a load looks done to whoever reads its status.
 FlipreelItem::Status FlipreelItem::status() const {
+  if (!d_->asynchronous_) d_->AwaitLoad();
   return d_->status_;
 }
 
 qreal FlipreelItem::progress() const {
+  if (!d_->asynchronous_) d_->AwaitLoad();
   return d_->progress_;
 }
 
+// A result of the load waits for it.
 QString FlipreelItem::errorString() const {
+  d_->AwaitLoad();
   return d_->error_string_;
 }
 
 int FlipreelItem::errorNumber() const {
+  d_->AwaitLoad();
   return d_->error_number_;
 }
 
 bool FlipreelItem::playing() const {
+  d_->AwaitLoad();
   return d_->control_->Playing();
 }
 
@@ -423,6 +503,7 @@ void FlipreelItem::setPaused(bool paused) {
 }
 
 int FlipreelItem::currentFrame() const {
+  d_->AwaitLoad();
   return d_->shown_;
 }
 
@@ -431,6 +512,7 @@ void FlipreelItem::setCurrentFrame(int frame) {
 }
 
 int FlipreelItem::frameCount() const {
+  d_->AwaitLoad();
   return d_->frame_count_;
 }
 
@@ -537,10 +619,12 @@ void FlipreelItem::setTextureBudget(int bytes) {
 }
 
 QSize FlipreelItem::sourceSize() const {
+  d_->AwaitLoad();
   return d_->bounds_.size();
 }
 
 int FlipreelItem::frameDelay(int frame) const {
+  d_->AwaitLoad();
   const ImageArray& frames = d_->control_->imgBuffer();
   if (frame < 0 || frame >= d_->frame_count_ || !frames.Exists(frame)) return -1;
   const QString tag = QString::fromStdU16String(frames(frame).tag());
@@ -563,6 +647,7 @@ void FlipreelItem::stop() {
 
 bool FlipreelItem::jumpTo(int frame) {
   FlipreelItemPrivate& d = *d_;
+  d.FinishLoad();
   if (frame < 0 || frame >= d.frame_count_) return false;
   // The animation runs on, tick by tick at once, with its timer on; play then
   // starts afresh from the frame reached (a stopped item stays stopped), so

@@ -4,10 +4,8 @@
 #include <QTime>
 #include <algorithm>
 #include <cmath>
-#include <thread>
 #include <utility>
 
-#include "flipreel/gif/gif_composer.h"
 #include "flipreel/gif/gif_decoder.h"
 #include "flipreel/host/scope.h"
 
@@ -22,7 +20,6 @@ QuickHost::QuickHost(QuickSurface& surface)
           QMetaObject::invokeMethod(
               &context_, [this] { DeliverReads(); }, Qt::QueuedConnection);
       }) {
-  ahead_.set_budget(memory_budget());
   qtimer_.setTimerType(Qt::PreciseTimer);
   qtimer_.setSingleShot(true);
   clock_.start();
@@ -115,7 +112,7 @@ void QuickHost::Schedule() {
 }
 
 void QuickHost::Tick() {
-  if (!armed_ || !control_) return;
+  if (!armed_ || !control_ || surface_.LoadPending()) return;
   rearmed_ = false;
   {
     const ScopedValue in_tick(in_tick_, true);
@@ -142,7 +139,7 @@ void QuickHost::SetActive(bool active) {
 
 void QuickHost::CatchUp() {
   int delivered = 0;
-  while (armed_ && control_ && !held_ && due_ <= ClockNow()) {
+  while (armed_ && control_ && !held_ && !surface_.LoadPending() && due_ <= ClockNow()) {
     if (++delivered > kMaxCatchUpTicks) {
       due_ = ClockNow();
       break;
@@ -182,6 +179,7 @@ void QuickHost::Size(float width, float height) {
 
 Picture QuickHost::LoadPicture(TextView path) {
   if (path.empty()) return Picture();
+  surface_.BetweenLoadSteps();
   return RememberingFailure([&] {
     std::string storage;
     const std::string_view bytes = ReadWholeFile(path, storage);
@@ -189,57 +187,6 @@ Picture QuickHost::LoadPicture(TextView path) {
                                         bytes.size());
     if (!LooksLikeGif(data)) Raise(err::kInvalidPicture);
     return ahead_.Decode(data);
-  });
-}
-
-void QuickHost::PrepareAnimation(std::function<std::string()> read, PreparedHandler done) {
-  DropPreparedAnimation();
-  const uint64_t serial = prepare_serial_;
-  std::weak_ptr<QuickHost*> host = self_;
-  std::thread([read = std::move(read), budget = memory_budget(), host, serial,
-               done = std::move(done)]() mutable {
-    auto result = std::make_shared<Prepared>();
-    std::optional<HostError> unread = Trap([&] {
-      result->bytes = std::make_shared<const std::string>(read());
-      budget.FollowFile(static_cast<int64_t>(result->bytes->size()));
-    });
-    if (!unread) {
-      const std::string& bytes = *result->bytes;
-      result->error = Trap([&] {
-        result->animation = ComposeGif(
-            std::span(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()), &budget);
-      });
-    }
-    QMetaObject::invokeMethod(
-        qApp,
-        [host, serial, result, unread, done = std::move(done)] {
-          const std::shared_ptr<QuickHost*> alive = host.lock();
-          if (!alive || (*alive)->prepare_serial_ != serial) return;
-          if (!unread) (*alive)->prepared_ = result;
-          done(result->bytes, unread);
-        },
-        Qt::QueuedConnection);
-  }).detach();
-}
-
-void QuickHost::DropPreparedAnimation() {
-  ++prepare_serial_;
-  prepared_.reset();
-}
-
-ComposedAnimation QuickHost::LoadAnimation(std::string_view bytes) {
-  BudgetFor(bytes);
-  if (std::shared_ptr<Prepared> ready = std::exchange(prepared_, nullptr);
-      ready && *ready->bytes == bytes) {
-    if (ready->error) {
-      const HostError error = *ready->error;
-      return RememberingFailure([&]() -> ComposedAnimation { throw error; });
-    }
-    return std::move(*ready->animation);
-  }
-  return RememberingFailure([&] {
-    return ComposeGif(std::span(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()),
-                      &memory_budget());
   });
 }
 

@@ -24,10 +24,10 @@
 #include <optional>
 #include <string_view>
 
-#include "flipreel/gif/ahead_decoder.h"
 #include "flipreel/host/host.h"
 #include "flipreel/net/async_reads.h"
 #include "flipreel/platform/files.h"
+#include "flipreel/qt/ahead_host.h"
 
 namespace flipreel {
 
@@ -46,9 +46,17 @@ class QuickSurface {
   virtual void ReadCompleted(const AsyncProp& prop) = 0;
   // The control shows a message; no box appears.
   virtual void MessageShown(int16_t /*style*/, const Text& /*text*/) {}
+  // A load the item made has not reached its end: no tick is delivered
+  // meanwhile (the load sets the timer afresh).
+  virtual bool LoadPending() const { return false; }
+  // Between two steps of a load, and from inside a load that waits for its
+  // animation: as QtSurface's (a load run in slices gives the event loop a
+  // turn; PauseLoad is false when the load must block).
+  virtual void BetweenLoadSteps() {}
+  virtual bool PauseLoad() { return false; }
 };
 
-class QuickHost final : public FileHost {
+class QuickHost final : public AheadHost {
  public:
   explicit QuickHost(QuickSurface& surface);
   ~QuickHost() override;
@@ -73,15 +81,6 @@ class QuickHost final : public FileHost {
   // Delivers one tick now if the control's timer is enabled.
   bool DeliverTick();
   HostedControl* control() const { return control_; }
-  // Reads a GIF (`read` gives its bytes or raises HostError) and composes
-  // its frames on another thread, so that the load of these bytes that
-  // follows finds them done (LoadAnimation). `done` runs on the GUI thread
-  // with the bytes, or with none and the read's error, unless another
-  // preparation has begun, the preparation was dropped or the host has gone.
-  using PreparedHandler =
-      std::function<void(std::shared_ptr<const std::string>, std::optional<HostError>)>;
-  void PrepareAnimation(std::function<std::string()> read, PreparedHandler done);
-  void DropPreparedAnimation();
   // Download engine limits, for reads started afterwards.
   void SetDownloadLimits(const DownloadLimits& limits) { reads_.set_limits(limits); }
 
@@ -102,11 +101,7 @@ class QuickHost final : public FileHost {
   void Refresh() override {}
   void NotifyPropertyChanged(std::string_view name) override { surface_.PropertyNotified(name); }
   Picture LoadPicture(TextView path) override;
-  void ExpectFrameFiles(FrameFileList files) noexcept override {
-    BudgetFor(files);
-    ahead_.Expect(std::move(files));
-  }
-  ComposedAnimation LoadAnimation(std::string_view bytes) override;
+  void BetweenLoadSteps() noexcept override { surface_.BetweenLoadSteps(); }
   int64_t Now() const override { return now_ ? *now_ : ClockNow(); }
   int32_t MsgBox(TextView text, int16_t style, TextView title) override;
   void Randomize() override;
@@ -139,6 +134,7 @@ class QuickHost final : public FileHost {
   int64_t ClockNow() const;
   void Rebase();
   void DeliverReads();
+  bool PauseLoad() override { return surface_.PauseLoad(); }
   template <typename Fn>
   void RunHostEvent(std::string_view event, Fn&& fn);
 
@@ -163,17 +159,6 @@ class QuickHost final : public FileHost {
   bool in_tick_ = false;
   int64_t ticks_delivered_ = 0;
   RandomGenerator random_;
-  AheadDecoder ahead_;
-  // A composition made ahead, on another thread, for the next load.
-  struct Prepared {
-    std::shared_ptr<const std::string> bytes;
-    std::optional<ComposedAnimation> animation;
-    std::optional<HostError> error;
-  };
-  std::shared_ptr<Prepared> prepared_;  // done and not yet taken
-  uint64_t prepare_serial_ = 0;
-  // Compositions report through it; they find it gone with the host.
-  std::shared_ptr<QuickHost*> self_ = std::make_shared<QuickHost*>(this);
   QObject context_;  // download deliveries queued on it die with the host
   std::atomic<bool> delivery_queued_{false};
   // Last: its worker thread stops before the rest goes.

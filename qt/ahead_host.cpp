@@ -1,0 +1,79 @@
+#include "flipreel/qt/ahead_host.h"
+
+#include <span>
+#include <utility>
+
+#include "flipreel/gif/gif_composer.h"
+#include "flipreel/host/scope.h"
+
+namespace flipreel {
+
+AheadHost::AheadHost() {
+  ahead_.set_budget(memory_budget());
+}
+
+void AheadHost::LoadWith(const Text& path, ReadAhead& ahead, const std::function<void()>& load) {
+  Contents contents = ahead.TakeContents();
+  if (contents.bytes) pinned_ = PinnedFile{path, std::move(contents)};
+  const ScopeExit unpin([this] { pinned_.reset(); });
+  const ScopedValue loading_with(loading_with_, &ahead);
+  load();
+}
+
+void AheadHost::Open(int32_t file_number, TextView path, FileAccess access) {
+  if (pinned_ && pinned_->open_as == 0 && access == FileAccess::kRead && path == pinned_->path &&
+      file_number == FreeFile()) {
+    pinned_->open_as = file_number;
+    return;
+  }
+  FileHost::Open(file_number, path, access);
+}
+
+int64_t AheadHost::Length(int32_t file_number) {
+  if (pinned_ && pinned_->open_as == file_number)
+    return pinned_->contents.bytes ? static_cast<int64_t>(pinned_->contents.bytes->size()) : 0;
+  return FileHost::Length(file_number);
+}
+
+std::string AheadHost::ReadAll(int32_t file_number) {
+  if (pinned_ && pinned_->open_as == file_number)
+    return pinned_->contents.bytes ? *std::exchange(pinned_->contents, {}).bytes : std::string();
+  return FileHost::ReadAll(file_number);
+}
+
+Host::Contents AheadHost::ReadAllContents(int32_t file_number) {
+  if (pinned_ && pinned_->open_as == file_number) return std::exchange(pinned_->contents, {});
+  return FileHost::ReadAllContents(file_number);
+}
+
+void AheadHost::Close(int32_t file_number) {
+  if (pinned_ && pinned_->open_as == file_number) {
+    pinned_.reset();
+    return;
+  }
+  FileHost::Close(file_number);
+}
+
+// A deferred load's animation was composed on another thread; a load run in
+// slices gives the event loop its turns until it is. Out of memory there
+// (the old frames were still held) is tried again here, as at once.
+ComposedAnimation AheadHost::LoadAnimation(std::string_view bytes) {
+  BudgetFor(bytes);
+  if (loading_with_) {
+    while (loading_with_->Composing() && PauseLoad()) {
+    }
+    if (std::optional<ReadAhead::Composition> made = loading_with_->TakeComposition(bytes)) {
+      if (!made->error) return std::move(*made->animation);
+      if (made->error->number() != err::kOutOfMemory) {
+        const HostError error = *made->error;
+        return RememberingFailure([&]() -> ComposedAnimation { throw error; });
+      }
+    }
+  }
+  return RememberingFailure([&] {
+    return ComposeGif(std::span(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()),
+                      &memory_budget());
+  });
+}
+
+}  // namespace flipreel

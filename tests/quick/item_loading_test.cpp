@@ -1,0 +1,122 @@
+// The QML type's loads of a large GIF: run from the event loop as the
+// widget's are, a read of a result waits for the load, and an item destroyed
+// mid-load takes the load with it (the sanitizers watch the threads and the
+// load's own stack).
+#include <gtest/gtest.h>
+
+#include <QFile>
+#include <QQmlComponent>
+#include <QQmlEngine>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+#include <memory>
+#include <random>
+
+#include "flipreel/quick/flipreel_item.h"
+#include "tests/support/gif_builder.h"
+
+namespace flipreel {
+namespace {
+
+constexpr int kFrames = 40;
+
+// Noise frames of 160 x 120, frame i waiting i + 2 hundredths: a few hundred
+// kilobytes, well past what loads at once.
+std::string LargeGif() {
+  testgif::Gif gif;
+  gif.width = 160;
+  gif.height = 120;
+  gif.global_palette = {0x000000, 0xFF0000, 0x00FF00, 0x0000FF,
+                        0xFFFF00, 0x00FFFF, 0xFF00FF, 0xFFFFFF};
+  gif.netscape_loop = true;  // its terminator lets the classic split find frame 0
+  std::mt19937 random(7);
+  for (int i = 0; i < kFrames; ++i) {
+    testgif::Frame f;
+    f.delay_cs = i + 2;
+    f.width = gif.width;
+    f.height = gif.height;
+    f.pixels.resize(static_cast<size_t>(f.width * f.height));
+    for (uint8_t& p : f.pixels) p = static_cast<uint8_t>(random() % 8);
+    gif.frames.push_back(std::move(f));
+  }
+  return testgif::Build(gif);
+}
+
+std::unique_ptr<FlipreelItem> Create(QQmlEngine& engine, const QString& bindings) {
+  QQmlComponent component(&engine);
+  component.setData(("import Flipreel\nFlipreel { " + bindings + " }").toUtf8(), QUrl());
+  std::unique_ptr<FlipreelItem> item(qobject_cast<FlipreelItem*>(component.create()));
+  EXPECT_NE(item, nullptr) << component.errorString().toStdString();
+  return item;
+}
+
+class ItemLoading : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(dir_.isValid());
+    engine_.addImportPath(QStringLiteral(FLIPREEL_QML_IMPORT_PATH));
+    QFile file(dir_.filePath("large.gif"));
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    const std::string bytes = LargeGif();
+    file.write(bytes.data(), static_cast<qint64>(bytes.size()));
+    large_ = QUrl::fromLocalFile(file.fileName());
+  }
+  QTemporaryDir dir_;
+  QQmlEngine engine_;
+  QUrl large_;
+};
+
+// Without `asynchronous` the load looks done to whoever reads the item at
+// once; with it, `status` says Loading while the event loop runs on, and the
+// frames are then loaded by the event loop alone. Either way the item then
+// holds every frame, with its own delay, and tells of the load once.
+TEST_F(ItemLoading, ALargeGifLoadsFromTheEventLoopAndReadsWaitForIt) {
+  for (const bool asynchronous : {false, true}) {
+    for (const bool composed : {true, false}) {
+      SCOPED_TRACE(std::string(asynchronous ? "asynchronous" : "at once") +
+                   (composed ? ", composed" : ", classic"));
+      auto reel =
+          Create(engine_, QStringLiteral("composed: %1; asynchronous: %2")
+                              .arg(composed ? "true" : "false", asynchronous ? "true" : "false"));
+      ASSERT_NE(reel, nullptr);
+      QSignalSpy counted(reel.get(), &FlipreelItem::frameCountChanged);
+      int fired_while_loading = 0;
+      QTimer busy;
+      QObject::connect(&busy, &QTimer::timeout, [&] { fired_while_loading += 1; });
+      busy.start(0);
+      reel->setSource(large_);
+      if (asynchronous) {
+        EXPECT_EQ(reel->status(), FlipreelItem::Loading);
+        for (int i = 0; i < 5000 && reel->status() == FlipreelItem::Loading; ++i) QTest::qWait(1);
+        EXPECT_GT(fired_while_loading, 1);
+      }
+      EXPECT_EQ(reel->frameCount(), kFrames);  // a read waits for the load
+      EXPECT_EQ(reel->status(), FlipreelItem::Ready);
+      EXPECT_EQ(reel->errorNumber(), 0);
+      EXPECT_EQ(reel->frameDelay(kFrames - 1), (kFrames + 1) * 10);
+      QTest::qWait(20);
+      EXPECT_GE(counted.count(), 1);
+      EXPECT_EQ(counted.last().at(0).toInt(), kFrames);
+    }
+  }
+}
+
+TEST_F(ItemLoading, AnItemDestroyedMidLoadTakesTheLoadWithIt) {
+  for (int turns = 0; turns < 4; ++turns) {
+    auto reel = Create(engine_, QStringLiteral("asynchronous: true"));
+    ASSERT_NE(reel, nullptr);
+    bool told = false;
+    QObject::connect(reel.get(), &FlipreelItem::statusChanged, [&] { told = true; });
+    reel->setSource(large_);
+    for (int i = 0; i < turns; ++i) QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    told = false;
+    reel.reset();
+    QTest::qWait(50);
+    EXPECT_FALSE(told);
+  }
+}
+
+}  // namespace
+}  // namespace flipreel
