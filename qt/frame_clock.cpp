@@ -46,12 +46,15 @@ void FrameClock::Changed() {
   if (!waking_) Arm();
 }
 
+// The earliest due tick, rounded up to the clock's grain: ticks due within
+// one grain of each other are delivered in one wake-up.
 std::optional<int64_t> FrameClock::NextWake() const {
   std::optional<int64_t> next;
   for (const TickSchedule* s : schedules_) {
     const std::optional<int64_t> due = s->RealDue();
     if (due && (!next || *due < *next)) next = due;
   }
+  if (next && kGrainMs > 1) next = (*next + kGrainMs - 1) / kGrainMs * kGrainMs;
   return next;
 }
 
@@ -123,7 +126,7 @@ void TickSchedule::Forget(const Element* element) {
   if (element && element != timer_) return;
   timer_ = nullptr;
   armed_ = false;
-  clock_.Changed();
+  Update();
 }
 
 void TickSchedule::SetManual(bool manual) {
@@ -139,7 +142,7 @@ void TickSchedule::SetManual(bool manual) {
 void TickSchedule::Rearm() {
   if (manual_ || !timer_ || !timer_->enabled() || timer_->interval() <= 0) {
     armed_ = false;
-    clock_.Changed();
+    Update();
     return;
   }
   const int32_t interval = timer_->interval();
@@ -151,7 +154,7 @@ void TickSchedule::Rearm() {
   armed_ = true;
   armed_interval_ = interval;
   rearmed_ = true;
-  clock_.Changed();
+  Update();
 }
 
 int64_t TickSchedule::LocalNow() const {
@@ -168,7 +171,7 @@ void TickSchedule::SetSpeed(double speed) {
   if (!(speed > 0) || !std::isfinite(speed)) speed = 1.0;
   Rebase();
   speed_ = speed;
-  clock_.Changed();
+  Update();
 }
 
 void TickSchedule::SetHeld(bool held) {
@@ -176,28 +179,34 @@ void TickSchedule::SetHeld(bool held) {
   Rebase();
   held_ = held;
   if (!held && shown_) CatchUp();
-  clock_.Changed();
+  Update();
 }
 
 void TickSchedule::SetShown(bool shown) {
   if (shown == shown_) return;
   shown_ = shown;
   if (shown) CatchUp();
-  clock_.Changed();
+  Update();
 }
 
-std::optional<int64_t> TickSchedule::RealDue() const {
-  if (!armed_ || manual_ || !shown_ || held_ || now_) return std::nullopt;
-  const double wait = static_cast<double>(due_ - base_) / speed_;
-  return base_real_ + static_cast<int64_t>(std::ceil(std::min(wait, 1e15)));
+void TickSchedule::Update() {
+  real_due_.reset();
+  if (armed_ && !manual_ && shown_ && !held_ && !now_) {
+    const double wait = static_cast<double>(due_ - base_) / speed_;
+    real_due_ = base_real_ + static_cast<int64_t>(std::ceil(std::min(wait, 1e15)));
+  }
+  clock_.Changed();
 }
 
 void TickSchedule::Fire() {
   if (!armed_) return;
   // Far behind (a machine that slept), the control starts afresh from now.
   if (LocalNow() - due_ > int64_t{kMaxCatchUpTicks} * armed_interval_) due_ = LocalNow();
-  const ScopedValue<std::optional<int64_t>> at_due(now_, due_);
-  if (!DeliverTick()) armed_ = false;
+  {
+    const ScopedValue<std::optional<int64_t>> at_due(now_, due_);
+    if (!DeliverTick()) armed_ = false;
+  }
+  Update();
 }
 
 bool TickSchedule::DeliverTick() {
@@ -207,7 +216,7 @@ bool TickSchedule::DeliverTick() {
   RunAsTick(tick_);
   // A timer the tick left alone runs on at its interval.
   if (armed_ && !rearmed_) due_ += armed_interval_;
-  clock_.Changed();
+  Update();
   return true;
 }
 
@@ -221,6 +230,7 @@ void TickSchedule::CatchUp() {
     const ScopedValue<std::optional<int64_t>> at_due(now_, due_);
     DeliverTick();
   }
+  Update();
 }
 
 }  // namespace flipreel

@@ -4,10 +4,12 @@
 // is due, on the host's own time. The FrameClock the schedules share arms one
 // timer for the earliest due tick of them all; when it fires, every tick due
 // by then is delivered, in the order of their due times, each at its own due
-// time (the host's Now() reads that time during the tick). Controls whose
-// frames fall due together are so advanced in one wake-up, and a surface that
-// repaints from the event loop rather than inside each tick (update rather
-// than repaint, see FrameClock::waking) paints them all in one pass.
+// time (the host's Now() reads that time during the tick). The clock wakes
+// on a grain of a few milliseconds, well under a screen refresh: controls
+// whose frames fall due within one grain are so advanced in one wake-up,
+// each still seeing its own due time (a tick comes at most a grain late and
+// never early), and a surface that repaints from the event loop rather than
+// inside each tick (update rather than repaint) paints them all in one pass.
 //
 // A schedule that is not shown (its control cannot be seen) takes no ticks;
 // shown again, it is first handed the ticks that fell due meanwhile, each at
@@ -43,6 +45,8 @@ class FrameClock {
   FrameClock(const FrameClock&) = delete;
   FrameClock& operator=(const FrameClock&) = delete;
 
+  // The clock wakes at multiples of this many milliseconds.
+  static constexpr int64_t kGrainMs = 8;
   // Milliseconds since the clock began (or what the time source says).
   int64_t Now() const;
   // Times the clock woke to deliver ticks.
@@ -136,7 +140,9 @@ class TickSchedule {
   void Rearm();
   // When, on the clock's real time, the next tick is due; none while the
   // schedule takes no ticks.
-  std::optional<int64_t> RealDue() const;
+  std::optional<int64_t> RealDue() const { return real_due_; }
+  // Works RealDue out again after a change, and tells the clock.
+  void Update();
   // Delivers the due tick at its due time.
   void Fire();
   void CatchUp();
@@ -150,6 +156,7 @@ class TickSchedule {
   int64_t base_real_ = 0;  // clock time
   std::optional<int64_t> now_;
   int64_t due_ = 0;  // local time of the next tick
+  std::optional<int64_t> real_due_;
   int32_t armed_interval_ = 0;
   bool armed_ = false;
   bool rearmed_ = false;  // the tick under way armed the timer again

@@ -18,8 +18,8 @@
 #include "flipreel/gif/gif_decoder.h"
 #include "flipreel/gif/gif_facts.h"
 #include "flipreel/host/scope.h"
-#include "flipreel/qt/shared_frames.h"
 #include "flipreel/qt/picture_cache.h"
+#include "flipreel/qt/shared_frames.h"
 
 namespace flipreel {
 

@@ -251,7 +251,8 @@ class QtHost : public FileHost {
 
  private:
   Picture DecodePicture(TextView path);
-  ComposedAnimation ComposeAnimation(std::string_view bytes);  // GIF with our loader, the rest with Qt's
+  ComposedAnimation ComposeAnimation(
+      std::string_view bytes);  // GIF with our loader, the rest with Qt's
   int32_t ShowBox(const MessageBoxRequest& request);
   void OnTick();
   // Runs a host event on the control, handing any error to the surface, and

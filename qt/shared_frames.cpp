@@ -10,8 +10,8 @@ SharedFrames& SharedFrames::Of() {
 }
 
 bool SharedFrames::Entry::Live() const {
-  return !pictures.empty() && std::none_of(pictures.begin(), pictures.end(),
-                                           [](const auto& p) { return p.expired(); });
+  return !pictures.empty() &&
+         std::none_of(pictures.begin(), pictures.end(), [](const auto& p) { return p.expired(); });
 }
 
 SharedFrames::Entry* SharedFrames::Find(std::string_view bytes, bool animation) {

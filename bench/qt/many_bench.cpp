@@ -37,6 +37,7 @@
 #include "bench/qt/bench_process.h"
 #include "examples/example_gifs.h"
 #include "flipreel/qt/flipreel_widget.h"
+#include "flipreel/qt/frame_clock.h"
 
 namespace {
 
@@ -188,13 +189,15 @@ int Play(const QString& mode, const QDir& dir, int seconds, bool quarter) {
   const double cpu0 = CpuSeconds();
   const int64_t wakes0 = GuiThreadWakeups();
   const int64_t paints0 = counter.paints;
+  const int64_t clock0 = flipreel::FrameClock::OfThisThread().wakeups();
   QElapsedTimer clock;
   clock.start();
   RunEventsFor(seconds * 1000);
   const double elapsed = clock.elapsed() / 1000.0;
-  std::printf("cpu=%.4f wakeups=%.1f paints=%.1f mb=%.1f\n", (CpuSeconds() - cpu0) / elapsed,
-              (GuiThreadWakeups() - wakes0) / elapsed, (counter.paints - paints0) / elapsed,
-              ResidentMb());
+  std::printf("cpu=%.4f wakeups=%.1f paints=%.1f mb=%.1f clock=%.1f\n",
+              (CpuSeconds() - cpu0) / elapsed, (GuiThreadWakeups() - wakes0) / elapsed,
+              (counter.paints - paints0) / elapsed, ResidentMb(),
+              (flipreel::FrameClock::OfThisThread().wakeups() - clock0) / elapsed);
   return 0;
 }
 
