@@ -271,7 +271,14 @@ class FlipreelItemPrivate final : public QuickSurface, public FlipreelEvents {
     // before control_ holds it.
     if (!control_ || &element != &control_->imgGif()) return;
     if (what == ElementProperty::kPicture) UpdateShown();
-    q_.update();
+    // A tick sets every value of imgGif; the window draws again only when
+    // what the item draws of it changed.
+    const Image& shown = control_->imgGif();
+    const Drawn now{shown.picture().data(), shown.visible()};
+    if (now != drawn_) {
+      drawn_ = now;
+      q_.update();
+    }
   }
   void PropertyNotified(std::string_view) override {}
   void HostEventEnded() override { Announce(); }
@@ -319,6 +326,14 @@ class FlipreelItemPrivate final : public QuickSurface, public FlipreelEvents {
   FlipreelItem::VAlignment valign_ = FlipreelItem::AlignVCenter;
   bool smooth_ = true;
   bool asynchronous_ = false;
+  size_t texture_budget_ = FrameNode::kDefaultBudget;
+  // What of imgGif the item last asked the window to draw.
+  struct Drawn {
+    const PictureData* picture = nullptr;
+    bool visible = true;
+    friend bool operator==(const Drawn&, const Drawn&) = default;
+  };
+  Drawn drawn_;
   std::unordered_map<const PictureData*, int> index_;
   QRect bounds_;
   int frame_count_ = 0;
@@ -509,6 +524,18 @@ void FlipreelItem::setAsynchronous(bool asynchronous) {
   emit asynchronousChanged(asynchronous);
 }
 
+int FlipreelItem::textureBudget() const {
+  return static_cast<int>(d_->texture_budget_);
+}
+
+void FlipreelItem::setTextureBudget(int bytes) {
+  const auto budget = static_cast<size_t>(std::max(bytes, 0));
+  if (budget == d_->texture_budget_) return;
+  d_->texture_budget_ = budget;
+  update();
+  emit textureBudgetChanged(static_cast<int>(budget));
+}
+
 QSize FlipreelItem::sourceSize() const {
   return d_->bounds_.size();
 }
@@ -604,7 +631,7 @@ QSGNode* FlipreelItem::updatePaintNode(QSGNode* old, UpdatePaintNodeData*) {
     source = QRectF((visible.left() - target.left()) / sx, (visible.top() - target.top()) / sy,
                     visible.width() / sx, visible.height() / sy);
   }
-  node->Show(shown.visible() ? picture : Picture(), visible, source, d.smooth_);
+  node->Show(shown.visible() ? picture : Picture(), visible, source, d.smooth_, d.texture_budget_);
   return node;
 }
 

@@ -41,6 +41,8 @@ class FlipreelItem : public QQuickItem {
   Q_PROPERTY(bool smooth READ smooth WRITE setSmooth NOTIFY smoothChanged)
   Q_PROPERTY(QSize sourceSize READ sourceSize NOTIFY sourceSizeChanged)
   Q_PROPERTY(bool asynchronous READ asynchronous WRITE setAsynchronous NOTIFY asynchronousChanged)
+  Q_PROPERTY(
+      int textureBudget READ textureBudget WRITE setTextureBudget NOTIFY textureBudgetChanged)
 
  public:
   enum Status { Null, Ready, Loading, Error };
@@ -100,6 +102,11 @@ class FlipreelItem : public QQuickItem {
   // Image: a load is done when the assignment of `source` returns.
   bool asynchronous() const;
   void setAsynchronous(bool asynchronous);
+  // The bytes the textures of frames not on show may take for reuse (64 MB
+  // by default); frames beyond it are uploaded each time they are shown.
+  // Negative values are taken as 0.
+  int textureBudget() const;
+  void setTextureBudget(int bytes);
 
   // The delay of frame i in milliseconds; -1 for a frame that is not there.
   Q_INVOKABLE int frameDelay(int frame) const;
@@ -135,6 +142,7 @@ class FlipreelItem : public QQuickItem {
   void smoothChanged(bool smooth);
   void sourceSizeChanged(const QSize& size);
   void asynchronousChanged(bool asynchronous);
+  void textureBudgetChanged(int bytes);
   // Play has ended (after the last pass of `loops`).
   void finished();
 

@@ -1,9 +1,12 @@
 #include "flipreel/quick/frame_node.h"
 
+#include <QMatrix4x4>
 #include <QQuickWindow>
 #include <QSGImageNode>
 #include <QSGTexture>
+#include <QSGTransformNode>
 #include <atomic>
+#include <cmath>
 
 #include "flipreel/qt/picture_cache.h"
 
@@ -18,6 +21,7 @@ int64_t FrameNode::uploads() {
 }
 
 FrameNode::FrameNode(QQuickWindow& window) : window_(window) {
+  setFlag(UsePreprocess);
   image_ = window_.createImageNode();
   image_->setOwnsTexture(false);
   appendChildNode(image_);
@@ -25,9 +29,11 @@ FrameNode::FrameNode(QQuickWindow& window) : window_(window) {
 
 FrameNode::~FrameNode() = default;
 
-void FrameNode::DropExpired() {
+void FrameNode::Trim() {
+  const QSGTexture* on_show = image_->texture();
   for (auto it = kept_.begin(); it != kept_.end();) {
-    if (it->second.picture.expired()) {
+    const bool droppable = it->second.texture.get() != on_show;
+    if (droppable && (kept_bytes_ > budget_ || it->second.picture.expired())) {
       kept_bytes_ -= it->second.bytes;
       it = kept_.erase(it);
     } else {
@@ -51,20 +57,26 @@ QSGTexture* FrameNode::TextureFor(const Picture& picture) {
       static_cast<size_t>(image.sizeInBytes())};
   ++upload_count;
   QSGTexture* texture = entry.texture.get();
-  DropExpired();
-  if (kept_bytes_ + entry.bytes <= kDefaultBudget) {
+  Trim();
+  if (kept_bytes_ + entry.bytes <= budget_) {
     kept_bytes_ += entry.bytes;
     kept_.erase(key);
     kept_.emplace(key, std::move(entry));
   } else {
+    // Replaced before anything is drawn: Show sets the new texture next.
     aside_ = std::move(entry);
     aside_key_ = key;
   }
   return texture;
 }
 
-void FrameNode::Show(const Picture& picture, const QRectF& rect, const QRectF& source,
-                     bool smooth) {
+void FrameNode::Show(const Picture& picture, const QRectF& rect, const QRectF& source, bool smooth,
+                     size_t budget) {
+  smooth_ = smooth;
+  if (budget != budget_) {
+    budget_ = budget;
+    Trim();
+  }
   QSGTexture* texture = picture.IsEmpty() || rect.isEmpty() ? nullptr : TextureFor(picture);
   if (!texture) {
     image_->setRect(QRectF());
@@ -74,7 +86,32 @@ void FrameNode::Show(const Picture& picture, const QRectF& rect, const QRectF& s
   if (image_->texture() != texture) image_->setTexture(texture);
   image_->setRect(rect);
   image_->setSourceRect(source);
-  image_->setFiltering(smooth ? QSGTexture::Linear : QSGTexture::Nearest);
+}
+
+bool FrameNode::DrawnPixelForPixel() const {
+  QMatrix4x4 m;
+  for (const QSGNode* n = parent(); n; n = n->parent()) {
+    if (n->type() == TransformNodeType) m = static_cast<const QSGTransformNode*>(n)->matrix() * m;
+  }
+  // A scale and a move only: no rotation, flip or perspective.
+  if (m(0, 1) != 0 || m(1, 0) != 0 || m(3, 0) != 0 || m(3, 1) != 0 || m(3, 3) != 1 ||
+      m(0, 0) <= 0 || m(1, 1) <= 0)
+    return false;
+  const qreal dpr = window_.effectiveDevicePixelRatio();
+  const QRectF rect = image_->rect();
+  const QRectF source = image_->sourceRect();
+  const QPointF corner = m.map(rect.topLeft()) * dpr;
+  auto whole = [](qreal v) { return std::abs(v - std::round(v)) < 1e-3; };
+  auto same = [](qreal a, qreal b) { return std::abs(a - b) < 1e-3; };
+  return whole(corner.x()) && whole(corner.y()) && whole(source.x()) && whole(source.y()) &&
+         same(rect.width() * m(0, 0) * dpr, source.width()) &&
+         same(rect.height() * m(1, 1) * dpr, source.height());
+}
+
+void FrameNode::preprocess() {
+  const QSGTexture::Filtering wanted =
+      smooth_ && !DrawnPixelForPixel() ? QSGTexture::Linear : QSGTexture::Nearest;
+  if (image_->filtering() != wanted) image_->setFiltering(wanted);
 }
 
 }  // namespace flipreel

@@ -1,7 +1,7 @@
 // The scene-graph node of a Flipreel item: one image node whose texture is
 // swapped from frame to frame. Each picture shown becomes a texture once;
 // textures are kept for reuse while they fit the budget, and a picture that
-// no element holds any more loses its texture at the next update. Lives on
+// no element holds any more loses its texture at the next new one. Lives on
 // the render thread; the item hands it pictures while the GUI thread waits.
 #pragma once
 
@@ -27,12 +27,19 @@ class FrameNode : public QSGNode {
   ~FrameNode() override;
 
   // Shows picture's source part in rect of the item; an empty picture or
-  // rect shows nothing.
-  void Show(const Picture& picture, const QRectF& rect, const QRectF& source, bool smooth);
+  // rect shows nothing. Textures beyond budget bytes are not kept, apart
+  // from the one on show.
+  void Show(const Picture& picture, const QRectF& rect, const QRectF& source, bool smooth,
+            size_t budget);
 
-  // Textures made so far and kept now, for tests and benchmarks.
+  // Chooses the filtering once the frame's place on the screen is known: a
+  // smooth frame drawn pixel for pixel (unscaled, unrotated, on whole device
+  // pixels) samples its nearest texel, which gives the same pixels as
+  // linear filtering at a fraction of a software rasteriser's cost.
+  void preprocess() override;
+
+  // Textures made so far, for tests and benchmarks.
   static int64_t uploads();
-  size_t kept_bytes() const { return kept_bytes_; }
 
  private:
   struct Entry {
@@ -41,12 +48,17 @@ class FrameNode : public QSGNode {
     size_t bytes = 0;
   };
   QSGTexture* TextureFor(const Picture& picture);
-  void DropExpired();
+  // Drops the textures of pictures gone, then, while over the budget, others
+  // not on show.
+  void Trim();
+  bool DrawnPixelForPixel() const;
 
   QQuickWindow& window_;
   QSGImageNode* image_ = nullptr;
   std::unordered_map<const PictureData*, Entry> kept_;
   size_t kept_bytes_ = 0;
+  size_t budget_ = kDefaultBudget;
+  bool smooth_ = true;
   Entry aside_;  // the texture on show when it did not fit the budget
   const PictureData* aside_key_ = nullptr;
 };
