@@ -12,8 +12,8 @@
 //
 //   xvfb-run -a -s "-screen 0 3400x2000x24" flipreel_many_bench [--seconds S]
 //   flipreel_many_bench write-gifs DIR          (the 20 GIFs, to look at)
-//   flipreel_many_bench MODE DIR SECONDS VIEW   (one child: widgets, movies,
-//       floor; VIEW all or quarter)
+//   flipreel_many_bench MODE DIR SECONDS VIEW [PNG]  (one child: widgets,
+//       movies, floor; VIEW all or quarter; PNG: the window at the end)
 #include <sys/resource.h>
 
 #include <QApplication>
@@ -148,7 +148,7 @@ int64_t GuiThreadWakeups() {
 
 // One contender: 100 cells in a scroll area, the GIFs spread so that each
 // part of the grid holds a mix of sizes.
-int Play(const QString& mode, const QDir& dir, int seconds, bool quarter) {
+int Play(const QString& mode, const QDir& dir, int seconds, bool quarter, const QString& shot) {
   std::map<int, Frames> floor_frames;
   std::vector<std::unique_ptr<QMovie>> movies;
   PaintCounter counter;
@@ -198,6 +198,7 @@ int Play(const QString& mode, const QDir& dir, int seconds, bool quarter) {
               (CpuSeconds() - cpu0) / elapsed, (GuiThreadWakeups() - wakes0) / elapsed,
               (counter.paints - paints0) / elapsed, ResidentMb(),
               (flipreel::FrameClock::OfThisThread().wakeups() - clock0) / elapsed);
+  if (!shot.isEmpty()) area.grab().save(shot);
   return 0;
 }
 
@@ -246,7 +247,7 @@ int main(int argc, char** argv) {
   const QString mode = args.value(0);
   if (mode == "widgets" || mode == "movies" || mode == "floor")
     return Play(mode, QDir(args.value(1)), std::max(1, args.value(2).toInt()),
-                args.value(3) == "quarter");
+                args.value(3) == "quarter", args.value(4));
   if (mode == "write-gifs") {
     WriteGifs(QDir(args.value(1, ".")));
     return 0;
