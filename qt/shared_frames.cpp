@@ -4,9 +4,11 @@
 
 namespace flipreel {
 
+// Never destroyed: threads that read ahead may still consult it while the
+// process exits. It holds no pictures, only weak references and keys.
 SharedFrames& SharedFrames::Of() {
-  static SharedFrames frames;
-  return frames;
+  static SharedFrames* const frames = new SharedFrames;
+  return *frames;
 }
 
 bool SharedFrames::Entry::Live() const {
