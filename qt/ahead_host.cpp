@@ -5,6 +5,7 @@
 
 #include "flipreel/gif/gif_composer.h"
 #include "flipreel/host/scope.h"
+#include "flipreel/qt/shared_frames.h"
 
 namespace flipreel {
 
@@ -54,10 +55,15 @@ void AheadHost::Close(int32_t file_number) {
   FileHost::Close(file_number);
 }
 
+// Controls that load the same bytes share one animation.
+ComposedAnimation AheadHost::LoadAnimation(std::string_view bytes) {
+  return SharedFrames::Of().Animation(bytes, [&] { return ComposeAnimation(bytes); });
+}
+
 // A deferred load's animation was composed on another thread; a load run in
 // slices gives the event loop its turns until it is. Out of memory there
 // (the old frames were still held) is tried again here, as at once.
-ComposedAnimation AheadHost::LoadAnimation(std::string_view bytes) {
+ComposedAnimation AheadHost::ComposeAnimation(std::string_view bytes) {
   BudgetFor(bytes);
   if (loading_with_) {
     while (loading_with_->Composing() && PauseLoad()) {

@@ -83,6 +83,8 @@ FlipreelWidgetPrivate::FlipreelWidgetPrivate(FlipreelWidget& widget)
                                 [this](const std::function<void()>& run) { AroundLoad(run); },
                                 [this] { LookForPreview(); }});
   cache_.set_ready([this](const Picture& picture) { PreviewReady(picture); });
+  sight_ = std::make_unique<SightWatch>(q_, [this](bool) { UpdateTicking(); });
+  UpdateTicking();
   RefreshLooks();
   UpdateOpaqueness();
   announced_ = Current();
@@ -448,6 +450,29 @@ void FlipreelWidget::setSeeThrough(bool value) {
 FlipreelWidgetPrivate::Watched FlipreelWidgetPrivate::WatchseeThrough() const {
   return host_->surface_back_style() == 0;
 }
+bool FlipreelWidget::pauseWhenHidden() const {
+  return d_->PausesWhenHidden();
+}
+void FlipreelWidget::setPauseWhenHidden(bool value) {
+  d_->Call([&] {
+    d_->pause_when_hidden_ = value;
+    d_->UpdateTicking();
+  });
+}
+void FlipreelWidget::resetPauseWhenHidden() {
+  d_->Call([&] {
+    d_->pause_when_hidden_.reset();
+    d_->UpdateTicking();
+  });
+}
+FlipreelWidgetPrivate::Watched FlipreelWidgetPrivate::WatchpauseWhenHidden() const {
+  return PausesWhenHidden();
+}
+// Not inside a tick: a control shown again is handed its overdue ticks, which
+// waits for the tick under way to end (the next call or host event).
+void FlipreelWidgetPrivate::UpdateTicking() {
+  if (sight_ && !host_->in_tick()) host_->SetSeen(sight_->seen() || !PausesWhenHidden());
+}
 FlipreelWidgetPrivate::Watched FlipreelWidgetPrivate::WatchshowMessageBoxes() const {
   return host_->show_message_boxes();
 }
@@ -477,6 +502,7 @@ void FlipreelWidgetPrivate::AnnounceChanges(bool with_texts) {
     held_.emplace_back([this, with_texts] { AnnounceChanges(with_texts); });
     return;
   }
+  UpdateTicking();  // Composed may have changed
   const bool text_notified = std::exchange(text_notified_, false);
   with_texts = with_texts || text_notified;
   // Recorded before any signal goes out, so that a slot that changes a value

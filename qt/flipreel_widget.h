@@ -137,7 +137,13 @@ struct FlipreelAsyncProp {
 // true); messageShown comes either way. seeThrough: the widget paints no
 // surface of its own, so with BackStyle 0 the parent shows wherever the GIF
 // (or the border) is not painted, and mouse presses there go to the widget
-// below.
+// below. pauseWhenHidden: while the widget cannot be seen (hidden, behind
+// another tab, scrolled out of a scroll area's viewport, in a minimised
+// window) the control takes no ticks and paints nothing; seen again, it
+// catches up at once and plays on in step, as if it had played all along.
+// By default it follows Composed: on for composed playback, off for the
+// classic control, whose Frame event then keeps coming; reset goes back to
+// that.
 #define FLIPREEL_WIDGET_PROPERTIES(X)                      \
   X(FORWARD_GET, QString, FlipreelFile, setFlipreelFile)   \
   X(FORWARD, int, FrameRate, setFrameRate)                 \
@@ -161,7 +167,8 @@ struct FlipreelAsyncProp {
   X(OWN, bool, UserMode, setUserMode)                      \
   X(OWN, qint64, PaintCacheBudget, setPaintCacheBudget)    \
   X(OWN, bool, showMessageBoxes, setShowMessageBoxes)      \
-  X(OWN, bool, seeThrough, setSeeThrough)
+  X(OWN, bool, seeThrough, setSeeThrough)                  \
+  X(OWN, bool, pauseWhenHidden, setPauseWhenHidden)
 
 class FlipreelWidgetPrivate;
 
@@ -216,6 +223,8 @@ class FlipreelWidget : public QWidget {
   Q_PROPERTY(bool showMessageBoxes READ showMessageBoxes WRITE setShowMessageBoxes NOTIFY
                  showMessageBoxesChanged)
   Q_PROPERTY(bool seeThrough READ seeThrough WRITE setSeeThrough NOTIFY seeThroughChanged)
+  Q_PROPERTY(bool pauseWhenHidden READ pauseWhenHidden WRITE setPauseWhenHidden RESET
+                 resetPauseWhenHidden NOTIFY pauseWhenHiddenChanged)
 
  public:
   // Values of the control's enumerations.
@@ -247,6 +256,7 @@ class FlipreelWidget : public QWidget {
   // A new control's colours: the button face (a system colour) and black.
   void resetBackColor();
   void resetBorderColor();
+  void resetPauseWhenHidden();
 
   // --- frame queries (pixels; a missing frame is error 340) -------------------
   Q_INVOKABLE float FrameWidth(int frame);

@@ -31,6 +31,8 @@
 #include "flipreel/qt/pending_load.h"
 #include "flipreel/qt/picture_cache.h"
 #include "flipreel/qt/qt_host.h"
+#include "flipreel/qt/sight_watch.h"
+#include "flipreel/qt/sliced_load.h"
 
 namespace flipreel {
 
@@ -111,6 +113,12 @@ class FlipreelWidgetPrivate final : private QtSurface {
   // callers that need its error, such as the property page: the error is
   // kept as lastError and thrown on; what changed is announced either way.
   Variant Invoke(std::string_view name, CallKind kind, std::span<Variant> args = {});
+
+  // Whether the control takes no ticks while it cannot be seen: as set by
+  // setPauseWhenHidden, else when it plays composed.
+  bool PausesWhenHidden() const { return pause_when_hidden_.value_or(control_->Composed()); }
+  // Tells the host whether the control is to take ticks now.
+  void UpdateTicking();
 
   // Restores the control from a property bag, as a form does, and repaints.
   // False, with lastError(), when the bag holds a value the control refuses.
@@ -287,7 +295,9 @@ class FlipreelWidgetPrivate final : private QtSurface {
   std::unique_ptr<EventRelay> relay_;
   std::unique_ptr<QtHost> host_;
   std::unique_ptr<Flipreel> control_;
-  std::unique_ptr<PendingLoad> pending_;  // the load left pending, once the host is there
+  std::unique_ptr<PendingLoad> pending_;   // the load left pending, once the host is there
+  std::optional<bool> pause_when_hidden_;  // none: follow Composed
+  std::unique_ptr<SightWatch> sight_;
 };
 
 // A host error (or running out of memory) ends the member and becomes

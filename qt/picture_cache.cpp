@@ -5,6 +5,8 @@
 #include <array>
 #include <mutex>
 #include <new>
+#include <unordered_map>
+#include <vector>
 
 namespace flipreel {
 
@@ -55,6 +57,46 @@ Picture PictureFromImage(const QImage& image) {
   return Picture(PictureData::Argb(w, h, std::move(pixels)));
 }
 
+namespace {
+
+// The paint-ready copies every cache on this thread has made, so that
+// widgets that show the same picture (controls sharing their frames) paint
+// from one copy, converted once. An entry lasts while some cache keeps its
+// image: QImage shares its pixels between copies, and the one here being
+// the only one left (detached) means every cache has let it go.
+struct SharedCopy {
+  std::weak_ptr<const PictureData> picture;
+  QImage image;
+};
+using SharedCopies = std::unordered_map<const PictureData*, SharedCopy>;
+
+SharedCopies& Shared() {
+  thread_local SharedCopies copies;
+  return copies;
+}
+
+const QImage* FindShared(const Picture& picture) {
+  SharedCopies& copies = Shared();
+  auto it = copies.find(picture.data());
+  if (it == copies.end()) return nullptr;
+  if (!it->second.picture.expired() && !it->second.image.isDetached()) return &it->second.image;
+  copies.erase(it);
+  return nullptr;
+}
+
+void Offer(const Picture& picture, const QImage& image) {
+  Shared()[picture.data()] = SharedCopy{picture.shared(), image};
+}
+
+// A cache has let go of its copy of the picture.
+void Release(const PictureData* key) {
+  SharedCopies& copies = Shared();
+  if (auto it = copies.find(key); it != copies.end() && it->second.image.isDetached())
+    copies.erase(it);
+}
+
+}  // namespace
+
 struct PictureCache::Inbox {
   std::mutex mu;
   QObject* receiver = nullptr;  // null once the cache has gone
@@ -66,8 +108,33 @@ PictureCache::PictureCache(size_t budget_bytes)
 }
 
 PictureCache::~PictureCache() {
-  const std::lock_guard lock(inbox_->mu);
-  inbox_->receiver = nullptr;
+  {
+    const std::lock_guard lock(inbox_->mu);
+    inbox_->receiver = nullptr;
+  }
+  std::vector<const PictureData*> keys;
+  for (const auto& [key, entry] : kept_) keys.push_back(key);
+  for (const auto& [key, entry] : aside_) keys.push_back(key);
+  kept_.clear();
+  aside_.clear();
+  for (const PictureData* key : keys) Release(key);
+}
+
+void PictureCache::Aside(const Picture& picture, QImage image) {
+  Offer(picture, image);
+  aside_.emplace_back(picture.data(), Entry{picture.shared(), std::move(image)});
+  if (aside_.size() > kAsideCount) {
+    const PictureData* key = aside_.front().first;
+    aside_.pop_front();
+    Release(key);
+  }
+}
+
+void PictureCache::Drop(Kept::iterator it) {
+  const PictureData* key = it->first;
+  kept_bytes_ -= it->second.charged;
+  kept_.erase(it);
+  Release(key);
 }
 
 void PictureCache::Convert(const Picture& picture, bool aside_if_full) {
@@ -111,8 +178,7 @@ void PictureCache::Arrived(const Picture& picture, QImage image, size_t reserved
     return;
   }
   if (reserved != 0) return;
-  aside_.emplace_back(picture.data(), Entry{picture.shared(), std::move(image)});
-  if (aside_.size() > kAsideCount) aside_.pop_front();
+  Aside(picture, std::move(image));
 }
 
 void PictureCache::SetBudget(size_t bytes) {
@@ -120,30 +186,31 @@ void PictureCache::SetBudget(size_t bytes) {
   DropExpired();
   // Drops the largest copies first; what remains is kept.
   while (kept_bytes_ > budget_ && !kept_.empty()) {
-    auto largest = std::max_element(kept_.begin(), kept_.end(), [](const auto& a, const auto& b) {
-      return a.second.image.sizeInBytes() < b.second.image.sizeInBytes();
-    });
-    kept_bytes_ -= static_cast<size_t>(largest->second.image.sizeInBytes());
-    kept_.erase(largest);
+    Drop(std::max_element(kept_.begin(), kept_.end(), [](const auto& a, const auto& b) {
+      return a.second.charged < b.second.charged;
+    }));
   }
 }
 
 // An entry is valid while its picture lives: only then can no other picture
-// have taken its address.
+// have taken its address. A copy another cache made is kept here too, and
+// charged to the budget of the cache that made it alone.
 const QImage* PictureCache::Find(const Picture& picture) {
   if (stale_) DropExpired();
   const PictureData* key = picture.data();
   if (auto it = kept_.find(key); it != kept_.end()) {
     if (!it->second.picture.expired()) return &it->second.image;
-    kept_bytes_ -= static_cast<size_t>(it->second.image.sizeInBytes());
-    kept_.erase(it);
+    Drop(it);
   }
   for (auto it = aside_.begin(); it != aside_.end(); ++it) {
     if (it->first != key) continue;
     if (!it->second.picture.expired()) return &it->second.image;
     aside_.erase(it);
+    Release(key);
     break;
   }
+  if (const QImage* shared = FindShared(picture))
+    return &(kept_[key] = Entry{picture.shared(), *shared, 0}).image;
   return nullptr;
 }
 
@@ -151,14 +218,17 @@ void PictureCache::DropExpired() {
   stale_ = false;
   full_ = false;
   for (auto it = kept_.begin(); it != kept_.end();) {
-    if (it->second.picture.expired()) {
-      kept_bytes_ -= static_cast<size_t>(it->second.image.sizeInBytes());
-      it = kept_.erase(it);
-    } else {
-      ++it;
-    }
+    auto next = std::next(it);
+    if (it->second.picture.expired()) Drop(it);
+    it = next;
   }
-  std::erase_if(aside_, [](const auto& e) { return e.second.picture.expired(); });
+  std::vector<const PictureData*> gone;
+  std::erase_if(aside_, [&](const auto& e) {
+    if (!e.second.picture.expired()) return false;
+    gone.push_back(e.first);
+    return true;
+  });
+  for (const PictureData* key : gone) Release(key);
 }
 
 // Whether a copy of that many bytes fits the budget. Copies of pictures that
@@ -177,7 +247,8 @@ bool PictureCache::Keep(const Picture& picture, QImage image) {
   const auto bytes = static_cast<size_t>(image.sizeInBytes());
   if (!Fits(bytes)) return false;
   kept_bytes_ += bytes;
-  kept_[picture.data()] = Entry{picture.shared(), std::move(image)};
+  Offer(picture, image);
+  kept_[picture.data()] = Entry{picture.shared(), std::move(image), bytes};
   return true;
 }
 
@@ -197,8 +268,7 @@ const QImage& PictureCache::Get(const Picture& picture) {
   ++conversions_;
   if (image.isNull()) return kNone;
   if (Keep(picture, image)) return kept_.at(picture.data()).image;
-  aside_.emplace_back(picture.data(), Entry{picture.shared(), std::move(image)});
-  if (aside_.size() > kAsideCount) aside_.pop_front();
+  Aside(picture, std::move(image));
   return aside_.back().second.image;
 }
 

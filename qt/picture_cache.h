@@ -7,6 +7,11 @@
 // as they load; a picture that no longer fits is converted when it is
 // painted, and the last few of those conversions are kept aside so that
 // repainting one frame converts it only once.
+//
+// The caches of one thread share their copies: a picture several widgets
+// show (controls that loaded the same GIF share its frames) is converted
+// once, kept while any of them keeps it, and charged to the budget of the
+// cache that converted it alone.
 #pragma once
 
 #include <QImage>
@@ -73,7 +78,11 @@ class PictureCache {
   struct Entry {
     std::weak_ptr<const PictureData> picture;
     QImage image;
+    size_t charged = 0;  // bytes counted in kept_bytes_
   };
+  using Kept = std::unordered_map<const PictureData*, Entry>;
+  void Drop(Kept::iterator it);
+  void Aside(const Picture& picture, QImage image);
   const QImage* Find(const Picture& picture);
   bool Fits(size_t bytes);
   bool Keep(const Picture& picture, QImage image);
@@ -94,7 +103,7 @@ class PictureCache {
   int64_t conversions_ = 0;
   bool stale_ = false;
   bool full_ = false;  // expired copies were dropped and the budget is still full
-  std::unordered_map<const PictureData*, Entry> kept_;
+  Kept kept_;
   std::deque<std::pair<const PictureData*, Entry>> aside_;
 };
 

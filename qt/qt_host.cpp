@@ -18,6 +18,7 @@
 #include "flipreel/gif/gif_facts.h"
 #include "flipreel/host/scope.h"
 #include "flipreel/qt/picture_cache.h"
+#include "flipreel/qt/shared_frames.h"
 
 namespace flipreel {
 
@@ -53,19 +54,17 @@ int32_t ShowMessageBox(const MessageBoxRequest& request, QWidget* parent) {
   return 1;
 }
 
-QtHost::QtHost(QWidget& widget, QtSurface& surface)
-    : widget_(widget), surface_(surface), reader_(MakeDefaultAsyncReader(*this)) {
-  qtimer_.setTimerType(Qt::PreciseTimer);
-  clock_.start();
-  QObject::connect(&qtimer_, &QTimer::timeout, [this] { OnQTimer(); });
+QtHost::QtHost(QWidget& widget, QtSurface& surface, FrameClock& clock)
+    : widget_(widget),
+      surface_(surface),
+      schedule_([this] { OnTick(); }, clock),
+      reader_(MakeDefaultAsyncReader(*this)) {
   surface_px_ =
       QSize(ToPixels(kInitialWidth, TwipsPerPixelX()), ToPixels(kInitialHeight, TwipsPerPixelY()));
   widget_.resize(surface_px_);
 }
 
-QtHost::~QtHost() {
-  qtimer_.stop();
-}
+QtHost::~QtHost() = default;
 
 // The timer is an element of the control: it goes with the control, which
 // detaches on its way out, and belongs to no other control.
@@ -82,68 +81,36 @@ float QtHost::TwipsPerPixelY() const {
 
 void QtHost::Attach(HostedControl* control) {
   control_ = control;
-  if (!control) {
-    timer_ = nullptr;
-    qtimer_.stop();
-  }
+  if (!control) schedule_.Forget();
 }
 
 void QtHost::ElementDestroyed(const Element& element) {
-  if (&element != timer_) return;
-  timer_ = nullptr;
-  qtimer_.stop();
+  schedule_.Forget(&element);
 }
 
 void QtHost::ElementChanged(const Element& element, ElementProperty what) {
-  if (element.kind() == ElementKind::kTimer) {
-    timer_ = static_cast<const Timer*>(&element);
-    if (what == ElementProperty::kEnabled || what == ElementProperty::kInterval) Rearm();
-    return;
-  }
-  surface_.ElementChanged(element, what);
-}
-
-// Switching the timer on or setting its interval starts a fresh interval; an
-// interval of 0 never ticks.
-//
-// The control re-arms the timer with the same interval on every step. Inside
-// a tick that keeps the running timer's schedule: the next interval then
-// counts from the tick's due time, as on the headless host, rather than from
-// the moment the step's work ends, which would slow every animation down by
-// its own processing time (and cost a timer restart per frame).
-void QtHost::Rearm() {
-  if (manual_ticks_ || !timer_ || !timer_->enabled() || timer_->interval() <= 0) {
-    qtimer_.stop();
-    return;
-  }
-  if (in_tick_ && qtimer_.isActive() && qtimer_.interval() == timer_->interval()) return;
-  qtimer_.start(timer_->interval());
+  if (!schedule_.ElementChanged(element, what)) surface_.ElementChanged(element, what);
 }
 
 void QtHost::SetManualTicks(bool manual) {
-  manual_ticks_ = manual;
-  Rearm();
+  schedule_.SetManual(manual);
 }
 
-void QtHost::OnQTimer() {
+void QtHost::OnTick() {
   if (surface_.LoadPending()) return;
   // Whatever a read of the last load kept back is told before the tick.
   surface_.FinishPendingLoad();
-  // A tick that neither stops nor re-arms the timer leaves the QTimer running
-  // on its schedule.
-  {
-    const ScopedValue in_tick(in_tick_, true);
-    RunHostEvent("Timer1", [this] { control_->OnTimer(); });
-  }
+  RunHostEvent("Timer1", [this] { control_->OnTimer(); });
   surface_.TickEnded();
 }
 
 bool QtHost::DeliverTick() {
-  if (!control_ || !timer_ || !timer_->enabled()) return false;
+  const Timer* timer = schedule_.timer();
+  if (!control_ || !timer || !timer->enabled()) return false;
   // The surface hears of the end of the tick even when the tick fails.
+  const ScopedValue by_hand(in_tick_by_hand_, true);
   const ScopeExit end_tick([this] { surface_.TickEnded(); });
-  const ScopedValue in_tick(in_tick_, true);
-  control_->OnTimer();
+  schedule_.RunAsTick([this] { control_->OnTimer(); });
   return true;
 }
 
@@ -247,7 +214,8 @@ Picture QtHost::DecodePicture(TextView path) {
   std::string storage;
   const std::string_view bytes = ReadWholeFile(path, storage);
   const std::span<const uint8_t> data(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
-  if (LooksLikeGif(data)) return ahead_.Decode(data);
+  if (LooksLikeGif(data))
+    return SharedFrames::Of().SharedPicture(bytes, [&] { return ahead_.Decode(data); });
   QByteArray raw = QByteArray::fromRawData(bytes.data(), static_cast<qsizetype>(bytes.size()));
   QBuffer buffer(&raw);
   buffer.open(QIODevice::ReadOnly);

@@ -1,6 +1,7 @@
 // The Qt host: the container services for one Flipreel control sited on a
 // QWidget. The widget's size is the control's size (twips = pixels x twips
-// per pixel, 1440 / the widget's logical DPI); Timer1 is a precise QTimer;
+// per pixel, 1440 / the widget's logical DPI); Timer1 keeps its schedule on
+// the clock every control of the thread shares (frame_clock.h);
 // message boxes are QMessageBox; files, the private folder and random
 // numbers are the shared building blocks of platform/files.h; pictures decode
 // with the GIF loader or QImage. Everything runs on the GUI thread.
@@ -9,10 +10,8 @@
 // surface's background and repaint requests to a QtSurface (FlipreelWidget).
 #pragma once
 
-#include <QElapsedTimer>
 #include <QSize>
 #include <QString>
-#include <QTimer>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -25,6 +24,7 @@
 #include "flipreel/qt/ahead_host.h"
 #include "flipreel/qt/file_dialog.h"
 #include "flipreel/qt/form_window.h"
+#include "flipreel/qt/frame_clock.h"
 #include "flipreel/qt/read_ahead.h"
 
 class QWidget;
@@ -113,8 +113,9 @@ class QtSurface {
 class QtHost : public AheadHost {
  public:
   // widget is the control's surface; surface hears of changes. The widget
-  // takes the control's initial size, 3075 x 1950 twips.
-  QtHost(QWidget& widget, QtSurface& surface);
+  // takes the control's initial size, 3075 x 1950 twips. The timer keeps
+  // its schedule on clock.
+  QtHost(QWidget& widget, QtSurface& surface, FrameClock& clock = FrameClock::OfThisThread());
   ~QtHost() override;
   QtHost(const QtHost&) = delete;
   QtHost& operator=(const QtHost&) = delete;
@@ -138,17 +139,25 @@ class QtHost : public AheadHost {
   // control: rendering tick by tick, and tests.
   void SetManualTicks(bool manual);
 
+  // Whether the control can be seen: while it cannot, it takes no ticks;
+  // seen again, it is handed the ticks that fell due meanwhile.
+  void SetSeen(bool seen) { schedule_.SetShown(seen); }
+  bool seen() const { return schedule_.shown(); }
+
   // --- ticks --------------------------------------------------------------------
   // Delivers one tick now if Timer1 is enabled, whatever its interval. Errors
   // of the tick reach the caller.
   bool DeliverTick();
   // The control's timer once it has changed; null until then and after the
   // control has gone.
-  const Timer* timer() const { return timer_; }
-  bool timer_running() const { return qtimer_.isActive(); }
-  int timer_interval_ms() const { return qtimer_.interval(); }
-  // Whether a tick is being delivered to the control right now.
-  bool in_tick() const { return in_tick_; }
+  const Timer* timer() const { return schedule_.timer(); }
+  bool timer_running() const { return schedule_.running(); }
+  int timer_interval_ms() const { return schedule_.interval(); }
+  int64_t ticks_delivered() const { return schedule_.ticks_delivered(); }
+  // Whether a tick is being delivered to the control right now, and whether
+  // by hand (DeliverTick) rather than by the clock.
+  bool in_tick() const { return schedule_.in_tick(); }
+  bool in_tick_by_hand() const { return in_tick_by_hand_; }
   // Whether a read's completion is being delivered (until its HostEventEnded).
   bool in_read_completion() const { return in_read_completion_; }
 
@@ -187,7 +196,7 @@ class QtHost : public AheadHost {
   void Refresh() override;
   void NotifyPropertyChanged(std::string_view name) override;
   Picture LoadPicture(TextView path) override;
-  int64_t Now() const override { return clock_.elapsed(); }
+  int64_t Now() const override { return schedule_.Now(); }
   void ExpectFrameFiles(FrameFileList files) noexcept override {
     if (warn_of_classic_look_ && files.bytes) WarnOfClassicLook(*files.bytes);
     AheadHost::ExpectFrameFiles(std::move(files));
@@ -221,8 +230,7 @@ class QtHost : public AheadHost {
  private:
   Picture DecodePicture(TextView path);  // GIF with our loader, the rest with Qt's
   int32_t ShowBox(const MessageBoxRequest& request);
-  void Rearm();
-  void OnQTimer();
+  void OnTick();
   // Runs a host event on the control, handing any error to the surface, and
   // tells the surface when it has ended.
   template <typename Fn>
@@ -240,11 +248,8 @@ class QtHost : public AheadHost {
   int32_t surface_back_color_ = kColorButtonFace;
   int16_t surface_back_style_ = 1;
 
-  QTimer qtimer_;
-  QElapsedTimer clock_;
-  const Timer* timer_ = nullptr;
-  bool manual_ticks_ = false;
-  bool in_tick_ = false;
+  TickSchedule schedule_;
+  bool in_tick_by_hand_ = false;
   int resizes_delivered_ = 0;
 
   MessageBoxHandler message_box_;

@@ -7,6 +7,8 @@
 #include <thread>
 #include <utility>
 
+#include "flipreel/qt/shared_frames.h"
+
 namespace flipreel {
 
 // The cuts first, so that the frames start decoding while the text is made.
@@ -95,6 +97,13 @@ std::shared_ptr<ReadAhead> ReadAhead::Start(std::function<void(ReadAhead&, Resul
 // An error is kept to be raised inside the load, where composing at once
 // would raise it; anything else leaves the load to compose the bytes itself.
 void ReadAhead::Compose(std::shared_ptr<const std::string> bytes, MemoryBudget budget) {
+  // Bytes some control holds composed already: the load shares its frames.
+  if (SharedFrames::Of().HasAnimation(*bytes)) {
+    const std::lock_guard lock(mu_);
+    composing_ = false;
+    done_cv_.notify_all();
+    return;
+  }
   Composition made;
   try {
     budget.FollowFile(static_cast<int64_t>(bytes->size()));

@@ -170,17 +170,23 @@ void FlipreelWidgetPrivate::PreviewReady(const Picture& picture) {
   q_.update(preview_.rect);
 }
 
-// Paints what the tick changed at once, rather than from a later pass of the
-// event loop: the frame appears on its tick, and the loop wakes once a frame.
+// What a tick of the clock changed is painted in the update that follows the
+// clock's wake-up, together with every other control advanced in it (and
+// once, when a control is handed several overdue ticks); a tick delivered by
+// hand paints at once.
 void FlipreelWidgetPrivate::TickEnded() {
   if (!tick_dirty_.isEmpty()) {
     const QRegion dirty = std::exchange(tick_dirty_, QRegion());
-    if (q_.isVisible()) q_.repaint(dirty);
+    if (q_.isVisible() && host_->in_tick_by_hand()) {
+      q_.repaint(dirty);
+    } else if (q_.isVisible()) {
+      q_.update(dirty);
+    }
   }
   AnnounceChanges(/*with_texts=*/false);
   // In the normal order the next frame is known: one that has no ready copy
   // is converted on another thread before its tick comes.
-  if (!q_.isVisible() || control_->Sequence() != kSequenceNormal) return;
+  if (!sight_->seen() || control_->Sequence() != kSequenceNormal) return;
   const ImageArray& frames = control_->imgBuffer();
   const int shown = ShownFrame();
   const int next = shown >= frames.UBound() ? 0 : shown + 1;

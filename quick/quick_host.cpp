@@ -8,146 +8,43 @@
 
 #include "flipreel/gif/gif_decoder.h"
 #include "flipreel/host/scope.h"
+#include "flipreel/qt/shared_frames.h"
 
 namespace flipreel {
 
-QuickHost::QuickHost(QuickSurface& surface)
+QuickHost::QuickHost(QuickSurface& surface, FrameClock& clock)
     : surface_(surface),
       // The control's initial size, 3075 x 1950 twips.
       size_(205, 130),
+      schedule_([this] { Tick(); }, clock),
       reads_([this] {
         if (!delivery_queued_.exchange(true))
           QMetaObject::invokeMethod(
               &context_, [this] { DeliverReads(); }, Qt::QueuedConnection);
-      }) {
-  qtimer_.setTimerType(Qt::PreciseTimer);
-  qtimer_.setSingleShot(true);
-  clock_.start();
-  QObject::connect(&qtimer_, &QTimer::timeout, [this] { Tick(); });
-}
+      }) {}
 
-QuickHost::~QuickHost() {
-  qtimer_.stop();
-}
+QuickHost::~QuickHost() = default;
 
 void QuickHost::Attach(HostedControl* control) {
   control_ = control;
-  if (!control) {
-    timer_ = nullptr;
-    armed_ = false;
-    qtimer_.stop();
-  }
+  if (!control) schedule_.Forget();
 }
 
 void QuickHost::ElementDestroyed(const Element& element) {
-  if (&element != timer_) return;
-  timer_ = nullptr;
-  armed_ = false;
-  qtimer_.stop();
+  schedule_.Forget(&element);
 }
 
 void QuickHost::ElementChanged(const Element& element, ElementProperty what) {
-  if (element.kind() == ElementKind::kTimer) {
-    timer_ = static_cast<const Timer*>(&element);
-    if (what == ElementProperty::kEnabled || what == ElementProperty::kInterval) Rearm();
-    return;
-  }
-  surface_.ElementChanged(element, what);
-}
-
-// Switching the timer on or setting its interval starts a fresh interval; an
-// interval of 0 never ticks. Inside a tick, arming with the interval already
-// running keeps the schedule: the next interval counts from this tick's due
-// time, not from when its work ends.
-void QuickHost::Rearm() {
-  if (!timer_ || !timer_->enabled() || timer_->interval() <= 0) {
-    armed_ = false;
-    qtimer_.stop();
-    return;
-  }
-  const int32_t interval = timer_->interval();
-  if (in_tick_ && armed_ && interval == armed_interval_) {
-    due_ += interval;
-  } else {
-    due_ = Now() + interval;
-  }
-  armed_ = true;
-  armed_interval_ = interval;
-  rearmed_ = true;
-  if (!in_tick_) Schedule();
-}
-
-int64_t QuickHost::ClockNow() const {
-  if (held_) return base_;
-  return base_ + std::llround(static_cast<double>(clock_.elapsed() - base_real_) * speed_);
-}
-
-void QuickHost::Rebase() {
-  base_ = ClockNow();
-  base_real_ = clock_.elapsed();
-}
-
-void QuickHost::SetSpeed(double speed) {
-  if (!(speed > 0) || !std::isfinite(speed)) speed = 1.0;
-  Rebase();
-  speed_ = speed;
-  Schedule();
-}
-
-void QuickHost::SetHeld(bool held) {
-  if (held == held_) return;
-  Rebase();
-  held_ = held;
-  if (!held && active_) CatchUp();
-  Schedule();
-}
-
-void QuickHost::Schedule() {
-  if (!armed_ || !active_ || held_ || now_) {
-    qtimer_.stop();
-    return;
-  }
-  const double wait = static_cast<double>(std::max<int64_t>(0, due_ - ClockNow())) / speed_;
-  qtimer_.start(static_cast<int>(std::min(wait, 1e9)));
+  if (!schedule_.ElementChanged(element, what)) surface_.ElementChanged(element, what);
 }
 
 void QuickHost::Tick() {
-  if (!armed_ || !control_ || surface_.LoadPending()) return;
-  rearmed_ = false;
-  {
-    const ScopedValue in_tick(in_tick_, true);
-    ++ticks_delivered_;
-    RunHostEvent("Timer1", [this] { control_->OnTimer(); });
-  }
-  // A timer the tick left alone runs on at its interval.
-  if (armed_ && !rearmed_) due_ += armed_interval_;
-  Schedule();
+  if (!control_ || surface_.LoadPending()) return;
+  RunHostEvent("Timer1", [this] { control_->OnTimer(); });
 }
 
 bool QuickHost::DeliverTick() {
-  if (!control_ || !timer_ || !timer_->enabled()) return false;
-  Tick();
-  return true;
-}
-
-void QuickHost::SetActive(bool active) {
-  if (active == active_) return;
-  active_ = active;
-  if (active) CatchUp();
-  Schedule();
-}
-
-void QuickHost::CatchUp() {
-  int delivered = 0;
-  while (armed_ && control_ && !held_ && !surface_.LoadPending() && due_ <= ClockNow()) {
-    if (++delivered > kMaxCatchUpTicks) {
-      due_ = ClockNow();
-      break;
-    }
-    now_ = due_;
-    Tick();
-  }
-  now_.reset();
+  return control_ && schedule_.DeliverTick();
 }
 
 template <typename Fn>
@@ -186,7 +83,7 @@ Picture QuickHost::LoadPicture(TextView path) {
     const std::span<const uint8_t> data(reinterpret_cast<const uint8_t*>(bytes.data()),
                                         bytes.size());
     if (!LooksLikeGif(data)) Raise(err::kInvalidPicture);
-    return ahead_.Decode(data);
+    return SharedFrames::Of().SharedPicture(bytes, [&] { return ahead_.Decode(data); });
   });
 }
 

@@ -6,17 +6,16 @@
 // platform/files.h; downloads run on the shared engine's worker thread and
 // report from the event loop. Everything else runs on the GUI thread.
 //
-// The timer runs only while the item is shown (SetActive). While it is not,
-// the control's schedule is kept, and showing the item again delivers the
-// ticks that fell due meanwhile at once, each at its own due time on the
-// host's clock, so that the animation stands where it would had it been
-// shown all along.
+// The timer keeps its schedule on the clock every control of the thread
+// shares (qt/frame_clock.h), and runs only while the item is shown
+// (SetActive). While it is not, the control's schedule is kept, and showing
+// the item again delivers the ticks that fell due meanwhile at once, each at
+// its own due time on the host's clock, so that the animation stands where
+// it would had it been shown all along.
 #pragma once
 
-#include <QElapsedTimer>
 #include <QObject>
 #include <QSize>
-#include <QTimer>
 #include <atomic>
 #include <cstdint>
 #include <functional>
@@ -28,6 +27,7 @@
 #include "flipreel/net/async_reads.h"
 #include "flipreel/platform/files.h"
 #include "flipreel/qt/ahead_host.h"
+#include "flipreel/qt/frame_clock.h"
 
 namespace flipreel {
 
@@ -58,26 +58,28 @@ class QuickSurface {
 
 class QuickHost final : public AheadHost {
  public:
-  explicit QuickHost(QuickSurface& surface);
+  explicit QuickHost(QuickSurface& surface, FrameClock& clock = FrameClock::OfThisThread());
   ~QuickHost() override;
   QuickHost(const QuickHost&) = delete;
   QuickHost& operator=(const QuickHost&) = delete;
 
   // Whether the item is shown: the timer runs only then. Becoming active
   // delivers the ticks that fell due while it was not.
-  void SetActive(bool active);
-  bool active() const { return active_; }
+  void SetActive(bool active) { schedule_.SetShown(active); }
+  bool active() const { return schedule_.shown(); }
   // The pace of the host's clock: 2 plays twice as fast. Values <= 0 are
   // taken as 1.
-  void SetSpeed(double speed);
-  double speed() const { return speed_; }
+  void SetSpeed(double speed) { schedule_.SetSpeed(speed); }
+  double speed() const { return schedule_.speed(); }
   // A held clock stands still: no tick falls due until it is released, and
   // the animation goes on from where it stood.
-  void SetHeld(bool held);
-  bool held() const { return held_; }
-  bool timer_running() const { return qtimer_.isActive(); }
+  void SetHeld(bool held) { schedule_.SetHeld(held); }
+  bool held() const { return schedule_.held(); }
+  bool timer_running() const {
+    return schedule_.running() && schedule_.shown() && !schedule_.held();
+  }
   // Ticks delivered to the control so far, for tests and benchmarks.
-  int64_t ticks_delivered() const { return ticks_delivered_; }
+  int64_t ticks_delivered() const { return schedule_.ticks_delivered(); }
   // Delivers one tick now if the control's timer is enabled.
   bool DeliverTick();
   HostedControl* control() const { return control_; }
@@ -102,7 +104,7 @@ class QuickHost final : public AheadHost {
   void NotifyPropertyChanged(std::string_view name) override { surface_.PropertyNotified(name); }
   Picture LoadPicture(TextView path) override;
   void BetweenLoadSteps() noexcept override { surface_.BetweenLoadSteps(); }
-  int64_t Now() const override { return now_ ? *now_ : ClockNow(); }
+  int64_t Now() const override { return schedule_.Now(); }
   int32_t MsgBox(TextView text, int16_t style, TextView title) override;
   void Randomize() override;
   float Rnd() override { return random_.Next(); }
@@ -121,18 +123,7 @@ class QuickHost final : public AheadHost {
  private:
   // The item draws in its own coordinates; the control's twips are 1/15 px.
   static constexpr float kTwipsPerPixel = 15.0f;
-  // At most this many overdue ticks are delivered when the item is shown
-  // again; beyond them the control starts a new schedule from now.
-  static constexpr int kMaxCatchUpTicks = 100000;
-
-  void Rearm();
-  void OnQTimer();
-  void CatchUp();
-  // Delivers the tick due now (at the host clock's now_ when catching up).
   void Tick();
-  void Schedule();
-  int64_t ClockNow() const;
-  void Rebase();
   void DeliverReads();
   bool PauseLoad() override { return surface_.PauseLoad(); }
   template <typename Fn>
@@ -141,23 +132,7 @@ class QuickHost final : public AheadHost {
   QuickSurface& surface_;
   HostedControl* control_ = nullptr;
   QSize size_;
-  QTimer qtimer_;
-  QElapsedTimer clock_;
-  // The clock runs at speed_ while not held: ClockNow() is base_ plus the
-  // real time since base_real_, scaled.
-  double speed_ = 1.0;
-  bool held_ = false;
-  int64_t base_ = 0;
-  int64_t base_real_ = 0;
-  std::optional<int64_t> now_;  // the clock as a caught-up tick sees it
-  const Timer* timer_ = nullptr;
-  int64_t due_ = 0;  // when the armed timer ticks next, on the host's clock
-  int32_t armed_interval_ = 0;
-  bool armed_ = false;
-  bool rearmed_ = false;  // the tick under way armed the timer again
-  bool active_ = false;
-  bool in_tick_ = false;
-  int64_t ticks_delivered_ = 0;
+  TickSchedule schedule_;
   RandomGenerator random_;
   QObject context_;  // download deliveries queued on it die with the host
   std::atomic<bool> delivery_queued_{false};

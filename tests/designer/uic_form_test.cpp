@@ -68,6 +68,7 @@ TEST(UicForm, AHandWrittenFormSetsEachPropertyThroughItsSetter) {
       {"BorderStyle", 1},
       {"BorderColor", QColor(0, 0, 255)},
       {"seeThrough", true},
+      {"pauseWhenHidden", true},
   };
   const QMetaObject& meta = *reel.metaObject();
   for (int i = meta.propertyOffset(); i < meta.propertyCount(); ++i) {

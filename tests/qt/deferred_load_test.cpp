@@ -470,7 +470,6 @@ TEST(DeferredLoad, EventLoopRunsWhileALargeGifLoads) {
     FlipreelWidgetPrivate::get(at_once).SetDeferredLoads(false);
     at_once.setComposed(composed);
     at_once.setAutoStart(false);  // no ticks whose number would depend on time
-    at_once.setFlipreelFile(large);
     FlipreelWidget w;
     w.setComposed(composed);
     w.setAutoStart(false);
@@ -488,6 +487,8 @@ TEST(DeferredLoad, EventLoopRunsWhileALargeGifLoads) {
     ASSERT_TRUE(Pending(w));
     RunUntilFinished(w);
     EXPECT_GT(fired_while_pending, 1);
+    // Loaded afterwards: loaded first, it would hand w its frames ready made.
+    at_once.setFlipreelFile(large);
     EXPECT_EQ(Read(w).join('\n').toStdString(), Read(at_once).join('\n').toStdString());
   }
 }

@@ -32,7 +32,7 @@ TEST(FlipreelWidgetNotify, EveryWritablePropertyHasANotifySignal) {
     EXPECT_TRUE(property.hasNotifySignal()) << property.name();
     EXPECT_EQ(property.notifySignal().name(), QByteArray(property.name()) + "Changed");
   }
-  EXPECT_EQ(checked, 23);
+  EXPECT_EQ(checked, 24);
 }
 
 // What the NOTIFY signals said: per property, how often and the last value.

@@ -1,0 +1,258 @@
+// A hundred animated GIFs in one window, in one run under one X server (Xvfb):
+// 100 FlipreelWidgets in a QScrollArea (20 distinct GIFs of 64 x 64 to
+// 320 x 240, five of each) beside
+//   - 100 QLabels, each showing a QMovie of its GIF;
+//   - the floor: 100 bare widgets that blit frames converted beforehand (one
+//     set per distinct GIF), each on a timer of its own, on the same delays.
+// Each contender plays for the given time in a child process of its own,
+// with the scroll area showing all of them, then again showing only a
+// quarter. Reported per contender: CPU time (user + system) as a share of
+// one core, wake-ups of the GUI thread per second (its voluntary context
+// switches), paints per second and resident memory.
+//
+//   xvfb-run -a -s "-screen 0 3400x2000x24" flipreel_many_bench [--seconds S]
+//   flipreel_many_bench write-gifs DIR          (the 20 GIFs, to look at)
+//   flipreel_many_bench MODE DIR SECONDS VIEW [PNG]  (one child: widgets,
+//       movies, floor; VIEW all or quarter; PNG: the window at the end)
+#include <sys/resource.h>
+
+#include <QApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QGridLayout>
+#include <QImageReader>
+#include <QLabel>
+#include <QMovie>
+#include <QPainter>
+#include <QScrollArea>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <cmath>
+#include <cstdio>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "bench/qt/bench_process.h"
+#include "examples/example_gifs.h"
+#include "flipreel/qt/flipreel_widget.h"
+#include "flipreel/qt/frame_clock.h"
+
+namespace {
+
+using namespace qtbench;
+
+constexpr int kDistinct = 20;
+constexpr int kCopies = 5;
+constexpr int kColumns = 10;
+
+QString GifName(int i) {
+  return QString("gif%1.gif").arg(i, 2, 10, QChar('0'));
+}
+
+// GIF i of the 20: from 64 x 64 up to 320 x 240, 8 to 27 full frames of a
+// ball crossing a gradient, each GIF with delays of its own (20 to 100 ms).
+gifexamples::AnimatedGif MakeGif(int i) {
+  gifexamples::AnimatedGif gif;
+  gif.width = 64 + (320 - 64) * i / (kDistinct - 1);
+  gif.height = 64 + (240 - 64) * i / (kDistinct - 1);
+  for (int c = 0; c < 256; ++c)
+    gif.global_palette.push_back(uint32_t(c) << 16 | uint32_t(255 - c) << 8 | uint32_t(i * 12));
+  const int frames = 8 + i;
+  const int radius = gif.height / 6;
+  for (int f = 0; f < frames; ++f) {
+    gifexamples::FrameImage frame;
+    frame.width = gif.width;
+    frame.height = gif.height;
+    frame.delay_cs = 2 + (i * 3 + f % 3) % 9;
+    const double t = static_cast<double>(f) / frames;
+    const int cx = static_cast<int>(gif.width * (0.5 + 0.35 * std::cos(2 * M_PI * t)));
+    const int cy = static_cast<int>(gif.height * (0.5 + 0.3 * std::sin(2 * M_PI * t)));
+    for (int y = 0; y < gif.height; ++y)
+      for (int x = 0; x < gif.width; ++x) {
+        const int dx = x - cx, dy = y - cy;
+        frame.pixels.push_back(
+            dx * dx + dy * dy < radius * radius
+                ? 255
+                : static_cast<uint8_t>((x + y) * 254 / (gif.width + gif.height)));
+      }
+    gif.frames.push_back(std::move(frame));
+  }
+  return gif;
+}
+
+void WriteGifs(const QDir& dir) {
+  for (int i = 0; i < kDistinct; ++i)
+    gifexamples::WriteGif(dir.filePath(GifName(i)).toStdString(), MakeGif(i));
+}
+
+// The floor: frames converted beforehand, blitted on the GIF's delays.
+struct Frames {
+  std::vector<QImage> images;
+  std::vector<int> delays;
+};
+
+Frames ReadFrames(const QString& path) {
+  Frames frames;
+  QImageReader reader(path);
+  QImage image;
+  while (reader.read(&image)) {
+    frames.images.push_back(image.convertToFormat(QImage::Format_RGB32));
+    frames.delays.push_back(std::max(reader.nextImageDelay(), 20));
+  }
+  return frames;
+}
+
+class Blitter final : public QWidget {
+ public:
+  explicit Blitter(const Frames& frames) : frames_(frames) {
+    setAttribute(Qt::WA_OpaquePaintEvent);
+    setFixedSize(frames.images.front().size());
+    timer_.setTimerType(Qt::PreciseTimer);
+    timer_.setSingleShot(true);
+    QObject::connect(&timer_, &QTimer::timeout, this, [this] {
+      shown_ = (shown_ + 1) % static_cast<int>(frames_.images.size());
+      timer_.start(frames_.delays[shown_]);
+      update();
+    });
+    timer_.start(frames_.delays[0]);
+  }
+
+ protected:
+  void paintEvent(QPaintEvent*) override { QPainter(this).drawImage(0, 0, frames_.images[shown_]); }
+
+ private:
+  const Frames& frames_;
+  QTimer timer_;
+  int shown_ = 0;
+};
+
+// Counts the paint events of the widgets it watches.
+class PaintCounter final : public QObject {
+ public:
+  int64_t paints = 0;
+
+ protected:
+  bool eventFilter(QObject*, QEvent* event) override {
+    if (event->type() == QEvent::Paint) ++paints;
+    return false;
+  }
+};
+
+int64_t GuiThreadWakeups() {
+  rusage ru{};
+  getrusage(RUSAGE_THREAD, &ru);
+  return ru.ru_nvcsw;
+}
+
+// One contender: 100 cells in a scroll area, the GIFs spread so that each
+// part of the grid holds a mix of sizes.
+int Play(const QString& mode, const QDir& dir, int seconds, bool quarter, const QString& shot) {
+  std::map<int, Frames> floor_frames;
+  std::vector<std::unique_ptr<QMovie>> movies;
+  PaintCounter counter;
+  auto* grid = new QWidget;
+  auto* layout = new QGridLayout(grid);
+  layout->setSpacing(2);
+  for (int cell = 0; cell < kDistinct * kCopies; ++cell) {
+    const int gif = (cell * 7) % kDistinct;
+    const QString path = dir.filePath(GifName(gif));
+    QWidget* shown = nullptr;
+    if (mode == "widgets") {
+      auto* w = new flipreel::FlipreelWidget;
+      w->setAutoSize(true);
+      w->setFlipreelFile(path);
+      shown = w;
+    } else if (mode == "movies") {
+      auto* label = new QLabel;
+      movies.push_back(std::make_unique<QMovie>(path));
+      label->setMovie(movies.back().get());
+      movies.back()->start();
+      shown = label;
+    } else {
+      auto [it, made] = floor_frames.try_emplace(gif);
+      if (made) it->second = ReadFrames(path);
+      shown = new Blitter(it->second);
+    }
+    shown->installEventFilter(&counter);
+    layout->addWidget(shown, cell / kColumns, cell % kColumns);
+  }
+  QScrollArea area;
+  area.setFrameShape(QFrame::NoFrame);
+  area.setWidget(grid);
+  RunEventsFor(200);  // loads, layouts
+  const QSize full = grid->sizeHint();
+  area.resize(full.width(), quarter ? full.height() / 4 : full.height());
+  area.show();
+  RunEventsFor(1000);  // settles
+  const double cpu0 = CpuSeconds();
+  const int64_t wakes0 = GuiThreadWakeups();
+  const int64_t paints0 = counter.paints;
+  const int64_t clock0 = flipreel::FrameClock::OfThisThread().wakeups();
+  QElapsedTimer clock;
+  clock.start();
+  RunEventsFor(seconds * 1000);
+  const double elapsed = clock.elapsed() / 1000.0;
+  std::printf("cpu=%.4f wakeups=%.1f paints=%.1f mb=%.1f clock=%.1f\n",
+              (CpuSeconds() - cpu0) / elapsed, (GuiThreadWakeups() - wakes0) / elapsed,
+              (counter.paints - paints0) / elapsed, ResidentMb(),
+              (flipreel::FrameClock::OfThisThread().wakeups() - clock0) / elapsed);
+  if (!shot.isEmpty()) area.grab().save(shot);
+  return 0;
+}
+
+int RunAll(int seconds) {
+  QTemporaryDir dir;
+  WriteGifs(QDir(dir.path()));
+  double load = 0;
+  if (FILE* f = std::fopen("/proc/loadavg", "r")) {
+    if (std::fscanf(f, "%lf", &load) != 1) load = 0;
+    std::fclose(f);
+  }
+  std::printf(
+      "100 GIFs in a scroll area (20 distinct, 64x64 to 320x240, five of each), %d s "
+      "each; load average %.2f at the start\n\n",
+      seconds, load);
+  std::printf("%-8s %-14s %8s %10s %9s %8s\n", "view", "contender", "cpu", "wakeups/s", "paints/s",
+              "rss MB");
+  for (const char* view : {"all", "quarter"}) {
+    std::map<std::string, std::map<std::string, double>> got;
+    for (const char* mode : {"widgets", "movies", "floor"}) {
+      auto& v = got[mode] =
+          RunChild("flipreel_many_bench", {mode, dir.path(), QString::number(seconds), view}, 10);
+      std::printf("%-8s %-14s %7.1f%% %10.0f %9.0f %8.1f\n", view,
+                  std::string(mode) == "widgets"  ? "FlipreelWidget"
+                  : std::string(mode) == "movies" ? "QLabel+QMovie"
+                                                  : "floor",
+                  v["cpu"] * 100, v["wakeups"], v["paints"], v["mb"]);
+    }
+    auto ratio = [&](const char* a, const char* b, const char* what) {
+      return got[b][what] > 0 ? got[a][what] / got[b][what] : 0.0;
+    };
+    std::printf(
+        "%-8s widget/floor cpu %.2fx, widget/QMovie cpu %.2fx, widget/QMovie memory "
+        "%.2fx\n\n",
+        view, ratio("widgets", "floor", "cpu"), ratio("widgets", "movies", "cpu"),
+        ratio("widgets", "movies", "mb"));
+  }
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  QApplication app(argc, argv);
+  const QStringList args = app.arguments().mid(1);
+  const QString mode = args.value(0);
+  if (mode == "widgets" || mode == "movies" || mode == "floor")
+    return Play(mode, QDir(args.value(1)), std::max(1, args.value(2).toInt()),
+                args.value(3) == "quarter", args.value(4));
+  if (mode == "write-gifs") {
+    WriteGifs(QDir(args.value(1, ".")));
+    return 0;
+  }
+  int seconds = 20;
+  if (mode == "--seconds") seconds = std::max(1, args.value(1).toInt());
+  return RunAll(seconds);
+}

@@ -1,0 +1,236 @@
+#include "flipreel/qt/frame_clock.h"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+#include <utility>
+
+#include "flipreel/host/scope.h"
+
+namespace flipreel {
+
+// --- FrameClock -------------------------------------------------------------------
+
+FrameClock& FrameClock::OfThisThread() {
+  thread_local FrameClock clock;
+  return clock;
+}
+
+FrameClock::FrameClock() {
+  elapsed_.start();
+  timer_.setTimerType(Qt::PreciseTimer);
+  timer_.setSingleShot(true);
+  QObject::connect(&timer_, &QTimer::timeout, [this] { Wake(); });
+}
+
+FrameClock::FrameClock(TimeSource now) : source_(std::move(now)) {}
+
+FrameClock::~FrameClock() {
+  timer_.stop();
+}
+
+int64_t FrameClock::Now() const {
+  return source_ ? source_() : elapsed_.elapsed();
+}
+
+void FrameClock::Add(TickSchedule* schedule) {
+  schedules_.push_back(schedule);
+}
+
+void FrameClock::Remove(TickSchedule* schedule) {
+  std::erase(schedules_, schedule);
+  Changed();
+}
+
+void FrameClock::Changed() {
+  if (!waking_) Arm();
+}
+
+// The earliest due tick, rounded up to the clock's grain: ticks due within
+// one grain of each other are delivered in one wake-up.
+std::optional<int64_t> FrameClock::NextWake() const {
+  std::optional<int64_t> next;
+  for (const TickSchedule* s : schedules_) {
+    const std::optional<int64_t> due = s->RealDue();
+    if (due && (!next || *due < *next)) next = due;
+  }
+  if (next && kGrainMs > 1) next = (*next + kGrainMs - 1) / kGrainMs * kGrainMs;
+  return next;
+}
+
+void FrameClock::Arm() {
+  if (source_) return;
+  const std::optional<int64_t> next = NextWake();
+  if (!next) {
+    timer_.stop();
+    return;
+  }
+  const int64_t wait = std::clamp<int64_t>(*next - Now(), 0, std::numeric_limits<int>::max());
+  timer_.start(static_cast<int>(wait));
+}
+
+// Every tick due by now is delivered, earliest first, so that controls see
+// one another's ticks in the order they fell due. A tick may stop, re-arm or
+// remove any schedule, so the earliest is looked for afresh after each.
+void FrameClock::Wake() {
+  ++wakeups_;
+  {
+    const bool was = std::exchange(waking_, true);
+    const int64_t now = Now();
+    for (;;) {
+      TickSchedule* earliest = nullptr;
+      int64_t earliest_due = 0;
+      for (TickSchedule* s : schedules_) {
+        const std::optional<int64_t> due = s->RealDue();
+        if (due && *due <= now && (!earliest || *due < earliest_due)) {
+          earliest = s;
+          earliest_due = *due;
+        }
+      }
+      if (!earliest) break;
+      earliest->Fire();
+    }
+    waking_ = was;
+  }
+  Arm();
+}
+
+void FrameClock::RunUntil(int64_t until, const std::function<void(int64_t)>& set_now) {
+  for (std::optional<int64_t> next = NextWake(); next && *next <= until; next = NextWake()) {
+    set_now(std::max(*next, Now()));
+    Wake();
+  }
+  set_now(until);
+}
+
+// --- TickSchedule -----------------------------------------------------------------
+
+TickSchedule::TickSchedule(std::function<void()> tick, FrameClock& clock)
+    : clock_(clock), tick_(std::move(tick)) {
+  base_real_ = clock_.Now();
+  clock_.Add(this);
+}
+
+TickSchedule::~TickSchedule() {
+  clock_.Remove(this);
+}
+
+bool TickSchedule::ElementChanged(const Element& element, ElementProperty what) {
+  if (element.kind() != ElementKind::kTimer) return false;
+  timer_ = static_cast<const Timer*>(&element);
+  if (what == ElementProperty::kEnabled || what == ElementProperty::kInterval) Rearm();
+  return true;
+}
+
+void TickSchedule::Forget(const Element* element) {
+  if (element && element != timer_) return;
+  timer_ = nullptr;
+  armed_ = false;
+  Update();
+}
+
+void TickSchedule::SetManual(bool manual) {
+  manual_ = manual;
+  Rearm();
+}
+
+// Switching the timer on or setting its interval starts a fresh interval; an
+// interval of 0 never ticks. The control re-arms its timer with the same
+// interval on every step: inside a tick that keeps the schedule, the next
+// interval counting from this tick's due time rather than from when its work
+// ends, which would slow every animation down by its own processing time.
+void TickSchedule::Rearm() {
+  if (manual_ || !timer_ || !timer_->enabled() || timer_->interval() <= 0) {
+    armed_ = false;
+    Update();
+    return;
+  }
+  const int32_t interval = timer_->interval();
+  if (in_tick_ && armed_ && interval == armed_interval_) {
+    due_ += interval;
+  } else {
+    due_ = Now() + interval;
+  }
+  armed_ = true;
+  armed_interval_ = interval;
+  rearmed_ = true;
+  Update();
+}
+
+int64_t TickSchedule::LocalNow() const {
+  if (held_) return base_;
+  return base_ + std::llround(static_cast<double>(clock_.Now() - base_real_) * speed_);
+}
+
+void TickSchedule::Rebase() {
+  base_ = LocalNow();
+  base_real_ = clock_.Now();
+}
+
+void TickSchedule::SetSpeed(double speed) {
+  if (!(speed > 0) || !std::isfinite(speed)) speed = 1.0;
+  Rebase();
+  speed_ = speed;
+  Update();
+}
+
+void TickSchedule::SetHeld(bool held) {
+  if (held == held_) return;
+  Rebase();
+  held_ = held;
+  if (!held && shown_) CatchUp();
+  Update();
+}
+
+void TickSchedule::SetShown(bool shown) {
+  if (shown == shown_) return;
+  shown_ = shown;
+  if (shown) CatchUp();
+  Update();
+}
+
+void TickSchedule::Update() {
+  real_due_.reset();
+  if (armed_ && !manual_ && shown_ && !held_ && !now_) {
+    const double wait = static_cast<double>(due_ - base_) / speed_;
+    real_due_ = base_real_ + static_cast<int64_t>(std::ceil(std::min(wait, 1e15)));
+  }
+  clock_.Changed();
+}
+
+void TickSchedule::Fire() {
+  if (!armed_) return;
+  // Far behind (a machine that slept), the control starts afresh from now.
+  if (LocalNow() - due_ > int64_t{kMaxCatchUpTicks} * armed_interval_) due_ = LocalNow();
+  {
+    const ScopedValue<std::optional<int64_t>> at_due(now_, due_);
+    if (!DeliverTick()) armed_ = false;
+  }
+  Update();
+}
+
+bool TickSchedule::DeliverTick() {
+  if (!timer_ || !timer_->enabled()) return false;
+  rearmed_ = false;
+  ++ticks_delivered_;
+  RunAsTick(tick_);
+  // A timer the tick left alone runs on at its interval.
+  if (armed_ && !rearmed_) due_ += armed_interval_;
+  Update();
+  return true;
+}
+
+void TickSchedule::CatchUp() {
+  int delivered = 0;
+  while (armed_ && !manual_ && !held_ && due_ <= LocalNow()) {
+    if (++delivered > kMaxCatchUpTicks) {
+      due_ = LocalNow();
+      break;
+    }
+    const ScopedValue<std::optional<int64_t>> at_due(now_, due_);
+    DeliverTick();
+  }
+  Update();
+}
+
+}  // namespace flipreel

@@ -1,0 +1,69 @@
+// Decoded frames shared between controls that load the same bytes.
+//
+// A window that shows the same GIF many times over holds one decoded copy of
+// it: the composed animation, or each classic frame's picture, is kept here
+// by the bytes it was made from, and a control that loads those bytes again
+// is handed the pictures that are already made. Pictures never change once
+// made (a control that gives a frame another picture replaces its own
+// reference and leaves everyone else's alone), so they are shared read-only
+// with no copying. Nothing is kept alive here: a kept entry lasts while some
+// control still holds its pictures, and goes with the last of them. The
+// memory the pictures take is so counted once, by the load that made them.
+//
+// Safe to use from any thread.
+#pragma once
+
+#include <cstddef>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+#include "flipreel/host/animation.h"
+#include "flipreel/host/picture.h"
+
+namespace flipreel {
+
+class SharedFrames {
+ public:
+  // The process's store.
+  static SharedFrames& Of();
+
+  // The animation composed of bytes: the one some control holds, when there
+  // is one, else what compose makes (kept for the next). Errors of compose
+  // are thrown on and nothing is kept.
+  ComposedAnimation Animation(std::string_view bytes,
+                              const std::function<ComposedAnimation()>& compose);
+  // Whether an animation of these bytes is held by some control.
+  bool HasAnimation(std::string_view bytes);
+  // The picture of a GIF file of these bytes: the one some control holds,
+  // else what decode makes (kept for the next). decode runs either way, so
+  // that a decoder that hands out pictures in file order stays in step.
+  Picture SharedPicture(std::string_view bytes, const std::function<Picture()>& decode);
+  // Entries whose pictures some control still holds, for tests.
+  size_t live_count();
+
+ private:
+  struct Entry {
+    std::string bytes;
+    std::vector<std::weak_ptr<const PictureData>> pictures;
+    std::vector<int32_t> delays;
+    int32_t width = 0, height = 0, repeat_count = 0;
+    bool animation = false;
+    bool Live() const;
+  };
+  // The live entry of these bytes and kind; expired ones met are dropped.
+  Entry* Find(std::string_view bytes, bool animation);
+  void Insert(Entry entry);
+  void DropExpired();
+
+  std::mutex mu_;
+  std::unordered_multimap<size_t, Entry> entries_;
+  size_t inserts_since_sweep_ = 0;
+};
+
+}  // namespace flipreel

@@ -1,0 +1,159 @@
+// Many controls in one window: the shared clock, frames shared between
+// controls, and controls that cannot be seen.
+#include <gtest/gtest.h>
+
+#include <QScrollArea>
+#include <QTest>
+#include <QVBoxLayout>
+#include <map>
+#include <memory>
+#include <vector>
+
+#include "flipreel/qt/frame_clock.h"
+#include "flipreel/qt/shared_frames.h"
+#include "tests/qt/qt_test_support.h"
+
+using namespace flipreel;
+using namespace qttest;
+
+namespace {
+
+// A control's timer on the test's clock, recording when each tick came on
+// the control's own time.
+struct TimedControl final : ElementSite {
+  explicit TimedControl(FrameClock& clock, int32_t interval)
+      : schedule([this] { ticks.push_back(schedule.Now()); }, clock), timer(*this, "Timer1") {
+    timer.set_interval(interval);
+    timer.set_enabled(true);
+  }
+  float TwipsPerPixelX() const override { return 15; }
+  float TwipsPerPixelY() const override { return 15; }
+  void ElementChanged(const Element& e, ElementProperty what) override {
+    schedule.ElementChanged(e, what);
+  }
+  std::vector<int64_t> ticks;
+  TickSchedule schedule;
+  Timer timer;
+};
+
+TEST(FrameClock, ControlsWithDifferentDelaysTickExactlyOnTheirSchedulesOverALongRun) {
+  int64_t now = 0;
+  FrameClock clock([&] { return now; });
+  const std::vector<int32_t> intervals = {10, 20, 30, 70, 45, 100, 100};
+  std::vector<std::unique_ptr<TimedControl>> controls;
+  for (int32_t interval : intervals)
+    controls.push_back(std::make_unique<TimedControl>(clock, interval));
+  // One of them cannot be seen for a while, twice.
+  TimedControl& hidden = *controls[3];
+  const auto set_now = [&](int64_t t) { now = t; };
+  constexpr int64_t kRun = 10 * 60 * 1000;  // ten minutes
+  for (const auto& [hide, show] :
+       std::vector<std::pair<int64_t, int64_t>>{{1005, 7003}, {60000, 300050}}) {
+    clock.RunUntil(hide, set_now);
+    hidden.schedule.SetShown(false);
+    const size_t before_hiding = hidden.ticks.size();
+    clock.RunUntil(show, set_now);
+    EXPECT_EQ(hidden.ticks.size(), before_hiding) << "a hidden control took a tick";
+    hidden.schedule.SetShown(true);  // catches up at once, each tick at its due time
+    EXPECT_EQ(hidden.ticks.size(), static_cast<size_t>(show / 70));
+  }
+  clock.RunUntil(kRun, set_now);
+
+  // Ticks due within one grain of the clock share a wake-up.
+  constexpr int64_t grain = FrameClock::kGrainMs;
+  std::map<int64_t, int> wakes;
+  for (size_t c = 0; c < controls.size(); ++c) {
+    const std::vector<int64_t>& ticks = controls[c]->ticks;
+    ASSERT_EQ(ticks.size(), static_cast<size_t>(kRun / intervals[c]))
+        << "interval " << intervals[c];
+    for (size_t k = 0; k < ticks.size(); ++k) {
+      ASSERT_EQ(ticks[k], static_cast<int64_t>(k + 1) * intervals[c])
+          << "interval " << intervals[c];
+      if (&*controls[c] != &hidden) ++wakes[(ticks[k] + grain - 1) / grain];
+    }
+  }
+  EXPECT_EQ(clock.wakeups(), static_cast<int64_t>(wakes.size()));
+}
+
+// The control's first frame picture.
+Picture FirstFrame(FlipreelWidget& w) {
+  return ControlOf(w).imgBuffer()(0).picture();
+}
+
+TEST(SharedFrames, ControlsLoadingTheSameBytesShareOneCopyFreedWithTheLastHolder) {
+  const QByteArray bytes = QByteArray::fromStdString(testgif::Build(FourFrames()));
+  for (const bool composed : {true, false}) {
+    SCOPED_TRACE(composed ? "composed" : "classic");
+    auto first = std::make_unique<FlipreelWidget>();
+    auto second = std::make_unique<FlipreelWidget>();
+    for (FlipreelWidget* w : {first.get(), second.get()}) {
+      w->setComposed(composed);
+      ASSERT_TRUE(w->loadFromData(bytes));
+    }
+    ASSERT_FALSE(FirstFrame(*first).IsEmpty());
+    EXPECT_EQ(FirstFrame(*first), FirstFrame(*second));
+    // The paint-ready copies were made once, and charged to one budget.
+    EXPECT_EQ(CacheOf(*second).conversions(), 0);
+    EXPECT_EQ(CacheOf(*second).kept_bytes(), 0u);
+    EXPECT_GT(CacheOf(*first).kept_bytes(), 0u);
+
+    // A control that gives a frame its own picture changes no one else's.
+    // (The control gives its elements pictures only from inside; so does the test.)
+    const std::weak_ptr<const PictureData> weak = FirstFrame(*second).shared();
+    const_cast<Image&>(ControlOf(*first).imgBuffer()(0)).set_picture(Picture::Solid(4, 4, ~0u));
+    EXPECT_EQ(FirstFrame(*second).shared(), weak.lock());
+    first.reset();
+    EXPECT_FALSE(weak.expired()) << "freed while a control holds it";
+    second.reset();
+    EXPECT_TRUE(weak.expired()) << "kept after its last holder went";
+  }
+  EXPECT_EQ(SharedFrames::Of().live_count(), 0u);
+}
+
+TEST(FlipreelWidgetSight, ControlsThatCannotBeSeenTakeNoTicksWhenTheyPauseWhenHidden) {
+  GifFile file(FourFrames());
+  QScrollArea area;
+  auto* inside = new QWidget;
+  auto* layout = new QVBoxLayout(inside);
+  auto* spacer = new QWidget;
+  spacer->setFixedSize(100, 2000);
+  layout->addWidget(spacer);
+  struct Case {
+    bool composed;
+    std::optional<bool> pause;  // none: the default
+    bool pauses;
+  };
+  const std::vector<Case> cases = {{true, std::nullopt, true},
+                                   {false, std::nullopt, false},
+                                   {false, true, true},
+                                   {true, false, false}};
+  std::vector<FlipreelWidget*> widgets;
+  for (const Case& c : cases) {
+    auto* w = new FlipreelWidget;
+    w->setComposed(c.composed);
+    if (c.pause) w->setPauseWhenHidden(*c.pause);
+    EXPECT_EQ(w->pauseWhenHidden(), c.pauses);
+    w->setFlipreelFile(file.qpath());
+    layout->addWidget(w);
+    widgets.push_back(w);
+  }
+  area.setWidget(inside);
+  area.resize(200, 200);
+  area.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&area));
+  for (size_t i = 0; i < cases.size(); ++i) {
+    SCOPED_TRACE(i);
+    EXPECT_EQ(HostOf(*widgets[i]).seen(), !cases[i].pauses);
+  }
+  area.ensureWidgetVisible(widgets.back(), 0, 0);
+  area.ensureWidgetVisible(widgets.front(), 0, 0);
+  for (FlipreelWidget* w : widgets) {
+    QRect in_view(w->mapTo(area.viewport(), QPoint()), w->size());
+    EXPECT_EQ(HostOf(*w).seen(),
+              in_view.intersects(area.viewport()->rect()) || !w->pauseWhenHidden());
+  }
+  area.hide();
+  for (FlipreelWidget* w : widgets) EXPECT_EQ(HostOf(*w).seen(), !w->pauseWhenHidden());
+}
+
+}  // namespace
