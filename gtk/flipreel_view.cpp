@@ -219,6 +219,8 @@ static void flipreel_view_init(FlipreelView* self) {
   core.set_message_parent(GTK_WIDGET(self));
   // A view is shown only while mapped.
   core.SetShown(false);
+  // The control draws within its surface, however large its pictures are.
+  gtk_widget_set_overflow(GTK_WIDGET(self), GTK_OVERFLOW_HIDDEN);
   core.set_resized([self] {
     if (!self->allocating) gtk_widget_queue_resize(GTK_WIDGET(self));
   });
