@@ -121,7 +121,11 @@ TEST(FlipreelViewDrawing, AWindowShowsTheFramesThePaintableDraws) {
     ASSERT_EQ(flipreel_view_get_error(FLIPREEL_VIEW(view)), nullptr);  // sized before shown
     gtk_window_present(GTK_WINDOW(window));
     FlipreelPaintable* paintable = flipreel_view_get_paintable(FLIPREEL_VIEW(view));
-    Spin(5000, [&] { return flipreel_paintable_get_ticks(paintable) > 0; });
+    // A paintable ticks from its load on, so a busy machine may tick it
+    // before the window is laid out: wait for both.
+    Spin(5000, [&] {
+      return gtk_widget_get_width(view) > 0 && flipreel_paintable_get_ticks(paintable) > 0;
+    });
     const int w = gtk_widget_get_width(view), h = gtk_widget_get_height(view);
     ASSERT_EQ(w, stretch ? 128 : gif.width);
     for (int i = 0; i < 3; ++i) {
