@@ -1,6 +1,7 @@
 #include "flipreel/gtk/flipreel_view.h"
 
 #include <cmath>
+#include <utility>
 #include <vector>
 
 #include "flipreel/gtk/paintable_p.h"
@@ -9,6 +10,10 @@ struct _FlipreelView {
   GtkWidget parent_instance;
   FlipreelPaintable* paintable;
   bool allocating;
+  // Under GSK's cairo renderer, a surface made like the window's, which the
+  // frames' images are made like; null under other renderers.
+  cairo_surface_t* like;
+  bool like_checked;
   gulong forwards[flipreel::kSignalCount];
 };
 
@@ -74,35 +79,69 @@ void DrawShape(GtkSnapshot* snapshot, const flipreel::Shape& shape) {
   gtk_snapshot_append_border(snapshot, &outline, widths, colors);
 }
 
+// The picture over `target`: under the cairo renderer, from the image kept
+// for it (a texture would be copied on every draw there); else its texture.
+void AppendPicture(GtkSnapshot* snapshot, const flipreel::Picture& picture,
+                   const graphene_rect_t& target, flipreel::TextureCache& textures,
+                   cairo_surface_t* like) {
+  if (!like) {
+    gtk_snapshot_append_texture(snapshot, textures.Get(picture), &target);
+    return;
+  }
+  cairo_surface_t* image = textures.GetSurface(picture, like);
+  cairo_t* cr = gtk_snapshot_append_cairo(snapshot, &target);
+  cairo_translate(cr, target.origin.x, target.origin.y);
+  cairo_scale(cr, target.size.width / picture.width(), target.size.height / picture.height());
+  cairo_set_source_surface(cr, image, 0, 0);
+  // Edges as a texture's: the picture's own edge pixels, not blended with
+  // the clear outside when stretched.
+  cairo_pattern_set_extend(cairo_get_source(cr), CAIRO_EXTEND_PAD);
+  cairo_paint(cr);
+  cairo_destroy(cr);
+}
+
 // The picture at natural size from the box's corner, clipped to the box, or
 // stretched over it.
 void DrawImage(GtkSnapshot* snapshot, const flipreel::Image& image,
-               flipreel::TextureCache& textures) {
+               flipreel::TextureCache& textures, cairo_surface_t* like) {
   if (!image.visible() || image.picture().IsEmpty()) return;
   const graphene_rect_t box = BoxOf(image.left(), image.top(), image.width(), image.height());
   if (box.size.width <= 0 || box.size.height <= 0) return;
-  GdkTexture* texture = textures.Get(image.picture());
   if (image.stretch()) {
-    gtk_snapshot_append_texture(snapshot, texture, &box);
+    AppendPicture(snapshot, image.picture(), box, textures, like);
     return;
   }
   const graphene_rect_t natural =
       GRAPHENE_RECT_INIT(box.origin.x, box.origin.y, static_cast<float>(image.picture().width()),
                          static_cast<float>(image.picture().height()));
   gtk_snapshot_push_clip(snapshot, &box);
-  gtk_snapshot_append_texture(snapshot, texture, &natural);
+  AppendPicture(snapshot, image.picture(), natural, textures, like);
   gtk_snapshot_pop(snapshot);
 }
 
 }  // namespace
 
+// The surface the frames' images are made like, found the first time the
+// view is drawn in a window.
+static cairo_surface_t* SurfaceLike(FlipreelView* self) {
+  if (self->like_checked) return self->like;
+  GtkNative* native = gtk_widget_get_native(GTK_WIDGET(self));
+  if (!native || !gtk_native_get_surface(native)) return nullptr;
+  self->like_checked = true;
+  if (GSK_IS_CAIRO_RENDERER(gtk_native_get_renderer(native)))
+    self->like = flipreel::SurfaceLikeWindow(gtk_native_get_surface(native));
+  return self->like;
+}
+
 static void flipreel_view_snapshot(GtkWidget* widget, GtkSnapshot* snapshot) {
-  flipreel::PaintableCore& core = CoreOf(FLIPREEL_VIEW(widget)->paintable);
+  FlipreelView* self = FLIPREEL_VIEW(widget);
+  flipreel::PaintableCore& core = CoreOf(self->paintable);
   core.Drawn();
   const flipreel::Flipreel& c = core.control();
+  cairo_surface_t* like = SurfaceLike(self);
   DrawShape(snapshot, c.shpBackGround());
-  DrawImage(snapshot, c.imgBackGround(), core.textures());
-  DrawImage(snapshot, c.imgGif(), core.textures());
+  DrawImage(snapshot, c.imgBackGround(), core.textures(), like);
+  DrawImage(snapshot, c.imgGif(), core.textures(), like);
   DrawShape(snapshot, c.shpBorder());
 }
 
@@ -142,6 +181,17 @@ static void flipreel_view_unmap(GtkWidget* widget) {
   GTK_WIDGET_CLASS(flipreel_view_parent_class)->unmap(widget);
 }
 
+// The images made like the window's surface go with it.
+static void flipreel_view_unrealize(GtkWidget* widget) {
+  FlipreelView* self = FLIPREEL_VIEW(widget);
+  if (self->like) {
+    CoreOf(self->paintable).textures().Clear();
+    cairo_surface_destroy(std::exchange(self->like, nullptr));
+  }
+  self->like_checked = false;
+  GTK_WIDGET_CLASS(flipreel_view_parent_class)->unrealize(widget);
+}
+
 static void flipreel_view_get_property(GObject* object, guint, GValue* value, GParamSpec* pspec) {
   g_object_get_property(G_OBJECT(FLIPREEL_VIEW(object)->paintable), pspec->name, value);
 }
@@ -169,6 +219,8 @@ static void flipreel_view_init(FlipreelView* self) {
   core.set_message_parent(GTK_WIDGET(self));
   // A view is shown only while mapped.
   core.SetShown(false);
+  // The control draws within its surface, however large its pictures are.
+  gtk_widget_set_overflow(GTK_WIDGET(self), GTK_OVERFLOW_HIDDEN);
   core.set_resized([self] {
     if (!self->allocating) gtk_widget_queue_resize(GTK_WIDGET(self));
   });
@@ -208,6 +260,7 @@ static void flipreel_view_class_init(FlipreelViewClass* klass) {
   widget_class->size_allocate = flipreel_view_size_allocate;
   widget_class->map = flipreel_view_map;
   widget_class->unmap = flipreel_view_unmap;
+  widget_class->unrealize = flipreel_view_unrealize;
   flipreel::InstallControlProperties(object_class, view_properties);
   flipreel::CreateControlSignals(FLIPREEL_TYPE_VIEW, view_signals);
   gtk_widget_class_set_css_name(widget_class, "flipreel-view");

@@ -6,8 +6,15 @@
 // the textures together stay within the budget; beyond it the ones drawn
 // longest ago are let go. (An animation whose frames do not all fit would
 // only churn through the budget: its owner sets a budget of a few frames.)
+//
+// GSK's cairo renderer copies a texture into a new image on every draw, and
+// the X server gets that copy uploaded again. For that renderer the cache
+// also keeps each picture as an image surface made like the window's
+// surface (on X11 one whose memory the X server shares), which cairo draws
+// without copying it on the client at all.
 #pragma once
 
+#include <cairo.h>
 #include <gdk/gdk.h>
 
 #include <cstddef>
@@ -34,8 +41,12 @@ class TextureCache {
   // The picture's texture, made now if none is kept; null for the empty
   // picture. The cache keeps the reference.
   GdkTexture* Get(const Picture& picture);
+  // The picture as an image surface made like `like` (cairo's similar
+  // image), made now if none is kept; null for the empty picture. The cache
+  // keeps the reference. Clear the cache before `like`'s display goes.
+  cairo_surface_t* GetSurface(const Picture& picture, cairo_surface_t* like);
   void Clear();
-  // Textures made so far, for tests and benchmarks.
+  // Textures and images made so far, for tests and benchmarks.
   int64_t made() const { return made_; }
   size_t kept_bytes() const { return kept_bytes_; }
 
@@ -43,9 +54,14 @@ class TextureCache {
   struct Entry {
     std::shared_ptr<const PictureData> picture;
     GdkTexture* texture = nullptr;
+    cairo_surface_t* surface = nullptr;
     size_t bytes = 0;
     std::list<const PictureData*>::iterator age;
   };
+  // The picture's entry, the most recently drawn now; `bytes` more are
+  // about to be kept in it.
+  Entry& Touch(const Picture& picture, size_t bytes);
+  static void Release(Entry& entry);
   size_t budget_;
   size_t kept_bytes_ = 0;
   int64_t made_ = 0;
@@ -55,5 +71,9 @@ class TextureCache {
 
 // A new texture of the picture's pixels.
 GdkTexture* MakeTexture(const PictureData& picture);
+// A new image surface of the picture's pixels, made like `like`.
+cairo_surface_t* MakeSurface(const PictureData& picture, cairo_surface_t* like);
+// A surface to make the images drawn in `window` like (see GetSurface).
+cairo_surface_t* SurfaceLikeWindow(GdkSurface* window);
 
 }  // namespace flipreel

@@ -39,11 +39,8 @@ void Spin(int ms) {
   Spin(ms, [] { return false; });
 }
 
-// The paintable's snapshot at its own size, drawn by GSK's cairo path, as
-// 0xAARRGGBB premultiplied words.
-std::vector<uint32_t> Render(FlipreelPaintable* paintable, int w, int h) {
-  GtkSnapshot* snapshot = gtk_snapshot_new();
-  gdk_paintable_snapshot(GDK_PAINTABLE(paintable), snapshot, w, h);
+// A snapshot drawn by GSK's cairo path, as 0xAARRGGBB premultiplied words.
+std::vector<uint32_t> Pixels(GtkSnapshot* snapshot, int w, int h) {
   GskRenderNode* node = gtk_snapshot_free_to_node(snapshot);
   cairo_surface_t* surface = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, w, h);
   cairo_t* cr = cairo_create(surface);
@@ -60,6 +57,20 @@ std::vector<uint32_t> Render(FlipreelPaintable* paintable, int w, int h) {
   cairo_surface_destroy(surface);
   if (node) gsk_render_node_unref(node);
   return out;
+}
+
+// The paintable's snapshot at the size given.
+std::vector<uint32_t> Render(FlipreelPaintable* paintable, int w, int h) {
+  GtkSnapshot* snapshot = gtk_snapshot_new();
+  gdk_paintable_snapshot(GDK_PAINTABLE(paintable), snapshot, w, h);
+  return Pixels(snapshot, w, h);
+}
+
+// What the widget draws now, at its size.
+std::vector<uint32_t> Render(GtkWidget* widget) {
+  GtkSnapshot* snapshot = gtk_snapshot_new();
+  GTK_WIDGET_GET_CLASS(widget)->snapshot(widget, snapshot);
+  return Pixels(snapshot, gtk_widget_get_width(widget), gtk_widget_get_height(widget));
 }
 
 std::vector<uint32_t> Premultiplied(const flipreel::Picture& picture) {
@@ -90,6 +101,40 @@ TEST(FlipreelPaintableSnapshot, EachFrameIsTheComposedPicturePixelByPixel) {
   }
   g_bytes_unref(bytes);
   g_object_unref(paintable);
+}
+
+// A view in a window draws each frame as its paintable alone draws it, at
+// the GIF's size and stretched, although under the cairo renderer the view
+// draws from images it keeps for that renderer rather than from textures.
+TEST(FlipreelViewDrawing, AWindowShowsTheFramesThePaintableDraws) {
+  // Frames large enough for images the X server shares.
+  testgif::Gif gif = testgif::Animation(3, 64, 40);
+  gif.width = 66, gif.height = 44;
+  GBytes* bytes = Bytes(testgif::Build(gif));
+  for (const bool stretch : {false, true}) {
+    GtkWidget* window = gtk_window_new();
+    GtkWidget* view = flipreel_view_new();
+    g_object_set(view, "back-style", 0, "auto-size", !stretch, "stretch", stretch, nullptr);
+    if (stretch) gtk_widget_set_size_request(view, 128, 80);
+    gtk_window_set_child(GTK_WINDOW(window), view);
+    flipreel_view_load_bytes(FLIPREEL_VIEW(view), bytes);
+    ASSERT_EQ(flipreel_view_get_error(FLIPREEL_VIEW(view)), nullptr);  // sized before shown
+    gtk_window_present(GTK_WINDOW(window));
+    FlipreelPaintable* paintable = flipreel_view_get_paintable(FLIPREEL_VIEW(view));
+    // A paintable ticks from its load on, so a busy machine may tick it
+    // before the window is laid out: wait for both.
+    Spin(5000, [&] {
+      return gtk_widget_get_width(view) > 0 && flipreel_paintable_get_ticks(paintable) > 0;
+    });
+    const int w = gtk_widget_get_width(view), h = gtk_widget_get_height(view);
+    ASSERT_EQ(w, stretch ? 128 : gif.width);
+    for (int i = 0; i < 3; ++i) {
+      EXPECT_EQ(Render(view), Render(paintable, w, h)) << "stretch " << stretch << ", tick " << i;
+      flipreel_paintable_tick(paintable);
+    }
+    gtk_window_destroy(GTK_WINDOW(window));
+  }
+  g_bytes_unref(bytes);
 }
 
 // The frames the GTK face shows, tick by tick, are those the control shows
