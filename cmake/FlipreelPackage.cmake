@@ -32,6 +32,13 @@ if(TARGET flipreel_qt)
   add_library(Flipreel::Qt ALIAS flipreel_qt)
 endif()
 
+# The Widgets-free part of the Qt faces, which Flipreel::Qt and
+# Flipreel::Quick share: versioned like them, linked through them.
+if(TARGET flipreel_qtgui)
+  set_target_properties(flipreel_qtgui PROPERTIES EXPORT_NAME QtGui
+    VERSION ${PROJECT_VERSION} SOVERSION ${PROJECT_VERSION_MAJOR})
+endif()
+
 if(TARGET flipreel_quick)
   set_target_properties(flipreel_quick PROPERTIES EXPORT_NAME Quick
     VERSION ${PROJECT_VERSION} SOVERSION ${PROJECT_VERSION_MAJOR})
@@ -48,7 +55,7 @@ endif()
 # (<flipreel/qt/flipreel_widget.h>), so only the include folder itself is on
 # the path. The Qt library, which links the core only inside itself, gives
 # the same folder.
-foreach(target flipreel_host flipreel_qt flipreel_quick flipreel_gtk)
+foreach(target flipreel_host flipreel_qtgui flipreel_qt flipreel_quick flipreel_gtk)
   if(TARGET ${target})
     target_include_directories(${target} PUBLIC
       $<INSTALL_INTERFACE:${CMAKE_INSTALL_INCLUDEDIR}>)

@@ -162,6 +162,7 @@ class FlipreelItemPrivate final : public QuickSurface, public FlipreelEvents {
   // --- loading --------------------------------------------------------------------
   void Load() {
     pending_.Cancel();
+    preview_ = Picture();
     if (downloading_) {
       downloading_ = false;
       (void)Trap([&] { control_->CancelAsyncRead(); });
@@ -247,6 +248,7 @@ class FlipreelItemPrivate final : public QuickSurface, public FlipreelEvents {
   // result ended it, from the event loop.
   void EndLoad(bool announce_later) {
     pending_.Clear();
+    preview_ = Picture();
     if (!announce_later) {
       Ended(load_error_);
       Announce();
@@ -279,6 +281,15 @@ class FlipreelItemPrivate final : public QuickSurface, public FlipreelEvents {
   }
   void AwaitLoad() {
     if (pending_.RunToEnd()) EndLoad(true);
+  }
+
+  // Before each slice: the new first frame is shown as soon as it is decoded
+  // (or composed), while the rest of the load runs on.
+  void LookForPreview() {
+    if (!preview_.IsEmpty()) return;
+    preview_ = host_.FirstFrameDecoded();
+    if (preview_.IsEmpty()) preview_ = pending_.ahead().FirstComposed();
+    if (!preview_.IsEmpty()) q_.update();
   }
 
   // --- the load's pauses (QuickSurface) -----------------------------------------
@@ -338,7 +349,16 @@ class FlipreelItemPrivate final : public QuickSurface, public FlipreelEvents {
   void ElementChanged(const Element& element, ElementProperty what) override {
     // The control's elements tell of their first values while it is built,
     // before control_ holds it.
-    if (!control_ || &element != &control_->imgGif()) return;
+    if (!control_) return;
+    // A load run in slices puts the first frame into the frame store before
+    // imgGif shows anything: the item shows it from there.
+    if (element.index() == 0 && what == ElementProperty::kPicture && preview_.IsEmpty() &&
+        pending_.pending()) {
+      preview_ = static_cast<const Image&>(element).picture();
+      if (!preview_.IsEmpty()) q_.update();
+      return;
+    }
+    if (&element != &control_->imgGif()) return;
     if (what == ElementProperty::kPicture) UpdateShown();
     // A tick sets every value of imgGif; the window draws again only when
     // what the item draws of it changed.
@@ -411,7 +431,9 @@ class FlipreelItemPrivate final : public QuickSurface, public FlipreelEvents {
   // The load under way, run in slices (DeferLoad), and how it ended.
   std::optional<HostError> load_error_;
   QObject load_context_;  // a load's late announcement is posted to it
-  PendingLoad pending_{host_, PendingLoad::Face{[this] { EndLoad(false); }}};
+  Picture preview_;       // the new first frame, shown while the load is pending
+  PendingLoad pending_{host_, PendingLoad::Face{.ended = [this] { EndLoad(false); },
+                                                .before_slice = [this] { LookForPreview(); }}};
 };
 
 FlipreelItem::FlipreelItem(QQuickItem* parent)
@@ -670,19 +692,23 @@ QSGNode* FlipreelItem::updatePaintNode(QSGNode* old, UpdatePaintNodeData*) {
   FlipreelItemPrivate& d = *d_;
   auto* node = static_cast<FrameNode*>(old);
   const Image& shown = d.control_->imgGif();
-  const Picture& picture = shown.picture();
+  // While a load is pending the new first frame shows, once there is one, on
+  // its own: the frames' box is not known before the load ends.
+  const bool preview = d.pending_.pending() && !d.preview_.IsEmpty();
+  const Picture& picture = preview ? d.preview_ : shown.picture();
   if (!node) {
     if (picture.IsEmpty()) return nullptr;
     node = new FrameNode(*window());
   }
   // The frame's place in the box all frames lie in, mapped into the item by
   // the fill mode and the alignment.
-  const QRectF box = d.bounds_.isEmpty()
+  const QRectF box = d.bounds_.isEmpty() || preview
                          ? QRectF(QPointF(0, 0), QSizeF(picture.width(), picture.height()))
                          : QRectF(d.bounds_);
   QRectF frame_rect =
-      d.shown_ >= 0 ? QRectF(FlipreelItemPrivate::FrameRect(d.control_->imgBuffer()(d.shown_)))
-                    : QRectF(box.topLeft(), QSizeF(picture.width(), picture.height()));
+      d.shown_ >= 0 && !preview
+          ? QRectF(FlipreelItemPrivate::FrameRect(d.control_->imgBuffer()(d.shown_)))
+          : QRectF(box.topLeft(), QSizeF(picture.width(), picture.height()));
   const QRectF item(0, 0, width(), height());
   double sx = 1, sy = 1;
   if (!box.isEmpty()) {

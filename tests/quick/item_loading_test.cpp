@@ -7,6 +7,7 @@
 #include <QFile>
 #include <QQmlComponent>
 #include <QQmlEngine>
+#include <QQuickWindow>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
@@ -39,6 +40,24 @@ std::string LargeGif() {
     f.height = gif.height;
     f.pixels.resize(static_cast<size_t>(f.width * f.height));
     for (uint8_t& p : f.pixels) p = static_cast<uint8_t>(random() % 8);
+    gif.frames.push_back(std::move(f));
+  }
+  return testgif::Build(gif);
+}
+
+// A first frame all red, then many small frames of other colours: a
+// composed load puts them into the frame store over many slices.
+std::string ManyFramesGif() {
+  testgif::Gif gif;
+  gif.width = 16;
+  gif.height = 16;
+  gif.global_palette = {0x000000, 0xFF0000, 0x00FF00, 0x0000FF};
+  for (int i = 0; i < 1500; ++i) {
+    testgif::Frame f;
+    f.delay_cs = 2;
+    f.width = gif.width;
+    f.height = gif.height;
+    f.pixels.assign(static_cast<size_t>(f.width * f.height), i == 0 ? 1 : 2 + i % 2);
     gif.frames.push_back(std::move(f));
   }
   return testgif::Build(gif);
@@ -101,6 +120,33 @@ TEST_F(ItemLoading, ALargeGifLoadsFromTheEventLoopAndReadsWaitForIt) {
       EXPECT_EQ(counted.last().at(0).toInt(), kFrames);
     }
   }
+}
+
+// The window shows the new first frame while the rest still loads, not
+// nothing until the load ends.
+TEST_F(ItemLoading, TheFirstFrameShowsWhileTheRestLoads) {
+  QFile file(dir_.filePath("many.gif"));
+  ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+  const std::string bytes = ManyFramesGif();
+  file.write(bytes.data(), static_cast<qint64>(bytes.size()));
+  file.close();
+  QQuickWindow window;
+  window.resize(160, 120);
+  window.show();
+  auto reel = Create(engine_, QStringLiteral("asynchronous: true"));
+  ASSERT_NE(reel, nullptr);
+  reel->setParentItem(window.contentItem());
+  reel->setSize(QSizeF(160, 120));
+  reel->setSource(QUrl::fromLocalFile(file.fileName()));
+  bool shown_while_loading = false;
+  for (int i = 0; i < 50000 && reel->status() == FlipreelItem::Loading; ++i) {
+    shown_while_loading |= (window.grabWindow().pixel(80, 60) & 0xFFFFFFu) == 0xFF0000u;
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 1);
+  }
+  EXPECT_TRUE(shown_while_loading);
+  EXPECT_EQ(reel->status(), FlipreelItem::Ready);
+  EXPECT_EQ(reel->frameCount(), 1500);
+  reel.reset();
 }
 
 TEST_F(ItemLoading, AnItemDestroyedMidLoadTakesTheLoadWithIt) {
