@@ -1,5 +1,7 @@
 // Layout and display: sizing the control to the graphic, the resize handler
 // and the display properties.
+#include <cmath>
+
 #include "flipreel/control/flipreel.h"
 #include "flipreel/host/numbers.h"
 
@@ -9,7 +11,13 @@ namespace {
 
 // A single-precision size as the sizing arithmetic sees it: passed through its
 // decimal text, so it keeps at most 7 significant digits.
+//
+// A whole number of up to 7 digits, which sizes in twips nearly always are,
+// comes back from its text unchanged, so it is taken as it is: every tick
+// that sizes the control would otherwise format and parse its sizes anew.
+// Zero is left to the text, which decides what becomes of its sign.
 double ThroughText(float v) {
+  if (v != 0 && std::fabs(v) < 1e7f && std::trunc(v) == v) return v;
   const std::optional<double> parsed = ParseNumber(FormatSingle(v));
   return parsed ? *parsed : static_cast<double>(v);
 }

@@ -507,29 +507,32 @@ void FlipreelWidgetPrivate::AnnounceChanges(bool with_texts) {
   with_texts = with_texts || text_notified;
   // Recorded before any signal goes out, so that a slot that changes a value
   // again announces only its own change. Without with_texts the texts are
-  // not read: they stay as announced, moved rather than copied, so that a
-  // tick costs nothing of a text's length.
-  std::array<bool, kWatchedCount> kept{};
+  // not read: they stay as announced, so that a tick costs nothing of a
+  // text's length. Each value is compared where it is kept and copied only
+  // when it changed: a tick changes one or two of them.
+  std::array<bool, kWatchedCount> changed{};
   Announced now;
   size_t i = 0;
-#define FLIPREEL_WIDGET_WATCHED(source, Type, Name, setName)                   \
-  kept[i] = !with_texts && std::holds_alternative<Text>(announced_.values[i]); \
-  if (!kept[i]) now.values[i] = Watch##Name();                                 \
+#define FLIPREEL_WIDGET_WATCHED(source, Type, Name, setName)               \
+  if (with_texts || !std::holds_alternative<Text>(announced_.values[i])) { \
+    if (Watched value = Watch##Name(); value != announced_.values[i]) {    \
+      changed[i] = true;                                                   \
+      now.values[i] = value;                                               \
+      announced_.values[i] = std::move(value);                             \
+    }                                                                      \
+  }                                                                        \
   ++i;
   FLIPREEL_WIDGET_PROPERTIES(FLIPREEL_WIDGET_WATCHED)
 #undef FLIPREEL_WIDGET_WATCHED
   now.shown = control_->imgGif().picture().data();
-  Announced was = std::exchange(announced_, now);
-  for (size_t k = 0; k < kWatchedCount; ++k)
-    if (kept[k]) announced_.values[k] = std::move(was.values[k]);
+  const PictureData* const was_shown = std::exchange(announced_.shown, now.shown);
   i = 0;
-#define FLIPREEL_WIDGET_ANNOUNCE(source, Type, Name, setName) \
-  if (!kept[i] && now.values[i] != was.values[i])             \
-    emit q_.Name##Changed(FromWatched<Type>(now.values[i]));  \
+#define FLIPREEL_WIDGET_ANNOUNCE(source, Type, Name, setName)              \
+  if (changed[i]) emit q_.Name##Changed(FromWatched<Type>(now.values[i])); \
   ++i;
   FLIPREEL_WIDGET_PROPERTIES(FLIPREEL_WIDGET_ANNOUNCE)
 #undef FLIPREEL_WIDGET_ANNOUNCE
-  if (now.shown != was.shown) {
+  if (now.shown != was_shown) {
     if (const int frame = ShownFrame(); frame >= 0) emit q_.frameShown(frame);
   }
 }

@@ -192,6 +192,11 @@ class FlipreelWidgetPrivate final : private QtSurface {
   TwipScale scale() const;
   Look LookOf(PaintedElement which) const;
   void RefreshLooks();
+  // Compares an element's look with how it was last painted and asks for
+  // the old and the new rectangle to be repainted if it changed.
+  void LookChanged(PaintedElement which);
+  // Looks at the elements a tick has changed so far.
+  void SettleLooks();
   void UpdateOpaqueness();
   // After a restore: new looks, a full repaint and the changed values.
   void Restored();
@@ -253,7 +258,8 @@ class FlipreelWidgetPrivate final : private QtSurface {
   FlipreelWidget& q_;
   PictureCache cache_;
   std::array<Look, kPaintedCount> looks_{};
-  QRegion tick_dirty_;  // what the tick being delivered has changed so far
+  QRegion tick_dirty_;                           // what the tick being delivered has changed so far
+  std::array<bool, kPaintedCount> unsettled_{};  // changed in it, not yet looked at
   FlipreelError last_error_;
   int16_t* hit_result_ = nullptr;
   QPointer<QWidget> forward_to_;

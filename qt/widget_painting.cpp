@@ -65,6 +65,7 @@ FlipreelWidgetPrivate::Look FlipreelWidgetPrivate::LookOf(PaintedElement which) 
 
 void FlipreelWidgetPrivate::RefreshLooks() {
   if (!control_) return;
+  SettleLooks();  // what a tick changed so far is still to be painted
   for (int i = 0; i < kPaintedCount; ++i) looks_[i] = LookOf(static_cast<PaintedElement>(i));
 }
 
@@ -72,6 +73,7 @@ void FlipreelWidgetPrivate::RefreshLooks() {
 // what lies below first.
 void FlipreelWidgetPrivate::UpdateOpaqueness() {
   if (!control_) return;
+  SettleLooks();
   const Look& back = looks_[kBackShape];
   const bool opaque = host_->surface_back_style() == 1 ||
                       (back.visible && back.back_style == 1 && back.rect.contains(q_.rect()));
@@ -113,6 +115,16 @@ void FlipreelWidgetPrivate::ElementChanged(const Element& element, ElementProper
   } else {
     return;
   }
+  // A tick sets many sizes and places, most of them to what they were; its
+  // elements are looked at once, when it ends (SettleLooks).
+  if (host_->in_tick()) {
+    unsettled_[which] = true;
+    return;
+  }
+  LookChanged(which);
+}
+
+void FlipreelWidgetPrivate::LookChanged(PaintedElement which) {
   const Look look = LookOf(which);
   Look& old = looks_[which];
   if (look == old) return;
@@ -124,11 +136,16 @@ void FlipreelWidgetPrivate::ElementChanged(const Element& element, ElementProper
   // painted together when the tick ends.
   if (host_->in_tick()) {
     tick_dirty_ += before;
-    tick_dirty_ += look.rect;
+    if (look.rect != before) tick_dirty_ += look.rect;
   } else {
     q_.update(before);
     q_.update(look.rect);
   }
+}
+
+void FlipreelWidgetPrivate::SettleLooks() {
+  for (int i = 0; i < kPaintedCount; ++i)
+    if (std::exchange(unsettled_[i], false)) LookChanged(static_cast<PaintedElement>(i));
 }
 
 // While a load is pending imgGif is painted as it was shown when the load
@@ -175,6 +192,7 @@ void FlipreelWidgetPrivate::PreviewReady(const Picture& picture) {
 // once, when a control is handed several overdue ticks); a tick delivered by
 // hand paints at once.
 void FlipreelWidgetPrivate::TickEnded() {
+  SettleLooks();
   if (!tick_dirty_.isEmpty()) {
     const QRegion dirty = std::exchange(tick_dirty_, QRegion());
     if (q_.isVisible() && host_->in_tick_by_hand()) {
