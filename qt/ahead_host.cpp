@@ -55,31 +55,33 @@ void AheadHost::Close(int32_t file_number) {
   FileHost::Close(file_number);
 }
 
-// Controls that load the same bytes share one animation.
+// Controls that load the same bytes share one animation. A load read ahead
+// has its animation composed, or found shared, on the reading thread; any
+// other load looks its bytes up here.
 ComposedAnimation AheadHost::LoadAnimation(std::string_view bytes) {
-  return SharedFrames::Of().Animation(bytes, [&] { return ComposeAnimation(bytes); });
+  BudgetFor(bytes);
+  if (std::optional<ComposedAnimation> made = ComposedAhead(bytes)) return std::move(*made);
+  return SharedFrames::Of().Animation(bytes, [&] {
+    return RememberingFailure([&] {
+      return ComposeGif(std::span(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()),
+                        &memory_budget());
+    });
+  });
 }
 
 // A deferred load's animation was composed on another thread; a load run in
 // slices gives the event loop its turns until it is. Out of memory there
 // (the old frames were still held) is tried again here, as at once.
-ComposedAnimation AheadHost::ComposeAnimation(std::string_view bytes) {
-  BudgetFor(bytes);
-  if (loading_with_) {
-    while (loading_with_->Composing() && PauseLoad()) {
-    }
-    if (std::optional<ReadAhead::Composition> made = loading_with_->TakeComposition(bytes)) {
-      if (!made->error) return std::move(*made->animation);
-      if (made->error->number() != err::kOutOfMemory) {
-        const HostError error = *made->error;
-        return RememberingFailure([&]() -> ComposedAnimation { throw error; });
-      }
-    }
+std::optional<ComposedAnimation> AheadHost::ComposedAhead(std::string_view bytes) {
+  if (!loading_with_) return std::nullopt;
+  while (loading_with_->Composing() && PauseLoad()) {
   }
-  return RememberingFailure([&] {
-    return ComposeGif(std::span(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()),
-                      &memory_budget());
-  });
+  std::optional<ReadAhead::Composition> made = loading_with_->TakeComposition(bytes);
+  if (!made) return std::nullopt;
+  if (!made->error) return std::move(*made->animation);
+  if (made->error->number() == err::kOutOfMemory) return std::nullopt;
+  const HostError error = *made->error;
+  return RememberingFailure([&]() -> ComposedAnimation { throw error; });
 }
 
 }  // namespace flipreel

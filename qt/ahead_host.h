@@ -57,7 +57,7 @@ class AheadHost : public FileHost {
   AheadDecoder ahead_;
 
  private:
-  ComposedAnimation ComposeAnimation(std::string_view bytes);
+  std::optional<ComposedAnimation> ComposedAhead(std::string_view bytes);
   // The next read of the file at path, opened under the number FreeFile
   // gives, reads these contents rather than the file, until that read's Close.
   struct PinnedFile {

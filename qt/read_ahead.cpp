@@ -97,23 +97,19 @@ std::shared_ptr<ReadAhead> ReadAhead::Start(std::function<void(ReadAhead&, Resul
 // An error is kept to be raised inside the load, where composing at once
 // would raise it; anything else leaves the load to compose the bytes itself.
 void ReadAhead::Compose(std::shared_ptr<const std::string> bytes, MemoryBudget budget) {
-  // Bytes some control holds composed already: the load shares its frames.
-  if (SharedFrames::Of().HasAnimation(*bytes)) {
-    const std::lock_guard lock(mu_);
-    composing_ = false;
-    done_cv_.notify_all();
-    return;
-  }
   Composition made;
   try {
     budget.FollowFile(static_cast<int64_t>(bytes->size()));
+    // Bytes some control holds composed already give their frames; looking
+    // them up here costs the event loop nothing.
     made.error = Trap([&] {
-      made.animation =
-          ComposeGif(std::span(reinterpret_cast<const uint8_t*>(bytes->data()), bytes->size()),
-                     &budget, [this](const ComposedFrame& frame) {
-                       const std::lock_guard lock(mu_);
-                       if (first_composed_.IsEmpty()) first_composed_ = frame.picture;
-                     });
+      made.animation = SharedFrames::Of().Animation(*bytes, [&] {
+        return ComposeGif(std::span(reinterpret_cast<const uint8_t*>(bytes->data()), bytes->size()),
+                          &budget, [this](const ComposedFrame& frame) {
+                            const std::lock_guard lock(mu_);
+                            if (first_composed_.IsEmpty()) first_composed_ = frame.picture;
+                          });
+      });
     });
   } catch (const std::exception&) {
     bytes.reset();
