@@ -61,6 +61,46 @@ graphene_rect_t BoxOf(float left, float top, float width, float height) {
                             static_cast<float>(Px(top + height) - y));
 }
 
+// The dashes of border styles 2 dash, 3 dot, 4 dash-dot and 5 dash-dot-dot,
+// in pixels on and off, as the Qt face draws them; empty for solid lines.
+std::vector<double> DashesOf(int16_t border_style) {
+  switch (border_style) {
+    case 2:
+      return {4, 2};
+    case 3:
+      return {1, 2};
+    case 4:
+      return {4, 2, 1, 2};
+    case 5:
+      return {4, 2, 1, 2, 1, 2};
+    default:
+      return {};  // 1 solid, 6 inside solid
+  }
+}
+
+// A one-pixel outline just inside r: solid, or dashed by the style.
+void DrawOutline(GtkSnapshot* snapshot, const graphene_rect_t& r, const GdkRGBA& c,
+                 int16_t border_style) {
+  const std::vector<double> dashes = DashesOf(border_style);
+  if (dashes.empty()) {
+    const GdkRGBA colors[4] = {c, c, c, c};
+    const float widths[4] = {1, 1, 1, 1};
+    GskRoundedRect outline;
+    gsk_rounded_rect_init_from_rect(&outline, &r, 0);
+    gtk_snapshot_append_border(snapshot, &outline, widths, colors);
+    return;
+  }
+  cairo_t* cr = gtk_snapshot_append_cairo(snapshot, &r);
+  gdk_cairo_set_source_rgba(cr, &c);
+  cairo_set_antialias(cr, CAIRO_ANTIALIAS_NONE);
+  cairo_set_line_width(cr, 1);
+  cairo_set_dash(cr, dashes.data(), static_cast<int>(dashes.size()), 0);
+  // Through the middle of the edge pixels, so each dash covers whole pixels.
+  cairo_rectangle(cr, r.origin.x + 0.5, r.origin.y + 0.5, r.size.width - 1, r.size.height - 1);
+  cairo_stroke(cr);
+  cairo_destroy(cr);
+}
+
 // Fill (BackStyle 1) and a one-pixel outline (any BorderStyle but 0).
 void DrawShape(GtkSnapshot* snapshot, const flipreel::Shape& shape) {
   if (!shape.visible()) return;
@@ -71,12 +111,7 @@ void DrawShape(GtkSnapshot* snapshot, const flipreel::Shape& shape) {
     gtk_snapshot_append_color(snapshot, &fill, &r);
   }
   if (shape.border_style() == 0) return;
-  const GdkRGBA c = flipreel::ColorToRgba(shape.border_color());
-  const GdkRGBA colors[4] = {c, c, c, c};
-  const float widths[4] = {1, 1, 1, 1};
-  GskRoundedRect outline;
-  gsk_rounded_rect_init_from_rect(&outline, &r, 0);
-  gtk_snapshot_append_border(snapshot, &outline, widths, colors);
+  DrawOutline(snapshot, r, flipreel::ColorToRgba(shape.border_color()), shape.border_style());
 }
 
 // The picture over `target`: under the cairo renderer, from the image kept

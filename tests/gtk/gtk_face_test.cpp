@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <gtk/gtk.h>
 
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -267,6 +268,50 @@ INSTANTIATE_TEST_SUITE_P(
                     Failure{"Folder", 'f', "/", 75}, Failure{"EmptyBytes", 'b', "", 481},
                     Failure{"NotAGif", 'b', "PK\x03\x04 not a picture", 481}),
     [](const testing::TestParamInfo<Failure>& info) { return std::string(info.param.name); });
+
+// A view of w x h pixels, with no GIF, shown in a window of its own.
+GtkWidget* ShownView(GtkWidget** window, int w, int h) {
+  *window = gtk_window_new();
+  GtkWidget* view = flipreel_view_new();
+  gtk_widget_set_size_request(view, w, h);
+  gtk_window_set_child(GTK_WINDOW(*window), view);
+  gtk_window_present(GTK_WINDOW(*window));
+  Spin(5000, [&] { return gtk_widget_get_width(view) > 0; });
+  return view;
+}
+
+// Each border style's top edge, from the left corner: X drawn, . a gap.
+struct Border {
+  int style;
+  const char* top;
+};
+
+void PrintTo(const Border& b, std::ostream* os) {
+  *os << "style " << b.style;
+}
+
+class FlipreelViewBorder : public testing::TestWithParam<Border> {};
+
+TEST_P(FlipreelViewBorder, IsDrawnWithTheStylesDashes) {
+  const Border& b = GetParam();
+  GtkWidget* window = nullptr;
+  GtkWidget* view = ShownView(&window, 24, 12);
+  const GdkRGBA red = {1, 0, 0, 1};
+  g_object_set(view, "back-style", 0, "border-color", &red, "border-style", b.style, nullptr);
+  const std::vector<uint32_t> pixels = Render(view);
+  std::string top;
+  for (size_t x = 0; x < strlen(b.top); ++x) top += pixels[x] == 0xffff0000 ? 'X' : '.';
+  EXPECT_EQ(top, b.top);
+  gtk_window_destroy(GTK_WINDOW(window));
+}
+
+INSTANTIATE_TEST_SUITE_P(Styles, FlipreelViewBorder,
+                         testing::Values(Border{1, "XXXXXXXXXXXX"}, Border{2, "XXXX..XXXX.."},
+                                         Border{3, "X..X..X..X.."}, Border{4, "XXXX..X..XXX"},
+                                         Border{5, "XXXX..X..X.."}, Border{6, "XXXXXXXXXXXX"}),
+                         [](const testing::TestParamInfo<Border>& info) {
+                           return "Style" + std::to_string(info.param.style);
+                         });
 
 }  // namespace
 
