@@ -248,6 +248,18 @@ static void on_size(GdkPaintable*, FlipreelView* self) {
   gtk_widget_queue_resize(GTK_WIDGET(self));
 }
 
+// A press asks the control whether it is the view's: claimed if so, else
+// left to what lies below.
+static void on_pressed(GtkGestureClick* gesture, int, double x, double y, FlipreelView* self) {
+  GtkWidget* widget = GTK_WIDGET(self);
+  constexpr int16_t kHitOutside = 0, kHitHit = 3;
+  const bool inside =
+      x >= 0 && y >= 0 && x < gtk_widget_get_width(widget) && y < gtk_widget_get_height(widget);
+  const bool hit = CoreOf(self->paintable).AskHitTest(x, y, inside ? kHitHit : kHitOutside);
+  gtk_gesture_set_state(GTK_GESTURE(gesture),
+                        hit ? GTK_EVENT_SEQUENCE_CLAIMED : GTK_EVENT_SEQUENCE_DENIED);
+}
+
 static void flipreel_view_init(FlipreelView* self) {
   self->paintable = flipreel_paintable_new();
   flipreel::PaintableCore& core = CoreOf(self->paintable);
@@ -270,6 +282,10 @@ static void flipreel_view_init(FlipreelView* self) {
     self->forwards[i] = g_signal_connect_closure(self->paintable, g_signal_name(view_signals[i]),
                                                  &forward->closure, FALSE);
   }
+  GtkGesture* click = gtk_gesture_click_new();
+  gtk_gesture_single_set_button(GTK_GESTURE_SINGLE(click), 0);  // any button
+  g_signal_connect(click, "pressed", G_CALLBACK(on_pressed), self);
+  gtk_widget_add_controller(GTK_WIDGET(self), GTK_EVENT_CONTROLLER(click));
 }
 
 static void flipreel_view_dispose(GObject* object) {
@@ -331,7 +347,13 @@ FLIPREEL_VIEW_FORWARD(remove_gif, (FlipreelView * self), (self->paintable))
 FLIPREEL_VIEW_FORWARD(start_animation, (FlipreelView * self), (self->paintable))
 FLIPREEL_VIEW_FORWARD(stop_animation, (FlipreelView * self), (self->paintable))
 FLIPREEL_VIEW_FORWARD(set_current_frame, (FlipreelView * self, int frame), (self->paintable, frame))
+FLIPREEL_VIEW_FORWARD(set_hit_result, (FlipreelView * self, int result), (self->paintable, result))
 #undef FLIPREEL_VIEW_FORWARD
+
+int flipreel_view_get_hit_result(FlipreelView* self) {
+  g_return_val_if_fail(FLIPREEL_IS_VIEW(self), 0);
+  return flipreel_paintable_get_hit_result(self->paintable);
+}
 
 const GError* flipreel_view_get_error(FlipreelView* self) {
   g_return_val_if_fail(FLIPREEL_IS_VIEW(self), nullptr);

@@ -280,6 +280,72 @@ GtkWidget* ShownView(GtkWidget** window, int w, int h) {
   return view;
 }
 
+// A press asks the control: "hit-test" comes once, with the point and the
+// answer so far (3 hit inside the view, 0 outside), and what a handler sets
+// is the answer later handlers, and the control, get.
+struct Press {
+  const char* name;
+  double x, y;
+  int handler_sets;  // -1: leaves the answer alone
+  int offered, kept;
+};
+
+void PrintTo(const Press& p, std::ostream* os) {
+  *os << p.name;
+}
+
+class FlipreelViewHitTest : public testing::TestWithParam<Press> {};
+
+TEST_P(FlipreelViewHitTest, APressAsksTheControlAndHandlersMayAnswer) {
+  const Press& p = GetParam();
+  GtkWidget* window = nullptr;
+  GtkWidget* view = ShownView(&window, 40, 30);
+  ASSERT_GT(gtk_widget_get_width(view), 10);
+  struct Seen {
+    int sets, calls = 0, offered = -1, kept = -1;
+    double x = -1, y = -1;
+  } seen{p.handler_sets};
+  g_signal_connect(view, "hit-test",
+                   G_CALLBACK(+[](FlipreelView* v, double x, double y, int result, Seen* s) {
+                     ++s->calls;
+                     s->x = x;
+                     s->y = y;
+                     s->offered = result;
+                     if (s->sets >= 0) flipreel_view_set_hit_result(v, s->sets);
+                   }),
+                   &seen);
+  g_signal_connect(view, "hit-test", G_CALLBACK(+[](FlipreelView* v, double, double, int, Seen* s) {
+                     s->kept = flipreel_view_get_hit_result(v);
+                   }),
+                   &seen);
+  // The press as the view's click gesture reports it.
+  GListModel* controllers = gtk_widget_observe_controllers(view);
+  GObject* click = nullptr;
+  for (guint i = 0; i < g_list_model_get_n_items(controllers) && !click; ++i) {
+    GObject* controller = G_OBJECT(g_list_model_get_item(controllers, i));
+    if (GTK_IS_GESTURE_CLICK(controller)) click = controller;
+    g_object_unref(controller);
+  }
+  g_object_unref(controllers);
+  ASSERT_NE(click, nullptr);
+  g_signal_emit_by_name(click, "pressed", 1, p.x, p.y);
+  EXPECT_EQ(seen.calls, 1);
+  EXPECT_DOUBLE_EQ(seen.x, p.x);
+  EXPECT_DOUBLE_EQ(seen.y, p.y);
+  EXPECT_EQ(seen.offered, p.offered);
+  EXPECT_EQ(seen.kept, p.kept);
+  EXPECT_EQ(flipreel_view_get_hit_result(FLIPREEL_VIEW(view)), 0);  // none under way
+  gtk_window_destroy(GTK_WINDOW(window));
+}
+
+INSTANTIATE_TEST_SUITE_P(Presses, FlipreelViewHitTest,
+                         testing::Values(Press{"Inside", 10, 5, -1, 3, 3},
+                                         Press{"InsideMadeTransparent", 10, 5, 1, 3, 1},
+                                         Press{"OutsideMadeClose", -5, 5, 2, 0, 2}),
+                         [](const testing::TestParamInfo<Press>& info) {
+                           return std::string(info.param.name);
+                         });
+
 // Each border style's top edge, from the left corner: X drawn, . a gap.
 struct Border {
   int style;
