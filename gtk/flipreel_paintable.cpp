@@ -153,6 +153,11 @@ void CreateControlSignals(GType type, guint* ids) {
   // 64 information, and its text); a box follows if "show-message-boxes".
   ids[kSignalMessageShown] = g_signal_new("message-shown", type, flags, 0, nullptr, nullptr,
                                           nullptr, G_TYPE_NONE, 2, G_TYPE_INT, G_TYPE_STRING);
+  // A press at (x, y), in pixels, and the control's answer so far: 0 outside,
+  // 1 transparent, 2 close, 3 hit. A handler changes the answer with
+  // flipreel_view_set_hit_result() (or the paintable's) while it runs.
+  ids[kSignalHitTest] = g_signal_new("hit-test", type, flags, 0, nullptr, nullptr, nullptr,
+                                     G_TYPE_NONE, 3, G_TYPE_DOUBLE, G_TYPE_DOUBLE, G_TYPE_INT);
 }
 
 PaintableCore& CoreOf(FlipreelPaintable* paintable) {
@@ -571,6 +576,28 @@ void PaintableCore::AsyncReadProgress(AsyncProp& prop) {
                 static_cast<gint64>(prop.BytesMax));
 }
 
+void PaintableCore::HitTest(float& x, float& y, int16_t& hit_result) {
+  int16_t* outer = hit_result_;
+  hit_result_ = &hit_result;
+  g_signal_emit(owner_, signals_[kSignalHitTest], 0, x / GtkHost::kTwipsPerPixel,
+                y / GtkHost::kTwipsPerPixel, static_cast<int>(hit_result));
+  hit_result_ = outer;
+}
+
+bool PaintableCore::AskHitTest(double x, double y, int16_t result) {
+  constexpr int16_t kHitClose = 2;
+  float tx = static_cast<float>(x * GtkHost::kTwipsPerPixel);
+  float ty = static_cast<float>(y * GtkHost::kTwipsPerPixel);
+  Call([&] { control_->OnHitTest(tx, ty, result); });
+  return result >= kHitClose;
+}
+
+bool PaintableCore::SetHitResult(int16_t result) {
+  if (!hit_result_) return false;
+  *hit_result_ = result;
+  return true;
+}
+
 }  // namespace flipreel
 
 // --- the GObject -------------------------------------------------------------------
@@ -709,6 +736,18 @@ const GError* flipreel_paintable_get_error(FlipreelPaintable* self) {
 void flipreel_paintable_finish_loading(FlipreelPaintable* self) {
   g_return_if_fail(FLIPREEL_IS_PAINTABLE(self));
   CoreOf(self).FinishLoading();
+}
+
+void flipreel_paintable_set_hit_result(FlipreelPaintable* self, int result) {
+  g_return_if_fail(FLIPREEL_IS_PAINTABLE(self));
+  g_return_if_fail(result >= G_MININT16 && result <= G_MAXINT16);
+  if (!CoreOf(self).SetHitResult(static_cast<int16_t>(result)))
+    g_critical("flipreel_paintable_set_hit_result: valid only in a \"hit-test\" handler");
+}
+
+int flipreel_paintable_get_hit_result(FlipreelPaintable* self) {
+  g_return_val_if_fail(FLIPREEL_IS_PAINTABLE(self), 0);
+  return CoreOf(self).hit_result();
 }
 
 void flipreel_paintable_start_animation(FlipreelPaintable* self) {

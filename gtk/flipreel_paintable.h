@@ -59,6 +59,13 @@ const GError* flipreel_paintable_get_error(FlipreelPaintable* self);
 /* Waits for a load under way and hands its result to the paintable now. */
 void flipreel_paintable_finish_loading(FlipreelPaintable* self);
 
+/* Changes the answer of the hit test under way; valid only in a "hit-test"
+ * handler. */
+void flipreel_paintable_set_hit_result(FlipreelPaintable* self, int result);
+/* The answer of the hit test under way, as handlers so far left it; 0 outside
+ * a "hit-test" handler. */
+int flipreel_paintable_get_hit_result(FlipreelPaintable* self);
+
 void flipreel_paintable_start_animation(FlipreelPaintable* self);
 void flipreel_paintable_stop_animation(FlipreelPaintable* self);
 gboolean flipreel_paintable_get_playing(FlipreelPaintable* self);

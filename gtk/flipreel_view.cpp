@@ -61,6 +61,46 @@ graphene_rect_t BoxOf(float left, float top, float width, float height) {
                             static_cast<float>(Px(top + height) - y));
 }
 
+// The dashes of border styles 2 dash, 3 dot, 4 dash-dot and 5 dash-dot-dot,
+// in pixels on and off, as the Qt face draws them; empty for solid lines.
+std::vector<double> DashesOf(int16_t border_style) {
+  switch (border_style) {
+    case 2:
+      return {4, 2};
+    case 3:
+      return {1, 2};
+    case 4:
+      return {4, 2, 1, 2};
+    case 5:
+      return {4, 2, 1, 2, 1, 2};
+    default:
+      return {};  // 1 solid, 6 inside solid
+  }
+}
+
+// A one-pixel outline just inside r: solid, or dashed by the style.
+void DrawOutline(GtkSnapshot* snapshot, const graphene_rect_t& r, const GdkRGBA& c,
+                 int16_t border_style) {
+  const std::vector<double> dashes = DashesOf(border_style);
+  if (dashes.empty()) {
+    const GdkRGBA colors[4] = {c, c, c, c};
+    const float widths[4] = {1, 1, 1, 1};
+    GskRoundedRect outline;
+    gsk_rounded_rect_init_from_rect(&outline, &r, 0);
+    gtk_snapshot_append_border(snapshot, &outline, widths, colors);
+    return;
+  }
+  cairo_t* cr = gtk_snapshot_append_cairo(snapshot, &r);
+  gdk_cairo_set_source_rgba(cr, &c);
+  cairo_set_antialias(cr, CAIRO_ANTIALIAS_NONE);
+  cairo_set_line_width(cr, 1);
+  cairo_set_dash(cr, dashes.data(), static_cast<int>(dashes.size()), 0);
+  // Through the middle of the edge pixels, so each dash covers whole pixels.
+  cairo_rectangle(cr, r.origin.x + 0.5, r.origin.y + 0.5, r.size.width - 1, r.size.height - 1);
+  cairo_stroke(cr);
+  cairo_destroy(cr);
+}
+
 // Fill (BackStyle 1) and a one-pixel outline (any BorderStyle but 0).
 void DrawShape(GtkSnapshot* snapshot, const flipreel::Shape& shape) {
   if (!shape.visible()) return;
@@ -71,12 +111,7 @@ void DrawShape(GtkSnapshot* snapshot, const flipreel::Shape& shape) {
     gtk_snapshot_append_color(snapshot, &fill, &r);
   }
   if (shape.border_style() == 0) return;
-  const GdkRGBA c = flipreel::ColorToRgba(shape.border_color());
-  const GdkRGBA colors[4] = {c, c, c, c};
-  const float widths[4] = {1, 1, 1, 1};
-  GskRoundedRect outline;
-  gsk_rounded_rect_init_from_rect(&outline, &r, 0);
-  gtk_snapshot_append_border(snapshot, &outline, widths, colors);
+  DrawOutline(snapshot, r, flipreel::ColorToRgba(shape.border_color()), shape.border_style());
 }
 
 // The picture over `target`: under the cairo renderer, from the image kept
@@ -213,6 +248,18 @@ static void on_size(GdkPaintable*, FlipreelView* self) {
   gtk_widget_queue_resize(GTK_WIDGET(self));
 }
 
+// A press asks the control whether it is the view's: claimed if so, else
+// left to what lies below.
+static void on_pressed(GtkGestureClick* gesture, int, double x, double y, FlipreelView* self) {
+  GtkWidget* widget = GTK_WIDGET(self);
+  constexpr int16_t kHitOutside = 0, kHitHit = 3;
+  const bool inside =
+      x >= 0 && y >= 0 && x < gtk_widget_get_width(widget) && y < gtk_widget_get_height(widget);
+  const bool hit = CoreOf(self->paintable).AskHitTest(x, y, inside ? kHitHit : kHitOutside);
+  gtk_gesture_set_state(GTK_GESTURE(gesture),
+                        hit ? GTK_EVENT_SEQUENCE_CLAIMED : GTK_EVENT_SEQUENCE_DENIED);
+}
+
 static void flipreel_view_init(FlipreelView* self) {
   self->paintable = flipreel_paintable_new();
   flipreel::PaintableCore& core = CoreOf(self->paintable);
@@ -235,6 +282,10 @@ static void flipreel_view_init(FlipreelView* self) {
     self->forwards[i] = g_signal_connect_closure(self->paintable, g_signal_name(view_signals[i]),
                                                  &forward->closure, FALSE);
   }
+  GtkGesture* click = gtk_gesture_click_new();
+  gtk_gesture_single_set_button(GTK_GESTURE_SINGLE(click), 0);  // any button
+  g_signal_connect(click, "pressed", G_CALLBACK(on_pressed), self);
+  gtk_widget_add_controller(GTK_WIDGET(self), GTK_EVENT_CONTROLLER(click));
 }
 
 static void flipreel_view_dispose(GObject* object) {
@@ -296,7 +347,13 @@ FLIPREEL_VIEW_FORWARD(remove_gif, (FlipreelView * self), (self->paintable))
 FLIPREEL_VIEW_FORWARD(start_animation, (FlipreelView * self), (self->paintable))
 FLIPREEL_VIEW_FORWARD(stop_animation, (FlipreelView * self), (self->paintable))
 FLIPREEL_VIEW_FORWARD(set_current_frame, (FlipreelView * self, int frame), (self->paintable, frame))
+FLIPREEL_VIEW_FORWARD(set_hit_result, (FlipreelView * self, int result), (self->paintable, result))
 #undef FLIPREEL_VIEW_FORWARD
+
+int flipreel_view_get_hit_result(FlipreelView* self) {
+  g_return_val_if_fail(FLIPREEL_IS_VIEW(self), 0);
+  return flipreel_paintable_get_hit_result(self->paintable);
+}
 
 const GError* flipreel_view_get_error(FlipreelView* self) {
   g_return_val_if_fail(FLIPREEL_IS_VIEW(self), nullptr);

@@ -9,6 +9,13 @@
  * "load-failed" and "message-shown" tell an application what a load did.
  * The view plays only while it is mapped: a hidden view takes no ticks.
  *
+ * A mouse press asks the control whether the point belongs to it:
+ * "hit-test" comes with the point, in pixels, and the answer so far (3 hit
+ * within the view, 0 outside), which a handler may change with
+ * flipreel_view_set_hit_result() while it runs. For 2 (close) and 3 (hit)
+ * the view claims the press; for 0 (outside) and 1 (transparent) it lets
+ * the press go to what lies below.
+ *
  * The view holds a FlipreelPaintable (flipreel_view_get_paintable), which
  * plays the same animation; loads and their errors behave as the
  * paintable's. */
@@ -35,6 +42,12 @@ void flipreel_view_load_bytes(FlipreelView* self, GBytes* bytes);
 void flipreel_view_load_url(FlipreelView* self, const char* url);
 void flipreel_view_remove_gif(FlipreelView* self);
 const GError* flipreel_view_get_error(FlipreelView* self);
+
+/* Changes the answer of the hit test under way; valid only in a "hit-test"
+ * handler. */
+void flipreel_view_set_hit_result(FlipreelView* self, int result);
+/* The answer of the hit test under way; 0 outside a "hit-test" handler. */
+int flipreel_view_get_hit_result(FlipreelView* self);
 
 void flipreel_view_start_animation(FlipreelView* self);
 void flipreel_view_stop_animation(FlipreelView* self);

@@ -62,6 +62,7 @@ enum ControlSignal : guint {
   kSignalLoaded,
   kSignalLoadFailed,
   kSignalMessageShown,
+  kSignalHitTest,
   kSignalCount
 };
 // Creates the signals on a class type; ids go into `ids`.
@@ -100,6 +101,16 @@ class PaintableCore final : public GtkSurface, public FlipreelEvents {
   }
   int FrameDelay(int frame);
 
+  // Asks the control whether a press at (x, y), in pixels from its top left
+  // corner, belongs to it, starting from `result`; "hit-test" handlers may
+  // change the answer. True for 2 (close) and 3 (hit): the press is the
+  // control's.
+  bool AskHitTest(double x, double y, int16_t result);
+  // Changes the answer of the hit test under way; false when none is.
+  bool SetHitResult(int16_t result);
+  // The answer of the hit test under way; 0 when none is.
+  int hit_result() const { return hit_result_ ? *hit_result_ : 0; }
+
   // Drawing: the frame on show in the box all frames lie in.
   void Snapshot(GdkSnapshot* snapshot, double width, double height);
   int intrinsic_width() const { return bounds_w_; }
@@ -135,6 +146,7 @@ class PaintableCore final : public GtkSurface, public FlipreelEvents {
   void PlayFinished() override;
   void AsyncReadComplete(AsyncProp& prop) override;
   void AsyncReadProgress(AsyncProp& prop) override;
+  void HitTest(float& x, float& y, int16_t& hit_result) override;
 
  private:
   struct Values {
@@ -162,6 +174,7 @@ class PaintableCore final : public GtkSurface, public FlipreelEvents {
   std::optional<bool> shown_;  // as told; unset: as drawn
   int64_t undrawn_since_ = 0;  // a new frame waits to be drawn since then, µs
   GtkWidget* message_parent_ = nullptr;
+  int16_t* hit_result_ = nullptr;  // while a hit test's signal runs
   std::function<void()> resized_;
   std::unordered_map<const PictureData*, int> index_;  // frame of each picture
   int bounds_x_ = 0, bounds_y_ = 0, bounds_w_ = 0, bounds_h_ = 0;

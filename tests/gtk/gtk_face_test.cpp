@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <gtk/gtk.h>
 
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -267,6 +268,116 @@ INSTANTIATE_TEST_SUITE_P(
                     Failure{"Folder", 'f', "/", 75}, Failure{"EmptyBytes", 'b', "", 481},
                     Failure{"NotAGif", 'b', "PK\x03\x04 not a picture", 481}),
     [](const testing::TestParamInfo<Failure>& info) { return std::string(info.param.name); });
+
+// A view of w x h pixels, with no GIF, shown in a window of its own.
+GtkWidget* ShownView(GtkWidget** window, int w, int h) {
+  *window = gtk_window_new();
+  GtkWidget* view = flipreel_view_new();
+  gtk_widget_set_size_request(view, w, h);
+  gtk_window_set_child(GTK_WINDOW(*window), view);
+  gtk_window_present(GTK_WINDOW(*window));
+  Spin(5000, [&] { return gtk_widget_get_width(view) > 0; });
+  return view;
+}
+
+// A press asks the control: "hit-test" comes once, with the point and the
+// answer so far (3 hit inside the view, 0 outside), and what a handler sets
+// is the answer later handlers, and the control, get.
+struct Press {
+  const char* name;
+  double x, y;
+  int handler_sets;  // -1: leaves the answer alone
+  int offered, kept;
+};
+
+void PrintTo(const Press& p, std::ostream* os) {
+  *os << p.name;
+}
+
+class FlipreelViewHitTest : public testing::TestWithParam<Press> {};
+
+TEST_P(FlipreelViewHitTest, APressAsksTheControlAndHandlersMayAnswer) {
+  const Press& p = GetParam();
+  GtkWidget* window = nullptr;
+  GtkWidget* view = ShownView(&window, 40, 30);
+  ASSERT_GT(gtk_widget_get_width(view), 10);
+  struct Seen {
+    int sets, calls = 0, offered = -1, kept = -1;
+    double x = -1, y = -1;
+  } seen{p.handler_sets};
+  g_signal_connect(view, "hit-test",
+                   G_CALLBACK(+[](FlipreelView* v, double x, double y, int result, Seen* s) {
+                     ++s->calls;
+                     s->x = x;
+                     s->y = y;
+                     s->offered = result;
+                     if (s->sets >= 0) flipreel_view_set_hit_result(v, s->sets);
+                   }),
+                   &seen);
+  g_signal_connect(view, "hit-test", G_CALLBACK(+[](FlipreelView* v, double, double, int, Seen* s) {
+                     s->kept = flipreel_view_get_hit_result(v);
+                   }),
+                   &seen);
+  // The press as the view's click gesture reports it.
+  GListModel* controllers = gtk_widget_observe_controllers(view);
+  GObject* click = nullptr;
+  for (guint i = 0; i < g_list_model_get_n_items(controllers) && !click; ++i) {
+    GObject* controller = G_OBJECT(g_list_model_get_item(controllers, i));
+    if (GTK_IS_GESTURE_CLICK(controller)) click = controller;
+    g_object_unref(controller);
+  }
+  g_object_unref(controllers);
+  ASSERT_NE(click, nullptr);
+  g_signal_emit_by_name(click, "pressed", 1, p.x, p.y);
+  EXPECT_EQ(seen.calls, 1);
+  EXPECT_DOUBLE_EQ(seen.x, p.x);
+  EXPECT_DOUBLE_EQ(seen.y, p.y);
+  EXPECT_EQ(seen.offered, p.offered);
+  EXPECT_EQ(seen.kept, p.kept);
+  EXPECT_EQ(flipreel_view_get_hit_result(FLIPREEL_VIEW(view)), 0);  // none under way
+  gtk_window_destroy(GTK_WINDOW(window));
+}
+
+INSTANTIATE_TEST_SUITE_P(Presses, FlipreelViewHitTest,
+                         testing::Values(Press{"Inside", 10, 5, -1, 3, 3},
+                                         Press{"InsideMadeTransparent", 10, 5, 1, 3, 1},
+                                         Press{"OutsideMadeClose", -5, 5, 2, 0, 2}),
+                         [](const testing::TestParamInfo<Press>& info) {
+                           return std::string(info.param.name);
+                         });
+
+// Each border style's top edge, from the left corner: X drawn, . a gap.
+struct Border {
+  int style;
+  const char* top;
+};
+
+void PrintTo(const Border& b, std::ostream* os) {
+  *os << "style " << b.style;
+}
+
+class FlipreelViewBorder : public testing::TestWithParam<Border> {};
+
+TEST_P(FlipreelViewBorder, IsDrawnWithTheStylesDashes) {
+  const Border& b = GetParam();
+  GtkWidget* window = nullptr;
+  GtkWidget* view = ShownView(&window, 24, 12);
+  const GdkRGBA red = {1, 0, 0, 1};
+  g_object_set(view, "back-style", 0, "border-color", &red, "border-style", b.style, nullptr);
+  const std::vector<uint32_t> pixels = Render(view);
+  std::string top;
+  for (size_t x = 0; x < strlen(b.top); ++x) top += pixels[x] == 0xffff0000 ? 'X' : '.';
+  EXPECT_EQ(top, b.top);
+  gtk_window_destroy(GTK_WINDOW(window));
+}
+
+INSTANTIATE_TEST_SUITE_P(Styles, FlipreelViewBorder,
+                         testing::Values(Border{1, "XXXXXXXXXXXX"}, Border{2, "XXXX..XXXX.."},
+                                         Border{3, "X..X..X..X.."}, Border{4, "XXXX..X..XXX"},
+                                         Border{5, "XXXX..X..X.."}, Border{6, "XXXXXXXXXXXX"}),
+                         [](const testing::TestParamInfo<Border>& info) {
+                           return "Style" + std::to_string(info.param.style);
+                         });
 
 }  // namespace
 
