@@ -86,14 +86,22 @@ bool SharedFrames::HasAnimation(std::string_view bytes) {
   return Find(bytes, true) != nullptr;
 }
 
+// Bytes some control holds decoded give their picture without decoding
+// them again; decoding runs outside the lock, as composing does.
 Picture SharedFrames::SharedPicture(std::string_view bytes,
                                     const std::function<Picture()>& decode) {
+  auto kept = [&]() -> Picture {
+    const Entry* e = Find(bytes, false);
+    return e ? Picture(e->pictures.front().lock()) : Picture();
+  };
+  {
+    const std::lock_guard lock(mu_);
+    if (Picture found = kept(); !found.IsEmpty()) return found;
+  }
   Picture made = decode();
   if (made.IsEmpty()) return made;
   const std::lock_guard lock(mu_);
-  if (const Entry* e = Find(bytes, false)) {
-    if (Picture kept(e->pictures.front().lock()); !kept.IsEmpty()) return kept;
-  }
+  if (Picture found = kept(); !found.IsEmpty()) return found;
   Insert(Entry{std::string(bytes), {made.shared()}, {}, made.width(), made.height(), 0, false});
   return made;
 }
