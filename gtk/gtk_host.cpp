@@ -3,7 +3,6 @@
 #include <gtk/gtk.h>
 
 #include <algorithm>
-#include <cmath>
 #include <condition_variable>
 #include <mutex>
 #include <thread>
@@ -69,7 +68,7 @@ void GtkHost::Attach(HostedControl* control) {
   control_ = control;
   if (!control) {
     timer_ = nullptr;
-    armed_ = false;
+    due_.Disarm();
     StopSource();
   }
 }
@@ -77,7 +76,7 @@ void GtkHost::Attach(HostedControl* control) {
 void GtkHost::ElementDestroyed(const Element& element) {
   if (&element != timer_) return;
   timer_ = nullptr;
-  armed_ = false;
+  due_.Disarm();
   StopSource();
 }
 
@@ -95,25 +94,12 @@ int64_t GtkHost::Now() const {
   return base_ + (g_get_monotonic_time() - base_real_) / 1000;
 }
 
-// Switching the timer on or setting its interval starts a fresh interval; an
-// interval of 0 never ticks. Inside a tick, arming with the interval already
-// running keeps the schedule: the next interval counts from this tick's due
-// time, not from when its work ends.
 void GtkHost::Rearm() {
-  if (!timer_ || !timer_->enabled() || timer_->interval() <= 0) {
-    armed_ = false;
+  due_.Arm(timer_, Now(), in_tick_);
+  if (!due_.armed()) {
     StopSource();
     return;
   }
-  const int32_t interval = timer_->interval();
-  if (in_tick_ && armed_ && interval == armed_interval_) {
-    due_ += interval;
-  } else {
-    due_ = Now() + interval;
-  }
-  armed_ = true;
-  armed_interval_ = interval;
-  rearmed_ = true;
   if (!in_tick_) Schedule();
 }
 
@@ -123,8 +109,8 @@ void GtkHost::StopSource() {
 
 void GtkHost::Schedule() {
   StopSource();
-  if (!armed_ || !active_) return;
-  const int64_t wait = std::clamp<int64_t>(due_ - Now(), 0, G_MAXINT32);
+  if (!due_.armed() || !active_) return;
+  const int64_t wait = std::clamp<int64_t>(due_.time() - Now(), 0, G_MAXINT32);
   source_ = g_timeout_add_full(G_PRIORITY_DEFAULT, static_cast<guint>(wait), &GtkHost::OnTimeout,
                                this, nullptr);
 }
@@ -139,17 +125,17 @@ gboolean GtkHost::OnTimeout(gpointer self) {
 }
 
 void GtkHost::Tick() {
-  if (!armed_ || !control_) return;
-  rearmed_ = false;
+  if (!due_.armed() || !control_) return;
+  due_.BeginTick();
   {
     const ScopedValue in_tick(in_tick_, true);
     ++ticks_delivered_;
-    RunHostEvent("Timer1", [this] { control_->OnTimer(); });
+    RunHostEvent(control_, surface_, "Timer1", [this] { control_->OnTimer(); });
   }
-  // A timer the tick left alone runs on at its interval; a schedule that
-  // has fallen far behind (a busy main loop) starts again from now.
-  if (armed_ && !rearmed_) due_ += armed_interval_;
-  if (armed_ && due_ < Now() - 1000) due_ = Now();
+  // A schedule that has fallen far behind (a busy main loop) starts again
+  // from now.
+  due_.EndTick();
+  if (due_.armed() && due_.time() < Now() - 1000) due_.Restart(Now());
   Schedule();
 }
 
@@ -167,30 +153,13 @@ void GtkHost::SetActive(bool active) {
   Schedule();
 }
 
-template <typename Fn>
-void GtkHost::RunHostEvent(std::string_view event, Fn&& fn) {
-  if (!control_) return;
-  try {
-    if (std::optional<HostError> failed = Trap(std::forward<Fn>(fn)))
-      surface_.HostEventFailed(event, *failed);
-  } catch (const std::exception& e) {
-    // Nothing may escape into the main loop.
-    surface_.HostEventFailed(event, HostError(err::kInvalidCall, e.what()));
-  }
-  surface_.HostEventEnded();
-}
-
 // Sizes are compared in whole pixels, which ends the resize handler's
 // recursion through the control's layout.
 void GtkHost::Size(float width, float height) {
-  if (!(width >= 0) || !(height >= 0) || !std::isfinite(width) || !std::isfinite(height))
-    Raise(err::kInvalidPropertyValue);
-  const double w = std::round(static_cast<double>(width) / kTwipsPerPixel);
-  const double h = std::round(static_cast<double>(height) / kTwipsPerPixel);
-  if (w > 1 << 24 || h > 1 << 24) Raise(err::kInvalidPropertyValue);
-  if (static_cast<int>(w) == width_ && static_cast<int>(h) == height_) return;
-  width_ = static_cast<int>(w);
-  height_ = static_cast<int>(h);
+  const PixelSize size = PixelSizeOfTwips(width, height, kTwipsPerPixel);
+  if (size == PixelSize{width_, height_}) return;
+  width_ = size.width;
+  height_ = size.height;
   surface_.SurfaceResized();
   if (control_) control_->OnResize();
 }
@@ -293,12 +262,8 @@ int32_t GtkHost::MsgBox(TextView text, int16_t style, TextView title) {
   return 1;
 }
 
-// Seeded from the wall clock: seconds since midnight.
 void GtkHost::Randomize() {
-  GDateTime* now = g_date_time_new_now_local();
-  random_.Seed(g_date_time_get_hour(now) * 3600.0 + g_date_time_get_minute(now) * 60.0 +
-               g_date_time_get_seconds(now));
-  g_date_time_unref(now);
+  random_.Seed(SecondsSinceMidnight());
 }
 
 void GtkHost::AsyncRead(TextView target, int32_t async_type, TextView property_name) {
@@ -311,15 +276,7 @@ void GtkHost::CancelAsyncRead(TextView property_name) {
 
 void GtkHost::DeliverReads() {
   delivery_queued_ = false;
-  reads_.Deliver([this](AsyncProp& prop, bool finished) {
-    if (finished) {
-      trapped_errors().clear();
-      RunHostEvent("AsyncReadComplete", [&] { control_->OnAsyncReadComplete(prop); });
-      surface_.ReadCompleted(prop);
-    } else {
-      RunHostEvent("AsyncReadProgress", [&] { control_->OnAsyncReadProgress(prop); });
-    }
-  });
+  DeliverReadReports(reads_, *this, control_, surface_);
 }
 
 void GtkHost::EventHandlerFailed(std::string_view event, const std::string& what) {

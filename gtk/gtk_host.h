@@ -21,6 +21,8 @@
 #include <optional>
 #include <string_view>
 
+#include "flipreel/face/face_host.h"
+#include "flipreel/face/timer_due.h"
 #include "flipreel/gif/ahead_decoder.h"
 #include "flipreel/host/host.h"
 #include "flipreel/net/async_reads.h"
@@ -29,17 +31,8 @@
 namespace flipreel {
 
 // What the face hears from its host.
-class GtkSurface {
+class GtkSurface : public FaceSurface {
  public:
-  virtual ~GtkSurface() = default;
-  virtual void ElementChanged(const Element& element, ElementProperty what) = 0;
-  virtual void PropertyNotified(std::string_view name) = 0;
-  // A host event (a tick, a download report) has ended.
-  virtual void HostEventEnded() = 0;
-  // The control failed inside a host event, where there is no caller.
-  virtual void HostEventFailed(std::string_view event, const HostError& error) = 0;
-  // A download's completion has been handed to the control.
-  virtual void ReadCompleted(const AsyncProp& prop) = 0;
   // The control shows a message; returns whether a box may appear (it does
   // unless the application turned boxes off).
   virtual bool MessageShown(int16_t style, const Text& text) = 0;
@@ -139,8 +132,6 @@ class GtkHost final : public FileHost {
   void StopSource();
   static gboolean OnTimeout(gpointer self);
   void DeliverReads();
-  template <typename Fn>
-  void RunHostEvent(std::string_view event, Fn&& fn);
 
   GtkSurface& surface_;
   HostedControl* control_ = nullptr;
@@ -151,10 +142,7 @@ class GtkHost final : public FileHost {
   int64_t base_real_ = 0;  // g_get_monotonic_time() then, in microseconds
   guint source_ = 0;
   const Timer* timer_ = nullptr;
-  int64_t due_ = 0;  // when the armed timer ticks next, on the host's clock
-  int32_t armed_interval_ = 0;
-  bool armed_ = false;
-  bool rearmed_ = false;  // the tick under way armed the timer again
+  TimerDue due_;
   bool active_ = false;
   bool in_tick_ = false;
   bool show_message_boxes_ = true;

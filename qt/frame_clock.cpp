@@ -125,7 +125,7 @@ bool TickSchedule::ElementChanged(const Element& element, ElementProperty what) 
 void TickSchedule::Forget(const Element* element) {
   if (element && element != timer_) return;
   timer_ = nullptr;
-  armed_ = false;
+  due_.Disarm();
   Update();
 }
 
@@ -134,26 +134,12 @@ void TickSchedule::SetManual(bool manual) {
   Rearm();
 }
 
-// Switching the timer on or setting its interval starts a fresh interval; an
-// interval of 0 never ticks. The control re-arms its timer with the same
-// interval on every step: inside a tick that keeps the schedule, the next
-// interval counting from this tick's due time rather than from when its work
-// ends, which would slow every animation down by its own processing time.
 void TickSchedule::Rearm() {
-  if (manual_ || !timer_ || !timer_->enabled() || timer_->interval() <= 0) {
-    armed_ = false;
-    Update();
-    return;
-  }
-  const int32_t interval = timer_->interval();
-  if (in_tick_ && armed_ && interval == armed_interval_) {
-    due_ += interval;
+  if (manual_) {
+    due_.Disarm();
   } else {
-    due_ = Now() + interval;
+    due_.Arm(timer_, Now(), in_tick_);
   }
-  armed_ = true;
-  armed_interval_ = interval;
-  rearmed_ = true;
   Update();
 }
 
@@ -191,43 +177,43 @@ void TickSchedule::SetShown(bool shown) {
 
 void TickSchedule::Update() {
   real_due_.reset();
-  if (armed_ && !manual_ && shown_ && !held_ && !now_) {
-    const double wait = static_cast<double>(due_ - base_) / speed_;
+  if (due_.armed() && !manual_ && shown_ && !held_ && !now_) {
+    const double wait = static_cast<double>(due_.time() - base_) / speed_;
     real_due_ = base_real_ + static_cast<int64_t>(std::ceil(std::min(wait, 1e15)));
   }
   clock_.Changed();
 }
 
 void TickSchedule::Fire() {
-  if (!armed_) return;
+  if (!due_.armed()) return;
   // Far behind (a machine that slept), the control starts afresh from now.
-  if (LocalNow() - due_ > int64_t{kMaxCatchUpTicks} * armed_interval_) due_ = LocalNow();
+  if (LocalNow() - due_.time() > int64_t{kMaxCatchUpTicks} * due_.interval())
+    due_.Restart(LocalNow());
   {
-    const ScopedValue<std::optional<int64_t>> at_due(now_, due_);
-    if (!DeliverTick()) armed_ = false;
+    const ScopedValue<std::optional<int64_t>> at_due(now_, due_.time());
+    if (!DeliverTick()) due_.Disarm();
   }
   Update();
 }
 
 bool TickSchedule::DeliverTick() {
   if (!timer_ || !timer_->enabled()) return false;
-  rearmed_ = false;
+  due_.BeginTick();
   ++ticks_delivered_;
   RunAsTick(tick_);
-  // A timer the tick left alone runs on at its interval.
-  if (armed_ && !rearmed_) due_ += armed_interval_;
+  due_.EndTick();
   Update();
   return true;
 }
 
 void TickSchedule::CatchUp() {
   int delivered = 0;
-  while (armed_ && !manual_ && !held_ && due_ <= LocalNow()) {
+  while (due_.armed() && !manual_ && !held_ && due_.time() <= LocalNow()) {
     if (++delivered > kMaxCatchUpTicks) {
-      due_ = LocalNow();
+      due_.Restart(LocalNow());
       break;
     }
-    const ScopedValue<std::optional<int64_t>> at_due(now_, due_);
+    const ScopedValue<std::optional<int64_t>> at_due(now_, due_.time());
     DeliverTick();
   }
   Update();

@@ -24,6 +24,7 @@
 #include <optional>
 #include <vector>
 
+#include "flipreel/face/timer_due.h"
 #include "flipreel/host/elements.h"
 #include "flipreel/host/scope.h"
 
@@ -99,8 +100,8 @@ class TickSchedule {
   // With manual ticks the schedule never ticks by itself.
   void SetManual(bool manual);
   // Whether the timer is armed and ticks by itself (shown or not).
-  bool running() const { return armed_ && !manual_; }
-  int32_t interval() const { return armed_ ? armed_interval_ : 0; }
+  bool running() const { return due_.armed() && !manual_; }
+  int32_t interval() const { return due_.armed() ? due_.interval() : 0; }
   // Runs fn as a tick of the control's (a tick delivered by hand): a re-arm
   // inside keeps the running schedule.
   template <typename Fn>
@@ -155,11 +156,8 @@ class TickSchedule {
   int64_t base_ = 0;       // local time at base_real_
   int64_t base_real_ = 0;  // clock time
   std::optional<int64_t> now_;
-  int64_t due_ = 0;  // local time of the next tick
+  TimerDue due_;  // on local time
   std::optional<int64_t> real_due_;
-  int32_t armed_interval_ = 0;
-  bool armed_ = false;
-  bool rearmed_ = false;  // the tick under way armed the timer again
   bool manual_ = false;
   bool shown_ = true;
   bool in_tick_ = false;

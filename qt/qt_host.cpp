@@ -6,7 +6,6 @@
 #include <QImage>
 #include <QImageReader>
 #include <QMessageBox>
-#include <QTime>
 #include <QTimer>
 #include <QWidget>
 #include <QtGlobal>
@@ -14,6 +13,7 @@
 #include <string>
 #include <utility>
 
+#include "flipreel/face/face_host.h"
 #include "flipreel/gif/gif_decoder.h"
 #include "flipreel/gif/gif_facts.h"
 #include "flipreel/host/scope.h"
@@ -116,15 +116,7 @@ bool QtHost::DeliverTick() {
 
 template <typename Fn>
 void QtHost::RunHostEvent(std::string_view event, Fn&& fn) {
-  if (!control_) return;
-  try {
-    if (std::optional<HostError> failed = Trap(std::forward<Fn>(fn)))
-      surface_.HostEventFailed(event, *failed);
-  } catch (const std::exception& e) {
-    // Nothing may escape into the event loop.
-    surface_.HostEventFailed(event, HostError(err::kInvalidCall, e.what()));
-  }
-  surface_.HostEventEnded();
+  flipreel::RunHostEvent(control_, surface_, event, std::forward<Fn>(fn));
 }
 
 float QtHost::SurfaceWidth() const {
@@ -266,7 +258,7 @@ int32_t QtHost::ShowBox(const MessageBoxRequest& request) {
 
 // Seeded from the wall clock: seconds since midnight.
 void QtHost::Randomize() {
-  random_.Seed(QTime::currentTime().msecsSinceStartOfDay() / 1000.0);
+  random_.Seed(SecondsSinceMidnight());
 }
 
 void QtHost::AsyncRead(TextView target, int32_t async_type, TextView property_name) {

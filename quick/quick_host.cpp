@@ -1,9 +1,7 @@
 #include "flipreel/quick/quick_host.h"
 
 #include <QCoreApplication>
-#include <QTime>
 #include <algorithm>
-#include <cmath>
 #include <utility>
 
 #include "flipreel/gif/gif_decoder.h"
@@ -40,37 +38,19 @@ void QuickHost::ElementChanged(const Element& element, ElementProperty what) {
 
 void QuickHost::Tick() {
   if (!control_ || surface_.LoadPending()) return;
-  RunHostEvent("Timer1", [this] { control_->OnTimer(); });
+  RunHostEvent(control_, surface_, "Timer1", [this] { control_->OnTimer(); });
 }
 
 bool QuickHost::DeliverTick() {
   return control_ && schedule_.DeliverTick();
 }
 
-template <typename Fn>
-void QuickHost::RunHostEvent(std::string_view event, Fn&& fn) {
-  if (!control_) return;
-  try {
-    if (std::optional<HostError> failed = Trap(std::forward<Fn>(fn)))
-      surface_.HostEventFailed(event, *failed);
-  } catch (const std::exception& e) {
-    // Nothing may escape into the event loop.
-    surface_.HostEventFailed(event, HostError(err::kInvalidCall, e.what()));
-  }
-  surface_.HostEventEnded();
-}
-
 // Sizes are compared in whole pixels, which ends the resize handler's
 // recursion through the control's layout.
 void QuickHost::Size(float width, float height) {
-  if (!(width >= 0) || !(height >= 0) || !std::isfinite(width) || !std::isfinite(height))
-    Raise(err::kInvalidPropertyValue);
-  const double w = std::round(static_cast<double>(width) / kTwipsPerPixel);
-  const double h = std::round(static_cast<double>(height) / kTwipsPerPixel);
-  if (w > 1 << 24 || h > 1 << 24) Raise(err::kInvalidPropertyValue);
-  const QSize wanted(static_cast<int>(w), static_cast<int>(h));
-  if (wanted == size_) return;
-  size_ = wanted;
+  const PixelSize wanted = PixelSizeOfTwips(width, height, kTwipsPerPixel);
+  if (wanted == PixelSize{size_.width(), size_.height()}) return;
+  size_ = QSize(wanted.width, wanted.height);
   if (control_) control_->OnResize();
 }
 
@@ -93,9 +73,8 @@ int32_t QuickHost::MsgBox(TextView text, int16_t style, TextView /*title*/) {
   return 1;
 }
 
-// Seeded from the wall clock: seconds since midnight.
 void QuickHost::Randomize() {
-  random_.Seed(QTime::currentTime().msecsSinceStartOfDay() / 1000.0);
+  random_.Seed(SecondsSinceMidnight());
 }
 
 void QuickHost::AsyncRead(TextView target, int32_t async_type, TextView property_name) {
@@ -108,15 +87,7 @@ void QuickHost::CancelAsyncRead(TextView property_name) {
 
 void QuickHost::DeliverReads() {
   delivery_queued_ = false;
-  reads_.Deliver([this](AsyncProp& prop, bool finished) {
-    if (finished) {
-      trapped_errors().clear();
-      RunHostEvent("AsyncReadComplete", [&] { control_->OnAsyncReadComplete(prop); });
-      surface_.ReadCompleted(prop);
-    } else {
-      RunHostEvent("AsyncReadProgress", [&] { control_->OnAsyncReadProgress(prop); });
-    }
-  });
+  DeliverReadReports(reads_, *this, control_, surface_);
 }
 
 void QuickHost::EventHandlerFailed(std::string_view event, const std::string& what) {

@@ -23,6 +23,7 @@
 #include <optional>
 #include <string_view>
 
+#include "flipreel/face/face_host.h"
 #include "flipreel/host/host.h"
 #include "flipreel/net/async_reads.h"
 #include "flipreel/platform/files.h"
@@ -32,18 +33,8 @@
 namespace flipreel {
 
 // What the item hears from its host.
-class QuickSurface {
+class QuickSurface : public FaceSurface {
  public:
-  virtual ~QuickSurface() = default;
-  virtual void ElementChanged(const Element& element, ElementProperty what) = 0;
-  virtual void PropertyNotified(std::string_view name) = 0;
-  // A host event (a tick, a download report) has ended.
-  virtual void HostEventEnded() = 0;
-  // The control failed inside a host event, where there is no caller.
-  virtual void HostEventFailed(std::string_view event, const HostError& error) = 0;
-  // A download's completion has been handed to the control (and has ended,
-  // whether the control loaded what came or trapped the failure).
-  virtual void ReadCompleted(const AsyncProp& prop) = 0;
   // The control shows a message; no box appears.
   virtual void MessageShown(int16_t /*style*/, const Text& /*text*/) {}
   // A load the item made has not reached its end: no tick is delivered
@@ -126,8 +117,6 @@ class QuickHost final : public AheadHost {
   void Tick();
   void DeliverReads();
   bool PauseLoad() override { return surface_.PauseLoad(); }
-  template <typename Fn>
-  void RunHostEvent(std::string_view event, Fn&& fn);
 
   QuickSurface& surface_;
   HostedControl* control_ = nullptr;
