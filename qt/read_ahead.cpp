@@ -7,6 +7,7 @@
 #include <thread>
 #include <utility>
 
+#include "flipreel/host/background.h"
 #include "flipreel/qt/shared_frames.h"
 
 namespace flipreel {
@@ -62,6 +63,7 @@ std::shared_ptr<ReadAhead> ReadAhead::Start(std::function<void(ReadAhead&, Resul
   std::shared_ptr<ReadAhead> ahead(new ReadAhead());
   ahead->composing_ = compose.has_value();
   auto run = [ahead, work = std::move(work), compose = std::move(compose)] {
+    RunInBackground();
     Result result;
     try {
       work(*ahead, result);
