@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "flipreel/gif/gif_decoder.h"
+#include "flipreel/host/background.h"
 
 namespace flipreel {
 
@@ -198,6 +199,7 @@ class Pool {
   Pool() = default;
 
   void Work() {
+    RunInBackground();
     std::unique_lock lock(mu_);
     for (;;) {
       if (!work_.wait_for(lock, kIdleTime, [&] { return stopping_ || !queue_.empty(); }) ||

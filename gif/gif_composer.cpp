@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <exception>
 #include <memory>
 #include <utility>
 #include <vector>
@@ -139,10 +140,7 @@ class Composer {
       : bytes_(bytes), in_(bytes, 16), plan_(plan), budget_(budget), composed_(composed) {}
 
   ComposedAnimation Run() {
-    if (!LooksLikeGif(bytes_)) Raise(err::kInvalidPicture);
-    GifScreen screen;
-    if (!in_.ReadScreen(screen)) Raise(err::kInvalidPicture);
-    global_ = PaletteOf(screen.global_table);
+    Start();
     // The file ends at its trailer, at the first damage, or at the frame limit.
     while (static_cast<int>(animation_.frames.size()) < kMaxComposedFrames && ReadRecord()) {
     }
@@ -154,6 +152,18 @@ class Composer {
     return std::move(animation_);
   }
 
+  // Reads up to the end of the first frame, which counts only when its last
+  // image arrived whole, without the zeros read past the end (the plan makes
+  // a frame of delayed images alone).
+  std::optional<ComposedFrame> RunToFirstFrame() {
+    Start();
+    bool whole = true;
+    while (animation_.frames.empty() && (whole = ReadRecord() && !in_.used_tail())) {
+    }
+    if (animation_.frames.empty() || !whole) return std::nullopt;
+    return std::move(animation_.frames.front());
+  }
+
  private:
   // What the last image's disposal asks of the canvas, done when the next
   // image is drawn: a picture shown as the file ends keeps that image.
@@ -163,6 +173,13 @@ class Composer {
     std::vector<uint32_t> saved;         // the canvas before it, for kRestorePrevious
     std::shared_ptr<const void> reservation;
   };
+
+  void Start() {
+    if (!LooksLikeGif(bytes_)) Raise(err::kInvalidPicture);
+    GifScreen screen;
+    if (!in_.ReadScreen(screen)) Raise(err::kInvalidPicture);
+    global_ = PaletteOf(screen.global_table);
+  }
 
   // Reads one record; false at the end of what can be read.
   bool ReadRecord() {
@@ -369,6 +386,21 @@ ComposedAnimation ComposeGif(std::span<const uint8_t> bytes, const MemoryBudget*
   const FramePlan plan = facts ? PlanFrames(*facts) : FramePlan{};
   if (budget) CheckClaimedSize(plan, *budget);
   return Composer(bytes, plan, budget, composed).Run();
+}
+
+std::optional<ComposedFrame> ComposeFirstFrame(std::span<const uint8_t> beginning) {
+  const std::optional<GifFileFacts> facts = ReadGifFacts(beginning);
+  if (!facts) return std::nullopt;
+  // Only a delayed image ends the frame: a file without any delay makes its
+  // frames otherwise, which only its end tells.
+  FramePlan plan = PlanFrames(*facts);
+  plan.each_image_a_frame = false;
+  const FrameComposed none;
+  try {
+    return Composer(beginning, plan, nullptr, none).RunToFirstFrame();
+  } catch (const std::exception&) {  // a refusal, or out of memory
+    return std::nullopt;
+  }
 }
 
 }  // namespace flipreel

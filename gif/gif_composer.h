@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <span>
 
 #include "flipreel/host/animation.h"
@@ -50,5 +51,13 @@ inline constexpr size_t kMaxComposedBytes = size_t{1} << 30;
 using FrameComposed = std::function<void(const ComposedFrame&)>;
 ComposedAnimation ComposeGif(std::span<const uint8_t> bytes, const MemoryBudget* budget = nullptr,
                              const FrameComposed& composed = {});
+
+// The first frame ComposeGif gives a whole file, composed from as much of the
+// file as has arrived, when that settles it: the frame's images arrived whole
+// and the last of them has a delay (so that neither the frames the rest of the
+// file makes nor where it breaks off can change it). No value otherwise, and
+// for data ComposeGif refuses. A host shows it while the rest is read and
+// composed; nothing is reserved from a budget for it.
+std::optional<ComposedFrame> ComposeFirstFrame(std::span<const uint8_t> beginning);
 
 }  // namespace flipreel

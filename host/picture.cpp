@@ -43,6 +43,12 @@ const PictureData::Palette& PictureData::palette() const {
   return palette_ ? *palette_ : kNone;
 }
 
+bool PictureData::SamePixels(const PictureData& other) const {
+  if (width_ != other.width_ || height_ != other.height_ || format_ != other.format_) return false;
+  if (format_ == Format::kArgb32) return argb_ == other.argb_;
+  return indices_ == other.indices_ && palette() == other.palette();
+}
+
 uint32_t PictureData::PixelArgb(int x, int y) const {
   const size_t i = static_cast<size_t>(y) * width_ + x;
   return format_ == Format::kIndexed8 ? (*palette_)[indices_[i]] : argb_[i];

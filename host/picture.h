@@ -39,6 +39,9 @@ class PictureData {
   const uint32_t* argb() const { return argb_.data(); }
 
   uint32_t PixelArgb(int x, int y) const;
+  // Whether the other picture has the same size, format and pixels (and, for
+  // indexed pictures, the same palette).
+  bool SamePixels(const PictureData& other) const;
 
  private:
   PictureData() = default;

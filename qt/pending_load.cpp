@@ -22,7 +22,8 @@ void PendingLoad::Start(std::shared_ptr<ReadAhead> ahead, std::function<void()> 
   ahead_ = std::move(ahead);
   // These run on the reading thread: the frames start decoding, then the
   // slices start, from the event loop, unless the load has been finished
-  // (or another has begun) by then.
+  // (or another has begun) by then. Until then the slices only poll, so that
+  // a first frame made early is shown.
   ahead_->SetReady(
       [this, serial] {
         QMetaObject::invokeMethod(
@@ -36,6 +37,7 @@ void PendingLoad::Start(std::shared_ptr<ReadAhead> ahead, std::function<void()> 
             },
             Qt::QueuedConnection);
       });
+  slicer_.start(2);
 }
 
 // The GIF is read and cut: its frames start decoding (the slices look for

@@ -8,6 +8,8 @@
 #include <unordered_map>
 #include <vector>
 
+#include "flipreel/host/background.h"
+
 namespace flipreel {
 
 QImage ToPaintImage(const PictureData& data) {
@@ -58,6 +60,21 @@ Picture PictureFromImage(const QImage& image) {
 }
 
 namespace {
+
+// Conversions run on threads of their own, which give way to the event loop
+// (the application's own pool keeps its threads as the application set them).
+QThreadPool& ConversionPool() {
+  static QThreadPool pool;
+  return pool;
+}
+
+void ConvertInBackground(std::function<void()> convert) {
+  ConversionPool().start([convert = std::move(convert)] {
+    thread_local const bool lowered = (RunInBackground(), true);
+    (void)lowered;
+    convert();
+  });
+}
 
 // The paint-ready copies every cache on this thread has made, so that
 // widgets that show the same picture (controls sharing their frames) paint
@@ -138,12 +155,13 @@ void PictureCache::Drop(Kept::iterator it) {
 }
 
 void PictureCache::Convert(const Picture& picture, bool aside_if_full) {
-  if (picture.IsEmpty() || Find(picture)) return;
+  if (picture.IsEmpty() || Find(picture) || std::ranges::count(converting_aside_, picture.data()))
+    return;
   size_t bytes = size_t{4} * picture.width() * picture.height();
   if (Fits(converting_bytes_ + bytes)) {
     converting_bytes_ += bytes;
-  } else if (aside_if_full && !converting_aside_) {
-    converting_aside_ = picture.data();
+  } else if (aside_if_full && converting_aside_.size() < kShowAhead) {
+    converting_aside_.push_back(picture.data());
     bytes = 0;  // takes no room in the budget
   } else {
     return;  // converted when shown
@@ -151,8 +169,8 @@ void PictureCache::Convert(const Picture& picture, bool aside_if_full) {
   ++conversions_;
   // The thread holds the picture's data only while it converts: a picture
   // dropped meanwhile is not kept alive past that.
-  QThreadPool::globalInstance()->start(
-      [this, inbox = inbox_, data = picture.shared(), bytes]() mutable {
+  ConvertInBackground(
+      [this, inbox = inbox_, key = picture.data(), data = picture.shared(), bytes]() mutable {
         QImage image = ToPaintImage(*data);
         const std::weak_ptr<const PictureData> weak = data;
         data.reset();
@@ -162,15 +180,16 @@ void PictureCache::Convert(const Picture& picture, bool aside_if_full) {
             inbox->receiver,
             // Runs on the GUI thread only while the receiver, a member of
             // the cache, lives.
-            [this, weak, image = std::move(image), bytes]() mutable {
-              Arrived(Picture(weak.lock()), std::move(image), bytes);
+            [this, key, weak, image = std::move(image), bytes]() mutable {
+              Arrived(key, Picture(weak.lock()), std::move(image), bytes);
             },
             Qt::QueuedConnection);
       });
 }
 
-void PictureCache::Arrived(const Picture& picture, QImage image, size_t reserved) {
-  if (reserved == 0) converting_aside_ = nullptr;
+void PictureCache::Arrived(const PictureData* key, const Picture& picture, QImage image,
+                           size_t reserved) {
+  if (reserved == 0) std::erase(converting_aside_, key);
   converting_bytes_ -= std::min(converting_bytes_, reserved);
   if (picture.IsEmpty() || image.isNull() || Find(picture)) return;
   if (Fits(static_cast<size_t>(image.sizeInBytes()))) {

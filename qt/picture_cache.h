@@ -21,6 +21,7 @@
 #include <functional>
 #include <memory>
 #include <unordered_map>
+#include <vector>
 
 #include "flipreel/host/picture.h"
 
@@ -30,8 +31,9 @@ class PictureCache {
  public:
   static constexpr size_t kDefaultBudget = size_t{64} << 20;  // 64 MB per widget
   // Conversions beyond the budget kept aside: the frame on show, the
-  // background picture and one more.
-  static constexpr size_t kAsideCount = 3;
+  // background picture and the frames about to be shown.
+  static constexpr size_t kShowAhead = 2;
+  static constexpr size_t kAsideCount = 2 + kShowAhead;
 
   explicit PictureCache(size_t budget_bytes = kDefaultBudget);
   ~PictureCache();
@@ -56,7 +58,7 @@ class PictureCache {
   void PrepareElsewhere(const Picture& picture) { Convert(picture, false); }
   // The same for a picture about to be shown: one that does not fit the
   // budget goes with the copies kept aside, so that showing it converts
-  // nothing on this thread.
+  // nothing on this thread. At most kShowAhead of those convert at once.
   void PrepareToShow(const Picture& picture) { Convert(picture, true); }
   void set_ready(std::function<void(const Picture&)> ready) { ready_ = std::move(ready); }
   // Whether a copy is kept (or aside) for the picture, ready to paint.
@@ -89,12 +91,12 @@ class PictureCache {
   void DropExpired();
 
   void Convert(const Picture& picture, bool aside_if_full);
-  void Arrived(const Picture& picture, QImage image, size_t reserved);
+  void Arrived(const PictureData* key, const Picture& picture, QImage image, size_t reserved);
 
   size_t budget_;
   size_t kept_bytes_ = 0;
-  size_t converting_bytes_ = 0;                    // room taken by conversions on other threads
-  const PictureData* converting_aside_ = nullptr;  // one to be kept aside
+  size_t converting_bytes_ = 0;                       // room taken by conversions on other threads
+  std::vector<const PictureData*> converting_aside_;  // to be kept aside
   std::function<void(const Picture&)> ready_;
   // Conversions done elsewhere post back to the receiver while it lives.
   struct Inbox;

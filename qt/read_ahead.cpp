@@ -1,26 +1,44 @@
 #include "flipreel/qt/read_ahead.h"
 
 #include <QFile>
+#include <algorithm>
 #include <cstdint>
 #include <exception>
 #include <span>
 #include <thread>
 #include <utility>
 
+#include "flipreel/gif/gif_decoder.h"
+#include "flipreel/host/background.h"
 #include "flipreel/qt/shared_frames.h"
 
 namespace flipreel {
 
 // The cuts first, so that the frames start decoding while the text is made.
 // A composed load splits no frames: it is not cut.
-void ReadAhead::Prepare(const QByteArray& raw, Result& result) {
-  auto bytes =
-      std::make_shared<const std::string>(raw.constData(), static_cast<size_t>(raw.size()));
+void ReadAhead::Prepare(std::string raw, Result& result) {
+  auto bytes = std::make_shared<const std::string>(std::move(raw));
   if (!composing_) result.contents.cuts = result.cuts = CutFrames(bytes);
   result.contents.bytes = bytes;
   result.read = true;
   Cut(result);
   result.contents.text = BytesToText(*bytes);
+}
+
+// A composed load shows its first frame as soon as the bytes that settle it
+// are at hand, long before the whole file is read, made into text and
+// composed.
+bool ReadAhead::ComposeFirst(std::string_view beginning) {
+  {
+    const std::lock_guard lock(mu_);
+    if (!composing_ || !first_composed_.IsEmpty()) return false;
+  }
+  std::optional<ComposedFrame> first = ComposeFirstFrame(
+      std::span(reinterpret_cast<const uint8_t*>(beginning.data()), beginning.size()));
+  if (!first) return true;
+  const std::lock_guard lock(mu_);
+  if (first_composed_.IsEmpty()) first_composed_ = std::move(first->picture);
+  return false;
 }
 
 void ReadAhead::Cut(Result& result) {
@@ -30,24 +48,64 @@ void ReadAhead::Cut(Result& result) {
   if (cut_ready_) std::exchange(cut_ready_, nullptr)();
 }
 
+namespace {
+
+// A file is read in chunks, the first ones small: the beginning of a composed
+// load's file is composed as soon as it arrives, until its first frame is had
+// or kFirstFrameBytes have been looked at.
+constexpr qint64 kFirstChunk = qint64{256} << 10;
+constexpr qint64 kLargestChunk = qint64{4} << 20;
+constexpr size_t kFirstFrameBytes = size_t{4} << 20;
+
+// Reads the whole file into bytes, straight into the string the load keeps;
+// `arrived` hears of each chunk read. False when the file cannot be read.
+bool ReadFile(const QString& path, std::string& bytes,
+              const std::function<void(std::string_view)>& arrived) {
+  QFile file(path);
+  if (!file.open(QIODevice::ReadOnly)) return false;
+  // One byte more than the file has, so that the read that finds its end
+  // moves nothing. A pipe or a device tells no size: it is read to its end.
+  const qint64 size = std::max<qint64>(file.size(), 0);
+  bytes.reserve(static_cast<size_t>(size) + 1);
+  for (qint64 chunk = kFirstChunk;; chunk = std::min(chunk * 2, kLargestChunk)) {
+    const size_t had = bytes.size();
+    // Within what was reserved, unless the file has grown.
+    const qint64 room = static_cast<qint64>(bytes.capacity() - had);
+    const qint64 want = size > 0 && room > 0 ? std::min(chunk, room) : chunk;
+    bytes.resize(had + static_cast<size_t>(want));
+    const qint64 got = file.read(bytes.data() + had, want);
+    bytes.resize(had + static_cast<size_t>(std::max<qint64>(got, 0)));
+    if (got <= 0) return got == 0 && file.error() == QFileDevice::NoError;
+    arrived(bytes);
+  }
+}
+
+}  // namespace
+
 std::shared_ptr<ReadAhead> ReadAhead::StartFile(const QString& path,
                                                 std::optional<MemoryBudget> compose) {
   return Start(
       [path](ReadAhead& ahead, Result& result) {
-        QFile file(path);
-        if (!file.open(QIODevice::ReadOnly)) return;
-        const QByteArray raw = file.readAll();
-        if (file.error() != QFileDevice::NoError) return;
-        ahead.Prepare(raw, result);
+        std::string bytes;
+        const bool read = ReadFile(path, bytes, [&](std::string_view beginning) {
+          if (beginning.size() <= kFirstFrameBytes) ahead.ComposeFirst(beginning);
+        });
+        if (read) ahead.Prepare(std::move(bytes), result);
       },
       std::move(compose));
 }
 
 std::shared_ptr<ReadAhead> ReadAhead::StartBytes(QByteArray bytes,
                                                  std::optional<MemoryBudget> compose) {
-  return Start([bytes = std::move(bytes)](ReadAhead& ahead,
-                                          Result& result) { ahead.Prepare(bytes, result); },
-               std::move(compose));
+  return Start(
+      [bytes = std::move(bytes)](ReadAhead& ahead, Result& result) {
+        const std::string_view all(bytes.constData(), static_cast<size_t>(bytes.size()));
+        for (size_t size = kFirstChunk; ahead.ComposeFirst(all.substr(0, size)); size *= 2) {
+          if (size >= all.size() || size >= kFirstFrameBytes) break;
+        }
+        ahead.Prepare(std::string(bytes.constData(), static_cast<size_t>(bytes.size())), result);
+      },
+      std::move(compose));
 }
 
 std::shared_ptr<ReadAhead> ReadAhead::StartCut(std::shared_ptr<const std::string> bytes) {
@@ -62,6 +120,7 @@ std::shared_ptr<ReadAhead> ReadAhead::Start(std::function<void(ReadAhead&, Resul
   std::shared_ptr<ReadAhead> ahead(new ReadAhead());
   ahead->composing_ = compose.has_value();
   auto run = [ahead, work = std::move(work), compose = std::move(compose)] {
+    RunInBackground();
     Result result;
     try {
       work(*ahead, result);
@@ -104,11 +163,23 @@ void ReadAhead::Compose(std::shared_ptr<const std::string> bytes, MemoryBudget b
     // them up here costs the event loop nothing.
     made.error = Trap([&] {
       made.animation = SharedFrames::Of().Animation(*bytes, [&] {
-        return ComposeGif(std::span(reinterpret_cast<const uint8_t*>(bytes->data()), bytes->size()),
-                          &budget, [this](const ComposedFrame& frame) {
-                            const std::lock_guard lock(mu_);
-                            if (first_composed_.IsEmpty()) first_composed_ = frame.picture;
-                          });
+        ComposedAnimation animation =
+            ComposeGif(std::span(reinterpret_cast<const uint8_t*>(bytes->data()), bytes->size()),
+                       &budget, [this](const ComposedFrame& frame) {
+                         const std::lock_guard lock(mu_);
+                         if (first_composed_.IsEmpty()) first_composed_ = frame.picture;
+                       });
+        // The first frame shown before the rest was composed is the
+        // animation's own, so that what the host made of it to paint serves
+        // the load too. It keeps the frame composed now, with the memory
+        // reserved for it, while it lives.
+        const Picture shown = FirstComposed();
+        if (!animation.frames.empty() && !shown.IsEmpty()) {
+          Picture& first = animation.frames.front().picture;
+          if (first != shown && first.data()->SamePixels(*shown.data()))
+            first = KeepReserved(shown, first.shared());
+        }
+        return animation;
       });
     });
   } catch (const std::exception&) {

@@ -11,6 +11,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <string>
 #include <string_view>
 
 #include "flipreel/control/frame_cuts.h"
@@ -70,7 +71,10 @@ class ReadAhead {
 
  private:
   ReadAhead() = default;
-  void Prepare(const QByteArray& raw, Result& result);
+  void Prepare(std::string raw, Result& result);
+  // Composes the first frame from the beginning of the bytes, for a composed
+  // load that has not had it; true when more of the bytes may give it.
+  bool ComposeFirst(std::string_view beginning);
   static std::shared_ptr<ReadAhead> Start(std::function<void(ReadAhead&, Result&)> work,
                                           std::optional<MemoryBudget> compose = {});
   void Compose(std::shared_ptr<const std::string> bytes, MemoryBudget budget);

@@ -202,13 +202,17 @@ void FlipreelWidgetPrivate::TickEnded() {
     }
   }
   AnnounceChanges(/*with_texts=*/false);
-  // In the normal order the next frame is known: one that has no ready copy
-  // is converted on another thread before its tick comes.
+  // In the normal order the next frames are known: those that have no ready
+  // copy are converted on other threads before their ticks come, a few
+  // ahead, so that a busy machine does not leave one to convert here.
   if (!sight_->seen() || control_->Sequence() != kSequenceNormal) return;
   const ImageArray& frames = control_->imgBuffer();
-  const int shown = ShownFrame();
-  const int next = shown >= frames.UBound() ? 0 : shown + 1;
-  if (shown >= 0 && frames.Exists(next)) cache_.PrepareToShow(frames(next).picture());
+  int next = ShownFrame();
+  if (next < 0) return;
+  for (size_t ahead = 0; ahead < PictureCache::kShowAhead; ++ahead) {
+    next = next >= frames.UBound() ? 0 : next + 1;
+    if (frames.Exists(next)) cache_.PrepareToShow(frames(next).picture());
+  }
 }
 
 void FlipreelWidgetPrivate::HostEventEnded() {

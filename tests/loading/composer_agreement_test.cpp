@@ -272,3 +272,46 @@ TEST(ComposerAgreement, SameFramesAsGiflibReads) {
   EXPECT_GT(composed, 10000);
   EXPECT_GT(partial, 1000);
 }
+
+// The first frame composed from a file's beginning, shown while the rest is
+// read, is the whole file's first frame (with its delay), or nothing: for
+// every beginning of whole and damaged files, however the file goes on.
+TEST(ComposerAgreement, AFirstFrameFromTheBeginningIsTheWholeFilesFirstFrame) {
+  std::mt19937 random(23);
+  std::vector<std::string> files = WholeFiles(random);
+  const size_t whole = files.size();
+  for (int i = 0; i < 400; ++i) {
+    std::string s = files[random() % whole];
+    const size_t at = random() % s.size();
+    if (random() % 2) {
+      s[at] = static_cast<char>(random());
+    } else {
+      s.erase(at, 1 + random() % 3);
+    }
+    files.push_back(std::move(s));
+  }
+  auto span = [](std::string_view s) {
+    return std::span(reinterpret_cast<const uint8_t*>(s.data()), s.size());
+  };
+  int early = 0;
+  for (size_t f = 0; f < files.size(); ++f) {
+    std::optional<ComposedAnimation> all;
+    try {
+      all = ComposeGif(span(files[f]));
+    } catch (const HostError&) {
+    }
+    for (size_t n = 0; n <= files[f].size(); ++n) {
+      const std::optional<ComposedFrame> first =
+          ComposeFirstFrame(span(std::string_view(files[f]).substr(0, n)));
+      if (!first) continue;
+      ASSERT_TRUE(all) << "file " << f << " cut at " << n;
+      const ComposedFrame& expected = all->frames.front();
+      ASSERT_TRUE(first->picture.data()->SamePixels(*expected.picture.data()))
+          << "file " << f << " cut at " << n;
+      ASSERT_EQ(first->delay_ms, expected.delay_ms) << "file " << f << " cut at " << n;
+      if (f < whole && n < files[f].size()) ++early;
+    }
+  }
+  // Most whole files give it well before their end.
+  EXPECT_GT(early, 200);
+}

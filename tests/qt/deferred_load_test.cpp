@@ -8,15 +8,23 @@
 #include <QApplication>
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QMainWindow>
 #include <QMessageBox>
 #include <QStringList>
+#include <QTemporaryDir>
+#include <QThread>
 #include <QTimer>
 #include <filesystem>
 #include <functional>
 #include <memory>
 #include <random>
+#include <span>
 
+#include <sys/stat.h>
+
+#include "flipreel/gif/gif_composer.h"
+#include "flipreel/qt/read_ahead.h"
 #include "tests/qt/qt_test_support.h"
 
 using flipreel::FlipreelWidget;
@@ -517,5 +525,46 @@ TEST(DeferredLoad, DestroyingTheWidgetMidLoad) {
     if (mid_load) {
       EXPECT_TRUE(log.isEmpty()) << log.join('\n').toStdString();
     }
+  }
+}
+
+// A composed load shows its first frame once the bytes that settle it have
+// been read, while the rest of the file has not yet been written; the
+// animation composed in the end, whole or cut short, has that very picture
+// (converted once to paint) as its first frame.
+TEST(DeferredLoad, AComposedFilesFirstFrameComesBeforeTheRestIsRead) {
+  const std::string file = testgif::Build(Noise(7, 12, 300, 200));
+  const size_t beginning = size_t{300} << 10;
+  ASSERT_GT(file.size(), beginning * 2);
+  for (const size_t end : {file.size(), file.size() - beginning / 2}) {
+    const std::string written = file.substr(0, end);
+    QTemporaryDir dir;
+    const QString fifo = dir.filePath("growing.gif");
+    ASSERT_EQ(mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    std::shared_ptr<flipreel::ReadAhead> ahead =
+        flipreel::ReadAhead::StartFile(fifo, flipreel::MemoryBudget());
+    QFile writer(fifo);
+    ASSERT_TRUE(writer.open(QIODevice::WriteOnly | QIODevice::Unbuffered));
+    ASSERT_EQ(writer.write(written.data(), beginning), qint64(beginning));
+    QElapsedTimer clock;
+    clock.start();
+    while (ahead->FirstComposed().IsEmpty() && clock.elapsed() < 10000) QThread::msleep(1);
+    const flipreel::Picture first = ahead->FirstComposed();
+    ASSERT_FALSE(first.IsEmpty());
+    EXPECT_FALSE(ahead->ready());  // the rest is still to come
+
+    const qint64 rest = qint64(written.size() - beginning);
+    ASSERT_EQ(writer.write(written.data() + beginning, rest), rest);
+    writer.close();
+    const flipreel::Host::Contents contents = ahead->TakeContents();
+    ASSERT_TRUE(contents.bytes);
+    EXPECT_EQ(*contents.bytes, written);
+    std::optional<flipreel::ReadAhead::Composition> made = ahead->TakeComposition(*contents.bytes);
+    ASSERT_TRUE(made && made->animation);
+    const flipreel::ComposedAnimation expected = flipreel::ComposeGif(
+        std::span(reinterpret_cast<const uint8_t*>(written.data()), written.size()));
+    ASSERT_EQ(made->animation->frames.size(), expected.frames.size());
+    EXPECT_EQ(made->animation->frames.front().picture, first);
+    EXPECT_TRUE(first.data()->SamePixels(*expected.frames.front().picture.data()));
   }
 }
