@@ -1,6 +1,6 @@
 // The part of a Qt face's host that serves loads made ready on other threads
 // (ReadAhead): the read of a load's file is answered with the bytes (and
-// text, and cuts) read ahead, its frame files are decoded ahead by a pool of
+// cuts) read ahead, its frame files are decoded ahead by a pool of
 // threads, and a composed load takes the animation composed ahead. The widget
 // and the QML item load through it alike.
 #pragma once

@@ -11,7 +11,6 @@
 
 namespace flipreel {
 
-// The cuts first, so that the frames start decoding while the text is made.
 // A composed load splits no frames: it is not cut.
 void ReadAhead::Prepare(const QByteArray& raw, Result& result) {
   auto bytes =
@@ -20,7 +19,6 @@ void ReadAhead::Prepare(const QByteArray& raw, Result& result) {
   result.contents.bytes = bytes;
   result.read = true;
   Cut(result);
-  result.contents.text = BytesToText(*bytes);
 }
 
 void ReadAhead::Cut(Result& result) {
