@@ -11,10 +11,12 @@
 
 namespace flipreel {
 
-// A composed load splits no frames: it is not cut.
+// Bytes another control holds already are taken in place of these, so that
+// every control that reads one file holds one copy of it. A composed load
+// splits no frames: it is not cut.
 void ReadAhead::Prepare(const QByteArray& raw, Result& result) {
-  auto bytes =
-      std::make_shared<const std::string>(raw.constData(), static_cast<size_t>(raw.size()));
+  const std::shared_ptr<const std::string> bytes = SharedFrames::Of().ShareBytes(
+      std::make_shared<const std::string>(raw.constData(), static_cast<size_t>(raw.size())));
   if (!composing_) result.contents.cuts = result.cuts = CutFrames(bytes);
   result.contents.bytes = bytes;
   result.read = true;

@@ -1,7 +1,7 @@
 // A load's bytes made ready on another thread: read from a file (or taken
-// from memory) and cut into the frame files its split will load (or, for a
-// composed load, composed into whole pictures), so that the GUI thread only
-// hands them over.
+// from memory), shared with controls that hold the same bytes, and cut into
+// the frame files its split will load (or, for a composed load, composed into
+// whole pictures), so that the GUI thread only hands them over.
 #pragma once
 
 #include <QByteArray>
