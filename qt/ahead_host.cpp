@@ -59,6 +59,17 @@ void AheadHost::Close(int32_t file_number) {
   FileHost::Close(file_number);
 }
 
+Picture AheadHost::DecodeSharedGif(std::string_view bytes) {
+  const std::span<const uint8_t> data(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
+  bool decoded = false;
+  Picture picture = SharedFrames::Of().SharedPicture(bytes, [&] {
+    decoded = true;
+    return ahead_.Decode(data);
+  });
+  if (!decoded) ahead_.Skip(data);
+  return picture;
+}
+
 // Controls that load the same bytes share one animation. A load read ahead
 // has its animation composed, or found shared, on the reading thread; any
 // other load looks its bytes up here.

@@ -53,6 +53,10 @@ class AheadHost : public FileHost {
   // loop had a turn (the load runs in slices), so the wait looks again;
   // false when it must block.
   virtual bool PauseLoad() { return false; }
+  // The picture of a GIF file's bytes: the one another control holds when
+  // there is one (what was decoded ahead for them is then let go), else
+  // decoded ahead or now.
+  Picture DecodeSharedGif(std::string_view bytes);
 
   AheadDecoder ahead_;
 
