@@ -126,9 +126,9 @@ SetupResult SetUpControl(Flipreel& control, Host& host, const std::string& input
 
 std::string ClassicLookNote(const Flipreel& control, const std::string& composing_option) {
   if (control.Composed() || !control.state().FramesLoaded) return {};
-  const std::string bytes = TextToBytes(control.state().Buffer);
+  const std::shared_ptr<const std::string> bytes = control.state().Buffer.ToBytes();
   const std::optional<GifFileFacts> facts =
-      ReadGifFacts(std::span(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()));
+      ReadGifFacts(std::span(reinterpret_cast<const uint8_t*>(bytes->data()), bytes->size()));
   if (!facts || !ComposingChangesLook(*facts)) return {};
   return "its frames look different composed (partial frames or delays of their own); " +
          composing_option + " shows them as drawn";

@@ -135,8 +135,8 @@ void HandOverAddresses(const std::vector<std::string>& inputs) {
 
 // What the bytes the control holds say of themselves.
 std::optional<GifFileFacts> HeldGifFacts(const Flipreel& control) {
-  const std::string bytes = TextToBytes(control.state().Buffer);
-  return ReadGifFacts(std::span(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()));
+  const std::shared_ptr<const std::string> bytes = control.state().Buffer.ToBytes();
+  return ReadGifFacts(std::span(reinterpret_cast<const uint8_t*>(bytes->data()), bytes->size()));
 }
 
 void RunInfo(const CommonOptions& o, const std::vector<std::string>& inputs, std::ostream& out,

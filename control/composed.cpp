@@ -25,7 +25,7 @@ void Flipreel::SetComposed(bool value) {
   state_.Composed = value;
   Notify("Composed");
   // A GIF already held in Buffer is loaded again the new way.
-  if (changed && TextView(state_.Buffer).starts_with(u"GIF")) ShowLoadedGif();
+  if (changed && state_.Buffer.StartsWith("GIF")) ShowLoadedGif();
 }
 
 void Flipreel::ReportReadError(const HostError& error) {
@@ -38,15 +38,15 @@ void Flipreel::ReportReadError(const HostError& error) {
 // logical screen as it stands after the file's image i, at element 0's
 // position, with its delay in ms as Tag. Data that is no GIF fails quietly;
 // a GIF without a single readable frame fails with a message.
-bool Flipreel::ComposeFrames(const Text& data, ImageArray& frames) {
+bool Flipreel::ComposeFrames(const BufferText& data, ImageArray& frames) {
   state_.FramesLoaded = false;
   state_.LastFrame = 0;
-  if (!TextView(data).starts_with(u"GIF")) return false;
+  if (!data.StartsWith("GIF")) return false;
   const std::optional<HostError> failed = Trap([&] {
     for (int32_t i = frames.UBound(); i >= 1; --i) {
       if (frames.Exists(i)) frames.Unload(i);
     }
-    std::shared_ptr<const std::string> bytes = BytesOf(data);
+    std::shared_ptr<const std::string> bytes = data.ToBytes();
     ComposedAnimation animation = host_.LoadAnimation(*bytes);
     bytes.reset();
     composed_.delays.clear();

@@ -18,6 +18,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "flipreel/control/events.h"
@@ -25,6 +26,7 @@
 #include "flipreel/host/elements.h"
 #include "flipreel/host/host.h"
 #include "flipreel/host/property_bag.h"
+#include "flipreel/host/text.h"
 #include "flipreel/host/variant.h"
 
 namespace flipreel {
@@ -39,6 +41,32 @@ enum SequenceValue : int32_t {
 // Values of the BackStyle and BorderStyle enumerations.
 enum BackStyleValue : int32_t { kBackStyleTransparent = 0, kBackStyleOpaque = 1 };
 enum BorderStyleValue : int32_t { kBorderStyleTransparent = 0, kBorderStyleSolid = 1 };
+
+// Buffer's value: the whole GIF file, one character per byte. Bytes read from
+// a file are held as they were read (half the memory of their text, and one
+// copy for every control that read the same file) and made text only when
+// Buffer is read as text; any other value is held as the text it was given.
+class BufferText {
+ public:
+  BufferText() = default;
+  BufferText(Text text) : text_(std::move(text)) {}  // NOLINT: Buffer takes text as it is
+  explicit BufferText(std::shared_ptr<const std::string> bytes) : bytes_(std::move(bytes)) {}
+
+  // The text: each held byte as the character of its number (BytesToText).
+  Text ToText() const { return bytes_ ? BytesToText(*bytes_) : text_; }
+  // The value as bytes, a character above 255 as '?' (AppendTextBytes): the
+  // held bytes themselves when they are held.
+  std::shared_ptr<const std::string> ToBytes() const;
+  // The bytes read from a file; null while Buffer holds text.
+  const std::shared_ptr<const std::string>& bytes() const { return bytes_; }
+  bool empty() const { return bytes_ ? bytes_->empty() : text_.empty(); }
+  // Whether the text starts with prefix, which is ASCII.
+  bool StartsWith(std::string_view prefix) const;
+
+ private:
+  Text text_;
+  std::shared_ptr<const std::string> bytes_;
+};
 
 // The state record, in declaration order. All zero, False or empty until the
 // host initialises or restores the control.
@@ -65,7 +93,7 @@ struct FlipreelState {
   Text GifFromURL;
   int16_t Frames = 0;
   int16_t CurrentFrame = 0;
-  Text Buffer;  // the whole GIF file, one character per byte
+  BufferText Buffer;
   Text ServerUserName;
   Text ServerPassword;
   // Beyond the classic record: composed playback (control/composed.cpp).
@@ -168,14 +196,14 @@ class Flipreel : public HostedControl, public Dispatch {
   const Shape& shpBackGround() const { return shpBackGround_; }
   const FlipreelState& state() const { return state_; }
   // Returns a copy of Buffer.
-  Text GetBuffer() const { return state_.Buffer; }
+  Text GetBuffer() const { return state_.Buffer.ToText(); }
 
  private:
   // Loading and splitting.
   bool LoadGif(const Text& path);
   bool ShowLoadedGif();  // LoadGif after the read: split, show frame 0, arm
   void ReadFileToBuffer(const Text& path);
-  bool SplitFrames(const Text& data, ImageArray& frames);
+  bool SplitFrames(const BufferText& data, ImageArray& frames);
   void ResetDownloadSettings();
 
   // Animation.
@@ -190,7 +218,7 @@ class Flipreel : public HostedControl, public Dispatch {
   void DrawRandomFrame();
 
   // Composed playback.
-  bool ComposeFrames(const Text& data, ImageArray& frames);
+  bool ComposeFrames(const BufferText& data, ImageArray& frames);
   void BeginComposedPlay();
   void RestartComposedTimer();
   void AdvanceComposedFrame();
@@ -218,17 +246,9 @@ class Flipreel : public HostedControl, public Dispatch {
 
   Host& host_;
   FlipreelState state_;
-  // Buffer's bytes while Buffer holds the file they were read from as it
-  // was read, so that a load need not convert Buffer back, with where the
-  // split cuts them when the host cut them ahead; null otherwise.
-  std::shared_ptr<const std::string> buffer_bytes_;
+  // Where the split cuts Buffer's bytes, when the host cut them ahead as it
+  // read them; forgotten (with the bytes it holds) whenever Buffer changes.
   std::optional<FrameCuts> buffer_cuts_;
-  void ForgetBufferBytes() {
-    buffer_bytes_.reset();
-    buffer_cuts_.reset();
-  }
-  // data as bytes: the kept bytes when data is Buffer and they are kept.
-  std::shared_ptr<const std::string> BytesOf(const Text& data) const;
 
   Timer Timer1_;
   Shape shpBorder_;

@@ -52,8 +52,8 @@ void Flipreel::SetFlipreelFile(const Text& value) {
   }
   if (value == kNone) {
     // Clears the GIF without touching any file.
-    state_.Buffer.clear();
-    ForgetBufferBytes();
+    state_.Buffer = BufferText();
+    buffer_cuts_.reset();
     Notify("Buffer");
     ShowLoadedGif();
     state_.FlipreelFile = kNone;
@@ -91,8 +91,7 @@ void Flipreel::ReadFileToBuffer(const Text& path) {
     open = true;
     const int64_t length = host_.Length(file);
     Host::Contents contents = host_.ReadAllContents(file);
-    state_.Buffer = std::move(contents.text);
-    buffer_bytes_ = std::move(contents.bytes);
+    state_.Buffer = BufferText(std::move(contents.bytes));
     buffer_cuts_ = std::move(contents.cuts);
     open = false;
     host_.Close(file);
@@ -106,13 +105,16 @@ void Flipreel::ReadFileToBuffer(const Text& path) {
   SetFlipreelFile(kNone);
 }
 
-// Buffer read from a file keeps that file's bytes; other data is converted.
-std::shared_ptr<const std::string> Flipreel::BytesOf(const Text& data) const {
-  if (&data == &state_.Buffer && buffer_bytes_ && buffer_bytes_->size() == data.size())
-    return buffer_bytes_;
+std::shared_ptr<const std::string> BufferText::ToBytes() const {
+  if (bytes_) return bytes_;
   auto converted = std::make_shared<std::string>();
-  AppendTextBytes(data, *converted);
+  AppendTextBytes(text_, *converted);
   return converted;
+}
+
+bool BufferText::StartsWith(std::string_view prefix) const {
+  if (bytes_) return std::string_view(*bytes_).starts_with(prefix);
+  return text_.size() >= prefix.size() && std::equal(prefix.begin(), prefix.end(), text_.begin());
 }
 
 bool Flipreel::LoadGif(const Text& path) {
@@ -162,7 +164,7 @@ bool Flipreel::ShowLoadedGif() {
 // A fresh control (only element 0 loaded) ends the split with a message at
 // the first error. Once elements of an earlier file have been removed, a
 // failing step is skipped and the split goes on.
-bool Flipreel::SplitFrames(const Text& data, ImageArray& frames) {
+bool Flipreel::SplitFrames(const BufferText& data, ImageArray& frames) {
   state_.FramesLoaded = false;
   state_.LastFrame = 0;
   if (data.empty()) return false;
@@ -180,9 +182,9 @@ bool Flipreel::SplitFrames(const Text& data, ImageArray& frames) {
     // character of Buffer above 255 stands for the byte '?', which is
     // neither of the signature's bytes, so the cuts fall where they fall in
     // the text.) Bytes cut ahead are not cut again.
-    const std::shared_ptr<const std::string> bytes = BytesOf(data);
+    const std::shared_ptr<const std::string> bytes = data.ToBytes();
     std::optional<FrameCuts> cuts =
-        bytes == buffer_bytes_ && buffer_cuts_ && buffer_cuts_->files.bytes == bytes
+        bytes == data.bytes() && buffer_cuts_ && buffer_cuts_->files.bytes == bytes
             ? buffer_cuts_
             : CutFrames(bytes);
     if (!cuts) return;
@@ -262,8 +264,8 @@ bool Flipreel::SplitFrames(const Text& data, ImageArray& frames) {
 }
 
 void Flipreel::RemoveGif() {
-  state_.Buffer.clear();
-  ForgetBufferBytes();
+  state_.Buffer = BufferText();
+  buffer_cuts_.reset();
   const int32_t last = state_.LastFrame;
   FlipreelState& s = state_;
   for (s.ElementCounter = 0; s.ElementCounter <= last; ++s.ElementCounter)

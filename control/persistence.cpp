@@ -50,8 +50,8 @@ void Flipreel::InitProperties() {
   state_.CurrentFrame = 0;
   state_.FlipreelFile = kNone;
   state_.GifFromURL = kNone;
-  state_.Buffer = u"0";  // the number 0 as text: what a control without a GIF holds
-  ForgetBufferBytes();
+  state_.Buffer = Text(u"0");  // the number 0 as text: what a control without a GIF holds
+  buffer_cuts_.reset();
   state_.ServerUserName.clear();
   state_.ServerPassword.clear();
 }
@@ -87,7 +87,7 @@ void Flipreel::ReadProperties(const PropertyBag& bag) {
   // the default 0 gives the text "0".
   Restore(bag, "Buffer", kZero, [&](const Variant& v) {
     s.Buffer = v.ToText();
-    ForgetBufferBytes();
+    buffer_cuts_.reset();
   });
   Restore(bag, "GifFromURL", kNoneText, [&](const Variant& v) { s.GifFromURL = v.ToText(); });
   Restore(bag, "BackGroundGraphic", kNoPicture,

@@ -29,6 +29,7 @@ constexpr size_t kSmallLoad = size_t{64} << 10;
 struct Slot {
   enum State : uint8_t { kWaiting, kClaimed, kDone };
   State state = kWaiting;
+  bool unwanted = false;  // its picture is let go as soon as it is decoded
   Picture picture;
   std::exception_ptr error;
 };
@@ -83,8 +84,10 @@ struct AheadDecoder::Batch {
     std::function<void()> call;
     {
       std::lock_guard lock(mu);
-      slots[i].picture = std::move(outcome.picture);
-      slots[i].error = std::move(outcome.error);
+      if (!slots[i].unwanted) {
+        slots[i].picture = std::move(outcome.picture);
+        slots[i].error = std::move(outcome.error);
+      }
       slots[i].state = Slot::kDone;
       done.notify_all();
       if (++done_count == slots.size() && decoded) {
@@ -116,6 +119,15 @@ struct AheadDecoder::Batch {
     Slot& slot = slots[i];
     if (slot.error) std::rethrow_exception(std::exchange(slot.error, nullptr));
     return std::exchange(slot.picture, Picture());
+  }
+
+  // File i's picture is not needed: it is let go now, or once decoded.
+  void Drop(size_t i) {
+    Picture dropped;
+    std::lock_guard lock(mu);
+    slots[i].unwanted = true;
+    dropped = std::exchange(slots[i].picture, Picture());
+    slots[i].error = nullptr;
   }
 
   // Drops the decodes no one has started.
@@ -300,22 +312,32 @@ Picture AheadDecoder::FirstDecoded() const {
   return batch_->slots[0].state == Slot::kDone ? batch_->slots[0].picture : Picture();
 }
 
+size_t AheadDecoder::Next(std::span<const uint8_t> bytes) {
+  if (!batch_) return kNone;
+  const size_t end = std::min(next_ + 2, batch_->slots.size());
+  for (size_t i = next_; i < end; ++i) {
+    if (!batch_->Matches(i, bytes)) continue;
+    next_ = i + 1;
+    return i;
+  }
+  return kNone;
+}
+
 Picture AheadDecoder::Decode(std::span<const uint8_t> bytes) {
-  if (batch_) {
-    const size_t end = std::min(next_ + 2, batch_->slots.size());
-    for (size_t i = next_; i < end; ++i) {
-      if (!batch_->Matches(i, bytes)) continue;
-      next_ = i + 1;
-      ++taken_;
-      if (!batch_->prepared) return batch_->Take(i);
-      try {
-        return batch_->Take(i);
-      } catch (...) {
-        break;  // decoded again below
-      }
+  if (const size_t i = Next(bytes); i != kNone) {
+    ++taken_;
+    if (!batch_->prepared) return batch_->Take(i);
+    try {
+      return batch_->Take(i);
+    } catch (...) {
+      // decoded again below
     }
   }
   return DecodeGif(bytes, budget_ ? &*budget_ : nullptr);
+}
+
+void AheadDecoder::Skip(std::span<const uint8_t> bytes) {
+  if (const size_t i = Next(bytes); i != kNone) batch_->Drop(i);
 }
 
 }  // namespace flipreel

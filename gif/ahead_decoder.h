@@ -53,6 +53,11 @@ class AheadDecoder {
   // decodes ahead when the bytes are those of the next announced file (or of
   // the one after it, when the split skipped a file it could not write).
   Picture Decode(std::span<const uint8_t> bytes);
+  // The host has the picture of a GIF file with these bytes from elsewhere
+  // (another control's): the decode ahead of it, when they are the next
+  // announced file's, is let go rather than held for a Decode that never
+  // comes.
+  void Skip(std::span<const uint8_t> bytes);
 
   // Whether the next announced file's picture is decoded, so that Decode
   // would hand it out without waiting or decoding here (true when nothing
@@ -73,6 +78,9 @@ class AheadDecoder {
 
  private:
   bool Start(FrameFileList files, std::function<void()> decoded) noexcept;
+  // The announced file these bytes are, when it is the next (or the one
+  // after it), now passed; else kNone.
+  size_t Next(std::span<const uint8_t> bytes);
 
   std::shared_ptr<Batch> batch_;
   std::optional<MemoryBudget> budget_;

@@ -163,19 +163,16 @@ class Host : public ElementSite, public FileDialogService, public FormService {
   virtual void Open(int32_t file_number, TextView path, FileAccess access) = 0;
   virtual int64_t Length(int32_t file_number) = 0;
   virtual std::string ReadAll(int32_t file_number) = 0;
-  // ReadAll, with the bytes shared and also as a text of one character per
-  // byte (BytesToText). A host that has read the file ahead, off its
-  // user-interface thread, hands over what it made then, with the bytes'
-  // frame cuts (CutFrames) when it made them too.
+  // ReadAll, with the bytes shared. A host that has read the file ahead, off
+  // its user-interface thread, hands over what it read then (the same bytes
+  // as another control's, when it read the same file), with the bytes' frame
+  // cuts (CutFrames) when it made them too.
   struct Contents {
     std::shared_ptr<const std::string> bytes;
-    Text text;
     std::optional<FrameCuts> cuts;
   };
   virtual Contents ReadAllContents(int32_t file_number) {
-    auto bytes = std::make_shared<const std::string>(ReadAll(file_number));
-    Text text = BytesToText(*bytes);
-    return {std::move(bytes), std::move(text), std::nullopt};
+    return {std::make_shared<const std::string>(ReadAll(file_number)), std::nullopt};
   }
   virtual void Write(int32_t file_number, std::string_view bytes) = 0;
   virtual void Close(int32_t file_number) = 0;

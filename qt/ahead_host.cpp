@@ -42,9 +42,13 @@ std::string AheadHost::ReadAll(int32_t file_number) {
   return FileHost::ReadAll(file_number);
 }
 
+// A file read now, by a load made at once, is shared as one read ahead is:
+// its bytes are those of any control that holds the same.
 Host::Contents AheadHost::ReadAllContents(int32_t file_number) {
   if (pinned_ && pinned_->open_as == file_number) return std::exchange(pinned_->contents, {});
-  return FileHost::ReadAllContents(file_number);
+  Contents contents = FileHost::ReadAllContents(file_number);
+  contents.bytes = SharedFrames::Of().ShareBytes(std::move(contents.bytes));
+  return contents;
 }
 
 void AheadHost::Close(int32_t file_number) {
@@ -53,6 +57,17 @@ void AheadHost::Close(int32_t file_number) {
     return;
   }
   FileHost::Close(file_number);
+}
+
+Picture AheadHost::DecodeSharedGif(std::string_view bytes) {
+  const std::span<const uint8_t> data(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
+  bool decoded = false;
+  Picture picture = SharedFrames::Of().SharedPicture(bytes, [&] {
+    decoded = true;
+    return ahead_.Decode(data);
+  });
+  if (!decoded) ahead_.Skip(data);
+  return picture;
 }
 
 // Controls that load the same bytes share one animation. A load read ahead

@@ -1,6 +1,6 @@
 // The part of a Qt face's host that serves loads made ready on other threads
 // (ReadAhead): the read of a load's file is answered with the bytes (and
-// text, and cuts) read ahead, its frame files are decoded ahead by a pool of
+// cuts) read ahead, its frame files are decoded ahead by a pool of
 // threads, and a composed load takes the animation composed ahead. The widget
 // and the QML item load through it alike.
 #pragma once
@@ -53,6 +53,10 @@ class AheadHost : public FileHost {
   // loop had a turn (the load runs in slices), so the wait looks again;
   // false when it must block.
   virtual bool PauseLoad() { return false; }
+  // The picture of a GIF file's bytes: the one another control holds when
+  // there is one (what was decoded ahead for them is then let go), else
+  // decoded ahead or now.
+  Picture DecodeSharedGif(std::string_view bytes);
 
   AheadDecoder ahead_;
 

@@ -18,7 +18,6 @@
 #include "flipreel/gif/gif_facts.h"
 #include "flipreel/host/scope.h"
 #include "flipreel/qt/picture_cache.h"
-#include "flipreel/qt/shared_frames.h"
 
 namespace flipreel {
 
@@ -206,8 +205,7 @@ Picture QtHost::DecodePicture(TextView path) {
   std::string storage;
   const std::string_view bytes = ReadWholeFile(path, storage);
   const std::span<const uint8_t> data(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
-  if (LooksLikeGif(data))
-    return SharedFrames::Of().SharedPicture(bytes, [&] { return ahead_.Decode(data); });
+  if (LooksLikeGif(data)) return DecodeSharedGif(bytes);
   QByteArray raw = QByteArray::fromRawData(bytes.data(), static_cast<qsizetype>(bytes.size()));
   QBuffer buffer(&raw);
   buffer.open(QIODevice::ReadOnly);

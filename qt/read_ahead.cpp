@@ -14,15 +14,17 @@
 
 namespace flipreel {
 
-// The cuts first, so that the frames start decoding while the text is made.
-// A composed load splits no frames: it is not cut.
+// Bytes another control holds already are taken in place of these, so that
+// every control that reads one file holds one copy of it; the cuts first, so
+// that the frames start decoding. A composed load splits no frames: it is not
+// cut.
 void ReadAhead::Prepare(std::string raw, Result& result) {
-  auto bytes = std::make_shared<const std::string>(std::move(raw));
+  const std::shared_ptr<const std::string> bytes =
+      SharedFrames::Of().ShareBytes(std::make_shared<const std::string>(std::move(raw)));
   if (!composing_) result.contents.cuts = result.cuts = CutFrames(bytes);
   result.contents.bytes = bytes;
   result.read = true;
   Cut(result);
-  result.contents.text = BytesToText(*bytes);
 }
 
 // A composed load shows its first frame as soon as the bytes that settle it

@@ -1,6 +1,6 @@
 // A load's bytes made ready on another thread: read from a file (or taken
-// from memory), turned into the text the control keeps, and cut into the
-// frame files its split will load (or, for a composed load, composed into
+// from memory), shared with controls that hold the same bytes, and cut into
+// the frame files its split will load (or, for a composed load, composed into
 // whole pictures), so that the GUI thread only hands them over.
 #pragma once
 
@@ -47,9 +47,8 @@ class ReadAhead {
   // Only cuts bytes the control will take from elsewhere (a saved state).
   static std::shared_ptr<ReadAhead> StartCut(std::shared_ptr<const std::string> bytes);
 
-  // Runs `cut` on the reading thread once the bytes are cut (the text is
-  // made after), and `ready` once the whole result is there; each now when
-  // it is already.
+  // Runs `cut` on the reading thread once the bytes are cut, and `ready` once
+  // the whole result is there; each now when it is already.
   void SetReady(std::function<void()> cut, std::function<void()> ready);
   bool ready();
   // The cuts, once `cut` has run (none before, or for bytes without frames).

@@ -6,7 +6,6 @@
 
 #include "flipreel/gif/gif_decoder.h"
 #include "flipreel/host/scope.h"
-#include "flipreel/qt/shared_frames.h"
 
 namespace flipreel {
 
@@ -63,7 +62,7 @@ Picture QuickHost::LoadPicture(TextView path) {
     const std::span<const uint8_t> data(reinterpret_cast<const uint8_t*>(bytes.data()),
                                         bytes.size());
     if (!LooksLikeGif(data)) Raise(err::kInvalidPicture);
-    return SharedFrames::Of().SharedPicture(bytes, [&] { return ahead_.Decode(data); });
+    return DecodeSharedGif(bytes);
   });
 }
 

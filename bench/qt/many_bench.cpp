@@ -1,9 +1,14 @@
 // A hundred animated GIFs in one window, in one run under one X server (Xvfb):
 // 100 FlipreelWidgets in a QScrollArea (20 distinct GIFs of 64 x 64 to
 // 320 x 240, five of each) beside
-//   - 100 QLabels, each showing a QMovie of its GIF;
+//   - 100 QLabels, each showing a QMovie of its GIF, as QMovie plays by
+//     default (only the frame on show is kept);
+//   - the same with QMovie::CacheAll (every frame kept, one copy per movie);
 //   - the floor: 100 bare widgets that blit frames converted beforehand (one
-//     set per distinct GIF), each on a timer of its own, on the same delays.
+//     set per distinct GIF), each on a timer of its own, on the same delays;
+//   - the baseline: 100 bare widgets of the same sizes that show nothing, so
+//     that each contender's memory can also be read above what the window
+//     and its widgets cost anyway.
 // Each contender plays for the given time in a child process of its own,
 // with the scroll area showing all of them, then again showing only a
 // quarter. Reported per contender: CPU time (user + system) as a share of
@@ -13,7 +18,8 @@
 //   xvfb-run -a -s "-screen 0 3400x2000x24" flipreel_many_bench [--seconds S]
 //   flipreel_many_bench write-gifs DIR          (the 20 GIFs, to look at)
 //   flipreel_many_bench MODE DIR SECONDS VIEW [PNG]  (one child: widgets,
-//       movies, floor; VIEW all or quarter; PNG: the window at the end)
+//       movies, cached, floor, baseline; VIEW all or quarter; PNG: the
+//       window at the end)
 #include <sys/resource.h>
 
 #include <QApplication>
@@ -32,6 +38,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "bench/qt/bench_process.h"
@@ -51,12 +58,16 @@ QString GifName(int i) {
   return QString("gif%1.gif").arg(i, 2, 10, QChar('0'));
 }
 
+QSize GifSize(int i) {
+  return QSize(64 + (320 - 64) * i / (kDistinct - 1), 64 + (240 - 64) * i / (kDistinct - 1));
+}
+
 // GIF i of the 20: from 64 x 64 up to 320 x 240, 8 to 27 full frames of a
 // ball crossing a gradient, each GIF with delays of its own (20 to 100 ms).
 gifexamples::AnimatedGif MakeGif(int i) {
   gifexamples::AnimatedGif gif;
-  gif.width = 64 + (320 - 64) * i / (kDistinct - 1);
-  gif.height = 64 + (240 - 64) * i / (kDistinct - 1);
+  gif.width = GifSize(i).width();
+  gif.height = GifSize(i).height();
   for (int c = 0; c < 256; ++c)
     gif.global_palette.push_back(uint32_t(c) << 16 | uint32_t(255 - c) << 8 | uint32_t(i * 12));
   const int frames = 8 + i;
@@ -164,12 +175,16 @@ int Play(const QString& mode, const QDir& dir, int seconds, bool quarter, const 
       w->setAutoSize(true);
       w->setFlipreelFile(path);
       shown = w;
-    } else if (mode == "movies") {
+    } else if (mode == "movies" || mode == "cached") {
       auto* label = new QLabel;
       movies.push_back(std::make_unique<QMovie>(path));
+      if (mode == "cached") movies.back()->setCacheMode(QMovie::CacheAll);
       label->setMovie(movies.back().get());
       movies.back()->start();
       shown = label;
+    } else if (mode == "baseline") {
+      shown = new QWidget;
+      shown->setFixedSize(GifSize(gif));
     } else {
       auto [it, made] = floor_frames.try_emplace(gif);
       if (made) it->second = ReadFrames(path);
@@ -214,27 +229,35 @@ int RunAll(int seconds) {
       "100 GIFs in a scroll area (20 distinct, 64x64 to 320x240, five of each), %d s "
       "each; load average %.2f at the start\n\n",
       seconds, load);
-  std::printf("%-8s %-14s %8s %10s %9s %8s\n", "view", "contender", "cpu", "wakeups/s", "paints/s",
-              "rss MB");
+  std::printf("%-8s %-16s %8s %10s %9s %8s %10s\n", "view", "contender", "cpu", "wakeups/s",
+              "paints/s", "rss MB", "above MB");
+  const std::vector<std::pair<std::string, const char*>> contenders = {
+      {"baseline", "bare widgets"},
+      {"widgets", "FlipreelWidget"},
+      {"movies", "QLabel+QMovie"},
+      {"cached", "QMovie CacheAll"},
+      {"floor", "floor"}};
   for (const char* view : {"all", "quarter"}) {
     std::map<std::string, std::map<std::string, double>> got;
-    for (const char* mode : {"widgets", "movies", "floor"}) {
+    for (const auto& [mode, name] : contenders) {
       auto& v = got[mode] =
-          RunChild("flipreel_many_bench", {mode, dir.path(), QString::number(seconds), view}, 10);
-      std::printf("%-8s %-14s %7.1f%% %10.0f %9.0f %8.1f\n", view,
-                  std::string(mode) == "widgets"  ? "FlipreelWidget"
-                  : std::string(mode) == "movies" ? "QLabel+QMovie"
-                                                  : "floor",
-                  v["cpu"] * 100, v["wakeups"], v["paints"], v["mb"]);
+          RunChild("flipreel_many_bench",
+                   {QString::fromStdString(mode), dir.path(), QString::number(seconds), view}, 10);
+      v["above"] = v["mb"] - got["baseline"]["mb"];
+      std::printf("%-8s %-16s %7.1f%% %10.0f %9.0f %8.1f %10.1f\n", view, name, v["cpu"] * 100,
+                  v["wakeups"], v["paints"], v["mb"], v["above"]);
     }
     auto ratio = [&](const char* a, const char* b, const char* what) {
       return got[b][what] > 0 ? got[a][what] / got[b][what] : 0.0;
     };
+    std::printf("%-8s widget cpu: %.2fx floor, %.2fx QMovie\n", view,
+                ratio("widgets", "floor", "cpu"), ratio("widgets", "movies", "cpu"));
     std::printf(
-        "%-8s widget/floor cpu %.2fx, widget/QMovie cpu %.2fx, widget/QMovie memory "
-        "%.2fx\n\n",
-        view, ratio("widgets", "floor", "cpu"), ratio("widgets", "movies", "cpu"),
-        ratio("widgets", "movies", "mb"));
+        "%-8s widget memory: %.2fx QMovie, %.2fx QMovie CacheAll, %.2fx floor; above the "
+        "baseline: %.2fx QMovie, %.2fx QMovie CacheAll, %.2fx floor\n\n",
+        view, ratio("widgets", "movies", "mb"), ratio("widgets", "cached", "mb"),
+        ratio("widgets", "floor", "mb"), ratio("widgets", "movies", "above"),
+        ratio("widgets", "cached", "above"), ratio("widgets", "floor", "above"));
   }
   return 0;
 }
@@ -245,7 +268,8 @@ int main(int argc, char** argv) {
   QApplication app(argc, argv);
   const QStringList args = app.arguments().mid(1);
   const QString mode = args.value(0);
-  if (mode == "widgets" || mode == "movies" || mode == "floor")
+  if (mode == "widgets" || mode == "movies" || mode == "cached" || mode == "floor" ||
+      mode == "baseline")
     return Play(mode, QDir(args.value(1)), std::max(1, args.value(2).toInt()),
                 args.value(3) == "quarter", args.value(4));
   if (mode == "write-gifs") {

@@ -311,7 +311,7 @@ TEST(ReadProperties, DamagedValueStopsAtItsStepInReadOrder) {
       {"CurrentFrame", Variant(int16_t{4}), bad_number, 13,
        [](const Restored& r) { return r.control.state().CurrentFrame == 4; }},
       {"Buffer", Variant(Text(u"no gif")), bad_text, 13,
-       [](const Restored& r) { return r.control.state().Buffer == u"no gif"; }},
+       [](const Restored& r) { return r.control.GetBuffer() == u"no gif"; }},
       {"GifFromURL", Variant(Text(u"www.example.invalid/a.gif")), bad_text, 13,
        [](const Restored& r) { return !r.control.state().GifFromURL.empty(); }},
       {"BackGroundGraphic", Variant(graphic), bad_number, 13,

@@ -2,11 +2,16 @@
 // controls, and controls that cannot be seen.
 #include <gtest/gtest.h>
 
+#include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QScrollArea>
 #include <QTest>
+#include <QThreadPool>
 #include <QVBoxLayout>
 #include <map>
 #include <memory>
+#include <string>
+#include <utility>
 #include <vector>
 
 #include "flipreel/qt/frame_clock.h"
@@ -80,32 +85,65 @@ Picture FirstFrame(FlipreelWidget& w) {
   return ControlOf(w).imgBuffer()(0).picture();
 }
 
-TEST(SharedFrames, ControlsLoadingTheSameBytesShareOneCopyFreedWithTheLastHolder) {
-  const QByteArray bytes = QByteArray::fromStdString(testgif::Build(FourFrames()));
-  for (const bool composed : {true, false}) {
-    SCOPED_TRACE(composed ? "composed" : "classic");
-    auto first = std::make_unique<FlipreelWidget>();
-    auto second = std::make_unique<FlipreelWidget>();
-    for (FlipreelWidget* w : {first.get(), second.get()}) {
-      w->setComposed(composed);
-      ASSERT_TRUE(w->loadFromData(bytes));
-    }
-    ASSERT_FALSE(FirstFrame(*first).IsEmpty());
-    EXPECT_EQ(FirstFrame(*first), FirstFrame(*second));
-    // The paint-ready copies were made once, and charged to one budget.
-    EXPECT_EQ(CacheOf(*second).conversions(), 0);
-    EXPECT_EQ(CacheOf(*second).kept_bytes(), 0u);
-    EXPECT_GT(CacheOf(*first).kept_bytes(), 0u);
+// Loads the bytes, and waits for the load when it is read ahead and for the
+// paint-ready copies it makes on other threads.
+void LoadAndWait(FlipreelWidget& w, const QByteArray& bytes) {
+  ASSERT_TRUE(w.loadFromData(bytes));
+  QElapsedTimer clock;
+  clock.start();
+  while (FlipreelWidgetPrivate::get(w).LoadPending() && clock.elapsed() < 10000)
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+  ASSERT_FALSE(FlipreelWidgetPrivate::get(w).LoadPending());
+  QThreadPool::globalInstance()->waitForDone();
+  QCoreApplication::processEvents();
+}
 
-    // A control that gives a frame its own picture changes no one else's.
-    // (The control gives its elements pictures only from inside; so does the test.)
-    const std::weak_ptr<const PictureData> weak = FirstFrame(*second).shared();
-    const_cast<Image&>(ControlOf(*first).imgBuffer()(0)).set_picture(Picture::Solid(4, 4, ~0u));
-    EXPECT_EQ(FirstFrame(*second).shared(), weak.lock());
-    first.reset();
-    EXPECT_FALSE(weak.expired()) << "freed while a control holds it";
-    second.reset();
-    EXPECT_TRUE(weak.expired()) << "kept after its last holder went";
+TEST(SharedFrames, ControlsLoadingTheSameBytesShareOneCopyFreedWithTheLastHolder) {
+  // A small GIF loads at once; a large one is read and decoded ahead.
+  const std::vector<std::pair<const char*, testgif::Gif>> gifs = {
+      {"loaded at once", FourFrames()},
+      {"read ahead",
+       GifOf(480, 300, {Block(0, 0, 480, 300, kRed, kBlue), Block(0, 0, 480, 300, kCyan, kRed)})}};
+  for (const auto& [how, gif] : gifs) {
+    for (const bool composed : {true, false}) {
+      SCOPED_TRACE(std::string(how) + (composed ? ", composed" : ", classic"));
+      const QByteArray bytes = QByteArray::fromStdString(testgif::Build(gif));
+      auto first = std::make_unique<FlipreelWidget>();
+      auto second = std::make_unique<FlipreelWidget>();
+      for (FlipreelWidget* w : {first.get(), second.get()}) {
+        w->setComposed(composed);
+        LoadAndWait(*w, bytes);
+      }
+      ASSERT_FALSE(FirstFrame(*first).IsEmpty());
+      EXPECT_EQ(FirstFrame(*first), FirstFrame(*second));
+      // One copy of the bytes too, held by the controls alone.
+      const std::weak_ptr<const std::string> held = ControlOf(*first).state().Buffer.bytes();
+      ASSERT_FALSE(held.expired());
+      EXPECT_EQ(ControlOf(*second).state().Buffer.bytes(), held.lock());
+      // The pictures count in the budget of the load that made them, once.
+      EXPECT_GT(HostOf(*first).memory_budget().used(), 0);
+      EXPECT_EQ(HostOf(*second).memory_budget().used(), 0);
+      // The paint-ready copies were made once, and charged to one budget. (A
+      // classic load read ahead converts its own first frame, decoded ahead,
+      // to show early, before its split finds the frames shared.)
+      if (composed || std::string(how) == "loaded at once") {
+        EXPECT_EQ(CacheOf(*second).conversions(), 0);
+      }
+      EXPECT_EQ(CacheOf(*second).kept_bytes(), 0u);
+      EXPECT_GT(CacheOf(*first).kept_bytes(), 0u);
+
+      // A control that gives a frame its own picture changes no one else's.
+      // (The control gives its elements pictures only from inside; so does the test.)
+      const std::weak_ptr<const PictureData> weak = FirstFrame(*second).shared();
+      const_cast<Image&>(ControlOf(*first).imgBuffer()(0)).set_picture(Picture::Solid(4, 4, ~0u));
+      EXPECT_EQ(FirstFrame(*second).shared(), weak.lock());
+      first.reset();
+      EXPECT_FALSE(weak.expired()) << "freed while a control holds it";
+      second.reset();
+      QThreadPool::globalInstance()->waitForDone();  // paint-ready copies still converting
+      EXPECT_TRUE(weak.expired()) << "kept after its last holder went";
+      EXPECT_TRUE(held.expired()) << "bytes kept after their last holder went";
+    }
   }
   EXPECT_EQ(SharedFrames::Of().live_count(), 0u);
 }
