@@ -256,16 +256,17 @@ void ComparePlay(const QString& play, int seconds, int rounds) {
   }
   std::printf(
       "Playing 480 x 270 at 25 fps for %d s, CPU seconds of the process (median of %d rounds;\n"
-      "threads: GUI, Qt Quick's render thread, the rasteriser's threads):\n",
+      "threads: GUI, Qt Quick's render thread, the rasteriser's threads; the textures\n"
+      "Flipreel made meanwhile):\n",
       seconds, rounds);
-  std::printf("  %-30s %7s %7s %7s %7s %7s %7s\n", "", "cpu", "gui", "render", "raster", "frames",
-              "ratio");
+  std::printf("  %-30s %7s %7s %7s %7s %7s %7s %7s\n", "", "cpu", "gui", "render", "raster",
+              "frames", "uploads", "ratio");
   const double peer = Median(runs["play-animated"], "cpu");
   for (const auto& c : contenders) {
     const auto& r = runs[c.mode];
-    std::printf("  %-30s %7.3f %7.3f %7.3f %7.3f %7.0f %7.3f\n", c.name, Median(r, "cpu"),
+    std::printf("  %-30s %7.3f %7.3f %7.3f %7.3f %7.0f %7.0f %7.3f\n", c.name, Median(r, "cpu"),
                 Median(r, "gui"), Median(r, "render"), Median(r, "raster"), Median(r, "frames"),
-                Median(r, "cpu") / peer);
+                Median(r, "uploads"), Median(r, "cpu") / peer);
   }
   const double reel = Median(runs["play-reel"], "cpu");
   std::printf("  goal: at most 0.5 against AnimatedImage. Above each floor:\n");
