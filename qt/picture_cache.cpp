@@ -12,10 +12,13 @@
 
 namespace flipreel {
 
-QImage ToPaintImage(const PictureData& data) {
+QImage ToPaintImage(const PictureData& data, QImage reuse) {
   const int w = data.width(), h = data.height();
   if (w <= 0 || h <= 0) return QImage();
-  QImage image(w, h, QImage::Format_ARGB32_Premultiplied);
+  QImage image = reuse.size() == QSize(w, h) && reuse.depth() == 32 && reuse.isDetached()
+                     ? std::move(reuse)
+                     : QImage(w, h, QImage::Format_ARGB32_Premultiplied);
+  image.reinterpretAsFormat(QImage::Format_ARGB32_Premultiplied);
   if (image.isNull()) return image;  // no memory for it
   QRgb opaque = 0xFF000000u;         // stays all ones in alpha while every pixel is opaque
   if (data.format() == PictureData::Format::kIndexed8) {

@@ -111,7 +111,9 @@ class PictureCache {
 
 // One conversion, not cached: RGB32 for opaque pictures, ARGB32 premultiplied
 // otherwise. A null image for the empty picture or when memory runs out.
-QImage ToPaintImage(const PictureData& data);
+// `reuse`, an image of the same size that nothing else shares, is written
+// over instead of new memory.
+QImage ToPaintImage(const PictureData& data, QImage reuse = QImage());
 
 // A picture of a QImage's pixels (ARGB, not premultiplied). A null image
 // gives the empty picture.

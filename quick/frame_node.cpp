@@ -47,7 +47,7 @@ QSGTexture* FrameNode::TextureFor(const Picture& picture) {
   if (auto it = kept_.find(key); it != kept_.end() && !it->second.picture.expired())
     return it->second.texture.get();
   if (aside_key_ == key && !aside_.picture.expired()) return aside_.texture.get();
-  const QImage image = ToPaintImage(*key);
+  QImage image = ToPaintImage(*key, std::move(scratch_));
   if (image.isNull()) return nullptr;
   const bool opaque = image.format() == QImage::Format_RGB32;
   Entry entry{
@@ -56,6 +56,9 @@ QSGTexture* FrameNode::TextureFor(const Picture& picture) {
           image, opaque ? QQuickWindow::TextureIsOpaque : QQuickWindow::CreateTextureOptions())),
       static_cast<size_t>(image.sizeInBytes())};
   ++upload_count;
+  // The texture lets its image go once uploaded: the next conversion writes
+  // into that memory again.
+  scratch_ = std::move(image);
   QSGTexture* texture = entry.texture.get();
   Trim();
   if (kept_bytes_ + entry.bytes <= budget_) {

@@ -5,6 +5,7 @@
 // the render thread; the item hands it pictures while the GUI thread waits.
 #pragma once
 
+#include <QImage>
 #include <QRectF>
 #include <QSGNode>
 #include <cstddef>
@@ -59,6 +60,10 @@ class FrameNode : public QSGNode {
   size_t kept_bytes_ = 0;
   size_t budget_ = kDefaultBudget;
   bool smooth_ = true;
+  // The last picture converted for a texture. Making a large frame's image in
+  // fresh memory costs far more than the conversion itself (each page is
+  // faulted in), so the next conversion of that size writes over this one.
+  QImage scratch_;
   Entry aside_;  // the texture on show when it did not fit the budget
   const PictureData* aside_key_ = nullptr;
 };

@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "flipreel/gif/gif_composer.h"
+#include "flipreel/qt/picture_cache.h"
 #include "flipreel/quick/flipreel_item.h"
 #include "flipreel/quick/frame_node.h"
 #include "tests/support/gif_builder.h"
@@ -447,6 +448,40 @@ TEST_F(QuickItemTest, EachFrameIsUploadedOnceWithinTheTextureBudgetAndDrawnOnlyW
   QTest::qWait(200);
   EXPECT_GT(reel->ticksTaken(), ticks);
   EXPECT_EQ(drawn, 0);
+}
+
+// A texture's image is converted into the memory of the last one only when
+// nothing else holds that memory: an image a texture has not uploaded yet
+// keeps its pixels.
+TEST(TextureImage, AConversionWritesOverOnlyMemoryNothingElseHolds) {
+  const auto red = PictureData::Argb(4, 3, std::vector<uint32_t>(12, 0xFFFF0000u));
+  const auto half = PictureData::Argb(4, 3, std::vector<uint32_t>(12, 0x80FFFFFFu));
+  const auto small = PictureData::Argb(2, 2, std::vector<uint32_t>(4, 0xFF0000FFu));
+  const struct {
+    const char* name;
+    const PictureData* picture;
+    bool held;  // another image shares the last one's memory
+    bool same_memory;
+    QRgb pixel;  // premultiplied
+  } cases[] = {
+      {"unshared, same size", red.get(), false, true, 0xFFFF0000u},
+      {"shared", red.get(), true, false, 0xFFFF0000u},
+      {"translucent into an opaque one", half.get(), false, true, 0x80808080u},
+      {"another size", small.get(), false, false, 0xFF0000FFu},
+  };
+  for (const auto& c : cases) {
+    QImage last(4, 3, QImage::Format_RGB32);
+    last.fill(0xFF00FF00u);
+    const uchar* memory = last.constBits();
+    const QImage holder = c.held ? last : QImage();
+    const QImage image = ToPaintImage(*c.picture, std::move(last));
+    EXPECT_EQ(image.constBits() == memory, c.same_memory) << c.name;
+    EXPECT_EQ(image.size(), QSize(c.picture->width(), c.picture->height())) << c.name;
+    EXPECT_EQ(reinterpret_cast<const QRgb*>(image.constScanLine(1))[1], c.pixel) << c.name;
+    if (c.held) {
+      EXPECT_EQ(holder.pixel(1, 1), 0xFF00FF00u) << c.name;
+    }
+  }
 }
 
 }  // namespace
