@@ -16,7 +16,6 @@
 #include "flipreel/qt/enum_names.h"
 #include "flipreel/qt/flipreel_widget.h"
 #include "flipreel/qt/property_pages.h"
-#include "flipreel/server/version_record.h"
 #include "tests/support/test_files.h"
 
 namespace {
@@ -26,6 +25,7 @@ namespace component = flipreel::component;
 
 // Each class with a factory makes its widget, counted until it is deleted:
 // the control initialised, the General page editing the widgets it is given.
+// Locks and refusals are the component runtime's, tested with it.
 TEST(ComponentServer, FactoriesMakeWidgetsAndTheUnloadQueryCountsThem) {
   FlipreelWidget edited;
   edited.setFrameRate(70);
@@ -63,25 +63,7 @@ TEST(ComponentServer, FactoriesMakeWidgetsAndTheUnloadQueryCountsThem) {
     EXPECT_EQ(DllCanUnloadNow(), component::kFalse);
     widget.reset();
     EXPECT_EQ(DllCanUnloadNow(), component::kOk);
-
-    EXPECT_EQ(factory->LockServer(true), component::kOk);
-    EXPECT_EQ(DllCanUnloadNow(), component::kFalse);
-    EXPECT_EQ(factory->LockServer(false), component::kOk);
-    EXPECT_EQ(DllCanUnloadNow(), component::kOk);
   }
-  void* object = nullptr;
-  EXPECT_EQ(DllGetClassObject("{00000000-0000-0000-0000-000000000000}", "IClassFactory", &object),
-            component::kClassNotAvailable);
-  EXPECT_EQ(DllGetClassObject(nullptr, nullptr, nullptr), component::kNullPointer);
-}
-
-// The server describes the library by its own tables, not copies of them.
-TEST(ComponentServer, DescriptionIsTheLibrarysOwn) {
-  const component::ComponentDescription& d = FlipreelComponentDescription();
-  EXPECT_EQ(d.type_library, &FlipreelTypeLibrary());
-  EXPECT_EQ(d.version, &FlipreelVersionRecord());
-  EXPECT_EQ(d.classes[0].default_interface, FlipreelTypeLibrary().dispatch_interface);
-  EXPECT_EQ(d.classes[0].event_interface, FlipreelTypeLibrary().event_interface);
 }
 
 // Qt's enum keys are identifiers; the names users see come from the type

@@ -7,7 +7,6 @@
 
 #include <QApplication>
 #include <QCoreApplication>
-#include <QElapsedTimer>
 #include <QMainWindow>
 #include <QMessageBox>
 #include <QStringList>
@@ -55,11 +54,7 @@ bool Pending(FlipreelWidget& w) {
 
 // Runs the event loop until the pending load has been finished by it.
 void RunUntilFinished(FlipreelWidget& w) {
-  QElapsedTimer clock;
-  clock.start();
-  while (Pending(w) && clock.elapsed() < 10000)
-    QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-  ASSERT_FALSE(Pending(w));
+  ASSERT_TRUE(RunEventsUntil([&] { return !Pending(w); }, 10000));
 }
 
 // Every message box, in order.
@@ -278,10 +273,7 @@ TEST(DeferredLoad, ReadingWaitsAndTellsLater) {
     EXPECT_EQ(w.Frames(), at_once_frames);
     EXPECT_FALSE(Pending(w));
     EXPECT_TRUE(log.isEmpty()) << log.join('\n').toStdString();
-    QElapsedTimer clock;
-    clock.start();
-    while (log.size() < at_once_log.size() && clock.elapsed() < 5000)
-      QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    RunEventsUntil([&] { return log.size() >= at_once_log.size(); });
     EXPECT_EQ(log.join('\n').toStdString(), at_once_log.join('\n').toStdString());
   }
 }
@@ -347,9 +339,7 @@ TEST(DeferredLoad, DestroyingTheWidgetCancelsTheLoad) {
     w->setFlipreelFile(file);
     ASSERT_TRUE(Pending(*w));
     delete window;
-    QElapsedTimer clock;
-    clock.start();
-    while (clock.elapsed() < 300) QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    RunEventsUntil([] { return false; }, 300);
     EXPECT_TRUE(log.isEmpty()) << log.join('\n').toStdString();
     EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
   }
@@ -397,11 +387,8 @@ TEST(DeferredLoad, PaintsAndTicksWaitForTheLoad) {
     ASSERT_TRUE(Pending(w));
     w.setFrameRate(1);  // finishes the load, then plays fast
     w.StartAnimation();
-    QElapsedTimer clock;
-    clock.start();
-    while (ticks == 0 && clock.elapsed() < 2000)
-      QCoreApplication::processEvents(QEventLoop::AllEvents, 1);
-    ASSERT_GT(ticks, 0);  // ticks come while nothing is pending
+    ASSERT_TRUE(
+        RunEventsUntil([&] { return ticks > 0; }, 2000));  // ticks come while nothing is pending
     const int before_load = ticks;
     w.setFlipreelFile(i % 2 ? f.other : f.big);
     ASSERT_TRUE(Pending(w));
