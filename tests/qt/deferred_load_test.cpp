@@ -37,17 +37,6 @@ testgif::Gif Noise(unsigned seed, int count = 8, int width = 120, int height = 1
   return GifOf(width + count + 2, height + count + 2, std::move(frames));
 }
 
-// The middle frame's image descriptor claims a width its data does not hold.
-std::string DamagedMiddle(std::string file) {
-  const std::string signature("\x00\x21\xF9", 3);
-  std::vector<size_t> at;
-  for (size_t p = file.find(signature); p != std::string::npos; p = file.find(signature, p + 3))
-    at.push_back(p);
-  const size_t image = at[at.size() / 2] + 9;  // past 00 21 F9 04, four bytes and 00
-  file[image + 6] = static_cast<char>(0xFF);   // the width's high byte
-  return file;
-}
-
 bool Pending(FlipreelWidget& w) {
   return FlipreelWidgetPrivate::get(w).LoadPending();
 }
@@ -121,7 +110,7 @@ struct Files {
   testfiles::TempDir dir;
   QString big = Path("big.gif", testgif::Build(Noise(1)));
   QString other = Path("other.gif", testgif::Build(Noise(2)));
-  QString damaged = Path("damaged.gif", DamagedMiddle(testgif::Build(Noise(3))));
+  QString damaged = Path("damaged.gif", testgif::WithMiddleImageTooWide(testgif::Build(Noise(3))));
   QString small = Path("small.gif", testgif::Build(FourFrames()));
   QString missing = QString::fromStdString(dir.path() + "/missing.gif");
   // What the downloader hands over: a file it removes once the completion
@@ -284,7 +273,7 @@ TEST(DeferredLoad, ReadingWaitsAndTellsLater) {
 TEST(DeferredLoad, AskedForInsideAnotherRunsAtOnce) {
   Files f;
   const QString small_damaged =
-      f.Path("small_damaged.gif", DamagedMiddle(testgif::Build(FourFrames())));
+      f.Path("small_damaged.gif", testgif::WithMiddleImageTooWide(testgif::Build(FourFrames())));
   enum class Inside { kLoadsBox, kDownloadsBox, kTick };
   for (const Inside inside : {Inside::kLoadsBox, Inside::kDownloadsBox, Inside::kTick}) {
     SCOPED_TRACE(static_cast<int>(inside));
@@ -415,7 +404,7 @@ TEST(WidgetLoad, SameErrorWhateverItHeld) {
       {"a GIF", good, 0},
       {"cut inside the last image", good.substr(0, good.size() - 6), 481},
       {"cut inside the last extension", good.substr(0, good.rfind("\x21\xF9") + 5), 5},
-      {"damaged middle frame", DamagedMiddle(good), 481},
+      {"damaged middle frame", testgif::WithMiddleImageTooWide(good), 481},
       {"not a GIF", "hello", 481},
   };
   for (const auto& row : rows) {
