@@ -2,7 +2,6 @@
 // GIFs built byte by byte, bad input, saved forms in place of GIFs, and exit
 // statuses.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 
 #include <filesystem>
 
@@ -13,6 +12,7 @@
 
 using clitest::Json;
 using clitest::Result;
+using clitest::RunBinary;
 using clitest::RunTool;
 using flipreel::cli::InputKind;
 
@@ -24,25 +24,6 @@ std::string ThreeFrames(int first_delay_cs = 5) {
   testgif::Gif gif = testgif::Animation(3);
   gif.frames[0].delay_cs = first_delay_cs;
   return testgif::Build(gif);
-}
-
-// Runs the tool itself, with stdin fed from the given bytes: for what main()
-// does (usage, --version, exit statuses) and for standard input and output.
-// env goes before the tool's name (for example "env -u NAME"); stdout_to,
-// when given, is where standard output goes instead (">/dev/full", ">&-").
-Result RunBinary(const std::string& args, const std::string& stdin_bytes = "",
-                 const std::string& env = "", const std::string& stdout_to = "") {
-  testfiles::TempDir io;
-  const std::string in = io.Write("stdin", stdin_bytes);
-  const std::string command = env + " " + FLIPREEL_TOOL + " " + args + " <" + in + " " +
-                              (stdout_to.empty() ? ">" + io.path() + "/stdout" : stdout_to) +
-                              " 2>" + io.path() + "/stderr";
-  const int raw = std::system(command.c_str());
-  Result r;
-  r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-  r.out = testfiles::ReadFile(io.path() + "/stdout");
-  r.err = testfiles::ReadFile(io.path() + "/stderr");
-  return r;
 }
 
 testgif::Gif OneImage() {

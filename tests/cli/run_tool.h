@@ -1,13 +1,17 @@
-// Runs the tool's headless commands in this process, as main() does, and
-// keeps what they wrote and the exit status main() would give.
+// Runs the tool's headless commands in this process, as main() does, or the
+// tool itself, and keeps what they wrote and the exit status.
 #pragma once
 
+#include <sys/wait.h>
+
+#include <cstdlib>
 #include <nlohmann/json.hpp>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "cli/commands.h"
+#include "tests/support/test_files.h"
 
 namespace clitest {
 
@@ -40,5 +44,26 @@ inline Result RunTool(const std::vector<std::string>& args) {
   r.err = err.str();
   return r;
 }
+
+#ifdef FLIPREEL_TOOL
+// Runs the tool itself, with stdin fed from the given bytes: for what main()
+// does (usage, --version, exit statuses) and for standard input and output.
+// env goes before the tool's name (for example "env -u NAME"); stdout_to,
+// when given, is where standard output goes instead (">/dev/full", ">&-").
+inline Result RunBinary(const std::string& args, const std::string& stdin_bytes = "",
+                        const std::string& env = "", const std::string& stdout_to = "") {
+  testfiles::TempDir io;
+  const std::string in = io.Write("stdin", stdin_bytes);
+  const std::string command = env + " " + FLIPREEL_TOOL + " " + args + " <" + in + " " +
+                              (stdout_to.empty() ? ">" + io.path() + "/stdout" : stdout_to) +
+                              " 2>" + io.path() + "/stderr";
+  const int raw = std::system(command.c_str());
+  Result r;
+  r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+  r.out = testfiles::ReadFile(io.path() + "/stdout");
+  r.err = testfiles::ReadFile(io.path() + "/stderr");
+  return r;
+}
+#endif
 
 }  // namespace clitest

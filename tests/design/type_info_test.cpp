@@ -2,6 +2,7 @@
 // the control they describe.
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cstdio>
 #include <set>
 #include <span>
@@ -59,17 +60,21 @@ TEST(TypeInfo, DescribesTheControlAsItAnswers) {
   EXPECT_EQ(t.description, kFlipreelLibraryDescription);
 }
 
-// The record's texts agree with its numbers, and the keys a host reads are
-// there.
-TEST(VersionRecord, TextsAgreeWithTheNumbers) {
+// One version: the package's is the record's numbers, which its texts and
+// the About box spell in their own ways (1.02.0002 and 1.2.02); the keys a
+// host reads are there.
+TEST(VersionRecord, OneVersionEverywhere) {
   const VersionRecord& v = FlipreelVersionRecord();
-  EXPECT_EQ(v.product_version, v.file_version);
-  char text[32];
-  std::snprintf(text, sizeof text, "%u.%02u.%04u", v.file_version[0], v.file_version[1],
-                v.file_version[3]);
+  const std::array<uint16_t, 4>& n = v.file_version;
+  EXPECT_EQ(v.product_version, n);
+  char dotted[32], record[32], about[64];
+  std::snprintf(dotted, sizeof dotted, "%u.%u.%u.%u", n[0], n[1], n[2], n[3]);
+  std::snprintf(record, sizeof record, "%u.%02u.%04u", n[0], n[1], n[3]);
+  std::snprintf(about, sizeof about, "Flipreel Control, version %u.%u.%02u", n[0], n[1], n[3]);
+  EXPECT_STREQ(dotted, FLIPREEL_PROJECT_VERSION);
   for (const char* key : {"FileVersion", "ProductVersion"}) {
     ASSERT_NE(v.Find(key), nullptr) << key;
-    EXPECT_EQ(v.Find(key)->value, text) << key;
+    EXPECT_EQ(v.Find(key)->value, record) << key;
   }
   for (const char* key : {"CompanyName", "LegalCopyright", "ProductName", "FileDescription",
                           "InternalName", "OriginalFilename"}) {
@@ -78,21 +83,9 @@ TEST(VersionRecord, TextsAgreeWithTheNumbers) {
   }
   ASSERT_NE(v.Find("OLESelfRegister"), nullptr);
   EXPECT_EQ(v.Find("Comments"), nullptr);
-}
-
-}  // namespace
-
-// One version: the package's is the record's numbers, which its texts and
-// the About box spell in their own ways (1.02.0002 and 1.2.02).
-TEST(VersionRecord, OneVersionEverywhere) {
-  const std::array<uint16_t, 4>& n = FlipreelVersionRecord().file_version;
-  char dotted[32], record[32], about[64];
-  std::snprintf(dotted, sizeof dotted, "%u.%u.%u.%u", n[0], n[1], n[2], n[3]);
-  std::snprintf(record, sizeof record, "%u.%02u.%04u", n[0], n[1], n[3]);
-  std::snprintf(about, sizeof about, "Flipreel Control, version %u.%u.%02u", n[0], n[1], n[3]);
-  EXPECT_STREQ(dotted, FLIPREEL_PROJECT_VERSION);
-  EXPECT_EQ(FlipreelVersionRecord().Find("FileVersion")->value, record);
   HeadlessHost host;
   frmAboutFlipreel box(host);
   EXPECT_EQ(TextToUtf8(box.element("Label1").caption), about);
 }
+
+}  // namespace

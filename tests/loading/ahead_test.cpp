@@ -106,10 +106,7 @@ std::string Encoded(int frames, int width, int height, bool interlace) {
 // data cut short, bytes of it changed, or a descriptor that promises more
 // pixels than the data holds.
 std::vector<std::pair<std::string, std::string>> DamagedMiddles(const std::string& file) {
-  const std::string signature("\x00\x21\xF9", 3);
-  std::vector<size_t> at;
-  for (size_t p = file.find(signature); p != std::string::npos; p = file.find(signature, p + 3))
-    at.push_back(p);
+  const std::vector<size_t> at = testgif::SignatureOffsets(file);
   const size_t mid = at[at.size() / 2];
   const size_t image = mid + 9;  // past 00 21 F9 04 and the four bytes of the extension
   const size_t data = image + 11;
@@ -120,9 +117,7 @@ std::vector<std::pair<std::string, std::string>> DamagedMiddles(const std::strin
   std::string changed = file;
   for (size_t p = data + 2; p < data + 12 && p < changed.size(); p += 3) changed[p] ^= 0x5A;
   out.emplace_back("data changed", changed);
-  std::string wider = file;
-  wider[image + 6] = static_cast<char>(0xFF);  // width
-  out.emplace_back("descriptor too wide", wider);
+  out.emplace_back("descriptor too wide", testgif::WithMiddleImageTooWide(file));
   return out;
 }
 

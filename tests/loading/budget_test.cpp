@@ -8,10 +8,14 @@
 #include "flipreel/gif/gif_composer.h"
 #include "flipreel/host/errors.h"
 #include "flipreel/host/memory_budget.h"
+#include "tests/support/checks.h"
 #include "tests/support/gif_builder.h"
 
 namespace flipreel {
 namespace {
+
+using testsupport::Raised;
+using testsupport::RaisedBy;
 
 constexpr int64_t kMB = int64_t{1} << 20;
 
@@ -44,14 +48,11 @@ TEST(MemoryBudget, FollowsTheFileUntilFixed) {
   // A budget that follows files says so when a picture does not fit.
   MemoryBudget small;
   small.FollowFile(kMB);
-  try {
-    small.Reserve(int64_t{4} << 30, "a picture of 32768 x 32768 pixels");
-    ADD_FAILURE() << "reserved beyond the budget";
-  } catch (const HostError& e) {
-    EXPECT_EQ(e.number(), err::kOutOfMemory);
-    EXPECT_NE(e.description().find("memory budget of"), std::string::npos) << e.description();
-    EXPECT_NE(e.description().find("for a file of 1 MB"), std::string::npos) << e.description();
-  }
+  const Raised e =
+      RaisedBy([&] { small.Reserve(int64_t{4} << 30, "a picture of 32768 x 32768 pixels"); });
+  EXPECT_EQ(e.number, err::kOutOfMemory);
+  EXPECT_NE(e.description.find("memory budget of"), std::string::npos) << e.description;
+  EXPECT_NE(e.description.find("for a file of 1 MB"), std::string::npos) << e.description;
 }
 
 ComposedAnimation Compose(const std::string& file, const MemoryBudget& budget) {
@@ -85,14 +86,10 @@ TEST(ComposedBudget, ChecksWhatTheFileClaims) {
     SCOPED_TRACE(row.name);
     MemoryBudget budget(row.limit);
     if (!row.fits) {
-      try {
-        Compose(file, budget);
-        ADD_FAILURE() << "composed beyond the budget";
-      } catch (const HostError& e) {
-        EXPECT_EQ(e.number(), err::kOutOfMemory);
-        EXPECT_NE(e.description().find("3 frames of 100 x 50 pixels"), std::string::npos)
-            << e.description();
-      }
+      const Raised e = RaisedBy([&] { Compose(file, budget); });
+      EXPECT_EQ(e.number, err::kOutOfMemory);
+      EXPECT_NE(e.description.find("3 frames of 100 x 50 pixels"), std::string::npos)
+          << e.description;
       EXPECT_EQ(budget.used(), 0);
       continue;
     }
@@ -112,14 +109,10 @@ TEST(ComposedBudget, ScreenLargerThanAnyPicture) {
   gif.height = 65535;
   gif.frames.resize(1);
   MemoryBudget budget;
-  try {
-    Compose(testgif::Build(gif), budget);
-    ADD_FAILURE() << "composed a screen of 65535 x 65535";
-  } catch (const HostError& e) {
-    EXPECT_EQ(e.number(), err::kOutOfMemory);
-    EXPECT_NE(e.description().find("a screen of 65535 x 65535 pixels"), std::string::npos)
-        << e.description();
-  }
+  const Raised e = RaisedBy([&] { Compose(testgif::Build(gif), budget); });
+  EXPECT_EQ(e.number, err::kOutOfMemory);
+  EXPECT_NE(e.description.find("a screen of 65535 x 65535 pixels"), std::string::npos)
+      << e.description;
   EXPECT_EQ(budget.used(), 0);
 }
 

@@ -111,14 +111,13 @@ std::optional<Decoded> Giflib(const std::string& bytes, bool terminator) {
 
 // Frame files as the split cuts them from a file.
 std::vector<std::string> CutFrames(const std::string& file) {
-  const std::string signature("\x00\x21\xF9", 3);
+  const std::vector<size_t> at = testgif::SignatureOffsets(file);
   std::vector<std::string> out;
-  const size_t first = file.find(signature);
-  if (first == std::string::npos) return out;
-  const std::string header = file.substr(0, first + 2);
-  size_t start = first + 3;
-  for (size_t next; (next = file.find(signature, start)) != std::string::npos; start = next + 3)
-    out.push_back(header + file.substr(start - 1, next + 2 - (start - 1)));
+  if (at.empty()) return out;
+  const std::string header = file.substr(0, at[0] + 2);
+  size_t start = at[0] + 3;
+  for (size_t i = 1; i < at.size(); start = at[i++] + 3)
+    out.push_back(header + file.substr(start - 1, at[i] + 2 - (start - 1)));
   if (start + 1 < file.size())
     out.push_back(header + file.substr(start - 1, file.size() - 2 - (start - 1)));
   return out;

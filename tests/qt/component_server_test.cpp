@@ -2,8 +2,6 @@
 // makes widgets, the unload query, and the enumeration names Qt users see.
 #include <gtest/gtest.h>
 
-#include <sys/wait.h>
-
 #include <QMetaEnum>
 #include <cstdlib>
 #include <filesystem>
@@ -16,7 +14,7 @@
 #include "flipreel/qt/enum_names.h"
 #include "flipreel/qt/flipreel_widget.h"
 #include "flipreel/qt/property_pages.h"
-#include "flipreel/server/version_record.h"
+#include "tests/cli/run_tool.h"
 #include "tests/support/test_files.h"
 
 namespace {
@@ -26,6 +24,7 @@ namespace component = flipreel::component;
 
 // Each class with a factory makes its widget, counted until it is deleted:
 // the control initialised, the General page editing the widgets it is given.
+// Locks and refusals are the component runtime's, tested with it.
 TEST(ComponentServer, FactoriesMakeWidgetsAndTheUnloadQueryCountsThem) {
   FlipreelWidget edited;
   edited.setFrameRate(70);
@@ -63,25 +62,7 @@ TEST(ComponentServer, FactoriesMakeWidgetsAndTheUnloadQueryCountsThem) {
     EXPECT_EQ(DllCanUnloadNow(), component::kFalse);
     widget.reset();
     EXPECT_EQ(DllCanUnloadNow(), component::kOk);
-
-    EXPECT_EQ(factory->LockServer(true), component::kOk);
-    EXPECT_EQ(DllCanUnloadNow(), component::kFalse);
-    EXPECT_EQ(factory->LockServer(false), component::kOk);
-    EXPECT_EQ(DllCanUnloadNow(), component::kOk);
   }
-  void* object = nullptr;
-  EXPECT_EQ(DllGetClassObject("{00000000-0000-0000-0000-000000000000}", "IClassFactory", &object),
-            component::kClassNotAvailable);
-  EXPECT_EQ(DllGetClassObject(nullptr, nullptr, nullptr), component::kNullPointer);
-}
-
-// The server describes the library by its own tables, not copies of them.
-TEST(ComponentServer, DescriptionIsTheLibrarysOwn) {
-  const component::ComponentDescription& d = FlipreelComponentDescription();
-  EXPECT_EQ(d.type_library, &FlipreelTypeLibrary());
-  EXPECT_EQ(d.version, &FlipreelVersionRecord());
-  EXPECT_EQ(d.classes[0].default_interface, FlipreelTypeLibrary().dispatch_interface);
-  EXPECT_EQ(d.classes[0].event_interface, FlipreelTypeLibrary().event_interface);
 }
 
 // Qt's enum keys are identifiers; the names users see come from the type
@@ -106,30 +87,22 @@ TEST(ComponentServer, EnumerationNamesFromTheTypeInformation) {
 
 namespace {
 
-struct ToolRun {
-  int status;
-  std::string out;
-};
-
 // Runs the flipreel tool with HOME in a temporary folder.
-ToolRun RunTool(const std::string& home, const std::string& args) {
-  testfiles::TempDir io;
-  const std::string command = "env HOME='" + home + "' XDG_DATA_HOME= QT_QPA_PLATFORM=offscreen " +
-                              FLIPREEL_TOOL + " " + args + " >" + io.path() + "/out 2>&1";
-  const int raw = std::system(command.c_str());
-  return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, testfiles::ReadFile(io.path() + "/out")};
+clitest::Result RunTool(const std::string& home, const std::string& args) {
+  return clitest::RunBinary(args, "",
+                            "env HOME='" + home + "' XDG_DATA_HOME= QT_QPA_PLATFORM=offscreen");
 }
 
 TEST(ComponentServer, ToolRegistersListsAndUnregisters) {
   testfiles::TempDir home;
-  const ToolRun version = RunTool(home.path(), "--version");
+  const clitest::Result version = RunTool(home.path(), "--version");
   EXPECT_EQ(version.status, 0);
   EXPECT_EQ(version.out.substr(0, version.out.find('\n')), "flipreel 1.2.0.2");
   EXPECT_NE(version.out.find("OriginalFilename: Flipreel.ocx\n"), std::string::npos);
 
   EXPECT_EQ(RunTool(home.path(), "components").out, "[]\n");
-  const ToolRun registered = RunTool(home.path(), "register");
-  EXPECT_EQ(registered.status, 0) << registered.out;
+  const clitest::Result registered = RunTool(home.path(), "register");
+  EXPECT_EQ(registered.status, 0) << registered.err;
   const auto list = nlohmann::json::parse(RunTool(home.path(), "components").out);
   ASSERT_EQ(list.size(), 2u);
   EXPECT_EQ(list[0]["prog_id"], "FlipreelControl.Flipreel");

@@ -46,28 +46,13 @@ testgif::Gif Noise(unsigned seed, int count = 8, int width = 120, int height = 1
   return GifOf(width + count + 2, height + count + 2, std::move(frames));
 }
 
-// The middle frame's image descriptor claims a width its data does not hold.
-std::string DamagedMiddle(std::string file) {
-  const std::string signature("\x00\x21\xF9", 3);
-  std::vector<size_t> at;
-  for (size_t p = file.find(signature); p != std::string::npos; p = file.find(signature, p + 3))
-    at.push_back(p);
-  const size_t image = at[at.size() / 2] + 9;  // past 00 21 F9 04, four bytes and 00
-  file[image + 6] = static_cast<char>(0xFF);   // the width's high byte
-  return file;
-}
-
 bool Pending(FlipreelWidget& w) {
   return FlipreelWidgetPrivate::get(w).LoadPending();
 }
 
 // Runs the event loop until the pending load has been finished by it.
 void RunUntilFinished(FlipreelWidget& w) {
-  QElapsedTimer clock;
-  clock.start();
-  while (Pending(w) && clock.elapsed() < 10000)
-    QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-  ASSERT_FALSE(Pending(w));
+  ASSERT_TRUE(RunEventsUntil([&] { return !Pending(w); }, 10000));
 }
 
 // Every message box, in order.
@@ -134,7 +119,7 @@ struct Files {
   testfiles::TempDir dir;
   QString big = Path("big.gif", testgif::Build(Noise(1)));
   QString other = Path("other.gif", testgif::Build(Noise(2)));
-  QString damaged = Path("damaged.gif", DamagedMiddle(testgif::Build(Noise(3))));
+  QString damaged = Path("damaged.gif", testgif::WithMiddleImageTooWide(testgif::Build(Noise(3))));
   QString small = Path("small.gif", testgif::Build(FourFrames()));
   QString missing = QString::fromStdString(dir.path() + "/missing.gif");
   // What the downloader hands over: a file it removes once the completion
@@ -286,10 +271,7 @@ TEST(DeferredLoad, ReadingWaitsAndTellsLater) {
     EXPECT_EQ(w.Frames(), at_once_frames);
     EXPECT_FALSE(Pending(w));
     EXPECT_TRUE(log.isEmpty()) << log.join('\n').toStdString();
-    QElapsedTimer clock;
-    clock.start();
-    while (log.size() < at_once_log.size() && clock.elapsed() < 5000)
-      QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    RunEventsUntil([&] { return log.size() >= at_once_log.size(); });
     EXPECT_EQ(log.join('\n').toStdString(), at_once_log.join('\n').toStdString());
   }
 }
@@ -300,7 +282,7 @@ TEST(DeferredLoad, ReadingWaitsAndTellsLater) {
 TEST(DeferredLoad, AskedForInsideAnotherRunsAtOnce) {
   Files f;
   const QString small_damaged =
-      f.Path("small_damaged.gif", DamagedMiddle(testgif::Build(FourFrames())));
+      f.Path("small_damaged.gif", testgif::WithMiddleImageTooWide(testgif::Build(FourFrames())));
   enum class Inside { kLoadsBox, kDownloadsBox, kTick };
   for (const Inside inside : {Inside::kLoadsBox, Inside::kDownloadsBox, Inside::kTick}) {
     SCOPED_TRACE(static_cast<int>(inside));
@@ -355,9 +337,7 @@ TEST(DeferredLoad, DestroyingTheWidgetCancelsTheLoad) {
     w->setFlipreelFile(file);
     ASSERT_TRUE(Pending(*w));
     delete window;
-    QElapsedTimer clock;
-    clock.start();
-    while (clock.elapsed() < 300) QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    RunEventsUntil([] { return false; }, 300);
     EXPECT_TRUE(log.isEmpty()) << log.join('\n').toStdString();
     EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
   }
@@ -405,11 +385,8 @@ TEST(DeferredLoad, PaintsAndTicksWaitForTheLoad) {
     ASSERT_TRUE(Pending(w));
     w.setFrameRate(1);  // finishes the load, then plays fast
     w.StartAnimation();
-    QElapsedTimer clock;
-    clock.start();
-    while (ticks == 0 && clock.elapsed() < 2000)
-      QCoreApplication::processEvents(QEventLoop::AllEvents, 1);
-    ASSERT_GT(ticks, 0);  // ticks come while nothing is pending
+    ASSERT_TRUE(
+        RunEventsUntil([&] { return ticks > 0; }, 2000));  // ticks come while nothing is pending
     const int before_load = ticks;
     w.setFlipreelFile(i % 2 ? f.other : f.big);
     ASSERT_TRUE(Pending(w));
@@ -436,7 +413,7 @@ TEST(WidgetLoad, SameErrorWhateverItHeld) {
       {"a GIF", good, 0},
       {"cut inside the last image", good.substr(0, good.size() - 6), 481},
       {"cut inside the last extension", good.substr(0, good.rfind("\x21\xF9") + 5), 5},
-      {"damaged middle frame", DamagedMiddle(good), 481},
+      {"damaged middle frame", testgif::WithMiddleImageTooWide(good), 481},
       {"not a GIF", "hello", 481},
   };
   for (const auto& row : rows) {

@@ -2,27 +2,16 @@
 // record, answered here as a user would.
 #include <gtest/gtest.h>
 
-#include <QApplication>
 #include <QFileDialog>
 #include <QLineEdit>
-#include <QTimer>
 #include <functional>
 
 #include "flipreel/qt/file_dialog.h"
-#include "tests/support/test_files.h"
+#include "tests/qt/qt_test_support.h"
 
 namespace {
 
 using namespace flipreel;
-
-// Runs user against the modal file dialog once it is open.
-void WhenTheDialogOpens(std::function<void(QFileDialog&)> user) {
-  QTimer::singleShot(0, [user] {
-    auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
-    ASSERT_NE(dialog, nullptr);
-    user(*dialog);
-  });
-}
 
 FileDialogRequest RequestIn(const std::string& folder, int32_t size) {
   FileDialogRequest r;
@@ -44,7 +33,7 @@ TEST(QtFileDialog, ShowsTheRequestAndReturnsTheChoice) {
   const std::string chosen = dir.Write("clip.gif", "GIF89a");
   FileDialogRequest r = RequestIn(dir.path(), 256);
   QtFileDialog service;
-  WhenTheDialogOpens([&](QFileDialog& d) {
+  qttest::WhenFileDialogOpens([&](QFileDialog& d) {
     EXPECT_EQ(d.windowTitle(), "Please Select an Animated Gif File");
     EXPECT_TRUE(d.isModal());
     EXPECT_EQ(d.directory().absolutePath().toStdString(), dir.path());
@@ -71,15 +60,12 @@ TEST(QtFileDialog, CancelAndAPathTooLongForTheBuffer) {
   QtFileDialog service;
 
   FileDialogRequest cancelled = RequestIn(dir.path(), 256);
-  WhenTheDialogOpens([](QFileDialog& d) { d.reject(); });
+  qttest::WhenFileDialogOpens([](QFileDialog& d) { d.reject(); });
   EXPECT_EQ(service.ShowOpenDialog(cancelled), 0);
   EXPECT_EQ(service.DialogFailureCode(), 0);
 
   FileDialogRequest small = RequestIn(dir.path(), 12);
-  WhenTheDialogOpens([&](QFileDialog& d) {
-    d.selectFile(QString::fromStdString(dir.path() + "/a-rather-long-name.gif"));
-    static_cast<QDialog&>(d).accept();
-  });
+  qttest::ChooseFileWhenAsked(QString::fromStdString(dir.path() + "/a-rather-long-name.gif"));
   EXPECT_EQ(service.ShowOpenDialog(small), 0);
   EXPECT_EQ(service.DialogFailureCode(), dialog_failure::kBufferTooSmall);
 }

@@ -4,7 +4,6 @@
 
 #include <QCheckBox>
 #include <QComboBox>
-#include <QFileDialog>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -144,12 +143,7 @@ TEST(PropertyPagesDialog, ThePreviewOfBrowseTakesClicksWhileTheDialogIsModal) {
   qttest::GifFile gif(qttest::FourFrames());
   bool closed = false;
   qttest::WhenModalOpens([&](QDialog&) {
-    qttest::WhenModalOpens([&](QDialog& files) {
-      auto* chooser = qobject_cast<QFileDialog*>(&files);
-      ASSERT_NE(chooser, nullptr);
-      chooser->selectFile(gif.qpath());
-      files.accept();  // QFileDialog::accept, which takes the selected file
-    });
+    qttest::ChooseFileWhenAsked(gif.qpath());
     r.Widget<QPushButton>("CmdLoadFile")->click();
     QPointer<QWidget> preview;
     for (QWidget* w : QApplication::topLevelWidgets())
@@ -163,14 +157,6 @@ TEST(PropertyPagesDialog, ThePreviewOfBrowseTakesClicksWhileTheDialogIsModal) {
   });
   r.dialog.exec();
   EXPECT_TRUE(closed);
-}
-
-TEST(PropertyPagesDialog, ThePagesOfTheControlsListFollowGif) {
-  Rig r;
-  QStringList tabs;
-  for (int i = 0; i < r.dialog.tab_widget()->count(); ++i)
-    tabs << r.dialog.tab_widget()->tabText(i);
-  EXPECT_EQ(tabs, (QStringList{"Gif", "Color", "Picture"}));
 }
 
 // In the Sequence group the arrow keys choose the next or the previous
@@ -226,12 +212,7 @@ TEST(PropertyPagesDialog, TheColorAndPictureTabsApplyTheirEdits) {
   picture.fill(QColor(0, 0, 255));
   const QString path = QString::fromStdString(dir.path() + "/sky.png");
   ASSERT_TRUE(picture.save(path));
-  qttest::WhenModalOpens([&](QDialog& files) {
-    auto* chooser = qobject_cast<QFileDialog*>(&files);
-    ASSERT_NE(chooser, nullptr);
-    chooser->selectFile(path);
-    files.accept();
-  });
+  qttest::ChooseFileWhenAsked(path);
   r.Widget<QPushButton>("CmdBrowse", Rig::kPictureTab)->click();
   EXPECT_FALSE(r.Widget<QLabel>("imgPicture", Rig::kPictureTab)->pixmap().isNull());
   r.dialog.OkButton()->click();

@@ -6,6 +6,8 @@
 
 #include <QApplication>
 #include <QDialog>
+#include <QElapsedTimer>
+#include <QFileDialog>
 #include <QImage>
 #include <QPainter>
 #include <QTimer>
@@ -28,6 +30,32 @@ inline void WhenModalOpens(std::function<void(QDialog&)> user) {
     if (!dialog) ADD_FAILURE() << "no modal dialog is open";
     if (dialog) user(*dialog);
   });
+}
+
+// Runs user against the modal file dialog once it is open.
+inline void WhenFileDialogOpens(std::function<void(QFileDialog&)> user) {
+  WhenModalOpens([user](QDialog& d) {
+    auto* files = qobject_cast<QFileDialog*>(&d);
+    if (!files) ADD_FAILURE() << "the modal dialog is not a file dialog";
+    if (files) user(*files);
+  });
+}
+
+// Chooses path in the file dialog that opens next, as a user would.
+inline void ChooseFileWhenAsked(const QString& path) {
+  WhenFileDialogOpens([path](QFileDialog& d) {
+    d.selectFile(path);
+    static_cast<QDialog&>(d).accept();  // QFileDialog::accept takes the selected file
+  });
+}
+
+// Runs the event loop until done() holds or ms milliseconds have passed;
+// returns done() at the end.
+inline bool RunEventsUntil(const std::function<bool()>& done, int ms = 5000) {
+  QElapsedTimer clock;
+  clock.start();
+  while (!done() && clock.elapsed() < ms) QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+  return done();
 }
 
 // Palette indices of the test GIFs, and their colours.

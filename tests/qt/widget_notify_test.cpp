@@ -10,6 +10,7 @@
 #include "flipreel/control/flipreel.h"
 #include "flipreel/saved_form/saved_form.h"
 #include "tests/qt/qt_test_support.h"
+#include "tests/support/checks.h"
 
 // Values in failure messages as text.
 inline void PrintTo(const QVariant& value, std::ostream* os) {
@@ -167,12 +168,7 @@ TEST(FlipreelWidgetForms, RefusalsSayWhatTheSavedFormLibrarySays) {
   const QString qpath = QString::fromStdString(path);
 
   auto library_says = [](const std::function<void()>& call) {
-    try {
-      call();
-    } catch (const HostError& e) {
-      return e.description();
-    }
-    return std::string("no error");
+    return testsupport::RaisedBy(call).description;
   };
   struct Row {
     const char* what;

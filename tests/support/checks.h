@@ -1,5 +1,5 @@
-// Small helpers for checks: the number of the host error a statement raises,
-// and a record as one line to compare with the line a table row expects.
+// Small helpers for checks: the host error a statement raises, and a record as one line to compare
+// with the line a table row expects.
 #pragma once
 
 #include <cstdint>
@@ -19,6 +19,22 @@ int32_t ErrorOf(F&& f) {
     return e.number();
   }
   return 0;
+}
+
+// The host error the statement raises, number and description: number 0
+// when it does not fail.
+struct Raised {
+  int32_t number = 0;
+  std::string description;
+};
+template <typename F>
+Raised RaisedBy(F&& f) {
+  try {
+    f();
+  } catch (const flipreel::HostError& e) {
+    return {e.number(), e.description()};
+  }
+  return {};
 }
 
 inline std::string Joined(const std::vector<std::string>& items, const char* separator = ", ") {

@@ -150,4 +150,19 @@ Gif Animation(int frames, int w, int h) {
   return gif;
 }
 
+std::vector<size_t> SignatureOffsets(const std::string& file) {
+  const std::string signature("\x00\x21\xF9", 3);
+  std::vector<size_t> at;
+  for (size_t p = file.find(signature); p != std::string::npos; p = file.find(signature, p + 3))
+    at.push_back(p);
+  return at;
+}
+
+std::string WithMiddleImageTooWide(std::string file) {
+  const std::vector<size_t> at = SignatureOffsets(file);
+  const size_t image = at[at.size() / 2] + 9;  // past 00 21 F9 04, four bytes and 00
+  file[image + 6] = static_cast<char>(0xFF);   // the width's high byte
+  return file;
+}
+
 }  // namespace testgif

@@ -44,4 +44,12 @@ std::string GraphicControlExtension(const Frame& frame);
 // (a clear code every 250 pixels), which every decoder must accept.
 std::string Image(const Frame& frame);
 
+// Where each 00 21 F9 (a block terminator, then a Graphic Control Extension)
+// stands in a file: the places the frame split cuts.
+std::vector<size_t> SignatureOffsets(const std::string& file);
+
+// The file with the middle frame's image descriptor claiming a width of
+// 255 x 256 more pixels than its data holds (the frame cannot be decoded).
+std::string WithMiddleImageTooWide(std::string file);
+
 }  // namespace testgif
