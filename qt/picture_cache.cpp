@@ -117,6 +117,10 @@ void Release(const PictureData* key) {
 
 }  // namespace
 
+void PictureCache::WaitForConversions() {
+  ConversionPool().waitForDone();
+}
+
 struct PictureCache::Inbox {
   std::mutex mu;
   QObject* receiver = nullptr;  // null once the cache has gone

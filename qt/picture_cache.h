@@ -36,6 +36,9 @@ class PictureCache {
   static constexpr size_t kAsideCount = 2 + kShowAhead;
 
   explicit PictureCache(size_t budget_bytes = kDefaultBudget);
+  // Waits until no conversion runs on another thread (for tests and for
+  // measuring memory).
+  static void WaitForConversions();
   ~PictureCache();
   PictureCache(const PictureCache&) = delete;
   PictureCache& operator=(const PictureCache&) = delete;

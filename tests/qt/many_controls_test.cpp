@@ -94,7 +94,7 @@ void LoadAndWait(FlipreelWidget& w, const QByteArray& bytes) {
   while (FlipreelWidgetPrivate::get(w).LoadPending() && clock.elapsed() < 10000)
     QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
   ASSERT_FALSE(FlipreelWidgetPrivate::get(w).LoadPending());
-  QThreadPool::globalInstance()->waitForDone();
+  PictureCache::WaitForConversions();
   QCoreApplication::processEvents();
 }
 
@@ -124,11 +124,10 @@ TEST(SharedFrames, ControlsLoadingTheSameBytesShareOneCopyFreedWithTheLastHolder
       EXPECT_GT(HostOf(*first).memory_budget().used(), 0);
       EXPECT_EQ(HostOf(*second).memory_budget().used(), 0);
       // The paint-ready copies were made once, and charged to one budget. (A
-      // classic load read ahead converts its own first frame, decoded ahead,
-      // to show early, before its split finds the frames shared.)
-      if (composed || std::string(how) == "loaded at once") {
-        EXPECT_EQ(CacheOf(*second).conversions(), 0);
-      }
+      // load read ahead converts its own first frame, composed or decoded
+      // from the file's beginning, to show early, before it finds the frames
+      // shared.)
+      EXPECT_LE(CacheOf(*second).conversions(), std::string(how) == "loaded at once" ? 0 : 1);
       EXPECT_EQ(CacheOf(*second).kept_bytes(), 0u);
       EXPECT_GT(CacheOf(*first).kept_bytes(), 0u);
 
@@ -140,7 +139,7 @@ TEST(SharedFrames, ControlsLoadingTheSameBytesShareOneCopyFreedWithTheLastHolder
       first.reset();
       EXPECT_FALSE(weak.expired()) << "freed while a control holds it";
       second.reset();
-      QThreadPool::globalInstance()->waitForDone();  // paint-ready copies still converting
+      PictureCache::WaitForConversions();  // paint-ready copies still converting
       EXPECT_TRUE(weak.expired()) << "kept after its last holder went";
       EXPECT_TRUE(held.expired()) << "bytes kept after their last holder went";
     }
