@@ -170,7 +170,9 @@ void PictureCache::Convert(const Picture& picture, bool aside_if_full) {
   } else if (aside_if_full && converting_aside_.size() < kShowAhead) {
     converting_aside_.push_back(picture.data());
     bytes = 0;  // takes no room in the budget
+    turned_away_ = true;
   } else {
+    turned_away_ = true;
     return;  // converted when shown
   }
   ++conversions_;
@@ -203,6 +205,7 @@ void PictureCache::Arrived(const PictureData* key, const Picture& picture, QImag
     if (Keep(picture, std::move(image)) && ready_) ready_(picture);
     return;
   }
+  turned_away_ = true;
   if (reserved != 0) return;
   Aside(picture, std::move(image));
 }
@@ -212,6 +215,7 @@ void PictureCache::SetBudget(size_t bytes) {
   DropExpired();
   // Drops the largest copies first; what remains is kept.
   while (kept_bytes_ > budget_ && !kept_.empty()) {
+    turned_away_ = true;
     Drop(std::max_element(kept_.begin(), kept_.end(), [](const auto& a, const auto& b) {
       return a.second.charged < b.second.charged;
     }));
@@ -255,6 +259,8 @@ void PictureCache::DropExpired() {
     return true;
   });
   for (const PictureData* key : gone) Release(key);
+  if (kept_.empty() && aside_.empty() && converting_bytes_ == 0 && converting_aside_.empty())
+    turned_away_ = false;
 }
 
 // Whether a copy of that many bytes fits the budget. Copies of pictures that
@@ -271,7 +277,10 @@ bool PictureCache::Fits(size_t bytes) {
 
 bool PictureCache::Keep(const Picture& picture, QImage image) {
   const auto bytes = static_cast<size_t>(image.sizeInBytes());
-  if (!Fits(bytes)) return false;
+  if (!Fits(bytes)) {
+    turned_away_ = true;
+    return false;
+  }
   kept_bytes_ += bytes;
   Offer(picture, image);
   kept_[picture.data()] = Entry{picture.shared(), std::move(image), bytes};
@@ -280,7 +289,10 @@ bool PictureCache::Keep(const Picture& picture, QImage image) {
 
 void PictureCache::Prepare(const Picture& picture) {
   if (picture.IsEmpty() || Find(picture)) return;
-  if (!Fits(size_t{4} * picture.width() * picture.height())) return;  // converted when shown
+  if (!Fits(size_t{4} * picture.width() * picture.height())) {
+    turned_away_ = true;
+    return;  // converted when shown
+  }
   QImage image = ToPaintImage(*picture.data());
   ++conversions_;
   if (!image.isNull()) Keep(picture, std::move(image));

@@ -64,6 +64,9 @@ class PictureCache {
   // nothing on this thread. At most kShowAhead of those convert at once.
   void PrepareToShow(const Picture& picture) { Convert(picture, true); }
   void set_ready(std::function<void(const Picture&)> ready) { ready_ = std::move(ready); }
+  // Whether no picture offered so far went without a kept copy for want of
+  // room: then none needs preparing again before it is shown.
+  bool KeepsAllOffered() const { return !turned_away_ && converting_aside_.empty(); }
   // Whether a copy is kept (or aside) for the picture, ready to paint.
   bool Has(const Picture& picture) { return !picture.IsEmpty() && Find(picture) != nullptr; }
   // The paint-ready copy, converted now when none is kept. A null image for
@@ -107,7 +110,8 @@ class PictureCache {
   QObject receiver_;
   int64_t conversions_ = 0;
   bool stale_ = false;
-  bool full_ = false;  // expired copies were dropped and the budget is still full
+  bool full_ = false;         // expired copies were dropped and the budget is still full
+  bool turned_away_ = false;  // a copy did not fit the budget, since the cache was last empty
   Kept kept_;
   std::deque<std::pair<const PictureData*, Entry>> aside_;
 };
