@@ -72,6 +72,9 @@ class FlipreelWidgetPrivate::EventRelay final : public FlipreelEvents {
 FlipreelWidgetPrivate::FlipreelWidgetPrivate(FlipreelWidget& widget)
     : q_(widget), relay_(std::make_unique<EventRelay>(*this)) {
   host_ = std::make_unique<QtHost>(q_, static_cast<QtSurface&>(*this));
+  // Frames that the paint cache would hold ready anyway are held so from the
+  // load on, without a compact copy beside them.
+  host_->set_ready_to_paint_bytes(cache_.budget());
   control_ = std::make_unique<Flipreel>(*host_);
   control_->AddListener(relay_.get());
   control_->InitProperties();
@@ -389,6 +392,7 @@ void FlipreelWidget::setPaintCacheBudget(qint64 value) {
   d_->Call([&] {
     if (value < 0) Raise(err::kInvalidPropertyValue);
     d_->cache_.SetBudget(static_cast<size_t>(value));
+    d_->host_->set_ready_to_paint_bytes(d_->cache_.budget());
   });
 }
 qint64 FlipreelWidget::memoryBudget() const {

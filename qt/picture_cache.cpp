@@ -8,6 +8,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "flipreel/gif/gif_decoder.h"
 #include "flipreel/host/background.h"
 
 namespace flipreel {
@@ -47,6 +48,59 @@ QImage ToPaintImage(const PictureData& data, QImage reuse) {
   // Opaque pictures paint faster without blending; the pixels are the same.
   if ((opaque & 0xFF000000u) == 0xFF000000u) image.reinterpretAsFormat(QImage::Format_RGB32);
   return image;
+}
+
+namespace {
+
+bool AllOpaque(const PictureData& data) {
+  const uint32_t* pixel = data.argb();
+  const uint32_t* const end = pixel + size_t(data.width()) * size_t(data.height());
+  uint32_t alpha = 0xFF000000u;
+  for (; pixel != end; ++pixel) alpha &= *pixel;
+  return alpha == 0xFF000000u;
+}
+
+}  // namespace
+
+QImage PaintImageOf(const Picture& picture) {
+  const PictureData* data = picture.data();
+  if (!data || data->width() <= 0 || data->height() <= 0) return QImage();
+  if (data->format() == PictureData::Format::kArgb32 && AllOpaque(*data))
+    return QImage(reinterpret_cast<const uchar*>(data->argb()), data->width(), data->height(),
+                  qsizetype{4} * data->width(), QImage::Format_RGB32);
+  return ToPaintImage(*data);
+}
+
+// The compact frame is let go as soon as its 32-bit pixels are made, so that
+// the two are held together for one frame at a time.
+void HoldFramesReadyToPaint(ComposedAnimation& animation, size_t bytes,
+                            const MemoryBudget* budget) {
+  size_t held = 0;
+  for (ComposedFrame& frame : animation.frames) {
+    const PictureData* data = frame.picture.data();
+    if (!data) continue;
+    const size_t pixels = size_t(data->width()) * size_t(data->height());
+    held += pixels * sizeof(uint32_t);
+    if (held > bytes) return;
+    if (data->format() != PictureData::Format::kIndexed8) continue;
+    std::shared_ptr<const void> reservation;
+    if (budget) {
+      reservation = budget->TryReserve(static_cast<int64_t>(pixels * sizeof(uint32_t)));
+      if (!reservation) return;
+    }
+    std::vector<uint32_t> argb(pixels);
+    const PictureData::Palette& palette = data->palette();
+    const uint8_t* index = data->indices();
+    uint32_t alpha = 0xFF000000u;
+    for (uint32_t& pixel : argb) {
+      pixel = palette[*index++];
+      alpha &= pixel;
+    }
+    if (alpha != 0xFF000000u) continue;
+    frame.picture =
+        KeepReserved(Picture(PictureData::Argb(data->width(), data->height(), std::move(argb))),
+                     std::move(reservation));
+  }
 }
 
 Picture PictureFromImage(const QImage& image) {
@@ -180,7 +234,7 @@ void PictureCache::Convert(const Picture& picture, bool aside_if_full) {
   // dropped meanwhile is not kept alive past that.
   ConvertInBackground(
       [this, inbox = inbox_, key = picture.data(), data = picture.shared(), bytes]() mutable {
-        QImage image = ToPaintImage(*data);
+        QImage image = PaintImageOf(Picture(data));
         const std::weak_ptr<const PictureData> weak = data;
         data.reset();
         const std::lock_guard lock(inbox->mu);
@@ -293,7 +347,7 @@ void PictureCache::Prepare(const Picture& picture) {
     turned_away_ = true;
     return;  // converted when shown
   }
-  QImage image = ToPaintImage(*picture.data());
+  QImage image = PaintImageOf(picture);
   ++conversions_;
   if (!image.isNull()) Keep(picture, std::move(image));
 }
@@ -302,7 +356,7 @@ const QImage& PictureCache::Get(const Picture& picture) {
   static const QImage kNone;
   if (picture.IsEmpty()) return kNone;
   if (const QImage* found = Find(picture)) return *found;
-  QImage image = ToPaintImage(*picture.data());
+  QImage image = PaintImageOf(picture);
   ++conversions_;
   if (image.isNull()) return kNone;
   if (Keep(picture, image)) return kept_.at(picture.data()).image;

@@ -23,6 +23,8 @@
 #include <unordered_map>
 #include <vector>
 
+#include "flipreel/host/animation.h"
+#include "flipreel/host/memory_budget.h"
 #include "flipreel/host/picture.h"
 
 namespace flipreel {
@@ -121,6 +123,19 @@ class PictureCache {
 // `reuse`, an image of the same size that nothing else shares, is written
 // over instead of new memory.
 QImage ToPaintImage(const PictureData& data, QImage reuse = QImage());
+
+// What the cache keeps to paint a picture: a picture of opaque 32-bit pixels
+// paints from its own pixels (an RGB32 image over them, no copy, which must
+// not outlive the picture), any other from a copy (ToPaintImage).
+QImage PaintImageOf(const Picture& picture);
+
+// Holds the opaque frames of an animation as 32-bit pixels, which paint as
+// they are, rather than in their compact form beside a paint-ready copy of
+// each: the same memory as the copies alone. Frames are looked at in order
+// while their 32-bit pixels together stay within `bytes` (what the paint
+// cache would keep) and the budget has room for them; the others, and any
+// frame that is not opaque, stay as they are.
+void HoldFramesReadyToPaint(ComposedAnimation& animation, size_t bytes, const MemoryBudget* budget);
 
 // A picture of a QImage's pixels (ARGB, not premultiplied). A null image
 // gives the empty picture.

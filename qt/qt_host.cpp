@@ -192,9 +192,9 @@ bool QtHost::DeferLoadOfFile(const Text& path, std::function<void()> load, bool 
   std::shared_ptr<ReadAhead> ahead;
   if (read_now) {
     if (!file.open(QIODevice::ReadOnly)) return false;
-    ahead = ReadAhead::StartBytes(file.readAll(), std::move(compose));
+    ahead = ReadAhead::StartBytes(file.readAll(), std::move(compose), ready_to_paint_bytes());
   } else {
-    ahead = ReadAhead::StartFile(file.fileName(), std::move(compose));
+    ahead = ReadAhead::StartFile(file.fileName(), std::move(compose), ready_to_paint_bytes());
   }
   surface_.DeferLoad(ahead,
                      [this, path, ahead, load = std::move(load)] { LoadWith(path, *ahead, load); });
