@@ -210,6 +210,7 @@ void PictureCache::Aside(const Picture& picture, QImage image) {
 
 void PictureCache::Drop(Kept::iterator it) {
   const PictureData* key = it->first;
+  last_found_ = nullptr;
   kept_bytes_ -= it->second.charged;
   kept_.erase(it);
   Release(key);
@@ -282,8 +283,13 @@ void PictureCache::SetBudget(size_t bytes) {
 const QImage* PictureCache::Find(const Picture& picture) {
   if (stale_) DropExpired();
   const PictureData* key = picture.data();
+  if (last_found_ && last_found_->first == key && !last_found_->second.picture.expired())
+    return &last_found_->second.image;
   if (auto it = kept_.find(key); it != kept_.end()) {
-    if (!it->second.picture.expired()) return &it->second.image;
+    if (!it->second.picture.expired()) {
+      last_found_ = &*it;
+      return &it->second.image;
+    }
     Drop(it);
   }
   for (auto it = aside_.begin(); it != aside_.end(); ++it) {

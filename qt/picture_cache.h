@@ -115,6 +115,9 @@ class PictureCache {
   bool full_ = false;         // expired copies were dropped and the budget is still full
   bool turned_away_ = false;  // a copy did not fit the budget, since the cache was last empty
   Kept kept_;
+  // The kept copy found last: a paint looks the frame on show up twice, and a
+  // tick the frames after it. Forgotten when any copy is dropped.
+  Kept::value_type* last_found_ = nullptr;
   std::deque<std::pair<const PictureData*, Entry>> aside_;
 };
 
