@@ -5,6 +5,7 @@
 
 #include "flipreel/gif/gif_composer.h"
 #include "flipreel/host/scope.h"
+#include "flipreel/qt/picture_cache.h"
 #include "flipreel/qt/shared_frames.h"
 
 namespace flipreel {
@@ -78,8 +79,11 @@ ComposedAnimation AheadHost::LoadAnimation(std::string_view bytes) {
   if (std::optional<ComposedAnimation> made = ComposedAhead(bytes)) return std::move(*made);
   return SharedFrames::Of().Animation(bytes, [&] {
     return RememberingFailure([&] {
-      return ComposeGif(std::span(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()),
-                        &memory_budget());
+      ComposedAnimation animation =
+          ComposeGif(std::span(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()),
+                     &memory_budget());
+      HoldFramesReadyToPaint(animation, ready_to_paint_bytes_, &memory_budget());
+      return animation;
     });
   });
 }

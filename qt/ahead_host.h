@@ -42,6 +42,10 @@ class AheadHost : public FileHost {
     ahead_.Expect(std::move(files));
   }
   ComposedAnimation LoadAnimation(std::string_view bytes) override;
+  // The bytes of composed frames held ready to paint (HoldFramesReadyToPaint)
+  // when a load composes them; 0, the default, keeps every frame compact.
+  size_t ready_to_paint_bytes() const { return ready_to_paint_bytes_; }
+  void set_ready_to_paint_bytes(size_t bytes) { ready_to_paint_bytes_ = bytes; }
   void Open(int32_t file_number, TextView path, FileAccess access) override;
   int64_t Length(int32_t file_number) override;
   std::string ReadAll(int32_t file_number) override;
@@ -71,6 +75,7 @@ class AheadHost : public FileHost {
   };
   std::optional<PinnedFile> pinned_;
   ReadAhead* loading_with_ = nullptr;  // during LoadWith: where the load's bytes come from
+  size_t ready_to_paint_bytes_ = 0;
 };
 
 }  // namespace flipreel

@@ -72,6 +72,9 @@ class FlipreelWidgetPrivate::EventRelay final : public FlipreelEvents {
 FlipreelWidgetPrivate::FlipreelWidgetPrivate(FlipreelWidget& widget)
     : q_(widget), relay_(std::make_unique<EventRelay>(*this)) {
   host_ = std::make_unique<QtHost>(q_, static_cast<QtSurface&>(*this));
+  // Frames that the paint cache would hold ready anyway are held so from the
+  // load on, without a compact copy beside them.
+  host_->set_ready_to_paint_bytes(cache_.budget());
   control_ = std::make_unique<Flipreel>(*host_);
   control_->AddListener(relay_.get());
   control_->InitProperties();
@@ -252,7 +255,11 @@ FlipreelWidgetPrivate::Watched FlipreelWidgetPrivate::WatchBackGroundGraphic() c
 
 // The colours: the control's value is the truth, the QColor what it shows.
 FlipreelWidgetPrivate::Watched FlipreelWidgetPrivate::WatchColor(int32_t value) const {
-  return WatchedColor{value, ResolveColor(value, q_.palette()).rgb()};
+  return WatchedColor{value, ResolveColor(value, Palette()).rgb()};
+}
+const QPalette& FlipreelWidgetPrivate::Palette() const {
+  if (!palette_) palette_ = q_.palette();
+  return *palette_;
 }
 QColor FlipreelWidgetPrivate::ShownColor(ColorGetter get) {
   return ResolveColor((control().*get)(), q_.palette());
@@ -385,6 +392,7 @@ void FlipreelWidget::setPaintCacheBudget(qint64 value) {
   d_->Call([&] {
     if (value < 0) Raise(err::kInvalidPropertyValue);
     d_->cache_.SetBudget(static_cast<size_t>(value));
+    d_->host_->set_ready_to_paint_bytes(d_->cache_.budget());
   });
 }
 qint64 FlipreelWidget::memoryBudget() const {
@@ -432,12 +440,17 @@ bool FlipreelWidgetPrivate::ReadProperties(const PropertyBag& bag) {
   return !last_error_;
 }
 
+// Looked for where it was last found first, then after it (the next frame
+// of a normal play), then everywhere.
 int FlipreelWidgetPrivate::ShownFrame() const {
   const Picture& shown = control_->imgGif().picture();
   if (shown.IsEmpty()) return -1;
   const ImageArray& frames = control_->imgBuffer();
+  auto shows = [&](int32_t i) { return frames.Exists(i) && frames(i).picture() == shown; };
+  for (const int32_t i : {shown_hint_, shown_hint_ + 1})
+    if (shows(i)) return shown_hint_ = i;
   for (int32_t i = 0; i <= frames.UBound(); ++i)
-    if (frames.Exists(i) && frames(i).picture() == shown) return i;
+    if (shows(i)) return shown_hint_ = i;
   return -1;
 }
 

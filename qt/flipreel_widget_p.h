@@ -8,10 +8,12 @@
 
 #include <QElapsedTimer>
 #include <QObject>
+#include <QPalette>
 #include <QPointer>
 #include <QRegion>
 #include <QSize>
 #include <QTimer>
+#include <QVarLengthArray>
 #include <array>
 #include <functional>
 #include <memory>
@@ -143,6 +145,9 @@ class FlipreelWidgetPrivate final : private QtSurface {
 #undef FLIPREEL_WIDGET_WATCH
   Announced Current() const;
   Watched WatchColor(int32_t value) const;
+  // The widget's palette, read once after each change of it: the colours
+  // are watched on every tick, and reading the palette walks to the window.
+  const QPalette& Palette() const;
   // Emits the NOTIFY signal of every property whose value differs from what
   // was last announced. Runs after every call through the widget and every
   // host event, so a value changed by a setter, by the control itself (a
@@ -197,6 +202,8 @@ class FlipreelWidgetPrivate final : private QtSurface {
   void LookChanged(PaintedElement which);
   // Looks at the elements a tick has changed so far.
   void SettleLooks();
+  // Adds to what the tick being delivered has to repaint.
+  void AddTickDirty(const QRect& rect);
   void UpdateOpaqueness();
   // After a restore: new looks, a full repaint and the changed values.
   void Restored();
@@ -243,6 +250,7 @@ class FlipreelWidgetPrivate final : private QtSurface {
   // The index of the imgBuffer element whose picture imgGif shows; -1 for
   // none.
   int ShownFrame() const;
+  mutable int32_t shown_hint_ = 0;  // where ShownFrame last found it
 
   // Paints the elements that touch clip (widget pixels), as the control
   // stands: a load still pending is not finished for a repaint.
@@ -258,14 +266,16 @@ class FlipreelWidgetPrivate final : private QtSurface {
   FlipreelWidget& q_;
   PictureCache cache_;
   std::array<Look, kPaintedCount> looks_{};
-  QRegion tick_dirty_;                           // what the tick being delivered has changed so far
+  using DirtyRects = QVarLengthArray<QRect, 2>;
+  DirtyRects tick_dirty_;                        // what the tick being delivered has changed so far
   std::array<bool, kPaintedCount> unsettled_{};  // changed in it, not yet looked at
   FlipreelError last_error_;
   int16_t* hit_result_ = nullptr;
   QPointer<QWidget> forward_to_;
   Announced announced_;
-  bool text_notified_ = false;  // a text property was announced during the tick
-  int calls_ = 0;               // calls through the widget under way (Call, Invoke)
+  mutable std::optional<QPalette> palette_;  // forgotten on a palette change
+  bool text_notified_ = false;               // a text property was announced during the tick
+  int calls_ = 0;                            // calls through the widget under way (Call, Invoke)
   // Counts a call under way, so that a load asked for meanwhile is made at
   // once, and announces the control's changes when it ends, however it ends.
   class CallScope {

@@ -8,6 +8,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "flipreel/gif/gif_decoder.h"
 #include "flipreel/host/background.h"
 
 namespace flipreel {
@@ -47,6 +48,59 @@ QImage ToPaintImage(const PictureData& data, QImage reuse) {
   // Opaque pictures paint faster without blending; the pixels are the same.
   if ((opaque & 0xFF000000u) == 0xFF000000u) image.reinterpretAsFormat(QImage::Format_RGB32);
   return image;
+}
+
+namespace {
+
+bool AllOpaque(const PictureData& data) {
+  const uint32_t* pixel = data.argb();
+  const uint32_t* const end = pixel + size_t(data.width()) * size_t(data.height());
+  uint32_t alpha = 0xFF000000u;
+  for (; pixel != end; ++pixel) alpha &= *pixel;
+  return alpha == 0xFF000000u;
+}
+
+}  // namespace
+
+QImage PaintImageOf(const Picture& picture) {
+  const PictureData* data = picture.data();
+  if (!data || data->width() <= 0 || data->height() <= 0) return QImage();
+  if (data->format() == PictureData::Format::kArgb32 && AllOpaque(*data))
+    return QImage(reinterpret_cast<const uchar*>(data->argb()), data->width(), data->height(),
+                  qsizetype{4} * data->width(), QImage::Format_RGB32);
+  return ToPaintImage(*data);
+}
+
+// The compact frame is let go as soon as its 32-bit pixels are made, so that
+// the two are held together for one frame at a time.
+void HoldFramesReadyToPaint(ComposedAnimation& animation, size_t bytes,
+                            const MemoryBudget* budget) {
+  size_t held = 0;
+  for (ComposedFrame& frame : animation.frames) {
+    const PictureData* data = frame.picture.data();
+    if (!data) continue;
+    const size_t pixels = size_t(data->width()) * size_t(data->height());
+    held += pixels * sizeof(uint32_t);
+    if (held > bytes) return;
+    if (data->format() != PictureData::Format::kIndexed8) continue;
+    std::shared_ptr<const void> reservation;
+    if (budget) {
+      reservation = budget->TryReserve(static_cast<int64_t>(pixels * sizeof(uint32_t)));
+      if (!reservation) return;
+    }
+    std::vector<uint32_t> argb(pixels);
+    const PictureData::Palette& palette = data->palette();
+    const uint8_t* index = data->indices();
+    uint32_t alpha = 0xFF000000u;
+    for (uint32_t& pixel : argb) {
+      pixel = palette[*index++];
+      alpha &= pixel;
+    }
+    if (alpha != 0xFF000000u) continue;
+    frame.picture =
+        KeepReserved(Picture(PictureData::Argb(data->width(), data->height(), std::move(argb))),
+                     std::move(reservation));
+  }
 }
 
 Picture PictureFromImage(const QImage& image) {
@@ -156,6 +210,7 @@ void PictureCache::Aside(const Picture& picture, QImage image) {
 
 void PictureCache::Drop(Kept::iterator it) {
   const PictureData* key = it->first;
+  last_found_ = nullptr;
   kept_bytes_ -= it->second.charged;
   kept_.erase(it);
   Release(key);
@@ -170,7 +225,9 @@ void PictureCache::Convert(const Picture& picture, bool aside_if_full) {
   } else if (aside_if_full && converting_aside_.size() < kShowAhead) {
     converting_aside_.push_back(picture.data());
     bytes = 0;  // takes no room in the budget
+    turned_away_ = true;
   } else {
+    turned_away_ = true;
     return;  // converted when shown
   }
   ++conversions_;
@@ -178,7 +235,7 @@ void PictureCache::Convert(const Picture& picture, bool aside_if_full) {
   // dropped meanwhile is not kept alive past that.
   ConvertInBackground(
       [this, inbox = inbox_, key = picture.data(), data = picture.shared(), bytes]() mutable {
-        QImage image = ToPaintImage(*data);
+        QImage image = PaintImageOf(Picture(data));
         const std::weak_ptr<const PictureData> weak = data;
         data.reset();
         const std::lock_guard lock(inbox->mu);
@@ -203,6 +260,7 @@ void PictureCache::Arrived(const PictureData* key, const Picture& picture, QImag
     if (Keep(picture, std::move(image)) && ready_) ready_(picture);
     return;
   }
+  turned_away_ = true;
   if (reserved != 0) return;
   Aside(picture, std::move(image));
 }
@@ -212,6 +270,7 @@ void PictureCache::SetBudget(size_t bytes) {
   DropExpired();
   // Drops the largest copies first; what remains is kept.
   while (kept_bytes_ > budget_ && !kept_.empty()) {
+    turned_away_ = true;
     Drop(std::max_element(kept_.begin(), kept_.end(), [](const auto& a, const auto& b) {
       return a.second.charged < b.second.charged;
     }));
@@ -224,8 +283,13 @@ void PictureCache::SetBudget(size_t bytes) {
 const QImage* PictureCache::Find(const Picture& picture) {
   if (stale_) DropExpired();
   const PictureData* key = picture.data();
+  if (last_found_ && last_found_->first == key && !last_found_->second.picture.expired())
+    return &last_found_->second.image;
   if (auto it = kept_.find(key); it != kept_.end()) {
-    if (!it->second.picture.expired()) return &it->second.image;
+    if (!it->second.picture.expired()) {
+      last_found_ = &*it;
+      return &it->second.image;
+    }
     Drop(it);
   }
   for (auto it = aside_.begin(); it != aside_.end(); ++it) {
@@ -255,6 +319,8 @@ void PictureCache::DropExpired() {
     return true;
   });
   for (const PictureData* key : gone) Release(key);
+  if (kept_.empty() && aside_.empty() && converting_bytes_ == 0 && converting_aside_.empty())
+    turned_away_ = false;
 }
 
 // Whether a copy of that many bytes fits the budget. Copies of pictures that
@@ -271,7 +337,10 @@ bool PictureCache::Fits(size_t bytes) {
 
 bool PictureCache::Keep(const Picture& picture, QImage image) {
   const auto bytes = static_cast<size_t>(image.sizeInBytes());
-  if (!Fits(bytes)) return false;
+  if (!Fits(bytes)) {
+    turned_away_ = true;
+    return false;
+  }
   kept_bytes_ += bytes;
   Offer(picture, image);
   kept_[picture.data()] = Entry{picture.shared(), std::move(image), bytes};
@@ -280,8 +349,11 @@ bool PictureCache::Keep(const Picture& picture, QImage image) {
 
 void PictureCache::Prepare(const Picture& picture) {
   if (picture.IsEmpty() || Find(picture)) return;
-  if (!Fits(size_t{4} * picture.width() * picture.height())) return;  // converted when shown
-  QImage image = ToPaintImage(*picture.data());
+  if (!Fits(size_t{4} * picture.width() * picture.height())) {
+    turned_away_ = true;
+    return;  // converted when shown
+  }
+  QImage image = PaintImageOf(picture);
   ++conversions_;
   if (!image.isNull()) Keep(picture, std::move(image));
 }
@@ -290,7 +362,7 @@ const QImage& PictureCache::Get(const Picture& picture) {
   static const QImage kNone;
   if (picture.IsEmpty()) return kNone;
   if (const QImage* found = Find(picture)) return *found;
-  QImage image = ToPaintImage(*picture.data());
+  QImage image = PaintImageOf(picture);
   ++conversions_;
   if (image.isNull()) return kNone;
   if (Keep(picture, image)) return kept_.at(picture.data()).image;

@@ -23,6 +23,8 @@
 #include <unordered_map>
 #include <vector>
 
+#include "flipreel/host/animation.h"
+#include "flipreel/host/memory_budget.h"
 #include "flipreel/host/picture.h"
 
 namespace flipreel {
@@ -64,6 +66,9 @@ class PictureCache {
   // nothing on this thread. At most kShowAhead of those convert at once.
   void PrepareToShow(const Picture& picture) { Convert(picture, true); }
   void set_ready(std::function<void(const Picture&)> ready) { ready_ = std::move(ready); }
+  // Whether no picture offered so far went without a kept copy for want of
+  // room: then none needs preparing again before it is shown.
+  bool KeepsAllOffered() const { return !turned_away_ && converting_aside_.empty(); }
   // Whether a copy is kept (or aside) for the picture, ready to paint.
   bool Has(const Picture& picture) { return !picture.IsEmpty() && Find(picture) != nullptr; }
   // The paint-ready copy, converted now when none is kept. A null image for
@@ -107,8 +112,12 @@ class PictureCache {
   QObject receiver_;
   int64_t conversions_ = 0;
   bool stale_ = false;
-  bool full_ = false;  // expired copies were dropped and the budget is still full
+  bool full_ = false;         // expired copies were dropped and the budget is still full
+  bool turned_away_ = false;  // a copy did not fit the budget, since the cache was last empty
   Kept kept_;
+  // The kept copy found last: a paint looks the frame on show up twice, and a
+  // tick the frames after it. Forgotten when any copy is dropped.
+  Kept::value_type* last_found_ = nullptr;
   std::deque<std::pair<const PictureData*, Entry>> aside_;
 };
 
@@ -117,6 +126,19 @@ class PictureCache {
 // `reuse`, an image of the same size that nothing else shares, is written
 // over instead of new memory.
 QImage ToPaintImage(const PictureData& data, QImage reuse = QImage());
+
+// What the cache keeps to paint a picture: a picture of opaque 32-bit pixels
+// paints from its own pixels (an RGB32 image over them, no copy, which must
+// not outlive the picture), any other from a copy (ToPaintImage).
+QImage PaintImageOf(const Picture& picture);
+
+// Holds the opaque frames of an animation as 32-bit pixels, which paint as
+// they are, rather than in their compact form beside a paint-ready copy of
+// each: the same memory as the copies alone. Frames are looked at in order
+// while their 32-bit pixels together stay within `bytes` (what the paint
+// cache would keep) and the budget has room for them; the others, and any
+// frame that is not opaque, stay as they are.
+void HoldFramesReadyToPaint(ComposedAnimation& animation, size_t bytes, const MemoryBudget* budget);
 
 // A picture of a QImage's pixels (ARGB, not premultiplied). A null image
 // gives the empty picture.

@@ -68,14 +68,20 @@ QtHost::~QtHost() = default;
 // The timer is an element of the control: it goes with the control, which
 // detaches on its way out, and belongs to no other control.
 // Twips per pixel follow the screen the widget is on: 1440 / logical DPI.
+QtHost::Twips QtHost::TwipsNow() const {
+  if (tick_twips_) return *tick_twips_;
+  auto of = [](int dpi) { return dpi > 0 ? 1440.0f / static_cast<float>(dpi) : 15.0f; };
+  const Twips twips{of(widget_.logicalDpiX()), of(widget_.logicalDpiY())};
+  if (in_tick()) tick_twips_ = twips;
+  return twips;
+}
+
 float QtHost::TwipsPerPixelX() const {
-  const int dpi = widget_.logicalDpiX();
-  return dpi > 0 ? 1440.0f / static_cast<float>(dpi) : 15.0f;
+  return TwipsNow().x;
 }
 
 float QtHost::TwipsPerPixelY() const {
-  const int dpi = widget_.logicalDpiY();
-  return dpi > 0 ? 1440.0f / static_cast<float>(dpi) : 15.0f;
+  return TwipsNow().y;
 }
 
 void QtHost::Attach(HostedControl* control) {
@@ -99,6 +105,7 @@ void QtHost::OnTick() {
   if (surface_.LoadPending()) return;
   // Whatever a read of the last load kept back is told before the tick.
   surface_.FinishPendingLoad();
+  const ScopeExit forget_twips([this] { tick_twips_.reset(); });
   RunHostEvent("Timer1", [this] { control_->OnTimer(); });
   surface_.TickEnded();
 }
@@ -108,6 +115,7 @@ bool QtHost::DeliverTick() {
   if (!control_ || !timer || !timer->enabled()) return false;
   // The surface hears of the end of the tick even when the tick fails.
   const ScopedValue by_hand(in_tick_by_hand_, true);
+  const ScopeExit forget_twips([this] { tick_twips_.reset(); });
   const ScopeExit end_tick([this] { surface_.TickEnded(); });
   schedule_.RunAsTick([this] { control_->OnTimer(); });
   return true;
@@ -184,9 +192,9 @@ bool QtHost::DeferLoadOfFile(const Text& path, std::function<void()> load, bool 
   std::shared_ptr<ReadAhead> ahead;
   if (read_now) {
     if (!file.open(QIODevice::ReadOnly)) return false;
-    ahead = ReadAhead::StartBytes(file.readAll(), std::move(compose));
+    ahead = ReadAhead::StartBytes(file.readAll(), std::move(compose), ready_to_paint_bytes());
   } else {
-    ahead = ReadAhead::StartFile(file.fileName(), std::move(compose));
+    ahead = ReadAhead::StartFile(file.fileName(), std::move(compose), ready_to_paint_bytes());
   }
   surface_.DeferLoad(ahead,
                      [this, path, ahead, load = std::move(load)] { LoadWith(path, *ahead, load); });

@@ -231,6 +231,12 @@ class QtHost : public AheadHost {
   Picture DecodePicture(TextView path);  // GIF with our loader, the rest with Qt's
   int32_t ShowBox(const MessageBoxRequest& request);
   void OnTick();
+  // Twips per pixel as the widget's screen gives them; within a tick, read
+  // once (a tick asks for them many times, and each read finds the screen).
+  struct Twips {
+    float x, y;
+  };
+  Twips TwipsNow() const;
   // Runs a host event on the control, handing any error to the surface, and
   // tells the surface when it has ended.
   template <typename Fn>
@@ -250,6 +256,7 @@ class QtHost : public AheadHost {
 
   TickSchedule schedule_;
   bool in_tick_by_hand_ = false;
+  mutable std::optional<Twips> tick_twips_;  // read during the tick being delivered
   int resizes_delivered_ = 0;
 
   MessageBoxHandler message_box_;

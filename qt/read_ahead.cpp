@@ -10,6 +10,7 @@
 
 #include "flipreel/gif/gif_decoder.h"
 #include "flipreel/host/background.h"
+#include "flipreel/qt/picture_cache.h"
 #include "flipreel/qt/shared_frames.h"
 
 namespace flipreel {
@@ -85,7 +86,8 @@ bool ReadFile(const QString& path, std::string& bytes,
 }  // namespace
 
 std::shared_ptr<ReadAhead> ReadAhead::StartFile(const QString& path,
-                                                std::optional<MemoryBudget> compose) {
+                                                std::optional<MemoryBudget> compose,
+                                                size_t ready_to_paint_bytes) {
   return Start(
       [path](ReadAhead& ahead, Result& result) {
         std::string bytes;
@@ -94,11 +96,12 @@ std::shared_ptr<ReadAhead> ReadAhead::StartFile(const QString& path,
         });
         if (read) ahead.Prepare(std::move(bytes), result);
       },
-      std::move(compose));
+      std::move(compose), ready_to_paint_bytes);
 }
 
 std::shared_ptr<ReadAhead> ReadAhead::StartBytes(QByteArray bytes,
-                                                 std::optional<MemoryBudget> compose) {
+                                                 std::optional<MemoryBudget> compose,
+                                                 size_t ready_to_paint_bytes) {
   return Start(
       [bytes = std::move(bytes)](ReadAhead& ahead, Result& result) {
         const std::string_view all(bytes.constData(), static_cast<size_t>(bytes.size()));
@@ -107,7 +110,7 @@ std::shared_ptr<ReadAhead> ReadAhead::StartBytes(QByteArray bytes,
         }
         ahead.Prepare(std::string(bytes.constData(), static_cast<size_t>(bytes.size())), result);
       },
-      std::move(compose));
+      std::move(compose), ready_to_paint_bytes);
 }
 
 std::shared_ptr<ReadAhead> ReadAhead::StartCut(std::shared_ptr<const std::string> bytes) {
@@ -118,10 +121,11 @@ std::shared_ptr<ReadAhead> ReadAhead::StartCut(std::shared_ptr<const std::string
 }
 
 std::shared_ptr<ReadAhead> ReadAhead::Start(std::function<void(ReadAhead&, Result&)> work,
-                                            std::optional<MemoryBudget> compose) {
+                                            std::optional<MemoryBudget> compose,
+                                            size_t ready_to_paint_bytes) {
   std::shared_ptr<ReadAhead> ahead(new ReadAhead());
   ahead->composing_ = compose.has_value();
-  auto run = [ahead, work = std::move(work), compose = std::move(compose)] {
+  auto run = [ahead, work = std::move(work), compose = std::move(compose), ready_to_paint_bytes] {
     RunInBackground();
     Result result;
     try {
@@ -141,7 +145,7 @@ std::shared_ptr<ReadAhead> ReadAhead::Start(std::function<void(ReadAhead&, Resul
       if (ahead->cut_ready_) std::exchange(ahead->cut_ready_, nullptr)();
       if (ahead->ready_) std::exchange(ahead->ready_, nullptr)();
     }
-    if (compose && bytes) ahead->Compose(std::move(bytes), *compose);
+    if (compose && bytes) ahead->Compose(std::move(bytes), *compose, ready_to_paint_bytes);
   };
   try {
     std::thread(std::move(run)).detach();
@@ -157,7 +161,8 @@ std::shared_ptr<ReadAhead> ReadAhead::Start(std::function<void(ReadAhead&, Resul
 // As the host composes inside the load: the budget follows the file first.
 // An error is kept to be raised inside the load, where composing at once
 // would raise it; anything else leaves the load to compose the bytes itself.
-void ReadAhead::Compose(std::shared_ptr<const std::string> bytes, MemoryBudget budget) {
+void ReadAhead::Compose(std::shared_ptr<const std::string> bytes, MemoryBudget budget,
+                        size_t ready_to_paint_bytes) {
   Composition made;
   try {
     budget.FollowFile(static_cast<int64_t>(bytes->size()));
@@ -181,6 +186,7 @@ void ReadAhead::Compose(std::shared_ptr<const std::string> bytes, MemoryBudget b
           if (first != shown && first.data()->SamePixels(*shown.data()))
             first = KeepReserved(shown, first.shared());
         }
+        HoldFramesReadyToPaint(animation, ready_to_paint_bytes, &budget);
         return animation;
       });
     });

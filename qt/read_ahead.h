@@ -39,11 +39,15 @@ class ReadAhead {
 
   // Reads the file at path, or takes the bytes, on a thread of its own. With
   // a budget (a copy of the host's) the bytes are composed there too, once
-  // their contents are ready, rather than cut.
+  // their contents are ready, rather than cut, with up to
+  // `ready_to_paint_bytes` of their frames held ready to paint
+  // (HoldFramesReadyToPaint).
   static std::shared_ptr<ReadAhead> StartFile(const QString& path,
-                                              std::optional<MemoryBudget> compose = {});
+                                              std::optional<MemoryBudget> compose = {},
+                                              size_t ready_to_paint_bytes = 0);
   static std::shared_ptr<ReadAhead> StartBytes(QByteArray bytes,
-                                               std::optional<MemoryBudget> compose = {});
+                                               std::optional<MemoryBudget> compose = {},
+                                               size_t ready_to_paint_bytes = 0);
   // Only cuts bytes the control will take from elsewhere (a saved state).
   static std::shared_ptr<ReadAhead> StartCut(std::shared_ptr<const std::string> bytes);
 
@@ -75,8 +79,10 @@ class ReadAhead {
   // load that has not had it; true when more of the bytes may give it.
   bool ComposeFirst(std::string_view beginning);
   static std::shared_ptr<ReadAhead> Start(std::function<void(ReadAhead&, Result&)> work,
-                                          std::optional<MemoryBudget> compose = {});
-  void Compose(std::shared_ptr<const std::string> bytes, MemoryBudget budget);
+                                          std::optional<MemoryBudget> compose = {},
+                                          size_t ready_to_paint_bytes = 0);
+  void Compose(std::shared_ptr<const std::string> bytes, MemoryBudget budget,
+               size_t ready_to_paint_bytes);
   // The bytes and their cuts are in result: they are published at once.
   void Cut(Result& result);
   void Finish(Result result);

@@ -160,7 +160,8 @@ bool FlipreelWidgetPrivate::DeferLoadOfBytes(const QByteArray& bytes) {
   if (!CanDeferLoad(bytes.size())) return false;
   std::optional<MemoryBudget> compose;
   if (LoadsComposed()) compose = host_->memory_budget();
-  std::shared_ptr<ReadAhead> ahead = ReadAhead::StartBytes(bytes, std::move(compose));
+  std::shared_ptr<ReadAhead> ahead =
+      ReadAhead::StartBytes(bytes, std::move(compose), host_->ready_to_paint_bytes());
   DeferLoad(ahead, [this, ahead] {
     Load(std::nullopt, [&] {
       const Text path = BytesFilePath(*host_);

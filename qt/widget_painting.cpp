@@ -135,12 +135,21 @@ void FlipreelWidgetPrivate::LookChanged(PaintedElement which) {
   // Only the old and the new rectangle need painting. A tick's changes are
   // painted together when the tick ends.
   if (host_->in_tick()) {
-    tick_dirty_ += before;
-    if (look.rect != before) tick_dirty_ += look.rect;
+    AddTickDirty(before);
+    AddTickDirty(look.rect);
   } else {
     q_.update(before);
     q_.update(look.rect);
   }
+}
+
+// A frame that replaces another in the same place adds one rectangle; the
+// rare tick that moves something adds a few.
+void FlipreelWidgetPrivate::AddTickDirty(const QRect& rect) {
+  if (rect.isEmpty()) return;
+  for (const QRect& r : tick_dirty_)
+    if (r.contains(rect)) return;
+  tick_dirty_.push_back(rect);
 }
 
 void FlipreelWidgetPrivate::SettleLooks() {
@@ -194,18 +203,21 @@ void FlipreelWidgetPrivate::PreviewReady(const Picture& picture) {
 void FlipreelWidgetPrivate::TickEnded() {
   SettleLooks();
   if (!tick_dirty_.isEmpty()) {
-    const QRegion dirty = std::exchange(tick_dirty_, QRegion());
+    const DirtyRects dirty = std::exchange(tick_dirty_, DirtyRects());
     if (q_.isVisible() && host_->in_tick_by_hand()) {
-      q_.repaint(dirty);
+      QRegion region;
+      for (const QRect& r : dirty) region += r;
+      q_.repaint(region);
     } else if (q_.isVisible()) {
-      q_.update(dirty);
+      for (const QRect& r : dirty) q_.update(r);
     }
   }
   AnnounceChanges(/*with_texts=*/false);
   // In the normal order the next frames are known: those that have no ready
   // copy are converted on other threads before their ticks come, a few
   // ahead, so that a busy machine does not leave one to convert here.
-  if (!sight_->seen() || control_->Sequence() != kSequenceNormal) return;
+  if (!sight_->seen() || control_->Sequence() != kSequenceNormal || cache_.KeepsAllOffered())
+    return;
   const ImageArray& frames = control_->imgBuffer();
   int next = ShownFrame();
   if (next < 0) return;
@@ -215,9 +227,10 @@ void FlipreelWidgetPrivate::TickEnded() {
   }
 }
 
+// A tick's changes are announced once, when it ends (TickEnded).
 void FlipreelWidgetPrivate::HostEventEnded() {
   if (host_->in_read_completion()) CheckDownloadEnded();
-  AnnounceChanges();
+  if (!host_->in_tick()) AnnounceChanges();
 }
 
 void FlipreelWidgetPrivate::SurfaceBackChanged() {
@@ -252,7 +265,7 @@ void FlipreelWidgetPrivate::PropertyNotified(std::string_view name) {
 // repaint of what it changes.
 void FlipreelWidgetPrivate::Paint(QPainter& painter, const QRect& clip) {
   FlipreelWidgetPrivate& d = *this;
-  const QPalette& pal = q_.palette();
+  const QPalette& pal = d.Palette();
   const TwipScale s = d.scale();
   const Flipreel& c = *d.control_;
   const bool preview = d.LoadPending();
@@ -335,7 +348,10 @@ void FlipreelWidget::changeEvent(QEvent* event) {
   if (event->type() == QEvent::PaletteChange || event->type() == QEvent::StyleChange) update();
   // A system colour shows the new palette's colour: BackColor or BorderColor
   // changed for Qt.
-  if (d_ && event->type() == QEvent::PaletteChange) d_->AnnounceChanges(false);
+  if (d_ && event->type() == QEvent::PaletteChange) {
+    d_->palette_.reset();
+    d_->AnnounceChanges(false);
+  }
 }
 
 // --- hit testing ------------------------------------------------------------------

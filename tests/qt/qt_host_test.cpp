@@ -331,6 +331,87 @@ TEST(PictureCache, KeepsCopiesWithinTheBudgetAndConvertsTheRestWhenShown) {
   EXPECT_LE(cache.kept_bytes(), 400u);
 }
 
+// A 4 x 2 frame of the palette's first colours, with the given index at its
+// last pixel.
+Picture IndexedFrame(const PictureData::Palette& palette, uint8_t last) {
+  return Picture(PictureData::Indexed(4, 2, {0, 1, 2, 0, 1, 2, 0, last}, palette));
+}
+
+TEST(PictureCache, OpaqueFramesHeldAs32BitPixelsPaintAsTheirCompactFormWithoutACopy) {
+  PictureData::Palette palette{};
+  for (uint32_t i = 0; i < 256; ++i) palette[i] = 0xFF000000u | i * 0x010203u;
+  palette[9] = 0x80FF0000u;  // half transparent
+  const Picture opaque = IndexedFrame(palette, 1);
+  const Picture hole = IndexedFrame(palette, 9);
+  const Picture many_colours = Picture::Solid(4, 2, 0xFF123456);  // 32-bit already
+  constexpr size_t kFrame = 4 * 2 * 4;                            // bytes of one at 32 bits
+  enum Held { kCompact, k32Bit };
+  struct Row {
+    const char* what;
+    std::vector<Picture> frames;
+    size_t bytes;
+    int64_t budget;
+    std::vector<Held> held;
+  };
+  const std::vector<Row> rows = {
+      {"opaque frames within the bytes",
+       {opaque, opaque, opaque},
+       3 * kFrame,
+       1 << 20,
+       {k32Bit, k32Bit, k32Bit}},
+      {"a frame with a see-through pixel stays compact",
+       {opaque, hole, opaque},
+       3 * kFrame,
+       1 << 20,
+       {k32Bit, kCompact, k32Bit}},
+      {"frames past the bytes stay compact",
+       {opaque, many_colours, opaque, opaque},
+       2 * kFrame,
+       1 << 20,
+       {k32Bit, k32Bit, kCompact, kCompact}},
+      {"no room left in the memory budget",
+       {opaque, opaque},
+       2 * kFrame,
+       kFrame,
+       {k32Bit, kCompact}},
+      {"none held so by default", {opaque}, 0, 1 << 20, {kCompact}},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.what);
+    ComposedAnimation animation;
+    for (const Picture& frame : row.frames)
+      animation.frames.push_back(ComposedFrame{Picture(frame.shared()), 100});
+    MemoryBudget budget(row.budget);
+    HoldFramesReadyToPaint(animation, row.bytes, &budget);
+    ASSERT_EQ(animation.frames.size(), row.held.size());
+    int64_t reserved = 0;
+    for (size_t i = 0; i < row.held.size(); ++i) {
+      const Picture& was = row.frames[i];
+      const Picture& now = animation.frames[i].picture;
+      EXPECT_EQ(now.data()->format() == PictureData::Format::kArgb32, row.held[i] == k32Bit)
+          << "frame " << i;
+      if (now != was) reserved += kFrame;
+      // Painted, it shows the same pixels; opaque 32-bit pixels are painted
+      // as they are.
+      const QImage painted = PaintImageOf(now);
+      EXPECT_EQ(painted, ToPaintImage(*was.data())) << "frame " << i;
+      const bool borrowed =
+          painted.constBits() == reinterpret_cast<const uchar*>(now.data()->argb());
+      EXPECT_EQ(borrowed, row.held[i] == k32Bit) << "frame " << i;
+    }
+    EXPECT_EQ(budget.used(), reserved);
+  }
+  // The reservation goes with the frame.
+  MemoryBudget budget(1 << 20);
+  {
+    ComposedAnimation animation;
+    animation.frames.push_back(ComposedFrame{IndexedFrame(palette, 1), 100});
+    HoldFramesReadyToPaint(animation, kFrame, &budget);
+    EXPECT_EQ(budget.used(), static_cast<int64_t>(kFrame));
+  }
+  EXPECT_EQ(budget.used(), 0);
+}
+
 TEST(Colors, ControlColourValuesResolveAgainstThePalette) {
   QPalette pal;
   pal.setColor(QPalette::Base, QColor(1, 2, 3));

@@ -240,21 +240,30 @@ TEST(WidgetInAnApplication, ColourPropertiesShowTheControlsColourValues) {
   }
 }
 
-// A system colour's QColor follows the palette, and says so; a plain colour
-// does not change with it.
+// A system colour's QColor follows the palette, whether set on the widget or
+// handed down from its parent, and says so and paints it; a plain colour does
+// not change with it.
 TEST(WidgetInAnApplication, ASystemColourFollowsThePaletteAndIsAnnounced) {
-  FlipreelWidget w;
-  w.setBorderColor(QColor(10, 20, 30));
-  QSignalSpy back(&w, &FlipreelWidget::BackColorChanged);
-  QSignalSpy border(&w, &FlipreelWidget::BorderColorChanged);
-  QPalette palette = w.palette();
-  palette.setColor(QPalette::Active, QPalette::Button, QColor(1, 2, 3));
-  w.setPalette(palette);
-  EXPECT_EQ(w.BackColor(), QColor(1, 2, 3));
-  ASSERT_EQ(back.count(), 1);
-  EXPECT_EQ(back[0][0].value<QColor>(), QColor(1, 2, 3));
-  EXPECT_EQ(border.count(), 0);
-  EXPECT_EQ(w.backColorValue(), kColorButtonFace);
+  for (const bool on_parent : {false, true}) {
+    SCOPED_TRACE(on_parent ? "set on the parent" : "set on the widget");
+    QWidget parent;
+    auto* w = new FlipreelWidget(&parent);
+    w->setBorderColor(QColor(10, 20, 30));
+    const QImage before = Shot(*w);  // the palette as it was is read and painted
+    QSignalSpy back(w, &FlipreelWidget::BackColorChanged);
+    QSignalSpy border(w, &FlipreelWidget::BorderColorChanged);
+    QWidget& target = on_parent ? parent : *w;
+    QPalette palette = target.palette();
+    palette.setColor(QPalette::Active, QPalette::Button, QColor(1, 2, 3));
+    target.setPalette(palette);
+    EXPECT_EQ(w->BackColor(), QColor(1, 2, 3));
+    ASSERT_EQ(back.count(), 1);
+    EXPECT_EQ(back[0][0].value<QColor>(), QColor(1, 2, 3));
+    EXPECT_EQ(border.count(), 0);
+    EXPECT_EQ(w->backColorValue(), kColorButtonFace);
+    EXPECT_NE(At(before, 5, 5), qRgb(1, 2, 3));
+    EXPECT_EQ(At(Shot(*w), 5, 5), qRgb(1, 2, 3));
+  }
 }
 
 // See-through over the parent, and HitTest's position in pixels.
