@@ -161,9 +161,9 @@ void PictureCache::Drop(Kept::iterator it) {
   Release(key);
 }
 
-void PictureCache::Convert(const Picture& picture, bool aside_if_full) {
-  if (picture.IsEmpty() || Find(picture) || std::ranges::count(converting_aside_, picture.data()))
-    return;
+bool PictureCache::Convert(const Picture& picture, bool aside_if_full) {
+  if (picture.IsEmpty()) return false;
+  if (Find(picture) || std::ranges::count(converting_aside_, picture.data())) return true;
   size_t bytes = size_t{4} * picture.width() * picture.height();
   if (Fits(converting_bytes_ + bytes)) {
     converting_bytes_ += bytes;
@@ -171,7 +171,7 @@ void PictureCache::Convert(const Picture& picture, bool aside_if_full) {
     converting_aside_.push_back(picture.data());
     bytes = 0;  // takes no room in the budget
   } else {
-    return;  // converted when shown
+    return false;  // converted when shown
   }
   ++conversions_;
   // The thread holds the picture's data only while it converts: a picture
@@ -192,6 +192,7 @@ void PictureCache::Convert(const Picture& picture, bool aside_if_full) {
             },
             Qt::QueuedConnection);
       });
+  return true;
 }
 
 void PictureCache::Arrived(const PictureData* key, const Picture& picture, QImage image,
@@ -205,6 +206,7 @@ void PictureCache::Arrived(const PictureData* key, const Picture& picture, QImag
   }
   if (reserved != 0) return;
   Aside(picture, std::move(image));
+  if (ready_) ready_(picture);
 }
 
 void PictureCache::SetBudget(size_t bytes) {

@@ -60,9 +60,11 @@ class PictureCache {
   // loop up for a while.
   void PrepareElsewhere(const Picture& picture) { Convert(picture, false); }
   // The same for a picture about to be shown: one that does not fit the
-  // budget goes with the copies kept aside, so that showing it converts
-  // nothing on this thread. At most kShowAhead of those convert at once.
-  void PrepareToShow(const Picture& picture) { Convert(picture, true); }
+  // budget goes with the copies kept aside (and ready is told of it too), so
+  // that showing it converts nothing on this thread. At most kShowAhead of
+  // those convert at once; false when the picture is not converted now for
+  // that reason.
+  bool PrepareToShow(const Picture& picture) { return Convert(picture, true); }
   void set_ready(std::function<void(const Picture&)> ready) { ready_ = std::move(ready); }
   // Whether a copy is kept (or aside) for the picture, ready to paint.
   bool Has(const Picture& picture) { return !picture.IsEmpty() && Find(picture) != nullptr; }
@@ -93,7 +95,7 @@ class PictureCache {
   bool Keep(const Picture& picture, QImage image);
   void DropExpired();
 
-  void Convert(const Picture& picture, bool aside_if_full);
+  bool Convert(const Picture& picture, bool aside_if_full);
   void Arrived(const PictureData* key, const Picture& picture, QImage image, size_t reserved);
 
   size_t budget_;
