@@ -831,7 +831,7 @@ QSGNode* FlipreelItem::updatePaintNode(QSGNode* old, UpdatePaintNodeData*) {
   if (d.copy_.picture.data() == picture.data()) copy = std::move(d.copy_.image);
   d.copy_ = {};
   if (!node->Show(shown.visible() ? picture : Picture(), std::move(copy), visible, source,
-                  d.smooth_, d.KeptBudget())) {
+                  d.smooth_, d.KeptBudget(), preview)) {
     // The node no longer holds what it was seen to: a copy is made for it.
     QMetaObject::invokeMethod(
         this, [this] { d_->Redraw(true); }, Qt::QueuedConnection);

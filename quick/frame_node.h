@@ -2,14 +2,15 @@
 // swapped from frame to frame. Each picture shown becomes a texture once;
 // textures are kept for reuse while they fit the budget, and a picture that
 // no element holds any more loses its texture at the next new one. Frames
-// beyond the budget take turns on one texture whose pixels are replaced in
-// place (OpenGL), rather than each having a new texture made and cleared by
-// the driver. Lives on the render thread; the item hands it pictures, and
+// beyond the budget take turns on the same textures, whose pixels are
+// replaced in place (OpenGL), rather than each having a new texture made and
+// cleared by the driver. Lives on the render thread; the item hands it pictures, and
 // their paint-ready copies made on other threads, while the GUI thread waits.
 #pragma once
 
 #include <QImage>
 #include <QRectF>
+#include <QSGImageNode>
 #include <QSGNode>
 #include <cstddef>
 #include <cstdint>
@@ -19,7 +20,6 @@
 #include "flipreel/host/picture.h"
 
 class QQuickWindow;
-class QSGImageNode;
 class QSGTexture;
 
 namespace flipreel {
@@ -45,8 +45,11 @@ class FrameNode : public QSGNode {
   // texture nor a copy is converted here, a larger one is not shown: the
   // node stays as it was, and Show is false. Textures beyond budget bytes
   // are not kept, apart from the one on show.
+  // `paced`: a frame shown in place whose textures are not there yet has
+  // them made a little a frame, so that the window's frames go on meanwhile
+  // (the node shows what it showed until then).
   bool Show(const Picture& picture, QImage converted, const QRectF& rect, const QRectF& source,
-            bool smooth, size_t budget);
+            bool smooth, size_t budget, bool paced = false);
   static bool ConvertsHere(const Picture& picture) {
     return int64_t{picture.width()} * picture.height() <= kConvertHere;
   }
@@ -76,13 +79,22 @@ class FrameNode : public QSGNode {
     std::unique_ptr<QSGTexture> texture;
     size_t bytes = 0;
   };
+  struct Band;
   struct Reused;
-  QSGTexture* TextureFor(const Picture& picture, QImage converted);
+  // The bytes of one texture of a frame shown in place: the driver clears a
+  // new texture's memory, a page fault at a time, which for a large frame
+  // would hold the render thread up for a whole frame or more.
+  static constexpr size_t kBandBytes = size_t{512} << 10;
+  QSGTexture* TextureFor(const Picture& picture, QImage converted, bool paced);
   std::unique_ptr<QSGTexture> MakeTexture(const QImage& image);
-  // The texture written over in place, holding image from the next upload;
-  // none where the graphics API gives no way to do that.
-  QSGTexture* Reuse(const Picture& picture, QImage image);
-  void Upload();
+  // Sets the picture to be shown in place, from image; false where the
+  // graphics API gives no way to do that.
+  bool Reuse(const Picture& picture, QImage image, bool paced);
+  bool Upload();
+  void PlaceBands();
+  void HideBands();
+  void DropBands();
+  void SetImageShown(bool shown);
   void TexturedChanged();
   // Drops the textures of pictures gone, then, while over the budget, others
   // not on show.
@@ -90,11 +102,12 @@ class FrameNode : public QSGNode {
   bool DrawnPixelForPixel() const;
 
   QQuickWindow& window_;
-  QSGImageNode* image_ = nullptr;
+  std::unique_ptr<QSGImageNode> image_;
   std::unordered_map<const PictureData*, Entry> kept_;
   size_t kept_bytes_ = 0;
   size_t budget_ = kDefaultBudget;
   bool smooth_ = true;
+  QRectF rect_, source_;  // where the frame on show goes, and its part shown
   uint64_t textured_serial_ = 0;
   // The last picture converted here for a texture. Making a large frame's
   // image in fresh memory costs far more than the conversion itself (each
