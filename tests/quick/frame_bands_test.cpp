@@ -18,21 +18,13 @@
 
 #include "flipreel/quick/flipreel_item.h"
 #include "flipreel/quick/frame_node.h"
-#include "tests/quick/stripes.h"
+#include "tests/quick/quick_test_support.h"
 
 namespace flipreel {
 namespace {
 
 // Two bands of 180 rows (each under 512 KB).
 constexpr int kWidth = 400, kHeight = 360, kFrames = 4;
-
-template <typename Done>
-bool WaitFor(Done&& done, int ms = 5000) {
-  QElapsedTimer clock;
-  clock.start();
-  while (!done() && clock.elapsed() < ms) QTest::qWait(5);
-  return done();
-}
 
 class FrameBands : public ::testing::Test {
  protected:

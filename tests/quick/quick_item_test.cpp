@@ -25,7 +25,7 @@
 #include "flipreel/qt/picture_cache.h"
 #include "flipreel/quick/flipreel_item.h"
 #include "flipreel/quick/frame_node.h"
-#include "tests/quick/stripes.h"
+#include "tests/quick/quick_test_support.h"
 #include "tests/support/gif_builder.h"
 #include "tests/support/http_server.h"
 
@@ -54,15 +54,6 @@ testgif::Gif Blocks(int loop_count = 0) {
     gif.frames.push_back(f);
   }
   return gif;
-}
-
-// Runs the event loop until `done` holds or the time is up; whether it holds.
-template <typename Done>
-bool WaitFor(Done&& done, int ms = 5000) {
-  QElapsedTimer clock;
-  clock.start();
-  while (!done() && clock.elapsed() < ms) QTest::qWait(5);
-  return done();
 }
 
 class QuickItemTest : public ::testing::Test {

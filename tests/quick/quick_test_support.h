@@ -1,13 +1,29 @@
-// GIFs of large frames for the item's drawing tests: frame i of w x h has
-// rows of eight colours in turn, shifted by i rows, so that every frame
-// differs from the others on every row and every row from its neighbours.
+// What the QML type's tests share: waiting on the event loop, and GIFs of
+// large frames for its drawing tests.
 #pragma once
 
+#include <QElapsedTimer>
+#include <QTest>
 #include <cstdint>
+#include <iterator>
 
 #include "tests/support/gif_builder.h"
 
-namespace flipreel::teststripes {
+namespace flipreel {
+
+// Runs the event loop until `done` holds or the time is up; whether it holds.
+template <typename Done>
+bool WaitFor(Done&& done, int ms = 5000) {
+  QElapsedTimer clock;
+  clock.start();
+  while (!done() && clock.elapsed() < ms) QTest::qWait(5);
+  return done();
+}
+
+// Frame i of w x h has rows of eight colours in turn, shifted by i rows, so
+// that every frame differs from the others on every row and every row from
+// its neighbours.
+namespace teststripes {
 
 inline constexpr uint32_t kColours[] = {0xFF0000, 0x00FF00, 0x0000FF, 0xFFFF00,
                                         0x00FFFF, 0xFF00FF, 0xFFFFFF, 0x000000};
@@ -37,4 +53,5 @@ inline testgif::Gif Stripes(int width, int height, int frames) {
   return gif;
 }
 
-}  // namespace flipreel::teststripes
+}  // namespace teststripes
+}  // namespace flipreel
