@@ -415,9 +415,10 @@ class FlipreelItemPrivate final : public QuickSurface, public FlipreelEvents {
   const Picture& ToShow() const { return ShowsPreview() ? preview_ : control_->imgGif().picture(); }
 
   // Whether the node shows the picture without a copy made here: it is
-  // small, or has a texture there already.
+  // small, not drawn, or has a texture there already.
   bool ShownAtOnce(const Picture& picture) const {
     if (picture.IsEmpty() || FrameNode::ConvertsHere(picture)) return true;
+    if (!control_->imgGif().visible()) return true;  // nothing is drawn
     auto it = textured_.find(picture.data());
     return it != textured_.end() && !it->second.expired();
   }
