@@ -216,9 +216,9 @@ void PictureCache::Drop(Kept::iterator it) {
   Release(key);
 }
 
-void PictureCache::Convert(const Picture& picture, bool aside_if_full) {
-  if (picture.IsEmpty() || Find(picture) || std::ranges::count(converting_aside_, picture.data()))
-    return;
+bool PictureCache::Convert(const Picture& picture, bool aside_if_full) {
+  if (picture.IsEmpty()) return false;
+  if (Find(picture) || std::ranges::count(converting_aside_, picture.data())) return true;
   size_t bytes = size_t{4} * picture.width() * picture.height();
   if (Fits(converting_bytes_ + bytes)) {
     converting_bytes_ += bytes;
@@ -228,7 +228,7 @@ void PictureCache::Convert(const Picture& picture, bool aside_if_full) {
     turned_away_ = true;
   } else {
     turned_away_ = true;
-    return;  // converted when shown
+    return false;  // converted when shown
   }
   ++conversions_;
   // The thread holds the picture's data only while it converts: a picture
@@ -249,6 +249,7 @@ void PictureCache::Convert(const Picture& picture, bool aside_if_full) {
             },
             Qt::QueuedConnection);
       });
+  return true;
 }
 
 void PictureCache::Arrived(const PictureData* key, const Picture& picture, QImage image,
@@ -263,6 +264,7 @@ void PictureCache::Arrived(const PictureData* key, const Picture& picture, QImag
   turned_away_ = true;
   if (reserved != 0) return;
   Aside(picture, std::move(image));
+  if (ready_) ready_(picture);
 }
 
 void PictureCache::SetBudget(size_t bytes) {

@@ -62,9 +62,11 @@ class PictureCache {
   // loop up for a while.
   void PrepareElsewhere(const Picture& picture) { Convert(picture, false); }
   // The same for a picture about to be shown: one that does not fit the
-  // budget goes with the copies kept aside, so that showing it converts
-  // nothing on this thread. At most kShowAhead of those convert at once.
-  void PrepareToShow(const Picture& picture) { Convert(picture, true); }
+  // budget goes with the copies kept aside (and ready is told of it too), so
+  // that showing it converts nothing on this thread. At most kShowAhead of
+  // those convert at once; false when the picture is not converted now for
+  // that reason.
+  bool PrepareToShow(const Picture& picture) { return Convert(picture, true); }
   void set_ready(std::function<void(const Picture&)> ready) { ready_ = std::move(ready); }
   // Whether no picture offered so far went without a kept copy for want of
   // room: then none needs preparing again before it is shown.
@@ -98,7 +100,7 @@ class PictureCache {
   bool Keep(const Picture& picture, QImage image);
   void DropExpired();
 
-  void Convert(const Picture& picture, bool aside_if_full);
+  bool Convert(const Picture& picture, bool aside_if_full);
   void Arrived(const PictureData* key, const Picture& picture, QImage image, size_t reserved);
 
   size_t budget_;

@@ -17,6 +17,7 @@
 #include "flipreel/control/load_outcome.h"
 #include "flipreel/host/scope.h"
 #include "flipreel/qt/pending_load.h"
+#include "flipreel/qt/picture_cache.h"
 #include "flipreel/qt/read_ahead.h"
 #include "flipreel/quick/frame_node.h"
 #include "flipreel/quick/quick_host.h"
@@ -74,6 +75,7 @@ class FlipreelItemPrivate final : public QuickSurface, public FlipreelEvents {
     // The face shows a GIF as its author drew it.
     control_->SetComposed(true);
     announced_ = Current();
+    converter_.set_ready([this](const Picture&) { Converted(); });
   }
   ~FlipreelItemPrivate() override {
     pending_.Cancel();
@@ -289,7 +291,7 @@ class FlipreelItemPrivate final : public QuickSurface, public FlipreelEvents {
     if (!preview_.IsEmpty()) return;
     preview_ = host_.FirstFrameDecoded();
     if (preview_.IsEmpty()) preview_ = pending_.ahead().FirstComposed();
-    if (!preview_.IsEmpty()) q_.update();
+    if (!preview_.IsEmpty()) Redraw();
   }
 
   // --- the load's pauses (QuickSurface) -----------------------------------------
@@ -319,19 +321,21 @@ class FlipreelItemPrivate final : public QuickSurface, public FlipreelEvents {
     index_.clear();
     bounds_ = QRect();
     frame_count_ = 0;
+    frames_bytes_ = 0;
     const ImageArray& frames = control_->imgBuffer();
     if (control_->state().FramesLoaded) {
       for (int32_t i = 0; i <= frames.UBound(); ++i) {
         if (!frames.Exists(i)) continue;
         const Image& frame = frames(i);
         if (frame.picture().IsEmpty()) continue;
-        index_.emplace(frame.picture().data(), i);
+        if (index_.emplace(frame.picture().data(), i).second)
+          frames_bytes_ += size_t{4} * frame.picture().width() * frame.picture().height();
         bounds_ |= FrameRect(frame);
         frame_count_ = std::max(frame_count_, static_cast<int>(i) + 1);
       }
     }
     UpdateShown();
-    q_.update();
+    Redraw();
   }
 
   static QRect FrameRect(const Image& image) {
@@ -355,7 +359,7 @@ class FlipreelItemPrivate final : public QuickSurface, public FlipreelEvents {
     if (element.index() == 0 && what == ElementProperty::kPicture && preview_.IsEmpty() &&
         pending_.pending()) {
       preview_ = static_cast<const Image&>(element).picture();
-      if (!preview_.IsEmpty()) q_.update();
+      if (!preview_.IsEmpty()) Redraw();
       return;
     }
     if (&element != &control_->imgGif()) return;
@@ -366,11 +370,14 @@ class FlipreelItemPrivate final : public QuickSurface, public FlipreelEvents {
     const Drawn now{shown.picture().data(), shown.visible()};
     if (now != drawn_) {
       drawn_ = now;
-      q_.update();
+      Redraw();
     }
   }
   void PropertyNotified(std::string_view) override {}
-  void HostEventEnded() override { Announce(); }
+  void HostEventEnded() override {
+    Announce();
+    ConvertAhead();
+  }
   void HostEventFailed(std::string_view event, const HostError& error) override {
     qWarning("Flipreel: the %.*s event failed with error %d: %s", static_cast<int>(event.size()),
              event.data(), error.number(), error.what());
@@ -390,6 +397,80 @@ class FlipreelItemPrivate final : public QuickSurface, public FlipreelEvents {
     downloading_ = false;
     Ended(std::nullopt);
     Announce();
+  }
+
+  // --- drawing --------------------------------------------------------------------
+  // The bytes the node may keep textures in. Frames that do not all fit are
+  // shown in turn each time anyway, so none is kept: keeping some would save
+  // a few uploads a pass for the cost of making each of their textures.
+  // While a load is pending the old frames are going, and the new ones are
+  // not known yet.
+  size_t KeptBudget() const {
+    return !pending_.pending() && frames_bytes_ <= texture_budget_ ? texture_budget_ : 0;
+  }
+
+  // While a load is pending the new first frame shows, once there is one, on
+  // its own: the frames' box is not known before the load ends.
+  bool ShowsPreview() const { return pending_.pending() && !preview_.IsEmpty(); }
+  const Picture& ToShow() const { return ShowsPreview() ? preview_ : control_->imgGif().picture(); }
+
+  // Whether the node shows the picture without a copy made here: it is
+  // small, not drawn, or has a texture there already.
+  bool ShownAtOnce(const Picture& picture) const {
+    if (picture.IsEmpty() || FrameNode::ConvertsHere(picture)) return true;
+    if (!control_->imgGif().visible()) return true;  // nothing is drawn
+    auto it = textured_.find(picture.data());
+    return it != textured_.end() && !it->second.expired();
+  }
+
+  // Asks the window to draw the item again. A large picture shown for the
+  // first time is first converted on another thread, so that the window's
+  // sync only hands its copy over: the window draws it once the copy is
+  // ready, and shows what it showed until then. `copy` asks for a copy
+  // whatever the node was last seen to hold.
+  void Redraw(bool copy = false) {
+    const Picture& picture = ToShow();
+    if ((copy || !ShownAtOnce(picture)) && !TakeCopy(picture)) {
+      awaited_ = picture;
+      // At most a few convert at once: one not started now is asked for
+      // again when one of those comes back.
+      (void)converter_.PrepareToShow(picture);
+      return;
+    }
+    awaited_ = Picture();
+    q_.update();
+  }
+
+  // Puts the picture's copy, when it is ready, where the node takes it.
+  bool TakeCopy(const Picture& picture) {
+    if (picture.IsEmpty() || !converter_.Has(picture)) return false;
+    QImage image = converter_.Get(picture);
+    // An opaque 32-bit picture's copy is its own pixels, borrowed. The render
+    // thread uploads the texture after the GUI thread has moved on and may
+    // have let the picture go, so the node gets pixels of its own.
+    if (image.constBits() == reinterpret_cast<const uchar*>(picture.data()->argb()))
+      image = image.copy();
+    copy_ = Copy{picture, std::move(image)};
+    return true;
+  }
+
+  // A copy has come back from the conversion threads.
+  void Converted() {
+    if (!awaited_.IsEmpty()) Redraw(true);
+  }
+
+  // In the normal order the next frames are known: those the node has no
+  // texture of are converted before their ticks come.
+  void ConvertAhead() {
+    if (!host_.timer_running() || control_->Sequence() != kSequenceNormal || shown_ < 0) return;
+    const ImageArray& frames = control_->imgBuffer();
+    int next = shown_;
+    for (size_t ahead = 0; ahead < PictureCache::kShowAhead; ++ahead) {
+      next = next + 1 >= frame_count_ ? 0 : next + 1;
+      if (!frames.Exists(next)) continue;
+      const Picture& picture = frames(next).picture();
+      if (!ShownAtOnce(picture)) (void)converter_.PrepareToShow(picture);
+    }
   }
 
   void UpdateActive() {
@@ -424,8 +505,21 @@ class FlipreelItemPrivate final : public QuickSurface, public FlipreelEvents {
   };
   Drawn drawn_;
   std::unordered_map<const PictureData*, int> index_;
+  // Drawing: paint-ready copies of large frames are made on other threads;
+  // the copy for the node's next sync, the picture waiting for its copy, and
+  // the pictures the node was last seen to hold textures of.
+  PictureCache converter_{0};
+  struct Copy {
+    Picture picture;
+    QImage image;
+  };
+  Copy copy_;
+  Picture awaited_;
+  FrameNode::Textured textured_;
+  uint64_t textured_serial_ = 0;
   QRect bounds_;
   int frame_count_ = 0;
+  size_t frames_bytes_ = 0;  // the frames' paint-ready size
   int shown_ = -1;
   QMetaObject::Connection window_visible_;
   // The load under way, run in slices (DeferLoad), and how it ended.
@@ -581,7 +675,7 @@ FlipreelItem::FillMode FlipreelItem::fillMode() const {
 void FlipreelItem::setFillMode(FillMode mode) {
   if (mode == d_->fill_mode_) return;
   d_->fill_mode_ = mode;
-  update();
+  d_->Redraw();
   emit fillModeChanged(mode);
 }
 
@@ -592,7 +686,7 @@ FlipreelItem::HAlignment FlipreelItem::horizontalAlignment() const {
 void FlipreelItem::setHorizontalAlignment(HAlignment alignment) {
   if (alignment == d_->halign_) return;
   d_->halign_ = alignment;
-  update();
+  d_->Redraw();
   emit horizontalAlignmentChanged(alignment);
 }
 
@@ -603,7 +697,7 @@ FlipreelItem::VAlignment FlipreelItem::verticalAlignment() const {
 void FlipreelItem::setVerticalAlignment(VAlignment alignment) {
   if (alignment == d_->valign_) return;
   d_->valign_ = alignment;
-  update();
+  d_->Redraw();
   emit verticalAlignmentChanged(alignment);
 }
 
@@ -614,7 +708,7 @@ bool FlipreelItem::smooth() const {
 void FlipreelItem::setSmooth(bool smooth) {
   if (smooth == d_->smooth_) return;
   d_->smooth_ = smooth;
-  update();
+  d_->Redraw();
   emit smoothChanged(smooth);
 }
 
@@ -636,7 +730,7 @@ void FlipreelItem::setTextureBudget(int bytes) {
   const auto budget = static_cast<size_t>(std::max(bytes, 0));
   if (budget == d_->texture_budget_) return;
   d_->texture_budget_ = budget;
-  update();
+  d_->Redraw();
   emit textureBudgetChanged(static_cast<int>(budget));
 }
 
@@ -692,10 +786,8 @@ QSGNode* FlipreelItem::updatePaintNode(QSGNode* old, UpdatePaintNodeData*) {
   FlipreelItemPrivate& d = *d_;
   auto* node = static_cast<FrameNode*>(old);
   const Image& shown = d.control_->imgGif();
-  // While a load is pending the new first frame shows, once there is one, on
-  // its own: the frames' box is not known before the load ends.
-  const bool preview = d.pending_.pending() && !d.preview_.IsEmpty();
-  const Picture& picture = preview ? d.preview_ : shown.picture();
+  const bool preview = d.ShowsPreview();
+  const Picture& picture = d.ToShow();
   if (!node) {
     if (picture.IsEmpty()) return nullptr;
     node = new FrameNode(*window());
@@ -742,7 +834,19 @@ QSGNode* FlipreelItem::updatePaintNode(QSGNode* old, UpdatePaintNodeData*) {
     source = QRectF((visible.left() - target.left()) / sx, (visible.top() - target.top()) / sy,
                     visible.width() / sx, visible.height() / sy);
   }
-  node->Show(shown.visible() ? picture : Picture(), visible, source, d.smooth_, d.texture_budget_);
+  QImage copy;
+  if (d.copy_.picture.data() == picture.data()) copy = std::move(d.copy_.image);
+  d.copy_ = {};
+  if (!node->Show(shown.visible() ? picture : Picture(), std::move(copy), visible, source,
+                  d.smooth_, d.KeptBudget(), preview)) {
+    // The node no longer holds what it was seen to: a copy is made for it.
+    QMetaObject::invokeMethod(
+        this, [this] { d_->Redraw(true); }, Qt::QueuedConnection);
+  }
+  if (node->textured_serial() != d.textured_serial_) {
+    d.textured_ = node->ListTextured();
+    d.textured_serial_ = node->textured_serial();
+  }
   return node;
 }
 

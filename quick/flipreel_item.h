@@ -103,8 +103,9 @@ class FlipreelItem : public QQuickItem {
   bool asynchronous() const;
   void setAsynchronous(bool asynchronous);
   // The bytes the textures of frames not on show may take for reuse (64 MB
-  // by default); frames beyond it are uploaded each time they are shown.
-  // Negative values are taken as 0.
+  // by default). When the frames together take more, none is kept: each is
+  // uploaded when it is shown (with OpenGL, into one texture written over
+  // in place). Negative values are taken as 0.
   int textureBudget() const;
   void setTextureBudget(int bytes);
 

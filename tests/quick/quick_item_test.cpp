@@ -25,6 +25,7 @@
 #include "flipreel/qt/picture_cache.h"
 #include "flipreel/quick/flipreel_item.h"
 #include "flipreel/quick/frame_node.h"
+#include "tests/quick/quick_test_support.h"
 #include "tests/support/gif_builder.h"
 #include "tests/support/http_server.h"
 
@@ -53,15 +54,6 @@ testgif::Gif Blocks(int loop_count = 0) {
     gif.frames.push_back(f);
   }
   return gif;
-}
-
-// Runs the event loop until `done` holds or the time is up; whether it holds.
-template <typename Done>
-bool WaitFor(Done&& done, int ms = 5000) {
-  QElapsedTimer clock;
-  clock.start();
-  while (!done() && clock.elapsed() < ms) QTest::qWait(5);
-  return done();
 }
 
 class QuickItemTest : public ::testing::Test {
@@ -448,6 +440,49 @@ TEST_F(QuickItemTest, EachFrameIsUploadedOnceWithinTheTextureBudgetAndDrawnOnlyW
   QTest::qWait(200);
   EXPECT_GT(reel->ticksTaken(), ticks);
   EXPECT_EQ(drawn, 0);
+}
+
+// Frames too large to convert where they are shown are converted on other
+// threads, within the texture budget and beyond it: until a frame's copy is
+// back the window shows the frame it showed (never nothing), then exactly
+// the composed frame.
+TEST_F(QuickItemTest, LargeFramesConvertedElsewhereShowTheirOwnPixelsAndNeverNothing) {
+  constexpr int kWidth = 160, kHeight = 120;
+  static_assert(kWidth * kHeight > FrameNode::kConvertHere);
+  const std::string bytes = testgif::Build(teststripes::Stripes(kWidth, kHeight, 4));
+  const ComposedAnimation composed =
+      ComposeGif(std::span(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()));
+  (void)Write("large.gif", bytes);
+  window_.resize(kWidth, kHeight);
+  // The frame the window shows, if it is one of the GIF's; -1 otherwise.
+  auto shown = [&] {
+    const QImage grab = window_.grabWindow();
+    for (int frame = 0; frame < 4; ++frame) {
+      const PictureData& want = *composed.frames[static_cast<size_t>(frame)].picture.data();
+      bool same = true;
+      for (int y = 0; y < kHeight && same; ++y)
+        for (int x = 0; x < kWidth && same; x += 7)
+          same = (grab.pixel(x, y) & 0xFFFFFFu) == (want.PixelArgb(x, y) & 0xFFFFFFu);
+      if (same) return frame;
+    }
+    return -1;
+  };
+  for (const char* budget : {"", "textureBudget: 0;"}) {
+    FlipreelItem* reel =
+        Create(QStringLiteral("playing: false; %1 source: \"large.gif\"").arg(budget));
+    reel->setSize(QSizeF(kWidth, kHeight));
+    ASSERT_EQ(reel->status(), FlipreelItem::Ready) << budget;
+    ASSERT_TRUE(WaitFor([&] { return shown() == 0; })) << budget;
+    int before = 0;
+    for (const int frame : {1, 2, 3, 0, 2, 1}) {
+      ASSERT_TRUE(reel->jumpTo(frame)) << budget;
+      const int at_once = shown();
+      EXPECT_TRUE(at_once == before || at_once == frame) << budget << " " << at_once;
+      ASSERT_TRUE(WaitFor([&] { return shown() == frame; })) << budget << " frame " << frame;
+      before = frame;
+    }
+    delete reel;
+  }
 }
 
 // A texture's image is converted into the memory of the last one only when
