@@ -369,7 +369,7 @@ float FlipreelWidget::FrameTop(int frame) {
 QImage FlipreelWidget::GetFrame(int frame) {
   return d_->Call([&] {
     int16_t f = CheckedInt16(frame);
-    return d_->cache_.Get(d_->control().GetFrame(f));
+    return d_->cache_.GetToKeep(d_->control().GetFrame(f));
   });
 }
 

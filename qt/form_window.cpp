@@ -191,7 +191,7 @@ class FormWindow : public QDialog {
       case FormElementKind::kImage: {
         if (e.drawing) return new DrawingView(*e.drawing, Tpp(false), parent);
         auto* label = new QLabel(parent);
-        if (!e.picture.IsEmpty()) label->setPixmap(QPixmap::fromImage(cache_.Get(e.picture)));
+        if (!e.picture.IsEmpty()) label->setPixmap(QPixmap::fromImage(cache_.GetToKeep(e.picture)));
         label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
         return label;
       }

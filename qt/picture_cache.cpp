@@ -256,15 +256,19 @@ void PictureCache::Arrived(const PictureData* key, const Picture& picture, QImag
                            size_t reserved) {
   if (reserved == 0) std::erase(converting_aside_, key);
   converting_bytes_ -= std::min(converting_bytes_, reserved);
-  if (picture.IsEmpty() || image.isNull() || Find(picture)) return;
-  if (Fits(static_cast<size_t>(image.sizeInBytes()))) {
-    if (Keep(picture, std::move(image)) && ready_) ready_(picture);
-    return;
-  }
+  // A conversion that ends without a new copy still tells ready, with the
+  // empty picture: one that was not started for want of a free slot can be
+  // asked for again now.
+  const auto ended = [&](const Picture& ready) {
+    if (ready_) ready_(ready);
+  };
+  if (picture.IsEmpty() || image.isNull() || Find(picture)) return ended(Picture());
+  if (Fits(static_cast<size_t>(image.sizeInBytes())))
+    return ended(Keep(picture, std::move(image)) ? picture : Picture());
   turned_away_ = true;
-  if (reserved != 0) return;
+  if (reserved != 0) return ended(Picture());
   Aside(picture, std::move(image));
-  if (ready_) ready_(picture);
+  ended(picture);
 }
 
 void PictureCache::SetBudget(size_t bytes) {
@@ -370,6 +374,17 @@ const QImage& PictureCache::Get(const Picture& picture) {
   if (Keep(picture, image)) return kept_.at(picture.data()).image;
   Aside(picture, std::move(image));
   return aside_.back().second.image;
+}
+
+QImage PictureCache::GetToKeep(const Picture& picture) {
+  const QImage& image = Get(picture);
+  const PictureData* data = picture.data();
+  if (image.isNull() || !data || image.constBits() != reinterpret_cast<const uchar*>(data->argb()))
+    return image;
+  using Hold = std::shared_ptr<const PictureData>;
+  return QImage(
+      image.constBits(), image.width(), image.height(), image.bytesPerLine(), image.format(),
+      [](void* hold) { delete static_cast<Hold*>(hold); }, new Hold(picture.shared()));
 }
 
 }  // namespace flipreel

@@ -67,6 +67,8 @@ class PictureCache {
   // those convert at once; false when the picture is not converted now for
   // that reason.
   bool PrepareToShow(const Picture& picture) { return Convert(picture, true); }
+  // Told of each conversion that ends: with its picture when a copy of it is
+  // now ready, else with the empty picture.
   void set_ready(std::function<void(const Picture&)> ready) { ready_ = std::move(ready); }
   // Whether no picture offered so far went without a kept copy for want of
   // room: then none needs preparing again before it is shown.
@@ -76,6 +78,10 @@ class PictureCache {
   // The paint-ready copy, converted now when none is kept. A null image for
   // the empty picture and when memory for the copy cannot be had.
   const QImage& Get(const Picture& picture);
+  // Get's image for a caller that may keep it past the picture's life or
+  // hand it to another thread: an image over the picture's own pixels holds
+  // the picture while it lives.
+  QImage GetToKeep(const Picture& picture);
   // Whether every pixel of the picture is opaque (converting it if need be).
   bool IsOpaque(const Picture& picture) {
     return !picture.IsEmpty() && Get(picture).format() == QImage::Format_RGB32;

@@ -444,13 +444,9 @@ class FlipreelItemPrivate final : public QuickSurface, public FlipreelEvents {
   // Puts the picture's copy, when it is ready, where the node takes it.
   bool TakeCopy(const Picture& picture) {
     if (picture.IsEmpty() || !converter_.Has(picture)) return false;
-    QImage image = converter_.Get(picture);
-    // An opaque 32-bit picture's copy is its own pixels, borrowed. The render
-    // thread uploads the texture after the GUI thread has moved on and may
-    // have let the picture go, so the node gets pixels of its own.
-    if (image.constBits() == reinterpret_cast<const uchar*>(picture.data()->argb()))
-      image = image.copy();
-    copy_ = Copy{picture, std::move(image)};
+    // The render thread uploads the copy after the GUI thread has moved on
+    // and may have let the picture go.
+    copy_ = Copy{picture, converter_.GetToKeep(picture)};
     return true;
   }
 

@@ -7,7 +7,9 @@
 #include <QSignalSpy>
 #include <QTest>
 #include <QTimer>
+#include <algorithm>
 #include <functional>
+#include <vector>
 
 #include "flipreel/host/property_bag.h"
 #include "flipreel/qt/colors.h"
@@ -329,6 +331,33 @@ TEST(PictureCache, KeepsCopiesWithinTheBudgetAndConvertsTheRestWhenShown) {
   cache.MarkStale();
   cache.Prepare(Picture::Solid(5, 5, 0xFF000000));  // freed pictures make room
   EXPECT_LE(cache.kept_bytes(), 400u);
+}
+
+// An image got to keep holds its picture, which may go meanwhile; a
+// conversion that ends without a copy, its picture gone, still tells ready.
+TEST(PictureCache, AnImageGotToKeepOutlivesItsPictureAndEachConversionEndTellsReady) {
+  PictureCache cache(1 << 20);
+  QImage kept;
+  {
+    const Picture red = Picture::Solid(8, 8, 0xFFFF0000);
+    const uchar* painted = cache.Get(red).constBits();
+    kept = cache.GetToKeep(red);
+    EXPECT_EQ(kept.constBits(), painted);  // the same pixels, not a copy
+  }
+  EXPECT_EQ(kept.pixel(7, 7), 0xFFFF0000u);
+
+  std::vector<const PictureData*> told;
+  cache.set_ready([&](const Picture& picture) { told.push_back(picture.data()); });
+  {
+    const Picture gone = Picture::Solid(8, 8, 0xFF00FF00);
+    ASSERT_TRUE(cache.PrepareToShow(gone));
+  }
+  const Picture stays = Picture::Solid(8, 8, 0xFF0000FF);
+  ASSERT_TRUE(cache.PrepareToShow(stays));
+  PictureCache::WaitForConversions();
+  QCoreApplication::processEvents();
+  std::sort(told.begin(), told.end());
+  EXPECT_EQ(told, (std::vector<const PictureData*>{nullptr, stays.data()}));
 }
 
 // A 4 x 2 frame of the palette's first colours, with the given index at its
