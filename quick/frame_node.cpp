@@ -109,6 +109,9 @@ void FrameNode::DropBands() {
   }
   reused_->bands.clear();
   reused_->on_show = false;
+  // With no bands, no frame is held in place.
+  reused_->key = nullptr;
+  reused_->picture.reset();
 }
 
 void FrameNode::TexturedChanged() {
