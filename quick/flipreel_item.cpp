@@ -549,6 +549,9 @@ void FlipreelItem::itemChange(ItemChange change, const ItemChangeData& value) {
           connect(value.window, &QWindow::visibleChanged, this, [this] { d_->UpdateActive(); });
   }
   QQuickItem::itemChange(change, value);
+  // The node is made as soon as there is a window, before any picture: its
+  // first frame prepares the shaders pictures are drawn with.
+  if (change == ItemSceneChange && value.window) update();
   if (change == ItemSceneChange || change == ItemVisibleHasChanged) d_->UpdateActive();
 }
 
@@ -784,10 +787,7 @@ QSGNode* FlipreelItem::updatePaintNode(QSGNode* old, UpdatePaintNodeData*) {
   const Image& shown = d.control_->imgGif();
   const bool preview = d.ShowsPreview();
   const Picture& picture = d.ToShow();
-  if (!node) {
-    if (picture.IsEmpty()) return nullptr;
-    node = new FrameNode(*window());
-  }
+  if (!node) node = new FrameNode(*window());
   // The frame's place in the box all frames lie in, mapped into the item by
   // the fill mode and the alignment.
   const QRectF box = d.bounds_.isEmpty() || preview

@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cmath>
+#include <utility>
 #include <vector>
 
 #include "flipreel/qt/picture_cache.h"
@@ -78,11 +79,34 @@ FrameNode::FrameNode(QQuickWindow& window) : window_(window) {
   // In the tree only while it shows something: the renderer cannot draw an
   // image node without a texture.
   image_->setFlag(OwnedByParent, false);
+  for (const bool opaque : {true, false}) {
+    QImage pixel(1, 1, opaque ? QImage::Format_RGB32 : QImage::Format_ARGB32_Premultiplied);
+    pixel.fill(Qt::transparent);
+    auto& texture = warm_textures_[opaque ? 0 : 1];
+    texture.reset(window_.createTextureFromImage(
+        pixel, opaque ? QQuickWindow::TextureIsOpaque : QQuickWindow::TextureHasAlphaChannel));
+    for (const auto filtering : {QSGTexture::Nearest, QSGTexture::Linear}) {
+      auto& node = warm_.emplace_back(window_.createImageNode());
+      node->setFlag(OwnedByParent, false);
+      node->setOwnsTexture(false);
+      node->setTexture(texture.get());
+      node->setFiltering(filtering);
+      node->setRect(QRectF());
+      appendChildNode(node.get());
+    }
+  }
 }
 
 FrameNode::~FrameNode() {
   DropBands();
   SetImageShown(false);
+  DropWarm();
+}
+
+void FrameNode::DropWarm() {
+  for (auto& node : warm_) removeChildNode(node.get());
+  warm_.clear();
+  for (auto& texture : warm_textures_) texture.reset();
 }
 
 void FrameNode::SetImageShown(bool shown) {
@@ -365,6 +389,7 @@ bool FrameNode::DrawnPixelForPixel() const {
 }
 
 void FrameNode::preprocess() {
+  if (!warm_.empty() && std::exchange(warm_drawn_, true)) DropWarm();
   if (reused_ && !reused_->pending.isNull()) {
     if (!Upload()) {
       window_.update();  // the next band in the next frame

@@ -16,6 +16,7 @@
 #include <cstdint>
 #include <memory>
 #include <unordered_map>
+#include <vector>
 
 #include "flipreel/host/picture.h"
 
@@ -95,6 +96,7 @@ class FrameNode : public QSGNode {
   void HideBands();
   void DropBands();
   void SetImageShown(bool shown);
+  void DropWarm();
   void TexturedChanged();
   // Drops the textures of pictures gone, then, while over the budget, others
   // not on show.
@@ -120,6 +122,15 @@ class FrameNode : public QSGNode {
   // A texture replaced while the image node still pointed at it: it goes
   // once the node has the new one.
   std::unique_ptr<QSGTexture> retired_;
+  // Nodes of no area, drawn in the node's first frame only, with each
+  // material a frame may be drawn with (opaque or not, nearest or linear
+  // filtering): the renderer and the driver build those shaders then, as the
+  // item enters its window, rather than in the frame that first shows a
+  // picture, where a software rasteriser's compiler would hold the window
+  // up for several milliseconds.
+  std::unique_ptr<QSGTexture> warm_textures_[2];
+  std::vector<std::unique_ptr<QSGImageNode>> warm_;
+  bool warm_drawn_ = false;
 };
 
 }  // namespace flipreel
