@@ -98,7 +98,8 @@ FrameNode::FrameNode(QQuickWindow& window) : window_(window) {
 }
 
 FrameNode::~FrameNode() {
-  DropBands();
+  DropOutgoing();
+  if (reused_) DropBands(*reused_);
   SetImageShown(false);
   DropWarm();
 }
@@ -120,10 +121,9 @@ void FrameNode::SetImageShown(bool shown) {
 
 // The wrappers go before the OpenGL textures they wrap; the scene graph
 // drops its nodes with their context current.
-void FrameNode::DropBands() {
-  if (!reused_) return;
+void FrameNode::DropBands(Reused& r) {
   QOpenGLContext* context = QOpenGLContext::currentContext();
-  for (Band& band : reused_->bands) {
+  for (Band& band : r.bands) {
     if (band.node) {
       removeChildNode(band.node);
       delete band.node;
@@ -131,11 +131,17 @@ void FrameNode::DropBands() {
     band.texture.reset();
     if (context && band.id) context->functions()->glDeleteTextures(1, &band.id);
   }
-  reused_->bands.clear();
-  reused_->on_show = false;
+  r.bands.clear();
+  r.on_show = false;
   // With no bands, no frame is held in place.
-  reused_->key = nullptr;
-  reused_->picture.reset();
+  r.key = nullptr;
+  r.picture.reset();
+}
+
+void FrameNode::DropOutgoing() {
+  if (!outgoing_) return;
+  DropBands(*outgoing_);
+  outgoing_.reset();
 }
 
 void FrameNode::TexturedChanged() {
@@ -227,32 +233,24 @@ bool FrameNode::Reuse(const Picture& picture, QImage image, bool paced) {
   QOpenGLContext* context = QOpenGLContext::currentContext();
   if (!context || context->isOpenGLES()) return false;
   if (!reused_) reused_ = std::make_unique<Reused>();
-  Reused& r = *reused_;
   const bool opaque = image.format() == QImage::Format_RGB32;
-  if (r.size != image.size()) {
-    DropBands();
-    r.size = image.size();
-    // Bands of about kBandBytes, the same height.
-    const int count = std::max(
-        1,
-        static_cast<int>((static_cast<size_t>(image.sizeInBytes()) + kBandBytes - 1) / kBandBytes));
-    const int rows = (r.size.height() + count - 1) / count;
-    for (int top = 0; top < r.size.height(); top += rows) {
-      Band band;
-      band.top = top;
-      band.bottom = std::min(top + rows, r.size.height());
-      band.first = std::max(0, top - 1);
-      band.last = std::min(band.bottom + 1, r.size.height());
-      context->functions()->glGenTextures(1, &band.id);
-      if (!band.id) {
-        DropBands();
-        r.size = QSize();
-        return false;
-      }
-      r.bands.push_back(std::move(band));
+  if (reused_->size != image.size()) {
+    if (reused_->on_show) {
+      // The bands on show stay until the new ones can take their place, so
+      // that the window never shows nothing meanwhile.
+      DropOutgoing();
+      outgoing_ = std::move(reused_);
+      outgoing_->key = nullptr;
+      outgoing_->picture.reset();
+      outgoing_->pending = QImage();
+      reused_ = std::make_unique<Reused>();
+    } else {
+      DropBands(*reused_);
     }
-    r.opaque = !opaque;  // the wrappers are made below
+    if (!CutBands(*reused_, image)) return false;
+    reused_->opaque = !opaque;  // the wrappers are made below
   }
+  Reused& r = *reused_;
   if (r.opaque != opaque) {
     r.opaque = opaque;
     for (Band& band : r.bands) {
@@ -273,6 +271,32 @@ bool FrameNode::Reuse(const Picture& picture, QImage image, bool paced) {
   r.key = picture.data();
   r.wanted = true;
   r.paced = paced;
+  return true;
+}
+
+// Bands of about kBandBytes, all of one height, for pictures of image's
+// size; false, with none, when OpenGL gives no texture name.
+bool FrameNode::CutBands(Reused& r, const QImage& image) {
+  QOpenGLFunctions& gl = *QOpenGLContext::currentContext()->functions();
+  r.size = image.size();
+  const int count = std::max(
+      1,
+      static_cast<int>((static_cast<size_t>(image.sizeInBytes()) + kBandBytes - 1) / kBandBytes));
+  const int rows = (r.size.height() + count - 1) / count;
+  for (int top = 0; top < r.size.height(); top += rows) {
+    Band band;
+    band.top = top;
+    band.bottom = std::min(top + rows, r.size.height());
+    band.first = std::max(0, top - 1);
+    band.last = std::min(band.bottom + 1, r.size.height());
+    gl.glGenTextures(1, &band.id);
+    if (!band.id) {
+      DropBands(r);
+      r.size = QSize();
+      return false;
+    }
+    r.bands.push_back(std::move(band));
+  }
   return true;
 }
 
@@ -328,9 +352,11 @@ void FrameNode::PlaceBands() {
   }
   r.on_show = true;
   SetImageShown(false);
+  DropOutgoing();
 }
 
 void FrameNode::HideBands() {
+  DropOutgoing();
   if (!reused_) return;
   reused_->wanted = false;
   if (!reused_->on_show) return;

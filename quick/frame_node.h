@@ -91,10 +91,12 @@ class FrameNode : public QSGNode {
   // Sets the picture to be shown in place, from image; false where the
   // graphics API gives no way to do that.
   bool Reuse(const Picture& picture, QImage image, bool paced);
+  bool CutBands(Reused& r, const QImage& image);
   bool Upload();
   void PlaceBands();
   void HideBands();
-  void DropBands();
+  void DropBands(Reused& r);
+  void DropOutgoing();
   void SetImageShown(bool shown);
   void DropWarm();
   void TexturedChanged();
@@ -119,6 +121,9 @@ class FrameNode : public QSGNode {
   Entry aside_;  // the texture on show when it did not fit the budget
   const PictureData* aside_key_ = nullptr;
   std::unique_ptr<Reused> reused_;
+  // The bands on show while those of a frame of another size are being
+  // made; they go once the new ones take their place.
+  std::unique_ptr<Reused> outgoing_;
   // A texture replaced while the image node still pointed at it: it goes
   // once the node has the new one.
   std::unique_ptr<QSGTexture> retired_;

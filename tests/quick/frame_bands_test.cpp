@@ -32,16 +32,13 @@ class FrameBands : public ::testing::Test {
     if (QGuiApplication::platformName() != QLatin1String("xcb"))
       GTEST_SKIP() << "no X display for OpenGL";
     ASSERT_TRUE(dir_.isValid());
-    QFile file(dir_.filePath("stripes.gif"));
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-    const std::string bytes = testgif::Build(teststripes::Stripes(kWidth, kHeight, kFrames));
-    file.write(bytes.data(), static_cast<qint64>(bytes.size()));
-    file.close();
+    const QUrl url = Write(QStringLiteral("stripes.gif"), kWidth, kHeight, kFrames);
+    ASSERT_FALSE(url.isEmpty());
     engine_.addImportPath(QStringLiteral(FLIPREEL_QML_IMPORT_PATH));
     QQmlComponent component(&engine_);
     component.setData(QStringLiteral("import Flipreel\nFlipreel { playing: false; smooth: false;"
                                      " textureBudget: 0; source: \"%1\" }")
-                          .arg(QUrl::fromLocalFile(file.fileName()).toString())
+                          .arg(url.toString())
                           .toUtf8(),
                       QUrl());
     reel_ = qobject_cast<FlipreelItem*>(component.create());
@@ -56,9 +53,18 @@ class FrameBands : public ::testing::Test {
     ASSERT_EQ(reel_->status(), FlipreelItem::Ready);
   }
 
+  // Writes a stripes GIF into the test's folder; its url.
+  QUrl Write(const QString& name, int width, int height, int frames) {
+    QFile file(dir_.filePath(name));
+    if (!file.open(QIODevice::WriteOnly)) return QUrl();
+    const std::string bytes = testgif::Build(teststripes::Stripes(width, height, frames));
+    file.write(bytes.data(), static_cast<qint64>(bytes.size()));
+    return QUrl::fromLocalFile(file.fileName());
+  }
+
   // Whether the window shows frame i pixel for pixel, on every row.
-  bool Shows(int frame) {
-    const QImage grab = window_.grabWindow();
+  bool Shows(int frame) { return Shows(window_.grabWindow(), frame); }
+  static bool Shows(const QImage& grab, int frame) {
     for (int y = 0; y < kHeight; ++y) {
       for (int x = 0; x < kWidth; x += 13) {
         if ((grab.pixel(x, y) & 0xFFFFFFu) != teststripes::RowColour(frame, y)) return false;
@@ -103,6 +109,35 @@ TEST_F(FrameBands, ASmoothFrameBlendsAcrossTheBandsEdge) {
            near(got.blue(), (3 * above.blue() + below.blue()) / 4);
   };
   EXPECT_TRUE(WaitFor(blended));
+}
+
+// A load of frames of another size shows its first frame in new bands, made
+// a few a window frame: until they are all there the window goes on showing
+// the old frame, never nothing.
+TEST_F(FrameBands, ANewSizeKeepsTheOldFrameUntilItsOwnBandsAreThere) {
+  ASSERT_TRUE(reel_->jumpTo(1));
+  ASSERT_TRUE(WaitFor([&] { return Shows(1); }));
+  // Larger than the window, placed at its corner: the window shows the new
+  // frame 0 pixel for pixel there.
+  reel_->setFillMode(FlipreelItem::Pad);
+  reel_->setHorizontalAlignment(FlipreelItem::AlignLeft);
+  reel_->setVerticalAlignment(FlipreelItem::AlignTop);
+  reel_->setAsynchronous(true);
+  const QUrl larger = Write(QStringLiteral("larger.gif"), 2 * kWidth, 2 * kHeight, 40);
+  ASSERT_FALSE(larger.isEmpty());
+  reel_->setSource(larger);
+  int old_frames = 0;
+  QElapsedTimer clock;
+  clock.start();
+  for (;;) {
+    QCoreApplication::processEvents();
+    const QImage grab = window_.grabWindow();
+    if (Shows(grab, 0)) break;
+    ASSERT_TRUE(Shows(grab, 1)) << "neither frame, after " << old_frames << " of the old";
+    ++old_frames;
+    ASSERT_LT(clock.elapsed(), 5000);
+  }
+  EXPECT_GT(old_frames, 0);
 }
 
 }  // namespace
