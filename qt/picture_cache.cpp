@@ -284,8 +284,10 @@ void PictureCache::SetBudget(size_t bytes) {
 }
 
 // An entry is valid while its picture lives: only then can no other picture
-// have taken its address. A copy another cache made is kept here too, and
-// charged to the budget of the cache that made it alone.
+// have taken its address. A copy another cache made is used while that cache
+// keeps it, and never kept here: it stays charged to that cache's budget
+// alone, and goes when that cache lets it go, so that two caches showing one
+// large GIF never each end up holding every frame's copy.
 const QImage* PictureCache::Find(const Picture& picture) {
   if (stale_) DropExpired();
   const PictureData* key = picture.data();
@@ -305,9 +307,7 @@ const QImage* PictureCache::Find(const Picture& picture) {
     Release(key);
     break;
   }
-  if (const QImage* shared = FindShared(picture))
-    return &(kept_[key] = Entry{picture.shared(), *shared, 0}).image;
-  return nullptr;
+  return FindShared(picture);
 }
 
 void PictureCache::DropExpired() {

@@ -10,8 +10,8 @@
 //
 // The caches of one thread share their copies: a picture several widgets
 // show (controls that loaded the same GIF share its frames) is converted
-// once, kept while any of them keeps it, and charged to the budget of the
-// cache that converted it alone.
+// once, used by the others while the cache that converted it keeps it, and
+// charged to that cache's budget alone.
 #pragma once
 
 #include <QImage>
