@@ -153,6 +153,13 @@ Picture SharedFrames::SharedPicture(std::string_view bytes,
   return made;
 }
 
+Picture SharedFrames::FindPicture(std::string_view bytes) {
+  const Key key = KeyOf(bytes);
+  const std::lock_guard lock(mu_);
+  const Entry* e = Find(bytes, key, false);
+  return e ? Picture(e->pictures.front().lock()) : Picture();
+}
+
 size_t SharedFrames::live_count() {
   const std::lock_guard lock(mu_);
   DropExpired();

@@ -56,6 +56,9 @@ class SharedFrames {
   // else what decode makes (kept for the next). decode runs either way, so
   // that a decoder that hands out pictures in file order stays in step.
   Picture SharedPicture(std::string_view bytes, const std::function<Picture()>& decode);
+  // The picture of a GIF file of these bytes some control holds; else the
+  // empty picture.
+  Picture FindPicture(std::string_view bytes);
   // Entries whose pictures some control still holds, for tests.
   size_t live_count();
 

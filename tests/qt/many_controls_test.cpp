@@ -120,9 +120,11 @@ TEST(SharedFrames, ControlsLoadingTheSameBytesShareOneCopyFreedWithTheLastHolder
       const std::weak_ptr<const std::string> held = ControlOf(*first).state().Buffer.bytes();
       ASSERT_FALSE(held.expired());
       EXPECT_EQ(ControlOf(*second).state().Buffer.bytes(), held.lock());
-      // The pictures count in the budget of the load that made them, once.
+      // The pictures count in the budget of the load that made them, once,
+      // and identical bytes are decoded once, ahead or not.
       EXPECT_GT(HostOf(*first).memory_budget().used(), 0);
       EXPECT_EQ(HostOf(*second).memory_budget().used(), 0);
+      EXPECT_EQ(HostOf(*second).frame_files_decoded(), 0);
       // The paint-ready copies were made once, and charged to one budget. (A
       // load read ahead converts its own first frame, composed or decoded
       // from the file's beginning, to show early, before it finds the frames
