@@ -357,6 +357,12 @@ TEST(PictureCache, CopiesFoundInAnotherCacheAreUsedWhileItKeepsThemAndNeverHeldB
   EXPECT_FALSE(viewer.Has(frames.back()));
   EXPECT_EQ(viewer.Get(frames.back()).pixel(0, 0), colour(frames.back()));
   EXPECT_EQ(viewer.conversions(), 1);
+
+  // Conversions on show write over copies set aside before them, but never
+  // over one held elsewhere.
+  const QImage kept = viewer.GetToKeep(frames.front());
+  for (const Picture& frame : frames) EXPECT_EQ(viewer.Get(frame).pixel(9, 9), colour(frame));
+  EXPECT_EQ(kept.pixel(9, 9), colour(frames.front()));
 }
 
 // An image got to keep holds its picture, which may go meanwhile; a
