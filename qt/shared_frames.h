@@ -87,6 +87,8 @@ class SharedFrames {
   Key KeyOf(std::string_view bytes);
   // The live entry of these bytes and kind; expired ones met are dropped.
   Entry* Find(std::string_view bytes, const Key& key, bool animation);
+  // The picture of a live entry of a GIF file of these bytes; else empty.
+  Picture KeptPicture(std::string_view bytes, const Key& key);
   void Insert(Entry entry, const Key& key, std::string_view bytes);
   void DropExpired();
 
