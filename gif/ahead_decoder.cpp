@@ -40,9 +40,12 @@ struct Slot {
 // by the pool's threads or by the host's thread when it needs one that no
 // thread has started.
 struct AheadDecoder::Batch {
-  Batch(FrameFileList f, std::optional<MemoryBudget> b, std::function<void()> on_decoded)
+  Batch(FrameFileList f, std::optional<MemoryBudget> b, std::shared_ptr<const Lookup> l,
+        std::shared_ptr<std::atomic<int64_t>> d, std::function<void()> on_decoded)
       : files(std::move(f)),
         budget(std::move(b)),
+        lookup(std::move(l)),
+        decodes(std::move(d)),
         prepared(on_decoded != nullptr),
         slots(files.chunks.size()),
         decoded(std::move(on_decoded)) {}
@@ -74,9 +77,12 @@ struct AheadDecoder::Batch {
       const auto [offset, length] = files.chunks[i];
       file.assign(files.bytes->data(), files.header_size);
       file.append(files.bytes->data() + offset, length);
-      outcome.picture =
-          DecodeGif(std::span(reinterpret_cast<const uint8_t*>(file.data()), file.size()),
-                    budget ? &*budget : nullptr);
+      const std::span bytes(reinterpret_cast<const uint8_t*>(file.data()), file.size());
+      if (lookup) outcome.picture = (*lookup)(bytes);
+      if (outcome.picture.IsEmpty()) {
+        ++*decodes;
+        outcome.picture = DecodeGif(bytes, budget ? &*budget : nullptr);
+      }
     } catch (...) {
       outcome.error = std::current_exception();
     }
@@ -149,6 +155,8 @@ struct AheadDecoder::Batch {
 
   const FrameFileList files;
   const std::optional<MemoryBudget> budget;
+  const std::shared_ptr<const Lookup> lookup;
+  const std::shared_ptr<std::atomic<int64_t>> decodes;
   // Started before its split, while the previous file's frames still held
   // their memory: a decode that failed is done again when its file is loaded,
   // so that the error is the one a decode at that moment gives.
@@ -290,7 +298,8 @@ bool AheadDecoder::Start(FrameFileList files, std::function<void()> decoded) noe
   try {
     // Held before the threads may start: their callback may call this
     // decoder, which then finds the batch in place.
-    batch_ = std::make_shared<Batch>(std::move(files), budget_, std::move(decoded));
+    batch_ =
+        std::make_shared<Batch>(std::move(files), budget_, lookup_, decodes_, std::move(decoded));
     if (Pool::Instance().Add(batch_)) return true;
     batch_.reset();
     return false;
@@ -333,6 +342,7 @@ Picture AheadDecoder::Decode(std::span<const uint8_t> bytes) {
       // decoded again below
     }
   }
+  ++*decodes_;
   return DecodeGif(bytes, budget_ ? &*budget_ : nullptr);
 }
 

@@ -15,6 +15,7 @@
 // announcement of the same files then takes them over.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -70,9 +71,17 @@ class AheadDecoder {
   // What the pictures reserve their memory from, ahead or not: the host's
   // budget (a handle on it, shared with the threads).
   void set_budget(const MemoryBudget& budget) { budget_ = budget; }
+  // Where the picture of a file's bytes may be had already (another
+  // control's): a file found there is not decoded ahead, and takes no room
+  // in the budget. Called on the decoding threads; an empty picture when
+  // there is none. Set before the first announcement.
+  using Lookup = std::function<Picture(std::span<const uint8_t>)>;
+  void set_lookup(Lookup lookup) { lookup_ = std::make_shared<const Lookup>(std::move(lookup)); }
 
   // Pictures handed out from the decodes ahead, for tests and benchmarks.
   int64_t taken() const { return taken_; }
+  // Files decoded so far, ahead or here, for tests.
+  int64_t decodes() const { return *decodes_; }
 
   struct Batch;
 
@@ -84,6 +93,8 @@ class AheadDecoder {
 
   std::shared_ptr<Batch> batch_;
   std::optional<MemoryBudget> budget_;
+  std::shared_ptr<const Lookup> lookup_;
+  std::shared_ptr<std::atomic<int64_t>> decodes_ = std::make_shared<std::atomic<int64_t>>(0);
   size_t next_ = 0;  // the announced file expected next
   int64_t taken_ = 0;
 };

@@ -10,8 +10,14 @@
 
 namespace flipreel {
 
+// Frame files another control holds decoded are found before they are
+// decoded ahead, so that identical bytes decode once.
 AheadHost::AheadHost() {
   ahead_.set_budget(memory_budget());
+  ahead_.set_lookup([](std::span<const uint8_t> bytes) {
+    return SharedFrames::Of().FindPicture(
+        std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
+  });
 }
 
 void AheadHost::LoadWith(const Text& path, ReadAhead& ahead, const std::function<void()>& load) {

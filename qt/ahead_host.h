@@ -30,6 +30,8 @@ class AheadHost : public FileHost {
   // thread.
   bool ComposingAhead() const { return loading_with_ && loading_with_->Composing(); }
   Picture FirstFrameDecoded() const { return ahead_.FirstDecoded(); }
+  // Frame files decoded so far, ahead or at their load, for tests.
+  int64_t frame_files_decoded() const { return ahead_.decodes(); }
   // Starts decoding the frame files of a load that has not begun
   // (AheadDecoder::Prepare); `decoded` runs on another thread.
   bool PrepareFrameFiles(FrameFileList files, std::function<void()> decoded) noexcept {

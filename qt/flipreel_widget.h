@@ -132,7 +132,9 @@ struct FlipreelAsyncProp {
 // know the property, restores the classic control. A classic load of a GIF
 // whose frames would look different composed says so with a qWarning.
 // UserMode is the host's ambient value, false in a designer. PaintCacheBudget
-// is the bytes of paint-ready frame copies kept (default 64 MB).
+// is the bytes of paint-ready frame copies kept besides those of the frames
+// on show and about to be shown (default 0: frames stay compact, and the one
+// on show is converted when painted, once for all widgets that show it).
 // showMessageBoxes: whether the control's message boxes are shown (default
 // true); messageShown comes either way. seeThrough: the widget paints no
 // surface of its own, so with BackStyle 0 the parent shows wherever the GIF

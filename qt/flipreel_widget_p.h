@@ -264,7 +264,18 @@ class FlipreelWidgetPrivate final : private QtSurface {
   void Press(QMouseEvent* event);
 
   FlipreelWidget& q_;
-  PictureCache cache_;
+  // By default no frame is kept paint-ready beyond those on show and about
+  // to be shown: frames stay compact (a quarter of 32-bit pixels), shared
+  // with every widget that loaded the same bytes, and the frame on show is
+  // converted once for all the widgets that show it (PictureCache shares its
+  // copies). Converting costs far less than painting.
+  static constexpr size_t kDefaultPaintCacheBudget = 0;
+  // Frames of at least this many pixels are converted on other threads
+  // before their ticks come, so that painting one does not hold the event
+  // loop up; smaller ones are converted when painted, which costs less than
+  // handing them to another thread.
+  static constexpr int64_t kConvertAheadPixels = 256 * 256;
+  PictureCache cache_{kDefaultPaintCacheBudget};
   std::array<Look, kPaintedCount> looks_{};
   using DirtyRects = QVarLengthArray<QRect, 2>;
   DirtyRects tick_dirty_;                        // what the tick being delivered has changed so far

@@ -62,13 +62,13 @@ bool AllOpaque(const PictureData& data) {
 
 }  // namespace
 
-QImage PaintImageOf(const Picture& picture) {
+QImage PaintImageOf(const Picture& picture, QImage reuse) {
   const PictureData* data = picture.data();
   if (!data || data->width() <= 0 || data->height() <= 0) return QImage();
   if (data->format() == PictureData::Format::kArgb32 && AllOpaque(*data))
     return QImage(reinterpret_cast<const uchar*>(data->argb()), data->width(), data->height(),
                   qsizetype{4} * data->width(), QImage::Format_RGB32);
-  return ToPaintImage(*data);
+  return ToPaintImage(*data, std::move(reuse));
 }
 
 // The compact frame is let go as soon as its 32-bit pixels are made, so that
@@ -160,6 +160,15 @@ const QImage* FindShared(const Picture& picture) {
 
 void Offer(const Picture& picture, const QImage& image) {
   Shared()[picture.data()] = SharedCopy{picture.shared(), image};
+}
+
+// A cache takes its copy of the picture back, to write over it: the copy is
+// no longer offered.
+void Withdraw(const PictureData* key, const QImage& image) {
+  SharedCopies& copies = Shared();
+  if (auto it = copies.find(key);
+      it != copies.end() && it->second.image.constBits() == image.constBits())
+    copies.erase(it);
 }
 
 // A cache has let go of its copy of the picture.
@@ -284,8 +293,10 @@ void PictureCache::SetBudget(size_t bytes) {
 }
 
 // An entry is valid while its picture lives: only then can no other picture
-// have taken its address. A copy another cache made is kept here too, and
-// charged to the budget of the cache that made it alone.
+// have taken its address. A copy another cache made is used while that cache
+// keeps it, and never kept here: it stays charged to that cache's budget
+// alone, and goes when that cache lets it go, so that two caches showing one
+// large GIF never each end up holding every frame's copy.
 const QImage* PictureCache::Find(const Picture& picture) {
   if (stale_) DropExpired();
   const PictureData* key = picture.data();
@@ -305,9 +316,7 @@ const QImage* PictureCache::Find(const Picture& picture) {
     Release(key);
     break;
   }
-  if (const QImage* shared = FindShared(picture))
-    return &(kept_[key] = Entry{picture.shared(), *shared, 0}).image;
-  return nullptr;
+  return FindShared(picture);
 }
 
 void PictureCache::DropExpired() {
@@ -364,11 +373,23 @@ void PictureCache::Prepare(const Picture& picture) {
   if (!image.isNull()) Keep(picture, std::move(image));
 }
 
+// A full aside gives its oldest copy up to be written over, when nothing
+// else holds it: a frame converted as it is shown then reuses the memory of
+// one shown before rather than having new pages mapped in.
+QImage PictureCache::TakeSpare() {
+  if (aside_.size() < kAsideCount) return QImage();
+  auto [key, entry] = std::move(aside_.front());
+  aside_.pop_front();
+  Withdraw(key, entry.image);
+  return entry.image.isDetached() ? std::move(entry.image) : QImage();
+}
+
 const QImage& PictureCache::Get(const Picture& picture) {
   static const QImage kNone;
   if (picture.IsEmpty()) return kNone;
   if (const QImage* found = Find(picture)) return *found;
-  QImage image = PaintImageOf(picture);
+  const bool fits = Fits(size_t{4} * picture.width() * picture.height());
+  QImage image = PaintImageOf(picture, fits ? QImage() : TakeSpare());
   ++conversions_;
   if (image.isNull()) return kNone;
   if (Keep(picture, image)) return kept_.at(picture.data()).image;

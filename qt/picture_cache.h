@@ -10,8 +10,8 @@
 //
 // The caches of one thread share their copies: a picture several widgets
 // show (controls that loaded the same GIF share its frames) is converted
-// once, kept while any of them keeps it, and charged to the budget of the
-// cache that converted it alone.
+// once, used by the others while the cache that converted it keeps it, and
+// charged to that cache's budget alone.
 #pragma once
 
 #include <QImage>
@@ -104,6 +104,7 @@ class PictureCache {
   const QImage* Find(const Picture& picture);
   bool Fits(size_t bytes);
   bool Keep(const Picture& picture, QImage image);
+  QImage TakeSpare();
   void DropExpired();
 
   bool Convert(const Picture& picture, bool aside_if_full);
@@ -137,8 +138,9 @@ QImage ToPaintImage(const PictureData& data, QImage reuse = QImage());
 
 // What the cache keeps to paint a picture: a picture of opaque 32-bit pixels
 // paints from its own pixels (an RGB32 image over them, no copy, which must
-// not outlive the picture), any other from a copy (ToPaintImage).
-QImage PaintImageOf(const Picture& picture);
+// not outlive the picture), any other from a copy (ToPaintImage, written
+// over `reuse` when it can be).
+QImage PaintImageOf(const Picture& picture, QImage reuse = QImage());
 
 // Holds the opaque frames of an animation as 32-bit pixels, which paint as
 // they are, rather than in their compact form beside a paint-ready copy of

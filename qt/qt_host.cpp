@@ -6,6 +6,7 @@
 #include <QImage>
 #include <QImageReader>
 #include <QMessageBox>
+#include <QThread>
 #include <QTimer>
 #include <QWidget>
 #include <QtGlobal>
@@ -69,6 +70,9 @@ QtHost::~QtHost() = default;
 // detaches on its way out, and belongs to no other control.
 // Twips per pixel follow the screen the widget is on: 1440 / logical DPI.
 QtHost::Twips QtHost::TwipsNow() const {
+  // Inside an event loop the tick runs the screen may change: the twips are
+  // read afresh there, and again once the tick goes on.
+  if (!in_tick()) tick_twips_.reset();
   if (tick_twips_) return *tick_twips_;
   auto of = [](int dpi) { return dpi > 0 ? 1440.0f / static_cast<float>(dpi) : 15.0f; };
   const Twips twips{of(widget_.logicalDpiX()), of(widget_.logicalDpiY())};
@@ -101,13 +105,25 @@ void QtHost::SetManualTicks(bool manual) {
   schedule_.SetManual(manual);
 }
 
+bool QtHost::InLoopRunByTick() const {
+  return QThread::currentThread()->loopLevel() != tick_loop_level_;
+}
+
+template <typename Fn>
+void QtHost::RunTick(Fn&& fn) {
+  const ScopedValue level(tick_loop_level_, QThread::currentThread()->loopLevel());
+  const ScopeExit forget_twips([this] { tick_twips_.reset(); });
+  fn();
+}
+
 void QtHost::OnTick() {
   if (surface_.LoadPending()) return;
   // Whatever a read of the last load kept back is told before the tick.
   surface_.FinishPendingLoad();
-  const ScopeExit forget_twips([this] { tick_twips_.reset(); });
-  RunHostEvent("Timer1", [this] { control_->OnTimer(); });
-  surface_.TickEnded();
+  RunTick([this] {
+    RunHostEvent("Timer1", [this] { control_->OnTimer(); });
+    surface_.TickEnded();
+  });
 }
 
 bool QtHost::DeliverTick() {
@@ -115,9 +131,10 @@ bool QtHost::DeliverTick() {
   if (!control_ || !timer || !timer->enabled()) return false;
   // The surface hears of the end of the tick even when the tick fails.
   const ScopedValue by_hand(in_tick_by_hand_, true);
-  const ScopeExit forget_twips([this] { tick_twips_.reset(); });
-  const ScopeExit end_tick([this] { surface_.TickEnded(); });
-  schedule_.RunAsTick([this] { control_->OnTimer(); });
+  RunTick([this] {
+    const ScopeExit end_tick([this] { surface_.TickEnded(); });
+    schedule_.RunAsTick([this] { control_->OnTimer(); });
+  });
   return true;
 }
 

@@ -155,8 +155,10 @@ class QtHost : public AheadHost {
   int timer_interval_ms() const { return schedule_.interval(); }
   int64_t ticks_delivered() const { return schedule_.ticks_delivered(); }
   // Whether a tick is being delivered to the control right now, and whether
-  // by hand (DeliverTick) rather than by the clock.
-  bool in_tick() const { return schedule_.in_tick(); }
+  // by hand (DeliverTick) rather than by the clock. An event loop the tick
+  // runs (a slot of Frame that opens a modal box) is not in the tick: what
+  // host events change there is painted and announced as they end.
+  bool in_tick() const { return schedule_.in_tick() && !InLoopRunByTick(); }
   bool in_tick_by_hand() const { return in_tick_by_hand_; }
   // Whether a read's completion is being delivered (until its HostEventEnded).
   bool in_read_completion() const { return in_read_completion_; }
@@ -237,6 +239,11 @@ class QtHost : public AheadHost {
     float x, y;
   };
   Twips TwipsNow() const;
+  // Whether the thread runs an event loop the tick being delivered started.
+  bool InLoopRunByTick() const;
+  // Runs fn as the tick's own event, at the event loop level it came in.
+  template <typename Fn>
+  void RunTick(Fn&& fn);
   // Runs a host event on the control, handing any error to the surface, and
   // tells the surface when it has ended.
   template <typename Fn>
@@ -257,6 +264,7 @@ class QtHost : public AheadHost {
   TickSchedule schedule_;
   bool in_tick_by_hand_ = false;
   mutable std::optional<Twips> tick_twips_;  // read during the tick being delivered
+  int tick_loop_level_ = 0;                  // the event loop level the tick came in at
   int resizes_delivered_ = 0;
 
   MessageBoxHandler message_box_;

@@ -137,10 +137,7 @@ bool SharedFrames::HasAnimation(std::string_view bytes) {
 Picture SharedFrames::SharedPicture(std::string_view bytes,
                                     const std::function<Picture()>& decode) {
   const Key key = KeyOf(bytes);
-  auto kept = [&]() -> Picture {
-    const Entry* e = Find(bytes, key, false);
-    return e ? Picture(e->pictures.front().lock()) : Picture();
-  };
+  auto kept = [&] { return KeptPicture(bytes, key); };
   {
     const std::lock_guard lock(mu_);
     if (Picture found = kept(); !found.IsEmpty()) return found;
@@ -151,6 +148,17 @@ Picture SharedFrames::SharedPicture(std::string_view bytes,
   if (Picture found = kept(); !found.IsEmpty()) return found;
   Insert(Entry{{}, {}, {made.shared()}, {}, made.width(), made.height(), 0, false}, key, bytes);
   return made;
+}
+
+Picture SharedFrames::FindPicture(std::string_view bytes) {
+  const Key key = KeyOf(bytes);
+  const std::lock_guard lock(mu_);
+  return KeptPicture(bytes, key);
+}
+
+Picture SharedFrames::KeptPicture(std::string_view bytes, const Key& key) {
+  const Entry* e = Find(bytes, key, false);
+  return e ? Picture(e->pictures.front().lock()) : Picture();
 }
 
 size_t SharedFrames::live_count() {

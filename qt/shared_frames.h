@@ -56,6 +56,9 @@ class SharedFrames {
   // else what decode makes (kept for the next). decode runs either way, so
   // that a decoder that hands out pictures in file order stays in step.
   Picture SharedPicture(std::string_view bytes, const std::function<Picture()>& decode);
+  // The picture of a GIF file of these bytes some control holds; else the
+  // empty picture.
+  Picture FindPicture(std::string_view bytes);
   // Entries whose pictures some control still holds, for tests.
   size_t live_count();
 
@@ -84,6 +87,8 @@ class SharedFrames {
   Key KeyOf(std::string_view bytes);
   // The live entry of these bytes and kind; expired ones met are dropped.
   Entry* Find(std::string_view bytes, const Key& key, bool animation);
+  // The picture of a live entry of a GIF file of these bytes; else empty.
+  Picture KeptPicture(std::string_view bytes, const Key& key);
   void Insert(Entry entry, const Key& key, std::string_view bytes);
   void DropExpired();
 

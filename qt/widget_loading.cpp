@@ -63,7 +63,7 @@ void FlipreelWidgetPrivate::LookForPreview() {
   preview_.first = host_->FirstFrameDecoded();
   if (preview_.first.IsEmpty()) preview_.first = pending_->ahead().FirstComposed();
   if (!preview_.first.IsEmpty()) {
-    cache_.PrepareElsewhere(preview_.first);
+    cache_.PrepareToShow(preview_.first);
     PreviewReady(preview_.first);
   }
 }

@@ -91,9 +91,13 @@ void FlipreelWidgetPrivate::ElementChanged(const Element& element, ElementProper
       } else if (LoadPending()) {
         // A load run in slices keeps each short: the copies are made on
         // other threads, the first frame's first, to be shown early.
-        if (element.index() == 0) preview_.first = picture;
-        cache_.PrepareElsewhere(picture);
-        if (element.index() == 0) PreviewReady(picture);
+        if (element.index() == 0) {
+          preview_.first = picture;
+          cache_.PrepareToShow(picture);
+          PreviewReady(picture);
+        } else {
+          cache_.PrepareElsewhere(picture);
+        }
       } else {
         cache_.Prepare(picture);
       }
@@ -213,11 +217,13 @@ void FlipreelWidgetPrivate::TickEnded() {
     }
   }
   AnnounceChanges(/*with_texts=*/false);
-  // In the normal order the next frames are known: those that have no ready
-  // copy are converted on other threads before their ticks come, a few
-  // ahead, so that a busy machine does not leave one to convert here.
+  // In the normal order the next frames are known: large ones that have no
+  // ready copy are converted on other threads before their ticks come, a
+  // few ahead, so that a busy machine does not leave one to convert here.
   if (!sight_->seen() || control_->Sequence() != kSequenceNormal || cache_.KeepsAllOffered())
     return;
+  const Picture& shown = control_->imgGif().picture();
+  if (int64_t{shown.width()} * shown.height() < kConvertAheadPixels) return;
   const ImageArray& frames = control_->imgBuffer();
   int next = ShownFrame();
   if (next < 0) return;

@@ -1,6 +1,8 @@
 // A hundred animated GIFs in one window, in one run under one X server (Xvfb):
 // 100 FlipreelWidgets in a QScrollArea (20 distinct GIFs of 64 x 64 to
-// 320 x 240, five of each) beside
+// 320 x 240, five of each), as they play by default (frames compact, the
+// frame on show converted once for the widgets that show it) and with a
+// paint cache of 64 MB each (every frame held as 32-bit pixels), beside
 //   - 100 QLabels, each showing a QMovie of its GIF, as QMovie plays by
 //     default (only the frame on show is kept);
 //   - the same with QMovie::CacheAll (every frame kept, one copy per movie);
@@ -18,7 +20,7 @@
 //   xvfb-run -a -s "-screen 0 3400x2000x24" flipreel_many_bench [--seconds S]
 //   flipreel_many_bench write-gifs DIR          (the 20 GIFs, to look at)
 //   flipreel_many_bench MODE DIR SECONDS VIEW [PNG]  (one child: widgets,
-//       movies, cached, floor, baseline; VIEW all or quarter; PNG: the
+//       held, movies, cached, floor, baseline; VIEW all or quarter; PNG: the
 //       window at the end)
 #include <sys/resource.h>
 
@@ -44,6 +46,7 @@
 #include "bench/qt/bench_process.h"
 #include "examples/example_gifs.h"
 #include "flipreel/qt/flipreel_widget.h"
+#include "flipreel/qt/flipreel_widget_p.h"
 #include "flipreel/qt/frame_clock.h"
 
 namespace {
@@ -162,6 +165,14 @@ int64_t GuiThreadWakeups() {
 int Play(const QString& mode, const QDir& dir, int seconds, bool quarter, const QString& shot) {
   std::map<int, Frames> floor_frames;
   std::vector<std::unique_ptr<QMovie>> movies;
+  std::vector<flipreel::FlipreelWidget*> widgets;
+  // Paint-ready copies made by all the widgets so far.
+  auto conversions = [&] {
+    int64_t n = 0;
+    for (flipreel::FlipreelWidget* w : widgets)
+      n += flipreel::FlipreelWidgetPrivate::get(*w).cache().conversions();
+    return n;
+  };
   PaintCounter counter;
   auto* grid = new QWidget;
   auto* layout = new QGridLayout(grid);
@@ -170,10 +181,12 @@ int Play(const QString& mode, const QDir& dir, int seconds, bool quarter, const 
     const int gif = (cell * 7) % kDistinct;
     const QString path = dir.filePath(GifName(gif));
     QWidget* shown = nullptr;
-    if (mode == "widgets") {
+    if (mode == "widgets" || mode == "held") {
       auto* w = new flipreel::FlipreelWidget;
+      if (mode == "held") w->setPaintCacheBudget(qint64{64} << 20);
       w->setAutoSize(true);
       w->setFlipreelFile(path);
+      widgets.push_back(w);
       shown = w;
     } else if (mode == "movies" || mode == "cached") {
       auto* label = new QLabel;
@@ -205,14 +218,16 @@ int Play(const QString& mode, const QDir& dir, int seconds, bool quarter, const 
   const int64_t wakes0 = GuiThreadWakeups();
   const int64_t paints0 = counter.paints;
   const int64_t clock0 = flipreel::FrameClock::OfThisThread().wakeups();
+  const int64_t conversions0 = conversions();
   QElapsedTimer clock;
   clock.start();
   RunEventsFor(seconds * 1000);
   const double elapsed = clock.elapsed() / 1000.0;
-  std::printf("cpu=%.4f wakeups=%.1f paints=%.1f mb=%.1f clock=%.1f\n",
+  std::printf("cpu=%.4f wakeups=%.1f paints=%.1f mb=%.1f clock=%.1f conversions=%.1f\n",
               (CpuSeconds() - cpu0) / elapsed, (GuiThreadWakeups() - wakes0) / elapsed,
               (counter.paints - paints0) / elapsed, ResidentMb(),
-              (flipreel::FrameClock::OfThisThread().wakeups() - clock0) / elapsed);
+              (flipreel::FrameClock::OfThisThread().wakeups() - clock0) / elapsed,
+              static_cast<double>(conversions() - conversions0) / elapsed);
   if (!shot.isEmpty()) area.grab().save(shot);
   return 0;
 }
@@ -232,11 +247,8 @@ int RunAll(int seconds) {
   std::printf("%-8s %-16s %8s %10s %9s %8s %10s\n", "view", "contender", "cpu", "wakeups/s",
               "paints/s", "rss MB", "above MB");
   const std::vector<std::pair<std::string, const char*>> contenders = {
-      {"baseline", "bare widgets"},
-      {"widgets", "FlipreelWidget"},
-      {"movies", "QLabel+QMovie"},
-      {"cached", "QMovie CacheAll"},
-      {"floor", "floor"}};
+      {"baseline", "bare widgets"}, {"widgets", "FlipreelWidget"}, {"held", "Widget 64MB held"},
+      {"movies", "QLabel+QMovie"},  {"cached", "QMovie CacheAll"}, {"floor", "floor"}};
   for (const char* view : {"all", "quarter"}) {
     std::map<std::string, std::map<std::string, double>> got;
     for (const auto& [mode, name] : contenders) {
@@ -250,14 +262,19 @@ int RunAll(int seconds) {
     auto ratio = [&](const char* a, const char* b, const char* what) {
       return got[b][what] > 0 ? got[a][what] / got[b][what] : 0.0;
     };
-    std::printf("%-8s widget cpu: %.2fx floor, %.2fx QMovie\n", view,
-                ratio("widgets", "floor", "cpu"), ratio("widgets", "movies", "cpu"));
+    std::printf("%-8s widget cpu: %.2fx floor, %.2fx QMovie; held: %.2fx floor, %.2fx QMovie\n",
+                view, ratio("widgets", "floor", "cpu"), ratio("widgets", "movies", "cpu"),
+                ratio("held", "floor", "cpu"), ratio("held", "movies", "cpu"));
     std::printf(
         "%-8s widget memory: %.2fx QMovie, %.2fx QMovie CacheAll, %.2fx floor; above the "
-        "baseline: %.2fx QMovie, %.2fx QMovie CacheAll, %.2fx floor\n\n",
+        "baseline: %.2fx QMovie, %.2fx QMovie CacheAll, %.2fx floor\n",
         view, ratio("widgets", "movies", "mb"), ratio("widgets", "cached", "mb"),
         ratio("widgets", "floor", "mb"), ratio("widgets", "movies", "above"),
         ratio("widgets", "cached", "above"), ratio("widgets", "floor", "above"));
+    std::printf("%-8s held memory above the baseline: %.2fx QMovie, %.2fx floor\n", view,
+                ratio("held", "movies", "above"), ratio("held", "floor", "above"));
+    std::printf("%-8s frames converted for painting per second: widget %.0f, held %.0f\n\n", view,
+                got["widgets"]["conversions"], got["held"]["conversions"]);
   }
   return 0;
 }
@@ -268,8 +285,8 @@ int main(int argc, char** argv) {
   QApplication app(argc, argv);
   const QStringList args = app.arguments().mid(1);
   const QString mode = args.value(0);
-  if (mode == "widgets" || mode == "movies" || mode == "cached" || mode == "floor" ||
-      mode == "baseline")
+  if (mode == "widgets" || mode == "held" || mode == "movies" || mode == "cached" ||
+      mode == "floor" || mode == "baseline")
     return Play(mode, QDir(args.value(1)), std::max(1, args.value(2).toInt()),
                 args.value(3) == "quarter", args.value(4));
   if (mode == "write-gifs") {

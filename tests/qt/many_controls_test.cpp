@@ -98,6 +98,8 @@ void LoadAndWait(FlipreelWidget& w, const QByteArray& bytes) {
   QCoreApplication::processEvents();
 }
 
+constexpr qint64 kHeldBudget = qint64{64} << 20;
+
 TEST(SharedFrames, ControlsLoadingTheSameBytesShareOneCopyFreedWithTheLastHolder) {
   // A small GIF loads at once; a large one is read and decoded ahead.
   const std::vector<std::pair<const char*, testgif::Gif>> gifs = {
@@ -112,6 +114,7 @@ TEST(SharedFrames, ControlsLoadingTheSameBytesShareOneCopyFreedWithTheLastHolder
       auto second = std::make_unique<FlipreelWidget>();
       for (FlipreelWidget* w : {first.get(), second.get()}) {
         w->setComposed(composed);
+        w->setPaintCacheBudget(kHeldBudget);  // every frame kept paint-ready
         LoadAndWait(*w, bytes);
       }
       ASSERT_FALSE(FirstFrame(*first).IsEmpty());
@@ -120,9 +123,11 @@ TEST(SharedFrames, ControlsLoadingTheSameBytesShareOneCopyFreedWithTheLastHolder
       const std::weak_ptr<const std::string> held = ControlOf(*first).state().Buffer.bytes();
       ASSERT_FALSE(held.expired());
       EXPECT_EQ(ControlOf(*second).state().Buffer.bytes(), held.lock());
-      // The pictures count in the budget of the load that made them, once.
+      // The pictures count in the budget of the load that made them, once,
+      // and identical bytes are decoded once, ahead or not.
       EXPECT_GT(HostOf(*first).memory_budget().used(), 0);
       EXPECT_EQ(HostOf(*second).memory_budget().used(), 0);
+      EXPECT_EQ(HostOf(*second).frame_files_decoded(), 0);
       // The paint-ready copies were made once, and charged to one budget. (A
       // load read ahead converts its own first frame, composed or decoded
       // from the file's beginning, to show early, before it finds the frames
@@ -191,8 +196,50 @@ TEST(SharedFrames, OpaqueFramesHeldReadyToPaintShowWhatCompactFramesShow) {
       return seen;
     };
     const std::vector<QImage> compact = shots(0, false);
-    EXPECT_EQ(shots(PictureCache::kDefaultBudget, row.opaque), compact);
+    EXPECT_EQ(shots(kHeldBudget, row.opaque), compact);
   }
+}
+
+// By default frames stay compact, and the paint-ready copy of the frame on
+// show is made when it is painted, never in a tick, once for all the widgets
+// that show it; none keeps copies of the frames it no longer shows beyond the
+// few set aside.
+TEST(SharedFrames, TheFrameOnShowIsConvertedOnceForAllWidgetsShowingIt) {
+  const testgif::Gif gif =
+      GifOf(40, 30,
+            {Block(0, 0, 40, 30, kRed, kBlue), Block(0, 0, 40, 30, kCyan, kRed),
+             Block(0, 0, 40, 30, kGreen, kYellow), Block(0, 0, 40, 30, kBlue, kGreen),
+             Block(0, 0, 40, 30, kYellow, kCyan), Block(0, 0, 40, 30, kRed, kGreen)});
+  const QByteArray bytes = QByteArray::fromStdString(testgif::Build(gif));
+  const int frames = static_cast<int>(gif.frames.size());
+  QWidget window;
+  auto* layout = new QVBoxLayout(&window);
+  std::vector<FlipreelWidget*> widgets;
+  for (int i = 0; i < 5; ++i) {
+    widgets.push_back(new FlipreelWidget);
+    layout->addWidget(widgets.back());
+    LoadAndWait(*widgets.back(), bytes);
+    HostOf(*widgets.back()).SetManualTicks(true);
+  }
+  window.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+  auto conversions = [&] {
+    int64_t n = 0;
+    for (FlipreelWidget* w : widgets) n += CacheOf(*w).conversions();
+    return n;
+  };
+  const int64_t before = conversions();
+  for (int t = 1; t <= 2 * frames; ++t) {
+    for (FlipreelWidget* w : widgets) ASSERT_TRUE(HostOf(*w).DeliverTick());
+    EXPECT_EQ(conversions(), before + t - 1) << "converted in a tick";
+    for (FlipreelWidget* w : widgets) {
+      EXPECT_EQ(ControlOf(*w).imgGif().picture().data()->format(),
+                PictureData::Format::kIndexed8);
+      w->repaint();
+    }
+    EXPECT_EQ(conversions(), before + t) << "tick " << t;
+  }
+  for (FlipreelWidget* w : widgets) EXPECT_EQ(CacheOf(*w).kept_bytes(), 0u);
 }
 
 TEST(FlipreelWidgetSight, ControlsThatCannotBeSeenTakeNoTicksWhenTheyPauseWhenHidden) {

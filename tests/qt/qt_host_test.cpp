@@ -333,6 +333,38 @@ TEST(PictureCache, KeepsCopiesWithinTheBudgetAndConvertsTheRestWhenShown) {
   EXPECT_LE(cache.kept_bytes(), 400u);
 }
 
+// A cache paints from another cache's copy of a picture while that cache
+// keeps it, but holds none of those copies itself: two caches showing one GIF
+// beyond their budgets never each collect every frame's copy.
+TEST(PictureCache, CopiesFoundInAnotherCacheAreUsedWhileItKeepsThemAndNeverHeldBeyondTheBudget) {
+  std::vector<Picture> frames;
+  for (uint32_t i = 0; i < 12; ++i) frames.push_back(Picture::Solid(10, 10, 0xFF000000u | i));
+  auto colour = [&](const Picture& frame) {
+    return 0xFF000000u | static_cast<uint32_t>(&frame - frames.data());
+  };
+  auto converter = std::make_unique<PictureCache>(0);
+  PictureCache viewer(0);
+  for (const Picture& frame : frames) {
+    converter->Get(frame);  // converted on show, kept aside
+    EXPECT_TRUE(viewer.Has(frame));
+    EXPECT_EQ(viewer.Get(frame).pixel(0, 0), colour(frame));
+  }
+  EXPECT_EQ(viewer.conversions(), 0);
+  EXPECT_EQ(viewer.kept_count(), 0u);
+  EXPECT_EQ(viewer.kept_bytes(), 0u);
+  EXPECT_FALSE(viewer.Has(frames.front())) << "held after the converter let it go";
+  converter.reset();
+  EXPECT_FALSE(viewer.Has(frames.back()));
+  EXPECT_EQ(viewer.Get(frames.back()).pixel(0, 0), colour(frames.back()));
+  EXPECT_EQ(viewer.conversions(), 1);
+
+  // Conversions on show write over copies set aside before them, but never
+  // over one held elsewhere.
+  const QImage kept = viewer.GetToKeep(frames.front());
+  for (const Picture& frame : frames) EXPECT_EQ(viewer.Get(frame).pixel(9, 9), colour(frame));
+  EXPECT_EQ(kept.pixel(9, 9), colour(frames.front()));
+}
+
 // An image got to keep holds its picture, which may go meanwhile; a
 // conversion that ends without a copy, its picture gone, still tells ready.
 TEST(PictureCache, AnImageGotToKeepOutlivesItsPictureAndEachConversionEndTellsReady) {

@@ -2,10 +2,13 @@
 // its control has gone.
 #include <gtest/gtest.h>
 
+#include <QEventLoop>
 #include <QMetaProperty>
 #include <QSignalSpy>
+#include <QTimer>
 #include <functional>
 #include <map>
+#include <optional>
 
 #include "flipreel/control/flipreel.h"
 #include "flipreel/saved_form/saved_form.h"
@@ -155,6 +158,41 @@ TEST(FlipreelWidgetNotify, EachChangeIsAnnouncedOnceWhoeverMadeIt) {
       EXPECT_EQ(w.property(name.c_str()), seen.at(name).last) << row.what << ": " << name;
     }
   }
+}
+
+// A slot of Frame that runs an event loop (a modal box) sees what host events
+// change in that loop announced as each ends, as anywhere else; the tick's
+// own changes are still announced once, when it ends.
+TEST(FlipreelWidgetNotify, HostEventsInAnEventLoopATickRunsAreAnnouncedAsTheyEnd) {
+  GifFile four(FourFrames());
+  GifFile two(GifOf(8, 6, {Block(0, 0, 8, 6, kRed, kBlue), Block(0, 0, 8, 6, kGreen, kYellow)}));
+  FlipreelWidget w;
+  w.setComposed(false);
+  w.setShowMessageBoxes(false);
+  HostOf(w).SetManualTicks(true);
+  w.setFlipreelFile(four.qpath());
+  NoticeRecorder recorder(w);
+  std::optional<Notices> in_loop;
+  QObject::connect(&w, &FlipreelWidget::Frame, &w, [&] {
+    if (in_loop) return;
+    QEventLoop loop;
+    QTimer::singleShot(0, &loop, [&] {
+      AsyncProp prop;  // a download that completes while the box is open
+      prop.PropertyName = u"GifFromURL";
+      prop.Status = AsyncStatus::kCompleted;
+      prop.ValuePath = two.qpath().toStdU16String();
+      HostOf(w).DeliverAsyncReadComplete(prop);
+      in_loop = recorder.notices();
+      loop.quit();
+    });
+    loop.exec();
+  });
+  ASSERT_TRUE(HostOf(w).DeliverTick());
+  ASSERT_TRUE(in_loop.has_value());
+  ASSERT_TRUE(in_loop->count("Frames"));
+  EXPECT_EQ(in_loop->at("Frames").count, 1);
+  EXPECT_EQ(in_loop->at("Frames").last, 2);
+  EXPECT_EQ(recorder.notices().at("Frames").count, 1);
 }
 
 // The widget's saved-form errors are the saved-form library's, word for word.
