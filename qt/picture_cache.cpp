@@ -209,7 +209,10 @@ PictureCache::~PictureCache() {
 
 void PictureCache::Aside(const Picture& picture, QImage image) {
   Offer(picture, image);
-  aside_.emplace_back(picture.data(), Entry{picture.shared(), std::move(image)});
+  const PictureData* data = picture.data();
+  const bool borrows = data && data->format() == PictureData::Format::kArgb32 &&
+                       image.constBits() == reinterpret_cast<const uchar*>(data->argb());
+  aside_.emplace_back(picture.data(), Entry{picture.shared(), std::move(image), 0, borrows});
   if (aside_.size() > kAsideCount) {
     const PictureData* key = aside_.front().first;
     aside_.pop_front();
@@ -375,13 +378,15 @@ void PictureCache::Prepare(const Picture& picture) {
 
 // A full aside gives its oldest copy up to be written over, when nothing
 // else holds it: a frame converted as it is shown then reuses the memory of
-// one shown before rather than having new pages mapped in.
+// one shown before rather than having new pages mapped in. A copy that is a
+// picture's own pixels is never written over: they are the picture's, and
+// may be gone already.
 QImage PictureCache::TakeSpare() {
   if (aside_.size() < kAsideCount) return QImage();
   auto [key, entry] = std::move(aside_.front());
   aside_.pop_front();
   Withdraw(key, entry.image);
-  return entry.image.isDetached() ? std::move(entry.image) : QImage();
+  return !entry.borrows && entry.image.isDetached() ? std::move(entry.image) : QImage();
 }
 
 const QImage& PictureCache::Get(const Picture& picture) {

@@ -96,7 +96,8 @@ class PictureCache {
   struct Entry {
     std::weak_ptr<const PictureData> picture;
     QImage image;
-    size_t charged = 0;  // bytes counted in kept_bytes_
+    size_t charged = 0;    // bytes counted in kept_bytes_
+    bool borrows = false;  // image is over the picture's own pixels
   };
   using Kept = std::unordered_map<const PictureData*, Entry>;
   void Drop(Kept::iterator it);

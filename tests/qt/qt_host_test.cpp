@@ -365,6 +365,22 @@ TEST(PictureCache, CopiesFoundInAnotherCacheAreUsedWhileItKeepsThemAndNeverHeldB
   EXPECT_EQ(kept.pixel(9, 9), colour(frames.front()));
 }
 
+// A conversion on show never writes over a copy set aside that is a
+// picture's own pixels: they went with the picture.
+TEST(PictureCache, ConversionsOnShowNeverWriteOverAPicturesOwnPixels) {
+  PictureCache cache(0);
+  {
+    std::vector<Picture> gone;
+    for (uint32_t i = 0; i < PictureCache::kAsideCount; ++i) {
+      std::vector<uint32_t> pixels(64 * 64, 0xFF000000u | i);
+      gone.push_back(Picture(PictureData::Argb(64, 64, std::move(pixels))));
+      EXPECT_EQ(cache.Get(gone.back()).pixel(0, 0), 0xFF000000u | i);
+    }
+  }
+  const Picture clear = Picture::Solid(64, 64, 0x00000000u);
+  EXPECT_EQ(cache.Get(clear).pixel(63, 63), 0u);
+}
+
 // An image got to keep holds its picture, which may go meanwhile; a
 // conversion that ends without a copy, its picture gone, still tells ready.
 TEST(PictureCache, AnImageGotToKeepOutlivesItsPictureAndEachConversionEndTellsReady) {
