@@ -481,10 +481,11 @@ void FlipreelWidget::resetPauseWhenHidden() {
 FlipreelWidgetPrivate::Watched FlipreelWidgetPrivate::WatchpauseWhenHidden() const {
   return PausesWhenHidden();
 }
-// Not inside a tick: a control shown again is handed its overdue ticks, which
-// waits for the tick under way to end (the next call or host event).
+// Not while a tick is under way, even in an event loop it runs: a control
+// shown again is handed its overdue ticks, which waits for that tick to end
+// (the next call or host event).
 void FlipreelWidgetPrivate::UpdateTicking() {
-  if (sight_ && !host_->in_tick()) host_->SetSeen(sight_->seen() || !PausesWhenHidden());
+  if (sight_ && !host_->tick_under_way()) host_->SetSeen(sight_->seen() || !PausesWhenHidden());
 }
 FlipreelWidgetPrivate::Watched FlipreelWidgetPrivate::WatchshowMessageBoxes() const {
   return host_->show_message_boxes();

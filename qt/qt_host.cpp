@@ -106,7 +106,7 @@ void QtHost::SetManualTicks(bool manual) {
 }
 
 bool QtHost::InLoopRunByTick() const {
-  return QThread::currentThread()->loopLevel() != tick_loop_level_;
+  return tick_loop_level_ >= 0 && QThread::currentThread()->loopLevel() != tick_loop_level_;
 }
 
 template <typename Fn>
@@ -118,9 +118,9 @@ void QtHost::RunTick(Fn&& fn) {
 
 void QtHost::OnTick() {
   if (surface_.LoadPending()) return;
-  // Whatever a read of the last load kept back is told before the tick.
-  surface_.FinishPendingLoad();
   RunTick([this] {
+    // Whatever a read of the last load kept back is told before the tick.
+    surface_.FinishPendingLoad();
     RunHostEvent("Timer1", [this] { control_->OnTimer(); });
     surface_.TickEnded();
   });

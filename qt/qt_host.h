@@ -159,6 +159,9 @@ class QtHost : public AheadHost {
   // runs (a slot of Frame that opens a modal box) is not in the tick: what
   // host events change there is painted and announced as they end.
   bool in_tick() const { return schedule_.in_tick() && !InLoopRunByTick(); }
+  // Whether a tick is under way at all, in an event loop it runs too: a
+  // tick is never delivered inside another.
+  bool tick_under_way() const { return schedule_.in_tick(); }
   bool in_tick_by_hand() const { return in_tick_by_hand_; }
   // Whether a read's completion is being delivered (until its HostEventEnded).
   bool in_read_completion() const { return in_read_completion_; }
@@ -264,7 +267,7 @@ class QtHost : public AheadHost {
   TickSchedule schedule_;
   bool in_tick_by_hand_ = false;
   mutable std::optional<Twips> tick_twips_;  // read during the tick being delivered
-  int tick_loop_level_ = 0;                  // the event loop level the tick came in at
+  int tick_loop_level_ = -1;                 // the event loop level the tick came in at
   int resizes_delivered_ = 0;
 
   MessageBoxHandler message_box_;

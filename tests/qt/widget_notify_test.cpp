@@ -6,9 +6,11 @@
 #include <QMetaProperty>
 #include <QSignalSpy>
 #include <QTimer>
+#include <algorithm>
 #include <functional>
 #include <map>
 #include <optional>
+#include <utility>
 
 #include "flipreel/control/flipreel.h"
 #include "flipreel/saved_form/saved_form.h"
@@ -193,6 +195,37 @@ TEST(FlipreelWidgetNotify, HostEventsInAnEventLoopATickRunsAreAnnouncedAsTheyEnd
   EXPECT_EQ(in_loop->at("Frames").count, 1);
   EXPECT_EQ(in_loop->at("Frames").last, 2);
   EXPECT_EQ(recorder.notices().at("Frames").count, 1);
+}
+
+// A widget hidden and seen again inside that loop catches up on its ticks
+// only once the tick under way has ended: Frame never comes inside itself.
+TEST(FlipreelWidgetNotify, AWidgetSeenAgainInAnEventLoopATickRunsIsNotTickedInsideIt) {
+  GifFile four(FourFrames());
+  FlipreelWidget w;
+  w.setComposed(false);
+  w.setShowMessageBoxes(false);
+  w.setPauseWhenHidden(true);
+  w.resize(40, 30);
+  w.show();
+  w.setFlipreelFile(four.qpath());
+  int depth = 0, deepest = 0;
+  bool opened = false, closed = false;
+  QObject::connect(&w, &FlipreelWidget::Frame, &w, [&] {
+    deepest = std::max(deepest, ++depth);
+    if (!std::exchange(opened, true)) {
+      QEventLoop loop;
+      QTimer::singleShot(10, &loop, [&] { w.hide(); });
+      QTimer::singleShot(400, &loop, [&] { w.show(); });
+      QTimer::singleShot(500, &loop, [&] { loop.quit(); });
+      loop.exec();
+      closed = true;
+    }
+    --depth;
+  });
+  w.setPlaying(true);
+  ASSERT_TRUE(RunEventsUntil([&] { return closed; }, 5000));
+  RunEventsUntil([] { return false; }, 100);
+  EXPECT_EQ(deepest, 1);
 }
 
 // The widget's saved-form errors are the saved-form library's, word for word.
