@@ -85,7 +85,12 @@ FlipreelWidgetPrivate::FlipreelWidgetPrivate(FlipreelWidget& widget)
       *host_, PendingLoad::Face{[this] { EndLoad(true); },
                                 [this](const std::function<void()>& run) { AroundLoad(run); },
                                 [this] { LookForPreview(); }});
-  cache_.set_ready([this](const Picture& picture) { PreviewReady(picture); });
+  cache_.set_ready([this](const Picture& picture) {
+    // A conversion ended, so a slot is free: a first frame turned away for
+    // want of one is asked for again.
+    if (LoadPending() && !preview_.asked && !preview_.first.IsEmpty()) AskForPreview();
+    PreviewReady(picture);
+  });
   sight_ = std::make_unique<SightWatch>(q_, [this](bool) { UpdateTicking(); });
   UpdateTicking();
   RefreshLooks();

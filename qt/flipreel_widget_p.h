@@ -316,8 +316,10 @@ class FlipreelWidgetPrivate final : private QtSurface {
     bool stretch = false;
     Picture first;       // the new first frame, once the load has it
     bool shown = false;  // first is painted
+    bool asked = false;  // first's conversion was taken on
   } preview_;
   void FreezePreview();
+  void AskForPreview();
   void PreviewReady(const Picture& picture);
   std::unique_ptr<EventRelay> relay_;
   std::unique_ptr<QtHost> host_;

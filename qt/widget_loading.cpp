@@ -62,10 +62,13 @@ void FlipreelWidgetPrivate::LookForPreview() {
   if (!preview_.first.IsEmpty()) return;
   preview_.first = host_->FirstFrameDecoded();
   if (preview_.first.IsEmpty()) preview_.first = pending_->ahead().FirstComposed();
-  if (!preview_.first.IsEmpty()) {
-    cache_.PrepareToShow(preview_.first);
-    PreviewReady(preview_.first);
-  }
+  if (!preview_.first.IsEmpty()) AskForPreview();
+}
+
+// The first frame's copy is made on another thread, when one is free.
+void FlipreelWidgetPrivate::AskForPreview() {
+  preview_.asked = cache_.PrepareToShow(preview_.first);
+  PreviewReady(preview_.first);
 }
 
 // A run of the load holds its signals and boxes.

@@ -93,8 +93,7 @@ void FlipreelWidgetPrivate::ElementChanged(const Element& element, ElementProper
         // other threads, the first frame's first, to be shown early.
         if (element.index() == 0) {
           preview_.first = picture;
-          cache_.PrepareToShow(picture);
-          PreviewReady(picture);
+          AskForPreview();
         } else {
           cache_.PrepareElsewhere(picture);
         }

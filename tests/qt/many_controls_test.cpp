@@ -233,8 +233,7 @@ TEST(SharedFrames, TheFrameOnShowIsConvertedOnceForAllWidgetsShowingIt) {
     for (FlipreelWidget* w : widgets) ASSERT_TRUE(HostOf(*w).DeliverTick());
     EXPECT_EQ(conversions(), before + t - 1) << "converted in a tick";
     for (FlipreelWidget* w : widgets) {
-      EXPECT_EQ(ControlOf(*w).imgGif().picture().data()->format(),
-                PictureData::Format::kIndexed8);
+      EXPECT_EQ(ControlOf(*w).imgGif().picture().data()->format(), PictureData::Format::kIndexed8);
       w->repaint();
     }
     EXPECT_EQ(conversions(), before + t) << "tick " << t;
