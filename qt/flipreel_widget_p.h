@@ -264,12 +264,13 @@ class FlipreelWidgetPrivate final : private QtSurface {
   void Press(QMouseEvent* event);
 
   FlipreelWidget& q_;
-  // By default no frame is kept paint-ready beyond those on show and about
-  // to be shown: frames stay compact (a quarter of 32-bit pixels), shared
-  // with every widget that loaded the same bytes, and the frame on show is
-  // converted once for all the widgets that show it (PictureCache shares its
-  // copies). Converting costs far less than painting.
-  static constexpr size_t kDefaultPaintCacheBudget = 0;
+  // By default frames are kept paint-ready within 64 MB, each converted once
+  // and painted from then on. With a budget of 0 frames stay compact (a
+  // quarter of 32-bit pixels), shared with every widget that loaded the same
+  // bytes, and the frame on show is converted once for all the widgets that
+  // show it (PictureCache shares its copies): less memory, for a conversion
+  // per frame shown.
+  static constexpr size_t kDefaultPaintCacheBudget = PictureCache::kDefaultBudget;
   // Frames of at least this many pixels are converted on other threads
   // before their ticks come, so that painting one does not hold the event
   // loop up; smaller ones are converted when painted, which costs less than

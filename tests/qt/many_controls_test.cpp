@@ -200,7 +200,7 @@ TEST(SharedFrames, OpaqueFramesHeldReadyToPaintShowWhatCompactFramesShow) {
   }
 }
 
-// By default frames stay compact, and the paint-ready copy of the frame on
+// With no paint cache frames stay compact, and the paint-ready copy of the frame on
 // show is made when it is painted, never in a tick, once for all the widgets
 // that show it; none keeps copies of the frames it no longer shows beyond the
 // few set aside.
@@ -217,6 +217,7 @@ TEST(SharedFrames, TheFrameOnShowIsConvertedOnceForAllWidgetsShowingIt) {
   std::vector<FlipreelWidget*> widgets;
   for (int i = 0; i < 5; ++i) {
     widgets.push_back(new FlipreelWidget);
+    widgets.back()->setPaintCacheBudget(0);
     layout->addWidget(widgets.back());
     LoadAndWait(*widgets.back(), bytes);
     HostOf(*widgets.back()).SetManualTicks(true);
