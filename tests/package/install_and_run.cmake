@@ -15,14 +15,10 @@ file(REMOVE_RECURSE ${WORK_DIR})
 
 run(${CMAKE_COMMAND} --install ${BUILD_DIR} --prefix ${prefix})
 set(libdir ${LIBDIR})
-foreach(expected include/flipreel/qt/flipreel_widget.h include/flipreel/host/host.h
+expect_installed(${prefix} include/flipreel/qt/flipreel_widget.h include/flipreel/host/host.h
                  include/flipreel/qt/property_pages.h ${libdir}/cmake/Flipreel/FlipreelConfig.cmake
                  ${libdir}/libflipreel_qt.so.1.2.0.2 ${libdir}/libflipreel_qt.so.1
                  ${libdir}/libflipreel_qt.so ${libdir}/qt6/plugins/designer/libflipreel_designer.so)
-  if(NOT EXISTS ${prefix}/${expected})
-    message(FATAL_ERROR "the installed package has no ${expected}")
-  endif()
-endforeach()
 foreach(unexpected include/flipreel/qt/designer include/flipreel/qt/flipreel_widget_p.h
                    include/flipreel/cli include/flipreel/tests)
   if(EXISTS ${prefix}/${unexpected})
@@ -54,10 +50,7 @@ run(${CMAKE_COMMAND} -S ${HEADERS_SOURCE} -B ${WORK_DIR}/headers -DCMAKE_PREFIX_
     -DCMAKE_CXX_COMPILER_LAUNCHER=${LAUNCHER})
 run(${CMAKE_COMMAND} --build ${WORK_DIR}/headers)
 
-run(${CMAKE_COMMAND} -S ${APP_SOURCE} -B ${app_build} -DCMAKE_PREFIX_PATH=${prefix}
-    -DCMAKE_CXX_COMPILER=${CXX} -DCMAKE_BUILD_TYPE=${BUILD_TYPE} "-DCMAKE_CXX_FLAGS=${CXX_FLAGS}"
-    "-DCMAKE_EXE_LINKER_FLAGS=${LINKER_FLAGS}" -DCMAKE_CXX_COMPILER_LAUNCHER=${LAUNCHER})
-run(${CMAKE_COMMAND} --build ${app_build})
+build_app(${APP_SOURCE} ${app_build})
 
 # Flipreel::Qt holds the core: the application links that library and no
 # static library of the package, so no code of ours is in it twice.

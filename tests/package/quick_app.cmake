@@ -5,8 +5,6 @@
 #   cmake -DBUILD_DIR=... -DQML_DIR=lib/qt6/qml -DAPP_SOURCE=... -DWORK_DIR=... -DGIF=...
 #         -DCXX=... -DCXX_FLAGS=... -DLINKER_FLAGS=... -DLAUNCHER=... -DBUILD_TYPE=...
 #         -P quick_app.cmake
-# The application is built with this build's compiler flags, so that a
-# sanitizer build links its runtime into the application too.
 include(${CMAKE_CURRENT_LIST_DIR}/run.cmake)
 
 set(prefix ${WORK_DIR}/prefix)
@@ -14,17 +12,9 @@ set(app_build ${WORK_DIR}/app)
 file(REMOVE_RECURSE ${WORK_DIR})
 
 run(${CMAKE_COMMAND} --install ${BUILD_DIR} --prefix ${prefix})
-foreach(expected ${QML_DIR}/Flipreel/qmldir ${QML_DIR}/Flipreel/libflipreel_quickplugin.so
+expect_installed(${prefix} ${QML_DIR}/Flipreel/qmldir ${QML_DIR}/Flipreel/libflipreel_quickplugin.so
                  ${QML_DIR}/Flipreel/flipreel_quick.qmltypes include/flipreel/quick/flipreel_item.h)
-  if(NOT EXISTS ${prefix}/${expected})
-    message(FATAL_ERROR "the installed package has no ${expected}")
-  endif()
-endforeach()
-
-run(${CMAKE_COMMAND} -S ${APP_SOURCE} -B ${app_build} -DCMAKE_PREFIX_PATH=${prefix}
-    -DCMAKE_CXX_COMPILER=${CXX} -DCMAKE_BUILD_TYPE=${BUILD_TYPE} "-DCMAKE_CXX_FLAGS=${CXX_FLAGS}"
-    "-DCMAKE_EXE_LINKER_FLAGS=${LINKER_FLAGS}" -DCMAKE_CXX_COMPILER_LAUNCHER=${LAUNCHER})
-run(${CMAKE_COMMAND} --build ${app_build})
+build_app(${APP_SOURCE} ${app_build})
 
 run(${app_build}/flipreel_qml_player ${GIF} --check)
 if(NOT output MATCHES "status 1, [0-9]+ frames")
