@@ -8,11 +8,14 @@
 #include "flipreel/gif/gif_composer.h"
 #include "flipreel/host/errors.h"
 #include "flipreel/host/memory_budget.h"
+#include "tests/loading/loading_support.h"
 #include "tests/support/checks.h"
 #include "tests/support/gif_builder.h"
 
 namespace flipreel {
 namespace {
+
+using loadingtest::Span;
 
 using testsupport::Raised;
 using testsupport::RaisedBy;
@@ -56,7 +59,7 @@ TEST(MemoryBudget, FollowsTheFileUntilFixed) {
 }
 
 ComposedAnimation Compose(const std::string& file, const MemoryBudget& budget) {
-  return ComposeGif(std::span(reinterpret_cast<const uint8_t*>(file.data()), file.size()), &budget);
+  return ComposeGif(Span(file), &budget);
 }
 
 // Composed frames take their pictures, and the canvas they are drawn on,

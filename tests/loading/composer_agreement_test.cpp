@@ -4,8 +4,6 @@
 // gives it), and a model of our own composes what it read, pixel by pixel;
 // the composer must give the same frames, delays and repeat count, and fail
 // on the same files.
-#include <gif_lib.h>
-
 #include <algorithm>
 #include <cstring>
 #include <memory>
@@ -18,18 +16,20 @@
 #include "flipreel/gif/gif_composer.h"
 #include "flipreel/gif/gif_decoder.h"
 #include "flipreel/gif/gif_facts.h"
+#include "tests/loading/giflib_reader.h"
 #include "tests/loading/loading_support.h"
 
 using namespace flipreel;
+using namespace loadingtest;
 
 namespace {
 
 // One image as giflib read it.
 struct Read {
   GifImageDesc desc{};
-  std::vector<uint32_t> colours;  // of its indices; alpha 0 for the transparent one
-  std::vector<uint8_t> indices;   // display order
-  std::vector<bool> rows;         // the rows that arrived whole
+  std::array<uint32_t, 256> colours;  // of its indices; alpha 0 for the transparent one
+  std::vector<uint8_t> indices;       // display order
+  std::vector<bool> rows;             // the rows that arrived whole
   int disposal = 0;
   int delay = 0;  // hundredths; 0 without a Graphic Control Extension
 };
@@ -40,30 +40,6 @@ struct Composed {
   std::vector<std::vector<uint32_t>> frames;  // ARGB
   bool operator==(const Composed&) const = default;
 };
-
-struct Source {
-  const std::string* bytes;
-  size_t pos = 0;
-  int zeros = 16;  // after the end
-  bool padded() const { return zeros < 16; }
-};
-
-int ReadSource(GifFileType* gif, GifByteType* out, int length) {
-  auto* s = static_cast<Source*>(gif->UserData);
-  int n = 0;
-  for (; n < length && s->pos < s->bytes->size(); ++n) out[n] = (*s->bytes)[s->pos++];
-  for (; n < length && s->zeros > 0; ++n) --s->zeros, out[n] = 0;
-  return n;
-}
-
-std::vector<uint32_t> Colours(const ColorMapObject* map, int transparent) {
-  std::vector<uint32_t> colours(256, 0xFF000000u);
-  for (int i = 0; map && i < map->ColorCount && i < 256; ++i)
-    colours[i] |= uint32_t{map->Colors[i].Red} << 16 | uint32_t{map->Colors[i].Green} << 8 |
-                  map->Colors[i].Blue;
-  if (transparent >= 0) colours[transparent] = 0;
-  return colours;
-}
 
 // Frame n at (x, y), looking back from image n for the last one that left a
 // colour there: one taken back by disposal 3 or 4 left nothing, one cleared
@@ -86,14 +62,8 @@ uint32_t Model(const std::vector<Read>& images, size_t n, int x, int y, int w, i
 }
 
 std::optional<Composed> Giflib(const std::string& bytes) {
-  if (bytes.size() < 6 || bytes.compare(0, 3, "GIF") != 0) return std::nullopt;
-  Source source{&bytes};
-  int error = 0;
-  auto close = [](GifFileType* g) {
-    int ignored = 0;
-    DGifCloseFile(g, &ignored);
-  };
-  std::unique_ptr<GifFileType, decltype(close)> gif(DGifOpen(&source, ReadSource, &error), close);
+  GiflibSource source{&bytes, 16};  // a file cut short gets a few zero bytes
+  const GiflibFile gif = OpenWithGiflib(source);
   if (!gif) return std::nullopt;
   Composed c{gif->SWidth, gif->SHeight, ComposedAnimation::kPlayOnce, {}, {}};
   std::vector<Read> images;
@@ -104,7 +74,7 @@ std::optional<Composed> Giflib(const std::string& bytes) {
     if (type == EXTENSION_RECORD_TYPE) {
       int code = 0;
       GifByteType* b = nullptr;
-      if (DGifGetExtension(gif.get(), &code, &b) == GIF_ERROR || source.padded()) break;
+      if (DGifGetExtension(gif.get(), &code, &b) == GIF_ERROR || source.padded) break;
       const bool loop =
           code == 0xFF && b && b[0] == 11 &&
           (!std::memcmp(b + 1, "NETSCAPE2.0", 11) || !std::memcmp(b + 1, "ANIMEXTS1.0", 11));
@@ -116,11 +86,11 @@ std::optional<Composed> Giflib(const std::string& bytes) {
           c.repeat = b[2] | b[3] << 8, repeat_seen = true;
         ok = DGifGetExtensionNext(gif.get(), &b) == GIF_OK;
       }
-      if (!ok || source.padded()) break;
+      if (!ok || source.padded) break;
       continue;
     }
     if (type != IMAGE_DESC_RECORD_TYPE) break;
-    if (DGifGetImageDesc(gif.get()) == GIF_ERROR || source.padded()) break;
+    if (DGifGetImageDesc(gif.get()) == GIF_ERROR || source.padded) break;
     Read r;
     r.desc = gif->Image;
     const GifImageDesc& d = r.desc;
@@ -144,16 +114,15 @@ std::optional<Composed> Giflib(const std::string& bytes) {
       while (ok && b) ok = DGifGetCodeNext(gif.get(), &b) == GIF_OK;
       if (!ok) break;
     }
-    static constexpr int kStart[] = {0, 4, 2, 1}, kStep[] = {8, 8, 4, 2};
     for (int pass = 0; pass < (d.Interlace ? 4 : 1) && complete && pixels > 0; ++pass)
-      for (int y = d.Interlace ? kStart[pass] : 0; y < d.Height && complete;
-           y += d.Interlace ? kStep[pass] : 1) {
+      for (int y = d.Interlace ? kInterlaceStart[pass] : 0; y < d.Height && complete;
+           y += d.Interlace ? kInterlaceStep[pass] : 1) {
         complete = DGifGetLine(gif.get(), r.indices.data() + static_cast<size_t>(y) * d.Width,
                                d.Width) == GIF_OK;
         r.rows[static_cast<size_t>(y)] = complete;
       }
     if (!complete && std::find(r.rows.begin(), r.rows.end(), true) == r.rows.end()) break;
-    r.colours = Colours(d.ColorMap ? d.ColorMap : gif->SColorMap, transparent);
+    r.colours = ColoursOf(d.ColorMap ? d.ColorMap : gif->SColorMap, transparent);
     r.disposal = disposal;
     r.delay = delay;
     disposal = 0, delay = 0, transparent = -1;
@@ -164,9 +133,7 @@ std::optional<Composed> Giflib(const std::string& bytes) {
   // A delayed image ends a frame of everything drawn since the last; images
   // after the last delayed one make one more. A file that loops without any
   // delay (as giflib reads the whole file) shows each image for 100 ms.
-  const std::optional<GifFileFacts> facts =
-      ReadGifFacts(std::span(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()),
-                   FactsReading::kGiflibOnly);
+  const std::optional<GifFileFacts> facts = ReadGifFacts(Span(bytes), FactsReading::kGiflibOnly);
   const bool each_image = facts && facts->repeat &&
                           std::none_of(facts->images.begin(), facts->images.end(),
                                        [](const GifImageFacts& i) { return i.delay_cs > 0; });
@@ -186,8 +153,7 @@ std::optional<Composed> Giflib(const std::string& bytes) {
 
 std::optional<Composed> Ours(const std::string& bytes) {
   try {
-    const ComposedAnimation a =
-        ComposeGif(std::span(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()));
+    const ComposedAnimation a = ComposeGif(Span(bytes));
     Composed c{a.width, a.height, a.repeat_count, {}, {}};
     for (const ComposedFrame& f : a.frames) {
       c.delays.push_back(f.delay_ms);
@@ -290,19 +256,16 @@ TEST(ComposerAgreement, AFirstFrameFromTheBeginningIsTheWholeFilesFirstFrame) {
     }
     files.push_back(std::move(s));
   }
-  auto span = [](std::string_view s) {
-    return std::span(reinterpret_cast<const uint8_t*>(s.data()), s.size());
-  };
   int early = 0;
   for (size_t f = 0; f < files.size(); ++f) {
     std::optional<ComposedAnimation> all;
     try {
-      all = ComposeGif(span(files[f]));
+      all = ComposeGif(Span(files[f]));
     } catch (const HostError&) {
     }
     for (size_t n = 0; n <= files[f].size(); ++n) {
       const std::optional<ComposedFrame> first =
-          ComposeFirstFrame(span(std::string_view(files[f]).substr(0, n)));
+          ComposeFirstFrame(Span(std::string_view(files[f]).substr(0, n)));
       if (!first) continue;
       ASSERT_TRUE(all) << "file " << f << " cut at " << n;
       const ComposedFrame& expected = all->frames.front();

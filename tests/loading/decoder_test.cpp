@@ -147,7 +147,7 @@ TEST(Decoder, ReservesFromTheBudget) {
   gif.global_palette = {0xFF0000, 0x00FF00};
   gif.frames = {Rows(40, 30, 2)};
   const std::string file = testgif::Build(gif);
-  const auto bytes = std::span(reinterpret_cast<const uint8_t*>(file.data()), file.size());
+  const auto bytes = Span(file);
   const int64_t needed = 40 * 30 + static_cast<int64_t>(sizeof(PictureData::Palette));
   for (const int64_t limit : {needed, needed - 1}) {
     SCOPED_TRACE(limit);

@@ -2,8 +2,6 @@
 // files, the frame files the split cuts from them, and many damaged variants.
 // Both must accept the same files, with the same pixels and colours, and
 // refuse the same files.
-#include <gif_lib.h>
-
 #include <cstring>
 #include <memory>
 #include <optional>
@@ -13,6 +11,7 @@
 
 #include "examples/example_gifs.h"
 #include "flipreel/gif/gif_facts.h"
+#include "tests/loading/giflib_reader.h"
 #include "tests/loading/loading_support.h"
 
 using namespace flipreel;
@@ -43,29 +42,9 @@ std::optional<Decoded> Ours(const std::string& bytes) {
 // The first image through giflib's record reader, completed with a block
 // terminator where a file's last frame is cut before it, as the picture
 // loader is specified to accept.
-struct Source {
-  const std::string* bytes;
-  size_t pos = 0;
-  bool terminator;
-};
-
-int Read(GifFileType* gif, GifByteType* out, int length) {
-  auto* s = static_cast<Source*>(gif->UserData);
-  int n = 0;
-  for (; n < length && s->pos < s->bytes->size(); ++n) out[n] = (*s->bytes)[s->pos++];
-  if (n < length && s->terminator && s->pos == s->bytes->size()) out[n++] = 0, ++s->pos;
-  return n;
-}
-
 std::optional<Decoded> Giflib(const std::string& bytes, bool terminator) {
-  if (bytes.size() < 6 || bytes.compare(0, 3, "GIF") != 0) return std::nullopt;
-  Source source{&bytes, 0, terminator};
-  int error = 0;
-  auto close = [](GifFileType* g) {
-    int ignored = 0;
-    DGifCloseFile(g, &ignored);
-  };
-  std::unique_ptr<GifFileType, decltype(close)> gif(DGifOpen(&source, Read, &error), close);
+  GiflibSource source{&bytes, terminator ? 1 : 0};
+  const GiflibFile gif = OpenWithGiflib(source);
   if (!gif) return std::nullopt;
   int transparent = -1;
   for (GifRecordType type;;) {
@@ -86,24 +65,18 @@ std::optional<Decoded> Giflib(const std::string& bytes, bool terminator) {
   // Beyond what giflib checks: sizes the decoder refuses before allocating.
   if (desc.Width <= 0 || desc.Height <= 0 || pixels > kMaxPicturePixels) return std::nullopt;
   if (pixels > int64_t{8} * 4096 * static_cast<int64_t>(bytes.size() + 1)) return std::nullopt;
-  Decoded d{desc.Width, desc.Height, std::vector<uint8_t>(static_cast<size_t>(pixels)), {}};
-  d.palette.fill(0xFF000000u);
-  const ColorMapObject* map = desc.ColorMap ? desc.ColorMap : gif->SColorMap;
-  for (int i = 0; map && i < map->ColorCount && i < 256; ++i)
-    d.palette[i] = 0xFF000000u | uint32_t{map->Colors[i].Red} << 16 |
-                   uint32_t{map->Colors[i].Green} << 8 | map->Colors[i].Blue;
-  if (transparent >= 0) d.palette[transparent] &= 0x00FFFFFFu;
+  Decoded d{desc.Width, desc.Height, std::vector<uint8_t>(static_cast<size_t>(pixels)),
+            ColoursOf(desc.ColorMap ? desc.ColorMap : gif->SColorMap, transparent)};
   std::vector<uint8_t> rows(d.indices.size());
   if (DGifGetLine(gif.get(), rows.data(), static_cast<int>(pixels)) == GIF_ERROR)
     return std::nullopt;
   if (!desc.Interlace) {
     d.indices = rows;
   } else {
-    static constexpr int kStart[] = {0, 4, 2, 1};
-    static constexpr int kStep[] = {8, 8, 4, 2};
     const uint8_t* in = rows.data();
     for (int pass = 0; pass < 4; ++pass)
-      for (int y = kStart[pass]; y < desc.Height; y += kStep[pass], in += desc.Width)
+      for (int y = kInterlaceStart[pass]; y < desc.Height;
+           y += kInterlaceStep[pass], in += desc.Width)
         std::memcpy(d.indices.data() + static_cast<size_t>(y) * desc.Width, in, desc.Width);
   }
   return d;
@@ -242,9 +215,8 @@ TEST(GiflibAgreement, SkimmedFactsAreGiflibsFacts) {
   };
   size_t images = 0, problems = 0;
   for (const std::string& s : AgreementInputs()) {
-    const std::span bytes(reinterpret_cast<const uint8_t*>(s.data()), s.size());
-    const auto skimmed = ReadGifFacts(bytes);
-    const auto giflib = ReadGifFacts(bytes, FactsReading::kGiflibOnly);
+    const auto skimmed = ReadGifFacts(Span(s));
+    const auto giflib = ReadGifFacts(Span(s), FactsReading::kGiflibOnly);
     ASSERT_EQ(skimmed.has_value(), giflib.has_value());
     if (!skimmed) continue;
     ASSERT_EQ(skimmed->problem, giflib->problem);

@@ -62,9 +62,12 @@ inline void ExpectBlank(const Loaded& l) {
   EXPECT_FALSE(l.control.Timer1().enabled());
 }
 
+inline std::span<const uint8_t> Span(std::string_view bytes) {
+  return {reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()};
+}
+
 inline flipreel::Picture Decode(const std::string& bytes) {
-  return flipreel::DecodeGif(
-      std::span(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()));
+  return flipreel::DecodeGif(Span(bytes));
 }
 
 // The error number the picture loader raises, or 0 when it decodes.

@@ -17,8 +17,10 @@
 #include "flipreel/control/frame_cuts.h"
 #include "flipreel/gif/ahead_decoder.h"
 #include "flipreel/gif/gif_decoder.h"
+#include "tests/loading/loading_support.h"
 
 using namespace flipreel;
+using loadingtest::Span;
 
 namespace {
 
@@ -42,10 +44,6 @@ FrameFileList Files() {
 std::string FileBytes(const FrameFileList& files, size_t i) {
   const auto [offset, length] = files.chunks[i];
   return files.bytes->substr(0, files.header_size) + files.bytes->substr(offset, length);
-}
-
-std::span<const uint8_t> Span(const std::string& s) {
-  return {reinterpret_cast<const uint8_t*>(s.data()), s.size()};
 }
 
 // Waits for the prepared decodes to report that they are done.
