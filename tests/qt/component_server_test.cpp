@@ -76,10 +76,6 @@ TEST(ComponentServer, EnumerationNamesFromTheTypeInformation) {
     EXPECT_EQ(values[i].value, sequence.value(i));
     EXPECT_EQ(QString(values[i].name).remove(' '), sequence.key(i));
   }
-  EXPECT_EQ(FlipreelEnumValueName("Sequence", FlipreelWidget::PingPong), "Ping Pong");
-  EXPECT_EQ(FlipreelEnumValueName("BackStyle", FlipreelWidget::Opaque), "Opaque");
-  EXPECT_EQ(FlipreelEnumValueName("BorderStyle", FlipreelWidget::Solid), "Solid");
-  EXPECT_EQ(FlipreelEnumValues("BorderStyle")[0].description, "Transparent");
   EXPECT_TRUE(FlipreelEnumValues("Stretch").isEmpty());
 }
 
