@@ -73,16 +73,22 @@ void EditProperties(Designer& d, const std::function<void(PropertyPagesDialog&)>
   d.TaskAction("Properties...")->trigger();
 }
 
-// A saved form as an application loads it, with QUiLoader and the plugin.
-std::unique_ptr<QWidget> LoadInApplication(const QString& saved, QString& error) {
+// A saved form as an application loads it, with QUiLoader and the plugin,
+// and the Flipreel on it (none when either is missing).
+struct AppForm {
+  std::unique_ptr<QWidget> form;
+  FlipreelWidget* reel = nullptr;
+};
+AppForm LoadInApplication(const QString& saved) {
   QUiLoader loader;
   loader.clearPluginPaths();
   loader.addPluginPath(QStringLiteral(FLIPREEL_PLUGIN_DIR "/designer"));
   QByteArray bytes = saved.toUtf8();
   QBuffer file(&bytes);
-  std::unique_ptr<QWidget> form(loader.load(&file));
-  error = loader.errorString();
-  return form;
+  AppForm app{std::unique_ptr<QWidget>(loader.load(&file))};
+  EXPECT_NE(app.form, nullptr) << loader.errorString().toStdString();
+  if (app.form) app.reel = app.form->findChild<FlipreelWidget*>("Flipreel1");
+  return app;
 }
 
 QStringList NamesOf(const QString& enumeration) {
@@ -142,17 +148,15 @@ TEST(DesignerPlugin, EditsSavesAndRestoresTheControlWithItsGif) {
     EXPECT_FALSE(again->UserMode());
   }
 
-  QString error;
-  const std::unique_ptr<QWidget> app_form = LoadInApplication(saved, error);
-  ASSERT_NE(app_form, nullptr) << error.toStdString();
-  auto* played = app_form->findChild<FlipreelWidget*>("Flipreel1");
+  const AppForm app = LoadInApplication(saved);
+  FlipreelWidget* played = app.reel;
   ASSERT_NE(played, nullptr);
   EXPECT_TRUE(played->UserMode());
   EXPECT_EQ(played->Frames(), 4);
   EXPECT_EQ(played->AutoRewind(), 7);
   EXPECT_TRUE(played->Playing());  // AutoStart: playing at once in the application
 
-  app_form->show();
+  app.form->show();
   qttest::ExpectEachTickShowsAnotherPicture(*played);
 }
 
@@ -179,10 +183,8 @@ TEST(DesignerPlugin, AFormKeepsComposedAsItWasSaved) {
     auto* again = reopened.Find<FlipreelWidget>("Flipreel1");
     ASSERT_NE(again, nullptr);
     EXPECT_EQ(again->Composed(), composed);
-    QString error;
-    const std::unique_ptr<QWidget> app_form = LoadInApplication(saved, error);
-    ASSERT_NE(app_form, nullptr) << error.toStdString();
-    auto* played = app_form->findChild<FlipreelWidget*>("Flipreel1");
+    const AppForm app = LoadInApplication(saved);
+    FlipreelWidget* played = app.reel;
     ASSERT_NE(played, nullptr);
     EXPECT_EQ(played->Composed(), composed);
   }
@@ -323,10 +325,8 @@ TEST(DesignerPlugin, ThePixmapEditorSetsTheBackgroundPicture) {
   d.core->integration()->resetProperty(QStringLiteral("BackGroundGraphic"));
   EXPECT_TRUE(reel->BackGroundGraphic().isNull());
 
-  QString error;
-  const std::unique_ptr<QWidget> app_form = LoadInApplication(saved, error);
-  ASSERT_NE(app_form, nullptr) << error.toStdString();
-  auto* played = app_form->findChild<FlipreelWidget*>("Flipreel1");
+  const AppForm app = LoadInApplication(saved);
+  FlipreelWidget* played = app.reel;
   ASSERT_NE(played, nullptr);
   const QImage picture = played->BackGroundGraphic().toImage();
   ASSERT_EQ(picture.size(), QSize(24, 16));
