@@ -40,8 +40,8 @@ std::optional<Decoded> Ours(const std::string& bytes) {
 }
 
 // The first image through giflib's record reader, completed with a block
-// terminator where a file's last frame is cut before it, as the picture
-// loader is specified to accept.
+// terminator where a file's last frame is cut before it, since the picture
+// loader accepts a frame file without its final terminator.
 std::optional<Decoded> Giflib(const std::string& bytes, bool terminator) {
   GiflibSource source{&bytes, terminator ? 1 : 0};
   const GiflibFile gif = OpenWithGiflib(source);
