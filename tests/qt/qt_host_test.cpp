@@ -178,21 +178,19 @@ TEST(FlipreelWidgetInterface, ErrorsBecomeLastErrorAndASignal) {
   }
 }
 
+// Properties read by name after a load are checked with their notices;
+// here a property set by name, the frame queries in pixels, the events and
+// a method called by name.
 TEST(FlipreelWidgetInterface, PropertiesAndEventsAreReachableByName) {
   GifFile file(FourFrames());
   FlipreelWidget w;
   w.setComposed(false);  // the classic frames: each image alone at its offset
   HostOf(w).SetManualTicks(true);
-  QSignalSpy changed(&w, &FlipreelWidget::propertyNotified);
   QSignalSpy frame(&w, &FlipreelWidget::Frame);
   QSignalSpy finished(&w, &FlipreelWidget::PlayFinished);
   ASSERT_TRUE(w.setProperty("FlipreelFile", file.qpath()));
   EXPECT_EQ(w.property("FlipreelFile").toString(), "Gif");
-  EXPECT_EQ(w.property("Frames").toInt(), 4);
-  EXPECT_EQ(w.property("FrameRate").toInt(), 100);
   w.setProperty("AutoRewind", 1);
-  EXPECT_FALSE(changed.isEmpty());
-  EXPECT_EQ(changed.last()[0].toString(), "AutoRewind");
   EXPECT_FLOAT_EQ(w.FrameLeft(2), 4);
   EXPECT_FLOAT_EQ(w.FrameHeight(3), 6);
   EXPECT_EQ(w.GetFrame(1).pixel(0, 0) | 0xFF000000u, Rgb(kGreen));
