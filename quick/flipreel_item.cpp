@@ -426,9 +426,6 @@ class FlipreelItemPrivate final : public QuickSurface, public FlipreelEvents {
   bool ShownAtOnce(const Picture& picture) const {
     if (picture.IsEmpty() || FrameNode::ConvertsHere(picture)) return true;
     if (!control_->imgGif().visible()) return true;  // nothing is drawn
-    if (takes_indexed_ && KeptBudget() > 0 &&
-        picture.data()->format() == PictureData::Format::kIndexed8)
-      return true;
     auto it = textured_.find(picture.data());
     return it != textured_.end() && !it->second.expired();
   }
@@ -523,7 +520,6 @@ class FlipreelItemPrivate final : public QuickSurface, public FlipreelEvents {
   Picture awaited_;
   FrameNode::Textured textured_;
   uint64_t textured_serial_ = 0;
-  bool takes_indexed_ = false;  // the node shows 8-bit pictures as they are
   QRect bounds_;
   int frame_count_ = 0;
   size_t frames_bytes_ = 0;  // the frames' paint-ready size
@@ -850,7 +846,6 @@ QSGNode* FlipreelItem::updatePaintNode(QSGNode* old, UpdatePaintNodeData*) {
     QMetaObject::invokeMethod(
         this, [this] { d_->Redraw(true); }, Qt::QueuedConnection);
   }
-  d.takes_indexed_ = node->TakesIndexed();
   if (node->textured_serial() != d.textured_serial_) {
     d.textured_ = node->ListTextured();
     d.textured_serial_ = node->textured_serial();

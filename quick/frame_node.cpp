@@ -16,16 +16,9 @@
 #include <vector>
 
 #include "flipreel/qt/picture_cache.h"
-#include "flipreel/quick/indexed_material.h"
 
 #ifndef GL_BGRA
 #define GL_BGRA 0x80E1
-#endif
-#ifndef GL_R8
-#define GL_R8 0x8229
-#endif
-#ifndef GL_RED
-#define GL_RED 0x1903
 #endif
 
 namespace flipreel {
@@ -33,7 +26,6 @@ namespace flipreel {
 namespace {
 std::atomic<int64_t> upload_count{0};
 std::atomic<int64_t> made_count{0};
-std::atomic<int64_t> indexed_count{0};
 // Serials of every node's textures, so that a new node never takes an old
 // one's for its own.
 std::atomic<uint64_t> textured_serials{0};
@@ -71,35 +63,6 @@ struct FrameNode::Reused {
   }
 };
 
-// The textures of a kept 8-bit picture: its indices, one byte a pixel, in an
-// OpenGL texture of our own, and its premultiplied palette. The indices go
-// up in the render pass's preparation (preprocess), from `pending`.
-struct FrameNode::Indexed {
-  GLuint id = 0;
-  std::unique_ptr<QSGTexture> indices;
-  std::unique_ptr<QSGTexture> palette;
-  bool opaque = true;
-  std::shared_ptr<const PictureData> pending;
-
-  Indexed() = default;
-  Indexed(const Indexed&) = delete;
-  Indexed& operator=(const Indexed&) = delete;
-  // The wrapper goes before the texture it wraps; the scene graph drops its
-  // nodes with their context current.
-  ~Indexed() {
-    indices.reset();
-    QOpenGLContext* context = QOpenGLContext::currentContext();
-    if (context && id) context->functions()->glDeleteTextures(1, &id);
-  }
-};
-
-FrameNode::Entry::Entry() = default;
-FrameNode::Entry::Entry(std::weak_ptr<const PictureData> p, std::unique_ptr<QSGTexture> t, size_t b)
-    : picture(std::move(p)), texture(std::move(t)), bytes(b) {}
-FrameNode::Entry::Entry(Entry&&) noexcept = default;
-FrameNode::Entry& FrameNode::Entry::operator=(Entry&&) noexcept = default;
-FrameNode::Entry::~Entry() = default;
-
 int64_t FrameNode::uploads() {
   return upload_count.load();
 }
@@ -108,19 +71,9 @@ int64_t FrameNode::textures_made() {
   return made_count.load();
 }
 
-int64_t FrameNode::indexed_made() {
-  return indexed_count.load();
-}
-
 FrameNode::FrameNode(QQuickWindow& window) : window_(window) {
   TexturedChanged();
   setFlag(UsePreprocess);
-  // One-channel textures (GL_R8) and the shader's texelFetch came with
-  // OpenGL 3 and OpenGL ES 3.
-  if (QOpenGLContext* context = QOpenGLContext::currentContext();
-      context && window_.rendererInterface()->graphicsApi() == QSGRendererInterface::OpenGL) {
-    indexed_supported_ = context->format().majorVersion() >= 3;
-  }
   image_.reset(window_.createImageNode());
   image_->setOwnsTexture(false);
   // In the tree only while it shows something: the renderer cannot draw an
@@ -133,27 +86,13 @@ FrameNode::FrameNode(QQuickWindow& window) : window_(window) {
     texture.reset(window_.createTextureFromImage(
         pixel, opaque ? QQuickWindow::TextureIsOpaque : QQuickWindow::TextureHasAlphaChannel));
     for (const auto filtering : {QSGTexture::Nearest, QSGTexture::Linear}) {
-      std::unique_ptr<QSGImageNode> node(window_.createImageNode());
+      auto& node = warm_.emplace_back(window_.createImageNode());
       node->setFlag(OwnedByParent, false);
       node->setOwnsTexture(false);
       node->setTexture(texture.get());
       node->setFiltering(filtering);
       node->setRect(QRectF());
       appendChildNode(node.get());
-      warm_.push_back(std::move(node));
-    }
-  }
-  // The same for frames drawn from their indices, opaque or not.
-  if (indexed_supported_) {
-    warm_indexed_ = MakeIndexed(
-        Picture(PictureData::Indexed(1, 1, std::vector<uint8_t>{0}, PictureData::Palette{})));
-    for (const bool opaque : {true, false}) {
-      if (!warm_indexed_) break;
-      std::unique_ptr<QSGGeometryNode> node = MakeIndexedNode();
-      static_cast<IndexedMaterial*>(node->material())
-          ->Set(warm_indexed_->indices.get(), warm_indexed_->palette.get(), opaque);
-      appendChildNode(node.get());
-      warm_.push_back(std::move(node));
     }
   }
 }
@@ -162,7 +101,6 @@ FrameNode::~FrameNode() {
   DropOutgoing();
   if (reused_) DropBands(*reused_);
   SetImageShown(false);
-  SetIndexedShown(false);
   DropWarm();
 }
 
@@ -170,7 +108,6 @@ void FrameNode::DropWarm() {
   for (auto& node : warm_) removeChildNode(node.get());
   warm_.clear();
   for (auto& texture : warm_textures_) texture.reset();
-  warm_indexed_.reset();
 }
 
 void FrameNode::SetImageShown(bool shown) {
@@ -214,8 +151,7 @@ void FrameNode::TexturedChanged() {
 void FrameNode::Trim() {
   const QSGTexture* on_show = image_->texture();
   for (auto it = kept_.begin(); it != kept_.end();) {
-    const bool droppable =
-        it->first != indexed_key_ && (it->second.indexed || it->second.texture.get() != on_show);
+    const bool droppable = it->second.texture.get() != on_show;
     if (droppable && (kept_bytes_ > budget_ || it->second.picture.expired())) {
       kept_bytes_ -= it->second.bytes;
       it = kept_.erase(it);
@@ -226,18 +162,9 @@ void FrameNode::Trim() {
   }
 }
 
-void FrameNode::DropKept(const PictureData* key) {
-  auto it = kept_.find(key);
-  if (it == kept_.end()) return;
-  kept_bytes_ -= it->second.bytes;
-  kept_.erase(it);
-  TexturedChanged();
-}
-
 bool FrameNode::HasTexture(const Picture& picture) const {
   const PictureData* key = picture.data();
-  if (auto it = kept_.find(key); it != kept_.end())
-    return !it->second.picture.expired() && (!it->second.indexed || nearest_);
+  if (auto it = kept_.find(key); it != kept_.end()) return !it->second.picture.expired();
   if (aside_key_ == key) return !aside_.picture.expired();
   return reused_ && reused_->key == key && !reused_->picture.expired();
 }
@@ -262,8 +189,7 @@ std::unique_ptr<QSGTexture> FrameNode::MakeTexture(const QImage& image) {
 // goes to the bands (or cannot be had).
 QSGTexture* FrameNode::TextureFor(const Picture& picture, QImage converted, bool paced) {
   const PictureData* key = picture.data();
-  if (auto it = kept_.find(key);
-      it != kept_.end() && !it->second.picture.expired() && !it->second.indexed)
+  if (auto it = kept_.find(key); it != kept_.end() && !it->second.picture.expired())
     return it->second.texture.get();
   if (aside_key_ == key && !aside_.picture.expired()) return aside_.texture.get();
   if (reused_ && reused_->key == key && !reused_->picture.expired()) {
@@ -278,8 +204,8 @@ QSGTexture* FrameNode::TextureFor(const Picture& picture, QImage converted, bool
   if (kept_bytes_ + bytes <= budget_) {
     Entry entry{picture.shared(), MakeTexture(image), bytes};
     QSGTexture* texture = entry.texture.get();
-    DropKept(key);  // an earlier picture at this address, or its indexed texture
     kept_bytes_ += bytes;
+    kept_.erase(key);
     kept_.emplace(key, std::move(entry));
     TexturedChanged();
     // The texture lets its image go once uploaded: the next conversion here
@@ -426,7 +352,6 @@ void FrameNode::PlaceBands() {
   }
   r.on_show = true;
   SetImageShown(false);
-  SetIndexedShown(false);
   DropOutgoing();
 }
 
@@ -447,19 +372,9 @@ bool FrameNode::Show(const Picture& picture, QImage converted, const QRectF& rec
     Trim();
   }
   const bool blank = picture.IsEmpty() || rect.isEmpty();
-  Entry* indexed = blank ? nullptr : IndexedFor(picture);
-  if (!blank && !indexed && converted.isNull() && !ConvertsHere(picture) && !HasTexture(picture))
-    return false;
+  if (!blank && converted.isNull() && !ConvertsHere(picture) && !HasTexture(picture)) return false;
   rect_ = rect;
   source_ = source;
-  if (indexed) {
-    HideBands();
-    SetImageShown(false);
-    retired_.reset();
-    ShowIndexed(picture.data(), *indexed);
-    return true;
-  }
-  SetIndexedShown(false);
   QSGTexture* texture = blank ? nullptr : TextureFor(picture, std::move(converted), paced);
   if (!texture && !blank && reused_ && reused_->wanted) {
     // Shown by the bands, now when they are there, else once preprocess
@@ -479,135 +394,6 @@ bool FrameNode::Show(const Picture& picture, QImage converted, const QRectF& rec
   image_->setSourceRect(source);
   SetImageShown(true);
   return true;
-}
-
-FrameNode::Entry* FrameNode::IndexedFor(const Picture& picture) {
-  if (!nearest_) return nullptr;
-  const PictureData* key = picture.data();
-  if (auto it = kept_.find(key); it != kept_.end() && !it->second.picture.expired())
-    return it->second.indexed ? &it->second : nullptr;  // a 32-bit texture is shown as it is
-  if (!indexed_supported_ || key->format() != PictureData::Format::kIndexed8) return nullptr;
-  constexpr int kColours = 256;
-  const auto bytes = static_cast<size_t>(picture.width()) * static_cast<size_t>(picture.height()) +
-                     kColours * sizeof(uint32_t);
-  Trim();
-  if (kept_bytes_ + bytes > budget_) return nullptr;
-  std::unique_ptr<Indexed> indexed = MakeIndexed(picture);
-  if (!indexed) return nullptr;
-  indexed_uploads_.push_back(key);
-  Entry entry{picture.shared(), nullptr, bytes};
-  entry.indexed = std::move(indexed);
-  DropKept(key);  // an earlier picture at this address
-  kept_bytes_ += bytes;
-  auto [it, made] = kept_.emplace(key, std::move(entry));
-  TexturedChanged();
-  return &it->second;
-}
-
-// The textures of an 8-bit picture, its indices to be uploaded by the next
-// preprocess; none when OpenGL gives no texture name.
-std::unique_ptr<FrameNode::Indexed> FrameNode::MakeIndexed(const Picture& picture) {
-  QOpenGLContext* context = QOpenGLContext::currentContext();
-  if (!context) return nullptr;
-  auto indexed = std::make_unique<Indexed>();
-  context->functions()->glGenTextures(1, &indexed->id);
-  if (!indexed->id) return nullptr;
-  indexed->indices.reset(QNativeInterface::QSGOpenGLTexture::fromNative(
-      indexed->id, &window_, QSize(picture.width(), picture.height())));
-  // The renderer draws the frame without blending when no pixel uses a
-  // transparent colour.
-  constexpr int kColours = 256;
-  QImage colours(kColours, 1, QImage::Format_ARGB32_Premultiplied);
-  auto* row = reinterpret_cast<QRgb*>(colours.scanLine(0));
-  const PictureData& data = *picture.data();
-  for (int i = 0; i < kColours; ++i) row[i] = qPremultiply(data.palette()[static_cast<size_t>(i)]);
-  QRgb alpha = 0xFF000000u;
-  const uint8_t* index = data.indices();
-  const size_t pixels = static_cast<size_t>(data.width()) * static_cast<size_t>(data.height());
-  for (size_t i = 0; i < pixels; ++i) alpha &= row[index[i]];
-  indexed->opaque = alpha == 0xFF000000u;
-  indexed->palette.reset(window_.createTextureFromImage(colours));
-  for (QSGTexture* t : {indexed->indices.get(), indexed->palette.get()}) {
-    t->setFiltering(QSGTexture::Nearest);
-    t->setHorizontalWrapMode(QSGTexture::ClampToEdge);
-    t->setVerticalWrapMode(QSGTexture::ClampToEdge);
-  }
-  indexed->pending = picture.shared();
-  return indexed;
-}
-
-std::unique_ptr<QSGGeometryNode> FrameNode::MakeIndexedNode() {
-  auto node = std::make_unique<QSGGeometryNode>();
-  node->setFlag(OwnedByParent, false);
-  node->setGeometry(new QSGGeometry(QSGGeometry::defaultAttributes_TexturedPoint2D(), 4));
-  node->setFlag(OwnsGeometry);
-  node->setMaterial(new IndexedMaterial);
-  node->setFlag(OwnsMaterial);
-  return node;
-}
-
-void FrameNode::ShowIndexed(const PictureData* key, Entry& entry) {
-  if (!indexed_node_) indexed_node_ = MakeIndexedNode();
-  Indexed& textures = *entry.indexed;
-  auto* material = static_cast<IndexedMaterial*>(indexed_node_->material());
-  // Textures dropped while the node was out of the tree may have left their
-  // addresses to new ones: the material is set afresh whenever it comes back.
-  if (!indexed_node_->parent() || indexed_key_ != key ||
-      material->indices() != textures.indices.get()) {
-    material->Set(textures.indices.get(), textures.palette.get(), textures.opaque);
-    indexed_node_->markDirty(DirtyMaterial);
-  }
-  const QSize size = textures.indices->textureSize();
-  QSGGeometry::updateTexturedRectGeometry(
-      indexed_node_->geometry(), rect_,
-      QRectF(source_.x() / size.width(), source_.y() / size.height(),
-             source_.width() / size.width(), source_.height() / size.height()));
-  indexed_node_->markDirty(DirtyGeometry);
-  indexed_key_ = key;
-  SetIndexedShown(true);
-}
-
-void FrameNode::SetIndexedShown(bool shown) {
-  if (!indexed_node_) return;
-  if (!shown) indexed_key_ = nullptr;
-  if (shown == (indexed_node_->parent() != nullptr)) return;
-  if (shown) {
-    appendChildNode(indexed_node_.get());
-  } else {
-    removeChildNode(indexed_node_.get());
-  }
-}
-
-// The indices of the 8-bit pictures made since the last frame go up as they
-// are, one byte a pixel.
-void FrameNode::UploadIndexed() {
-  std::vector<Indexed*> due;
-  if (warm_indexed_ && warm_indexed_->pending) due.push_back(warm_indexed_.get());
-  for (const PictureData* key : indexed_uploads_) {
-    auto it = kept_.find(key);
-    if (it != kept_.end() && it->second.indexed && it->second.indexed->pending)
-      due.push_back(it->second.indexed.get());
-  }
-  indexed_uploads_.clear();
-  QOpenGLContext* context = QOpenGLContext::currentContext();
-  if (due.empty() || !context) return;
-  QOpenGLFunctions& gl = *context->functions();
-  window_.beginExternalCommands();
-  gl.glPixelStorei(GL_UNPACK_ALIGNMENT, 1);
-  for (Indexed* textures : due) {
-    const PictureData& picture = *textures->pending;
-    gl.glBindTexture(GL_TEXTURE_2D, textures->id);
-    gl.glTexImage2D(GL_TEXTURE_2D, 0, GL_R8, picture.width(), picture.height(), 0, GL_RED,
-                    GL_UNSIGNED_BYTE, picture.indices());
-    textures->pending.reset();
-    if (textures == warm_indexed_.get()) continue;
-    ++upload_count;
-    ++made_count;
-    ++indexed_count;
-  }
-  gl.glPixelStorei(GL_UNPACK_ALIGNMENT, 4);
-  gl.glBindTexture(GL_TEXTURE_2D, 0);
-  window_.endExternalCommands();
 }
 
 bool FrameNode::DrawnPixelForPixel() const {
@@ -639,18 +425,6 @@ void FrameNode::preprocess() {
   }
   const QSGTexture::Filtering wanted =
       smooth_ && !DrawnPixelForPixel() ? QSGTexture::Linear : QSGTexture::Nearest;
-  nearest_ = wanted == QSGTexture::Nearest;
-  if (!nearest_ && indexed_key_) {
-    // Scaled smoothly now: indices cannot be blended, so the frame on show
-    // becomes a 32-bit texture, converted here this once.
-    auto it = kept_.find(indexed_key_);
-    if (std::shared_ptr<const PictureData> data =
-            it != kept_.end() ? it->second.picture.lock() : nullptr) {
-      QImage image = ToPaintImage(*data);
-      Show(Picture(std::move(data)), std::move(image), rect_, source_, smooth_, budget_);
-    }
-  }
-  UploadIndexed();
   if (image_->filtering() != wanted) image_->setFiltering(wanted);
   if (reused_) {
     for (Band& band : reused_->bands) {

@@ -10,7 +10,6 @@
 
 #include <QImage>
 #include <QRectF>
-#include <QSGGeometryNode>
 #include <QSGImageNode>
 #include <QSGNode>
 #include <cstddef>
@@ -57,10 +56,6 @@ class FrameNode : public QSGNode {
   }
   // Whether showing the picture needs no copy of it (it has a texture).
   bool HasTexture(const Picture& picture) const;
-  // Whether the node now takes 8-bit pictures as they are, with no copy,
-  // while their textures fit the budget: with OpenGL, while the frame is
-  // drawn with nearest filtering (see preprocess).
-  bool TakesIndexed() const { return indexed_supported_ && nearest_; }
   // Changes whenever the pictures with textures change.
   uint64_t textured_serial() const { return textured_serial_; }
   // The pictures with textures now.
@@ -78,23 +73,12 @@ class FrameNode : public QSGNode {
   // benchmarks.
   static int64_t uploads();
   static int64_t textures_made();
-  // The textures made among those of 8-bit indices.
-  static int64_t indexed_made();
 
  private:
-  struct Indexed;
   struct Entry {
     std::weak_ptr<const PictureData> picture;
     std::unique_ptr<QSGTexture> texture;
     size_t bytes = 0;
-    // An 8-bit picture's indices and palette, drawn by the indexed node,
-    // instead of `texture`.
-    std::unique_ptr<Indexed> indexed;
-    Entry();
-    Entry(std::weak_ptr<const PictureData> p, std::unique_ptr<QSGTexture> t, size_t b);
-    Entry(Entry&&) noexcept;
-    Entry& operator=(Entry&&) noexcept;
-    ~Entry();
   };
   struct Band;
   struct Reused;
@@ -103,16 +87,6 @@ class FrameNode : public QSGNode {
   // would hold the render thread up for a whole frame or more.
   static constexpr size_t kBandBytes = size_t{512} << 10;
   QSGTexture* TextureFor(const Picture& picture, QImage converted, bool paced);
-  // The kept entry of an 8-bit picture drawn from its indices, made when the
-  // node takes such pictures and it fits the budget; none otherwise.
-  Entry* IndexedFor(const Picture& picture);
-  std::unique_ptr<Indexed> MakeIndexed(const Picture& picture);
-  static std::unique_ptr<QSGGeometryNode> MakeIndexedNode();
-  void ShowIndexed(const PictureData* key, Entry& entry);
-  void SetIndexedShown(bool shown);
-  void UploadIndexed();
-  // Forgets the kept texture of key.
-  void DropKept(const PictureData* key);
   std::unique_ptr<QSGTexture> MakeTexture(const QImage& image);
   // Sets the picture to be shown in place, from image; false where the
   // graphics API gives no way to do that.
@@ -133,15 +107,6 @@ class FrameNode : public QSGNode {
 
   QQuickWindow& window_;
   std::unique_ptr<QSGImageNode> image_;
-  // Draws kept 8-bit pictures: with nearest filtering their index textures
-  // take a quarter of the memory of 32-bit ones and give the same pixels.
-  std::unique_ptr<QSGGeometryNode> indexed_node_;
-  const PictureData* indexed_key_ = nullptr;         // what it shows, while in the tree
-  std::vector<const PictureData*> indexed_uploads_;  // made, pixels not yet uploaded
-  bool indexed_supported_ = false;
-  // The frame was last drawn with nearest filtering: until the first frame
-  // is drawn that is not known, and pictures are shown from 32-bit pixels.
-  bool nearest_ = false;
   std::unordered_map<const PictureData*, Entry> kept_;
   size_t kept_bytes_ = 0;
   size_t budget_ = kDefaultBudget;
@@ -164,13 +129,12 @@ class FrameNode : public QSGNode {
   std::unique_ptr<QSGTexture> retired_;
   // Nodes of no area, drawn in the node's first frame only, with each
   // material a frame may be drawn with (opaque or not, nearest or linear
-  // filtering, or from indices): the renderer and the driver build those shaders then, as the
+  // filtering): the renderer and the driver build those shaders then, as the
   // item enters its window, rather than in the frame that first shows a
   // picture, where a software rasteriser's compiler would hold the window
   // up for several milliseconds.
   std::unique_ptr<QSGTexture> warm_textures_[2];
-  std::unique_ptr<Indexed> warm_indexed_;
-  std::vector<std::unique_ptr<QSGNode>> warm_;
+  std::vector<std::unique_ptr<QSGImageNode>> warm_;
   bool warm_drawn_ = false;
 };
 

@@ -1,8 +1,7 @@
 // Frames beyond the texture budget on OpenGL, where they are written over in
 // place, in bands: on a real X display (Xvfb) with Qt Quick's OpenGL
 // renderer. Each frame shows its own pixels, across the bands' edges too,
-// smooth or not, and showing another frame makes no texture. Frames within
-// the budget drawn from their 8-bit indices show the same pixels.
+// smooth or not, and showing another frame makes no texture.
 #include <gtest/gtest.h>
 
 #include <QElapsedTimer>
@@ -139,129 +138,6 @@ TEST_F(FrameBands, ANewSizeKeepsTheOldFrameUntilItsOwnBandsAreThere) {
     ASSERT_LT(clock.elapsed(), 5000);
   }
   EXPECT_GT(old_frames, 0);
-}
-
-// Frames that fit the texture budget, drawn with nearest filtering, are
-// textures of their 8-bit indices looked up in their palette.
-class IndexedFrames : public FrameBands {
- protected:
-  void SetUp() override {
-    FrameBands::SetUp();
-    if (IsSkipped() || HasFatalFailure()) return;
-    reel_->setTextureBudget(static_cast<int>(FrameNode::kDefaultBudget));
-  }
-
-  // Whether the window shows frame i scaled `scale` times, nearest.
-  bool ShowsScaled(int frame, int scale) {
-    const QImage grab = window_.grabWindow();
-    for (int y = 0; y < kHeight * scale; ++y) {
-      for (int x = 0; x < kWidth * scale; x += 13) {
-        if ((grab.pixel(x, y) & 0xFFFFFFu) != teststripes::RowColour(frame, y / scale))
-          return false;
-      }
-    }
-    return true;
-  }
-
-  // Whether window row 359 of the item scaled twice in height blends
-  // picture rows 179 and 180 of frame i, 3 to 1.
-  bool BlendsAtTheMiddle(int frame) {
-    const QColor above(teststripes::RowColour(frame, 179));
-    const QColor below(teststripes::RowColour(frame, 180));
-    const QColor got = window_.grabWindow().pixelColor(kWidth / 2, 359);
-    auto near = [](int a, int b) { return std::abs(a - b) <= 3; };
-    return near(got.red(), (3 * above.red() + below.red()) / 4) &&
-           near(got.green(), (3 * above.green() + below.green()) / 4) &&
-           near(got.blue(), (3 * above.blue() + below.blue()) / 4);
-  }
-
-  void Scale(int scale) {
-    reel_->setSize(QSizeF(kWidth, kHeight * scale));
-    window_.resize(kWidth, kHeight * scale);
-  }
-};
-
-TEST_F(IndexedFrames, FramesDrawnNearestAreTheirIndicesPixelForPixel) {
-  const struct {
-    bool smooth;
-    int scale;
-  } cases[] = {{false, 1}, {true, 1}, {false, 2}};
-  int load = 0;
-  for (const auto& c : cases) {
-    SCOPED_TRACE(testing::Message() << "smooth " << c.smooth << ", scale " << c.scale);
-    reel_->setSmooth(c.smooth);
-    reel_->setSize(QSizeF(kWidth * c.scale, kHeight * c.scale));
-    window_.resize(kWidth * c.scale, kHeight * c.scale);
-    // A new GIF each time (items loading the same bytes share their
-    // frames): its frames have no texture yet.
-    ++load;
-    reel_->setSource(
-        Write(QStringLiteral("load%1.gif").arg(load), kWidth, kHeight, kFrames + load));
-    ASSERT_EQ(reel_->status(), FlipreelItem::Ready);
-    ASSERT_TRUE(WaitFor([&] { return ShowsScaled(0, c.scale); }));
-    const int64_t made = FrameNode::textures_made();
-    const int64_t indexed = FrameNode::indexed_made();
-    for (const int frame : {1, 2, 3, 0, 2}) {
-      ASSERT_TRUE(reel_->jumpTo(frame));
-      ASSERT_TRUE(WaitFor([&] { return ShowsScaled(frame, c.scale); })) << "frame " << frame;
-    }
-    // Frames 1 to 3 are each made once, from their indices, and kept.
-    EXPECT_EQ(FrameNode::indexed_made() - indexed, 3);
-    EXPECT_EQ(FrameNode::textures_made() - made, 3);
-  }
-}
-
-// Indices cannot be blended: a frame on show that comes to be scaled
-// smoothly, and a frame kept from its indices shown then, are drawn from
-// their colours, filtered.
-TEST_F(IndexedFrames, FramesScaledSmoothlyBlendTheirColours) {
-  reel_->setSmooth(true);
-  for (const int frame : {1, 2}) {
-    ASSERT_TRUE(reel_->jumpTo(frame));
-    ASSERT_TRUE(WaitFor([&] { return Shows(frame); }));
-  }
-  ASSERT_GE(FrameNode::indexed_made(), 2);
-  Scale(2);
-  EXPECT_TRUE(WaitFor([&] { return BlendsAtTheMiddle(2); }));
-  ASSERT_TRUE(reel_->jumpTo(1));
-  EXPECT_TRUE(WaitFor([&] { return BlendsAtTheMiddle(1); }));
-  Scale(1);
-  ASSERT_TRUE(reel_->jumpTo(2));
-  EXPECT_TRUE(WaitFor([&] { return Shows(2); }));
-}
-
-// A transparent colour shows what lies behind the item.
-TEST_F(IndexedFrames, TransparentPixelsShowTheWindowBehind) {
-  testgif::Gif gif;
-  gif.width = kWidth;
-  gif.height = kHeight;
-  gif.global_palette = {0xFF0000, 0x00FF00};
-  for (int i = 0; i < 2; ++i) {
-    testgif::Frame f;
-    f.width = kWidth;
-    f.height = kHeight;
-    f.transparent = 1;
-    f.pixels.resize(static_cast<size_t>(kWidth) * kHeight);
-    for (int y = 0; y < kHeight; ++y)
-      for (int x = 0; x < kWidth; ++x)
-        f.pixels[static_cast<size_t>(y) * kWidth + x] = x < kWidth / 2 ? 0 : 1;
-    gif.frames.push_back(f);
-  }
-  QFile file(dir_.filePath(QStringLiteral("transparent.gif")));
-  ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-  const std::string bytes = testgif::Build(gif);
-  file.write(bytes.data(), static_cast<qint64>(bytes.size()));
-  file.close();
-  window_.setColor(Qt::blue);
-  const int64_t indexed = FrameNode::indexed_made();
-  reel_->setSource(QUrl::fromLocalFile(file.fileName()));
-  ASSERT_TRUE(reel_->jumpTo(1));
-  auto shows = [&] {
-    const QImage grab = window_.grabWindow();
-    return grab.pixel(10, 10) == qRgb(255, 0, 0) && grab.pixel(kWidth - 10, 10) == qRgb(0, 0, 255);
-  };
-  EXPECT_TRUE(WaitFor(shows));
-  EXPECT_GT(FrameNode::indexed_made(), indexed);
 }
 
 }  // namespace
