@@ -240,9 +240,16 @@ class FlipreelItemPrivate final : public QuickSurface, public FlipreelEvents {
       load_error_ =
           Trap([&] { host_.LoadWith(file, *ahead, [&] { control_->SetFlipreelFile(file); }); });
     });
-    SetError(std::nullopt);
-    SetProgress(0);
-    SetStatus(FlipreelItem::Loading);
+    if (asynchronous_) {
+      SetError(std::nullopt);
+      SetProgress(0);
+      SetStatus(FlipreelItem::Loading);
+    } else {
+      // Reads of the item wait for this load, so it is told only as it
+      // ends: a binding that read `status` on a change announced now would
+      // hold the event loop until the load was done.
+      status_ = FlipreelItem::Loading;
+    }
     return true;
   }
 

@@ -24,6 +24,9 @@ Window {
         objectName: "reel"
         anchors { left: parent.left; right: parent.right; top: parent.top; bottom: bar.top; margins: 8 }
         fillMode: Flipreel.PreserveAspectFit
+        // A large GIF loads while the window runs on, the status line
+        // saying so.
+        asynchronous: true
         loops: root.onePass ? 1 : 0
         onFrameChanged: {
             root.framesShown += 1

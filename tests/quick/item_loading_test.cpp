@@ -16,6 +16,7 @@
 #include <random>
 
 #include "flipreel/quick/flipreel_item.h"
+#include "tests/quick/quick_test_support.h"
 #include "tests/support/gif_builder.h"
 
 namespace flipreel {
@@ -120,6 +121,22 @@ TEST_F(ItemLoading, ALargeGifLoadsFromTheEventLoopAndReadsWaitForIt) {
       EXPECT_EQ(counted.last().at(0).toInt(), kFrames);
     }
   }
+}
+
+// A binding on `status` of an item without `asynchronous` is told of the
+// load as it ends, not as it starts: reading `status` then would wait for
+// the whole load, holding the event loop.
+TEST_F(ItemLoading, ABindingOnStatusLetsTheEventLoopRunWhileALargeGifLoads) {
+  auto reel = Create(engine_, QStringLiteral("property int seen: status"));
+  ASSERT_NE(reel, nullptr);
+  int fired_while_loading = 0;
+  QTimer busy;
+  QObject::connect(&busy, &QTimer::timeout, [&] { fired_while_loading += 1; });
+  busy.start(0);
+  reel->setSource(large_);
+  ASSERT_TRUE(WaitFor([&] { return reel->property("seen").toInt() == FlipreelItem::Ready; }));
+  EXPECT_GT(fired_while_loading, 1);
+  EXPECT_EQ(reel->frameCount(), kFrames);
 }
 
 // The window shows the new first frame while the rest still loads, not
