@@ -285,7 +285,9 @@ void FlipreelWidgetPrivate::Paint(QPainter& painter, const QRect& clip) {
   auto covers = [&](const Picture& picture, const QRect& r, const void* place) {
     return !r.isEmpty() && r.intersects(clip) && d.cache_.IsOpaque(picture, place);
   };
-  const void* gif_place = preview ? static_cast<const void*>(&d.preview_) : &c.imgGif();
+  // A load's first frame is shown where imgGif shows it: one place for both,
+  // so that its copy is the one imgGif then shows.
+  const void* gif_place = &c.imgGif();
   const QRegion below_gif = covers(gif_picture, gif, gif_place) ? open.subtracted(gif) : open;
   const QRegion below_back_image =
       covers(c.imgBackGround().picture(), back_image, &c.imgBackGround())
