@@ -83,13 +83,13 @@ void PaintImage(QPainter& painter, const Image& image, const TwipScale& scale,
   if (target.isEmpty()) return;
   PaintPicture(painter, image.picture(), target,
                scale.Rect(image.left(), image.top(), image.width(), image.height()),
-               image.stretch(), cache);
+               image.stretch(), cache, &image);
 }
 
 void PaintPicture(QPainter& painter, const Picture& picture, const QRect& target, const QRect& box,
-                  bool stretch, PictureCache& cache) {
+                  bool stretch, PictureCache& cache, const void* place) {
   if (target.isEmpty()) return;
-  const QImage& pixels = cache.Get(picture);
+  const QImage& pixels = cache.Get(picture, place);
   if (pixels.isNull()) return;
   if (stretch) {
     painter.drawImage(target, pixels);

@@ -38,11 +38,12 @@ void PaintShape(QPainter& painter, const Shape& shape, const TwipScale& scale,
                 const QPalette& palette);
 // The picture at natural size clipped to the box, or scaled into the box
 // (nearest neighbour, as frames of an animation are drawn) with Stretch on;
-// alpha blends over what lies below.
+// alpha blends over what lies below. The image is the cache's place for the
+// copy it paints.
 void PaintImage(QPainter& painter, const Image& image, const TwipScale& scale, PictureCache& cache);
 // The same for a picture drawn into target (within box, from its corner, or
-// stretched over it).
+// stretched over it), its copy held for place (see PictureCache::Get).
 void PaintPicture(QPainter& painter, const Picture& picture, const QRect& target, const QRect& box,
-                  bool stretch, PictureCache& cache);
+                  bool stretch, PictureCache& cache, const void* place = nullptr);
 
 }  // namespace flipreel

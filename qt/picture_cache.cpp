@@ -180,6 +180,13 @@ void Release(const PictureData* key) {
 
 }  // namespace
 
+size_t PictureCache::CountAsideBytes() const {
+  size_t bytes = 0;
+  for (const auto& [key, entry] : aside_)
+    if (!entry.borrows) bytes += static_cast<size_t>(entry.image.sizeInBytes());
+  return bytes;
+}
+
 void PictureCache::WaitForConversions() {
   ConversionPool().waitForDone();
 }
@@ -207,17 +214,56 @@ PictureCache::~PictureCache() {
   for (const PictureData* key : keys) Release(key);
 }
 
-void PictureCache::Aside(const Picture& picture, QImage image) {
+// Copies aside without a place are the last kAsideCount made: past that, the
+// oldest of them goes. A place holds its one copy until it shows another.
+void PictureCache::Aside(const Picture& picture, QImage image, const void* place) {
   Offer(picture, image);
   const PictureData* data = picture.data();
   const bool borrows = data && data->format() == PictureData::Format::kArgb32 &&
                        image.constBits() == reinterpret_cast<const uchar*>(data->argb());
-  aside_.emplace_back(picture.data(), Entry{picture.shared(), std::move(image), 0, borrows});
-  if (aside_.size() > kAsideCount) {
-    const PictureData* key = aside_.front().first;
-    aside_.pop_front();
-    Release(key);
+  aside_.emplace_back(picture.data(), Entry{picture.shared(), std::move(image), 0, borrows, place});
+  if (std::ranges::count(aside_, nullptr, [](const auto& e) { return e.second.place; }) <=
+      static_cast<ptrdiff_t>(kAsideCount))
+    return;
+  const auto oldest =
+      std::ranges::find(aside_, nullptr, [](const auto& e) { return e.second.place; });
+  const PictureData* key = oldest->first;
+  aside_.erase(oldest);
+  Release(key);
+}
+
+// A place now shows picture: a copy of it set aside is the place's from now
+// on, and of the copies of what the place showed before it keeps the latest
+// kCopiesPerPlace - 1 (for controls that play the same frames a little
+// behind this one). The oldest it lets go is handed back to be written over
+// when it can be (see Spare).
+QImage PictureCache::MoveToPlace(const Picture& picture, const void* place) {
+  const PictureData* key = picture.data();
+  if (const auto it = std::ranges::find(aside_, key, [](const auto& e) { return e.first; });
+      it != aside_.end() && it->second.place != place) {
+    auto entry = std::move(*it);
+    aside_.erase(it);
+    entry.second.place = place;
+    aside_.push_back(std::move(entry));  // the latest the place shows
   }
+  const auto before = [&](const auto& e) { return e.second.place == place && e.first != key; };
+  QImage spare;
+  while (std::ranges::count_if(aside_, before) >= static_cast<ptrdiff_t>(kCopiesPerPlace)) {
+    const auto oldest = std::ranges::find_if(aside_, before);
+    auto entry = std::move(*oldest);
+    aside_.erase(oldest);
+    spare = Spare(std::move(entry));
+  }
+  return spare;
+}
+
+// A copy taken out of the aside, to be written over when nothing else holds
+// it. A copy that is a picture's own pixels is never written over: they are
+// the picture's, and may be gone already.
+QImage PictureCache::Spare(std::pair<const PictureData*, Entry> aside) {
+  auto& [key, entry] = aside;
+  Withdraw(key, entry.image);
+  return !entry.borrows && entry.image.isDetached() ? std::move(entry.image) : QImage();
 }
 
 void PictureCache::Drop(Kept::iterator it) {
@@ -243,24 +289,30 @@ bool PictureCache::Convert(const Picture& picture, bool aside_if_full) {
     return false;  // converted when shown
   }
   ++conversions_;
+  // A compact picture's copy is allocated here, not on the converting thread:
+  // memory a pool thread allocates stays in that thread's own heap arena
+  // once freed, where the next conversions on this thread cannot use it.
+  QImage target;
+  if (picture.data()->format() == PictureData::Format::kIndexed8)
+    target = QImage(picture.width(), picture.height(), QImage::Format_ARGB32_Premultiplied);
   // The thread holds the picture's data only while it converts: a picture
   // dropped meanwhile is not kept alive past that.
-  ConvertInBackground(
-      [this, inbox = inbox_, key = picture.data(), data = picture.shared(), bytes]() mutable {
-        QImage image = PaintImageOf(Picture(data));
-        const std::weak_ptr<const PictureData> weak = data;
-        data.reset();
-        const std::lock_guard lock(inbox->mu);
-        if (!inbox->receiver) return;
-        QMetaObject::invokeMethod(
-            inbox->receiver,
-            // Runs on the GUI thread only while the receiver, a member of
-            // the cache, lives.
-            [this, key, weak, image = std::move(image), bytes]() mutable {
-              Arrived(key, Picture(weak.lock()), std::move(image), bytes);
-            },
-            Qt::QueuedConnection);
-      });
+  ConvertInBackground([this, inbox = inbox_, key = picture.data(), data = picture.shared(), bytes,
+                       target = std::move(target)]() mutable {
+    QImage image = PaintImageOf(Picture(data), std::move(target));
+    const std::weak_ptr<const PictureData> weak = data;
+    data.reset();
+    const std::lock_guard lock(inbox->mu);
+    if (!inbox->receiver) return;
+    QMetaObject::invokeMethod(
+        inbox->receiver,
+        // Runs on the GUI thread only while the receiver, a member of
+        // the cache, lives.
+        [this, key, weak, image = std::move(image), bytes]() mutable {
+          Arrived(key, Picture(weak.lock()), std::move(image), bytes);
+        },
+        Qt::QueuedConnection);
+  });
   return true;
 }
 
@@ -376,29 +428,31 @@ void PictureCache::Prepare(const Picture& picture) {
   if (!image.isNull()) Keep(picture, std::move(image));
 }
 
-// A full aside gives its oldest copy up to be written over, when nothing
-// else holds it: a frame converted as it is shown then reuses the memory of
-// one shown before rather than having new pages mapped in. A copy that is a
-// picture's own pixels is never written over: they are the picture's, and
-// may be gone already.
+// A full aside gives its oldest copy without a place up to be written over:
+// a frame converted as it is shown then reuses the memory of one shown
+// before rather than having new pages mapped in.
 QImage PictureCache::TakeSpare() {
-  if (aside_.size() < kAsideCount) return QImage();
-  auto [key, entry] = std::move(aside_.front());
-  aside_.pop_front();
-  Withdraw(key, entry.image);
-  return !entry.borrows && entry.image.isDetached() ? std::move(entry.image) : QImage();
+  const auto placeless = [](const auto& e) { return e.second.place == nullptr; };
+  if (std::ranges::count_if(aside_, placeless) < static_cast<ptrdiff_t>(kAsideCount))
+    return QImage();
+  const auto oldest = std::ranges::find_if(aside_, placeless);
+  auto entry = std::move(*oldest);
+  aside_.erase(oldest);
+  return Spare(std::move(entry));
 }
 
-const QImage& PictureCache::Get(const Picture& picture) {
+const QImage& PictureCache::Get(const Picture& picture, const void* place) {
   static const QImage kNone;
   if (picture.IsEmpty()) return kNone;
+  QImage spare = place ? MoveToPlace(picture, place) : QImage();
   if (const QImage* found = Find(picture)) return *found;
   const bool fits = Fits(size_t{4} * picture.width() * picture.height());
-  QImage image = PaintImageOf(picture, fits ? QImage() : TakeSpare());
+  if (!fits && spare.isNull()) spare = TakeSpare();
+  QImage image = PaintImageOf(picture, fits ? QImage() : std::move(spare));
   ++conversions_;
   if (image.isNull()) return kNone;
   if (Keep(picture, image)) return kept_.at(picture.data()).image;
-  Aside(picture, std::move(image));
+  Aside(picture, std::move(image), place);
   return aside_.back().second.image;
 }
 

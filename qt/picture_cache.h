@@ -5,8 +5,9 @@
 // once (RGB32 when it is opaque, ARGB32 premultiplied otherwise) and keeps the
 // copy while the copies together stay within the budget. Frames are prepared
 // as they load; a picture that no longer fits is converted when it is
-// painted, and the last few of those conversions are kept aside so that
-// repainting one frame converts it only once.
+// painted, and that copy is kept aside while its place (the element that
+// shows it) shows it or has just shown it, so that repainting one frame
+// converts it only once.
 //
 // The caches of one thread share their copies: a picture several widgets
 // show (controls that loaded the same GIF share its frames) is converted
@@ -32,10 +33,14 @@ namespace flipreel {
 class PictureCache {
  public:
   static constexpr size_t kDefaultBudget = size_t{64} << 20;  // 64 MB per widget
-  // Conversions beyond the budget kept aside: the frame on show, the
-  // background picture and the frames about to be shown.
+  // Conversions beyond the budget kept aside without a place: those of the
+  // frames about to be shown, and the last few asked for by callers that
+  // name no place.
   static constexpr size_t kShowAhead = 2;
   static constexpr size_t kAsideCount = 2 + kShowAhead;
+  // Copies aside a place holds: the picture it shows and those it showed just
+  // before.
+  static constexpr size_t kCopiesPerPlace = 1;
 
   explicit PictureCache(size_t budget_bytes = kDefaultBudget);
   // Waits until no conversion runs on another thread (for tests and for
@@ -52,6 +57,9 @@ class PictureCache {
   size_t kept_count() const { return kept_.size(); }
   // Every conversion done so far, for tests and benchmarks.
   int64_t conversions() const { return conversions_; }
+  // Bytes of the copies set aside (beyond the budget) that are not a
+  // picture's own pixels, for benchmarks.
+  size_t CountAsideBytes() const;
 
   // Converts a picture ahead of painting and keeps the copy if it fits.
   void Prepare(const Picture& picture);
@@ -77,14 +85,21 @@ class PictureCache {
   bool Has(const Picture& picture) { return !picture.IsEmpty() && Find(picture) != nullptr; }
   // The paint-ready copy, converted now when none is kept. A null image for
   // the empty picture and when memory for the copy cannot be had.
-  const QImage& Get(const Picture& picture);
+  //
+  // `place`, when given, names where the picture is shown (an element of the
+  // widget, say). A place holds copies aside of the last kCopiesPerPlace
+  // pictures it showed: when it shows another, the oldest is let go, and a
+  // conversion for the new one writes over it when nothing else holds it. A
+  // widget that converts its frames as they are shown so holds a copy or two
+  // per place, not the last few conversions whatever showed them.
+  const QImage& Get(const Picture& picture, const void* place = nullptr);
   // Get's image for a caller that may keep it past the picture's life or
   // hand it to another thread: an image over the picture's own pixels holds
   // the picture while it lives.
   QImage GetToKeep(const Picture& picture);
   // Whether every pixel of the picture is opaque (converting it if need be).
-  bool IsOpaque(const Picture& picture) {
-    return !picture.IsEmpty() && Get(picture).format() == QImage::Format_RGB32;
+  bool IsOpaque(const Picture& picture, const void* place = nullptr) {
+    return !picture.IsEmpty() && Get(picture, place).format() == QImage::Format_RGB32;
   }
   // Pictures may have gone away: their copies are dropped at the next use.
   void MarkStale() {
@@ -96,12 +111,15 @@ class PictureCache {
   struct Entry {
     std::weak_ptr<const PictureData> picture;
     QImage image;
-    size_t charged = 0;    // bytes counted in kept_bytes_
-    bool borrows = false;  // image is over the picture's own pixels
+    size_t charged = 0;           // bytes counted in kept_bytes_
+    bool borrows = false;         // image is over the picture's own pixels
+    const void* place = nullptr;  // where the picture is shown, for a copy aside
   };
   using Kept = std::unordered_map<const PictureData*, Entry>;
   void Drop(Kept::iterator it);
-  void Aside(const Picture& picture, QImage image);
+  void Aside(const Picture& picture, QImage image, const void* place = nullptr);
+  QImage MoveToPlace(const Picture& picture, const void* place);
+  QImage Spare(std::pair<const PictureData*, Entry> aside);
   const QImage* Find(const Picture& picture);
   bool Fits(size_t bytes);
   bool Keep(const Picture& picture, QImage image);

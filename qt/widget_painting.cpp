@@ -282,13 +282,17 @@ void FlipreelWidgetPrivate::Paint(QPainter& painter, const QRect& clip) {
 
   // What each layer leaves of the clip to the layers below it.
   QRegion open(clip);
-  auto covers = [&](const Picture& picture, const QRect& r) {
-    return !r.isEmpty() && r.intersects(clip) && d.cache_.IsOpaque(picture);
+  auto covers = [&](const Picture& picture, const QRect& r, const void* place) {
+    return !r.isEmpty() && r.intersects(clip) && d.cache_.IsOpaque(picture, place);
   };
-  const QRegion below_gif = covers(gif_picture, gif) ? open.subtracted(gif) : open;
-  const QRegion below_back_image = covers(c.imgBackGround().picture(), back_image)
-                                       ? below_gif.subtracted(back_image)
-                                       : below_gif;
+  // A load's first frame is shown where imgGif shows it: one place for both,
+  // so that its copy is the one imgGif then shows.
+  const void* gif_place = &c.imgGif();
+  const QRegion below_gif = covers(gif_picture, gif, gif_place) ? open.subtracted(gif) : open;
+  const QRegion below_back_image =
+      covers(c.imgBackGround().picture(), back_image, &c.imgBackGround())
+          ? below_gif.subtracted(back_image)
+          : below_gif;
   const bool back_filled = c.shpBackGround().back_style() == 1 && !back_shape.isEmpty();
   const QRegion below_back_shape =
       back_filled ? below_back_image.subtracted(back_shape) : below_back_image;
@@ -314,7 +318,7 @@ void FlipreelWidgetPrivate::Paint(QPainter& painter, const QRect& clip) {
   if (gif.intersects(clip)) {
     if (preview) {
       PaintPicture(painter, d.preview_.picture, d.preview_.rect, d.preview_.box, d.preview_.stretch,
-                   d.cache_);
+                   d.cache_, gif_place);
     } else {
       PaintImage(painter, c.imgGif(), s, d.cache_);
     }

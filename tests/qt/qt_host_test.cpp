@@ -9,6 +9,7 @@
 #include <QTimer>
 #include <algorithm>
 #include <functional>
+#include <set>
 #include <vector>
 
 #include "flipreel/host/property_bag.h"
@@ -364,19 +365,59 @@ TEST(PictureCache, CopiesFoundInAnotherCacheAreUsedWhileItKeepsThemAndNeverHeldB
 }
 
 // A conversion on show never writes over a copy set aside that is a
-// picture's own pixels: they went with the picture.
+// picture's own pixels: they went with the picture. Whether the copies are
+// set aside as the last few conversions or for the place that shows them.
 TEST(PictureCache, ConversionsOnShowNeverWriteOverAPicturesOwnPixels) {
-  PictureCache cache(0);
-  {
-    std::vector<Picture> gone;
-    for (uint32_t i = 0; i < PictureCache::kAsideCount; ++i) {
-      std::vector<uint32_t> pixels(64 * 64, 0xFF000000u | i);
-      gone.push_back(Picture(PictureData::Argb(64, 64, std::move(pixels))));
-      EXPECT_EQ(cache.Get(gone.back()).pixel(0, 0), 0xFF000000u | i);
+  const int place = 0;
+  for (const void* where : {static_cast<const void*>(nullptr), static_cast<const void*>(&place)}) {
+    PictureCache cache(0);
+    {
+      std::vector<Picture> gone;
+      for (uint32_t i = 0; i < PictureCache::kAsideCount; ++i) {
+        std::vector<uint32_t> pixels(64 * 64, 0xFF000000u | i);
+        gone.push_back(Picture(PictureData::Argb(64, 64, std::move(pixels))));
+        EXPECT_EQ(cache.Get(gone.back(), where).pixel(0, 0), 0xFF000000u | i);
+      }
     }
+    const Picture clear = Picture::Solid(64, 64, 0x00000000u);
+    EXPECT_EQ(cache.Get(clear, where).pixel(63, 63), 0u);
   }
-  const Picture clear = Picture::Solid(64, 64, 0x00000000u);
-  EXPECT_EQ(cache.Get(clear).pixel(63, 63), 0u);
+}
+
+// A widget converting its frames as it shows them holds a copy per place
+// (the frame on show, its background), not the last few conversions: the
+// copy of a frame no longer shown goes, its memory written over by the next,
+// and a background shown beside the frames is never converted again.
+TEST(PictureCache, APlaceHoldsTheCopyOfWhatItShowsAndWritesOverItForTheNext) {
+  PictureData::Palette palette{};
+  for (uint32_t i = 0; i < 256; ++i) palette[i] = 0xFF000000u | i;
+  auto indexed = [&](uint8_t index) {
+    return Picture(PictureData::Indexed(16, 16, std::vector<uint8_t>(16 * 16, index), palette));
+  };
+  std::vector<Picture> frames;
+  for (uint8_t i = 0; i < 8; ++i) frames.push_back(indexed(i));
+  const Picture background = indexed(200);
+  const int frame_place = 0, back_place = 0;
+  PictureCache cache(0);
+  PictureCache viewer(0);  // sees which copies the cache still holds
+  std::set<const uchar*> memory;
+  for (size_t i = 0; i < frames.size(); ++i) {
+    EXPECT_EQ(cache.Get(background, &back_place).pixel(0, 0), 0xFF0000C8u);
+    const uchar* shown = cache.Get(frames[i], &frame_place).constBits();
+    EXPECT_EQ(cache.Get(frames[i], &frame_place).pixel(15, 15), 0xFF000000u | i);
+    EXPECT_EQ(cache.Get(frames[i], &frame_place).constBits(), shown);  // repainted as it is
+    memory.insert(shown);
+    for (size_t j = 0; j <= i; ++j)
+      EXPECT_EQ(viewer.Has(frames[j]), i - j < PictureCache::kCopiesPerPlace) << i << " " << j;
+  }
+  EXPECT_EQ(cache.conversions(), static_cast<int64_t>(frames.size()) + 1);
+  EXPECT_EQ(memory.size(), PictureCache::kCopiesPerPlace);
+  EXPECT_EQ(viewer.conversions(), 0);
+
+  // A copy held elsewhere is not written over: the place lets it go instead.
+  const QImage kept = cache.GetToKeep(frames.back());
+  EXPECT_EQ(cache.Get(frames.front(), &frame_place).pixel(0, 0), 0xFF000000u);
+  EXPECT_EQ(kept.pixel(0, 0), 0xFF000007u);
 }
 
 // An image got to keep holds its picture, which may go meanwhile; a
