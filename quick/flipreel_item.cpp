@@ -161,6 +161,12 @@ class FlipreelItemPrivate final : public QuickSurface, public FlipreelEvents {
     emit q_.progressChanged(progress);
   }
 
+  void AnnounceLoading() {
+    SetError(std::nullopt);
+    SetProgress(0);
+    SetStatus(FlipreelItem::Loading);
+  }
+
   // --- loading --------------------------------------------------------------------
   void Load() {
     pending_.Cancel();
@@ -181,9 +187,7 @@ class FlipreelItemPrivate final : public QuickSurface, public FlipreelEvents {
     }
     host_.trapped_errors().clear();
     if (IsDownload(url)) {
-      SetError(std::nullopt);
-      SetProgress(0);
-      SetStatus(FlipreelItem::Loading);
+      AnnounceLoading();
       downloading_ = true;
       const Text address = url.toString().toStdU16String();
       std::optional<HostError> raised = Trap([&] { control_->SetGifFromURL(address); });
@@ -240,16 +244,10 @@ class FlipreelItemPrivate final : public QuickSurface, public FlipreelEvents {
       load_error_ =
           Trap([&] { host_.LoadWith(file, *ahead, [&] { control_->SetFlipreelFile(file); }); });
     });
-    if (asynchronous_) {
-      SetError(std::nullopt);
-      SetProgress(0);
-      SetStatus(FlipreelItem::Loading);
-    } else {
-      // Reads of the item wait for this load, so it is told only as it
-      // ends: a binding that read `status` on a change announced now would
-      // hold the event loop until the load was done.
-      status_ = FlipreelItem::Loading;
-    }
+    // Without `asynchronous`, reads of the item wait for this load, so it is
+    // told only as it ends: a binding that read `status` on a change
+    // announced now would hold the event loop until the load was done.
+    if (asynchronous_) AnnounceLoading();
     return true;
   }
 
@@ -312,7 +310,7 @@ class FlipreelItemPrivate final : public QuickSurface, public FlipreelEvents {
     const std::optional<HostError> failure = LoadFailure(*control_, raised, host_.trapped_errors());
     host_.trapped_errors().clear();
     SetError(failure);
-    SetProgress(failure ? progress_ : 1.0);
+    SetProgress(failure ? 0.0 : 1.0);
     SetStatus(failure ? FlipreelItem::Error : FlipreelItem::Ready);
   }
 
@@ -725,6 +723,9 @@ bool FlipreelItem::asynchronous() const {
 void FlipreelItem::setAsynchronous(bool asynchronous) {
   if (asynchronous == d_->asynchronous_) return;
   d_->asynchronous_ = asynchronous;
+  // A load left untold, since reads waited for it, is told now that they
+  // no longer do.
+  if (asynchronous && d_->LoadPending()) d_->AnnounceLoading();
   emit asynchronousChanged(asynchronous);
 }
 

@@ -137,6 +137,13 @@ TEST_F(ItemLoading, ABindingOnStatusLetsTheEventLoopRunWhileALargeGifLoads) {
   ASSERT_TRUE(WaitFor([&] { return reel->property("seen").toInt() == FlipreelItem::Ready; }));
   EXPECT_GT(fired_while_loading, 1);
   EXPECT_EQ(reel->frameCount(), kFrames);
+
+  // Made asynchronous while such a load waits, the item tells that it loads.
+  ASSERT_TRUE(QFile::copy(large_.toLocalFile(), dir_.filePath("again.gif")));
+  reel->setSource(QUrl::fromLocalFile(dir_.filePath("again.gif")));
+  reel->setAsynchronous(true);
+  EXPECT_EQ(reel->property("seen").toInt(), FlipreelItem::Loading);
+  ASSERT_TRUE(WaitFor([&] { return reel->property("seen").toInt() == FlipreelItem::Ready; }));
 }
 
 // The window shows the new first frame while the rest still loads, not
