@@ -98,6 +98,8 @@ TEST(GeneralPage, OpensOnANewControl) {
   EXPECT_EQ(p.SelectedOption(), "OptionNormal");
   EXPECT_EQ(p.TextOf("cboBackstyle"), u"Opaque");
   EXPECT_EQ(p.TextOf("cboBorderstyle"), u"Transparent");
+  EXPECT_EQ(p.e["cboBackstyle"].list, (std::vector<Text>{u"Transparent", u"Opaque"}));
+  EXPECT_EQ(p.e["cboBorderstyle"].list, (std::vector<Text>{u"Solid", u"Transparent"}));
   EXPECT_TRUE(p.site.Changed());
   // Each value is read afresh; Sequence once per comparison until it matches.
   EXPECT_EQ(

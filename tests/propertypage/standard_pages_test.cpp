@@ -85,10 +85,13 @@ TEST(ColorPage, ListsTheColourPropertiesAndShowsEachInItsSet) {
   Pages p;
   auto page = p.Open("StandardColor");
   PageElements& e = page->elements();
+  EXPECT_EQ(e["cboProperties"].list, (std::vector<Text>{u"BackColor", u"BorderColor"}));
+  EXPECT_EQ(e["cboColorSet"].list, (std::vector<Text>{u"Standard Colors", u"System Colors"}));
   // A new control's background is the system's button face; its border black.
   EXPECT_EQ(Selected(e["cboProperties"]), "BackColor");
   EXPECT_EQ(Selected(e["cboColorSet"]), "System Colors");
   EXPECT_EQ(Selected(e["lstColors"]), "Button Face");
+  EXPECT_EQ(e["lstColors"].item_colors.size(), 25u);
   EXPECT_EQ(e["shpColor"].back_color, kColorButtonFace);
   Choose(e, "cboProperties", u"BorderColor");
   EXPECT_EQ(Selected(e["cboColorSet"]), "Standard Colors");
