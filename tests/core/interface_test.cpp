@@ -85,6 +85,18 @@ TEST(FrameQueries, AnswerInPixelsOrFailForMissingElements) {
   }
 }
 
+TEST(Members, TableInTheInterfaceOrder) {
+  std::vector<std::string> names;
+  for (const MemberInfo& m : Flipreel::Members()) names.emplace_back(m.name);
+  EXPECT_EQ(Joined(names, " "),
+            "FlipreelFile FrameRate ShowAbout AutoSize Sequence Stretch BorderColor StartAnimation "
+            "StopAnimation AutoRewind Playing AutoStart BackColor BackStyle RemoveGif FrameHeight "
+            "FrameWidth FrameLeft FrameTop GetFrame BackGroundGraphic BorderStyle Frames "
+            "CurrentFrame GifFromURL ServerUserName ServerPassword CancelAsyncRead Composed");
+  EXPECT_EQ(Flipreel::Members()[2].dispid, kDispidShowAbout);
+  EXPECT_EQ(Flipreel::Members()[20].kind, MemberInfo::Kind::kObjectProperty);
+}
+
 // Arguments are converted to the member's type before the member runs: a bad
 // one is refused with the host's error, and nothing changes or is announced.
 struct ConversionCase {
