@@ -230,6 +230,12 @@ TEST(CommonDialog, EveryMemberByName) {
   EXPECT_EQ(dialog.Invoke("Action", CallKind::kGet).ToLong(), 0);
   EXPECT_EQ(service.requests().at(0).lpstrTitle, "Please Select an Animated Gif File");
   EXPECT_EQ(service.requests().at(0).Flags, 4);
+
+  std::string names;
+  for (const MemberInfo& m : clsCommonDialog::Members()) names += std::string(m.name) + " ";
+  EXPECT_EQ(names,
+            "Action CancelError DefaultExt DialogTitle FileName FileTitle Filter FilterIndex flags "
+            "hdc InitDir Max MaxFileSize Min Object APIReturn ExtendedError ShowOpen ");
 }
 
 }  // namespace

@@ -17,11 +17,47 @@ using namespace flipreel;
 using testsupport::ErrorOf;
 using testsupport::Joined;
 
-// Where the elements stand and what they say is checked where the Qt host
-// draws them; here, what only the model holds.
-TEST(AboutBox, TheSignIsDrawnAndUnknownElementsAreRefused) {
+// An element as one line: name, kind, parent, position, tab index, caption.
+std::string Line(const FormElement& e) {
+  static const char* kKinds[] = {"frame", "image",  "label",    "button", "textbox",
+                                 "check", "option", "combobox", "control"};
+  std::string line = e.name + " " + kKinds[static_cast<int>(e.kind)] + " " +
+                     (e.parent.empty() ? "form" : e.parent) + " " +
+                     TextToUtf8(FormatSingle(e.left)) + "," + TextToUtf8(FormatSingle(e.top)) +
+                     " " + TextToUtf8(FormatSingle(e.width)) + "x" +
+                     TextToUtf8(FormatSingle(e.height)) + " tab " +
+                     (e.tab_index ? std::to_string(*e.tab_index) : "-");
+  if (!e.caption.empty()) line += " \"" + TextToUtf8(e.caption) + "\"";
+  return line;
+}
+
+std::vector<std::string> Lines(const Form& form) {
+  std::vector<std::string> lines;
+  for (const FormElement& e : form.elements()) lines.push_back(Line(e));
+  return lines;
+}
+
+TEST(AboutBox, ElementTable) {
   HeadlessHost host;
   frmAboutFlipreel about(host);
+  EXPECT_EQ(about.name(), "frmAboutFlipreel");
+  EXPECT_EQ(about.caption(), u"About Flipreel Control");
+  EXPECT_EQ(about.width(), 6225);
+  EXPECT_EQ(about.height(), 2190);
+  EXPECT_EQ(Lines(about),
+            (std::vector<std::string>{
+                "Frame1 frame form 160,90 5895x1455 tab 1",
+                "Image1 image Frame1 360,680 285x210 tab -",
+                "Label1 label Frame1 960,360 4095x255 tab 4 \"Flipreel Control, version 1.2.02\"",
+                "Label2 label Frame1 960,690 3735x255 tab 3 \"Copyright     2026 the Flipreel "
+                "authors.\"",
+                "Label3 label Frame1 960,1005 3135x255 tab 2 \"Developed by the Flipreel "
+                "project.\"",
+                "Image2 image Frame1 1680,690 8640x225 tab -",
+                "Command1 button form 5100,1680 975x345 tab 0 \"&Ok\"",
+                "Label4 label form 160,1725 4695x255 tab 5 \"Questions and reports: "
+                "flipreel@example.org\"",
+            }));
   // The film strip and the sign drawn in a serif font.
   EXPECT_EQ(about.element("Image1").picture, AboutBoxPicture());
   const FormElement& sign = about.element("Image2");
@@ -115,10 +151,17 @@ TEST(AboutBox, NoMemberRaises438) {
   }
 }
 
-TEST(PreviewForm, HoldsTheRestoredControl) {
+TEST(PreviewForm, ElementTableAndRestoredControl) {
   HeadlessHost host;
   host.SetUserMode(false);
   Preview preview(host);
+  EXPECT_EQ(preview.caption(), u"Preview");
+  EXPECT_EQ(preview.width(), 3450);
+  EXPECT_EQ(preview.height(), 2205);
+  EXPECT_EQ(Lines(preview),
+            (std::vector<std::string>{"Flipreel1 control form 360,360 3075x1950 tab 0"}));
+  EXPECT_EQ(preview.element("Flipreel1").class_name, "FlipreelControl.Flipreel");
+
   Flipreel& c = preview.Flipreel1();
   EXPECT_TRUE(c.AutoSize());
   EXPECT_EQ(c.BackStyle(), 0);
