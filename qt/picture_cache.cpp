@@ -234,9 +234,9 @@ void PictureCache::Aside(const Picture& picture, QImage image, const void* place
 
 // A place now shows picture: a copy of it set aside is the place's from now
 // on, and of the copies of what the place showed before it keeps the latest
-// kCopiesPerPlace - 1 (for controls that play the same frames a little
-// behind this one). The oldest it lets go is handed back to be written over
-// when it can be (see Spare).
+// kCopiesPerPlace - 1 (none at one copy per place: a control playing the
+// same frames a little behind converts its own). The oldest it lets go is
+// handed back to be written over when it can be (see Spare).
 QImage PictureCache::MoveToPlace(const Picture& picture, const void* place) {
   const PictureData* key = picture.data();
   if (const auto it = std::ranges::find(aside_, key, [](const auto& e) { return e.first; });
