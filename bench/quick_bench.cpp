@@ -5,7 +5,8 @@
 // hidden, the resident memory after loading a 1280 x 720, 200-frame GIF
 // (AnimatedImage caching every frame, its default), and the longest time
 // between two frames of a window that animates all along while that GIF
-// loads.
+// loads (beside an Image of that GIF's first frame, loaded asynchronously:
+// what showing that one picture alone adds).
 //
 // Each measurement runs in a child process of its own (this program with a
 // mode argument); the GIFs are the Qt benchmark's (flipreel_qt_bench
@@ -15,15 +16,21 @@
 //   flipreel_quick_bench MODE FILE [SECONDS]   (one child: play-reel,
 //       hidden-reel, play-animated, play-animated-uncached, play-picture,
 //       play-floor, memory-reel, memory-animated, load-reel, load-reel-async,
-//       load-animated, load-none)
+//       load-animated, load-still, load-none)
+// FLIPREEL_LOAD_TRACE=1 makes a load-* child print its five longest gaps on
+// stderr, each split into the wait for the GUI thread, the sync, the render
+// pass and the swap, and any stretch of more than 2 ms in which the GUI
+// thread ran without sleeping.
 // QSG_RENDER_LOOP=basic (or threaded) in the environment runs every child
 // with that render loop.
 // --play runs only the comparison while playing, --load only the stalls
 // while loading.
+#include <QAbstractEventDispatcher>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QGuiApplication>
+#include <QMutex>
 #include <QProcess>
 #include <QQmlComponent>
 #include <QQmlEngine>
@@ -33,6 +40,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -52,7 +60,9 @@ using qtbench::RunEventsFor;
 // whose colour changes at the GIF's rate, the least any item that changes 25
 // times a second can make the window cost, or an Image of the GIF's first
 // frame mirrored at that rate, the least a textured item costs.
-enum class Kind { kReel, kAnimated, kAnimatedUncached, kFloor, kPicture };
+// kStill is an Image of the GIF's first frame loaded asynchronously: while a
+// large GIF loads, the least any item showing that picture adds to a window.
+enum class Kind { kReel, kAnimated, kAnimatedUncached, kFloor, kPicture, kStill };
 
 // A window of the GIF's size holding one item, playing `file` from the
 // start; `spinner` adds a rectangle that turns all along, so that the window
@@ -80,6 +90,9 @@ class Scene {
                    "Image { smooth: false; %1; Timer { interval: 40; running: true; repeat: true;"
                    " onTriggered: parent.mirror = !parent.mirror } }")
                    .arg(source);
+        break;
+      case Kind::kStill:
+        type = QStringLiteral("Image { asynchronous: true; smooth: false; %1 }").arg(source);
         break;
       case Kind::kFloor:
         type = QStringLiteral(
@@ -188,15 +201,89 @@ int Memory(bool reel, const QString& file) {
   return 0;
 }
 
+// Where the window's longest frames go, for FLIPREEL_LOAD_TRACE: each
+// frame's sync (the GUI thread waits), render pass and swap (where the
+// software rasteriser draws) on the render thread, and the stretches in which
+// the GUI thread's event loop ran for more than 2 ms without sleeping.
+class FrameTrace {
+ public:
+  FrameTrace(QQuickWindow& window, const QElapsedTimer& clock) : clock_(clock) {
+    auto on_render_thread = [&](auto signal, qint64 Frame::*field) {
+      QObject::connect(
+          &window, signal, &window,
+          [this, field] {
+            const QMutexLocker lock(&mutex_);
+            next_.*field = clock_.nsecsElapsed();
+            if (field == &Frame::swapped && on_) frames_.push_back(next_);
+          },
+          Qt::DirectConnection);
+    };
+    on_render_thread(&QQuickWindow::beforeSynchronizing, &Frame::sync);
+    on_render_thread(&QQuickWindow::beforeRendering, &Frame::render);
+    on_render_thread(&QQuickWindow::afterRendering, &Frame::rendered);
+    on_render_thread(&QQuickWindow::frameSwapped, &Frame::swapped);
+    auto* dispatcher = QAbstractEventDispatcher::instance();
+    QObject::connect(dispatcher, &QAbstractEventDispatcher::awake, [this] {
+      if (awake_ < 0) awake_ = clock_.nsecsElapsed();
+    });
+    QObject::connect(dispatcher, &QAbstractEventDispatcher::aboutToBlock, [this] {
+      const qint64 now = clock_.nsecsElapsed();
+      if (on_ && awake_ >= 0 && now - awake_ > 2'000'000) busy_.emplace_back(awake_, now - awake_);
+      awake_ = -1;
+    });
+  }
+  void Start() {
+    const QMutexLocker lock(&mutex_);
+    on_ = true;
+  }
+  // Prints the longest gaps between two swaps, in ms from `start`.
+  void Report(qint64 start) {
+    std::vector<Frame> frames;
+    {
+      const QMutexLocker lock(&mutex_);
+      on_ = false;
+      frames = frames_;
+    }
+    std::vector<std::pair<qint64, size_t>> gaps;  // length, frame that ended it
+    for (size_t i = 1; i < frames.size(); ++i)
+      gaps.emplace_back(frames[i].swapped - frames[i - 1].swapped, i);
+    std::sort(gaps.rbegin(), gaps.rend());
+    auto ms = [](qint64 ns) { return ns / 1e6; };
+    for (size_t k = 0; k < std::min<size_t>(5, gaps.size()); ++k) {
+      const Frame& f = frames[gaps[k].second];
+      const qint64 from = frames[gaps[k].second - 1].swapped;
+      // A frame the render thread drew again without a sync keeps the last one's.
+      const qint64 sync = f.sync > from ? f.sync : f.render;
+      std::fprintf(stderr,
+                   "gap %5.1f ms at %7.1f: waited %4.1f, sync %4.1f, render %4.1f, swap %4.1f\n",
+                   ms(gaps[k].first), ms(from - start), ms(sync - from), ms(f.render - sync),
+                   ms(f.rendered - f.render), ms(f.swapped - f.rendered));
+    }
+    for (auto [at, length] : busy_)
+      std::fprintf(stderr, "GUI thread busy %.1f ms at %.1f\n", ms(length), ms(at - start));
+  }
+
+ private:
+  struct Frame {
+    qint64 sync = 0, render = 0, rendered = 0, swapped = 0;
+  };
+  const QElapsedTimer& clock_;
+  QMutex mutex_;
+  bool on_ = false;
+  Frame next_;
+  std::vector<Frame> frames_;
+  qint64 awake_ = -1;
+  std::vector<std::pair<qint64, qint64>> busy_;
+};
+
 // The longest time between two frames of the window while the large GIF
 // loads, from the assignment until the first second after it is ready. An
 // empty `file` measures the same window for 4 s without loading anything: the
 // window's own longest gap on this machine, the baseline of the others. The
 // end of the load is heard from statusChanged: reading `status` of an item
 // that is not asynchronous would wait for its load.
-int Load(bool reel, const QString& file, bool asynchronous = false) {
-  Scene scene(reel ? Kind::kReel : Kind::kAnimated, QString(), 1280, 720, true, false,
-              asynchronous);
+int Load(Kind kind, const QString& file, bool asynchronous = false) {
+  Scene scene(kind, QString(), 1280, 720, true, false, asynchronous);
   QElapsedTimer clock;
   clock.start();
   qint64 last = 0, longest = 0;
@@ -206,12 +293,16 @@ int Load(bool reel, const QString& file, bool asynchronous = false) {
     if (measuring) longest = std::max(longest, now - last);
     last = now;
   });
+  std::optional<FrameTrace> trace;
+  if (qEnvironmentVariableIsSet("FLIPREEL_LOAD_TRACE")) trace.emplace(scene.window(), clock);
   RunEventsFor(1000);
   measuring = true;
   last = clock.nsecsElapsed();
   const qint64 start = last;
+  if (trace) trace->Start();
   if (file.isEmpty()) {
     RunEventsFor(4000);
+    if (trace) trace->Report(start);
     std::printf("stall=%.1f assign=0 ready=0\n", longest / 1e6);
     return 0;
   }
@@ -231,6 +322,7 @@ int Load(bool reel, const QString& file, bool asynchronous = false) {
   }
   const qint64 ready = clock.nsecsElapsed() - start;
   RunEventsFor(1000);
+  if (trace) trace->Report(start);
   std::printf("stall=%.1f assign=%.1f ready=%.1f\n", longest / 1e6, assigned / 1e6, ready / 1e6);
   return 0;
 }
@@ -309,7 +401,8 @@ void CompareLoads(const QString& big) {
   const double load_before = LoadAverage();
   for (int round = 0; round < kLoadRounds; ++round) {
     double own = 0;
-    for (const char* mode : {"load-none", "load-reel", "load-reel-async", "load-animated"}) {
+    for (const char* mode :
+         {"load-none", "load-reel", "load-reel-async", "load-animated", "load-still"}) {
       auto r = RunChild("flipreel_quick_bench", {mode, big}, 10);
       if (std::string(mode) == "load-none") own = r["stall"];
       stalls[mode].push_back(r["stall"]);
@@ -319,10 +412,10 @@ void CompareLoads(const QString& big) {
   }
   std::printf(
       "\nLongest time between two frames while 1280 x 720 x 200 frames load, and what the\n"
-      "load adds to the window's own longest gap in the same round (medians of %d rounds;\n"
-      "load %.2f before, %.2f after):\n",
+      "load adds to the window's own longest gap in the same round (medians of %d rounds,\n"
+      "and the most it added in one; load %.2f before, %.2f after):\n",
       kLoadRounds, load_before, LoadAverage());
-  std::printf("  %-30s %8s %8s %8s\n", "", "longest", "added", "ready");
+  std::printf("  %-30s %8s %8s %8s %8s\n", "", "longest", "added", "most", "ready");
   const struct {
     const char* mode;
     const char* name;
@@ -330,12 +423,15 @@ void CompareLoads(const QString& big) {
       {"load-reel", "Flipreel"},
       {"load-reel-async", "Flipreel, asynchronous: true"},
       {"load-animated", "AnimatedImage"},
+      {"load-still", "an Image of its first frame"},
       {"load-none", "nothing loading (4 s)"},
   };
   for (const auto& l : loads) {
     const std::string mode = l.mode;
-    std::printf("  %-30s %5.1f ms %5.1f ms %5.0f ms\n", l.name, Median(stalls[mode]),
-                Median(stalls[mode + "-added"]), Median(stalls[mode + "-ready"]));
+    const std::vector<double>& added = stalls[mode + "-added"];
+    std::printf("  %-30s %5.1f ms %5.1f ms %5.1f ms %5.0f ms\n", l.name, Median(stalls[mode]),
+                Median(added), *std::max_element(added.begin(), added.end()),
+                Median(stalls[mode + "-ready"]));
   }
   std::printf("  goal: at most 4 ms added\n");
 }
@@ -389,10 +485,11 @@ int main(int argc, char** argv) {
   if (mode == "play-floor") return Play(Kind::kFloor, file, seconds_arg, false);
   if (mode == "memory-reel") return Memory(true, file);
   if (mode == "memory-animated") return Memory(false, file);
-  if (mode == "load-reel") return Load(true, file);
-  if (mode == "load-reel-async") return Load(true, file, true);
-  if (mode == "load-animated") return Load(false, file);
-  if (mode == "load-none") return Load(true, QString());
+  if (mode == "load-reel") return Load(Kind::kReel, file);
+  if (mode == "load-reel-async") return Load(Kind::kReel, file, true);
+  if (mode == "load-animated") return Load(Kind::kAnimated, file);
+  if (mode == "load-still") return Load(Kind::kStill, file);
+  if (mode == "load-none") return Load(Kind::kReel, QString());
   int seconds = 10;
   if (const qsizetype at = args.indexOf("--seconds"); at >= 0)
     seconds = std::max(1, args.value(at + 1).toInt());
