@@ -215,7 +215,7 @@ void FlipreelWidgetPrivate::TickEnded() {
       for (const QRect& r : dirty) q_.update(r);
     }
   }
-  AnnounceChanges(/*with_texts=*/false);
+  AnnounceTick();
   // In the normal order the next frames are known: large ones that have no
   // ready copy are converted on other threads before their ticks come, a
   // few ahead, so that a busy machine does not leave one to convert here.
@@ -254,6 +254,7 @@ void FlipreelWidgetPrivate::Restored() {
 }
 
 void FlipreelWidgetPrivate::PropertyNotified(std::string_view name) {
+  compare_all_ = true;
   for (std::string_view text : {"FlipreelFile", "GifFromURL", "ServerUserName", "ServerPassword"})
     if (name == text) text_notified_ = true;
   Emit([this, n = QString::fromUtf8(name.data(), static_cast<qsizetype>(name.size()))] {
