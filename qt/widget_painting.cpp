@@ -287,9 +287,13 @@ void FlipreelWidgetPrivate::Paint(QPainter& painter, const QRect& clip) {
     return !r.isEmpty() && r.intersects(clip) && d.cache_.IsOpaque(picture, place);
   };
   // A load's first frame is shown where imgGif shows it: one place for both,
-  // so that its copy is the one imgGif then shows.
+  // so that its copy is the one imgGif then shows. The frame's copy is
+  // looked up once, for whether it covers what lies below and to draw it,
+  // and held while the layers below paint.
   const void* gif_place = &c.imgGif();
-  const QRegion below_gif = covers(gif_picture, gif, gif_place) ? open.subtracted(gif) : open;
+  const QImage gif_pixels = gif.intersects(clip) ? d.cache_.Get(gif_picture, gif_place) : QImage();
+  const QRegion below_gif =
+      gif_pixels.format() == QImage::Format_RGB32 ? open.subtracted(gif) : open;
   const QRegion below_back_image =
       covers(c.imgBackGround().picture(), back_image, &c.imgBackGround())
           ? below_gif.subtracted(back_image)
@@ -316,13 +320,12 @@ void FlipreelWidgetPrivate::Paint(QPainter& painter, const QRect& clip) {
   }
   within(below_back_image, back_shape, [&] { PaintShape(painter, c.shpBackGround(), s, pal); });
   within(below_gif, back_image, [&] { PaintImage(painter, c.imgBackGround(), s, d.cache_); });
-  if (gif.intersects(clip)) {
-    if (preview) {
-      PaintPicture(painter, d.preview_.picture, d.preview_.rect, d.preview_.box, d.preview_.stretch,
-                   d.cache_, gif_place);
-    } else {
-      PaintImage(painter, c.imgGif(), s, d.cache_);
-    }
+  if (preview) {
+    DrawPixels(painter, gif_pixels, gif, d.preview_.box, d.preview_.stretch);
+  } else {
+    const Image& image = c.imgGif();
+    DrawPixels(painter, gif_pixels, gif,
+               s.Rect(image.left(), image.top(), image.width(), image.height()), image.stretch());
   }
   if (border.intersects(clip)) PaintShape(painter, c.shpBorder(), s, pal);
 }
