@@ -89,8 +89,12 @@ void PaintImage(QPainter& painter, const Image& image, const TwipScale& scale,
 void PaintPicture(QPainter& painter, const Picture& picture, const QRect& target, const QRect& box,
                   bool stretch, PictureCache& cache, const void* place) {
   if (target.isEmpty()) return;
-  const QImage& pixels = cache.Get(picture, place);
-  if (pixels.isNull()) return;
+  DrawPixels(painter, cache.Get(picture, place), target, box, stretch);
+}
+
+void DrawPixels(QPainter& painter, const QImage& pixels, const QRect& target, const QRect& box,
+                bool stretch) {
+  if (target.isEmpty() || pixels.isNull()) return;
   if (stretch) {
     painter.drawImage(target, pixels);
   } else {

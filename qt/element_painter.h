@@ -45,5 +45,8 @@ void PaintImage(QPainter& painter, const Image& image, const TwipScale& scale, P
 // stretched over it), its copy held for place (see PictureCache::Get).
 void PaintPicture(QPainter& painter, const Picture& picture, const QRect& target, const QRect& box,
                   bool stretch, PictureCache& cache, const void* place = nullptr);
+// The same with the picture's paint-ready copy in hand.
+void DrawPixels(QPainter& painter, const QImage& pixels, const QRect& target, const QRect& box,
+                bool stretch);
 
 }  // namespace flipreel

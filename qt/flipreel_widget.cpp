@@ -522,6 +522,7 @@ void FlipreelWidgetPrivate::AnnounceChanges(bool with_texts) {
     return;
   }
   UpdateTicking();  // Composed may have changed
+  compare_all_ = false;
   const bool text_notified = std::exchange(text_notified_, false);
   with_texts = with_texts || text_notified;
   // Recorded before any signal goes out, so that a slot that changes a value
@@ -553,6 +554,31 @@ void FlipreelWidgetPrivate::AnnounceChanges(bool with_texts) {
 #undef FLIPREEL_WIDGET_ANNOUNCE
   if (now.shown != was_shown) {
     if (const int frame = ShownFrame(); frame >= 0) emit q_.frameShown(frame);
+  }
+}
+
+void FlipreelWidgetPrivate::AnnounceTick() {
+  if (!control_) return;
+  if (compare_all_ || text_notified_ || holding_) {
+    AnnounceChanges(/*with_texts=*/false);
+    return;
+  }
+  // Recorded before any signal goes out, as AnnounceChanges does, and
+  // announced in the properties' order.
+  auto changed = [this](WatchedIndex i, Watched value) -> std::optional<Watched> {
+    if (value == announced_.values[i]) return std::nullopt;
+    announced_.values[i] = value;
+    return value;
+  };
+  static_assert(kWatchedPlaying < kWatchedCurrentFrame);
+  const std::optional<Watched> playing = changed(kWatchedPlaying, WatchPlaying());
+  const std::optional<Watched> frame = changed(kWatchedCurrentFrame, WatchCurrentFrame());
+  const PictureData* const shown = control_->imgGif().picture().data();
+  const PictureData* const was_shown = std::exchange(announced_.shown, shown);
+  if (playing) emit q_.PlayingChanged(FromWatched<bool>(*playing));
+  if (frame) emit q_.CurrentFrameChanged(FromWatched<int>(*frame));
+  if (shown != was_shown) {
+    if (const int index = ShownFrame(); index >= 0) emit q_.frameShown(index);
   }
 }
 

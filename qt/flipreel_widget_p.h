@@ -62,16 +62,21 @@ class FlipreelWidgetPrivate final : private QtSurface {
   // announced (NOTIFY signals, repaints) at the next call through the widget
   // or host event, as for any change the control makes by itself. Each of
   // these first waits for a load the widget has left pending (AwaitLoad).
+  // Whoever reaches them may change any value the widget watches: the next
+  // announcement compares them all (see AnnounceTick).
   Flipreel& control() {
     AwaitLoad();
+    compare_all_ = true;
     return *control_;
   }
   QtHost& host() {
     AwaitLoad();
+    compare_all_ = true;
     return *host_;
   }
   PictureCache& cache() {
     AwaitLoad();
+    compare_all_ = true;
     return cache_;
   }
 
@@ -132,6 +137,12 @@ class FlipreelWidgetPrivate final : private QtSurface {
 #define FLIPREEL_WIDGET_COUNT(source, Type, Name, setName) +1
   static constexpr size_t kWatchedCount = 0 FLIPREEL_WIDGET_PROPERTIES(FLIPREEL_WIDGET_COUNT);
 #undef FLIPREEL_WIDGET_COUNT
+  // Each property's place in FLIPREEL_WIDGET_PROPERTIES.
+  enum WatchedIndex : size_t {
+#define FLIPREEL_WIDGET_INDEX(source, Type, Name, setName) kWatched##Name,
+    FLIPREEL_WIDGET_PROPERTIES(FLIPREEL_WIDGET_INDEX)
+#undef FLIPREEL_WIDGET_INDEX
+  };
   // The values of the properties of FLIPREEL_WIDGET_PROPERTIES, in its order,
   // as last announced, and imgGif's picture, for frameShown.
   struct Announced {
@@ -156,6 +167,15 @@ class FlipreelWidgetPrivate final : private QtSurface {
   // that announced none of them leaves them as they were, and comparing
   // them would make every tick cost as much as the longest text.
   void AnnounceChanges(bool with_texts = true);
+  // The announcement at the end of a tick. A tick moves the frame: of the
+  // watched values it changes CurrentFrame, and Playing when play ends, and
+  // any other only through a setter, which the control announces
+  // (PropertyNotified), or through a call through the widget, which
+  // announces its own changes. So unless something announced itself, or the
+  // control, host or cache was reached from outside, since the last full
+  // comparison, only those two and the frame on show are compared; else
+  // AnnounceChanges(false) compares them all.
+  void AnnounceTick();
 
   // Sets a property through the control's setter, the value converted from
   // Qt's type to the setter's (a 16-bit value is checked), as a call through
@@ -287,7 +307,10 @@ class FlipreelWidgetPrivate final : private QtSurface {
   Announced announced_;
   mutable std::optional<QPalette> palette_;  // forgotten on a palette change
   bool text_notified_ = false;               // a text property was announced during the tick
-  int calls_ = 0;                            // calls through the widget under way (Call, Invoke)
+  // A watched value other than those a tick moves may have changed since
+  // AnnounceChanges last compared them all.
+  bool compare_all_ = true;
+  int calls_ = 0;  // calls through the widget under way (Call, Invoke)
   // Counts a call under way, so that a load asked for meanwhile is made at
   // once, and announces the control's changes when it ends, however it ends.
   class CallScope {

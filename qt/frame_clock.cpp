@@ -1,5 +1,6 @@
 #include "flipreel/qt/frame_clock.h"
 
+#include <QVarLengthArray>
 #include <algorithm>
 #include <cmath>
 #include <limits>
@@ -35,14 +36,17 @@ int64_t FrameClock::Now() const {
 
 void FrameClock::Add(TickSchedule* schedule) {
   schedules_.push_back(schedule);
+  ++changes_;
 }
 
 void FrameClock::Remove(TickSchedule* schedule) {
   std::erase(schedules_, schedule);
-  Changed();
+  ++changes_;
+  if (!waking_) Arm();
 }
 
-void FrameClock::Changed() {
+void FrameClock::Changed(const TickSchedule* schedule) {
+  if (schedule != firing_) ++changes_;
   if (!waking_) Arm();
 }
 
@@ -69,28 +73,54 @@ void FrameClock::Arm() {
   timer_.start(static_cast<int>(wait));
 }
 
-// Every tick due by now is delivered, earliest first, so that controls see
-// one another's ticks in the order they fell due. A tick may stop, re-arm or
-// remove any schedule, so the earliest is looked for afresh after each.
+// Every tick due by now is delivered, earliest first (of ticks due at once,
+// the schedule added first goes first), so that controls see one another's
+// ticks in the order they fell due. The schedules due are listed once, in
+// that order; a tick that changes only its own schedule puts it back in the
+// list if it is due again, and one that changes any other (a slot that
+// stops, re-arms, adds or removes a control) has the list made afresh.
 void FrameClock::Wake() {
   ++wakeups_;
   {
     const bool was = std::exchange(waking_, true);
+    const TickSchedule* const outer_firing = firing_;  // a wake-up inside a tick's event loop
     const int64_t now = Now();
-    for (;;) {
-      TickSchedule* earliest = nullptr;
-      int64_t earliest_due = 0;
-      for (TickSchedule* s : schedules_) {
-        const std::optional<int64_t> due = s->RealDue();
-        if (due && *due <= now && (!earliest || *due < earliest_due)) {
-          earliest = s;
-          earliest_due = *due;
-        }
+    struct Due {
+      int64_t due;
+      size_t order;  // in schedules_
+      TickSchedule* schedule;
+    };
+    // Latest first: the next tick is taken from the back.
+    const auto later = [](const Due& a, const Due& b) {
+      return a.due != b.due ? a.due > b.due : a.order > b.order;
+    };
+    QVarLengthArray<Due, 32> due;
+    const auto list = [&] {
+      due.clear();
+      for (size_t i = 0; i < schedules_.size(); ++i)
+        if (const std::optional<int64_t> d = schedules_[i]->RealDue(); d && *d <= now)
+          due.push_back(Due{*d, i, schedules_[i]});
+      std::sort(due.begin(), due.end(), later);
+    };
+    list();
+    while (!due.empty()) {
+      const Due next = due.back();
+      due.pop_back();
+      const uint64_t changes = changes_;
+      firing_ = next.schedule;
+      next.schedule->Fire();
+      firing_ = outer_firing;
+      if (changes_ != changes) {
+        list();
+        continue;
       }
-      if (!earliest) break;
-      earliest->Fire();
+      if (const std::optional<int64_t> d = next.schedule->RealDue(); d && *d <= now) {
+        const Due again{*d, next.order, next.schedule};
+        due.insert(std::lower_bound(due.begin(), due.end(), again, later), again);
+      }
     }
     waking_ = was;
+    ++changes_;  // a wake-up this one ran inside looks at the schedules afresh
   }
   Arm();
 }
@@ -181,7 +211,7 @@ void TickSchedule::Update() {
     const double wait = static_cast<double>(due_.time() - base_) / speed_;
     real_due_ = base_real_ + static_cast<int64_t>(std::ceil(std::min(wait, 1e15)));
   }
-  clock_.Changed();
+  clock_.Changed(this);
 }
 
 void TickSchedule::Fire() {

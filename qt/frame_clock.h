@@ -67,7 +67,7 @@ class FrameClock {
   void Remove(TickSchedule* schedule);
   // A schedule's due time changed: the timer follows (after a wake-up ends,
   // once for all).
-  void Changed();
+  void Changed(const TickSchedule* schedule);
   void Wake();
   void Arm();
 
@@ -77,6 +77,12 @@ class FrameClock {
   std::vector<TickSchedule*> schedules_;
   int64_t wakeups_ = 0;
   bool waking_ = false;
+  // The schedule whose tick a wake-up is delivering, and a count of the
+  // changes to any other schedule (its due time, a schedule added or gone):
+  // while only the ticking schedule changes, a wake-up need not look at the
+  // others again.
+  const TickSchedule* firing_ = nullptr;
+  uint64_t changes_ = 0;
 };
 
 // The schedule of one control's timer element (Timer1), on its host's time:

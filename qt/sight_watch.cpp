@@ -7,7 +7,6 @@ namespace flipreel {
 
 SightWatch::SightWatch(QWidget& widget, std::function<void(bool)> changed)
     : widget_(widget), changed_(std::move(changed)) {
-  widget_.installEventFilter(this);
   WatchAncestors();
   seen_ = CanBeSeen();
 }
@@ -47,6 +46,11 @@ void SightWatch::Check() {
 }
 
 bool SightWatch::eventFilter(QObject* /*watched*/, QEvent* event) {
+  Handle(event);
+  return false;
+}
+
+void SightWatch::Handle(QEvent* event) {
   switch (event->type()) {
     case QEvent::ParentChange:
       WatchAncestors();
@@ -62,7 +66,6 @@ bool SightWatch::eventFilter(QObject* /*watched*/, QEvent* event) {
     default:
       break;
   }
-  return false;
 }
 
 }  // namespace flipreel

@@ -215,7 +215,7 @@ void FlipreelWidgetPrivate::TickEnded() {
       for (const QRect& r : dirty) q_.update(r);
     }
   }
-  AnnounceChanges(/*with_texts=*/false);
+  AnnounceTick();
   // In the normal order the next frames are known: large ones that have no
   // ready copy are converted on other threads before their ticks come, a
   // few ahead, so that a busy machine does not leave one to convert here.
@@ -254,6 +254,7 @@ void FlipreelWidgetPrivate::Restored() {
 }
 
 void FlipreelWidgetPrivate::PropertyNotified(std::string_view name) {
+  compare_all_ = true;
   for (std::string_view text : {"FlipreelFile", "GifFromURL", "ServerUserName", "ServerPassword"})
     if (name == text) text_notified_ = true;
   Emit([this, n = QString::fromUtf8(name.data(), static_cast<qsizetype>(name.size()))] {
@@ -270,25 +271,48 @@ void FlipreelWidgetPrivate::PropertyNotified(std::string_view name) {
 // repaint of what it changes.
 void FlipreelWidgetPrivate::Paint(QPainter& painter, const QRect& clip) {
   FlipreelWidgetPrivate& d = *this;
-  const QPalette& pal = d.Palette();
   const TwipScale s = d.scale();
   const Flipreel& c = *d.control_;
   const bool preview = d.LoadPending();
-  const QRect back_shape = ShapeRect(c.shpBackGround(), s);
-  const QRect back_image = ImagePaintRect(c.imgBackGround(), s);
   const QRect gif = preview ? d.preview_.rect : ImagePaintRect(c.imgGif(), s);
   const Picture& gif_picture = preview ? d.preview_.picture : c.imgGif().picture();
-  const QRect border = ShapeRect(c.shpBorder(), s);
+  // A load's first frame is shown where imgGif shows it: one place for both,
+  // so that its copy is the one imgGif then shows. The frame's copy is
+  // looked up once, for whether it covers what lies below and to draw it,
+  // and held while the layers below paint.
+  const void* gif_place = &c.imgGif();
+  const QImage gif_pixels = gif.intersects(clip) ? d.cache_.Get(gif_picture, gif_place) : QImage();
+  const bool gif_opaque = gif_pixels.format() == QImage::Format_RGB32;
+  auto draw_gif = [&] {
+    if (preview) {
+      DrawPixels(painter, gif_pixels, gif, d.preview_.box, d.preview_.stretch);
+    } else {
+      const Image& image = c.imgGif();
+      DrawPixels(painter, gif_pixels, gif,
+                 s.Rect(image.left(), image.top(), image.width(), image.height()), image.stretch());
+    }
+  };
+  auto draw_border = [&] {
+    if (ShapeRect(c.shpBorder(), s).intersects(clip))
+      PaintShape(painter, c.shpBorder(), s, d.Palette());
+  };
+  // A frame that covers the whole clip opaquely hides every layer below it:
+  // the frame and the border above it are all a tick's repaint draws.
+  if (gif_opaque && gif.contains(clip)) {
+    draw_gif();
+    draw_border();
+    return;
+  }
 
+  const QPalette& pal = d.Palette();
+  const QRect back_shape = ShapeRect(c.shpBackGround(), s);
+  const QRect back_image = ImagePaintRect(c.imgBackGround(), s);
   // What each layer leaves of the clip to the layers below it.
   QRegion open(clip);
   auto covers = [&](const Picture& picture, const QRect& r, const void* place) {
     return !r.isEmpty() && r.intersects(clip) && d.cache_.IsOpaque(picture, place);
   };
-  // A load's first frame is shown where imgGif shows it: one place for both,
-  // so that its copy is the one imgGif then shows.
-  const void* gif_place = &c.imgGif();
-  const QRegion below_gif = covers(gif_picture, gif, gif_place) ? open.subtracted(gif) : open;
+  const QRegion below_gif = gif_opaque ? open.subtracted(gif) : open;
   const QRegion below_back_image =
       covers(c.imgBackGround().picture(), back_image, &c.imgBackGround())
           ? below_gif.subtracted(back_image)
@@ -315,15 +339,14 @@ void FlipreelWidgetPrivate::Paint(QPainter& painter, const QRect& clip) {
   }
   within(below_back_image, back_shape, [&] { PaintShape(painter, c.shpBackGround(), s, pal); });
   within(below_gif, back_image, [&] { PaintImage(painter, c.imgBackGround(), s, d.cache_); });
-  if (gif.intersects(clip)) {
-    if (preview) {
-      PaintPicture(painter, d.preview_.picture, d.preview_.rect, d.preview_.box, d.preview_.stretch,
-                   d.cache_, gif_place);
-    } else {
-      PaintImage(painter, c.imgGif(), s, d.cache_);
-    }
-  }
-  if (border.intersects(clip)) PaintShape(painter, c.shpBorder(), s, pal);
+  draw_gif();
+  draw_border();
+}
+
+// Whether the widget can be seen follows its own events as they come.
+bool FlipreelWidget::event(QEvent* event) {
+  if (d_ && d_->sight_) d_->sight_->WidgetEvent(event);
+  return QWidget::event(event);
 }
 
 void FlipreelWidget::paintEvent(QPaintEvent* event) {

@@ -16,9 +16,10 @@
 // with the scroll area showing all of them, then again showing only a
 // quarter. Reported per contender: CPU time (user + system) as a share of
 // one core, wake-ups of the GUI thread per second (its voluntary context
-// switches), paints per second and resident memory.
+// switches), paints per second and resident memory. Showing all of them, the
+// floor and the widgets play several rounds in turn (see RunAll).
 //
-//   xvfb-run -a -s "-screen 0 3400x2000x24" flipreel_many_bench [--seconds S]
+//   xvfb-run -a -s "-screen 0 3400x2000x24" flipreel_many_bench [--seconds S] [--rounds N]
 //   flipreel_many_bench write-gifs DIR          (the 20 GIFs, to look at)
 //   flipreel_many_bench MODE DIR SECONDS VIEW [PNG]  (one child: widgets,
 //       compact, movies, cached, floor, baseline; VIEW all or quarter; PNG: the
@@ -36,6 +37,7 @@
 #include <QScrollArea>
 #include <QTemporaryDir>
 #include <QTimer>
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <map>
@@ -209,6 +211,10 @@ int Play(const QString& mode, const QDir& dir, int seconds, bool quarter, const 
     } else {
       auto [it, made] = floor_frames.try_emplace(gif);
       if (made) it->second = ReadFrames(path);
+      if (it->second.images.empty()) {
+        std::fprintf(stderr, "flipreel_many_bench: no frames in %s\n", qPrintable(path));
+        return 1;
+      }
       shown = new Blitter(it->second);
     }
     shown->installEventFilter(&counter);
@@ -240,7 +246,23 @@ int Play(const QString& mode, const QDir& dir, int seconds, bool quarter, const 
   return 0;
 }
 
-int RunAll(int seconds) {
+// The median of a few values (the middle one; of an even count, the mean of
+// the two middle ones).
+double Median(std::vector<double> v) {
+  if (v.empty()) return 0;
+  std::sort(v.begin(), v.end());
+  const size_t mid = v.size() / 2;
+  return v.size() % 2 ? v[mid] : (v[mid - 1] + v[mid]) / 2;
+}
+
+// Whole-process CPU moves with whatever else the machine runs, by a third
+// between two runs of the same contender. The ratio of the widgets to the
+// floor is so measured over rounds: in each the floor and the widgets play
+// one after the other, and each figure reported for them is the median of
+// the rounds (the ratio is the median of the rounds' ratios, each taken
+// within one round). The other contenders, far from the floor or measured
+// for memory, play once.
+int RunAll(int seconds, int rounds) {
   QTemporaryDir dir;
   WriteGifs(QDir(dir.path()));
   double load = 0;
@@ -250,19 +272,47 @@ int RunAll(int seconds) {
   }
   std::printf(
       "100 GIFs in a scroll area (20 distinct, 64x64 to 320x240, five of each), %d s "
-      "each; load average %.2f at the start\n\n",
-      seconds, load);
+      "each; load average %.2f at the start\n"
+      "Showing all of them, the floor and the widgets play %d rounds, one after the other; "
+      "their figures are the rounds' medians\n\n",
+      seconds, load, rounds);
   std::printf("%-8s %-16s %8s %10s %9s %8s %10s\n", "view", "contender", "cpu", "wakeups/s",
               "paints/s", "rss MB", "above MB");
+  using Values = std::map<std::string, double>;
+  auto child = [&](const std::string& mode, const char* view) {
+    return RunChild("flipreel_many_bench",
+                    {QString::fromStdString(mode), dir.path(), QString::number(seconds), view}, 10);
+  };
   const std::vector<std::pair<std::string, const char*>> contenders = {
       {"baseline", "bare widgets"}, {"widgets", "FlipreelWidget"}, {"compact", "Widget compact"},
       {"movies", "QLabel+QMovie"},  {"cached", "QMovie CacheAll"}, {"floor", "floor"}};
   for (const char* view : {"all", "quarter"}) {
-    std::map<std::string, std::map<std::string, double>> got;
+    const int view_rounds = std::string(view) == "all" ? rounds : 1;
+    std::map<std::string, Values> got;
+    // The rounds of the floor and the widgets: each value's median.
+    std::map<std::string, std::vector<Values>> runs;
+    std::vector<double> round_ratios, round_cpu_ratios_per_paint;
+    for (int r = 0; r < view_rounds; ++r) {
+      for (const char* mode : {"floor", "widgets"}) runs[mode].push_back(child(mode, view));
+      const Values& f = runs["floor"].back();
+      const Values& w = runs["widgets"].back();
+      round_ratios.push_back(f.at("cpu") > 0 ? w.at("cpu") / f.at("cpu") : 0);
+      round_cpu_ratios_per_paint.push_back(f.at("cpu") > 0 && w.at("paints") > 0
+                                               ? (w.at("cpu") / w.at("paints")) /
+                                                     (f.at("cpu") / f.at("paints"))
+                                               : 0);
+    }
+    for (auto& [mode, list] : runs) {
+      Values& v = got[mode];
+      for (const auto& [key, unused] : list.front()) {
+        std::vector<double> each;
+        for (const Values& one : list) each.push_back(one.at(key));
+        v[key] = Median(each);
+      }
+    }
     for (const auto& [mode, name] : contenders) {
-      auto& v = got[mode] =
-          RunChild("flipreel_many_bench",
-                   {QString::fromStdString(mode), dir.path(), QString::number(seconds), view}, 10);
+      auto& v = got[mode];
+      if (!runs.contains(mode)) v = child(mode, view);
       v["above"] = v["mb"] - got["baseline"]["mb"];
       std::printf("%-8s %-16s %7.1f%% %10.0f %9.0f %8.1f %10.1f\n", view, name, v["cpu"] * 100,
                   v["wakeups"], v["paints"], v["mb"], v["above"]);
@@ -270,9 +320,19 @@ int RunAll(int seconds) {
     auto ratio = [&](const char* a, const char* b, const char* what) {
       return got[b][what] > 0 ? got[a][what] / got[b][what] : 0.0;
     };
-    std::printf("%-8s widget cpu: %.2fx floor, %.2fx QMovie; compact: %.2fx floor, %.2fx QMovie\n",
-                view, ratio("widgets", "floor", "cpu"), ratio("widgets", "movies", "cpu"),
-                ratio("compact", "floor", "cpu"), ratio("compact", "movies", "cpu"));
+    if (view_rounds > 1) {
+      std::printf("%-8s rounds (floor cpu, widget cpu, ratio):", view);
+      for (int r = 0; r < view_rounds; ++r)
+        std::printf("%s %.1f%% %.1f%% %.2fx", r ? ";" : "", runs["floor"][r].at("cpu") * 100,
+                    runs["widgets"][r].at("cpu") * 100, round_ratios[r]);
+      std::printf("\n");
+    }
+    std::printf(
+        "%-8s widget cpu: %.2fx floor (median of %d round%s; %.2fx per frame painted), %.2fx "
+        "QMovie; compact: %.2fx floor, %.2fx QMovie\n",
+        view, Median(round_ratios), view_rounds, view_rounds > 1 ? "s" : "",
+        Median(round_cpu_ratios_per_paint), ratio("widgets", "movies", "cpu"),
+        ratio("compact", "floor", "cpu"), ratio("compact", "movies", "cpu"));
     std::printf(
         "%-8s widget memory: %.2fx QMovie, %.2fx QMovie CacheAll, %.2fx floor; above the "
         "baseline: %.2fx QMovie, %.2fx QMovie CacheAll, %.2fx floor\n",
@@ -301,10 +361,19 @@ int main(int argc, char** argv) {
     return Play(mode, QDir(args.value(1)), std::max(1, args.value(2).toInt()),
                 args.value(3) == "quarter", args.value(4));
   if (mode == "write-gifs") {
-    WriteGifs(QDir(args.value(1, ".")));
+    const QDir dir(args.value(1, "."));
+    if (!dir.mkpath(".")) {
+      std::fprintf(stderr, "flipreel_many_bench: cannot make %s\n", qPrintable(dir.path()));
+      return 1;
+    }
+    WriteGifs(dir);
     return 0;
   }
   int seconds = 20;
-  if (mode == "--seconds") seconds = std::max(1, args.value(1).toInt());
-  return RunAll(seconds);
+  int rounds = 3;
+  for (qsizetype i = 0; i + 1 < args.size(); i += 2) {
+    if (args[i] == "--seconds") seconds = std::max(1, args[i + 1].toInt());
+    if (args[i] == "--rounds") rounds = std::max(1, args[i + 1].toInt());
+  }
+  return RunAll(seconds, rounds);
 }
