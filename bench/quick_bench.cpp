@@ -223,10 +223,11 @@ class FrameTrace {
     on_render_thread(&QQuickWindow::afterRendering, &Frame::rendered);
     on_render_thread(&QQuickWindow::frameSwapped, &Frame::swapped);
     auto* dispatcher = QAbstractEventDispatcher::instance();
-    QObject::connect(dispatcher, &QAbstractEventDispatcher::awake, [this] {
+    // The window is the context: the connections go with it, before the trace.
+    QObject::connect(dispatcher, &QAbstractEventDispatcher::awake, &window, [this] {
       if (awake_ < 0) awake_ = clock_.nsecsElapsed();
     });
-    QObject::connect(dispatcher, &QAbstractEventDispatcher::aboutToBlock, [this] {
+    QObject::connect(dispatcher, &QAbstractEventDispatcher::aboutToBlock, &window, [this] {
       const qint64 now = clock_.nsecsElapsed();
       if (on_ && awake_ >= 0 && now - awake_ > 2'000'000) busy_.emplace_back(awake_, now - awake_);
       awake_ = -1;
@@ -283,17 +284,19 @@ class FrameTrace {
 // end of the load is heard from statusChanged: reading `status` of an item
 // that is not asynchronous would wait for its load.
 int Load(Kind kind, const QString& file, bool asynchronous = false) {
-  Scene scene(kind, QString(), 1280, 720, true, false, asynchronous);
+  // Declared before the scene, so that they outlive its window, whose render
+  // thread may still swap a frame while it goes.
   QElapsedTimer clock;
   clock.start();
   qint64 last = 0, longest = 0;
   bool measuring = false;
+  std::optional<FrameTrace> trace;
+  Scene scene(kind, QString(), 1280, 720, true, false, asynchronous);
   QObject::connect(&scene.window(), &QQuickWindow::frameSwapped, [&] {
     const qint64 now = clock.nsecsElapsed();
     if (measuring) longest = std::max(longest, now - last);
     last = now;
   });
-  std::optional<FrameTrace> trace;
   if (qEnvironmentVariableIsSet("FLIPREEL_LOAD_TRACE")) trace.emplace(scene.window(), clock);
   RunEventsFor(1000);
   measuring = true;

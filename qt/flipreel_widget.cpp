@@ -214,9 +214,9 @@ void FlipreelWidgetPrivate::Forward(void (Flipreel::*set)(Param), const Value& v
 
 // The rows of FLIPREEL_WIDGET_PROPERTIES whose getter, setter and watch are
 // the control's own members of the property's name.
-#define FLIPREEL_WIDGET_GETTER(Type, Name) \
-  Type FlipreelWidget::Name() const {      \
-    return ToQt(d_->control().Name());     \
+#define FLIPREEL_WIDGET_GETTER(Type, Name)  \
+  Type FlipreelWidget::Name() const {       \
+    return ToQt(d_->read_control().Name()); \
   }
 #define FLIPREEL_WIDGET_SETTER(Type, Name, setName) \
   void FlipreelWidget::setName(Type value) {        \
@@ -246,7 +246,7 @@ FLIPREEL_WIDGET_PROPERTIES(FLIPREEL_WIDGET_DEFINE)
 #undef FLIPREEL_WIDGET_GETTER
 
 QPixmap FlipreelWidget::BackGroundGraphic() const {
-  return ToQt(d_->control().BackGroundGraphic());
+  return ToQt(d_->read_control().BackGroundGraphic());
 }
 void FlipreelWidget::setBackGroundGraphic(QPixmap value) {
   setBackGroundGraphic(value.toImage());
@@ -286,7 +286,7 @@ void FlipreelWidget::resetBackColor() {
   setBackColorValue(kColorButtonFace);
 }
 int FlipreelWidget::backColorValue() const {
-  return d_->control().BackColor();
+  return d_->read_control().BackColor();
 }
 void FlipreelWidget::setBackColorValue(int value) {
   d_->Forward(&Flipreel::SetBackColor, value);
@@ -304,7 +304,7 @@ void FlipreelWidget::resetBorderColor() {
   setBorderColorValue(0);
 }
 int FlipreelWidget::borderColorValue() const {
-  return d_->control().BorderColor();
+  return d_->read_control().BorderColor();
 }
 void FlipreelWidget::setBorderColorValue(int value) {
   d_->Forward(&Flipreel::SetBorderColor, value);
@@ -381,7 +381,7 @@ QImage FlipreelWidget::GetFrame(int frame) {
 // --- the widget's own -------------------------------------------------------------
 
 bool FlipreelWidget::UserMode() const {
-  return d_->host().UserMode();
+  return d_->read_host().UserMode();
 }
 void FlipreelWidget::setUserMode(bool value) {
   d_->host().SetUserMode(value);
@@ -391,7 +391,7 @@ FlipreelWidgetPrivate::Watched FlipreelWidgetPrivate::WatchUserMode() const {
   return host_->UserMode();
 }
 qint64 FlipreelWidget::PaintCacheBudget() const {
-  return static_cast<qint64>(d_->cache().budget());
+  return static_cast<qint64>(d_->read_cache().budget());
 }
 void FlipreelWidget::setPaintCacheBudget(qint64 value) {
   d_->Call([&] {
@@ -460,7 +460,7 @@ int FlipreelWidgetPrivate::ShownFrame() const {
 }
 
 bool FlipreelWidget::seeThrough() const {
-  return d_->host().surface_back_style() == 0;
+  return d_->read_host().surface_back_style() == 0;
 }
 void FlipreelWidget::setSeeThrough(bool value) {
   d_->Call([&] { d_->host().SetSurfaceBackStyle(value ? 0 : 1); });

@@ -360,7 +360,6 @@ class FlipreelWidget : public QWidget {
   void hitTestAt(const QPointF& pos, int hitResult);
 
  protected:
-  bool event(QEvent* event) override;
   void paintEvent(QPaintEvent* event) override;
   void resizeEvent(QResizeEvent* event) override;
   void showEvent(QShowEvent* event) override;

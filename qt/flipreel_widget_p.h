@@ -63,7 +63,9 @@ class FlipreelWidgetPrivate final : private QtSurface {
   // or host event, as for any change the control makes by itself. Each of
   // these first waits for a load the widget has left pending (AwaitLoad).
   // Whoever reaches them may change any value the widget watches: the next
-  // announcement compares them all (see AnnounceTick).
+  // announcement compares them all (see AnnounceTick). A reference to them is
+  // not kept past the call that took it: a change made through it at a later
+  // time would go unannounced by the ticks' short comparison.
   Flipreel& control() {
     AwaitLoad();
     compare_all_ = true;
@@ -77,6 +79,21 @@ class FlipreelWidgetPrivate final : private QtSurface {
   PictureCache& cache() {
     AwaitLoad();
     compare_all_ = true;
+    return cache_;
+  }
+  // For getters: they wait for a pending load as the members above do, but
+  // reading changes nothing the widget watches, so the ticks keep their short
+  // comparison.
+  const Flipreel& read_control() {
+    AwaitLoad();
+    return *control_;
+  }
+  const QtHost& read_host() {
+    AwaitLoad();
+    return *host_;
+  }
+  const PictureCache& read_cache() {
+    AwaitLoad();
     return cache_;
   }
 

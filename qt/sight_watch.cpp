@@ -7,6 +7,7 @@ namespace flipreel {
 
 SightWatch::SightWatch(QWidget& widget, std::function<void(bool)> changed)
     : widget_(widget), changed_(std::move(changed)) {
+  widget_.installEventFilter(this);
   WatchAncestors();
   seen_ = CanBeSeen();
 }
@@ -46,11 +47,6 @@ void SightWatch::Check() {
 }
 
 bool SightWatch::eventFilter(QObject* /*watched*/, QEvent* event) {
-  Handle(event);
-  return false;
-}
-
-void SightWatch::Handle(QEvent* event) {
   switch (event->type()) {
     case QEvent::ParentChange:
       WatchAncestors();
@@ -66,6 +62,7 @@ void SightWatch::Handle(QEvent* event) {
     default:
       break;
   }
+  return false;
 }
 
 }  // namespace flipreel

@@ -22,16 +22,11 @@ class SightWatch final : public QObject {
   bool seen() const { return seen_; }
   // Works out again whether the widget can be seen.
   void Check();
-  // The widget hands each of its own events here (from its event()), before
-  // it handles them: an event filter on the widget would be called for each
-  // of its paints as well. Its ancestors' events come through filters.
-  void WidgetEvent(QEvent* event) { Handle(event); }
 
  protected:
   bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
-  void Handle(QEvent* event);
   bool CanBeSeen() const;
   // Watches the widget's ancestors as they are now (after a reparenting).
   void WatchAncestors();

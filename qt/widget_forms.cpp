@@ -57,7 +57,7 @@ QString FlipreelWidget::SavedState() const {
     const std::string name = objectName().isEmpty() ? "Flipreel1" : objectName().toStdString();
     form.controls.push_back(
         SavedControl{std::string(kFlipreelProgId), name, PropertyBag(/*skip_defaults=*/true)});
-    d_->control().WriteProperties(form.controls.back().bag);
+    d_->read_control().WriteProperties(form.controls.back().bag);
     return QString::fromStdString(SerializeSavedForm(form, kSavedStateName));
   } catch (const HostError& e) {
     qWarning("Flipreel: the control's state cannot be saved: %s", e.what());

@@ -82,6 +82,7 @@ void FlipreelWidgetPrivate::AroundLoad(const std::function<void()>& run) {
 // when a read ended it), a resize from outside held back meanwhile reaches
 // the control, and the widget paints the control as it stands.
 void FlipreelWidgetPrivate::EndLoad(bool release_now) {
+  compare_all_ = true;  // the load changed what the widget watches
   pending_->Clear();
   preview_ = Preview();
   {
@@ -253,7 +254,7 @@ bool FlipreelWidget::loadFromDevice(QIODevice* device) {
 }
 
 bool FlipreelWidget::showMessageBoxes() const {
-  return d_->host().show_message_boxes();
+  return d_->read_host().show_message_boxes();
 }
 
 void FlipreelWidget::setShowMessageBoxes(bool show) {

@@ -343,12 +343,6 @@ void FlipreelWidgetPrivate::Paint(QPainter& painter, const QRect& clip) {
   draw_border();
 }
 
-// Whether the widget can be seen follows its own events as they come.
-bool FlipreelWidget::event(QEvent* event) {
-  if (d_ && d_->sight_) d_->sight_->WidgetEvent(event);
-  return QWidget::event(event);
-}
-
 void FlipreelWidget::paintEvent(QPaintEvent* event) {
   if (!d_ || !d_->control_) return;
   QPainter painter(this);

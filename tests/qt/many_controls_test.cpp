@@ -288,4 +288,24 @@ TEST(FlipreelWidgetSight, ControlsThatCannotBeSeenTakeNoTicksWhenTheyPauseWhenHi
   for (FlipreelWidget* w : widgets) EXPECT_EQ(HostOf(*w).seen(), !w->pauseWhenHidden());
 }
 
+// A subclass that hands the events it does not handle straight to QWidget,
+// as subclasses of plain widgets do, is still seen when shown and unseen when
+// hidden: the widget's own show and hide reach the watch whatever event() does.
+TEST(FlipreelWidgetSight, ASubclassThatOverridesEventIsSeenWhenShown) {
+  class OwnEvents : public FlipreelWidget {
+   protected:
+    bool event(QEvent* e) override { return QWidget::event(e); }
+  };
+  GifFile file(FourFrames());
+  OwnEvents w;
+  w.setFlipreelFile(file.qpath());
+  ASSERT_TRUE(w.pauseWhenHidden());
+  EXPECT_FALSE(HostOf(w).seen());
+  w.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&w));
+  EXPECT_TRUE(HostOf(w).seen());
+  w.hide();
+  EXPECT_FALSE(HostOf(w).seen());
+}
+
 }  // namespace
