@@ -249,6 +249,15 @@ class Flipreel : public HostedControl, public Dispatch {
   // Where the split cuts Buffer's bytes, when the host cut them ahead as it
   // read them; forgotten (with the bytes it holds) whenever Buffer changes.
   std::optional<FrameCuts> buffer_cuts_;
+  // The frames' largest offsets as ArrangeDisplay last found them, with the
+  // last frame and imgBuffer's count of moves they were found at: the same
+  // two again means the same frames in the same places.
+  struct FrameExtent {
+    int32_t last = 0;
+    uint64_t moves = 0;
+    int16_t left = 0, top = 0;
+  };
+  std::optional<FrameExtent> frame_extent_;
 
   Timer Timer1_;
   Shape shpBorder_;

@@ -28,14 +28,27 @@ double ThroughText(float v) {
 // the largest frame offsets (and the border allowance). It moves nothing.
 void Flipreel::ArrangeDisplay() {
   FlipreelState& s = state_;
-  s.MaxFrameLeft = 0;
-  s.MaxFrameTop = 0;
   const int32_t last = s.LastFrame;
-  for (s.ElementCounter = 0; s.ElementCounter <= last; ++s.ElementCounter) {
-    const Image& frame = imgBuffer_(CheckedInt16(s.ElementCounter));
-    if (frame.left() > static_cast<float>(s.MaxFrameLeft))
-      s.MaxFrameLeft = RoundToInt16(frame.left());
-    if (frame.top() > static_cast<float>(s.MaxFrameTop)) s.MaxFrameTop = RoundToInt16(frame.top());
+  if (frame_extent_ && frame_extent_->last == last && frame_extent_->moves == imgBuffer_.moves()) {
+    // Nothing the loop below reads has changed since it last ran to its end:
+    // its results, and where it leaves the counter, are what they were.
+    s.MaxFrameLeft = frame_extent_->left;
+    s.MaxFrameTop = frame_extent_->top;
+    s.ElementCounter = last >= 0 ? last + 1 : 0;
+  } else {
+    frame_extent_.reset();
+    s.MaxFrameLeft = 0;
+    s.MaxFrameTop = 0;
+    for (s.ElementCounter = 0; s.ElementCounter <= last; ++s.ElementCounter) {
+      const Image& frame = imgBuffer_(CheckedInt16(s.ElementCounter));
+      if (frame.left() > static_cast<float>(s.MaxFrameLeft))
+        s.MaxFrameLeft = RoundToInt16(frame.left());
+      if (frame.top() > static_cast<float>(s.MaxFrameTop))
+        s.MaxFrameTop = RoundToInt16(frame.top());
+    }
+    // Kept only once the loop has finished: one that failed runs (and
+    // fails) again next time.
+    frame_extent_ = FrameExtent{last, imgBuffer_.moves(), s.MaxFrameLeft, s.MaxFrameTop};
   }
   const double allowance = BorderStyle() == 0 ? 0 : 30;
   // The first frame's size is read afresh for every use.

@@ -27,12 +27,14 @@ void Image::set_picture(Picture picture) {
 void Image::set_left(float v) {
   CheckPosition(v);
   left_ = v;
+  Moved();
   Changed(ElementProperty::kLeft);
 }
 
 void Image::set_top(float v) {
   CheckPosition(v);
   top_ = v;
+  Moved();
   Changed(ElementProperty::kTop);
 }
 
@@ -71,6 +73,7 @@ void Image::CopyFrom(const Image& other) {
   height_ = other.height_;
   stretch_ = other.stretch_;
   tag_ = other.tag_;
+  Moved();
 }
 
 void Shape::set_left(float v) {
@@ -137,6 +140,7 @@ void Timer::set_interval(int32_t v) {
 
 ImageArray::ImageArray(ElementSite& site, std::string name) : site_(&site), name_(std::move(name)) {
   elements_.push_back(std::make_unique<Image>(site, name_, 0));
+  elements_[0]->moves_ = moves_.get();
   count_ = 1;
 }
 
@@ -159,6 +163,7 @@ void ImageArray::Load(int32_t index) {
   if (Exists(index)) Raise(err::kAlreadyLoaded);
   if (index >= static_cast<int32_t>(elements_.size())) elements_.resize(index + 1);
   auto image = std::make_unique<Image>(*site_, name_, static_cast<int16_t>(index));
+  image->moves_ = moves_.get();
   image->CopyFrom(*elements_[0]);
   image->visible_ = false;
   Image& created = *image;
@@ -171,6 +176,7 @@ void ImageArray::Unload(int32_t index) {
   if (index == 0) Raise(err::kCantUnloadDesignElement);
   if (!Exists(index)) Raise(err::kElementMissing);
   std::unique_ptr<Image> removed = std::move(elements_[index]);
+  ++*moves_;
   --count_;
   while (elements_.size() > 1 && !elements_.back()) elements_.pop_back();
   site_->ElementChanged(*removed, ElementProperty::kUnloaded);

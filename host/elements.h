@@ -100,6 +100,11 @@ class Image : public Element {
 
  private:
   friend class ImageArray;
+  // Counts a change of Left or Top in the array's count, when in an array.
+  void Moved() {
+    if (moves_) ++*moves_;
+  }
+  uint64_t* moves_ = nullptr;  // the array's count of moves; null outside an array
   Picture picture_;
   float left_ = 0, top_ = 0, width_ = 0, height_ = 0;
   bool stretch_ = false;
@@ -177,10 +182,15 @@ class ImageArray {
   int32_t count() const { return count_; }
   int32_t UBound() const { return static_cast<int32_t>(elements_.size()) - 1; }
   const std::string& name() const { return name_; }
+  // Goes up whenever an element's Left or Top may have changed, or an element
+  // was created or removed: what the frames' extent is worked out from.
+  uint64_t moves() const { return *moves_; }
 
  private:
   ElementSite* site_;
   std::string name_;
+  // On the heap, so that the elements' pointers to it survive a move of the array.
+  std::unique_ptr<uint64_t> moves_ = std::make_unique<uint64_t>(0);
   std::vector<std::unique_ptr<Image>> elements_;  // nullptr where an index is free
   int32_t count_ = 0;
 };

@@ -75,6 +75,39 @@ TEST(ArrangeDisplay, SizesTheControlToTheFirstFramePlusTheLargestOffsets) {
   }
 }
 
+// A control that sizes itself again and again, across loads with other
+// offsets, other frame counts and border changes, ends each step exactly as a
+// new control given the same frames and border does.
+TEST(ArrangeDisplay, RepeatedSizingMatchesAFreshControlAcrossLoads) {
+  const std::vector<std::vector<FrameShape>> loads = {
+      kOffsetFrames,
+      // As many frames, in other places: smaller offsets.
+      {{100, 60, 0, 0}, {90, 50, 75, 0}, {80, 40, 0, 30}, {70, 30, 15, 15}},
+      {{100, 60, 0, 0}},  // one frame: the others are removed
+      {{40, 40, 0, 0}, {10, 10, 15, 0}},
+      {{40, 40, 0, 0}, {10, 10, 0, 45}},  // as many frames, the offset moved down
+  };
+  Rig rig;
+  rig.c.SetAutoSize(true);
+  for (size_t i = 0; i < loads.size(); ++i) {
+    for (const int32_t border : {0, 1}) {
+      SCOPED_TRACE("load " + std::to_string(i) + ", border " + std::to_string(border));
+      if (border == 0) rig.LoadFrames(loads[i]);
+      rig.c.SetBorderStyle(border);  // sizes the control with AutoSize on
+      rig.c.SetBorderStyle(border);  // and again with nothing changed
+      Rig fresh;
+      fresh.LoadFrames(loads[i]);
+      fresh.c.SetAutoSize(true);
+      fresh.c.SetBorderStyle(border);
+      EXPECT_EQ(rig.c.state().MaxFrameLeft, fresh.c.state().MaxFrameLeft);
+      EXPECT_EQ(rig.c.state().MaxFrameTop, fresh.c.state().MaxFrameTop);
+      EXPECT_EQ(rig.c.state().ElementCounter, fresh.c.state().ElementCounter);
+      EXPECT_EQ(SurfaceOf(rig.host), SurfaceOf(fresh.host));
+      EXPECT_EQ(SizeOf(rig.c.imgBackGround()), SizeOf(fresh.c.imgBackGround()));
+    }
+  }
+}
+
 // The sums go through decimal text: 7 significant digits for the first
 // frame's size, halves to even for the offsets, overflow from 32767.5 on.
 // Twips come from the host's pixels: 7.5 twips a pixel (192 dots an inch)
@@ -117,6 +150,8 @@ TEST(ArrangeDisplay, NumericForms) {
     const Size2 shape_before = SizeOf(rig.c.shpBackGround());
     const Size2 background_before = SizeOf(rig.c.imgBackGround());
     // Setting BorderStyle while AutoSize is on runs ArrangeDisplay.
+    EXPECT_EQ(ErrorOf([&] { rig.c.SetBorderStyle(0); }), t.error);
+    // A second sizing with nothing changed fails or succeeds alike.
     EXPECT_EQ(ErrorOf([&] { rig.c.SetBorderStyle(0); }), t.error);
     if (t.error) {
       EXPECT_EQ(SurfaceOf(rig.host), before);
