@@ -544,17 +544,23 @@ void FlipreelWidgetPrivate::AnnounceChanges(bool with_texts) {
   ++i;
   FLIPREEL_WIDGET_PROPERTIES(FLIPREEL_WIDGET_WATCHED)
 #undef FLIPREEL_WIDGET_WATCHED
-  now.shown = control_->imgGif().picture().data();
-  const PictureData* const was_shown = std::exchange(announced_.shown, now.shown);
+  const bool shown_changed = RecordShown();
   i = 0;
 #define FLIPREEL_WIDGET_ANNOUNCE(source, Type, Name, setName)              \
   if (changed[i]) emit q_.Name##Changed(FromWatched<Type>(now.values[i])); \
   ++i;
   FLIPREEL_WIDGET_PROPERTIES(FLIPREEL_WIDGET_ANNOUNCE)
 #undef FLIPREEL_WIDGET_ANNOUNCE
-  if (now.shown != was_shown) {
-    if (const int frame = ShownFrame(); frame >= 0) emit q_.frameShown(frame);
-  }
+  if (shown_changed) AnnounceShown();
+}
+
+bool FlipreelWidgetPrivate::RecordShown() {
+  const PictureData* const shown = control_->imgGif().picture().data();
+  return std::exchange(announced_.shown, shown) != shown;
+}
+
+void FlipreelWidgetPrivate::AnnounceShown() {
+  if (const int frame = ShownFrame(); frame >= 0) emit q_.frameShown(frame);
 }
 
 void FlipreelWidgetPrivate::AnnounceTick() {
@@ -573,13 +579,10 @@ void FlipreelWidgetPrivate::AnnounceTick() {
   static_assert(kWatchedPlaying < kWatchedCurrentFrame);
   const std::optional<Watched> playing = changed(kWatchedPlaying, WatchPlaying());
   const std::optional<Watched> frame = changed(kWatchedCurrentFrame, WatchCurrentFrame());
-  const PictureData* const shown = control_->imgGif().picture().data();
-  const PictureData* const was_shown = std::exchange(announced_.shown, shown);
+  const bool shown_changed = RecordShown();
   if (playing) emit q_.PlayingChanged(FromWatched<bool>(*playing));
   if (frame) emit q_.CurrentFrameChanged(FromWatched<int>(*frame));
-  if (shown != was_shown) {
-    if (const int index = ShownFrame(); index >= 0) emit q_.frameShown(index);
-  }
+  if (shown_changed) AnnounceShown();
 }
 
 }  // namespace flipreel

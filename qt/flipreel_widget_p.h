@@ -193,6 +193,10 @@ class FlipreelWidgetPrivate final : private QtSurface {
   // comparison, only those two and the frame on show are compared; else
   // AnnounceChanges(false) compares them all.
   void AnnounceTick();
+  // Records imgGif's picture as announced; true when it is another than
+  // before. AnnounceShown then emits frameShown for it.
+  bool RecordShown();
+  void AnnounceShown();
 
   // Sets a property through the control's setter, the value converted from
   // Qt's type to the setter's (a 16-bit value is checked), as a call through
