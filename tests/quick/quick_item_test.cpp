@@ -5,7 +5,6 @@
 
 #include <QDir>
 #include <QElapsedTimer>
-#include <QFile>
 #include <QGuiApplication>
 #include <QQmlComponent>
 #include <QQmlEngine>
@@ -68,11 +67,7 @@ class QuickItemTest : public ::testing::Test {
   }
 
   QString Write(const QString& name, const std::string& bytes) {
-    const QString path = dir_.filePath(name);
-    QFile file(path);
-    EXPECT_TRUE(file.open(QIODevice::WriteOnly));
-    file.write(bytes.data(), static_cast<qint64>(bytes.size()));
-    return path;
+    return WriteFile(dir_, name, bytes);
   }
 
   // A Flipreel item made by QML, with these property bindings, in the window.
