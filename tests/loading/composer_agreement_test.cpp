@@ -12,7 +12,6 @@
 #include <string>
 #include <vector>
 
-#include "examples/example_gifs.h"
 #include "flipreel/gif/gif_composer.h"
 #include "flipreel/gif/gif_decoder.h"
 #include "flipreel/gif/gif_facts.h"
@@ -168,63 +167,17 @@ std::optional<Composed> Ours(const std::string& bytes) {
   }
 }
 
-// Small animations of every kind: interlaced, local tables, transparency,
-// every disposal, images off the screen, a repeat count.
-std::vector<std::string> WholeFiles(std::mt19937& random) {
-  std::vector<std::string> files;
-  for (int k = 0; k < 40; ++k) {
-    gifexamples::AnimatedGif gif;
-    gif.width = 1 + static_cast<int>(random() % 24);
-    gif.height = 1 + static_cast<int>(random() % 16);
-    gif.loop_count = static_cast<int>(random() % 3);
-    const int colours = 2 << (random() % 8);
-    if (random() % 4) {
-      for (int i = 0; i < colours; ++i) gif.global_palette.push_back(random() & 0xFFFFFF);
-    }
-    for (int t = 0; t < 3; ++t) {
-      gifexamples::FrameImage f;
-      f.width = 1 + static_cast<int>(random() % 20);
-      f.height = 1 + static_cast<int>(random() % 14);
-      f.left = static_cast<int>(random() % 8), f.top = static_cast<int>(random() % 6);
-      f.interlace = random() % 2;
-      f.disposal = static_cast<int>(random() % 5);
-      f.delay_cs = static_cast<int>(random() % 4);
-      f.transparent = random() % 3 ? -1 : static_cast<int>(random() % colours);
-      if (gif.global_palette.empty() || random() % 4 == 0) {
-        for (int i = 0; i < colours; ++i) f.local_palette.push_back(random() & 0xFFFFFF);
-      }
-      for (int p = 0; p < f.width * f.height; ++p)
-        f.pixels.push_back(static_cast<uint8_t>((random() % 4 ? p / 5 : random()) % colours));
-      gif.frames.push_back(std::move(f));
-    }
-    files.push_back(gifexamples::EncodeGif(gif));
-  }
-  return files;
-}
-
 }  // namespace
 
 TEST(ComposerAgreement, SameFramesAsGiflibReads) {
   std::mt19937 random(22);
-  const std::vector<std::string> files = WholeFiles(random);
+  const std::vector<std::string> files = RandomAnimations(random, 40);
   std::vector<std::string> inputs;
   for (const std::string& file : files)
     for (size_t n = 0; n <= file.size(); ++n) inputs.push_back(file.substr(0, n));
   // Damaged variants: bytes changed, removed and inserted anywhere.
-  for (int i = 0; i < 10000; ++i) {
-    std::string s = files[random() % files.size()];
-    for (int edits = 1 + static_cast<int>(random() % 3); edits > 0; --edits) {
-      const size_t at = random() % s.size();
-      if (random() % 3 == 0) {
-        s.erase(at, 1 + random() % 3);
-      } else if (random() % 2) {
-        s[at] = static_cast<char>(random());
-      } else {
-        s.insert(s.begin() + static_cast<ptrdiff_t>(at), static_cast<char>(random()));
-      }
-    }
-    inputs.push_back(std::move(s));
-  }
+  for (int i = 0; i < 10000; ++i)
+    inputs.push_back(Damaged(files[random() % files.size()], random, 3));
   int composed = 0, partial = 0;
   for (size_t i = 0; i < inputs.size(); ++i) {
     const auto ours = Ours(inputs[i]);
@@ -244,18 +197,9 @@ TEST(ComposerAgreement, SameFramesAsGiflibReads) {
 // every beginning of whole and damaged files, however the file goes on.
 TEST(ComposerAgreement, AFirstFrameFromTheBeginningIsTheWholeFilesFirstFrame) {
   std::mt19937 random(23);
-  std::vector<std::string> files = WholeFiles(random);
+  std::vector<std::string> files = RandomAnimations(random, 40);
   const size_t whole = files.size();
-  for (int i = 0; i < 400; ++i) {
-    std::string s = files[random() % whole];
-    const size_t at = random() % s.size();
-    if (random() % 2) {
-      s[at] = static_cast<char>(random());
-    } else {
-      s.erase(at, 1 + random() % 3);
-    }
-    files.push_back(std::move(s));
-  }
+  for (int i = 0; i < 400; ++i) files.push_back(Damaged(files[random() % whole], random, 1));
   int early = 0;
   for (size_t f = 0; f < files.size(); ++f) {
     std::optional<ComposedAnimation> all;

@@ -107,24 +107,7 @@ std::vector<std::string> AgreementInputs() {
   std::vector<std::string> files;
   for (const gifexamples::Example& example : gifexamples::Examples())
     files.push_back(gifexamples::EncodeGif(example.make()));
-  for (int k = 0; k < 30; ++k) {
-    gifexamples::AnimatedGif gif;
-    gif.width = 1 + static_cast<int>(random() % 40);
-    gif.height = 1 + static_cast<int>(random() % 30);
-    const int colours = 2 << (random() % 8);
-    for (int i = 0; i < colours; ++i) gif.global_palette.push_back(random() & 0xFFFFFF);
-    for (int t = 0; t < 3; ++t) {
-      gifexamples::FrameImage f;
-      f.width = 1 + static_cast<int>(random() % gif.width);
-      f.height = 1 + static_cast<int>(random() % gif.height);
-      f.interlace = random() % 2;
-      f.transparent = random() % 3 ? -1 : static_cast<int>(random() % colours);
-      for (int p = 0; p < f.width * f.height; ++p)
-        f.pixels.push_back(static_cast<uint8_t>((random() % 5 ? p / 7 : random()) % colours));
-      gif.frames.push_back(std::move(f));
-    }
-    files.push_back(gifexamples::EncodeGif(gif));
-  }
+  for (std::string& file : RandomAnimations(random, 30)) files.push_back(std::move(file));
   std::vector<std::string> inputs;
   for (const std::string& file : files) {
     inputs.push_back(file);
@@ -132,27 +115,7 @@ std::vector<std::string> AgreementInputs() {
   }
   // Damaged variants: bytes changed, cut, removed and inserted anywhere.
   const size_t whole = inputs.size();
-  for (int i = 0; i < 30000; ++i) {
-    std::string s = inputs[random() % whole];
-    for (int edits = 1 + static_cast<int>(random() % 4); edits > 0 && !s.empty(); --edits) {
-      const size_t at = random() % s.size();
-      switch (random() % 5) {
-        case 0:
-        case 1:
-          s[at] = static_cast<char>(random());
-          break;
-        case 2:
-          s.resize(at);
-          break;
-        case 3:
-          s.erase(at, 1 + random() % 4);
-          break;
-        default:
-          s.insert(s.begin() + static_cast<ptrdiff_t>(at), static_cast<char>(random()));
-      }
-    }
-    inputs.push_back(std::move(s));
-  }
+  for (int i = 0; i < 30000; ++i) inputs.push_back(Damaged(inputs[random() % whole], random, 4));
   // Images whose data is random codes, mostly pixels and entries of the
   // table: well-formed for a while, then not.
   for (int i = 0; i < 20000; ++i) {

@@ -19,6 +19,16 @@ namespace {
 using testsupport::ErrorOf;
 using testsupport::Joined;
 
+// The values of a new control, as its getters give them.
+std::map<std::string, Variant> NewControlValues() {
+  return {{"FlipreelFile", Variant(u"(None)")},  {"AutoStart", Variant::FromBool(true)},
+          {"CurrentFrame", Variant(int16_t{0})}, {"AutoRewind", Variant(int16_t{0})},
+          {"Stretch", Variant::FromBool(false)}, {"AutoSize", Variant::FromBool(false)},
+          {"FrameRate", Variant(int16_t{0})},    {"Frames", Variant(int16_t{0})},
+          {"Sequence", Variant(int32_t{0})},     {"BackStyle", Variant(int32_t{1})},
+          {"BorderStyle", Variant(int32_t{0})}};
+}
+
 // A selected control that writes down every read and write made by name.
 // It forwards to a real control, or keeps the values it is given.
 class TracedControl : public Dispatch {
@@ -26,7 +36,12 @@ class TracedControl : public Dispatch {
   std::vector<std::string> trace;
   std::map<std::string, Variant> values;  // used without a real control
 
-  explicit TracedControl(Flipreel* control = nullptr) : control_(control) {}
+  explicit TracedControl(Flipreel* control) : control_(control) {}
+  // Without a control: the values of a new control, with these changed.
+  explicit TracedControl(const std::map<std::string, Variant>& changed = {})
+      : values(NewControlValues()), control_(nullptr) {
+    for (const auto& [key, value] : changed) values[key] = value;
+  }
 
   Variant Invoke(std::string_view name, CallKind kind, std::span<Variant> args) override {
     const std::string key(name);
@@ -50,16 +65,6 @@ class TracedControl : public Dispatch {
   Flipreel* control_;
 };
 
-// The values of a new control, as its getters give them.
-std::map<std::string, Variant> NewControlValues() {
-  return {{"FlipreelFile", Variant(u"(None)")},  {"AutoStart", Variant::FromBool(true)},
-          {"CurrentFrame", Variant(int16_t{0})}, {"AutoRewind", Variant(int16_t{0})},
-          {"Stretch", Variant::FromBool(false)}, {"AutoSize", Variant::FromBool(false)},
-          {"FrameRate", Variant(int16_t{0})},    {"Frames", Variant(int16_t{0})},
-          {"Sequence", Variant(int32_t{0})},     {"BackStyle", Variant(int32_t{1})},
-          {"BorderStyle", Variant(int32_t{0})}};
-}
-
 struct Page {
   HeadlessPageSite site;
   HeadlessHost host;  // the file dialog and the forms
@@ -67,6 +72,10 @@ struct Page {
   PageElements& e = page.elements();
 
   explicit Page(std::vector<Dispatch*> selected) : site(std::move(selected)) { page.Initialize(); }
+  // Opened on one selected control.
+  explicit Page(TracedControl& selected) : Page(std::vector<Dispatch*>{&selected}) {
+    page.SelectionChanged();
+  }
   Text TextOf(std::string_view name) const { return e[name].text; }
   int16_t ValueOf(std::string_view name) const { return e[name].value; }
   std::string SelectedOption() const {
@@ -78,16 +87,23 @@ struct Page {
   }
 };
 
+// A new control in a designer, selected through a tracing wrapper.
+struct DesignerControl {
+  HeadlessHost host;
+  Flipreel control{host};
+  TracedControl selected{&control};
+  DesignerControl() {
+    host.SetUserMode(false);
+    control.InitProperties();
+  }
+};
+
 }  // namespace
 
 TEST(GeneralPage, OpensOnANewControl) {
-  HeadlessHost host;
-  host.SetUserMode(false);
-  Flipreel control(host);
-  control.InitProperties();
-  TracedControl selected(&control);
-  Page p({&selected});
-  p.page.SelectionChanged();
+  DesignerControl d;
+  TracedControl& selected = d.selected;
+  Page p(selected);
 
   EXPECT_EQ(p.TextOf("txtFlipreelFile"), u"(None)");
   for (const char* box : {"txtFrames", "txtCurrentFrame", "txtFrameRate", "txtAutoRewind"})
@@ -116,8 +132,8 @@ TEST(GeneralPage, OpensOnANewControl) {
             "Stretch Boolean False, AutoSize Boolean False, FrameRate Text \"0\", "
             "Frames Text \"0\", FlipreelFile Text \"(None)\", Sequence Integer 0, "
             "BackStyle Integer 1, BorderStyle Integer 0");
-  EXPECT_EQ(control.FlipreelFile(), u"(None)");
-  EXPECT_EQ(control.BackStyle(), 1);
+  EXPECT_EQ(d.control.FlipreelFile(), u"(None)");
+  EXPECT_EQ(d.control.BackStyle(), 1);
 }
 
 // What the user types or pastes into the Frame Rate box, one text after the
@@ -138,11 +154,8 @@ TEST(GeneralPage, NumericEntryKeepsTheBoxNumeric) {
       {"a number the property cannot hold", {u"99999"}, u"99999", 5},
   };
   for (const Row& row : rows) {
-    TracedControl selected;
-    selected.values = NewControlValues();
-    selected.values["FrameRate"] = Variant(int16_t{30});
-    Page p({&selected});
-    p.page.SelectionChanged();
+    TracedControl selected({{"FrameRate", Variant(int16_t{30})}});
+    Page p(selected);
     for (const char* box : {"txtFrameRate", "txtAutoRewind"}) {
       p.site.SetChanged(false);
       for (const Text& t : row.typed) p.e.SetText(p.e[box], t);
@@ -155,9 +168,7 @@ TEST(GeneralPage, NumericEntryKeepsTheBoxNumeric) {
 
 TEST(GeneralPage, EveryEditMarksThePageChangedButTheFileBoxAndBrowse) {
   TracedControl selected;
-  selected.values = NewControlValues();
-  Page p({&selected});
-  p.page.SelectionChanged();
+  Page p(selected);
   auto changes = [&](auto&& edit) {
     p.site.SetChanged(false);
     edit();
@@ -173,11 +184,8 @@ TEST(GeneralPage, EveryEditMarksThePageChangedButTheFileBoxAndBrowse) {
 }
 
 TEST(GeneralPage, ValuesOutsideTheListsLeaveThePageAsItWas) {
-  TracedControl selected;
-  selected.values = NewControlValues();
-  selected.values["Sequence"] = Variant(int32_t{2});
-  Page p({&selected});
-  p.page.SelectionChanged();
+  TracedControl selected({{"Sequence", Variant(int32_t{2})}});
+  Page p(selected);
   ASSERT_EQ(p.SelectedOption(), "OptionRandom");
 
   selected.values["Sequence"] = Variant(int32_t{5});
@@ -204,9 +212,7 @@ TEST(GeneralPage, ValuesOutsideTheListsLeaveThePageAsItWas) {
 
 TEST(GeneralPage, GreyedBoxesAndListTextsConvertExactly) {
   TracedControl selected;
-  selected.values = NewControlValues();
-  Page p({&selected});
-  p.page.SelectionChanged();
+  Page p(selected);
   p.e.SetValue(p.e["chkAutoStart"], kGreyed);
   p.e.SetValue(p.e["chkStretch"], kChecked);
   p.e.SetListIndex(p.e["cboBackstyle"], -1);  // nothing selected: no text
@@ -220,9 +226,7 @@ TEST(GeneralPage, GreyedBoxesAndListTextsConvertExactly) {
 }
 
 TEST(GeneralPage, OnlyTheFirstOfSeveralSelectedControlsIsReadAndWritten) {
-  TracedControl first, second, third;
-  for (TracedControl* c : {&first, &second, &third}) c->values = NewControlValues();
-  second.values["FrameRate"] = Variant(int16_t{70});
+  TracedControl first, second({{"FrameRate", Variant(int16_t{70})}}), third;
   Page p({&first, &second, &third});
   p.page.SelectionChanged();
   p.e.SetText(p.e["txtAutoRewind"], u"3");
@@ -233,13 +237,9 @@ TEST(GeneralPage, OnlyTheFirstOfSeveralSelectedControlsIsReadAndWritten) {
 }
 
 TEST(GeneralPage, AFailingWriteEndsTheApplyThere) {
-  HeadlessHost host;
-  host.SetUserMode(false);
-  Flipreel control(host);
-  control.InitProperties();
-  TracedControl selected(&control);
-  Page p({&selected});
-  p.page.SelectionChanged();
+  DesignerControl d;
+  TracedControl& selected = d.selected;
+  Page p(selected);
   p.e.SetValue(p.e["chkAutoStart"], kUnchecked);
   p.e.SetText(p.e["txtAutoRewind"], u"4");
   p.e.SetText(p.e["txtFrameRate"], u"40000");  // numeric, but not a 16-bit number
@@ -249,9 +249,9 @@ TEST(GeneralPage, AFailingWriteEndsTheApplyThere) {
   EXPECT_EQ(Joined(selected.Writes()),
             "AutoStart Boolean False, CurrentFrame Text \"0\", AutoRewind Text \"4\", "
             "Stretch Boolean False, AutoSize Boolean False, FrameRate Text \"40000\"");
-  EXPECT_FALSE(control.AutoStart());
-  EXPECT_EQ(control.AutoRewind(), 4);
-  EXPECT_EQ(control.Sequence(), kSequenceNormal);
+  EXPECT_FALSE(d.control.AutoStart());
+  EXPECT_EQ(d.control.AutoRewind(), 4);
+  EXPECT_EQ(d.control.Sequence(), kSequenceNormal);
 }
 
 TEST(GeneralPage, NoSelectedControlIsSubscriptOutOfRange) {
@@ -274,13 +274,8 @@ TEST(GeneralPage, BrowseShowsTheChosenGifOnThePreviewAndApplyLoadsIt) {
   const Row rows[] = {{"chosen", true, Utf8ToText(path), u"Gif"},
                       {"cancelled", false, u"", u"(None)"}};
   for (const Row& row : rows) {
-    HeadlessHost host;
-    host.SetUserMode(false);
-    Flipreel control(host);
-    control.InitProperties();
-    TracedControl selected(&control);
-    Page p({&selected});
-    p.page.SelectionChanged();
+    DesignerControl d;
+    Page p(d.selected);
     if (row.choose) p.host.file_dialog().Choose(path);
     p.site.SetChanged(false);
     p.e.Press(p.e["CmdLoadFile"]);
@@ -314,7 +309,7 @@ TEST(GeneralPage, BrowseShowsTheChosenGifOnThePreviewAndApplyLoadsIt) {
 
     p.page.ApplyChanges();
     EXPECT_EQ(Joined(p.host.forms().log()), Joined(forms)) << row.what;
-    EXPECT_EQ(control.FlipreelFile(), row.applied) << row.what;
-    EXPECT_EQ(control.Frames(), row.choose ? 2 : 0) << row.what;
+    EXPECT_EQ(d.control.FlipreelFile(), row.applied) << row.what;
+    EXPECT_EQ(d.control.Frames(), row.choose ? 2 : 0) << row.what;
   }
 }

@@ -55,17 +55,13 @@ void RunUntilFinished(FlipreelWidget& w) {
   ASSERT_TRUE(RunEventsUntil([&] { return !Pending(w); }, 10000));
 }
 
-// Every message box, in order.
-void WatchBoxes(FlipreelWidget& w, QStringList& log) {
+// Every signal a load gives and every message box, in order.
+void Listen(FlipreelWidget& w, QStringList& log) {
   FlipreelWidgetPrivate::get(w).host().set_message_box_handler(
       [&log](const flipreel::MessageBoxRequest& box) {
         log << "box " + box.text;
         return 1;
       });
-}
-
-// Every signal a load gives, in order.
-void Listen(FlipreelWidget& w, QStringList& log) {
   auto add = [&log](const QString& entry) { log << entry; };
   QObject::connect(&w, &FlipreelWidget::propertyNotified,
                    [add](const QString& n) { add("notice " + n); });
@@ -156,7 +152,6 @@ Outcome LoadAndWatch(Files& f, bool composed, bool deferred, const QString& befo
   FlipreelWidgetPrivate::get(*w).SetDeferredLoads(deferred);
   w->setAutoStart(false);  // no ticks whose number would depend on time
   if (!before.isEmpty()) w->setFlipreelFile(before);
-  WatchBoxes(*w, o.log);
   Listen(*w, o.log);
   for (const QString& path : loads) {
     bool pending = false;
@@ -255,7 +250,6 @@ TEST(DeferredLoad, ReadingWaitsAndTellsLater) {
       FlipreelWidget w;
       w.setComposed(composed);
       FlipreelWidgetPrivate::get(w).SetDeferredLoads(false);
-      WatchBoxes(w, at_once_log);
       Listen(w, at_once_log);
       w.setFlipreelFile(file);
       at_once_frames = w.Frames();
@@ -263,7 +257,6 @@ TEST(DeferredLoad, ReadingWaitsAndTellsLater) {
     QStringList log;
     FlipreelWidget w;
     w.setComposed(composed);
-    WatchBoxes(w, log);
     Listen(w, log);
     w.setFlipreelFile(file);
     ASSERT_TRUE(Pending(w));
@@ -332,7 +325,6 @@ TEST(DeferredLoad, DestroyingTheWidgetCancelsTheLoad) {
     w->setComposed(composed);
     window->setCentralWidget(w);
     window->show();
-    WatchBoxes(*w, log);
     Listen(*w, log);
     w->setFlipreelFile(file);
     ASSERT_TRUE(Pending(*w));
@@ -488,7 +480,6 @@ TEST(DeferredLoad, DestroyingTheWidgetMidLoad) {
     QStringList log;
     auto w = std::make_unique<FlipreelWidget>();
     w->setFlipreelFile(f.small);  // frames of its own to remove first
-    WatchBoxes(*w, log);
     Listen(*w, log);
     w->setFlipreelFile(large);
     FlipreelWidgetPrivate& d = FlipreelWidgetPrivate::get(*w);

@@ -533,13 +533,15 @@ TEST(Colors, ControlColourValuesResolveAgainstThePalette) {
   pal.setColor(QPalette::Base, QColor(1, 2, 3));
   pal.setColor(QPalette::Button, QColor(4, 5, 6));
   pal.setColor(QPalette::WindowText, QColor(7, 8, 9));
+  pal.setColor(QPalette::Highlight, QColor(10, 11, 12));
   struct Row {
     uint32_t value;
     QColor expected;
   };
   for (const Row& row : {Row{0x000000FF, QColor(255, 0, 0)}, Row{0x00FF0000, QColor(0, 0, 255)},
                          Row{0x80000005, QColor(1, 2, 3)}, Row{0x8000000F, QColor(4, 5, 6)},
-                         Row{0x80000008, QColor(7, 8, 9)}, Row{0x800000FF, QColor(0, 0, 0)}}) {
+                         Row{0x80000008, QColor(7, 8, 9)}, Row{0x8000000D, QColor(10, 11, 12)},
+                         Row{0x800000FF, QColor(0, 0, 0)}}) {
     EXPECT_EQ(ResolveColor(static_cast<int32_t>(row.value), pal), row.expected)
         << std::hex << row.value;
   }

@@ -77,11 +77,7 @@ class ItemLoading : public ::testing::Test {
   void SetUp() override {
     ASSERT_TRUE(dir_.isValid());
     engine_.addImportPath(QStringLiteral(FLIPREEL_QML_IMPORT_PATH));
-    QFile file(dir_.filePath("large.gif"));
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-    const std::string bytes = LargeGif();
-    file.write(bytes.data(), static_cast<qint64>(bytes.size()));
-    large_ = QUrl::fromLocalFile(file.fileName());
+    large_ = QUrl::fromLocalFile(WriteFile(dir_, "large.gif", LargeGif()));
   }
   QTemporaryDir dir_;
   QQmlEngine engine_;
@@ -149,11 +145,7 @@ TEST_F(ItemLoading, ABindingOnStatusLetsTheEventLoopRunWhileALargeGifLoads) {
 // The window shows the new first frame while the rest still loads, not
 // nothing until the load ends.
 TEST_F(ItemLoading, TheFirstFrameShowsWhileTheRestLoads) {
-  QFile file(dir_.filePath("many.gif"));
-  ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-  const std::string bytes = ManyFramesGif();
-  file.write(bytes.data(), static_cast<qint64>(bytes.size()));
-  file.close();
+  const QString many = WriteFile(dir_, "many.gif", ManyFramesGif());
   QQuickWindow window;
   window.resize(160, 120);
   window.show();
@@ -161,7 +153,7 @@ TEST_F(ItemLoading, TheFirstFrameShowsWhileTheRestLoads) {
   ASSERT_NE(reel, nullptr);
   reel->setParentItem(window.contentItem());
   reel->setSize(QSizeF(160, 120));
-  reel->setSource(QUrl::fromLocalFile(file.fileName()));
+  reel->setSource(QUrl::fromLocalFile(many));
   bool shown_while_loading = false;
   for (int i = 0; i < 50000 && reel->status() == FlipreelItem::Loading; ++i) {
     shown_while_loading |= (window.grabWindow().pixel(80, 60) & 0xFFFFFFu) == 0xFF0000u;

@@ -5,7 +5,6 @@
 
 #include <QDir>
 #include <QElapsedTimer>
-#include <QFile>
 #include <QGuiApplication>
 #include <QQmlComponent>
 #include <QQmlEngine>
@@ -64,14 +63,11 @@ class QuickItemTest : public ::testing::Test {
     window_.resize(8 * kScale, 6 * kScale);
     window_.setColor(Qt::white);
     window_.show();
+    blocks_ = Write("blocks.gif", testgif::Build(Blocks()));
   }
 
   QString Write(const QString& name, const std::string& bytes) {
-    const QString path = dir_.filePath(name);
-    QFile file(path);
-    EXPECT_TRUE(file.open(QIODevice::WriteOnly));
-    file.write(bytes.data(), static_cast<qint64>(bytes.size()));
-    return path;
+    return WriteFile(dir_, name, bytes);
   }
 
   // A Flipreel item made by QML, with these property bindings, in the window.
@@ -97,6 +93,7 @@ class QuickItemTest : public ::testing::Test {
   }
 
   QTemporaryDir dir_;
+  QString blocks_;  // Blocks() as blocks.gif, beside the QML file
   QQmlEngine engine_;
   QQuickWindow window_;
 };
@@ -105,8 +102,7 @@ TEST_F(QuickItemTest, EachFrameTheWindowShowsIsTheComposedFrameOnShow) {
   const std::string bytes = testgif::Build(Blocks());
   const ComposedAnimation composed =
       ComposeGif(std::span(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()));
-  FlipreelItem* reel = Create("source: \"blocks.gif\"");
-  (void)Write("blocks.gif", bytes);
+  FlipreelItem* reel = Create("source: \"missing.gif\"");
   reel->setSource(QUrl());
   reel->setSource(QUrl(QStringLiteral("blocks.gif")));
   ASSERT_EQ(reel->status(), FlipreelItem::Ready) << reel->errorString().toStdString();
@@ -137,7 +133,6 @@ TEST_F(QuickItemTest, EachFrameTheWindowShowsIsTheComposedFrameOnShow) {
 
 TEST_F(QuickItemTest, EverySourceKindLoadsTheSameFrames) {
   const std::string bytes = testgif::Build(Blocks());
-  const QString path = Write("blocks.gif", bytes);
   testhttp::HttpServer server;
   testhttp::Route slow;
   slow.body = bytes;
@@ -148,7 +143,7 @@ TEST_F(QuickItemTest, EverySourceKindLoadsTheSameFrames) {
     QString source;
     int frames;  // 0: any number above one
   } cases[] = {
-      {QUrl::fromLocalFile(path).toString(), 4},
+      {QUrl::fromLocalFile(blocks_).toString(), 4},
       {QStringLiteral("blocks.gif"), 4},  // relative to the QML file
       {QStringLiteral("qrc:/spinner.gif"), 0},
       {QString::fromStdString(server.Url("/blocks.gif")), 4},
@@ -179,7 +174,6 @@ TEST_F(QuickItemTest, EverySourceKindLoadsTheSameFrames) {
 }
 
 TEST_F(QuickItemTest, AnAsynchronousLoadIsReadyLaterAndTheLastSourceWins) {
-  (void)Write("blocks.gif", testgif::Build(Blocks()));
   testgif::Gif two = Blocks();
   two.frames.resize(2);
   (void)Write("two.gif", testgif::Build(two));
@@ -196,7 +190,6 @@ TEST_F(QuickItemTest, AnAsynchronousLoadIsReadyLaterAndTheLastSourceWins) {
 }
 
 TEST_F(QuickItemTest, OrdersVisitTheFramesAsTheirNamesSay) {
-  const QString path = Write("blocks.gif", testgif::Build(Blocks()));
   const struct {
     const char* sequence;
     std::vector<int> frames;  // shown after the load's frame 0
@@ -208,7 +201,7 @@ TEST_F(QuickItemTest, OrdersVisitTheFramesAsTheirNamesSay) {
   for (const auto& c : cases) {
     FlipreelItem* reel =
         Create(QStringLiteral("sequence: %1; source: \"%2\"")
-                   .arg(QLatin1String(c.sequence), QUrl::fromLocalFile(path).toString()));
+                   .arg(QLatin1String(c.sequence), QUrl::fromLocalFile(blocks_).toString()));
     std::vector<int> seen;
     QObject::connect(reel, &FlipreelItem::frameChanged,
                      [&] { seen.push_back(reel->currentFrame()); });
@@ -226,7 +219,6 @@ TEST_F(QuickItemTest, OrdersVisitTheFramesAsTheirNamesSay) {
 }
 
 TEST_F(QuickItemTest, LoopsEndPlayWithFinishedOnTheLastPass) {
-  (void)Write("blocks.gif", testgif::Build(Blocks()));
   FlipreelItem* reel = Create("loops: 2; source: \"blocks.gif\"");
   QSignalSpy finished(reel, &FlipreelItem::finished);
   QSignalSpy frames(reel, &FlipreelItem::frameChanged);
@@ -283,7 +275,6 @@ TEST_F(QuickItemTest, ASourceThatGivesNoGifIsAnErrorStatusWithTheControlsOwnErro
 }
 
 TEST_F(QuickItemTest, AHiddenItemTakesNoTicksAndCatchesUpAtItsSpeedWhenShown) {
-  (void)Write("blocks.gif", testgif::Build(Blocks()));
   const struct {
     qreal set;
     qreal pace;  // nonsense is taken as 1
@@ -317,7 +308,6 @@ TEST_F(QuickItemTest, AHiddenItemTakesNoTicksAndCatchesUpAtItsSpeedWhenShown) {
 }
 
 TEST_F(QuickItemTest, PausedHoldsTheFrameAndGoesOnFromIt) {
-  (void)Write("blocks.gif", testgif::Build(Blocks()));
   FlipreelItem* reel = Create("source: \"blocks.gif\"");
   reel->setPaused(true);
   const int frame = reel->currentFrame();
@@ -349,7 +339,6 @@ TEST_F(QuickItemTest, FrameDelaysAndJumpsFollowTheFile) {
 }
 
 TEST_F(QuickItemTest, ClassicPlayShowsEachImageAloneAtItsOffset) {
-  (void)Write("blocks.gif", testgif::Build(Blocks()));
   FlipreelItem* reel = Create("composed: false; source: \"blocks.gif\"; playing: false");
   ASSERT_EQ(reel->status(), FlipreelItem::Ready);
   EXPECT_EQ(reel->sourceSize(), QSize(8, 6));
@@ -364,7 +353,6 @@ TEST_F(QuickItemTest, ClassicPlayShowsEachImageAloneAtItsOffset) {
 }
 
 TEST_F(QuickItemTest, FillModesPlaceTheFrameAsImageDoes) {
-  (void)Write("blocks.gif", testgif::Build(Blocks()));
   window_.resize(160, 60);
   FlipreelItem* reel = Create("source: \"blocks.gif\"; playing: false");
   reel->setWidth(160);
@@ -392,7 +380,6 @@ TEST_F(QuickItemTest, FillModesPlaceTheFrameAsImageDoes) {
 }
 
 TEST_F(QuickItemTest, ASmoothFrameScaledUpBlendsItsPixels) {
-  (void)Write("blocks.gif", testgif::Build(Blocks()));
   FlipreelItem* reel = Create("source: \"blocks.gif\"; playing: false");
   ASSERT_TRUE(reel->jumpTo(1));  // red, with a green block from GIF pixel (1, 1)
   // Across the edge at window x 10: red, then green; smooth, a mix between.
@@ -408,7 +395,6 @@ TEST_F(QuickItemTest, ASmoothFrameScaledUpBlendsItsPixels) {
 }
 
 TEST_F(QuickItemTest, EachFrameIsUploadedOnceWithinTheTextureBudgetAndDrawnOnlyWhenItChanges) {
-  (void)Write("blocks.gif", testgif::Build(Blocks()));
   testgif::Gif still = Blocks();
   still.frames.resize(1);
   (void)Write("still.gif", testgif::Build(still));

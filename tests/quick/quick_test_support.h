@@ -1,8 +1,12 @@
-// What the QML type's tests share: waiting on the event loop, and GIFs of
-// large frames for its drawing tests.
+// What the QML type's tests share: waiting on the event loop, writing their
+// GIFs, and GIFs of large frames for its drawing tests.
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <QElapsedTimer>
+#include <QFile>
+#include <QTemporaryDir>
 #include <QTest>
 #include <cstdint>
 #include <iterator>
@@ -18,6 +22,14 @@ bool WaitFor(Done&& done, int ms = 5000) {
   clock.start();
   while (!done() && clock.elapsed() < ms) QTest::qWait(5);
   return done();
+}
+
+// Writes the bytes to a file of that name in the folder; its path.
+inline QString WriteFile(const QTemporaryDir& dir, const QString& name, const std::string& bytes) {
+  QFile file(dir.filePath(name));
+  EXPECT_TRUE(file.open(QIODevice::WriteOnly)) << name.toStdString();
+  file.write(bytes.data(), static_cast<qint64>(bytes.size()));
+  return file.fileName();
 }
 
 // Frame i of w x h has rows of eight colours in turn, shifted by i rows, so
