@@ -55,6 +55,7 @@ void FrameClock::Changed(const TickSchedule* schedule) {
 std::optional<int64_t> FrameClock::NextWake() const {
   std::optional<int64_t> next;
   for (const TickSchedule* s : schedules_) {
+    if (s->in_tick()) continue;  // its tick is under way; it is due again once it ends
     const std::optional<int64_t> due = s->RealDue();
     if (due && (!next || *due < *next)) next = due;
   }
@@ -79,8 +80,15 @@ void FrameClock::Arm() {
 // that order; a tick that changes only its own schedule puts it back in the
 // list if it is due again, and one that changes any other (a slot that
 // stops, re-arms, adds or removes a control) has the list made afresh.
+//
+// A tick may run an event loop of its own (a slot that opens a modal box);
+// the timer is armed to fire at once while the wake-up goes on, so that the
+// other controls' ticks come from that loop, never the tick under way again.
+// Without an event loop inside, the wake-up ends first and arms the timer
+// for the next wake.
 void FrameClock::Wake() {
   ++wakeups_;
+  if (!source_) timer_.start(0);
   {
     const bool was = std::exchange(waking_, true);
     const TickSchedule* const outer_firing = firing_;  // a wake-up inside a tick's event loop
@@ -98,7 +106,8 @@ void FrameClock::Wake() {
     const auto list = [&] {
       due.clear();
       for (size_t i = 0; i < schedules_.size(); ++i)
-        if (const std::optional<int64_t> d = schedules_[i]->RealDue(); d && *d <= now)
+        if (const std::optional<int64_t> d = schedules_[i]->RealDue();
+            d && *d <= now && !schedules_[i]->in_tick())
           due.push_back(Due{*d, i, schedules_[i]});
       std::sort(due.begin(), due.end(), later);
     };

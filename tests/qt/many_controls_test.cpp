@@ -4,16 +4,21 @@
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QEventLoop>
 #include <QScrollArea>
 #include <QTest>
 #include <QThreadPool>
+#include <QTimer>
 #include <QVBoxLayout>
+#include <algorithm>
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "flipreel/host/scope.h"
 #include "flipreel/qt/frame_clock.h"
 #include "flipreel/qt/shared_frames.h"
 #include "tests/qt/qt_test_support.h"
@@ -27,7 +32,13 @@ namespace {
 // the control's own time.
 struct TimedControl final : ElementSite {
   explicit TimedControl(FrameClock& clock, int32_t interval)
-      : schedule([this] { ticks.push_back(schedule.Now()); }, clock), timer(*this, "Timer1") {
+      : schedule(
+            [this] {
+              ticks.push_back(schedule.Now());
+              if (on_tick) on_tick();
+            },
+            clock),
+        timer(*this, "Timer1") {
     timer.set_interval(interval);
     timer.set_enabled(true);
   }
@@ -37,6 +48,7 @@ struct TimedControl final : ElementSite {
     schedule.ElementChanged(e, what);
   }
   std::vector<int64_t> ticks;
+  std::function<void()> on_tick;
   TickSchedule schedule;
   Timer timer;
 };
@@ -78,6 +90,34 @@ TEST(FrameClock, ControlsWithDifferentDelaysTickExactlyOnTheirSchedulesOverALong
     }
   }
   EXPECT_EQ(clock.wakeups(), static_cast<int64_t>(wakes.size()));
+}
+
+// A tick that runs an event loop of its own (a slot that opens a modal box)
+// does not stop the other controls' ticks, and is not itself ticked again
+// inside it.
+TEST(FrameClock, ATickThatRunsAnEventLoopLeavesTheOtherControlsTicking) {
+  FrameClock clock;
+  TimedControl modal(clock, 10);
+  TimedControl other(clock, 20);
+  int depth = 0, deepest = 0;
+  size_t other_ticks_inside = 0;
+  modal.on_tick = [&] {
+    const ScopedValue inside(depth, depth + 1);
+    deepest = std::max(deepest, depth);
+    if (modal.ticks.size() != 1) return;
+    const size_t before = other.ticks.size();
+    QEventLoop loop;
+    QTimer::singleShot(300, &loop, &QEventLoop::quit);
+    loop.exec();
+    other_ticks_inside = other.ticks.size() - before;
+  };
+  QElapsedTimer elapsed;
+  elapsed.start();
+  while (modal.ticks.size() < 3 && elapsed.elapsed() < 10000)
+    QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
+  EXPECT_GE(other_ticks_inside, 5u) << "the other control stood still";
+  EXPECT_EQ(deepest, 1) << "the tick under way was ticked again inside its own event loop";
+  EXPECT_GE(modal.ticks.size(), 3u);
 }
 
 // The control's first frame picture.
