@@ -3,6 +3,7 @@
 #include <QThreadPool>
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <mutex>
 #include <new>
 #include <unordered_map>
@@ -142,40 +143,71 @@ struct SharedCopy {
   std::weak_ptr<const PictureData> picture;
   QImage image;
 };
-using SharedCopies = std::unordered_map<const PictureData*, SharedCopy>;
+uint64_t NewTableId() {
+  static std::atomic<uint64_t> last{0};
+  return ++last;
+}
+
+struct SharedCopies {
+  // Never the same for two tables, even after a thread and its table have
+  // gone, so that a hint at another thread's table is never taken for one here.
+  const uint64_t id = NewTableId();
+  std::unordered_map<const PictureData*, SharedCopy> copies;
+  // Goes up whenever an entry is taken out: an entry found before is where it
+  // was while this has not moved (a map's entries stay put until erased).
+  uint64_t erasures = 0;
+  void Erase(const PictureData* key) {
+    copies.erase(key);
+    ++erasures;
+  }
+};
 
 SharedCopies& Shared() {
   thread_local SharedCopies copies;
   return copies;
 }
 
-const QImage* FindShared(const Picture& picture) {
-  SharedCopies& copies = Shared();
-  auto it = copies.find(picture.data());
-  if (it == copies.end()) return nullptr;
-  if (!it->second.picture.expired() && !it->second.image.isDetached()) return &it->second.image;
-  copies.erase(it);
+// The thread's shared copy of the picture. A cache that shows another's
+// copies of a GIF's frames finds each one again through its hints, without
+// looking through the thread's table.
+const QImage* FindShared(const Picture& picture, PictureCache::SharedHints& hints) {
+  SharedCopies& shared = Shared();
+  const PictureData* key = picture.data();
+  const auto bits = reinterpret_cast<uintptr_t>(key);
+  // Fibonacci hashing: the top bits of the address times 2^64 / phi, one of
+  // the 64 hints.
+  static_assert(std::tuple_size_v<PictureCache::SharedHints> == 64);
+  PictureCache::SharedHint& hint = hints[(bits * 0x9E3779B97F4A7C15u) >> 58];
+  auto* copy = static_cast<SharedCopy*>(hint.copy);
+  if (hint.key != key || hint.table != shared.id || hint.erasures != shared.erasures) {
+    auto it = shared.copies.find(key);
+    if (it == shared.copies.end()) return nullptr;
+    copy = &it->second;
+    hint = {key, shared.id, copy, shared.erasures};
+  }
+  if (!copy->picture.expired() && !copy->image.isDetached()) return &copy->image;
+  shared.Erase(key);
   return nullptr;
 }
 
 void Offer(const Picture& picture, const QImage& image) {
-  Shared()[picture.data()] = SharedCopy{picture.shared(), image};
+  Shared().copies[picture.data()] = SharedCopy{picture.shared(), image};
 }
 
 // A cache takes its copy of the picture back, to write over it: the copy is
 // no longer offered.
 void Withdraw(const PictureData* key, const QImage& image) {
-  SharedCopies& copies = Shared();
-  if (auto it = copies.find(key);
-      it != copies.end() && it->second.image.constBits() == image.constBits())
-    copies.erase(it);
+  SharedCopies& shared = Shared();
+  if (auto it = shared.copies.find(key);
+      it != shared.copies.end() && it->second.image.constBits() == image.constBits())
+    shared.Erase(key);
 }
 
 // A cache has let go of its copy of the picture.
 void Release(const PictureData* key) {
-  SharedCopies& copies = Shared();
-  if (auto it = copies.find(key); it != copies.end() && it->second.image.isDetached())
-    copies.erase(it);
+  SharedCopies& shared = Shared();
+  if (auto it = shared.copies.find(key); it != shared.copies.end() && it->second.image.isDetached())
+    shared.Erase(key);
 }
 
 }  // namespace
@@ -371,7 +403,7 @@ const QImage* PictureCache::Find(const Picture& picture) {
     Release(key);
     break;
   }
-  return FindShared(picture);
+  return FindShared(picture, shared_hints_);
 }
 
 void PictureCache::DropExpired() {

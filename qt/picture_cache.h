@@ -17,7 +17,9 @@
 
 #include <QImage>
 #include <QObject>
+#include <array>
 #include <cstddef>
+#include <cstdint>
 #include <deque>
 #include <functional>
 #include <memory>
@@ -107,6 +109,16 @@ class PictureCache {
     full_ = false;
   }
 
+  // Where the copies of other caches on this thread that this one found
+  // are in the thread's table of them, while none has been taken out of it.
+  struct SharedHint {
+    const PictureData* key = nullptr;
+    uint64_t table = 0;  // the table's id (none is 0)
+    void* copy = nullptr;
+    uint64_t erasures = 0;
+  };
+  using SharedHints = std::array<SharedHint, 64>;
+
  private:
   struct Entry {
     std::weak_ptr<const PictureData> picture;
@@ -147,6 +159,7 @@ class PictureCache {
   // tick the frames after it. Forgotten when any copy is dropped.
   Kept::value_type* last_found_ = nullptr;
   std::deque<std::pair<const PictureData*, Entry>> aside_;
+  SharedHints shared_hints_{};
 };
 
 // One conversion, not cached: RGB32 for opaque pictures, ARGB32 premultiplied

@@ -6,13 +6,15 @@
 #pragma once
 
 #include <QObject>
-#include <QPointer>
 #include <functional>
 #include <vector>
 
+class QEvent;
 class QWidget;
 
 namespace flipreel {
+
+class AncestorFilter;
 
 class SightWatch final : public QObject {
  public:
@@ -24,16 +26,23 @@ class SightWatch final : public QObject {
   void Check();
 
  protected:
+  // The widget's own events.
   bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
+  friend class AncestorFilter;
+  // An event of the widget or of one of its ancestors.
+  void Heard(const QEvent& event);
   bool CanBeSeen() const;
   // Watches the widget's ancestors as they are now (after a reparenting).
   void WatchAncestors();
+  void UnwatchAncestors();
 
   QWidget& widget_;
   std::function<void(bool)> changed_;
-  std::vector<QPointer<QWidget>> ancestors_;
+  // The filters of the widget's ancestors, each shared with every other
+  // watch below that ancestor, nearest ancestor first.
+  std::vector<AncestorFilter*> ancestors_;
   bool seen_ = false;
 };
 

@@ -5,7 +5,9 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QEventLoop>
+#include <QPointer>
 #include <QScrollArea>
+#include <QTabWidget>
 #include <QTest>
 #include <QThreadPool>
 #include <QTimer>
@@ -326,6 +328,64 @@ TEST(FlipreelWidgetSight, ControlsThatCannotBeSeenTakeNoTicksWhenTheyPauseWhenHi
   }
   area.hide();
   for (FlipreelWidget* w : widgets) EXPECT_EQ(HostOf(*w).seen(), !w->pauseWhenHidden());
+}
+
+// Widgets below the same ancestors each follow their own sight, step by step,
+// as pages change, widgets go, move to another page, and the window is
+// minimised and restored.
+TEST(FlipreelWidgetSight, WidgetsBelowOneAncestorFollowTheirOwnSightAsTheyComeAndGo) {
+  GifFile file(FourFrames());
+  QTabWidget tabs;
+  std::vector<QWidget*> pages = {new QWidget, new QWidget};
+  std::map<std::string, QPointer<FlipreelWidget>> widgets;  // null once gone
+  for (const auto& [name, page] :
+       std::vector<std::pair<std::string, int>>{{"a", 0}, {"b", 0}, {"c", 1}, {"d", 1}}) {
+    auto* w = new FlipreelWidget(pages[page]);
+    w->setGeometry(0, 10 * static_cast<int>(widgets.size()), 40, 10);
+    w->setFlipreelFile(file.qpath());
+    widgets[name] = w;
+  }
+  for (QWidget* page : pages) tabs.addTab(page, "page");
+  tabs.resize(200, 200);
+  tabs.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&tabs));
+  struct Step {
+    const char* what;
+    std::function<void()> act;
+    std::string seen;  // the widgets left that can be seen
+  };
+  const std::vector<Step> steps = {
+      {"shown", [] {}, "ab"},
+      {"the other page", [&] { tabs.setCurrentIndex(1); }, "cd"},
+      {"a widget on the hidden page goes", [&] { delete widgets["a"]; }, "cd"},
+      {"back to the first page", [&] { tabs.setCurrentIndex(0); }, "b"},
+      {"a widget on the shown page goes", [&] { delete widgets["b"]; }, ""},
+      {"one moves to the shown page",
+       [&] {
+         widgets["c"]->setParent(pages[0]);
+         widgets["c"]->show();
+       },
+       "c"},
+      {"the other page again", [&] { tabs.setCurrentIndex(1); }, "d"},
+      {"minimised", [&] { tabs.showMinimized(); }, ""},
+      {"restored", [&] { tabs.showNormal(); }, "d"},
+      {"scrolled out of its page", [&] { widgets["d"]->move(0, 500); }, ""},
+      {"back in", [&] { widgets["d"]->move(0, 0); }, "d"},
+      {"the first page, without the second",
+       [&] {
+         tabs.setCurrentIndex(0);
+         delete pages[1];
+       },
+       "c"},
+  };
+  for (const Step& step : steps) {
+    SCOPED_TRACE(step.what);
+    step.act();
+    std::string seen;
+    for (const auto& [name, w] : widgets)
+      if (w && HostOf(*w).seen()) seen += name;
+    EXPECT_EQ(seen, step.seen);
+  }
 }
 
 // A subclass that hands the events it does not handle straight to QWidget,
