@@ -42,12 +42,12 @@ void FrameClock::Add(TickSchedule* schedule) {
 void FrameClock::Remove(TickSchedule* schedule) {
   std::erase(schedules_, schedule);
   ++changes_;
-  if (!waking_) Arm();
+  if (!waking_ || !firing_at_once_) Arm();
 }
 
 void FrameClock::Changed(const TickSchedule* schedule) {
   if (schedule != firing_) ++changes_;
-  if (!waking_) Arm();
+  if (!waking_ || !firing_at_once_) Arm();
 }
 
 // The earliest due tick, rounded up to the clock's grain: ticks due within
@@ -64,6 +64,7 @@ std::optional<int64_t> FrameClock::NextWake() const {
 }
 
 void FrameClock::Arm() {
+  firing_at_once_ = false;
   if (source_) return;
   const std::optional<int64_t> next = NextWake();
   if (!next) {
@@ -88,7 +89,10 @@ void FrameClock::Arm() {
 // for the next wake.
 void FrameClock::Wake() {
   ++wakeups_;
-  if (!source_) timer_.start(0);
+  if (!source_) {
+    timer_.start(0);
+    firing_at_once_ = true;
+  }
   {
     const bool was = std::exchange(waking_, true);
     const TickSchedule* const outer_firing = firing_;  // a wake-up inside a tick's event loop

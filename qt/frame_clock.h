@@ -77,6 +77,10 @@ class FrameClock {
   std::vector<TickSchedule*> schedules_;
   int64_t wakeups_ = 0;
   bool waking_ = false;
+  // The timer is set to fire at once, for a wake-up under way: a change
+  // before it fires need not arm it again. Once it has fired (inside a
+  // tick's event loop), changes arm it as they do between wake-ups.
+  bool firing_at_once_ = false;
   // The schedule whose tick a wake-up is delivering, and a count of the
   // changes to any other schedule (its due time, a schedule added or gone):
   // while only the ticking schedule changes, a wake-up need not look at the
@@ -112,6 +116,12 @@ class TickSchedule {
   // inside keeps the running schedule.
   template <typename Fn>
   void RunAsTick(Fn&& fn) {
+    // The clock leaves a schedule out of its wake-ups while its tick runs; a
+    // tick delivered by hand tells it when the tick is over (a tick the clock
+    // or a catch-up delivers is followed by an update of its own).
+    const ScopeExit ended([this] {
+      if (!in_tick_ && !now_) clock_.Changed(this);
+    });
     const ScopedValue in_tick(in_tick_, true);
     fn();
   }

@@ -94,32 +94,67 @@ TEST(FrameClock, ControlsWithDifferentDelaysTickExactlyOnTheirSchedulesOverALong
   EXPECT_EQ(clock.wakeups(), static_cast<int64_t>(wakes.size()));
 }
 
-// A tick that runs an event loop of its own (a slot that opens a modal box)
-// does not stop the other controls' ticks, and is not itself ticked again
-// inside it.
-TEST(FrameClock, ATickThatRunsAnEventLoopLeavesTheOtherControlsTicking) {
-  FrameClock clock;
-  TimedControl modal(clock, 10);
-  TimedControl other(clock, 20);
-  int depth = 0, deepest = 0;
-  size_t other_ticks_inside = 0;
-  modal.on_tick = [&] {
-    const ScopedValue inside(depth, depth + 1);
-    deepest = std::max(deepest, depth);
-    if (modal.ticks.size() != 1) return;
-    const size_t before = other.ticks.size();
-    QEventLoop loop;
-    QTimer::singleShot(300, &loop, &QEventLoop::quit);
-    loop.exec();
-    other_ticks_inside = other.ticks.size() - before;
-  };
+// Runs the event loop until done() or ten seconds have passed.
+void RunUntil(const std::function<bool()>& done) {
   QElapsedTimer elapsed;
   elapsed.start();
-  while (modal.ticks.size() < 3 && elapsed.elapsed() < 10000)
+  while (!done() && elapsed.elapsed() < 10000)
     QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
-  EXPECT_GE(other_ticks_inside, 5u) << "the other control stood still";
-  EXPECT_EQ(deepest, 1) << "the tick under way was ticked again inside its own event loop";
-  EXPECT_GE(modal.ticks.size(), 3u);
+}
+
+// A tick that runs an event loop of its own (a slot that opens a modal box)
+// does not stop the other controls' ticks, whether they were running, are
+// started or are shown again from inside that loop, and is not itself
+// ticked again inside it.
+TEST(FrameClock, ATickThatRunsAnEventLoopLeavesTheOtherControlsTicking) {
+  struct Case {
+    const char* other;
+    std::function<void(TimedControl&)> before, inside;
+  };
+  const std::vector<Case> cases = {
+      {"running", [](TimedControl&) {}, [](TimedControl&) {}},
+      {"started inside", [](TimedControl& o) { o.timer.set_enabled(false); },
+       [](TimedControl& o) { o.timer.set_enabled(true); }},
+      {"shown again inside", [](TimedControl& o) { o.schedule.SetShown(false); },
+       [](TimedControl& o) { o.schedule.SetShown(true); }},
+  };
+  for (const Case& c : cases) {
+    FrameClock clock;
+    TimedControl modal(clock, 10);
+    TimedControl other(clock, 20);
+    c.before(other);
+    int depth = 0, deepest = 0;
+    size_t other_ticks_inside = 0;
+    modal.on_tick = [&] {
+      const ScopedValue inside(depth, depth + 1);
+      deepest = std::max(deepest, depth);
+      if (modal.ticks.size() != 1) return;
+      QEventLoop loop;
+      QTimer::singleShot(50, &loop, [&] { c.inside(other); });
+      QTimer::singleShot(400, &loop, &QEventLoop::quit);
+      const size_t before = other.ticks.size();
+      loop.exec();
+      other_ticks_inside = other.ticks.size() - before;
+    };
+    RunUntil([&] { return modal.ticks.size() >= 3; });
+    // 350 ms at 20 ms a tick after the change, less a shown control's
+    // catch-up of the 50 ms it missed.
+    EXPECT_GE(other_ticks_inside, 8u) << c.other << ": the other control stood still";
+    EXPECT_EQ(deepest, 1) << c.other << ": the tick under way was ticked again inside its own loop";
+    EXPECT_GE(modal.ticks.size(), 3u) << c.other;
+  }
+}
+
+// A tick delivered by hand, whose step re-arms the control's timer, leaves
+// the control ticking by itself.
+TEST(FrameClock, AControlTickedByHandTicksOnByItself) {
+  FrameClock clock;
+  TimedControl control(clock, 10);
+  RunUntil([&] { return control.ticks.size() >= 3; });
+  control.schedule.RunAsTick([&] { control.timer.set_interval(10); });
+  const size_t before = control.ticks.size();
+  RunUntil([&] { return control.ticks.size() >= before + 5; });
+  EXPECT_GE(control.ticks.size(), before + 5);
 }
 
 // The control's first frame picture.

@@ -27,8 +27,15 @@ bool WaitFor(Done&& done, int ms = 5000) {
 // Writes the bytes to a file of that name in the folder; its path.
 inline QString WriteFile(const QTemporaryDir& dir, const QString& name, const std::string& bytes) {
   QFile file(dir.filePath(name));
-  EXPECT_TRUE(file.open(QIODevice::WriteOnly)) << name.toStdString();
-  file.write(bytes.data(), static_cast<qint64>(bytes.size()));
+  // A file that cannot be written whole fails the test here, and its empty
+  // name fails the load that follows.
+  if (!file.open(QIODevice::WriteOnly) ||
+      file.write(bytes.data(), static_cast<qint64>(bytes.size())) !=
+          static_cast<qint64>(bytes.size()) ||
+      !file.flush()) {
+    ADD_FAILURE() << "cannot write " << name.toStdString();
+    return QString();
+  }
   return file.fileName();
 }
 
