@@ -249,9 +249,13 @@ bool TickSchedule::DeliverTick() {
   return true;
 }
 
+// Inside the schedule's own tick (a slot that hides and shows its control, or
+// pauses and resumes it, from an event loop of its own), the ticks due are
+// left to the clock, which delivers them once the tick is over: a control is
+// never ticked inside its own tick.
 void TickSchedule::CatchUp() {
   int delivered = 0;
-  while (due_.armed() && !manual_ && !held_ && due_.time() <= LocalNow()) {
+  while (!in_tick_ && due_.armed() && !manual_ && !held_ && due_.time() <= LocalNow()) {
     if (++delivered > kMaxCatchUpTicks) {
       due_.Restart(LocalNow());
       break;

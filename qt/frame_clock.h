@@ -65,8 +65,9 @@ class FrameClock {
   friend class TickSchedule;
   void Add(TickSchedule* schedule);
   void Remove(TickSchedule* schedule);
-  // A schedule's due time changed: the timer follows (after a wake-up ends,
-  // once for all).
+  // A schedule's due time changed: the timer follows, at once between
+  // wake-ups and inside a tick's own event loop, else once for all when the
+  // wake-up under way ends.
   void Changed(const TickSchedule* schedule);
   void Wake();
   void Arm();
@@ -117,8 +118,8 @@ class TickSchedule {
   template <typename Fn>
   void RunAsTick(Fn&& fn) {
     // The clock leaves a schedule out of its wake-ups while its tick runs; a
-    // tick delivered by hand tells it when the tick is over (a tick the clock
-    // or a catch-up delivers is followed by an update of its own).
+    // tick run outside the clock's wake-ups and catch-ups tells it when the
+    // tick is over (those are followed by an update of their own).
     const ScopeExit ended([this] {
       if (!in_tick_ && !now_) clock_.Changed(this);
     });

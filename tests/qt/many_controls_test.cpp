@@ -145,6 +145,29 @@ TEST(FrameClock, ATickThatRunsAnEventLoopLeavesTheOtherControlsTicking) {
   }
 }
 
+// A control hidden and shown again from inside its own tick (from an event
+// loop there) is not ticked inside that tick: the ticks that fell due
+// meanwhile come after it, each at its due time.
+TEST(FrameClock, AControlShownAgainInsideItsOwnTickCatchesUpAfterIt) {
+  FrameClock clock;
+  TimedControl control(clock, 10);
+  int depth = 0, deepest = 0;
+  control.on_tick = [&] {
+    const ScopedValue inside(depth, depth + 1);
+    deepest = std::max(deepest, depth);
+    if (control.ticks.size() != 1) return;
+    control.schedule.SetShown(false);
+    QEventLoop loop;
+    QTimer::singleShot(100, &loop, &QEventLoop::quit);
+    loop.exec();
+    control.schedule.SetShown(true);
+  };
+  RunUntil([&] { return control.ticks.size() >= 15; });
+  EXPECT_EQ(deepest, 1);
+  ASSERT_GE(control.ticks.size(), 15u);
+  for (size_t k = 0; k < 15; ++k) EXPECT_EQ(control.ticks[k], static_cast<int64_t>(k + 1) * 10);
+}
+
 // A tick delivered by hand, whose step re-arms the control's timer, leaves
 // the control ticking by itself.
 TEST(FrameClock, AControlTickedByHandTicksOnByItself) {
