@@ -22,6 +22,7 @@
 #include <cstdint>
 #include <functional>
 #include <optional>
+#include <utility>
 #include <vector>
 
 #include "flipreel/face/timer_due.h"
@@ -113,18 +114,23 @@ class TickSchedule {
   // Whether the timer is armed and ticks by itself (shown or not).
   bool running() const { return due_.armed() && !manual_; }
   int32_t interval() const { return due_.armed() ? due_.interval() : 0; }
-  // Runs fn as a tick of the control's (a tick delivered by hand): a re-arm
-  // inside keeps the running schedule.
+  // Runs fn as a tick of the control's: a re-arm inside keeps the running
+  // schedule.
   template <typename Fn>
   void RunAsTick(Fn&& fn) {
-    // The clock leaves a schedule out of its wake-ups while its tick runs; a
-    // tick run outside the clock's wake-ups and catch-ups tells it when the
-    // tick is over (those are followed by an update of their own).
-    const ScopeExit ended([this] {
-      if (!in_tick_ && !now_) clock_.Changed(this);
-    });
     const ScopedValue in_tick(in_tick_, true);
     fn();
+  }
+  // Runs fn as a tick delivered by hand by the host. The clock leaves a
+  // schedule out of its wake-ups while its tick runs, so it is told when the
+  // tick is over, even when the tick fails (a tick the clock, a catch-up or
+  // DeliverTick delivers is followed by an update of its own).
+  template <typename Fn>
+  void RunByHand(Fn&& fn) {
+    const ScopeExit ended([this, nested = in_tick_] {
+      if (!nested) clock_.Changed(this);
+    });
+    RunAsTick(std::forward<Fn>(fn));
   }
   bool in_tick() const { return in_tick_; }
   // Delivers the tick due next now, and the schedule goes on from it.

@@ -133,7 +133,7 @@ bool QtHost::DeliverTick() {
   const ScopedValue by_hand(in_tick_by_hand_, true);
   RunTick([this] {
     const ScopeExit end_tick([this] { surface_.TickEnded(); });
-    schedule_.RunAsTick([this] { control_->OnTimer(); });
+    schedule_.RunByHand([this] { control_->OnTimer(); });
   });
   return true;
 }

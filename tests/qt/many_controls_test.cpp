@@ -174,7 +174,7 @@ TEST(FrameClock, AControlTickedByHandTicksOnByItself) {
   FrameClock clock;
   TimedControl control(clock, 10);
   RunUntil([&] { return control.ticks.size() >= 3; });
-  control.schedule.RunAsTick([&] { control.timer.set_interval(10); });
+  control.schedule.RunByHand([&] { control.timer.set_interval(10); });
   const size_t before = control.ticks.size();
   RunUntil([&] { return control.ticks.size() >= before + 5; });
   EXPECT_GE(control.ticks.size(), before + 5);
