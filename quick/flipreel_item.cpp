@@ -476,7 +476,7 @@ class FlipreelItemPrivate final : public QuickSurface, public FlipreelEvents {
 
   void UpdateActive() {
     QQuickWindow* window = q_.window();
-    host_.SetActive(component_complete_ && q_.isVisible() && window && window->isVisible());
+    host_.SetActive(q_.isComponentComplete() && q_.isVisible() && window && window->isVisible());
   }
 
   FlipreelItem& q_;
@@ -490,7 +490,6 @@ class FlipreelItemPrivate final : public QuickSurface, public FlipreelEvents {
   QString error_string_;
   bool downloading_ = false;
   bool finished_ = false;
-  bool component_complete_ = false;
   bool load_pending_ = false;
   FlipreelItem::FillMode fill_mode_ = FlipreelItem::Stretch;
   FlipreelItem::HAlignment halign_ = FlipreelItem::AlignHCenter;
@@ -541,7 +540,6 @@ FlipreelItem::~FlipreelItem() = default;
 
 void FlipreelItem::componentComplete() {
   QQuickItem::componentComplete();
-  d_->component_complete_ = true;
   if (std::exchange(d_->load_pending_, false)) d_->Load();
   d_->UpdateActive();
 }
@@ -568,7 +566,9 @@ void FlipreelItem::setSource(const QUrl& source) {
   if (source == d_->source_) return;
   d_->source_ = source;
   emit sourceChanged(source);
-  if (!d_->component_complete_) {
+  // QML sets every property before the component is complete; an item made
+  // in C++ is complete from the start and loads at once.
+  if (!isComponentComplete()) {
     d_->load_pending_ = true;
     return;
   }

@@ -173,6 +173,18 @@ TEST_F(QuickItemTest, EverySourceKindLoadsTheSameFrames) {
   }
 }
 
+// Made in C++ rather than by QML, an item is complete at once: it loads
+// what it is given, and plays.
+TEST_F(QuickItemTest, AnItemMadeInCppLoadsItsSourceAndPlays) {
+  auto reel = std::make_unique<FlipreelItem>(window_.contentItem());
+  reel->setSize(QSizeF(8 * kScale, 6 * kScale));
+  reel->setSource(QUrl::fromLocalFile(blocks_));
+  EXPECT_EQ(reel->status(), FlipreelItem::Ready);
+  EXPECT_EQ(reel->frameCount(), 4);
+  QSignalSpy frames(reel.get(), &FlipreelItem::frameChanged);
+  EXPECT_TRUE(frames.wait(1000));
+}
+
 TEST_F(QuickItemTest, AnAsynchronousLoadIsReadyLaterAndTheLastSourceWins) {
   testgif::Gif two = Blocks();
   two.frames.resize(2);
