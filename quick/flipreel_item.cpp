@@ -339,6 +339,8 @@ class FlipreelItemPrivate final : public QuickSurface, public FlipreelEvents {
         frame_count_ = std::max(frame_count_, static_cast<int>(i) + 1);
       }
     }
+    // As Image's, the item's implicit size is the picture's.
+    q_.setImplicitSize(bounds_.width(), bounds_.height());
     UpdateShown();
     Redraw();
   }

@@ -108,6 +108,8 @@ TEST_F(QuickItemTest, EachFrameTheWindowShowsIsTheComposedFrameOnShow) {
   ASSERT_EQ(reel->status(), FlipreelItem::Ready) << reel->errorString().toStdString();
   EXPECT_EQ(reel->frameCount(), 4);
   EXPECT_EQ(reel->sourceSize(), QSize(8, 6));
+  // As Image's, the item's implicit size is the picture's.
+  EXPECT_EQ(QSizeF(reel->implicitWidth(), reel->implicitHeight()), QSizeF(8, 6));
   EXPECT_TRUE(reel->composed());
   EXPECT_TRUE(reel->playing());
   QSignalSpy frames(reel, &FlipreelItem::frameChanged);
