@@ -2,11 +2,14 @@
 
 #include <QtQml/qqmlcontext.h>
 #include <QtQml/qqmlengine.h>
+#include <QtQml/qqmlinfo.h>
 #include <QFile>
 #include <QFileInfo>
+#include <QMetaEnum>
 #include <QQuickWindow>
 #include <QTimer>
 #include <algorithm>
+#include <cmath>
 #include <optional>
 #include <string>
 #include <unordered_map>
@@ -62,6 +65,16 @@ std::string ReadSource(const QString& path) {
   bytes.resize(static_cast<size_t>(std::max<qint64>(read, 0)));
   if (bytes.empty()) Raise(err::kInvalidPicture);
   return bytes;
+}
+
+// Whether the value is one of the enumeration's. QML assigns any number to
+// an enumeration property: one the item has no meaning for is refused with
+// a warning, and the property keeps its value.
+template <typename Enum>
+bool Known(const QObject* item, Enum value, const char* property) {
+  if (QMetaEnum::fromType<Enum>().valueToKey(static_cast<int>(value))) return true;
+  qmlWarning(item) << property << " has no value " << static_cast<int>(value);
+  return false;
 }
 
 }  // namespace
@@ -653,6 +666,7 @@ FlipreelItem::Sequence FlipreelItem::sequence() const {
 }
 
 void FlipreelItem::setSequence(Sequence sequence) {
+  if (!Known(this, sequence, "sequence")) return;
   d_->Call([&] { d_->control_->SetSequence(sequence); });
 }
 
@@ -679,6 +693,7 @@ FlipreelItem::FillMode FlipreelItem::fillMode() const {
 }
 
 void FlipreelItem::setFillMode(FillMode mode) {
+  if (!Known(this, mode, "fillMode")) return;
   if (mode == d_->fill_mode_) return;
   d_->fill_mode_ = mode;
   d_->Redraw();
@@ -690,6 +705,7 @@ FlipreelItem::HAlignment FlipreelItem::horizontalAlignment() const {
 }
 
 void FlipreelItem::setHorizontalAlignment(HAlignment alignment) {
+  if (!Known(this, alignment, "horizontalAlignment")) return;
   if (alignment == d_->halign_) return;
   d_->halign_ = alignment;
   d_->Redraw();
@@ -701,6 +717,7 @@ FlipreelItem::VAlignment FlipreelItem::verticalAlignment() const {
 }
 
 void FlipreelItem::setVerticalAlignment(VAlignment alignment) {
+  if (!Known(this, alignment, "verticalAlignment")) return;
   if (alignment == d_->valign_) return;
   d_->valign_ = alignment;
   d_->Redraw();
@@ -826,11 +843,20 @@ QSGNode* FlipreelItem::updatePaintNode(QSGNode* old, UpdatePaintNodeData*) {
     }
   }
   const QSizeF scaled(box.width() * sx, box.height() * sy);
+  // Placed on whole pixels as Image places its picture (centred rounds
+  // towards the start, right and bottom away from it), so that a frame that
+  // is not scaled draws pixel for pixel rather than blended across pixels.
+  // An offset a rounding error away from a whole pixel is that pixel.
+  auto whole = [](double offset, bool up) {
+    const double nearest = std::round(offset);
+    if (std::abs(offset - nearest) < 1e-6) return nearest;
+    return up ? std::ceil(offset) : std::trunc(offset);
+  };
   double x = 0, y = 0;
-  if (d.halign_ == AlignHCenter) x = (item.width() - scaled.width()) / 2;
-  if (d.halign_ == AlignRight) x = item.width() - scaled.width();
-  if (d.valign_ == AlignVCenter) y = (item.height() - scaled.height()) / 2;
-  if (d.valign_ == AlignBottom) y = item.height() - scaled.height();
+  if (d.halign_ == AlignHCenter) x = whole((item.width() - scaled.width()) / 2, false);
+  if (d.halign_ == AlignRight) x = whole(item.width() - scaled.width(), true);
+  if (d.valign_ == AlignVCenter) y = whole((item.height() - scaled.height()) / 2, false);
+  if (d.valign_ == AlignBottom) y = whole(item.height() - scaled.height(), true);
   QRectF target((frame_rect.left() - box.left()) * sx + x, (frame_rect.top() - box.top()) * sy + y,
                 frame_rect.width() * sx, frame_rect.height() * sy);
   // What falls outside the item is cut off, from the picture as well.

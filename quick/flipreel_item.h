@@ -49,7 +49,8 @@ class FlipreelItem : public QQuickItem {
   Q_ENUM(Status)
   enum Sequence { Normal = 0, Reverse = 1, Random = 2, PingPong = 3 };
   Q_ENUM(Sequence)
-  enum FillMode { Stretch, PreserveAspectFit, PreserveAspectCrop, Pad };
+  // The values of Image.FillMode.
+  enum FillMode { Stretch = 0, PreserveAspectFit = 1, PreserveAspectCrop = 2, Pad = 6 };
   Q_ENUM(FillMode)
   enum HAlignment {
     AlignLeft = Qt::AlignLeft,

@@ -230,6 +230,9 @@ TEST_F(QuickItemTest, OrdersVisitTheFramesAsTheirNamesSay) {
                    [&] { seen.push_back(random->currentFrame()); });
   ASSERT_TRUE(WaitFor([&] { return seen.size() >= 12; }));
   for (int frame : seen) EXPECT_TRUE(frame >= 0 && frame < 4) << frame;
+  // A number that names no order is refused: play goes on in the order it had.
+  random->setSequence(static_cast<FlipreelItem::Sequence>(9));
+  EXPECT_EQ(random->sequence(), FlipreelItem::Random);
 }
 
 TEST_F(QuickItemTest, LoopsEndPlayWithFinishedOnTheLastPass) {
@@ -367,29 +370,44 @@ TEST_F(QuickItemTest, ClassicPlayShowsEachImageAloneAtItsOffset) {
 }
 
 TEST_F(QuickItemTest, FillModesPlaceTheFrameAsImageDoes) {
-  window_.resize(160, 60);
+  window_.resize(170, 60);
   FlipreelItem* reel = Create("source: \"blocks.gif\"; playing: false");
-  reel->setWidth(160);
+  ASSERT_TRUE(reel->jumpTo(1));  // red, with a green block from GIF pixel (1, 1)
+  // A value that is not one of Image's fill modes (3 is its Tile) is refused.
+  reel->setFillMode(static_cast<FlipreelItem::FillMode>(3));
+  EXPECT_EQ(reel->fillMode(), FlipreelItem::Stretch);
   const struct {
     FlipreelItem::FillMode mode;
+    int width;
+    bool smooth;
     int left;   // first window column of the picture
     int right;  // last
   } cases[] = {
-      {FlipreelItem::Stretch, 0, 159},
-      {FlipreelItem::PreserveAspectFit, 40, 119},
-      {FlipreelItem::Pad, 76, 83},
+      {FlipreelItem::Stretch, 160, false, 0, 159},
+      {FlipreelItem::PreserveAspectFit, 160, false, 40, 119},
+      {FlipreelItem::Pad, 160, false, 76, 83},
+      // Centred in an odd width, the picture lies on whole pixels, where
+      // Image puts it: drawn smooth at 1:1 it is the GIF's own pixels.
+      {FlipreelItem::PreserveAspectFit, 161, true, 40, 119},
+      {FlipreelItem::Pad, 161, true, 76, 83},
+      {FlipreelItem::Pad, 167, true, 79, 86},
   };
   for (const auto& c : cases) {
+    reel->setWidth(c.width);
+    reel->setSmooth(c.smooth);
     reel->setFillMode(c.mode);
     const QImage grab = window_.grabWindow();
     int left = -1, right = -1;
     for (int x = 0; x < grab.width(); ++x) {
-      if ((grab.pixel(x, 3 * grab.height() / 6 + 1) & 0xFFFFFFu) == 0xFFFFFFu) continue;
+      const QRgb pixel = grab.pixel(x, 3 * grab.height() / 6 + 1) & 0xFFFFFFu;
+      if (pixel == 0xFFFFFFu) continue;
       if (left < 0) left = x;
       right = x;
+      EXPECT_TRUE(c.mode != FlipreelItem::Pad || pixel == 0xFF0000u || pixel == 0x00FF00u)
+          << c.mode << " " << c.width << " at " << x << ": " << std::hex << pixel;
     }
-    EXPECT_EQ(left, c.left) << c.mode;
-    EXPECT_EQ(right, c.right) << c.mode;
+    EXPECT_EQ(left, c.left) << c.mode << " " << c.width;
+    EXPECT_EQ(right, c.right) << c.mode << " " << c.width;
   }
 }
 
