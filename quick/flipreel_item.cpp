@@ -395,6 +395,10 @@ class FlipreelItemPrivate final : public QuickSurface, public FlipreelEvents {
   }
   void PropertyNotified(std::string_view) override {}
   void HostEventEnded() override {
+    // A download's completion is told once the item has taken in what it
+    // loaded (ReadCompleted), so that `playing` never changes before the
+    // frames and the status do.
+    if (completing_) return;
     Announce();
     ConvertAhead();
   }
@@ -412,11 +416,16 @@ class FlipreelItemPrivate final : public QuickSurface, public FlipreelEvents {
   }
   // The control has loaded what the download brought, or trapped why it
   // could not.
+  void AsyncReadComplete(AsyncProp& prop) override {
+    completing_ = downloading_ && prop.PropertyName == u"GifFromURL";
+  }
   void ReadCompleted(const AsyncProp& prop) override {
+    completing_ = false;
     if (!downloading_ || prop.PropertyName != u"GifFromURL") return;
     downloading_ = false;
     Ended(std::nullopt);
     Announce();
+    ConvertAhead();
   }
 
   // --- drawing --------------------------------------------------------------------
@@ -504,6 +513,7 @@ class FlipreelItemPrivate final : public QuickSurface, public FlipreelEvents {
   int error_number_ = 0;
   QString error_string_;
   bool downloading_ = false;
+  bool completing_ = false;  // the control has loaded a download, not yet told
   bool finished_ = false;
   bool load_pending_ = false;
   FlipreelItem::FillMode fill_mode_ = FlipreelItem::Stretch;

@@ -154,6 +154,13 @@ TEST_F(QuickItemTest, EverySourceKindLoadsTheSameFrames) {
     FlipreelItem* reel = Create("source: \"" + c.source + "\"");
     std::vector<qreal> progress;
     QObject::connect(reel, &FlipreelItem::progressChanged, [&](qreal p) { progress.push_back(p); });
+    // Play starts with the frames loaded and the status told.
+    QObject::connect(reel, &FlipreelItem::playingChanged, [&](bool playing) {
+      if (playing) {
+        EXPECT_EQ(reel->status(), FlipreelItem::Ready) << c.source.toStdString();
+        EXPECT_GT(reel->frameCount(), 0) << c.source.toStdString();
+      }
+    });
     if (c.source.startsWith(QLatin1String("http"))) {
       EXPECT_EQ(reel->status(), FlipreelItem::Loading);
       ASSERT_TRUE(WaitFor([&] { return reel->status() != FlipreelItem::Loading; }))
