@@ -25,7 +25,12 @@ class QSGTexture;
 
 namespace flipreel {
 
-class FrameNode : public QSGNode {
+// A transform node (of no transform) rather than a plain node: Qt Quick's
+// software renderer knows where a node added later (the image node, once a
+// picture is shown) is drawn only from an ancestor it keeps state for, a
+// transform, clip or opacity node, and draws children added later under a
+// plain node at the window's origin.
+class FrameNode : public QSGTransformNode {
  public:
   static constexpr size_t kDefaultBudget = size_t{64} << 20;
   // A picture of at most this many pixels is converted where it is shown,

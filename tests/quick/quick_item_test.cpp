@@ -478,7 +478,10 @@ TEST_F(QuickItemTest, LargeFramesConvertedElsewhereShowTheirOwnPixelsAndNeverNot
   const ComposedAnimation composed =
       ComposeGif(std::span(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()));
   (void)Write("large.gif", bytes);
-  window_.resize(kWidth, kHeight);
+  // The item is away from the window's corner: a picture shown once its copy
+  // is there is drawn where the item is.
+  constexpr int kLeft = 10, kTop = 6;
+  window_.resize(kLeft + kWidth, kTop + kHeight);
   // The frame the window shows, if it is one of the GIF's; -1 otherwise.
   auto shown = [&] {
     const QImage grab = window_.grabWindow();
@@ -487,7 +490,8 @@ TEST_F(QuickItemTest, LargeFramesConvertedElsewhereShowTheirOwnPixelsAndNeverNot
       bool same = true;
       for (int y = 0; y < kHeight && same; ++y)
         for (int x = 0; x < kWidth && same; x += 7)
-          same = (grab.pixel(x, y) & 0xFFFFFFu) == (want.PixelArgb(x, y) & 0xFFFFFFu);
+          same =
+              (grab.pixel(kLeft + x, kTop + y) & 0xFFFFFFu) == (want.PixelArgb(x, y) & 0xFFFFFFu);
       if (same) return frame;
     }
     return -1;
@@ -496,6 +500,7 @@ TEST_F(QuickItemTest, LargeFramesConvertedElsewhereShowTheirOwnPixelsAndNeverNot
     FlipreelItem* reel =
         Create(QStringLiteral("playing: false; %1 source: \"large.gif\"").arg(budget));
     reel->setSize(QSizeF(kWidth, kHeight));
+    reel->setPosition(QPointF(kLeft, kTop));
     ASSERT_EQ(reel->status(), FlipreelItem::Ready) << budget;
     ASSERT_TRUE(WaitFor([&] { return shown() == 0; })) << budget;
     int before = 0;
