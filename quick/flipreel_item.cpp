@@ -207,7 +207,7 @@ class FlipreelItemPrivate final : public QuickSurface, public FlipreelEvents {
       if (!raised && !host_.trapped_errors().empty()) raised = host_.trapped_errors().front();
       if (raised) {
         downloading_ = false;
-        Ended(raised);
+        Ended(raised, true);
       }
       Announce();
       return;
@@ -318,10 +318,14 @@ class FlipreelItemPrivate final : public QuickSurface, public FlipreelEvents {
   bool PauseLoad() override { return pending_.PauseToWait(); }
 
   // A load has ended: the status and error tell how.
-  void Ended(const std::optional<HostError>& raised) {
-    FramesChanged();
+  // A download that fails leaves the control with the GIF it had: the item
+  // then clears it, as a file that fails clears it (and as Image does), so
+  // that an item in Error shows and plays nothing.
+  void Ended(const std::optional<HostError>& raised, bool download = false) {
     const std::optional<HostError> failure = LoadFailure(*control_, raised, host_.trapped_errors());
+    if (failure && download) (void)Trap([&] { LoadGifBytes(*control_, host_, {}); });
     host_.trapped_errors().clear();
+    FramesChanged();
     SetError(failure);
     SetProgress(failure ? 0.0 : 1.0);
     SetStatus(failure ? FlipreelItem::Error : FlipreelItem::Ready);
@@ -423,7 +427,7 @@ class FlipreelItemPrivate final : public QuickSurface, public FlipreelEvents {
     completing_ = false;
     if (!downloading_ || prop.PropertyName != u"GifFromURL") return;
     downloading_ = false;
-    Ended(std::nullopt);
+    Ended(std::nullopt, true);
     Announce();
     ConvertAhead();
   }
