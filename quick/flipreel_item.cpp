@@ -502,9 +502,11 @@ class FlipreelItemPrivate final : public QuickSurface, public FlipreelEvents {
     }
   }
 
+  // A minimised window is still visible to Qt, but nothing in it is seen.
   void UpdateActive() {
     QQuickWindow* window = q_.window();
-    host_.SetActive(q_.isComponentComplete() && q_.isVisible() && window && window->isVisible());
+    const bool seen = window && window->isVisible() && window->visibility() != QWindow::Minimized;
+    host_.SetActive(q_.isComponentComplete() && q_.isVisible() && seen);
   }
 
   FlipreelItem& q_;
@@ -578,7 +580,7 @@ void FlipreelItem::itemChange(ItemChange change, const ItemChangeData& value) {
     QObject::disconnect(d_->window_visible_);
     if (value.window)
       d_->window_visible_ =
-          connect(value.window, &QWindow::visibleChanged, this, [this] { d_->UpdateActive(); });
+          connect(value.window, &QWindow::visibilityChanged, this, [this] { d_->UpdateActive(); });
   }
   QQuickItem::itemChange(change, value);
   // The node is made as soon as there is a window, before any picture: its

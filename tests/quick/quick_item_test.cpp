@@ -330,12 +330,20 @@ TEST_F(QuickItemTest, AHiddenItemTakesNoTicksAndCatchesUpAtItsSpeedWhenShown) {
     EXPECT_LE(caught, static_cast<qint64>(std::ceil(most * c.pace / 20)) + 1) << c.set;
     delete reel;
   }
-  // The same for a window that is hidden.
+  // The same for a window that is hidden, or minimised (shown, but not seen).
   FlipreelItem* reel = Create("source: \"blocks.gif\"");
-  window_.hide();
-  const qint64 window_hidden_at = reel->ticksTaken();
-  QTest::qWait(200);
-  EXPECT_EQ(reel->ticksTaken(), window_hidden_at);
+  for (const bool minimised : {false, true}) {
+    if (minimised) {
+      window_.showMinimized();
+    } else {
+      window_.hide();
+    }
+    const qint64 window_hidden_at = reel->ticksTaken();
+    QTest::qWait(200);
+    EXPECT_EQ(reel->ticksTaken(), window_hidden_at) << minimised;
+    window_.showNormal();
+    EXPECT_GT(reel->ticksTaken(), window_hidden_at) << minimised;
+  }
 }
 
 TEST_F(QuickItemTest, PausedHoldsTheFrameAndGoesOnFromIt) {
