@@ -317,10 +317,10 @@ class FlipreelItemPrivate final : public QuickSurface, public FlipreelEvents {
   void BetweenLoadSteps() override { pending_.BetweenSteps(); }
   bool PauseLoad() override { return pending_.PauseToWait(); }
 
-  // A load has ended: the status and error tell how.
-  // A download that fails leaves the control with the GIF it had: the item
-  // then clears it, as a file that fails clears it (and as Image does), so
-  // that an item in Error shows and plays nothing.
+  // A load has ended: the status and error tell how. A download that fails
+  // leaves the control with the GIF it had: the item then clears it, as a
+  // file that fails clears it (and as Image does), so that an item in Error
+  // shows and plays nothing.
   void Ended(const std::optional<HostError>& raised, bool download = false) {
     const std::optional<HostError> failure = LoadFailure(*control_, raised, host_.trapped_errors());
     if (failure && download) (void)Trap([&] { LoadGifBytes(*control_, host_, {}); });
@@ -418,11 +418,13 @@ class FlipreelItemPrivate final : public QuickSurface, public FlipreelEvents {
     if (prop.BytesMax > 0)
       SetProgress(static_cast<qreal>(prop.BytesRead) / static_cast<qreal>(prop.BytesMax));
   }
-  // The control has loaded what the download brought, or trapped why it
-  // could not.
+  // The control has loaded what the download brought; the item tells of it
+  // in ReadCompleted.
   void AsyncReadComplete(AsyncProp& prop) override {
     completing_ = downloading_ && prop.PropertyName == u"GifFromURL";
   }
+  // The control has loaded what the download brought, or trapped why it
+  // could not.
   void ReadCompleted(const AsyncProp& prop) override {
     completing_ = false;
     if (!downloading_ || prop.PropertyName != u"GifFromURL") return;
