@@ -48,9 +48,15 @@ inline constexpr size_t kMaxComposedBytes = size_t{1} << 30;
 // error (7), saying which limit, as is a screen larger than any picture.
 // `composed`, when given, hears of each frame as soon as it is composed (a
 // host shows the first before the rest are done).
+// `memory` kBlocks puts the indices of a large GIF's frames into blocks of
+// many frames each, in fewer and larger pages (far fewer page faults as they
+// are first written); a block's memory goes with the last of its frames, so
+// it is for hosts that keep the frames together.
 using FrameComposed = std::function<void(const ComposedFrame&)>;
+enum class FrameMemory { kEach, kBlocks };
 ComposedAnimation ComposeGif(std::span<const uint8_t> bytes, const MemoryBudget* budget = nullptr,
-                             const FrameComposed& composed = {});
+                             const FrameComposed& composed = {},
+                             FrameMemory memory = FrameMemory::kEach);
 
 // The first frame ComposeGif gives a whole file, composed from as much of the
 // file as has arrived, when that settles it: the frame's images arrived whole

@@ -26,6 +26,11 @@ class PictureData {
   static std::shared_ptr<const PictureData> Indexed(int width, int height,
                                                     std::vector<uint8_t> indices,
                                                     std::shared_ptr<const Palette> palette);
+  // The same with width*height indices that lie in memory shared with other
+  // pictures (a block of many frames' indices): `indices` keeps it alive.
+  static std::shared_ptr<const PictureData> Indexed(int width, int height,
+                                                    std::shared_ptr<const uint8_t> indices,
+                                                    std::shared_ptr<const Palette> palette);
   static std::shared_ptr<const PictureData> Argb(int width, int height,
                                                  std::vector<uint32_t> pixels);
 
@@ -33,7 +38,9 @@ class PictureData {
   int height() const { return height_; }
   Format format() const { return format_; }
   // Indexed pictures: width*height indices, row by row, and their palette.
-  const uint8_t* indices() const { return indices_.data(); }
+  const uint8_t* indices() const {
+    return shared_indices_ ? shared_indices_.get() : indices_.data();
+  }
   const Palette& palette() const;  // all zero for ARGB pictures
   // ARGB pictures: width*height pixels, row by row.
   const uint32_t* argb() const { return argb_.data(); }
@@ -49,7 +56,8 @@ class PictureData {
   int height_ = 0;
   Format format_ = Format::kArgb32;
   std::vector<uint8_t> indices_;
-  std::shared_ptr<const Palette> palette_;  // none for ARGB pictures
+  std::shared_ptr<const uint8_t> shared_indices_;  // instead of indices_, when shared
+  std::shared_ptr<const Palette> palette_;         // none for ARGB pictures
   std::vector<uint32_t> argb_;
 };
 

@@ -170,12 +170,17 @@ void ReadAhead::Compose(std::shared_ptr<const std::string> bytes, MemoryBudget b
     // them up here costs the event loop nothing.
     made.error = Trap([&] {
       made.animation = SharedFrames::Of().Animation(*bytes, [&] {
-        ComposedAnimation animation =
-            ComposeGif(std::span(reinterpret_cast<const uint8_t*>(bytes->data()), bytes->size()),
-                       &budget, [this](const ComposedFrame& frame) {
-                         const std::lock_guard lock(mu_);
-                         if (first_composed_.IsEmpty()) first_composed_ = frame.picture;
-                       });
+        // Frames kept compact for the whole animation go into blocks of
+        // many frames (fewer page faults); frames held ready to paint let
+        // their compact pictures go one by one, so those take memory of
+        // their own.
+        ComposedAnimation animation = ComposeGif(
+            std::span(reinterpret_cast<const uint8_t*>(bytes->data()), bytes->size()), &budget,
+            [this](const ComposedFrame& frame) {
+              const std::lock_guard lock(mu_);
+              if (first_composed_.IsEmpty()) first_composed_ = frame.picture;
+            },
+            ready_to_paint_bytes == 0 ? FrameMemory::kBlocks : FrameMemory::kEach);
         // The first frame shown before the rest was composed is the
         // animation's own, so that what the host made of it to paint serves
         // the load too. It keeps the frame composed now, with the memory

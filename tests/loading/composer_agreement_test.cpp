@@ -17,6 +17,7 @@
 #include "flipreel/gif/gif_facts.h"
 #include "tests/loading/giflib_reader.h"
 #include "tests/loading/loading_support.h"
+#include "tests/support/gif_builder.h"
 
 using namespace flipreel;
 using namespace loadingtest;
@@ -221,4 +222,56 @@ TEST(ComposerAgreement, AFirstFrameFromTheBeginningIsTheWholeFilesFirstFrame) {
   }
   // Most whole files give it well before their end.
   EXPECT_GT(early, 200);
+}
+
+// A large GIF's frames composed into blocks of many frames are the frames
+// composed one by one: whole, cut short in its last frame (the last frame's
+// rows that came) and with a frame of more than 256 colours among them (its
+// room in a block goes to the next frame).
+TEST(ComposerAgreement, FramesInBlocksAreTheFramesComposedOneByOne) {
+  constexpr int kSide = 1024;  // nine frames of 1 MB: enough for blocks
+  testgif::Gif gif;
+  gif.width = gif.height = kSide;
+  for (int i = 0; i < 9; ++i) {
+    testgif::Frame frame;
+    frame.width = frame.height = kSide;
+    frame.pixels.resize(size_t{kSide} * kSide);
+    for (size_t p = 0; p < frame.pixels.size(); ++p)
+      frame.pixels[p] = static_cast<uint8_t>((p / kSide + p % kSide + static_cast<size_t>(i)) % 2);
+    if (i == 3) {
+      // Two halves, each with 256 colours of its own, drawn in one frame.
+      frame.gce = false;
+      frame.height = kSide / 2;
+      frame.pixels.resize(size_t{kSide} * kSide / 2);
+      for (size_t p = 0; p < frame.pixels.size(); ++p) frame.pixels[p] = p % 256;
+      for (uint32_t c = 0; c < 256; ++c) frame.local_palette.push_back(c << 8);
+      gif.frames.push_back(frame);
+      frame.gce = true;
+      frame.top = kSide / 2;
+      for (uint32_t& c : frame.local_palette) c |= 0x80;
+    }
+    gif.frames.push_back(frame);
+  }
+  const std::string whole = testgif::Build(gif);
+  for (const std::string& bytes : {whole, whole.substr(0, whole.size() - whole.size() / 20)}) {
+    const ComposedAnimation each = ComposeGif(Span(bytes));
+    const ComposedAnimation blocks = ComposeGif(Span(bytes), nullptr, {}, FrameMemory::kBlocks);
+    ASSERT_EQ(blocks.frames.size(), each.frames.size());
+    int argb = 0, adjacent = 0;
+    for (size_t f = 0; f < each.frames.size(); ++f) {
+      const PictureData& got = *blocks.frames[f].picture.data();
+      EXPECT_TRUE(got.SamePixels(*each.frames[f].picture.data())) << "frame " << f;
+      EXPECT_EQ(blocks.frames[f].delay_ms, each.frames[f].delay_ms) << "frame " << f;
+      argb += got.format() == PictureData::Format::kArgb32;
+      // Frames one after the other in one block: blocks were used.
+      if (f > 0 && got.format() == PictureData::Format::kIndexed8 &&
+          blocks.frames[f - 1].picture.data()->format() == PictureData::Format::kIndexed8)
+        adjacent +=
+            got.indices() == blocks.frames[f - 1].picture.data()->indices() + size_t{kSide} * kSide;
+    }
+    EXPECT_EQ(argb, 1);
+#ifdef __linux__
+    EXPECT_GT(adjacent, 2);
+#endif
+  }
 }
