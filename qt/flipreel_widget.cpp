@@ -570,18 +570,22 @@ void FlipreelWidgetPrivate::AnnounceTick() {
     return;
   }
   // Recorded before any signal goes out, as AnnounceChanges does, and
-  // announced in the properties' order.
-  auto changed = [this](WatchedIndex i, Watched value) -> std::optional<Watched> {
-    if (value == announced_.values[i]) return std::nullopt;
+  // announced in the properties' order. Both values are scalars, compared
+  // with what was announced where it is kept rather than as variants.
+  auto record = [this]<typename Value>(WatchedIndex i, Value value) {
+    if (const Value* was = std::get_if<Value>(&announced_.values[i]); was && *was == value)
+      return false;
     announced_.values[i] = value;
-    return value;
+    return true;
   };
   static_assert(kWatchedPlaying < kWatchedCurrentFrame);
-  const std::optional<Watched> playing = changed(kWatchedPlaying, WatchPlaying());
-  const std::optional<Watched> frame = changed(kWatchedCurrentFrame, WatchCurrentFrame());
+  const bool playing = std::get<bool>(WatchPlaying());
+  const qint64 frame = std::get<qint64>(WatchCurrentFrame());
+  const bool playing_changed = record(kWatchedPlaying, playing);
+  const bool frame_changed = record(kWatchedCurrentFrame, frame);
   const bool shown_changed = RecordShown();
-  if (playing) emit q_.PlayingChanged(FromWatched<bool>(*playing));
-  if (frame) emit q_.CurrentFrameChanged(FromWatched<int>(*frame));
+  if (playing_changed) emit q_.PlayingChanged(playing);
+  if (frame_changed) emit q_.CurrentFrameChanged(static_cast<int>(frame));
   if (shown_changed) AnnounceShown();
 }
 

@@ -58,6 +58,7 @@ QtHost::QtHost(QWidget& widget, QtSurface& surface, FrameClock& clock)
     : widget_(widget),
       surface_(surface),
       schedule_([this] { OnTick(); }, clock),
+      thread_(QThread::currentThread()),
       reader_(MakeDefaultAsyncReader(*this)) {
   surface_px_ =
       QSize(ToPixels(kInitialWidth, TwipsPerPixelX()), ToPixels(kInitialHeight, TwipsPerPixelY()));
@@ -72,11 +73,15 @@ QtHost::~QtHost() = default;
 QtHost::Twips QtHost::TwipsNow() const {
   // Inside an event loop the tick runs the screen may change: the twips are
   // read afresh there, and again once the tick goes on.
-  if (!in_tick()) tick_twips_.reset();
-  if (tick_twips_) return *tick_twips_;
+  const bool ticking = in_tick();
+  if (!ticking) {
+    tick_twips_.reset();
+  } else if (tick_twips_) {
+    return *tick_twips_;
+  }
   auto of = [](int dpi) { return dpi > 0 ? 1440.0f / static_cast<float>(dpi) : 15.0f; };
   const Twips twips{of(widget_.logicalDpiX()), of(widget_.logicalDpiY())};
-  if (in_tick()) tick_twips_ = twips;
+  if (ticking) tick_twips_ = twips;
   return twips;
 }
 
@@ -106,12 +111,12 @@ void QtHost::SetManualTicks(bool manual) {
 }
 
 bool QtHost::InLoopRunByTick() const {
-  return tick_loop_level_ >= 0 && QThread::currentThread()->loopLevel() != tick_loop_level_;
+  return tick_loop_level_ >= 0 && thread_->loopLevel() != tick_loop_level_;
 }
 
 template <typename Fn>
 void QtHost::RunTick(Fn&& fn) {
-  const ScopedValue level(tick_loop_level_, QThread::currentThread()->loopLevel());
+  const ScopedValue level(tick_loop_level_, thread_->loopLevel());
   const ScopeExit forget_twips([this] { tick_twips_.reset(); });
   fn();
 }

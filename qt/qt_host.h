@@ -27,6 +27,7 @@
 #include "flipreel/qt/frame_clock.h"
 #include "flipreel/qt/read_ahead.h"
 
+class QThread;
 class QWidget;
 
 namespace flipreel {
@@ -191,6 +192,11 @@ class QtHost : public AheadHost {
   bool UserMode() const override { return user_mode_; }
   float TwipsPerPixelX() const override;
   float TwipsPerPixelY() const override;
+  // Both at once, with one look at the screen (a paint wants both).
+  struct Twips {
+    float x, y;
+  };
+  Twips TwipsPerPixel() const { return TwipsNow(); }
   void ElementChanged(const Element& element, ElementProperty what) override;
   void ElementDestroyed(const Element& element) override;
   float SurfaceWidth() const override;
@@ -238,9 +244,6 @@ class QtHost : public AheadHost {
   void OnTick();
   // Twips per pixel as the widget's screen gives them; within a tick, read
   // once (a tick asks for them many times, and each read finds the screen).
-  struct Twips {
-    float x, y;
-  };
   Twips TwipsNow() const;
   // Whether the thread runs an event loop the tick being delivered started.
   bool InLoopRunByTick() const;
@@ -268,6 +271,9 @@ class QtHost : public AheadHost {
   bool in_tick_by_hand_ = false;
   mutable std::optional<Twips> tick_twips_;  // read during the tick being delivered
   int tick_loop_level_ = -1;                 // the event loop level the tick came in at
+  // The thread the host lives on, the widget's: asked for its event loop
+  // level on every element change of a tick, without looking it up each time.
+  QThread* const thread_;
   int resizes_delivered_ = 0;
 
   MessageBoxHandler message_box_;

@@ -22,7 +22,8 @@ constexpr int16_t kHitHit = 3;
 }  // namespace
 
 TwipScale FlipreelWidgetPrivate::scale() const {
-  return TwipScale{host_->TwipsPerPixelX(), host_->TwipsPerPixelY()};
+  const QtHost::Twips twips = host_->TwipsPerPixel();
+  return TwipScale{twips.x, twips.y};
 }
 
 // --- painting -------------------------------------------------------------------

@@ -38,6 +38,7 @@
 #include <QTemporaryDir>
 #include <QTimer>
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstdio>
 #include <map>
@@ -260,8 +261,11 @@ double Median(std::vector<double> v) {
 // floor is so measured over rounds: in each the floor and the widgets play
 // one after the other, and each figure reported for them is the median of
 // the rounds (the ratio is the median of the rounds' ratios, each taken
-// within one round). The other contenders, far from the floor or measured
-// for memory, play once.
+// within one round). Which of the two plays first alternates from round to
+// round, so that a load that rises or falls across a round (another build
+// starting or ending) weighs on each of them as often, and over an even
+// number of rounds each goes first as often. The other contenders, far from
+// the floor or measured for memory, play once.
 int RunAll(int seconds, int rounds) {
   QTemporaryDir dir;
   WriteGifs(QDir(dir.path()));
@@ -273,8 +277,8 @@ int RunAll(int seconds, int rounds) {
   std::printf(
       "100 GIFs in a scroll area (20 distinct, 64x64 to 320x240, five of each), %d s "
       "each; load average %.2f at the start\n"
-      "Showing all of them, the floor and the widgets play %d rounds, one after the other; "
-      "their figures are the rounds' medians\n\n",
+      "Showing all of them, the floor and the widgets play %d rounds, one after the other, "
+      "which goes first alternating; their figures are the rounds' medians\n\n",
       seconds, load, rounds);
   std::printf("%-8s %-16s %8s %10s %9s %8s %10s\n", "view", "contender", "cpu", "wakeups/s",
               "paints/s", "rss MB", "above MB");
@@ -293,7 +297,9 @@ int RunAll(int seconds, int rounds) {
     std::map<std::string, std::vector<Values>> runs;
     std::vector<double> round_ratios, round_cpu_ratios_per_paint;
     for (int r = 0; r < view_rounds; ++r) {
-      for (const char* mode : {"floor", "widgets"}) runs[mode].push_back(child(mode, view));
+      const std::array<const char*, 2> order =
+          r % 2 == 0 ? std::array{"floor", "widgets"} : std::array{"widgets", "floor"};
+      for (const char* mode : order) runs[mode].push_back(child(mode, view));
       const Values& f = runs["floor"].back();
       const Values& w = runs["widgets"].back();
       round_ratios.push_back(f.at("cpu") > 0 ? w.at("cpu") / f.at("cpu") : 0);
