@@ -504,11 +504,31 @@ class FlipreelItemPrivate final : public QuickSurface, public FlipreelEvents {
     }
   }
 
-  // A minimised window is still visible to Qt, but nothing in it is seen.
+  // The timer runs only while some part of the item can be seen. A minimised
+  // window is still visible to Qt, but nothing in it is seen.
   void UpdateActive() {
     QQuickWindow* window = q_.window();
     const bool seen = window && window->isVisible() && window->visibility() != QWindow::Minimized;
-    host_.SetActive(q_.isComponentComplete() && q_.isVisible() && seen);
+    host_.SetActive(q_.isComponentComplete() && q_.isVisible() && seen && InSight(*window));
+  }
+
+  // Whether some part of the item may be seen in its window: its bounds in
+  // the scene, cut by every ancestor that clips and by the window, are not
+  // empty, and neither it nor an ancestor is wholly transparent. Siblings
+  // that cover it are not taken into account. The rectangles are bounding
+  // boxes, so a rotated or scaled item is taken as seen wherever its box
+  // reaches; an item of no size draws nothing but keeps its ticks (and its
+  // signals), for nothing says where it would be seen.
+  bool InSight(const QQuickWindow& window) const {
+    if (q_.opacity() <= 0) return false;
+    const QRectF own = q_.boundingRect();
+    const bool placed = !own.isEmpty();
+    QRectF seen = placed ? q_.mapRectToScene(own) : QRectF();
+    for (const QQuickItem* above = q_.parentItem(); above; above = above->parentItem()) {
+      if (above->opacity() <= 0) return false;
+      if (placed && above->clip()) seen &= above->mapRectToScene(above->clipRect());
+    }
+    return !placed || !(seen & QRectF(QPointF(), window.size())).isEmpty();
   }
 
   FlipreelItem& q_;
@@ -555,6 +575,7 @@ class FlipreelItemPrivate final : public QuickSurface, public FlipreelEvents {
   size_t frames_bytes_ = 0;  // the frames' paint-ready size
   int shown_ = -1;
   QMetaObject::Connection window_visible_;
+  QMetaObject::Connection window_frame_;
   // The load under way, run in slices (DeferLoad), and how it ended.
   std::optional<HostError> load_error_;
   QObject load_context_;  // a load's late announcement is posted to it
@@ -580,9 +601,19 @@ void FlipreelItem::componentComplete() {
 void FlipreelItem::itemChange(ItemChange change, const ItemChangeData& value) {
   if (change == ItemSceneChange) {
     QObject::disconnect(d_->window_visible_);
-    if (value.window)
+    QObject::disconnect(d_->window_frame_);
+    if (value.window) {
       d_->window_visible_ =
           connect(value.window, &QWindow::visibilityChanged, this, [this] { d_->UpdateActive(); });
+      // Whatever brings the item into sight or takes it out of it (a scroll,
+      // a move, a change of clip, opacity or window size) makes the window
+      // draw a frame, and each frame is animated on this thread before the
+      // scene is synchronised: the item looks again then, so that one coming
+      // into sight is ticked up to date in the frame that first shows it.
+      // A window that draws nothing costs its items nothing.
+      d_->window_frame_ = connect(value.window, &QQuickWindow::afterAnimating, this,
+                                  [this] { d_->UpdateActive(); });
+    }
   }
   QQuickItem::itemChange(change, value);
   // The node is made as soon as there is a window, before any picture: its

@@ -2,7 +2,8 @@
 // scene graph. Each frame the item shows becomes one texture, uploaded once
 // and reused while it fits the texture budget; a tick only swaps the texture
 // of one image node. Errors are values (status, errorString, errorNumber),
-// never message boxes. A hidden item, or one without a window, runs no timer.
+// never message boxes. An item that cannot be seen (hidden, without a window,
+// clipped away, outside its window or wholly transparent) runs no timer.
 #pragma once
 
 #include <QtQml/qqmlregistration.h>

@@ -1,6 +1,7 @@
 // The Flipreel QML type in a real Qt Quick window, drawn by the software
 // renderer: what it loads, what the window shows tick by tick, its orders and
-// passes, its errors as values, and that a hidden item takes no ticks.
+// passes, its errors as values, and that an item that cannot be seen takes
+// no ticks.
 #include <gtest/gtest.h>
 
 #include <QDir>
@@ -343,6 +344,65 @@ TEST_F(QuickItemTest, AHiddenItemTakesNoTicksAndCatchesUpAtItsSpeedWhenShown) {
     EXPECT_EQ(reel->ticksTaken(), window_hidden_at) << minimised;
     window_.showNormal();
     EXPECT_GT(reel->ticksTaken(), window_hidden_at) << minimised;
+  }
+}
+
+TEST_F(QuickItemTest, AnItemThatCannotBeSeenTakesNoTicksAndCatchesUpWhenSeenAgain) {
+  // The item fills a Flickable that clips it and fills the window.
+  QQmlComponent component(&engine_);
+  component.setData(QStringLiteral("import QtQuick\nimport Flipreel\n"
+                                   "Flickable { objectName: 'view'; width: %1; height: %2; "
+                                   "clip: true; contentWidth: %1; contentHeight: 10 * %2\n"
+                                   "  Item { objectName: 'holder'\n"
+                                   "    Flipreel { objectName: 'reel'; width: %1; height: %2; "
+                                   "source: 'blocks.gif' } } }")
+                        .arg(8 * kScale)
+                        .arg(6 * kScale)
+                        .toUtf8(),
+                    QUrl::fromLocalFile(dir_.filePath("test.qml")));
+  auto* view = qobject_cast<QQuickItem*>(component.create());
+  ASSERT_NE(view, nullptr) << component.errorString().toStdString();
+  view->setParentItem(window_.contentItem());
+  view->setParent(&window_);
+  auto* reel = view->findChild<FlipreelItem*>(QStringLiteral("reel"));
+  ASSERT_NE(reel, nullptr);
+  ASSERT_EQ(reel->status(), FlipreelItem::Ready);
+  const struct {
+    const char* name;
+    const char* object;
+    const char* property;
+    QVariant away, back;
+    bool seen;  // whether any of it is still seen, away
+  } cases[] = {
+      {"scrolled out of the Flickable", "view", "contentY", 6 * kScale, 0, false},
+      {"its last row scrolled in", "view", "contentY", 6 * kScale - 1, 0, true},
+      {"outside the window", "view", "x", 8 * kScale, 0, false},
+      {"its first column in the window", "view", "x", 8 * kScale - 1, 0, true},
+      {"transparent", "reel", "opacity", 0.0, 1.0, false},
+      {"nearly transparent", "reel", "opacity", 0.01, 1.0, true},
+      {"in a transparent item", "holder", "opacity", 0.0, 1.0, false},
+  };
+  for (const auto& c : cases) {
+    QObject* target = window_.findChild<QObject*>(QString::fromLatin1(c.object));
+    ASSERT_NE(target, nullptr) << c.name;
+    QElapsedTimer away;
+    away.start();
+    ASSERT_TRUE(target->setProperty(c.property, c.away)) << c.name;
+    QTest::qWait(40);  // the window draws the change
+    const qint64 away_at = reel->ticksTaken();
+    if (c.seen) {
+      EXPECT_TRUE(WaitFor([&] { return reel->ticksTaken() > away_at + 3; }, 2000)) << c.name;
+    } else {
+      QTest::qWait(300);
+      EXPECT_EQ(reel->ticksTaken(), away_at) << c.name;
+    }
+    // Seen again, it takes the ticks that fell due meanwhile, one per 20 ms.
+    const qint64 least = away.elapsed();
+    ASSERT_TRUE(target->setProperty(c.property, c.back)) << c.name;
+    EXPECT_TRUE(
+        WaitFor([&] { return reel->ticksTaken() >= away_at + (least - 40) / 20 - 1; }, 1000))
+        << c.name;
+    EXPECT_LE(reel->ticksTaken() - away_at, away.elapsed() / 20 + 2) << c.name;
   }
 }
 
