@@ -46,20 +46,22 @@ class FlipreelItem : public QQuickItem {
       int textureBudget READ textureBudget WRITE setTextureBudget NOTIFY textureBudgetChanged)
 
  public:
-  enum Status { Null, Ready, Loading, Error };
+  // Each enumeration has int as its type, so that any number QML or C++
+  // hands a setter is a value it can hold and the setter can refuse.
+  enum Status : int { Null, Ready, Loading, Error };
   Q_ENUM(Status)
-  enum Sequence { Normal = 0, Reverse = 1, Random = 2, PingPong = 3 };
+  enum Sequence : int { Normal = 0, Reverse = 1, Random = 2, PingPong = 3 };
   Q_ENUM(Sequence)
   // The values of Image.FillMode.
-  enum FillMode { Stretch = 0, PreserveAspectFit = 1, PreserveAspectCrop = 2, Pad = 6 };
+  enum FillMode : int { Stretch = 0, PreserveAspectFit = 1, PreserveAspectCrop = 2, Pad = 6 };
   Q_ENUM(FillMode)
-  enum HAlignment {
+  enum HAlignment : int {
     AlignLeft = Qt::AlignLeft,
     AlignRight = Qt::AlignRight,
     AlignHCenter = Qt::AlignHCenter
   };
   Q_ENUM(HAlignment)
-  enum VAlignment {
+  enum VAlignment : int {
     AlignTop = Qt::AlignTop,
     AlignBottom = Qt::AlignBottom,
     AlignVCenter = Qt::AlignVCenter
