@@ -504,6 +504,15 @@ class FlipreelItemPrivate final : public QuickSurface, public FlipreelEvents {
     }
   }
 
+  // The item is in this window now (or none): its showing, hiding and
+  // minimising start and stop the item's ticks.
+  void WatchWindow(QQuickWindow* window) {
+    QObject::disconnect(window_visible_);
+    if (window)
+      window_visible_ =
+          QObject::connect(window, &QWindow::visibilityChanged, &q_, [this] { UpdateActive(); });
+  }
+
   // A minimised window is still visible to Qt, but nothing in it is seen.
   void UpdateActive() {
     QQuickWindow* window = q_.window();
@@ -567,6 +576,14 @@ FlipreelItem::FlipreelItem(QQuickItem* parent)
     : QQuickItem(parent), d_(std::make_unique<FlipreelItemPrivate>(*this)) {
   setFlag(ItemHasContents, true);
   setImplicitSize(0, 0);
+  // An item given its parent here entered that parent's window inside
+  // QQuickItem's constructor, where itemChange does not reach this class:
+  // it watches the window from here, and is active only while that window
+  // shows it (an item made in C++ with no window, or in a hidden one, takes
+  // no ticks). QML gives its items their parents later, through itemChange.
+  d_->WatchWindow(window());
+  d_->UpdateActive();
+  if (window()) update();
 }
 
 FlipreelItem::~FlipreelItem() = default;
@@ -578,12 +595,7 @@ void FlipreelItem::componentComplete() {
 }
 
 void FlipreelItem::itemChange(ItemChange change, const ItemChangeData& value) {
-  if (change == ItemSceneChange) {
-    QObject::disconnect(d_->window_visible_);
-    if (value.window)
-      d_->window_visible_ =
-          connect(value.window, &QWindow::visibilityChanged, this, [this] { d_->UpdateActive(); });
-  }
+  if (change == ItemSceneChange) d_->WatchWindow(value.window);
   QQuickItem::itemChange(change, value);
   // The node is made as soon as there is a window, before any picture: its
   // first frame prepares the shaders pictures are drawn with.
