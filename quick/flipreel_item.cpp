@@ -290,6 +290,8 @@ class FlipreelItemPrivate final : public QuickSurface, public FlipreelEvents {
     emit q_.errorStringChanged(error_string_);
     emit q_.frameCountChanged(frame_count_);
     emit q_.sourceSizeChanged(bounds_.size());
+    emit q_.implicitWidthChanged();
+    emit q_.implicitHeightChanged();
     emit q_.frameChanged();
     emit q_.playingChanged(control_->Playing());
   }

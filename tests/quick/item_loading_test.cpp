@@ -94,7 +94,8 @@ TEST_F(ItemLoading, ALargeGifLoadsFromTheEventLoopAndReadsWaitForIt) {
       SCOPED_TRACE(std::string(asynchronous ? "asynchronous" : "at once") +
                    (composed ? ", composed" : ", classic"));
       auto reel =
-          Create(engine_, QStringLiteral("composed: %1; asynchronous: %2")
+          Create(engine_, QStringLiteral("composed: %1; asynchronous: %2; "
+                                         "property real implicit: implicitWidth")
                               .arg(composed ? "true" : "false", asynchronous ? "true" : "false"));
       ASSERT_NE(reel, nullptr);
       QSignalSpy counted(reel.get(), &FlipreelItem::frameCountChanged);
@@ -115,6 +116,8 @@ TEST_F(ItemLoading, ALargeGifLoadsFromTheEventLoopAndReadsWaitForIt) {
       QTest::qWait(20);
       EXPECT_GE(counted.count(), 1);
       EXPECT_EQ(counted.last().at(0).toInt(), kFrames);
+      // Bindings on the implicit size hear of it too.
+      EXPECT_EQ(reel->property("implicit").toReal(), 160);
     }
   }
 }
