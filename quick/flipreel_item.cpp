@@ -274,12 +274,20 @@ class FlipreelItemPrivate final : public QuickSurface, public FlipreelEvents {
       Announce();
       return;
     }
+    // The item's size follows its implicit size when none was given: a
+    // change of it is told later too.
+    const qreal width = q_.width(), height = q_.height();
     {
       const QSignalBlocker quiet(&q_);
       Ended(load_error_);
       Announce();
     }
-    QTimer::singleShot(0, &load_context_, [this] { AnnounceLoad(); });
+    const bool wider = q_.width() != width, taller = q_.height() != height;
+    QTimer::singleShot(0, &load_context_, [this, wider, taller] {
+      AnnounceLoad();
+      if (wider) emit q_.widthChanged();
+      if (taller) emit q_.heightChanged();
+    });
   }
 
   // What a load changes, told again, after a read that ended it told nothing.
