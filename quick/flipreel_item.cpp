@@ -274,12 +274,20 @@ class FlipreelItemPrivate final : public QuickSurface, public FlipreelEvents {
       Announce();
       return;
     }
+    // The item's size follows its implicit size when none was given: a
+    // change of it is told later too.
+    const qreal width = q_.width(), height = q_.height();
     {
       const QSignalBlocker quiet(&q_);
       Ended(load_error_);
       Announce();
     }
-    QTimer::singleShot(0, &load_context_, [this] { AnnounceLoad(); });
+    const bool wider = q_.width() != width, taller = q_.height() != height;
+    QTimer::singleShot(0, &load_context_, [this, wider, taller] {
+      AnnounceLoad();
+      if (wider) emit q_.widthChanged();
+      if (taller) emit q_.heightChanged();
+    });
   }
 
   // What a load changes, told again, after a read that ended it told nothing.
@@ -290,6 +298,8 @@ class FlipreelItemPrivate final : public QuickSurface, public FlipreelEvents {
     emit q_.errorStringChanged(error_string_);
     emit q_.frameCountChanged(frame_count_);
     emit q_.sourceSizeChanged(bounds_.size());
+    emit q_.implicitWidthChanged();
+    emit q_.implicitHeightChanged();
     emit q_.frameChanged();
     emit q_.playingChanged(control_->Playing());
   }
@@ -504,6 +514,23 @@ class FlipreelItemPrivate final : public QuickSurface, public FlipreelEvents {
     }
   }
 
+  // The item is in this window now (or none): its showing, hiding and
+  // minimising start and stop the item's ticks. Whatever brings the item into
+  // sight or takes it out of it (a scroll, a move, a change of clip, opacity
+  // or window size) makes the window draw a frame, and each frame is animated
+  // on this thread before the scene is synchronised: the item looks again
+  // then, so that one coming into sight is ticked up to date in the frame
+  // that first shows it. A window that draws nothing costs its items nothing.
+  void WatchWindow(QQuickWindow* window) {
+    QObject::disconnect(window_visible_);
+    QObject::disconnect(window_frame_);
+    if (!window) return;
+    window_visible_ =
+        QObject::connect(window, &QWindow::visibilityChanged, &q_, [this] { UpdateActive(); });
+    window_frame_ =
+        QObject::connect(window, &QQuickWindow::afterAnimating, &q_, [this] { UpdateActive(); });
+  }
+
   // The timer runs only while some part of the item can be seen. A minimised
   // window is still visible to Qt, but nothing in it is seen.
   void UpdateActive() {
@@ -588,6 +615,14 @@ FlipreelItem::FlipreelItem(QQuickItem* parent)
     : QQuickItem(parent), d_(std::make_unique<FlipreelItemPrivate>(*this)) {
   setFlag(ItemHasContents, true);
   setImplicitSize(0, 0);
+  // An item given its parent here entered that parent's window inside
+  // QQuickItem's constructor, where itemChange does not reach this class:
+  // it watches the window from here, and is active only while that window
+  // shows it (an item made in C++ with no window, or in a hidden one, takes
+  // no ticks). QML gives its items their parents later, through itemChange.
+  d_->WatchWindow(window());
+  d_->UpdateActive();
+  if (window()) update();
 }
 
 FlipreelItem::~FlipreelItem() = default;
@@ -599,22 +634,7 @@ void FlipreelItem::componentComplete() {
 }
 
 void FlipreelItem::itemChange(ItemChange change, const ItemChangeData& value) {
-  if (change == ItemSceneChange) {
-    QObject::disconnect(d_->window_visible_);
-    QObject::disconnect(d_->window_frame_);
-    if (value.window) {
-      d_->window_visible_ =
-          connect(value.window, &QWindow::visibilityChanged, this, [this] { d_->UpdateActive(); });
-      // Whatever brings the item into sight or takes it out of it (a scroll,
-      // a move, a change of clip, opacity or window size) makes the window
-      // draw a frame, and each frame is animated on this thread before the
-      // scene is synchronised: the item looks again then, so that one coming
-      // into sight is ticked up to date in the frame that first shows it.
-      // A window that draws nothing costs its items nothing.
-      d_->window_frame_ = connect(value.window, &QQuickWindow::afterAnimating, this,
-                                  [this] { d_->UpdateActive(); });
-    }
-  }
+  if (change == ItemSceneChange) d_->WatchWindow(value.window);
   QQuickItem::itemChange(change, value);
   // The node is made as soon as there is a window, before any picture: its
   // first frame prepares the shaders pictures are drawn with.

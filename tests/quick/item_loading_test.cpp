@@ -94,7 +94,9 @@ TEST_F(ItemLoading, ALargeGifLoadsFromTheEventLoopAndReadsWaitForIt) {
       SCOPED_TRACE(std::string(asynchronous ? "asynchronous" : "at once") +
                    (composed ? ", composed" : ", classic"));
       auto reel =
-          Create(engine_, QStringLiteral("composed: %1; asynchronous: %2")
+          Create(engine_, QStringLiteral("composed: %1; asynchronous: %2; "
+                                         "property real implicit: implicitWidth; "
+                                         "property int widths: 0; onWidthChanged: widths++")
                               .arg(composed ? "true" : "false", asynchronous ? "true" : "false"));
       ASSERT_NE(reel, nullptr);
       QSignalSpy counted(reel.get(), &FlipreelItem::frameCountChanged);
@@ -115,6 +117,10 @@ TEST_F(ItemLoading, ALargeGifLoadsFromTheEventLoopAndReadsWaitForIt) {
       QTest::qWait(20);
       EXPECT_GE(counted.count(), 1);
       EXPECT_EQ(counted.last().at(0).toInt(), kFrames);
+      // Bindings on the implicit size, and handlers of the size it gives an
+      // item with none, hear of it too.
+      EXPECT_EQ(reel->property("implicit").toReal(), 160);
+      EXPECT_EQ(reel->property("widths").toInt(), 1);
     }
   }
 }

@@ -184,7 +184,8 @@ TEST_F(QuickItemTest, EverySourceKindLoadsTheSameFrames) {
 }
 
 // Made in C++ rather than by QML, an item is complete at once: it loads
-// what it is given, and plays.
+// what it is given, and plays while its window shows it; with no window, it
+// takes no ticks.
 TEST_F(QuickItemTest, AnItemMadeInCppLoadsItsSourceAndPlays) {
   auto reel = std::make_unique<FlipreelItem>(window_.contentItem());
   reel->setSize(QSizeF(8 * kScale, 6 * kScale));
@@ -193,6 +194,14 @@ TEST_F(QuickItemTest, AnItemMadeInCppLoadsItsSourceAndPlays) {
   EXPECT_EQ(reel->frameCount(), 4);
   QSignalSpy frames(reel.get(), &FlipreelItem::frameChanged);
   EXPECT_TRUE(frames.wait(1000));
+  auto alone = std::make_unique<FlipreelItem>();
+  alone->setSource(QUrl::fromLocalFile(blocks_));
+  EXPECT_EQ(alone->frameCount(), 4);
+  window_.hide();
+  const qint64 hidden_at = reel->ticksTaken();
+  QTest::qWait(200);
+  EXPECT_EQ(reel->ticksTaken(), hidden_at);
+  EXPECT_EQ(alone->ticksTaken(), 0);
 }
 
 TEST_F(QuickItemTest, AnAsynchronousLoadIsReadyLaterAndTheLastSourceWins) {
