@@ -534,6 +534,10 @@ class FlipreelItemPrivate final : public QuickSurface, public FlipreelEvents {
   // The timer runs only while some part of the item can be seen. A minimised
   // window is still visible to Qt, but nothing in it is seen.
   void UpdateActive() {
+    if (!pause_when_hidden_) {
+      host_.SetActive(q_.isComponentComplete());
+      return;
+    }
     QQuickWindow* window = q_.window();
     const bool seen = window && window->isVisible() && window->visibility() != QWindow::Minimized;
     host_.SetActive(q_.isComponentComplete() && q_.isVisible() && seen && InSight(*window));
@@ -576,6 +580,7 @@ class FlipreelItemPrivate final : public QuickSurface, public FlipreelEvents {
   FlipreelItem::VAlignment valign_ = FlipreelItem::AlignVCenter;
   bool smooth_ = true;
   bool asynchronous_ = false;
+  bool pause_when_hidden_ = true;
   size_t texture_budget_ = FrameNode::kDefaultBudget;
   // What of imgGif the item last asked the window to draw.
   struct Drawn {
@@ -815,6 +820,17 @@ void FlipreelItem::setAsynchronous(bool asynchronous) {
   // no longer do.
   if (asynchronous && d_->LoadPending()) d_->AnnounceLoading();
   emit asynchronousChanged(asynchronous);
+}
+
+bool FlipreelItem::pauseWhenHidden() const {
+  return d_->pause_when_hidden_;
+}
+
+void FlipreelItem::setPauseWhenHidden(bool pause) {
+  if (pause == d_->pause_when_hidden_) return;
+  d_->pause_when_hidden_ = pause;
+  d_->UpdateActive();
+  emit pauseWhenHiddenChanged(pause);
 }
 
 int FlipreelItem::textureBudget() const {

@@ -42,6 +42,8 @@ class FlipreelItem : public QQuickItem {
   Q_PROPERTY(bool smooth READ smooth WRITE setSmooth NOTIFY smoothChanged)
   Q_PROPERTY(QSize sourceSize READ sourceSize NOTIFY sourceSizeChanged)
   Q_PROPERTY(bool asynchronous READ asynchronous WRITE setAsynchronous NOTIFY asynchronousChanged)
+  Q_PROPERTY(bool pauseWhenHidden READ pauseWhenHidden WRITE setPauseWhenHidden NOTIFY
+                 pauseWhenHiddenChanged)
   Q_PROPERTY(
       int textureBudget READ textureBudget WRITE setTextureBudget NOTIFY textureBudgetChanged)
 
@@ -106,6 +108,11 @@ class FlipreelItem : public QQuickItem {
   // Image: a load is done when the assignment of `source` returns.
   bool asynchronous() const;
   void setAsynchronous(bool asynchronous);
+  // On by default: while the item cannot be seen it takes no ticks, and
+  // shown again it catches up. Off, it plays wherever it is, for an item
+  // that an effect shows elsewhere (a ShaderEffectSource's sourceItem).
+  bool pauseWhenHidden() const;
+  void setPauseWhenHidden(bool pause);
   // The bytes the textures of frames not on show may take for reuse (64 MB
   // by default). When the frames together take more, none is kept: each is
   // uploaded when it is shown (with OpenGL, into one texture written over
@@ -147,6 +154,7 @@ class FlipreelItem : public QQuickItem {
   void smoothChanged(bool smooth);
   void sourceSizeChanged(const QSize& size);
   void asynchronousChanged(bool asynchronous);
+  void pauseWhenHiddenChanged(bool pause);
   void textureBudgetChanged(int bytes);
   // Play has ended (after the last pass of `loops`).
   void finished();

@@ -413,6 +413,12 @@ TEST_F(QuickItemTest, AnItemThatCannotBeSeenTakesNoTicksAndCatchesUpWhenSeenAgai
         << c.name;
     EXPECT_LE(reel->ticksTaken() - away_at, away.elapsed() / 20 + 2) << c.name;
   }
+  // Told not to pause, it plays on out of sight (an effect may show it).
+  reel->setPauseWhenHidden(false);
+  view->setProperty("contentY", 6 * kScale);
+  QTest::qWait(40);
+  const qint64 out_at = reel->ticksTaken();
+  EXPECT_TRUE(WaitFor([&] { return reel->ticksTaken() > out_at + 3; }, 2000));
 }
 
 TEST_F(QuickItemTest, PausedHoldsTheFrameAndGoesOnFromIt) {
