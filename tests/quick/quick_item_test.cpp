@@ -8,7 +8,9 @@
 #include <QElapsedTimer>
 #include <QGuiApplication>
 #include <QQmlComponent>
+#include <QQmlContext>
 #include <QQmlEngine>
+#include <QQmlExpression>
 #include <QQuickItem>
 #include <QQuickWindow>
 #include <QSignalSpy>
@@ -450,6 +452,74 @@ TEST_F(QuickItemTest, FrameDelaysAndJumpsFollowTheFile) {
   EXPECT_EQ(Shown(window_.grabWindow(), 2, 2), 0x0000FFu);
   EXPECT_FALSE(reel->jumpTo(7));
   EXPECT_FALSE(reel->playing());
+}
+
+// Qt's messages while it lives.
+class Logged {
+ public:
+  Logged() : previous_(qInstallMessageHandler(&Logged::Keep)) { lines().clear(); }
+  ~Logged() { qInstallMessageHandler(previous_); }
+  static QStringList& lines() {
+    static QStringList kept;
+    return kept;
+  }
+
+ private:
+  static void Keep(QtMsgType, const QMessageLogContext&, const QString& text) { lines() << text; }
+  QtMessageHandler previous_;
+};
+
+// A handler that reads its own property by name, as QML developers write
+// them (onStatusChanged: if (status === Flipreel.Error) ...), reads the new
+// value, and nothing is logged on the way.
+TEST_F(QuickItemTest, ChangeHandlersReadTheirPropertyByNameWithoutAWarning) {
+  const struct {
+    const char* property;
+    QVariant value;  // invalid: changed by the load of the missing file
+  } changes[] = {
+      {"playing", false},
+      {"paused", true},
+      {"speed", 2},
+      {"sequence", FlipreelItem::Reverse},
+      {"loops", 3},
+      {"composed", false},
+      {"fillMode", FlipreelItem::Pad},
+      {"horizontalAlignment", FlipreelItem::AlignLeft},
+      {"verticalAlignment", FlipreelItem::AlignTop},
+      {"smooth", true},
+      {"asynchronous", true},
+      {"pauseWhenHidden", false},
+      {"textureBudget", 0},
+      {"source", QUrl(QStringLiteral("missing.gif"))},
+      {"status", {}},
+      {"progress", {}},
+      {"errorString", {}},
+      {"errorNumber", {}},
+      {"frameCount", {}},
+      {"sourceSize", {}},
+  };
+  QString handlers = QStringLiteral("property var heard: ({}); source: \"blocks.gif\"");
+  for (const auto& c : changes) {
+    const QString name = QString::fromLatin1(c.property);
+    handlers += QStringLiteral("\non%1%2Changed: heard['%3'] = String(%3)")
+                    .arg(name.left(1).toUpper(), name.mid(1), name);
+  }
+  FlipreelItem* reel = Create(handlers);
+  const Logged logged;
+  for (const auto& c : changes) {
+    if (c.value.isValid()) {
+      ASSERT_TRUE(reel->setProperty(c.property, c.value)) << c.property;
+    }
+  }
+  // Each handler ran, and the last value it read is the property's.
+  const QVariantMap heard = reel->property("heard").toMap();
+  for (const auto& c : changes) {
+    const QString name = QString::fromLatin1(c.property);
+    QQmlExpression now(qmlContext(reel), reel, "String(" + name + ")");
+    EXPECT_EQ(heard.value(name).toString(), now.evaluate().toString()) << c.property;
+  }
+  EXPECT_EQ(heard.value(QStringLiteral("status")).toInt(), FlipreelItem::Error);
+  EXPECT_TRUE(logged.lines().isEmpty()) << logged.lines().join(u'\n').toStdString();
 }
 
 TEST_F(QuickItemTest, ClassicPlayShowsEachImageAloneAtItsOffset) {
