@@ -7,6 +7,7 @@
 #include <QFileInfo>
 #include <QMetaEnum>
 #include <QQuickWindow>
+#include <QScopedValueRollback>
 #include <QTimer>
 #include <algorithm>
 #include <cmath>
@@ -322,6 +323,28 @@ class FlipreelItemPrivate final : public QuickSurface, public FlipreelEvents {
     if (!preview_.IsEmpty()) Redraw();
   }
 
+  // Shows frame i by running the animation on, tick by tick at once, with
+  // its timer on; play then starts afresh from the frame reached (a stopped
+  // item stays stopped), so that the next frame comes after this one's own
+  // delay. Nothing is drawn or told on the way: the caller tells of the
+  // frame reached.
+  bool Jump(int frame) {
+    if (frame < 0 || frame >= frame_count_) return false;
+    {
+      const QScopedValueRollback quiet(jumping_, true);
+      const bool was_playing = control_->Playing();
+      (void)Trap([&] { control_->StartAnimation(); });
+      // Two passes of any order but Random meet every frame.
+      for (int step = 0; shown_ != frame && step < 2 * frame_count_ + 2; ++step) {
+        if (!host_.DeliverTick()) break;
+      }
+      (void)Trap([&] { control_->StopAnimation(); });
+      if (was_playing) (void)Trap([&] { control_->StartAnimation(); });
+    }
+    DrawnChanged();
+    return shown_ == frame;
+  }
+
   // --- the load's pauses (QuickSurface) -----------------------------------------
   bool LoadPending() const override { return pending_.pending(); }
   void BetweenLoadSteps() override { pending_.BetweenSteps(); }
@@ -336,6 +359,10 @@ class FlipreelItemPrivate final : public QuickSurface, public FlipreelEvents {
     if (failure && download) (void)Trap([&] { LoadGifBytes(*control_, host_, {}); });
     host_.trapped_errors().clear();
     FramesChanged();
+    // A frame declared with the source stands once the GIF is loaded, before
+    // the load is told of.
+    if (const int frame = std::exchange(declared_frame_, -1); frame >= 0 && !failure)
+      (void)Jump(frame);
     SetError(failure);
     SetProgress(failure ? 0.0 : 1.0);
     SetStatus(failure ? FlipreelItem::Error : FlipreelItem::Ready);
@@ -398,8 +425,13 @@ class FlipreelItemPrivate final : public QuickSurface, public FlipreelEvents {
     }
     if (&element != &control_->imgGif()) return;
     if (what == ElementProperty::kPicture) UpdateShown();
-    // A tick sets every value of imgGif; the window draws again only when
-    // what the item draws of it changed.
+    // A jump draws only the frame it reaches.
+    if (!jumping_) DrawnChanged();
+  }
+
+  // A tick sets every value of imgGif; the window draws again only when
+  // what the item draws of it changed.
+  void DrawnChanged() {
     const Image& shown = control_->imgGif();
     const Drawn now{shown.picture().data(), shown.visible()};
     if (now != drawn_) {
@@ -411,8 +443,9 @@ class FlipreelItemPrivate final : public QuickSurface, public FlipreelEvents {
   void HostEventEnded() override {
     // A download's completion is told once the item has taken in what it
     // loaded (ReadCompleted), so that `playing` never changes before the
-    // frames and the status do.
-    if (completing_) return;
+    // frames and the status do; a jump tells of where it ended, not of the
+    // ticks that took it there.
+    if (completing_ || jumping_) return;
     Announce();
     ConvertAhead();
   }
@@ -575,6 +608,8 @@ class FlipreelItemPrivate final : public QuickSurface, public FlipreelEvents {
   bool completing_ = false;  // the control has loaded a download, not yet told
   bool finished_ = false;
   bool load_pending_ = false;
+  bool jumping_ = false;     // ticks run at once to reach a frame
+  int declared_frame_ = -1;  // `currentFrame` given before the item was complete
   FlipreelItem::FillMode fill_mode_ = FlipreelItem::Stretch;
   FlipreelItem::HAlignment halign_ = FlipreelItem::AlignHCenter;
   FlipreelItem::VAlignment valign_ = FlipreelItem::AlignVCenter;
@@ -716,7 +751,13 @@ int FlipreelItem::currentFrame() const {
   return d_->shown_;
 }
 
+// A frame given before the item is complete (declared in QML beside
+// `source`) is where the GIF it then loads stands, when that load ends.
 void FlipreelItem::setCurrentFrame(int frame) {
+  if (!isComponentComplete()) {
+    d_->declared_frame_ = frame;
+    return;
+  }
   (void)jumpTo(frame);
 }
 
@@ -873,22 +914,11 @@ void FlipreelItem::stop() {
 }
 
 bool FlipreelItem::jumpTo(int frame) {
-  FlipreelItemPrivate& d = *d_;
-  d.FinishLoad();
-  if (frame < 0 || frame >= d.frame_count_) return false;
-  // The animation runs on, tick by tick at once, with its timer on; play then
-  // starts afresh from the frame reached (a stopped item stays stopped), so
-  // that the next frame comes after this one's own delay.
-  const bool was_playing = d.control_->Playing();
-  (void)Trap([&] { d.control_->StartAnimation(); });
-  // Two passes of any order but Random meet every frame.
-  for (int step = 0; d.shown_ != frame && step < 2 * d.frame_count_ + 2; ++step) {
-    if (!d.host_.DeliverTick()) break;
-  }
-  (void)Trap([&] { d.control_->StopAnimation(); });
-  if (was_playing) (void)Trap([&] { d.control_->StartAnimation(); });
-  d.Announce();
-  return d.shown_ == frame;
+  d_->FinishLoad();
+  const bool reached = d_->Jump(frame);
+  d_->Announce();
+  d_->ConvertAhead();
+  return reached;
 }
 
 // --- painting ---------------------------------------------------------------------

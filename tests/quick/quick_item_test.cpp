@@ -440,15 +440,36 @@ TEST_F(QuickItemTest, PausedHoldsTheFrameAndGoesOnFromIt) {
 TEST_F(QuickItemTest, FrameDelaysAndJumpsFollowTheFile) {
   testgif::Gif gif = Blocks();
   gif.frames[2].delay_cs = 50;
-  (void)Write("blocks.gif", testgif::Build(gif));
-  FlipreelItem* reel = Create("source: \"blocks.gif\"; playing: false");
+  const std::string bytes = testgif::Build(gif);
+  (void)Write("blocks.gif", bytes);
+  testhttp::HttpServer server;
+  testhttp::Route route;
+  route.body = bytes;
+  server.Serve("/blocks.gif", route);
+  // A frame declared beside the source is where the loaded GIF stands, a
+  // download's included.
+  for (const QString& source :
+       {QStringLiteral("blocks.gif"), QString::fromStdString(server.Url("/blocks.gif"))}) {
+    FlipreelItem* declared = Create("playing: false; currentFrame: 3; source: \"" + source + "\"");
+    ASSERT_TRUE(WaitFor([&] { return declared->status() == FlipreelItem::Ready; }))
+        << source.toStdString();
+    EXPECT_EQ(declared->currentFrame(), 3) << source.toStdString();
+    delete declared;
+  }
+  FlipreelItem* reel = Create("source: \"blocks.gif\"; playing: false; currentFrame: 3");
   // Told not to play, the item loads without starting, and stays so.
   EXPECT_FALSE(reel->playing());
   EXPECT_EQ(reel->frameDelay(0), 20);
   EXPECT_EQ(reel->frameDelay(2), 500);
   EXPECT_EQ(reel->frameDelay(4), -1);
+  // A jump tells of the frame it reaches, not of the frames it passed on the
+  // way (0 and 1) nor of a play that lasted no longer than the jump.
+  QSignalSpy frames(reel, &FlipreelItem::frameChanged);
+  QSignalSpy playing(reel, &FlipreelItem::playingChanged);
   EXPECT_TRUE(reel->jumpTo(2));
   EXPECT_EQ(reel->currentFrame(), 2);
+  EXPECT_EQ(frames.count(), 1);
+  EXPECT_EQ(playing.count(), 0);
   EXPECT_EQ(Shown(window_.grabWindow(), 2, 2), 0x0000FFu);
   EXPECT_FALSE(reel->jumpTo(7));
   EXPECT_FALSE(reel->playing());
