@@ -275,34 +275,52 @@ class FlipreelItemPrivate final : public QuickSurface, public FlipreelEvents {
       Announce();
       return;
     }
-    // The item's size follows its implicit size when none was given: a
-    // change of it is told later too.
-    const qreal width = q_.width(), height = q_.height();
+    // What the load changed is told later: what was told before it ended,
+    // and what it left. The item's size follows its implicit size when none
+    // was given, so a change of it is told too.
+    const Told before = Telling();
     {
       const QSignalBlocker quiet(&q_);
       Ended(load_error_);
       Announce();
     }
-    const bool wider = q_.width() != width, taller = q_.height() != height;
-    QTimer::singleShot(0, &load_context_, [this, wider, taller] {
-      AnnounceLoad();
-      if (wider) emit q_.widthChanged();
-      if (taller) emit q_.heightChanged();
-    });
+    QTimer::singleShot(0, &load_context_,
+                       [this, before, after = Telling()] { AnnounceLoad(before, after); });
   }
 
-  // What a load changes, told again, after a read that ended it told nothing.
-  void AnnounceLoad() {
-    emit q_.statusChanged(status_);
-    emit q_.progressChanged(progress_);
-    emit q_.errorNumberChanged(error_number_);
-    emit q_.errorStringChanged(error_string_);
-    emit q_.frameCountChanged(frame_count_);
-    emit q_.sourceSizeChanged(bounds_.size());
-    emit q_.implicitWidthChanged();
-    emit q_.implicitHeightChanged();
-    emit q_.frameChanged();
-    emit q_.playingChanged(control_->Playing());
+  // What a load ended by a read may change, as it was told.
+  struct Told {
+    FlipreelItem::Status status;
+    qreal progress;
+    int error_number;
+    QString error_string;
+    Values values;
+    QSizeF implicit;
+    QSizeF size;
+  };
+  Told Telling() const {
+    return {status_,       progress_,  error_number_,
+            error_string_, announced_, QSizeF(q_.implicitWidth(), q_.implicitHeight()),
+            q_.size()};
+  }
+
+  // Tells of what the load changed, after a read that ended it told
+  // nothing: only what changed, as a load told at once does.
+  void AnnounceLoad(const Told& before, const Told& after) {
+    if (after.status != before.status) emit q_.statusChanged(status_);
+    if (after.progress != before.progress) emit q_.progressChanged(progress_);
+    if (after.error_number != before.error_number) emit q_.errorNumberChanged(error_number_);
+    if (after.error_string != before.error_string) emit q_.errorStringChanged(error_string_);
+    const Values& was = before.values;
+    const Values& now = after.values;
+    if (now.count != was.count) emit q_.frameCountChanged(frame_count_);
+    if (now.source_size != was.source_size) emit q_.sourceSizeChanged(bounds_.size());
+    if (after.implicit.width() != before.implicit.width()) emit q_.implicitWidthChanged();
+    if (after.implicit.height() != before.implicit.height()) emit q_.implicitHeightChanged();
+    if (now.current != was.current) emit q_.frameChanged();
+    if (now.playing != was.playing) emit q_.playingChanged(control_->Playing());
+    if (after.size.width() != before.size.width()) emit q_.widthChanged();
+    if (after.size.height() != before.size.height()) emit q_.heightChanged();
   }
 
   // A call that changes the item, or reads a result of the load, waits for
