@@ -24,6 +24,7 @@
 #include <vector>
 
 #include "flipreel/gif/gif_composer.h"
+#include "flipreel/host/memory_budget.h"
 #include "flipreel/qt/picture_cache.h"
 #include "flipreel/quick/flipreel_item.h"
 #include "flipreel/quick/frame_node.h"
@@ -278,6 +279,7 @@ TEST_F(QuickItemTest, ASourceThatGivesNoGifIsAnErrorStatusWithTheControlsOwnErro
     std::string bytes;  // written to the file named, unless it is "missing"
     int number;         // 0: Ready, with part of the frames
     const char* says;
+    qint64 grown_to = 0;  // the file made this long, past its bytes
   } cases[] = {
       {"missing.gif", "", 53, "File not found"},
       {"empty.gif", "", 481, "Invalid picture"},
@@ -285,6 +287,8 @@ TEST_F(QuickItemTest, ASourceThatGivesNoGifIsAnErrorStatusWithTheControlsOwnErro
       {"not-a-gif.gif", "this is text, not a picture", 481, "Invalid picture"},
       // The control tells of these in a message; its error is the item's.
       {"huge.gif", testgif::Build(huge), 7, "memory"},
+      // Refused before it is read, as any host's file reads refuse it.
+      {"too-long.gif", whole, 7, "64 MB", kMaxGifFileBytes + 1},
       {QString::fromStdString(server.Url("/missing.gif")), "", 31004, "404"},
       // What could be read plays, as a browser shows it.
       {"cut.gif", whole.substr(0, whole.size() - 20), 0, ""},
@@ -294,6 +298,9 @@ TEST_F(QuickItemTest, ASourceThatGivesNoGifIsAnErrorStatusWithTheControlsOwnErro
     const std::string name = c.source.toStdString();
     if (!c.source.contains(u':') && !c.source.startsWith(u"missing"))
       (void)Write(c.source, c.bytes);
+    if (c.grown_to > 0) {
+      ASSERT_TRUE(QFile::resize(dir_.filePath(c.source), c.grown_to));
+    }
     // The item showed a GIF before: an error leaves nothing on show.
     FlipreelItem* reel = Create("source: \"good.gif\"");
     reel->setSource(QUrl(c.source));
