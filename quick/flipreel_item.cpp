@@ -171,8 +171,11 @@ class FlipreelItemPrivate final : public QuickSurface, public FlipreelEvents {
     }
   }
 
-  void SetStatus(FlipreelItem::Status status) {
-    if (status == status_) return;
+  // `ended`: a load has ended, which is told even when the status stays what
+  // it was, as Image and AnimatedImage tell it: a handler that tries another
+  // source on Error hears each failure, one waiting for Ready each new GIF.
+  void SetStatus(FlipreelItem::Status status, bool ended = false) {
+    if (status == status_ && !ended) return;
     status_ = status;
     emit q_.statusChanged(status);
   }
@@ -298,7 +301,6 @@ class FlipreelItemPrivate final : public QuickSurface, public FlipreelEvents {
 
   // What a load ended by a read may change, as it was told.
   struct Told {
-    FlipreelItem::Status status;
     qreal progress;
     int error_number;
     QString error_string;
@@ -307,15 +309,18 @@ class FlipreelItemPrivate final : public QuickSurface, public FlipreelEvents {
     QSizeF size;
   };
   Told Telling() const {
-    return {status_,       progress_,  error_number_,
-            error_string_, announced_, QSizeF(q_.implicitWidth(), q_.implicitHeight()),
+    return {progress_,
+            error_number_,
+            error_string_,
+            announced_,
+            QSizeF(q_.implicitWidth(), q_.implicitHeight()),
             q_.size()};
   }
 
-  // Tells of what the load changed, after a read that ended it told
-  // nothing: only what changed, as a load told at once does.
+  // Tells of the load's end, and of what it changed, after a read that
+  // ended it told nothing: as a load told at once does.
   void AnnounceLoad(const Told& before, const Told& after) {
-    if (after.status != before.status) emit q_.statusChanged(status_);
+    emit q_.statusChanged(status_);
     if (after.progress != before.progress) emit q_.progressChanged(progress_);
     if (after.error_number != before.error_number) emit q_.errorNumberChanged(error_number_);
     if (after.error_string != before.error_string) emit q_.errorStringChanged(error_string_);
@@ -391,7 +396,7 @@ class FlipreelItemPrivate final : public QuickSurface, public FlipreelEvents {
       (void)Jump(frame);
     SetError(failure);
     SetProgress(failure ? 0.0 : 1.0);
-    SetStatus(failure ? FlipreelItem::Error : FlipreelItem::Ready);
+    SetStatus(failure ? FlipreelItem::Error : FlipreelItem::Ready, true);
   }
 
   QUrl Resolved() const {

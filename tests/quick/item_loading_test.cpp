@@ -143,7 +143,8 @@ TEST_F(ItemLoading, ABindingOnStatusLetsTheEventLoopRunWhileALargeGifLoads) {
   EXPECT_EQ(reel->frameCount(), kFrames);
 
   // Another GIF of the same shape, its load ended by a read, changes none of
-  // these: none is told of, as none is after a small GIF's load.
+  // these: only the end of the load is told (statusChanged, as for a small
+  // GIF and as Image tells it).
   ASSERT_TRUE(QFile::copy(large_.toLocalFile(), dir_.filePath("same.gif")));
   std::vector<std::unique_ptr<QSignalSpy>> told;
   for (const char* name : {"status", "progress", "errorNumber", "errorString", "frameCount",
@@ -156,7 +157,9 @@ TEST_F(ItemLoading, ABindingOnStatusLetsTheEventLoopRunWhileALargeGifLoads) {
   reel->setSource(QUrl::fromLocalFile(dir_.filePath("same.gif")));
   EXPECT_EQ(reel->frameCount(), kFrames);
   QTest::qWait(20);
-  for (const auto& spy : told) EXPECT_EQ(spy->count(), 0) << spy->signal().toStdString();
+  for (const auto& spy : told) {
+    EXPECT_EQ(spy->count(), spy == told.front() ? 1 : 0) << spy->signal().toStdString();
+  }
 
   // Made asynchronous while such a load waits, the item tells that it loads.
   ASSERT_TRUE(QFile::copy(large_.toLocalFile(), dir_.filePath("again.gif")));

@@ -322,6 +322,14 @@ TEST_F(QuickItemTest, ASourceThatGivesNoGifIsAnErrorStatusWithTheControlsOwnErro
     EXPECT_TRUE(reel->errorString().isEmpty());
     delete reel;
   }
+  // The end of each load is told, as Image tells it, when the status stays
+  // what it was too: a handler that falls back to another source on Error
+  // hears each failure, and one waiting for Ready each new GIF.
+  FlipreelItem* reel = Create("source: \"good.gif\"");
+  QSignalSpy told(reel, &FlipreelItem::statusChanged);
+  for (const char* source : {"cut.gif", "missing.gif", "empty.gif", "", ""})
+    reel->setSource(QUrl(QString::fromLatin1(source)));
+  EXPECT_EQ(told.count(), 4);
 }
 
 TEST_F(QuickItemTest, AHiddenItemTakesNoTicksAndCatchesUpAtItsSpeedWhenShown) {
