@@ -133,9 +133,10 @@ class FlipreelItemPrivate final : public QuickSurface, public FlipreelEvents {
   void Announce() {
     const Values now = Current();
     const Values was = std::exchange(announced_, now);
+    const bool new_frame = std::exchange(new_frame_, false);
     if (now.count != was.count) emit q_.frameCountChanged(now.count);
     if (now.source_size != was.source_size) emit q_.sourceSizeChanged(now.source_size);
-    if (now.current != was.current) emit q_.frameChanged();
+    if (now.current != was.current || new_frame) emit q_.frameChanged();
     if (now.playing != was.playing) emit q_.playingChanged(now.playing);
     if (now.sequence != was.sequence)
       emit q_.sequenceChanged(static_cast<FlipreelItem::Sequence>(now.sequence));
@@ -290,31 +291,35 @@ class FlipreelItemPrivate final : public QuickSurface, public FlipreelEvents {
     // and what it left. The item's size follows its implicit size when none
     // was given, so a change of it is told too.
     const Told before = Telling();
+    Told after;
     {
       const QSignalBlocker quiet(&q_);
       Ended(load_error_);
+      after.new_frame = new_frame_;
       Announce();
     }
-    QTimer::singleShot(0, &load_context_,
-                       [this, before, after = Telling()] { AnnounceLoad(before, after); });
+    after = Telling(after.new_frame);
+    QTimer::singleShot(0, &load_context_, [this, before, after] { AnnounceLoad(before, after); });
   }
 
   // What a load ended by a read may change, as it was told.
   struct Told {
-    qreal progress;
-    int error_number;
+    qreal progress = 0;
+    int error_number = 0;
     QString error_string;
     Values values;
     QSizeF implicit;
     QSizeF size;
+    bool new_frame = false;
   };
-  Told Telling() const {
+  Told Telling(bool new_frame = false) const {
     return {progress_,
             error_number_,
             error_string_,
             announced_,
             QSizeF(q_.implicitWidth(), q_.implicitHeight()),
-            q_.size()};
+            q_.size(),
+            new_frame};
   }
 
   // Tells of the load's end, and of what it changed, after a read that
@@ -330,7 +335,7 @@ class FlipreelItemPrivate final : public QuickSurface, public FlipreelEvents {
     if (now.source_size != was.source_size) emit q_.sourceSizeChanged(bounds_.size());
     if (after.implicit.width() != before.implicit.width()) emit q_.implicitWidthChanged();
     if (after.implicit.height() != before.implicit.height()) emit q_.implicitHeightChanged();
-    if (now.current != was.current) emit q_.frameChanged();
+    if (now.current != was.current || after.new_frame) emit q_.frameChanged();
     if (now.playing != was.playing) emit q_.playingChanged(control_->Playing());
     if (after.size.width() != before.size.width()) emit q_.widthChanged();
     if (after.size.height() != before.size.height()) emit q_.heightChanged();
@@ -394,6 +399,9 @@ class FlipreelItemPrivate final : public QuickSurface, public FlipreelEvents {
     // the load is told of.
     if (const int frame = std::exchange(declared_frame_, -1); frame >= 0 && !failure)
       (void)Jump(frame);
+    // The new GIF's frame on show is told as a frame shown, whatever its
+    // number was before.
+    new_frame_ = !failure && shown_ >= 0;
     SetError(failure);
     SetProgress(failure ? 0.0 : 1.0);
     SetStatus(failure ? FlipreelItem::Error : FlipreelItem::Ready, true);
@@ -639,6 +647,7 @@ class FlipreelItemPrivate final : public QuickSurface, public FlipreelEvents {
   bool completing_ = false;  // the control has loaded a download, not yet told
   bool finished_ = false;
   bool load_pending_ = false;
+  bool new_frame_ = false;   // a load put a new GIF's frame on show, not told yet
   bool jumping_ = false;     // ticks run at once to reach a frame
   int declared_frame_ = -1;  // `currentFrame` given before the item was complete
   FlipreelItem::FillMode fill_mode_ = FlipreelItem::Stretch;

@@ -324,12 +324,16 @@ TEST_F(QuickItemTest, ASourceThatGivesNoGifIsAnErrorStatusWithTheControlsOwnErro
   }
   // The end of each load is told, as Image tells it, when the status stays
   // what it was too: a handler that falls back to another source on Error
-  // hears each failure, and one waiting for Ready each new GIF.
-  FlipreelItem* reel = Create("source: \"good.gif\"");
+  // hears each failure, and one waiting for Ready each new GIF. The new
+  // GIF's first frame is told as AnimatedImage tells it, though its number
+  // is the old frame's.
+  FlipreelItem* reel = Create("playing: false; source: \"good.gif\"");
   QSignalSpy told(reel, &FlipreelItem::statusChanged);
+  QSignalSpy frames(reel, &FlipreelItem::frameChanged);
   for (const char* source : {"cut.gif", "missing.gif", "empty.gif", "", ""})
     reel->setSource(QUrl(QString::fromLatin1(source)));
   EXPECT_EQ(told.count(), 4);
+  EXPECT_EQ(frames.count(), 2);  // cut.gif's frame 0, then none
 }
 
 TEST_F(QuickItemTest, AHiddenItemTakesNoTicksAndCatchesUpAtItsSpeedWhenShown) {
