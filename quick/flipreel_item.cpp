@@ -7,6 +7,7 @@
 #include <QFileInfo>
 #include <QMetaEnum>
 #include <QQuickWindow>
+#include <QScopedValueRollback>
 #include <QTimer>
 #include <algorithm>
 #include <cmath>
@@ -18,6 +19,7 @@
 #include "flipreel/control/events.h"
 #include "flipreel/control/flipreel.h"
 #include "flipreel/control/load_outcome.h"
+#include "flipreel/host/memory_budget.h"
 #include "flipreel/host/scope.h"
 #include "flipreel/qt/pending_load.h"
 #include "flipreel/qt/picture_cache.h"
@@ -30,12 +32,19 @@ namespace flipreel {
 namespace {
 
 // Why a local file cannot be given to the control, found before it is read.
+// A file larger than any GIF file may be is refused as every host's file
+// reads refuse it, rather than read whole into memory to find out.
 std::optional<HostError> CheckFile(const QString& path) {
   const QFileInfo file(path);
   if (!file.exists()) return HostError(err::kFileNotFound);
   if (!file.isFile()) return HostError(err::kPathFileAccess);
   if (!file.isReadable()) return HostError(err::kPermissionDenied);
   if (file.size() == 0) return HostError(err::kInvalidPicture);
+  if (file.size() > kMaxGifFileBytes) {
+    return HostError(err::kOutOfMemory, ErrorDescription(err::kOutOfMemory) +
+                                            ": the file is larger than the " +
+                                            Megabytes(kMaxGifFileBytes) + " a GIF file may have");
+  }
   return std::nullopt;
 }
 
@@ -124,9 +133,10 @@ class FlipreelItemPrivate final : public QuickSurface, public FlipreelEvents {
   void Announce() {
     const Values now = Current();
     const Values was = std::exchange(announced_, now);
+    const bool new_frame = std::exchange(new_frame_, false);
     if (now.count != was.count) emit q_.frameCountChanged(now.count);
     if (now.source_size != was.source_size) emit q_.sourceSizeChanged(now.source_size);
-    if (now.current != was.current) emit q_.frameChanged();
+    if (now.current != was.current || new_frame) emit q_.frameChanged();
     if (now.playing != was.playing) emit q_.playingChanged(now.playing);
     if (now.sequence != was.sequence)
       emit q_.sequenceChanged(static_cast<FlipreelItem::Sequence>(now.sequence));
@@ -162,8 +172,11 @@ class FlipreelItemPrivate final : public QuickSurface, public FlipreelEvents {
     }
   }
 
-  void SetStatus(FlipreelItem::Status status) {
-    if (status == status_) return;
+  // `ended`: a load has ended, which is told even when the status stays what
+  // it was, as Image and AnimatedImage tell it: a handler that tries another
+  // source on Error hears each failure, one waiting for Ready each new GIF.
+  void SetStatus(FlipreelItem::Status status, bool ended = false) {
+    if (status == status_ && !ended) return;
     status_ = status;
     emit q_.statusChanged(status);
   }
@@ -274,34 +287,58 @@ class FlipreelItemPrivate final : public QuickSurface, public FlipreelEvents {
       Announce();
       return;
     }
-    // The item's size follows its implicit size when none was given: a
-    // change of it is told later too.
-    const qreal width = q_.width(), height = q_.height();
+    // What the load changed is told later: what was told before it ended,
+    // and what it left. The item's size follows its implicit size when none
+    // was given, so a change of it is told too.
+    const Told before = Telling();
+    Told after;
     {
       const QSignalBlocker quiet(&q_);
       Ended(load_error_);
+      after.new_frame = new_frame_;
       Announce();
     }
-    const bool wider = q_.width() != width, taller = q_.height() != height;
-    QTimer::singleShot(0, &load_context_, [this, wider, taller] {
-      AnnounceLoad();
-      if (wider) emit q_.widthChanged();
-      if (taller) emit q_.heightChanged();
-    });
+    after = Telling(after.new_frame);
+    QTimer::singleShot(0, &load_context_, [this, before, after] { AnnounceLoad(before, after); });
   }
 
-  // What a load changes, told again, after a read that ended it told nothing.
-  void AnnounceLoad() {
+  // What a load ended by a read may change, as it was told.
+  struct Told {
+    qreal progress = 0;
+    int error_number = 0;
+    QString error_string;
+    Values values;
+    QSizeF implicit;
+    QSizeF size;
+    bool new_frame = false;
+  };
+  Told Telling(bool new_frame = false) const {
+    return {progress_,
+            error_number_,
+            error_string_,
+            announced_,
+            QSizeF(q_.implicitWidth(), q_.implicitHeight()),
+            q_.size(),
+            new_frame};
+  }
+
+  // Tells of the load's end, and of what it changed, after a read that
+  // ended it told nothing: as a load told at once does.
+  void AnnounceLoad(const Told& before, const Told& after) {
     emit q_.statusChanged(status_);
-    emit q_.progressChanged(progress_);
-    emit q_.errorNumberChanged(error_number_);
-    emit q_.errorStringChanged(error_string_);
-    emit q_.frameCountChanged(frame_count_);
-    emit q_.sourceSizeChanged(bounds_.size());
-    emit q_.implicitWidthChanged();
-    emit q_.implicitHeightChanged();
-    emit q_.frameChanged();
-    emit q_.playingChanged(control_->Playing());
+    if (after.progress != before.progress) emit q_.progressChanged(progress_);
+    if (after.error_number != before.error_number) emit q_.errorNumberChanged(error_number_);
+    if (after.error_string != before.error_string) emit q_.errorStringChanged(error_string_);
+    const Values& was = before.values;
+    const Values& now = after.values;
+    if (now.count != was.count) emit q_.frameCountChanged(frame_count_);
+    if (now.source_size != was.source_size) emit q_.sourceSizeChanged(bounds_.size());
+    if (after.implicit.width() != before.implicit.width()) emit q_.implicitWidthChanged();
+    if (after.implicit.height() != before.implicit.height()) emit q_.implicitHeightChanged();
+    if (now.current != was.current || after.new_frame) emit q_.frameChanged();
+    if (now.playing != was.playing) emit q_.playingChanged(control_->Playing());
+    if (after.size.width() != before.size.width()) emit q_.widthChanged();
+    if (after.size.height() != before.size.height()) emit q_.heightChanged();
   }
 
   // A call that changes the item, or reads a result of the load, waits for
@@ -322,6 +359,28 @@ class FlipreelItemPrivate final : public QuickSurface, public FlipreelEvents {
     if (!preview_.IsEmpty()) Redraw();
   }
 
+  // Shows frame i by running the animation on, tick by tick at once, with
+  // its timer on; play then starts afresh from the frame reached (a stopped
+  // item stays stopped), so that the next frame comes after this one's own
+  // delay. Nothing is drawn or told on the way: the caller tells of the
+  // frame reached.
+  bool Jump(int frame) {
+    if (frame < 0 || frame >= frame_count_) return false;
+    {
+      const QScopedValueRollback quiet(jumping_, true);
+      const bool was_playing = control_->Playing();
+      (void)Trap([&] { control_->StartAnimation(); });
+      // Two passes of any order but Random meet every frame.
+      for (int step = 0; shown_ != frame && step < 2 * frame_count_ + 2; ++step) {
+        if (!host_.DeliverTick()) break;
+      }
+      (void)Trap([&] { control_->StopAnimation(); });
+      if (was_playing) (void)Trap([&] { control_->StartAnimation(); });
+    }
+    DrawnChanged();
+    return shown_ == frame;
+  }
+
   // --- the load's pauses (QuickSurface) -----------------------------------------
   bool LoadPending() const override { return pending_.pending(); }
   void BetweenLoadSteps() override { pending_.BetweenSteps(); }
@@ -336,9 +395,16 @@ class FlipreelItemPrivate final : public QuickSurface, public FlipreelEvents {
     if (failure && download) (void)Trap([&] { LoadGifBytes(*control_, host_, {}); });
     host_.trapped_errors().clear();
     FramesChanged();
+    // A frame declared with the source stands once the GIF is loaded, before
+    // the load is told of.
+    if (const int frame = std::exchange(declared_frame_, -1); frame >= 0 && !failure)
+      (void)Jump(frame);
+    // The new GIF's frame on show is told as a frame shown, whatever its
+    // number was before.
+    new_frame_ = !failure && shown_ >= 0;
     SetError(failure);
     SetProgress(failure ? 0.0 : 1.0);
-    SetStatus(failure ? FlipreelItem::Error : FlipreelItem::Ready);
+    SetStatus(failure ? FlipreelItem::Error : FlipreelItem::Ready, true);
   }
 
   QUrl Resolved() const {
@@ -398,8 +464,13 @@ class FlipreelItemPrivate final : public QuickSurface, public FlipreelEvents {
     }
     if (&element != &control_->imgGif()) return;
     if (what == ElementProperty::kPicture) UpdateShown();
-    // A tick sets every value of imgGif; the window draws again only when
-    // what the item draws of it changed.
+    // A jump draws only the frame it reaches.
+    if (!jumping_) DrawnChanged();
+  }
+
+  // A tick sets every value of imgGif; the window draws again only when
+  // what the item draws of it changed.
+  void DrawnChanged() {
     const Image& shown = control_->imgGif();
     const Drawn now{shown.picture().data(), shown.visible()};
     if (now != drawn_) {
@@ -411,8 +482,9 @@ class FlipreelItemPrivate final : public QuickSurface, public FlipreelEvents {
   void HostEventEnded() override {
     // A download's completion is told once the item has taken in what it
     // loaded (ReadCompleted), so that `playing` never changes before the
-    // frames and the status do.
-    if (completing_) return;
+    // frames and the status do; a jump tells of where it ended, not of the
+    // ticks that took it there.
+    if (completing_ || jumping_) return;
     Announce();
     ConvertAhead();
   }
@@ -575,6 +647,9 @@ class FlipreelItemPrivate final : public QuickSurface, public FlipreelEvents {
   bool completing_ = false;  // the control has loaded a download, not yet told
   bool finished_ = false;
   bool load_pending_ = false;
+  bool new_frame_ = false;   // a load put a new GIF's frame on show, not told yet
+  bool jumping_ = false;     // ticks run at once to reach a frame
+  int declared_frame_ = -1;  // `currentFrame` given before the item was complete
   FlipreelItem::FillMode fill_mode_ = FlipreelItem::Stretch;
   FlipreelItem::HAlignment halign_ = FlipreelItem::AlignHCenter;
   FlipreelItem::VAlignment valign_ = FlipreelItem::AlignVCenter;
@@ -716,7 +791,13 @@ int FlipreelItem::currentFrame() const {
   return d_->shown_;
 }
 
+// A frame given before the item is complete (declared in QML beside
+// `source`) is where the GIF it then loads stands, when that load ends.
 void FlipreelItem::setCurrentFrame(int frame) {
+  if (!isComponentComplete()) {
+    d_->declared_frame_ = frame;
+    return;
+  }
   (void)jumpTo(frame);
 }
 
@@ -873,22 +954,11 @@ void FlipreelItem::stop() {
 }
 
 bool FlipreelItem::jumpTo(int frame) {
-  FlipreelItemPrivate& d = *d_;
-  d.FinishLoad();
-  if (frame < 0 || frame >= d.frame_count_) return false;
-  // The animation runs on, tick by tick at once, with its timer on; play then
-  // starts afresh from the frame reached (a stopped item stays stopped), so
-  // that the next frame comes after this one's own delay.
-  const bool was_playing = d.control_->Playing();
-  (void)Trap([&] { d.control_->StartAnimation(); });
-  // Two passes of any order but Random meet every frame.
-  for (int step = 0; d.shown_ != frame && step < 2 * d.frame_count_ + 2; ++step) {
-    if (!d.host_.DeliverTick()) break;
-  }
-  (void)Trap([&] { d.control_->StopAnimation(); });
-  if (was_playing) (void)Trap([&] { d.control_->StartAnimation(); });
-  d.Announce();
-  return d.shown_ == frame;
+  d_->FinishLoad();
+  const bool reached = d_->Jump(frame);
+  d_->Announce();
+  d_->ConvertAhead();
+  return reached;
 }
 
 // --- painting ---------------------------------------------------------------------

@@ -135,27 +135,31 @@ class FlipreelItem : public QQuickItem {
   bool jumpTo(int frame);
 
  signals:
-  void sourceChanged(const QUrl& source);
-  void statusChanged(Status status);
-  void progressChanged(qreal progress);
-  void errorStringChanged(const QString& errorString);
-  void errorNumberChanged(int errorNumber);
-  void playingChanged(bool playing);
-  void pausedChanged(bool paused);
+  // The NOTIFY signals carry the new value unnamed: QML injects a signal's
+  // named parameters into its handlers, with a deprecation warning each time
+  // a handler reads one, and a handler reads its own property by name
+  // (onStatusChanged: if (status === Flipreel.Error) ...).
+  void sourceChanged(const QUrl&);
+  void statusChanged(Status);
+  void progressChanged(qreal);
+  void errorStringChanged(const QString&);
+  void errorNumberChanged(int);
+  void playingChanged(bool);
+  void pausedChanged(bool);
   void frameChanged();
-  void frameCountChanged(int frameCount);
-  void speedChanged(qreal speed);
-  void sequenceChanged(Sequence sequence);
-  void loopsChanged(int loops);
-  void composedChanged(bool composed);
-  void fillModeChanged(FillMode mode);
-  void horizontalAlignmentChanged(HAlignment alignment);
-  void verticalAlignmentChanged(VAlignment alignment);
-  void smoothChanged(bool smooth);
-  void sourceSizeChanged(const QSize& size);
-  void asynchronousChanged(bool asynchronous);
-  void pauseWhenHiddenChanged(bool pause);
-  void textureBudgetChanged(int bytes);
+  void frameCountChanged(int);
+  void speedChanged(qreal);
+  void sequenceChanged(Sequence);
+  void loopsChanged(int);
+  void composedChanged(bool);
+  void fillModeChanged(FillMode);
+  void horizontalAlignmentChanged(HAlignment);
+  void verticalAlignmentChanged(VAlignment);
+  void smoothChanged(bool);
+  void sourceSizeChanged(const QSize&);
+  void asynchronousChanged(bool);
+  void pauseWhenHiddenChanged(bool);
+  void textureBudgetChanged(int);
   // Play has ended (after the last pass of `loops`).
   void finished();
 

@@ -8,7 +8,9 @@
 #include <QElapsedTimer>
 #include <QGuiApplication>
 #include <QQmlComponent>
+#include <QQmlContext>
 #include <QQmlEngine>
+#include <QQmlExpression>
 #include <QQuickItem>
 #include <QQuickWindow>
 #include <QSignalSpy>
@@ -22,6 +24,7 @@
 #include <vector>
 
 #include "flipreel/gif/gif_composer.h"
+#include "flipreel/host/memory_budget.h"
 #include "flipreel/qt/picture_cache.h"
 #include "flipreel/quick/flipreel_item.h"
 #include "flipreel/quick/frame_node.h"
@@ -276,6 +279,7 @@ TEST_F(QuickItemTest, ASourceThatGivesNoGifIsAnErrorStatusWithTheControlsOwnErro
     std::string bytes;  // written to the file named, unless it is "missing"
     int number;         // 0: Ready, with part of the frames
     const char* says;
+    qint64 grown_to = 0;  // the file made this long, past its bytes
   } cases[] = {
       {"missing.gif", "", 53, "File not found"},
       {"empty.gif", "", 481, "Invalid picture"},
@@ -283,6 +287,8 @@ TEST_F(QuickItemTest, ASourceThatGivesNoGifIsAnErrorStatusWithTheControlsOwnErro
       {"not-a-gif.gif", "this is text, not a picture", 481, "Invalid picture"},
       // The control tells of these in a message; its error is the item's.
       {"huge.gif", testgif::Build(huge), 7, "memory"},
+      // Refused before it is read, as any host's file reads refuse it.
+      {"too-long.gif", whole, 7, "64 MB", kMaxGifFileBytes + 1},
       {QString::fromStdString(server.Url("/missing.gif")), "", 31004, "404"},
       // What could be read plays, as a browser shows it.
       {"cut.gif", whole.substr(0, whole.size() - 20), 0, ""},
@@ -292,6 +298,9 @@ TEST_F(QuickItemTest, ASourceThatGivesNoGifIsAnErrorStatusWithTheControlsOwnErro
     const std::string name = c.source.toStdString();
     if (!c.source.contains(u':') && !c.source.startsWith(u"missing"))
       (void)Write(c.source, c.bytes);
+    if (c.grown_to > 0) {
+      ASSERT_TRUE(QFile::resize(dir_.filePath(c.source), c.grown_to));
+    }
     // The item showed a GIF before: an error leaves nothing on show.
     FlipreelItem* reel = Create("source: \"good.gif\"");
     reel->setSource(QUrl(c.source));
@@ -313,6 +322,18 @@ TEST_F(QuickItemTest, ASourceThatGivesNoGifIsAnErrorStatusWithTheControlsOwnErro
     EXPECT_TRUE(reel->errorString().isEmpty());
     delete reel;
   }
+  // The end of each load is told, as Image tells it, when the status stays
+  // what it was too: a handler that falls back to another source on Error
+  // hears each failure, and one waiting for Ready each new GIF. The new
+  // GIF's first frame is told as AnimatedImage tells it, though its number
+  // is the old frame's.
+  FlipreelItem* reel = Create("playing: false; source: \"good.gif\"");
+  QSignalSpy told(reel, &FlipreelItem::statusChanged);
+  QSignalSpy frames(reel, &FlipreelItem::frameChanged);
+  for (const char* source : {"cut.gif", "missing.gif", "empty.gif", "", ""})
+    reel->setSource(QUrl(QString::fromLatin1(source)));
+  EXPECT_EQ(told.count(), 4);
+  EXPECT_EQ(frames.count(), 2);  // cut.gif's frame 0, then none
 }
 
 TEST_F(QuickItemTest, AHiddenItemTakesNoTicksAndCatchesUpAtItsSpeedWhenShown) {
@@ -438,18 +459,107 @@ TEST_F(QuickItemTest, PausedHoldsTheFrameAndGoesOnFromIt) {
 TEST_F(QuickItemTest, FrameDelaysAndJumpsFollowTheFile) {
   testgif::Gif gif = Blocks();
   gif.frames[2].delay_cs = 50;
-  (void)Write("blocks.gif", testgif::Build(gif));
-  FlipreelItem* reel = Create("source: \"blocks.gif\"; playing: false");
+  const std::string bytes = testgif::Build(gif);
+  (void)Write("blocks.gif", bytes);
+  testhttp::HttpServer server;
+  testhttp::Route route;
+  route.body = bytes;
+  server.Serve("/blocks.gif", route);
+  // A frame declared beside the source is where the loaded GIF stands, a
+  // download's included.
+  for (const QString& source :
+       {QStringLiteral("blocks.gif"), QString::fromStdString(server.Url("/blocks.gif"))}) {
+    FlipreelItem* declared = Create("playing: false; currentFrame: 3; source: \"" + source + "\"");
+    ASSERT_TRUE(WaitFor([&] { return declared->status() == FlipreelItem::Ready; }))
+        << source.toStdString();
+    EXPECT_EQ(declared->currentFrame(), 3) << source.toStdString();
+    delete declared;
+  }
+  FlipreelItem* reel = Create("source: \"blocks.gif\"; playing: false; currentFrame: 3");
   // Told not to play, the item loads without starting, and stays so.
   EXPECT_FALSE(reel->playing());
   EXPECT_EQ(reel->frameDelay(0), 20);
   EXPECT_EQ(reel->frameDelay(2), 500);
   EXPECT_EQ(reel->frameDelay(4), -1);
+  // A jump tells of the frame it reaches, not of the frames it passed on the
+  // way (0 and 1) nor of a play that lasted no longer than the jump.
+  QSignalSpy frames(reel, &FlipreelItem::frameChanged);
+  QSignalSpy playing(reel, &FlipreelItem::playingChanged);
   EXPECT_TRUE(reel->jumpTo(2));
   EXPECT_EQ(reel->currentFrame(), 2);
+  EXPECT_EQ(frames.count(), 1);
+  EXPECT_EQ(playing.count(), 0);
   EXPECT_EQ(Shown(window_.grabWindow(), 2, 2), 0x0000FFu);
   EXPECT_FALSE(reel->jumpTo(7));
   EXPECT_FALSE(reel->playing());
+}
+
+// Qt's messages while it lives.
+class Logged {
+ public:
+  Logged() : previous_(qInstallMessageHandler(&Logged::Keep)) { lines().clear(); }
+  ~Logged() { qInstallMessageHandler(previous_); }
+  static QStringList& lines() {
+    static QStringList kept;
+    return kept;
+  }
+
+ private:
+  static void Keep(QtMsgType, const QMessageLogContext&, const QString& text) { lines() << text; }
+  QtMessageHandler previous_;
+};
+
+// A handler that reads its own property by name, as QML developers write
+// them (onStatusChanged: if (status === Flipreel.Error) ...), reads the new
+// value, and nothing is logged on the way.
+TEST_F(QuickItemTest, ChangeHandlersReadTheirPropertyByNameWithoutAWarning) {
+  const struct {
+    const char* property;
+    QVariant value;  // invalid: changed by the load of the missing file
+  } changes[] = {
+      {"playing", false},
+      {"paused", true},
+      {"speed", 2},
+      {"sequence", FlipreelItem::Reverse},
+      {"loops", 3},
+      {"composed", false},
+      {"fillMode", FlipreelItem::Pad},
+      {"horizontalAlignment", FlipreelItem::AlignLeft},
+      {"verticalAlignment", FlipreelItem::AlignTop},
+      {"smooth", true},
+      {"asynchronous", true},
+      {"pauseWhenHidden", false},
+      {"textureBudget", 0},
+      {"source", QUrl(QStringLiteral("missing.gif"))},
+      {"status", {}},
+      {"progress", {}},
+      {"errorString", {}},
+      {"errorNumber", {}},
+      {"frameCount", {}},
+      {"sourceSize", {}},
+  };
+  QString handlers = QStringLiteral("property var heard: ({}); source: \"blocks.gif\"");
+  for (const auto& c : changes) {
+    const QString name = QString::fromLatin1(c.property);
+    handlers += QStringLiteral("\non%1%2Changed: heard['%3'] = String(%3)")
+                    .arg(name.left(1).toUpper(), name.mid(1), name);
+  }
+  FlipreelItem* reel = Create(handlers);
+  const Logged logged;
+  for (const auto& c : changes) {
+    if (c.value.isValid()) {
+      ASSERT_TRUE(reel->setProperty(c.property, c.value)) << c.property;
+    }
+  }
+  // Each handler ran, and the last value it read is the property's.
+  const QVariantMap heard = reel->property("heard").toMap();
+  for (const auto& c : changes) {
+    const QString name = QString::fromLatin1(c.property);
+    QQmlExpression now(qmlContext(reel), reel, "String(" + name + ")");
+    EXPECT_EQ(heard.value(name).toString(), now.evaluate().toString()) << c.property;
+  }
+  EXPECT_EQ(heard.value(QStringLiteral("status")).toInt(), FlipreelItem::Error);
+  EXPECT_TRUE(logged.lines().isEmpty()) << logged.lines().join(u'\n').toStdString();
 }
 
 TEST_F(QuickItemTest, ClassicPlayShowsEachImageAloneAtItsOffset) {
