@@ -83,4 +83,9 @@ std::string Megabytes(int64_t bytes) {
   return std::to_string((bytes + (int64_t{1} << 20) - 1) >> 20) + " MB";
 }
 
+std::string FileTooLargeMessage() {
+  return ErrorDescription(err::kOutOfMemory) + ": the file is larger than the " +
+         Megabytes(kMaxGifFileBytes) + " a GIF file may have";
+}
+
 }  // namespace flipreel

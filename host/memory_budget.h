@@ -86,4 +86,8 @@ class MemoryBudget {
 // Megabytes for messages, rounded up: "64 MB".
 std::string Megabytes(int64_t bytes);
 
+// The message of the out-of-memory error a file larger than kMaxGifFileBytes
+// is refused with, before anyone reads it.
+std::string FileTooLargeMessage();
+
 }  // namespace flipreel

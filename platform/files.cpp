@@ -24,10 +24,7 @@ namespace flipreel {
 namespace {
 
 std::string ReadFd(int fd, int64_t length) {
-  if (length > kMaxGifFileBytes)
-    Raise(err::kOutOfMemory, ErrorDescription(err::kOutOfMemory) +
-                                 ": the file is larger than the " + Megabytes(kMaxGifFileBytes) +
-                                 " a GIF file may have");
+  if (length > kMaxGifFileBytes) Raise(err::kOutOfMemory, FileTooLargeMessage());
   std::string bytes;
   bytes.resize(static_cast<size_t>(length));
   size_t got = 0;

@@ -1,6 +1,7 @@
 #include "flipreel/qt/read_ahead.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <algorithm>
 #include <cstdint>
 #include <exception>
@@ -84,6 +85,16 @@ bool ReadFile(const QString& path, std::string& bytes,
 }
 
 }  // namespace
+
+std::optional<HostError> CheckGifFile(const QString& path) {
+  const QFileInfo file(path);
+  if (!file.exists()) return HostError(err::kFileNotFound);
+  if (!file.isFile()) return HostError(err::kPathFileAccess);
+  if (!file.isReadable()) return HostError(err::kPermissionDenied);
+  if (file.size() == 0) return HostError(err::kInvalidPicture);
+  if (file.size() > kMaxGifFileBytes) return HostError(err::kOutOfMemory, FileTooLargeMessage());
+  return std::nullopt;
+}
 
 std::shared_ptr<ReadAhead> ReadAhead::StartFile(const QString& path,
                                                 std::optional<MemoryBudget> compose,

@@ -2,7 +2,6 @@
 // devices through the control's own loading path, and telling code why a load
 // left the control without a GIF.
 #include <QFile>
-#include <QFileInfo>
 #include <QIODevice>
 #include <QTimer>
 
@@ -17,18 +16,6 @@ namespace {
 
 bool IsResourcePath(const QString& value) {
   return value.startsWith(QLatin1String(":/")) || value.startsWith(QLatin1String("qrc:/"));
-}
-
-// Why a path names no file the control can read, found before the control is
-// given it: the control says nothing of a file it cannot read, and deletes an
-// empty one.
-std::optional<HostError> CheckFile(const QString& path) {
-  const QFileInfo file(path);
-  if (!file.exists()) return HostError(err::kFileNotFound);
-  if (!file.isFile()) return HostError(err::kPathFileAccess);  // a folder, a device
-  if (!file.isReadable()) return HostError(err::kPermissionDenied);
-  if (file.size() == 0) return HostError(err::kInvalidPicture);
-  return std::nullopt;
 }
 
 }  // namespace
@@ -200,7 +187,9 @@ void FlipreelWidget::setFlipreelFile(QString value) {
     return;
   }
   if (!IsResourcePath(value)) {
-    const std::optional<HostError> problem = CheckFile(value);
+    // Found before the control is given the path: the control says nothing
+    // of a file it cannot read, and deletes an empty one.
+    const std::optional<HostError> problem = CheckGifFile(value);
     const Text path = value.toStdU16String();
     auto load = [&d, problem, path] {
       d.Load(problem, [&] { d.control_->SetFlipreelFile(path); });

@@ -19,7 +19,6 @@
 #include "flipreel/control/events.h"
 #include "flipreel/control/flipreel.h"
 #include "flipreel/control/load_outcome.h"
-#include "flipreel/host/memory_budget.h"
 #include "flipreel/host/scope.h"
 #include "flipreel/qt/pending_load.h"
 #include "flipreel/qt/picture_cache.h"
@@ -30,23 +29,6 @@
 namespace flipreel {
 
 namespace {
-
-// Why a local file cannot be given to the control, found before it is read.
-// A file larger than any GIF file may be is refused as every host's file
-// reads refuse it, rather than read whole into memory to find out.
-std::optional<HostError> CheckFile(const QString& path) {
-  const QFileInfo file(path);
-  if (!file.exists()) return HostError(err::kFileNotFound);
-  if (!file.isFile()) return HostError(err::kPathFileAccess);
-  if (!file.isReadable()) return HostError(err::kPermissionDenied);
-  if (file.size() == 0) return HostError(err::kInvalidPicture);
-  if (file.size() > kMaxGifFileBytes) {
-    return HostError(err::kOutOfMemory, ErrorDescription(err::kOutOfMemory) +
-                                            ": the file is larger than the " +
-                                            Megabytes(kMaxGifFileBytes) + " a GIF file may have");
-  }
-  return std::nullopt;
-}
 
 bool IsDownload(const QUrl& url) {
   const QString scheme = url.scheme().toLower();
@@ -229,7 +211,7 @@ class FlipreelItemPrivate final : public QuickSurface, public FlipreelEvents {
     std::optional<HostError> raised =
         path.isEmpty() ? HostError(err::kBadFileNameOrNumber,
                                    "Unsupported address: " + url.toString().toStdString())
-                       : (path.startsWith(QLatin1Char(':')) ? std::nullopt : CheckFile(path));
+                       : (path.startsWith(QLatin1Char(':')) ? std::nullopt : CheckGifFile(path));
     if (!raised && DeferLoad(path)) return;
     std::string bytes;
     if (!raised) raised = Trap([&] { bytes = ReadSource(path); });

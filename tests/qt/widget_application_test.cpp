@@ -8,8 +8,10 @@
 #include <QSignalSpy>
 #include <QTest>
 #include <QTimer>
+#include <filesystem>
 #include <functional>
 
+#include "flipreel/host/memory_budget.h"
 #include "flipreel/qt/colors.h"
 
 #include "tests/qt/qt_test_support.h"
@@ -56,6 +58,12 @@ Frames FramesOf(FlipreelWidget& w) {
   return f;
 }
 
+// The file at path grown (sparsely) past the longest a GIF file may be.
+std::string TooLong(const std::string& path) {
+  std::filesystem::resize_file(path, static_cast<uintmax_t>(kMaxGifFileBytes) + 1);
+  return path;
+}
+
 }  // namespace
 
 // Every load that leaves the control without a GIF reaches the application as
@@ -83,6 +91,8 @@ TEST(WidgetInAnApplication, FailedLoadsAreSignalled) {
       {"still", QString::fromStdString(dir.Write("still.gif", testgif::Build(still))), 481, 0},
       {"overflow", QString::fromStdString(dir.Write("slow.gif", testgif::Build(slow))), 6, 0},
       {"resource", ":/no/such.gif", 53, 0},
+      // Longer than any GIF file may be: refused before it is read.
+      {"too long", QString::fromStdString(TooLong(dir.Write("long.gif", gif))), 7, 0},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.name);
