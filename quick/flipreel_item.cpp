@@ -82,7 +82,7 @@ class FlipreelItemPrivate final : public QuickSurface, public FlipreelEvents {
     converter_.set_ready([this](const Picture&) { Converted(); });
   }
   ~FlipreelItemPrivate() override {
-    pending_.Cancel();
+    DropLoad();
     control_->RemoveListener(this);
     control_.reset();
   }
@@ -177,7 +177,7 @@ class FlipreelItemPrivate final : public QuickSurface, public FlipreelEvents {
 
   // --- loading --------------------------------------------------------------------
   void Load() {
-    pending_.Cancel();
+    DropLoad();
     preview_ = Picture();
     if (downloading_) {
       downloading_ = false;
@@ -366,7 +366,23 @@ class FlipreelItemPrivate final : public QuickSurface, public FlipreelEvents {
   // --- the load's pauses (QuickSurface) -----------------------------------------
   bool LoadPending() const override { return pending_.pending(); }
   void BetweenLoadSteps() override { pending_.BetweenSteps(); }
-  bool PauseLoad() override { return pending_.PauseToWait(); }
+  // A load dropped while it waits for its frames to be composed elsewhere
+  // gives up the wait, and one dropped between its frames decodes no more:
+  // it ends at once, as a load that failed, rather than holding the event
+  // loop until frames nobody will show are made.
+  bool DroppingLoad() const override { return dropping_; }
+  bool PauseLoad() override {
+    if (dropping_) Raise(err::kInvalidCall);
+    return pending_.PauseToWait();
+  }
+
+  // Drops the load under way, for the item goes or a newer source replaces
+  // it. One that has begun runs to its end (its steps may be half done),
+  // without waiting for its frames.
+  void DropLoad() {
+    const ScopedValue dropping(dropping_, true);
+    pending_.Cancel();
+  }
 
   // A load has ended: the status and error tell how. A download that fails
   // leaves the control with the GIF it had: the item then clears it, as a
@@ -632,6 +648,7 @@ class FlipreelItemPrivate final : public QuickSurface, public FlipreelEvents {
   bool new_frame_ = false;   // a load put a new GIF's frame on show, not told yet
   bool jumping_ = false;     // ticks run at once to reach a frame
   int declared_frame_ = -1;  // `currentFrame` given before the item was complete
+  bool dropping_ = false;    // the load under way is being dropped (DropLoad)
   FlipreelItem::FillMode fill_mode_ = FlipreelItem::Stretch;
   FlipreelItem::HAlignment halign_ = FlipreelItem::AlignHCenter;
   FlipreelItem::VAlignment valign_ = FlipreelItem::AlignVCenter;

@@ -55,6 +55,7 @@ void QuickHost::Size(float width, float height) {
 
 Picture QuickHost::LoadPicture(TextView path) {
   if (path.empty()) return Picture();
+  if (surface_.DroppingLoad()) Raise(err::kInvalidCall);
   surface_.BetweenLoadSteps();
   return RememberingFailure([&] {
     std::string storage;

@@ -45,6 +45,9 @@ class QuickSurface : public FaceSurface {
   // turn; PauseLoad is false when the load must block).
   virtual void BetweenLoadSteps() {}
   virtual bool PauseLoad() { return false; }
+  // The load under way is being dropped: what it would still decode is
+  // not decoded.
+  virtual bool DroppingLoad() const { return false; }
 };
 
 class QuickHost final : public AheadHost {
