@@ -246,22 +246,35 @@ PictureCache::~PictureCache() {
   for (const PictureData* key : keys) Release(key);
 }
 
-// Copies aside without a place are the last kAsideCount made: past that, the
-// oldest of them goes. A place holds its one copy until it shows another.
+bool PictureCache::AsideFull(size_t bytes) const {
+  size_t count = 0;
+  size_t held = 0;
+  for (const auto& [key, entry] : aside_) {
+    if (entry.place) continue;
+    ++count;
+    if (!entry.borrows) held += static_cast<size_t>(entry.image.sizeInBytes());
+  }
+  return count > 0 &&
+         (count + (bytes > 0) > kAsideCount || held + bytes > std::max(budget_, kAsideBytes));
+}
+
+// Copies aside without a place are the last kAsideCount made, within
+// kAsideBytes: past that, the oldest of them go. A place holds its one copy
+// until it shows another.
 void PictureCache::Aside(const Picture& picture, QImage image, const void* place) {
   Offer(picture, image);
   const PictureData* data = picture.data();
   const bool borrows = data && data->format() == PictureData::Format::kArgb32 &&
                        image.constBits() == reinterpret_cast<const uchar*>(data->argb());
   aside_.emplace_back(picture.data(), Entry{picture.shared(), std::move(image), 0, borrows, place});
-  if (std::ranges::count(aside_, nullptr, [](const auto& e) { return e.second.place; }) <=
-      static_cast<ptrdiff_t>(kAsideCount))
-    return;
-  const auto oldest =
-      std::ranges::find(aside_, nullptr, [](const auto& e) { return e.second.place; });
-  const PictureData* key = oldest->first;
-  aside_.erase(oldest);
-  Release(key);
+  while (AsideFull(0)) {
+    const auto oldest =
+        std::ranges::find(aside_, nullptr, [](const auto& e) { return e.second.place; });
+    if (oldest == std::prev(aside_.end())) break;  // the newest stays
+    const PictureData* key = oldest->first;
+    aside_.erase(oldest);
+    Release(key);
+  }
 }
 
 // A place now shows picture: a copy of it set aside is the place's from now
@@ -312,7 +325,8 @@ bool PictureCache::Convert(const Picture& picture, bool aside_if_full) {
   size_t bytes = size_t{4} * picture.width() * picture.height();
   if (Fits(converting_bytes_ + bytes)) {
     converting_bytes_ += bytes;
-  } else if (aside_if_full && converting_aside_.size() < kShowAhead) {
+  } else if (aside_if_full && converting_aside_.size() < kShowAhead &&
+             bytes * (converting_aside_.size() + 1) <= std::max(budget_, kAsideBytes)) {
     converting_aside_.push_back(picture.data());
     bytes = 0;  // takes no room in the budget
     turned_away_ = true;
@@ -463,10 +477,9 @@ void PictureCache::Prepare(const Picture& picture) {
 // A full aside gives its oldest copy without a place up to be written over:
 // a frame converted as it is shown then reuses the memory of one shown
 // before rather than having new pages mapped in.
-QImage PictureCache::TakeSpare() {
+QImage PictureCache::TakeSpare(size_t bytes) {
   const auto placeless = [](const auto& e) { return e.second.place == nullptr; };
-  if (std::ranges::count_if(aside_, placeless) < static_cast<ptrdiff_t>(kAsideCount))
-    return QImage();
+  if (!AsideFull(bytes)) return QImage();
   const auto oldest = std::ranges::find_if(aside_, placeless);
   auto entry = std::move(*oldest);
   aside_.erase(oldest);
@@ -479,7 +492,7 @@ const QImage& PictureCache::Get(const Picture& picture, const void* place) {
   QImage spare = place ? MoveToPlace(picture, place) : QImage();
   if (const QImage* found = Find(picture)) return *found;
   const bool fits = Fits(size_t{4} * picture.width() * picture.height());
-  if (!fits && spare.isNull()) spare = TakeSpare();
+  if (!fits && spare.isNull()) spare = TakeSpare(size_t{4} * picture.width() * picture.height());
   QImage image = PaintImageOf(picture, fits ? QImage() : std::move(spare));
   ++conversions_;
   if (image.isNull()) return kNone;

@@ -40,6 +40,11 @@ class PictureCache {
   // name no place.
   static constexpr size_t kShowAhead = 2;
   static constexpr size_t kAsideCount = 2 + kShowAhead;
+  // Bytes those copies may take together, at least, the budget's when it is
+  // larger: past that only the newest stays aside, so that a file of few
+  // but huge frames (a tiny file may claim frames of 256 MB each) holds the
+  // one copy that shows it rather than kAsideCount of them.
+  static constexpr size_t kAsideBytes = size_t{64} << 20;
   // Copies aside a place holds: the picture it shows and those it showed just
   // before.
   static constexpr size_t kCopiesPerPlace = 1;
@@ -135,7 +140,10 @@ class PictureCache {
   const QImage* Find(const Picture& picture);
   bool Fits(size_t bytes);
   bool Keep(const Picture& picture, QImage image);
-  QImage TakeSpare();
+  QImage TakeSpare(size_t bytes);
+  // Whether the copies aside without a place leave no room for another of
+  // `bytes` (a count of 0: none past those there are).
+  bool AsideFull(size_t bytes) const;
   void DropExpired();
 
   bool Convert(const Picture& picture, bool aside_if_full);

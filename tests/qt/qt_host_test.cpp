@@ -384,6 +384,28 @@ TEST(PictureCache, ConversionsOnShowNeverWriteOverAPicturesOwnPixels) {
   }
 }
 
+// Copies set aside stay within kAsideBytes together, whatever size a file
+// claims for its frames: of frames larger than that, only the one just shown
+// is held, and its memory is written over for the next.
+TEST(PictureCache, HugeFramesSetAsideHoldOneCopy) {
+  PictureData::Palette palette{};
+  for (uint32_t i = 0; i < 256; ++i) palette[i] = 0xFF000000u | i;
+  const int side = 3000;  // 36 MB a copy
+  std::vector<Picture> frames;
+  for (uint8_t i = 0; i < 3; ++i)
+    frames.push_back(Picture(
+        PictureData::Indexed(side, side, std::vector<uint8_t>(size_t{side} * side, i), palette)));
+  PictureCache cache(0);
+  std::set<const uchar*> memory;
+  for (const Picture& frame : frames) {
+    const QImage& shown = cache.Get(frame);
+    EXPECT_EQ(shown.pixel(side - 1, side - 1), 0xFF000000u | (&frame - frames.data()));
+    memory.insert(shown.constBits());
+    EXPECT_LE(cache.CountAsideBytes(), size_t{4} * side * side);
+  }
+  EXPECT_EQ(memory.size(), 1u);
+}
+
 // A widget converting its frames as it shows them holds a copy per place
 // (the frame on show, its background), not the last few conversions: the
 // copy of a frame no longer shown goes, its memory written over by the next,
