@@ -1,9 +1,13 @@
 #include "flipreel/gtk/flipreel_paintable.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <cstdlib>
 #include <utility>
+
+#include <glib/gstdio.h>
+#include <sys/stat.h>
 
 #include "flipreel/control/load_outcome.h"
 #include "flipreel/gtk/paintable_p.h"
@@ -62,6 +66,18 @@ std::string ReadLocation(GFile* file) {
   g_free(contents);
   if (bytes.empty()) Raise(err::kInvalidPicture);
   return bytes;
+}
+
+// Why a path names no file the control can read, found before the control is
+// given it: the control says nothing of a file it cannot read.
+std::optional<HostError> CheckFile(const std::string& path) {
+  GStatBuf info;
+  if (g_stat(path.c_str(), &info) != 0)
+    return HostError(errno == EACCES ? err::kPermissionDenied : err::kFileNotFound);
+  if (!S_ISREG(info.st_mode)) return HostError(err::kPathFileAccess);  // a folder, a device
+  if (g_access(path.c_str(), R_OK) != 0) return HostError(err::kPermissionDenied);
+  if (info.st_size == 0) return HostError(err::kInvalidPicture);
+  return std::nullopt;
 }
 
 }  // namespace
@@ -283,14 +299,21 @@ void PaintableCore::SetProperty(guint id, const GValue* value) {
     return rgba ? RgbaToColor(*rgba) : 0;
   };
   switch (id) {
-    case kPropFlipreelFile:
+    case kPropFlipreelFile: {
       // The control's own load of a file: synchronous, with its messages.
       host_.DropPreparedAnimation();
       host_.trapped_errors().clear();
-      Call([&] { c.SetFlipreelFile(text()); });
-      // No file is no load: the control only lets its GIF go.
-      if (text().empty()) return FramesChanged();
-      return Ended(std::nullopt);
+      const Text path = text();
+      // No file, and the two markers ("Gif" is only stored, "(None)"
+      // clears), are no load: the control only keeps or lets go its GIF.
+      if (path.empty() || path == u"Gif" || path == u"(None)") {
+        Call([&] { c.SetFlipreelFile(path); });
+        return FramesChanged();
+      }
+      const std::optional<HostError> problem = CheckFile(TextToUtf8(path));
+      Call([&] { c.SetFlipreelFile(path); });
+      return Ended(problem);
+    }
     case kPropFrameRate:
       Call([&] { c.SetFrameRate(static_cast<int16_t>(g_value_get_int(value))); });
       break;
@@ -643,7 +666,11 @@ GType flipreel_sequence_get_type(void) {
   return type;
 }
 
-G_DEFINE_QUARK(flipreel - error - quark, flipreel_error)
+// Spelt out rather than through G_DEFINE_QUARK, whose name argument a
+// formatter would split at its dashes into the quark's string.
+GQuark flipreel_error_quark(void) {
+  return g_quark_from_static_string("flipreel-error-quark");
+}
 
 static void flipreel_paintable_init(FlipreelPaintable* self) {
   self->core = new flipreel::PaintableCore(self, paintable_signals, paintable_properties);

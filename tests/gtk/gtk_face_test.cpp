@@ -228,10 +228,14 @@ TEST(FlipreelViewShown, HiddenViewsAndUndrawnPaintablesTakeNoTicks) {
 
 struct Failure {
   const char* name;
-  char source;        // 'b' bytes, 'f' a file, 'r' a resource
+  char source;        // 'b' bytes, 'f' a file, 'r' a resource, 'p' the "flipreel-file" property
   std::string input;  // the bytes, or the file's or resource's path
   int code;
 };
+
+void PrintTo(const Failure& f, std::ostream* os) {
+  *os << f.name;
+}
 
 class FlipreelLoadFailure : public testing::TestWithParam<Failure> {};
 
@@ -245,6 +249,8 @@ TEST_P(FlipreelLoadFailure, IsReportedWithItsErrorNumber) {
                    &signalled);
   if (f.source == 'f') {
     flipreel_view_load_file(FLIPREEL_VIEW(view), f.input.c_str());
+  } else if (f.source == 'p') {
+    g_object_set(view, "flipreel-file", f.input.c_str(), nullptr);
   } else if (f.source == 'r') {
     flipreel_view_load_resource(FLIPREEL_VIEW(view), f.input.c_str());
   } else {
@@ -255,6 +261,8 @@ TEST_P(FlipreelLoadFailure, IsReportedWithItsErrorNumber) {
   const GError* error = flipreel_view_get_error(FLIPREEL_VIEW(view));
   ASSERT_NE(error, nullptr);
   EXPECT_EQ(error->domain, FLIPREEL_ERROR);
+  // The domain's name is what bindings and printed errors show.
+  EXPECT_STREQ(g_quark_to_string(error->domain), "flipreel-error-quark");
   EXPECT_EQ(error->code, f.code);
   EXPECT_EQ(signalled, f.code);
   EXPECT_EQ(flipreel_view_get_frames(FLIPREEL_VIEW(view)), 0);
@@ -265,7 +273,9 @@ INSTANTIATE_TEST_SUITE_P(
     Sources, FlipreelLoadFailure,
     testing::Values(Failure{"MissingFile", 'f', "/nonexistent/flipreel.gif", 53},
                     Failure{"MissingResource", 'r', "/org/flipreel/none.gif", 53},
-                    Failure{"Folder", 'f', "/", 75}, Failure{"EmptyBytes", 'b', "", 481},
+                    Failure{"Folder", 'f', "/", 75},
+                    Failure{"MissingFileByProperty", 'p', "/nonexistent/flipreel.gif", 53},
+                    Failure{"FolderByProperty", 'p', "/", 75}, Failure{"EmptyBytes", 'b', "", 481},
                     Failure{"NotAGif", 'b', "PK\x03\x04 not a picture", 481}),
     [](const testing::TestParamInfo<Failure>& info) { return std::string(info.param.name); });
 
