@@ -108,10 +108,11 @@ void InstallControlProperties(GObjectClass* klass, GParamSpec** specs) {
   constexpr auto ro = static_cast<GParamFlags>(G_PARAM_READABLE | G_PARAM_STATIC_STRINGS);
   specs[0] = nullptr;
   specs[kPropFlipreelFile] =
-      g_param_spec_string("flipreel-file", nullptr, "The GIF file loaded", "", rw);
+      g_param_spec_string("flipreel-file", nullptr, "The GIF file loaded", "(None)", rw);
+  // The control's timer takes no negative interval.
   specs[kPropFrameRate] = g_param_spec_int("frame-rate", nullptr,
                                            "Milliseconds per frame; 0 plays the GIF's own delays",
-                                           G_MININT16, G_MAXINT16, 0, rw);
+                                           0, G_MAXINT16, 0, rw);
   specs[kPropAutoSize] = g_param_spec_boolean("auto-size", nullptr, "Size to the GIF", FALSE, rw);
   specs[kPropSequence] = g_param_spec_enum("sequence", nullptr, "The order frames are shown in",
                                            FLIPREEL_TYPE_SEQUENCE, FLIPREEL_SEQUENCE_NORMAL, rw);
@@ -134,7 +135,7 @@ void InstallControlProperties(GObjectClass* klass, GParamSpec** specs) {
   specs[kPropCurrentFrame] = g_param_spec_int("current-frame", nullptr, "The frame on show",
                                               G_MININT16, G_MAXINT16, 0, rw);
   specs[kPropGifFromUrl] =
-      g_param_spec_string("gif-from-url", nullptr, "The address downloaded", "", rw);
+      g_param_spec_string("gif-from-url", nullptr, "The address downloaded", "(None)", rw);
   specs[kPropServerUserName] =
       g_param_spec_string("server-user-name", nullptr, "User name for downloads", "", rw);
   specs[kPropServerPassword] =

@@ -5,6 +5,7 @@
 
 #include <cstring>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "flipreel/gif/gif_composer.h"
@@ -223,6 +224,75 @@ TEST(FlipreelViewShown, HiddenViewsAndUndrawnPaintablesTakeNoTicks) {
 
   gtk_window_destroy(GTK_WINDOW(window));
   g_object_unref(alone);
+  g_bytes_unref(bytes);
+}
+
+// Warnings and criticals, ours and GLib's, logged while it lives.
+class LoggedProblems {
+ public:
+  LoggedProblems() {
+    for (const char* domain : {static_cast<const char*>(nullptr), "GLib-GObject"})
+      handlers_.emplace_back(domain, g_log_set_handler(domain, kLevels, Count, &count_));
+  }
+  ~LoggedProblems() {
+    for (const auto& [domain, id] : handlers_) g_log_remove_handler(domain, id);
+  }
+  int count() const { return count_; }
+
+ private:
+  static constexpr auto kLevels = static_cast<GLogLevelFlags>(
+      G_LOG_LEVEL_WARNING | G_LOG_LEVEL_CRITICAL | G_LOG_FLAG_FATAL | G_LOG_FLAG_RECURSION);
+  static void Count(const char*, GLogLevelFlags, const char* message, gpointer count) {
+    ADD_FAILURE() << message;
+    ++*static_cast<int*>(count);
+  }
+  int count_ = 0;
+  std::vector<std::pair<const char*, guint>> handlers_;
+};
+
+// Each property of both classes starts at its ParamSpec's default, and every
+// number a property's range admits is one the control takes, composed or
+// classic, without a warning.
+TEST(FlipreelProperties, StartAtTheirDefaultsAndTakeTheirWholeRange) {
+  GBytes* bytes = Bytes(testgif::Build(testgif::Animation(3)));
+  for (const GType type : {FLIPREEL_TYPE_PAINTABLE, FLIPREEL_TYPE_VIEW}) {
+    for (const bool composed : {true, false}) {
+      GObject* object = G_OBJECT(g_object_new(type, nullptr));
+      if (g_object_is_floating(object)) g_object_ref_sink(object);
+      guint count = 0;
+      GParamSpec** specs = g_object_class_list_properties(G_OBJECT_GET_CLASS(object), &count);
+      for (guint i = 0; i < count; ++i) {
+        GParamSpec* spec = specs[i];
+        if (spec->owner_type != type || G_IS_PARAM_SPEC_BOXED(spec)) continue;
+        GValue value = G_VALUE_INIT;
+        g_value_init(&value, spec->value_type);
+        g_object_get_property(object, spec->name, &value);
+        EXPECT_EQ(g_param_values_cmp(spec, &value, g_param_spec_get_default_value(spec)), 0)
+            << g_type_name(type) << " " << spec->name;
+        g_value_unset(&value);
+      }
+      g_object_set(object, "composed", composed, "show-message-boxes", FALSE, nullptr);
+      if (type == FLIPREEL_TYPE_VIEW) {
+        flipreel_view_load_bytes(FLIPREEL_VIEW(object), bytes);
+        flipreel_view_get_error(FLIPREEL_VIEW(object));
+      } else {
+        flipreel_paintable_load_bytes(FLIPREEL_PAINTABLE(object), bytes);
+        flipreel_paintable_finish_loading(FLIPREEL_PAINTABLE(object));
+      }
+      {
+        const LoggedProblems logged;
+        for (guint i = 0; i < count; ++i) {
+          if (!G_IS_PARAM_SPEC_INT(specs[i]) || !(specs[i]->flags & G_PARAM_WRITABLE)) continue;
+          const GParamSpecInt* range = G_PARAM_SPEC_INT(specs[i]);
+          for (const int number : {range->minimum, range->maximum})
+            g_object_set(object, specs[i]->name, number, nullptr);
+        }
+        EXPECT_EQ(logged.count(), 0) << g_type_name(type) << (composed ? " composed" : " classic");
+      }
+      g_free(specs);
+      g_object_unref(object);
+    }
+  }
   g_bytes_unref(bytes);
 }
 
