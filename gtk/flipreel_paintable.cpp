@@ -397,19 +397,22 @@ void PaintableCore::LoadBytes(std::string_view bytes, const std::optional<HostEr
 }
 
 void PaintableCore::LoadUrl(const char* url) {
-  host_.DropPreparedAnimation();
-  host_.trapped_errors().clear();
-  SetError(std::nullopt);
-  downloading_ = true;
-  SetLoading(true);
   const Text address = Utf8ToText(url ? url : "");
+  const int64_t reads = host_.reads_started();
+  host_.trapped_errors().clear();
   std::optional<HostError> raised = Trap([&] { control_->SetGifFromURL(address); });
   if (!raised && !host_.trapped_errors().empty()) raised = host_.trapped_errors().front();
-  if (raised || address.empty()) {
+  // A blank address or "(None)" starts no download: the control only keeps
+  // it, and its GIF, or a download or load under way, stays as it was.
+  if (!raised && host_.reads_started() == reads) return Announce();
+  host_.DropPreparedAnimation();
+  SetError(std::nullopt);
+  if (raised) {
     downloading_ = false;
-    Ended(raised);
+    return Ended(raised);
   }
-  Announce();
+  downloading_ = true;
+  SetLoading(true);
 }
 
 void PaintableCore::RemoveGif() {

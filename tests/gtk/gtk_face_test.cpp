@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <gtk/gtk.h>
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <utility>
@@ -11,6 +12,7 @@
 #include "flipreel/gif/gif_composer.h"
 #include "flipreel/gtk/flipreel_view.h"
 #include "tests/composed/composed_support.h"
+#include "tests/support/http_server.h"
 
 namespace {
 
@@ -295,6 +297,55 @@ TEST(FlipreelProperties, StartAtTheirDefaultsAndTakeTheirWholeRange) {
   }
   g_bytes_unref(bytes);
 }
+
+// A download ends in "loaded", or in "load-failed" with its number, and
+// "loading" is FALSE again; an address that starts no download (blank, or
+// the control's "(None)") is no load at all.
+struct Fetch {
+  const char* name;
+  std::string address;  // a path on the test server, or the address itself
+  int code;             // 0 loaded, -1 no load
+};
+
+void PrintTo(const Fetch& f, std::ostream* os) {
+  *os << f.name;
+}
+
+class FlipreelDownload : public testing::TestWithParam<Fetch> {};
+
+TEST_P(FlipreelDownload, EndsInOneSignalWithLoadingFalse) {
+  const Fetch& f = GetParam();
+  testhttp::HttpServer server;
+  server.Serve("/ok.gif", {.body = testgif::Build(testgif::Animation(3))});
+  GtkWidget* view = g_object_ref_sink(flipreel_view_new());
+  g_object_set(view, "show-message-boxes", FALSE, nullptr);
+  struct Seen {
+    int loaded = 0, failed = 0, code = 0;
+  } seen;
+  g_signal_connect_swapped(view, "loaded", G_CALLBACK(+[](Seen* s) { ++s->loaded; }), &seen);
+  g_signal_connect(view, "load-failed", G_CALLBACK(+[](GtkWidget*, const GError* error, Seen* s) {
+                     ++s->failed;
+                     s->code = error->code;
+                   }),
+                   &seen);
+  const std::string address = f.address[0] == '/' ? server.Url(f.address) : f.address;
+  flipreel_view_load_url(FLIPREEL_VIEW(view), address.c_str());
+  Spin(f.code < 0 ? 200 : 5000, [&] { return seen.loaded + seen.failed > 0; });
+  gboolean loading = TRUE;
+  g_object_get(view, "loading", &loading, nullptr);
+  EXPECT_FALSE(loading);
+  EXPECT_EQ(seen.loaded, f.code == 0 ? 1 : 0);
+  EXPECT_EQ(seen.failed, f.code > 0 ? 1 : 0);
+  EXPECT_EQ(seen.code, std::max(f.code, 0));
+  EXPECT_EQ(flipreel_view_get_frames(FLIPREEL_VIEW(view)), f.code == 0 ? 3 : 0);
+  g_object_unref(view);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Addresses, FlipreelDownload,
+    testing::Values(Fetch{"Gif", "/ok.gif", 0}, Fetch{"NotFound", "/none.gif", 31004},
+                    Fetch{"Blank", "   ", -1}, Fetch{"NoneMarker", "(None)", -1}),
+    [](const testing::TestParamInfo<Fetch>& info) { return std::string(info.param.name); });
 
 struct Failure {
   const char* name;
