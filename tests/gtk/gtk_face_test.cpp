@@ -298,6 +298,32 @@ TEST(FlipreelProperties, StartAtTheirDefaultsAndTakeTheirWholeRange) {
   g_bytes_unref(bytes);
 }
 
+// "auto-size" makes the GIF's size the view's least; turned off, the view
+// may be made smaller again.
+TEST(FlipreelViewSize, AutoSizeTurnedOffLetsTheViewShrink) {
+  GBytes* bytes = Bytes(testgif::Build(testgif::Animation(3)));  // 16 x 12
+  GtkWidget* window = gtk_window_new();
+  GtkWidget* view = flipreel_view_new();
+  g_object_set(view, "auto-size", TRUE, nullptr);
+  gtk_window_set_child(GTK_WINDOW(window), view);
+  flipreel_view_load_bytes(FLIPREEL_VIEW(view), bytes);
+  ASSERT_EQ(flipreel_view_get_error(FLIPREEL_VIEW(view)), nullptr);
+  gtk_window_present(GTK_WINDOW(window));
+  Spin(5000, [&] { return gtk_widget_get_width(view) > 0; });
+  auto measured = [&](GtkOrientation orientation) {
+    int least = -1, natural = -1;
+    gtk_widget_measure(view, orientation, -1, &least, &natural, nullptr, nullptr);
+    return std::pair(least, natural);
+  };
+  EXPECT_EQ(measured(GTK_ORIENTATION_HORIZONTAL), std::pair(16, 16));
+  EXPECT_EQ(measured(GTK_ORIENTATION_VERTICAL), std::pair(12, 12));
+  g_object_set(view, "auto-size", FALSE, nullptr);
+  EXPECT_EQ(measured(GTK_ORIENTATION_HORIZONTAL), std::pair(0, 16));
+  EXPECT_EQ(measured(GTK_ORIENTATION_VERTICAL), std::pair(0, 12));
+  gtk_window_destroy(GTK_WINDOW(window));
+  g_bytes_unref(bytes);
+}
+
 // A download ends in "loaded", or in "load-failed" with its number, and
 // "loading" is FALSE again; an address that starts no download (blank, or
 // the control's "(None)") is no load at all.
