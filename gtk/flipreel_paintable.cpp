@@ -507,8 +507,12 @@ void PaintableCore::SetShown(bool shown) {
   shown_ = shown;
   undrawn_since_ = 0;
   host_.SetActive(shown);
+  // Whatever else draws the paintable (a GtkPicture showing a hidden view's
+  // paintable) draws it again, and so keeps it playing.
+  if (!shown) gdk_paintable_invalidate_contents(GDK_PAINTABLE(owner_));
 }
 
+// Drawn by its view, or by anything else while the view is hidden.
 void PaintableCore::Drawn() {
   undrawn_since_ = 0;
   if (!shown_) host_.SetActive(true);

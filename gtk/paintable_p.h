@@ -116,7 +116,7 @@ class PaintableCore final : public GtkSurface, public FlipreelEvents {
   int intrinsic_width() const { return bounds_w_; }
   int intrinsic_height() const { return bounds_h_; }
   // Whoever shows the control says whether it is shown; a paintable nobody
-  // says so of plays while it is drawn.
+  // says so of, or one said to be hidden, plays while it is drawn.
   void SetShown(bool shown);
   void Drawn();
 
@@ -171,7 +171,7 @@ class PaintableCore final : public GtkSurface, public FlipreelEvents {
   GError* error_ = nullptr;
   bool loading_ = false;
   bool downloading_ = false;
-  std::optional<bool> shown_;  // as told; unset: as drawn
+  bool shown_ = false;         // as told by a view; otherwise it plays while drawn
   int64_t undrawn_since_ = 0;  // a new frame waits to be drawn since then, µs
   GtkWidget* message_parent_ = nullptr;
   int16_t* hit_result_ = nullptr;  // while a hit test's signal runs

@@ -197,14 +197,17 @@ INSTANTIATE_TEST_SUITE_P(
                     Order{FLIPREEL_SEQUENCE_PING_PONG, 0}, Order{FLIPREEL_SEQUENCE_PING_PONG, 3}));
 
 // A view in a window ticks while shown, takes no ticks hidden, and goes on
-// when shown again; a paintable nobody draws takes none at all.
+// when shown again; a paintable nobody draws takes none at all, and a hidden
+// view's paintable that a picture shows plays there.
 TEST(FlipreelViewShown, HiddenViewsAndUndrawnPaintablesTakeNoTicks) {
   testgif::Gif fast = testgif::Animation(5);
   for (testgif::Frame& frame : fast.frames) frame.delay_cs = 2;
   GBytes* bytes = Bytes(testgif::Build(fast));
   GtkWidget* window = gtk_window_new();
+  GtkWidget* box = gtk_box_new(GTK_ORIENTATION_VERTICAL, 0);
   GtkWidget* view = flipreel_view_new();
-  gtk_window_set_child(GTK_WINDOW(window), view);
+  gtk_box_append(GTK_BOX(box), view);
+  gtk_window_set_child(GTK_WINDOW(window), box);
   flipreel_view_load_bytes(FLIPREEL_VIEW(view), bytes);
   FlipreelPaintable* alone = flipreel_paintable_new();
   flipreel_paintable_load_bytes(alone, bytes);
@@ -223,6 +226,12 @@ TEST(FlipreelViewShown, HiddenViewsAndUndrawnPaintablesTakeNoTicks) {
   Spin(5000, [&] { return flipreel_paintable_get_ticks(shown) > at_hiding + 3; });
   EXPECT_GT(flipreel_paintable_get_ticks(shown), at_hiding + 3);
   EXPECT_EQ(flipreel_paintable_get_ticks(alone), 0);
+
+  gtk_widget_set_visible(view, FALSE);
+  gtk_box_append(GTK_BOX(box), gtk_picture_new_for_paintable(GDK_PAINTABLE(shown)));
+  const gint64 in_picture = flipreel_paintable_get_ticks(shown);
+  Spin(5000, [&] { return flipreel_paintable_get_ticks(shown) > in_picture + 3; });
+  EXPECT_GT(flipreel_paintable_get_ticks(shown), in_picture + 3);
 
   gtk_window_destroy(GTK_WINDOW(window));
   g_object_unref(alone);
