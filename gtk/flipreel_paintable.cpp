@@ -520,6 +520,10 @@ void PaintableCore::Drawn() {
 
 void PaintableCore::Snapshot(GdkSnapshot* gdk_snapshot, double width, double height) {
   Drawn();
+  Draw(gdk_snapshot, width, height);
+}
+
+void PaintableCore::Draw(GdkSnapshot* gdk_snapshot, double width, double height) {
   GtkSnapshot* snapshot = GTK_SNAPSHOT(gdk_snapshot);
   const Image& shown = control_->imgGif();
   if (!shown.visible() || shown.picture().IsEmpty() || width <= 0 || height <= 0) return;
@@ -650,7 +654,36 @@ static int flipreel_paintable_intrinsic_height(GdkPaintable* paintable) {
   return CoreOf(FLIPREEL_PAINTABLE(paintable)).intrinsic_height();
 }
 
+// The frame on show now as a still texture of the paintable's size, for
+// whoever keeps what is shown (a drag icon, a copy). Taking it is no drawing:
+// it does not keep the animation playing, nor wait for a load under way.
+static GdkPaintable* flipreel_paintable_get_current_image(GdkPaintable* paintable) {
+  flipreel::PaintableCore& core = CoreOf(FLIPREEL_PAINTABLE(paintable));
+  const int w = core.intrinsic_width(), h = core.intrinsic_height();
+  if (w <= 0 || h <= 0) return gdk_paintable_new_empty(w, h);
+  GtkSnapshot* snapshot = gtk_snapshot_new();
+  core.Draw(snapshot, w, h);
+  GskRenderNode* node = gtk_snapshot_free_to_node(snapshot);
+  cairo_surface_t* surface = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, w, h);
+  if (node) {
+    cairo_t* cr = cairo_create(surface);
+    gsk_render_node_draw(node, cr);
+    cairo_destroy(cr);
+    gsk_render_node_unref(node);
+  }
+  cairo_surface_flush(surface);
+  const int stride = cairo_image_surface_get_stride(surface);
+  // cairo's ARGB32 is GDK's default memory format, premultiplied words.
+  GBytes* bytes =
+      g_bytes_new(cairo_image_surface_get_data(surface), static_cast<gsize>(stride) * h);
+  GdkTexture* texture = gdk_memory_texture_new(w, h, GDK_MEMORY_DEFAULT, bytes, stride);
+  g_bytes_unref(bytes);
+  cairo_surface_destroy(surface);
+  return GDK_PAINTABLE(texture);
+}
+
 static void flipreel_paintable_iface_init(GdkPaintableInterface* iface) {
+  iface->get_current_image = flipreel_paintable_get_current_image;
   iface->snapshot = flipreel_paintable_snapshot;
   iface->get_intrinsic_width = flipreel_paintable_intrinsic_width;
   iface->get_intrinsic_height = flipreel_paintable_intrinsic_height;

@@ -111,8 +111,10 @@ class PaintableCore final : public GtkSurface, public FlipreelEvents {
   // The answer of the hit test under way; 0 when none is.
   int hit_result() const { return hit_result_ ? *hit_result_ : 0; }
 
-  // Drawing: the frame on show in the box all frames lie in.
+  // Drawing: the frame on show in the box all frames lie in. Snapshot is a
+  // draw that keeps the animation playing; Draw only draws.
   void Snapshot(GdkSnapshot* snapshot, double width, double height);
+  void Draw(GdkSnapshot* snapshot, double width, double height);
   int intrinsic_width() const { return bounds_w_; }
   int intrinsic_height() const { return bounds_h_; }
   // Whoever shows the control says whether it is shown; a paintable nobody

@@ -64,10 +64,13 @@ std::vector<uint32_t> Pixels(GtkSnapshot* snapshot, int w, int h) {
 }
 
 // The paintable's snapshot at the size given.
-std::vector<uint32_t> Render(FlipreelPaintable* paintable, int w, int h) {
+std::vector<uint32_t> Render(GdkPaintable* paintable, int w, int h) {
   GtkSnapshot* snapshot = gtk_snapshot_new();
-  gdk_paintable_snapshot(GDK_PAINTABLE(paintable), snapshot, w, h);
+  gdk_paintable_snapshot(paintable, snapshot, w, h);
   return Pixels(snapshot, w, h);
+}
+std::vector<uint32_t> Render(FlipreelPaintable* paintable, int w, int h) {
+  return Render(GDK_PAINTABLE(paintable), w, h);
 }
 
 // What the widget draws now, at its size.
@@ -87,6 +90,8 @@ std::vector<uint32_t> Premultiplied(const flipreel::Picture& picture) {
   return out;
 }
 
+// Each frame, and the still image taken of it (what a drag icon or a copy
+// keeps), is the composed picture pixel by pixel.
 TEST(FlipreelPaintableSnapshot, EachFrameIsTheComposedPicturePixelByPixel) {
   const std::string gif = DisposalGif();
   const flipreel::ComposedAnimation expected = flipreel::ComposeGif(
@@ -101,7 +106,13 @@ TEST(FlipreelPaintableSnapshot, EachFrameIsTheComposedPicturePixelByPixel) {
   EXPECT_EQ(gdk_paintable_get_intrinsic_height(GDK_PAINTABLE(paintable)), 3);
   for (size_t i = 0; i < expected.frames.size(); ++i) {
     EXPECT_EQ(Render(paintable, 4, 3), Premultiplied(expected.frames[i].picture)) << "frame " << i;
+    GdkPaintable* still = gdk_paintable_get_current_image(GDK_PAINTABLE(paintable));
     flipreel_paintable_tick(paintable);
+    ASSERT_NE(still, GDK_PAINTABLE(paintable));
+    EXPECT_EQ(gdk_paintable_get_flags(still),
+              GDK_PAINTABLE_STATIC_SIZE | GDK_PAINTABLE_STATIC_CONTENTS);
+    EXPECT_EQ(Render(still, 4, 3), Premultiplied(expected.frames[i].picture)) << "still " << i;
+    g_object_unref(still);
   }
   g_bytes_unref(bytes);
   g_object_unref(paintable);
