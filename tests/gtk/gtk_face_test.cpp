@@ -562,7 +562,9 @@ int main(int argc, char** argv) {
   testing::InitGoogleTest(&argc, argv);
   // Listing the tests needs no display.
   if (!GTEST_FLAG_GET(list_tests) && !gtk_init_check()) {
-    fprintf(stderr, "no display: the GTK tests run under the virtual display ctest starts\n");
+    fprintf(stderr,
+            "no display (DISPLAY=%s): the GTK tests run under the virtual display ctest starts\n",
+            g_getenv("DISPLAY") ? g_getenv("DISPLAY") : "unset");
     return 1;
   }
   return RUN_ALL_TESTS();
