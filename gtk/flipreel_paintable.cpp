@@ -1,9 +1,13 @@
 #include "flipreel/gtk/flipreel_paintable.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <cstdlib>
 #include <utility>
+
+#include <glib/gstdio.h>
+#include <sys/stat.h>
 
 #include "flipreel/control/load_outcome.h"
 #include "flipreel/gtk/paintable_p.h"
@@ -64,6 +68,18 @@ std::string ReadLocation(GFile* file) {
   return bytes;
 }
 
+// Why a path names no file the control can read, found before the control is
+// given it: the control says nothing of a file it cannot read.
+std::optional<HostError> CheckFile(const std::string& path) {
+  GStatBuf info;
+  if (g_stat(path.c_str(), &info) != 0)
+    return HostError(errno == EACCES ? err::kPermissionDenied : err::kFileNotFound);
+  if (!S_ISREG(info.st_mode)) return HostError(err::kPathFileAccess);  // a folder, a device
+  if (g_access(path.c_str(), R_OK) != 0) return HostError(err::kPermissionDenied);
+  if (info.st_size == 0) return HostError(err::kInvalidPicture);
+  return std::nullopt;
+}
+
 }  // namespace
 
 // Control colours are 0x00BBGGRR, or a system colour (top bit set).
@@ -92,10 +108,11 @@ void InstallControlProperties(GObjectClass* klass, GParamSpec** specs) {
   constexpr auto ro = static_cast<GParamFlags>(G_PARAM_READABLE | G_PARAM_STATIC_STRINGS);
   specs[0] = nullptr;
   specs[kPropFlipreelFile] =
-      g_param_spec_string("flipreel-file", nullptr, "The GIF file loaded", "", rw);
+      g_param_spec_string("flipreel-file", nullptr, "The GIF file loaded", "(None)", rw);
+  // The control's timer takes no negative interval.
   specs[kPropFrameRate] = g_param_spec_int("frame-rate", nullptr,
                                            "Milliseconds per frame; 0 plays the GIF's own delays",
-                                           G_MININT16, G_MAXINT16, 0, rw);
+                                           0, G_MAXINT16, 0, rw);
   specs[kPropAutoSize] = g_param_spec_boolean("auto-size", nullptr, "Size to the GIF", FALSE, rw);
   specs[kPropSequence] = g_param_spec_enum("sequence", nullptr, "The order frames are shown in",
                                            FLIPREEL_TYPE_SEQUENCE, FLIPREEL_SEQUENCE_NORMAL, rw);
@@ -118,7 +135,7 @@ void InstallControlProperties(GObjectClass* klass, GParamSpec** specs) {
   specs[kPropCurrentFrame] = g_param_spec_int("current-frame", nullptr, "The frame on show",
                                               G_MININT16, G_MAXINT16, 0, rw);
   specs[kPropGifFromUrl] =
-      g_param_spec_string("gif-from-url", nullptr, "The address downloaded", "", rw);
+      g_param_spec_string("gif-from-url", nullptr, "The address downloaded", "(None)", rw);
   specs[kPropServerUserName] =
       g_param_spec_string("server-user-name", nullptr, "User name for downloads", "", rw);
   specs[kPropServerPassword] =
@@ -283,14 +300,21 @@ void PaintableCore::SetProperty(guint id, const GValue* value) {
     return rgba ? RgbaToColor(*rgba) : 0;
   };
   switch (id) {
-    case kPropFlipreelFile:
+    case kPropFlipreelFile: {
       // The control's own load of a file: synchronous, with its messages.
       host_.DropPreparedAnimation();
       host_.trapped_errors().clear();
-      Call([&] { c.SetFlipreelFile(text()); });
-      // No file is no load: the control only lets its GIF go.
-      if (text().empty()) return FramesChanged();
-      return Ended(std::nullopt);
+      const Text path = text();
+      // No file, and the two markers ("Gif" is only stored, "(None)"
+      // clears), are no load: the control only keeps or lets go its GIF.
+      if (path.empty() || path == u"Gif" || path == u"(None)") {
+        Call([&] { c.SetFlipreelFile(path); });
+        return FramesChanged();
+      }
+      const std::optional<HostError> problem = CheckFile(TextToUtf8(path));
+      Call([&] { c.SetFlipreelFile(path); });
+      return Ended(problem);
+    }
     case kPropFrameRate:
       Call([&] { c.SetFrameRate(static_cast<int16_t>(g_value_get_int(value))); });
       break;
@@ -373,19 +397,22 @@ void PaintableCore::LoadBytes(std::string_view bytes, const std::optional<HostEr
 }
 
 void PaintableCore::LoadUrl(const char* url) {
-  host_.DropPreparedAnimation();
-  host_.trapped_errors().clear();
-  SetError(std::nullopt);
-  downloading_ = true;
-  SetLoading(true);
   const Text address = Utf8ToText(url ? url : "");
+  const int64_t reads = host_.reads_started();
+  host_.trapped_errors().clear();
   std::optional<HostError> raised = Trap([&] { control_->SetGifFromURL(address); });
   if (!raised && !host_.trapped_errors().empty()) raised = host_.trapped_errors().front();
-  if (raised || address.empty()) {
+  // A blank address or "(None)" starts no download: the control only keeps
+  // it, and its GIF, or a download or load under way, stays as it was.
+  if (!raised && host_.reads_started() == reads) return Announce();
+  host_.DropPreparedAnimation();
+  SetError(std::nullopt);
+  if (raised) {
     downloading_ = false;
-    Ended(raised);
+    return Ended(raised);
   }
-  Announce();
+  downloading_ = true;
+  SetLoading(true);
 }
 
 void PaintableCore::RemoveGif() {
@@ -480,8 +507,12 @@ void PaintableCore::SetShown(bool shown) {
   shown_ = shown;
   undrawn_since_ = 0;
   host_.SetActive(shown);
+  // Whatever else draws the paintable (a GtkPicture showing a hidden view's
+  // paintable) draws it again, and so keeps it playing.
+  if (!shown) gdk_paintable_invalidate_contents(GDK_PAINTABLE(owner_));
 }
 
+// Drawn by its view, or by anything else while the view is hidden.
 void PaintableCore::Drawn() {
   undrawn_since_ = 0;
   if (!shown_) host_.SetActive(true);
@@ -489,6 +520,10 @@ void PaintableCore::Drawn() {
 
 void PaintableCore::Snapshot(GdkSnapshot* gdk_snapshot, double width, double height) {
   Drawn();
+  Draw(gdk_snapshot, width, height);
+}
+
+void PaintableCore::Draw(GdkSnapshot* gdk_snapshot, double width, double height) {
   GtkSnapshot* snapshot = GTK_SNAPSHOT(gdk_snapshot);
   const Image& shown = control_->imgGif();
   if (!shown.visible() || shown.picture().IsEmpty() || width <= 0 || height <= 0) return;
@@ -619,7 +654,36 @@ static int flipreel_paintable_intrinsic_height(GdkPaintable* paintable) {
   return CoreOf(FLIPREEL_PAINTABLE(paintable)).intrinsic_height();
 }
 
+// The frame on show now as a still texture of the paintable's size, for
+// whoever keeps what is shown (a drag icon, a copy). Taking it is no drawing:
+// it does not keep the animation playing, nor wait for a load under way.
+static GdkPaintable* flipreel_paintable_get_current_image(GdkPaintable* paintable) {
+  flipreel::PaintableCore& core = CoreOf(FLIPREEL_PAINTABLE(paintable));
+  const int w = core.intrinsic_width(), h = core.intrinsic_height();
+  if (w <= 0 || h <= 0) return gdk_paintable_new_empty(w, h);
+  GtkSnapshot* snapshot = gtk_snapshot_new();
+  core.Draw(snapshot, w, h);
+  GskRenderNode* node = gtk_snapshot_free_to_node(snapshot);
+  cairo_surface_t* surface = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, w, h);
+  if (node) {
+    cairo_t* cr = cairo_create(surface);
+    gsk_render_node_draw(node, cr);
+    cairo_destroy(cr);
+    gsk_render_node_unref(node);
+  }
+  cairo_surface_flush(surface);
+  const int stride = cairo_image_surface_get_stride(surface);
+  // cairo's ARGB32 is GDK's default memory format, premultiplied words.
+  GBytes* bytes =
+      g_bytes_new(cairo_image_surface_get_data(surface), static_cast<gsize>(stride) * h);
+  GdkTexture* texture = gdk_memory_texture_new(w, h, GDK_MEMORY_DEFAULT, bytes, stride);
+  g_bytes_unref(bytes);
+  cairo_surface_destroy(surface);
+  return GDK_PAINTABLE(texture);
+}
+
 static void flipreel_paintable_iface_init(GdkPaintableInterface* iface) {
+  iface->get_current_image = flipreel_paintable_get_current_image;
   iface->snapshot = flipreel_paintable_snapshot;
   iface->get_intrinsic_width = flipreel_paintable_intrinsic_width;
   iface->get_intrinsic_height = flipreel_paintable_intrinsic_height;
@@ -643,7 +707,11 @@ GType flipreel_sequence_get_type(void) {
   return type;
 }
 
-G_DEFINE_QUARK(flipreel - error - quark, flipreel_error)
+// Spelt out rather than through G_DEFINE_QUARK, whose name argument a
+// formatter would split at its dashes into the quark's string.
+GQuark flipreel_error_quark(void) {
+  return g_quark_from_static_string("flipreel-error-quark");
+}
 
 static void flipreel_paintable_init(FlipreelPaintable* self) {
   self->core = new flipreel::PaintableCore(self, paintable_signals, paintable_properties);

@@ -48,7 +48,8 @@ void flipreel_paintable_load_file(FlipreelPaintable* self, const char* path);
 void flipreel_paintable_load_gfile(FlipreelPaintable* self, GFile* file);
 void flipreel_paintable_load_resource(FlipreelPaintable* self, const char* resource_path);
 void flipreel_paintable_load_bytes(FlipreelPaintable* self, GBytes* bytes);
-/* Starts a download of the GIF at an http, https or ftp address. */
+/* Starts a download of the GIF at an http, https or file address. A blank
+ * address, or "(None)", starts none and is no load. */
 void flipreel_paintable_load_url(FlipreelPaintable* self, const char* url);
 /* Unloads the GIF. */
 void flipreel_paintable_remove_gif(FlipreelPaintable* self);

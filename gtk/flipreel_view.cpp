@@ -237,6 +237,9 @@ static void flipreel_view_set_property(GObject* object, guint, const GValue* val
 }
 
 static void on_paintable_notify(GObject*, GParamSpec* pspec, FlipreelView* self) {
+  // Turned off, "auto-size" leaves the control's surface as it was, yet the
+  // view no longer asks for that size: it is measured again.
+  if (g_strcmp0(pspec->name, "auto-size") == 0) gtk_widget_queue_resize(GTK_WIDGET(self));
   g_object_notify(G_OBJECT(self), pspec->name);
 }
 

@@ -268,6 +268,7 @@ void GtkHost::Randomize() {
 
 void GtkHost::AsyncRead(TextView target, int32_t async_type, TextView property_name) {
   reads_.Start(target, async_type, property_name, MadePrivateFolderPath());
+  ++reads_started_;
 }
 
 void GtkHost::CancelAsyncRead(TextView property_name) {

@@ -62,6 +62,8 @@ class GtkHost final : public FileHost {
   bool timer_running() const { return source_ != 0; }
   // Ticks delivered to the control so far, for tests and benchmarks.
   int64_t ticks_delivered() const { return ticks_delivered_; }
+  // Downloads the control has asked for so far.
+  int64_t reads_started() const { return reads_started_; }
   // Delivers one tick now if the control's timer is enabled.
   bool DeliverTick();
   HostedControl* control() const { return control_; }
@@ -147,6 +149,7 @@ class GtkHost final : public FileHost {
   bool in_tick_ = false;
   bool show_message_boxes_ = true;
   int64_t ticks_delivered_ = 0;
+  int64_t reads_started_ = 0;
   RandomGenerator random_;
   AheadDecoder ahead_;
   std::shared_ptr<Preparation> preparation_;  // under way, or done and not yet handed on

@@ -111,12 +111,14 @@ class PaintableCore final : public GtkSurface, public FlipreelEvents {
   // The answer of the hit test under way; 0 when none is.
   int hit_result() const { return hit_result_ ? *hit_result_ : 0; }
 
-  // Drawing: the frame on show in the box all frames lie in.
+  // Drawing: the frame on show in the box all frames lie in. Snapshot is a
+  // draw that keeps the animation playing; Draw only draws.
   void Snapshot(GdkSnapshot* snapshot, double width, double height);
+  void Draw(GdkSnapshot* snapshot, double width, double height);
   int intrinsic_width() const { return bounds_w_; }
   int intrinsic_height() const { return bounds_h_; }
   // Whoever shows the control says whether it is shown; a paintable nobody
-  // says so of plays while it is drawn.
+  // says so of, or one said to be hidden, plays while it is drawn.
   void SetShown(bool shown);
   void Drawn();
 
@@ -171,7 +173,7 @@ class PaintableCore final : public GtkSurface, public FlipreelEvents {
   GError* error_ = nullptr;
   bool loading_ = false;
   bool downloading_ = false;
-  std::optional<bool> shown_;  // as told; unset: as drawn
+  bool shown_ = false;         // as told by a view; otherwise it plays while drawn
   int64_t undrawn_since_ = 0;  // a new frame waits to be drawn since then, µs
   GtkWidget* message_parent_ = nullptr;
   int16_t* hit_result_ = nullptr;  // while a hit test's signal runs

@@ -3,13 +3,16 @@
 #include <gtest/gtest.h>
 #include <gtk/gtk.h>
 
+#include <algorithm>
 #include <cstring>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "flipreel/gif/gif_composer.h"
 #include "flipreel/gtk/flipreel_view.h"
 #include "tests/composed/composed_support.h"
+#include "tests/support/http_server.h"
 
 namespace {
 
@@ -61,10 +64,13 @@ std::vector<uint32_t> Pixels(GtkSnapshot* snapshot, int w, int h) {
 }
 
 // The paintable's snapshot at the size given.
-std::vector<uint32_t> Render(FlipreelPaintable* paintable, int w, int h) {
+std::vector<uint32_t> Render(GdkPaintable* paintable, int w, int h) {
   GtkSnapshot* snapshot = gtk_snapshot_new();
-  gdk_paintable_snapshot(GDK_PAINTABLE(paintable), snapshot, w, h);
+  gdk_paintable_snapshot(paintable, snapshot, w, h);
   return Pixels(snapshot, w, h);
+}
+std::vector<uint32_t> Render(FlipreelPaintable* paintable, int w, int h) {
+  return Render(GDK_PAINTABLE(paintable), w, h);
 }
 
 // What the widget draws now, at its size.
@@ -84,6 +90,8 @@ std::vector<uint32_t> Premultiplied(const flipreel::Picture& picture) {
   return out;
 }
 
+// Each frame, and the still image taken of it (what a drag icon or a copy
+// keeps), is the composed picture pixel by pixel.
 TEST(FlipreelPaintableSnapshot, EachFrameIsTheComposedPicturePixelByPixel) {
   const std::string gif = DisposalGif();
   const flipreel::ComposedAnimation expected = flipreel::ComposeGif(
@@ -98,7 +106,13 @@ TEST(FlipreelPaintableSnapshot, EachFrameIsTheComposedPicturePixelByPixel) {
   EXPECT_EQ(gdk_paintable_get_intrinsic_height(GDK_PAINTABLE(paintable)), 3);
   for (size_t i = 0; i < expected.frames.size(); ++i) {
     EXPECT_EQ(Render(paintable, 4, 3), Premultiplied(expected.frames[i].picture)) << "frame " << i;
+    GdkPaintable* still = gdk_paintable_get_current_image(GDK_PAINTABLE(paintable));
     flipreel_paintable_tick(paintable);
+    ASSERT_NE(still, GDK_PAINTABLE(paintable));
+    EXPECT_EQ(gdk_paintable_get_flags(still),
+              GDK_PAINTABLE_STATIC_SIZE | GDK_PAINTABLE_STATIC_CONTENTS);
+    EXPECT_EQ(Render(still, 4, 3), Premultiplied(expected.frames[i].picture)) << "still " << i;
+    g_object_unref(still);
   }
   g_bytes_unref(bytes);
   g_object_unref(paintable);
@@ -194,14 +208,17 @@ INSTANTIATE_TEST_SUITE_P(
                     Order{FLIPREEL_SEQUENCE_PING_PONG, 0}, Order{FLIPREEL_SEQUENCE_PING_PONG, 3}));
 
 // A view in a window ticks while shown, takes no ticks hidden, and goes on
-// when shown again; a paintable nobody draws takes none at all.
+// when shown again; a paintable nobody draws takes none at all, and a hidden
+// view's paintable that a picture shows plays there.
 TEST(FlipreelViewShown, HiddenViewsAndUndrawnPaintablesTakeNoTicks) {
   testgif::Gif fast = testgif::Animation(5);
   for (testgif::Frame& frame : fast.frames) frame.delay_cs = 2;
   GBytes* bytes = Bytes(testgif::Build(fast));
   GtkWidget* window = gtk_window_new();
+  GtkWidget* box = gtk_box_new(GTK_ORIENTATION_VERTICAL, 0);
   GtkWidget* view = flipreel_view_new();
-  gtk_window_set_child(GTK_WINDOW(window), view);
+  gtk_box_append(GTK_BOX(box), view);
+  gtk_window_set_child(GTK_WINDOW(window), box);
   flipreel_view_load_bytes(FLIPREEL_VIEW(view), bytes);
   FlipreelPaintable* alone = flipreel_paintable_new();
   flipreel_paintable_load_bytes(alone, bytes);
@@ -221,17 +238,171 @@ TEST(FlipreelViewShown, HiddenViewsAndUndrawnPaintablesTakeNoTicks) {
   EXPECT_GT(flipreel_paintable_get_ticks(shown), at_hiding + 3);
   EXPECT_EQ(flipreel_paintable_get_ticks(alone), 0);
 
+  gtk_widget_set_visible(view, FALSE);
+  gtk_box_append(GTK_BOX(box), gtk_picture_new_for_paintable(GDK_PAINTABLE(shown)));
+  const gint64 in_picture = flipreel_paintable_get_ticks(shown);
+  Spin(5000, [&] { return flipreel_paintable_get_ticks(shown) > in_picture + 3; });
+  EXPECT_GT(flipreel_paintable_get_ticks(shown), in_picture + 3);
+
   gtk_window_destroy(GTK_WINDOW(window));
   g_object_unref(alone);
   g_bytes_unref(bytes);
 }
 
+// Warnings and criticals, ours and GLib's, logged while it lives.
+class LoggedProblems {
+ public:
+  LoggedProblems() {
+    for (const char* domain : {static_cast<const char*>(nullptr), "GLib-GObject"})
+      handlers_.emplace_back(domain, g_log_set_handler(domain, kLevels, Count, &count_));
+  }
+  ~LoggedProblems() {
+    for (const auto& [domain, id] : handlers_) g_log_remove_handler(domain, id);
+  }
+  int count() const { return count_; }
+
+ private:
+  static constexpr auto kLevels = static_cast<GLogLevelFlags>(
+      G_LOG_LEVEL_WARNING | G_LOG_LEVEL_CRITICAL | G_LOG_FLAG_FATAL | G_LOG_FLAG_RECURSION);
+  static void Count(const char*, GLogLevelFlags, const char* message, gpointer count) {
+    ADD_FAILURE() << message;
+    ++*static_cast<int*>(count);
+  }
+  int count_ = 0;
+  std::vector<std::pair<const char*, guint>> handlers_;
+};
+
+// Each property of both classes starts at its ParamSpec's default, and every
+// number a property's range admits is one the control takes, composed or
+// classic, without a warning.
+TEST(FlipreelProperties, StartAtTheirDefaultsAndTakeTheirWholeRange) {
+  GBytes* bytes = Bytes(testgif::Build(testgif::Animation(3)));
+  for (const GType type : {FLIPREEL_TYPE_PAINTABLE, FLIPREEL_TYPE_VIEW}) {
+    for (const bool composed : {true, false}) {
+      GObject* object = G_OBJECT(g_object_new(type, nullptr));
+      if (g_object_is_floating(object)) g_object_ref_sink(object);
+      guint count = 0;
+      GParamSpec** specs = g_object_class_list_properties(G_OBJECT_GET_CLASS(object), &count);
+      for (guint i = 0; i < count; ++i) {
+        GParamSpec* spec = specs[i];
+        if (spec->owner_type != type || G_IS_PARAM_SPEC_BOXED(spec)) continue;
+        GValue value = G_VALUE_INIT;
+        g_value_init(&value, spec->value_type);
+        g_object_get_property(object, spec->name, &value);
+        EXPECT_EQ(g_param_values_cmp(spec, &value, g_param_spec_get_default_value(spec)), 0)
+            << g_type_name(type) << " " << spec->name;
+        g_value_unset(&value);
+      }
+      g_object_set(object, "composed", composed, "show-message-boxes", FALSE, nullptr);
+      if (type == FLIPREEL_TYPE_VIEW) {
+        flipreel_view_load_bytes(FLIPREEL_VIEW(object), bytes);
+        flipreel_view_get_error(FLIPREEL_VIEW(object));
+      } else {
+        flipreel_paintable_load_bytes(FLIPREEL_PAINTABLE(object), bytes);
+        flipreel_paintable_finish_loading(FLIPREEL_PAINTABLE(object));
+      }
+      {
+        const LoggedProblems logged;
+        for (guint i = 0; i < count; ++i) {
+          if (!G_IS_PARAM_SPEC_INT(specs[i]) || !(specs[i]->flags & G_PARAM_WRITABLE)) continue;
+          const GParamSpecInt* range = G_PARAM_SPEC_INT(specs[i]);
+          for (const int number : {range->minimum, range->maximum})
+            g_object_set(object, specs[i]->name, number, nullptr);
+        }
+        EXPECT_EQ(logged.count(), 0) << g_type_name(type) << (composed ? " composed" : " classic");
+      }
+      g_free(specs);
+      g_object_unref(object);
+    }
+  }
+  g_bytes_unref(bytes);
+}
+
+// "auto-size" makes the GIF's size the view's least; turned off, the view
+// may be made smaller again.
+TEST(FlipreelViewSize, AutoSizeTurnedOffLetsTheViewShrink) {
+  GBytes* bytes = Bytes(testgif::Build(testgif::Animation(3)));  // 16 x 12
+  GtkWidget* window = gtk_window_new();
+  GtkWidget* view = flipreel_view_new();
+  g_object_set(view, "auto-size", TRUE, nullptr);
+  gtk_window_set_child(GTK_WINDOW(window), view);
+  flipreel_view_load_bytes(FLIPREEL_VIEW(view), bytes);
+  ASSERT_EQ(flipreel_view_get_error(FLIPREEL_VIEW(view)), nullptr);
+  gtk_window_present(GTK_WINDOW(window));
+  Spin(5000, [&] { return gtk_widget_get_width(view) > 0; });
+  auto measured = [&](GtkOrientation orientation) {
+    int least = -1, natural = -1;
+    gtk_widget_measure(view, orientation, -1, &least, &natural, nullptr, nullptr);
+    return std::pair(least, natural);
+  };
+  EXPECT_EQ(measured(GTK_ORIENTATION_HORIZONTAL), std::pair(16, 16));
+  EXPECT_EQ(measured(GTK_ORIENTATION_VERTICAL), std::pair(12, 12));
+  g_object_set(view, "auto-size", FALSE, nullptr);
+  EXPECT_EQ(measured(GTK_ORIENTATION_HORIZONTAL), std::pair(0, 16));
+  EXPECT_EQ(measured(GTK_ORIENTATION_VERTICAL), std::pair(0, 12));
+  gtk_window_destroy(GTK_WINDOW(window));
+  g_bytes_unref(bytes);
+}
+
+// A download ends in "loaded", or in "load-failed" with its number, and
+// "loading" is FALSE again; an address that starts no download (blank, or
+// the control's "(None)") is no load at all.
+struct Fetch {
+  const char* name;
+  std::string address;  // a path on the test server, or the address itself
+  int code;             // 0 loaded, -1 no load
+};
+
+void PrintTo(const Fetch& f, std::ostream* os) {
+  *os << f.name;
+}
+
+class FlipreelDownload : public testing::TestWithParam<Fetch> {};
+
+TEST_P(FlipreelDownload, EndsInOneSignalWithLoadingFalse) {
+  const Fetch& f = GetParam();
+  testhttp::HttpServer server;
+  server.Serve("/ok.gif", {.body = testgif::Build(testgif::Animation(3))});
+  GtkWidget* view = g_object_ref_sink(flipreel_view_new());
+  g_object_set(view, "show-message-boxes", FALSE, nullptr);
+  struct Seen {
+    int loaded = 0, failed = 0, code = 0;
+  } seen;
+  g_signal_connect_swapped(view, "loaded", G_CALLBACK(+[](Seen* s) { ++s->loaded; }), &seen);
+  g_signal_connect(view, "load-failed", G_CALLBACK(+[](GtkWidget*, const GError* error, Seen* s) {
+                     ++s->failed;
+                     s->code = error->code;
+                   }),
+                   &seen);
+  const std::string address = f.address[0] == '/' ? server.Url(f.address) : f.address;
+  flipreel_view_load_url(FLIPREEL_VIEW(view), address.c_str());
+  Spin(f.code < 0 ? 200 : 5000, [&] { return seen.loaded + seen.failed > 0; });
+  gboolean loading = TRUE;
+  g_object_get(view, "loading", &loading, nullptr);
+  EXPECT_FALSE(loading);
+  EXPECT_EQ(seen.loaded, f.code == 0 ? 1 : 0);
+  EXPECT_EQ(seen.failed, f.code > 0 ? 1 : 0);
+  EXPECT_EQ(seen.code, std::max(f.code, 0));
+  EXPECT_EQ(flipreel_view_get_frames(FLIPREEL_VIEW(view)), f.code == 0 ? 3 : 0);
+  g_object_unref(view);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Addresses, FlipreelDownload,
+    testing::Values(Fetch{"Gif", "/ok.gif", 0}, Fetch{"NotFound", "/none.gif", 31004},
+                    Fetch{"Blank", "   ", -1}, Fetch{"NoneMarker", "(None)", -1}),
+    [](const testing::TestParamInfo<Fetch>& info) { return std::string(info.param.name); });
+
 struct Failure {
   const char* name;
-  char source;        // 'b' bytes, 'f' a file, 'r' a resource
+  char source;        // 'b' bytes, 'f' a file, 'r' a resource, 'p' the "flipreel-file" property
   std::string input;  // the bytes, or the file's or resource's path
   int code;
 };
+
+void PrintTo(const Failure& f, std::ostream* os) {
+  *os << f.name;
+}
 
 class FlipreelLoadFailure : public testing::TestWithParam<Failure> {};
 
@@ -245,6 +416,8 @@ TEST_P(FlipreelLoadFailure, IsReportedWithItsErrorNumber) {
                    &signalled);
   if (f.source == 'f') {
     flipreel_view_load_file(FLIPREEL_VIEW(view), f.input.c_str());
+  } else if (f.source == 'p') {
+    g_object_set(view, "flipreel-file", f.input.c_str(), nullptr);
   } else if (f.source == 'r') {
     flipreel_view_load_resource(FLIPREEL_VIEW(view), f.input.c_str());
   } else {
@@ -255,6 +428,8 @@ TEST_P(FlipreelLoadFailure, IsReportedWithItsErrorNumber) {
   const GError* error = flipreel_view_get_error(FLIPREEL_VIEW(view));
   ASSERT_NE(error, nullptr);
   EXPECT_EQ(error->domain, FLIPREEL_ERROR);
+  // The domain's name is what bindings and printed errors show.
+  EXPECT_STREQ(g_quark_to_string(error->domain), "flipreel-error-quark");
   EXPECT_EQ(error->code, f.code);
   EXPECT_EQ(signalled, f.code);
   EXPECT_EQ(flipreel_view_get_frames(FLIPREEL_VIEW(view)), 0);
@@ -265,7 +440,9 @@ INSTANTIATE_TEST_SUITE_P(
     Sources, FlipreelLoadFailure,
     testing::Values(Failure{"MissingFile", 'f', "/nonexistent/flipreel.gif", 53},
                     Failure{"MissingResource", 'r', "/org/flipreel/none.gif", 53},
-                    Failure{"Folder", 'f', "/", 75}, Failure{"EmptyBytes", 'b', "", 481},
+                    Failure{"Folder", 'f', "/", 75},
+                    Failure{"MissingFileByProperty", 'p', "/nonexistent/flipreel.gif", 53},
+                    Failure{"FolderByProperty", 'p', "/", 75}, Failure{"EmptyBytes", 'b', "", 481},
                     Failure{"NotAGif", 'b', "PK\x03\x04 not a picture", 481}),
     [](const testing::TestParamInfo<Failure>& info) { return std::string(info.param.name); });
 
@@ -385,7 +562,9 @@ int main(int argc, char** argv) {
   testing::InitGoogleTest(&argc, argv);
   // Listing the tests needs no display.
   if (!GTEST_FLAG_GET(list_tests) && !gtk_init_check()) {
-    fprintf(stderr, "no display: the GTK tests run under the virtual display ctest starts\n");
+    fprintf(stderr,
+            "no display (DISPLAY=%s): the GTK tests run under the virtual display ctest starts\n",
+            g_getenv("DISPLAY") ? g_getenv("DISPLAY") : "unset");
     return 1;
   }
   return RUN_ALL_TESTS();
