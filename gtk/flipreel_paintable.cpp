@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
+#include <memory>
 #include <utility>
 
 #include <glib/gstdio.h>
@@ -11,6 +12,7 @@
 
 #include "flipreel/control/load_outcome.h"
 #include "flipreel/gtk/paintable_p.h"
+#include "flipreel/host/memory_budget.h"
 
 struct _FlipreelPaintable {
   GObject parent_instance;
@@ -51,20 +53,36 @@ HostError ReadError(const GError* error) {
   return HostError(err::kPathFileAccess, error->message);
 }
 
+[[noreturn]] void RaiseReadError(GError* error) {
+  const HostError failure = ReadError(error);
+  g_error_free(error);
+  throw failure;
+}
+
 // The whole of a GIO location; raises the error that stops a load before the
-// control sees it.
+// control sees it. A location longer than any GIF file may be is refused
+// once that much has been read, not read to its end.
 std::string ReadLocation(GFile* file) {
-  char* contents = nullptr;
-  gsize length = 0;
   GError* error = nullptr;
-  if (!g_file_load_contents(file, nullptr, &contents, &length, nullptr, &error)) {
-    const HostError failure = ReadError(error);
-    g_error_free(error);
-    throw failure;
+  GFileInputStream* opened = g_file_read(file, nullptr, &error);
+  if (!opened) RaiseReadError(error);
+  const std::unique_ptr<GFileInputStream, decltype(&g_object_unref)> stream(opened, g_object_unref);
+  std::string bytes;
+  constexpr size_t kChunk = size_t{1} << 20;
+  for (;;) {
+    const size_t had = bytes.size();
+    bytes.resize(had + kChunk);
+    gsize got = 0;
+    if (!g_input_stream_read_all(G_INPUT_STREAM(opened), bytes.data() + had, kChunk, &got, nullptr,
+                                 &error))
+      RaiseReadError(error);
+    bytes.resize(had + got);
+    if (bytes.size() > static_cast<size_t>(kMaxGifFileBytes))
+      Raise(err::kOutOfMemory, FileTooLargeMessage());
+    if (got < kChunk) break;
   }
-  std::string bytes(contents, length);
-  g_free(contents);
   if (bytes.empty()) Raise(err::kInvalidPicture);
+  bytes.shrink_to_fit();
   return bytes;
 }
 

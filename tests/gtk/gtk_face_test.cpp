@@ -5,12 +5,15 @@
 
 #include <algorithm>
 #include <cstring>
+#include <filesystem>
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "flipreel/gif/gif_composer.h"
 #include "flipreel/gtk/flipreel_view.h"
+#include "flipreel/host/memory_budget.h"
 #include "tests/composed/composed_support.h"
 #include "tests/support/http_server.h"
 
@@ -395,7 +398,8 @@ INSTANTIATE_TEST_SUITE_P(
 
 struct Failure {
   const char* name;
-  char source;        // 'b' bytes, 'f' a file, 'r' a resource, 'p' the "flipreel-file" property
+  char source;        // 'b' bytes, 'f' a file, 'r' a resource, 'p' the "flipreel-file" property,
+                      // 'L' a file of the bytes grown past the longest a GIF file may be
   std::string input;  // the bytes, or the file's or resource's path
   int code;
 };
@@ -414,7 +418,16 @@ TEST_P(FlipreelLoadFailure, IsReportedWithItsErrorNumber) {
                      *code = error->code;
                    }),
                    &signalled);
-  if (f.source == 'f') {
+  const std::filesystem::path path =
+      std::filesystem::path(g_get_tmp_dir()) / ("flipreel-long-" + std::to_string(getpid()));
+  const std::unique_ptr<const std::filesystem::path, void (*)(const std::filesystem::path*)>
+      removed(&path, [](const std::filesystem::path* p) { std::filesystem::remove(*p); });
+  if (f.source == 'L') {
+    ASSERT_TRUE(g_file_set_contents(path.c_str(), f.input.data(),
+                                    static_cast<gssize>(f.input.size()), nullptr));
+    std::filesystem::resize_file(path, static_cast<uintmax_t>(flipreel::kMaxGifFileBytes) + 1);
+    flipreel_view_load_file(FLIPREEL_VIEW(view), path.c_str());
+  } else if (f.source == 'f') {
     flipreel_view_load_file(FLIPREEL_VIEW(view), f.input.c_str());
   } else if (f.source == 'p') {
     g_object_set(view, "flipreel-file", f.input.c_str(), nullptr);
@@ -443,7 +456,8 @@ INSTANTIATE_TEST_SUITE_P(
                     Failure{"Folder", 'f', "/", 75},
                     Failure{"MissingFileByProperty", 'p', "/nonexistent/flipreel.gif", 53},
                     Failure{"FolderByProperty", 'p', "/", 75}, Failure{"EmptyBytes", 'b', "", 481},
-                    Failure{"NotAGif", 'b', "PK\x03\x04 not a picture", 481}),
+                    Failure{"NotAGif", 'b', "PK\x03\x04 not a picture", 481},
+                    Failure{"TooLong", 'L', "GIF89a", 7}),
     [](const testing::TestParamInfo<Failure>& info) { return std::string(info.param.name); });
 
 // A view of w x h pixels, with no GIF, shown in a window of its own.
