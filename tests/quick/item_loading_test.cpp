@@ -252,7 +252,13 @@ TEST_F(ItemLoading, ALoadDroppedMidwayHoldsTheEventLoopNoLonger) {
         EXPECT_EQ(reel->status(), FlipreelItem::Ready);
       }
     }
-    EXPECT_LT(longest, full / 4) << "the whole load took " << full << " ms";
+    // Only a composed load has a wait to give up this late (its frames are
+    // composed on the reading thread to the end): a classic one's frames are
+    // decoded ahead by then, so its drops are quick with or without one, and
+    // a time compared for them could only fail by the machine's noise.
+    if (composed) {
+      EXPECT_LT(longest, full / 4) << "the whole load took " << full << " ms";
+    }
   }
 }
 
