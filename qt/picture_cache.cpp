@@ -326,7 +326,11 @@ bool PictureCache::Convert(const Picture& picture, bool aside_if_full) {
   if (Fits(converting_bytes_ + bytes)) {
     converting_bytes_ += bytes;
   } else if (aside_if_full && converting_aside_.size() < kShowAhead &&
-             bytes * (converting_aside_.size() + 1) <= std::max(budget_, kAsideBytes)) {
+             (converting_aside_.empty() ||
+              bytes * (converting_aside_.size() + 1) <= std::max(budget_, kAsideBytes))) {
+    // One frame converts ahead whatever its size, so that frames too large
+    // for the rest of the aside are not all converted on this thread as they
+    // are shown; further ones only while they fit kAsideBytes together.
     converting_aside_.push_back(picture.data());
     bytes = 0;  // takes no room in the budget
     turned_away_ = true;

@@ -404,6 +404,16 @@ TEST(PictureCache, HugeFramesSetAsideHoldOneCopy) {
     EXPECT_LE(cache.CountAsideBytes(), size_t{4} * side * side);
   }
   EXPECT_EQ(memory.size(), 1u);
+  // One frame larger than the aside may hold still converts ahead of its
+  // showing, rather than on this thread when shown; a second does not.
+  const int huge = 4200;  // 70 MB a copy
+  std::vector<Picture> large;
+  for (uint8_t i = 0; i < 2; ++i)
+    large.push_back(Picture(PictureData::Indexed(
+        huge, huge, std::vector<uint8_t>(static_cast<size_t>(huge) * huge, i), palette)));
+  PictureCache ahead(0);
+  EXPECT_TRUE(ahead.PrepareToShow(large[0]));
+  EXPECT_FALSE(ahead.PrepareToShow(large[1]));
 }
 
 // A widget converting its frames as it shows them holds a copy per place
