@@ -43,7 +43,8 @@ class PictureCache {
   // Bytes those copies may take together, at least, the budget's when it is
   // larger: past that only the newest stays aside, so that a file of few
   // but huge frames (a tiny file may claim frames of 256 MB each) holds the
-  // one copy that shows it rather than kAsideCount of them.
+  // copy that shows it and the one converted ahead, rather than kAsideCount
+  // of them.
   static constexpr size_t kAsideBytes = size_t{64} << 20;
   // Copies aside a place holds: the picture it shows and those it showed just
   // before.
