@@ -177,13 +177,20 @@ class FlipreelItemPrivate final : public QuickSurface, public FlipreelEvents {
 
   // --- loading --------------------------------------------------------------------
   void Load() {
-    DropLoad();
+    const QUrl url = Resolved();
+    // A newer file or resource ends the load under way at once. A download
+    // leaves it to end first: the GIF on show stays, and plays, until the
+    // download ends.
+    if (IsDownload(url)) {
+      pending_.Cancel();
+    } else {
+      DropLoad();
+    }
     preview_ = Picture();
     if (downloading_) {
       downloading_ = false;
       (void)Trap([&] { control_->CancelAsyncRead(); });
     }
-    const QUrl url = Resolved();
     if (url.isEmpty()) {
       (void)Trap([&] { control_->RemoveGif(); });
       FramesChanged();
