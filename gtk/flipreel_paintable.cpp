@@ -120,50 +120,54 @@ GdkRGBA ColorToRgba(int32_t value) {
                  static_cast<float>((bits >> 16) & 0xFF) / 255.0f, 1.0f};
 }
 
-void InstallControlProperties(GObjectClass* klass, GParamSpec** specs) {
+void InstallControlProperties(GObjectClass* klass, GParamSpec** properties) {
   constexpr auto rw = static_cast<GParamFlags>(G_PARAM_READWRITE | G_PARAM_STATIC_STRINGS |
                                                G_PARAM_EXPLICIT_NOTIFY);
   constexpr auto ro = static_cast<GParamFlags>(G_PARAM_READABLE | G_PARAM_STATIC_STRINGS);
-  specs[0] = nullptr;
-  specs[kPropFlipreelFile] =
+  properties[0] = nullptr;
+  properties[kPropFlipreelFile] =
       g_param_spec_string("flipreel-file", nullptr, "The GIF file loaded", "(None)", rw);
   // The control's timer takes no negative interval.
-  specs[kPropFrameRate] = g_param_spec_int("frame-rate", nullptr,
-                                           "Milliseconds per frame; 0 plays the GIF's own delays",
-                                           0, G_MAXINT16, 0, rw);
-  specs[kPropAutoSize] = g_param_spec_boolean("auto-size", nullptr, "Size to the GIF", FALSE, rw);
-  specs[kPropSequence] = g_param_spec_enum("sequence", nullptr, "The order frames are shown in",
-                                           FLIPREEL_TYPE_SEQUENCE, FLIPREEL_SEQUENCE_NORMAL, rw);
-  specs[kPropStretch] =
+  properties[kPropFrameRate] = g_param_spec_int(
+      "frame-rate", nullptr, "Milliseconds per frame; 0 plays the GIF's own delays", 0, G_MAXINT16,
+      0, rw);
+  properties[kPropAutoSize] =
+      g_param_spec_boolean("auto-size", nullptr, "Size to the GIF", FALSE, rw);
+  properties[kPropSequence] =
+      g_param_spec_enum("sequence", nullptr, "The order frames are shown in",
+                        FLIPREEL_TYPE_SEQUENCE, FLIPREEL_SEQUENCE_NORMAL, rw);
+  properties[kPropStretch] =
       g_param_spec_boolean("stretch", nullptr, "Stretch frames over the surface", FALSE, rw);
-  specs[kPropBorderColor] =
+  properties[kPropBorderColor] =
       g_param_spec_boxed("border-color", nullptr, "Border colour", GDK_TYPE_RGBA, rw);
-  specs[kPropAutoRewind] =
+  properties[kPropAutoRewind] =
       g_param_spec_int("auto-rewind", nullptr, "Passes to play; 0 for ever", 0, G_MAXINT16, 0, rw);
-  specs[kPropPlaying] = g_param_spec_boolean("playing", nullptr, "Playing", FALSE, rw);
-  specs[kPropAutoStart] =
+  properties[kPropPlaying] = g_param_spec_boolean("playing", nullptr, "Playing", FALSE, rw);
+  properties[kPropAutoStart] =
       g_param_spec_boolean("auto-start", nullptr, "Play a GIF once loaded", TRUE, rw);
-  specs[kPropBackColor] =
+  properties[kPropBackColor] =
       g_param_spec_boxed("back-color", nullptr, "Background colour", GDK_TYPE_RGBA, rw);
-  specs[kPropBackStyle] =
+  properties[kPropBackStyle] =
       g_param_spec_int("back-style", nullptr, "0 transparent, 1 opaque", 0, 1, 1, rw);
-  specs[kPropBorderStyle] = g_param_spec_int(
+  properties[kPropBorderStyle] = g_param_spec_int(
       "border-style", nullptr, "0 none, 1 solid, 2-5 dashed and dotted, 6 inside", 0, 6, 0, rw);
-  specs[kPropFrames] = g_param_spec_int("frames", nullptr, "Frames loaded", 0, G_MAXINT16, 0, ro);
-  specs[kPropCurrentFrame] = g_param_spec_int("current-frame", nullptr, "The frame on show",
-                                              G_MININT16, G_MAXINT16, 0, rw);
-  specs[kPropGifFromUrl] =
+  properties[kPropFrames] =
+      g_param_spec_int("frames", nullptr, "Frames loaded", 0, G_MAXINT16, 0, ro);
+  properties[kPropCurrentFrame] = g_param_spec_int("current-frame", nullptr, "The frame on show",
+                                                   G_MININT16, G_MAXINT16, 0, rw);
+  properties[kPropGifFromUrl] =
       g_param_spec_string("gif-from-url", nullptr, "The address downloaded", "(None)", rw);
-  specs[kPropServerUserName] =
+  properties[kPropServerUserName] =
       g_param_spec_string("server-user-name", nullptr, "User name for downloads", "", rw);
-  specs[kPropServerPassword] =
+  properties[kPropServerPassword] =
       g_param_spec_string("server-password", nullptr, "Password for downloads", "", rw);
-  specs[kPropComposed] =
+  properties[kPropComposed] =
       g_param_spec_boolean("composed", nullptr, "Show the GIF as its author drew it", TRUE, rw);
-  specs[kPropShowMessageBoxes] = g_param_spec_boolean("show-message-boxes", nullptr,
-                                                      "Show the control's message boxes", TRUE, rw);
-  specs[kPropLoading] = g_param_spec_boolean("loading", nullptr, "A load is under way", FALSE, ro);
-  g_object_class_install_properties(klass, kPropCount, specs);
+  properties[kPropShowMessageBoxes] = g_param_spec_boolean(
+      "show-message-boxes", nullptr, "Show the control's message boxes", TRUE, rw);
+  properties[kPropLoading] =
+      g_param_spec_boolean("loading", nullptr, "A load is under way", FALSE, ro);
+  g_object_class_install_properties(klass, kPropCount, properties);
 }
 
 void CreateControlSignals(GType type, guint* ids) {

@@ -49,8 +49,8 @@ enum ControlProperty : guint {
 GdkRGBA ColorToRgba(int32_t value);
 
 // Installs the control's properties on a class, with ids from 1; their
-// specs go into specs[1 ..].
-void InstallControlProperties(GObjectClass* klass, GParamSpec** specs);
+// GParamSpecs go into properties[1 ..].
+void InstallControlProperties(GObjectClass* klass, GParamSpec** properties);
 
 // The signals both classes have, in this order.
 enum ControlSignal : guint {

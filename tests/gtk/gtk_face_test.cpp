@@ -285,15 +285,15 @@ TEST(FlipreelProperties, StartAtTheirDefaultsAndTakeTheirWholeRange) {
       GObject* object = G_OBJECT(g_object_new(type, nullptr));
       if (g_object_is_floating(object)) g_object_ref_sink(object);
       guint count = 0;
-      GParamSpec** specs = g_object_class_list_properties(G_OBJECT_GET_CLASS(object), &count);
+      GParamSpec** properties = g_object_class_list_properties(G_OBJECT_GET_CLASS(object), &count);
       for (guint i = 0; i < count; ++i) {
-        GParamSpec* spec = specs[i];
-        if (spec->owner_type != type || G_IS_PARAM_SPEC_BOXED(spec)) continue;
+        GParamSpec* property = properties[i];
+        if (property->owner_type != type || G_IS_PARAM_SPEC_BOXED(property)) continue;
         GValue value = G_VALUE_INIT;
-        g_value_init(&value, spec->value_type);
-        g_object_get_property(object, spec->name, &value);
-        EXPECT_EQ(g_param_values_cmp(spec, &value, g_param_spec_get_default_value(spec)), 0)
-            << g_type_name(type) << " " << spec->name;
+        g_value_init(&value, property->value_type);
+        g_object_get_property(object, property->name, &value);
+        EXPECT_EQ(g_param_values_cmp(property, &value, g_param_spec_get_default_value(property)), 0)
+            << g_type_name(type) << " " << property->name;
         g_value_unset(&value);
       }
       g_object_set(object, "composed", composed, "show-message-boxes", FALSE, nullptr);
@@ -307,14 +307,15 @@ TEST(FlipreelProperties, StartAtTheirDefaultsAndTakeTheirWholeRange) {
       {
         const LoggedProblems logged;
         for (guint i = 0; i < count; ++i) {
-          if (!G_IS_PARAM_SPEC_INT(specs[i]) || !(specs[i]->flags & G_PARAM_WRITABLE)) continue;
-          const GParamSpecInt* range = G_PARAM_SPEC_INT(specs[i]);
+          if (!G_IS_PARAM_SPEC_INT(properties[i]) || !(properties[i]->flags & G_PARAM_WRITABLE))
+            continue;
+          const GParamSpecInt* range = G_PARAM_SPEC_INT(properties[i]);
           for (const int number : {range->minimum, range->maximum})
-            g_object_set(object, specs[i]->name, number, nullptr);
+            g_object_set(object, properties[i]->name, number, nullptr);
         }
         EXPECT_EQ(logged.count(), 0) << g_type_name(type) << (composed ? " composed" : " classic");
       }
-      g_free(specs);
+      g_free(properties);
       g_object_unref(object);
     }
   }
