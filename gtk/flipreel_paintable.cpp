@@ -1,18 +1,15 @@
 #include "flipreel/gtk/flipreel_paintable.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <cmath>
 #include <cstdlib>
 #include <memory>
 #include <utility>
 
-#include <glib/gstdio.h>
-#include <sys/stat.h>
-
 #include "flipreel/control/load_outcome.h"
 #include "flipreel/gtk/paintable_p.h"
 #include "flipreel/host/memory_budget.h"
+#include "flipreel/platform/files.h"
 
 struct _FlipreelPaintable {
   GObject parent_instance;
@@ -84,18 +81,6 @@ std::string ReadLocation(GFile* file) {
   if (bytes.empty()) Raise(err::kInvalidPicture);
   bytes.shrink_to_fit();
   return bytes;
-}
-
-// Why a path names no file the control can read, found before the control is
-// given it: the control says nothing of a file it cannot read.
-std::optional<HostError> CheckFile(const std::string& path) {
-  GStatBuf info;
-  if (g_stat(path.c_str(), &info) != 0)
-    return HostError(errno == EACCES ? err::kPermissionDenied : err::kFileNotFound);
-  if (!S_ISREG(info.st_mode)) return HostError(err::kPathFileAccess);  // a folder, a device
-  if (g_access(path.c_str(), R_OK) != 0) return HostError(err::kPermissionDenied);
-  if (info.st_size == 0) return HostError(err::kInvalidPicture);
-  return std::nullopt;
 }
 
 }  // namespace
@@ -333,7 +318,7 @@ void PaintableCore::SetProperty(guint id, const GValue* value) {
         Call([&] { c.SetFlipreelFile(path); });
         return FramesChanged();
       }
-      const std::optional<HostError> problem = CheckFile(TextToUtf8(path));
+      const std::optional<HostError> problem = CheckGifFile(TextToUtf8(path));
       Call([&] { c.SetFlipreelFile(path); });
       return Ended(problem);
     }

@@ -21,6 +21,17 @@
 
 namespace flipreel {
 
+std::optional<HostError> CheckGifFile(const std::string& path) {
+  struct stat info {};
+  if (stat(path.c_str(), &info) != 0)
+    return HostError(errno == EACCES ? err::kPermissionDenied : err::kFileNotFound);
+  if (!S_ISREG(info.st_mode)) return HostError(err::kPathFileAccess);
+  if (access(path.c_str(), R_OK) != 0) return HostError(err::kPermissionDenied);
+  if (info.st_size == 0) return HostError(err::kInvalidPicture);
+  if (info.st_size > kMaxGifFileBytes) return HostError(err::kOutOfMemory, FileTooLargeMessage());
+  return std::nullopt;
+}
+
 namespace {
 
 std::string ReadFd(int fd, int64_t length) {

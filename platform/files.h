@@ -27,6 +27,13 @@ namespace flipreel {
 // them there first. The hosts point it at their private folder, which nothing
 // outside the host can reach, so the frame split's scratch file costs no
 // system calls. Files that others put into that folder stay ordinary files.
+// Why a path names no file a GIF can be read from, found before it is read:
+// none there (53), not a regular file (a folder, a device: 75), not readable
+// (70), empty (481), or larger than any GIF file may be (7), which nobody
+// reads whole into memory to find out. The faces check a path with it before
+// they hand it to the control, which says nothing of a file it cannot read.
+std::optional<HostError> CheckGifFile(const std::string& path);
+
 class FileTable {
  public:
   FileTable() = default;

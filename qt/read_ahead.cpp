@@ -1,7 +1,6 @@
 #include "flipreel/qt/read_ahead.h"
 
 #include <QFile>
-#include <QFileInfo>
 #include <algorithm>
 #include <cstdint>
 #include <exception>
@@ -11,6 +10,7 @@
 
 #include "flipreel/gif/gif_decoder.h"
 #include "flipreel/host/background.h"
+#include "flipreel/platform/files.h"
 #include "flipreel/qt/picture_cache.h"
 #include "flipreel/qt/shared_frames.h"
 
@@ -87,13 +87,7 @@ bool ReadFile(const QString& path, std::string& bytes,
 }  // namespace
 
 std::optional<HostError> CheckGifFile(const QString& path) {
-  const QFileInfo file(path);
-  if (!file.exists()) return HostError(err::kFileNotFound);
-  if (!file.isFile()) return HostError(err::kPathFileAccess);
-  if (!file.isReadable()) return HostError(err::kPermissionDenied);
-  if (file.size() == 0) return HostError(err::kInvalidPicture);
-  if (file.size() > kMaxGifFileBytes) return HostError(err::kOutOfMemory, FileTooLargeMessage());
-  return std::nullopt;
+  return CheckGifFile(QFile::encodeName(path).toStdString());
 }
 
 std::shared_ptr<ReadAhead> ReadAhead::StartFile(const QString& path,

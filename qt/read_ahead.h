@@ -22,10 +22,7 @@
 
 namespace flipreel {
 
-// Why a path names no file a GIF can be read from, found before it is read:
-// none there (53), not a file (a folder, a device: 75), not readable (70),
-// empty (481), or larger than any GIF file may be (7), which nobody reads
-// whole into memory to find out.
+// The platform's check of a GIF file (CheckGifFile), for a path as Qt has it.
 std::optional<HostError> CheckGifFile(const QString& path);
 
 class ReadAhead {
